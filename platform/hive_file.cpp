@@ -1,0 +1,679 @@
+#include "platform/hive_file.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/hive_text.h"
+
+namespace quorvane::platform::hive {
+
+namespace {
+
+constexpr std::string_view kHeaderLine = "WINE REGISTRY Version 2";
+constexpr FileTime kTicksPerSecond = 10'000'000;
+constexpr FileTime kUnixEpochTicks = 116'444'736'000'000'000;  // 1970-01-01 as a FileTime
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegBinary = 3;
+constexpr std::uint32_t kRegDword = 4;
+constexpr std::uint32_t kRegMultiSz = 7;
+constexpr std::uint32_t kRegExpandSz = 2;
+constexpr std::size_t kWrapColumn = 76;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::size_t skipBlanks(std::string_view text, std::size_t pos) {
+    while (pos < text.size() && isBlank(text[pos])) {
+        ++pos;
+    }
+    return pos;
+}
+
+bool startsWith(std::string_view text, std::size_t pos, std::string_view prefix) {
+    return text.substr(pos, prefix.size()) == prefix;
+}
+
+// The line at `pos` (line end included) and the start of the next one.
+std::string_view lineAt(std::string_view text, std::size_t pos) {
+    const std::size_t newline = text.find('\n', pos);
+    return text.substr(pos, newline == std::string_view::npos ? newline : newline + 1 - pos);
+}
+
+// The line without its line end.
+std::string_view content(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') {
+        line.remove_suffix(1);
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+unsigned hexValue(char c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// Reads hex digits at `pos` into `value`; false when there are none or too many for 64 bits.
+bool readHexNumber(std::string_view text, std::size_t& pos, std::uint64_t& value,
+                   std::size_t maxDigits) {
+    std::size_t digits = 0;
+    value = 0;
+    while (pos < text.size() && isHexDigit(text[pos])) {
+        if (++digits > maxDigits) {
+            return false;
+        }
+        value = value * 16 + hexValue(text[pos++]);
+    }
+    return digits > 0;
+}
+
+std::string hexText(std::uint64_t value, int minDigits) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    do {
+        text.insert(text.begin(), kDigits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    if (static_cast<int>(text.size()) < minDigits) {
+        text.insert(0, minDigits - text.size(), '0');
+    }
+    return text;
+}
+
+std::string timeLine(FileTime time, std::string_view lineEnd) {
+    // Wine prints the high and low halves separately, the low one padded to eight digits.
+    return "#time=" + hexText(time >> 32, 1) + hexText(time & 0xFFFFFFFF, 8) + std::string(lineEnd);
+}
+
+std::u16string unitsOf(const std::string& bytes) {
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                         (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    }
+    return units;
+}
+
+std::string bytesOf(std::u16string_view units) {
+    std::string bytes(units.size() * 2, '\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        bytes[2 * i] = static_cast<char>(units[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<char>(units[i] >> 8);
+    }
+    return bytes;
+}
+
+bool isStringType(std::uint32_t type) {
+    return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+ValueData decodeString(std::string_view text, std::size_t pos, std::uint32_t type) {
+    std::u16string units;
+    if (!readEscaped(text, pos, '"', units)) {
+        return {};
+    }
+    units.push_back(u'\0');
+    return {type, bytesOf(units)};
+}
+
+ValueData decodeHex(std::string_view text, std::size_t pos, std::uint32_t type) {
+    ValueData data{type, {}};
+    while (true) {
+        while (pos < text.size() && (isBlank(text[pos]) || text[pos] == '\\' || text[pos] == '\r' ||
+                                     text[pos] == '\n')) {
+            ++pos;
+        }
+        if (pos == text.size()) {
+            return data;
+        }
+        if (pos + 1 >= text.size() || !isHexDigit(text[pos]) || !isHexDigit(text[pos + 1])) {
+            return {};
+        }
+        data.bytes.push_back(static_cast<char>(hexValue(text[pos]) * 16 + hexValue(text[pos + 1])));
+        pos += 2;
+        pos = skipBlanks(text, pos);
+        if (pos < text.size() && text[pos] == ',') {
+            ++pos;
+        } else if (pos < text.size() && text[pos] != '\\' && text[pos] != '\r' &&
+                   text[pos] != '\n') {
+            return {};
+        }
+    }
+}
+
+// The type in "hex(T):" or "str(T):" at `pos` (just past the '('); moves past "):".
+bool readTypeTag(std::string_view text, std::size_t& pos, std::uint32_t& type) {
+    std::uint64_t value = 0;
+    if (!readHexNumber(text, pos, value, 8) || !startsWith(text, pos, "):")) {
+        return false;
+    }
+    pos += 2;
+    type = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+// A section's [path] line: its path as written, split into the escaped text of each component,
+// and the seconds after it.
+struct KeyLine {
+    std::vector<std::string_view> components;
+    std::uint64_t seconds = 0;
+};
+
+bool parseKeyLine(std::string_view line, KeyLine& key) {
+    const std::string_view text = content(line);
+    std::size_t pos = skipBlanks(text, 0);
+    if (pos == text.size() || text[pos] != '[') {
+        return false;
+    }
+    std::size_t start = ++pos;
+    // Key names cannot hold a backslash, so every escaped backslash separates two names.
+    while (pos < text.size() && text[pos] != ']') {
+        if (text[pos] != '\\') {
+            ++pos;
+            continue;
+        }
+        if (pos + 1 < text.size() && text[pos + 1] == '\\') {
+            if (pos > start) {
+                key.components.push_back(text.substr(start, pos - start));
+            }
+            start = pos + 2;
+        }
+        pos += 2;
+    }
+    if (pos >= text.size()) {
+        return false;
+    }
+    if (pos > start) {
+        key.components.push_back(text.substr(start, pos - start));
+    }
+    pos = skipBlanks(text, pos + 1);
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        key.seconds = key.seconds * 10 + (text[pos++] - '0');
+    }
+    return true;
+}
+
+std::u16string decodeName(std::string_view escaped) {
+    std::u16string name;
+    std::size_t pos = 0;
+    readEscaped(escaped, pos, '\0', name);
+    return name;
+}
+
+// Splits off one blank line that ends `chunk`: it separates sections and is written anew.
+std::string_view withoutSeparator(std::string_view chunk, std::string_view lineEnd) {
+    const std::string blank = std::string(lineEnd) + std::string(lineEnd);
+    if (chunk.size() >= blank.size() && chunk.substr(chunk.size() - blank.size()) == blank) {
+        chunk.remove_suffix(lineEnd.size());
+    }
+    return chunk;
+}
+
+void appendSeparator(std::string& out, std::string_view lineEnd) {
+    if (!out.empty() && out.back() != '\n') {
+        out += lineEnd;
+    }
+    out += lineEnd;
+}
+
+// Parses the name of a value line; on success `pos` is at the data.
+bool parseValueName(std::string_view line, std::size_t& pos, std::u16string& name) {
+    if (line[pos] == '@') {
+        ++pos;
+    } else {
+        ++pos;
+        if (!readEscaped(content(line), pos, '"', name)) {
+            return false;
+        }
+    }
+    pos = skipBlanks(line, pos);
+    if (pos == line.size() || line[pos] != '=') {
+        return false;
+    }
+    pos = skipBlanks(line, pos + 1);
+    return true;
+}
+
+}  // namespace
+
+FileTime currentFileTime() {
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    return kUnixEpochTicks +
+           static_cast<FileTime>(
+               std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch).count() / 100);
+}
+
+ValueData decodeValueData(std::string_view text) {
+    std::size_t pos = skipBlanks(text, 0);
+    std::uint32_t type = kRegSz;
+    if (startsWith(text, pos, "\"")) {
+        return decodeString(text, pos + 1, kRegSz);
+    }
+    if (startsWith(text, pos, "str:\"")) {
+        return decodeString(text, pos + 5, kRegSz);
+    }
+    if (startsWith(text, pos, "str(")) {
+        pos += 4;
+        if (!readTypeTag(text, pos, type) || !startsWith(text, pos, "\"")) {
+            return {};
+        }
+        return decodeString(text, pos + 1, type);
+    }
+    if (startsWith(text, pos, "dword:")) {
+        pos += 6;
+        std::uint64_t value = 0;
+        if (!readHexNumber(text, pos, value, 8)) {
+            return {};
+        }
+        std::string bytes(4, '\0');
+        for (int i = 0; i < 4; ++i) {
+            bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+        }
+        return {kRegDword, bytes};
+    }
+    if (startsWith(text, pos, "hex:")) {
+        return decodeHex(text, pos + 4, kRegBinary);
+    }
+    if (startsWith(text, pos, "hex(")) {
+        pos += 4;
+        if (!readTypeTag(text, pos, type)) {
+            return {};
+        }
+        return decodeHex(text, pos, type);
+    }
+    return {};
+}
+
+std::string renderValueLine(std::u16string_view name, const ValueData& data,
+                            std::string_view lineEnd) {
+    std::string line;
+    if (name.empty()) {
+        line = "@=";
+    } else {
+        line = "\"";
+        appendEscaped(line, name, "\"\"");
+        line += "\"=";
+    }
+    const std::u16string units = unitsOf(data.bytes);
+    if (isStringType(data.type) && data.bytes.size() >= 2 && data.bytes.size() % 2 == 0 &&
+        units.back() == u'\0') {
+        if (data.type != kRegSz) {
+            line += "str(" + hexText(data.type, 1) + "):";
+        }
+        line += '"';
+        appendEscaped(line, std::u16string_view(units).substr(0, units.size() - 1), "\"\"");
+        line += '"';
+        return line;
+    }
+    if (data.type == kRegDword && data.bytes.size() == 4) {
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) {
+            value = (value << 8) | static_cast<unsigned char>(data.bytes[i]);
+        }
+        return line + "dword:" + hexText(value, 8);
+    }
+    line += data.type == kRegBinary ? std::string("hex:") : "hex(" + hexText(data.type, 1) + "):";
+    // Wine wraps after a comma once the line has passed 76 characters.
+    std::size_t count = line.size();
+    for (std::size_t i = 0; i < data.bytes.size(); ++i) {
+        line += hexText(static_cast<unsigned char>(data.bytes[i]), 2);
+        count += 2;
+        if (i + 1 < data.bytes.size()) {
+            line += ',';
+            if (++count > kWrapColumn) {
+                line += '\\';
+                line += lineEnd;
+                line += "  ";
+                count = 2;
+            }
+        }
+    }
+    return line;
+}
+
+Key::Key(std::u16string name, Key* parent)
+    : name_(std::move(name)), folded_(foldName(name_)), parent_(parent) {}
+
+Key* Key::child(std::u16string_view folded) const {
+    const auto it = std::lower_bound(children_.begin(), children_.end(), folded,
+                                     [](const std::unique_ptr<Key>& key, std::u16string_view name) {
+                                         return compareFolded(key->folded_, name) < 0;
+                                     });
+    return it != children_.end() && (*it)->folded_ == folded ? it->get() : nullptr;
+}
+
+Key& Key::childForLoading(std::u16string name) {
+    const std::u16string folded = foldName(name);
+    // Files list keys in Wine's order, so a new child usually goes last.
+    if (!children_.empty() && children_.back()->folded_ == folded) {
+        return *children_.back();
+    }
+    if (children_.empty() || compareFolded(children_.back()->folded_, folded) < 0) {
+        children_.push_back(std::make_unique<Key>(std::move(name), this));
+        return *children_.back();
+    }
+    if (Key* existing = child(folded)) {
+        return *existing;
+    }
+    const auto it = std::lower_bound(children_.begin(), children_.end(), folded,
+                                     [](const std::unique_ptr<Key>& key, const std::u16string& n) {
+                                         return compareFolded(key->folded_, n) < 0;
+                                     });
+    return **children_.insert(it, std::make_unique<Key>(std::move(name), this));
+}
+
+Key& Key::addChild(std::u16string name, FileTime now) {
+    if (Key* existing = child(foldName(name))) {
+        return *existing;
+    }
+    Key& created = childForLoading(std::move(name));
+    created.parsed_ = true;
+    created.touch(now);
+    touch(now);
+    return created;
+}
+
+void Key::removeChild(const Key& child) {
+    std::erase_if(children_, [&](const std::unique_ptr<Key>& key) { return key.get() == &child; });
+}
+
+void Key::addRawSection(std::string_view text, FileTime modified) {
+    rawSections_.push_back(text);
+    modified_ = modified;
+}
+
+void Key::parseSections() {
+    if (parsed_) {
+        return;
+    }
+    parsed_ = true;
+    for (std::string_view section : rawSections_) {
+        bool afterBadKey = false;
+        std::size_t pos = lineAt(section, 0).size();  // past the [path] line
+        while (pos < section.size()) {
+            std::string_view line = lineAt(section, pos);
+            Entry entry;
+            const std::size_t start = skipBlanks(line, 0);
+            const std::string_view text = content(line);
+            if (afterBadKey || start == text.size()) {
+                entry.kind = Entry::Kind::Other;
+            } else if (startsWith(text, start, "#time=")) {
+                std::size_t digits = start + 6;
+                std::uint64_t time = 0;
+                if (readHexNumber(text, digits, time, 16)) {
+                    modified_ = time;
+                }
+                entry.kind = Entry::Kind::Time;
+            } else if (startsWith(text, start, "#link")) {
+                entry.kind = Entry::Kind::Link;
+            } else if (startsWith(text, start, "#class=")) {
+                entry.kind = Entry::Kind::Class;
+            } else if (text[start] == '@' || text[start] == '"') {
+                std::size_t dataPos = start;
+                if (parseValueName(line, dataPos, entry.name)) {
+                    entry.kind = Entry::Kind::Value;
+                    entry.dataOffset = dataPos;
+                    entry.folded = foldName(entry.name);
+                    // Hex data runs on over lines that end in a backslash.
+                    while (!content(line).empty() && content(line).back() == '\\' &&
+                           pos + line.size() < section.size()) {
+                        line = section.substr(
+                            pos, line.size() + lineAt(section, pos + line.size()).size());
+                    }
+                }
+            } else if (text[start] == '[') {
+                afterBadKey = true;
+            }
+            entry.afterBadKey = afterBadKey;
+            entry.text = std::string(line);
+            pos += line.size();
+            if (entry.kind == Entry::Kind::Value) {
+                // Wine keeps the last of two lines of one name.
+                std::erase_if(entries_, [&](const Entry& earlier) {
+                    return earlier.kind == Entry::Kind::Value && earlier.folded == entry.folded;
+                });
+            }
+            entries_.push_back(std::move(entry));
+        }
+    }
+}
+
+Entry* Key::findEntry(std::u16string_view folded) {
+    parseSections();
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+        if (it->kind == Entry::Kind::Value && it->folded == folded) {
+            return &*it;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<ValueData> Key::value(std::u16string_view folded) {
+    const Entry* entry = findEntry(folded);
+    if (entry == nullptr) {
+        return std::nullopt;
+    }
+    return decodeValueData(content(std::string_view(entry->text).substr(entry->dataOffset)));
+}
+
+bool Key::setValue(std::u16string_view name, const ValueData& data, FileTime now) {
+    const std::u16string folded = foldName(name);
+    Entry* existing = findEntry(folded);
+    if (existing != nullptr) {
+        const ValueData old =
+            decodeValueData(content(std::string_view(existing->text).substr(existing->dataOffset)));
+        if (old.type == data.type && old.bytes == data.bytes) {
+            return false;
+        }
+    }
+    const std::string_view lineEnd = "\n";
+    Entry entry;
+    entry.kind = Entry::Kind::Value;
+    entry.name = existing != nullptr ? existing->name : std::u16string(name);
+    entry.folded = folded;
+    entry.text = renderValueLine(entry.name, data, lineEnd);
+    std::u16string spelled;
+    parseValueName(entry.text, entry.dataOffset, spelled);
+    entry.text += lineEnd;
+    if (existing != nullptr) {
+        *existing = std::move(entry);
+    } else {
+        const auto at = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
+            return e.afterBadKey ||
+                   (e.kind == Entry::Kind::Value && compareFolded(e.folded, folded) > 0);
+        });
+        entries_.insert(at, std::move(entry));
+    }
+    touch(now);
+    return true;
+}
+
+bool Key::deleteValue(std::u16string_view folded, FileTime now) {
+    if (findEntry(folded) == nullptr) {
+        return false;
+    }
+    std::erase_if(entries_, [&](const Entry& entry) {
+        return entry.kind == Entry::Kind::Value && entry.folded == folded;
+    });
+    touch(now);
+    return true;
+}
+
+void Key::touch(FileTime now) {
+    parseSections();
+    touched_ = true;
+    modified_ = now;
+}
+
+bool Key::isLink() {
+    if (parsed_) {
+        return std::any_of(entries_.begin(), entries_.end(),
+                           [](const Entry& entry) { return entry.kind == Entry::Kind::Link; });
+    }
+    return std::any_of(rawSections_.begin(), rawSections_.end(), [](std::string_view section) {
+        return section.find("\n#link") != std::string_view::npos;
+    });
+}
+
+std::optional<std::u16string> Key::linkTarget() {
+    if (!isLink()) {
+        return std::nullopt;
+    }
+    const auto data = value(foldName(u"SymbolicLinkValue"));
+    if (!data) {
+        return std::nullopt;
+    }
+    std::u16string target = unitsOf(data->bytes);
+    while (!target.empty() && target.back() == u'\0') {
+        target.pop_back();
+    }
+    return target;
+}
+
+void Key::markAllTouched() {
+    const FileTime kept = (parseSections(), modified_);
+    touch(kept);
+    for (auto& child : children_) {
+        child->markAllTouched();
+    }
+}
+
+bool Key::needsSection() const {
+    return children_.empty() ||
+           std::any_of(entries_.begin(), entries_.end(), [](const Entry& entry) {
+               return entry.kind == Entry::Kind::Value || entry.kind == Entry::Kind::Class ||
+                      entry.kind == Entry::Kind::Link;
+           });
+}
+
+std::string Key::pathText() const {
+    if (parent_ == nullptr) {
+        return {};
+    }
+    std::string path = parent_->pathText();
+    if (!path.empty()) {
+        path += "\\\\";
+    }
+    appendEscaped(path, name_, "[]");
+    return path;
+}
+
+void Key::render(std::string& out, std::string_view lineEnd) const {
+    out += '[';
+    out += pathText();
+    out += "] ";
+    out +=
+        std::to_string(static_cast<std::uint32_t>((modified_ - kUnixEpochTicks) / kTicksPerSecond));
+    out += lineEnd;
+    out += timeLine(modified_, lineEnd);
+    for (const Entry& entry : entries_) {
+        if (entry.kind != Entry::Kind::Time) {
+            out += entry.text;
+        }
+    }
+}
+
+void Key::serialize(std::string& out, std::string_view lineEnd) const {
+    if (touched_) {
+        if (needsSection()) {
+            appendSeparator(out, lineEnd);
+            render(out, lineEnd);
+        }
+    } else {
+        for (std::string_view section : rawSections_) {
+            appendSeparator(out, lineEnd);
+            out += section;
+        }
+    }
+    for (const auto& child : children_) {
+        child->serialize(out, lineEnd);
+    }
+}
+
+Document::Document() : root_(std::make_unique<Key>(std::u16string(), nullptr)) {}
+
+std::string Document::headerFor(std::string_view branch) {
+    std::string header(kHeaderLine);
+    header += "\n;; All keys relative to ";
+    header += branch;
+    header += "\n\n#arch=win64\n";
+    return header;
+}
+
+Document Document::empty(std::string_view branch) {
+    return parse(headerFor(branch));
+}
+
+Document Document::parse(std::string text) {
+    Document document;
+    document.buffer_ = std::make_unique<const std::string>(std::move(text));
+    const std::string_view file = *document.buffer_;
+    const std::string_view firstLine = lineAt(file, 0);
+    if (content(firstLine) != kHeaderLine) {
+        throw HeaderError("the first line is not \"WINE REGISTRY Version 2\"");
+    }
+    if (firstLine.size() >= 2 && firstLine[firstLine.size() - 2] == '\r') {
+        document.lineEnd_ = "\r\n";
+    }
+
+    struct Section {
+        std::size_t start;
+        KeyLine key;
+    };
+    std::vector<Section> sections;
+    for (std::size_t pos = 0; pos < file.size();) {
+        const std::string_view line = lineAt(file, pos);
+        KeyLine key;
+        if ((line[0] == '[' || isBlank(line[0])) && parseKeyLine(line, key)) {
+            sections.push_back({pos, std::move(key)});
+        }
+        pos += line.size();
+    }
+
+    const std::size_t headerEnd = sections.empty() ? file.size() : sections.front().start;
+    document.header_ = withoutSeparator(file.substr(0, headerEnd), document.lineEnd_);
+    std::string_view last = file.substr(0, headerEnd);
+    std::string_view lastTrimmed = document.header_;
+    std::vector<std::pair<std::string_view, Key*>> lastPath;
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const std::size_t end = i + 1 < sections.size() ? sections[i + 1].start : file.size();
+        const std::string_view chunk = file.substr(sections[i].start, end - sections[i].start);
+        // Neighbouring sections share most of their path: reuse the keys of the last one.
+        const auto& components = sections[i].key.components;
+        std::size_t shared = 0;
+        while (shared < components.size() && shared < lastPath.size() &&
+               components[shared] == lastPath[shared].first) {
+            ++shared;
+        }
+        lastPath.resize(shared);
+        Key* key = shared == 0 ? document.root_.get() : lastPath.back().second;
+        for (std::size_t c = shared; c < components.size(); ++c) {
+            key = &key->childForLoading(decodeName(components[c]));
+            lastPath.emplace_back(components[c], key);
+        }
+        last = chunk;
+        lastTrimmed = withoutSeparator(chunk, document.lineEnd_);
+        key->addRawSection(lastTrimmed,
+                           kUnixEpochTicks + sections[i].key.seconds * kTicksPerSecond);
+    }
+    document.trailer_ = last.substr(lastTrimmed.size());
+    return document;
+}
+
+std::string Document::serialize() const {
+    std::string out;
+    out.reserve(buffer_->size() + 4096);
+    out += header_;
+    root_->serialize(out, lineEnd_);
+    out += trailer_;
+    return out;
+}
+
+}  // namespace quorvane::platform::hive

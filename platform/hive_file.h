@@ -1,0 +1,121 @@
+// One hive file in Wine's registry text format, held as a key tree. Sections that no edit
+// touched keep their exact text, so a file is written back byte for byte except where it changed;
+// touched sections are written as Wine writes them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvane::platform::hive {
+
+// The first line is not Wine's header: Wine would ignore the whole file and never save it.
+class HeaderError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// 100 ns ticks since 1601-01-01 UTC, as in the files' #time lines.
+using FileTime = std::uint64_t;
+FileTime currentFileTime();
+
+struct ValueData {
+    std::uint32_t type = 0;
+    std::string bytes;
+};
+
+// A line of a section after its [path] line. A value's line may run on over continuation lines.
+struct Entry {
+    enum class Kind { Time, Link, Class, Value, Other };
+    Kind kind = Kind::Other;
+    std::string text;            // exact text, line ends included
+    std::u16string name;         // Value: its name as first spelled
+    std::u16string folded;       // Value: folded name, for look-up
+    std::size_t dataOffset = 0;  // Value: where the data starts in `text`
+    bool afterBadKey = false;    // follows a key line Wine could not read: never a value of ours
+};
+
+class Key {
+public:
+    Key(std::u16string name, Key* parent);
+
+    const std::u16string& name() const { return name_; }
+    const std::u16string& folded() const { return folded_; }
+    Key* parent() const { return parent_; }
+    const std::vector<std::unique_ptr<Key>>& children() const { return children_; }
+    FileTime modified() const { return modified_; }
+
+    Key* child(std::u16string_view folded) const;
+    // Creates the child unless a child of that name exists; either way returns it.
+    Key& addChild(std::u16string name, FileTime now);
+    void removeChild(const Key& child);
+
+    std::optional<ValueData> value(std::u16string_view folded);
+    // Both report whether anything changed; an identical value changes nothing.
+    bool setValue(std::u16string_view name, const ValueData& data, FileTime now);
+    bool deleteValue(std::u16string_view folded, FileTime now);
+    void touch(FileTime now);
+
+    bool isLink();
+    // The target path of a link key, as stored (e.g. "\Registry\Machine\System\ControlSet001").
+    std::optional<std::u16string> linkTarget();
+
+    // Renders every section anew, as though each had been edited (without changing its time).
+    void markAllTouched();
+    void serialize(std::string& out, std::string_view lineEnd) const;
+
+private:
+    friend class Document;
+    Key& childForLoading(std::u16string name);
+    void addRawSection(std::string_view text, FileTime modified);
+    void parseSections();
+    Entry* findEntry(std::u16string_view folded);
+    bool needsSection() const;
+    void render(std::string& out, std::string_view lineEnd) const;
+    std::string pathText() const;
+
+    std::u16string name_;
+    std::u16string folded_;
+    Key* parent_;
+    std::vector<std::unique_ptr<Key>> children_;  // in Wine's order
+    FileTime modified_ = 0;
+    std::vector<std::string_view> rawSections_;  // untouched text, into the document's buffer
+    std::vector<Entry> entries_;                 // valid once parsed_
+    bool parsed_ = false;
+    bool touched_ = false;
+};
+
+class Document {
+public:
+    // Throws HeaderError when the first line is not Wine's header.
+    static Document parse(std::string text);
+    // A file with nothing but the header, for the given branch ("REGISTRY\\Machine").
+    static Document empty(std::string_view branch);
+    static std::string headerFor(std::string_view branch);
+
+    Key& root() { return *root_; }
+    std::string serialize() const;
+
+private:
+    Document();
+
+    // The file's text; untouched sections point into it, so it never moves.
+    std::unique_ptr<const std::string> buffer_;
+    std::string_view header_;
+    std::string_view trailer_;
+    std::string lineEnd_ = "\n";
+    std::unique_ptr<Key> root_;
+};
+
+// Parses the data part of a value line ("dword:00000001", "hex(b):...", "\"text\"", ...).
+// Data Wine cannot read loads as REG_NONE without bytes, as in Wine.
+ValueData decodeValueData(std::string_view text);
+// The value line for `name` and `data`, as Wine writes it, without its line end.
+std::string renderValueLine(std::u16string_view name, const ValueData& data,
+                            std::string_view lineEnd);
+
+}  // namespace quorvane::platform::hive

@@ -1,0 +1,55 @@
+// The registry kept in Wine-format hive files: HKEY_CURRENT_USER in user.reg, HKEY_LOCAL_MACHINE
+// in system.reg, both in one directory (a Wine prefix or Quorvane's own store).
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/registry_api.h"
+
+namespace quorvane::platform {
+
+// The store cannot be used at all: the directory is unusable, a hive's header cannot be read,
+// or a wineserver runs for the directory. The message says what and how to mend it.
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class HiveStore final : public RegistryApi {
+public:
+    enum class Creation {
+        UseExisting,  // the directory must exist; a missing hive starts empty, made on first write
+        CreateIfMissing,  // Quorvane's own store: directory and both hives are made at once
+    };
+
+    // Throws StoreError.
+    explicit HiveStore(std::filesystem::path directory, Creation creation = Creation::UseExisting);
+    ~HiveStore() override;
+    HiveStore(const HiveStore&) = delete;
+    HiveStore& operator=(const HiveStore&) = delete;
+
+    Status openKey(KeyHandle parent, const std::string& subKey, std::uint32_t access,
+                   KeyHandle& result) override;
+    Status createKey(KeyHandle parent, const std::string& subKey, KeyHandle& result) override;
+    Status setValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                    const std::uint8_t* data, std::uint32_t size) override;
+    Status queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                      std::uint8_t* data, std::uint32_t* size) override;
+    Status deleteKey(KeyHandle key, const std::string& subKey) override;
+    Status deleteValue(KeyHandle key, const std::string& name) override;
+    Status closeKey(KeyHandle key) override;
+    void beginBatch() override;
+    Status endBatch() override;
+
+    const std::filesystem::path& directory() const;
+    std::string lastFailure() const override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quorvane::platform

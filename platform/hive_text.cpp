@@ -1,0 +1,319 @@
+#include "platform/hive_text.h"
+
+#include <locale.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cwctype>
+
+namespace quorvane::platform::hive {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void appendUtf16(std::u16string& out, char32_t code) {
+    if (code < 0x10000) {
+        out.push_back(static_cast<char16_t>(code));
+    } else {
+        code -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    }
+}
+
+void appendUtf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+// Length of the UTF-8 sequence led by `lead`, 0 when it cannot lead one.
+int sequenceLength(unsigned char lead) {
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        return 4;
+    }
+    return 0;
+}
+
+// Decodes one well-formed UTF-8 sequence at `pos`; returns false for an invalid one.
+bool decodeUtf8(std::string_view text, std::size_t& pos, char32_t& code) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    const int length = sequenceLength(lead);
+    if (length == 0 || pos + length > text.size()) {
+        return false;
+    }
+    char32_t value = length == 1 ? lead : lead & (0x7F >> length);
+    for (int i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[pos + i]);
+        if ((next & 0xC0) != 0x80) {
+            return false;
+        }
+        value = (value << 6) | (next & 0x3F);
+    }
+    const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
+    if (overlong || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return false;
+    }
+    pos += length;
+    code = value;
+    return true;
+}
+
+// The process locale may be "C", whose case tables stop at ASCII; names need Unicode's.
+locale_t unicodeLocale() {
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    return locale;
+}
+wint_t lowerCase(wint_t unit) {
+    return unicodeLocale() ? towlower_l(unit, unicodeLocale()) : std::towlower(unit);
+}
+wint_t upperCase(wint_t unit) {
+    return unicodeLocale() ? towupper_l(unit, unicodeLocale()) : std::towupper(unit);
+}
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    return (c | 0x20) - 'a' + 10;
+}
+
+char controlEscape(char16_t unit) {
+    switch (unit) {
+        case 0x07:
+            return 'a';
+        case 0x08:
+            return 'b';
+        case 0x09:
+            return 't';
+        case 0x0A:
+            return 'n';
+        case 0x0B:
+            return 'v';
+        case 0x0C:
+            return 'f';
+        case 0x0D:
+            return 'r';
+        case 0x1B:
+            return 'e';
+        default:
+            return 0;
+    }
+}
+
+char16_t unescapeLetter(char letter) {
+    switch (letter) {
+        case 'a':
+            return 0x07;
+        case 'b':
+            return 0x08;
+        case 't':
+            return 0x09;
+        case 'n':
+            return 0x0A;
+        case 'v':
+            return 0x0B;
+        case 'f':
+            return 0x0C;
+        case 'r':
+            return 0x0D;
+        case 'e':
+            return 0x1B;
+        default:
+            return static_cast<char16_t>(static_cast<unsigned char>(letter));
+    }
+}
+
+void appendHex(std::string& out, unsigned value, int minDigits) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    char buffer[8];
+    int count = 0;
+    do {
+        buffer[count++] = kDigits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    for (int i = count; i < minDigits; ++i) {
+        out.push_back('0');
+    }
+    while (count > 0) {
+        out.push_back(buffer[--count]);
+    }
+}
+
+void appendOctal(std::string& out, unsigned value, bool padded) {
+    const char digits[3] = {static_cast<char>('0' + ((value >> 6) & 7)),
+                            static_cast<char>('0' + ((value >> 3) & 7)),
+                            static_cast<char>('0' + (value & 7))};
+    int first = padded ? 0 : (value >= 64 ? 0 : value >= 8 ? 1 : 2);
+    out.append(digits + first, digits + 3);
+}
+
+}  // namespace
+
+std::u16string utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        if (byte < 0x80) {
+            out.push_back(byte);
+            ++pos;
+            continue;
+        }
+        char32_t code = 0;
+        if (decodeUtf8(text, pos, code)) {
+            appendUtf16(out, code);
+        } else {
+            ++pos;
+        }
+    }
+    return out;
+}
+
+std::string utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t code = text[i];
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = kReplacement;
+        }
+        appendUtf8(out, code);
+    }
+    return out;
+}
+
+char16_t foldUnit(char16_t unit) {
+    if (unit < 0x80) {
+        return (unit >= 'A' && unit <= 'Z') ? static_cast<char16_t>(unit + 32) : unit;
+    }
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+        return unit;
+    }
+    const wint_t lower = lowerCase(unit);
+    return (lower <= 0xFFFF && upperCase(lower) == unit) ? static_cast<char16_t>(lower) : unit;
+}
+
+std::u16string foldName(std::u16string_view name) {
+    std::u16string folded(name);
+    for (auto& unit : folded) {
+        unit = foldUnit(unit);
+    }
+    return folded;
+}
+
+int compareFolded(std::u16string_view a, std::u16string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        if (a[i] != b[i]) {
+            return a[i] < b[i] ? -1 : 1;
+        }
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+void appendEscaped(std::string& out, std::u16string_view text, std::string_view specials) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        const bool hasNext = i + 1 < text.size();
+        if (unit > 0x7F) {
+            const bool padded = hasNext && text[i + 1] < 0x80 && isHexDigit(char(text[i + 1]));
+            out += "\\x";
+            appendHex(out, unit, padded ? 4 : 1);
+        } else if (unit < 0x20) {
+            out.push_back('\\');
+            if (const char letter = controlEscape(unit)) {
+                out.push_back(letter);
+            } else {
+                appendOctal(out, unit, hasNext && text[i + 1] >= '0' && text[i + 1] <= '7');
+            }
+        } else {
+            if (unit == '\\' || unit == char16_t(specials[0]) || unit == char16_t(specials[1])) {
+                out.push_back('\\');
+            }
+            out.push_back(static_cast<char>(unit));
+        }
+    }
+}
+
+bool readEscaped(std::string_view line, std::size_t& pos, char terminator, std::u16string& out) {
+    while (pos < line.size()) {
+        const char c = line[pos];
+        if (c == terminator) {
+            ++pos;
+            return true;
+        }
+        if (c != '\\') {
+            char32_t code = static_cast<unsigned char>(c);
+            if (code < 0x80) {
+                out.push_back(static_cast<char16_t>(code));
+                ++pos;
+            } else if (decodeUtf8(line, pos, code)) {
+                appendUtf16(out, code);
+            } else {
+                ++pos;
+            }
+            continue;
+        }
+        if (++pos == line.size()) {
+            break;
+        }
+        const char escaped = line[pos];
+        if (escaped == 'x') {
+            unsigned value = 0;
+            int digits = 0;
+            ++pos;
+            while (digits < 4 && pos < line.size() && isHexDigit(line[pos])) {
+                value = value * 16 + hexValue(line[pos++]);
+                ++digits;
+            }
+            out.push_back(static_cast<char16_t>(digits == 0 ? 'x' : value));
+        } else if (escaped >= '0' && escaped <= '7') {
+            unsigned value = 0;
+            for (int digits = 0;
+                 digits < 3 && pos < line.size() && line[pos] >= '0' && line[pos] <= '7';
+                 ++digits) {
+                value = value * 8 + (line[pos++] - '0');
+            }
+            out.push_back(static_cast<char16_t>(value));
+        } else {
+            out.push_back(unescapeLetter(escaped));
+            ++pos;
+        }
+    }
+    return false;
+}
+
+}  // namespace quorvane::platform::hive

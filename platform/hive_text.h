@@ -1,0 +1,31 @@
+// Text rules of Wine's registry files: names are UTF-16, compared case-insensitively in Wine's
+// order, and written as escaped plain ASCII.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quorvane::platform::hive {
+
+// Invalid UTF-8 bytes are dropped, as Wine drops them when it reads a hive.
+std::u16string utf8ToUtf16(std::string_view text);
+// Unpaired surrogates become U+FFFD.
+std::string utf16ToUtf8(std::u16string_view text);
+
+// Wine's simple per-unit lower-case mapping (only where upper-casing maps it back).
+char16_t foldUnit(char16_t unit);
+std::u16string foldName(std::u16string_view name);
+
+// Wine's sibling order: folded units compared one by one, a prefix sorting first.
+int compareFolded(std::u16string_view a, std::u16string_view b);
+
+// Appends `text` in Wine's escaped form. `specials` are the two characters that need a backslash
+// besides the backslash itself: "\"\"" in names, string data and classes, "[]" in key paths.
+void appendEscaped(std::string& out, std::u16string_view text, std::string_view specials);
+
+// Reads an escaped text starting at `pos` up to the unescaped `terminator`. On success `pos` is
+// just past the terminator. Fails (false) when no terminator follows.
+bool readEscaped(std::string_view line, std::size_t& pos, char terminator, std::u16string& out);
+
+}  // namespace quorvane::platform::hive

@@ -1,0 +1,22 @@
+// The real Win32 registry behind RegistryApi: each call is the matching advapi32 "A" function.
+#pragma once
+
+#include "platform/registry_api.h"
+
+namespace quorvane::platform {
+
+class Win32Registry final : public RegistryApi {
+public:
+    Status openKey(KeyHandle parent, const std::string& subKey, std::uint32_t access,
+                   KeyHandle& result) override;
+    Status createKey(KeyHandle parent, const std::string& subKey, KeyHandle& result) override;
+    Status setValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                    const std::uint8_t* data, std::uint32_t size) override;
+    Status queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                      std::uint8_t* data, std::uint32_t* size) override;
+    Status deleteKey(KeyHandle key, const std::string& subKey) override;
+    Status deleteValue(KeyHandle key, const std::string& name) override;
+    Status closeKey(KeyHandle key) override;
+};
+
+}  // namespace quorvane::platform

@@ -1,0 +1,21 @@
+# Installs the Debian packages named as arguments that are missing; `apt-get update` runs once,
+# and only when something is missing.
+install_missing_packages() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$package")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+            "${missing[@]}" >/dev/null
+    fi
+}
+
+BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev)
+TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xvfb
+    python3-aiosmtpd clang libclang-rt-14-dev)

@@ -1,0 +1,273 @@
+// The hive text format: what Wine wrote comes back byte for byte, edits touch only their
+// sections, and new text is written as Wine writes it.
+#include "platform/hive_file.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/hive_text.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::platform::hive {
+namespace {
+
+using testing::fixtureDirectory;
+using testing::readFile;
+
+constexpr FileTime kSomeTime = 0x1dd85d468358468;  // 2026-12-06 in a fixture
+
+std::string dword(std::uint32_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<char>(value >> (8 * i));
+    }
+    return bytes;
+}
+
+// UTF-16LE bytes of `text` with its terminating NUL, as string values are stored.
+std::string sz(std::u16string_view text);
+
+std::string utf16(std::u16string_view text) {
+    std::string bytes;
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
+std::string sz(std::u16string_view text) {
+    return utf16(text) + std::string(2, '\0');
+}
+
+Key& keyAt(Document& document, std::initializer_list<std::u16string_view> path) {
+    Key* key = &document.root();
+    for (auto name : path) {
+        key = key->child(foldName(name));
+        if (key == nullptr) {
+            throw std::runtime_error("no such key");
+        }
+    }
+    return *key;
+}
+
+const std::string kSmallHive =
+    "WINE REGISTRY Version 2\n"
+    ";; All keys relative to REGISTRY\\\\Machine\n"
+    "\n"
+    "#arch=win64\n"
+    "\n"
+    "[Software\\\\Alpha] 1796597521\n"
+    "#time=1dd85d468358468\n"
+    "\"b\"=dword:00000002\n"
+    "\"d\"=\"four\"\n"
+    "\n"
+    "[Software\\\\Gamma] 1796597521\n"
+    "#time=1dd85d468358468\n"
+    "@=\"default\"\n";
+
+TEST(HiveFileTest, FixturesRoundTripByteForByteAndRenderAsWineDoes) {
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+        const std::string original = readFile(fixtureDirectory() / name);
+        Document document = Document::parse(original);
+        EXPECT_EQ(document.serialize(), original) << name;
+        // Rendering every section anew must give Wine's own text: ordering, escapes, wrapping.
+        document.root().markAllTouched();
+        EXPECT_EQ(document.serialize(), original) << name << " rendered anew";
+    }
+}
+
+TEST(HiveFileTest, AnEditChangesOnlyItsOwnSection) {
+    const std::string original = readFile(fixtureDirectory() / "system.reg");
+    Document document = Document::parse(original);
+    Key& key = keyAt(document, {u"Software", u"Microsoft", u"Windows NT", u"CurrentVersion"});
+    ASSERT_TRUE(key.setValue(u"RegisteredOwner", {1, sz(u"Quorvane")}, kSomeTime + 1));
+    const std::string edited = document.serialize();
+
+    const std::size_t header =
+        original.find("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]");
+    ASSERT_NE(header, std::string::npos);
+    const std::size_t next = original.find("\n\n[", header + 1);
+    EXPECT_EQ(edited.substr(0, header), original.substr(0, header));
+    const std::size_t tail = original.size() - next;
+    EXPECT_EQ(edited.substr(edited.size() - tail), original.substr(next));
+    EXPECT_NE(edited.find("\"RegisteredOwner\"=\"Quorvane\"\n"), std::string::npos);
+}
+
+TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
+    Document document = Document::parse(kSmallHive);
+    Key& software = keyAt(document, {u"Software"});
+    Key& beta = software.addChild(u"beta", kSomeTime);
+    beta.setValue(u"x", {4, dword(1)}, kSomeTime);
+    Key& alpha = keyAt(document, {u"Software", u"Alpha"});
+    alpha.setValue(u"C", {4, dword(3)}, kSomeTime);
+    alpha.setValue(u"A", {4, dword(0)}, kSomeTime);
+    alpha.setValue(u"", {1, sz(u"first")}, kSomeTime);
+    // Lower-casing puts '_' before letters; a prefix sorts first.
+    alpha.setValue(u"_", {4, dword(5)}, kSomeTime);
+    alpha.setValue(u"bb", {4, dword(6)}, kSomeTime);
+
+    const std::string text = document.serialize();
+    const std::string alphaSection =
+        "[Software\\\\Alpha] 1796597521\n#time=1dd85d468358468\n@=\"first\"\n"
+        "\"_\"=dword:00000005\n\"A\"=dword:00000000\n\"b\"=dword:00000002\n"
+        "\"bb\"=dword:00000006\n\"C\"=dword:00000003\n\"d\"=\"four\"\n";
+    EXPECT_NE(text.find(alphaSection), std::string::npos) << text;
+    EXPECT_LT(text.find("[Software\\\\Alpha]"), text.find("[Software\\\\beta]"));
+    EXPECT_LT(text.find("[Software\\\\beta]"), text.find("[Software\\\\Gamma]"));
+}
+
+TEST(HiveFileTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
+    Document document = Document::parse(kSmallHive);
+    Key& software = keyAt(document, {u"Software"});
+    EXPECT_EQ(&software.addChild(u"ALPHA", kSomeTime), &keyAt(document, {u"software", u"alpha"}));
+    Key& alpha = keyAt(document, {u"Software", u"Alpha"});
+    EXPECT_TRUE(alpha.setValue(u"B", {4, dword(9)}, kSomeTime));
+    EXPECT_EQ(alpha.value(foldName(u"b"))->bytes, dword(9));
+    EXPECT_NE(document.serialize().find("\"b\"=dword:00000009"), std::string::npos);
+    EXPECT_EQ(keyAt(document, {u"SOFTWARE", u"alpha"}).name(), u"Alpha");
+}
+
+TEST(HiveFileTest, TimesFollowWine) {
+    Document document = Document::parse(kSmallHive);
+    const FileTime later = kSomeTime + 10'000'000ull * 60;  // a minute on
+    Key& gamma = keyAt(document, {u"Software", u"Gamma"});
+    EXPECT_FALSE(gamma.setValue(u"", {1, sz(u"default")}, later)) << "same value";
+    EXPECT_EQ(gamma.modified(), kSomeTime);
+    gamma.setValue(u"n", {4, dword(1)}, later);
+    EXPECT_EQ(gamma.modified(), later);
+
+    const std::string text = document.serialize();
+    EXPECT_NE(text.find("[Software\\\\Gamma] 1796597581\n#time=1dd85d48bf8ca68\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[Software\\\\Alpha] 1796597521\n#time=1dd85d468358468\n"),
+              std::string::npos);
+}
+
+TEST(HiveFileTest, AKeyHasASectionOnlyWhileWineWouldWriteOne) {
+    Document document = Document::parse(kSmallHive);
+    Key& gamma = keyAt(document, {u"Software", u"Gamma"});
+    gamma.deleteValue(foldName(u""), kSomeTime);
+    gamma.addChild(u"Child", kSomeTime);
+    std::string text = document.serialize();
+    EXPECT_EQ(text.find("[Software\\\\Gamma] "), std::string::npos) << "only sub-keys: no section";
+    EXPECT_NE(text.find("[Software\\\\Gamma\\\\Child] "), std::string::npos);
+
+    keyAt(document, {u"Software", u"Gamma"})
+        .removeChild(keyAt(document, {u"Software", u"Gamma", u"Child"}));
+    keyAt(document, {u"Software", u"Gamma"}).touch(kSomeTime);
+    text = document.serialize();
+    EXPECT_NE(text.find("[Software\\\\Gamma] "), std::string::npos) << "empty leaf keeps one";
+}
+
+TEST(HiveFileTest, ValueFormsRoundTrip) {
+    const std::u16string tricky =
+        u"a \"q\" back\\slash\ttab Grüße Ω 7\x01"
+        u"7";
+    const struct {
+        ValueData data;
+        std::string line;
+    } cases[] = {
+        {{1, sz(tricky)},
+         "\"v\"=\"a \\\"q\\\" back\\\\slash\\ttab Gr\\xfc\\x00dfe \\x3a9 7\\0017\""},
+        {{1, sz(u"")}, "\"v\"=\"\""},
+        {{1, ""}, "\"v\"=hex(1):"},
+        {{1, "ab"}, "\"v\"=hex(1):61,62"},
+        {{2, sz(u"%PATH%")}, "\"v\"=str(2):\"%PATH%\""},
+        {{7, sz(std::u16string(u"a\0b\0", 4))}, "\"v\"=str(7):\"a\\0b\\0\""},
+        {{4, dword(0xFFFFFFFF)}, "\"v\"=dword:ffffffff"},
+        {{4, "\x01\x02"}, "\"v\"=hex(4):01,02"},
+        {{11, std::string("\x01\0\0\0\0\0\0\x80", 8)}, "\"v\"=hex(b):01,00,00,00,00,00,00,80"},
+        {{3, std::string(30, '\xab')},
+         "\"v\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\n"
+         "  ab,ab,ab,ab,ab,ab,ab"},
+    };
+    for (const auto& c : cases) {
+        const std::string line = renderValueLine(u"v", c.data, "\n");
+        EXPECT_EQ(line, c.line);
+        const ValueData back = decodeValueData(line.substr(line.find('=') + 1));
+        EXPECT_EQ(back.type, c.data.type) << line;
+        EXPECT_EQ(back.bytes, c.data.bytes) << line;
+    }
+}
+
+TEST(HiveFileTest, DataWineCannotReadLoadsAsEmptyNone) {
+    for (const char* text : {"dword:", "dword:123456789", "hex:zz", "hex(4:00", "\"open", "what"}) {
+        const ValueData data = decodeValueData(text);
+        EXPECT_EQ(data.type, 0u) << text;
+        EXPECT_TRUE(data.bytes.empty()) << text;
+    }
+    EXPECT_EQ(decodeValueData("str:\"plain\"").type, 1u);
+    EXPECT_EQ(decodeValueData("\"x\" trailing words").bytes, sz(u"x"));
+}
+
+TEST(HiveFileTest, DamagedLinesAreKeptAsTheyAre) {
+    const std::string damaged =
+        "WINE REGISTRY Version 2\r\n"
+        ";; All keys relative to REGISTRY\\\\Machine\r\n"
+        "\r\n"
+        "#arch=win64\r\n"
+        "\r\n"
+        "[Software\\\\Broken] 1796597521\r\n"
+        "\"ok\"=dword:00000001\r\n"
+        "this line means nothing\r\n"
+        "\"bad\"=dword:xyz\r\n"
+        "[Software\\\\Unclosed 1796597521\r\n"
+        "\"orphan\"=dword:00000001\r\n"
+        "\r\n"
+        "[Software\\\\Fine] 1796597521\r\n"
+        "\"v\"=\"1\"";  // no final line end
+    Document document = Document::parse(damaged);
+    EXPECT_EQ(document.serialize(), damaged);
+
+    Key& broken = keyAt(document, {u"Software", u"Broken"});
+    EXPECT_FALSE(broken.value(foldName(u"orphan"))) << "values after a bad key line are not ours";
+    EXPECT_EQ(broken.value(foldName(u"bad"))->type, 0u);
+    broken.setValue(u"zz", {4, dword(7)}, kSomeTime);
+    const std::string edited = document.serialize();
+    EXPECT_NE(edited.find("this line means nothing\r\n\"bad\"=dword:xyz\r\n\"zz\"=dword:00000007\n"
+                          "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n"),
+              std::string::npos)
+        << edited;
+    EXPECT_NE(edited.find("[Software\\\\Fine] 1796597521\r\n\"v\"=\"1\""), std::string::npos);
+}
+
+TEST(HiveFileTest, OnlyWinesHeaderIsAccepted) {
+    for (const char* text : {"", "WINE REGISTRY Version 1\n", "wine registry version 2\n",
+                             "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n"}) {
+        EXPECT_THROW(Document::parse(text), HeaderError) << text;
+    }
+    EXPECT_NO_THROW(Document::parse("WINE REGISTRY Version 2"));
+    EXPECT_EQ(Document::empty("REGISTRY\\\\Machine").serialize(),
+              "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
+              "#arch=win64\n");
+}
+
+TEST(HiveFileTest, LinksNameTheirTarget) {
+    Document document = Document::parse(readFile(fixtureDirectory() / "system.reg"));
+    Key& classes = keyAt(document, {u"Software", u"Wow6432Node", u"Classes"});
+    ASSERT_TRUE(classes.isLink());
+    EXPECT_EQ(classes.linkTarget(), u"\\Registry\\Machine\\Software\\Classes\\Wow6432Node");
+    EXPECT_FALSE(keyAt(document, {u"Software", u"Classes"}).isLink());
+}
+
+TEST(HiveTextTest, EscapesFollowWine) {
+    std::string out;
+    appendEscaped(out,
+                  u"[a]\\\"\x7f\x1b\x07"
+                  u"0\xe9"
+                  u"f\xe9g",
+                  "[]");
+    EXPECT_EQ(out, "\\[a\\]\\\\\"\x7f\\e\\a0\\x00e9f\\xe9g");
+    std::u16string back;
+    std::size_t pos = 0;
+    ASSERT_TRUE(readEscaped("\\x41\\101\\q\xc3\xa9\xff\"rest", pos, '"', back));
+    EXPECT_EQ(back, u"AAq\xe9") << "invalid UTF-8 is dropped";
+    EXPECT_EQ(foldName(u"ÄBC_[Ω]"), u"äbc_[ω]");
+    EXPECT_LT(compareFolded(foldName(u"A_"), foldName(u"AB")), 0);
+    EXPECT_LT(compareFolded(u"ab", u"abc"), 0);
+    EXPECT_EQ(utf16ToUtf8(utf8ToUtf16("Grüße \xf0\x9f\x98\x80")), "Grüße \xf0\x9f\x98\x80");
+}
+
+}  // namespace
+}  // namespace quorvane::platform::hive

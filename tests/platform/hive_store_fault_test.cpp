@@ -1,0 +1,416 @@
+// The hive store under faults that ordinary use does not show: a writer killed mid-write, two
+// processes writing at once, a hive Wine would ignore, and a wineserver holding the prefix.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/hive_store.h"
+#include "platform/wineserver_probe.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quorvane::platform;
+using quorvane::testing::readFile;
+using quorvane::testing::TempDir;
+using quorvane::testing::writeFile;
+
+constexpr const char* kKeyPath = "Software\\QuorvaneFault";
+
+// A forked process running `body`; killed and reaped when the test leaves, however it leaves.
+// The body must not use GoogleTest: its exit code is its verdict.
+class Child {
+public:
+    explicit Child(const std::function<int()>& body) {
+        std::fflush(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            int code = 100;
+            try {
+                code = body();
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "child: %s\n", error.what());
+            }
+            ::_exit(code);
+        }
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // The exit code, or 128 + the signal that ended it.
+    int wait() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    int kill() {
+        ::kill(pid_, SIGKILL);
+        return wait();
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    Pipe() {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            throw std::runtime_error("pipe");
+        }
+        read = fds[0];
+        write = fds[1];
+    }
+    ~Pipe() {
+        closeRead();
+        closeWrite();
+    }
+    void closeRead() { closeEnd(read); }
+    void closeWrite() { closeEnd(write); }
+    static void closeEnd(int& fd) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+};
+
+Status setDword(RegistryApi& registry, KeyHandle key, const std::string& name,
+                std::uint32_t value) {
+    return registry.setValue(key, name, kRegDword, reinterpret_cast<const std::uint8_t*>(&value),
+                             sizeof value);
+}
+
+std::optional<std::uint32_t> dword(RegistryApi& registry, KeyHandle key, const std::string& name) {
+    std::uint32_t type = 0;
+    std::uint32_t value = 0;
+    std::uint32_t size = sizeof value;
+    if (registry.queryValue(key, name, &type, reinterpret_cast<std::uint8_t*>(&value), &size) !=
+            kSuccess ||
+        type != kRegDword || size != sizeof value) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Everything in a directory, by name, to show that nothing was written there.
+std::map<std::string, std::string> snapshot(const fs::path& directory) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        files[entry.path().filename().string()] =
+            entry.is_regular_file() ? readFile(entry.path()) : "<not a file>";
+    }
+    return files;
+}
+
+// A child that acknowledges every value once setValue has returned: from then on it is meant
+// to be on disk, so SIGKILL at any moment must not lose it.
+TEST(HiveStoreFaultTest, KilledWriterLosesNoAcknowledgedValue) {
+    TempDir dir;
+    { HiveStore created(dir.path(), HiveStore::Creation::CreateIfMissing); }
+
+    std::vector<std::pair<std::string, std::uint32_t>> acknowledged;
+    // Several rounds, killed after different times, and each round opens what the killed writer
+    // before it left behind.
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const auto prefix = "r" + std::to_string(round) + "v";
+        const auto earlier = acknowledged.size();
+        Pipe acks;
+        Child writer([&] {
+            acks.closeRead();
+            HiveStore store(dir.path());
+            KeyHandle key = 0;
+            if (store.createKey(kLocalMachine, kKeyPath, key) != kSuccess) {
+                return 1;
+            }
+            for (std::uint32_t i = 0;; ++i) {
+                if (setDword(store, key, prefix + std::to_string(i), i) != kSuccess) {
+                    std::fprintf(stderr, "write %u: %s\n", i, store.lastFailure().c_str());
+                    return 2;
+                }
+                if (::write(acks.write, &i, sizeof i) != sizeof i) {
+                    return 3;
+                }
+            }
+        });
+        acks.closeWrite();
+
+        // The clock starts at the first acknowledgement, so that a slow start on a busy machine
+        // does not end a round before it wrote anything.
+        using Clock = std::chrono::steady_clock;
+        auto killAt = Clock::now() + std::chrono::seconds(10);
+        std::optional<int> died;  // the exit of a writer that stopped on its own: a failure
+        auto receive = [&] {
+            std::uint32_t i = 0;
+            const auto got = ::read(acks.read, &i, sizeof i);
+            if (got == sizeof i) {
+                if (acknowledged.size() == earlier) {
+                    killAt = Clock::now() + std::chrono::milliseconds(10 + 30 * round);
+                }
+                acknowledged.emplace_back(prefix + std::to_string(i), i);
+            }
+            return got > 0;
+        };
+        while (Clock::now() < killAt) {
+            pollfd ready{acks.read, POLLIN, 0};
+            if (::poll(&ready, 1, 5) > 0 && !receive()) {
+                died = writer.wait();
+                break;
+            }
+        }
+        ASSERT_FALSE(died) << "the writer stopped by itself, exit " << *died;
+        writer.kill();
+        while (receive()) {
+        }
+        ASSERT_GT(acknowledged.size(), earlier) << "the writer stored nothing in time";
+    }
+
+    HiveStore reopened(dir.path());
+    KeyHandle key = 0;
+    ASSERT_EQ(reopened.openKey(kLocalMachine, kKeyPath, kKeyRead, key), kSuccess);
+    for (const auto& [name, value] : acknowledged) {
+        ASSERT_EQ(dword(reopened, key, name), value) << name;
+    }
+}
+
+TEST(HiveStoreFaultTest, TwoProcessesWritingAtOnceLoseNoUpdate) {
+    TempDir dir;
+    { HiveStore created(dir.path(), HiveStore::Creation::CreateIfMissing); }
+    constexpr int kPerWriter = 500;
+    Pipe start;  // writers go when it closes, so that their writes interleave
+    auto writer = [&](char id) {
+        return [&, id] {
+            start.closeWrite();
+            HiveStore store(dir.path());
+            KeyHandle key = 0;
+            if (store.createKey(kLocalMachine, kKeyPath, key) != kSuccess) {
+                return 1;
+            }
+            char ignored;
+            if (::read(start.read, &ignored, 1) != 0) {
+                return 2;
+            }
+            for (int i = 0; i < kPerWriter; ++i) {
+                if (setDword(store, key, id + std::to_string(i), i) != kSuccess) {
+                    std::fprintf(stderr, "%c%d: %s\n", id, i, store.lastFailure().c_str());
+                    return 3;
+                }
+            }
+            return 0;
+        };
+    };
+    Child first(writer('a'));
+    Child second(writer('b'));
+    start.closeWrite();
+    EXPECT_EQ(first.wait(), 0);
+    EXPECT_EQ(second.wait(), 0);
+
+    HiveStore reopened(dir.path());
+    KeyHandle key = 0;
+    ASSERT_EQ(reopened.openKey(kLocalMachine, kKeyPath, kKeyRead, key), kSuccess);
+    int missing = 0;
+    for (char id : {'a', 'b'}) {
+        for (int i = 0; i < kPerWriter; ++i) {
+            missing += dword(reopened, key, id + std::to_string(i)) != std::uint32_t(i);
+        }
+    }
+    EXPECT_EQ(missing, 0);
+}
+
+// Wine ignores a hive whose first line is not its header and never saves it again, so the store
+// must neither use nor "repair" it: the user may still recover what is in it.
+TEST(HiveStoreFaultTest, DamagedHeaderIsRefusedAndLeftAsItWas) {
+    const std::vector<std::string> damaged = {
+        "",
+        "WINE REGISTRY Version 3\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n",
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n\"a\"=dword:00000001\n",
+        "\nWINE REGISTRY Version 2\n",
+        "WINE REGISTRY Version 2 \n",
+    };
+    const auto past = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    for (const char* hive : {"system.reg", "user.reg"}) {
+        for (const auto& content : damaged) {
+            for (auto creation :
+                 {HiveStore::Creation::UseExisting, HiveStore::Creation::CreateIfMissing}) {
+                SCOPED_TRACE(std::string(hive) + " holding \"" + content + "\", creation " +
+                             std::to_string(static_cast<int>(creation)));
+                TempDir dir;
+                const auto file = dir.path() / hive;
+                writeFile(file, content);
+                fs::last_write_time(file, past);
+                try {
+                    HiveStore store(dir.path(), creation);
+                    ADD_FAILURE() << "the store opened";
+                } catch (const StoreError& error) {
+                    EXPECT_NE(std::string(error.what()).find(hive), std::string::npos)
+                        << error.what();
+                }
+                EXPECT_EQ(readFile(file), content);
+                EXPECT_EQ(fs::last_write_time(file), past);
+            }
+        }
+    }
+}
+
+// A prefix laid out as Debian's Wine lays it out, with its server directory under a TMPDIR of
+// the test's own, so that a forked child can stand in for the wineserver.
+class WineserverLockTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* old = std::getenv("TMPDIR");
+        oldTmpdir_ = old ? std::optional<std::string>(old) : std::nullopt;
+        prefix_ = root_.path() / "prefix";
+        fs::create_directory(prefix_);
+        quorvane::testing::copyFixtureHives(prefix_);
+        writeFile(prefix_ / "wineserver", "wine-QvTest1\n");
+        struct stat status {};
+        ASSERT_EQ(::stat(prefix_.c_str(), &status), 0);
+        char serverName[64];
+        std::snprintf(serverName, sizeof serverName, "server-%llx-%llx",
+                      static_cast<unsigned long long>(status.st_dev),
+                      static_cast<unsigned long long>(status.st_ino));
+        const fs::path serverDir = root_.path() / "tmp" / "wine-QvTest1" / serverName;
+        fs::create_directories(serverDir);
+        lockFile_ = serverDir / "lock";
+        writeFile(lockFile_, "");
+        ::setenv("TMPDIR", (root_.path() / "tmp").c_str(), 1);
+    }
+    void TearDown() override {
+        if (oldTmpdir_) {
+            ::setenv("TMPDIR", oldTmpdir_->c_str(), 1);
+        } else {
+            ::unsetenv("TMPDIR");
+        }
+    }
+
+    // Takes the write lock a wineserver holds for its whole life, and keeps it until killed.
+    std::unique_ptr<Child> startFakeServer() {
+        Pipe ready;
+        auto server = std::make_unique<Child>([&] {
+            const int fd = ::open(lockFile_.c_str(), O_RDWR);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_len = 1;
+            if (fd < 0 || ::fcntl(fd, F_SETLK, &lock) != 0 || ::write(ready.write, "x", 1) != 1) {
+                return 1;
+            }
+            ::pause();
+            return 0;
+        });
+        ready.closeWrite();
+        char byte;
+        if (::read(ready.read, &byte, 1) != 1) {
+            ADD_FAILURE() << "the stand-in server did not take the lock";
+        }
+        return server;
+    }
+
+    TempDir root_;
+    fs::path prefix_;
+    fs::path lockFile_;
+    std::optional<std::string> oldTmpdir_;
+};
+
+TEST_F(WineserverLockTest, NoServerIsFoundWhereNoneRuns) {
+    const auto before = snapshot(root_.path() / "tmp");
+    EXPECT_FALSE(findRunningWineserver(prefix_));  // a server directory left behind, unlocked
+    EXPECT_FALSE(findRunningWineserver(root_.path() / "no-prefix"));
+    fs::remove(prefix_ / "wineserver");
+    EXPECT_FALSE(findRunningWineserver(prefix_));
+    EXPECT_EQ(snapshot(root_.path() / "tmp"), before);
+    EXPECT_FALSE(fs::exists(root_.path() / "no-prefix"));
+}
+
+TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
+    const auto server = startFakeServer();
+    const auto found = findRunningWineserver(prefix_);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->pid, server->pid());
+    EXPECT_EQ(found->lockFile, lockFile_);
+
+    const auto message = wineserverRefusal(prefix_, *found);
+    for (const auto& part :
+         {prefix_.string(), std::to_string(server->pid()), std::string("wineserver -k")}) {
+        EXPECT_NE(message.find(part), std::string::npos) << message;
+    }
+
+    const auto before = snapshot(prefix_);
+    try {
+        HiveStore store(prefix_);
+        ADD_FAILURE() << "the store opened beside a running wineserver";
+    } catch (const StoreError& error) {
+        EXPECT_NE(std::string(error.what()).find("wineserver"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(snapshot(prefix_), before);
+}
+
+// The server may also start after the store opened; a write must then be refused too, since
+// the server would overwrite it.
+TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {
+    HiveStore store(prefix_);
+    KeyHandle key = 0;
+    ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
+    const auto before = snapshot(prefix_);
+    const auto server = startFakeServer();
+    EXPECT_EQ(setDword(store, key, "late", 1), kBusy);
+    EXPECT_NE(store.lastFailure().find("wineserver"), std::string::npos) << store.lastFailure();
+    EXPECT_EQ(snapshot(prefix_), before);
+    server->kill();
+    EXPECT_EQ(setDword(store, key, "late", 1), kSuccess);
+}
+
+// While the store writes, a wineserver must not be able to start, yet other Quorvane processes
+// must not take the store's hold for a running server.
+TEST_F(WineserverLockTest, StartLockKeepsServersOutButNotOtherStores) {
+    {
+        WineserverStartLock hold(prefix_);
+        ASSERT_FALSE(hold.running());
+        Child other([&] {
+            const int fd = ::open(lockFile_.c_str(), O_RDWR);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_len = 1;
+            const bool serverCouldStart = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0;
+            if (serverCouldStart) {
+                return 1;
+            }
+            return findRunningWineserver(prefix_) ? 2 : 0;
+        });
+        EXPECT_EQ(other.wait(), 0) << "1: a server could start, 2: the hold looked like a server";
+    }
+    const auto server = startFakeServer();
+    WineserverStartLock refused(prefix_);
+    ASSERT_TRUE(refused.running());
+    EXPECT_EQ(refused.running()->pid, server->pid());
+}
+
+}  // namespace

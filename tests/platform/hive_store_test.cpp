@@ -1,0 +1,223 @@
+// What the hive store adds to the registry functions: where the hives live, how writes reach
+// the files, and how it shares them with other programs.
+#include "platform/hive_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+
+#include "platform/registry_location.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::copyFixtureHives;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+const std::string kPolicies = "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+
+struct FileVersion {
+    ino_t inode;
+    std::string text;
+};
+
+FileVersion versionOf(const fs::path& file) {
+    struct stat info {};
+    EXPECT_EQ(::stat(file.c_str(), &info), 0);
+    return {info.st_ino, readFile(file)};
+}
+
+Status setDword(RegistryApi& registry, KeyHandle root, const std::string& path,
+                const std::string& name, std::uint32_t value) {
+    KeyHandle key = 0;
+    if (Status status = registry.createKey(root, path, key); status != kSuccess) {
+        return status;
+    }
+    const Status status =
+        registry.setValue(key, name, kRegDword, reinterpret_cast<const std::uint8_t*>(&value), 4);
+    registry.closeKey(key);
+    return status;
+}
+
+std::optional<std::uint32_t> getDword(RegistryApi& registry, KeyHandle root,
+                                      const std::string& path, const std::string& name) {
+    KeyHandle key = 0;
+    if (registry.openKey(root, path, kKeyRead, key) != kSuccess) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    std::uint32_t size = sizeof value;
+    const Status status =
+        registry.queryValue(key, name, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
+    registry.closeKey(key);
+    return status == kSuccess ? std::optional(value) : std::nullopt;
+}
+
+class HiveStoreTest : public ::testing::Test {
+protected:
+    HiveStoreTest() { copyFixtureHives(dir_.path()); }
+
+    fs::path hive(const char* name) const { return dir_.path() / name; }
+
+    TempDir dir_;
+};
+
+TEST_F(HiveStoreTest, EachWriteOutsideABatchIsInTheFileWhenTheCallReturns) {
+    HiveStore store(dir_.path());
+    const FileVersion before = versionOf(hive("system.reg"));
+    ASSERT_EQ(setDword(store, kLocalMachine, kPolicies, "NoBrowserClose", 1), kSuccess);
+    const std::string after = readFile(hive("system.reg"));
+    EXPECT_NE(after.find("\"NoBrowserClose\"=dword:00000001\n"), std::string::npos);
+    EXPECT_EQ(readFile(hive("user.reg")), readFile(testing::fixtureDirectory() / "user.reg"));
+    EXPECT_GT(after.size(), before.text.size());
+
+    // Storing what is already there changes nothing on disk.
+    const FileVersion stored = versionOf(hive("system.reg"));
+    ASSERT_EQ(setDword(store, kLocalMachine, kPolicies, "nobrowserclose", 1), kSuccess);
+    EXPECT_EQ(versionOf(hive("system.reg")).inode, stored.inode);
+}
+
+TEST_F(HiveStoreTest, ABatchReachesTheFilesOnceWhenItsOutermostScopeEnds) {
+    HiveStore store(dir_.path());
+    const FileVersion user = versionOf(hive("user.reg"));
+    const FileVersion machine = versionOf(hive("system.reg"));
+    {
+        BatchScope outer(store);
+        {
+            BatchScope inner(store);
+            for (int i = 0; i < 20; ++i) {
+                ASSERT_EQ(setDword(store, kCurrentUser, kPolicies, "V" + std::to_string(i), i),
+                          kSuccess);
+            }
+        }
+        ASSERT_EQ(setDword(store, kLocalMachine, kPolicies, "NoPrinting", 1), kSuccess);
+        EXPECT_EQ(getDword(store, kCurrentUser, kPolicies, "v19"), 19u) << "seen inside";
+        EXPECT_EQ(versionOf(hive("user.reg")).text, user.text) << "nothing written yet";
+        EXPECT_EQ(versionOf(hive("system.reg")).inode, machine.inode);
+        EXPECT_EQ(outer.finish(), kSuccess);
+    }
+    HiveStore reopened(dir_.path());
+    EXPECT_EQ(getDword(reopened, kCurrentUser, kPolicies, "V7"), 7u);
+    EXPECT_EQ(getDword(reopened, kLocalMachine, kPolicies, "NoPrinting"), 1u);
+}
+
+TEST_F(HiveStoreTest, ChangesOfAnotherWriterAreNoticedAndKept) {
+    HiveStore mine(dir_.path());
+    HiveStore theirs(dir_.path());
+    ASSERT_EQ(getDword(mine, kCurrentUser, kPolicies, "Theirs"), std::nullopt);
+
+    BatchScope batch(mine);
+    ASSERT_EQ(setDword(mine, kCurrentUser, kPolicies, "Mine", 1), kSuccess);
+    ASSERT_EQ(setDword(theirs, kCurrentUser, kPolicies, "Theirs", 2), kSuccess);
+    EXPECT_EQ(getDword(mine, kCurrentUser, kPolicies, "Theirs"), 2u) << "noticed before the read";
+    EXPECT_EQ(getDword(mine, kCurrentUser, kPolicies, "Mine"), 1u) << "pending change kept";
+    ASSERT_EQ(batch.finish(), kSuccess);
+
+    HiveStore reopened(dir_.path());
+    EXPECT_EQ(getDword(reopened, kCurrentUser, kPolicies, "Mine"), 1u);
+    EXPECT_EQ(getDword(reopened, kCurrentUser, kPolicies, "Theirs"), 2u);
+}
+
+TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
+    ASSERT_EQ(::chmod(hive("system.reg").c_str(), 0444), 0);
+    const std::string machine = readFile(hive("system.reg"));
+    HiveStore store(dir_.path());
+
+    KeyHandle key = 0;
+    EXPECT_EQ(store.openKey(kLocalMachine, "Software", kKeyWrite, key), kAccessDenied);
+    EXPECT_EQ(store.openKey(kLocalMachine, "Software", 0x3F, key), kAccessDenied);
+    EXPECT_EQ(store.createKey(kLocalMachine, kPolicies, key), kAccessDenied);
+    EXPECT_EQ(store.deleteKey(kLocalMachine, "Software\\Wine\\Ports"), kAccessDenied);
+    std::uint32_t one = 1;
+    EXPECT_EQ(
+        store.setValue(kLocalMachine, "X", kRegDword, reinterpret_cast<std::uint8_t*>(&one), 4),
+        kAccessDenied);
+    // Existing keys still open for reading, also through createKey.
+    ASSERT_EQ(store.createKey(kLocalMachine, "Software\\Microsoft", key), kSuccess);
+    EXPECT_EQ(store.setValue(key, "X", kRegDword, reinterpret_cast<std::uint8_t*>(&one), 4),
+              kAccessDenied);
+    store.closeKey(key);
+
+    EXPECT_EQ(setDword(store, kCurrentUser, kPolicies, "NoPrinting", 1), kSuccess);
+    EXPECT_EQ(readFile(hive("system.reg")), machine);
+}
+
+TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
+    HiveStore store(dir_.path());
+    const std::string damaged = "garbage\n" + readFile(hive("user.reg"));
+    writeFile(hive("user.reg"), damaged);
+    EXPECT_EQ(setDword(store, kCurrentUser, kPolicies, "NoPrinting", 1), kRegistryIoFailed);
+    EXPECT_NE(store.lastFailure().find("user.reg"), std::string::npos) << store.lastFailure();
+    EXPECT_EQ(readFile(hive("user.reg")), damaged);
+    EXPECT_EQ(setDword(store, kLocalMachine, kPolicies, "NoPrinting", 1), kSuccess)
+        << "the other hive goes on working";
+}
+
+TEST_F(HiveStoreTest, LinksAndTheClassesRootLeadToTheirTargets) {
+    HiveStore store(dir_.path());
+    // The 32-bit view of the classes is a link into the classes key.
+    ASSERT_EQ(
+        setDword(store, kLocalMachine, "Software\\Wow6432Node\\Classes\\QuorvaneLinked", "L", 5),
+        kSuccess);
+    EXPECT_EQ(getDword(store, kLocalMachine, "Software\\Classes\\Wow6432Node\\QuorvaneLinked", "L"),
+              5u);
+    EXPECT_EQ(getDword(store, kClassesRoot, "Wow6432Node\\QuorvaneLinked", "L"), 5u);
+    KeyHandle key = 0;
+    EXPECT_EQ(store.openKey(kUsers, "", kKeyRead, key), kInvalidHandle);
+    EXPECT_EQ(store.openKey(kCurrentConfig, "", kKeyRead, key), kInvalidHandle);
+}
+
+TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStore) {
+    std::map<std::string, std::string> environment = {{"HOME", "/home/ann"},
+                                                      {"WINEPREFIX", "/srv/prefix"}};
+    const auto lookup = [&](const std::string& name) -> std::optional<std::string> {
+        const auto it = environment.find(name);
+        return it == environment.end() ? std::nullopt : std::optional(it->second);
+    };
+    RegistryLocation location = locateRegistry("/etc/hives", lookup);
+    EXPECT_EQ(location.kind, RegistryLocation::Kind::Configured);
+    EXPECT_EQ(location.directory, "/etc/hives");
+    location = locateRegistry("", lookup);
+    EXPECT_EQ(location.kind, RegistryLocation::Kind::WinePrefix);
+    EXPECT_EQ(location.directory, "/srv/prefix");
+    environment.erase("WINEPREFIX");
+    EXPECT_EQ(locateRegistry("", lookup).directory, "/home/ann/.local/share/Quorvane/registry");
+    environment["XDG_DATA_HOME"] = "/data";
+    location = locateRegistry("", lookup);
+    EXPECT_EQ(location.kind, RegistryLocation::Kind::OwnStore);
+    EXPECT_EQ(location.directory, "/data/Quorvane/registry");
+}
+
+TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstUseOtherDirectoriesMustExist) {
+    TempDir dir;
+    const fs::path own = dir.path() / "Quorvane" / "registry";
+    auto registry = openRegistry({RegistryLocation::Kind::OwnStore, own});
+    EXPECT_EQ(readFile(own / "system.reg"),
+              "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
+              "#arch=win64\n");
+    EXPECT_EQ(readFile(own / "user.reg"),
+              "WINE REGISTRY Version 2\n;; All keys relative to "
+              "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n");
+    EXPECT_EQ(setDword(*registry, kCurrentUser, kPolicies, "NoPrinting", 1), kSuccess);
+    EXPECT_EQ(getDword(*registry, kCurrentUser, kPolicies, "NoPrinting"), 1u);
+
+    EXPECT_THROW(openRegistry({RegistryLocation::Kind::Configured, dir.path() / "missing"}),
+                 StoreError);
+    // A prefix without a user hive yet: it starts empty and is made on the first write.
+    const fs::path prefix = dir.path() / "prefix";
+    fs::create_directory(prefix);
+    HiveStore store(prefix);
+    EXPECT_EQ(getDword(store, kCurrentUser, kPolicies, "NoPrinting"), std::nullopt);
+    EXPECT_FALSE(fs::exists(prefix / "user.reg"));
+    EXPECT_EQ(setDword(store, kCurrentUser, kPolicies, "NoPrinting", 1), kSuccess);
+    EXPECT_EQ(readFile(prefix / "user.reg").rfind("WINE REGISTRY Version 2\n", 0), 0u);
+    EXPECT_FALSE(fs::exists(prefix / "system.reg"));
+}
+
+}  // namespace
+}  // namespace quorvane::platform

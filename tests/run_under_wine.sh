@@ -1,0 +1,38 @@
+#!/bin/bash
+# Runs one Windows test executable under Wine in a prefix of its own, then stops that prefix's
+# wineserver and removes the prefix. Exits with the test's status.
+# Usage: run_under_wine.sh EXE [ARGS...]
+set -u
+
+if [ $# -lt 1 ]; then
+    echo "usage: $0 EXE [ARGS...]" >&2
+    exit 2
+fi
+
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-wine.XXXXXXXX") || exit 1
+# Every Wine command below must name this prefix, or it would fall back to ~/.wine.
+export WINEPREFIX="$prefix"
+export WINEDEBUG=-all
+# No Mono or Gecko: the tests need neither, and their installers would slow the first start.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+
+test_pid=
+cleanup() {
+    if [ -n "$test_pid" ]; then
+        kill "$test_pid" 2>/dev/null
+    fi
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    rm -rf -- "$prefix"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# In the background, so that a signal to this script is handled at once, not after Wine ends.
+wine "$@" &
+test_pid=$!
+wait "$test_pid"
+status=$?
+test_pid=
+exit "$status"
