@@ -319,7 +319,8 @@ TEST_F(RegistryConformance, SubKeyPathsAreSplitAsWindowsDoes) {
               withNul("two"));
     EXPECT_EQ(read(open(kCurrentUser, scratch("OUTER\\\\INNER\\"), kKeyRead), "Depth").data,
               withNul("two"));
-    EXPECT_EQ(tryOpen(kCurrentUser, "\\" + scratch("Outer")), kBadPathname);
+    const std::string leadingBackslash = std::string(1, '\\').append(scratch("Outer"));
+    EXPECT_EQ(tryOpen(kCurrentUser, leadingBackslash), kBadPathname);
 }
 
 TEST_F(RegistryConformance, UserAndMachineRootsAreSeparate) {

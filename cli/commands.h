@@ -1,0 +1,27 @@
+// The commands of quorvane-cli. Each returns the process's exit status.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/session.h"
+
+namespace quorvane::cli {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitUsage = 2;    // bad command line, or the registry cannot be used
+inline constexpr int kExitRefused = 3;  // part of the change did not take effect
+
+// A restriction given by its number (1 to 24) or its value name in any case.
+std::optional<int> parseRestriction(const std::string& argument);
+
+int listRestrictions(Session& session, bool json, std::ostream& out);
+// Runs the switching action of each restriction, then reads both hives back.
+int switchRestrictions(Session& session, const std::vector<int>& numbers, bool impose,
+                       std::ostream& out, std::ostream& err);
+int removeAllRestrictions(Session& session, std::ostream& err);
+int resetHomeSearchPages(Session& session, std::ostream& err);
+
+}  // namespace quorvane::cli

@@ -1,0 +1,55 @@
+#include <cctype>
+
+#include "restrictions/failure_mode.h"
+#include "restrictions/restriction_manager.h"
+
+namespace quorvane::restrictions {
+
+namespace {
+
+bool readsAsError(const std::string& text) {
+    if (text.size() != 5) {
+        return false;
+    }
+    std::string upper = text;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper == "ERROR";
+}
+
+}  // namespace
+
+bool isInForce(registry::General2& registry, const Restriction& restriction) {
+    if (restriction.kind == Kind::String) {
+        std::string path = std::string(kLocalMachinePrefix) + restriction.subKey;
+        const registry::ReadResult title = registry.GetStringValue(path, restriction.valueName);
+        return title.isText() && !title.asText().empty() && !readsAsError(title.asText());
+    }
+    std::string path = std::string(kCurrentUserPrefix) + restriction.subKey;
+    const registry::ReadResult flag = registry.GetDwordValue(path, restriction.valueName);
+    return flag.isNumber() && flag.asNumber() > 0;
+}
+
+void RestrictionManager::RefreshRestrictionStates() {
+    platform::BatchScope batch(services_.platform);
+    for (const Restriction& restriction : kCatalogue) {
+        int state = toolkit::kUnchecked;
+        skipOnFailure([&] {
+            state = isInForce(services_.registry, restriction) ? toolkit::kChecked
+                                                               : toolkit::kUnchecked;
+        });
+        // Assigning checked runs the box's imposing action, which rewrites the restriction
+        // with 1 in both hives.
+        skipOnFailure([&] { services_.boxes.assign(restriction.number, state); });
+    }
+    finishBatch(batch);
+}
+
+void RestrictionManager::clear_Check_controls(toolkit::CheckBoxes& form) {
+    for (int number = 1; number <= form.count(); ++number) {
+        form.assign(number, toolkit::kUnchecked);
+    }
+}
+
+}  // namespace quorvane::restrictions

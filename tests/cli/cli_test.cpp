@@ -1,0 +1,190 @@
+// quorvane-cli as a user runs it: a process with arguments, an exit status and its output.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdlib>
+
+#include "platform/hive_store.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::TempDir;
+
+constexpr const char* kRestrictionsKey =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    CliTest() {
+        fs::create_directory(registry());
+        testing::copyFixtureHives(registry());
+    }
+
+    fs::path registry() const { return dir_.path() / "registry"; }
+
+    Outcome run(const std::string& arguments) const {
+        const fs::path out = dir_.path() / "out";
+        const fs::path err = dir_.path() / "err";
+        // No configuration file of the user's may point elsewhere.
+        const std::string command = "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                                    " " QUORVANE_CLI " --registry " + registry().string() + " " +
+                                    arguments + " >" + out.string() + " 2>" + err.string();
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    }
+
+    std::string hives() const {
+        return readFile(registry() / "user.reg") + readFile(registry() / "system.reg");
+    }
+
+    std::optional<std::uint32_t> dword(platform::KeyHandle root, const char* name) const {
+        platform::HiveStore store(registry());
+        platform::KeyHandle key = 0;
+        if (store.openKey(root, kRestrictionsKey, platform::kKeyRead, key) != platform::kSuccess) {
+            return std::nullopt;
+        }
+        std::uint32_t value = 0;
+        std::uint32_t size = 4;
+        const auto status =
+            store.queryValue(key, name, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
+        return status == platform::kSuccess ? std::optional(value) : std::nullopt;
+    }
+
+    void seed(platform::KeyHandle root, const char* name, std::uint32_t value) const {
+        platform::HiveStore store(registry());
+        platform::KeyHandle key = 0;
+        ASSERT_EQ(store.createKey(root, kRestrictionsKey, key), platform::kSuccess);
+        ASSERT_EQ(store.setValue(key, name, platform::kRegDword,
+                                 reinterpret_cast<const std::uint8_t*>(&value), 4),
+                  platform::kSuccess);
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(CliTest, ListShowsEachRestrictionAndBothHivesWithoutWriting) {
+    seed(platform::kCurrentUser, "NoBrowserClose", 2);
+    seed(platform::kLocalMachine, "NoPrinting", 1);
+    const std::string before = hives();
+
+    const Outcome text = run("list");
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("  4 yes       1/1/4        Closing Internet Explorer"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find(" 14 no        2/2/2        Print/Print Preview                  "
+                            "absent              1\n"),
+              std::string::npos)
+        << "the machine hive alone does not put a restriction in force";
+
+    const Outcome json = run("list --json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    const QJsonArray rows = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array();
+    ASSERT_EQ(rows.size(), 24);
+    const QJsonObject closing = rows[3].toObject();
+    EXPECT_EQ(closing["valueName"].toString(), "NoBrowserClose");
+    EXPECT_TRUE(closing["inForce"].toBool());
+    EXPECT_EQ(closing["currentUser"].toObject()["value"].toInt(), 2);
+    EXPECT_EQ(closing["localMachine"].toObject()["found"].toString(), "absent");
+    EXPECT_EQ(rows[6].toObject()["position"].toInt(), 9) << "restriction 7 sits on tab two";
+
+    EXPECT_EQ(hives(), before) << "list writes nothing, not even detection's rewrites";
+}
+
+TEST_F(CliTest, ImposeAndLiftTakeNumbersOrValueNamesAndReportBothHives) {
+    const Outcome imposed = run("impose 4 noprinting");
+    EXPECT_EQ(imposed.status, 0) << imposed.err;
+    EXPECT_EQ(imposed.out,
+              "4 Closing Internet Explorer (NoBrowserClose): HKEY_CURRENT_USER 1, "
+              "HKEY_LOCAL_MACHINE 1\n"
+              "14 Print/Print Preview (NoPrinting): HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE 1\n");
+    EXPECT_EQ(dword(platform::kLocalMachine, "NoPrinting"), 1u);
+
+    const Outcome lifted = run("lift NOBROWSERCLOSE");
+    EXPECT_EQ(lifted.status, 0) << lifted.err;
+    EXPECT_EQ(dword(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(dword(platform::kLocalMachine, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(dword(platform::kCurrentUser, "NoPrinting"), 1u);
+}
+
+TEST_F(CliTest, ARefusedMachineHiveIsReportedWithStatusThree) {
+    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
+    const Outcome imposed = run("impose 4");
+    EXPECT_EQ(imposed.status, 3);
+    EXPECT_NE(imposed.out.find("HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE absent (not imposed: "
+                               "no write access)"),
+              std::string::npos)
+        << imposed.out;
+    EXPECT_NE(imposed.err.find("NoBrowserClose in HKEY_LOCAL_MACHINE"), std::string::npos);
+    EXPECT_EQ(dword(platform::kCurrentUser, "NoBrowserClose"), 1u) << "the per-user half works";
+}
+
+TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
+    seed(platform::kCurrentUser, "NoBrowserClose", 1);
+    const Outcome removed = run("remove-all");
+    EXPECT_EQ(removed.status, 0) << removed.err;
+    EXPECT_EQ(removed.out,
+              "All Restrictions have been removed!\n\nIf after restarting your PC a Restriction "
+              "returns see the Help file for information about Startup items\n");
+    EXPECT_EQ(dword(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
+    EXPECT_NE(readFile(registry() / "user.reg").find("[Software\\\\Quorvane\\\\Presets]"),
+              std::string::npos);
+    EXPECT_NE(readFile(registry() / "user.reg").find("\"Keys\"=\"1\""), std::string::npos)
+        << "a restriction was in force: its lifting made the policy keys again";
+
+    const Outcome reset = run("reset-pages");
+    EXPECT_EQ(reset.status, 0) << reset.err;
+    EXPECT_EQ(reset.out.rfind("Home and/or Search Page has been restored to the originals!\n\n", 0),
+              0u);
+    EXPECT_NE(readFile(registry() / "user.reg").find("\"Start Page\"=\"http://www.msn.com/\""),
+              std::string::npos);
+}
+
+TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
+    const std::string before = hives();
+    for (const char* arguments :
+         {"", "frob", "impose", "impose 24", "impose 25", "lift 0", "lift NoSuchValue",
+          "list extra", "impose 4 --json", "--bogus list"}) {
+        const Outcome result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_NE(result.err.find("quorvane-cli: "), std::string::npos) << arguments;
+        EXPECT_TRUE(result.out.empty()) << arguments;
+    }
+    EXPECT_NE(run("impose 24").err.find("can only be lifted"), std::string::npos);
+    EXPECT_EQ(hives(), before);
+
+    testing::writeFile(registry() / "user.reg", "not a hive\n");
+    const Outcome damaged = run("impose 4");
+    EXPECT_EQ(damaged.status, 2);
+    EXPECT_NE(damaged.err.find("user.reg"), std::string::npos) << damaged.err;
+    EXPECT_EQ(readFile(registry() / "user.reg"), "not a hive\n");
+
+    fs::remove_all(registry());
+    EXPECT_EQ(run("list").status, 2);
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    const Outcome help = run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("remove-all"), std::string::npos);
+    const Outcome version = run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("quorvane-cli ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,57 @@
+#include "toolkit/configuration_file.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace quorvane::toolkit {
+
+namespace {
+
+void readText(const QSettings& settings, const char* key, std::string& value) {
+    if (settings.contains(key)) {
+        value = settings.value(key).toString().toStdString();
+    }
+}
+
+}  // namespace
+
+QString configurationFilePath() {
+    const QString named = qEnvironmentVariable("QUORVANE_CONFIG");
+    if (!named.isEmpty()) {
+        return named;
+    }
+    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("quorvane.ini");
+    if (QFileInfo::exists(beside)) {
+        return beside;
+    }
+    const QString user =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+            .filePath("Quorvane/quorvane.ini");
+    return QFileInfo::exists(user) ? user : QString();
+}
+
+Configuration loadConfiguration() {
+    return loadConfiguration(configurationFilePath());
+}
+
+Configuration loadConfiguration(const QString& file) {
+    Configuration configuration;
+    if (file.isEmpty() || !QFileInfo::exists(file)) {
+        return configuration;
+    }
+    const QSettings settings(file, QSettings::IniFormat);
+    readText(settings, "Web/MakerHost", configuration.makerHost);
+    readText(settings, "Web/VendorHost", configuration.vendorHost);
+    readText(settings, "Web/PortalHost", configuration.portalHost);
+    readText(settings, "Mail/Server", configuration.mailServer);
+    readText(settings, "Mail/Mirror1", configuration.mirrors[0]);
+    readText(settings, "Mail/Mirror2", configuration.mirrors[1]);
+    readText(settings, "Mail/Mirror3", configuration.mirrors[2]);
+    readText(settings, "Registry/Directory", configuration.registryDirectory);
+    return configuration;
+}
+
+}  // namespace quorvane::toolkit
