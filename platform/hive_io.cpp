@@ -19,8 +19,16 @@ namespace {
 }
 
 FileSignature signatureOf(const struct stat& info) {
-    return {info.st_dev,         info.st_ino,          info.st_size,
-            info.st_mtim.tv_sec, info.st_mtim.tv_nsec, info.st_mode};
+    FileSignature signature;
+    signature.device = info.st_dev;
+    signature.inode = info.st_ino;
+    signature.size = info.st_size;
+    signature.modifiedSeconds = info.st_mtim.tv_sec;
+    signature.modifiedNanoseconds = info.st_mtim.tv_nsec;
+    signature.mode = info.st_mode;
+    signature.owner = info.st_uid;
+    signature.group = info.st_gid;
+    return signature;
 }
 
 class FileDescriptor {
@@ -127,7 +135,8 @@ std::optional<FileContent> readWholeFile(const std::filesystem::path& file) {
     return result;
 }
 
-FileSignature replaceFile(const std::filesystem::path& file, std::string_view text, mode_t mode) {
+FileSignature replaceFile(const std::filesystem::path& file, std::string_view text, mode_t mode,
+                          const std::optional<FileSignature>& previous) {
     std::filesystem::path temporary;
     FileDescriptor fd(createTemporary(file, mode, temporary));
     if (fd.get() < 0) {
@@ -137,6 +146,10 @@ FileSignature replaceFile(const std::filesystem::path& file, std::string_view te
         // The umask may have narrowed the mode at creation.
         if (::fchmod(fd.get(), mode) != 0) {
             fail("cannot set the mode of", temporary);
+        }
+        if (previous && ::geteuid() == 0 &&
+            ::fchown(fd.get(), previous->owner, previous->group) != 0) {
+            fail("cannot give the owner back to", temporary);
         }
         writeAll(fd.get(), text, temporary);
         if (::fsync(fd.get()) != 0) {

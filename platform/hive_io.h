@@ -21,6 +21,8 @@ struct FileSignature {
     std::int64_t modifiedSeconds = 0;
     long modifiedNanoseconds = 0;
     mode_t mode = 0;
+    uid_t owner = 0;
+    gid_t group = 0;
 
     bool sameVersion(const FileSignature& other) const;
     bool writable() const { return (mode & 0222) != 0; }
@@ -37,9 +39,11 @@ struct FileContent {
 std::optional<FileContent> readWholeFile(const std::filesystem::path& file);
 
 // Writes a temporary file beside `file`, flushes it to disk, renames it over `file` and flushes
-// the directory, so that `file` is either the old or the new text, never torn. Throws
-// std::system_error.
-FileSignature replaceFile(const std::filesystem::path& file, std::string_view text, mode_t mode);
+// the directory, so that `file` is either the old or the new text, never torn. The new file gets
+// `mode` and, where the process may give it, the owner of `previous`: root working on a user's
+// prefix must not leave files that user cannot write. Throws std::system_error.
+FileSignature replaceFile(const std::filesystem::path& file, std::string_view text, mode_t mode,
+                          const std::optional<FileSignature>& previous = std::nullopt);
 
 // Removes what writers killed half-way left beside `file`. Only while holding the directory
 // lock: no temporary file of a live writer exists then.

@@ -344,7 +344,8 @@ struct HiveStore::Impl {
                 return kAccessDenied;
             }
             const mode_t mode = file.signature ? (file.signature->mode & 07777) : kNewHiveMode;
-            file.signature = hive::replaceFile(file.path, file.document->serialize(), mode);
+            file.signature =
+                hive::replaceFile(file.path, file.document->serialize(), mode, file.signature);
         } catch (const std::exception& error) {
             lastFailure = error.what();
             return kRegistryIoFailed;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 
@@ -145,6 +146,20 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
 
     EXPECT_EQ(setDword(store, kCurrentUser, kPolicies, "NoPrinting", 1), kSuccess);
     EXPECT_EQ(readFile(hive("system.reg")), machine);
+}
+
+TEST_F(HiveStoreTest, RootWorkingOnAUsersPrefixLeavesTheFilesToThatUser) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can give files away";
+    }
+    constexpr uid_t kUser = 65534;
+    ASSERT_EQ(::chown(hive("system.reg").c_str(), kUser, kUser), 0);
+    HiveStore store(dir_.path());
+    ASSERT_EQ(setDword(store, kLocalMachine, kPolicies, "NoPrinting", 1), kSuccess);
+    struct stat info {};
+    ASSERT_EQ(::stat(hive("system.reg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, kUser);
+    EXPECT_EQ(info.st_gid, kUser);
 }
 
 TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
