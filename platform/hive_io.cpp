@@ -61,7 +61,7 @@ void writeAll(int fd, std::string_view text, const std::filesystem::path& file) 
 }
 
 std::string temporaryPrefix(const std::filesystem::path& file) {
-    return "." + file.filename().string() + ".quorvane-";
+    return std::string(".").append(file.filename().string()).append(".quorvane-");
 }
 
 // A fresh name for each try: a forked process has its parent's random state, so the pid is part

@@ -52,6 +52,15 @@ struct WriteOp {
     std::u16string name;
     hive::ValueData data;
     FileTime time;
+
+    static WriteOp onKey(Kind kind, Path path) {
+        return {kind, std::move(path), std::u16string(), hive::ValueData(),
+                hive::currentFileTime()};
+    }
+    static WriteOp onValue(Kind kind, Path path, std::u16string name,
+                           hive::ValueData data = hive::ValueData()) {
+        return {kind, std::move(path), std::move(name), std::move(data), hive::currentFileTime()};
+    }
 };
 
 struct HiveFile {
@@ -481,8 +490,7 @@ Status HiveStore::createKey(KeyHandle parent, const std::string& subKey, KeyHand
         if (file.readOnly() || (base.access & kCreateRights) == 0) {
             return kAccessDenied;
         }
-        const Status status =
-            impl_->perform(file, {WriteOp::Kind::CreateKey, real, {}, {}, hive::currentFileTime()});
+        const Status status = impl_->perform(file, WriteOp::onKey(WriteOp::Kind::CreateKey, real));
         if (status == kSuccess) {
             std::size_t found = 0;
             Path stored;
@@ -511,8 +519,8 @@ Status HiveStore::setValue(KeyHandle key, const std::string& name, std::uint32_t
             const std::u16string units = hive::utf8ToUtf16(value.bytes);
             value.bytes.assign(reinterpret_cast<const char*>(units.data()), units.size() * 2);
         }
-        return impl_->perform(file, {WriteOp::Kind::SetValue, path, hive::utf8ToUtf16(name),
-                                     std::move(value), hive::currentFileTime()});
+        return impl_->perform(file, WriteOp::onValue(WriteOp::Kind::SetValue, path,
+                                                     hive::utf8ToUtf16(name), std::move(value)));
     });
 }
 
@@ -566,8 +574,8 @@ Status HiveStore::deleteKey(KeyHandle key, const std::string& subKey) {
         if (base.hive->readOnly() || target->parent() == nullptr || !target->children().empty()) {
             return kAccessDenied;
         }
-        const Status status = impl_->perform(
-            *base.hive, {WriteOp::Kind::DeleteKey, real, {}, {}, hive::currentFileTime()});
+        const Status status =
+            impl_->perform(*base.hive, WriteOp::onKey(WriteOp::Kind::DeleteKey, real));
         if (status == kSuccess) {
             impl_->forgetHandlesTo(*base.hive, real);
         }
@@ -584,8 +592,8 @@ Status HiveStore::deleteValue(KeyHandle key, const std::string& name) {
         if (!stored.value(hive::foldName(wide))) {
             return kFileNotFound;
         }
-        return impl_->perform(
-            file, {WriteOp::Kind::DeleteValue, path, std::move(wide), {}, hive::currentFileTime()});
+        return impl_->perform(file,
+                              WriteOp::onValue(WriteOp::Kind::DeleteValue, path, std::move(wide)));
     });
 }
 
@@ -604,6 +612,10 @@ Status HiveStore::endBatch() {
     if (impl_->batchDepth == 0 || --impl_->batchDepth > 0) {
         return kSuccess;
     }
+    return storePending();
+}
+
+Status HiveStore::storePending() {
     const Status user = impl_->commit(impl_->user);
     const Status machine = impl_->commit(impl_->machine);
     return user != kSuccess ? user : machine;

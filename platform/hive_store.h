@@ -43,6 +43,7 @@ public:
     Status closeKey(KeyHandle key) override;
     void beginBatch() override;
     Status endBatch() override;
+    Status storePending() override;
 
     const std::filesystem::path& directory() const;
     std::string lastFailure() const override;

@@ -91,6 +91,9 @@ public:
     // stores each write at once and needs neither.
     virtual void beginBatch() {}
     virtual Status endBatch() { return kSuccess; }
+    // Stores what a batch holds back now, inside a batch too: before a message tells the user
+    // that something was done, it must be done.
+    virtual Status storePending() { return kSuccess; }
 
     // Why the most recent store of changes failed, for people; empty when nothing failed.
     virtual std::string lastFailure() const { return {}; }

@@ -31,12 +31,10 @@ void RestrictionManager::ResetHomeSearchPages() {
     }
     finishBatch(batch);
     skipOnFailure([&] { services_.events.processPendingEvents(); });
-    skipOnFailure([&] {
-        services_.messages.show(
-            std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
-                kStartupHint,
-            toolkit::kInformation, "Home/Search Page Restored");
-    });
+    showWhenStored(
+        std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
+            kStartupHint,
+        "Home/Search Page Restored");
 }
 
 }  // namespace quorvane::restrictions

@@ -57,11 +57,8 @@ void RestrictionManager::RemoveAllRestrictions() {
     skipOnFailure([&] { clear_Check_controls(services_.boxes); });
     skipOnFailure([&] { services_.events.processPendingEvents(); });
     finishBatch(batch);
-    skipOnFailure([&] {
-        services_.messages.show(
-            std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint,
-            toolkit::kInformation, "Restrictions Removed");
-    });
+    showWhenStored(std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint,
+                   "Restrictions Removed");
 }
 
 }  // namespace quorvane::restrictions

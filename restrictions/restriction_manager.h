@@ -1,6 +1,7 @@
 // Lifting and imposing the restrictions: detection into the check boxes, the switching action of
 // each box, the one-time creation of the policy keys, remove-all and the page reset. Every
-// top-level operation runs as one registry batch, which is stored before any message shows.
+// top-level operation runs as one registry batch, and what it did is stored before any message
+// says so.
 #pragma once
 
 #include <string>
@@ -68,6 +69,9 @@ private:
     void impose(const Restriction& restriction);
     void lift(const Restriction& restriction);
     void finishBatch(platform::BatchScope& batch);
+    // Shows a closing message once everything done so far is stored, also when this operation
+    // runs nested inside another one's batch.
+    void showWhenStored(const std::string& text, const char* title);
 
     Services services_;
     std::string lastStoreFailure_;

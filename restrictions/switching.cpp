@@ -37,6 +37,13 @@ void RestrictionManager::finishBatch(platform::BatchScope& batch) {
         batch.finish() == platform::kSuccess ? std::string() : services_.platform.lastFailure();
 }
 
+void RestrictionManager::showWhenStored(const std::string& text, const char* title) {
+    if (services_.platform.storePending() != platform::kSuccess) {
+        lastStoreFailure_ = services_.platform.lastFailure();
+    }
+    skipOnFailure([&] { services_.messages.show(text, toolkit::kInformation, title); });
+}
+
 void RestrictionManager::EnsurePolicyKeys() {
     std::string marker;
     skipOnFailure([&] {
