@@ -1,0 +1,291 @@
+// The registry module on the registry each build has (hive store natively, Win32 under Wine).
+// Effects are read back through RegistryApi itself, not through the module under test.
+#include "registry/general2.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_toolkit.h"
+#include "tests/support/recording_registry.h"
+#include "tests/support/registry_target.h"
+
+namespace quorvane::registry {
+void PrintTo(const ReadResult& result, std::ostream* out) {
+    if (result.isEmpty()) {
+        *out << "(empty)";
+    } else if (result.isNumber()) {
+        *out << result.asNumber();
+    } else {
+        *out << '"' << result.asText() << '"';
+    }
+}
+}  // namespace quorvane::registry
+
+namespace quorvane::testing {
+namespace {
+
+using platform::kCurrentUser;
+using platform::kLocalMachine;
+using registry::Hive;
+using registry::ReadResult;
+
+constexpr const char* kScratch = "Software\\Policies\\Quorvane Test";
+const std::string kUserScratch = std::string("HKEY_CURRENT_USER\\") + kScratch;
+
+ShownMessage formatMessage(const std::string& path) {
+    return {"Incorrect Format:\n\n" + path, 0, "Quorvane"};
+}
+
+class General2Test : public ::testing::Test {
+protected:
+    // Runs every path-based operation once on `path`; the reads' results in order.
+    std::vector<ReadResult> runEveryOperation(const std::string& path) {
+        std::vector<ReadResult> reads;
+        std::string copy = path;
+        general.SetDwordValue(copy, "v", 1);
+        copy = path;
+        reads.push_back(general.GetDwordValue(copy, "v"));
+        copy = path;
+        reads.push_back(general.GetStringValue(copy, "v"));
+        copy = path;
+        general.SetStringValue(copy, "v", "text");
+        copy = path;
+        general.CreateKey(copy);
+        copy = path;
+        general.DeleteKey(copy);
+        return reads;
+    }
+
+    ReadResult getString(const std::string& subKey, const std::string& name) {
+        std::string path = "HKEY_CURRENT_USER\\" + subKey;
+        return general.GetStringValue(path, name);
+    }
+
+    ReadResult getDword(const std::string& subKey, const std::string& name) {
+        std::string path = "HKEY_CURRENT_USER\\" + subKey;
+        return general.GetDwordValue(path, name);
+    }
+
+    std::unique_ptr<RegistryTarget> target = makeRegistryTarget();
+    platform::RegistryApi& base = target->registry();
+    RecordingRegistry recorder{base};
+    RecordingMessageBox messages;
+    registry::General2 general{recorder, messages};
+};
+
+TEST_F(General2Test, MalformedPathsAreReportedAndReachNoRegistry) {
+    for (const std::string path :
+         {"", "HKEY", "hkey_current_user\\Software", "Hkey_CURRENT_USER\\Software",
+          "Software\\Policies", "\\HKEY_CURRENT_USER\\Software", "HKEY_CURRENT_USER\\",
+          "HKEY_LOCAL_MACHINE\\Software\\"}) {
+        SCOPED_TRACE("path \"" + path + "\"");
+        messages.shown.clear();
+        std::string split = path;
+        Hive hive = registry::kHiveCurrentUser;
+        general.SplitRegistryPath(split, hive);
+        EXPECT_EQ(hive, registry::kNoHive);
+        EXPECT_EQ(split, path);
+        EXPECT_EQ(messages.shown, std::vector{formatMessage(path)});
+
+        messages.shown.clear();
+        EXPECT_EQ(runEveryOperation(path), (std::vector{ReadResult(), ReadResult()}));
+        EXPECT_EQ(messages.shown, std::vector<ShownMessage>(6, formatMessage(path)));
+        EXPECT_TRUE(recorder.calls.empty());
+    }
+}
+
+TEST_F(General2Test, WellFormedPathsSplitSilently) {
+    const struct {
+        std::string path;
+        Hive hive;
+        std::string subKey;
+    } cases[] = {
+        {"HKEY_CURRENT_USER\\Software\\Policies", 0x80000001, "Software\\Policies"},
+        {"HKEY_LOCAL_MACHINE", 0x80000002, ""},
+        {"HKEY_CURRENT_USER\\\\Software", 0x80000001, "\\Software"},
+        {"HKEY_CLASSES_ROOT\\a\\b", 0x80000000, "a\\b"},
+        {"HKEY_DYN_DATA", 0x80000006, ""},
+        {"HKEY_NOWHERE\\x", 0, "x"},
+        {"HKEY_Local_Machine\\Software", 0, "Software"},
+        {"HKEY_", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("path \"" + c.path + "\"");
+        std::string split = c.path;
+        Hive hive = 0x12345;
+        general.SplitRegistryPath(split, hive);
+        EXPECT_EQ(hive, c.hive);
+        EXPECT_EQ(split, c.subKey);
+        if (c.hive == registry::kNoHive) {
+            // No hive: reads give the empty result, not "Error", and nothing reaches the registry.
+            EXPECT_EQ(runEveryOperation(c.path), (std::vector{ReadResult(), ReadResult()}));
+            EXPECT_TRUE(recorder.calls.empty());
+        }
+    }
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(General2Test, HiveNamesMatchOnlyExactly) {
+    const char* names[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",     "HKEY_LOCAL_MACHINE",
+                           "HKEY_USERS",        "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
+                           "HKEY_DYN_DATA"};
+    for (Hive i = 0; i < 7; ++i) {
+        EXPECT_EQ(registry::General2::HiveFromName(names[i]), 0x80000000 + i) << names[i];
+    }
+    for (const char* name : {"", "hkey_current_user", "HKEY_Current_User", " HKEY_CURRENT_USER",
+                             "HKEY_CURRENT_USER ", "HKEY_CURRENT_USER\\", "HKEY_CURRENT_USERS"}) {
+        EXPECT_EQ(registry::General2::HiveFromName(name), registry::kNoHive) << name;
+    }
+}
+
+TEST_F(General2Test, StringReadsTrimTheBufferAndFailBeyond254Characters) {
+    const struct {
+        const char* what;
+        Stored value;
+        ReadResult expected;
+    } cases[] = {
+        {"plain", sz("abc"), ReadResult::text("abc")},
+        {"leading spaces", sz("  abc"), ReadResult::text("abc")},
+        {"trailing spaces", sz("abc  "), ReadResult::text("abc  ")},
+        {"empty string", sz(""), ReadResult::text("")},
+        {"no data bytes", Stored{platform::kRegSz, ""}, ReadResult::text("")},
+        {"254 characters", sz(std::string(254, 'x')), ReadResult::text(std::string(254, 'x'))},
+        {"255 characters", sz(std::string(255, 'x')), ReadResult::error()},
+    };
+    for (const auto& c : cases) {
+        put(base, kCurrentUser, kScratch, "s", c.value);
+        EXPECT_EQ(getString(kScratch, "s"), c.expected) << c.what;
+    }
+    EXPECT_EQ(getString(kScratch, "missing"), ReadResult::error());
+    EXPECT_EQ(getString(std::string(kScratch) + "\\Missing", "s"), ReadResult::error());
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(General2Test, DwordReadsTakeAtMostFourBytes) {
+    // In this order: the two-byte value comes after one whose bytes are all set.
+    const struct {
+        const char* what;
+        Stored value;
+        ReadResult expected;
+    } cases[] = {
+        {"1", dword(1), ReadResult::number(1)},
+        {"all bits set", dword(0xFFFFFFFF), ReadResult::number(-1)},
+        {"two bytes", Stored{platform::kRegBinary, "\x02\x01"}, ReadResult::number(0x0102)},
+        {"eight bytes", Stored{platform::kRegQword, std::string(8, '\x01')}, ReadResult::error()},
+    };
+    for (const auto& c : cases) {
+        put(base, kCurrentUser, kScratch, "d", c.value);
+        EXPECT_EQ(getDword(kScratch, "d"), c.expected) << c.what;
+    }
+    EXPECT_EQ(getDword(kScratch, "missing"), ReadResult::error());
+    EXPECT_EQ(getDword(std::string(kScratch) + "\\Missing", "d"), ReadResult::error());
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(General2Test, WritesStoreTypedDataIntoExistingKeysOnly) {
+    makeKey(base, kLocalMachine, kScratch);
+    std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
+    general.SetDwordValue(path, "d", -2);
+    EXPECT_EQ(path, kScratch);
+    path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
+    // Bytes, not characters: the terminating NUL must not cut off the end of a multi-byte text.
+    general.SetStringValue(path, "s", "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(stored(base, kLocalMachine, kScratch, "d"), dword(0xFFFFFFFE));
+    EXPECT_EQ(stored(base, kLocalMachine, kScratch, "s"), sz("\xC3\xA9t\xC3\xA9"));
+
+    path = kUserScratch;
+    general.SetDwordValue(path, "d", 1);
+    path = kUserScratch;
+    general.SetStringValue(path, "s", "text");
+    EXPECT_FALSE(keyExists(base, kCurrentUser, kScratch));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(General2Test, KeysAreCreatedAndDeletedByTheirWholePath) {
+    const std::string policies = "HKEY_CURRENT_USER\\Software\\Policies";
+    put(base, kCurrentUser, "Software\\Policies", "v", sz("kept"));
+    std::string path = policies;
+    general.CreateKey(path);
+    EXPECT_EQ(stored(base, kCurrentUser, "Software\\Policies", "v"), sz("kept"));
+    path = policies + "\\New";
+    general.CreateKey(path);
+    EXPECT_TRUE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
+
+    // A key with sub-keys is the platform's to refuse.
+    path = policies;
+    general.DeleteKey(path);
+    EXPECT_TRUE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
+    path = policies + "\\New";
+    general.DeleteKey(path);
+    EXPECT_FALSE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
+
+    recorder.calls.clear();
+    path = policies;
+    general.DeleteKey(path);
+    EXPECT_FALSE(keyExists(base, kCurrentUser, "Software\\Policies"));
+    EXPECT_TRUE(keyExists(base, kCurrentUser, "Software"));
+    // The hive's root is opened and asked to delete the whole sub-key path.
+    const auto opens = recorder.of(RegistryCall::Open);
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0].key, kCurrentUser);
+    EXPECT_EQ(opens[0].name, "");
+    const auto deletions = recorder.of(RegistryCall::DeleteKey);
+    ASSERT_EQ(deletions.size(), 1u);
+    EXPECT_EQ(deletions[0].name, "Software\\Policies");
+}
+
+TEST_F(General2Test, DeleteValueTellsWhetherItDeleted) {
+    put(base, kLocalMachine, kScratch, "v", dword(1));
+    EXPECT_TRUE(general.DeleteValue(registry::kHiveLocalMachine, kScratch, "v"));
+    EXPECT_EQ(stored(base, kLocalMachine, kScratch, "v"), std::nullopt);
+    EXPECT_TRUE(keyExists(base, kLocalMachine, kScratch));
+    EXPECT_FALSE(general.DeleteValue(registry::kHiveLocalMachine, kScratch, "v"));
+    EXPECT_FALSE(
+        general.DeleteValue(registry::kHiveLocalMachine, std::string(kScratch) + "\\No", "v"));
+}
+
+// A user without administrator rights may hold 0x3F on a policy key but not KEY_ALL_ACCESS, nor
+// write rights where only reading is needed.
+TEST_F(General2Test, EachOperationOpensWithItsRightsAndClosesWhatItOpens) {
+    const std::string leaf = std::string(kScratch) + "\\Leaf";
+    put(base, kCurrentUser, leaf, "v", dword(1));
+    const struct {
+        const char* what;
+        std::function<void(std::string&)> run;
+        std::string opened;
+        std::uint32_t access;
+    } cases[] = {
+        {"GetDwordValue", [&](std::string& p) { general.GetDwordValue(p, "v"); }, leaf, 0x20019},
+        {"GetStringValue", [&](std::string& p) { general.GetStringValue(p, "v"); }, leaf, 0x20019},
+        {"SetDwordValue", [&](std::string& p) { general.SetDwordValue(p, "v", 1); }, leaf, 0x20006},
+        {"SetStringValue", [&](std::string& p) { general.SetStringValue(p, "v", "t"); }, leaf,
+         0x20006},
+        {"DeleteValue", [&](std::string&) { general.DeleteValue(kCurrentUser, leaf, "v"); }, leaf,
+         0x3F},
+        {"DeleteKey", [&](std::string& p) { general.DeleteKey(p); }, "", 0x20006},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        recorder.calls.clear();
+        std::string path = "HKEY_CURRENT_USER\\" + leaf;
+        c.run(path);
+        const auto opens = recorder.of(RegistryCall::Open);
+        ASSERT_EQ(opens.size(), 1u);
+        EXPECT_EQ(opens[0].key, kCurrentUser);
+        EXPECT_EQ(opens[0].name, c.opened);
+        EXPECT_EQ(opens[0].access, c.access);
+        EXPECT_EQ(opens[0].status, platform::kSuccess);
+        EXPECT_EQ(recorder.of(RegistryCall::Close).size(), 1u);
+    }
+    recorder.calls.clear();
+    std::string path = kUserScratch;
+    general.CreateKey(path);
+    EXPECT_EQ(recorder.of(RegistryCall::Create).size(), 1u);
+    EXPECT_EQ(recorder.of(RegistryCall::Close).size(), 1u);
+}
+
+}  // namespace
+}  // namespace quorvane::testing

@@ -1,0 +1,54 @@
+// The restriction manager wired as the window wires it, on a given registry: 24 check boxes whose
+// changes run the switching actions, the marker in the managed registry, recorded messages and a
+// fake event pump. Every registry call goes through a recorder.
+#pragma once
+
+#include <vector>
+
+#include "registry/general2.h"
+#include "registry/registry_settings_store.h"
+#include "restrictions/restriction_manager.h"
+#include "tests/support/fake_toolkit.h"
+#include "tests/support/recording_registry.h"
+#include "toolkit/check_boxes.h"
+
+namespace quorvane::testing {
+
+inline constexpr const char* kRestrictionsKey =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+inline constexpr const char* kControlPanelKey =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Control Panel";
+inline constexpr const char* kToolbarsKey =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
+inline constexpr const char* kPresetsKey = "Software\\Quorvane\\Presets";
+inline constexpr const char* kStartupHint =
+    "If after restarting your PC a Restriction returns see the Help file for information about "
+    "Startup items";
+
+struct Rig {
+    explicit Rig(platform::RegistryApi& registry, toolkit::Configuration configuration = {})
+        : recorder(registry),
+          manager({recorder, general, settings, events, messages, boxes, configuration}) {
+        boxes.setClickHandler([this](int number) { manager.SwitchRestriction(number); });
+    }
+
+    std::vector<int> checkedBoxes() const {
+        std::vector<int> checked;
+        for (int number = 1; number <= boxes.count(); ++number) {
+            if (boxes.state(number) != toolkit::kUnchecked) {
+                checked.push_back(number);
+            }
+        }
+        return checked;
+    }
+
+    RecordingRegistry recorder;
+    RecordingMessageBox messages;
+    FakeEventPump events;
+    registry::General2 general{recorder, messages};
+    registry::RegistrySettingsStore settings{recorder};
+    toolkit::CheckBoxBank boxes{24};
+    restrictions::RestrictionManager manager;
+};
+
+}  // namespace quorvane::testing

@@ -1,0 +1,134 @@
+// What only the hive store can show: a machine hive the user may not write, and how often an
+// operation reaches the files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "platform/hive_store.h"
+#include "tests/restrictions/restriction_rig.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::kCurrentUser;
+using platform::kLocalMachine;
+
+struct Scene {
+    Scene() { makeBaselineKeys(store); }
+
+    fs::path file(const char* name) const { return temp.path() / "registry" / name; }
+
+    // Of user.reg and system.reg: a store replaces the file, so a new inode is a new store.
+    std::pair<ino_t, ino_t> inodes() const {
+        struct stat user {};
+        struct stat machine {};
+        EXPECT_EQ(::stat(file("user.reg").c_str(), &user), 0);
+        EXPECT_EQ(::stat(file("system.reg").c_str(), &machine), 0);
+        return {user.st_ino, machine.st_ino};
+    }
+
+    TempDir temp;
+    platform::HiveStore store{temp.path() / "registry",
+                              platform::HiveStore::Creation::CreateIfMissing};
+    Rig rig{store};
+};
+
+TEST(RestrictionsHiveStoreTest, AReadOnlyMachineHiveLeavesThePerUserHalfWorkingSilently) {
+    Scene scene;
+    for (auto root : {kCurrentUser, kLocalMachine}) {
+        put(scene.store, root, kMainKey, "Window Title", sz("Kiosk"));
+    }
+    fs::permissions(scene.file("system.reg"),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string machineHive = readFile(scene.file("system.reg"));
+
+    scene.rig.manager.RefreshRestrictionStates();
+    scene.rig.boxes.assign(4, toolkit::kChecked);
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kPresetsKey, "Keys"), sz("1"));
+    EXPECT_TRUE(scene.rig.messages.shown.empty());
+    EXPECT_EQ(scene.rig.manager.lastStoreFailure(), "");
+
+    scene.rig.manager.RemoveAllRestrictions();
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kMainKey, "Window Title"), std::nullopt);
+    EXPECT_EQ(stored(scene.store, kLocalMachine, kMainKey, "Window Title"), sz("Kiosk"));
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kPresetsKey, "Keys"), sz("1"));
+    EXPECT_EQ(scene.rig.messages.shown.size(), 1u);  // remove-all's own
+    EXPECT_EQ(scene.rig.manager.lastStoreFailure(), "");
+    EXPECT_EQ(readFile(scene.file("system.reg")), machineHive);
+}
+
+TEST(RestrictionsHiveStoreTest, EachOperationStoresEachHiveOnceAndBeforeItSpeaks) {
+    const struct {
+        const char* what;
+        std::function<void(Scene&)> seed;
+        std::function<void(Scene&)> run;
+        bool speaks;
+    } cases[] = {
+        {"switch", [](Scene&) {}, [](Scene& s) { s.rig.boxes.assign(4, toolkit::kChecked); },
+         false},
+        {"detection",
+         [](Scene& s) { put(s.store, kCurrentUser, kRestrictionsKey, "NoPrinting", dword(2)); },
+         [](Scene& s) { s.rig.manager.RefreshRestrictionStates(); }, false},
+        {"remove-all",
+         [](Scene& s) {
+             for (auto root : {kCurrentUser, kLocalMachine}) {
+                 put(s.store, root, kMainKey, "Window Title", sz("Kiosk"));
+             }
+         },
+         [](Scene& s) { s.rig.manager.RemoveAllRestrictions(); }, true},
+        {"page reset", [](Scene&) {}, [](Scene& s) { s.rig.manager.ResetHomeSearchPages(); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        c.seed(scene);
+        const auto before = scene.inodes();
+        std::set<std::pair<ino_t, ino_t>> whileWorking;
+        scene.rig.recorder.afterEach = [&] { whileWorking.insert(scene.inodes()); };
+        std::optional<std::pair<ino_t, ino_t>> whileShown;
+        scene.rig.messages.whileShown = [&] { whileShown = scene.inodes(); };
+
+        c.run(scene);
+
+        const auto after = scene.inodes();
+        EXPECT_EQ(whileWorking, std::set{before});
+        EXPECT_NE(after.first, before.first);
+        EXPECT_NE(after.second, before.second);
+        // Whatever the user reads in the message is already in the files.
+        EXPECT_EQ(whileShown, c.speaks ? std::optional(after) : std::nullopt);
+    }
+}
+
+// Another operation's event pump is where a menu command lands when the user is quick; its
+// message must still find its changes where other programs can see them.
+TEST(RestrictionsHiveStoreTest, AMessageShownInsideAnotherOperationFindsItsChangesStored) {
+    Scene scene;
+    for (auto root : {kCurrentUser, kLocalMachine}) {
+        put(scene.store, root, kMainKey, "Window Title", sz("Kiosk"));
+    }
+    std::vector<std::optional<Stored>> titlesSeen;
+    scene.rig.messages.whileShown = [&] {
+        platform::HiveStore elsewhere(scene.file(""));
+        for (auto root : {kCurrentUser, kLocalMachine}) {
+            titlesSeen.push_back(stored(elsewhere, root, kMainKey, "Window Title"));
+        }
+    };
+    scene.rig.events.post([&] { scene.rig.manager.RemoveAllRestrictions(); });
+    scene.rig.boxes.assign(4, toolkit::kChecked);
+
+    EXPECT_EQ(titlesSeen, (std::vector<std::optional<Stored>>{std::nullopt, std::nullopt}));
+}
+
+}  // namespace
+}  // namespace quorvane::testing

@@ -1,0 +1,410 @@
+// Detection, switching, remove-all and the page reset on the registry each build has (hive store
+// natively, Win32 under Wine), checked by what the registry holds afterwards.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/restrictions/restriction_rig.h"
+#include "tests/support/registry_target.h"
+
+namespace quorvane::testing {
+namespace {
+
+using platform::kCurrentUser;
+using platform::KeyHandle;
+using platform::kLocalMachine;
+using toolkit::kChecked;
+using toolkit::kUnchecked;
+using KeyList = std::vector<std::pair<KeyHandle, std::string>>;
+
+// In the order in which they must be made.
+const KeyList kPolicyKeys = {
+    {kCurrentUser, kRestrictionsKey},  {kCurrentUser, kControlPanelKey},
+    {kLocalMachine, kToolbarsKey},     {kLocalMachine, kRestrictionsKey},
+    {kLocalMachine, kControlPanelKey}, {kCurrentUser, kToolbarsKey},
+    {kCurrentUser, kSystemKey},        {kLocalMachine, kSystemKey},
+};
+
+class RestrictionsTest : public ::testing::Test {
+protected:
+    void SetUp() override { fresh(); }
+
+    // A registry in its starting state and a rig on it.
+    void fresh(toolkit::Configuration configuration = {}) {
+        rig.reset();
+        target.reset();  // the old one's clean-up must not run after the new one's set-up
+        target = makeRegistryTarget();
+        rig = std::make_unique<Rig>(target->registry(), configuration);
+    }
+
+    platform::RegistryApi& base() { return target->registry(); }
+    std::optional<Stored> value(KeyHandle root, const std::string& subKey,
+                                const std::string& name) {
+        return stored(base(), root, subKey, name);
+    }
+    std::optional<Stored> marker() { return value(kCurrentUser, kPresetsKey, "Keys"); }
+
+    KeyList policyKeysCreated() const {
+        KeyList created;
+        for (const RegistryCall& call : rig->recorder.of(RegistryCall::Create)) {
+            if (call.name != kPresetsKey) {
+                created.emplace_back(call.key, call.name);
+            }
+        }
+        return created;
+    }
+
+    std::unique_ptr<RegistryTarget> target;
+    std::unique_ptr<Rig> rig;
+};
+
+TEST_F(RestrictionsTest, DetectionChecksDwordRowsWithPositivePerUserData) {
+    const struct {
+        const char* what;
+        int number;
+        const char* subKey;
+        const char* name;
+        std::optional<Stored> user;
+        std::optional<Stored> machine;
+        bool inForce;
+    } cases[] = {
+        {"data 1", 4, kRestrictionsKey, "NoBrowserClose", dword(1), std::nullopt, true},
+        {"data 2", 1, kControlPanelKey, "HomePage", dword(2), dword(7), true},
+        {"data 0", 19, kToolbarsKey, "NoToolbarOptions", dword(0), dword(1), false},
+        {"data -1", 23, kSystemKey, "DisableRegistryTools", dword(0xFFFFFFFF), std::nullopt, false},
+        {"machine hive only", 12, kRestrictionsKey, "NoNavButtons", std::nullopt, dword(1), false},
+        {"eight bytes", 20, kToolbarsKey, "NoAddressBar",
+         Stored{platform::kRegQword, std::string(8, '\x01')}, std::nullopt, false},
+        {"key missing", 2, kRestrictionsKey, "AlwaysPromptWhenDownload", std::nullopt, std::nullopt,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        if (c.user) {
+            put(base(), kCurrentUser, c.subKey, c.name, *c.user);
+        }
+        if (c.machine) {
+            put(base(), kLocalMachine, c.subKey, c.name, *c.machine);
+        }
+        rig->manager.RefreshRestrictionStates();
+        if (c.inForce) {
+            EXPECT_EQ(rig->checkedBoxes(), std::vector{c.number});
+            EXPECT_EQ(value(kCurrentUser, c.subKey, c.name), dword(1));
+            EXPECT_EQ(value(kLocalMachine, c.subKey, c.name), dword(1));
+            EXPECT_EQ(marker(), sz("1"));
+        } else {
+            EXPECT_EQ(rig->checkedBoxes(), std::vector<int>{});
+            EXPECT_EQ(rig->recorder.changeRequests(), 0u);
+            EXPECT_EQ(value(kCurrentUser, c.subKey, c.name), c.user);
+            EXPECT_EQ(value(kLocalMachine, c.subKey, c.name), c.machine);
+        }
+    }
+}
+
+TEST_F(RestrictionsTest, DetectionRewritesEveryRestrictionFoundInForce) {
+    const std::pair<const char*, const char*> rows[23] = {
+        {kControlPanelKey, "HomePage"},
+        {kRestrictionsKey, "AlwaysPromptWhenDownload"},
+        {kRestrictionsKey, "NoBrowserBars"},
+        {kRestrictionsKey, "NoBrowserClose"},
+        {kRestrictionsKey, "NoBrowserContextMenu"},
+        {kRestrictionsKey, "NoBrowserOptions"},
+        {kRestrictionsKey, "NoBrowserSaveAs"},
+        {kRestrictionsKey, "NoFavorites"},
+        {kRestrictionsKey, "NoFileNew"},
+        {kRestrictionsKey, "NoFileOpen"},
+        {kRestrictionsKey, "NoFindFiles"},
+        {kRestrictionsKey, "NoNavButtons"},
+        {kRestrictionsKey, "NoOpeninNewWnd"},
+        {kRestrictionsKey, "NoPrinting"},
+        {kRestrictionsKey, "NoSelectDownloadDir"},
+        {kRestrictionsKey, "NoTheaterMode"},
+        {kRestrictionsKey, "NoViewSource"},
+        {kRestrictionsKey, "RestGoMenu"},
+        {kToolbarsKey, "NoToolbarOptions"},
+        {kToolbarsKey, "NoAddressBar"},
+        {kToolbarsKey, "NoToolBar"},
+        {kToolbarsKey, "NoLinksBar"},
+        {kSystemKey, "DisableRegistryTools"},
+    };
+    for (std::uint32_t i = 0; i < 23; ++i) {
+        put(base(), kCurrentUser, rows[i].first, rows[i].second, dword(i + 1));
+    }
+    put(base(), kLocalMachine, kMainKey, "Window Title", sz("Kiosk"));
+
+    rig->manager.RefreshRestrictionStates();
+
+    EXPECT_EQ(rig->checkedBoxes().size(), 24u);
+    for (const auto& [subKey, name] : rows) {
+        EXPECT_EQ(value(kCurrentUser, subKey, name), dword(1)) << name;
+        EXPECT_EQ(value(kLocalMachine, subKey, name), dword(1)) << name;
+    }
+    EXPECT_EQ(value(kLocalMachine, kMainKey, "Window Title"), sz("Kiosk"));
+    EXPECT_EQ(policyKeysCreated(), kPolicyKeys);  // once, not once per row
+}
+
+TEST_F(RestrictionsTest, DetectionChecksTheWindowTitleFromTheMachineHiveOnly) {
+    const struct {
+        const char* what;
+        std::optional<Stored> machine;
+        std::optional<Stored> user;
+        bool inForce;
+    } cases[] = {
+        {"a title", sz("Kiosk"), std::nullopt, true},
+        {"a title longer than error", sz("Errors"), std::nullopt, true},
+        {"error", sz("error"), std::nullopt, false},
+        {"ERROR", sz("ERROR"), std::nullopt, false},
+        {"eRRor", sz("eRRor"), std::nullopt, false},
+        {"empty", sz(""), std::nullopt, false},
+        {"255 characters", sz(std::string(255, 't')), std::nullopt, false},
+        {"missing", std::nullopt, std::nullopt, false},
+        {"per-user title only", std::nullopt, sz("Kiosk"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        if (c.machine) {
+            put(base(), kLocalMachine, kMainKey, "Window Title", *c.machine);
+        }
+        if (c.user) {
+            put(base(), kCurrentUser, kMainKey, "Window Title", *c.user);
+        }
+        rig->manager.RefreshRestrictionStates();
+        EXPECT_EQ(rig->checkedBoxes(), c.inForce ? std::vector{24} : std::vector<int>{});
+        EXPECT_EQ(rig->recorder.changeRequests(), 0u);
+    }
+}
+
+TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMade) {
+    const struct {
+        const char* what;
+        std::optional<std::string> marker;
+        bool makesKeys;
+    } cases[] = {
+        {"no marker", std::nullopt, true},
+        {"marker 1", "1", false},
+        {"marker 0", "0", true},
+        {"marker with blanks", " 1 ", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        if (c.marker) {
+            put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
+        }
+        rig->boxes.assign(4, kChecked);
+        EXPECT_EQ(marker(), sz("1"));
+        if (c.makesKeys) {
+            EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
+            EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+            EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        } else {
+            // The keys are trusted to exist, so the imposing finds no key and stores nothing.
+            EXPECT_EQ(policyKeysCreated(), KeyList{});
+            EXPECT_FALSE(keyExists(base(), kCurrentUser, kRestrictionsKey));
+            EXPECT_FALSE(keyExists(base(), kLocalMachine, kRestrictionsKey));
+        }
+        EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
+        EXPECT_TRUE(rig->messages.shown.empty());
+    }
+}
+
+TEST_F(RestrictionsTest, SwitchingImposesAndLiftsInBothHives) {
+    const struct {
+        int number;
+        const char* subKey;
+        const char* name;
+    } cases[] = {
+        {1, kControlPanelKey, "HomePage"},
+        {17, kRestrictionsKey, "NoViewSource"},
+        {21, kToolbarsKey, "NoToolBar"},
+        {23, kSystemKey, "DisableRegistryTools"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        rig->boxes.assign(c.number, kChecked);
+        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+            EXPECT_EQ(value(root, c.subKey, c.name), dword(1));
+        }
+        rig->boxes.assign(c.number, kUnchecked);
+        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+            EXPECT_EQ(value(root, c.subKey, c.name), std::nullopt);
+            EXPECT_TRUE(keyExists(base(), root, c.subKey));
+        }
+    }
+    // Row 23 names its key in upper case, and finds the one the set-up made in mixed case.
+    int upperCaseWrites = 0;
+    for (const RegistryCall& call : rig->recorder.of(RegistryCall::Open)) {
+        upperCaseWrites +=
+            call.name == "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System" &&
+            call.access == platform::kKeyWrite;
+    }
+    EXPECT_EQ(upperCaseWrites, 2);
+    EXPECT_TRUE(rig->messages.shown.empty());
+}
+
+TEST_F(RestrictionsTest, TheWindowTitleIsOnlyEverLifted) {
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        put(base(), root, kMainKey, "Window Title", sz("Kiosk"));
+    }
+    rig->recorder.calls.clear();
+    rig->boxes.assign(24, kChecked);
+    EXPECT_EQ(rig->recorder.changeRequests(), 0u);
+    rig->boxes.assign(24, kUnchecked);
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        EXPECT_EQ(value(root, kMainKey, "Window Title"), std::nullopt);
+        EXPECT_TRUE(keyExists(base(), root, kMainKey));
+    }
+    EXPECT_EQ(policyKeysCreated(), KeyList{});
+    EXPECT_EQ(marker(), std::nullopt);
+    EXPECT_EQ(rig->events.calls, 0);
+}
+
+TEST_F(RestrictionsTest, TheBoxIsReadAfterPendingEventsHaveRun) {
+    // Waiting when box 4 is checked: a click on box 9, then one that unchecks box 4 again.
+    rig->events.post([&] { rig->boxes.assign(9, kChecked); });
+    rig->events.post([&] { rig->boxes.assign(4, kUnchecked); });
+    rig->boxes.assign(4, kChecked);
+
+    EXPECT_EQ(rig->checkedBoxes(), std::vector{9});
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        EXPECT_EQ(value(root, kRestrictionsKey, "NoFileNew"), dword(1));
+        EXPECT_EQ(value(root, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
+    }
+    for (const RegistryCall& call : rig->recorder.of(RegistryCall::Set)) {
+        EXPECT_NE(call.name, "NoBrowserClose");
+    }
+}
+
+TEST_F(RestrictionsTest, RemoveAllLiftsEverythingAndSaysSo) {
+    const struct {
+        const char* what;
+        bool registryEditor;
+        std::optional<std::string> machineTitle;
+        std::optional<std::string> userTitle;
+        bool strayValues;
+        const char* markerAfter;
+        bool keysAfter;
+    } cases[] = {
+        {"nothing in force", false, std::nullopt, std::nullopt, false, "0", false},
+        {"only the registry editor", true, std::nullopt, std::nullopt, true, "1", true},
+        {"only the window title", false, "Kiosk", "Kiosk", true, "0", false},
+        {"a title whose box is unchecked", false, "error", "Kiosk", true, "0", false},
+    };
+    const KeyList removedKeys = {
+        {kCurrentUser, kRestrictionsKey},  {kCurrentUser, kControlPanelKey},
+        {kLocalMachine, kRestrictionsKey}, {kLocalMachine, kControlPanelKey},
+        {kLocalMachine, kToolbarsKey},     {kCurrentUser, kToolbarsKey},
+    };
+    const ShownMessage removed{
+        std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint, 64,
+        "Restrictions Removed"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+            if (c.registryEditor) {
+                put(base(), root, kSystemKey, "DisableRegistryTools", dword(1));
+            }
+            const auto& title = root == kCurrentUser ? c.userTitle : c.machineTitle;
+            if (title) {
+                put(base(), root, kMainKey, "Window Title", sz(*title));
+            }
+        }
+        // Not in force, so they show only whether their keys were emptied.
+        if (c.strayValues) {
+            put(base(), kCurrentUser, kRestrictionsKey, "NoPrinting", dword(0));
+            put(base(), kLocalMachine, kToolbarsKey, "NoLinksBar", dword(0));
+        }
+        rig->manager.RefreshRestrictionStates();
+        rig->manager.RemoveAllRestrictions();
+
+        EXPECT_EQ(rig->messages.shown, std::vector{removed});
+        EXPECT_EQ(rig->checkedBoxes(), std::vector<int>{});
+        EXPECT_EQ(marker(), sz(c.markerAfter));
+        for (const auto& [root, subKey] : removedKeys) {
+            EXPECT_EQ(keyExists(base(), root, subKey), c.keysAfter) << subKey;
+        }
+        EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoPrinting"), std::nullopt);
+        EXPECT_EQ(value(kLocalMachine, kToolbarsKey, "NoLinksBar"), std::nullopt);
+        if (c.strayValues) {
+            EXPECT_TRUE(keyExists(base(), kLocalMachine,
+                                  "Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars"));
+        }
+        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+            EXPECT_EQ(value(root, kSystemKey, "DisableRegistryTools"), std::nullopt);
+            EXPECT_EQ(value(root, kMainKey, "Window Title"), std::nullopt);
+            EXPECT_TRUE(keyExists(base(), root, kMainKey));
+        }
+        EXPECT_TRUE(keyExists(base(), kLocalMachine, kSystemKey));
+    }
+}
+
+TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
+    toolkit::Configuration configured;
+    configured.vendorHost = "vendor.example";
+    configured.portalHost = "portal.example";
+    const std::string redirect =
+        "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
+    const struct {
+        const char* what;
+        toolkit::Configuration configuration;
+        std::optional<KeyHandle> missingMainKey;
+        std::string search;
+        std::string homeRedirect;
+        std::string portal;
+    } cases[] = {
+        {"default hosts",
+         {},
+         std::nullopt,
+         "http://www.microsoft.com/isapi/redir.dll?prd=ie&ar=iesearch",
+         "http://www.microsoft.com" + redirect,
+         "http://www.msn.com/"},
+        {"configured hosts", configured, std::nullopt,
+         "http://vendor.example/isapi/redir.dll?prd=ie&ar=iesearch",
+         "http://vendor.example" + redirect, "http://portal.example/"},
+        {"no per-user Main key",
+         {},
+         kCurrentUser,
+         "http://www.microsoft.com/isapi/redir.dll?prd=ie&ar=iesearch",
+         "http://www.microsoft.com" + redirect,
+         "http://www.msn.com/"},
+    };
+    const ShownMessage restored{
+        std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
+            kStartupHint,
+        64, "Home/Search Page Restored"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh(c.configuration);
+        put(base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
+        if (c.missingMainKey) {
+            target->removeTree(*c.missingMainKey, kMainKey);
+        }
+        // The restriction against changing the pages neither stops the reset nor changes.
+        rig->boxes.assign(1, kChecked);
+
+        rig->manager.ResetHomeSearchPages();
+
+        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+            if (root == c.missingMainKey) {
+                EXPECT_FALSE(keyExists(base(), root, kMainKey));
+                continue;
+            }
+            EXPECT_EQ(value(root, kMainKey, "Search Page"), sz(c.search));
+            EXPECT_EQ(value(root, kMainKey, "Start Page"),
+                      sz(root == kCurrentUser ? c.portal : c.homeRedirect));
+        }
+        EXPECT_EQ(rig->messages.shown, std::vector{restored});
+        EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
+        EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
+        EXPECT_EQ(marker(), sz("1"));
+    }
+}
+
+}  // namespace
+}  // namespace quorvane::testing

@@ -1,0 +1,93 @@
+// A RegistryApi decorator that passes every call on and logs it, so that tests can see what
+// the registry was asked to do (order, rights, paths) beside what it ended up holding.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/registry_api.h"
+
+namespace quorvane::testing {
+
+struct RegistryCall {
+    enum Kind { Open, Create, Set, Query, DeleteKey, DeleteValue, Close };
+    Kind kind;
+    platform::KeyHandle key;  // the parent for Open and Create
+    std::string name;         // sub-key or value name
+    std::uint32_t access = 0;
+    platform::Status status = platform::kSuccess;
+};
+
+class RecordingRegistry final : public platform::RegistryApi {
+public:
+    explicit RecordingRegistry(platform::RegistryApi& inner) : inner_(inner) {}
+
+    platform::Status openKey(platform::KeyHandle parent, const std::string& subKey,
+                             std::uint32_t access, platform::KeyHandle& result) override {
+        return log({RegistryCall::Open, parent, subKey, access},
+                   inner_.openKey(parent, subKey, access, result));
+    }
+    platform::Status createKey(platform::KeyHandle parent, const std::string& subKey,
+                               platform::KeyHandle& result) override {
+        return log({RegistryCall::Create, parent, subKey},
+                   inner_.createKey(parent, subKey, result));
+    }
+    platform::Status setValue(platform::KeyHandle key, const std::string& name, std::uint32_t type,
+                              const std::uint8_t* data, std::uint32_t size) override {
+        return log({RegistryCall::Set, key, name}, inner_.setValue(key, name, type, data, size));
+    }
+    platform::Status queryValue(platform::KeyHandle key, const std::string& name,
+                                std::uint32_t* type, std::uint8_t* data,
+                                std::uint32_t* size) override {
+        return log({RegistryCall::Query, key, name},
+                   inner_.queryValue(key, name, type, data, size));
+    }
+    platform::Status deleteKey(platform::KeyHandle key, const std::string& subKey) override {
+        return log({RegistryCall::DeleteKey, key, subKey}, inner_.deleteKey(key, subKey));
+    }
+    platform::Status deleteValue(platform::KeyHandle key, const std::string& name) override {
+        return log({RegistryCall::DeleteValue, key, name}, inner_.deleteValue(key, name));
+    }
+    platform::Status closeKey(platform::KeyHandle key) override {
+        return log({RegistryCall::Close, key, {}}, inner_.closeKey(key));
+    }
+    void beginBatch() override { inner_.beginBatch(); }
+    platform::Status endBatch() override { return inner_.endBatch(); }
+    platform::Status storePending() override { return inner_.storePending(); }
+    std::string lastFailure() const override { return inner_.lastFailure(); }
+
+    std::vector<RegistryCall> of(RegistryCall::Kind kind) const {
+        std::vector<RegistryCall> found;
+        for (const RegistryCall& call : calls) {
+            if (call.kind == kind) {
+                found.push_back(call);
+            }
+        }
+        return found;
+    }
+
+    // Calls that may change the registry, failed ones included.
+    std::size_t changeRequests() const {
+        return of(RegistryCall::Create).size() + of(RegistryCall::Set).size() +
+               of(RegistryCall::DeleteKey).size() + of(RegistryCall::DeleteValue).size();
+    }
+
+    std::vector<RegistryCall> calls;
+    // Runs after every call has returned.
+    std::function<void()> afterEach;
+
+private:
+    platform::Status log(RegistryCall call, platform::Status status) {
+        call.status = status;
+        calls.push_back(std::move(call));
+        if (afterEach) {
+            afterEach();
+        }
+        return status;
+    }
+
+    platform::RegistryApi& inner_;
+};
+
+}  // namespace quorvane::testing

@@ -1,0 +1,120 @@
+// The registry the registry-module and restriction tests run on: a fresh hive store natively,
+// the real Win32 registry of a throw-away Wine prefix in the mingw-w64 build (each build links
+// one of registry_target_hive_store.cpp and registry_target_win32.cpp). Both start from the same
+// state, that of a fresh Windows as far as Quorvane can see: the browser's Main key in both
+// hives and the machine's System policy key exist; no Software\Policies, no Software\Quorvane,
+// no per-user System policy key, and none of the values the tests write.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <iomanip>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "platform/registry_api.h"
+
+namespace quorvane::testing {
+
+inline constexpr const char* kMainKey = "Software\\Microsoft\\Internet Explorer\\Main";
+inline constexpr const char* kSystemKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+
+class RegistryTarget {
+public:
+    virtual ~RegistryTarget() = default;
+    virtual platform::RegistryApi& registry() = 0;
+    // Removes a key with all its sub-keys, as another program might.
+    virtual void removeTree(platform::KeyHandle root, const std::string& subKey) = 0;
+};
+
+std::unique_ptr<RegistryTarget> makeRegistryTarget();
+
+// A value as the registry holds it.
+struct Stored {
+    std::uint32_t type = 0;
+    std::string bytes;
+
+    bool operator==(const Stored&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Stored& stored) {
+        out << "{type " << stored.type << ",";
+        for (unsigned char byte : stored.bytes) {
+            out << ' ' << std::hex << std::setw(2) << std::setfill('0') << int{byte} << std::dec;
+        }
+        return out << "}";
+    }
+};
+
+inline Stored dword(std::uint32_t value) {
+    std::string bytes;
+    for (int shift = 0; shift < 32; shift += 8) {
+        bytes.push_back(static_cast<char>((value >> shift) & 0xFF));
+    }
+    return {platform::kRegDword, bytes};
+}
+
+inline Stored sz(const std::string& text) {
+    return {platform::kRegSz, text + '\0'};
+}
+
+inline std::optional<Stored> stored(platform::RegistryApi& registry, platform::KeyHandle root,
+                                    const std::string& subKey, const std::string& name) {
+    platform::KeyHandle key = 0;
+    if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
+        return std::nullopt;
+    }
+    Stored value;
+    std::uint32_t size = 0;
+    platform::Status status = registry.queryValue(key, name, &value.type, nullptr, &size);
+    if (status == platform::kSuccess) {
+        value.bytes.resize(size);
+        status = registry.queryValue(key, name, &value.type,
+                                     reinterpret_cast<std::uint8_t*>(value.bytes.data()), &size);
+        value.bytes.resize(size);
+    }
+    registry.closeKey(key);
+    return status == platform::kSuccess ? std::optional(value) : std::nullopt;
+}
+
+inline bool keyExists(platform::RegistryApi& registry, platform::KeyHandle root,
+                      const std::string& subKey) {
+    platform::KeyHandle key = 0;
+    if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
+        return false;
+    }
+    registry.closeKey(key);
+    return true;
+}
+
+// Makes the key when it is missing.
+inline void makeKey(platform::RegistryApi& registry, platform::KeyHandle root,
+                    const std::string& subKey) {
+    platform::KeyHandle key = 0;
+    ASSERT_EQ(registry.createKey(root, subKey, key), platform::kSuccess) << subKey;
+    registry.closeKey(key);
+}
+
+// Stores the value, making its key when it is missing.
+inline void put(platform::RegistryApi& registry, platform::KeyHandle root,
+                const std::string& subKey, const std::string& name, const Stored& value) {
+    platform::KeyHandle key = 0;
+    ASSERT_EQ(registry.createKey(root, subKey, key), platform::kSuccess) << subKey;
+    EXPECT_EQ(registry.setValue(key, name, value.type,
+                                reinterpret_cast<const std::uint8_t*>(value.bytes.data()),
+                                static_cast<std::uint32_t>(value.bytes.size())),
+              platform::kSuccess)
+        << name;
+    registry.closeKey(key);
+}
+
+// The keys every target starts with.
+inline void makeBaselineKeys(platform::RegistryApi& registry) {
+    makeKey(registry, platform::kCurrentUser, kMainKey);
+    makeKey(registry, platform::kLocalMachine, kMainKey);
+    makeKey(registry, platform::kLocalMachine, kSystemKey);
+}
+
+}  // namespace quorvane::testing
