@@ -513,13 +513,16 @@ void Key::touch(FileTime now) {
 }
 
 bool Key::isLink() {
-    if (parsed_) {
-        return std::any_of(entries_.begin(), entries_.end(),
-                           [](const Entry& entry) { return entry.kind == Entry::Kind::Link; });
+    // Nothing Quorvane does makes or unmakes a link, so the first answer holds.
+    if (!link_) {
+        link_ = parsed_ ? std::any_of(entries_.begin(), entries_.end(),
+                                      [](const Entry& e) { return e.kind == Entry::Kind::Link; })
+                        : std::any_of(rawSections_.begin(), rawSections_.end(),
+                                      [](std::string_view section) {
+                                          return section.find("\n#link") != std::string_view::npos;
+                                      });
     }
-    return std::any_of(rawSections_.begin(), rawSections_.end(), [](std::string_view section) {
-        return section.find("\n#link") != std::string_view::npos;
-    });
+    return *link_;
 }
 
 std::optional<std::u16string> Key::linkTarget() {

@@ -87,6 +87,7 @@ private:
     std::vector<Entry> entries_;                 // valid once parsed_
     bool parsed_ = false;
     bool touched_ = false;
+    std::optional<bool> link_;
 };
 
 class Document {

@@ -103,6 +103,17 @@ std::optional<FileSignature> statFile(const std::filesystem::path& file) {
     return signatureOf(info);
 }
 
+std::optional<FileSignature> statFileIn(int directoryFd, const std::filesystem::path& file) {
+    struct stat info {};
+    if (::fstatat(directoryFd, file.filename().c_str(), &info, 0) != 0) {
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        fail("cannot examine", file);
+    }
+    return signatureOf(info);
+}
+
 std::optional<FileContent> readWholeFile(const std::filesystem::path& file) {
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {

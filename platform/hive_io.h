@@ -30,6 +30,9 @@ struct FileSignature {
 
 // nullopt when the file does not exist; throws std::system_error on other failures.
 std::optional<FileSignature> statFile(const std::filesystem::path& file);
+// The same for `file` in the directory open as `directoryFd`: cheaper, as the kernel resolves
+// one name instead of the whole path.
+std::optional<FileSignature> statFileIn(int directoryFd, const std::filesystem::path& file);
 
 struct FileContent {
     std::string text;

@@ -23,7 +23,9 @@ namespace {
 using hive::Document;
 using hive::FileTime;
 using hive::Key;
-using Path = std::vector<std::u16string>;
+// Key names below a hive's root, joined by single backslashes: one string, so that the paths
+// each call handles cost one allocation, not one per name.
+using Path = std::u16string;
 
 constexpr Status kBadPathname = 161;
 constexpr std::chrono::milliseconds kLockTimeout{10'000};
@@ -99,28 +101,46 @@ struct Base {
     OpenKey* open = nullptr;
 };
 
+// Looks a child up by a name as given; folds into a reused buffer, as this runs on every step
+// of every path.
 Key* child(Key& key, std::u16string_view name) {
-    return key.child(hive::foldName(name));
+    thread_local std::u16string folded;
+    folded.assign(name);
+    for (char16_t& unit : folded) {
+        unit = hive::foldUnit(unit);
+    }
+    return key.child(folded);
 }
 
-// Splits a narrow sub-key path as Windows does: doubled and trailing backslashes count for
-// nothing, a leading one is refused.
-Status splitSubKey(const std::string& subKey, Path& components) {
-    const std::u16string path = hive::utf8ToUtf16(subKey);
-    if (!path.empty() && path.front() == u'\\') {
-        return kBadPathname;
-    }
+// Calls `visit` with each name of `path`.
+template <typename Visit>
+void forEachName(std::u16string_view path, Visit visit) {
     std::size_t start = 0;
     while (start < path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == std::u16string::npos) {
-            end = path.size();
-        }
-        if (end > start) {
-            components.emplace_back(path.substr(start, end - start));
-        }
+        const std::size_t end = std::min(path.find(u'\\', start), path.size());
+        visit(path.substr(start, end - start));
         start = end + 1;
     }
+}
+
+void appendName(Path& path, std::u16string_view name) {
+    if (!path.empty()) {
+        path.push_back(u'\\');
+    }
+    path.append(name);
+}
+
+// Appends a narrow sub-key path to `path` as Windows reads it: doubled and trailing backslashes
+// count for nothing, a leading one is refused.
+Status appendSubKey(std::string_view subKey, Path& path) {
+    if (!subKey.empty() && subKey.front() == '\\') {
+        return kBadPathname;
+    }
+    forEachName(hive::utf8ToUtf16(subKey), [&](std::u16string_view name) {
+        if (!name.empty()) {
+            appendName(path, name);
+        }
+    });
     return kSuccess;
 }
 
@@ -135,54 +155,57 @@ std::optional<Path> targetInHive(std::u16string_view target, std::u16string_view
         return std::nullopt;
     }
     Path path;
-    if (splitSubKey(hive::utf16ToUtf8(rest.substr(rest.empty() ? 0 : 1)), path) != kSuccess) {
-        return std::nullopt;
-    }
+    forEachName(rest, [&](std::u16string_view name) {
+        if (!name.empty()) {
+            appendName(path, name);
+        }
+    });
     return path;
 }
 
-// Follows `path` from the root of `file`, through links within the hive. `real` receives the
-// path as stored, links resolved, then the part that does not exist as it was given; `existing`
-// how many of its components exist. Returns the last key that exists.
-Key* walk(HiveFile& file, const Path& path, Path& real, std::size_t& existing) {
-    Key* key = &file.document->root();
-    Path pending = path;
-    real.clear();
-    existing = 0;
+struct Walk {
+    Key* key;       // the last key of the path that exists
+    bool complete;  // the whole path exists
+    Path real;      // the path as stored, links resolved, then the missing rest as given
+};
+
+// Follows `path` from the root of `file`, through links within the hive.
+Walk walk(HiveFile& file, std::u16string_view path) {
+    Walk result{&file.document->root(), true, {}};
+    Path redirected;  // filled only when a link is followed
     int links = 0;
-    std::size_t i = 0;
-    while (i < pending.size()) {
-        Key* next = child(*key, pending[i]);
+    std::size_t start = 0;
+    while (start < path.size()) {
+        const std::size_t end = std::min(path.find(u'\\', start), path.size());
+        Key* next = child(*result.key, path.substr(start, end - start));
         if (next == nullptr) {
-            break;
+            appendName(result.real, path.substr(start));
+            result.complete = false;
+            return result;
         }
         std::optional<std::u16string> target;
-        std::optional<Path> redirected;
+        std::optional<Path> targetPath;
         if (next->isLink() && (target = next->linkTarget()) &&
-            (redirected = targetInHive(*target, file.linkPrefix)) && ++links <= kMaxLinkDepth) {
-            redirected->insert(redirected->end(),
-                               pending.begin() + static_cast<std::ptrdiff_t>(i) + 1, pending.end());
-            pending = std::move(*redirected);
-            key = &file.document->root();
-            real.clear();
-            existing = 0;
-            i = 0;
+            (targetPath = targetInHive(*target, file.linkPrefix)) && ++links <= kMaxLinkDepth) {
+            if (end < path.size()) {
+                appendName(*targetPath, path.substr(end + 1));
+            }
+            redirected = std::move(*targetPath);
+            path = redirected;
+            result = {&file.document->root(), true, {}};
+            start = 0;
             continue;
         }
-        key = next;
-        real.push_back(next->name());
-        ++existing;
-        ++i;
+        result.key = next;
+        appendName(result.real, next->name());
+        start = end + 1;
     }
-    real.insert(real.end(), pending.begin() + static_cast<std::ptrdiff_t>(i), pending.end());
-    return key;
+    return result;
 }
 
 Key* find(HiveFile& file, const Path& path) {
-    std::size_t existing = 0;
-    Path real;
-    Key* key = walk(file, path, real, existing);
-    return existing == real.size() ? key : nullptr;
+    Walk found = walk(file, path);
+    return found.complete ? found.key : nullptr;
 }
 
 // Makes one change on the in-memory hive. Returns whether anything changed.
@@ -191,11 +214,11 @@ bool apply(HiveFile& file, const WriteOp& op) {
         case WriteOp::Kind::CreateKey: {
             Key* key = &file.document->root();
             bool created = false;
-            for (const auto& name : op.path) {
+            forEachName(op.path, [&](std::u16string_view name) {
                 Key* next = child(*key, name);
                 created = created || next == nullptr;
-                key = next != nullptr ? next : &key->addChild(name, op.time);
-            }
+                key = next != nullptr ? next : &key->addChild(std::u16string(name), op.time);
+            });
             return created;
         }
         case WriteOp::Kind::SetValue: {
@@ -241,7 +264,7 @@ struct HiveStore::Impl {
 
     // Makes sure `file` holds what is on disk now, keeping its pending changes.
     void refresh(HiveFile& file) {
-        const auto signature = hive::statFile(file.path);
+        const auto signature = hive::statFileIn(directoryFd, file.path);
         const bool same = file.document && signature.has_value() == file.signature.has_value() &&
                           (!signature || signature->sameVersion(*file.signature));
         if (same) {
@@ -269,7 +292,7 @@ struct HiveStore::Impl {
             case kLocalMachine:
                 return Base{&machine, {}, kKeyAllAccess, true};
             case kClassesRoot:
-                return Base{&machine, {u"Software", u"Classes"}, kKeyAllAccess, true};
+                return Base{&machine, u"Software\\Classes", kKeyAllAccess, true};
             default:
                 break;
         }
@@ -301,11 +324,7 @@ struct HiveStore::Impl {
 
     void forgetHandlesTo(const HiveFile& file, const Path& path) {
         for (auto& [handle, open] : handles) {
-            if (open.hive == &file && open.path.size() == path.size() &&
-                std::equal(path.begin(), path.end(), open.path.begin(),
-                           [](const std::u16string& a, const std::u16string& b) {
-                               return hive::foldName(a) == hive::foldName(b);
-                           })) {
+            if (open.hive == &file && hive::foldName(open.path) == hive::foldName(path)) {
                 open.deleted = true;
             }
         }
@@ -455,19 +474,17 @@ Status HiveStore::openKey(KeyHandle parent, const std::string& subKey, std::uint
                           KeyHandle& result) {
     return impl_->withBase(parent, [&](Base& base) {
         Path path = base.path;
-        if (const Status status = splitSubKey(subKey, path); status != kSuccess) {
+        if (const Status status = appendSubKey(subKey, path); status != kSuccess) {
             return status;
         }
-        std::size_t existing = 0;
-        Path real;
-        walk(*base.hive, path, real, existing);
-        if (existing != real.size()) {
+        Walk found = walk(*base.hive, path);
+        if (!found.complete) {
             return kFileNotFound;
         }
         if ((access & kWriteRights) != 0 && base.hive->readOnly()) {
             return kAccessDenied;
         }
-        result = impl_->newHandle(*base.hive, std::move(real), access);
+        result = impl_->newHandle(*base.hive, std::move(found.real), access);
         return kSuccess;
     });
 }
@@ -475,27 +492,23 @@ Status HiveStore::openKey(KeyHandle parent, const std::string& subKey, std::uint
 Status HiveStore::createKey(KeyHandle parent, const std::string& subKey, KeyHandle& result) {
     return impl_->withBase(parent, [&](Base& base) {
         Path path = base.path;
-        if (const Status status = splitSubKey(subKey, path); status != kSuccess) {
+        if (const Status status = appendSubKey(subKey, path); status != kSuccess) {
             return status;
         }
-        std::size_t existing = 0;
-        Path real;
-        walk(*base.hive, path, real, existing);
+        Walk found = walk(*base.hive, path);
         HiveFile& file = *base.hive;
-        if (existing == real.size()) {
-            result =
-                impl_->newHandle(file, std::move(real), file.readOnly() ? kKeyRead : kKeyAllAccess);
+        if (found.complete) {
+            result = impl_->newHandle(file, std::move(found.real),
+                                      file.readOnly() ? kKeyRead : kKeyAllAccess);
             return kSuccess;
         }
         if (file.readOnly() || (base.access & kCreateRights) == 0) {
             return kAccessDenied;
         }
-        const Status status = impl_->perform(file, WriteOp::onKey(WriteOp::Kind::CreateKey, real));
+        const Status status =
+            impl_->perform(file, WriteOp::onKey(WriteOp::Kind::CreateKey, found.real));
         if (status == kSuccess) {
-            std::size_t found = 0;
-            Path stored;
-            walk(file, real, stored, found);
-            result = impl_->newHandle(file, std::move(stored), kKeyAllAccess);
+            result = impl_->newHandle(file, walk(file, found.real).real, kKeyAllAccess);
         }
         return status;
     });
@@ -562,22 +575,21 @@ Status HiveStore::queryValue(KeyHandle key, const std::string& name, std::uint32
 Status HiveStore::deleteKey(KeyHandle key, const std::string& subKey) {
     return impl_->withBase(key, [&](Base& base) {
         Path path = base.path;
-        if (const Status status = splitSubKey(subKey, path); status != kSuccess) {
+        if (const Status status = appendSubKey(subKey, path); status != kSuccess) {
             return status;
         }
-        std::size_t existing = 0;
-        Path real;
-        Key* target = walk(*base.hive, path, real, existing);
-        if (existing != real.size()) {
+        const Walk found = walk(*base.hive, path);
+        if (!found.complete) {
             return kFileNotFound;
         }
-        if (base.hive->readOnly() || target->parent() == nullptr || !target->children().empty()) {
+        if (base.hive->readOnly() || found.key->parent() == nullptr ||
+            !found.key->children().empty()) {
             return kAccessDenied;
         }
         const Status status =
-            impl_->perform(*base.hive, WriteOp::onKey(WriteOp::Kind::DeleteKey, real));
+            impl_->perform(*base.hive, WriteOp::onKey(WriteOp::Kind::DeleteKey, found.real));
         if (status == kSuccess) {
-            impl_->forgetHandlesTo(*base.hive, real);
+            impl_->forgetHandlesTo(*base.hive, found.real);
         }
         return status;
     });

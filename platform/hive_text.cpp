@@ -215,10 +215,7 @@ std::string utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
-char16_t foldUnit(char16_t unit) {
-    if (unit < 0x80) {
-        return (unit >= 'A' && unit <= 'Z') ? static_cast<char16_t>(unit + 32) : unit;
-    }
+char16_t foldNonAscii(char16_t unit) {
     if (unit >= 0xD800 && unit <= 0xDFFF) {
         return unit;
     }

@@ -14,7 +14,13 @@ std::u16string utf8ToUtf16(std::string_view text);
 std::string utf16ToUtf8(std::u16string_view text);
 
 // Wine's simple per-unit lower-case mapping (only where upper-casing maps it back).
-char16_t foldUnit(char16_t unit);
+char16_t foldNonAscii(char16_t unit);
+inline char16_t foldUnit(char16_t unit) {
+    if (unit < 0x80) {
+        return (unit >= 'A' && unit <= 'Z') ? static_cast<char16_t>(unit + 32) : unit;
+    }
+    return foldNonAscii(unit);
+}
 std::u16string foldName(std::u16string_view name);
 
 // Wine's sibling order: folded units compared one by one, a prefix sorting first.
