@@ -207,11 +207,13 @@ std::u16string decodeName(std::string_view escaped) {
     return name;
 }
 
-// Splits off one blank line that ends `chunk`: it separates sections and is written anew.
-std::string_view withoutSeparator(std::string_view chunk, std::string_view lineEnd) {
-    const std::string blank = std::string(lineEnd) + std::string(lineEnd);
-    if (chunk.size() >= blank.size() && chunk.substr(chunk.size() - blank.size()) == blank) {
-        chunk.remove_suffix(lineEnd.size());
+// Splits off one blank line, of either line-end style, that ends `chunk`: it separates
+// sections and is written anew.
+std::string_view withoutSeparator(std::string_view chunk) {
+    if (chunk.ends_with("\n\r\n")) {
+        chunk.remove_suffix(2);
+    } else if (chunk.ends_with("\n\n")) {
+        chunk.remove_suffix(1);
     }
     return chunk;
 }
@@ -434,6 +436,12 @@ void Key::parseSections() {
             entry.afterBadKey = afterBadKey;
             entry.text = std::string(line);
             pos += line.size();
+            if (entry.kind == Entry::Kind::Value && content(entry.text).ends_with('\\')) {
+                // The section ended inside the data: written as it stands, whatever line came
+                // next would become part of this value.
+                renderEntry(entry, decodeValueData(content(
+                                       std::string_view(entry.text).substr(entry.dataOffset))));
+            }
             if (entry.kind == Entry::Kind::Value) {
                 // Wine keeps the last of two lines of one name.
                 std::erase_if(entries_, [&](const Entry& earlier) {
@@ -443,6 +451,14 @@ void Key::parseSections() {
             entries_.push_back(std::move(entry));
         }
     }
+}
+
+void Key::renderEntry(Entry& entry, const ValueData& data) {
+    entry.text = renderValueLine(entry.name, data, "\n");
+    std::u16string spelled;
+    entry.dataOffset = 0;
+    parseValueName(entry.text, entry.dataOffset, spelled);
+    entry.text += '\n';
 }
 
 Entry* Key::findEntry(std::u16string_view folded) {
@@ -473,15 +489,11 @@ bool Key::setValue(std::u16string_view name, const ValueData& data, FileTime now
             return false;
         }
     }
-    const std::string_view lineEnd = "\n";
     Entry entry;
     entry.kind = Entry::Kind::Value;
     entry.name = existing != nullptr ? existing->name : std::u16string(name);
     entry.folded = folded;
-    entry.text = renderValueLine(entry.name, data, lineEnd);
-    std::u16string spelled;
-    parseValueName(entry.text, entry.dataOffset, spelled);
-    entry.text += lineEnd;
+    renderEntry(entry, data);
     if (existing != nullptr) {
         *existing = std::move(entry);
     } else {
@@ -515,12 +527,9 @@ void Key::touch(FileTime now) {
 bool Key::isLink() {
     // Nothing Quorvane does makes or unmakes a link, so the first answer holds.
     if (!link_) {
-        link_ = parsed_ ? std::any_of(entries_.begin(), entries_.end(),
-                                      [](const Entry& e) { return e.kind == Entry::Kind::Link; })
-                        : std::any_of(rawSections_.begin(), rawSections_.end(),
-                                      [](std::string_view section) {
-                                          return section.find("\n#link") != std::string_view::npos;
-                                      });
+        parseSections();
+        link_ = std::any_of(entries_.begin(), entries_.end(),
+                            [](const Entry& entry) { return entry.kind == Entry::Kind::Link; });
     }
     return *link_;
 }
@@ -576,9 +585,16 @@ void Key::render(std::string& out, std::string_view lineEnd) const {
         std::to_string(static_cast<std::uint32_t>((modified_ - kUnixEpochTicks) / kTicksPerSecond));
     out += lineEnd;
     out += timeLine(modified_, lineEnd);
-    for (const Entry& entry : entries_) {
-        if (entry.kind != Entry::Kind::Time) {
-            out += entry.text;
+    // What follows a key line Wine cannot read is not this key's: it stays after all of this
+    // key's lines, also when two sections of the key become one.
+    for (const bool afterBadKey : {false, true}) {
+        for (const Entry& entry : entries_) {
+            if (entry.kind != Entry::Kind::Time && entry.afterBadKey == afterBadKey) {
+                out += entry.text;
+                if (out.back() != '\n') {
+                    out += lineEnd;
+                }
+            }
         }
     }
 }
@@ -641,7 +657,7 @@ Document Document::parse(std::string text) {
     }
 
     const std::size_t headerEnd = sections.empty() ? file.size() : sections.front().start;
-    document.header_ = withoutSeparator(file.substr(0, headerEnd), document.lineEnd_);
+    document.header_ = withoutSeparator(file.substr(0, headerEnd));
     std::string_view last = file.substr(0, headerEnd);
     std::string_view lastTrimmed = document.header_;
     std::vector<std::pair<std::string_view, Key*>> lastPath;
@@ -658,11 +674,21 @@ Document Document::parse(std::string text) {
         lastPath.resize(shared);
         Key* key = shared == 0 ? document.root_.get() : lastPath.back().second;
         for (std::size_t c = shared; c < components.size(); ++c) {
-            key = &key->childForLoading(decodeName(components[c]));
+            // As in Wine, names are split after unescaping: an escaped backslash separates
+            // names too, and an empty name is no key.
+            const std::u16string decoded = decodeName(components[c]);
+            std::size_t start = 0;
+            while (start < decoded.size()) {
+                const std::size_t end = std::min(decoded.find(u'\\', start), decoded.size());
+                if (end > start) {
+                    key = &key->childForLoading(decoded.substr(start, end - start));
+                }
+                start = end + 1;
+            }
             lastPath.emplace_back(components[c], key);
         }
         last = chunk;
-        lastTrimmed = withoutSeparator(chunk, document.lineEnd_);
+        lastTrimmed = withoutSeparator(chunk);
         key->addRawSection(lastTrimmed,
                            kUnixEpochTicks + sections[i].key.seconds * kTicksPerSecond);
     }

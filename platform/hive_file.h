@@ -74,6 +74,8 @@ private:
     void addRawSection(std::string_view text, FileTime modified);
     void parseSections();
     Entry* findEntry(std::u16string_view folded);
+    // Writes a value's line anew, as Wine writes it.
+    static void renderEntry(Entry& entry, const ValueData& data);
     bool needsSection() const;
     void render(std::string& out, std::string_view lineEnd) const;
     std::string pathText() const;
