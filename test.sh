@@ -17,3 +17,4 @@ run_preset() {
 run_preset debug
 run_preset sanitize
 run_preset mingw
+run_preset fuzz

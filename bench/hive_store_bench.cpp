@@ -1,0 +1,279 @@
+// How fast the hive-file store opens a Wine prefix, reads one policy value and stores one, on
+// fresh copies of a real prefix's hives. Wall-clock time throughout: a write waits for the disk,
+// and that wait is what a user sees. bench/README.md gives the targets and the figures measured.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/hive_file.h"
+#include "platform/hive_io.h"
+#include "platform/hive_store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace hive = quorvane::platform::hive;
+using quorvane::platform::BatchScope;
+using quorvane::platform::HiveStore;
+using quorvane::platform::KeyHandle;
+using quorvane::platform::kKeyRead;
+using quorvane::platform::kLocalMachine;
+using quorvane::platform::kRegDword;
+using quorvane::platform::kSuccess;
+using quorvane::platform::Status;
+
+// A DWORD that every fresh prefix has, in a key that is no link: the read measured is a plain
+// look-up, the kind Quorvane does for each restriction it shows.
+constexpr char kReadKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr char kReadValue[] = "EnableLUA";
+// Where the writes go: a policy key of Quorvane's own, made before the timing starts.
+constexpr char kWriteKey[] = "Software\\Policies\\Quorvane Bench";
+constexpr char kWriteValue[] = "Setting";
+constexpr int kBatchSize = 100;
+
+// Set when any benchmark could not do its work, so that the program fails as a whole.
+bool anyFailed = false;
+
+void fail(benchmark::State& state, const std::string& why) {
+    anyFailed = true;
+    state.SkipWithError(why.c_str());
+}
+
+std::string readText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + file.string());
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A scratch prefix holding fresh, writable copies of the fixture hives; removed afterwards. It
+// lies in the system's temporary directory (TMPDIR), never in the source tree.
+class ScratchPrefix {
+public:
+    ScratchPrefix() {
+        std::string pattern = (fs::temp_directory_path() / "quorvane-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot make a temporary directory from " + pattern);
+        }
+        path_ = pattern;
+        for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+            fs::copy_file(fs::path(QUORVANE_FIXTURE_DIR) / name, path_ / name);
+            fs::permissions(path_ / name, fs::perms::owner_read | fs::perms::owner_write,
+                            fs::perm_options::add);
+        }
+    }
+    ~ScratchPrefix() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    ScratchPrefix(const ScratchPrefix&) = delete;
+    ScratchPrefix& operator=(const ScratchPrefix&) = delete;
+
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+bool readDword(HiveStore& store, KeyHandle key, std::uint32_t& data) {
+    std::uint32_t type = 0;
+    std::uint32_t size = sizeof data;
+    const Status status =
+        store.queryValue(key, kReadValue, &type, reinterpret_cast<std::uint8_t*>(&data), &size);
+    return status == kSuccess && type == kRegDword && size == sizeof data;
+}
+
+Status writeDword(HiveStore& store, KeyHandle key, const std::string& name, std::uint32_t data) {
+    return store.setValue(key, name, kRegDword, reinterpret_cast<const std::uint8_t*>(&data),
+                          sizeof data);
+}
+
+// The value line Wine would write for `name` = `data`, to find it in the file afterwards.
+std::string dwordLine(const std::string& name, std::uint32_t data) {
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08x", data);
+    return "\"" + name + "\"=dword:" + digits + "\n";
+}
+
+void OpenStore(benchmark::State& state) {
+    ScratchPrefix prefix;
+    for (auto _ : state) {
+        HiveStore store(prefix.path());
+        benchmark::DoNotOptimize(&store);
+    }
+    state.SetBytesProcessed(state.iterations() *
+                            static_cast<std::int64_t>(fs::file_size(prefix.path() / "system.reg") +
+                                                      fs::file_size(prefix.path() / "user.reg")));
+}
+
+void ReadDwordOpenQueryClose(benchmark::State& state) {
+    ScratchPrefix prefix;
+    HiveStore store(prefix.path());
+    std::uint32_t data = 0;
+    for (auto _ : state) {
+        KeyHandle key = 0;
+        if (store.openKey(kLocalMachine, kReadKey, kKeyRead, key) != kSuccess ||
+            !readDword(store, key, data) || store.closeKey(key) != kSuccess) {
+            fail(state, "the DWORD could not be read");
+            break;
+        }
+        benchmark::DoNotOptimize(data);
+    }
+}
+
+void ReadDwordQueryOnly(benchmark::State& state) {
+    ScratchPrefix prefix;
+    HiveStore store(prefix.path());
+    KeyHandle key = 0;
+    if (store.openKey(kLocalMachine, kReadKey, kKeyRead, key) != kSuccess) {
+        fail(state, "the key could not be opened");
+        return;
+    }
+    std::uint32_t data = 0;
+    for (auto _ : state) {
+        if (!readDword(store, key, data)) {
+            fail(state, "the DWORD could not be read");
+            break;
+        }
+        benchmark::DoNotOptimize(data);
+    }
+    store.closeKey(key);
+}
+
+// Each call changes the value (it alternates), so each one stores system.reg anew; the file is
+// checked afterwards to hold the last value written.
+void WriteDword(benchmark::State& state) {
+    ScratchPrefix prefix;
+    HiveStore store(prefix.path());
+    KeyHandle key = 0;
+    if (store.createKey(kLocalMachine, kWriteKey, key) != kSuccess) {
+        fail(state, "the key could not be made");
+        return;
+    }
+    std::uint32_t data = 0;
+    for (auto _ : state) {
+        data ^= 1;
+        if (writeDword(store, key, kWriteValue, data) != kSuccess) {
+            fail(state, "the write failed: " + store.lastFailure());
+            break;
+        }
+    }
+    if (readText(prefix.path() / "system.reg").find(dwordLine(kWriteValue, data)) ==
+        std::string::npos) {
+        fail(state, "the last value written is not in system.reg");
+    }
+    store.closeKey(key);
+}
+
+// One action that sets 100 values: all writes held back, stored together when the batch ends.
+void WriteHundredDwordsInOneBatch(benchmark::State& state) {
+    ScratchPrefix prefix;
+    HiveStore store(prefix.path());
+    KeyHandle key = 0;
+    if (store.createKey(kLocalMachine, kWriteKey, key) != kSuccess) {
+        fail(state, "the key could not be made");
+        return;
+    }
+    std::vector<std::string> names;
+    for (int i = 0; i < kBatchSize; ++i) {
+        names.push_back(kWriteValue + std::to_string(i));
+    }
+    std::uint32_t data = 0;
+    for (auto _ : state) {
+        data ^= 1;
+        BatchScope batch(store);
+        for (const std::string& name : names) {
+            writeDword(store, key, name, data);
+        }
+        if (batch.finish() != kSuccess) {
+            fail(state, "the batch failed: " + store.lastFailure());
+            break;
+        }
+    }
+    const std::string text = readText(prefix.path() / "system.reg");
+    for (const std::string& name : names) {
+        if (text.find(dwordLine(name, data)) == std::string::npos) {
+            fail(state, "a value of the batch is not in system.reg");
+            break;
+        }
+    }
+    store.closeKey(key);
+    state.SetItemsProcessed(state.iterations() * kBatchSize);
+}
+
+// Where the time of a write goes: the parts of one store, apart.
+void PartParseSystemHive(benchmark::State& state) {
+    const std::string text = readText(fs::path(QUORVANE_FIXTURE_DIR) / "system.reg");
+    for (auto _ : state) {
+        hive::Document document = hive::Document::parse(text);
+        benchmark::DoNotOptimize(&document);
+    }
+}
+
+void PartSerializeSystemHive(benchmark::State& state) {
+    hive::Document document =
+        hive::Document::parse(readText(fs::path(QUORVANE_FIXTURE_DIR) / "system.reg"));
+    for (auto _ : state) {
+        std::string text = document.serialize();
+        benchmark::DoNotOptimize(text.data());
+    }
+}
+
+void PartReplaceSystemHive(benchmark::State& state) {
+    ScratchPrefix prefix;
+    const fs::path file = prefix.path() / "system.reg";
+    const std::string text = readText(file);
+    for (auto _ : state) {
+        hive::replaceFile(file, text, 0644);
+    }
+}
+
+void PartReadSystemHive(benchmark::State& state) {
+    ScratchPrefix prefix;
+    for (auto _ : state) {
+        auto content = hive::readWholeFile(prefix.path() / "system.reg");
+        benchmark::DoNotOptimize(content->text.data());
+    }
+}
+
+BENCHMARK(OpenStore)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ReadDwordOpenQueryClose)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(ReadDwordQueryOnly)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(WriteDword)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(WriteHundredDwordsInOneBatch)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PartReadSystemHive)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PartParseSystemHive)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PartSerializeSystemHive)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PartReplaceSystemHive)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+// Repetitions with medians unless the command line says otherwise: a single run on a shared
+// machine says little. Later flags win, so the caller's own come after these.
+int main(int argc, char** argv) {
+    std::vector<char*> args{argv[0]};
+    std::string repetitions = "--benchmark_repetitions=10";
+    std::string aggregates = "--benchmark_report_aggregates_only=true";
+    args.push_back(repetitions.data());
+    args.push_back(aggregates.data());
+    args.insert(args.end(), argv + 1, argv + argc);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return anyFailed ? 1 : 0;
+}
