@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/hive_file.h"
 #include "platform/hive_io.h"
 #include "platform/hive_store.h"
@@ -20,6 +21,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using quorvane::bench::fail;
+using quorvane::bench::readText;
+using quorvane::bench::ScratchPrefix;
 namespace hive = quorvane::platform::hive;
 using quorvane::platform::BatchScope;
 using quorvane::platform::HiveStore;
@@ -38,53 +42,6 @@ constexpr char kReadValue[] = "EnableLUA";
 constexpr char kWriteKey[] = "Software\\Policies\\Quorvane Bench";
 constexpr char kWriteValue[] = "Setting";
 constexpr int kBatchSize = 100;
-
-// Set when any benchmark could not do its work, so that the program fails as a whole.
-bool anyFailed = false;
-
-void fail(benchmark::State& state, const std::string& why) {
-    anyFailed = true;
-    state.SkipWithError(why.c_str());
-}
-
-std::string readText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + file.string());
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A scratch prefix holding fresh, writable copies of the fixture hives; removed afterwards. It
-// lies in the system's temporary directory (TMPDIR), never in the source tree.
-class ScratchPrefix {
-public:
-    ScratchPrefix() {
-        std::string pattern = (fs::temp_directory_path() / "quorvane-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot make a temporary directory from " + pattern);
-        }
-        path_ = pattern;
-        for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
-            fs::copy_file(fs::path(QUORVANE_FIXTURE_DIR) / name, path_ / name);
-            fs::permissions(path_ / name, fs::perms::owner_read | fs::perms::owner_write,
-                            fs::perm_options::add);
-        }
-    }
-    ~ScratchPrefix() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    ScratchPrefix(const ScratchPrefix&) = delete;
-    ScratchPrefix& operator=(const ScratchPrefix&) = delete;
-
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 bool readDword(HiveStore& store, KeyHandle key, std::uint32_t& data) {
     std::uint32_t type = 0;
@@ -262,18 +219,5 @@ BENCHMARK(PartReplaceSystemHive)->Unit(benchmark::kMillisecond)->UseRealTime();
 // Repetitions with medians unless the command line says otherwise: a single run on a shared
 // machine says little. Later flags win, so the caller's own come after these.
 int main(int argc, char** argv) {
-    std::vector<char*> args{argv[0]};
-    std::string repetitions = "--benchmark_repetitions=10";
-    std::string aggregates = "--benchmark_report_aggregates_only=true";
-    args.push_back(repetitions.data());
-    args.push_back(aggregates.data());
-    args.insert(args.end(), argv + 1, argv + argc);
-    int count = static_cast<int>(args.size());
-    benchmark::Initialize(&count, args.data());
-    if (benchmark::ReportUnrecognizedArguments(count, args.data())) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return anyFailed ? 1 : 0;
+    return quorvane::bench::runBenchmarks(argc, argv);
 }
