@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/measured_keys.h"
 #include "platform/hive_file.h"
 #include "platform/hive_io.h"
 #include "platform/hive_store.h"
@@ -34,13 +35,7 @@ using quorvane::platform::kRegDword;
 using quorvane::platform::kSuccess;
 using quorvane::platform::Status;
 
-// A DWORD that every fresh prefix has, in a key that is no link: the read measured is a plain
-// look-up, the kind Quorvane does for each restriction it shows.
-constexpr char kReadKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-constexpr char kReadValue[] = "EnableLUA";
-// Where the writes go: a policy key of Quorvane's own, made before the timing starts.
-constexpr char kWriteKey[] = "Software\\Policies\\Quorvane Bench";
-constexpr char kWriteValue[] = "Setting";
+using namespace quorvane::bench;
 constexpr int kBatchSize = 100;
 
 bool readDword(HiveStore& store, KeyHandle key, std::uint32_t& data) {

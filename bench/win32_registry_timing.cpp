@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/measured_keys.h"
 #include "platform/win32_registry.h"
 
 namespace {
@@ -28,13 +29,7 @@ using quorvane::platform::kSuccess;
 using quorvane::platform::Status;
 using quorvane::platform::Win32Registry;
 
-// The same key and values as bench/hive_store_bench.cpp.
-constexpr char kReadKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-constexpr char kReadValue[] = "EnableLUA";
-constexpr char kWriteParent[] = "Software\\Policies";
-constexpr char kWriteSubKey[] = "Quorvane Bench";
-constexpr char kWriteKey[] = "Software\\Policies\\Quorvane Bench";
-constexpr char kWriteValue[] = "Setting";
+using namespace quorvane::bench;
 
 struct Plan {
     int repetitions;
