@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/hive_store.h"
+#include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane {
@@ -51,26 +52,14 @@ protected:
         return readFile(registry() / "user.reg") + readFile(registry() / "system.reg");
     }
 
-    std::optional<std::uint32_t> dword(platform::KeyHandle root, const char* name) const {
+    std::optional<testing::Stored> value(platform::KeyHandle root, const char* name) const {
         platform::HiveStore store(registry());
-        platform::KeyHandle key = 0;
-        if (store.openKey(root, kRestrictionsKey, platform::kKeyRead, key) != platform::kSuccess) {
-            return std::nullopt;
-        }
-        std::uint32_t value = 0;
-        std::uint32_t size = 4;
-        const auto status =
-            store.queryValue(key, name, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
-        return status == platform::kSuccess ? std::optional(value) : std::nullopt;
+        return testing::stored(store, root, kRestrictionsKey, name);
     }
 
-    void seed(platform::KeyHandle root, const char* name, std::uint32_t value) const {
+    void seed(platform::KeyHandle root, const char* name, std::uint32_t data) const {
         platform::HiveStore store(registry());
-        platform::KeyHandle key = 0;
-        ASSERT_EQ(store.createKey(root, kRestrictionsKey, key), platform::kSuccess);
-        ASSERT_EQ(store.setValue(key, name, platform::kRegDword,
-                                 reinterpret_cast<const std::uint8_t*>(&value), 4),
-                  platform::kSuccess);
+        testing::put(store, root, kRestrictionsKey, name, testing::dword(data));
     }
 
     TempDir dir_;
@@ -112,13 +101,13 @@ TEST_F(CliTest, ImposeAndLiftTakeNumbersOrValueNamesAndReportBothHives) {
               "4 Closing Internet Explorer (NoBrowserClose): HKEY_CURRENT_USER 1, "
               "HKEY_LOCAL_MACHINE 1\n"
               "14 Print/Print Preview (NoPrinting): HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE 1\n");
-    EXPECT_EQ(dword(platform::kLocalMachine, "NoPrinting"), 1u);
+    EXPECT_EQ(value(platform::kLocalMachine, "NoPrinting"), testing::dword(1));
 
     const Outcome lifted = run("lift NOBROWSERCLOSE");
     EXPECT_EQ(lifted.status, 0) << lifted.err;
-    EXPECT_EQ(dword(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
-    EXPECT_EQ(dword(platform::kLocalMachine, "NoBrowserClose"), std::nullopt);
-    EXPECT_EQ(dword(platform::kCurrentUser, "NoPrinting"), 1u);
+    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(value(platform::kLocalMachine, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(value(platform::kCurrentUser, "NoPrinting"), testing::dword(1));
 }
 
 TEST_F(CliTest, ARefusedMachineHiveIsReportedWithStatusThree) {
@@ -130,7 +119,8 @@ TEST_F(CliTest, ARefusedMachineHiveIsReportedWithStatusThree) {
               std::string::npos)
         << imposed.out;
     EXPECT_NE(imposed.err.find("NoBrowserClose in HKEY_LOCAL_MACHINE"), std::string::npos);
-    EXPECT_EQ(dword(platform::kCurrentUser, "NoBrowserClose"), 1u) << "the per-user half works";
+    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), testing::dword(1))
+        << "the per-user half works";
 }
 
 TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
@@ -140,7 +130,7 @@ TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
     EXPECT_EQ(removed.out,
               "All Restrictions have been removed!\n\nIf after restarting your PC a Restriction "
               "returns see the Help file for information about Startup items\n");
-    EXPECT_EQ(dword(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
     EXPECT_NE(readFile(registry() / "user.reg").find("[Software\\\\Quorvane\\\\Presets]"),
               std::string::npos);
     EXPECT_NE(readFile(registry() / "user.reg").find("\"Keys\"=\"1\""), std::string::npos)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/hive_text.h"
+#include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::platform::hive {
@@ -16,27 +17,16 @@ using testing::readFile;
 constexpr FileTime kSomeTime = 0x1dd85d468358468;  // 2026-12-06 in a fixture
 
 std::string dword(std::uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<char>(value >> (8 * i));
-    }
-    return bytes;
+    return testing::dword(value).bytes;
 }
 
 // UTF-16LE bytes of `text` with its terminating NUL, as string values are stored.
-std::string sz(std::u16string_view text);
-
-std::string utf16(std::u16string_view text) {
+std::string sz(std::u16string_view text) {
     std::string bytes;
     for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
+        bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
     }
-    return bytes;
-}
-
-std::string sz(std::u16string_view text) {
-    return utf16(text) + std::string(2, '\0');
+    return bytes + std::string(2, '\0');
 }
 
 Key& keyAt(Document& document, std::initializer_list<std::u16string_view> path) {

@@ -1,70 +1,41 @@
 // The hive store against Wine itself, in a prefix of the test's own: what the store writes, Wine
 // reads, and what Wine writes, the store reads. Wine's `reg export` is the witness on Wine's side:
 // it writes UTF-16, so non-ASCII text survives whatever the console's code page is.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
+#include <iconv.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <thread>
-#include <vector>
 
 #include "platform/hive_store.h"
 #include "platform/wineserver_probe.h"
+#include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace quorvane::platform;
-using quorvane::testing::readFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::writeFile;
+using namespace quorvane::testing;
 
-// The texts here are all in the Basic Multilingual Plane.
-std::string utf16leToUtf8(std::string_view bytes) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const unsigned unit =
-            static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (unit < 0x80) {
-            out += static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            out += static_cast<char>(0xC0 | unit >> 6);
-            out += static_cast<char>(0x80 | (unit & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | unit >> 12);
-            out += static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (unit & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::string utf8ToUtf16le(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : 3;
-        unsigned unit = length == 1 ? lead : lead & (length == 2 ? 0x1F : 0x0F);
-        for (int k = 1; k < length; ++k) {
-            unit = unit << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        }
-        out += static_cast<char>(unit & 0xFF);
-        out += static_cast<char>(unit >> 8);
-        i += length;
-    }
+// iconv, not the store's own conversions, so that a fault there cannot hide itself here.
+std::string convert(const std::string& text, const char* from, const char* to) {
+    const iconv_t converter = ::iconv_open(to, from);
+    std::string out(text.size() * 2 + 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    char* next = out.data();
+    std::size_t inLeft = text.size();
+    std::size_t outLeft = out.size();
+    const bool converted = ::iconv(converter, &in, &inLeft, &next, &outLeft) != std::size_t(-1);
+    ::iconv_close(converter);
+    EXPECT_TRUE(converted) << text;
+    out.resize(out.size() - outLeft);
     return out;
 }
 
@@ -73,7 +44,8 @@ std::string utf8ToUtf16le(std::string_view text) {
 using Export = std::map<std::string, std::set<std::string>>;
 
 Export parseExport(const std::string& utf16) {
-    const std::string text = utf16leToUtf8(utf16.substr(utf16.compare(0, 2, "\xFF\xFE") ? 0 : 2));
+    const std::string text =
+        convert(utf16.substr(utf16.compare(0, 2, "\xFF\xFE") ? 0 : 2), "UTF-16LE", "UTF-8");
     Export keys;
     std::set<std::string>* lines = nullptr;
     std::string pending;
@@ -101,42 +73,6 @@ Export parseExport(const std::string& utf16) {
     return keys;
 }
 
-Status put(RegistryApi& registry, KeyHandle key, const std::string& name, std::uint32_t type,
-           const std::string& bytes) {
-    return registry.setValue(key, name, type, reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                             static_cast<std::uint32_t>(bytes.size()));
-}
-
-std::string sz(const std::string& text) {
-    return text + '\0';
-}
-std::string dword(std::uint32_t value) {
-    return std::string(reinterpret_cast<char*>(&value), 4);
-}
-
-std::pair<std::uint32_t, std::string> valueOf(RegistryApi& registry, KeyHandle key,
-                                              const std::string& name) {
-    std::uint32_t type = 0;
-    std::uint32_t size = 0;
-    if (registry.queryValue(key, name, &type, nullptr, &size) != kSuccess) {
-        return {kRegNone, "<missing>"};
-    }
-    std::string data(size, '\0');
-    registry.queryValue(key, name, &type, reinterpret_cast<std::uint8_t*>(data.data()), &size);
-    data.resize(size);
-    return {type, data};
-}
-
-const std::string kText = "Grüße Ωmega";
-const std::string kPath = R"(C:\Program Files\"Quorvane" \\server\share)";
-const std::string kBytes("\x00\x7f\x80\xff\x0a", 5);
-const std::string kQword("\xef\xcd\xab\x89\x67\x45\x23\x01", 8);
-
-struct Outcome {
-    int status;
-    std::string output;
-};
-
 // One prefix for the whole suite: making it costs seconds. Each test leaves no server behind.
 // Wine keeps its server directories under TMPDIR and never removes them, so TMPDIR points into
 // the suite's own directory while it runs; the store looks there too.
@@ -144,26 +80,18 @@ class HiveInteropTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         root_ = new TempDir;
-        fs::create_directory(root_->path() / "tmp");
-        if (const char* old = std::getenv("TMPDIR")) {
-            oldTmpdir_ = old;
-        }
-        ::setenv("TMPDIR", (root_->path() / "tmp").c_str(), 1);
-        booted_ = wine({"wineboot", "-i"});
+        tmpdir_ = new ScopedTmpdir(root_->path() / "tmp");
+        booted_ = wine("wineboot -i");
+        bootLog_ = readFile(log());
         stopServer();
     }
     static void TearDownTestSuite() {
         stopServer();
-        if (oldTmpdir_) {
-            ::setenv("TMPDIR", oldTmpdir_->c_str(), 1);
-        } else {
-            ::unsetenv("TMPDIR");
-        }
+        delete tmpdir_;
         delete root_;
-        root_ = nullptr;
     }
     void SetUp() override {
-        ASSERT_EQ(booted_.status, 0) << booted_.output;
+        ASSERT_EQ(booted_, 0) << bootLog_;
         ASSERT_TRUE(fs::exists(prefix() / "system.reg"));
     }
     void TearDown() override { stopServer(); }
@@ -171,151 +99,110 @@ protected:
     static fs::path prefix() { return root_->path() / "prefix"; }
 
     // The command runs with WINEPREFIX set for it alone, without a display, and with its output
-    // kept in a file: a pipe would stay open in the wineserver it may start.
-    static Outcome wine(const std::vector<std::string>& args) {
-        std::vector<std::string> environment;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const std::string_view variable(*entry);
-            const auto name = variable.substr(0, variable.find('='));
-            if (name != "WINEPREFIX" && name != "WINEDEBUG" && name != "WINEDLLOVERRIDES" &&
-                name != "DISPLAY" && name != "WAYLAND_DISPLAY") {
-                environment.emplace_back(variable);
-            }
-        }
-        environment.push_back("WINEPREFIX=" + prefix().string());
-        environment.push_back("WINEDEBUG=-all");
-        environment.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
-        std::vector<char*> argv;
-        std::vector<char*> envp;
-        for (const auto& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        for (const auto& variable : environment) {
-            envp.push_back(const_cast<char*>(variable.c_str()));
-        }
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-
-        const fs::path log = root_->path() / "wine.log";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        pid_t pid = 0;
-        const int spawned =
-            posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            return {-1, "cannot run " + args[0]};
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(log)};
+    // kept in a file: a pipe would stay open in the wineserver it may start. Its exit status.
+    static int wine(const std::string& command) {
+        const std::string line = "env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX='" +
+                                 prefix().string() +
+                                 "' WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= " + command +
+                                 " </dev/null >'" + log().string() + "' 2>&1";
+        const int status = std::system(line.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    static fs::path log() { return root_->path() / "wine.log"; }
 
     // `-k` makes the server save the registry and exit; `-w` waits until it is gone.
     static void stopServer() {
-        wine({"wineserver", "-k"});
-        wine({"wineserver", "-w"});
+        wine("wineserver -k");
+        wine("wineserver -w");
     }
 
     static Export exported(const std::string& key) {
         const fs::path file = root_->path() / "export.reg";
         fs::remove(file);
-        const auto outcome = wine({"wine", "reg", "export", key, "Z:" + file.string(), "/y"});
-        EXPECT_EQ(outcome.status, 0) << outcome.output;
+        EXPECT_EQ(wine("wine reg export '" + key + "' 'Z:" + file.string() + "' /y"), 0)
+            << readFile(log());
         return fs::exists(file) ? parseExport(readFile(file)) : Export{};
     }
 
     static inline TempDir* root_ = nullptr;
-    static inline Outcome booted_;
-    static inline std::optional<std::string> oldTmpdir_;
+    static inline ScopedTmpdir* tmpdir_ = nullptr;
+    static inline int booted_ = -1;
+    static inline std::string bootLog_;
 };
 
+const std::string kText = "Grüße Ωmega";
+
+// Each value with the line `reg export` prints for it and `reg import` reads.
+const std::pair<std::string, Stored> kValues[] = {
+    {"\"Text\"=\"Grüße Ωmega\"", sz(kText)},
+    {R"("Path"="C:\\Program Files\\\"Quorvane\" \\\\server\\share")",
+     sz(R"(C:\Program Files\"Quorvane" \\server\share)")},
+    {"\"Zero\"=dword:00000000", dword(0)},
+    {"\"AllOnes\"=dword:ffffffff", dword(0xFFFFFFFF)},
+    {"\"Bytes\"=hex:00,7f,80,ff,0a", {kRegBinary, std::string("\x00\x7f\x80\xff\x0a", 5)}},
+    {"\"Big\"=hex(b):ef,cd,ab,89,67,45,23,01", {kRegQword, "\xef\xcd\xab\x89\x67\x45\x23\x01"}},
+    {"\"Expand\"=hex(2):25,00,50,00,25,00,00,00", {kRegExpandSz, std::string("%P%", 4)}},
+};
+
+std::string nameOf(const std::string& line) {
+    return line.substr(1, line.find("\"=") - 1);
+}
+
 TEST_F(HiveInteropTest, WineReadsWhatTheStoreWrote) {
+    Export user = {{"HKEY_CURRENT_USER\\Software\\QuorvaneInterop\\CaseKey",
+                    {"\"First\"=dword:00000001", "\"Second\"=dword:00000002"}}};
     {
         HiveStore store(prefix());
-        KeyHandle user = 0;
-        ASSERT_EQ(store.createKey(kCurrentUser, "Software\\QuorvaneInterop", user), kSuccess);
-        EXPECT_EQ(put(store, user, "Text", kRegSz, sz(kText)), kSuccess);
-        EXPECT_EQ(put(store, user, "Path", kRegSz, sz(kPath)), kSuccess);
-        EXPECT_EQ(put(store, user, "Zero", kRegDword, dword(0)), kSuccess);
-        EXPECT_EQ(put(store, user, "AllOnes", kRegDword, dword(0xFFFFFFFF)), kSuccess);
-        EXPECT_EQ(put(store, user, "Bytes", kRegBinary, kBytes), kSuccess);
-        EXPECT_EQ(put(store, user, "Big", kRegQword, kQword), kSuccess);
-        KeyHandle first = 0;
-        KeyHandle second = 0;
-        ASSERT_EQ(store.createKey(user, "CaseKey", first), kSuccess);
-        EXPECT_EQ(put(store, first, "First", kRegDword, dword(1)), kSuccess);
-        ASSERT_EQ(store.createKey(kCurrentUser, "software\\quorvaneinterop\\CASEKEY", second),
-                  kSuccess);
-        EXPECT_EQ(put(store, second, "Second", kRegDword, dword(2)), kSuccess);
+        KeyHandle key = 0;
+        ASSERT_EQ(store.createKey(kCurrentUser, "Software\\QuorvaneInterop", key), kSuccess);
+        for (const auto& [line, value] : kValues) {
+            EXPECT_EQ(set(store, key, nameOf(line), value), kSuccess) << line;
+            user["HKEY_CURRENT_USER\\Software\\QuorvaneInterop"].insert(line);
+        }
+        put(store, key, "CaseKey", "First", dword(1));
+        put(store, kCurrentUser, "software\\quorvaneinterop\\CASEKEY", "Second", dword(2));
 
         BatchScope batch(store);
-        KeyHandle machine = 0;
-        ASSERT_EQ(store.createKey(kLocalMachine, "Software\\QuorvaneInterop", machine), kSuccess);
-        EXPECT_EQ(put(store, machine, "Text", kRegSz, sz(kText)), kSuccess);
-        EXPECT_EQ(put(store, machine, "Policy", kRegDword, dword(0xFFFFFFFF)), kSuccess);
+        put(store, kLocalMachine, "Software\\QuorvaneInterop", "Text", sz(kText));
+        put(store, kLocalMachine, "Software\\QuorvaneInterop", "Policy", dword(0xFFFFFFFF));
         ASSERT_EQ(batch.finish(), kSuccess) << store.lastFailure();
     }
 
-    const Export user = {
-        {"HKEY_CURRENT_USER\\Software\\QuorvaneInterop",
-         {"\"Text\"=\"Grüße Ωmega\"",
-          R"("Path"="C:\\Program Files\\\"Quorvane\" \\\\server\\share")",
-          "\"Zero\"=dword:00000000", "\"AllOnes\"=dword:ffffffff", "\"Bytes\"=hex:00,7f,80,ff,0a",
-          "\"Big\"=hex(b):ef,cd,ab,89,67,45,23,01"}},
-        {"HKEY_CURRENT_USER\\Software\\QuorvaneInterop\\CaseKey",
-         {"\"First\"=dword:00000001", "\"Second\"=dword:00000002"}},
-    };
-    const Export machine = {
-        {"HKEY_LOCAL_MACHINE\\Software\\QuorvaneInterop",
-         {"\"Text\"=\"Grüße Ωmega\"", "\"Policy\"=dword:ffffffff"}},
-    };
+    const Export machine = {{"HKEY_LOCAL_MACHINE\\Software\\QuorvaneInterop",
+                             {"\"Text\"=\"Grüße Ωmega\"", "\"Policy\"=dword:ffffffff"}}};
     EXPECT_EQ(exported("HKCU\\Software\\QuorvaneInterop"), user);
     EXPECT_EQ(exported("HKLM\\Software\\QuorvaneInterop"), machine);
 }
 
 TEST_F(HiveInteropTest, StoreReadsWhatWineWrote) {
+    std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\QuorvaneFromWine]\r\n"
+        "\"Grüße\"=\"Ωmega \\\\ \\\"quoted\\\" text\"\r\n";
+    for (const auto& [line, value] : kValues) {
+        text += line + "\r\n";
+    }
+    text += "\r\n[HKEY_LOCAL_MACHINE\\Software\\QuorvaneFromWine\\Policy]\r\n\"Text\"=\"" + kText +
+            "\"\r\n";
     const fs::path file = root_->path() / "import.reg";
-    writeFile(file, "\xFF\xFE" +
-                        utf8ToUtf16le("Windows Registry Editor Version 5.00\r\n\r\n"
-                                      "[HKEY_CURRENT_USER\\Software\\QuorvaneFromWine]\r\n"
-                                      "\"Grüße\"=\"Ωmega \\\\ \\\"quoted\\\" text\"\r\n"
-                                      "\"Zero\"=dword:00000000\r\n"
-                                      "\"AllOnes\"=dword:ffffffff\r\n"
-                                      "\"Bytes\"=hex:00,7f,80,ff,0a\r\n"
-                                      "\"Big\"=hex(b):ef,cd,ab,89,67,45,23,01\r\n"
-                                      "\"Expand\"=hex(2):25,00,50,00,25,00,00,00\r\n\r\n"
-                                      "[HKEY_LOCAL_MACHINE\\Software\\QuorvaneFromWine\\Policy]\r\n"
-                                      "\"Text\"=\"Grüße Ωmega\"\r\n"));
-    const auto imported = wine({"wine", "reg", "import", "Z:" + file.string()});
-    ASSERT_EQ(imported.status, 0) << imported.output;
+    writeFile(file, "\xFF\xFE" + convert(text, "UTF-8", "UTF-16LE"));
+    ASSERT_EQ(wine("wine reg import 'Z:" + file.string() + "'"), 0) << readFile(log());
     stopServer();
 
     HiveStore store(prefix());
-    KeyHandle user = 0;
-    ASSERT_EQ(store.openKey(kCurrentUser, "Software\\QuorvaneFromWine", kKeyRead, user), kSuccess);
-    using Value = std::pair<std::uint32_t, std::string>;
-    EXPECT_EQ(valueOf(store, user, "Grüße"), Value(kRegSz, sz("Ωmega \\ \"quoted\" text")));
-    EXPECT_EQ(valueOf(store, user, "Zero"), Value(kRegDword, dword(0)));
-    EXPECT_EQ(valueOf(store, user, "AllOnes"), Value(kRegDword, dword(0xFFFFFFFF)));
-    EXPECT_EQ(valueOf(store, user, "Bytes"), Value(kRegBinary, kBytes));
-    EXPECT_EQ(valueOf(store, user, "Big"), Value(kRegQword, kQword));
-    EXPECT_EQ(valueOf(store, user, "Expand"), Value(kRegExpandSz, sz("%P%")));
-    KeyHandle machine = 0;
-    ASSERT_EQ(store.openKey(kLocalMachine, "software\\quorvanefromwine\\POLICY", kKeyRead, machine),
-              kSuccess);
-    EXPECT_EQ(valueOf(store, machine, "Text"), Value(kRegSz, sz(kText)));
+    const std::string user = "Software\\QuorvaneFromWine";
+    EXPECT_EQ(stored(store, kCurrentUser, user, "Grüße"), sz("Ωmega \\ \"quoted\" text"));
+    for (const auto& [line, value] : kValues) {
+        EXPECT_EQ(stored(store, kCurrentUser, user, nameOf(line)), value) << line;
+    }
+    EXPECT_EQ(stored(store, kLocalMachine, "software\\quorvanefromwine\\POLICY", "Text"),
+              sz(kText));
 }
 
 TEST_F(HiveInteropTest, StoreRefusesWhileTheServerRunsAndOpensOnceItStopped) {
     // A persistent server stays until told to go, as one serving a long-running program would;
     // TearDown stops it should the test fail half-way.
-    const auto started = wine({"wineserver", "-p"});
-    ASSERT_EQ(started.status, 0) << started.output;
+    ASSERT_EQ(wine("wineserver -p"), 0) << readFile(log());
     std::optional<WineserverInfo> server;
     for (int attempt = 0; attempt < 100 && !server; ++attempt) {
         server = findRunningWineserver(prefix());

@@ -21,15 +21,14 @@
 
 #include "platform/hive_store.h"
 #include "platform/wineserver_probe.h"
+#include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace quorvane::platform;
-using quorvane::testing::readFile;
-using quorvane::testing::TempDir;
-using quorvane::testing::writeFile;
+using namespace quorvane::testing;
 
 constexpr const char* kKeyPath = "Software\\QuorvaneFault";
 
@@ -76,47 +75,31 @@ private:
     pid_t pid_ = -1;
 };
 
+// Both ends of a pipe, closed when it goes: end 0 reads, end 1 writes.
 struct Pipe {
-    int read = -1;
-    int write = -1;
+    int fd[2] = {-1, -1};
     Pipe() {
-        int fds[2];
-        if (::pipe(fds) != 0) {
+        if (::pipe(fd) != 0) {
             throw std::runtime_error("pipe");
         }
-        read = fds[0];
-        write = fds[1];
     }
-    ~Pipe() {
-        closeRead();
-        closeWrite();
-    }
-    void closeRead() { closeEnd(read); }
-    void closeWrite() { closeEnd(write); }
-    static void closeEnd(int& fd) {
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
+    ~Pipe() { close(0), close(1); }
+    void close(int end) {
+        if (fd[end] >= 0) {
+            ::close(fd[end]);
+            fd[end] = -1;
         }
     }
 };
 
-Status setDword(RegistryApi& registry, KeyHandle key, const std::string& name,
-                std::uint32_t value) {
-    return registry.setValue(key, name, kRegDword, reinterpret_cast<const std::uint8_t*>(&value),
-                             sizeof value);
-}
-
-std::optional<std::uint32_t> dword(RegistryApi& registry, KeyHandle key, const std::string& name) {
-    std::uint32_t type = 0;
-    std::uint32_t value = 0;
-    std::uint32_t size = sizeof value;
-    if (registry.queryValue(key, name, &type, reinterpret_cast<std::uint8_t*>(&value), &size) !=
-            kSuccess ||
-        type != kRegDword || size != sizeof value) {
-        return std::nullopt;
-    }
-    return value;
+// Takes the write lock a wineserver holds on its lock file for its whole life.
+bool takeServerLock(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_len = 1;
+    return fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0;
 }
 
 // Everything in a directory, by name, to show that nothing was written there.
@@ -144,23 +127,23 @@ TEST(HiveStoreFaultTest, KilledWriterLosesNoAcknowledgedValue) {
         const auto earlier = acknowledged.size();
         Pipe acks;
         Child writer([&] {
-            acks.closeRead();
+            acks.close(0);
             HiveStore store(dir.path());
             KeyHandle key = 0;
             if (store.createKey(kLocalMachine, kKeyPath, key) != kSuccess) {
                 return 1;
             }
             for (std::uint32_t i = 0;; ++i) {
-                if (setDword(store, key, prefix + std::to_string(i), i) != kSuccess) {
+                if (set(store, key, prefix + std::to_string(i), dword(i)) != kSuccess) {
                     std::fprintf(stderr, "write %u: %s\n", i, store.lastFailure().c_str());
                     return 2;
                 }
-                if (::write(acks.write, &i, sizeof i) != sizeof i) {
+                if (::write(acks.fd[1], &i, sizeof i) != sizeof i) {
                     return 3;
                 }
             }
         });
-        acks.closeWrite();
+        acks.close(1);
 
         // The clock starts at the first acknowledgement, so that a slow start on a busy machine
         // does not end a round before it wrote anything.
@@ -169,7 +152,7 @@ TEST(HiveStoreFaultTest, KilledWriterLosesNoAcknowledgedValue) {
         std::optional<int> died;  // the exit of a writer that stopped on its own: a failure
         auto receive = [&] {
             std::uint32_t i = 0;
-            const auto got = ::read(acks.read, &i, sizeof i);
+            const auto got = ::read(acks.fd[0], &i, sizeof i);
             if (got == sizeof i) {
                 if (acknowledged.size() == earlier) {
                     killAt = Clock::now() + std::chrono::milliseconds(10 + 30 * round);
@@ -179,7 +162,7 @@ TEST(HiveStoreFaultTest, KilledWriterLosesNoAcknowledgedValue) {
             return got > 0;
         };
         while (Clock::now() < killAt) {
-            pollfd ready{acks.read, POLLIN, 0};
+            pollfd ready{acks.fd[0], POLLIN, 0};
             if (::poll(&ready, 1, 5) > 0 && !receive()) {
                 died = writer.wait();
                 break;
@@ -193,10 +176,8 @@ TEST(HiveStoreFaultTest, KilledWriterLosesNoAcknowledgedValue) {
     }
 
     HiveStore reopened(dir.path());
-    KeyHandle key = 0;
-    ASSERT_EQ(reopened.openKey(kLocalMachine, kKeyPath, kKeyRead, key), kSuccess);
     for (const auto& [name, value] : acknowledged) {
-        ASSERT_EQ(dword(reopened, key, name), value) << name;
+        ASSERT_EQ(stored(reopened, kLocalMachine, kKeyPath, name), dword(value)) << name;
     }
 }
 
@@ -207,18 +188,18 @@ TEST(HiveStoreFaultTest, TwoProcessesWritingAtOnceLoseNoUpdate) {
     Pipe start;  // writers go when it closes, so that their writes interleave
     auto writer = [&](char id) {
         return [&, id] {
-            start.closeWrite();
+            start.close(1);
             HiveStore store(dir.path());
             KeyHandle key = 0;
             if (store.createKey(kLocalMachine, kKeyPath, key) != kSuccess) {
                 return 1;
             }
             char ignored;
-            if (::read(start.read, &ignored, 1) != 0) {
+            if (::read(start.fd[0], &ignored, 1) != 0) {
                 return 2;
             }
             for (int i = 0; i < kPerWriter; ++i) {
-                if (setDword(store, key, id + std::to_string(i), i) != kSuccess) {
+                if (set(store, key, id + std::to_string(i), dword(i)) != kSuccess) {
                     std::fprintf(stderr, "%c%d: %s\n", id, i, store.lastFailure().c_str());
                     return 3;
                 }
@@ -228,17 +209,16 @@ TEST(HiveStoreFaultTest, TwoProcessesWritingAtOnceLoseNoUpdate) {
     };
     Child first(writer('a'));
     Child second(writer('b'));
-    start.closeWrite();
+    start.close(1);
     EXPECT_EQ(first.wait(), 0);
     EXPECT_EQ(second.wait(), 0);
 
     HiveStore reopened(dir.path());
-    KeyHandle key = 0;
-    ASSERT_EQ(reopened.openKey(kLocalMachine, kKeyPath, kKeyRead, key), kSuccess);
     int missing = 0;
     for (char id : {'a', 'b'}) {
         for (int i = 0; i < kPerWriter; ++i) {
-            missing += dword(reopened, key, id + std::to_string(i)) != std::uint32_t(i);
+            missing +=
+                stored(reopened, kLocalMachine, kKeyPath, id + std::to_string(i)) != dword(i);
         }
     }
     EXPECT_EQ(missing, 0);
@@ -284,11 +264,8 @@ TEST(HiveStoreFaultTest, DamagedHeaderIsRefusedAndLeftAsItWas) {
 class WineserverLockTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* old = std::getenv("TMPDIR");
-        oldTmpdir_ = old ? std::optional<std::string>(old) : std::nullopt;
-        prefix_ = root_.path() / "prefix";
         fs::create_directory(prefix_);
-        quorvane::testing::copyFixtureHives(prefix_);
+        copyFixtureHives(prefix_);
         writeFile(prefix_ / "wineserver", "wine-QvTest1\n");
         struct stat status {};
         ASSERT_EQ(::stat(prefix_.c_str(), &status), 0);
@@ -300,43 +277,30 @@ protected:
         fs::create_directories(serverDir);
         lockFile_ = serverDir / "lock";
         writeFile(lockFile_, "");
-        ::setenv("TMPDIR", (root_.path() / "tmp").c_str(), 1);
-    }
-    void TearDown() override {
-        if (oldTmpdir_) {
-            ::setenv("TMPDIR", oldTmpdir_->c_str(), 1);
-        } else {
-            ::unsetenv("TMPDIR");
-        }
     }
 
     // Takes the write lock a wineserver holds for its whole life, and keeps it until killed.
     std::unique_ptr<Child> startFakeServer() {
         Pipe ready;
         auto server = std::make_unique<Child>([&] {
-            const int fd = ::open(lockFile_.c_str(), O_RDWR);
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            lock.l_len = 1;
-            if (fd < 0 || ::fcntl(fd, F_SETLK, &lock) != 0 || ::write(ready.write, "x", 1) != 1) {
+            if (!takeServerLock(lockFile_) || ::write(ready.fd[1], "x", 1) != 1) {
                 return 1;
             }
             ::pause();
             return 0;
         });
-        ready.closeWrite();
+        ready.close(1);
         char byte;
-        if (::read(ready.read, &byte, 1) != 1) {
+        if (::read(ready.fd[0], &byte, 1) != 1) {
             ADD_FAILURE() << "the stand-in server did not take the lock";
         }
         return server;
     }
 
     TempDir root_;
-    fs::path prefix_;
+    ScopedTmpdir tmpdir_{root_.path() / "tmp"};
+    fs::path prefix_ = root_.path() / "prefix";
     fs::path lockFile_;
-    std::optional<std::string> oldTmpdir_;
 };
 
 TEST_F(WineserverLockTest, NoServerIsFoundWhereNoneRuns) {
@@ -380,11 +344,11 @@ TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {
     ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
     const auto before = snapshot(prefix_);
     const auto server = startFakeServer();
-    EXPECT_EQ(setDword(store, key, "late", 1), kBusy);
+    EXPECT_EQ(set(store, key, "late", dword(1)), kBusy);
     EXPECT_NE(store.lastFailure().find("wineserver"), std::string::npos) << store.lastFailure();
     EXPECT_EQ(snapshot(prefix_), before);
     server->kill();
-    EXPECT_EQ(setDword(store, key, "late", 1), kSuccess);
+    EXPECT_EQ(set(store, key, "late", dword(1)), kSuccess);
 }
 
 // While the store writes, a wineserver must not be able to start, yet other Quorvane processes
@@ -394,14 +358,8 @@ TEST_F(WineserverLockTest, StartLockKeepsServersOutButNotOtherStores) {
         WineserverStartLock hold(prefix_);
         ASSERT_FALSE(hold.running());
         Child other([&] {
-            const int fd = ::open(lockFile_.c_str(), O_RDWR);
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            lock.l_len = 1;
-            const bool serverCouldStart = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0;
-            if (serverCouldStart) {
-                return 1;
+            if (takeServerLock(lockFile_)) {
+                return 1;  // a server could start
             }
             return findRunningWineserver(prefix_) ? 2 : 0;
         });

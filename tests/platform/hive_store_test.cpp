@@ -9,6 +9,7 @@
 #include <map>
 
 #include "platform/registry_location.h"
+#include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::platform {
@@ -16,8 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::copyFixtureHives;
+using testing::dword;
 using testing::readFile;
+using testing::stored;
 using testing::TempDir;
+using testing::write;
 using testing::writeFile;
 
 const std::string kPolicies = "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
@@ -33,32 +37,6 @@ FileVersion versionOf(const fs::path& file) {
     return {info.st_ino, readFile(file)};
 }
 
-Status setDword(RegistryApi& registry, KeyHandle root, const std::string& path,
-                const std::string& name, std::uint32_t value) {
-    KeyHandle key = 0;
-    if (Status status = registry.createKey(root, path, key); status != kSuccess) {
-        return status;
-    }
-    const Status status =
-        registry.setValue(key, name, kRegDword, reinterpret_cast<const std::uint8_t*>(&value), 4);
-    registry.closeKey(key);
-    return status;
-}
-
-std::optional<std::uint32_t> getDword(RegistryApi& registry, KeyHandle root,
-                                      const std::string& path, const std::string& name) {
-    KeyHandle key = 0;
-    if (registry.openKey(root, path, kKeyRead, key) != kSuccess) {
-        return std::nullopt;
-    }
-    std::uint32_t value = 0;
-    std::uint32_t size = sizeof value;
-    const Status status =
-        registry.queryValue(key, name, nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
-    registry.closeKey(key);
-    return status == kSuccess ? std::optional(value) : std::nullopt;
-}
-
 class HiveStoreTest : public ::testing::Test {
 protected:
     HiveStoreTest() { copyFixtureHives(dir_.path()); }
@@ -71,16 +49,16 @@ protected:
 TEST_F(HiveStoreTest, EachWriteOutsideABatchIsInTheFileWhenTheCallReturns) {
     HiveStore store(dir_.path());
     const FileVersion before = versionOf(hive("system.reg"));
-    ASSERT_EQ(setDword(store, kLocalMachine, kPolicies, "NoBrowserClose", 1), kSuccess);
+    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
     const std::string after = readFile(hive("system.reg"));
     EXPECT_NE(after.find("\"NoBrowserClose\"=dword:00000001\n"), std::string::npos);
     EXPECT_EQ(readFile(hive("user.reg")), readFile(testing::fixtureDirectory() / "user.reg"));
     EXPECT_GT(after.size(), before.text.size());
 
     // Storing what is already there changes nothing on disk.
-    const FileVersion stored = versionOf(hive("system.reg"));
-    ASSERT_EQ(setDword(store, kLocalMachine, kPolicies, "nobrowserclose", 1), kSuccess);
-    EXPECT_EQ(versionOf(hive("system.reg")).inode, stored.inode);
+    const FileVersion unchanged = versionOf(hive("system.reg"));
+    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "nobrowserclose", dword(1)), kSuccess);
+    EXPECT_EQ(versionOf(hive("system.reg")).inode, unchanged.inode);
 }
 
 TEST_F(HiveStoreTest, ABatchReachesTheFilesOnceWhenItsOutermostScopeEnds) {
@@ -92,36 +70,37 @@ TEST_F(HiveStoreTest, ABatchReachesTheFilesOnceWhenItsOutermostScopeEnds) {
         {
             BatchScope inner(store);
             for (int i = 0; i < 20; ++i) {
-                ASSERT_EQ(setDword(store, kCurrentUser, kPolicies, "V" + std::to_string(i), i),
+                ASSERT_EQ(write(store, kCurrentUser, kPolicies, "V" + std::to_string(i), dword(i)),
                           kSuccess);
             }
         }
-        ASSERT_EQ(setDword(store, kLocalMachine, kPolicies, "NoPrinting", 1), kSuccess);
-        EXPECT_EQ(getDword(store, kCurrentUser, kPolicies, "v19"), 19u) << "seen inside";
+        ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
+        EXPECT_EQ(stored(store, kCurrentUser, kPolicies, "v19"), dword(19)) << "seen inside";
         EXPECT_EQ(versionOf(hive("user.reg")).text, user.text) << "nothing written yet";
         EXPECT_EQ(versionOf(hive("system.reg")).inode, machine.inode);
         EXPECT_EQ(outer.finish(), kSuccess);
     }
     HiveStore reopened(dir_.path());
-    EXPECT_EQ(getDword(reopened, kCurrentUser, kPolicies, "V7"), 7u);
-    EXPECT_EQ(getDword(reopened, kLocalMachine, kPolicies, "NoPrinting"), 1u);
+    EXPECT_EQ(stored(reopened, kCurrentUser, kPolicies, "V7"), dword(7));
+    EXPECT_EQ(stored(reopened, kLocalMachine, kPolicies, "NoPrinting"), dword(1));
 }
 
 TEST_F(HiveStoreTest, ChangesOfAnotherWriterAreNoticedAndKept) {
     HiveStore mine(dir_.path());
     HiveStore theirs(dir_.path());
-    ASSERT_EQ(getDword(mine, kCurrentUser, kPolicies, "Theirs"), std::nullopt);
+    ASSERT_EQ(stored(mine, kCurrentUser, kPolicies, "Theirs"), std::nullopt);
 
     BatchScope batch(mine);
-    ASSERT_EQ(setDword(mine, kCurrentUser, kPolicies, "Mine", 1), kSuccess);
-    ASSERT_EQ(setDword(theirs, kCurrentUser, kPolicies, "Theirs", 2), kSuccess);
-    EXPECT_EQ(getDword(mine, kCurrentUser, kPolicies, "Theirs"), 2u) << "noticed before the read";
-    EXPECT_EQ(getDword(mine, kCurrentUser, kPolicies, "Mine"), 1u) << "pending change kept";
+    ASSERT_EQ(write(mine, kCurrentUser, kPolicies, "Mine", dword(1)), kSuccess);
+    ASSERT_EQ(write(theirs, kCurrentUser, kPolicies, "Theirs", dword(2)), kSuccess);
+    EXPECT_EQ(stored(mine, kCurrentUser, kPolicies, "Theirs"), dword(2))
+        << "noticed before the read";
+    EXPECT_EQ(stored(mine, kCurrentUser, kPolicies, "Mine"), dword(1)) << "pending change kept";
     ASSERT_EQ(batch.finish(), kSuccess);
 
     HiveStore reopened(dir_.path());
-    EXPECT_EQ(getDword(reopened, kCurrentUser, kPolicies, "Mine"), 1u);
-    EXPECT_EQ(getDword(reopened, kCurrentUser, kPolicies, "Theirs"), 2u);
+    EXPECT_EQ(stored(reopened, kCurrentUser, kPolicies, "Mine"), dword(1));
+    EXPECT_EQ(stored(reopened, kCurrentUser, kPolicies, "Theirs"), dword(2));
 }
 
 TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
@@ -134,17 +113,13 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
     EXPECT_EQ(store.openKey(kLocalMachine, "Software", 0x3F, key), kAccessDenied);
     EXPECT_EQ(store.createKey(kLocalMachine, kPolicies, key), kAccessDenied);
     EXPECT_EQ(store.deleteKey(kLocalMachine, "Software\\Wine\\Ports"), kAccessDenied);
-    std::uint32_t one = 1;
-    EXPECT_EQ(
-        store.setValue(kLocalMachine, "X", kRegDword, reinterpret_cast<std::uint8_t*>(&one), 4),
-        kAccessDenied);
+    EXPECT_EQ(testing::set(store, kLocalMachine, "X", dword(1)), kAccessDenied);
     // Existing keys still open for reading, also through createKey.
     ASSERT_EQ(store.createKey(kLocalMachine, "Software\\Microsoft", key), kSuccess);
-    EXPECT_EQ(store.setValue(key, "X", kRegDword, reinterpret_cast<std::uint8_t*>(&one), 4),
-              kAccessDenied);
+    EXPECT_EQ(testing::set(store, key, "X", dword(1)), kAccessDenied);
     store.closeKey(key);
 
-    EXPECT_EQ(setDword(store, kCurrentUser, kPolicies, "NoPrinting", 1), kSuccess);
+    EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
     EXPECT_EQ(readFile(hive("system.reg")), machine);
 }
 
@@ -155,7 +130,7 @@ TEST_F(HiveStoreTest, RootWorkingOnAUsersPrefixLeavesTheFilesToThatUser) {
     constexpr uid_t kUser = 65534;
     ASSERT_EQ(::chown(hive("system.reg").c_str(), kUser, kUser), 0);
     HiveStore store(dir_.path());
-    ASSERT_EQ(setDword(store, kLocalMachine, kPolicies, "NoPrinting", 1), kSuccess);
+    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
     struct stat info {};
     ASSERT_EQ(::stat(hive("system.reg").c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, kUser);
@@ -166,22 +141,22 @@ TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
     HiveStore store(dir_.path());
     const std::string damaged = "garbage\n" + readFile(hive("user.reg"));
     writeFile(hive("user.reg"), damaged);
-    EXPECT_EQ(setDword(store, kCurrentUser, kPolicies, "NoPrinting", 1), kRegistryIoFailed);
+    EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kRegistryIoFailed);
     EXPECT_NE(store.lastFailure().find("user.reg"), std::string::npos) << store.lastFailure();
     EXPECT_EQ(readFile(hive("user.reg")), damaged);
-    EXPECT_EQ(setDword(store, kLocalMachine, kPolicies, "NoPrinting", 1), kSuccess)
+    EXPECT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess)
         << "the other hive goes on working";
 }
 
 TEST_F(HiveStoreTest, LinksAndTheClassesRootLeadToTheirTargets) {
     HiveStore store(dir_.path());
     // The 32-bit view of the classes is a link into the classes key.
-    ASSERT_EQ(
-        setDword(store, kLocalMachine, "Software\\Wow6432Node\\Classes\\QuorvaneLinked", "L", 5),
-        kSuccess);
-    EXPECT_EQ(getDword(store, kLocalMachine, "Software\\Classes\\Wow6432Node\\QuorvaneLinked", "L"),
-              5u);
-    EXPECT_EQ(getDword(store, kClassesRoot, "Wow6432Node\\QuorvaneLinked", "L"), 5u);
+    ASSERT_EQ(write(store, kLocalMachine, "Software\\Wow6432Node\\Classes\\QuorvaneLinked", "L",
+                    dword(5)),
+              kSuccess);
+    EXPECT_EQ(stored(store, kLocalMachine, "Software\\Classes\\Wow6432Node\\QuorvaneLinked", "L"),
+              dword(5));
+    EXPECT_EQ(stored(store, kClassesRoot, "Wow6432Node\\QuorvaneLinked", "L"), dword(5));
     KeyHandle key = 0;
     EXPECT_EQ(store.openKey(kUsers, "", kKeyRead, key), kInvalidHandle);
     EXPECT_EQ(store.openKey(kCurrentConfig, "", kKeyRead, key), kInvalidHandle);
@@ -218,8 +193,8 @@ TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstUseOtherDirectoriesMustExist) {
     EXPECT_EQ(readFile(own / "user.reg"),
               "WINE REGISTRY Version 2\n;; All keys relative to "
               "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n");
-    EXPECT_EQ(setDword(*registry, kCurrentUser, kPolicies, "NoPrinting", 1), kSuccess);
-    EXPECT_EQ(getDword(*registry, kCurrentUser, kPolicies, "NoPrinting"), 1u);
+    EXPECT_EQ(write(*registry, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), dword(1));
 
     EXPECT_THROW(openRegistry({RegistryLocation::Kind::Configured, dir.path() / "missing"}),
                  StoreError);
@@ -227,9 +202,9 @@ TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstUseOtherDirectoriesMustExist) {
     const fs::path prefix = dir.path() / "prefix";
     fs::create_directory(prefix);
     HiveStore store(prefix);
-    EXPECT_EQ(getDword(store, kCurrentUser, kPolicies, "NoPrinting"), std::nullopt);
+    EXPECT_EQ(stored(store, kCurrentUser, kPolicies, "NoPrinting"), std::nullopt);
     EXPECT_FALSE(fs::exists(prefix / "user.reg"));
-    EXPECT_EQ(setDword(store, kCurrentUser, kPolicies, "NoPrinting", 1), kSuccess);
+    EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
     EXPECT_EQ(readFile(prefix / "user.reg").rfind("WINE REGISTRY Version 2\n", 0), 0u);
     EXPECT_FALSE(fs::exists(prefix / "system.reg"));
 }

@@ -41,32 +41,17 @@ ShownMessage formatMessage(const std::string& path) {
 
 class General2Test : public ::testing::Test {
 protected:
-    // Runs every path-based operation once on `path`; the reads' results in order.
+    // Runs every path-based operation once on `path`; the reads' results in order. Each gets a
+    // fresh copy, as the operations split the path in place.
     std::vector<ReadResult> runEveryOperation(const std::string& path) {
-        std::vector<ReadResult> reads;
-        std::string copy = path;
-        general.SetDwordValue(copy, "v", 1);
-        copy = path;
-        reads.push_back(general.GetDwordValue(copy, "v"));
-        copy = path;
-        reads.push_back(general.GetStringValue(copy, "v"));
-        copy = path;
-        general.SetStringValue(copy, "v", "text");
-        copy = path;
-        general.CreateKey(copy);
-        copy = path;
-        general.DeleteKey(copy);
+        std::string p;
+        general.SetDwordValue(p = path, "v", 1);
+        std::vector reads{general.GetDwordValue(p = path, "v")};
+        reads.push_back(general.GetStringValue(p = path, "v"));
+        general.SetStringValue(p = path, "v", "text");
+        general.CreateKey(p = path);
+        general.DeleteKey(p = path);
         return reads;
-    }
-
-    ReadResult getString(const std::string& subKey, const std::string& name) {
-        std::string path = "HKEY_CURRENT_USER\\" + subKey;
-        return general.GetStringValue(path, name);
-    }
-
-    ReadResult getDword(const std::string& subKey, const std::string& name) {
-        std::string path = "HKEY_CURRENT_USER\\" + subKey;
-        return general.GetDwordValue(path, name);
     }
 
     std::unique_ptr<RegistryTarget> target = makeRegistryTarget();
@@ -141,11 +126,13 @@ TEST_F(General2Test, HiveNamesMatchOnlyExactly) {
     }
 }
 
-TEST_F(General2Test, StringReadsTrimTheBufferAndFailBeyond254Characters) {
+TEST_F(General2Test, ReadsTrimStringsAndTakeAtMostFourBytesOfNumbers) {
+    // In this order: the two-byte value comes after one whose bytes are all set.
     const struct {
         const char* what;
         Stored value;
         ReadResult expected;
+        bool number = false;
     } cases[] = {
         {"plain", sz("abc"), ReadResult::text("abc")},
         {"leading spaces", sz("  abc"), ReadResult::text("abc")},
@@ -154,34 +141,24 @@ TEST_F(General2Test, StringReadsTrimTheBufferAndFailBeyond254Characters) {
         {"no data bytes", Stored{platform::kRegSz, ""}, ReadResult::text("")},
         {"254 characters", sz(std::string(254, 'x')), ReadResult::text(std::string(254, 'x'))},
         {"255 characters", sz(std::string(255, 'x')), ReadResult::error()},
+        {"1", dword(1), ReadResult::number(1), true},
+        {"all bits set", dword(0xFFFFFFFF), ReadResult::number(-1), true},
+        {"two bytes", Stored{platform::kRegBinary, "\x02\x01"}, ReadResult::number(0x0102), true},
+        {"eight bytes", Stored{platform::kRegQword, std::string(8, '\x01')}, ReadResult::error(),
+         true},
+    };
+    const auto get = [&](bool number, const std::string& subKey, const std::string& name) {
+        std::string path = "HKEY_CURRENT_USER\\" + subKey;
+        return number ? general.GetDwordValue(path, name) : general.GetStringValue(path, name);
     };
     for (const auto& c : cases) {
-        put(base, kCurrentUser, kScratch, "s", c.value);
-        EXPECT_EQ(getString(kScratch, "s"), c.expected) << c.what;
+        put(base, kCurrentUser, kScratch, "v", c.value);
+        EXPECT_EQ(get(c.number, kScratch, "v"), c.expected) << c.what;
     }
-    EXPECT_EQ(getString(kScratch, "missing"), ReadResult::error());
-    EXPECT_EQ(getString(std::string(kScratch) + "\\Missing", "s"), ReadResult::error());
-    EXPECT_TRUE(messages.shown.empty());
-}
-
-TEST_F(General2Test, DwordReadsTakeAtMostFourBytes) {
-    // In this order: the two-byte value comes after one whose bytes are all set.
-    const struct {
-        const char* what;
-        Stored value;
-        ReadResult expected;
-    } cases[] = {
-        {"1", dword(1), ReadResult::number(1)},
-        {"all bits set", dword(0xFFFFFFFF), ReadResult::number(-1)},
-        {"two bytes", Stored{platform::kRegBinary, "\x02\x01"}, ReadResult::number(0x0102)},
-        {"eight bytes", Stored{platform::kRegQword, std::string(8, '\x01')}, ReadResult::error()},
-    };
-    for (const auto& c : cases) {
-        put(base, kCurrentUser, kScratch, "d", c.value);
-        EXPECT_EQ(getDword(kScratch, "d"), c.expected) << c.what;
+    for (bool number : {false, true}) {
+        EXPECT_EQ(get(number, kScratch, "missing"), ReadResult::error()) << number;
+        EXPECT_EQ(get(number, std::string(kScratch) + "\\Missing", "v"), ReadResult::error());
     }
-    EXPECT_EQ(getDword(kScratch, "missing"), ReadResult::error());
-    EXPECT_EQ(getDword(std::string(kScratch) + "\\Missing", "d"), ReadResult::error());
     EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -190,16 +167,14 @@ TEST_F(General2Test, WritesStoreTypedDataIntoExistingKeysOnly) {
     std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
     general.SetDwordValue(path, "d", -2);
     EXPECT_EQ(path, kScratch);
-    path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
     // Bytes, not characters: the terminating NUL must not cut off the end of a multi-byte text.
-    general.SetStringValue(path, "s", "\xC3\xA9t\xC3\xA9");
+    general.SetStringValue(path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch), "s",
+                           "\xC3\xA9t\xC3\xA9");
     EXPECT_EQ(stored(base, kLocalMachine, kScratch, "d"), dword(0xFFFFFFFE));
     EXPECT_EQ(stored(base, kLocalMachine, kScratch, "s"), sz("\xC3\xA9t\xC3\xA9"));
 
-    path = kUserScratch;
-    general.SetDwordValue(path, "d", 1);
-    path = kUserScratch;
-    general.SetStringValue(path, "s", "text");
+    general.SetDwordValue(path = kUserScratch, "d", 1);
+    general.SetStringValue(path = kUserScratch, "s", "text");
     EXPECT_FALSE(keyExists(base, kCurrentUser, kScratch));
     EXPECT_TRUE(messages.shown.empty());
 }
@@ -207,24 +182,20 @@ TEST_F(General2Test, WritesStoreTypedDataIntoExistingKeysOnly) {
 TEST_F(General2Test, KeysAreCreatedAndDeletedByTheirWholePath) {
     const std::string policies = "HKEY_CURRENT_USER\\Software\\Policies";
     put(base, kCurrentUser, "Software\\Policies", "v", sz("kept"));
-    std::string path = policies;
-    general.CreateKey(path);
+    std::string path;
+    general.CreateKey(path = policies);
     EXPECT_EQ(stored(base, kCurrentUser, "Software\\Policies", "v"), sz("kept"));
-    path = policies + "\\New";
-    general.CreateKey(path);
+    general.CreateKey(path = policies + "\\New");
     EXPECT_TRUE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
 
     // A key with sub-keys is the platform's to refuse.
-    path = policies;
-    general.DeleteKey(path);
+    general.DeleteKey(path = policies);
     EXPECT_TRUE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
-    path = policies + "\\New";
-    general.DeleteKey(path);
+    general.DeleteKey(path = policies + "\\New");
     EXPECT_FALSE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
 
     recorder.calls.clear();
-    path = policies;
-    general.DeleteKey(path);
+    general.DeleteKey(path = policies);
     EXPECT_FALSE(keyExists(base, kCurrentUser, "Software\\Policies"));
     EXPECT_TRUE(keyExists(base, kCurrentUser, "Software"));
     // The hive's root is opened and asked to delete the whole sub-key path.

@@ -61,84 +61,62 @@ protected:
     std::unique_ptr<Rig> rig;
 };
 
-TEST_F(RestrictionsTest, DetectionChecksDwordRowsWithPositivePerUserData) {
+// Only positive DWORD data in the per-user hive puts a restriction in force; the in-force case is
+// the next test's.
+TEST_F(RestrictionsTest, DetectionLeavesRowsWithoutPositivePerUserDataAlone) {
     const struct {
         const char* what;
-        int number;
         const char* subKey;
         const char* name;
         std::optional<Stored> user;
         std::optional<Stored> machine;
-        bool inForce;
     } cases[] = {
-        {"data 1", 4, kRestrictionsKey, "NoBrowserClose", dword(1), std::nullopt, true},
-        {"data 2", 1, kControlPanelKey, "HomePage", dword(2), dword(7), true},
-        {"data 0", 19, kToolbarsKey, "NoToolbarOptions", dword(0), dword(1), false},
-        {"data -1", 23, kSystemKey, "DisableRegistryTools", dword(0xFFFFFFFF), std::nullopt, false},
-        {"machine hive only", 12, kRestrictionsKey, "NoNavButtons", std::nullopt, dword(1), false},
-        {"eight bytes", 20, kToolbarsKey, "NoAddressBar",
-         Stored{platform::kRegQword, std::string(8, '\x01')}, std::nullopt, false},
-        {"key missing", 2, kRestrictionsKey, "AlwaysPromptWhenDownload", std::nullopt, std::nullopt,
-         false},
+        {"data 0", kToolbarsKey, "NoToolbarOptions", dword(0), dword(1)},
+        {"data -1", kSystemKey, "DisableRegistryTools", dword(0xFFFFFFFF), std::nullopt},
+        {"machine hive only", kRestrictionsKey, "NoNavButtons", std::nullopt, dword(1)},
+        {"eight bytes", kToolbarsKey, "NoAddressBar",
+         Stored{platform::kRegQword, std::string(8, '\x01')}, std::nullopt},
+        {"key missing", kRestrictionsKey, "AlwaysPromptWhenDownload", std::nullopt, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fresh();
-        if (c.user) {
-            put(base(), kCurrentUser, c.subKey, c.name, *c.user);
-        }
-        if (c.machine) {
-            put(base(), kLocalMachine, c.subKey, c.name, *c.machine);
+        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+            if (const auto& data = root == kCurrentUser ? c.user : c.machine) {
+                put(base(), root, c.subKey, c.name, *data);
+            }
         }
         rig->manager.RefreshRestrictionStates();
-        if (c.inForce) {
-            EXPECT_EQ(rig->checkedBoxes(), std::vector{c.number});
-            EXPECT_EQ(value(kCurrentUser, c.subKey, c.name), dword(1));
-            EXPECT_EQ(value(kLocalMachine, c.subKey, c.name), dword(1));
-            EXPECT_EQ(marker(), sz("1"));
-        } else {
-            EXPECT_EQ(rig->checkedBoxes(), std::vector<int>{});
-            EXPECT_EQ(rig->recorder.changeRequests(), 0u);
-            EXPECT_EQ(value(kCurrentUser, c.subKey, c.name), c.user);
-            EXPECT_EQ(value(kLocalMachine, c.subKey, c.name), c.machine);
-        }
+        EXPECT_EQ(rig->checkedBoxes(), std::vector<int>{});
+        EXPECT_EQ(rig->recorder.changeRequests(), 0u);
+        EXPECT_EQ(value(kCurrentUser, c.subKey, c.name), c.user);
+        EXPECT_EQ(value(kLocalMachine, c.subKey, c.name), c.machine);
     }
 }
 
 TEST_F(RestrictionsTest, DetectionRewritesEveryRestrictionFoundInForce) {
-    const std::pair<const char*, const char*> rows[23] = {
-        {kControlPanelKey, "HomePage"},
-        {kRestrictionsKey, "AlwaysPromptWhenDownload"},
-        {kRestrictionsKey, "NoBrowserBars"},
-        {kRestrictionsKey, "NoBrowserClose"},
-        {kRestrictionsKey, "NoBrowserContextMenu"},
-        {kRestrictionsKey, "NoBrowserOptions"},
-        {kRestrictionsKey, "NoBrowserSaveAs"},
-        {kRestrictionsKey, "NoFavorites"},
-        {kRestrictionsKey, "NoFileNew"},
-        {kRestrictionsKey, "NoFileOpen"},
-        {kRestrictionsKey, "NoFindFiles"},
-        {kRestrictionsKey, "NoNavButtons"},
-        {kRestrictionsKey, "NoOpeninNewWnd"},
-        {kRestrictionsKey, "NoPrinting"},
-        {kRestrictionsKey, "NoSelectDownloadDir"},
-        {kRestrictionsKey, "NoTheaterMode"},
-        {kRestrictionsKey, "NoViewSource"},
-        {kRestrictionsKey, "RestGoMenu"},
-        {kToolbarsKey, "NoToolbarOptions"},
-        {kToolbarsKey, "NoAddressBar"},
-        {kToolbarsKey, "NoToolBar"},
-        {kToolbarsKey, "NoLinksBar"},
-        {kSystemKey, "DisableRegistryTools"},
-    };
-    for (std::uint32_t i = 0; i < 23; ++i) {
+    std::vector<std::pair<const char*, const char*>> rows = {{kControlPanelKey, "HomePage"}};
+    for (const char* name :
+         {"AlwaysPromptWhenDownload", "NoBrowserBars", "NoBrowserClose", "NoBrowserContextMenu",
+          "NoBrowserOptions", "NoBrowserSaveAs", "NoFavorites", "NoFileNew", "NoFileOpen",
+          "NoFindFiles", "NoNavButtons", "NoOpeninNewWnd", "NoPrinting", "NoSelectDownloadDir",
+          "NoTheaterMode", "NoViewSource", "RestGoMenu"}) {
+        rows.emplace_back(kRestrictionsKey, name);
+    }
+    for (const char* name : {"NoToolbarOptions", "NoAddressBar", "NoToolBar", "NoLinksBar"}) {
+        rows.emplace_back(kToolbarsKey, name);
+    }
+    rows.emplace_back(kSystemKey, "DisableRegistryTools");
+    for (std::uint32_t i = 0; i < rows.size(); ++i) {
         put(base(), kCurrentUser, rows[i].first, rows[i].second, dword(i + 1));
     }
+    put(base(), kLocalMachine, kControlPanelKey, "HomePage", dword(7));
     put(base(), kLocalMachine, kMainKey, "Window Title", sz("Kiosk"));
 
     rig->manager.RefreshRestrictionStates();
 
     EXPECT_EQ(rig->checkedBoxes().size(), 24u);
+    EXPECT_EQ(marker(), sz("1"));
     for (const auto& [subKey, name] : rows) {
         EXPECT_EQ(value(kCurrentUser, subKey, name), dword(1)) << name;
         EXPECT_EQ(value(kLocalMachine, subKey, name), dword(1)) << name;
@@ -345,34 +323,15 @@ TEST_F(RestrictionsTest, RemoveAllLiftsEverythingAndSaysSo) {
 }
 
 TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
-    toolkit::Configuration configured;
-    configured.vendorHost = "vendor.example";
-    configured.portalHost = "portal.example";
-    const std::string redirect =
-        "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
     const struct {
         const char* what;
-        toolkit::Configuration configuration;
-        std::optional<KeyHandle> missingMainKey;
-        std::string search;
-        std::string homeRedirect;
+        std::string vendor;  // empty: the default hosts
         std::string portal;
+        std::optional<KeyHandle> missingMainKey;
     } cases[] = {
-        {"default hosts",
-         {},
-         std::nullopt,
-         "http://www.microsoft.com/isapi/redir.dll?prd=ie&ar=iesearch",
-         "http://www.microsoft.com" + redirect,
-         "http://www.msn.com/"},
-        {"configured hosts", configured, std::nullopt,
-         "http://vendor.example/isapi/redir.dll?prd=ie&ar=iesearch",
-         "http://vendor.example" + redirect, "http://portal.example/"},
-        {"no per-user Main key",
-         {},
-         kCurrentUser,
-         "http://www.microsoft.com/isapi/redir.dll?prd=ie&ar=iesearch",
-         "http://www.microsoft.com" + redirect,
-         "http://www.msn.com/"},
+        {"default hosts", "", "", std::nullopt},
+        {"configured hosts", "vendor.example", "portal.example", std::nullopt},
+        {"no per-user Main key", "", "", kCurrentUser},
     };
     const ShownMessage restored{
         std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
@@ -380,7 +339,16 @@ TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
         64, "Home/Search Page Restored"};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        fresh(c.configuration);
+        toolkit::Configuration configuration;
+        if (!c.vendor.empty()) {
+            configuration.vendorHost = c.vendor;
+            configuration.portalHost = c.portal;
+        }
+        fresh(configuration);
+        const std::string vendor = "http://" + (c.vendor.empty() ? "www.microsoft.com" : c.vendor);
+        const std::string portal = "http://" + (c.portal.empty() ? "www.msn.com" : c.portal) + "/";
+        const std::string home =
+            vendor + "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
         put(base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
         if (c.missingMainKey) {
             target->removeTree(*c.missingMainKey, kMainKey);
@@ -395,9 +363,10 @@ TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
                 EXPECT_FALSE(keyExists(base(), root, kMainKey));
                 continue;
             }
-            EXPECT_EQ(value(root, kMainKey, "Search Page"), sz(c.search));
+            EXPECT_EQ(value(root, kMainKey, "Search Page"),
+                      sz(vendor + "/isapi/redir.dll?prd=ie&ar=iesearch"));
             EXPECT_EQ(value(root, kMainKey, "Start Page"),
-                      sz(root == kCurrentUser ? c.portal : c.homeRedirect));
+                      sz(root == kCurrentUser ? portal : home));
         }
         EXPECT_EQ(rig->messages.shown, std::vector{restored});
         EXPECT_EQ(rig->checkedBoxes(), std::vector{1});

@@ -1,9 +1,9 @@
-// The registry the registry-module and restriction tests run on: a fresh hive store natively,
-// the real Win32 registry of a throw-away Wine prefix in the mingw-w64 build (each build links
-// one of registry_target_hive_store.cpp and registry_target_win32.cpp). Both start from the same
-// state, that of a fresh Windows as far as Quorvane can see: the browser's Main key in both
-// hives and the machine's System policy key exist; no Software\Policies, no Software\Quorvane,
-// no per-user System policy key, and none of the values the tests write.
+// The registry the conformance, registry-module and restriction tests run on, and how every test
+// reads and writes values through RegistryApi. makeRegistryTarget gives a fresh hive store
+// natively, the real Win32 registry of a throw-away Wine prefix in the mingw-w64 build. Both
+// start from the same state, that of a fresh Windows as far as Quorvane can see: the browser's
+// Main key in both hives and the machine's System policy key exist; no Software\Policies, no
+// Software\Quorvane, no per-user System policy key, and none of the values the tests write.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -60,23 +60,44 @@ inline Stored sz(const std::string& text) {
     return {platform::kRegSz, text + '\0'};
 }
 
+// A value read through an open key: its status, and the value when that is kSuccess.
+struct Read {
+    platform::Status status = -1;
+    Stored value;
+};
+
+inline Read read(platform::RegistryApi& registry, platform::KeyHandle key,
+                 const std::string& name) {
+    Read result;
+    std::uint32_t size = 0;
+    result.status = registry.queryValue(key, name, &result.value.type, nullptr, &size);
+    if (result.status == platform::kSuccess) {
+        result.value.bytes.resize(size);
+        result.status =
+            registry.queryValue(key, name, &result.value.type,
+                                reinterpret_cast<std::uint8_t*>(result.value.bytes.data()), &size);
+        result.value.bytes.resize(size);
+    }
+    return result;
+}
+
+inline platform::Status set(platform::RegistryApi& registry, platform::KeyHandle key,
+                            const std::string& name, const Stored& value) {
+    return registry.setValue(key, name, value.type,
+                             reinterpret_cast<const std::uint8_t*>(value.bytes.data()),
+                             static_cast<std::uint32_t>(value.bytes.size()));
+}
+
+// The value at root\subKey, or nothing when the key or the value is missing.
 inline std::optional<Stored> stored(platform::RegistryApi& registry, platform::KeyHandle root,
                                     const std::string& subKey, const std::string& name) {
     platform::KeyHandle key = 0;
     if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
         return std::nullopt;
     }
-    Stored value;
-    std::uint32_t size = 0;
-    platform::Status status = registry.queryValue(key, name, &value.type, nullptr, &size);
-    if (status == platform::kSuccess) {
-        value.bytes.resize(size);
-        status = registry.queryValue(key, name, &value.type,
-                                     reinterpret_cast<std::uint8_t*>(value.bytes.data()), &size);
-        value.bytes.resize(size);
-    }
+    const Read result = read(registry, key, name);
     registry.closeKey(key);
-    return status == platform::kSuccess ? std::optional(value) : std::nullopt;
+    return result.status == platform::kSuccess ? std::optional(result.value) : std::nullopt;
 }
 
 inline bool keyExists(platform::RegistryApi& registry, platform::KeyHandle root,
@@ -89,24 +110,10 @@ inline bool keyExists(platform::RegistryApi& registry, platform::KeyHandle root,
     return true;
 }
 
-// Makes the key when it is missing.
 inline void makeKey(platform::RegistryApi& registry, platform::KeyHandle root,
                     const std::string& subKey) {
     platform::KeyHandle key = 0;
     ASSERT_EQ(registry.createKey(root, subKey, key), platform::kSuccess) << subKey;
-    registry.closeKey(key);
-}
-
-// Stores the value, making its key when it is missing.
-inline void put(platform::RegistryApi& registry, platform::KeyHandle root,
-                const std::string& subKey, const std::string& name, const Stored& value) {
-    platform::KeyHandle key = 0;
-    ASSERT_EQ(registry.createKey(root, subKey, key), platform::kSuccess) << subKey;
-    EXPECT_EQ(registry.setValue(key, name, value.type,
-                                reinterpret_cast<const std::uint8_t*>(value.bytes.data()),
-                                static_cast<std::uint32_t>(value.bytes.size())),
-              platform::kSuccess)
-        << name;
     registry.closeKey(key);
 }
 
@@ -115,6 +122,25 @@ inline void makeBaselineKeys(platform::RegistryApi& registry) {
     makeKey(registry, platform::kCurrentUser, kMainKey);
     makeKey(registry, platform::kLocalMachine, kMainKey);
     makeKey(registry, platform::kLocalMachine, kSystemKey);
+}
+
+// Stores the value, making its key when it is missing; the first failure's status.
+inline platform::Status write(platform::RegistryApi& registry, platform::KeyHandle root,
+                              const std::string& subKey, const std::string& name,
+                              const Stored& value) {
+    platform::KeyHandle key = 0;
+    platform::Status status = registry.createKey(root, subKey, key);
+    if (status == platform::kSuccess) {
+        status = set(registry, key, name, value);
+        registry.closeKey(key);
+    }
+    return status;
+}
+
+inline void put(platform::RegistryApi& registry, platform::KeyHandle root,
+                const std::string& subKey, const std::string& name, const Stored& value) {
+    ASSERT_EQ(write(registry, root, subKey, name, value), platform::kSuccess)
+        << subKey << "\\" << name;
 }
 
 }  // namespace quorvane::testing

@@ -1,5 +1,6 @@
 #include "tests/support/temp_dir.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -31,6 +32,24 @@ TempDir::~TempDir() {
     }
     fs::remove_all(path_, ignored);
 }
+
+#ifndef _WIN32  // only the POSIX tests run Wine beside the store
+ScopedTmpdir::ScopedTmpdir(const fs::path& directory) {
+    if (const char* old = std::getenv("TMPDIR")) {
+        old_ = old;
+    }
+    fs::create_directories(directory);
+    ::setenv("TMPDIR", directory.c_str(), 1);
+}
+
+ScopedTmpdir::~ScopedTmpdir() {
+    if (old_) {
+        ::setenv("TMPDIR", old_->c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
+}
+#endif
 
 fs::path fixtureDirectory() {
     return QUORVANE_FIXTURE_DIR;

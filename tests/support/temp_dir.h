@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace quorvane::testing {
@@ -17,6 +18,19 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Points TMPDIR at `directory` while it lives, and back where it was after: Wine keeps its
+// server directories under TMPDIR and never removes them.
+class ScopedTmpdir {
+public:
+    explicit ScopedTmpdir(const std::filesystem::path& directory);
+    ~ScopedTmpdir();
+    ScopedTmpdir(const ScopedTmpdir&) = delete;
+    ScopedTmpdir& operator=(const ScopedTmpdir&) = delete;
+
+private:
+    std::optional<std::string> old_;
 };
 
 // Copies the named fixture hives (e.g. "system.reg") into `directory`, writable.

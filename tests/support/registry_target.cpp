@@ -1,26 +1,23 @@
+#include "tests/support/registry_target.h"
+
+#ifdef _WIN32
 #include <windows.h>
 
 #include "platform/win32_registry.h"
-#include "tests/support/registry_target.h"
+#else
+#include "platform/hive_store.h"
+#include "tests/support/temp_dir.h"
+#endif
 
 namespace quorvane::testing {
 
 namespace {
 
+#ifdef _WIN32
+
 HKEY toHkey(platform::KeyHandle root) {
     return reinterpret_cast<HKEY>(
         static_cast<ULONG_PTR>(static_cast<LONG>(static_cast<std::uint32_t>(root))));
-}
-
-void deleteValues(HKEY root, const char* subKey, std::initializer_list<const char*> names) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
-        return;
-    }
-    for (const char* name : names) {
-        RegDeleteValueA(key, name);
-    }
-    RegCloseKey(key);
 }
 
 // The registry of the Wine prefix the test runs in. Cleared before as well as after, so that an
@@ -44,8 +41,10 @@ private:
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
             RegDeleteTreeA(root, "Software\\Policies");
             RegDeleteTreeA(root, "Software\\Quorvane");
-            deleteValues(root, kSystemKey, {"DisableRegistryTools"});
-            deleteValues(root, kMainKey, {"Window Title", "Search Page", "Start Page"});
+            RegDeleteKeyValueA(root, kSystemKey, "DisableRegistryTools");
+            for (const char* name : {"Window Title", "Search Page", "Start Page"}) {
+                RegDeleteKeyValueA(root, kMainKey, name);
+            }
         }
         // A fresh prefix has no per-user System policy key; the policy-key set-up makes one.
         RegDeleteTreeA(HKEY_CURRENT_USER, kSystemKey);
@@ -59,5 +58,33 @@ private:
 std::unique_ptr<RegistryTarget> makeRegistryTarget() {
     return std::make_unique<Win32Target>();
 }
+
+#else
+
+// Quorvane's own store in a directory of its own: nothing to clean, it goes with the test.
+class HiveStoreTarget final : public RegistryTarget {
+public:
+    HiveStoreTarget() { makeBaselineKeys(store_); }
+
+    platform::RegistryApi& registry() override { return store_; }
+
+    // The tests' keys in a hive store have no sub-keys: those of a fresh Windows are not there.
+    void removeTree(platform::KeyHandle root, const std::string& subKey) override {
+        ASSERT_EQ(store_.deleteKey(root, subKey), platform::kSuccess) << subKey;
+    }
+
+private:
+    TempDir directory_;
+    platform::HiveStore store_{directory_.path() / "registry",
+                               platform::HiveStore::Creation::CreateIfMissing};
+};
+
+}  // namespace
+
+std::unique_ptr<RegistryTarget> makeRegistryTarget() {
+    return std::make_unique<HiveStoreTarget>();
+}
+
+#endif
 
 }  // namespace quorvane::testing
