@@ -1,6 +1,8 @@
 # Runs a libFuzzer target for a bounded time on a fresh copy of its seed corpus.
-# -DFUZZER=... -DSEED_CORPUS=dir -DDICTIONARY=file -DRUN_DIR=dir -DSECONDS=n
-foreach(required FUZZER SEED_CORPUS DICTIONARY RUN_DIR SECONDS)
+# -DFUZZER=... -DSEED_CORPUS=dir -DDICTIONARY=file -DRUN_DIR=dir -DSECONDS=n -DSEED=n -DRUNS=n
+# A fixed seed and a count of runs make a test run repeatable: what passes here passes in CI,
+# and a failure there can be replayed. The seconds only cap a slow machine.
+foreach(required FUZZER SEED_CORPUS DICTIONARY RUN_DIR SECONDS SEED RUNS)
     if(NOT DEFINED ${required})
         message(FATAL_ERROR "run_fuzzer.cmake needs -D${required}=...")
     endif()
@@ -15,7 +17,8 @@ file(COPY ${SEED_CORPUS}/ DESTINATION ${RUN_DIR}/corpus)
 # run several times slower, so a bounded run would try far fewer of them.
 execute_process(
     COMMAND ${FUZZER}
-            -max_total_time=${SECONDS} -max_len=8192 -timeout=10 -rss_limit_mb=2048
+            -seed=${SEED} -runs=${RUNS} -max_total_time=${SECONDS}
+            -max_len=8192 -timeout=10 -rss_limit_mb=2048
             -dict=${DICTIONARY} -print_final_stats=1
             -artifact_prefix=${RUN_DIR}/artifacts/
             ${RUN_DIR}/corpus
