@@ -1,0 +1,60 @@
+// The toolkit's Qt message box, shown for real on the offscreen platform and answered with a
+// click on its OK button.
+#include "toolkit/qt_message_box.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <optional>
+
+namespace quorvane::toolkit {
+namespace {
+
+struct SeenBox {
+    QMessageBox::Icon icon;
+    QString title;
+    QString text;
+    Qt::TextFormat format;
+    QMessageBox::StandardButtons buttons;
+};
+
+// Shows the box and returns what it showed, after clicking its OK button.
+std::optional<SeenBox> showAndAnswer(const std::string& text, int style, const std::string& title) {
+    std::optional<SeenBox> seen;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || seen) {
+            return;
+        }
+        seen = SeenBox{box->icon(), box->windowTitle(), box->text(), box->textFormat(),
+                       box->standardButtons()};
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    answer.start(10);
+    QtMessageBox().show(text, style, title);
+    return seen;
+}
+
+TEST(QtMessageBoxTest, ShowsTheStylesIconAndTheTextAsGivenWithOneOkButton) {
+    const auto information = showAndAnswer("Sent.     \r\n<b>Thanks</b>", 64, "Message Sent");
+    ASSERT_TRUE(information);
+    EXPECT_EQ(information->icon, QMessageBox::Information);
+    EXPECT_EQ(information->title, "Message Sent");
+    EXPECT_EQ(information->text, "Sent.     \r\n<b>Thanks</b>");
+    EXPECT_EQ(information->format, Qt::PlainText);
+    EXPECT_EQ(information->buttons, QMessageBox::Ok);
+
+    const auto plain = showAndAnswer("Connection refused", 0, "");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->icon, QMessageBox::NoIcon);
+    EXPECT_EQ(plain->title, "Quorvane");
+    EXPECT_EQ(plain->buttons, QMessageBox::Ok);
+}
+
+}  // namespace
+}  // namespace quorvane::toolkit

@@ -1,0 +1,66 @@
+// Reply codes and the framing of replies that arrive in pieces, several at once, or garbled.
+#include "mailer/smtp_reply.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quorvane::testing {
+namespace {
+
+using mailer::replyCode;
+using mailer::SmtpReplyReader;
+
+TEST(ReplyCodeTest, ReadsTheDigitsThatBeginTheTextBeforeItsFirstSpace) {
+    const std::pair<const char*, int> cases[] = {
+        {"250 ok\r\n", 250}, {"250", 250},  {"220-mx ready\r\n220 ok\r\n", 220},
+        {"354go on", 354},   {"", 0},       {" 250 ok", 0},
+        {"ok 250", 0},       {"-250 x", 0}, {"0250 x", 250},
+    };
+    for (const auto& [reply, code] : cases) {
+        EXPECT_EQ(replyCode(reply), code) << reply;
+    }
+    // 2^32 + 250 and 2^64 + 250: a number too long must not wrap round onto an expected code.
+    EXPECT_NE(replyCode("4294967546 ok"), 250);
+    EXPECT_NE(replyCode("18446744073709551866 ok"), 250);
+}
+
+TEST(SmtpReplyReaderTest, HandsOutEachReplyOnlyOnceItsFinalLineHasArrived) {
+    using Replies = std::vector<std::pair<std::string, int>>;
+    const struct {
+        const char* what;
+        std::vector<std::string> chunks;
+        Replies replies;
+    } cases[] = {
+        {"continued greeting in pieces",
+         {"220-mx.test", " ESMTP\r\n220", "-more\r", "\n220 ready\r\n"},
+         {{"220-mx.test ESMTP\r\n220-more\r\n220 ready\r\n", 220}}},
+        {"several together; a bare code or garbage ends a reply",
+         {"250 a\r\n250-b\r\n550 c\r\n250\r\nhello\r\n354 go\r\n"},
+         {{"250 a\r\n", 250},
+          {"250-b\r\n550 c\r\n", 250},
+          {"250\r\n", 250},
+          {"hello\r\n", 0},
+          {"354 go\r\n", 354}}},
+        {"no three digits before the dash",
+         {"25-x\r\n25x-y\r\n"},
+         {{"25-x\r\n", 25}, {"25x-y\r\n", 25}}},
+        {"lone CR or LF ends no line", {"250 ok\n", "250 ok\r", "x"}, {}},
+    };
+    for (const auto& c : cases) {
+        SmtpReplyReader reader;
+        Replies taken;
+        for (const std::string& chunk : c.chunks) {
+            reader.append(chunk);
+            while (auto reply = reader.take()) {
+                taken.emplace_back(reply->text, reply->code);
+            }
+        }
+        EXPECT_EQ(taken, c.replies) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace quorvane::testing

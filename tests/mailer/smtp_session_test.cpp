@@ -1,0 +1,237 @@
+// The SMTP dialogue driven through its notifications, against a fake window, socket and timer
+// that record what the session does to them.
+#include "mailer/smtp_session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "toolkit/application.h"
+
+namespace quorvane::testing {
+namespace {
+
+using mailer::kIgnoredSocketError;
+using mailer::kTimeoutTicks;
+using mailer::MailSocket;
+using mailer::MailTimer;
+using mailer::MailWindow;
+using mailer::SmtpSession;
+using Box = std::tuple<std::string, int, std::string>;  // text, style, title
+using Events = std::vector<std::string>;
+
+const std::string kTitle = toolkit::kApplicationTitle;
+const Box kTimeoutBox{"Could not connect to host!     \r\nPlease try again later.     ", 0, kTitle};
+const Box kSuccessBox{
+    "Your Message has been Sent Successfully.     \r\n\r\nThanks for telling a "
+    "friend about Quorvane     ",
+    64, "Message Sent"};
+// One good reply for each wait after the connection.
+const Events kReplies = {"220 mx.test ready\r\n", "250 mx.test\r\n", "250 ok\r\n", "250 ok\r\n",
+                         "354 go ahead\r\n",      "250 queued\r\n"};
+const Events kSends = {
+    "HELO desk.local\r\n",
+    "MAIL FROM:<bob@a.test>\r\n",
+    "RCPT TO:<ann@b.test>\r\n",
+    "DATA\r\n",
+    "From: <bob@a.test>\r\nTo: ann@b.test\r\nSubject: From: Bob -  Check Out This Program\r\n"
+    "X-Mailer: HaldrixTellaFriend\r\nMime-Version: 1.0\r\nContent-Type: text/plain;\t"
+    "charset=us-ascii\r\n\r\nHi.\r\n..\r\nBye",
+    "\r\n.\r\n",
+    "QUIT\r\n"};
+
+class Rig : public MailWindow, public MailSocket, public MailTimer {
+public:
+    void setStatus(const std::string& text) override { events.push_back("status " + text); }
+    void setSendEnabled(bool enabled) override { sendEnabled = enabled; }
+    void showMessage(const std::string& text, int style, const std::string& title) override {
+        boxes.emplace_back(text, style, title);
+        events.push_back("box");
+        if (const auto hook = std::exchange(duringBox, nullptr)) {
+            hook();
+        }
+    }
+    std::string friendsName() const override { return friend_; }
+    std::string comments() const override { return ""; }
+    std::string productUrl() const override { return "http://w.test/Pages/Useful.html"; }
+    std::string senderName() const override { return "Bob"; }
+    void setMessageText(const std::string& body) override { message = body; }
+    std::string messageText() const override { return message; }
+    void unload() override { events.push_back("unload"); }
+    void send(const std::string& text) override { sends.push_back(text); }
+    void close() override {
+        closed = true;
+        events.push_back("close");
+    }
+    bool isClosed() const override { return closed; }
+    std::string localHostName() const override { return "desk.local"; }
+    void start() override { timerRunning = true; }
+    void stop() override { timerRunning = false; }
+
+    void ticks(int count) {
+        while (count-- > 0) {
+            session.onTick();
+        }
+    }
+    // Send pressed, then the wait for kReplies[wait - 1] (0: the connection's own wait), every
+    // earlier wait having seen 29 ticks.
+    void reachWait(std::size_t wait) {
+        sendEnabled = closed = false;
+        session.connecting(
+            {"bob@a.test", "ann@b.test", "From: Bob -  Check Out This Program", "plain;"});
+        for (std::size_t i = 0; i < wait; ++i) {
+            ticks(kTimeoutTicks - 1);
+            if (i == 0) {
+                session.onConnected();
+                message = "Hi.\r\n.\r\nBye";  // what the DATA step must send, dot-stuffed
+            } else {
+                session.onDataArrived(kReplies[i - 1]);
+            }
+        }
+    }
+    // A time-out closes before its box, a server or socket error after it.
+    void expectFailedWith(const Box& box) {
+        EXPECT_EQ(boxes, std::vector<Box>{box});
+        EXPECT_TRUE(closed && sendEnabled && !timerRunning && !session.inProgress());
+        const Events end = box == kTimeoutBox ? Events{"close", "status Status - Ready", "box"}
+                                              : Events{"box", "close", "status Status - Ready"};
+        EXPECT_TRUE(events.size() >= 3 && std::equal(end.begin(), end.end(), events.end() - 3));
+    }
+
+    std::string friend_ = "Ann", message;
+    Events sends, events;
+    std::vector<Box> boxes;
+    bool sendEnabled = true, closed = true, timerRunning = false;
+    std::function<void()> duringBox;
+    SmtpSession session{*this, *this, *this, {kTitle, {"m1.test", "m2.test", "m3.test"}}};
+};
+
+TEST(SmtpSessionTest, SendsTheWholeDialogueHoweverTheRepliesAreCut) {
+    std::string all;
+    for (const std::string& reply : kReplies) {
+        all += reply;
+    }
+    Events bytes;
+    for (const char c : all) {
+        bytes.emplace_back(1, c);
+    }
+    const Events cases[] = {
+        kReplies,
+        {"220-mx.test", " ESMTP\r\n220 rea", "dy\r\n250-mx.test\r\n250 SIZE 1000\r\n",
+         all.substr(kReplies[0].size() + kReplies[1].size())},
+        {all},
+        bytes,
+    };
+    for (const Events& chunks : cases) {
+        SCOPED_TRACE(chunks[0]);
+        Rig rig;
+        rig.reachWait(1);
+        for (const std::string& chunk : chunks) {
+            rig.session.onDataArrived(chunk);
+        }
+        EXPECT_EQ(rig.sends, kSends);
+        EXPECT_EQ(rig.events, (Events{"status Connected", "status Receiving Welcome Message",
+                                      "status Sending Mail . . .", "status Message Sent", "box",
+                                      "close", "unload"}));
+        EXPECT_EQ(rig.boxes, std::vector<Box>{kSuccessBox});
+        EXPECT_TRUE(rig.sendEnabled && !rig.timerRunning && !rig.session.inProgress());
+    }
+}
+
+TEST(SmtpSessionTest, ComposesTheBodyFromTheFieldsAtConnection) {
+    Rig rig;
+    rig.reachWait(0);
+    rig.friend_ = "Anna";
+    rig.session.onConnected();
+    EXPECT_TRUE(rig.message.starts_with("Hi Anna,\r\n") && rig.message.ends_with("\r\nBob"));
+}
+
+TEST(SmtpSessionTest, WrongCodeShowsTheReplyAndSendWorksAgain) {
+    const std::pair<std::size_t, std::string> cases[] = {
+        {1, "hello\r\n"},  {2, "501-bad\r\n501 syntax\r\n"},
+        {3, "550 no\r\n"}, {4, "553 who\r\n"},
+        {5, "250 ok\r\n"}, {6, "554 spam\r\n"}};
+    for (const auto& [wait, reply] : cases) {
+        SCOPED_TRACE(reply);
+        Rig rig;
+        rig.reachWait(wait);
+        rig.session.onDataArrived(reply + "250-left over");
+        rig.expectFailedWith({"Server returned the following error:\r\n" + reply, 0, kTitle});
+        EXPECT_EQ(rig.sends, Events(kSends.begin(), kSends.begin() + (wait < 6 ? wait - 1 : 6)));
+        // What the failed session left unread does not reach the next one.
+        rig.reachWait(kReplies.size() + 1);
+        EXPECT_EQ(rig.boxes.back(), kSuccessBox);
+    }
+}
+
+TEST(SmtpSessionTest, SilenceOrPeerCloseAtAnyWaitShowsTheTimeOut) {
+    for (std::size_t wait = 0; wait <= kReplies.size(); ++wait) {
+        SCOPED_TRACE(wait);
+        Rig silent, dropped;
+        silent.reachWait(wait);
+        silent.ticks(kTimeoutTicks - 1);
+        EXPECT_TRUE(silent.boxes.empty() && !silent.closed && silent.timerRunning);
+        silent.ticks(1);
+        silent.expectFailedWith(kTimeoutBox);
+        dropped.reachWait(wait);
+        dropped.session.onDisconnected();
+        dropped.expectFailedWith(kTimeoutBox);
+    }
+}
+
+TEST(SmtpSessionTest, SocketErrorsEndTheSessionExceptTheIgnoredOne) {
+    for (const std::size_t wait : {0, 3}) {
+        Rig rig;
+        rig.reachWait(wait);
+        rig.session.onSocketError(kIgnoredSocketError, "ignored");
+        EXPECT_TRUE(rig.boxes.empty() && rig.timerRunning && rig.session.inProgress());
+        rig.session.onSocketError(10061, "Connection is forcefully rejected");
+        rig.expectFailedWith({"Connection is forcefully rejected", 0, kTitle});
+    }
+}
+
+TEST(SmtpSessionTest, NotificationsOutsideASessionChangeNothing) {
+    const struct {
+        std::function<void(Rig&)> end;
+        std::size_t boxes, unloads;
+    } cases[] = {
+        {[](Rig& rig) { rig.reachWait(7); }, 1, 1},
+        {[](Rig& rig) { rig.reachWait(3), rig.session.onDataArrived("550 x\r\n"); }, 1, 0},
+        {[](Rig& rig) { rig.reachWait(2), rig.ticks(kTimeoutTicks); }, 1, 0},
+        {[](Rig& rig) { rig.reachWait(4), rig.session.CloseConnection(); }, 0, 0},
+        // The window closed while the success box is shown is going already.
+        {[](Rig& rig) {
+             rig.duringBox = [&rig] { rig.session.CloseConnection(); };
+             rig.reachWait(7);
+         },
+         1, 0},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        // What a server may still send, also while the outcome's box is shown.
+        const auto late = [&rig] {
+            rig.session.onDataArrived("221 bye\r\n");
+            rig.session.onDisconnected();
+            rig.ticks(kTimeoutTicks);
+            rig.session.onSocketError(10054, "reset");
+            rig.session.onConnected();
+        };
+        rig.duringBox = late;
+        c.end(rig);
+        EXPECT_EQ(rig.boxes.size(), c.boxes);
+        EXPECT_EQ(std::count(rig.events.begin(), rig.events.end(), "unload"), c.unloads);
+        const Events events = rig.events, sends = rig.sends;
+        late();
+        EXPECT_EQ(rig.events, events);
+        EXPECT_EQ(rig.sends, sends);
+        EXPECT_FALSE(rig.timerRunning || rig.session.inProgress() || !rig.sendEnabled);
+    }
+}
+
+}  // namespace
+}  // namespace quorvane::testing
