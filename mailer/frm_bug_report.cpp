@@ -16,6 +16,7 @@
 #include "mailer/message_text.h"
 #include "mailer/qt_mail_transport.h"
 #include "toolkit/application.h"
+#include "toolkit/classic_font.h"
 
 namespace quorvane::mailer {
 
@@ -121,10 +122,7 @@ QRect frmBugReport::twips(int left, int top, int width, int height) const {
 
 void frmBugReport::createControls() {
     setFixedSize(twips(0, 0, 6840, 5820).size());
-    // The layout's sizes are made for 8.25-point text; larger text would not fit the labels.
-    QFont text = font();
-    text.setPointSizeF(8.25);
-    setFont(text);
+    setFont(toolkit::classicFont());
     const QIcon icon = QIcon::fromTheme(QStringLiteral("mail-send"),
                                         style()->standardIcon(QStyle::SP_MessageBoxInformation));
     setWindowIcon(icon);
@@ -153,8 +151,7 @@ void frmBugReport::createControls() {
 
     QLabel* Label6 = label(this, "Label6", "Haldrix does not collect email address's",
                            twips(113, 5040, 6615, 195));
-    QFont notice(QStringLiteral("MS Sans Serif"));
-    notice.setPointSizeF(8.25);
+    QFont notice = toolkit::classicFont();
     notice.setUnderline(true);
     Label6->setFont(notice);
     lblStatus_ = label(this, "lblStatus", "Status - Ready", twips(120, 5400, 4080, 330));

@@ -16,6 +16,7 @@ install_missing_packages() {
     fi
 }
 
-BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev)
+# fonts-liberation: the windows' text face where MS Sans Serif is missing.
+BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin fonts-liberation)
 TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xvfb
-    python3-aiosmtpd clang libclang-rt-14-dev)
+    python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream)

@@ -1,0 +1,83 @@
+// The main window: the 24 restriction check boxes on three tabs, the help page, the About page
+// and the File menu.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/registry_api.h"
+#include "toolkit/configuration.h"
+#include "toolkit/message_box.h"
+
+class QLabel;
+class QTabWidget;
+class QTextBrowser;
+
+namespace quorvane::mailer {
+class frmBugReport;
+}
+
+namespace quorvane::mainwindow {
+
+class frmRestrict : public QMainWindow {
+    Q_OBJECT
+
+public:
+    struct Dependencies {
+        platform::RegistryApi& registry;
+        toolkit::MessageBox& messages;
+        toolkit::Configuration configuration;
+        QString programDirectory;  // where Help.htm lies
+        std::function<void(const QUrl&)>
+            openUrl;                        // the user's browser; QDesktopServices when empty
+        int mailerTickMilliseconds = 1000;  // the tell-a-friend window's timer
+    };
+
+    explicit frmRestrict(Dependencies dependencies);
+    ~frmRestrict() override;
+
+    // The load sequence: detection (one registry batch), the help page, then show.
+    void load();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Core;
+
+    QRect twips(int left, int top, int width, int height) const;
+    void createControls();
+    void createRestrictionTabs();
+    void createAboutTab();
+    void bindCheckBoxes();
+    void showTab(int index);
+    void openPage(const char* path);
+    void showTellAFriend();
+    void setLinkColour(QLabel* label, bool hovered);
+
+    Dependencies dependencies_;
+    double dpi_;
+    bool centred_ = false;
+    std::unique_ptr<Core> core_;
+
+    QTabWidget* SSTab1_ = nullptr;
+    QLabel* Label2_ = nullptr;
+    QLabel* Label3_ = nullptr;
+    QLabel* Image1_ = nullptr;
+    QTextBrowser* WebBrowser1_ = nullptr;
+    // The controls each tab shows, children of SSTab1 itself so that their positions are
+    // relative to the tab control as a whole; only the selected tab's are visible.
+    std::array<std::vector<QWidget*>, 5> tabControls_;
+    std::vector<QWidget*> tabSurface_;
+    QPointer<mailer::frmBugReport> bugReport_;
+};
+
+}  // namespace quorvane::mainwindow

@@ -1,0 +1,83 @@
+#include "startup/quorvane_start.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QIcon>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <exception>
+#include <filesystem>
+#include <memory>
+
+#include "mainwindow/frm_restrict.h"
+#include "platform/registry_location.h"
+#include "startup/xp_manif.h"
+#include "toolkit/configuration_file.h"
+#include "toolkit/qt_message_box.h"
+
+namespace quorvane::startup {
+
+namespace {
+
+std::filesystem::path toPath(const QString& text) {
+    return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+// Starts the own executable again, with no arguments, marked as restarted. The program and its
+// arguments go to the system as separate strings, so a path with spaces needs no quoting.
+bool startAgain() {
+    QProcess process;
+    process.setProgram(QCoreApplication::applicationFilePath());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(kRestartedMarker, "1");
+    process.setProcessEnvironment(environment);
+    return process.startDetached();
+}
+
+QIcon programIcon() {
+    QIcon icon;
+    for (const char* size : {"16", "32", "48", "64", "128", "256"}) {
+        icon.addFile(QStringLiteral(":/quorvane/icons/quorvane-%1.png").arg(size));
+    }
+    return icon;
+}
+
+}  // namespace
+
+int runQuorvane(QApplication& application) {
+    QApplication::setApplicationName("Quorvane");
+    QApplication::setApplicationVersion(QUORVANE_VERSION);
+    QApplication::setWindowIcon(programIcon());
+
+    const toolkit::Configuration configuration = toolkit::loadConfiguration();
+
+    // Read the marker once and drop it, so that programs this instance starts later (the
+    // browser, say) do not inherit it.
+    const bool restarted = qEnvironmentVariableIsSet(kRestartedMarker);
+    qunsetenv(kRestartedMarker);
+
+    // The manifest comes first: an instance about to end opens no registry.
+    const StartContext context{toPath(QCoreApplication::applicationDirPath()),
+                               baseNameOf(toPath(QCoreApplication::applicationFilePath())),
+                               makerDescription(configuration.makerHost), restarted};
+    if (start(context, startAgain) == StartOutcome::Restarted) {
+        return 0;
+    }
+
+    toolkit::QtMessageBox messages;
+    std::unique_ptr<platform::RegistryApi> registry;
+    try {
+        registry =
+            platform::openRegistry(platform::locateRegistry(configuration.registryDirectory));
+    } catch (const std::exception& error) {
+        messages.show(error.what(), toolkit::kOkOnly, "");
+        return 2;
+    }
+
+    mainwindow::frmRestrict window(
+        {*registry, messages, configuration, QCoreApplication::applicationDirPath(), {}, 1000});
+    window.load();
+    return application.exec();
+}
+
+}  // namespace quorvane::startup

@@ -1,0 +1,13 @@
+// The program's start: the manifest check (and restart), the registry, then the main window.
+#pragma once
+
+class QApplication;
+
+namespace quorvane::startup {
+
+// Runs Quorvane in `application` until the main window closes and returns the exit status:
+// 0, or 2 when the registry cannot be used (after saying why in a message box). An instance
+// that wrote the manifest and started its successor returns 0 at once, without a window.
+int runQuorvane(QApplication& application);
+
+}  // namespace quorvane::startup

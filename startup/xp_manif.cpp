@@ -1,0 +1,114 @@
+#include "startup/xp_manif.h"
+
+#include <array>
+#include <fstream>
+#include <random>
+#include <string_view>
+#include <system_error>
+
+namespace quorvane::startup {
+
+namespace fs = std::filesystem;
+
+std::string manifestText(const std::string& baseName, const std::string& description) {
+    const std::array<std::string, 21> lines = {
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)",
+        R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">)",
+        R"(<assemblyIdentity)",
+        R"(  name=")" + baseName + R"(.exe")",
+        R"(  processorArchitecture="x86")",
+        R"(  version="1.0.0.0")",
+        R"(  type="win32"/>)",
+        "<description>" + description + "</description>",
+        R"(<dependency>)",
+        R"(  <dependentAssembly>)",
+        R"(    <assemblyIdentity)",
+        R"(      type="win32")",
+        R"(      name="Microsoft.Windows.Common-Controls")",
+        R"(      version="6.0.0.0")",
+        R"(      processorArchitecture="x86")",
+        R"(      publicKeyToken="6595b64144ccf1df")",
+        R"(      language="*")",
+        R"(    />)",
+        R"(  </dependentAssembly>)",
+        R"(</dependency>)",
+        R"(</assembly>)",
+    };
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            text += "\r\n";
+        }
+        text += lines[i];
+    }
+    return text;
+}
+
+std::string makerDescription(const std::string& makerHost) {
+    const std::string home = "http://" + makerHost;
+    return home + " " + home + "/Pages/ListBot.html " + home + "/Pages/Pimbleroot.html";
+}
+
+fs::path manifestPath(const fs::path& programDirectory, const std::string& baseName) {
+    return programDirectory / (baseName + ".exe.MANIFEST");
+}
+
+std::string baseNameOf(const fs::path& executable) {
+    return executable.stem().string();
+}
+
+namespace {
+
+fs::path temporaryBeside(const fs::path& file) {
+    std::random_device seed;
+    std::string name = ".";
+    name += file.filename().string();
+    name += ".tmp-";
+    name += std::to_string(seed());
+    return file.parent_path() / name;
+}
+
+bool writeAll(const fs::path& file, const std::string& text) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        return false;
+    }
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    std::error_code error;
+    // A full disk can accept the open and lose the bytes; the size on disk tells.
+    return out.good() && fs::file_size(file, error) == text.size() && !error;
+}
+
+}  // namespace
+
+bool writeManifest(const fs::path& file, const std::string& text) {
+    const fs::path temporary = temporaryBeside(file);
+    std::error_code error;
+    if (!writeAll(temporary, text)) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    fs::rename(temporary, file, error);
+    if (error) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    return true;
+}
+
+StartOutcome start(const StartContext& context, const std::function<bool()>& restart) {
+    const fs::path file = manifestPath(context.programDirectory, context.baseName);
+    std::error_code error;
+    const bool present = fs::exists(fs::symlink_status(file, error));
+    if (present) {
+        return StartOutcome::ShowWindow;
+    }
+    const bool written = writeManifest(file, manifestText(context.baseName, context.description));
+    if (!written || context.restarted) {
+        return StartOutcome::ShowWindow;
+    }
+    return restart() ? StartOutcome::Restarted : StartOutcome::ShowWindow;
+}
+
+}  // namespace quorvane::startup

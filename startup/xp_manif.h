@@ -1,0 +1,53 @@
+// XPManif: the visual-styles manifest beside the executable, and the start-up decision that
+// writes it and starts the program again. Plain C++, so that it is tested without a window.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace quorvane::startup {
+
+// Set in the environment of the instance started after writing the manifest: that instance
+// never restarts again, whatever it finds, so no start can loop.
+inline constexpr const char* kRestartedMarker = "QUORVANE_RESTARTED";
+
+// The 21-line manifest (CR LF between lines, none after the last) naming version 6.0.0.0 of
+// the common controls; `baseName` and `description` are inserted as they are, unescaped.
+std::string manifestText(const std::string& baseName, const std::string& description);
+
+// The description text, the "Comments" entry of the Windows version resource: the maker's
+// home page, newsletter sign-up page and product page, separated by single spaces.
+std::string makerDescription(const std::string& makerHost);
+
+// programDirectory / (baseName + ".exe.MANIFEST"): the name keeps ".exe" on every platform.
+std::filesystem::path manifestPath(const std::filesystem::path& programDirectory,
+                                   const std::string& baseName);
+
+// The file name of the executable without directory and extension.
+std::string baseNameOf(const std::filesystem::path& executable);
+
+// Writes `text` to `file` through a temporary file in the same directory that is renamed into
+// place only when every byte reached it; true when `file` then holds exactly `text`. A failure
+// leaves no temporary file behind.
+bool writeManifest(const std::filesystem::path& file, const std::string& text);
+
+struct StartContext {
+    std::filesystem::path programDirectory;
+    std::string baseName;
+    std::string description;
+    bool restarted = false;  // this instance was started by a manifest restart
+};
+
+enum class StartOutcome {
+    ShowWindow,  // go on: load and show the main window
+    Restarted,   // the manifest was written and a new instance started: end this one
+};
+
+// Any existing manifest, even an empty one, counts as present and is left alone. A missing one
+// is written; only when it was written completely and `restart` reports that the new instance
+// was started does this instance end. A failed write or a failed start shows the window, and a
+// restarted instance never calls `restart`.
+StartOutcome start(const StartContext& context, const std::function<bool()>& restart);
+
+}  // namespace quorvane::startup
