@@ -17,6 +17,7 @@
 #include "mailer/qt_mail_transport.h"
 #include "toolkit/application.h"
 #include "toolkit/classic_font.h"
+#include "toolkit/window_placement.h"
 
 namespace quorvane::mailer {
 
@@ -197,9 +198,7 @@ void frmBugReport::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!centred_ && screen() != nullptr) {
         centred_ = true;
-        QRect placed = frameGeometry();
-        placed.moveCenter(screen()->availableGeometry().center());
-        move(placed.topLeft());
+        toolkit::centreOnScreen(*this);
     }
 }
 

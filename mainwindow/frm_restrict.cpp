@@ -27,6 +27,7 @@
 #include "restrictions/restriction_manager.h"
 #include "toolkit/application.h"
 #include "toolkit/classic_font.h"
+#include "toolkit/window_placement.h"
 
 namespace quorvane::mainwindow {
 
@@ -326,9 +327,7 @@ void frmRestrict::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!centred_ && screen() != nullptr) {
         centred_ = true;
-        QRect placed = frameGeometry();
-        placed.moveCenter(screen()->availableGeometry().center());
-        move(placed.topLeft());
+        toolkit::centreOnScreen(*this);
     }
 }
 
