@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch prefix and checks that the desktop finds everything:
 # the launcher leads to the program, Help.htm lies beside the program, and the desktop entry,
-# metainfo and icons are where the freedesktop specifications look for them.
+# metainfo and icons are where desktops look for them (XDG base directories, hicolor).
 set -euo pipefail
 build_dir=$1
 prefix=$(mktemp -d)
