@@ -29,6 +29,20 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# The prefix is made first, on its own: a test started into a prefix still being made can find
+# Wine's own DLLs missing ("could not load kernel32.dll"). One more try on a fresh prefix when
+# making it fails.
+make_prefix() {
+    wineboot -i >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    [ -f "$prefix/system.reg" ]
+}
+if ! make_prefix; then
+    wineserver -k >/dev/null 2>&1
+    rm -rf -- "$prefix" && mkdir -p -- "$prefix"
+    make_prefix || { echo "run_under_wine.sh: Wine could not make a prefix" >&2; exit 1; }
+fi
+
 # In the background, so that a signal to this script is handled at once, not after Wine ends.
 wine "$@" &
 test_pid=$!
