@@ -20,8 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Saves each message's envelope sender, recipients and un-stuffed content. The server ends
-// itself after two minutes should the test never get to stop it.
+// Saves each message as its envelope sender, its recipients one a line, an empty line and its
+// un-stuffed content. The server ends itself after two minutes should the test never stop it.
 constexpr char kHandler[] = R"(import os
 import threading
 
@@ -33,13 +33,9 @@ class Recorder:
 
     async def handle_DATA(self, server, session, envelope):
         Recorder.count += 1
-        name = "message%d" % Recorder.count
-        with open(name + ".from", "w") as f:
-            f.write(envelope.mail_from)
-        with open(name + ".rcpt", "w") as f:
-            f.write("\n".join(envelope.rcpt_tos))
-        with open(name + ".content", "wb") as f:
-            f.write(envelope.original_content)
+        with open("message%d" % Recorder.count, "wb") as f:
+            envelope_lines = [envelope.mail_from] + envelope.rcpt_tos + ["", ""]
+            f.write("\n".join(envelope_lines).encode() + envelope.original_content)
         return "250 Message accepted"
 )";
 
@@ -89,11 +85,6 @@ private:
     QProcess process_;
 };
 
-QByteArray contentOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
 TEST(SmtpEndToEndTest, AiosmtpdReceivesTheComposedMessageForOneRecipient) {
     QTemporaryDir directory;
     ASSERT_TRUE(directory.isValid());
@@ -114,13 +105,13 @@ TEST(SmtpEndToEndTest, AiosmtpdReceivesTheComposedMessageForOneRecipient) {
     EXPECT_EQ(boxes.shown,
               std::vector<testing::ShownMessage>({{testing::kSuccessText, 64, "Message Sent"}}));
     const QDir mail(directory.path(), "message*");
-    EXPECT_EQ(mail.entryList(),
-              QStringList({"message1.content", "message1.from", "message1.rcpt"}));
-    EXPECT_EQ(contentOf(mail.filePath("message1.from")), "bo@example.test");
-    EXPECT_EQ(contentOf(mail.filePath("message1.rcpt")), "ann@example.test");
+    EXPECT_EQ(mail.entryList(), QStringList({"message1"}));
     // Un-stuffed, the comment's dot lines are as typed; the last CR LF is the end-of-data mark's.
-    EXPECT_EQ(contentOf(mail.filePath("message1.content")).toStdString(),
-              testing::kMessageHead + ".\r\n..\r\n" + testing::kMessageTail + "\r\n");
+    QFile message(mail.filePath("message1"));
+    ASSERT_TRUE(message.open(QIODevice::ReadOnly));
+    EXPECT_EQ(message.readAll().toStdString(), "bo@example.test\nann@example.test\n\n" +
+                                                   testing::kMessageHead + ".\r\n..\r\n" +
+                                                   testing::kMessageTail + "\r\n");
 }
 
 }  // namespace

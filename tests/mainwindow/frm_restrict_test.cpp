@@ -20,10 +20,10 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "tests/mailer/tell_a_friend_rig.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -56,11 +56,7 @@ struct Rig {
 
     template <typename Control = QWidget>
     Control& get(const char* name) const {
-        auto* found = window->findChild<Control*>(QString::fromLatin1(name));
-        if (found == nullptr) {
-            throw std::runtime_error(std::string("no control named ") + name);
-        }
-        return *found;
+        return testing::child<Control>(*window, name);
     }
 
     void showTab(int index) const { get<QTabWidget>("SSTab1").setCurrentIndex(index); }
@@ -204,24 +200,7 @@ TEST(FrmRestrict, LayoutFollowsTheTablesAt96Dpi) {
     }
 }
 
-TEST(FrmRestrict, ClickingABoxImposesThenLiftsTheRestrictionInBothHives) {
-    Rig rig;
-    rig.open();
-    auto& box = rig.get<QCheckBox>("Check4");
-    clickBox(box);
-    EXPECT_TRUE(box.isChecked());
-    for (auto hive : {kCurrentUser, kLocalMachine}) {
-        EXPECT_EQ(stored(rig.registry(), hive, kRestrictionsKey, "NoBrowserClose"), dword(1));
-    }
-    clickBox(box);
-    EXPECT_FALSE(box.isChecked());
-    for (auto hive : {kCurrentUser, kLocalMachine}) {
-        EXPECT_EQ(stored(rig.registry(), hive, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
-    }
-    EXPECT_TRUE(rig.messages.shown.empty());
-}
-
-TEST(FrmRestrict, LoadingChecksTheRestrictionsInForceRewritesThemAndShowsTheHelpPage) {
+TEST(FrmRestrict, LoadsTheRestrictionsInForceAndTheHelpPageAndClicksToggleThem) {
     Rig rig;
     testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoViewSource", dword(7));
     testing::put(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title",
@@ -237,6 +216,20 @@ TEST(FrmRestrict, LoadingChecksTheRestrictionsInForceRewritesThemAndShowsTheHelp
         EXPECT_EQ(stored(rig.registry(), hive, kRestrictionsKey, "NoViewSource"), dword(1));
     }
     EXPECT_TRUE(rig.get<QTextBrowser>("WebBrowser1").toPlainText().contains("Why it came back"));
+
+    // Clicking a box imposes, then lifts, its restriction in both hives.
+    auto& box = rig.get<QCheckBox>("Check4");
+    clickBox(box);
+    EXPECT_TRUE(box.isChecked());
+    for (auto hive : {kCurrentUser, kLocalMachine}) {
+        EXPECT_EQ(stored(rig.registry(), hive, kRestrictionsKey, "NoBrowserClose"), dword(1));
+    }
+    clickBox(box);
+    EXPECT_FALSE(box.isChecked());
+    for (auto hive : {kCurrentUser, kLocalMachine}) {
+        EXPECT_EQ(stored(rig.registry(), hive, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
+    }
+    EXPECT_TRUE(rig.messages.shown.empty());
 }
 
 // Each menu item against its hidden button, on two registries in the same state.
@@ -272,7 +265,7 @@ TEST(FrmRestrict, MenuItemsRunTheirHiddenButtonsHandling) {
     }
 }
 
-TEST(FrmRestrict, LinkLabelsTurnRedUnderThePointerAndBlueOverTheBareTabSurface) {
+TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
     Rig rig;
     rig.open();
     rig.showTab(4);
@@ -294,12 +287,8 @@ TEST(FrmRestrict, LinkLabelsTurnRedUnderThePointerAndBlueOverTheBareTabSurface) 
     // Left of the frames, below the picture.
     movePointer(*rig.window, rig.get("SSTab1"), {50, 220});
     EXPECT_EQ(colours(), std::pair(blue, blue));
-}
 
-TEST(FrmRestrict, TellAFriendLinkAndPictureShowOneWindowAndTheLinkCommandsOpenTheMakersPages) {
-    Rig rig;
-    rig.open();
-    rig.showTab(4);
+    // The tell-a-friend link and picture show one window; the link commands open the pages.
     QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
     QTest::mouseClick(&rig.get("Image1"), Qt::LeftButton);
     int windows = 0;

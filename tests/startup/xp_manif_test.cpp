@@ -70,39 +70,69 @@ std::size_t filesIn(const fs::path& directory) {
     return count;
 }
 
-TEST(XpManifTest, ManifestTextMatchesTheHandWrittenBytes) {
+TEST(XpManifTest, ManifestTextIsTheHandWrittenBytesWithTheInsertsAsGiven) {
     EXPECT_EQ(manifestText("Quorvane", kDescription), kQuorvaneManifest);
-}
-
-TEST(XpManifTest, EmptyInsertsGiveThe572CharacterSkeletonEndingWithoutLineEnd) {
+    // A 572-character skeleton without line end after the last line.
     const std::string text = manifestText("", "");
     EXPECT_EQ(text.size(), 572u);
     EXPECT_TRUE(text.ends_with("\r\n</assembly>"));
     EXPECT_EQ(manifestText("ab", "cde").size(), 572u + 5u);
 }
 
-TEST(XpManifTest, DescriptionNamesTheThreeMakerPages) {
+TEST(XpManifTest, DescriptionNamesTheThreeMakerPagesAndManifestNameKeepsExe) {
     EXPECT_EQ(makerDescription("www.haldrix.example"), kDescription);
     EXPECT_EQ(makerDescription("h.test"),
               "http://h.test http://h.test/Pages/ListBot.html http://h.test/Pages/Pimbleroot.html");
+    EXPECT_EQ(manifestPath("/opt/Quorvane", "quorvane"),
+              fs::path("/opt/Quorvane/quorvane.exe.MANIFEST"));
+    EXPECT_EQ(baseNameOf("/opt/Q dir/Quorvane.exe"), "Quorvane");
+    EXPECT_EQ(baseNameOf("/usr/libexec/quorvane/quorvane"), "quorvane");
 }
 
-TEST(XpManifTest, MissingManifestIsWrittenOnceAndOneRestartRequested) {
-    TempDir directory;
-    RestartProbe restart;
-    EXPECT_EQ(start(contextIn(directory.path()), restart.callback()), StartOutcome::Restarted);
-    EXPECT_EQ(restart.calls, 1);
-    EXPECT_EQ(filesIn(directory.path()), 1u);  // no temporary file left beside it
-    EXPECT_EQ(readFile(directory.path() / "Quorvane.exe.MANIFEST"), kQuorvaneManifest);
-}
-
-TEST(XpManifTest, PresentManifestEvenEmptyIsLeftAloneAndNothingRestarts) {
-    TempDir directory;
-    writeFile(directory.path() / "Quorvane.exe.MANIFEST", "");
-    RestartProbe restart;
-    EXPECT_EQ(start(contextIn(directory.path()), restart.callback()), StartOutcome::ShowWindow);
-    EXPECT_EQ(restart.calls, 0);
-    EXPECT_EQ(readFile(directory.path() / "Quorvane.exe.MANIFEST"), "");
+// Only a manifest written in full, and a restart that started, end this instance; a restarted
+// instance never asks for another, or a program could start itself for ever.
+TEST(XpManifTest, StartWritesAMissingManifestAndRestartsOnlyWhenItMay) {
+    const struct {
+        const char* what;
+        fs::path program;                // the program's directory within a scratch one
+        const char* existing = nullptr;  // file already at `program`'s manifest, or the program
+        bool restarted = false;
+        bool restartStarts = true;
+        StartOutcome outcome = StartOutcome::ShowWindow;
+        int restarts = 0;
+        const char* manifest = nullptr;  // afterwards: nullptr for none, "*" for the whole text
+    } cases[] = {
+        {"missing", ".", nullptr, false, true, StartOutcome::Restarted, 1, "*"},
+        {"present even empty", ".", "", false, true, StartOutcome::ShowWindow, 0, ""},
+        {"spaces in the directory", "Program Files/Quorvane 1", nullptr, false, true,
+         StartOutcome::Restarted, 1, "*"},
+        // A "directory" that is a file fails to take the manifest for every user, root included.
+        {"unwritable location", "not-a-directory", "x"},
+        {"failed restart", ".", nullptr, false, false, StartOutcome::ShowWindow, 1, "*"},
+        // Even when the manifest is gone again; it still leaves one for the next start.
+        {"restarted instance", ".", nullptr, true, true, StartOutcome::ShowWindow, 0, "*"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir scratch;
+        const fs::path directory = scratch.path() / c.program;
+        const fs::path manifest = directory / "Quorvane.exe.MANIFEST";
+        if (c.existing == nullptr) {
+            fs::create_directories(directory);
+        } else {
+            writeFile(c.program == "." ? manifest : directory, c.existing);
+        }
+        StartContext context = contextIn(directory);
+        context.restarted = c.restarted;
+        RestartProbe restart;
+        restart.started = c.restartStarts;
+        EXPECT_EQ(start(context, restart.callback()), c.outcome);
+        EXPECT_EQ(restart.calls, c.restarts);
+        if (c.manifest != nullptr) {
+            EXPECT_EQ(readFile(manifest), *c.manifest == '*' ? kQuorvaneManifest : c.manifest);
+            EXPECT_EQ(filesIn(directory), 1u) << "no temporary file left beside it";
+        }
+    }
 }
 
 TEST(XpManifTest, AnotherBaseNameWritesItsOwnManifest) {
@@ -115,25 +145,6 @@ TEST(XpManifTest, AnotherBaseNameWritesItsOwnManifest) {
     const std::string copy = readFile(directory.path() / "Copy of Q.exe.MANIFEST");
     EXPECT_EQ(copy, manifestText("Copy of Q", kDescription));
     EXPECT_NE(copy.find("  name=\"Copy of Q.exe\"\r\n"), std::string::npos);
-}
-
-TEST(XpManifTest, ProgramDirectoryWithSpacesWorks) {
-    TempDir parent;
-    const fs::path directory = parent.path() / "Program Files" / "Quorvane 1";
-    fs::create_directories(directory);
-    RestartProbe restart;
-    EXPECT_EQ(start(contextIn(directory), restart.callback()), StartOutcome::Restarted);
-    EXPECT_TRUE(fs::exists(directory / "Quorvane.exe.MANIFEST"));
-}
-
-TEST(XpManifTest, UnwritableLocationShowsTheWindowWithoutRestart) {
-    // A "directory" that is a file fails to take the manifest for every user, root included.
-    TempDir directory;
-    writeFile(directory.path() / "not-a-directory", "x");
-    RestartProbe restart;
-    EXPECT_EQ(start(contextIn(directory.path() / "not-a-directory"), restart.callback()),
-              StartOutcome::ShowWindow);
-    EXPECT_EQ(restart.calls, 0);
 }
 
 TEST(XpManifTest, ReadOnlyDirectoryShowsTheWindowWithoutRestartOrLeftovers) {
@@ -150,32 +161,6 @@ TEST(XpManifTest, ReadOnlyDirectoryShowsTheWindowWithoutRestartOrLeftovers) {
     }
     EXPECT_EQ(restart.calls, 0);
     EXPECT_EQ(filesIn(directory.path()), 0u);
-}
-
-TEST(XpManifTest, FailedRestartShowsTheWindow) {
-    TempDir directory;
-    RestartProbe restart;
-    restart.started = false;
-    EXPECT_EQ(start(contextIn(directory.path()), restart.callback()), StartOutcome::ShowWindow);
-    EXPECT_EQ(restart.calls, 1);
-}
-
-TEST(XpManifTest, RestartedInstanceNeverRestartsEvenWhenTheManifestIsGoneAgain) {
-    TempDir directory;
-    StartContext context = contextIn(directory.path());
-    context.restarted = true;
-    RestartProbe restart;
-    EXPECT_EQ(start(context, restart.callback()), StartOutcome::ShowWindow);
-    EXPECT_EQ(restart.calls, 0);
-    // It still leaves the manifest for the next start.
-    EXPECT_EQ(readFile(directory.path() / "Quorvane.exe.MANIFEST"), kQuorvaneManifest);
-}
-
-TEST(XpManifTest, ManifestNameKeepsExeAndBaseNameDropsDirectoryAndExtension) {
-    EXPECT_EQ(manifestPath("/opt/Quorvane", "quorvane"),
-              fs::path("/opt/Quorvane/quorvane.exe.MANIFEST"));
-    EXPECT_EQ(baseNameOf("/opt/Q dir/Quorvane.exe"), "Quorvane");
-    EXPECT_EQ(baseNameOf("/usr/libexec/quorvane/quorvane"), "quorvane");
 }
 
 }  // namespace
