@@ -103,14 +103,22 @@ void ReadDwordQueryOnly(benchmark::State& state) {
     store.closeKey(key);
 }
 
+// The key the write benchmarks write into; false (and the benchmark failed) when it cannot be made.
+bool makeWriteKey(benchmark::State& state, HiveStore& store, KeyHandle& key) {
+    if (store.createKey(kLocalMachine, kWriteKey, key) != kSuccess) {
+        fail(state, "the key could not be made");
+        return false;
+    }
+    return true;
+}
+
 // Each call changes the value (it alternates), so each one stores system.reg anew; the file is
 // checked afterwards to hold the last value written.
 void WriteDword(benchmark::State& state) {
     ScratchPrefix prefix;
     HiveStore store(prefix.path());
     KeyHandle key = 0;
-    if (store.createKey(kLocalMachine, kWriteKey, key) != kSuccess) {
-        fail(state, "the key could not be made");
+    if (!makeWriteKey(state, store, key)) {
         return;
     }
     std::uint32_t data = 0;
@@ -133,8 +141,7 @@ void WriteHundredDwordsInOneBatch(benchmark::State& state) {
     ScratchPrefix prefix;
     HiveStore store(prefix.path());
     KeyHandle key = 0;
-    if (store.createKey(kLocalMachine, kWriteKey, key) != kSuccess) {
-        fail(state, "the key could not be made");
+    if (!makeWriteKey(state, store, key)) {
         return;
     }
     std::vector<std::string> names;
