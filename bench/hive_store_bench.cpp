@@ -155,8 +155,8 @@ void WriteHundredDwordsInOneBatch(benchmark::State& state) {
         for (const std::string& name : names) {
             writeDword(store, key, name, data);
         }
-        if (batch.finish() != kSuccess) {
-            fail(state, "the batch failed: " + store.lastFailure());
+        if (const auto failures = batch.finish(); !failures.empty()) {
+            fail(state, "the batch failed: " + failures.front().reason);
             break;
         }
     }

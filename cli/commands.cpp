@@ -134,7 +134,7 @@ int switchRestrictions(Session& session, const std::vector<int>& numbers, bool i
             session.boxes.assign(number, impose ? toolkit::kChecked : toolkit::kUnchecked);
             session.manager.SwitchRestriction(number);
         }
-        command.finish();
+        static_cast<void>(command.finish());
     }
     std::vector<std::string> refused;
     for (int number : numbers) {

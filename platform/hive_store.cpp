@@ -465,7 +465,7 @@ HiveStore::HiveStore(std::filesystem::path directory, Creation creation)
 HiveStore::~HiveStore() {
     if (impl_->batchDepth > 0) {
         impl_->batchDepth = 1;
-        endBatch();
+        static_cast<void>(endBatch());  // a destructor has no one to report to
     }
     ::close(impl_->directoryFd);
 }
@@ -620,17 +620,23 @@ void HiveStore::beginBatch() {
     ++impl_->batchDepth;
 }
 
-Status HiveStore::endBatch() {
+StoreFailures HiveStore::endBatch() {
     if (impl_->batchDepth == 0 || --impl_->batchDepth > 0) {
-        return kSuccess;
+        return {};
     }
     return storePending();
 }
 
-Status HiveStore::storePending() {
-    const Status user = impl_->commit(impl_->user);
-    const Status machine = impl_->commit(impl_->machine);
-    return user != kSuccess ? user : machine;
+StoreFailures HiveStore::storePending() {
+    StoreFailures failures;
+    for (auto [file, root] :
+         {std::pair{&impl_->user, kCurrentUser}, std::pair{&impl_->machine, kLocalMachine}}) {
+        const Status status = impl_->commit(*file);
+        if (status != kSuccess) {
+            failures.push_back({root, status, impl_->lastFailure});
+        }
+    }
+    return failures;
 }
 
 const std::filesystem::path& HiveStore::directory() const {

@@ -42,8 +42,8 @@ public:
     Status deleteValue(KeyHandle key, const std::string& name) override;
     Status closeKey(KeyHandle key) override;
     void beginBatch() override;
-    Status endBatch() override;
-    Status storePending() override;
+    [[nodiscard]] StoreFailures endBatch() override;
+    [[nodiscard]] StoreFailures storePending() override;
 
     const std::filesystem::path& directory() const;
     std::string lastFailure() const override;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvane::platform {
 
@@ -62,6 +63,17 @@ inline constexpr bool isStringType(std::uint32_t type) {
     return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
+// Writes held back in a batch that did not reach a hive: everything held back for `root` (its
+// predefined root, kCurrentUser or kLocalMachine) was lost, with `status` and a reason for people
+// ("no write access to /prefix/system.reg", "disk full", ...).
+struct StoreFailure {
+    KeyHandle root = 0;
+    Status status = kSuccess;
+    std::string reason;
+};
+// Empty when everything held back was stored.
+using StoreFailures = std::vector<StoreFailure>;
+
 class RegistryApi {
 public:
     virtual ~RegistryApi() = default;
@@ -87,15 +99,16 @@ public:
     virtual Status closeKey(KeyHandle key) = 0;
 
     // Batches: between the outermost begin and its end, writes may be held back and stored
-    // together. endBatch reports whether everything held back was stored. The Win32 registry
-    // stores each write at once and needs neither.
+    // together. endBatch reports, per hive, what was held back and could not be stored. The
+    // Win32 registry stores each write at once and needs neither.
     virtual void beginBatch() {}
-    virtual Status endBatch() { return kSuccess; }
+    [[nodiscard]] virtual StoreFailures endBatch() { return {}; }
     // Stores what a batch holds back now, inside a batch too: before a message tells the user
     // that something was done, it must be done.
-    virtual Status storePending() { return kSuccess; }
+    [[nodiscard]] virtual StoreFailures storePending() { return {}; }
 
-    // Why the most recent store of changes failed, for people; empty when nothing failed.
+    // Why the most recent operation that returned a failure status failed, for people; empty
+    // when the registry has nothing to add to the status itself.
     virtual std::string lastFailure() const { return {}; }
 };
 
@@ -106,13 +119,14 @@ public:
     explicit BatchScope(RegistryApi& registry) : registry_(registry) { registry_.beginBatch(); }
     ~BatchScope() {
         if (!finished_) {
-            registry_.endBatch();
+            // An action that leaves without finish() has no one to report to.
+            static_cast<void>(registry_.endBatch());
         }
     }
     BatchScope(const BatchScope&) = delete;
     BatchScope& operator=(const BatchScope&) = delete;
 
-    Status finish() {
+    [[nodiscard]] StoreFailures finish() {
         finished_ = true;
         return registry_.endBatch();
     }

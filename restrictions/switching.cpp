@@ -33,13 +33,14 @@ constexpr std::array<PolicyKey, 8> kPolicyKeys = {{
 RestrictionManager::RestrictionManager(Services services) : services_(std::move(services)) {}
 
 void RestrictionManager::finishBatch(platform::BatchScope& batch) {
-    lastStoreFailure_ =
-        batch.finish() == platform::kSuccess ? std::string() : services_.platform.lastFailure();
+    const platform::StoreFailures failures = batch.finish();
+    lastStoreFailure_ = failures.empty() ? std::string() : failures.front().reason;
 }
 
 void RestrictionManager::showWhenStored(const std::string& text, const char* title) {
-    if (services_.platform.storePending() != platform::kSuccess) {
-        lastStoreFailure_ = services_.platform.lastFailure();
+    if (const platform::StoreFailures failures = services_.platform.storePending();
+        !failures.empty()) {
+        lastStoreFailure_ = failures.front().reason;
     }
     skipOnFailure([&] { services_.messages.show(text, toolkit::kInformation, title); });
 }

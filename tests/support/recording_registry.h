@@ -53,8 +53,8 @@ public:
         return log({RegistryCall::Close, key, {}}, inner_.closeKey(key));
     }
     void beginBatch() override { inner_.beginBatch(); }
-    platform::Status endBatch() override { return inner_.endBatch(); }
-    platform::Status storePending() override { return inner_.storePending(); }
+    platform::StoreFailures endBatch() override { return inner_.endBatch(); }
+    platform::StoreFailures storePending() override { return inner_.storePending(); }
     std::string lastFailure() const override { return inner_.lastFailure(); }
 
     std::vector<RegistryCall> of(RegistryCall::Kind kind) const {
