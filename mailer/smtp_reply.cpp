@@ -1,5 +1,6 @@
 #include "mailer/smtp_reply.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace quorvane::mailer {
@@ -40,35 +41,65 @@ int replyCode(std::string_view reply) {
     return code;
 }
 
-void SmtpReplyReader::append(std::string_view data) {
-    buffer_.append(data);
+bool SmtpReplyReader::append(std::string_view data) {
+    // Only the unfinished line is searched again, and only from its last byte that may be a
+    // CR: the work stays linear in the bytes received, however they are cut.
+    std::size_t searchFrom = std::max(lineStart_, partial_.empty() ? 0 : partial_.size() - 1);
+    partial_.append(data);
+    for (;;) {
+        const std::size_t lineEnd = partial_.find("\r\n", searchFrom);
+        if (lineEnd == std::string::npos) {
+            break;
+        }
+        const std::string_view line(partial_.data() + lineStart_, lineEnd - lineStart_);
+        if (line.size() > kMaxReplyLine) {
+            reject();
+            return false;
+        }
+        if (lineStart_ == 0) {
+            firstLineLength_ = line.size();
+        }
+        lineStart_ = searchFrom = lineEnd + 2;
+        if (lineStart_ > kMaxReply) {
+            reject();
+            return false;
+        }
+        if (!continuesReply(line)) {
+            const int code = replyCode(std::string_view(partial_).substr(0, firstLineLength_));
+            complete_.push_back({partial_.substr(0, lineStart_), code});
+            partial_.erase(0, lineStart_);
+            lineStart_ = searchFrom = 0;
+        }
+    }
+    // The unfinished line may end in the CR of its line end.
+    if (partial_.size() - lineStart_ > kMaxReplyLine + 1 || partial_.size() > kMaxReply) {
+        reject();
+        return false;
+    }
+    return true;
 }
 
 std::optional<SmtpReply> SmtpReplyReader::take() {
-    std::size_t end = 0;
-    std::size_t firstLineLength = std::string::npos;
-    for (;;) {
-        const std::size_t lineEnd = buffer_.find("\r\n", end);
-        if (lineEnd == std::string::npos) {
-            return std::nullopt;
-        }
-        const std::string_view line(buffer_.data() + end, lineEnd - end);
-        if (firstLineLength == std::string::npos) {
-            firstLineLength = line.size();
-        }
-        end = lineEnd + 2;
-        if (!continuesReply(line)) {
-            break;
-        }
+    if (complete_.empty()) {
+        return std::nullopt;
     }
-    SmtpReply reply{buffer_.substr(0, end),
-                    replyCode(std::string_view(buffer_).substr(0, firstLineLength))};
-    buffer_.erase(0, end);
+    SmtpReply reply = std::move(complete_.front());
+    complete_.pop_front();
     return reply;
 }
 
+void SmtpReplyReader::reject() {
+    // Its first line, as far as a reply line may go.
+    constexpr std::size_t kShown = 512;
+    const std::size_t firstLine = partial_.find("\r\n");
+    rejectedStart_ = partial_.substr(0, std::min(firstLine, kShown)) + " ...\r\n";
+    clear();
+}
+
 void SmtpReplyReader::clear() {
-    buffer_.clear();
+    std::string().swap(partial_);
+    std::deque<SmtpReply>().swap(complete_);
+    lineStart_ = firstLineLength_ = 0;
 }
 
 }  // namespace quorvane::mailer

@@ -10,6 +10,7 @@ namespace quorvane::mailer {
 namespace {
 
 constexpr const char* kIdleStatus = "Status - Ready";
+constexpr const char* kServerErrorText = "Server returned the following error:\r\n";
 constexpr const char* kTimeoutText =
     "Could not connect to host!     \r\nPlease try again later.     ";
 
@@ -54,7 +55,10 @@ void SmtpSession::onDataArrived(std::string_view data) {
     if (!awaitingReply(step_)) {
         return;
     }
-    replies_.append(data);
+    if (!replies_.append(data)) {
+        fail(kServerErrorText + replies_.rejectedStart());
+        return;
+    }
     // One step per complete reply: a server that answers ahead of our commands, or whose replies
     // arrive together, is still answered in order.
     while (awaitingReply(step_)) {
@@ -91,6 +95,7 @@ void SmtpSession::onDisconnected() {
 
 void SmtpSession::CloseConnection() {
     socket_.close();
+    replies_.clear();
     window_.setSendEnabled(true);
     timer_.stop();
     step_ = Step::Idle;
@@ -110,7 +115,7 @@ void SmtpSession::replyArrived(const SmtpReply& reply) {
     timer_.stop();
     const int required = step_ == Step::Greeting ? 220 : step_ == Step::Data ? 354 : 250;
     if (reply.code != required) {
-        fail("Server returned the following error:\r\n" + reply.text);
+        fail(kServerErrorText + reply.text);
         return;
     }
     advance();

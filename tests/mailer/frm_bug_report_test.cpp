@@ -265,6 +265,10 @@ TEST_F(TellAFriendWindow, FailedSendShowsOneBoxAndLeavesSendUsable) {
          kUpToMailFrom +
              Script{{"\r\n", {"250 ok\r\n"}}, {"\r\n", {"550-no such user\r\n550 bye\r\n"}}},
          serverError + "550-no such user\r\n550 bye\r\n"},
+        {"endless continuation lines",
+         kScripted,
+         {{"", QList<QByteArray>(3, QByteArray("220-flood\r\n").repeated(3000))}},
+         serverError + "220-flood ...\r\n"},
         {"silent greeting", kScripted, {{"", {}}}, kTimeoutText},
         {"silence after DATA", kScripted, kUpToData + Script{{"\r\n", {}}}, kTimeoutText},
         // Real one-second ticks: waiting them out would take 30 s, so the box must come at once.

@@ -53,12 +53,47 @@ TEST(SmtpReplyReaderTest, HandsOutEachReplyOnlyOnceItsFinalLineHasArrived) {
         SmtpReplyReader reader;
         Replies taken;
         for (const std::string& chunk : c.chunks) {
-            reader.append(chunk);
+            EXPECT_TRUE(reader.append(chunk));
             while (auto reply = reader.take()) {
                 taken.emplace_back(reply->text, reply->code);
             }
         }
         EXPECT_EQ(taken, c.replies) << c.what;
+    }
+}
+
+TEST(SmtpReplyReaderTest, RefusesRepliesAndLinesBeyondItsBoundsAndLetsGoOfThem) {
+    const std::string longestLine = "250 " + std::string(mailer::kMaxReplyLine - 4, 'x') + "\r\n";
+    std::string longestReply;
+    while (longestReply.size() + 2 * 10 <= mailer::kMaxReply) {
+        longestReply += "250-abcd\r\n";
+    }
+    longestReply += "250 " + std::string(mailer::kMaxReply - longestReply.size() - 6, 'x') + "\r\n";
+    const struct {
+        const char* what;
+        std::string data;
+        bool accepted;
+    } cases[] = {
+        {"a line as long as allowed", longestLine, true},
+        {"one byte more", "2" + longestLine, false},
+        {"a line that never ends", std::string(mailer::kMaxReplyLine + 2, 'x'), false},
+        {"a reply as long as allowed", longestReply, true},
+        {"one line more", "250-abcd\r\n" + longestReply, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SmtpReplyReader reader;
+        bool accepted = true;
+        // In pieces, as a flood arrives.
+        for (std::size_t at = 0; at < c.data.size() && accepted; at += 1000) {
+            accepted = reader.append(std::string_view(c.data).substr(at, 1000));
+        }
+        EXPECT_EQ(accepted, c.accepted);
+        EXPECT_EQ(reader.take().has_value(), c.accepted);
+        if (!c.accepted) {
+            EXPECT_TRUE(reader.rejectedStart().ends_with(" ...\r\n"));
+            EXPECT_LE(reader.rejectedStart().size(), 512u + 6u);
+        }
     }
 }
 
