@@ -1,6 +1,8 @@
 #include "startup/xp_manif.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <fstream>
 #include <random>
 #include <string_view>
@@ -54,7 +56,19 @@ fs::path manifestPath(const fs::path& programDirectory, const std::string& baseN
 }
 
 std::string baseNameOf(const fs::path& executable) {
-    return executable.stem().string();
+    // Only ".exe" is an executable's extension: elsewhere programs have none, and a dot in a
+    // name such as "tool.v2" is part of it.
+    constexpr std::string_view kExtension = ".exe";
+    std::string name = executable.filename().string();
+    if (name.size() > kExtension.size()) {
+        const auto suffix = std::string_view(name).substr(name.size() - kExtension.size());
+        if (std::equal(suffix.begin(), suffix.end(), kExtension.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == b;
+            })) {
+            name.resize(name.size() - kExtension.size());
+        }
+    }
+    return name;
 }
 
 namespace {

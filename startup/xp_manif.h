@@ -24,7 +24,7 @@ std::string makerDescription(const std::string& makerHost);
 std::filesystem::path manifestPath(const std::filesystem::path& programDirectory,
                                    const std::string& baseName);
 
-// The file name of the executable without directory and extension.
+// The file name of the executable without its directory and without an ".exe" extension.
 std::string baseNameOf(const std::filesystem::path& executable);
 
 // Writes `text` to `file` through a temporary file in the same directory that is renamed into

@@ -87,6 +87,8 @@ TEST(XpManifTest, DescriptionNamesTheThreeMakerPagesAndManifestNameKeepsExe) {
               fs::path("/opt/Quorvane/quorvane.exe.MANIFEST"));
     EXPECT_EQ(baseNameOf("/opt/Q dir/Quorvane.exe"), "Quorvane");
     EXPECT_EQ(baseNameOf("/usr/libexec/quorvane/quorvane"), "quorvane");
+    EXPECT_EQ(baseNameOf("/opt/tool.v2"), "tool.v2");
+    EXPECT_EQ(baseNameOf("/opt/TOOL.V2.EXE"), "TOOL.V2");
 }
 
 // Only a manifest written in full, and a restart that started, end this instance; a restarted
