@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks an installed tree (PREFIX is /usr of a package, or a `cmake --install` prefix): the
-# launchers lead to the programs, Help.htm lies beside them, and the desktop entry, metainfo
-# and icons are where desktops look for them (XDG base directories, hicolor).
+# launchers lead to the programs, Help.htm lies beside them, and the desktop entry, metainfo,
+# icons, manual pages and shell completion are where desktops, man and bash-completion look
+# for them (XDG base directories, hicolor, man1, bash-completion/completions).
 set -euo pipefail
 prefix=$1
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -40,3 +41,11 @@ done
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "no scalable icon"
 exec_name=$(sed -n 's/^Exec=//p' "$desktop")
 [ -e "$prefix/bin/$exec_name" ] || fail "Exec=$exec_name is not in bin/"
+
+for page in quorvane quorvane-cli; do
+    gzip -t "$prefix/share/man/man1/$page.1.gz" || fail "no manual page $page(1)"
+done
+completion=$prefix/share/bash-completion/completions/quorvane-cli
+bash -n "$completion" || fail "no bash completion for quorvane-cli"
+grep -q '^complete -F [_a-z]* quorvane-cli$' "$completion" ||
+    fail "the completion registers nothing for quorvane-cli"
