@@ -76,6 +76,9 @@ int main(int argc, char* argv[]) {
     if (!parser.parse(QCoreApplication::arguments())) {
         return usageError(parser.errorText().toStdString());
     }
+    if (parser.isSet("help-all")) {
+        parser.process(application);  // prints the help with Qt's own options, and exits
+    }
     if (parser.isSet(helpOption)) {
         std::cout << parser.helpText().toStdString();
         return cli::kExitSuccess;

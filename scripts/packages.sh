@@ -16,7 +16,14 @@ install_missing_packages() {
     fi
 }
 
-# fonts-liberation: the windows' text face where MS Sans Serif is missing.
-BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin fonts-liberation)
+# fonts-liberation: the windows' text face where MS Sans Serif is missing. scdoc renders the
+# manual pages; dpkg-dev (dpkg-shlibdeps) and file let CPack compute the Debian package's
+# dependencies.
+BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin fonts-liberation
+    scdoc dpkg-dev file)
+# man-db renders and indexes the manual pages in their test; bash-completion has the helpers
+# the completion uses; python3-jsonschema validates quorvane-cli's JSON; lintian checks the
+# Debian package.
 TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xvfb
-    python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream)
+    python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream man-db bash-completion
+    python3-jsonschema lintian)

@@ -171,6 +171,10 @@ TEST_F(CliTest, HelpAndVersion) {
     const Outcome help = run("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("remove-all"), std::string::npos);
+    // --help lists --help-all: it shows the same help, with Qt's options added.
+    const Outcome helpAll = run("--help-all");
+    EXPECT_EQ(helpAll.status, 0) << helpAll.err;
+    EXPECT_NE(helpAll.out.find("remove-all"), std::string::npos);
     const Outcome version = run("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("quorvane-cli ", 0), 0u);
