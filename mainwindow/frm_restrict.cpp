@@ -21,7 +21,6 @@
 #include "mailer/frm_bug_report.h"
 #include "mainwindow/artwork.h"
 #include "mainwindow/qt_toolkit.h"
-#include "registry/general2.h"
 #include "registry/registry_settings_store.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/restriction_manager.h"
@@ -88,13 +87,11 @@ void setTextColour(QWidget* widget, const QColor& colour) {
 // managed registry, and the window's own check boxes.
 struct frmRestrict::Core {
     Core(const Dependencies& dependencies, const QWidget& window)
-        : general(dependencies.registry, dependencies.messages),
-          settings(dependencies.registry),
+        : settings(dependencies.registry),
           boxes(window, restrictions::kRestrictionCount),
-          manager({dependencies.registry, general, settings, events, dependencies.messages, boxes,
+          manager({dependencies.registry, settings, events, dependencies.messages, boxes,
                    dependencies.configuration}) {}
 
-    registry::General2 general;
     registry::RegistrySettingsStore settings;
     QtEventPump events;
     WindowCheckBoxes boxes;
@@ -278,7 +275,7 @@ void frmRestrict::createAboutTab() {
 void frmRestrict::bindCheckBoxes() {
     for (int number = 1; number <= core_->boxes.count(); ++number) {
         connect(core_->boxes.box(number), &QCheckBox::stateChanged, this,
-                [this, number] { core_->manager.SwitchRestriction(number); });
+                [this, number] { core_->manager.RestrictionClicked(number); });
     }
 }
 

@@ -25,6 +25,7 @@
 
 #include "tests/mailer/tell_a_friend_rig.h"
 #include "tests/support/fake_toolkit.h"
+#include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -47,7 +48,7 @@ struct Rig {
         toolkit::Configuration configuration;
         configuration.makerHost = "maker.test";
         window = std::make_unique<frmRestrict>(frmRestrict::Dependencies{
-            registry(), messages, configuration, QString::fromStdString(directory.path().string()),
+            recorder, messages, configuration, QString::fromStdString(directory.path().string()),
             [this](const QUrl& address) { opened.push_back(address.toString()); }, 10});
         window->load();
     }
@@ -63,6 +64,7 @@ struct Rig {
 
     testing::TempDir directory;
     std::unique_ptr<testing::RegistryTarget> target = testing::makeRegistryTarget();
+    testing::RecordingRegistry recorder{target->registry()};  // what the window works on
     testing::RecordingMessageBox messages;
     std::vector<QString> opened;
     std::unique_ptr<frmRestrict> window;
@@ -230,6 +232,25 @@ TEST(FrmRestrict, LoadsTheRestrictionsInForceAndTheHelpPageAndClicksToggleThem) 
         EXPECT_EQ(stored(rig.registry(), hive, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
     }
     EXPECT_TRUE(rig.messages.shown.empty());
+}
+
+TEST(FrmRestrict, ARefusedClickWarnsOnceAndTheBoxShowsWhatTheRegistryHolds) {
+    Rig rig;
+    rig.open();
+    rig.recorder.refuse = [](const testing::RegistryCall& call) {
+        const bool writes = call.kind == testing::RegistryCall::Create ||
+                            (call.access & platform::kKeySetValue) != 0;
+        return writes ? platform::kAccessDenied : platform::kSuccess;
+    };
+    for (const char* name : {"Check4", "Check5"}) {
+        auto& box = rig.get<QCheckBox>(name);
+        clickBox(box);
+        EXPECT_FALSE(box.isChecked()) << name << ": refused in both hives";
+    }
+    ASSERT_EQ(rig.messages.shown.size(), 1u) << "the first refusal of the session only";
+    EXPECT_EQ(rig.messages.shown[0].style, toolkit::kExclamation);
+    EXPECT_EQ(rig.recorder.of(testing::RegistryCall::DeleteValue).size(), 0u)
+        << "putting the box back ran no lifting action";
 }
 
 // Each menu item against its hidden button, on two registries in the same state.

@@ -2,11 +2,15 @@
 // natively, Win32 under Wine), checked by what the registry holds afterwards.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "restrictions/failure_mode.h"
 #include "tests/restrictions/restriction_rig.h"
 #include "tests/support/registry_target.h"
 
@@ -157,35 +161,50 @@ TEST_F(RestrictionsTest, DetectionChecksTheWindowTitleFromTheMachineHiveOnly) {
     }
 }
 
-TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMade) {
+// Refuses creating the machine's toolbar key.
+platform::Status refuseToolbarsKey(const RegistryCall& call) {
+    return call.kind == RegistryCall::Create && call.key == kLocalMachine &&
+                   call.name == kToolbarsKey
+               ? platform::kAccessDenied
+               : platform::kSuccess;
+}
+
+TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
     const struct {
         const char* what;
         std::optional<std::string> marker;
         bool makesKeys;
+        bool refuseAKey;
+        std::optional<Stored> markerAfter;
     } cases[] = {
-        {"no marker", std::nullopt, true},
-        {"marker 1", "1", false},
-        {"marker 0", "0", true},
-        {"marker with blanks", " 1 ", true},
+        {"no marker", std::nullopt, true, false, sz("1")},
+        // As a crash or a full disk between the two hive files leaves it: the marker and the
+        // per-user keys stored, the machine keys not. Imposing makes the key it needs.
+        {"marker 1 without the machine keys", "1", false, false, sz("1")},
+        {"marker 0", "0", true, false, sz("1")},
+        {"marker with blanks", " 1 ", true, false, sz("1")},
+        {"a key that cannot be made", std::nullopt, true, true, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fresh();
         if (c.marker) {
             put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
+            for (const auto& [root, subKey] : kPolicyKeys) {
+                if (root == kCurrentUser) {
+                    makeKey(base(), root, subKey);
+                }
+            }
+        }
+        if (c.refuseAKey) {
+            rig->recorder.refuse = refuseToolbarsKey;
         }
         rig->boxes.assign(4, kChecked);
-        EXPECT_EQ(marker(), sz("1"));
-        if (c.makesKeys) {
-            EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
-            EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-            EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
-        } else {
-            // The keys are trusted to exist, so the imposing finds no key and stores nothing.
-            EXPECT_EQ(policyKeysCreated(), KeyList{});
-            EXPECT_FALSE(keyExists(base(), kCurrentUser, kRestrictionsKey));
-            EXPECT_FALSE(keyExists(base(), kLocalMachine, kRestrictionsKey));
-        }
+        EXPECT_EQ(marker(), c.markerAfter);
+        const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
+        EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
+        EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
         EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
         EXPECT_TRUE(rig->messages.shown.empty());
     }
@@ -337,6 +356,12 @@ TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
         std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
             kStartupHint,
         64, "Home/Search Page Restored"};
+    const ShownMessage notRestored{
+        std::string("Home and/or Search Page has not been restored everywhere!\r\n\r\n"
+                    "Not done in HKEY_CURRENT_USER (its key does not exist):\r\n"
+                    "  set Search Page\r\n  set Start Page\r\n\r\n") +
+            kStartupHint,
+        48, "Home/Search Page Restored"};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         toolkit::Configuration configuration;
@@ -368,11 +393,122 @@ TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
             EXPECT_EQ(value(root, kMainKey, "Start Page"),
                       sz(root == kCurrentUser ? portal : home));
         }
-        EXPECT_EQ(rig->messages.shown, std::vector{restored});
+        EXPECT_EQ(rig->messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
         EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
         EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
         EXPECT_EQ(marker(), sz("1"));
     }
+}
+
+// A registry that refuses part of an action: the action says what was not done, in which hive
+// and why, under the title its success text would have.
+struct Refusal {
+    const char* what;
+    std::function<void(Rig&, RegistryTarget&)> set;  // seeds and injects
+    std::function<void(Rig&)> run;
+    ShownMessage expected;  // its text: what the message begins with
+    std::vector<std::string> details;
+    std::vector<int> checkedAfter;
+};
+
+// Refuses every write to the machine hive, as the registry does for a user who is not an
+// administrator.
+platform::Status refuseMachineWrites(const RegistryCall& call) {
+    const bool writes =
+        call.kind == RegistryCall::Create || (call.access & platform::kKeySetValue) != 0;
+    return call.key == kLocalMachine && writes ? platform::kAccessDenied : platform::kSuccess;
+}
+
+class RefusalTest : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(RefusalTest, IsReportedWithWhatWhereAndWhy) {
+    const Refusal& c = GetParam();
+    const auto target = makeRegistryTarget();
+    Rig rig(target->registry());
+    c.set(rig, *target);
+
+    c.run(rig);
+
+    ASSERT_EQ(rig.messages.shown.size(), 1u);
+    const ShownMessage& shown = rig.messages.shown.front();
+    EXPECT_EQ(shown.style, c.expected.style);
+    EXPECT_EQ(shown.title, c.expected.title);
+    EXPECT_EQ(shown.text.rfind(c.expected.text, 0), 0u) << shown.text;
+    for (const std::string& detail : c.details) {
+        EXPECT_NE(shown.text.find(detail), std::string::npos) << detail << " in " << shown.text;
+    }
+    EXPECT_EQ(rig.checkedBoxes(), c.checkedAfter);
+}
+
+const std::string kNoMachineAccess =
+    "Not done in HKEY_LOCAL_MACHINE (no write access to HKEY_LOCAL_MACHINE: run Quorvane as "
+    "administrator):";
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, RefusalTest,
+    ::testing::Values(
+        Refusal{"remove-all without administrator rights",
+                [](Rig& rig, RegistryTarget& target) {
+                    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+                        put(target.registry(), root, kSystemKey, "DisableRegistryTools", dword(1));
+                        put(target.registry(), root, kMainKey, "Window Title", sz("Kiosk"));
+                    }
+                    rig.manager.RefreshRestrictionStates();
+                    rig.recorder.refuse = refuseMachineWrites;
+                },
+                [](Rig& rig) { rig.manager.RemoveAllRestrictions(); },
+                {"Not all Restrictions have been removed!\r\n\r\n", 48, "Restrictions Removed"},
+                {kNoMachineAccess, "\r\n  delete DisableRegistryTools\r\n",
+                 "\r\n  delete Window Title\r\n", "\r\n  lift DisableRegistryTools\r\n",
+                 std::string("\r\n\r\n") + kStartupHint},
+                // The machine's title is still there, so its box shows it again.
+                {24}},
+        Refusal{"page reset with the machine hive not stored",
+                [](Rig& rig, RegistryTarget&) {
+                    rig.recorder.failNextStore = {{kLocalMachine, platform::kRegistryIoFailed,
+                                                   "disk full writing /prefix/system.reg."}};
+                },
+                [](Rig& rig) { rig.manager.ResetHomeSearchPages(); },
+                {"Home and/or Search Page has not been restored everywhere!\r\n\r\n", 48,
+                 "Home/Search Page Restored"},
+                {"Not done in HKEY_LOCAL_MACHINE (disk full writing /prefix/system.reg):\r\n"
+                 "  set Search Page\r\n  set Start Page\r\n\r\n"},
+                {}},
+        Refusal{"a click while a wineserver starts",
+                [](Rig& rig, RegistryTarget&) {
+                    rig.recorder.failNextStore = {
+                        {kCurrentUser, platform::kBusy, "a wineserver started for this prefix"}};
+                },
+                [](Rig& rig) { rig.boxes.assign(4, kChecked); },
+                {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER (a "
+                 "wineserver started for this prefix):\r\n  impose NoBrowserClose",
+                 48, "Quorvane"},
+                {},
+                {4}},
+        Refusal{"load-time detection without administrator rights",
+                [](Rig& rig, RegistryTarget& target) {
+                    put(target.registry(), kCurrentUser, kRestrictionsKey, "NoViewSource",
+                        dword(2));
+                    rig.recorder.refuse = refuseMachineWrites;
+                },
+                [](Rig& rig) { rig.manager.RefreshRestrictionStates(); },
+                {"Not every change took effect!\r\n\r\n", 48, "Quorvane"},
+                {kNoMachineAccess + "\r\n  impose NoViewSource"},
+                {17}}),
+    [](const ::testing::TestParamInfo<Refusal>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c != '\0'; ++c) {
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        }
+        return name;
+    });
+
+TEST(SkipOnFailure, SkipsFailuresOfTheSystemButNotFaultsOfTheProgram) {
+    using restrictions::skipOnFailure;
+    EXPECT_EQ(skipOnFailure([] { throw std::runtime_error("disk full"); }), "disk full");
+    EXPECT_EQ(skipOnFailure([] {}), std::nullopt);
+    EXPECT_THROW(skipOnFailure([] { std::vector<int>().at(1); }), std::out_of_range);
+    EXPECT_THROW(skipOnFailure([] { throw std::logic_error("no such box"); }), std::logic_error);
 }
 
 }  // namespace
