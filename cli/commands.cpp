@@ -119,8 +119,7 @@ int switchRestrictions(Session& session, const std::vector<int>& numbers, bool i
                 change = &outcome.changes().back();
             }
             if (change != nullptr && !change->done()) {
-                out << " (not " << (impose ? "imposed" : "lifted") << ": " << change->reason
-                    << ')';
+                out << " (not " << (impose ? "imposed" : "lifted") << ": " << change->reason << ')';
             }
             out << (hive == registry::kHiveCurrentUser ? "," : "\n");
         }

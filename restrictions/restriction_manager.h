@@ -118,7 +118,7 @@ private:
                         const char* subKey, const char* valueName,
                         const std::optional<StatusTrace::Refusal>& refusal);
     // Whether the key, or the value in it when `valueName` is not null, exists.
-    bool present(registry::Hive hive, const char* subKey, const char* valueName);
+    bool present(registry::Hive hive, const char* subKey, const char* valueName = nullptr);
     // Sets the box of `restriction` quietly to what the registry holds.
     void settle(const Restriction& restriction);
     // Stores what this action did also when it runs nested inside another one's batch: before
@@ -132,7 +132,7 @@ private:
     Services services_;
     StatusTrace trace_;
     registry::General2 registry_;
-    Outcome* collecting_ = nullptr;  // of the outermost action running
+    Outcome* collecting_ = nullptr;  // where the running action records its changes
     bool refusalShown_ = false;
 };
 
