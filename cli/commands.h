@@ -22,7 +22,7 @@ int listRestrictions(Session& session, bool json, std::ostream& out);
 // effect goes to the session's warnings, with the reasons.
 int switchRestrictions(Session& session, const std::vector<int>& numbers, bool impose,
                        std::ostream& out);
-// Print the window's message: the success text, or the warning that says what was not done.
+// Each prints the window's message: the success text, or the warning that says what was not done.
 int removeAllRestrictions(Session& session);
 int resetHomeSearchPages(Session& session);
 

@@ -409,14 +409,6 @@ struct Refusal {
     std::vector<int> checkedAfter;
 };
 
-// Refuses every write to the machine hive, as the registry does for a user who is not an
-// administrator.
-platform::Status refuseMachineWrites(const RegistryCall& call) {
-    const bool writes =
-        call.kind == RegistryCall::Create || (call.access & platform::kKeySetValue) != 0;
-    return call.key == kLocalMachine && writes ? platform::kAccessDenied : platform::kSuccess;
-}
-
 class RefusalTest : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(RefusalTest, IsReportedWithWhatWhereAndWhy) {
@@ -453,7 +445,7 @@ INSTANTIATE_TEST_SUITE_P(
                         put(registry, root, kMainKey, "Window Title", sz("Kiosk"));
                     }
                     rig.manager.RefreshRestrictionStates();
-                    rig.recorder.refuse = refuseMachineWrites;
+                    rig.recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
                 },
                 [](Rig& rig) { rig.manager.RemoveAllRestrictions(); },
                 "Restrictions Removed",
@@ -461,16 +453,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\n  delete Window Title\r\n", "\r\n  lift DisableRegistryTools\r\n",
                  std::string("\r\n\r\n") + kStartupHint},
                 {24}},
-        Refusal{[](Rig& rig, platform::RegistryApi&) {
-                    rig.recorder.failNextStore = {{kLocalMachine, platform::kRegistryIoFailed,
-                                                   "disk full writing /prefix/system.reg."}};
-                },
-                [](Rig& rig) { rig.manager.ResetHomeSearchPages(); },
-                "Home/Search Page Restored",
-                {"Home and/or Search Page has not been restored everywhere!\r\n\r\nNot done in "
-                 "HKEY_LOCAL_MACHINE (disk full writing /prefix/system.reg):\r\n"
-                 "  set Search Page\r\n  set Start Page\r\n\r\n"},
-                {}},
         Refusal{[](Rig& rig, platform::RegistryApi&) {
                     rig.recorder.failNextStore = {
                         {kCurrentUser, platform::kBusy, "a wineserver started for this prefix"}};
@@ -483,7 +465,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Load-time detection rewrites what it finds in force.
         Refusal{[](Rig& rig, platform::RegistryApi& registry) {
                     put(registry, kCurrentUser, kRestrictionsKey, "NoViewSource", dword(2));
-                    rig.recorder.refuse = refuseMachineWrites;
+                    rig.recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
                 },
                 [](Rig& rig) { rig.manager.RefreshRestrictionStates(); },
                 "Quorvane",

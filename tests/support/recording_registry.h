@@ -85,7 +85,18 @@ public:
     // Runs after every call has returned.
     std::function<void()> afterEach;
     // A status other than kSuccess refuses an open or a creation with it, unpassed.
-    std::function<platform::Status(const RegistryCall&)> refuse;
+    using Refuse = std::function<platform::Status(const RegistryCall&)>;
+    Refuse refuse;
+    // Denies every write, in `root` alone unless it is 0: the creations, and the opens with the
+    // right to set values, as the registry does for a user who may not write there.
+    static Refuse deniesWrites(platform::KeyHandle root = 0) {
+        return [root](const RegistryCall& call) {
+            const bool writes =
+                call.kind == RegistryCall::Create || (call.access & platform::kKeySetValue) != 0;
+            return writes && (root == 0 || call.key == root) ? platform::kAccessDenied
+                                                             : platform::kSuccess;
+        };
+    }
     // Reported, once, by the next store of a batch, beside what the registry reports itself.
     platform::StoreFailures failNextStore;
 
