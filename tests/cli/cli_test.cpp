@@ -7,8 +7,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdlib>
+#include <sstream>
 
+#include "cli/commands.h"
 #include "platform/hive_store.h"
+#include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -153,6 +156,25 @@ TEST_F(CliTest, EveryCommandReportsARefusedMachineHiveWithStatusThree) {
               std::string::npos);
     EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), testing::dword(1))
         << "the per-user half works";
+}
+
+// What the batch of a command could not store counts, with the registry's reason.
+TEST_F(CliTest, AHiveNotStoredAtTheEndOfTheCommandIsReportedWithStatusThree) {
+    platform::HiveStore store(registry());
+    auto recorder = std::make_unique<testing::RecordingRegistry>(store);
+    recorder->failNextStore = {
+        {platform::kLocalMachine, platform::kRegistryIoFailed, "disk full writing system.reg"}};
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::Session session(std::move(recorder), {}, out, err);
+
+    EXPECT_EQ(cli::switchRestrictions(session, {4}, true, out), 3);
+    EXPECT_NE(out.str().find("(not imposed: disk full writing system.reg)"), std::string::npos)
+        << out.str();
+    EXPECT_NE(err.str().find("Not done in HKEY_LOCAL_MACHINE (disk full writing system.reg):\n"
+                             "  impose NoBrowserClose\n"),
+              std::string::npos)
+        << err.str();
 }
 
 TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
