@@ -15,7 +15,6 @@
 
 #include "bench/bench_support.h"
 #include "platform/hive_store.h"
-#include "registry/general2.h"
 #include "registry/registry_settings_store.h"
 #include "restrictions/restriction_manager.h"
 
@@ -47,11 +46,10 @@ struct Window {
     platform::HiveStore store;
     SilentMessages messages;
     NoEvents events;
-    registry::General2 general{store, messages};
     registry::RegistrySettingsStore settings{store};
     toolkit::CheckBoxBank boxes{restrictions::kRestrictionCount};
     restrictions::RestrictionManager manager{
-        {store, general, settings, events, messages, boxes, toolkit::Configuration()}};
+        {store, settings, events, messages, boxes, toolkit::Configuration()}};
 };
 
 void setValue(platform::RegistryApi& registry, platform::KeyHandle root, const char* subKey,
@@ -110,10 +108,9 @@ void LoadTimeDetection(benchmark::State& state) {
         seeded.copyTo(prefix.path());
         auto window = std::make_unique<Window>(prefix.path());
         state.ResumeTiming();
-        window->manager.RefreshRestrictionStates();
+        const restrictions::Outcome outcome = window->manager.RefreshRestrictionStates();
         state.PauseTiming();
-        if (window->boxes.state(23) != toolkit::kChecked ||
-            !window->manager.lastStoreFailure().empty()) {
+        if (window->boxes.state(23) != toolkit::kChecked || !outcome.allDone()) {
             fail(state, "detection did not find restriction 23 or could not store");
         }
         window.reset();

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "cli/hive_data.h"
+#include "toolkit/application.h"
 
 namespace quorvane::cli {
 
@@ -31,46 +32,8 @@ QJsonObject toJson(const HiveData& data) {
     return {{"found", "text"}, {"value", QString::fromStdString(data.text)}};
 }
 
-// Whether the key may be opened for writing; opens nothing for long, writes nothing.
-platform::Status writeAccess(Session& session, registry::Hive hive, const std::string& subKey) {
-    platform::KeyHandle key = 0;
-    const platform::Status status =
-        session.platform->openKey(hive, subKey, platform::kKeyWrite, key);
-    if (status == platform::kSuccess) {
-        session.platform->closeKey(key);
-    }
-    return status;
-}
-
-// Why a change to `restriction` in `hive` did not take effect, as far as the registry tells.
-std::string refusalReason(Session& session, registry::Hive hive, const Restriction& restriction) {
-    platform::Status status = writeAccess(session, hive, "");
-    if (status == platform::kSuccess) {
-        status = writeAccess(session, hive, restriction.subKey);
-    }
-    const std::string failure = session.manager.lastStoreFailure();
-    if (!failure.empty()) {
-        return failure;
-    }
-    switch (status) {
-        case platform::kAccessDenied:
-            return "no write access";
-        case platform::kFileNotFound:
-            return "its key is missing";
-        case platform::kSuccess:
-            return "the change did not stick";
-        default:
-            return "registry status " + std::to_string(status);
-    }
-}
-
-int reportStoreFailure(Session& session, std::ostream& err) {
-    const std::string& failure = session.manager.lastStoreFailure();
-    if (failure.empty()) {
-        return kExitSuccess;
-    }
-    err << "quorvane-cli: the change was not stored: " << failure << '\n';
-    return kExitRefused;
+int exitStatusOf(const restrictions::Outcome& outcome) {
+    return outcome.allDone() ? kExitSuccess : kExitRefused;
 }
 
 }  // namespace
@@ -127,16 +90,17 @@ int listRestrictions(Session& session, bool json, std::ostream& out) {
 }
 
 int switchRestrictions(Session& session, const std::vector<int>& numbers, bool impose,
-                       std::ostream& out, std::ostream& err) {
+                       std::ostream& out) {
+    const std::string action = impose ? "impose" : "lift";
+    restrictions::Outcome outcome;
     {
         platform::BatchScope command(*session.platform);
         for (int number : numbers) {
             session.boxes.assign(number, impose ? toolkit::kChecked : toolkit::kUnchecked);
-            session.manager.SwitchRestriction(number);
+            outcome.merge(session.manager.SwitchRestriction(number));
         }
-        static_cast<void>(command.finish());
+        outcome.storeFailed(command.finish());
     }
-    std::vector<std::string> refused;
     for (int number : numbers) {
         const Restriction restriction = *restrictions::restrictionByNumber(number);
         out << number << ' ' << restriction.caption << " (" << restriction.valueName << "):";
@@ -147,27 +111,27 @@ int switchRestrictions(Session& session, const std::vector<int>& numbers, bool i
                                         ? data.found == HiveData::Found::Number && data.number == 1
                                         : data.found == HiveData::Found::Absent;
             out << ' ' << hiveName(hive) << ' ' << data.describe();
-            if (!tookEffect) {
-                const std::string reason = refusalReason(session, hive, restriction);
-                out << " (not " << (impose ? "imposed" : "lifted") << ": " << reason << ')';
-                refused.push_back(std::string(restriction.valueName) + " in " + hiveName(hive) +
-                                  " (" + reason + ")");
+            const restrictions::Change* change = outcome.find(hive, action, restriction.valueName);
+            if (!tookEffect && (change == nullptr || change->done())) {
+                // Done as far as the registry said, yet not what it holds now.
+                outcome.add({hive, action, restriction.valueName, platform::kRegistryIoFailed,
+                             "the change did not stick"});
+                change = &outcome.changes().back();
+            }
+            if (change != nullptr && !change->done()) {
+                out << " (not " << (impose ? "imposed" : "lifted") << ": " << change->reason << ')';
             }
             out << (hive == registry::kHiveCurrentUser ? "," : "\n");
         }
     }
-    if (refused.empty()) {
-        return kExitSuccess;
+    if (!outcome.allDone()) {
+        session.messages.show(restrictions::warningText(restrictions::kChangesRefused, outcome),
+                              toolkit::kExclamation, toolkit::kApplicationTitle);
     }
-    err << "quorvane-cli: not everything took effect:";
-    for (const std::string& what : refused) {
-        err << "\n  " << what;
-    }
-    err << '\n';
-    return kExitRefused;
+    return exitStatusOf(outcome);
 }
 
-int removeAllRestrictions(Session& session, std::ostream& err) {
+int removeAllRestrictions(Session& session) {
     // The boxes show what the window would show, so that clearing them runs the lifting actions
     // of the restrictions in force, as in the window.
     for (const Restriction& restriction : restrictions::kCatalogue) {
@@ -178,13 +142,11 @@ int removeAllRestrictions(Session& session, std::ostream& err) {
     }
     session.boxes.setClickHandler(
         [&session](int number) { session.manager.SwitchRestriction(number); });
-    session.manager.RemoveAllRestrictions();
-    return reportStoreFailure(session, err);
+    return exitStatusOf(session.manager.RemoveAllRestrictions());
 }
 
-int resetHomeSearchPages(Session& session, std::ostream& err) {
-    session.manager.ResetHomeSearchPages();
-    return reportStoreFailure(session, err);
+int resetHomeSearchPages(Session& session) {
+    return exitStatusOf(session.manager.ResetHomeSearchPages());
 }
 
 }  // namespace quorvane::cli

@@ -18,10 +18,12 @@ inline constexpr int kExitRefused = 3;  // part of the change did not take effec
 std::optional<int> parseRestriction(const std::string& argument);
 
 int listRestrictions(Session& session, bool json, std::ostream& out);
-// Runs the switching action of each restriction, then reads both hives back.
+// Runs the switching action of each restriction, then reads both hives back. What did not take
+// effect goes to the session's warnings, with the reasons.
 int switchRestrictions(Session& session, const std::vector<int>& numbers, bool impose,
-                       std::ostream& out, std::ostream& err);
-int removeAllRestrictions(Session& session, std::ostream& err);
-int resetHomeSearchPages(Session& session, std::ostream& err);
+                       std::ostream& out);
+// Each prints the window's message: the success text, or the warning that says what was not done.
+int removeAllRestrictions(Session& session);
+int resetHomeSearchPages(Session& session);
 
 }  // namespace quorvane::cli

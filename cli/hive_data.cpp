@@ -4,18 +4,10 @@ namespace quorvane::cli {
 
 namespace {
 
-bool valueExists(platform::RegistryApi& platform, registry::Hive hive,
-                 const restrictions::Restriction& restriction) {
-    platform::KeyHandle key = 0;
-    if (platform.openKey(hive, restriction.subKey, platform::kKeyRead, key) != platform::kSuccess) {
-        return false;
-    }
-    std::uint32_t size = 0;
-    const platform::Status status =
-        platform.queryValue(key, restriction.valueName, nullptr, nullptr, &size);
-    platform.closeKey(key);
-    return status != platform::kFileNotFound;
-}
+// What the registry module can read of a value, in bytes: a number of 4, a text of 255 with its
+// terminating NUL.
+constexpr std::uint32_t kReadableDword = 4;
+constexpr std::uint32_t kReadableText = 255;
 
 }  // namespace
 
@@ -33,28 +25,37 @@ std::string HiveData::describe() const {
     return "\"" + text + "\"";
 }
 
-const char* hiveName(registry::Hive hive) {
-    return hive == registry::kHiveLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
-}
-
 HiveData readHiveData(platform::RegistryApi& platform, registry::General2& registry,
                       registry::Hive hive, const restrictions::Restriction& restriction) {
     HiveData data;
-    if (!valueExists(platform, hive, restriction)) {
+    platform::KeyHandle key = 0;
+    if (platform.openKey(hive, restriction.subKey, platform::kKeyRead, key) != platform::kSuccess) {
         return data;
     }
-    std::string path = std::string(hiveName(hive)) + "\\" + restriction.subKey;
-    const registry::ReadResult result = restriction.kind == restrictions::Kind::Dword
+    std::uint32_t size = 0;
+    const platform::Status status =
+        platform.queryValue(key, restriction.valueName, nullptr, nullptr, &size);
+    platform.closeKey(key);
+    if (status == platform::kFileNotFound) {
+        return data;
+    }
+    const bool isDword = restriction.kind == restrictions::Kind::Dword;
+    // Decided by the value itself, not by the text the module gives: a title that reads
+    // "Error" is a title.
+    if (status != platform::kSuccess || size > (isDword ? kReadableDword : kReadableText)) {
+        data.found = HiveData::Found::Unreadable;
+        return data;
+    }
+    std::string path = restrictions::fullPath(hive, restriction.subKey);
+    const registry::ReadResult result = isDword
                                             ? registry.GetDwordValue(path, restriction.valueName)
                                             : registry.GetStringValue(path, restriction.valueName);
     if (result.isNumber()) {
         data.found = HiveData::Found::Number;
         data.number = result.asNumber();
-    } else if (result.isText() && !result.isError()) {
+    } else {
         data.found = HiveData::Found::Text;
         data.text = result.asText();
-    } else {
-        data.found = HiveData::Found::Unreadable;
     }
     return data;
 }

@@ -7,6 +7,7 @@
 #include "platform/registry_api.h"
 #include "registry/general2.h"
 #include "restrictions/catalogue.h"
+#include "restrictions/outcome.h"
 
 namespace quorvane::cli {
 
@@ -25,6 +26,6 @@ struct HiveData {
 HiveData readHiveData(platform::RegistryApi& platform, registry::General2& registry,
                       registry::Hive hive, const restrictions::Restriction& restriction);
 
-const char* hiveName(registry::Hive hive);
+using restrictions::hiveName;
 
 }  // namespace quorvane::cli

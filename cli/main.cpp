@@ -1,6 +1,8 @@
 // quorvane-cli: the restrictions without a window.
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <algorithm>
 #include <iostream>
 #include <variant>
 
@@ -25,11 +27,28 @@ constexpr const char* kDescription =
     "  reset-pages                reset the browser's start and search pages\n"
     "\n"
     "A RESTRICTION is its number or its value name in any case (4 or NoBrowserClose).\n"
-    "Exit status: 0 done, 2 bad command line or unusable registry, 3 part was refused.";
+    "Exit status: 0 done, 2 bad command line or unusable registry, 3 part was refused\n"
+    "(what was not done, in which hive and why, is printed to standard error).";
+
+// The name the program was started by, without its directory.
+QString programName() {
+    return QFileInfo(QCoreApplication::arguments().constFirst()).fileName();
+}
 
 int usageError(const std::string& message) {
-    std::cerr << "quorvane-cli: " << message << "\nTry 'quorvane-cli --help'.\n";
+    std::cerr << "quorvane-cli: " << message << "\nTry '" << programName().toStdString()
+              << " --help'.\n";
     return cli::kExitUsage;
+}
+
+// Qt's help starts with "Usage: " and the whole path the program was started by.
+std::string helpText(const QCommandLineParser& parser) {
+    QString text = parser.helpText();
+    const QString started = "Usage: " + QCoreApplication::arguments().constFirst();
+    if (text.startsWith(started)) {
+        text.replace(0, started.size(), "Usage: " + programName());
+    }
+    return text.toStdString();
 }
 
 // The restrictions named in `arguments`, or an error message.
@@ -49,7 +68,10 @@ std::variant<std::vector<int>, std::string> restrictionsOf(const QStringList& ar
             return std::string(
                 "restriction 24 (Custom Window Title) can only be lifted, never imposed");
         }
-        numbers.push_back(*number);
+        // Named twice, done and reported once.
+        if (std::find(numbers.begin(), numbers.end(), *number) == numbers.end()) {
+            numbers.push_back(*number);
+        }
     }
     return numbers;
 }
@@ -80,7 +102,7 @@ int main(int argc, char* argv[]) {
         parser.process(application);  // prints the help with Qt's own options, and exits
     }
     if (parser.isSet(helpOption)) {
-        std::cout << parser.helpText().toStdString();
+        std::cout << helpText(parser);
         return cli::kExitSuccess;
     }
     if (parser.isSet(versionOption)) {
@@ -108,6 +130,11 @@ int main(int argc, char* argv[]) {
         return usageError("--json goes with list only");
     }
 
+    if (parser.isSet(registryOption) && parser.value(registryOption).isEmpty()) {
+        // Not the configured registry: the user named one and it is not there.
+        return usageError("--registry needs a directory");
+    }
+
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
     const std::string directory = parser.isSet(registryOption)
                                       ? parser.value(registryOption).toStdString()
@@ -119,13 +146,13 @@ int main(int argc, char* argv[]) {
         std::cerr << "quorvane-cli: " << error.what() << '\n';
         return cli::kExitUsage;
     }
-    cli::Session session(std::move(registry), configuration, std::cout);
+    cli::Session session(std::move(registry), configuration, std::cout, std::cerr);
     if (command == "list") {
         return cli::listRestrictions(session, parser.isSet(jsonOption), std::cout);
     }
     if (switching) {
-        return cli::switchRestrictions(session, numbers, command == "impose", std::cout, std::cerr);
+        return cli::switchRestrictions(session, numbers, command == "impose", std::cout);
     }
-    return command == "remove-all" ? cli::removeAllRestrictions(session, std::cerr)
-                                   : cli::resetHomeSearchPages(session, std::cerr);
+    return command == "remove-all" ? cli::removeAllRestrictions(session)
+                                   : cli::resetHomeSearchPages(session);
 }

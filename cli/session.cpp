@@ -4,23 +4,27 @@
 
 namespace quorvane::cli {
 
-void PrintingMessageBox::show(const std::string& text, int, const std::string&) {
+void PrintingMessageBox::show(const std::string& text, int style, const std::string&) {
     std::string plain;
     for (char c : text) {
         if (c != '\r') {
             plain.push_back(c);
         }
     }
-    out_ << plain << '\n';
+    if (style == toolkit::kExclamation) {
+        err_ << "quorvane-cli: " << plain << '\n';
+    } else {
+        out_ << plain << '\n';
+    }
 }
 
 Session::Session(std::unique_ptr<platform::RegistryApi> registryApi,
-                 const toolkit::Configuration& configuration, std::ostream& out)
+                 const toolkit::Configuration& configuration, std::ostream& out, std::ostream& err)
     : platform(std::move(registryApi)),
-      messages(out),
+      messages(out, err),
       registry(*platform, messages),
       settings(*platform),
       boxes(restrictions::kRestrictionCount),
-      manager({*platform, registry, settings, events, messages, boxes, configuration}) {}
+      manager({*platform, settings, events, messages, boxes, configuration}) {}
 
 }  // namespace quorvane::cli

@@ -14,14 +14,16 @@
 
 namespace quorvane::cli {
 
-// Prints a message's text, with plain line ends, where a window would show a box.
+// Prints a message's text, with plain line ends, where a window would show a box: warnings to
+// the error stream, after the program's name.
 class PrintingMessageBox final : public toolkit::MessageBox {
 public:
-    explicit PrintingMessageBox(std::ostream& out) : out_(out) {}
+    PrintingMessageBox(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
     void show(const std::string& text, int style, const std::string& title) override;
 
 private:
     std::ostream& out_;
+    std::ostream& err_;
 };
 
 // Without a window there are no pending events to run.
@@ -32,12 +34,12 @@ public:
 
 struct Session {
     Session(std::unique_ptr<platform::RegistryApi> registry,
-            const toolkit::Configuration& configuration, std::ostream& out);
+            const toolkit::Configuration& configuration, std::ostream& out, std::ostream& err);
 
     std::unique_ptr<platform::RegistryApi> platform;
     PrintingMessageBox messages;
     NoEvents events;
-    registry::General2 registry;
+    registry::General2 registry;  // for reading what the hives hold
     registry::RegistrySettingsStore settings;
     // Not wired to the switching actions until a command wires them: setting the boxes to what
     // the registry holds runs nothing.

@@ -21,7 +21,6 @@
 #include "mailer/frm_bug_report.h"
 #include "mainwindow/artwork.h"
 #include "mainwindow/qt_toolkit.h"
-#include "registry/general2.h"
 #include "registry/registry_settings_store.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/restriction_manager.h"
@@ -88,13 +87,11 @@ void setTextColour(QWidget* widget, const QColor& colour) {
 // managed registry, and the window's own check boxes.
 struct frmRestrict::Core {
     Core(const Dependencies& dependencies, const QWidget& window)
-        : general(dependencies.registry, dependencies.messages),
-          settings(dependencies.registry),
+        : settings(dependencies.registry),
           boxes(window, restrictions::kRestrictionCount),
-          manager({dependencies.registry, general, settings, events, dependencies.messages, boxes,
+          manager({dependencies.registry, settings, events, dependencies.messages, boxes,
                    dependencies.configuration}) {}
 
-    registry::General2 general;
     registry::RegistrySettingsStore settings;
     QtEventPump events;
     WindowCheckBoxes boxes;
@@ -157,10 +154,15 @@ void frmRestrict::createControls() {
     }
 
     // Below the client area, out of the user's sight: the File menu reaches their handling.
+    // Hidden, they are inert: no focus, so no Space lands on them, and no access keys.
     QPushButton* cmdReset = button(client, "cmdReset", "&Reset Home/Search Page",
                                    "Resets to original (msn)", twips(4200, 4800, 2295, 375));
     QPushButton* cmdRemove = button(client, "cmdRemove", "Remove &All Restrictions",
                                     "Removes all Restrictions", twips(720, 4920, 2295, 375));
+    for (QPushButton* hidden : {cmdReset, cmdRemove}) {
+        hidden->setFocusPolicy(Qt::NoFocus);
+        hidden->hide();
+    }
 
     createRestrictionTabs();
     WebBrowser1_ = control<QTextBrowser>(SSTab1_, "WebBrowser1", twips(195, 480, 7095, 3015));
@@ -168,8 +170,7 @@ void frmRestrict::createControls() {
     tabControls_[kHelpTab].push_back(WebBrowser1_);
     createAboutTab();
 
-    // Keyboard order: the tabs, the boxes in reading order, the About buttons, the hidden
-    // buttons, the help page.
+    // Keyboard order: the tabs, the boxes in reading order, the About buttons, the help page.
     std::vector<QWidget*> order = {SSTab1_};
     std::vector<QWidget*> byPosition(restrictions::kRestrictionCount);
     for (const restrictions::Restriction& restriction : restrictions::kCatalogue) {
@@ -180,7 +181,7 @@ void frmRestrict::createControls() {
     for (const char* name : {"Command2", "Command1", "Command3"}) {
         order.push_back(findChild<QPushButton*>(QString::fromLatin1(name)));
     }
-    order.insert(order.end(), {cmdReset, cmdRemove, WebBrowser1_});
+    order.push_back(WebBrowser1_);
     for (std::size_t i = 1; i < order.size(); ++i) {
         setTabOrder(order[i - 1], order[i]);
     }
@@ -278,7 +279,7 @@ void frmRestrict::createAboutTab() {
 void frmRestrict::bindCheckBoxes() {
     for (int number = 1; number <= core_->boxes.count(); ++number) {
         connect(core_->boxes.box(number), &QCheckBox::stateChanged, this,
-                [this, number] { core_->manager.SwitchRestriction(number); });
+                [this, number] { core_->manager.RestrictionClicked(number); });
     }
 }
 
@@ -290,6 +291,10 @@ void frmRestrict::load() {
 }
 
 void frmRestrict::showTab(int index) {
+    // The tab headers take the focus, as a click on them does. Left on a control of the tab
+    // being hidden, it would wander on to the next control that takes it, where Space would
+    // work that control unseen.
+    SSTab1_->tabBar()->setFocus(Qt::TabFocusReason);
     for (int tab = 0; tab < kTabCount; ++tab) {
         for (QWidget* widget : tabControls_[static_cast<std::size_t>(tab)]) {
             widget->setVisible(tab == index);

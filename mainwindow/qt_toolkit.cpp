@@ -1,5 +1,6 @@
 #include "mainwindow/qt_toolkit.h"
 
+#include <QSignalBlocker>
 #include <QWidget>
 #include <stdexcept>
 #include <string>
@@ -58,6 +59,13 @@ int WindowCheckBoxes::state(int number) const {
 
 void WindowCheckBoxes::assign(int number, int state) {
     if (QCheckBox* found = box(number)) {
+        found->setCheckState(qtState(state));
+    }
+}
+
+void WindowCheckBoxes::setQuietly(int number, int state) {
+    if (QCheckBox* found = box(number)) {
+        const QSignalBlocker quiet(found);
         found->setCheckState(qtState(state));
     }
 }

@@ -27,6 +27,7 @@ public:
     int count() const override { return static_cast<int>(boxes_.size()); }
     int state(int number) const override;
     void assign(int number, int state) override;
+    void setQuietly(int number, int state) override;
 
     QCheckBox* box(int number) const;
 

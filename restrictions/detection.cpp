@@ -31,19 +31,24 @@ bool isInForce(registry::General2& registry, const Restriction& restriction) {
     return flag.isNumber() && flag.asNumber() > 0;
 }
 
-void RestrictionManager::RefreshRestrictionStates() {
-    platform::BatchScope batch(services_.platform);
-    for (const Restriction& restriction : kCatalogue) {
-        int state = toolkit::kUnchecked;
-        skipOnFailure([&] {
-            state = isInForce(services_.registry, restriction) ? toolkit::kChecked
-                                                               : toolkit::kUnchecked;
-        });
-        // Assigning checked runs the box's imposing action, which rewrites the restriction
-        // with 1 in both hives.
-        skipOnFailure([&] { services_.boxes.assign(restriction.number, state); });
+Outcome RestrictionManager::RefreshRestrictionStates() {
+    Outcome outcome;
+    {
+        Collecting collecting(*this, outcome);
+        platform::BatchScope batch(services_.platform);
+        for (const Restriction& restriction : kCatalogue) {
+            int state = toolkit::kUnchecked;
+            skipOnFailure([&] {
+                state = isInForce(registry_, restriction) ? toolkit::kChecked : toolkit::kUnchecked;
+            });
+            // Assigning checked runs the box's imposing action, which rewrites the restriction
+            // with 1 in both hives.
+            skipOnFailure([&] { services_.boxes.assign(restriction.number, state); });
+        }
+        outcome.storeFailed(batch.finish());
     }
-    finishBatch(batch);
+    warnOfFirstRefusal(outcome);
+    return outcome;
 }
 
 void RestrictionManager::clear_Check_controls(toolkit::CheckBoxes& form) {

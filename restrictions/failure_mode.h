@@ -1,18 +1,27 @@
 // The skip-and-continue failure mode of the batch operations: a step that fails is skipped,
 // silently, and the next one runs.
+//
+// A failing step is one that raises what the registry and toolkit layers raise when the system
+// under them fails: std::runtime_error and what derives from it (platform::StoreError for an
+// unusable hive store, std::system_error from the files and the system). Anything else, a
+// std::logic_error such as std::out_of_range above all, is a fault in the program and passes on.
 #pragma once
 
-#include <exception>
+#include <optional>
+#include <stdexcept>
+#include <string>
 
 namespace quorvane::restrictions {
 
+// Runs `step`; when it fails, the failure's text, and the operation goes on with its next step.
 template <typename Step>
-void skipOnFailure(Step&& step) noexcept {
+std::optional<std::string> skipOnFailure(Step&& step) {
     try {
         step();
-    } catch (const std::exception&) {
-        // Nothing is reported; the operation goes on with its next step.
+    } catch (const std::runtime_error& failure) {
+        return std::string(failure.what());
     }
+    return std::nullopt;
 }
 
 }  // namespace quorvane::restrictions

@@ -10,31 +10,38 @@ DefaultPages defaultPages(const toolkit::Configuration& configuration) {
             "http://" + configuration.portalHost + "/"};
 }
 
-void RestrictionManager::ResetHomeSearchPages() {
+Outcome RestrictionManager::ResetHomeSearchPages() {
     const DefaultPages pages = defaultPages(services_.configuration);
     const struct {
-        const char* hive;
+        registry::Hive hive;
         const char* valueName;
         const std::string& text;
     } writes[] = {
-        {kLocalMachinePrefix, "Search Page", pages.search},
-        {kLocalMachinePrefix, "Start Page", pages.homeRedirect},
-        {kCurrentUserPrefix, "Search Page", pages.search},
-        {kCurrentUserPrefix, "Start Page", pages.portal},
+        {registry::kHiveLocalMachine, "Search Page", pages.search},
+        {registry::kHiveLocalMachine, "Start Page", pages.homeRedirect},
+        {registry::kHiveCurrentUser, "Search Page", pages.search},
+        {registry::kHiveCurrentUser, "Start Page", pages.portal},
     };
-    platform::BatchScope batch(services_.platform);
-    for (const auto& write : writes) {
-        skipOnFailure([&] {
-            std::string path = std::string(write.hive) + kBrowserMainKey;
-            services_.registry.SetStringValue(path, write.valueName, write.text);
-        });
+    Outcome outcome;
+    {
+        Collecting collecting(*this, outcome);
+        platform::BatchScope batch(services_.platform);
+        for (const auto& write : writes) {
+            const auto refusal = traced([&] {
+                std::string path = fullPath(write.hive, kBrowserMainKey);
+                registry_.SetStringValue(path, write.valueName, write.text);
+            });
+            record(write.hive, "set", write.valueName, refusal);
+        }
+        outcome.storeFailed(batch.finish());
     }
-    finishBatch(batch);
     skipOnFailure([&] { services_.events.processPendingEvents(); });
-    showWhenStored(
-        std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
-            kStartupHint,
-        "Home/Search Page Restored");
+    storeNestedChanges(outcome);
+    tell(outcome,
+         std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
+             kStartupHint,
+         kPageResetRefused, "Home/Search Page Restored");
+    return outcome;
 }
 
 }  // namespace quorvane::restrictions

@@ -8,14 +8,19 @@ namespace quorvane::restrictions {
 
 namespace {
 
-constexpr std::array<const char*, 6> kDeletedKeys = {
-    "HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
-    "HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\Internet Explorer\\Control Panel",
-    "HKEY_LOCAL_MACHINE\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
-    "HKEY_LOCAL_MACHINE\\Software\\Policies\\Microsoft\\Internet Explorer\\Control Panel",
-    "HKEY_LOCAL_MACHINE\\Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions",
-    "HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions",
+struct DeletedKey {
+    registry::Hive hive;
+    const char* subKey;
 };
+
+constexpr std::array<DeletedKey, 6> kDeletedKeys = {{
+    {registry::kHiveCurrentUser, kRestrictionsKey},
+    {registry::kHiveCurrentUser, kControlPanelKey},
+    {registry::kHiveLocalMachine, kRestrictionsKey},
+    {registry::kHiveLocalMachine, kControlPanelKey},
+    {registry::kHiveLocalMachine, kToolbarRestrictionsKey},
+    {registry::kHiveCurrentUser, kToolbarRestrictionsKey},
+}};
 
 struct DeletedValue {
     registry::Hive hive;
@@ -35,30 +40,45 @@ constexpr std::array<DeletedValue, 4> kDeletedValues = {{
 
 }  // namespace
 
-void RestrictionManager::RemoveAllRestrictions() {
-    platform::BatchScope batch(services_.platform);
-    for (const char* key : kDeletedKeys) {
+Outcome RestrictionManager::RemoveAllRestrictions() {
+    Outcome outcome;
+    {
+        Collecting collecting(*this, outcome);
+        platform::BatchScope batch(services_.platform);
+        for (const DeletedKey& key : kDeletedKeys) {
+            const auto refusal = traced([&] {
+                std::string path = fullPath(key.hive, key.subKey);
+                registry_.DeleteKey(path);
+            });
+            recordDeletion(key.hive, "delete key", key.subKey, key.subKey, nullptr, refusal);
+        }
+        for (const DeletedValue& value : kDeletedValues) {
+            const auto refusal =
+                traced([&] { registry_.DeleteValue(value.hive, value.subKey, value.valueName); });
+            recordDeletion(value.hive, "delete", value.valueName, value.subKey, value.valueName,
+                           refusal);
+        }
+        // "0": the policy keys must be made again before the next switch.
         skipOnFailure([&] {
-            std::string path = key;
-            services_.registry.DeleteKey(path);
+            services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "0");
         });
+        skipOnFailure([&] { services_.events.processPendingEvents(); });
+        // Each box that was checked runs its lifting action; the first of rows 1 to 23 finds the
+        // marker at "0" and makes the eight policy keys again.
+        skipOnFailure([&] { clear_Check_controls(services_.boxes); });
+        skipOnFailure([&] { services_.events.processPendingEvents(); });
+        outcome.storeFailed(batch.finish());
     }
-    for (const DeletedValue& value : kDeletedValues) {
-        skipOnFailure(
-            [&] { services_.registry.DeleteValue(value.hive, value.subKey, value.valueName); });
+    storeNestedChanges(outcome);
+    // The boxes show what is in force now, not what should have been.
+    if (!outcome.allDone()) {
+        for (const Restriction& restriction : kCatalogue) {
+            settle(restriction);
+        }
     }
-    // "0": the policy keys must be made again before the next switch.
-    skipOnFailure([&] {
-        services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "0");
-    });
-    skipOnFailure([&] { services_.events.processPendingEvents(); });
-    // Each box that was checked runs its lifting action; the first of rows 1 to 23 finds the
-    // marker at "0" and makes the eight policy keys again.
-    skipOnFailure([&] { clear_Check_controls(services_.boxes); });
-    skipOnFailure([&] { services_.events.processPendingEvents(); });
-    finishBatch(batch);
-    showWhenStored(std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint,
-                   "Restrictions Removed");
+    tell(outcome, std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint,
+         kRemoveAllRefused, "Restrictions Removed");
+    return outcome;
 }
 
 }  // namespace quorvane::restrictions

@@ -1,14 +1,19 @@
 // Lifting and imposing the restrictions: detection into the check boxes, the switching action of
 // each box, the one-time creation of the policy keys, remove-all and the page reset. Every
-// top-level operation runs as one registry batch, and what it did is stored before any message
-// says so.
+// top-level operation runs as one registry batch, knows which of its changes took effect, and
+// stores what it did before any message says so.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/registry_api.h"
 #include "registry/general2.h"
 #include "restrictions/catalogue.h"
+#include "restrictions/outcome.h"
+#include "restrictions/status_trace.h"
 #include "toolkit/check_boxes.h"
 #include "toolkit/configuration.h"
 #include "toolkit/event_pump.h"
@@ -26,13 +31,18 @@ inline constexpr const char* kMarkerKey = "Keys";
 
 struct Services {
     platform::RegistryApi& platform;
-    registry::General2& registry;
     toolkit::SettingsStore& settings;
     toolkit::EventPump& events;
     toolkit::MessageBox& messages;
     toolkit::CheckBoxes& boxes;
     toolkit::Configuration configuration;
 };
+
+// The first lines of the warnings shown instead of a success text.
+inline constexpr const char* kChangesRefused = "Not every change took effect!";
+inline constexpr const char* kRemoveAllRefused = "Not all Restrictions have been removed!";
+inline constexpr const char* kPageResetRefused =
+    "Home and/or Search Page has not been restored everywhere!";
 
 // Whether `restriction` is in force, by the test detection uses: a DWORD restriction read from
 // the per-user hive and greater than 0; the window title read from the machine hive, not empty
@@ -47,34 +57,83 @@ struct DefaultPages {
 };
 DefaultPages defaultPages(const toolkit::Configuration& configuration);
 
+// Each action returns what took effect. An action that runs nested inside another one (a box
+// whose state an assignment or a pending event changed) adds its outcome to the enclosing
+// action's, which reports it.
 class RestrictionManager {
 public:
     explicit RestrictionManager(Services services);
+    RestrictionManager(const RestrictionManager&) = delete;
+    RestrictionManager& operator=(const RestrictionManager&) = delete;
 
-    // Sets every box to the state found in the registry.
-    void RefreshRestrictionStates();
+    // Sets every box to the state found in the registry; the rewrites it causes count as the
+    // first refusal of the session when they are refused (see RestrictionClicked).
+    Outcome RefreshRestrictionStates();
     // Unchecks every box of `form`.
     void clear_Check_controls(toolkit::CheckBoxes& form);
-    // Creates the eight policy keys unless the marker says they were created.
+    // Creates the eight policy keys unless the marker says they were created; the marker says
+    // so only once all eight exist.
     void EnsurePolicyKeys();
-    // The click handling of box `number`: imposes or lifts that restriction in both hives.
-    void SwitchRestriction(int number);
-    void RemoveAllRestrictions();
-    void ResetHomeSearchPages();
-
-    // Why the last batch did not reach the registry; empty when it did.
-    const std::string& lastStoreFailure() const { return lastStoreFailure_; }
+    // The switching action of box `number`: imposes or lifts that restriction in both hives. It
+    // shows nothing; when a change was refused, the box is set, without running its click
+    // handling, to what the registry holds.
+    Outcome SwitchRestriction(int number);
+    // A change of box `number` as the window handles it: the switching action, and when that is
+    // the session's first refused change, one warning that says what was not done and why.
+    void RestrictionClicked(int number);
+    // Each shows its success text only when everything took effect, otherwise a warning under
+    // the same title that names what was not done, in which hive, and why.
+    Outcome RemoveAllRestrictions();
+    Outcome ResetHomeSearchPages();
 
 private:
+    // While an action runs, the changes it and the actions nested in it make are added to its
+    // outcome; the previous collector comes back when it ends, however it ends.
+    class Collecting {
+    public:
+        Collecting(RestrictionManager& manager, Outcome& outcome)
+            : manager_(manager), enclosing_(std::exchange(manager.collecting_, &outcome)) {}
+        ~Collecting() { manager_.collecting_ = enclosing_; }
+        Collecting(const Collecting&) = delete;
+        Collecting& operator=(const Collecting&) = delete;
+
+        Outcome* enclosing() const { return enclosing_; }
+
+    private:
+        RestrictionManager& manager_;
+        Outcome* enclosing_;
+    };
+
     void impose(const Restriction& restriction);
     void lift(const Restriction& restriction);
-    void finishBatch(platform::BatchScope& batch);
-    // Shows a closing message once everything done so far is stored, also when this operation
-    // runs nested inside another one's batch.
-    void showWhenStored(const std::string& text, const char* title);
+    bool policyKeysExist();
+    // Runs one call of the registry module; the first refusal it met, if any.
+    std::optional<StatusTrace::Refusal> traced(const std::function<void()>& step);
+    // Adds the change to the outcome being collected: done unless `refusal` says otherwise.
+    void record(registry::Hive hive, const char* action, const std::string& item,
+                const std::optional<StatusTrace::Refusal>& refusal);
+    // The same for deleting `subKey`, or the value `valueName` in it: when it is not there,
+    // the deletion is done.
+    void recordDeletion(registry::Hive hive, const char* action, const std::string& item,
+                        const char* subKey, const char* valueName,
+                        const std::optional<StatusTrace::Refusal>& refusal);
+    // Whether the key, or the value in it when `valueName` is not null, exists.
+    bool present(registry::Hive hive, const char* subKey, const char* valueName = nullptr);
+    // Sets the box of `restriction` quietly to what the registry holds.
+    void settle(const Restriction& restriction);
+    // Stores what this action did also when it runs nested inside another one's batch: before
+    // a message tells the user, it must be done.
+    void storeNestedChanges(Outcome& outcome);
+    // The success text when everything took effect, else the warning under the same title.
+    void tell(const Outcome& outcome, const std::string& success, const char* refused,
+              const char* title);
+    void warnOfFirstRefusal(const Outcome& outcome);
 
     Services services_;
-    std::string lastStoreFailure_;
+    StatusTrace trace_;
+    registry::General2 registry_;
+    Outcome* collecting_ = nullptr;  // where the running action records its changes
+    bool refusalShown_ = false;
 };
 
 }  // namespace quorvane::restrictions

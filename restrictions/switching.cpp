@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 
 #include "restrictions/failure_mode.h"
@@ -12,37 +13,29 @@ constexpr const char* kSystemPoliciesCreated =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 
 struct PolicyKey {
-    const char* hive;
+    registry::Hive hive;
     const char* subKey;
 };
 
 // In the order in which they are created.
 constexpr std::array<PolicyKey, 8> kPolicyKeys = {{
-    {kCurrentUserPrefix, kRestrictionsKey},
-    {kCurrentUserPrefix, kControlPanelKey},
-    {kLocalMachinePrefix, kToolbarRestrictionsKey},
-    {kLocalMachinePrefix, kRestrictionsKey},
-    {kLocalMachinePrefix, kControlPanelKey},
-    {kCurrentUserPrefix, kToolbarRestrictionsKey},
-    {kCurrentUserPrefix, kSystemPoliciesCreated},
-    {kLocalMachinePrefix, kSystemPoliciesCreated},
+    {registry::kHiveCurrentUser, kRestrictionsKey},
+    {registry::kHiveCurrentUser, kControlPanelKey},
+    {registry::kHiveLocalMachine, kToolbarRestrictionsKey},
+    {registry::kHiveLocalMachine, kRestrictionsKey},
+    {registry::kHiveLocalMachine, kControlPanelKey},
+    {registry::kHiveCurrentUser, kToolbarRestrictionsKey},
+    {registry::kHiveCurrentUser, kSystemPoliciesCreated},
+    {registry::kHiveLocalMachine, kSystemPoliciesCreated},
 }};
+
+constexpr registry::Hive kBothHives[] = {registry::kHiveCurrentUser, registry::kHiveLocalMachine};
 
 }  // namespace
 
-RestrictionManager::RestrictionManager(Services services) : services_(std::move(services)) {}
-
-void RestrictionManager::finishBatch(platform::BatchScope& batch) {
-    const platform::StoreFailures failures = batch.finish();
-    lastStoreFailure_ = failures.empty() ? std::string() : failures.front().reason;
-}
-
-void RestrictionManager::showWhenStored(const std::string& text, const char* title) {
-    if (const platform::StoreFailures failures = services_.platform.storePending();
-        !failures.empty()) {
-        lastStoreFailure_ = failures.front().reason;
-    }
-    skipOnFailure([&] { services_.messages.show(text, toolkit::kInformation, title); });
+bool RestrictionManager::policyKeysExist() {
+    return std::all_of(kPolicyKeys.begin(), kPolicyKeys.end(),
+                       [this](const PolicyKey& key) { return present(key.hive, key.subKey); });
 }
 
 void RestrictionManager::EnsurePolicyKeys() {
@@ -55,32 +48,56 @@ void RestrictionManager::EnsurePolicyKeys() {
     }
     for (const PolicyKey& key : kPolicyKeys) {
         skipOnFailure([&] {
-            std::string path = std::string(key.hive) + key.subKey;
-            services_.registry.CreateKey(path);
+            std::string path = fullPath(key.hive, key.subKey);
+            registry_.CreateKey(path);
         });
     }
-    skipOnFailure([&] {
-        services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "1");
-    });
+    // A key that could not be made is tried again at the next switch.
+    if (policyKeysExist()) {
+        skipOnFailure([&] {
+            services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "1");
+        });
+    }
 }
 
-void RestrictionManager::SwitchRestriction(int number) {
+Outcome RestrictionManager::SwitchRestriction(int number) {
     const auto restriction = restrictionByNumber(number);
     if (!restriction) {
-        return;
+        return {};
     }
-    platform::BatchScope batch(services_.platform);
-    if (restriction->kind == Kind::Dword) {
-        EnsurePolicyKeys();
-        services_.events.processPendingEvents();
+    Outcome outcome;
+    Outcome* enclosing = nullptr;
+    {
+        Collecting collecting(*this, outcome);
+        enclosing = collecting.enclosing();
+        platform::BatchScope batch(services_.platform);
+        if (restriction->kind == Kind::Dword) {
+            EnsurePolicyKeys();
+            services_.events.processPendingEvents();
+        }
+        // The box is read only now: events run above may have changed it.
+        if (services_.boxes.state(number) == toolkit::kChecked) {
+            impose(*restriction);
+        } else {
+            lift(*restriction);
+        }
+        outcome.storeFailed(batch.finish());
     }
-    // The box is read only now: events run above may have changed it.
-    if (services_.boxes.state(number) == toolkit::kChecked) {
-        impose(*restriction);
-    } else {
-        lift(*restriction);
+    if (!outcome.allDone()) {
+        settle(*restriction);
     }
-    finishBatch(batch);
+    if (enclosing != nullptr) {
+        enclosing->merge(outcome);
+    }
+    return outcome;
+}
+
+void RestrictionManager::RestrictionClicked(int number) {
+    const bool nested = collecting_ != nullptr;
+    const Outcome outcome = SwitchRestriction(number);
+    if (!nested) {
+        warnOfFirstRefusal(outcome);
+    }
 }
 
 void RestrictionManager::impose(const Restriction& restriction) {
@@ -88,15 +105,32 @@ void RestrictionManager::impose(const Restriction& restriction) {
         return;  // a custom window title is only ever removed
     }
     const std::int32_t one = 1;
-    for (const char* hive : {kCurrentUserPrefix, kLocalMachinePrefix}) {
-        std::string path = std::string(hive) + restriction.subKey;
-        services_.registry.SetDwordValue(path, restriction.valueName, one);
+    for (const registry::Hive hive : kBothHives) {
+        const auto setFlag = [&] {
+            std::string path = fullPath(hive, restriction.subKey);
+            registry_.SetDwordValue(path, restriction.valueName, one);
+        };
+        auto refusal = traced(setFlag);
+        // The marker vouched for a key that is gone (deleted by another program, or its hive
+        // file never written): made now, so that the restriction is stored after all.
+        if (refusal && refusal->call == StatusTrace::Call::Open &&
+            refusal->status == platform::kFileNotFound) {
+            refusal = traced([&] {
+                std::string path = fullPath(hive, restriction.subKey);
+                registry_.CreateKey(path);
+                setFlag();
+            });
+        }
+        record(hive, "impose", restriction.valueName, refusal);
     }
 }
 
 void RestrictionManager::lift(const Restriction& restriction) {
-    for (const registry::Hive hive : {registry::kHiveCurrentUser, registry::kHiveLocalMachine}) {
-        services_.registry.DeleteValue(hive, restriction.subKey, restriction.valueName);
+    for (const registry::Hive hive : kBothHives) {
+        const auto refusal =
+            traced([&] { registry_.DeleteValue(hive, restriction.subKey, restriction.valueName); });
+        recordDeletion(hive, "lift", restriction.valueName, restriction.subKey,
+                       restriction.valueName, refusal);
     }
 }
 

@@ -17,6 +17,10 @@ int CheckBoxBank::state(int number) const {
     return states_.at(static_cast<std::size_t>(number - 1));
 }
 
+void CheckBoxBank::setQuietly(int number, int state) {
+    states_.at(static_cast<std::size_t>(number - 1)) = state;
+}
+
 void CheckBoxBank::assign(int number, int state) {
     int& current = states_.at(static_cast<std::size_t>(number - 1));
     if (current == state) {

@@ -17,6 +17,9 @@ public:
     virtual int state(int number) const = 0;
     // Runs the box's click handling before returning when the state changes.
     virtual void assign(int number, int state) = 0;
+    // Shows `state` without running the click handling: to put a box back to what the registry
+    // holds after its change was refused.
+    virtual void setQuietly(int number, int state) = 0;
 };
 
 // Check boxes without a window: states in memory and a click handler per change.
@@ -30,6 +33,7 @@ public:
     int count() const override;
     int state(int number) const override;
     void assign(int number, int state) override;
+    void setQuietly(int number, int state) override;
 
 private:
     std::vector<int> states_;

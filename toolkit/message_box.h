@@ -7,6 +7,7 @@ namespace quorvane::toolkit {
 
 enum MessageBoxStyle : int {
     kOkOnly = 0,        // OK button, no icon
+    kExclamation = 48,  // OK button, warning icon
     kInformation = 64,  // OK button, information icon
 };
 

@@ -7,8 +7,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdlib>
+#include <sstream>
 
+#include "cli/commands.h"
 #include "platform/hive_store.h"
+#include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -40,10 +43,12 @@ protected:
     Outcome run(const std::string& arguments) const {
         const fs::path out = dir_.path() / "out";
         const fs::path err = dir_.path() / "err";
-        // No configuration file of the user's may point elsewhere.
+        // No configuration file or registry of the user's may be used instead.
         const std::string command = "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-                                    " " QUORVANE_CLI " --registry " + registry().string() + " " +
-                                    arguments + " >" + out.string() + " 2>" + err.string();
+                                    " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
+                                    " WINEPREFIX= " QUORVANE_CLI " --registry " +
+                                    registry().string() + " " + arguments + " >" + out.string() +
+                                    " 2>" + err.string();
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
     }
@@ -68,6 +73,11 @@ protected:
 TEST_F(CliTest, ListShowsEachRestrictionAndBothHivesWithoutWriting) {
     seed(platform::kCurrentUser, "NoBrowserClose", 2);
     seed(platform::kLocalMachine, "NoPrinting", 1);
+    {
+        platform::HiveStore store(registry());
+        testing::put(store, platform::kLocalMachine, testing::kMainKey, "Window Title",
+                     testing::sz("Error"));
+    }
     const std::string before = hives();
 
     const Outcome text = run("list");
@@ -79,6 +89,8 @@ TEST_F(CliTest, ListShowsEachRestrictionAndBothHivesWithoutWriting) {
                             "absent              1\n"),
               std::string::npos)
         << "the machine hive alone does not put a restriction in force";
+    EXPECT_NE(text.out.find("absent              \"Error\"\n"), std::string::npos)
+        << "a title that reads Error is a title";
 
     const Outcome json = run("list --json");
     ASSERT_EQ(json.status, 0) << json.err;
@@ -90,12 +102,13 @@ TEST_F(CliTest, ListShowsEachRestrictionAndBothHivesWithoutWriting) {
     EXPECT_EQ(closing["currentUser"].toObject()["value"].toInt(), 2);
     EXPECT_EQ(closing["localMachine"].toObject()["found"].toString(), "absent");
     EXPECT_EQ(rows[6].toObject()["position"].toInt(), 9) << "restriction 7 sits on tab two";
+    EXPECT_EQ(rows[23].toObject()["localMachine"].toObject()["value"].toString(), "Error");
 
     EXPECT_EQ(hives(), before) << "list writes nothing, not even detection's rewrites";
 }
 
 TEST_F(CliTest, ImposeAndLiftTakeNumbersOrValueNamesAndReportBothHives) {
-    const Outcome imposed = run("impose 4 noprinting");
+    const Outcome imposed = run("impose 4 noprinting 4");
     EXPECT_EQ(imposed.status, 0) << imposed.err;
     EXPECT_EQ(imposed.out,
               "4 Closing Internet Explorer (NoBrowserClose): HKEY_CURRENT_USER 1, "
@@ -110,17 +123,58 @@ TEST_F(CliTest, ImposeAndLiftTakeNumbersOrValueNamesAndReportBothHives) {
     EXPECT_EQ(value(platform::kCurrentUser, "NoPrinting"), testing::dword(1));
 }
 
-TEST_F(CliTest, ARefusedMachineHiveIsReportedWithStatusThree) {
+TEST_F(CliTest, EveryCommandReportsARefusedMachineHiveWithStatusThree) {
+    seed(platform::kLocalMachine, "NoPrinting", 1);
     ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
-    const Outcome imposed = run("impose 4");
-    EXPECT_EQ(imposed.status, 3);
-    EXPECT_NE(imposed.out.find("HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE absent (not imposed: "
-                               "no write access)"),
-              std::string::npos)
-        << imposed.out;
-    EXPECT_NE(imposed.err.find("NoBrowserClose in HKEY_LOCAL_MACHINE"), std::string::npos);
+    const std::string why =
+        "Not done in HKEY_LOCAL_MACHINE (no write access to HKEY_LOCAL_MACHINE: run Quorvane as "
+        "administrator):\n";
+    const struct {
+        const char* arguments;
+        const char* lead;     // of the warning on the error stream
+        const char* notDone;  // one of the lines under it
+    } cases[] = {
+        {"impose 4", "Not every change took effect!", "  impose NoBrowserClose\n"},
+        {"lift 14", "Not every change took effect!", "  lift NoPrinting\n"},
+        {"remove-all", "Not all Restrictions have been removed!",
+         "  delete key Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\n"},
+        {"reset-pages", "Home and/or Search Page has not been restored everywhere!",
+         "  set Start Page\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome result = run(c.arguments);
+        EXPECT_EQ(result.status, 3) << c.arguments;
+        EXPECT_EQ(result.err.rfind(std::string("quorvane-cli: ") + c.lead + "\n\n" + why, 0), 0u)
+            << result.err;
+        EXPECT_NE(result.err.find(c.notDone), std::string::npos) << result.err;
+        EXPECT_EQ(result.out.find("have been removed!"), std::string::npos) << c.arguments;
+        EXPECT_EQ(result.out.find("restored to the originals!"), std::string::npos);
+    }
+    EXPECT_NE(run("impose 4")
+                  .out.find("HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE absent (not "
+                            "imposed: no write access to HKEY_LOCAL_MACHINE"),
+              std::string::npos);
     EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), testing::dword(1))
         << "the per-user half works";
+}
+
+// What the batch of a command could not store counts, with the registry's reason.
+TEST_F(CliTest, AHiveNotStoredAtTheEndOfTheCommandIsReportedWithStatusThree) {
+    platform::HiveStore store(registry());
+    auto recorder = std::make_unique<testing::RecordingRegistry>(store);
+    recorder->failNextStore = {
+        {platform::kLocalMachine, platform::kRegistryIoFailed, "disk full writing system.reg"}};
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::Session session(std::move(recorder), {}, out, err);
+
+    EXPECT_EQ(cli::switchRestrictions(session, {4}, true, out), 3);
+    EXPECT_NE(out.str().find("(not imposed: disk full writing system.reg)"), std::string::npos)
+        << out.str();
+    EXPECT_NE(err.str().find("Not done in HKEY_LOCAL_MACHINE (disk full writing system.reg):\n"
+                             "  impose NoBrowserClose\n"),
+              std::string::npos)
+        << err.str();
 }
 
 TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
@@ -148,7 +202,7 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
     const std::string before = hives();
     for (const char* arguments :
          {"", "frob", "impose", "impose 24", "impose 25", "lift 0", "lift NoSuchValue",
-          "list extra", "impose 4 --json", "--bogus list"}) {
+          "list extra", "impose 4 --json", "--bogus list", "--registry '' list"}) {
         const Outcome result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_NE(result.err.find("quorvane-cli: "), std::string::npos) << arguments;
@@ -156,6 +210,7 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
     }
     EXPECT_NE(run("impose 24").err.find("can only be lifted"), std::string::npos);
     EXPECT_EQ(hives(), before);
+    EXPECT_FALSE(fs::exists(dir_.path() / "data")) << "an empty --registry is no default";
 
     testing::writeFile(registry() / "user.reg", "not a hive\n");
     const Outcome damaged = run("impose 4");
@@ -170,11 +225,13 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
 TEST_F(CliTest, HelpAndVersion) {
     const Outcome help = run("--help");
     EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: quorvane-cli [options]", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("remove-all"), std::string::npos);
     // --help lists --help-all: it shows the same help, with Qt's options added.
     const Outcome helpAll = run("--help-all");
     EXPECT_EQ(helpAll.status, 0) << helpAll.err;
     EXPECT_NE(helpAll.out.find("remove-all"), std::string::npos);
+    EXPECT_NE(run("frob").err.find("Try 'quorvane-cli --help'."), std::string::npos);
     const Outcome version = run("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("quorvane-cli ", 0), 0u);

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
@@ -25,6 +26,7 @@
 
 #include "tests/mailer/tell_a_friend_rig.h"
 #include "tests/support/fake_toolkit.h"
+#include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -47,7 +49,7 @@ struct Rig {
         toolkit::Configuration configuration;
         configuration.makerHost = "maker.test";
         window = std::make_unique<frmRestrict>(frmRestrict::Dependencies{
-            registry(), messages, configuration, QString::fromStdString(directory.path().string()),
+            recorder, messages, configuration, QString::fromStdString(directory.path().string()),
             [this](const QUrl& address) { opened.push_back(address.toString()); }, 10});
         window->load();
     }
@@ -63,6 +65,7 @@ struct Rig {
 
     testing::TempDir directory;
     std::unique_ptr<testing::RegistryTarget> target = testing::makeRegistryTarget();
+    testing::RecordingRegistry recorder{target->registry()};  // what the window works on
     testing::RecordingMessageBox messages;
     std::vector<QString> opened;
     std::unique_ptr<frmRestrict> window;
@@ -190,10 +193,13 @@ TEST(FrmRestrict, LayoutFollowsTheTablesAt96Dpi) {
     }
     EXPECT_EQ(link.palette().color(QPalette::WindowText), QColor(0, 0, 255));
 
-    // Keyboard order: reading order across the tabs, then the About buttons and hidden ones.
+    // Keyboard order: reading order across the tabs, then the About buttons; the hidden
+    // buttons take no focus.
     const std::pair<const char*, const char*> follows[] = {
-        {"Check12", "Check7"},    {"Check17", "Check16"},       {"Check24", "Command2"},
-        {"Command3", "cmdReset"}, {"cmdRemove", "WebBrowser1"},
+        {"Check12", "Check7"},
+        {"Check17", "Check16"},
+        {"Check24", "Command2"},
+        {"Command3", "WebBrowser1"},
     };
     for (const auto& [first, second] : follows) {
         EXPECT_EQ(nextTabStop(rig.get(first)), &rig.get(second)) << first;
@@ -232,6 +238,50 @@ TEST(FrmRestrict, LoadsTheRestrictionsInForceAndTheHelpPageAndClicksToggleThem) 
     EXPECT_TRUE(rig.messages.shown.empty());
 }
 
+TEST(FrmRestrict, ARefusedClickWarnsOnceAndTheBoxShowsWhatTheRegistryHolds) {
+    Rig rig;
+    rig.open();
+    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites();
+    for (const char* name : {"Check4", "Check5"}) {
+        auto& box = rig.get<QCheckBox>(name);
+        clickBox(box);
+        EXPECT_FALSE(box.isChecked()) << name << ": refused in both hives";
+    }
+    ASSERT_EQ(rig.messages.shown.size(), 1u) << "the first refusal of the session only";
+    EXPECT_EQ(rig.messages.shown[0].style, toolkit::kExclamation);
+    EXPECT_EQ(rig.recorder.of(testing::RegistryCall::DeleteValue).size(), 0u)
+        << "putting the box back ran no lifting action";
+}
+
+// With no menu open, after any tab switch: Space works nothing unseen, and the access keys of
+// the hidden buttons (Alt+A, Alt+R) run nothing. Only the File menu runs their commands.
+TEST(FrmRestrict, HiddenButtonsAreInertToTheKeyboard) {
+    Rig rig;
+    rig.open();
+    rig.window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
+    auto& tabBar = *rig.get<QTabWidget>("SSTab1").tabBar();
+    const auto press = [](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QTest::keyClick(focused, static_cast<Qt::Key>(key), modifiers);
+    };
+    for (int tab : {1, 2, 3, 4, 0}) {
+        SCOPED_TRACE(tab);
+        // The focus on a control of the tab being left, as after the user tabbed to it.
+        press(Qt::Key_Tab);
+        QTest::mouseClick(&tabBar, Qt::LeftButton, {}, tabBar.tabRect(tab).center());
+        ASSERT_EQ(tabBar.currentIndex(), tab);
+        press(Qt::Key_Space);
+        press(Qt::Key_A, Qt::AltModifier);
+        press(Qt::Key_R, Qt::AltModifier);
+    }
+    EXPECT_TRUE(rig.messages.shown.empty());
+    EXPECT_EQ(rig.recorder.changeRequests(), 0u) << "no box changed, no command ran";
+    EXPECT_TRUE(rig.opened.empty());
+    EXPECT_TRUE(rig.window->isVisible());
+}
+
 // Each menu item against its hidden button, on two registries in the same state.
 TEST(FrmRestrict, MenuItemsRunTheirHiddenButtonsHandling) {
     struct Pair {
@@ -250,7 +300,7 @@ TEST(FrmRestrict, MenuItemsRunTheirHiddenButtonsHandling) {
             rig->open();
         }
         byMenu.window->findChild<QAction*>(pair.item)->trigger();
-        QTest::mouseClick(&byButton.get<QPushButton>(pair.button), Qt::LeftButton);
+        byButton.get<QPushButton>(pair.button).click();
 
         EXPECT_FALSE(byMenu.messages.shown.empty()) << pair.item;
         EXPECT_EQ(byMenu.messages.shown, byButton.messages.shown) << pair.item;

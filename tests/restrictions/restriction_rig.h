@@ -5,7 +5,6 @@
 
 #include <vector>
 
-#include "registry/general2.h"
 #include "registry/registry_settings_store.h"
 #include "restrictions/restriction_manager.h"
 #include "tests/support/fake_toolkit.h"
@@ -28,8 +27,8 @@ inline constexpr const char* kStartupHint =
 struct Rig {
     explicit Rig(platform::RegistryApi& registry, toolkit::Configuration configuration = {})
         : recorder(registry),
-          manager({recorder, general, settings, events, messages, boxes, configuration}) {
-        boxes.setClickHandler([this](int number) { manager.SwitchRestriction(number); });
+          manager({recorder, settings, events, messages, boxes, configuration}) {
+        boxes.setClickHandler([this](int number) { manager.RestrictionClicked(number); });
     }
 
     std::vector<int> checkedBoxes() const {
@@ -45,7 +44,6 @@ struct Rig {
     RecordingRegistry recorder;
     RecordingMessageBox messages;
     FakeEventPump events;
-    registry::General2 general{recorder, messages};
     registry::RegistrySettingsStore settings{recorder};
     toolkit::CheckBoxBank boxes{24};
     restrictions::RestrictionManager manager;

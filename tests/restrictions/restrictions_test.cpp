@@ -2,11 +2,14 @@
 // natively, Win32 under Wine), checked by what the registry holds afterwards.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "restrictions/failure_mode.h"
 #include "tests/restrictions/restriction_rig.h"
 #include "tests/support/registry_target.h"
 
@@ -157,35 +160,50 @@ TEST_F(RestrictionsTest, DetectionChecksTheWindowTitleFromTheMachineHiveOnly) {
     }
 }
 
-TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMade) {
+// Refuses creating the machine's toolbar key.
+platform::Status refuseToolbarsKey(const RegistryCall& call) {
+    return call.kind == RegistryCall::Create && call.key == kLocalMachine &&
+                   call.name == kToolbarsKey
+               ? platform::kAccessDenied
+               : platform::kSuccess;
+}
+
+TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
     const struct {
         const char* what;
         std::optional<std::string> marker;
         bool makesKeys;
+        bool refuseAKey;
+        std::optional<Stored> markerAfter;
     } cases[] = {
-        {"no marker", std::nullopt, true},
-        {"marker 1", "1", false},
-        {"marker 0", "0", true},
-        {"marker with blanks", " 1 ", true},
+        {"no marker", std::nullopt, true, false, sz("1")},
+        // As a crash or a full disk between the two hive files leaves it: the marker and the
+        // per-user keys stored, the machine keys not. Imposing makes the key it needs.
+        {"marker 1 without the machine keys", "1", false, false, sz("1")},
+        {"marker 0", "0", true, false, sz("1")},
+        {"marker with blanks", " 1 ", true, false, sz("1")},
+        {"a key that cannot be made", std::nullopt, true, true, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fresh();
         if (c.marker) {
             put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
+            for (const auto& [root, subKey] : kPolicyKeys) {
+                if (root == kCurrentUser) {
+                    makeKey(base(), root, subKey);
+                }
+            }
+        }
+        if (c.refuseAKey) {
+            rig->recorder.refuse = refuseToolbarsKey;
         }
         rig->boxes.assign(4, kChecked);
-        EXPECT_EQ(marker(), sz("1"));
-        if (c.makesKeys) {
-            EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
-            EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-            EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
-        } else {
-            // The keys are trusted to exist, so the imposing finds no key and stores nothing.
-            EXPECT_EQ(policyKeysCreated(), KeyList{});
-            EXPECT_FALSE(keyExists(base(), kCurrentUser, kRestrictionsKey));
-            EXPECT_FALSE(keyExists(base(), kLocalMachine, kRestrictionsKey));
-        }
+        EXPECT_EQ(marker(), c.markerAfter);
+        const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
+        EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
+        EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
         EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
         EXPECT_TRUE(rig->messages.shown.empty());
     }
@@ -337,6 +355,12 @@ TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
         std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
             kStartupHint,
         64, "Home/Search Page Restored"};
+    const ShownMessage notRestored{
+        std::string("Home and/or Search Page has not been restored everywhere!\r\n\r\n"
+                    "Not done in HKEY_CURRENT_USER (its key does not exist):\r\n"
+                    "  set Search Page\r\n  set Start Page\r\n\r\n") +
+            kStartupHint,
+        48, "Home/Search Page Restored"};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         toolkit::Configuration configuration;
@@ -368,11 +392,93 @@ TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
             EXPECT_EQ(value(root, kMainKey, "Start Page"),
                       sz(root == kCurrentUser ? portal : home));
         }
-        EXPECT_EQ(rig->messages.shown, std::vector{restored});
+        EXPECT_EQ(rig->messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
         EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
         EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
         EXPECT_EQ(marker(), sz("1"));
     }
+}
+
+// A registry that refuses part of an action: the action's warning, under the title its success
+// text would have, says what was not done, in which hive and why; the boxes show what is there.
+struct Refusal {
+    std::function<void(Rig&, platform::RegistryApi&)> set;  // seeds and injects
+    std::function<void(Rig&)> run;
+    const char* title;
+    std::vector<std::string> inText;  // the first one begins it
+    std::vector<int> checkedAfter;
+};
+
+class RefusalTest : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(RefusalTest, IsReportedWithWhatWhereAndWhy) {
+    const Refusal& c = GetParam();
+    const auto target = makeRegistryTarget();
+    Rig rig(target->registry());
+    c.set(rig, target->registry());
+
+    c.run(rig);
+
+    ASSERT_EQ(rig.messages.shown.size(), 1u);
+    const ShownMessage& shown = rig.messages.shown.front();
+    EXPECT_EQ(shown.style, toolkit::kExclamation);
+    EXPECT_EQ(shown.title, c.title);
+    EXPECT_EQ(shown.text.rfind(c.inText.front(), 0), 0u) << shown.text;
+    for (const std::string& part : c.inText) {
+        EXPECT_NE(shown.text.find(part), std::string::npos) << part << " in " << shown.text;
+    }
+    EXPECT_EQ(rig.checkedBoxes(), c.checkedAfter);
+}
+
+const std::string kNoMachineAccess =
+    "Not done in HKEY_LOCAL_MACHINE (no write access to HKEY_LOCAL_MACHINE: run Quorvane as "
+    "administrator):";
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, RefusalTest,
+    ::testing::Values(
+        // Remove-all, with the lifting actions it runs nested in it; the machine's title is
+        // still there, so its box shows it again.
+        Refusal{[](Rig& rig, platform::RegistryApi& registry) {
+                    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+                        put(registry, root, kSystemKey, "DisableRegistryTools", dword(1));
+                        put(registry, root, kMainKey, "Window Title", sz("Kiosk"));
+                    }
+                    rig.manager.RefreshRestrictionStates();
+                    rig.recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
+                },
+                [](Rig& rig) { rig.manager.RemoveAllRestrictions(); },
+                "Restrictions Removed",
+                {"Not all Restrictions have been removed!\r\n\r\n" + kNoMachineAccess,
+                 "\r\n  delete Window Title\r\n", "\r\n  lift DisableRegistryTools\r\n",
+                 std::string("\r\n\r\n") + kStartupHint},
+                {24}},
+        Refusal{[](Rig& rig, platform::RegistryApi&) {
+                    rig.recorder.failNextStore = {
+                        {kCurrentUser, platform::kBusy, "a wineserver started for this prefix"}};
+                },
+                [](Rig& rig) { rig.boxes.assign(4, kChecked); },
+                "Quorvane",
+                {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER (a "
+                 "wineserver started for this prefix):\r\n  impose NoBrowserClose"},
+                {4}},
+        // Load-time detection rewrites what it finds in force.
+        Refusal{[](Rig& rig, platform::RegistryApi& registry) {
+                    put(registry, kCurrentUser, kRestrictionsKey, "NoViewSource", dword(2));
+                    rig.recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
+                },
+                [](Rig& rig) { rig.manager.RefreshRestrictionStates(); },
+                "Quorvane",
+                {"Not every change took effect!\r\n\r\n" + kNoMachineAccess +
+                 "\r\n  impose NoViewSource"},
+                {17}}));
+
+TEST(SkipOnFailure, SkipsFailuresOfTheSystemButNotFaultsOfTheProgram) {
+    using restrictions::skipOnFailure;
+    EXPECT_EQ(skipOnFailure([] { throw std::runtime_error("disk full"); }), "disk full");
+    EXPECT_EQ(skipOnFailure([] {}), std::nullopt);
+    EXPECT_THROW(skipOnFailure([] { std::vector<int>().at(1); }), std::out_of_range);
+    EXPECT_THROW(skipOnFailure([] { throw std::logic_error("no such box"); }), std::logic_error);
 }
 
 }  // namespace

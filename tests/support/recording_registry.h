@@ -1,5 +1,6 @@
 // A RegistryApi decorator that passes every call on and logs it, so that tests can see what
-// the registry was asked to do (order, rights, paths) beside what it ended up holding.
+// the registry was asked to do (order, rights, paths) beside what it ended up holding. It can
+// also refuse calls and report batches as not stored, as a registry under faults would.
 #pragma once
 
 #include <functional>
@@ -25,13 +26,14 @@ public:
 
     platform::Status openKey(platform::KeyHandle parent, const std::string& subKey,
                              std::uint32_t access, platform::KeyHandle& result) override {
-        return log({RegistryCall::Open, parent, subKey, access},
-                   inner_.openKey(parent, subKey, access, result));
+        const RegistryCall call{RegistryCall::Open, parent, subKey, access};
+        return log(call,
+                   refused(call) ? refuse(call) : inner_.openKey(parent, subKey, access, result));
     }
     platform::Status createKey(platform::KeyHandle parent, const std::string& subKey,
                                platform::KeyHandle& result) override {
-        return log({RegistryCall::Create, parent, subKey},
-                   inner_.createKey(parent, subKey, result));
+        const RegistryCall call{RegistryCall::Create, parent, subKey};
+        return log(call, refused(call) ? refuse(call) : inner_.createKey(parent, subKey, result));
     }
     platform::Status setValue(platform::KeyHandle key, const std::string& name, std::uint32_t type,
                               const std::uint8_t* data, std::uint32_t size) override {
@@ -52,9 +54,15 @@ public:
     platform::Status closeKey(platform::KeyHandle key) override {
         return log({RegistryCall::Close, key, {}}, inner_.closeKey(key));
     }
-    void beginBatch() override { inner_.beginBatch(); }
-    platform::StoreFailures endBatch() override { return inner_.endBatch(); }
-    platform::StoreFailures storePending() override { return inner_.storePending(); }
+    void beginBatch() override {
+        ++batchDepth_;
+        inner_.beginBatch();
+    }
+    platform::StoreFailures endBatch() override {
+        platform::StoreFailures failures = inner_.endBatch();
+        return --batchDepth_ == 0 ? withInjected(std::move(failures)) : failures;
+    }
+    platform::StoreFailures storePending() override { return withInjected(inner_.storePending()); }
     std::string lastFailure() const override { return inner_.lastFailure(); }
 
     std::vector<RegistryCall> of(RegistryCall::Kind kind) const {
@@ -76,8 +84,33 @@ public:
     std::vector<RegistryCall> calls;
     // Runs after every call has returned.
     std::function<void()> afterEach;
+    // A status other than kSuccess refuses an open or a creation with it, unpassed.
+    using Refuse = std::function<platform::Status(const RegistryCall&)>;
+    Refuse refuse;
+    // Denies every write, in `root` alone unless it is 0: the creations, and the opens with the
+    // right to set values, as the registry does for a user who may not write there.
+    static Refuse deniesWrites(platform::KeyHandle root = 0) {
+        return [root](const RegistryCall& call) {
+            const bool writes =
+                call.kind == RegistryCall::Create || (call.access & platform::kKeySetValue) != 0;
+            return writes && (root == 0 || call.key == root) ? platform::kAccessDenied
+                                                             : platform::kSuccess;
+        };
+    }
+    // Reported, once, by the next store of a batch, beside what the registry reports itself.
+    platform::StoreFailures failNextStore;
 
 private:
+    bool refused(const RegistryCall& call) const {
+        return refuse && refuse(call) != platform::kSuccess;
+    }
+
+    platform::StoreFailures withInjected(platform::StoreFailures failures) {
+        failures.insert(failures.end(), failNextStore.begin(), failNextStore.end());
+        failNextStore.clear();
+        return failures;
+    }
+
     platform::Status log(RegistryCall call, platform::Status status) {
         call.status = status;
         calls.push_back(std::move(call));
@@ -88,6 +121,7 @@ private:
     }
 
     platform::RegistryApi& inner_;
+    int batchDepth_ = 0;
 };
 
 }  // namespace quorvane::testing

@@ -1,0 +1,126 @@
+#include "restrictions/outcome.h"
+
+#include <algorithm>
+
+namespace quorvane::restrictions {
+
+namespace {
+
+registry::Hive hiveOfRoot(platform::KeyHandle root) {
+    return root == platform::kLocalMachine ? registry::kHiveLocalMachine
+                                           : registry::kHiveCurrentUser;
+}
+
+std::string withoutFinalStop(std::string text) {
+    if (!text.empty() && text.back() == '.') {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+void Outcome::merge(const Outcome& other) {
+    changes_.insert(changes_.end(), other.changes_.begin(), other.changes_.end());
+}
+
+void Outcome::storeFailed(const platform::StoreFailures& failures) {
+    for (const platform::StoreFailure& failure : failures) {
+        const registry::Hive hive = hiveOfRoot(failure.root);
+        const std::string reason = refusalReason(hive, failure.status, failure.reason);
+        for (Change& change : changes_) {
+            if (change.hive == hive && change.done()) {
+                change.status = failure.status;
+                change.reason = reason;
+            }
+        }
+    }
+}
+
+bool Outcome::allDone() const {
+    return std::all_of(changes_.begin(), changes_.end(),
+                       [](const Change& change) { return change.done(); });
+}
+
+const Change* Outcome::find(registry::Hive hive, const std::string& action,
+                            const std::string& item) const {
+    const auto found = std::find_if(changes_.begin(), changes_.end(), [&](const Change& change) {
+        return change.hive == hive && change.action == action && change.item == item;
+    });
+    return found != changes_.end() ? &*found : nullptr;
+}
+
+const char* hiveName(registry::Hive hive) {
+    return hive == registry::kHiveLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+}
+
+std::string fullPath(registry::Hive hive, const std::string& subKey) {
+    return std::string(hiveName(hive)) + "\\" + subKey;
+}
+
+std::string refusalReason(registry::Hive hive, platform::Status status, const std::string& detail) {
+    switch (status) {
+        case platform::kAccessDenied:
+            // The status says it all; the remedy depends on the hive.
+            return std::string("no write access to ") + hiveName(hive) +
+                   (hive == registry::kHiveLocalMachine ? ": run Quorvane as administrator" : "");
+        case platform::kFileNotFound:
+            return "its key does not exist";
+        case platform::kKeyDeleted:
+            return "its key was deleted meanwhile";
+        default:
+            break;
+    }
+    if (!detail.empty()) {
+        return withoutFinalStop(detail);
+    }
+    switch (status) {
+        case platform::kBusy:
+            return "another program holds the registry";
+        case platform::kRegistryIoFailed:
+            return "the registry could not be written";
+        default:
+            return "registry status " + std::to_string(status);
+    }
+}
+
+std::string describeRefusals(const Outcome& outcome) {
+    struct Group {
+        registry::Hive hive;
+        std::string reason;
+        std::vector<std::string> lines;
+    };
+    std::vector<Group> groups;
+    for (const Change& change : outcome.changes()) {
+        if (change.done()) {
+            continue;
+        }
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) {
+            return g.hive == change.hive && g.reason == change.reason;
+        });
+        if (group == groups.end()) {
+            group = groups.insert(groups.end(), Group{change.hive, change.reason, {}});
+        }
+        const std::string line = change.action + " " + change.item;
+        if (std::find(group->lines.begin(), group->lines.end(), line) == group->lines.end()) {
+            group->lines.push_back(line);
+        }
+    }
+    std::string text;
+    for (const Group& group : groups) {
+        if (!text.empty()) {
+            text += "\r\n";
+        }
+        text += std::string("Not done in ") + hiveName(group.hive) + " (" + group.reason + "):";
+        for (const std::string& line : group.lines) {
+            text += "\r\n  " + line;
+        }
+    }
+    return text;
+}
+
+std::string warningText(const std::string& lead, const Outcome& outcome) {
+    return lead + "\r\n\r\n" + describeRefusals(outcome);
+}
+
+}  // namespace quorvane::restrictions

@@ -1,0 +1,98 @@
+#include "restrictions/restriction_manager.h"
+
+#include "restrictions/failure_mode.h"
+#include "toolkit/application.h"
+
+namespace quorvane::restrictions {
+
+RestrictionManager::RestrictionManager(Services services)
+    : services_(std::move(services)),
+      trace_(services_.platform),
+      registry_(trace_, services_.messages) {}
+
+std::optional<StatusTrace::Refusal> RestrictionManager::traced(const std::function<void()>& step) {
+    trace_.clear();
+    if (auto failure = skipOnFailure(step)) {
+        return StatusTrace::Refusal{StatusTrace::Call::Open, platform::kRegistryIoFailed,
+                                    std::move(*failure)};
+    }
+    return trace_.refusal();
+}
+
+void RestrictionManager::record(registry::Hive hive, const char* action, const std::string& item,
+                                const std::optional<StatusTrace::Refusal>& refusal) {
+    Change change{hive, action, item, platform::kSuccess, {}};
+    if (refusal) {
+        change.status = refusal->status;
+        // A key that may be written but not deleted still has sub-keys.
+        const bool hasSubKeys = refusal->call == StatusTrace::Call::DeleteKey &&
+                                refusal->status == platform::kAccessDenied;
+        change.reason =
+            hasSubKeys ? "it has sub-keys" : refusalReason(hive, refusal->status, refusal->detail);
+    }
+    if (collecting_ != nullptr) {
+        collecting_->add(std::move(change));
+    }
+}
+
+void RestrictionManager::recordDeletion(registry::Hive hive, const char* action,
+                                        const std::string& item, const char* subKey,
+                                        const char* valueName,
+                                        const std::optional<StatusTrace::Refusal>& refusal) {
+    // What is not there is deleted, whether or not the registry would have let us.
+    const bool nothingThere = refusal && (refusal->status == platform::kFileNotFound ||
+                                          !present(hive, subKey, valueName));
+    record(hive, action, item, nothingThere ? std::nullopt : refusal);
+}
+
+bool RestrictionManager::present(registry::Hive hive, const char* subKey, const char* valueName) {
+    platform::KeyHandle key = 0;
+    const platform::Status opened =
+        services_.platform.openKey(hive, subKey, platform::kKeyRead, key);
+    if (opened != platform::kSuccess) {
+        return opened != platform::kFileNotFound;
+    }
+    std::uint32_t size = 0;
+    const platform::Status queried =
+        valueName == nullptr
+            ? platform::kSuccess
+            : services_.platform.queryValue(key, valueName, nullptr, nullptr, &size);
+    services_.platform.closeKey(key);
+    return queried != platform::kFileNotFound;
+}
+
+void RestrictionManager::settle(const Restriction& restriction) {
+    int state = toolkit::kUnchecked;
+    skipOnFailure([&] {
+        state = isInForce(registry_, restriction) ? toolkit::kChecked : toolkit::kUnchecked;
+    });
+    skipOnFailure([&] { services_.boxes.setQuietly(restriction.number, state); });
+}
+
+void RestrictionManager::warnOfFirstRefusal(const Outcome& outcome) {
+    if (outcome.allDone() || refusalShown_) {
+        return;
+    }
+    refusalShown_ = true;
+    skipOnFailure([&] {
+        services_.messages.show(warningText(kChangesRefused, outcome), toolkit::kExclamation,
+                                toolkit::kApplicationTitle);
+    });
+}
+
+void RestrictionManager::storeNestedChanges(Outcome& outcome) {
+    outcome.storeFailed(services_.platform.storePending());
+}
+
+void RestrictionManager::tell(const Outcome& outcome, const std::string& success,
+                              const char* refused, const char* title) {
+    const bool allDone = outcome.allDone();
+    const std::string text =
+        allDone ? success : warningText(refused, outcome) + "\r\n\r\n" + kStartupHint;
+    skipOnFailure([&] {
+        services_.messages.show(text, allDone ? toolkit::kInformation : toolkit::kExclamation,
+                                title);
+    });
+}
+
+}  // namespace quorvane::restrictions
