@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "cli/commands.h"
+#include "cli/report_commands.h"
 #include "platform/hive_store.h"
 #include "platform/registry_location.h"
 #include "toolkit/configuration_file.h"
@@ -23,9 +24,14 @@ constexpr const char* kDescription =
     "  lift RESTRICTION...        lift restrictions 1 to 24 in both hives\n"
     "  remove-all                 remove every restriction (File > Remove all Restrictions)\n"
     "  reset-pages                reset the browser's start and search pages\n"
+    "  why [RESTRICTION...] [--json]  what will set restrictions again (exit 4 when something\n"
+    "                             will)\n"
+    "  export FILE.reg            the restrictions' values in both hives, as a registry file\n"
+    "  export --policy user|machine FILE.pol  the restrictions in force, as a Registry.pol\n"
     "\n"
     "A RESTRICTION is its number or its value name in any case (4 or NoBrowserClose).\n"
-    "Exit status: 0 done, 2 bad command line or unusable registry, 3 part was refused.";
+    "Exit status: 0 done, 2 bad command line or unusable registry, 3 part was refused,\n"
+    "4 (why) something will set a restriction again.";
 
 int usageError(const std::string& message) {
     std::cerr << "quorvane-cli: " << message << "\nTry 'quorvane-cli --help'.\n";
@@ -60,6 +66,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("quorvane-cli");
     QCoreApplication::setApplicationVersion(QUORVANE_VERSION);
+    if (const auto status = cli::runReportCommand(QCoreApplication::arguments())) {
+        return *status;
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(kDescription);
