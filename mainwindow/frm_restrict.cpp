@@ -18,8 +18,10 @@
 #include <algorithm>
 #include <chrono>
 
+#include "diagnosis/diagnosis.h"
 #include "mailer/frm_bug_report.h"
 #include "mainwindow/artwork.h"
+#include "mainwindow/frm_why.h"
 #include "mainwindow/qt_toolkit.h"
 #include "registry/general2.h"
 #include "registry/registry_settings_store.h"
@@ -117,6 +119,7 @@ frmRestrict::frmRestrict(Dependencies dependencies)
 }
 
 frmRestrict::~frmRestrict() {
+    QDesktopServices::unsetUrlHandler(QUrl(QString::fromLatin1(kWhyLink)).scheme());
     // The tell-a-friend window has no owner; it may already have deleted itself on closing.
     delete bugReport_.data();
 }
@@ -135,6 +138,11 @@ void frmRestrict::createControls() {
     mnuReset->setObjectName(QStringLiteral("mnuReset"));
     QAction* mnuClose = file->addAction(QStringLiteral("&Close"));
     mnuClose->setObjectName(QStringLiteral("mnuClose"));
+    QAction* mnuWhy = file->addAction(QStringLiteral("&Why do Restrictions come back?"));
+    mnuWhy->setObjectName(QStringLiteral("mnuWhy"));
+    connect(mnuWhy, &QAction::triggered, this, &frmRestrict::showWhy);
+    QDesktopServices::setUrlHandler(QUrl(QString::fromLatin1(kWhyLink)).scheme(), this,
+                                    "openOwnLink");
 
     // The client area below the menu bar; the window takes its size and keeps it.
     auto* client = new QWidget(this);
@@ -317,6 +325,24 @@ void frmRestrict::showTellAFriend() {
     bugReport_->show();
     bugReport_->raise();
     bugReport_->activateWindow();
+}
+
+void frmRestrict::showWhy() {
+    if (why_ == nullptr) {
+        why_ = new frmWhy(this);
+    }
+    const diagnosis::Report report =
+        diagnosis::diagnose(dependencies_.registry, core_->general, dependencies_.places, {});
+    why_->setReport(QString::fromStdString(diagnosis::formatReport(report)));
+    why_->show();
+    why_->raise();
+    why_->activateWindow();
+}
+
+void frmRestrict::openOwnLink(const QUrl& link) {
+    if (link == QUrl(QString::fromLatin1(kWhyLink))) {
+        showWhy();
+    }
 }
 
 void frmRestrict::setLinkColour(QLabel* label, bool hovered) {

@@ -127,7 +127,8 @@ TEST(FrmRestrict, LayoutFollowsTheTablesAt96Dpi) {
         items << action->objectName() + "=" + action->text();
     }
     EXPECT_EQ(items, QStringList({"mnuRemove=Remove &all Restrictions",
-                                  "mnuReset=&Reset Home/Search Page", "mnuClose=&Close"}));
+                                  "mnuReset=&Reset Home/Search Page", "mnuClose=&Close",
+                                  "mnuWhy=&Why do Restrictions come back?"}));
 
     const auto& tabs = rig.get<QTabWidget>("SSTab1");
     QStringList captions;
