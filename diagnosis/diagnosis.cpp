@@ -416,8 +416,8 @@ private:
             if (text.find("<Task") == std::string::npos) {
                 return;
             }
-            const std::string name =
-                "\\" + displayPath(fs::relative(file, *tasks).make_preferred());
+            const std::string name = std::string(1, '\\').append(
+                displayPath(fs::relative(file, *tasks).make_preferred()));
             for (std::size_t at = text.find("<Exec"); at != std::string::npos;
                  at = text.find("<Exec", at + 1)) {
                 const std::size_t end = text.find("</Exec>", at);
@@ -437,8 +437,9 @@ private:
     }
 
     static std::string element(std::string_view xml, std::string_view tag) {
-        const std::string open = "<" + std::string(tag) + ">";
-        const std::string close = "</" + std::string(tag) + ">";
+        // Built with append: GCC 12 warns falsely (-Wrestrict) about "<" + std::string.
+        const std::string open = std::string(1, '<').append(tag).append(">");
+        const std::string close = std::string("</").append(tag).append(">");
         const std::size_t start = xml.find(open);
         if (start == std::string_view::npos) {
             return {};
@@ -511,7 +512,7 @@ std::string StoredValue::describe() const {
         return std::to_string(static_cast<std::int32_t>(number));
     }
     if (platform::isStringType(type)) {
-        return "\"" + textOf(*this) + "\"";
+        return std::string(1, '"').append(textOf(*this)).append("\"");
     }
     return "type " + std::to_string(type) + ", " + std::to_string(data.size()) + " bytes";
 }
