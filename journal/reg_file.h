@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace quorvane::journal {
@@ -31,6 +32,12 @@ struct RegSection {
 
 // The file's bytes: byte-order mark, header, sections, each followed by an empty line.
 std::string writeRegFile(const std::vector<RegSection>& sections);
+
+// Reads a registry file as the Windows or Wine registry editor writes it: version 5 in UTF-16LE
+// with a byte-order mark, or "REGEDIT4" in plain text. Hex data may run on over lines ending in a
+// backslash; lines starting with ';' are comments. Anything else that is not a key or value line
+// makes the whole file unusable: the text says which line and why.
+std::variant<std::vector<RegSection>, std::string> readRegFile(std::string_view bytes);
 
 // UTF-16LE bytes of `text` with a terminating NUL, as the registry stores a string.
 std::string registryString(std::u16string_view text);
