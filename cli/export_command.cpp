@@ -1,33 +1,25 @@
 // quorvane-cli export: the restrictions' state as a registry file or a Registry.pol.
 #include <QFile>
-#include <QSaveFile>
+#include <filesystem>
 #include <iostream>
 #include <variant>
 
 #include "cli/commands.h"
 #include "cli/report_commands.h"
 #include "diagnosis/state_export.h"
+#include "journal/whole_file.h"
 
 namespace quorvane::cli {
 
 namespace {
 
-// Writes `bytes` to `file` whole or not at all, then reads it back: only a file that holds
-// exactly what was meant counts as written.
+// Only a file that holds exactly what was meant counts as written.
 bool writeWhole(const QString& file, const std::string& bytes) {
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()) ||
-        !out.commit()) {
-        std::cerr << "quorvane-cli: " << file.toStdString()
-                  << " was not written: " << out.errorString().toStdString() << '\n';
-        return false;
-    }
-    QFile back(file);
-    if (!back.open(QIODevice::ReadOnly) || back.readAll().toStdString() != bytes) {
-        std::cerr << "quorvane-cli: " << file.toStdString()
-                  << " does not hold what was written to it\n";
+    const auto failure = journal::writeWholeFile(
+        std::filesystem::path(QFile::encodeName(file).toStdString()), bytes);
+    if (failure) {
+        std::cerr << "quorvane-cli: " << file.toStdString() << " was not written: " << *failure
+                  << '\n';
         return false;
     }
     return true;
