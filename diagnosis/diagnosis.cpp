@@ -416,8 +416,9 @@ private:
             if (text.find("<Task") == std::string::npos) {
                 return;
             }
-            const std::string name = std::string(1, '\\').append(
-                displayPath(fs::relative(file, *tasks).make_preferred()));
+            // As the Task Scheduler names it: \Folder\Task.
+            std::string name = std::string(1, '\\').append(displayPath(fs::relative(file, *tasks)));
+            std::replace(name.begin(), name.end(), '/', '\\');
             for (std::size_t at = text.find("<Exec"); at != std::string::npos;
                  at = text.find("<Exec", at + 1)) {
                 const std::size_t end = text.find("</Exec>", at);
