@@ -4,9 +4,11 @@
 #include <cctype>
 #include <functional>
 #include <system_error>
+#include <variant>
 
 #include "diagnosis/policy_file.h"
 #include "diagnosis/text_scan.h"
+#include "journal/reg_file.h"
 #include "platform/narrow_text.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/restriction_manager.h"
@@ -201,6 +203,28 @@ std::optional<Finding> policyFinding(const PolicyFile& file, KeyHandle root,
     return finding;
 }
 
+// The restrictions whose values a registry file stores (not those it deletes).
+std::vector<int> restrictionsStoredBy(const std::vector<journal::RegSection>& sections) {
+    std::vector<int> numbers;
+    for (const journal::RegSection& section : sections) {
+        const std::string path = platform::utf16ToNarrow(section.key);
+        const std::size_t separator = path.find('\\');
+        const std::string subKey =
+            normalisedKey(separator == std::string::npos ? "" : path.substr(separator + 1));
+        for (const journal::RegValue& value : section.values) {
+            const std::string name = platform::utf16ToNarrow(value.name);
+            for (const Restriction& restriction : restrictions::kCatalogue) {
+                if (!section.deleted && !value.deleted &&
+                    equalIgnoringCase(subKey, restriction.subKey) &&
+                    equalIgnoringCase(name, restriction.valueName)) {
+                    addUnique(numbers, {restriction.number});
+                }
+            }
+        }
+    }
+    return numbers;
+}
+
 // Everything the Group Policy and startup places hold, gathered for one report.
 class Survey {
 public:
@@ -212,7 +236,9 @@ public:
         winlogon();
         domainPolicy();
         if (places_.systemFolder.empty()) {
-            report_.notes.push_back(places_.missing);
+            if (!places_.missing.empty()) {
+                report_.notes.push_back(places_.missing);
+            }
             return;
         }
         localPolicyFiles();
@@ -237,19 +263,27 @@ private:
         (finding.setsRegistry ? all_ : others_).push_back(std::move(finding));
     }
 
+    // A registry or policy file counts for the values it stores; a script for the registry
+    // commands and value names in its text.
     void mergeFileContents(const fs::path& file, CommandFindings& found) {
         const auto bytes = readFileBytes(file);
         if (!bytes) {
             return;
         }
         const std::string name = displayPath(file.filename());
-        if (name.size() > 4 && equalIgnoringCase(name.substr(name.size() - 4), ".pol")) {
-            const PolicyFile policy = readPolicyFile(*bytes);
-            for (const PolicyRecord& record : policy.records) {
-                addUnique(found.restrictions,
-                          restrictionsNamedIn(platform::utf16ToNarrow(record.value)));
+        const std::string extension = name.size() > 4 ? name.substr(name.size() - 4) : "";
+        if (equalIgnoringCase(extension, ".pol")) {
+            if (auto finding = policyFinding(readPolicyFile(*bytes), platform::kCurrentUser, "")) {
+                addUnique(found.restrictions, finding->restrictions);
             }
             return;
+        }
+        if (equalIgnoringCase(extension, ".reg")) {
+            const auto sections = journal::readRegFile(*bytes);
+            if (const auto* read = std::get_if<std::vector<journal::RegSection>>(&sections)) {
+                addUnique(found.restrictions, restrictionsStoredBy(*read));
+                return;
+            }
         }
         const CommandFindings inside = examineCommand(decodeText(*bytes));
         found.changesRegistry = found.changesRegistry || inside.changesRegistry;

@@ -127,6 +127,117 @@ TEST_F(PrefixDiagnosis, FindsEachPlaceThatSetsARestrictionAgain) {
     EXPECT_NE(tool, report.otherStartupItems.end()) << formatReport(report);
 }
 
+// One thing in each place that can set a restriction again, all in one prefix: each is found
+// once, attributed to its restriction, and nothing else is.
+TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
+    const fs::path pub = driveC() / "users" / "Public";
+    const fs::path local = driveC() / "users" / "tester" / "AppData" / "Local";
+    testing::writeFile(pub / "lock.reg",
+                       utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n"
+                                    "[HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\"
+                                    "Internet Explorer\\Restrictions]\r\n"
+                                    "\"NoViewSource\"=dword:00000001\r\n"
+                                    "\"NoPrinting\"=-\r\n"));
+    testing::writeFile(pub / "relock.cmd",
+                       "@echo off\r\nreg add HKCU\\Software\\Policies /v NoFavorites /d 1 /f\r\n");
+    {
+        platform::HiveStore store(prefix());
+        const auto put = [&](platform::KeyHandle root, const std::string& key, const char* name,
+                             const std::string& text) {
+            testing::put(store, root, key, name, testing::sz(text));
+        };
+        const std::string windows = "Software\\Microsoft\\Windows\\CurrentVersion\\";
+        put(platform::kLocalMachine, windows + "RunOnce", "Once", "regini C:\\setup.ini");
+        put(platform::kCurrentUser,
+            "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", "Shell32",
+            "powershell Set-ItemProperty HKCU:\\X -Name NoFileNew -Value 1");
+        put(platform::kLocalMachine, windows + "Policies\\Explorer\\Run", "Import",
+            "cmd /c reg import C:\\users\\Public\\lock.reg");
+        put(platform::kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+            "Userinit", "C:\\windows\\system32\\userinit.exe,C:\\users\\Public\\relock.cmd");
+        const std::string history = windows + "Group Policy\\History\\{35378EAC}\\";
+        put(platform::kLocalMachine, history + "0", "Link",
+            "LDAP://CN=Policies,DC=corp,DC=example");
+        put(platform::kLocalMachine, history + "0", "DisplayName", "Default Domain Policy");
+        put(platform::kLocalMachine, history + "1", "Link", "Local");
+        put(platform::kLocalMachine, history + "1", "DisplayName", "Local Group Policy");
+    }
+    testing::writeFile(startup() / "relock2.cmd",
+                       "reg add HKCU\\Software\\Policies /v NoAddressBar /d 1 /f\r\n");
+    const fs::path commonStartup =
+        driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" / "StartUp";
+    fs::create_directories(commonStartup);
+    // A shell link keeps its target and arguments as UTF-16 strings among binary fields.
+    testing::writeFile(commonStartup / "lock.lnk",
+                       std::string("L\0\0\0\x01\x14\x02\0", 8) +
+                           utf16WithBom("C:\\Windows\\regedit.exe").substr(2) +
+                           std::string("\0\0\x1F\x50", 4) +
+                           utf16WithBom("/s C:\\users\\Public\\lock.reg").substr(2));
+    const auto policy = [](const char16_t* key, const char16_t* value) {
+        return writePolicyFile({{key, value, 4, dwordBytes(1)}});
+    };
+    const std::u16string restrictionsKey =
+        u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+    const std::u16string toolbarsKey =
+        u"Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
+    fs::create_directories(system32() / "GroupPolicyUsers" / "S-1-5-21-1" / "User");
+    testing::writeFile(system32() / "GroupPolicyUsers" / "S-1-5-21-1" / "User" / "Registry.pol",
+                       policy(toolbarsKey.c_str(), u"NoToolBar"));
+    const fs::path machineCache =
+        driveC() / "ProgramData" / "Microsoft" / "Group Policy" / "History" / "{GPO-1}" / "Machine";
+    fs::create_directories(machineCache);
+    testing::writeFile(machineCache / "Registry.pol", policy(toolbarsKey.c_str(), u"NoLinksBar"));
+    const fs::path userCache =
+        local / "Microsoft" / "Group Policy" / "History" / "{GPO-2}" / "S-1-5-21-1" / "User";
+    fs::create_directories(userCache);
+    testing::writeFile(userCache / "Registry.pol", policy(restrictionsKey.c_str(), u"RestGoMenu"));
+    fs::create_directories(system32() / "GroupPolicy" / "User");
+    testing::writeFile(system32() / "GroupPolicy" / "User" / "Registry.pol",
+                       policy(restrictionsKey.c_str(), u"**del.NoPrinting"));
+
+    struct Expected {
+        Source source;
+        const char* where;  // a part of the place or the item
+        std::vector<int> restrictions;
+    };
+    const Expected expected[] = {
+        {Source::RegistryStartup, "Once", {}},
+        {Source::RegistryStartup, "Shell32", {9}},
+        {Source::RegistryStartup, "Import", {17}},
+        {Source::RegistryStartup, "Userinit", {8}},
+        {Source::DomainPolicy, "Default Domain Policy", {}},
+        {Source::StartupFolder, "relock2.cmd", {20}},
+        {Source::StartupFolder, "lock.lnk", {17}},
+        {Source::PolicyFile, "GroupPolicyUsers", {21}},
+        {Source::PolicyFile, "{GPO-1}", {22}},
+        {Source::PolicyFile, "{GPO-2}", {18}},
+    };
+    const Report report = diagnoseWith();
+    for (const Expected& want : expected) {
+        const auto matches = std::count_if(
+            report.returning.begin(), report.returning.end(), [&](const Finding& finding) {
+                return finding.source == want.source &&
+                       (finding.where + "|" + finding.item).find(want.where) != std::string::npos;
+            });
+        ASSERT_EQ(matches, 1) << want.where << '\n' << formatReport(report);
+        const Finding& finding =
+            *std::find_if(report.returning.begin(), report.returning.end(), [&](const Finding& f) {
+                return f.source == want.source &&
+                       (f.where + "|" + f.item).find(want.where) != std::string::npos;
+            });
+        EXPECT_EQ(finding.restrictions, want.restrictions) << want.where;
+    }
+    EXPECT_EQ(report.returning.size(), std::size(expected)) << formatReport(report);
+    for (const Finding& finding : report.returning) {
+        if (finding.source == Source::PolicyFile) {
+            const bool machine = finding.where.find("Machine") != std::string::npos;
+            EXPECT_NE(finding.command.find(machine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER"),
+                      std::string::npos)
+                << finding.where << ": " << finding.command;
+        }
+    }
+}
+
 TEST_F(PrefixDiagnosis, AskingForOneRestrictionKeepsWhatSetsIt) {
     lockPrefix();
     const Report report = diagnoseWith({23});
