@@ -56,13 +56,6 @@ std::string keyPath(KeyHandle root, std::string_view subKey) {
     return std::string(rootName(root)) + "\\" + std::string(subKey);
 }
 
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // A key path with empty names dropped, so that "\A\\B\" and "A\B" compare equal.
 std::string normalisedKey(std::string_view path) {
     std::string out;
@@ -86,12 +79,12 @@ std::string textOf(const StoredValue& value) {
     return text;
 }
 
-// Calls `visit` with every value of root\subKey; false when the key cannot be opened.
-bool forEachValue(platform::RegistryApi& registry, KeyHandle root, const std::string& subKey,
+// Calls `visit` with every value of root\subKey, if the key can be opened.
+void forEachValue(platform::RegistryApi& registry, KeyHandle root, const std::string& subKey,
                   const std::function<void(const std::string&, const StoredValue&)>& visit) {
     KeyHandle key = 0;
     if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
-        return false;
+        return;
     }
     std::string name;
     StoredValue value;
@@ -102,7 +95,6 @@ bool forEachValue(platform::RegistryApi& registry, KeyHandle root, const std::st
         visit(name, value);
     }
     registry.closeKey(key);
-    return true;
 }
 
 std::vector<std::string> subKeysOf(platform::RegistryApi& registry, KeyHandle root,
@@ -123,21 +115,10 @@ std::vector<std::string> subKeysOf(platform::RegistryApi& registry, KeyHandle ro
 
 std::optional<StoredValue> readValue(platform::RegistryApi& registry, KeyHandle root,
                                      const std::string& subKey, const std::string& name) {
-    KeyHandle key = 0;
-    if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
-        return std::nullopt;
-    }
     StoredValue value;
-    std::uint32_t size = 0;
-    platform::Status status = registry.queryValue(key, name, &value.type, nullptr, &size);
-    if (status == platform::kSuccess) {
-        value.data.resize(size);
-        status = registry.queryValue(key, name, &value.type,
-                                     reinterpret_cast<std::uint8_t*>(value.data.data()), &size);
-        value.data.resize(size);
-    }
-    registry.closeKey(key);
-    return status == platform::kSuccess ? std::optional(value) : std::nullopt;
+    return readStoredValue(registry, root, subKey, name, value) == platform::kSuccess
+               ? std::optional(value)
+               : std::nullopt;
 }
 
 void addUnique(std::vector<int>& numbers, const std::vector<int>& more) {
@@ -416,13 +397,7 @@ private:
         if (equalIgnoringCase(name, "desktop.ini")) {
             return;
         }
-        const std::string lower = [&] {
-            std::string text = name;
-            for (char& c : text) {
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
-            return text;
-        }();
+        const std::string lower = lowerCase(name);
         std::string command = name;
         if (lower.ends_with(".lnk")) {
             // A shell link keeps its target and arguments as plain or UTF-16 strings.
@@ -537,6 +512,26 @@ std::vector<RestrictionState> statesOf(platform::RegistryApi& registry, registry
 }
 
 }  // namespace
+
+platform::Status readStoredValue(platform::RegistryApi& registry, KeyHandle root,
+                                 const std::string& subKey, const std::string& name,
+                                 StoredValue& value) {
+    KeyHandle key = 0;
+    platform::Status status = registry.openKey(root, subKey, platform::kKeyRead, key);
+    if (status != platform::kSuccess) {
+        return status;
+    }
+    std::uint32_t size = 0;
+    status = registry.queryValue(key, name, &value.type, nullptr, &size);
+    if (status == platform::kSuccess) {
+        value.data.resize(size);
+        status = registry.queryValue(key, name, &value.type,
+                                     reinterpret_cast<std::uint8_t*>(value.data.data()), &size);
+        value.data.resize(size);
+    }
+    registry.closeKey(key);
+    return status;
+}
 
 std::string StoredValue::describe() const {
     if (type == platform::kRegDword && data.size() == 4) {

@@ -21,6 +21,11 @@ struct StoredValue {
     std::string describe() const;
 };
 
+// Reads root\subKey's value `name` into `value`; the status of the first step that failed.
+platform::Status readStoredValue(platform::RegistryApi& registry, platform::KeyHandle root,
+                                 const std::string& subKey, const std::string& name,
+                                 StoredValue& value);
+
 struct RestrictionState {
     int number = 0;
     bool inForce = false;
@@ -43,11 +48,11 @@ struct Finding {
 };
 
 struct Report {
-    std::string place;                        // what was looked at, for people
-    std::vector<RestrictionState> states;     // the restrictions the report is about
-    std::vector<Finding> returning;           // what will set one of them again
-    std::vector<Finding> otherStartupItems;   // the rest of the startup items
-    std::vector<std::string> notes;           // places not looked at, damaged files
+    std::string place;                       // what was looked at, for people
+    std::vector<RestrictionState> states;    // the restrictions the report is about
+    std::vector<Finding> returning;          // what will set one of them again
+    std::vector<Finding> otherStartupItems;  // the rest of the startup items
+    std::vector<std::string> notes;          // places not looked at, damaged files
 
     bool somethingReturns() const { return !returning.empty(); }
 };

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <system_error>
 
+#include "diagnosis/text_scan.h"
+
 #ifdef _WIN32
 #include <windows.h>
 // windows.h first: shlobj.h needs its types.
@@ -15,13 +17,6 @@ namespace quorvane::diagnosis {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 std::vector<std::string> components(std::string_view relative) {
     std::vector<std::string> names;

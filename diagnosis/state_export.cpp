@@ -1,5 +1,6 @@
 #include "diagnosis/state_export.h"
 
+#include "diagnosis/diagnosis.h"
 #include "platform/narrow_text.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/restriction_manager.h"
@@ -19,28 +20,18 @@ Read readRestriction(platform::RegistryApi& registry, platform::KeyHandle root,
                      const Restriction& restriction) {
     Read read;
     read.value.name = platform::narrowToUtf16(restriction.valueName);
-    platform::KeyHandle key = 0;
-    read.status = registry.openKey(root, restriction.subKey, platform::kKeyRead, key);
-    if (read.status != platform::kSuccess) {
-        return read;
-    }
-    std::uint32_t size = 0;
-    std::string& data = read.value.data;
-    read.status = registry.queryValue(key, restriction.valueName, &read.value.type, nullptr, &size);
-    if (read.status == platform::kSuccess) {
-        data.resize(size);
-        read.status = registry.queryValue(key, restriction.valueName, &read.value.type,
-                                          reinterpret_cast<std::uint8_t*>(data.data()), &size);
-        data.resize(size);
-    }
-    registry.closeKey(key);
+    StoredValue stored;
+    read.status =
+        readStoredValue(registry, root, restriction.subKey, restriction.valueName, stored);
+    read.value.type = stored.type;
+    read.value.data = std::move(stored.data);
     if (read.status == platform::kSuccess && platform::isStringType(read.value.type)) {
         // The narrow text with its NULs, as UTF-16 units: a multi-string keeps its separators.
-        const std::u16string units = platform::narrowToUtf16(data);
-        data = journal::registryString(units);
-        data.resize(data.size() - 2);
+        const std::u16string units = platform::narrowToUtf16(read.value.data);
+        read.value.data = journal::registryString(units);
+        read.value.data.resize(read.value.data.size() - 2);
         if (units.empty() || units.back() != u'\0') {
-            data.append(2, '\0');
+            read.value.data.append(2, '\0');
         }
     }
     return read;

@@ -38,6 +38,11 @@ CommandFindings examineCommand(std::string_view command);
 // The restrictions whose value names appear in `text` as whole words, in any case.
 std::vector<int> restrictionsNamedIn(std::string_view text);
 
+// ASCII letters compared and lowered without regard to case, as Windows compares the names of
+// files, keys and values that matter here.
+bool equalIgnoringCase(std::string_view a, std::string_view b);
+std::string lowerCase(std::string_view text);
+
 // The XML text of an element's content with its entities replaced.
 std::string unescapeXml(std::string_view text);
 
