@@ -7,6 +7,8 @@
 #include <variant>
 
 #include "cli/commands.h"
+#include "cli/report_commands.h"
+#include "cli/usage.h"
 #include "platform/hive_store.h"
 #include "platform/registry_location.h"
 #include "toolkit/configuration_file.h"
@@ -14,6 +16,8 @@
 namespace {
 
 using namespace quorvane;
+using cli::programName;
+using cli::usageError;
 
 constexpr const char* kDescription =
     "Shows, imposes and lifts Quorvane's 24 browser and system policy restrictions.\n"
@@ -25,21 +29,15 @@ constexpr const char* kDescription =
     "  lift RESTRICTION...        lift restrictions 1 to 24 in both hives\n"
     "  remove-all                 remove every restriction (File > Remove all Restrictions)\n"
     "  reset-pages                reset the browser's start and search pages\n"
+    "  why [RESTRICTION...] [--json]  what will set restrictions again (exit 4 when something\n"
+    "                             will)\n"
+    "  export FILE.reg            the restrictions' values in both hives, as a registry file\n"
+    "  export --policy user|machine FILE.pol  the restrictions in force, as a Registry.pol\n"
     "\n"
     "A RESTRICTION is its number or its value name in any case (4 or NoBrowserClose).\n"
     "Exit status: 0 done, 2 bad command line or unusable registry, 3 part was refused\n"
-    "(what was not done, in which hive and why, is printed to standard error).";
-
-// The name the program was started by, without its directory.
-QString programName() {
-    return QFileInfo(QCoreApplication::arguments().constFirst()).fileName();
-}
-
-int usageError(const std::string& message) {
-    std::cerr << "quorvane-cli: " << message << "\nTry '" << programName().toStdString()
-              << " --help'.\n";
-    return cli::kExitUsage;
-}
+    "(what was not done, in which hive and why, is printed to standard error), 4 (why)\n"
+    "something will set a restriction again.";
 
 // Qt's help starts with "Usage: " and the whole path the program was started by.
 std::string helpText(const QCommandLineParser& parser) {
@@ -82,6 +80,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("quorvane-cli");
     QCoreApplication::setApplicationVersion(QUORVANE_VERSION);
+    if (const auto status = cli::runReportCommand(QCoreApplication::arguments())) {
+        return *status;
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(kDescription);
@@ -89,10 +90,13 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption registryOption(
         "registry", "Work on the hive files in DIR instead of the configured registry.", "DIR");
-    const QCommandLineOption jsonOption("json", "With list: print JSON.");
-    parser.addOption(registryOption);
-    parser.addOption(jsonOption);
-    parser.addPositionalArgument("command", "list, impose, lift, remove-all or reset-pages.");
+    const QCommandLineOption jsonOption("json", "With list or why: print JSON.");
+    // Taken by export, which runs before this parser; listed here for --help.
+    const QCommandLineOption policyOption(
+        "policy", "With export: write a Registry.pol for the user or the machine half.", "SCOPE");
+    parser.addOptions({registryOption, jsonOption, policyOption});
+    parser.addPositionalArgument("command",
+                                 "list, impose, lift, remove-all, reset-pages, why or export.");
     parser.addPositionalArgument("restrictions", "For impose and lift.", "[RESTRICTION...]");
 
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -127,7 +131,10 @@ int main(int argc, char* argv[]) {
         return usageError(command.toStdString() + " takes no arguments");
     }
     if (parser.isSet(jsonOption) && command != "list") {
-        return usageError("--json goes with list only");
+        return usageError("--json goes with list and why only");
+    }
+    if (parser.isSet(policyOption)) {
+        return usageError("--policy goes with export only");
     }
 
     if (parser.isSet(registryOption) && parser.value(registryOption).isEmpty()) {

@@ -18,8 +18,10 @@
 #include <algorithm>
 #include <chrono>
 
+#include "diagnosis/diagnosis.h"
 #include "mailer/frm_bug_report.h"
 #include "mainwindow/artwork.h"
+#include "mainwindow/frm_why.h"
 #include "mainwindow/qt_toolkit.h"
 #include "registry/registry_settings_store.h"
 #include "restrictions/catalogue.h"
@@ -87,11 +89,13 @@ void setTextColour(QWidget* widget, const QColor& colour) {
 // managed registry, and the window's own check boxes.
 struct frmRestrict::Core {
     Core(const Dependencies& dependencies, const QWidget& window)
-        : settings(dependencies.registry),
+        : general(dependencies.registry, dependencies.messages),
+          settings(dependencies.registry),
           boxes(window, restrictions::kRestrictionCount),
           manager({dependencies.registry, settings, events, dependencies.messages, boxes,
                    dependencies.configuration}) {}
 
+    registry::General2 general;  // for the report of what sets restrictions again
     registry::RegistrySettingsStore settings;
     QtEventPump events;
     WindowCheckBoxes boxes;
@@ -114,6 +118,7 @@ frmRestrict::frmRestrict(Dependencies dependencies)
 }
 
 frmRestrict::~frmRestrict() {
+    QDesktopServices::unsetUrlHandler(QUrl(QString::fromLatin1(kWhyLink)).scheme());
     // The tell-a-friend window has no owner; it may already have deleted itself on closing.
     delete bugReport_.data();
 }
@@ -132,6 +137,11 @@ void frmRestrict::createControls() {
     mnuReset->setObjectName(QStringLiteral("mnuReset"));
     QAction* mnuClose = file->addAction(QStringLiteral("&Close"));
     mnuClose->setObjectName(QStringLiteral("mnuClose"));
+    QAction* mnuWhy = file->addAction(QStringLiteral("&Why do Restrictions come back?"));
+    mnuWhy->setObjectName(QStringLiteral("mnuWhy"));
+    connect(mnuWhy, &QAction::triggered, this, &frmRestrict::showWhy);
+    QDesktopServices::setUrlHandler(QUrl(QString::fromLatin1(kWhyLink)).scheme(), this,
+                                    "openOwnLink");
 
     // The client area below the menu bar; the window takes its size and keeps it.
     auto* client = new QWidget(this);
@@ -322,6 +332,24 @@ void frmRestrict::showTellAFriend() {
     bugReport_->show();
     bugReport_->raise();
     bugReport_->activateWindow();
+}
+
+void frmRestrict::showWhy() {
+    if (why_ == nullptr) {
+        why_ = new frmWhy(this);
+    }
+    const diagnosis::Report report =
+        diagnosis::diagnose(dependencies_.registry, core_->general, dependencies_.places, {});
+    why_->setReport(QString::fromStdString(diagnosis::formatReport(report)));
+    why_->show();
+    why_->raise();
+    why_->activateWindow();
+}
+
+void frmRestrict::openOwnLink(const QUrl& link) {
+    if (link == QUrl(QString::fromLatin1(kWhyLink))) {
+        showWhy();
+    }
 }
 
 void frmRestrict::setLinkColour(QLabel* label, bool hovered) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "diagnosis/places.h"
 #include "platform/registry_api.h"
 #include "toolkit/configuration.h"
 #include "toolkit/message_box.h"
@@ -25,6 +26,11 @@ class frmBugReport;
 
 namespace quorvane::mainwindow {
 
+class frmWhy;
+
+// The help page's link to the report of why restrictions come back.
+inline constexpr const char* kWhyLink = "quorvane:why";
+
 class frmRestrict : public QMainWindow {
     Q_OBJECT
 
@@ -37,6 +43,7 @@ public:
         std::function<void(const QUrl&)>
             openUrl;                        // the user's browser; QDesktopServices when empty
         int mailerTickMilliseconds = 1000;  // the tell-a-friend window's timer
+        diagnosis::Places places = {};      // where "Why do Restrictions come back?" looks
     };
 
     explicit frmRestrict(Dependencies dependencies);
@@ -44,6 +51,12 @@ public:
 
     // The load sequence: detection (one registry batch), the help page, then show.
     void load();
+
+public slots:
+    // Opens the report of why restrictions come back, made afresh.
+    void showWhy();
+    // The help page's links of Quorvane's own scheme (kWhyLink).
+    void openOwnLink(const QUrl& link);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -78,6 +91,7 @@ private:
     std::array<std::vector<QWidget*>, 5> tabControls_;
     std::vector<QWidget*> tabSurface_;
     QPointer<mailer::frmBugReport> bugReport_;
+    QPointer<frmWhy> why_;
 };
 
 }  // namespace quorvane::mainwindow

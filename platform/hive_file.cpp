@@ -518,6 +518,17 @@ bool Key::deleteValue(std::u16string_view folded, FileTime now) {
     return true;
 }
 
+std::vector<std::u16string> Key::valueNames() {
+    parseSections();
+    std::vector<std::u16string> names;
+    for (const Entry& entry : entries_) {
+        if (entry.kind == Entry::Kind::Value) {
+            names.push_back(entry.name);
+        }
+    }
+    return names;
+}
+
 void Key::touch(FileTime now) {
     parseSections();
     touched_ = true;

@@ -59,6 +59,8 @@ public:
     bool setValue(std::u16string_view name, const ValueData& data, FileTime now);
     bool deleteValue(std::u16string_view folded, FileTime now);
     void touch(FileTime now);
+    // The names of the key's values, as first spelled, in the file's order.
+    std::vector<std::u16string> valueNames();
 
     bool isLink();
     // The target path of a link key, as stored (e.g. "\Registry\Machine\System\ControlSet001").

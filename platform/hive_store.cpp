@@ -648,3 +648,55 @@ std::string HiveStore::lastFailure() const {
 }
 
 }  // namespace quorvane::platform
+
+namespace quorvane::platform {
+
+namespace {
+
+constexpr std::uint32_t kEnumerateRights =
+    kKeyEnumerateSubKeys | kGenericRead | kGenericAll | kMaximumAllowed;
+
+}  // namespace
+
+Status HiveStore::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
+    return impl_->withOpenKey(key, kEnumerateRights, [&](HiveFile&, const Path&, Key& stored) {
+        if (index >= stored.children().size()) {
+            return kNoMoreItems;
+        }
+        name = hive::utf16ToUtf8(stored.children()[index]->name());
+        return kSuccess;
+    });
+}
+
+Status HiveStore::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
+                            std::uint32_t& type, std::string& data) {
+    std::string found;
+    const Status status =
+        impl_->withOpenKey(key, kQueryRights, [&](HiveFile&, const Path&, Key& stored) {
+            const std::vector<std::u16string> names = stored.valueNames();
+            if (index >= names.size()) {
+                return kNoMoreItems;
+            }
+            found = hive::utf16ToUtf8(names[index]);
+            return kSuccess;
+        });
+    if (status != kSuccess) {
+        return status;
+    }
+    // The data as a query gives it, strings in the narrow encoding.
+    std::uint32_t size = 0;
+    std::string bytes;
+    Status read = queryValue(key, found, &type, nullptr, &size);
+    if (read == kSuccess) {
+        bytes.resize(size);
+        read = queryValue(key, found, &type, reinterpret_cast<std::uint8_t*>(bytes.data()), &size);
+        bytes.resize(size);
+    }
+    if (read == kSuccess) {
+        name = std::move(found);
+        data = std::move(bytes);
+    }
+    return read;
+}
+
+}  // namespace quorvane::platform

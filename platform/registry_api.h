@@ -23,6 +23,7 @@ inline constexpr Status kMoreData = 234;
 inline constexpr Status kKeyDeleted = 1018;        // the key behind a handle is gone
 inline constexpr Status kRegistryIoFailed = 1016;  // a hive file could not be written
 inline constexpr Status kBusy = 170;               // another program holds the registry
+inline constexpr Status kNoMoreItems = 259;        // an enumeration index past the last item
 
 // Predefined root keys, as 32-bit values (Windows sign-extends them into HKEY).
 inline constexpr KeyHandle kClassesRoot = 0x80000000;
@@ -97,6 +98,14 @@ public:
     virtual Status deleteValue(KeyHandle key, const std::string& name) = 0;
     // RegCloseKey.
     virtual Status closeKey(KeyHandle key) = 0;
+    // RegEnumKeyExA: the name of sub-key `index` (from 0); kNoMoreItems past the last. Needs
+    // the right to enumerate sub-keys.
+    virtual Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) = 0;
+    // RegEnumValueA with buffers as large as the value needs: the name, type and data of value
+    // `index` (from 0), the data as queryValue gives it; kNoMoreItems past the last. Needs the
+    // right to query values.
+    virtual Status enumValue(KeyHandle key, std::uint32_t index, std::string& name,
+                             std::uint32_t& type, std::string& data) = 0;
 
     // Batches: between the outermost begin and its end, writes may be held back and stored
     // together. endBatch reports, per hive, what was held back and could not be stored. The

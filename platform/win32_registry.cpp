@@ -81,3 +81,49 @@ Status Win32Registry::closeKey(KeyHandle key) {
 }
 
 }  // namespace quorvane::platform
+
+namespace quorvane::platform {
+
+Status Win32Registry::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
+    // Key names have at most 255 characters.
+    char buffer[256];
+    DWORD length = sizeof buffer;
+    const LONG status =
+        RegEnumKeyExA(toHkey(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) {
+        name.assign(buffer, length);
+    }
+    return status;
+}
+
+Status Win32Registry::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
+                                std::uint32_t& type, std::string& data) {
+    // The buffers are sized from the key's largest name and data; another program may enlarge
+    // them in between, so a value that no longer fits is asked for again.
+    constexpr int kAttempts = 4;
+    LONG status = ERROR_MORE_DATA;
+    for (int attempt = 0; attempt < kAttempts && status == ERROR_MORE_DATA; ++attempt) {
+        DWORD longestName = 0;
+        DWORD largestData = 0;
+        status = RegQueryInfoKeyA(toHkey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  nullptr, &longestName, &largestData, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        std::string nameBuffer(longestName + 1, '\0');
+        std::string dataBuffer(largestData, '\0');
+        DWORD nameLength = longestName + 1;
+        DWORD dataSize = largestData;
+        DWORD typeOut = 0;
+        status = RegEnumValueA(toHkey(key), index, nameBuffer.data(), &nameLength, nullptr,
+                               &typeOut, reinterpret_cast<BYTE*>(dataBuffer.data()), &dataSize);
+        if (status == ERROR_SUCCESS) {
+            name.assign(nameBuffer.data(), nameLength);
+            type = typeOut;
+            data.assign(dataBuffer.data(), dataSize);
+        }
+    }
+    return status;
+}
+
+}  // namespace quorvane::platform

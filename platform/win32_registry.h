@@ -17,6 +17,9 @@ public:
     Status deleteKey(KeyHandle key, const std::string& subKey) override;
     Status deleteValue(KeyHandle key, const std::string& name) override;
     Status closeKey(KeyHandle key) override;
+    Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override;
+    Status enumValue(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
+                     std::string& data) override;
 };
 
 }  // namespace quorvane::platform

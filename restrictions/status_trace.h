@@ -49,6 +49,14 @@ public:
         return note(Call::DeleteValue, inner_.deleteValue(key, name));
     }
     platform::Status closeKey(platform::KeyHandle key) override { return inner_.closeKey(key); }
+    platform::Status enumKey(platform::KeyHandle key, std::uint32_t index,
+                             std::string& name) override {
+        return inner_.enumKey(key, index, name);
+    }
+    platform::Status enumValue(platform::KeyHandle key, std::uint32_t index, std::string& name,
+                               std::uint32_t& type, std::string& data) override {
+        return inner_.enumValue(key, index, name, type, data);
+    }
     void beginBatch() override { inner_.beginBatch(); }
     platform::StoreFailures endBatch() override { return inner_.endBatch(); }
     platform::StoreFailures storePending() override { return inner_.storePending(); }

@@ -66,16 +66,27 @@ int runQuorvane(QApplication& application) {
 
     toolkit::QtMessageBox messages;
     std::unique_ptr<platform::RegistryApi> registry;
+    const platform::RegistryLocation location =
+        platform::locateRegistry(configuration.registryDirectory);
     try {
-        registry =
-            platform::openRegistry(platform::locateRegistry(configuration.registryDirectory));
+        registry = platform::openRegistry(location);
     } catch (const std::exception& error) {
         messages.show(error.what(), toolkit::kOkOnly, "");
         return 2;
     }
 
-    mainwindow::frmRestrict window(
-        {*registry, messages, configuration, QCoreApplication::applicationDirPath(), {}, 1000});
+#ifdef _WIN32
+    diagnosis::Places places = diagnosis::thisComputer();
+#else
+    diagnosis::Places places = diagnosis::placesOf(location);
+#endif
+    mainwindow::frmRestrict window({*registry,
+                                    messages,
+                                    configuration,
+                                    QCoreApplication::applicationDirPath(),
+                                    {},
+                                    1000,
+                                    std::move(places)});
     window.load();
     return application.exec();
 }

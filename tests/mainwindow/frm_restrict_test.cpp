@@ -129,8 +129,9 @@ TEST(FrmRestrict, LayoutFollowsTheTablesAt96Dpi) {
     for (const QAction* action : file.actions()) {
         items << action->objectName() + "=" + action->text();
     }
-    EXPECT_EQ(items, QStringList({"mnuRemove=Remove &all Restrictions",
-                                  "mnuReset=&Reset Home/Search Page", "mnuClose=&Close"}));
+    EXPECT_EQ(items,
+              QStringList({"mnuRemove=Remove &all Restrictions", "mnuReset=&Reset Home/Search Page",
+                           "mnuClose=&Close", "mnuWhy=&Why do Restrictions come back?"}));
 
     const auto& tabs = rig.get<QTabWidget>("SSTab1");
     QStringList captions;

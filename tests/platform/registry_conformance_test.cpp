@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -264,6 +266,66 @@ TEST_F(RegistryConformance, WritesInABatchAreSeenAtOnce) {
 
     EXPECT_TRUE(batch.finish().empty());
     EXPECT_EQ(text(open(kCurrentUser, scratch("Batch\\Inner")), "Pending"), sz("value"));
+}
+
+// Enumeration gives every sub-key and value once, by index, and the values as a query gives them.
+TEST_F(RegistryConformance, EnumerationListsEverySubKeyAndValue) {
+    KeyHandle key = create(kCurrentUser, scratch("Listed"));
+    for (const char* child : {"Beta", "alpha", "Gamma"}) {
+        create(key, child);
+    }
+    const std::map<std::string, Stored> values = {
+        {"", sz("default")},
+        {"Text", sz("words")},
+        {"Flag", dword(7)},
+        {"Blob", {kRegBinary, std::string("\0\1\xFF", 3)}},
+        {"Path", {kRegExpandSz, std::string("%T%", 4)}},
+    };
+    for (const auto& [name, data] : values) {
+        ASSERT_EQ(set(registry_, key, name, data), kSuccess) << name;
+    }
+
+    KeyHandle reader = open(kCurrentUser, scratch("Listed"));
+    std::set<std::string> children;
+    std::string name;
+    std::uint32_t index = 0;
+    while (registry_.enumKey(reader, index, name) == kSuccess) {
+        children.insert(name);
+        ++index;
+    }
+    EXPECT_EQ(index, 3u);
+    EXPECT_EQ(children, (std::set<std::string>{"Beta", "alpha", "Gamma"}));
+    EXPECT_EQ(registry_.enumKey(reader, 3, name), kNoMoreItems);
+
+    std::map<std::string, Stored> listed;
+    Stored data;
+    for (index = 0; registry_.enumValue(reader, index, name, data.type, data.bytes) == kSuccess;
+         ++index) {
+        listed[name] = data;
+    }
+    EXPECT_EQ(index, values.size());
+    EXPECT_EQ(listed, values);
+    EXPECT_EQ(registry_.enumValue(reader, index, name, data.type, data.bytes), kNoMoreItems);
+
+    KeyHandle leaf = open(key, "alpha");
+    EXPECT_EQ(registry_.enumKey(leaf, 0, name), kNoMoreItems);
+    EXPECT_EQ(registry_.enumValue(leaf, 0, name, data.type, data.bytes), kNoMoreItems);
+}
+
+TEST_F(RegistryConformance, EnumerationNeedsItsRights) {
+    KeyHandle key = create(kCurrentUser, scratch("Rights\\Child"));
+    setText(key, "Value", "x");
+    KeyHandle setOnly = open(kCurrentUser, scratch("Rights"), kKeySetValue);
+    KeyHandle queryOnly = open(kCurrentUser, scratch("Rights\\Child"), kKeyQueryValue);
+
+    std::string name;
+    std::uint32_t type = 0;
+    std::string data;
+    EXPECT_EQ(registry_.enumKey(setOnly, 0, name), kAccessDenied);
+    EXPECT_EQ(registry_.enumValue(setOnly, 0, name, type, data), kAccessDenied);
+    EXPECT_EQ(registry_.enumKey(queryOnly, 0, name), kAccessDenied);
+    EXPECT_EQ(registry_.enumValue(queryOnly, 0, name, type, data), kSuccess);
+    EXPECT_EQ(name, "Value");
 }
 
 }  // namespace

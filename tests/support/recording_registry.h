@@ -12,7 +12,7 @@
 namespace quorvane::testing {
 
 struct RegistryCall {
-    enum Kind { Open, Create, Set, Query, DeleteKey, DeleteValue, Close };
+    enum Kind { Open, Create, Set, Query, DeleteKey, DeleteValue, Close, EnumKey, EnumValue };
     Kind kind;
     platform::KeyHandle key;  // the parent for Open and Create
     std::string name;         // sub-key or value name
@@ -53,6 +53,15 @@ public:
     }
     platform::Status closeKey(platform::KeyHandle key) override {
         return log({RegistryCall::Close, key, {}}, inner_.closeKey(key));
+    }
+    platform::Status enumKey(platform::KeyHandle key, std::uint32_t index,
+                             std::string& name) override {
+        return log({RegistryCall::EnumKey, key, {}}, inner_.enumKey(key, index, name));
+    }
+    platform::Status enumValue(platform::KeyHandle key, std::uint32_t index, std::string& name,
+                               std::uint32_t& type, std::string& data) override {
+        return log({RegistryCall::EnumValue, key, {}},
+                   inner_.enumValue(key, index, name, type, data));
     }
     void beginBatch() override {
         ++batchDepth_;

@@ -1,0 +1,69 @@
+// quorvane-cli export: the restrictions' state as a registry file or a Registry.pol.
+#include <QFile>
+#include <filesystem>
+#include <iostream>
+#include <variant>
+
+#include "cli/commands.h"
+#include "cli/report_commands.h"
+#include "diagnosis/state_export.h"
+#include "journal/whole_file.h"
+
+namespace quorvane::cli {
+
+namespace {
+
+// Only a file that holds exactly what was meant counts as written.
+bool writeWhole(const QString& file, const std::string& bytes) {
+    const auto failure = journal::writeWholeFile(
+        std::filesystem::path(QFile::encodeName(file).toStdString()), bytes);
+    if (failure) {
+        std::cerr << "quorvane-cli: " << file.toStdString() << " was not written: " << *failure
+                  << '\n';
+        return false;
+    }
+    return true;
+}
+
+int exportRegFile(Session& session, const QString& file) {
+    auto sections = diagnosis::restrictionSections(*session.platform);
+    if (const auto* failure = std::get_if<std::string>(&sections)) {
+        std::cerr << "quorvane-cli: nothing was exported: " << *failure << '\n';
+        return kExitRefused;
+    }
+    if (!writeWhole(file, journal::writeRegFile(std::get<0>(sections)))) {
+        return kExitRefused;
+    }
+    std::cout << "Exported the 24 restrictions of both hives to " << file.toStdString() << '\n';
+    return kExitSuccess;
+}
+
+int exportPolicyFile(Session& session, const QString& scope, const QString& file) {
+    const auto records = diagnosis::policyRecordsInForce(*session.platform, session.registry);
+    if (!writeWhole(file, diagnosis::writePolicyFile(records))) {
+        return kExitRefused;
+    }
+    std::cout << "Exported " << records.size() << " restriction" << (records.size() == 1 ? "" : "s")
+              << " in force as " << scope.toStdString() << " policy to " << file.toStdString()
+              << '\n';
+    return kExitSuccess;
+}
+
+}  // namespace
+
+int exportCommand(Session& session, const QStringList& arguments, const QString& policy) {
+    if (arguments.size() != 1) {
+        std::cerr << "quorvane-cli: export takes one file name\nTry 'quorvane-cli --help'.\n";
+        return kExitUsage;
+    }
+    if (policy.isNull()) {
+        return exportRegFile(session, arguments.front());
+    }
+    if (policy != "user" && policy != "machine") {
+        std::cerr << "quorvane-cli: --policy is user or machine\nTry 'quorvane-cli --help'.\n";
+        return kExitUsage;
+    }
+    return exportPolicyFile(session, policy, arguments.front());
+}
+
+}  // namespace quorvane::cli

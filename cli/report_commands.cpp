@@ -1,0 +1,63 @@
+#include "cli/report_commands.h"
+
+#include <QCommandLineParser>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/session.h"
+#include "cli/usage.h"
+#include "platform/hive_store.h"
+#include "platform/registry_location.h"
+#include "toolkit/configuration_file.h"
+
+namespace quorvane::cli {
+
+std::optional<int> runReportCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption registryOption("registry", "", "DIR");
+    const QCommandLineOption jsonOption("json", "");
+    const QCommandLineOption policyOption("policy", "", "SCOPE");
+    parser.addOptions({registryOption, jsonOption, policyOption});
+    const bool named = arguments.contains("why") || arguments.contains("export");
+    if (!parser.parse(arguments)) {
+        return named ? std::optional(usageError(parser.errorText().toStdString())) : std::nullopt;
+    }
+    if (parser.positionalArguments().isEmpty()) {
+        return std::nullopt;
+    }
+    QStringList positional = parser.positionalArguments();
+    const QString command = positional.takeFirst();
+    if (command != "why" && command != "export") {
+        return std::nullopt;
+    }
+    if (parser.isSet(jsonOption) && command != "why") {
+        return usageError("--json goes with list and why only");
+    }
+    if (parser.isSet(policyOption) && command != "export") {
+        return usageError("--policy goes with export only");
+    }
+
+    const toolkit::Configuration configuration = toolkit::loadConfiguration();
+    const platform::RegistryLocation location = platform::locateRegistry(
+        parser.isSet(registryOption) ? parser.value(registryOption).toStdString()
+                                     : configuration.registryDirectory);
+    std::unique_ptr<platform::RegistryApi> registry;
+    try {
+        registry = platform::openRegistry(location);
+    } catch (const platform::StoreError& error) {
+        std::cerr << "quorvane-cli: " << error.what() << '\n';
+        return kExitUsage;
+    }
+    Session session(std::move(registry), configuration, std::cout, std::cerr);
+    if (command == "export") {
+        return exportCommand(session, positional, parser.value(policyOption));
+    }
+#ifdef _WIN32
+    const diagnosis::Places places = diagnosis::thisComputer();
+#else
+    const diagnosis::Places places = diagnosis::placesOf(location);
+#endif
+    return whyCommand(session, places, positional, parser.isSet(jsonOption));
+}
+
+}  // namespace quorvane::cli

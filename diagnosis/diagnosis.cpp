@@ -1,0 +1,573 @@
+#include "diagnosis/diagnosis.h"
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <system_error>
+#include <variant>
+
+#include "diagnosis/policy_file.h"
+#include "diagnosis/text_scan.h"
+#include "journal/reg_file.h"
+#include "platform/narrow_text.h"
+#include "restrictions/catalogue.h"
+#include "restrictions/restriction_manager.h"
+
+namespace quorvane::diagnosis {
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::KeyHandle;
+using restrictions::Restriction;
+
+// A key or folder with more entries than this is not walked further: no real one has them.
+constexpr std::uint32_t kMaxEntries = 10'000;
+constexpr int kMaxDepth = 8;
+
+constexpr const char* kPolicyHistoryKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History";
+constexpr const char* kWinlogonKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+
+struct StartupKey {
+    KeyHandle root;
+    const char* subKey;
+};
+constexpr StartupKey kStartupKeys[] = {
+    {platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+    {platform::kCurrentUser, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {platform::kCurrentUser, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+    {platform::kCurrentUser,
+     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run"},
+    {platform::kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {platform::kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+    {platform::kLocalMachine, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"},
+    {platform::kLocalMachine, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
+    {platform::kLocalMachine,
+     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run"},
+};
+
+const char* rootName(KeyHandle root) {
+    return root == platform::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+}
+
+std::string keyPath(KeyHandle root, std::string_view subKey) {
+    return std::string(rootName(root)) + "\\" + std::string(subKey);
+}
+
+// A key path with empty names dropped, so that "\A\\B\" and "A\B" compare equal.
+std::string normalisedKey(std::string_view path) {
+    std::string out;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = std::min(path.find('\\', start), path.size());
+        if (end > start) {
+            out += out.empty() ? "" : "\\";
+            out += path.substr(start, end - start);
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+std::string textOf(const StoredValue& value) {
+    std::string text = value.data;
+    while (!text.empty() && text.back() == '\0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+// Calls `visit` with every value of root\subKey, if the key can be opened.
+void forEachValue(platform::RegistryApi& registry, KeyHandle root, const std::string& subKey,
+                  const std::function<void(const std::string&, const StoredValue&)>& visit) {
+    KeyHandle key = 0;
+    if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
+        return;
+    }
+    std::string name;
+    StoredValue value;
+    for (std::uint32_t index = 0;
+         index < kMaxEntries &&
+         registry.enumValue(key, index, name, value.type, value.data) == platform::kSuccess;
+         ++index) {
+        visit(name, value);
+    }
+    registry.closeKey(key);
+}
+
+std::vector<std::string> subKeysOf(platform::RegistryApi& registry, KeyHandle root,
+                                   const std::string& subKey) {
+    std::vector<std::string> names;
+    KeyHandle key = 0;
+    if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
+        return names;
+    }
+    std::string name;
+    for (std::uint32_t index = 0;
+         index < kMaxEntries && registry.enumKey(key, index, name) == platform::kSuccess; ++index) {
+        names.push_back(name);
+    }
+    registry.closeKey(key);
+    return names;
+}
+
+std::optional<StoredValue> readValue(platform::RegistryApi& registry, KeyHandle root,
+                                     const std::string& subKey, const std::string& name) {
+    StoredValue value;
+    return readStoredValue(registry, root, subKey, name, value) == platform::kSuccess
+               ? std::optional(value)
+               : std::nullopt;
+}
+
+void addUnique(std::vector<int>& numbers, const std::vector<int>& more) {
+    for (int number : more) {
+        if (std::find(numbers.begin(), numbers.end(), number) == numbers.end()) {
+            numbers.push_back(number);
+        }
+    }
+    std::sort(numbers.begin(), numbers.end());
+}
+
+// Whether a policy record's data imposes `restriction` rather than lifting it.
+bool imposes(const Restriction& restriction, const PolicyRecord& record) {
+    if (record.type == platform::kRegDword && record.data.size() == 4) {
+        std::uint32_t number = 0;
+        for (int i = 3; i >= 0; --i) {
+            number = (number << 8) |
+                     static_cast<unsigned char>(record.data[static_cast<std::size_t>(i)]);
+        }
+        return static_cast<std::int32_t>(number) > 0;
+    }
+    if (platform::isStringType(record.type)) {
+        return !recordText(record).empty();
+    }
+    return restriction.kind == restrictions::Kind::Dword;
+}
+
+std::string describeRecord(const PolicyRecord& record) {
+    StoredValue value{record.type, record.data};
+    if (platform::isStringType(record.type)) {
+        value.data = platform::utf16ToNarrow(recordText(record));
+        value.data.push_back('\0');
+    }
+    return value.describe();
+}
+
+// What a policy file sets: one finding naming every restriction it imposes.
+std::optional<Finding> policyFinding(const PolicyFile& file, KeyHandle root,
+                                     const std::string& where) {
+    Finding finding{Finding::Source::PolicyFile, where, {}, {}, {}, true};
+    for (const PolicyRecord& record : file.records) {
+        const PolicyEffect effect = effectOf(record);
+        if ((effect.action != PolicyEffect::Action::SetValue &&
+             effect.action != PolicyEffect::Action::SetIfAbsent) ||
+            effect.names.empty()) {
+            continue;
+        }
+        const std::string key = normalisedKey(platform::utf16ToNarrow(record.key));
+        const std::string name = platform::utf16ToNarrow(effect.names.front());
+        for (const Restriction& restriction : restrictions::kCatalogue) {
+            if (equalIgnoringCase(key, restriction.subKey) &&
+                equalIgnoringCase(name, restriction.valueName) && imposes(restriction, record)) {
+                addUnique(finding.restrictions, {restriction.number});
+                finding.command += finding.command.empty() ? "" : "; ";
+                finding.command += std::string(restriction.valueName) + " = " +
+                                   describeRecord(record) + " in " + keyPath(root, key);
+            }
+        }
+    }
+    if (finding.restrictions.empty()) {
+        return std::nullopt;
+    }
+    return finding;
+}
+
+// The restrictions whose values a registry file stores (not those it deletes).
+std::vector<int> restrictionsStoredBy(const std::vector<journal::RegSection>& sections) {
+    std::vector<int> numbers;
+    for (const journal::RegSection& section : sections) {
+        const std::string path = platform::utf16ToNarrow(section.key);
+        const std::size_t separator = path.find('\\');
+        const std::string subKey =
+            normalisedKey(separator == std::string::npos ? "" : path.substr(separator + 1));
+        for (const journal::RegValue& value : section.values) {
+            const std::string name = platform::utf16ToNarrow(value.name);
+            for (const Restriction& restriction : restrictions::kCatalogue) {
+                if (!section.deleted && !value.deleted &&
+                    equalIgnoringCase(subKey, restriction.subKey) &&
+                    equalIgnoringCase(name, restriction.valueName)) {
+                    addUnique(numbers, {restriction.number});
+                }
+            }
+        }
+    }
+    return numbers;
+}
+
+// Everything the Group Policy and startup places hold, gathered for one report.
+class Survey {
+public:
+    Survey(platform::RegistryApi& registry, const Places& places, Report& report)
+        : registry_(registry), places_(places), report_(report) {}
+
+    void run() {
+        startupKeys();
+        winlogon();
+        domainPolicy();
+        if (places_.systemFolder.empty()) {
+            if (!places_.missing.empty()) {
+                report_.notes.push_back(places_.missing);
+            }
+            return;
+        }
+        localPolicyFiles();
+        policyCaches();
+        startupFolders();
+        scheduledTasks();
+    }
+
+private:
+    // Adds a startup item, reading the script and registry files its command names.
+    void addItem(Finding::Source source, std::string where, std::string item, std::string command,
+                 const std::vector<fs::path>& folders) {
+        Finding finding{source, std::move(where), std::move(item), std::move(command), {}, false};
+        CommandFindings found = examineCommand(finding.command);
+        for (const std::string& named : found.files) {
+            if (const auto file = localFile(places_, named, folders)) {
+                mergeFileContents(*file, found);
+            }
+        }
+        finding.setsRegistry = found.changesRegistry || !found.restrictions.empty();
+        finding.restrictions = found.restrictions;
+        (finding.setsRegistry ? all_ : others_).push_back(std::move(finding));
+    }
+
+    // A registry or policy file counts for the values it stores; a script for the registry
+    // commands and value names in its text.
+    void mergeFileContents(const fs::path& file, CommandFindings& found) {
+        const auto bytes = readFileBytes(file);
+        if (!bytes) {
+            return;
+        }
+        const std::string name = displayPath(file.filename());
+        const std::string extension = name.size() > 4 ? name.substr(name.size() - 4) : "";
+        if (equalIgnoringCase(extension, ".pol")) {
+            if (auto finding = policyFinding(readPolicyFile(*bytes), platform::kCurrentUser, "")) {
+                addUnique(found.restrictions, finding->restrictions);
+            }
+            return;
+        }
+        if (equalIgnoringCase(extension, ".reg")) {
+            const auto sections = journal::readRegFile(*bytes);
+            if (const auto* read = std::get_if<std::vector<journal::RegSection>>(&sections)) {
+                addUnique(found.restrictions, restrictionsStoredBy(*read));
+                return;
+            }
+        }
+        const CommandFindings inside = examineCommand(decodeText(*bytes));
+        found.changesRegistry = found.changesRegistry || inside.changesRegistry;
+        addUnique(found.restrictions, inside.restrictions);
+    }
+
+    std::vector<fs::path> commandFolders() const {
+        return {places_.systemFolder, places_.windowsFolder};
+    }
+
+    void startupKeys() {
+        for (const StartupKey& key : kStartupKeys) {
+            forEachValue(registry_, key.root, key.subKey,
+                         [&](const std::string& name, const StoredValue& value) {
+                             if (platform::isStringType(value.type)) {
+                                 addItem(Finding::Source::RegistryStartup,
+                                         keyPath(key.root, key.subKey), name, textOf(value),
+                                         commandFolders());
+                             }
+                         });
+        }
+    }
+
+    void winlogon() {
+        for (KeyHandle root : {platform::kCurrentUser, platform::kLocalMachine}) {
+            for (const char* name : {"Userinit", "Shell"}) {
+                const auto value = readValue(registry_, root, kWinlogonKey, name);
+                if (value && platform::isStringType(value->type)) {
+                    addItem(Finding::Source::RegistryStartup, keyPath(root, kWinlogonKey), name,
+                            textOf(*value), commandFolders());
+                }
+            }
+        }
+    }
+
+    // Group Policy records each policy object it applied below its History key; those linked
+    // from a directory (LDAP://...) come from a domain, which applies them again at every
+    // refresh.
+    void domainPolicy() {
+        for (KeyHandle root : {platform::kLocalMachine, platform::kCurrentUser}) {
+            for (const std::string& extension : subKeysOf(registry_, root, kPolicyHistoryKey)) {
+                const std::string extensionKey = std::string(kPolicyHistoryKey) + "\\" + extension;
+                for (const std::string& entry : subKeysOf(registry_, root, extensionKey)) {
+                    domainPolicyObject(root, extensionKey + "\\" + entry);
+                }
+            }
+        }
+    }
+
+    void domainPolicyObject(KeyHandle root, const std::string& subKey) {
+        const auto link = readValue(registry_, root, subKey, "Link");
+        if (!link || !equalIgnoringCase(textOf(*link).substr(0, 5), "LDAP:")) {
+            return;
+        }
+        const auto name = readValue(registry_, root, subKey, "DisplayName");
+        all_.push_back({Finding::Source::DomainPolicy,
+                        keyPath(root, subKey),
+                        name ? textOf(*name) : std::string("(unnamed policy object)"),
+                        "applied by a domain from " + textOf(*link),
+                        {},
+                        true});
+    }
+
+    void policyFile(const fs::path& file, KeyHandle root) {
+        const auto bytes = readFileBytes(file);
+        if (!bytes) {
+            return;
+        }
+        const PolicyFile policy = readPolicyFile(*bytes);
+        if (policy.damage) {
+            report_.notes.push_back(displayPath(file) + ": " + *policy.damage +
+                                    "; the records before it were looked at");
+        }
+        if (auto finding = policyFinding(policy, root, displayPath(file))) {
+            all_.push_back(std::move(*finding));
+        }
+    }
+
+    void localPolicyFiles() {
+        if (auto file = findCaseless(places_.systemFolder, "GroupPolicy/Machine/Registry.pol")) {
+            policyFile(*file, platform::kLocalMachine);
+        }
+        if (auto file = findCaseless(places_.systemFolder, "GroupPolicy/User/Registry.pol")) {
+            policyFile(*file, platform::kCurrentUser);
+        }
+        const auto users = findCaseless(places_.systemFolder, "GroupPolicyUsers");
+        std::error_code error;
+        for (fs::directory_iterator it(users.value_or(fs::path()), error), end;
+             users && !error && it != end; it.increment(error)) {
+            if (auto file = findCaseless(it->path(), "User/Registry.pol")) {
+                policyFile(*file, platform::kCurrentUser);
+            }
+        }
+    }
+
+    // The cache holds a folder per policy object, with Machine\ and User\ (or <SID>\User\)
+    // below it.
+    void policyCaches() {
+        for (const fs::path& cache : places_.policyCaches) {
+            forEachFile(cache, [&](const fs::path& file) {
+                if (!equalIgnoringCase(displayPath(file.filename()), "Registry.pol")) {
+                    return;
+                }
+                const bool machine =
+                    equalIgnoringCase(displayPath(file.parent_path().filename()), "Machine");
+                policyFile(file, machine ? platform::kLocalMachine : platform::kCurrentUser);
+            });
+        }
+    }
+
+    void startupFolders() {
+        for (const fs::path& folder : places_.startupFolders) {
+            std::vector<fs::path> files;
+            std::error_code error;
+            for (fs::directory_iterator it(folder, error), end;
+                 !error && it != end && files.size() < kMaxEntries; it.increment(error)) {
+                if (it->is_regular_file(error)) {
+                    files.push_back(it->path());
+                }
+            }
+            std::sort(files.begin(), files.end());
+            for (const fs::path& file : files) {
+                startupFile(file);
+            }
+        }
+    }
+
+    void startupFile(const fs::path& file) {
+        const std::string name = displayPath(file.filename());
+        if (equalIgnoringCase(name, "desktop.ini")) {
+            return;
+        }
+        const std::string lower = lowerCase(name);
+        std::string command = name;
+        if (lower.ends_with(".lnk")) {
+            // A shell link keeps its target and arguments as plain or UTF-16 strings.
+            command = printableStrings(readFileBytes(file).value_or(std::string()));
+        } else if (lower.ends_with(".bat") || lower.ends_with(".cmd") || lower.ends_with(".ps1") ||
+                   lower.ends_with(".vbs") || lower.ends_with(".js")) {
+            command = decodeText(readFileBytes(file).value_or(std::string()));
+        }
+        if (lower.ends_with(".reg") || lower.ends_with(".pol")) {
+            command = name;  // names a registry file: examined below with its contents
+        }
+        addItem(Finding::Source::StartupFolder, displayPath(file.parent_path()), name, command,
+                {file.parent_path()});
+    }
+
+    // Task definitions are XML, usually UTF-16 with a byte-order mark; each <Exec> action runs
+    // its <Command> with its <Arguments>.
+    void scheduledTasks() {
+        const auto tasks = findCaseless(places_.systemFolder, "Tasks");
+        if (!tasks) {
+            return;
+        }
+        forEachFile(*tasks, [&](const fs::path& file) {
+            const std::string text = decodeText(readFileBytes(file).value_or(std::string()));
+            if (text.find("<Task") == std::string::npos) {
+                return;
+            }
+            // As the Task Scheduler names it: \Folder\Task.
+            std::string name = std::string(1, '\\').append(displayPath(fs::relative(file, *tasks)));
+            std::replace(name.begin(), name.end(), '/', '\\');
+            for (std::size_t at = text.find("<Exec"); at != std::string::npos;
+                 at = text.find("<Exec", at + 1)) {
+                const std::size_t end = text.find("</Exec>", at);
+                const std::string_view exec = std::string_view(text).substr(
+                    at, end == std::string::npos ? std::string::npos : end - at);
+                std::string command = element(exec, "Command");
+                const std::string arguments = element(exec, "Arguments");
+                command += arguments.empty() ? "" : " " + arguments;
+                std::vector<fs::path> folders = commandFolders();
+                const std::string workingDirectory = element(exec, "WorkingDirectory");
+                if (auto local = localFile(places_, workingDirectory, {})) {
+                    folders.insert(folders.begin(), *local);
+                }
+                addItem(Finding::Source::ScheduledTask, displayPath(file), name, command, folders);
+            }
+        });
+    }
+
+    static std::string element(std::string_view xml, std::string_view tag) {
+        // Built with append: GCC 12 warns falsely (-Wrestrict) about "<" + std::string.
+        const std::string open = std::string(1, '<').append(tag).append(">");
+        const std::string close = std::string("</").append(tag).append(">");
+        const std::size_t start = xml.find(open);
+        if (start == std::string_view::npos) {
+            return {};
+        }
+        const std::size_t end = xml.find(close, start);
+        const std::size_t from = start + open.size();
+        return unescapeXml(xml.substr(from, end == std::string_view::npos ? 0 : end - from));
+    }
+
+    // Calls `visit` with each regular file below `folder`, in name order, not following links
+    // out of it.
+    static void forEachFile(const fs::path& folder,
+                            const std::function<void(const fs::path&)>& visit) {
+        std::vector<fs::path> files;
+        std::error_code error;
+        fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
+                                            error);
+        for (const fs::recursive_directory_iterator end;
+             !error && it != end && files.size() < kMaxEntries; it.increment(error)) {
+            if (it.depth() >= kMaxDepth) {
+                it.disable_recursion_pending();
+            }
+            if (it->is_regular_file(error) && !it->is_symlink(error)) {
+                files.push_back(it->path());
+            }
+        }
+        std::sort(files.begin(), files.end());
+        for (const fs::path& file : files) {
+            visit(file);
+        }
+    }
+
+public:
+    std::vector<Finding> all_;
+    std::vector<Finding> others_;
+
+private:
+    platform::RegistryApi& registry_;
+    const Places& places_;
+    Report& report_;
+};
+
+std::vector<RestrictionState> statesOf(platform::RegistryApi& registry, registry::General2& general,
+                                       const std::vector<int>& numbers) {
+    std::vector<RestrictionState> states;
+    for (const Restriction& restriction : restrictions::kCatalogue) {
+        RestrictionState state{
+            restriction.number, restrictions::isInForce(general, restriction),
+            readValue(registry, platform::kCurrentUser, restriction.subKey, restriction.valueName),
+            readValue(registry, platform::kLocalMachine, restriction.subKey,
+                      restriction.valueName)};
+        const bool asked =
+            std::find(numbers.begin(), numbers.end(), restriction.number) != numbers.end();
+        const bool present = state.inForce || state.currentUser || state.localMachine;
+        if (numbers.empty() ? present : asked) {
+            states.push_back(std::move(state));
+        }
+    }
+    return states;
+}
+
+}  // namespace
+
+platform::Status readStoredValue(platform::RegistryApi& registry, KeyHandle root,
+                                 const std::string& subKey, const std::string& name,
+                                 StoredValue& value) {
+    KeyHandle key = 0;
+    platform::Status status = registry.openKey(root, subKey, platform::kKeyRead, key);
+    if (status != platform::kSuccess) {
+        return status;
+    }
+    std::uint32_t size = 0;
+    status = registry.queryValue(key, name, &value.type, nullptr, &size);
+    if (status == platform::kSuccess) {
+        value.data.resize(size);
+        status = registry.queryValue(key, name, &value.type,
+                                     reinterpret_cast<std::uint8_t*>(value.data.data()), &size);
+        value.data.resize(size);
+    }
+    registry.closeKey(key);
+    return status;
+}
+
+std::string StoredValue::describe() const {
+    if (type == platform::kRegDword && data.size() == 4) {
+        std::uint32_t number = 0;
+        for (int i = 3; i >= 0; --i) {
+            number = (number << 8) | static_cast<unsigned char>(data[static_cast<std::size_t>(i)]);
+        }
+        return std::to_string(static_cast<std::int32_t>(number));
+    }
+    if (platform::isStringType(type)) {
+        return std::string(1, '"').append(textOf(*this)).append("\"");
+    }
+    return "type " + std::to_string(type) + ", " + std::to_string(data.size()) + " bytes";
+}
+
+bool Finding::concerns(const std::vector<int>& numbers) const {
+    return restrictions.empty() || numbers.empty() ||
+           std::any_of(restrictions.begin(), restrictions.end(), [&](int number) {
+               return std::find(numbers.begin(), numbers.end(), number) != numbers.end();
+           });
+}
+
+Report diagnose(platform::RegistryApi& registry, registry::General2& general, const Places& places,
+                const std::vector<int>& numbers) {
+    Report report;
+    report.place = places.description;
+    report.states = statesOf(registry, general, numbers);
+    Survey survey(registry, places, report);
+    survey.run();
+    for (Finding& finding : survey.all_) {
+        if (finding.concerns(numbers)) {
+            report.returning.push_back(std::move(finding));
+        }
+    }
+    report.otherStartupItems = std::move(survey.others_);
+    return report;
+}
+
+}  // namespace quorvane::diagnosis

@@ -1,0 +1,228 @@
+#include "diagnosis/policy_file.h"
+
+#include <algorithm>
+
+namespace quorvane::diagnosis {
+
+namespace {
+
+constexpr std::string_view kSignature = "PReg";
+constexpr std::uint32_t kVersion = 1;
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::uint32_t kRegNone = 0;
+
+class Cursor {
+public:
+    explicit Cursor(std::string_view bytes) : bytes_(bytes) {}
+
+    bool atEnd() const { return pos_ == bytes_.size(); }
+    std::size_t offset() const { return pos_; }
+    std::size_t remaining() const { return bytes_.size() - pos_; }
+
+    std::optional<char16_t> unit() {
+        if (remaining() < 2) {
+            return std::nullopt;
+        }
+        const auto low = static_cast<unsigned char>(bytes_[pos_]);
+        const auto high = static_cast<unsigned char>(bytes_[pos_ + 1]);
+        pos_ += 2;
+        return static_cast<char16_t>(low | (high << 8));
+    }
+    bool expect(char16_t wanted) {
+        const auto got = unit();
+        return got && *got == wanted;
+    }
+    std::optional<std::uint32_t> number() {
+        if (remaining() < 4) {
+            return std::nullopt;
+        }
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) {
+            value = (value << 8) |
+                    static_cast<unsigned char>(bytes_[pos_ + static_cast<std::size_t>(i)]);
+        }
+        pos_ += 4;
+        return value;
+    }
+    // Units up to a NUL, which is consumed.
+    std::optional<std::u16string> string() {
+        std::u16string text;
+        while (auto next = unit()) {
+            if (*next == u'\0') {
+                return text;
+            }
+            text.push_back(*next);
+        }
+        return std::nullopt;
+    }
+    std::optional<std::string> take(std::uint32_t size) {
+        if (size > remaining()) {
+            return std::nullopt;
+        }
+        std::string data(bytes_.substr(pos_, size));
+        pos_ += size;
+        return data;
+    }
+
+private:
+    std::string_view bytes_;
+    std::size_t pos_ = 0;
+};
+
+// Reads one record at the cursor; the reason when it is not a whole record.
+std::optional<std::string> readRecord(Cursor& in, PolicyRecord& record) {
+    if (!in.expect(u'[')) {
+        return "no '[' where a record begins";
+    }
+    auto key = in.string();
+    if (!key || !in.expect(u';')) {
+        return "the key name does not end in NUL and ';'";
+    }
+    auto value = in.string();
+    if (!value || !in.expect(u';')) {
+        return "the value name does not end in NUL and ';'";
+    }
+    const auto type = in.number();
+    if (!type || !in.expect(u';')) {
+        return "the type is cut off";
+    }
+    const auto size = in.number();
+    if (!size || !in.expect(u';')) {
+        return "the size is cut off";
+    }
+    auto data = in.take(*size);
+    if (!data) {
+        return "the size (" + std::to_string(*size) + " bytes) runs past the end of the file";
+    }
+    if (!in.expect(u']')) {
+        return "no ']' after the data";
+    }
+    record = {std::move(*key), std::move(*value), *type, std::move(*data)};
+    return std::nullopt;
+}
+
+void appendUnits(std::string& out, std::u16string_view text) {
+    for (char16_t unit : text) {
+        out.push_back(static_cast<char>(unit & 0xFF));
+        out.push_back(static_cast<char>(unit >> 8));
+    }
+}
+
+void appendNumber(std::string& out, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+    }
+}
+
+char16_t foldAscii(char16_t unit) {
+    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit;
+}
+
+bool startsWithFolded(std::u16string_view text, std::u16string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char16_t a, char16_t b) { return foldAscii(a) == foldAscii(b); });
+}
+
+std::vector<std::u16string> splitList(std::u16string_view list) {
+    std::vector<std::u16string> names;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(u';', start), list.size());
+        if (end > start) {
+            names.emplace_back(list.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return names;
+}
+
+}  // namespace
+
+PolicyFile readPolicyFile(std::string_view bytes) {
+    PolicyFile file;
+    Cursor in(bytes);
+    const auto signature = in.take(4);
+    const auto version = in.number();
+    if (!signature || *signature != kSignature) {
+        file.damage = "not a Registry.pol file: it does not begin with \"PReg\"";
+        return file;
+    }
+    if (!version || *version != kVersion) {
+        file.damage = "unknown Registry.pol version " +
+                      (version ? std::to_string(*version) : std::string("(cut off)"));
+        return file;
+    }
+    while (!in.atEnd()) {
+        const std::size_t start = in.offset();
+        PolicyRecord record;
+        if (auto damage = readRecord(in, record)) {
+            file.damage = "damaged record at byte " + std::to_string(start) + ": " + *damage;
+            return file;
+        }
+        file.records.push_back(std::move(record));
+    }
+    return file;
+}
+
+std::string writePolicyFile(const std::vector<PolicyRecord>& records) {
+    std::string out(kSignature);
+    out.reserve(kHeaderSize + records.size() * 128);
+    appendNumber(out, kVersion);
+    for (const PolicyRecord& record : records) {
+        appendUnits(out, u"[");
+        appendUnits(out, record.key);
+        appendUnits(out, std::u16string_view(u"\0;", 2));
+        appendUnits(out, record.value);
+        appendUnits(out, std::u16string_view(u"\0;", 2));
+        appendNumber(out, record.type);
+        appendUnits(out, u";");
+        appendNumber(out, static_cast<std::uint32_t>(record.data.size()));
+        appendUnits(out, u";");
+        out += record.data;
+        appendUnits(out, u"]");
+    }
+    return out;
+}
+
+std::u16string recordText(const PolicyRecord& record) {
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < record.data.size(); i += 2) {
+        text.push_back(
+            static_cast<char16_t>(static_cast<unsigned char>(record.data[i]) |
+                                  (static_cast<unsigned char>(record.data[i + 1]) << 8)));
+    }
+    while (!text.empty() && text.back() == u'\0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+PolicyEffect effectOf(const PolicyRecord& record) {
+    using Action = PolicyEffect::Action;
+    const std::u16string_view value = record.value;
+    if (startsWithFolded(value, u"**delvals.")) {
+        return {Action::DeleteAllValues, {}};
+    }
+    if (startsWithFolded(value, u"**del.")) {
+        return {Action::DeleteValue, {std::u16string(value.substr(6))}};
+    }
+    if (startsWithFolded(value, u"**soft.")) {
+        return {Action::SetIfAbsent, {std::u16string(value.substr(7))}};
+    }
+    if (startsWithFolded(value, u"**DeleteValues")) {
+        return {Action::DeleteValues, splitList(recordText(record))};
+    }
+    if (startsWithFolded(value, u"**DeleteKeys")) {
+        return {Action::DeleteKeys, splitList(recordText(record))};
+    }
+    if (startsWithFolded(value, u"**")) {
+        return {Action::Other, {}};
+    }
+    if (value.empty() && record.type == kRegNone && record.data.empty()) {
+        return {Action::CreateKey, {}};
+    }
+    return {Action::SetValue, {std::u16string(value)}};
+}
+
+}  // namespace quorvane::diagnosis

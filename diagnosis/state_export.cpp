@@ -1,0 +1,94 @@
+#include "diagnosis/state_export.h"
+
+#include "diagnosis/diagnosis.h"
+#include "platform/narrow_text.h"
+#include "restrictions/catalogue.h"
+#include "restrictions/restriction_manager.h"
+
+namespace quorvane::diagnosis {
+
+namespace {
+
+using restrictions::Restriction;
+
+struct Read {
+    platform::Status status = platform::kSuccess;
+    journal::RegValue value;
+};
+
+Read readRestriction(platform::RegistryApi& registry, platform::KeyHandle root,
+                     const Restriction& restriction) {
+    Read read;
+    read.value.name = platform::narrowToUtf16(restriction.valueName);
+    StoredValue stored;
+    read.status =
+        readStoredValue(registry, root, restriction.subKey, restriction.valueName, stored);
+    read.value.type = stored.type;
+    read.value.data = std::move(stored.data);
+    if (read.status == platform::kSuccess && platform::isStringType(read.value.type)) {
+        // The narrow text with its NULs, as UTF-16 units: a multi-string keeps its separators.
+        const std::u16string units = platform::narrowToUtf16(read.value.data);
+        read.value.data = journal::registryString(units);
+        read.value.data.resize(read.value.data.size() - 2);
+        if (units.empty() || units.back() != u'\0') {
+            read.value.data.append(2, '\0');
+        }
+    }
+    return read;
+}
+
+journal::RegSection& sectionFor(std::vector<journal::RegSection>& sections,
+                                const std::u16string& key) {
+    for (journal::RegSection& section : sections) {
+        if (section.key == key) {
+            return section;
+        }
+    }
+    return sections.emplace_back(journal::RegSection{key, false, {}});
+}
+
+}  // namespace
+
+std::variant<std::vector<journal::RegSection>, std::string> restrictionSections(
+    platform::RegistryApi& registry) {
+    std::vector<journal::RegSection> sections;
+    for (const auto& [root, rootName] :
+         {std::pair{platform::kCurrentUser, "HKEY_CURRENT_USER\\"},
+          std::pair{platform::kLocalMachine, "HKEY_LOCAL_MACHINE\\"}}) {
+        for (const Restriction& restriction : restrictions::kCatalogue) {
+            Read read = readRestriction(registry, root, restriction);
+            if (read.status == platform::kFileNotFound) {
+                read.value.deleted = true;
+            } else if (read.status != platform::kSuccess) {
+                return std::string(restriction.valueName) + " in " + rootName + restriction.subKey +
+                       " cannot be read (registry status " + std::to_string(read.status) + ")";
+            }
+            sectionFor(sections,
+                       platform::narrowToUtf16(std::string(rootName) + restriction.subKey))
+                .values.push_back(std::move(read.value));
+        }
+    }
+    return sections;
+}
+
+std::vector<PolicyRecord> policyRecordsInForce(platform::RegistryApi& registry,
+                                               registry::General2& general) {
+    std::vector<PolicyRecord> records;
+    for (const Restriction& restriction : restrictions::kCatalogue) {
+        if (!restrictions::isInForce(general, restriction)) {
+            continue;
+        }
+        PolicyRecord record{platform::narrowToUtf16(restriction.subKey),
+                            platform::narrowToUtf16(restriction.valueName), platform::kRegDword,
+                            std::string("\1\0\0\0", 4)};
+        if (restriction.kind == restrictions::Kind::String) {
+            const Read read = readRestriction(registry, platform::kLocalMachine, restriction);
+            record.type = platform::kRegSz;
+            record.data = read.value.data;
+        }
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+}  // namespace quorvane::diagnosis

@@ -1,0 +1,26 @@
+// The restrictions' state in the forms other tools read: a registry file that reproduces both
+// hives' values when imported, and a Registry.pol that imposes the restrictions in force.
+#pragma once
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "diagnosis/policy_file.h"
+#include "journal/reg_file.h"
+#include "platform/registry_api.h"
+#include "registry/general2.h"
+
+namespace quorvane::diagnosis {
+
+// Each restriction's value in the per-user and then the machine hive, one section per key; a
+// value that is absent is written as a deletion. The text when a value cannot be read.
+std::variant<std::vector<journal::RegSection>, std::string> restrictionSections(
+    platform::RegistryApi& registry);
+
+// A record for each restriction in force: DWORD 1 for restrictions 1 to 23, the title text for
+// restriction 24.
+std::vector<PolicyRecord> policyRecordsInForce(platform::RegistryApi& registry,
+                                               registry::General2& general);
+
+}  // namespace quorvane::diagnosis

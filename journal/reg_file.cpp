@@ -1,0 +1,411 @@
+#include "journal/reg_file.h"
+
+#include <optional>
+
+#include "platform/narrow_text.h"
+
+namespace quorvane::journal {
+
+namespace {
+
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegBinary = 3;
+constexpr std::uint32_t kRegDword = 4;
+// The registry editor wraps hex data once a line has passed this many characters.
+constexpr std::size_t kWrapColumn = 76;
+constexpr std::u16string_view kLineEnd = u"\r\n";
+
+std::u16string unitsOf(std::string_view bytes) {
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                         (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    }
+    return units;
+}
+
+std::u16string hexDigits(std::uint32_t value, int minDigits) {
+    static constexpr char16_t kDigits[] = u"0123456789abcdef";
+    std::u16string text;
+    do {
+        text.insert(text.begin(), kDigits[value & 0xF]);
+        value >>= 4;
+    } while (value != 0);
+    if (static_cast<int>(text.size()) < minDigits) {
+        text.insert(0, static_cast<std::size_t>(minDigits) - text.size(), u'0');
+    }
+    return text;
+}
+
+void appendQuoted(std::u16string& line, std::u16string_view text) {
+    line += u'"';
+    for (char16_t unit : text) {
+        if (unit == u'\\' || unit == u'"') {
+            line += u'\\';
+        }
+        line += unit;
+    }
+    line += u'"';
+}
+
+// A REG_SZ that the quoted form gives back exactly: one terminating NUL, none inside, and no
+// line breaks, which the registry editor would read as the end of the line.
+bool isPlainString(std::string_view data) {
+    if (data.size() < 2 || data.size() % 2 != 0) {
+        return false;
+    }
+    const std::u16string units = unitsOf(data);
+    for (std::size_t i = 0; i + 1 < units.size(); ++i) {
+        if (units[i] == u'\0' || units[i] == u'\r' || units[i] == u'\n') {
+            return false;
+        }
+    }
+    return units.back() == u'\0';
+}
+
+void appendHex(std::u16string& line, std::string_view data) {
+    std::size_t column = line.size();
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        line += hexDigits(static_cast<unsigned char>(data[i]), 2);
+        column += 2;
+        if (i + 1 < data.size()) {
+            line += u',';
+            if (++column > kWrapColumn) {
+                line += u'\\';
+                line += kLineEnd;
+                line += u"  ";
+                column = 2;
+            }
+        }
+    }
+}
+
+std::u16string valueLine(const RegValue& value) {
+    std::u16string line;
+    if (value.name.empty()) {
+        line = u"@";
+    } else {
+        appendQuoted(line, value.name);
+    }
+    line += u'=';
+    if (value.deleted) {
+        return line + u'-';
+    }
+    if (value.type == kRegSz && isPlainString(value.data)) {
+        const std::u16string units = unitsOf(value.data);
+        appendQuoted(line, std::u16string_view(units).substr(0, units.size() - 1));
+        return line;
+    }
+    if (value.type == kRegDword && value.data.size() == 4) {
+        std::uint32_t number = 0;
+        for (int i = 3; i >= 0; --i) {
+            number =
+                (number << 8) | static_cast<unsigned char>(value.data[static_cast<std::size_t>(i)]);
+        }
+        return line + u"dword:" + hexDigits(number, 8);
+    }
+    line += value.type == kRegBinary ? u"hex:" : u"hex(" + hexDigits(value.type, 1) + u"):";
+    appendHex(line, value.data);
+    return line;
+}
+
+bool isBlank(char16_t unit) {
+    return unit == u' ' || unit == u'\t';
+}
+
+std::u16string_view trimmed(std::u16string_view text) {
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+int hexValue(char16_t unit) {
+    if (unit >= u'0' && unit <= u'9') {
+        return unit - u'0';
+    }
+    if (unit >= u'a' && unit <= u'f') {
+        return unit - u'a' + 10;
+    }
+    if (unit >= u'A' && unit <= u'F') {
+        return unit - u'A' + 10;
+    }
+    return -1;
+}
+
+// The file as UTF-16 units: version 5 files are UTF-16LE, REGEDIT4 files narrow text.
+std::u16string unitsOfFile(std::string_view bytes) {
+    if (bytes.starts_with("\xFF\xFE")) {
+        return unitsOf(bytes.substr(2));
+    }
+    if (bytes.starts_with("\xEF\xBB\xBF")) {
+        bytes.remove_prefix(3);
+    }
+    return platform::narrowToUtf16(bytes);
+}
+
+// The file's lines without line ends, hex data that runs on over lines joined into one.
+std::vector<std::pair<std::size_t, std::u16string>> logicalLines(std::u16string_view text) {
+    std::vector<std::pair<std::size_t, std::u16string>> lines;
+    bool continues = false;
+    std::size_t number = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(u'\n', start);
+        end = end == std::u16string_view::npos ? text.size() : end;
+        std::u16string_view line = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == u'\r') {
+            line.remove_suffix(1);
+        }
+        if (continues) {
+            lines.back().second += trimmed(line);
+        } else {
+            lines.emplace_back(number, std::u16string(line));
+        }
+        std::u16string& joined = lines.back().second;
+        const std::u16string_view ending = trimmed(joined);
+        continues = !ending.empty() && ending.back() == u'\\' && ending.find(u'=') != ending.npos &&
+                    ending.front() != u'[';
+        if (continues) {
+            joined.resize(static_cast<std::size_t>(ending.data() - joined.data()) + ending.size() -
+                          1);
+        }
+    }
+    return lines;
+}
+
+// A quoted text starting at `pos` (just past the opening quote); `pos` ends past the closing one.
+std::optional<std::u16string> readQuoted(std::u16string_view line, std::size_t& pos) {
+    std::u16string text;
+    while (pos < line.size()) {
+        const char16_t unit = line[pos++];
+        if (unit == u'"') {
+            return text;
+        }
+        if (unit != u'\\' || pos == line.size()) {
+            text += unit;
+            continue;
+        }
+        const char16_t escaped = line[pos++];
+        switch (escaped) {
+            case u'\\':
+            case u'"':
+                text += escaped;
+                break;
+            case u'n':
+                text += u'\n';
+                break;
+            case u'r':
+                text += u'\r';
+                break;
+            case u'0':
+                text += u'\0';
+                break;
+            default:
+                text += u'\\';
+                text += escaped;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> readHexBytes(std::u16string_view text) {
+    std::string bytes;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        while (pos < text.size() && (isBlank(text[pos]) || text[pos] == u',')) {
+            ++pos;
+        }
+        if (pos == text.size()) {
+            break;
+        }
+        if (pos + 1 >= text.size() || hexValue(text[pos]) < 0 || hexValue(text[pos + 1]) < 0) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<char>(hexValue(text[pos]) * 16 + hexValue(text[pos + 1])));
+        pos += 2;
+        if (pos < text.size() && !isBlank(text[pos]) && text[pos] != u',') {
+            return std::nullopt;
+        }
+    }
+    return bytes;
+}
+
+std::optional<std::uint32_t> readHexNumber(std::u16string_view text, std::size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (char16_t unit : text) {
+        if (hexValue(unit) < 0) {
+            return std::nullopt;
+        }
+        value = value * 16 + static_cast<std::uint32_t>(hexValue(unit));
+    }
+    return value;
+}
+
+// The data after "=": "-", "text", dword:, hex: or hex(N):. False when it is none of them.
+bool readData(std::u16string_view data, RegValue& value) {
+    data = trimmed(data);
+    if (data == u"-") {
+        value.deleted = true;
+        return true;
+    }
+    if (data.starts_with(u'"')) {
+        std::size_t pos = 1;
+        const auto text = readQuoted(data, pos);
+        if (!text || !trimmed(data.substr(pos)).empty()) {
+            return false;
+        }
+        value.type = kRegSz;
+        value.data = registryString(*text);
+        return true;
+    }
+    if (data.starts_with(u"dword:")) {
+        const auto number = readHexNumber(data.substr(6), 8);
+        if (!number) {
+            return false;
+        }
+        value.type = kRegDword;
+        value.data.clear();
+        for (int shift = 0; shift < 32; shift += 8) {
+            value.data.push_back(static_cast<char>((*number >> shift) & 0xFF));
+        }
+        return true;
+    }
+    std::size_t hexStart = 0;
+    if (data.starts_with(u"hex:")) {
+        value.type = kRegBinary;
+        hexStart = 4;
+    } else if (data.starts_with(u"hex(")) {
+        const std::size_t close = data.find(u"):");
+        const auto type =
+            close == data.npos ? std::nullopt : readHexNumber(data.substr(4, close - 4), 8);
+        if (!type) {
+            return false;
+        }
+        value.type = *type;
+        hexStart = close + 2;
+    } else {
+        return false;
+    }
+    auto bytes = readHexBytes(data.substr(hexStart));
+    if (!bytes) {
+        return false;
+    }
+    value.data = std::move(*bytes);
+    return true;
+}
+
+// A value line: @=... or "name"=...; the reason when it is not one.
+std::optional<std::string> readValueLine(std::u16string_view line, RegValue& value) {
+    std::size_t pos = 0;
+    if (line.starts_with(u'@')) {
+        pos = 1;
+    } else {
+        pos = 1;
+        auto name = readQuoted(line, pos);
+        if (!name) {
+            return "the value name has no closing quote";
+        }
+        value.name = std::move(*name);
+    }
+    while (pos < line.size() && isBlank(line[pos])) {
+        ++pos;
+    }
+    if (pos == line.size() || line[pos] != u'=') {
+        return "no '=' after the value name";
+    }
+    if (!readData(line.substr(pos + 1), value)) {
+        return "the data is none of \"text\", dword:, hex:, hex(N): or -";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<std::vector<RegSection>, std::string> readRegFile(std::string_view bytes) {
+    const std::u16string text = unitsOfFile(bytes);
+    const auto lines = logicalLines(text);
+    if (lines.empty() || (trimmed(lines.front().second) != kRegFileHeader &&
+                          trimmed(lines.front().second) != u"REGEDIT4")) {
+        return std::string("not a registry file: the first line is not \"") +
+               platform::utf16ToNarrow(kRegFileHeader) + "\" or \"REGEDIT4\"";
+    }
+    std::vector<RegSection> sections;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const auto& [number, raw] = lines[i];
+        const std::u16string_view line = trimmed(raw);
+        const auto fail = [&, lineNumber = number](const std::string& why) {
+            return "line " + std::to_string(lineNumber) + ": " + why;
+        };
+        if (line.empty() || line.front() == u';') {
+            continue;
+        }
+        if (line.front() == u'[') {
+            if (line.back() != u']' || line.size() < 3) {
+                return fail("a key line must end in ']'");
+            }
+            const bool deleted = line[1] == u'-';
+            sections.push_back(
+                {std::u16string(line.substr(deleted ? 2 : 1, line.size() - (deleted ? 3 : 2))),
+                 deleted,
+                 {}});
+            continue;
+        }
+        if (line.front() != u'@' && line.front() != u'"') {
+            return fail("neither a key nor a value");
+        }
+        if (sections.empty() || sections.back().deleted) {
+            return fail("a value outside a key");
+        }
+        RegValue value;
+        if (auto why = readValueLine(line, value)) {
+            return fail(*why);
+        }
+        sections.back().values.push_back(std::move(value));
+    }
+    return sections;
+}
+
+std::string registryString(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size() * 2 + 2);
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    bytes.append(2, '\0');
+    return bytes;
+}
+
+std::string writeRegFile(const std::vector<RegSection>& sections) {
+    std::u16string text(kRegFileHeader);
+    text += kLineEnd;
+    text += kLineEnd;
+    for (const RegSection& section : sections) {
+        text += section.deleted ? u"[-" : u"[";
+        text += section.key;
+        text += u']';
+        text += kLineEnd;
+        if (!section.deleted) {
+            for (const RegValue& value : section.values) {
+                text += valueLine(value);
+                text += kLineEnd;
+            }
+        }
+        text += kLineEnd;
+    }
+    std::string bytes = "\xFF\xFE";
+    std::string body = registryString(text);
+    body.resize(body.size() - 2);  // the file has no terminating NUL
+    return bytes + body;
+}
+
+}  // namespace quorvane::journal

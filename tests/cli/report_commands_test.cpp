@@ -1,0 +1,181 @@
+// quorvane-cli why and export as a user runs them: exit statuses, output, the files written, and
+// that neither changes the registry it looks at.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <cstdlib>
+#include <variant>
+
+#include "diagnosis/policy_file.h"
+#include "journal/reg_file.h"
+#include "platform/hive_store.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+
+constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* kRestrictionsKey =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class ReportCommands : public ::testing::Test {
+protected:
+    ReportCommands() {
+        fs::create_directories(prefix() / "drive_c" / "windows" / "system32");
+        testing::copyFixtureHives(prefix());
+    }
+
+    fs::path prefix() const { return dir_.path() / "prefix"; }
+
+    // `wrapper` runs the program: a shell that limits it, say.
+    Outcome run(const std::string& arguments, const std::string& registry = "",
+                const std::string& wrapper = "") const {
+        const fs::path out = dir_.path() / "stdout.txt";
+        const fs::path err = dir_.path() / "stderr.txt";
+        const std::string where =
+            registry == "own" ? ""
+                              : " --registry " + (registry.empty() ? prefix().string() : registry);
+        const std::string command =
+            "env -u WINEPREFIX XDG_DATA_HOME=" + (dir_.path() / "data").string() +
+            " QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() + " " + wrapper +
+            QUORVANE_CLI + where + " " + arguments + " >" + out.string() + " 2>" + err.string();
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    }
+
+    void put(platform::KeyHandle root, const char* subKey, const char* name,
+             const testing::Stored& value) const {
+        platform::HiveStore store(prefix());
+        testing::put(store, root, subKey, name, value);
+    }
+
+    std::string hives() const {
+        return readFile(prefix() / "user.reg") + readFile(prefix() / "system.reg");
+    }
+
+    testing::TempDir dir_;
+};
+
+TEST_F(ReportCommands, WhyExitsFourWhenSomethingSetsARestrictionAgain) {
+    put(platform::kCurrentUser, kRunKey, "Relock",
+        testing::sz("reg add HKCU\\Software\\Policies /v NoBrowserClose /d 1 /f"));
+    const std::string before = hives();
+
+    const Outcome all = run("why");
+    EXPECT_EQ(all.status, 4) << all.out << all.err;
+    EXPECT_NE(all.out.find("sets 4 Closing Internet Explorer (NoBrowserClose)"), std::string::npos)
+        << all.out;
+    EXPECT_EQ(run("why NoBrowserClose").status, 4);
+    EXPECT_EQ(run("why 1 23").status, 0) << "nothing sets these two";
+
+    const Outcome json = run("why --json 4");
+    ASSERT_EQ(json.status, 4) << json.err;
+    const QJsonObject report =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    const QJsonArray returning = report["returning"].toArray();
+    ASSERT_EQ(returning.size(), 1) << json.out;
+    EXPECT_EQ(returning[0].toObject()["item"].toString(), "Relock");
+    EXPECT_EQ(returning[0].toObject()["restrictions"].toArray(), QJsonArray{4});
+    EXPECT_EQ(report["restrictions"].toArray().size(), 1);
+
+    EXPECT_EQ(hives(), before) << "why only reads";
+}
+
+TEST_F(ReportCommands, WhyOnACleanPrefixOrTheOwnStoreFindsNothing) {
+    const Outcome clean = run("why");
+    EXPECT_EQ(clean.status, 0) << clean.out << clean.err;
+    EXPECT_NE(clean.out.find("nothing found"), std::string::npos) << clean.out;
+
+    const Outcome own = run("why", "own");
+    EXPECT_EQ(own.status, 0) << own.err;
+    EXPECT_NE(own.out.find("own registry store is no Windows installation"), std::string::npos)
+        << own.out;
+}
+
+TEST_F(ReportCommands, BadCommandLinesAreRefused) {
+    for (const char* arguments :
+         {"why 25", "why NoSuchValue", "export", "export a.reg b.reg", "export --json a.reg",
+          "export --policy group a.pol", "why --policy user", "why --bogus"}) {
+        const Outcome outcome = run(arguments);
+        EXPECT_EQ(outcome.status, 2) << arguments << ": " << outcome.out;
+        EXPECT_FALSE(outcome.err.empty()) << arguments;
+    }
+}
+
+TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
+    put(platform::kCurrentUser, kRestrictionsKey, "NoViewSource", testing::dword(1));
+    put(platform::kLocalMachine, kRestrictionsKey, "NoPrinting", testing::dword(5));
+    const std::string before = hives();
+
+    const fs::path regFile = dir_.path() / "state.reg";
+    ASSERT_EQ(run("export " + regFile.string()).status, 0);
+    const auto read = journal::readRegFile(readFile(regFile));
+    ASSERT_TRUE(std::holds_alternative<std::vector<journal::RegSection>>(read))
+        << std::get<std::string>(read);
+    int values = 0;
+    int present = 0;
+    for (const journal::RegSection& section : std::get<0>(read)) {
+        for (const journal::RegValue& value : section.values) {
+            ++values;
+            present += value.deleted ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(values, 48) << "24 restrictions in two hives";
+    EXPECT_EQ(present, 2);
+
+    const fs::path polFile = dir_.path() / "state.pol";
+    const Outcome policy = run("export --policy user " + polFile.string());
+    ASSERT_EQ(policy.status, 0) << policy.err;
+    const diagnosis::PolicyFile pol = diagnosis::readPolicyFile(readFile(polFile));
+    ASSERT_FALSE(pol.damage);
+    ASSERT_EQ(pol.records.size(), 1u) << "in force is read from the per-user hive";
+    EXPECT_EQ(pol.records[0].value, u"NoViewSource");
+    EXPECT_EQ(pol.records[0].data, std::string("\1\0\0\0", 4));
+
+    EXPECT_EQ(hives(), before) << "export only reads";
+}
+
+// A full disk (a file size limit of 1 KB stands in for it: the export's writes fail as on a full
+// disk, the message still fits), a folder
+// that is missing, a name that is a folder: nothing is claimed, nothing is left behind.
+TEST_F(ReportCommands, ExportThatCannotBeWrittenSaysSoAndLeavesNothing) {
+    const fs::path out = dir_.path() / "out";
+    fs::create_directory(out);
+    fs::create_directory(out / "taken.reg");
+    testing::writeFile(out / "full.reg", "the previous export");
+    const std::pair<std::string, std::string> cases[] = {
+        {"sh -c 'trap \"\" XFSZ; ulimit -f 2; exec \"$0\" \"$@\"' ", (out / "full.reg").string()},
+        {"", (out / "missing" / "state.reg").string()},
+        {"", (out / "taken.reg").string()},
+    };
+    for (const auto& [wrapper, file] : cases) {
+        const Outcome outcome = run("export " + file, "", wrapper);
+        EXPECT_EQ(outcome.status, 3) << file << ": " << outcome.err;
+        EXPECT_NE(outcome.err.find("was not written"), std::string::npos) << outcome.err;
+        EXPECT_TRUE(outcome.out.empty()) << outcome.out;
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"full.reg", "taken.reg"}));
+    EXPECT_EQ(readFile(out / "full.reg"), "the previous export");
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,138 @@
+// Quorvane's Registry.pol reader and writer against an independent one in Python
+// (preg_peer.py): each reads what the other writes, record for record.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "diagnosis/policy_file.h"
+#include "platform/narrow_text.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::diagnosis {
+namespace {
+
+using Action = PolicyEffect::Action;
+
+int runPeer(const std::string& arguments) {
+    const std::string command = "python3 " QUORVANE_PREG_PEER " " + arguments;
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string hex(const std::string& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xF];
+    }
+    return text;
+}
+
+std::string line(const PolicyRecord& record) {
+    return platform::utf16ToNarrow(record.key) + "|" + platform::utf16ToNarrow(record.value) + "|" +
+           std::to_string(record.type) + "|" + hex(record.data);
+}
+
+std::string utf16(std::u16string_view text) {
+    std::string bytes;
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+TEST(PolicyFilePeer, ReadsEveryRecordFormThePeerWrites) {
+    testing::TempDir dir;
+    const auto file = dir.path() / "peer.pol";
+    ASSERT_EQ(runPeer("write " + file.string()), 0);
+    const PolicyFile read = readPolicyFile(testing::readFile(file));
+    ASSERT_FALSE(read.damage) << *read.damage;
+    ASSERT_EQ(read.records.size(), 10u);
+
+    const std::pair<Action, std::vector<std::u16string>> expected[] = {
+        {Action::SetValue, {u"DisableRegistryTools"}},
+        {Action::SetValue, {u"Window Title"}},
+        {Action::DeleteValue, {u"NoViewSource"}},
+        {Action::DeleteAllValues, {}},
+        {Action::DeleteValues, {u"NoPrinting", u"NoFileNew"}},
+        {Action::DeleteKeys, {u"Old", u"Older"}},
+        {Action::SetIfAbsent, {u"NoFavorites"}},
+        {Action::Other, {}},
+        {Action::CreateKey, {}},
+        {Action::SetValue, {u"Blob"}},
+    };
+    for (std::size_t i = 0; i < read.records.size(); ++i) {
+        const PolicyEffect effect = effectOf(read.records[i]);
+        EXPECT_EQ(effect.action, expected[i].first) << i;
+        EXPECT_EQ(effect.names, expected[i].second) << i;
+    }
+    EXPECT_EQ(recordText(read.records[1]), u"Grüße Ωmega");
+    EXPECT_EQ(read.records[9].data, std::string("\0\x5B\0\x5D\0\x3B\0\xFF", 8));
+    // Written again by Quorvane, the file is the peer's byte for byte.
+    EXPECT_EQ(writePolicyFile(read.records), testing::readFile(file));
+}
+
+TEST(PolicyFilePeer, PeerReadsWhatQuorvaneWrites) {
+    const std::vector<PolicyRecord> records = {
+        {u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions", u"NoBrowserClose", 4,
+         std::string("\1\0\0\0", 4)},
+        {u"Software\\Microsoft\\Internet Explorer\\Main", u"Window Title", 1,
+         utf16(std::u16string(u"Ωmega;]\0", 8))},
+        {u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions", u"**del.NoViewSource",
+         1, utf16(std::u16string(u" \0", 2))},
+        {u"Software\\Policies", u"", 0, ""},
+    };
+    testing::TempDir dir;
+    const auto file = dir.path() / "ours.pol";
+    const auto listing = dir.path() / "listing.txt";
+    testing::writeFile(file, writePolicyFile(records));
+    ASSERT_EQ(runPeer("read " + file.string() + " >" + listing.string()), 0);
+
+    std::string expected;
+    for (const PolicyRecord& record : records) {
+        expected += line(record) + "\n";
+    }
+    EXPECT_EQ(testing::readFile(listing), expected);
+}
+
+// What the reader does with files it must not trust: each damage stops it at the record it
+// spoils, keeps the records before, and says where.
+TEST(PolicyFileReader, StopsAtDamageAndKeepsWhatCameBefore) {
+    const std::string good = writePolicyFile({{u"K", u"V", 4, std::string("\1\0\0\0", 4)}});
+    const std::string record = good.substr(8);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t records;
+        const char* damage;
+    };
+    std::string hugeSize = good + record;
+    hugeSize[hugeSize.size() - 9] = '\xFF';
+    std::string noClose = good + record;
+    noClose[noClose.size() - 2] = ')';
+    const Case cases[] = {
+        {"not a policy file", "Windows Registry Editor", 0, "does not begin with \"PReg\""},
+        {"empty", "", 0, "does not begin"},
+        {"other version", std::string("PReg\2\0\0\0", 8) + record, 0, "version 2"},
+        {"size past the end", hugeSize, 1, "runs past the end"},
+        {"cut in the data", (good + record).substr(0, good.size() + record.size() - 4), 1,
+         "runs past the end"},
+        {"no closing bracket", noClose, 1, "no ']'"},
+        {"key without NUL", good + std::string("[\0K\0", 4), 1, "key name"},
+        {"odd byte at the end", good + "x", 1, "no '['"},
+    };
+    for (const Case& c : cases) {
+        const PolicyFile file = readPolicyFile(c.bytes);
+        EXPECT_EQ(file.records.size(), c.records) << c.what;
+        ASSERT_TRUE(file.damage) << c.what;
+        EXPECT_NE(file.damage->find(c.damage), std::string::npos) << c.what << ": " << *file.damage;
+    }
+    EXPECT_FALSE(readPolicyFile(std::string("PReg\1\0\0\0", 8)).damage);
+}
+
+}  // namespace
+}  // namespace quorvane::diagnosis

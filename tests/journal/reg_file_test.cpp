@@ -1,0 +1,124 @@
+// Registry files in the registry editor's format: what the writer puts in the file, line for
+// line; that the reader gives the same sections back; and which files the reader refuses.
+#include "journal/reg_file.h"
+
+#include <gtest/gtest.h>
+
+#include <variant>
+
+namespace quorvane::journal {
+namespace {
+
+std::u16string textOf(const std::string& bytes) {
+    std::u16string units;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    return units;
+}
+
+std::string utf16Bytes(std::u16string_view text) {
+    std::string bytes = registryString(text);
+    bytes.resize(bytes.size() - 2);
+    return bytes;
+}
+
+const std::vector<RegSection> kSections = {
+    {u"HKEY_CURRENT_USER\\Software\\Gone", true, {}},
+    {u"HKEY_CURRENT_USER\\Software\\Quorvane Ω",
+     false,
+     {
+         {u"", false, 1, registryString(u"default")},
+         {u"Path \"quoted\" \\", false, 1, registryString(u"C:\\Program Files\\\"Q\"")},
+         {u"Lines", false, 1, registryString(u"one\r\ntwo")},
+         {u"Flag", false, 4, std::string("\x78\x56\x34\x12", 4)},
+         {u"Short", false, 4, std::string("\1\0", 2)},
+         {u"Expand", false, 2, registryString(u"%P%")},
+         {u"Multi", false, 7, utf16Bytes(std::u16string(u"a\0b\0\0", 5))},
+         {u"Big", false, 11, std::string("\xEF\xCD\xAB\x89\x67\x45\x23\x01", 8)},
+         {u"Blob", false, 3, std::string(30, '\xAB')},
+         {u"Nothing", false, 0, ""},
+         {u"Removed", true, 0, ""},
+     }},
+};
+
+TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
+    const std::string bytes = writeRegFile(kSections);
+    ASSERT_TRUE(bytes.starts_with("\xFF\xFE"));
+    const std::u16string expected =
+        u"Windows Registry Editor Version 5.00\r\n"
+        u"\r\n"
+        u"[-HKEY_CURRENT_USER\\Software\\Gone]\r\n"
+        u"\r\n"
+        u"[HKEY_CURRENT_USER\\Software\\Quorvane Ω]\r\n"
+        u"@=\"default\"\r\n"
+        u"\"Path \\\"quoted\\\" \\\\\"=\"C:\\\\Program Files\\\\\\\"Q\\\"\"\r\n"
+        u"\"Lines\"=hex(1):6f,00,6e,00,65,00,0d,00,0a,00,74,00,77,00,6f,00,00,00\r\n"
+        u"\"Flag\"=dword:12345678\r\n"
+        u"\"Short\"=hex(4):01,00\r\n"
+        u"\"Expand\"=hex(2):25,00,50,00,25,00,00,00\r\n"
+        u"\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
+        u"\"Big\"=hex(b):ef,cd,ab,89,67,45,23,01\r\n"
+        u"\"Blob\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\r\n"
+        u"  ab,ab,ab,ab,ab,ab,ab,ab\r\n"
+        u"\"Nothing\"=hex(0):\r\n"
+        u"\"Removed\"=-\r\n"
+        u"\r\n";
+    EXPECT_EQ(textOf(bytes.substr(2)), expected);
+}
+
+TEST(RegFileReader, ReadsBackWhatTheWriterWrote) {
+    const auto read = readRegFile(writeRegFile(kSections));
+    ASSERT_TRUE(std::holds_alternative<std::vector<RegSection>>(read)) << std::get<1>(read);
+    const auto& sections = std::get<0>(read);
+    ASSERT_EQ(sections.size(), kSections.size());
+    for (std::size_t s = 0; s < sections.size(); ++s) {
+        EXPECT_EQ(sections[s].key, kSections[s].key);
+        EXPECT_EQ(sections[s].deleted, kSections[s].deleted);
+        ASSERT_EQ(sections[s].values.size(), kSections[s].values.size());
+        for (std::size_t v = 0; v < sections[s].values.size(); ++v) {
+            const RegValue& got = sections[s].values[v];
+            const RegValue& want = kSections[s].values[v];
+            EXPECT_EQ(got.name, want.name) << v;
+            EXPECT_EQ(got.deleted, want.deleted) << v;
+            if (!want.deleted) {
+                EXPECT_EQ(got.type, want.type) << v;
+                EXPECT_EQ(got.data, want.data) << v;
+            }
+        }
+    }
+}
+
+TEST(RegFileReader, ReadsRegedit4TextAndComments) {
+    const auto read = readRegFile(
+        "REGEDIT4\n\n; a comment\n[HKEY_LOCAL_MACHINE\\Software\\A]\n\"N\"=dword:1\n"
+        "\"H\"=hex:01,02,\\\n    03\n");
+    ASSERT_TRUE(std::holds_alternative<std::vector<RegSection>>(read)) << std::get<1>(read);
+    const auto& values = std::get<0>(read).at(0).values;
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0].data, std::string("\1\0\0\0", 4));
+    EXPECT_EQ(values[1].data, "\1\2\3");
+}
+
+TEST(RegFileReader, RefusesWhatItCannotReadWholly) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Windows Registry Editor Version 4.00\n", "not a registry file"},
+        {"REGEDIT4\n\"Orphan\"=dword:1\n", "line 2: a value outside a key"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\A\n", "line 2: a key line must end in ']'"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=dword:123456789\n", "line 3: the data"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=hex:0g\n", "line 3: the data"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N=1\n", "line 3: the value name"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\" 1\n", "line 3: no '='"},
+        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\nstray\n", "line 3: neither a key nor a value"},
+        {"REGEDIT4\n[-HKEY_CURRENT_USER\\A]\n\"N\"=-\n", "line 3: a value outside a key"},
+    };
+    for (const auto& [text, why] : cases) {
+        const auto read = readRegFile(text);
+        ASSERT_TRUE(std::holds_alternative<std::string>(read)) << text;
+        EXPECT_NE(std::get<1>(read).find(why), std::string::npos) << std::get<1>(read);
+    }
+}
+
+}  // namespace
+}  // namespace quorvane::journal
