@@ -61,6 +61,22 @@ bool RestrictionManager::present(registry::Hive hive, const char* subKey, const 
     return queried != platform::kFileNotFound;
 }
 
+bool RestrictionManager::holdsOne(registry::Hive hive, const Restriction& restriction) {
+    platform::KeyHandle key = 0;
+    if (services_.platform.openKey(hive, restriction.subKey, platform::kKeyRead, key) !=
+        platform::kSuccess) {
+        return false;
+    }
+    std::uint32_t type = 0;
+    std::int32_t data = 0;
+    std::uint32_t size = sizeof data;
+    const platform::Status queried = services_.platform.queryValue(
+        key, restriction.valueName, &type, reinterpret_cast<std::uint8_t*>(&data), &size);
+    services_.platform.closeKey(key);
+    return queried == platform::kSuccess && type == platform::kRegDword && size == sizeof data &&
+           data == 1;
+}
+
 void RestrictionManager::settle(const Restriction& restriction) {
     int state = toolkit::kUnchecked;
     skipOnFailure([&] {

@@ -119,6 +119,8 @@ private:
                         const std::optional<StatusTrace::Refusal>& refusal);
     // Whether the key, or the value in it when `valueName` is not null, exists.
     bool present(registry::Hive hive, const char* subKey, const char* valueName = nullptr);
+    // Whether the restriction's value in `hive` is the DWORD 1 that imposing writes.
+    bool holdsOne(registry::Hive hive, const Restriction& restriction);
     // Sets the box of `restriction` quietly to what the registry holds.
     void settle(const Restriction& restriction);
     // Stores what this action did also when it runs nested inside another one's batch: before

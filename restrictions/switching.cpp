@@ -121,6 +121,11 @@ void RestrictionManager::impose(const Restriction& restriction) {
                 setFlag();
             });
         }
+        // A refused rewrite of what is there already changed nothing: the restriction is in
+        // force as asked (load-time detection rewrites every restriction it finds).
+        if (refusal && holdsOne(hive, restriction)) {
+            refusal.reset();
+        }
         record(hive, "impose", restriction.valueName, refusal);
     }
 }

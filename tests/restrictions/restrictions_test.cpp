@@ -473,6 +473,22 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\n  impose NoViewSource"},
                 {17}}));
 
+// Without administrator rights every start rewrites the restrictions in force; where the machine
+// hive holds them already, nothing was refused that mattered.
+TEST(RefusedRewrite, OfWhatIsThereAlreadyIsNoRefusal) {
+    const auto target = makeRegistryTarget();
+    Rig rig(target->registry());
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        put(target->registry(), root, kRestrictionsKey, "NoViewSource", dword(1));
+    }
+    rig.recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
+
+    EXPECT_TRUE(rig.manager.RefreshRestrictionStates().allDone());
+
+    EXPECT_TRUE(rig.messages.shown.empty());
+    EXPECT_EQ(rig.checkedBoxes(), std::vector{17});
+}
+
 TEST(SkipOnFailure, SkipsFailuresOfTheSystemButNotFaultsOfTheProgram) {
     using restrictions::skipOnFailure;
     EXPECT_EQ(skipOnFailure([] { throw std::runtime_error("disk full"); }), "disk full");
