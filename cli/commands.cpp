@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "cli/hive_data.h"
+#include "journal/undo.h"
 #include "toolkit/application.h"
 
 namespace quorvane::cli {
@@ -92,8 +93,14 @@ int listRestrictions(Session& session, bool json, std::ostream& out) {
 int switchRestrictions(Session& session, const std::vector<int>& numbers, bool impose,
                        std::ostream& out) {
     const std::string action = impose ? "impose" : "lift";
+    std::string named = action;
+    for (int number : numbers) {
+        named += " " + std::string(restrictions::restrictionByNumber(number)->valueName);
+    }
     restrictions::Outcome outcome;
     {
+        // One undo entry for the whole command.
+        const restrictions::JournalEntry entry(session.journal.get(), named);
         platform::BatchScope command(*session.platform);
         for (int number : numbers) {
             session.boxes.assign(number, impose ? toolkit::kChecked : toolkit::kUnchecked);
@@ -147,6 +154,25 @@ int removeAllRestrictions(Session& session) {
 
 int resetHomeSearchPages(Session& session) {
     return exitStatusOf(session.manager.ResetHomeSearchPages());
+}
+
+int undoCommand(Session& session, bool list, std::ostream& out) {
+    if (!list) {
+        const journal::UndoResult result = journal::undoLast(*session.platform, *session.journal);
+        journal::tellUndo(result, session.messages);
+        return result.allDone() ? kExitSuccess : kExitRefused;
+    }
+    const std::vector<journal::EntrySummary> entries = session.journal->entries();
+    if (entries.empty()) {
+        out << "There is no change to undo.\n";
+    }
+    for (const journal::EntrySummary& entry : entries) {
+        out << entry.time << "  " << entry.action << '\n';
+        for (const std::string& line : entry.changed) {
+            out << "    " << line << '\n';
+        }
+    }
+    return kExitSuccess;
 }
 
 }  // namespace quorvane::cli

@@ -25,5 +25,8 @@ int switchRestrictions(Session& session, const std::vector<int>& numbers, bool i
 // Each prints the window's message: the success text, or the warning that says what was not done.
 int removeAllRestrictions(Session& session);
 int resetHomeSearchPages(Session& session);
+// Puts back what the last change of the session's registry changed, or with `list` lists the
+// undo entries, newest first: time, action and what it changed.
+int undoCommand(Session& session, bool list, std::ostream& out);
 
 }  // namespace quorvane::cli

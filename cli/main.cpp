@@ -33,6 +33,9 @@ constexpr const char* kDescription =
     "                             will)\n"
     "  export FILE.reg            the restrictions' values in both hives, as a registry file\n"
     "  export --policy user|machine FILE.pol  the restrictions in force, as a Registry.pol\n"
+    "  undo                       put back what the last change changed (an undo is a change\n"
+    "                             too: undo again to redo it)\n"
+    "  undo --list                the undo entries, newest first: time, action, what changed\n"
     "\n"
     "A RESTRICTION is its number or its value name in any case (4 or NoBrowserClose).\n"
     "Exit status: 0 done, 2 bad command line or unusable registry, 3 part was refused\n"
@@ -91,12 +94,13 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption registryOption(
         "registry", "Work on the hive files in DIR instead of the configured registry.", "DIR");
     const QCommandLineOption jsonOption("json", "With list or why: print JSON.");
+    const QCommandLineOption listOption("list", "With undo: list the undo entries.");
     // Taken by export, which runs before this parser; listed here for --help.
     const QCommandLineOption policyOption(
         "policy", "With export: write a Registry.pol for the user or the machine half.", "SCOPE");
-    parser.addOptions({registryOption, jsonOption, policyOption});
-    parser.addPositionalArgument("command",
-                                 "list, impose, lift, remove-all, reset-pages, why or export.");
+    parser.addOptions({registryOption, jsonOption, listOption, policyOption});
+    parser.addPositionalArgument(
+        "command", "list, impose, lift, remove-all, reset-pages, why, export or undo.");
     parser.addPositionalArgument("restrictions", "For impose and lift.", "[RESTRICTION...]");
 
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -124,7 +128,8 @@ int main(int argc, char* argv[]) {
             return usageError(*error);
         }
         numbers = std::get<std::vector<int>>(parsed);
-    } else if (command != "list" && command != "remove-all" && command != "reset-pages") {
+    } else if (command != "list" && command != "remove-all" && command != "reset-pages" &&
+               command != "undo") {
         return usageError(command.isEmpty() ? "name a command"
                                             : "unknown command '" + command.toStdString() + "'");
     } else if (!arguments.isEmpty()) {
@@ -136,6 +141,9 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(policyOption)) {
         return usageError("--policy goes with export only");
     }
+    if (parser.isSet(listOption) && command != "undo") {
+        return usageError("--list goes with undo only");
+    }
 
     if (parser.isSet(registryOption) && parser.value(registryOption).isEmpty()) {
         // Not the configured registry: the user named one and it is not there.
@@ -146,19 +154,25 @@ int main(int argc, char* argv[]) {
     const std::string directory = parser.isSet(registryOption)
                                       ? parser.value(registryOption).toStdString()
                                       : configuration.registryDirectory;
+    const platform::RegistryLocation location = platform::locateRegistry(directory);
     std::unique_ptr<platform::RegistryApi> registry;
     try {
-        registry = platform::openRegistry(platform::locateRegistry(directory));
+        registry = platform::openRegistry(location);
     } catch (const platform::StoreError& error) {
         std::cerr << "quorvane-cli: " << error.what() << '\n';
         return cli::kExitUsage;
     }
-    cli::Session session(std::move(registry), configuration, std::cout, std::cerr);
+    cli::Session session(std::move(registry), configuration, std::cout, std::cerr,
+                         journal::JournalPlace{journal::defaultUndoDirectory(),
+                                               journal::registryIdentity(location)});
     if (command == "list") {
         return cli::listRestrictions(session, parser.isSet(jsonOption), std::cout);
     }
     if (switching) {
         return cli::switchRestrictions(session, numbers, command == "impose", std::cout);
+    }
+    if (command == "undo") {
+        return cli::undoCommand(session, parser.isSet(listOption), std::cout);
     }
     return command == "remove-all" ? cli::removeAllRestrictions(session)
                                    : cli::resetHomeSearchPages(session);

@@ -19,12 +19,14 @@ void PrintingMessageBox::show(const std::string& text, int style, const std::str
 }
 
 Session::Session(std::unique_ptr<platform::RegistryApi> registryApi,
-                 const toolkit::Configuration& configuration, std::ostream& out, std::ostream& err)
+                 const toolkit::Configuration& configuration, std::ostream& out, std::ostream& err,
+                 std::optional<journal::JournalPlace> undo)
     : platform(std::move(registryApi)),
       messages(out, err),
       registry(*platform, messages),
       settings(*platform),
       boxes(restrictions::kRestrictionCount),
-      manager({*platform, settings, events, messages, boxes, configuration}) {}
+      journal(undo ? std::make_unique<journal::UndoJournal>(*platform, std::move(*undo)) : nullptr),
+      manager({*platform, settings, events, messages, boxes, configuration, journal.get()}) {}
 
 }  // namespace quorvane::cli

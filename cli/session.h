@@ -4,7 +4,9 @@
 
 #include <iosfwd>
 #include <memory>
+#include <optional>
 
+#include "journal/undo_journal.h"
 #include "platform/registry_api.h"
 #include "registry/general2.h"
 #include "registry/registry_settings_store.h"
@@ -33,8 +35,10 @@ public:
 };
 
 struct Session {
+    // Commands that change the registry keep their undo entries in `undo`.
     Session(std::unique_ptr<platform::RegistryApi> registry,
-            const toolkit::Configuration& configuration, std::ostream& out, std::ostream& err);
+            const toolkit::Configuration& configuration, std::ostream& out, std::ostream& err,
+            std::optional<journal::JournalPlace> undo = std::nullopt);
 
     std::unique_ptr<platform::RegistryApi> platform;
     PrintingMessageBox messages;
@@ -44,6 +48,7 @@ struct Session {
     // Not wired to the switching actions until a command wires them: setting the boxes to what
     // the registry holds runs nothing.
     toolkit::CheckBoxBank boxes;
+    std::unique_ptr<journal::UndoJournal> journal;  // none for commands that only read
     restrictions::RestrictionManager manager;
 };
 

@@ -10,6 +10,7 @@
 #include "diagnosis/text_scan.h"
 #include "journal/reg_file.h"
 #include "platform/narrow_text.h"
+#include "registry/value_query.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/restriction_manager.h"
 
@@ -521,14 +522,7 @@ platform::Status readStoredValue(platform::RegistryApi& registry, KeyHandle root
     if (status != platform::kSuccess) {
         return status;
     }
-    std::uint32_t size = 0;
-    status = registry.queryValue(key, name, &value.type, nullptr, &size);
-    if (status == platform::kSuccess) {
-        value.data.resize(size);
-        status = registry.queryValue(key, name, &value.type,
-                                     reinterpret_cast<std::uint8_t*>(value.data.data()), &size);
-        value.data.resize(size);
-    }
+    status = registry::queryWholeValue(registry, key, name, value.type, value.data);
     registry.closeKey(key);
     return status;
 }

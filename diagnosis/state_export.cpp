@@ -27,10 +27,8 @@ Read readRestriction(platform::RegistryApi& registry, platform::KeyHandle root,
     read.value.data = std::move(stored.data);
     if (read.status == platform::kSuccess && platform::isStringType(read.value.type)) {
         // The narrow text with its NULs, as UTF-16 units: a multi-string keeps its separators.
-        const std::u16string units = platform::narrowToUtf16(read.value.data);
-        read.value.data = journal::registryString(units);
-        read.value.data.resize(read.value.data.size() - 2);
-        if (units.empty() || units.back() != u'\0') {
+        read.value.data = journal::fileData(read.value.type, read.value.data);
+        if (!read.value.data.ends_with(std::string(2, '\0'))) {
             read.value.data.append(2, '\0');
         }
     }

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/narrow_text.h"
+#include "platform/registry_api.h"
 
 namespace quorvane::journal {
 
@@ -385,10 +386,54 @@ std::string registryString(std::u16string_view text) {
     return bytes;
 }
 
-std::string writeRegFile(const std::vector<RegSection>& sections) {
+std::vector<std::u16string> readRegFileComments(std::string_view bytes) {
+    std::vector<std::u16string> comments;
+    const auto lines = logicalLines(unitsOfFile(bytes));
+    if (lines.empty() || (trimmed(lines.front().second) != kRegFileHeader &&
+                          trimmed(lines.front().second) != u"REGEDIT4")) {
+        return comments;
+    }
+    for (const auto& [number, raw] : lines) {
+        const std::u16string_view line = trimmed(raw);
+        if (!line.empty() && line.front() == u';') {
+            comments.emplace_back(line.substr(1));
+        }
+    }
+    return comments;
+}
+
+std::string fileData(std::uint32_t type, std::string_view narrowData) {
+    if (!platform::isStringType(type)) {
+        return std::string(narrowData);
+    }
+    std::string bytes = registryString(platform::narrowToUtf16(narrowData));
+    bytes.resize(bytes.size() - 2);
+    return bytes;
+}
+
+std::string narrowData(std::uint32_t type, std::string_view fileData) {
+    if (!platform::isStringType(type)) {
+        return std::string(fileData);
+    }
+    return platform::utf16ToNarrow(unitsOf(fileData));
+}
+
+std::string writeRegFile(const std::vector<RegSection>& sections,
+                         const std::vector<std::u16string>& comments) {
     std::u16string text(kRegFileHeader);
     text += kLineEnd;
     text += kLineEnd;
+    for (const std::u16string& comment : comments) {
+        text += u';';
+        // A line break would end the comment, and the rest would be read as a key or value.
+        for (const char16_t unit : comment) {
+            text += unit == u'\r' || unit == u'\n' ? u' ' : unit;
+        }
+        text += kLineEnd;
+    }
+    if (!comments.empty()) {
+        text += kLineEnd;
+    }
     for (const RegSection& section : sections) {
         text += section.deleted ? u"[-" : u"[";
         text += section.key;

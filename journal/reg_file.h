@@ -21,6 +21,8 @@ struct RegValue {
     std::uint32_t type = 0;
     // As the registry stores it: string types as UTF-16LE units with their terminating NUL.
     std::string data;
+
+    bool operator==(const RegValue&) const = default;
 };
 
 // A [key] section, or a [-key] section that deletes the key with everything below it.
@@ -28,10 +30,15 @@ struct RegSection {
     std::u16string key;  // full path with the hive name written out: HKEY_CURRENT_USER\...
     bool deleted = false;
     std::vector<RegValue> values;
+
+    bool operator==(const RegSection&) const = default;
 };
 
-// The file's bytes: byte-order mark, header, sections, each followed by an empty line.
-std::string writeRegFile(const std::vector<RegSection>& sections);
+// The file's bytes: byte-order mark, header, an empty line, then each comment as a line of its
+// own after ';' and an empty line, then the sections, each followed by an empty line. The
+// registry editor skips the comments.
+std::string writeRegFile(const std::vector<RegSection>& sections,
+                         const std::vector<std::u16string>& comments = {});
 
 // Reads a registry file as the Windows or Wine registry editor writes it: version 5 in UTF-16LE
 // with a byte-order mark, or "REGEDIT4" in plain text. Hex data may run on over lines ending in a
@@ -39,7 +46,15 @@ std::string writeRegFile(const std::vector<RegSection>& sections);
 // makes the whole file unusable: the text says which line and why.
 std::variant<std::vector<RegSection>, std::string> readRegFile(std::string_view bytes);
 
+// The text after ';' of each comment line, in order. Empty for a file that is no registry file.
+std::vector<std::u16string> readRegFileComments(std::string_view bytes);
+
 // UTF-16LE bytes of `text` with a terminating NUL, as the registry stores a string.
 std::string registryString(std::u16string_view text);
+
+// Value data between the narrow registry functions and a registry file, which holds the string
+// types as UTF-16LE: every byte converted, NULs included, none added.
+std::string fileData(std::uint32_t type, std::string_view narrowData);
+std::string narrowData(std::uint32_t type, std::string_view fileData);
 
 }  // namespace quorvane::journal

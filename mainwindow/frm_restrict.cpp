@@ -19,6 +19,7 @@
 #include <chrono>
 
 #include "diagnosis/diagnosis.h"
+#include "journal/undo.h"
 #include "mailer/frm_bug_report.h"
 #include "mainwindow/artwork.h"
 #include "mainwindow/frm_why.h"
@@ -92,13 +93,17 @@ struct frmRestrict::Core {
         : general(dependencies.registry, dependencies.messages),
           settings(dependencies.registry),
           boxes(window, restrictions::kRestrictionCount),
+          journal(dependencies.undo ? std::make_unique<journal::UndoJournal>(dependencies.registry,
+                                                                             *dependencies.undo)
+                                    : nullptr),
           manager({dependencies.registry, settings, events, dependencies.messages, boxes,
-                   dependencies.configuration}) {}
+                   dependencies.configuration, journal.get()}) {}
 
     registry::General2 general;  // for the report of what sets restrictions again
     registry::RegistrySettingsStore settings;
     QtEventPump events;
     WindowCheckBoxes boxes;
+    std::unique_ptr<journal::UndoJournal> journal;
     restrictions::RestrictionManager manager;
 };
 
@@ -140,6 +145,10 @@ void frmRestrict::createControls() {
     QAction* mnuWhy = file->addAction(QStringLiteral("&Why do Restrictions come back?"));
     mnuWhy->setObjectName(QStringLiteral("mnuWhy"));
     connect(mnuWhy, &QAction::triggered, this, &frmRestrict::showWhy);
+    QAction* mnuUndo = file->addAction(QStringLiteral("&Undo last change"));
+    mnuUndo->setObjectName(QStringLiteral("mnuUndo"));
+    mnuUndo->setEnabled(dependencies_.undo.has_value());
+    connect(mnuUndo, &QAction::triggered, this, &frmRestrict::undoLastChange);
     QDesktopServices::setUrlHandler(QUrl(QString::fromLatin1(kWhyLink)).scheme(), this,
                                     "openOwnLink");
 
@@ -344,6 +353,12 @@ void frmRestrict::showWhy() {
     why_->show();
     why_->raise();
     why_->activateWindow();
+}
+
+void frmRestrict::undoLastChange() {
+    const journal::UndoResult result = journal::undoLast(dependencies_.registry, *core_->journal);
+    core_->manager.showRegistryState();
+    journal::tellUndo(result, dependencies_.messages);
 }
 
 void frmRestrict::openOwnLink(const QUrl& link) {

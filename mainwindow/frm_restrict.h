@@ -9,9 +9,11 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "diagnosis/places.h"
+#include "journal/undo_journal.h"
 #include "platform/registry_api.h"
 #include "toolkit/configuration.h"
 #include "toolkit/message_box.h"
@@ -44,6 +46,8 @@ public:
             openUrl;                        // the user's browser; QDesktopServices when empty
         int mailerTickMilliseconds = 1000;  // the tell-a-friend window's timer
         diagnosis::Places places = {};      // where "Why do Restrictions come back?" looks
+        // Where the undo entries of the window's changes go; none: no undo.
+        std::optional<journal::JournalPlace> undo = std::nullopt;
     };
 
     explicit frmRestrict(Dependencies dependencies);
@@ -57,6 +61,9 @@ public slots:
     void showWhy();
     // The help page's links of Quorvane's own scheme (kWhyLink).
     void openOwnLink(const QUrl& link);
+    // Puts back what the last change changed, says how that went, and shows the boxes as the
+    // registry holds them then, without running their switching actions.
+    void undoLastChange();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

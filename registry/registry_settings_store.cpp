@@ -1,16 +1,12 @@
 #include "registry/registry_settings_store.h"
 
-#include <vector>
+#include "registry/value_query.h"
 
 namespace quorvane::registry {
 
-namespace {
-
-std::string sectionKey(const std::string& application, const std::string& section) {
+std::string settingsKey(const std::string& application, const std::string& section) {
     return "Software\\" + application + "\\" + section;
 }
-
-}  // namespace
 
 RegistrySettingsStore::RegistrySettingsStore(platform::RegistryApi& registry)
     : registry_(registry) {}
@@ -18,22 +14,17 @@ RegistrySettingsStore::RegistrySettingsStore(platform::RegistryApi& registry)
 std::string RegistrySettingsStore::read(const std::string& application, const std::string& section,
                                         const std::string& key) {
     platform::KeyHandle handle = 0;
-    if (registry_.openKey(platform::kCurrentUser, sectionKey(application, section),
+    if (registry_.openKey(platform::kCurrentUser, settingsKey(application, section),
                           platform::kKeyRead, handle) != platform::kSuccess) {
         return {};
     }
-    std::uint32_t size = 0;
-    std::vector<std::uint8_t> data;
-    platform::Status status = registry_.queryValue(handle, key, nullptr, nullptr, &size);
-    if (status == platform::kSuccess) {
-        data.resize(size);
-        status = registry_.queryValue(handle, key, nullptr, data.data(), &size);
-    }
+    std::uint32_t type = 0;
+    std::string text;
+    const platform::Status status = queryWholeValue(registry_, handle, key, type, text);
     registry_.closeKey(handle);
     if (status != platform::kSuccess) {
         return {};
     }
-    std::string text(data.begin(), data.begin() + size);
     if (!text.empty() && text.back() == '\0') {
         text.pop_back();
     }
@@ -43,7 +34,7 @@ std::string RegistrySettingsStore::read(const std::string& application, const st
 void RegistrySettingsStore::write(const std::string& application, const std::string& section,
                                   const std::string& key, const std::string& text) {
     platform::KeyHandle handle = 0;
-    if (registry_.createKey(platform::kCurrentUser, sectionKey(application, section), handle) !=
+    if (registry_.createKey(platform::kCurrentUser, settingsKey(application, section), handle) !=
         platform::kSuccess) {
         return;
     }

@@ -8,6 +8,9 @@
 
 namespace quorvane::registry {
 
+// The key below HKEY_CURRENT_USER that holds the settings of `section`.
+std::string settingsKey(const std::string& application, const std::string& section);
+
 class RegistrySettingsStore final : public toolkit::SettingsStore {
 public:
     explicit RegistrySettingsStore(platform::RegistryApi& registry);

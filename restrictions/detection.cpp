@@ -35,6 +35,8 @@ Outcome RestrictionManager::RefreshRestrictionStates() {
     Outcome outcome;
     {
         Collecting collecting(*this, outcome);
+        // The rewrites that the assignments cause record what they change in this one entry.
+        JournalEntry entry(services_.journal, "rewrite the restrictions found at start");
         platform::BatchScope batch(services_.platform);
         for (const Restriction& restriction : kCatalogue) {
             int state = toolkit::kUnchecked;

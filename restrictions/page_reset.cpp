@@ -22,16 +22,26 @@ Outcome RestrictionManager::ResetHomeSearchPages() {
         {registry::kHiveCurrentUser, "Search Page", pages.search},
         {registry::kHiveCurrentUser, "Start Page", pages.portal},
     };
+    std::vector<PlannedChange> plan;
+    std::vector<Change> changes;
+    for (const auto& write : writes) {
+        plan.push_back(
+            PlannedChange::setText(write.hive, kBrowserMainKey, write.valueName, write.text));
+        changes.push_back({write.hive, "set", write.valueName, platform::kSuccess, {}});
+    }
     Outcome outcome;
     {
         Collecting collecting(*this, outcome);
+        JournalEntry entry(services_.journal, "reset home/search page");
         platform::BatchScope batch(services_.platform);
-        for (const auto& write : writes) {
-            const auto refusal = traced([&] {
-                std::string path = fullPath(write.hive, kBrowserMainKey);
-                registry_.SetStringValue(path, write.valueName, write.text);
-            });
-            record(write.hive, "set", write.valueName, refusal);
+        if (backedUp(plan, changes)) {
+            for (const auto& write : writes) {
+                const auto refusal = traced([&] {
+                    std::string path = fullPath(write.hive, kBrowserMainKey);
+                    registry_.SetStringValue(path, write.valueName, write.text);
+                });
+                record(write.hive, "set", write.valueName, refusal);
+            }
         }
         outcome.storeFailed(batch.finish());
     }

@@ -1,5 +1,6 @@
 #include <array>
 
+#include "registry/registry_settings_store.h"
 #include "restrictions/failure_mode.h"
 #include "restrictions/restriction_manager.h"
 #include "toolkit/application.h"
@@ -38,47 +39,81 @@ constexpr std::array<DeletedValue, 4> kDeletedValues = {{
     {registry::kHiveLocalMachine, kBrowserMainKey, "Window Title"},
 }};
 
+std::vector<PlannedChange> removeAllPlan() {
+    std::vector<PlannedChange> plan;
+    for (const DeletedKey& key : kDeletedKeys) {
+        plan.push_back(PlannedChange::deleteKey(key.hive, key.subKey));
+    }
+    for (const DeletedValue& value : kDeletedValues) {
+        plan.push_back(PlannedChange::deleteValue(value.hive, value.subKey, value.valueName));
+    }
+    plan.push_back(PlannedChange::setText(
+        registry::kHiveCurrentUser,
+        registry::settingsKey(toolkit::kApplicationTitle, kMarkerSection), kMarkerKey, "0"));
+    // The lifting actions of the boxes that were checked make the policy keys again and set the
+    // marker back to "1": all of it is recorded now, before the first deletion.
+    const std::vector<PlannedChange> keys = policyKeysPlan();
+    plan.insert(plan.end(), keys.begin(), keys.end());
+    return plan;
+}
+
+std::vector<Change> removeAllChanges() {
+    std::vector<Change> changes;
+    for (const DeletedKey& key : kDeletedKeys) {
+        changes.push_back({key.hive, "delete key", key.subKey, platform::kSuccess, {}});
+    }
+    for (const DeletedValue& value : kDeletedValues) {
+        changes.push_back({value.hive, "delete", value.valueName, platform::kSuccess, {}});
+    }
+    return changes;
+}
+
 }  // namespace
 
 Outcome RestrictionManager::RemoveAllRestrictions() {
     Outcome outcome;
     {
         Collecting collecting(*this, outcome);
+        JournalEntry entry(services_.journal, "remove all restrictions");
         platform::BatchScope batch(services_.platform);
-        for (const DeletedKey& key : kDeletedKeys) {
-            const auto refusal = traced([&] {
-                std::string path = fullPath(key.hive, key.subKey);
-                registry_.DeleteKey(path);
-            });
-            recordDeletion(key.hive, "delete key", key.subKey, key.subKey, nullptr, refusal);
+        if (backedUp(removeAllPlan(), removeAllChanges())) {
+            removeAllSteps();
         }
-        for (const DeletedValue& value : kDeletedValues) {
-            const auto refusal =
-                traced([&] { registry_.DeleteValue(value.hive, value.subKey, value.valueName); });
-            recordDeletion(value.hive, "delete", value.valueName, value.subKey, value.valueName,
-                           refusal);
-        }
-        // "0": the policy keys must be made again before the next switch.
-        skipOnFailure([&] {
-            services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "0");
-        });
-        skipOnFailure([&] { services_.events.processPendingEvents(); });
-        // Each box that was checked runs its lifting action; the first of rows 1 to 23 finds the
-        // marker at "0" and makes the eight policy keys again.
-        skipOnFailure([&] { clear_Check_controls(services_.boxes); });
-        skipOnFailure([&] { services_.events.processPendingEvents(); });
         outcome.storeFailed(batch.finish());
     }
     storeNestedChanges(outcome);
     // The boxes show what is in force now, not what should have been.
     if (!outcome.allDone()) {
-        for (const Restriction& restriction : kCatalogue) {
-            settle(restriction);
-        }
+        showRegistryState();
     }
     tell(outcome, std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint,
          kRemoveAllRefused, "Restrictions Removed");
     return outcome;
+}
+
+void RestrictionManager::removeAllSteps() {
+    for (const DeletedKey& key : kDeletedKeys) {
+        const auto refusal = traced([&] {
+            std::string path = fullPath(key.hive, key.subKey);
+            registry_.DeleteKey(path);
+        });
+        recordDeletion(key.hive, "delete key", key.subKey, key.subKey, nullptr, refusal);
+    }
+    for (const DeletedValue& value : kDeletedValues) {
+        const auto refusal =
+            traced([&] { registry_.DeleteValue(value.hive, value.subKey, value.valueName); });
+        recordDeletion(value.hive, "delete", value.valueName, value.subKey, value.valueName,
+                       refusal);
+    }
+    // "0": the policy keys must be made again before the next switch.
+    skipOnFailure([&] {
+        services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "0");
+    });
+    skipOnFailure([&] { services_.events.processPendingEvents(); });
+    // Each box that was checked runs its lifting action; the first of rows 1 to 23 finds the
+    // marker at "0" and makes the eight policy keys again.
+    skipOnFailure([&] { clear_Check_controls(services_.boxes); });
+    skipOnFailure([&] { services_.events.processPendingEvents(); });
 }
 
 }  // namespace quorvane::restrictions

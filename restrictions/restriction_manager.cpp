@@ -85,6 +85,31 @@ void RestrictionManager::settle(const Restriction& restriction) {
     skipOnFailure([&] { services_.boxes.setQuietly(restriction.number, state); });
 }
 
+bool RestrictionManager::backedUp(const std::vector<PlannedChange>& plan,
+                                  const std::vector<Change>& refused) {
+    if (services_.journal == nullptr) {
+        return true;
+    }
+    const auto failure = services_.journal->record(plan);
+    if (!failure) {
+        return true;
+    }
+    for (Change change : refused) {
+        change.status = kNoBackup;
+        change.reason = "changed nothing without a backup: " + *failure;
+        if (collecting_ != nullptr) {
+            collecting_->add(std::move(change));
+        }
+    }
+    return false;
+}
+
+void RestrictionManager::showRegistryState() {
+    for (const Restriction& restriction : kCatalogue) {
+        settle(restriction);
+    }
+}
+
 void RestrictionManager::warnOfFirstRefusal(const Outcome& outcome) {
     if (outcome.allDone() || refusalShown_) {
         return;

@@ -8,10 +8,12 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/registry_api.h"
 #include "registry/general2.h"
 #include "restrictions/catalogue.h"
+#include "restrictions/journal.h"
 #include "restrictions/outcome.h"
 #include "restrictions/status_trace.h"
 #include "toolkit/check_boxes.h"
@@ -36,6 +38,9 @@ struct Services {
     toolkit::MessageBox& messages;
     toolkit::CheckBoxes& boxes;
     toolkit::Configuration configuration;
+    // Where each action keeps the prior state of what it changes; none for a registry whose
+    // changes need no undo (the tests of other things).
+    Journal* journal = nullptr;
 };
 
 // The first lines of the warnings shown instead of a success text.
@@ -56,6 +61,9 @@ struct DefaultPages {
     std::string portal;
 };
 DefaultPages defaultPages(const toolkit::Configuration& configuration);
+
+// What EnsurePolicyKeys may change: the eight policy keys and the marker.
+std::vector<PlannedChange> policyKeysPlan();
 
 // Each action returns what took effect. An action that runs nested inside another one (a box
 // whose state an assignment or a pending event changed) adds its outcome to the enclosing
@@ -85,6 +93,9 @@ public:
     // the same title that names what was not done, in which hive, and why.
     Outcome RemoveAllRestrictions();
     Outcome ResetHomeSearchPages();
+    // Sets every box, without running its click handling, to what the registry holds: after the
+    // registry changed under the window (an undo) or after refused changes.
+    void showRegistryState();
 
 private:
     // While an action runs, the changes it and the actions nested in it make are added to its
@@ -106,6 +117,11 @@ private:
 
     void impose(const Restriction& restriction);
     void lift(const Restriction& restriction);
+    // The deletions of remove-all and the lifting actions they start.
+    void removeAllSteps();
+    // Whether the journal keeps the prior state of `plan`. When it cannot, each of `refused`
+    // is recorded as not done, with the reason, and the caller changes nothing.
+    bool backedUp(const std::vector<PlannedChange>& plan, const std::vector<Change>& refused);
     bool policyKeysExist();
     // Runs one call of the registry module; the first refusal it met, if any.
     std::optional<StatusTrace::Refusal> traced(const std::function<void()>& step);

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 
+#include "registry/registry_settings_store.h"
 #include "restrictions/failure_mode.h"
 #include "restrictions/restriction_manager.h"
 #include "toolkit/application.h"
@@ -31,7 +32,46 @@ constexpr std::array<PolicyKey, 8> kPolicyKeys = {{
 
 constexpr registry::Hive kBothHives[] = {registry::kHiveCurrentUser, registry::kHiveLocalMachine};
 
+const char* actionOf(bool imposing) {
+    return imposing ? "impose" : "lift";
+}
+
+// What imposing or lifting `restriction` does to its value in both hives.
+std::vector<PlannedChange> valuePlan(const Restriction& restriction, bool imposing) {
+    std::vector<PlannedChange> plan;
+    if (imposing && restriction.kind == Kind::String) {
+        return plan;  // a custom window title is only ever removed
+    }
+    for (const registry::Hive hive : kBothHives) {
+        plan.push_back(
+            imposing ? PlannedChange::setValue(hive, restriction.subKey, restriction.valueName,
+                                               platform::kRegDword, std::string("\1\0\0\0", 4))
+                     : PlannedChange::deleteValue(hive, restriction.subKey, restriction.valueName));
+    }
+    return plan;
+}
+
+std::vector<Change> valueChanges(const Restriction& restriction, bool imposing) {
+    std::vector<Change> changes;
+    for (const registry::Hive hive : kBothHives) {
+        changes.push_back(
+            {hive, actionOf(imposing), restriction.valueName, platform::kSuccess, {}});
+    }
+    return changes;
+}
+
 }  // namespace
+
+std::vector<PlannedChange> policyKeysPlan() {
+    std::vector<PlannedChange> plan;
+    for (const PolicyKey& key : kPolicyKeys) {
+        plan.push_back(PlannedChange::createKey(key.hive, key.subKey));
+    }
+    plan.push_back(PlannedChange::setText(
+        registry::kHiveCurrentUser,
+        registry::settingsKey(toolkit::kApplicationTitle, kMarkerSection), kMarkerKey, "1"));
+    return plan;
+}
 
 bool RestrictionManager::policyKeysExist() {
     return std::all_of(kPolicyKeys.begin(), kPolicyKeys.end(),
@@ -70,16 +110,26 @@ Outcome RestrictionManager::SwitchRestriction(int number) {
     {
         Collecting collecting(*this, outcome);
         enclosing = collecting.enclosing();
+        const bool imposing = services_.boxes.state(number) == toolkit::kChecked;
+        JournalEntry entry(services_.journal,
+                           std::string(actionOf(imposing)) + " " + restriction->valueName);
         platform::BatchScope batch(services_.platform);
+        std::vector<PlannedChange> plan = valuePlan(*restriction, imposing);
         if (restriction->kind == Kind::Dword) {
-            EnsurePolicyKeys();
-            services_.events.processPendingEvents();
+            const std::vector<PlannedChange> keys = policyKeysPlan();
+            plan.insert(plan.end(), keys.begin(), keys.end());
         }
-        // The box is read only now: events run above may have changed it.
-        if (services_.boxes.state(number) == toolkit::kChecked) {
-            impose(*restriction);
-        } else {
-            lift(*restriction);
+        if (backedUp(plan, valueChanges(*restriction, imposing))) {
+            if (restriction->kind == Kind::Dword) {
+                EnsurePolicyKeys();
+                services_.events.processPendingEvents();
+            }
+            // The box is read only now: events run above may have changed it.
+            if (services_.boxes.state(number) == toolkit::kChecked) {
+                impose(*restriction);
+            } else {
+                lift(*restriction);
+            }
         }
         outcome.storeFailed(batch.finish());
     }
@@ -103,6 +153,11 @@ void RestrictionManager::RestrictionClicked(int number) {
 void RestrictionManager::impose(const Restriction& restriction) {
     if (restriction.kind == Kind::String) {
         return;  // a custom window title is only ever removed
+    }
+    // Events run since the switch began may have turned the box: this value may be new to the
+    // entry.
+    if (!backedUp(valuePlan(restriction, true), valueChanges(restriction, true))) {
+        return;
     }
     const std::int32_t one = 1;
     for (const registry::Hive hive : kBothHives) {
@@ -131,6 +186,9 @@ void RestrictionManager::impose(const Restriction& restriction) {
 }
 
 void RestrictionManager::lift(const Restriction& restriction) {
+    if (!backedUp(valuePlan(restriction, false), valueChanges(restriction, false))) {
+        return;
+    }
     for (const registry::Hive hive : kBothHives) {
         const auto refusal =
             traced([&] { registry_.DeleteValue(hive, restriction.subKey, restriction.valueName); });

@@ -86,7 +86,9 @@ int runQuorvane(QApplication& application) {
                                     QCoreApplication::applicationDirPath(),
                                     {},
                                     1000,
-                                    std::move(places)});
+                                    std::move(places),
+                                    journal::JournalPlace{journal::defaultUndoDirectory(),
+                                                          journal::registryIdentity(location)}});
     window.load();
     return application.exec();
 }

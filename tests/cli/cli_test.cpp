@@ -39,16 +39,17 @@ protected:
     }
 
     fs::path registry() const { return dir_.path() / "registry"; }
+    fs::path state() const { return dir_.path() / "state"; }
 
     Outcome run(const std::string& arguments) const {
         const fs::path out = dir_.path() / "out";
         const fs::path err = dir_.path() / "err";
         // No configuration file or registry of the user's may be used instead.
-        const std::string command = "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-                                    " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
-                                    " WINEPREFIX= " QUORVANE_CLI " --registry " +
-                                    registry().string() + " " + arguments + " >" + out.string() +
-                                    " 2>" + err.string();
+        const std::string command =
+            "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+            " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
+            " XDG_STATE_HOME=" + state().string() + " WINEPREFIX= " QUORVANE_CLI " --registry " +
+            registry().string() + " " + arguments + " >" + out.string() + " 2>" + err.string();
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
     }

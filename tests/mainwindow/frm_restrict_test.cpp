@@ -131,7 +131,8 @@ TEST(FrmRestrict, LayoutFollowsTheTablesAt96Dpi) {
     }
     EXPECT_EQ(items,
               QStringList({"mnuRemove=Remove &all Restrictions", "mnuReset=&Reset Home/Search Page",
-                           "mnuClose=&Close", "mnuWhy=&Why do Restrictions come back?"}));
+                           "mnuClose=&Close", "mnuWhy=&Why do Restrictions come back?",
+                           "mnuUndo=&Undo last change"}));
 
     const auto& tabs = rig.get<QTabWidget>("SSTab1");
     QStringList captions;

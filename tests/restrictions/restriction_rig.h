@@ -25,9 +25,10 @@ inline constexpr const char* kStartupHint =
     "Startup items";
 
 struct Rig {
-    explicit Rig(platform::RegistryApi& registry, toolkit::Configuration configuration = {})
+    explicit Rig(platform::RegistryApi& registry, toolkit::Configuration configuration = {},
+                 restrictions::Journal* journal = nullptr)
         : recorder(registry),
-          manager({recorder, settings, events, messages, boxes, configuration}) {
+          manager({recorder, settings, events, messages, boxes, configuration, journal}) {
         boxes.setClickHandler([this](int number) { manager.RestrictionClicked(number); });
     }
 

@@ -1,0 +1,262 @@
+#include "journal/registry_snapshot.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/narrow_text.h"
+#include "registry/value_query.h"
+#include "restrictions/outcome.h"
+
+namespace quorvane::journal {
+
+namespace {
+
+using platform::KeyHandle;
+using platform::Status;
+using restrictions::PlannedChange;
+using Sections = std::vector<RegSection>;
+
+// Key and value names compare without regard to case.
+std::string folded(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+    return folded(a) == folded(b);
+}
+
+// Whether `inner` is `outer` or a key below it.
+bool within(const std::string& outer, const std::string& inner) {
+    const std::string o = folded(outer);
+    const std::string i = folded(inner);
+    return i == o || i.starts_with(o + "\\");
+}
+
+std::string unreadable(registry::Hive hive, const std::string& subKey, Status status) {
+    return restrictions::fullPath(hive, subKey) + " cannot be read (registry status " +
+           std::to_string(status) + ")";
+}
+
+// Opens root\subKey for reading; the key is closed when this goes.
+class OpenKey {
+public:
+    OpenKey(platform::RegistryApi& registry, KeyHandle parent, const std::string& subKey)
+        : registry_(registry),
+          status_(registry.openKey(parent, subKey, platform::kKeyRead, handle_)) {}
+    ~OpenKey() {
+        if (status_ == platform::kSuccess) {
+            registry_.closeKey(handle_);
+        }
+    }
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+
+    Status status() const { return status_; }
+    KeyHandle handle() const { return handle_; }
+
+private:
+    platform::RegistryApi& registry_;
+    KeyHandle handle_ = 0;
+    Status status_;
+};
+
+// The first key on the way to root\subKey that is missing; nothing when every one is there.
+std::variant<std::optional<std::string>, std::string> firstMissingKey(
+    platform::RegistryApi& registry, registry::Hive hive, const std::string& subKey) {
+    for (std::size_t end = subKey.find('\\');; end = subKey.find('\\', end + 1)) {
+        const std::string prefix = subKey.substr(0, end);
+        const OpenKey key(registry, hive, prefix);
+        if (key.status() == platform::kFileNotFound) {
+            return std::optional(prefix);
+        }
+        if (key.status() != platform::kSuccess) {
+            return unreadable(hive, prefix, key.status());
+        }
+        if (end == std::string::npos) {
+            return std::optional<std::string>();
+        }
+    }
+}
+
+RegValue fileValue(const std::string& name, std::uint32_t type, const std::string& data) {
+    return {platform::narrowToUtf16(name), false, type, fileData(type, data)};
+}
+
+// Appends the section of the open `key`, at `path`, and those of every key below it.
+std::optional<std::string> appendTree(platform::RegistryApi& registry, KeyHandle key,
+                                      registry::Hive hive, const std::string& path,
+                                      Sections& sections) {
+    RegSection section{keyPath(hive, path), false, {}};
+    std::string name;
+    std::uint32_t type = 0;
+    std::string data;
+    Status status = platform::kSuccess;
+    for (std::uint32_t index = 0;
+         (status = registry.enumValue(key, index, name, type, data)) == platform::kSuccess;
+         ++index) {
+        section.values.push_back(fileValue(name, type, data));
+    }
+    if (status != platform::kNoMoreItems) {
+        return unreadable(hive, path, status);
+    }
+    sections.push_back(std::move(section));
+    std::vector<std::string> children;
+    for (std::uint32_t index = 0;
+         (status = registry.enumKey(key, index, name)) == platform::kSuccess; ++index) {
+        children.push_back(name);
+    }
+    if (status != platform::kNoMoreItems) {
+        return unreadable(hive, path, status);
+    }
+    for (const std::string& child : children) {
+        const OpenKey opened(registry, key, child);
+        const std::string childPath = path + "\\" + child;
+        if (opened.status() != platform::kSuccess) {
+            return unreadable(hive, childPath, opened.status());
+        }
+        if (auto failure = appendTree(registry, opened.handle(), hive, childPath, sections)) {
+            return failure;
+        }
+    }
+    return std::nullopt;
+}
+
+Status deleteTree(platform::RegistryApi& registry, registry::Hive hive, const std::string& subKey) {
+    std::vector<std::string> children;
+    {
+        const OpenKey key(registry, hive, subKey);
+        if (key.status() != platform::kSuccess) {
+            return key.status() == platform::kFileNotFound ? platform::kSuccess : key.status();
+        }
+        std::string name;
+        for (std::uint32_t index = 0;
+             registry.enumKey(key.handle(), index, name) == platform::kSuccess; ++index) {
+            children.push_back(name);
+        }
+    }
+    for (const std::string& child : children) {
+        const Status status = deleteTree(registry, hive, subKey + "\\" + child);
+        if (status != platform::kSuccess) {
+            return status;
+        }
+    }
+    const Status status = registry.deleteKey(hive, subKey);
+    return status == platform::kFileNotFound ? platform::kSuccess : status;
+}
+
+}  // namespace
+
+bool Place::covers(const PlannedChange& change) const {
+    if (change.hive != hive) {
+        return false;
+    }
+    if (!valueName) {
+        return within(subKey, change.subKey);
+    }
+    const bool ofAValue = change.kind == PlannedChange::Kind::SetValue ||
+                          change.kind == PlannedChange::Kind::DeleteValue;
+    return ofAValue && sameName(subKey, change.subKey) && sameName(*valueName, change.valueName);
+}
+
+std::u16string keyPath(registry::Hive hive, const std::string& subKey) {
+    return platform::narrowToUtf16(restrictions::fullPath(hive, subKey));
+}
+
+bool holds(platform::RegistryApi& registry, const PlannedChange& change) {
+    const OpenKey key(registry, change.hive, change.subKey);
+    switch (change.kind) {
+        case PlannedChange::Kind::CreateKey:
+            return key.status() == platform::kSuccess;
+        case PlannedChange::Kind::DeleteKey:
+            return key.status() == platform::kFileNotFound;
+        case PlannedChange::Kind::DeleteValue:
+        case PlannedChange::Kind::SetValue:
+            break;
+    }
+    const bool deleting = change.kind == PlannedChange::Kind::DeleteValue;
+    if (key.status() != platform::kSuccess) {
+        return deleting && key.status() == platform::kFileNotFound;
+    }
+    std::uint32_t type = 0;
+    std::string data;
+    const Status status =
+        registry::queryWholeValue(registry, key.handle(), change.valueName, type, data);
+    return deleting ? status == platform::kFileNotFound
+                    : status == platform::kSuccess && type == change.type && data == change.data;
+}
+
+std::variant<std::optional<Place>, std::string> placeToKeep(platform::RegistryApi& registry,
+                                                            const PlannedChange& change) {
+    if (holds(registry, change)) {
+        return std::optional<Place>();
+    }
+    auto missing = firstMissingKey(registry, change.hive, change.subKey);
+    if (auto* failure = std::get_if<std::string>(&missing)) {
+        return std::move(*failure);
+    }
+    if (const auto& key = std::get<0>(missing)) {
+        return std::optional(Place{change.hive, *key, std::nullopt});
+    }
+    const bool ofAValue = change.kind == PlannedChange::Kind::SetValue ||
+                          change.kind == PlannedChange::Kind::DeleteValue;
+    return std::optional(Place{change.hive, change.subKey,
+                               ofAValue ? std::optional(change.valueName) : std::nullopt});
+}
+
+std::variant<Sections, std::string> snapshot(platform::RegistryApi& registry, const Place& place) {
+    const OpenKey key(registry, place.hive, place.subKey);
+    if (key.status() == platform::kFileNotFound) {
+        return Sections{{keyPath(place.hive, place.subKey), true, {}}};
+    }
+    if (key.status() != platform::kSuccess) {
+        return unreadable(place.hive, place.subKey, key.status());
+    }
+    if (place.valueName) {
+        std::uint32_t type = 0;
+        std::string data;
+        const Status status =
+            registry::queryWholeValue(registry, key.handle(), *place.valueName, type, data);
+        RegValue value = fileValue(*place.valueName, type, data);
+        if (status == platform::kFileNotFound) {
+            value = {platform::narrowToUtf16(*place.valueName), true, 0, {}};
+        } else if (status != platform::kSuccess) {
+            return unreadable(place.hive, place.subKey, status);
+        }
+        return Sections{{keyPath(place.hive, place.subKey), false, {std::move(value)}}};
+    }
+    Sections sections{{keyPath(place.hive, place.subKey), true, {}}};
+    if (auto failure = appendTree(registry, key.handle(), place.hive, place.subKey, sections)) {
+        return std::move(*failure);
+    }
+    return sections;
+}
+
+Status apply(platform::RegistryApi& registry, const PlannedChange& change) {
+    if (change.kind == PlannedChange::Kind::DeleteKey) {
+        return deleteTree(registry, change.hive, change.subKey);
+    }
+    KeyHandle key = 0;
+    Status status = change.kind == PlannedChange::Kind::DeleteValue
+                        ? registry.openKey(change.hive, change.subKey, platform::kKeyWrite, key)
+                        : registry.createKey(change.hive, change.subKey, key);
+    if (status != platform::kSuccess) {
+        // A value whose key is gone is deleted.
+        const bool gone =
+            change.kind == PlannedChange::Kind::DeleteValue && status == platform::kFileNotFound;
+        return gone ? platform::kSuccess : status;
+    }
+    if (change.kind == PlannedChange::Kind::SetValue) {
+        status = registry.setValue(key, change.valueName, change.type,
+                                   reinterpret_cast<const std::uint8_t*>(change.data.data()),
+                                   static_cast<std::uint32_t>(change.data.size()));
+    } else if (change.kind == PlannedChange::Kind::DeleteValue) {
+        status = registry.deleteValue(key, change.valueName);
+        status = status == platform::kFileNotFound ? platform::kSuccess : status;
+    }
+    registry.closeKey(key);
+    return status;
+}
+
+}  // namespace quorvane::journal

@@ -1,0 +1,49 @@
+// The state of registry places as registry-file sections that put it back: a value (or its
+// absence), a whole key with everything below it, or the absence of a key.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "journal/reg_file.h"
+#include "platform/registry_api.h"
+#include "registry/general2.h"
+#include "restrictions/journal.h"
+
+namespace quorvane::journal {
+
+// One value of a key, or (no value name) the key with everything below it.
+struct Place {
+    registry::Hive hive = registry::kNoHive;
+    std::string subKey;
+    std::optional<std::string> valueName;
+
+    // Whether `change` touches only what this place holds.
+    bool covers(const restrictions::PlannedChange& change) const;
+};
+
+// "HKEY_CURRENT_USER\sub\key", as a registry file names a key.
+std::u16string keyPath(registry::Hive hive, const std::string& subKey);
+
+// Whether the registry holds already what `change` would make of it.
+bool holds(platform::RegistryApi& registry, const restrictions::PlannedChange& change);
+
+// The place whose state must be kept to undo `change`: its value, the key it deletes, or, when
+// its key is missing, the topmost missing key (the change would make it and every key below).
+// Nothing when the change would change nothing; the reason when the registry cannot be read.
+std::variant<std::optional<Place>, std::string> placeToKeep(
+    platform::RegistryApi& registry, const restrictions::PlannedChange& change);
+
+// The sections that give `place` back its present state: "[key]" and the value or its
+// deletion; "[-key]" then the key and every key below it with their values; "[-key]" alone for
+// a key that is missing. The reason when the registry cannot be read.
+std::variant<std::vector<RegSection>, std::string> snapshot(platform::RegistryApi& registry,
+                                                            const Place& place);
+
+// Makes `change` in the registry, making the key of a value that is set. A key is deleted with
+// every key below it. What is gone already is deleted. The status of the first call that failed.
+platform::Status apply(platform::RegistryApi& registry, const restrictions::PlannedChange& change);
+
+}  // namespace quorvane::journal

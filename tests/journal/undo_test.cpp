@@ -1,0 +1,146 @@
+// Undo on the hive store, through the restriction logic as the window wires it: what comes back
+// after remove-all and after a half-refused switch, undo of an undo, and an action whose backup
+// cannot be written.
+#include "journal/undo.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "platform/hive_store.h"
+#include "tests/restrictions/restriction_rig.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::kCurrentUser;
+using platform::kLocalMachine;
+using namespace std::string_literals;
+
+// The lines of key `key`'s section in a hive file, without the two that carry its time.
+std::string sectionOf(const fs::path& hive, const std::string& key) {
+    std::istringstream lines(readFile(hive));
+    std::string line;
+    std::string section;
+    bool inside = false;
+    while (std::getline(lines, line)) {
+        if (line.starts_with("[")) {
+            inside = line.starts_with("[" + key + "]");
+            section += inside ? "[" + key + "]\n" : "";
+        } else if (inside && !line.starts_with("#time=")) {
+            section += line + "\n";
+        }
+    }
+    return section;
+}
+
+constexpr const char* kRestrictionsSection =
+    "Software\\\\Policies\\\\Microsoft\\\\Internet Explorer\\\\Restrictions";
+constexpr const char* kSystemSection =
+    "Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Policies\\\\System";
+
+struct Scene {
+    Scene() { makeBaselineKeys(store); }
+
+    fs::path hive(const char* name) const { return temp.path() / "registry" / name; }
+    std::string hives() const { return readFile(hive("user.reg")) + readFile(hive("system.reg")); }
+    journal::UndoResult undo() { return journal::undoLast(store, journal); }
+
+    TempDir temp;
+    platform::HiveStore store{temp.path() / "registry",
+                              platform::HiveStore::Creation::CreateIfMissing};
+    fs::path undoFolder = temp.path() / "undo";
+    journal::UndoJournal journal{store, {undoFolder, "the test registry"}};
+    Rig rig{store, {}, &journal};
+};
+
+TEST(Undo, AfterRemoveAllTheDeletedKeysComeBackByteForByteAndUndoingAgainRedoes) {
+    Scene scene;
+    put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+    put(scene.store, kCurrentUser, kRestrictionsKey, "Other tool's", sz("Grüße \"quoted\" C:\\"));
+    put(scene.store, kCurrentUser, kRestrictionsKey, "Expand", {platform::kRegExpandSz, "%A%\0"s});
+    put(scene.store, kCurrentUser, kRestrictionsKey, "Multi", {platform::kRegMultiSz, "a\0b\0\0"s});
+    put(scene.store, kCurrentUser, kRestrictionsKey, "Blob", {platform::kRegBinary, "\0\xff\x10"s});
+    put(scene.store, kCurrentUser, kRestrictionsKey, "Big", {11, "\1\2\3\4\5\6\7\x80"s});
+    put(scene.store, kLocalMachine, kSystemKey, "DisableRegistryTools", dword(1));
+    put(scene.store, kLocalMachine, kSystemKey, "Unrelated", dword(7));
+    scene.rig.manager.RefreshRestrictionStates();
+    const auto sections = [&] {
+        return sectionOf(scene.hive("user.reg"), kRestrictionsSection) +
+               sectionOf(scene.hive("system.reg"), kSystemSection);
+    };
+    const std::string before = sections();
+    ASSERT_NE(before.find("\"Other tool's\"="), std::string::npos) << before;
+
+    scene.rig.manager.RemoveAllRestrictions();
+    ASSERT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "Blob"), std::nullopt);
+    const std::string removed = sections();
+    // The start made the policy keys and the marker; remove-all comes after it.
+    ASSERT_EQ(scene.journal.entries().size(), 2u);
+    EXPECT_EQ(scene.journal.entries()[0].action, "remove all restrictions");
+
+    const journal::UndoResult undone = scene.undo();
+    EXPECT_EQ(undone.kind, journal::UndoResult::Kind::Undone);
+    EXPECT_TRUE(undone.allDone()) << restrictions::describeRefusals(undone.outcome);
+    EXPECT_EQ(sections(), before);
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kPresetsKey, "Keys"), sz("1"));
+
+    // The undo has an entry of its own: undoing it puts back what remove-all left.
+    ASSERT_EQ(scene.journal.entries().size(), 3u);
+    EXPECT_TRUE(scene.undo().allDone());
+    EXPECT_EQ(sections(), removed);
+    EXPECT_EQ(scene.journal.entries().size(), 4u);
+}
+
+TEST(Undo, AfterAHalfRefusedSwitchOnlyWhatWasChangedIsPutBack) {
+    Scene scene;
+    const auto machineHive = [&](fs::perms perms) {
+        fs::permissions(scene.hive("system.reg"), perms);
+    };
+    machineHive(fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    scene.rig.boxes.assign(4, toolkit::kChecked);
+    ASSERT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+    const auto entries = scene.journal.entries();
+    ASSERT_EQ(entries.size(), 1u);
+    for (const std::string& line : entries[0].changed) {
+        EXPECT_EQ(line.find("HKEY_LOCAL_MACHINE"), std::string::npos) << line;
+    }
+    // Another program changes the machine hive meanwhile: the undo leaves that alone.
+    machineHive(fs::perms::owner_read | fs::perms::owner_write);
+    put(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(7));
+
+    const journal::UndoResult undone = scene.undo();
+    EXPECT_TRUE(undone.allDone()) << restrictions::describeRefusals(undone.outcome);
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
+    EXPECT_FALSE(keyExists(scene.store, kCurrentUser, "Software\\Policies"))
+        << "made by the switch";
+    EXPECT_EQ(stored(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(7));
+}
+
+TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {
+    Scene scene;
+    writeFile(scene.undoFolder, "a file where the folder should be");
+    put(scene.store, kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1));
+    const std::string before = scene.hives();
+
+    scene.rig.boxes.assign(4, toolkit::kChecked);
+    scene.rig.manager.RemoveAllRestrictions();
+    EXPECT_EQ(scene.hives(), before);
+    EXPECT_EQ(scene.rig.checkedBoxes(), std::vector<int>{17}) << "the boxes show the registry";
+    ASSERT_EQ(scene.rig.messages.shown.size(), 2u);
+    for (const ShownMessage& message : scene.rig.messages.shown) {
+        EXPECT_EQ(message.style, toolkit::kExclamation);
+        EXPECT_NE(message.text.find("changed nothing without a backup: the undo folder " +
+                                    scene.undoFolder.string() + " cannot be made"),
+                  std::string::npos)
+            << message.text;
+    }
+    EXPECT_EQ(scene.rig.messages.shown[1].title, "Restrictions Removed");
+}
+
+}  // namespace
+}  // namespace quorvane::testing
