@@ -41,15 +41,17 @@ protected:
     fs::path registry() const { return dir_.path() / "registry"; }
     fs::path state() const { return dir_.path() / "state"; }
 
-    Outcome run(const std::string& arguments) const {
+    // `environment`: more variables for the command, such as "XDG_STATE_HOME=...".
+    Outcome run(const std::string& arguments, const std::string& environment = {}) const {
         const fs::path out = dir_.path() / "out";
         const fs::path err = dir_.path() / "err";
         // No configuration file or registry of the user's may be used instead.
-        const std::string command =
-            "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-            " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
-            " XDG_STATE_HOME=" + state().string() + " WINEPREFIX= " QUORVANE_CLI " --registry " +
-            registry().string() + " " + arguments + " >" + out.string() + " 2>" + err.string();
+        const std::string command = "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                                    " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
+                                    " XDG_STATE_HOME=" + state().string() + " " + environment +
+                                    " WINEPREFIX= " QUORVANE_CLI " --registry " +
+                                    registry().string() + " " + arguments + " >" + out.string() +
+                                    " 2>" + err.string();
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
     }
@@ -199,11 +201,52 @@ TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
               std::string::npos);
 }
 
+TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
+    seed(platform::kCurrentUser, "NoBrowserClose", 1);
+    ASSERT_EQ(run("lift 4").status, 0);
+    const Outcome list = run("undo --list");
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find(" UTC  lift NoBrowserClose\n"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("\n    changed value NoBrowserClose in HKEY_CURRENT_USER\\Software\\"
+                            "Policies\\Microsoft\\Internet Explorer\\Restrictions\n"),
+              std::string::npos)
+        << list.out;
+
+    const fs::path other = dir_.path() / "other";
+    fs::create_directory(other);
+    testing::copyFixtureHives(other);
+    const Outcome elsewhere = run("--registry " + other.string() + " undo");
+    EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
+    EXPECT_EQ(elsewhere.out, "There is no change to undo.\n");
+    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
+
+    const Outcome undone = run("undo");
+    EXPECT_EQ(undone.status, 0) << undone.err;
+    EXPECT_EQ(undone.out.rfind("Undone: lift NoBrowserClose (", 0), 0u) << undone.out;
+    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), testing::dword(1));
+    platform::HiveStore store(registry());
+    EXPECT_FALSE(testing::keyExists(store, platform::kCurrentUser, "Software\\Quorvane"))
+        << "the marker's key was made by the lift";
+}
+
+TEST_F(CliTest, ACommandWhoseUndoEntryCannotBeWrittenChangesNothing) {
+    const fs::path blocked = dir_.path() / "blocked";
+    testing::writeFile(blocked, "a file where the state folder should be");
+    const std::string before = hives();
+    const Outcome result = run("impose 4", "XDG_STATE_HOME=" + blocked.string());
+    EXPECT_EQ(result.status, 3);
+    EXPECT_NE(result.err.find("changed nothing without a backup: the undo folder " +
+                              (blocked / "Quorvane" / "undo").string() + " cannot be made"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(hives(), before);
+}
+
 TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
     const std::string before = hives();
-    for (const char* arguments :
-         {"", "frob", "impose", "impose 24", "impose 25", "lift 0", "lift NoSuchValue",
-          "list extra", "impose 4 --json", "--bogus list", "--registry '' list"}) {
+    for (const char* arguments : {"", "frob", "impose", "impose 24", "impose 25", "lift 0",
+                                  "lift NoSuchValue", "list extra", "impose 4 --json",
+                                  "--bogus list", "--registry '' list", "undo 4", "list --list"}) {
         const Outcome result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_NE(result.err.find("quorvane-cli: "), std::string::npos) << arguments;
