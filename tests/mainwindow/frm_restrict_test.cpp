@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,14 @@ struct Rig {
         toolkit::Configuration configuration;
         configuration.makerHost = "maker.test";
         window = std::make_unique<frmRestrict>(frmRestrict::Dependencies{
-            recorder, messages, configuration, QString::fromStdString(directory.path().string()),
-            [this](const QUrl& address) { opened.push_back(address.toString()); }, 10});
+            recorder,
+            messages,
+            configuration,
+            QString::fromStdString(directory.path().string()),
+            [this](const QUrl& address) { opened.push_back(address.toString()); },
+            10,
+            {},
+            undo});
         window->load();
     }
 
@@ -68,6 +75,7 @@ struct Rig {
     testing::RecordingRegistry recorder{target->registry()};  // what the window works on
     testing::RecordingMessageBox messages;
     std::vector<QString> opened;
+    std::optional<journal::JournalPlace> undo;
     std::unique_ptr<frmRestrict> window;
 };
 
@@ -315,6 +323,33 @@ TEST(FrmRestrict, MenuItemsRunTheirHiddenButtonsHandling) {
                 << pair.item;
         }
     }
+}
+
+// File > Undo last change, reached by real clicks, takes back the last click; the box follows the
+// registry without running its switching action, which would make the policy keys again.
+TEST(FrmRestrict, UndoLastChangeTakesBackTheLastClickAndShowsTheBoxQuietly) {
+    Rig rig;
+    rig.undo = journal::JournalPlace{rig.directory.path() / "undo", "the window's registry"};
+    rig.open();
+    clickBox(rig.get<QCheckBox>("Check4"));
+    ASSERT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+
+    QMenuBar& menuBar = *rig.window->menuBar();
+    auto& file = rig.get<QMenu>("mnuFile");
+    QTest::mouseClick(&menuBar, Qt::LeftButton, {},
+                      menuBar.actionGeometry(file.menuAction()).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return file.isVisible(); }));
+    QTest::mouseClick(&file, Qt::LeftButton, {},
+                      file.actionGeometry(rig.window->findChild<QAction*>("mnuUndo")).center());
+
+    ASSERT_EQ(rig.messages.shown.size(), 1u);
+    EXPECT_EQ(rig.messages.shown[0].title, "Undo Last Change");
+    EXPECT_EQ(rig.messages.shown[0].text.rfind("Undone: impose NoBrowserClose (", 0), 0u)
+        << rig.messages.shown[0].text;
+    EXPECT_FALSE(rig.get<QCheckBox>("Check4").isChecked());
+    EXPECT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
+              std::nullopt);
+    EXPECT_FALSE(testing::keyExists(rig.registry(), kCurrentUser, "Software\\Policies"));
 }
 
 TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
