@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -30,13 +31,14 @@ constexpr const char* kActionField = "Action: ";
 constexpr const char* kRegistryField = "Registry: ";
 
 std::tm utcTime(std::time_t seconds) {
-    std::tm parts{};
 #ifdef _WIN32
-    gmtime_s(&parts, &seconds);
+    // The C runtime's gmtime keeps its result per thread.
+    return *std::gmtime(&seconds);
 #else
+    std::tm parts{};
     gmtime_r(&seconds, &parts);
-#endif
     return parts;
+#endif
 }
 
 std::string formatted(const std::tm& parts, const char* format) {
@@ -225,7 +227,8 @@ std::optional<std::string> UndoJournal::write(const std::vector<Kept>& kept) {
         const auto millis =
             std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
         time_ = formatted(parts, "%Y-%m-%d %H:%M:%S UTC");
-        for (int number = 0; number < 100 && (file_.empty() || fs::exists(file_)); ++number) {
+        for (int number = 0; number < 100 && (file_.empty() || fs::exists(file_, error));
+             ++number) {
             char name[32];
             std::snprintf(name, sizeof name, "%s-%03d-%02d.reg",
                           formatted(parts, "%Y%m%d-%H%M%S").c_str(),

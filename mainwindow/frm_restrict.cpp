@@ -356,6 +356,9 @@ void frmRestrict::showWhy() {
 }
 
 void frmRestrict::undoLastChange() {
+    if (core_->journal == nullptr) {
+        return;  // the menu item is disabled then
+    }
     const journal::UndoResult result = journal::undoLast(dependencies_.registry, *core_->journal);
     core_->manager.showRegistryState();
     journal::tellUndo(result, dependencies_.messages);
