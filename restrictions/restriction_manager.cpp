@@ -1,5 +1,7 @@
 #include "restrictions/restriction_manager.h"
 
+#include <algorithm>
+
 #include "restrictions/failure_mode.h"
 #include "toolkit/application.h"
 
@@ -90,7 +92,11 @@ bool RestrictionManager::backedUp(const std::vector<PlannedChange>& plan,
     if (services_.journal == nullptr) {
         return true;
     }
-    const auto failure = services_.journal->record(plan);
+    std::optional<std::string> failure;
+    // The registry may fail under the reads too; that is a backup not kept.
+    if (auto thrown = skipOnFailure([&] { failure = services_.journal->record(plan); })) {
+        failure = std::move(thrown);
+    }
     if (!failure) {
         return true;
     }
@@ -111,7 +117,11 @@ void RestrictionManager::showRegistryState() {
 }
 
 void RestrictionManager::warnOfFirstRefusal(const Outcome& outcome) {
-    if (outcome.allDone() || refusalShown_) {
+    // A change refused for want of a backup is Quorvane's own failure, and said every time.
+    const bool noBackup =
+        std::any_of(outcome.changes().begin(), outcome.changes().end(),
+                    [](const Change& change) { return change.status == kNoBackup; });
+    if (outcome.allDone() || (refusalShown_ && !noBackup)) {
         return;
     }
     refusalShown_ = true;

@@ -127,11 +127,13 @@ TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {
     put(scene.store, kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1));
     const std::string before = scene.hives();
 
+    // Each click is refused and says so, not only the first of the session.
+    scene.rig.boxes.assign(4, toolkit::kChecked);
     scene.rig.boxes.assign(4, toolkit::kChecked);
     scene.rig.manager.RemoveAllRestrictions();
     EXPECT_EQ(scene.hives(), before);
     EXPECT_EQ(scene.rig.checkedBoxes(), std::vector<int>{17}) << "the boxes show the registry";
-    ASSERT_EQ(scene.rig.messages.shown.size(), 2u);
+    ASSERT_EQ(scene.rig.messages.shown.size(), 3u);
     for (const ShownMessage& message : scene.rig.messages.shown) {
         EXPECT_EQ(message.style, toolkit::kExclamation);
         EXPECT_NE(message.text.find("changed nothing without a backup: the undo folder " +
@@ -139,7 +141,7 @@ TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {
                   std::string::npos)
             << message.text;
     }
-    EXPECT_EQ(scene.rig.messages.shown[1].title, "Restrictions Removed");
+    EXPECT_EQ(scene.rig.messages.shown[2].title, "Restrictions Removed");
 }
 
 }  // namespace
