@@ -1,0 +1,56 @@
+// Remove-all and its undo on the registry each build has: under Wine the real Win32 registry, so
+// that the entry's reading, writing and putting back work with the Win32 functions too.
+#include <gtest/gtest.h>
+
+#include "journal/undo.h"
+#include "tests/restrictions/restriction_rig.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::testing {
+namespace {
+
+using platform::kCurrentUser;
+using platform::kLocalMachine;
+using namespace std::string_literals;
+
+TEST(UndoOnTheRegistry, RemoveAllComesBackWithEveryValueAndItsUndoIsUndoneAgain) {
+    const auto target = makeRegistryTarget();
+    platform::RegistryApi& registry = target->registry();
+    const struct {
+        platform::KeyHandle root;
+        const char* subKey;
+        const char* name;
+        Stored value;
+    } seeded[] = {
+        {kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1)},
+        {kCurrentUser, kRestrictionsKey, "Text", sz("C:\\ \"quoted\"")},
+        {kCurrentUser, kRestrictionsKey, "Multi", {platform::kRegMultiSz, "a\0b\0\0"s}},
+        {kCurrentUser, kRestrictionsKey, "Blob", {platform::kRegBinary, "\0\xff\x10"s}},
+        {kLocalMachine, kSystemKey, "DisableRegistryTools", dword(1)},
+    };
+    for (const auto& value : seeded) {
+        put(registry, value.root, value.subKey, value.name, value.value);
+    }
+    TempDir undo;
+    journal::UndoJournal journal(registry, {undo.path(), "this registry"});
+    Rig rig(registry, {}, &journal);
+    rig.boxes.assign(17, toolkit::kChecked);
+    rig.manager.RemoveAllRestrictions();
+    ASSERT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "Text"), std::nullopt);
+
+    const journal::UndoResult undone = journal::undoLast(registry, journal);
+    EXPECT_TRUE(undone.allDone()) << restrictions::describeRefusals(undone.outcome);
+    for (const auto& value : seeded) {
+        EXPECT_EQ(stored(registry, value.root, value.subKey, value.name), value.value)
+            << value.name;
+    }
+    EXPECT_TRUE(journal::undoLast(registry, journal).allDone());
+    for (const auto& value : seeded) {
+        EXPECT_EQ(stored(registry, value.root, value.subKey, value.name), std::nullopt)
+            << value.name;
+    }
+}
+
+}  // namespace
+}  // namespace quorvane::testing
