@@ -144,5 +144,22 @@ TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {
     EXPECT_EQ(scene.rig.messages.shown[2].title, "Restrictions Removed");
 }
 
+TEST(Undo, OnlyTheNewestFiftyEntriesAreKept) {
+    Scene scene;
+    fs::create_directories(scene.undoFolder);
+    const auto older = [&](int number) {
+        return scene.undoFolder / ("20000101-000000-000-" + std::to_string(10 + number) + ".reg");
+    };
+    for (int number = 0; number < 55; ++number) {
+        writeFile(older(number), "an entry of long ago");
+    }
+    scene.rig.boxes.assign(4, toolkit::kChecked);
+    EXPECT_EQ(std::distance(fs::directory_iterator(scene.undoFolder), fs::directory_iterator()),
+              50);
+    EXPECT_FALSE(fs::exists(older(5)));
+    EXPECT_TRUE(fs::exists(older(6)));
+    EXPECT_EQ(scene.journal.entries().size(), 1u);
+}
+
 }  // namespace
 }  // namespace quorvane::testing
