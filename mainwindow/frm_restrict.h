@@ -13,6 +13,7 @@
 
 #include "platform/registry_api.h"
 #include "toolkit/configuration.h"
+#include "toolkit/form_controls.h"
 #include "toolkit/message_box.h"
 
 class QLabel;
@@ -47,7 +48,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -64,8 +64,7 @@ private:
     void setLinkColour(QLabel* label, bool hovered);
 
     Dependencies dependencies_;
-    double dpi_;
-    bool centred_ = false;
+    toolkit::TwipsScale scale_;
     std::unique_ptr<Core> core_;
 
     QTabWidget* SSTab1_ = nullptr;

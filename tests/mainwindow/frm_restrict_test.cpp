@@ -14,19 +14,24 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "restrictions/catalogue.h"
 #include "tests/mailer/tell_a_friend_rig.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
+#include "toolkit/form_controls.h"
 
 namespace quorvane::mainwindow {
 namespace {
@@ -154,8 +159,6 @@ TEST(FrmRestrict, LayoutFollowsTheTablesAt96Dpi) {
         QRect pixels;
     };
     const Expected geometry[] = {
-        {"Check7", tabs, {16, 80, 209, 13}},
-        {"Check24", tabs, {272, 200, 173, 13}},
         {"Label1_1", tabs, {182, 40, 173, 13}},
         {"WebBrowser1", tabs, {13, 32, 473, 201}},
         {"Command3", tabs, {392, 210, 91, 23}},
@@ -197,6 +200,70 @@ TEST(FrmRestrict, LayoutFollowsTheTablesAt96Dpi) {
     };
     for (const auto& [first, second] : follows) {
         EXPECT_EQ(nextTabStop(rig.get(first)), &rig.get(second)) << first;
+    }
+}
+
+bool wider(const QWidget& control, const QSize& needed) {
+    return needed.width() > control.width();
+}
+
+// A caption wider than its control, or a wrapped text taller than its label.
+bool captionCut(const QWidget& control) {
+    if (const auto* label = qobject_cast<const QLabel*>(&control)) {
+        if (label->wordWrap()) {
+            return label->heightForWidth(label->width()) > label->height();
+        }
+        return !label->text().isEmpty() && wider(*label, label->sizeHint());
+    }
+    if (const auto* box = qobject_cast<const QCheckBox*>(&control)) {
+        return wider(*box, box->sizeHint());
+    }
+    return false;
+}
+
+bool anyCaptionCut(const QWidget& window) {
+    const QList<QWidget*> controls = window.findChildren<QWidget*>();
+    return std::any_of(controls.begin(), controls.end(),
+                       [](const QWidget* control) { return captionCut(*control); });
+}
+
+// Run a second time by ctest with only the DejaVu fonts, none of which has Arial's widths.
+TEST(FrmRestrict, CaptionsFitAtTheLargestSizeThatFitsAndCheckBoxesAreWhole) {
+    Rig rig;
+    rig.open();
+    frmRestrict& window = *rig.window;
+    const QFont font = window.font();
+    EXPECT_EQ(font.family(), "MS Sans Serif");
+    EXPECT_LE(font.pointSizeF(), 8.25);
+    const QFont menu = rig.get<QMenu>("mnuFile").font();
+    EXPECT_EQ(std::pair(menu.family(), menu.pointSizeF()),
+              std::pair(font.family(), font.pointSizeF()));
+
+    EXPECT_FALSE(anyCaptionCut(window)) << "at " << font.pointSizeF() << " points";
+    const toolkit::TwipsScale scale(window);
+    for (const restrictions::Restriction& restriction : restrictions::kCatalogue) {
+        const auto& box = rig.get<QCheckBox>(
+            QStringLiteral("Check%1").arg(restriction.number).toLatin1().constData());
+        QStyleOptionButton option;
+        option.initFrom(&box);
+        option.text = box.text();
+        const QRect indicator =
+            box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
+        EXPECT_TRUE(box.rect().contains(indicator)) << restriction.number;
+        EXPECT_GE(box.height(), box.fontMetrics().height()) << restriction.number;
+        // Grown, if at all, about the middle of the row the layout gives it.
+        const restrictions::Placement at = restrictions::placementOf(restriction);
+        const QRect row = scale.rect(at.left, at.top, at.width, at.height);
+        EXPECT_LE(std::abs(box.geometry().center().y() - row.center().y()), 1)
+            << restriction.number;
+    }
+
+    // Any larger and something would be cut.
+    if (font.pointSizeF() < 8.25) {
+        QFont larger = font;
+        larger.setPointSizeF(font.pointSizeF() + 0.25);
+        window.setFont(larger);
+        EXPECT_TRUE(anyCaptionCut(window)) << "at " << larger.pointSizeF() << " points";
     }
 }
 
