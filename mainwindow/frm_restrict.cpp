@@ -13,11 +13,11 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTextBrowser>
 #include <algorithm>
 #include <chrono>
 
 #include "mailer/frm_bug_report.h"
+#include "mainwindow/help_browser.h"
 #include "mainwindow/qt_toolkit.h"
 #include "registry/general2.h"
 #include "registry/registry_settings_store.h"
@@ -151,8 +151,7 @@ void frmRestrict::createControls() {
                                     "Removes all Restrictions", twips(720, 4920, 2295, 375));
 
     createRestrictionTabs();
-    WebBrowser1_ = control<QTextBrowser>(SSTab1_, "WebBrowser1", twips(195, 480, 7095, 3015));
-    WebBrowser1_->setOpenExternalLinks(true);
+    WebBrowser1_ = control<HelpBrowser>(SSTab1_, "WebBrowser1", twips(195, 480, 7095, 3015));
     tabControls_[kHelpTab].push_back(WebBrowser1_);
     createAboutTab();
 
@@ -273,8 +272,8 @@ void frmRestrict::bindCheckBoxes() {
 
 void frmRestrict::load() {
     core_->manager.RefreshRestrictionStates();
-    WebBrowser1_->setSource(QUrl::fromLocalFile(
-        QDir(dependencies_.programDirectory).filePath(QStringLiteral("Help.htm"))));
+    WebBrowser1_->showHelpFile(
+        QDir(dependencies_.programDirectory).filePath(QStringLiteral("Help.htm")));
     show();
 }
 

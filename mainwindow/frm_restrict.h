@@ -18,13 +18,14 @@
 
 class QLabel;
 class QTabWidget;
-class QTextBrowser;
 
 namespace quorvane::mailer {
 class frmBugReport;
 }
 
 namespace quorvane::mainwindow {
+
+class HelpBrowser;
 
 class frmRestrict : public QMainWindow {
     Q_OBJECT
@@ -71,7 +72,7 @@ private:
     QLabel* Label2_ = nullptr;
     QLabel* Label3_ = nullptr;
     QLabel* Image1_ = nullptr;
-    QTextBrowser* WebBrowser1_ = nullptr;
+    HelpBrowser* WebBrowser1_ = nullptr;
     // The controls each tab shows, children of SSTab1 itself so that their positions are
     // relative to the tab control as a whole; only the selected tab's are visible.
     std::array<std::vector<QWidget*>, 5> tabControls_;

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -14,13 +16,17 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextLayout>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -265,6 +271,39 @@ TEST(FrmRestrict, CaptionsFitAtTheLargestSizeThatFitsAndCheckBoxesAreWhole) {
         window.setFont(larger);
         EXPECT_TRUE(anyCaptionCut(window)) << "at " << larger.pointSizeF() << " points";
     }
+}
+
+TEST(FrmRestrict, HelpPageBreaksLinesBetweenWordsOnlyAndNamesAMissingFile) {
+    {
+        Rig rig;
+        rig.open();
+        const QString shown = rig.get<QTextBrowser>("WebBrowser1").toPlainText();
+        EXPECT_TRUE(shown.contains("cannot be shown")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QDir::toNativeSeparators(
+            QString::fromStdString((rig.directory.path() / "Help.htm").string()))));
+    }
+
+    Rig rig;
+    std::filesystem::copy_file(QUORVANE_HELP_FILE, rig.directory.path() / "Help.htm");
+    rig.open();
+    rig.showTab(3);
+    auto& help = rig.get<QTextBrowser>("WebBrowser1");
+    help.document()->documentLayout()->documentSize();  // lays the whole page out
+    EXPECT_EQ(help.horizontalScrollBar()->maximum(), 0) << "nothing on the page is that wide";
+
+    int pathBreaks = 0;
+    for (QTextBlock block = help.document()->begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        const QTextLayout& layout = *block.layout();
+        for (int i = 0; i + 1 < layout.lineCount(); ++i) {
+            const QTextLine line = layout.lineAt(i);
+            const qsizetype end = line.textStart() + line.textLength();
+            EXPECT_FALSE(text.at(end - 1).isLetterOrNumber() && text.at(end).isLetterOrNumber())
+                << "broken inside a word: " << text.mid(line.textStart(), 30).toStdString();
+            pathBreaks += text.left(end).trimmed().endsWith(QStringLiteral("\\\u200b"));
+        }
+    }
+    EXPECT_GT(pathBreaks, 0) << "no registry path wrapped at a backslash";
 }
 
 TEST(FrmRestrict, LoadsTheRestrictionsInForceAndTheHelpPageAndClicksToggleThem) {
