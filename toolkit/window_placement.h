@@ -8,9 +8,10 @@ namespace quorvane::toolkit {
 // Centres `window`, frame included, on the available area of its screen.
 void centreOnScreen(QWidget& window);
 
-// Centres `window` when it is first shown, and once more as soon as the window manager's frame
-// around it is known (under X11 that is after the window is mapped), so that the whole frame,
-// title bar included, sits in the middle. Later showings leave the window where it is.
+// Centres `window` when it is first shown, and again when the window manager's frame around it
+// becomes known (under X11 some time after the window is mapped; it is looked for during the
+// first two seconds), so that the whole frame, title bar included, sits in the middle. Later
+// showings leave the window where it is.
 void centreOnFirstShow(QWidget& window);
 
 }  // namespace quorvane::toolkit
