@@ -2,20 +2,18 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QIcon>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
-#include <QStyle>
 #include <QTextDocument>
 #include <utility>
 
 #include "mailer/message_text.h"
 #include "mailer/qt_mail_transport.h"
 #include "toolkit/application.h"
+#include "toolkit/artwork.h"
 #include "toolkit/classic_font.h"
 #include "toolkit/window_placement.h"
 
@@ -23,9 +21,9 @@ namespace quorvane::mailer {
 
 namespace {
 
-constexpr int kTwipsPerInch = 1440;
-// Geometry of the window when its controls are laid out at 96 dpi: 15 twips a pixel.
-constexpr double kFallbackDpi = 96.0;
+using toolkit::control;
+using toolkit::label;
+using toolkit::Picture;
 
 const char* const kSubjectPrompt = "Please Choose a Subject";
 // Each entry begins with a space, which the subject line keeps after its dash.
@@ -44,20 +42,6 @@ std::string textOf(const QPlainTextEdit* box) {
     QString text = box->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, u'\n').replace(QChar::LineSeparator, u'\n');
     return text.toStdString();
-}
-
-template <typename Widget>
-Widget* control(QWidget* parent, const char* name, const QRect& geometry) {
-    auto* widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
-QLabel* label(QWidget* parent, const char* name, const char* caption, const QRect& geometry) {
-    auto* widget = control<QLabel>(parent, name, geometry);
-    widget->setText(QString::fromLatin1(caption));
-    return widget;
 }
 
 }  // namespace
@@ -93,13 +77,15 @@ frmBugReport::frmBugReport(toolkit::MessageBox& messageBox,
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       messageBox_(messageBox),
-      dpi_(screen() != nullptr ? screen()->logicalDotsPerInch() : kFallbackDpi),
+      scale_(*this),
       Winsock1_(std::make_unique<QtMailSocket>(this)),
       Timer1_(std::make_unique<QtMailTimer>(tickInterval, this)) {
     setObjectName(QStringLiteral("frmBugReport"));
     // Every opening loads the window afresh.
     setAttribute(Qt::WA_DeleteOnClose);
     createControls();
+    toolkit::fitClassicFont(*this);
+    toolkit::centreOnFirstShow(*this);
 
     MailSettings settings;
     settings.applicationTitle = toolkit::kApplicationTitle;
@@ -117,18 +103,14 @@ frmBugReport::frmBugReport(toolkit::MessageBox& messageBox,
 frmBugReport::~frmBugReport() = default;
 
 QRect frmBugReport::twips(int left, int top, int width, int height) const {
-    const auto pixels = [this](int value) { return qRound(value * dpi_ / kTwipsPerInch); };
-    return {pixels(left), pixels(top), pixels(width), pixels(height)};
+    return scale_.rect(left, top, width, height);
 }
 
 void frmBugReport::createControls() {
     setFixedSize(twips(0, 0, 6840, 5820).size());
-    setFont(toolkit::classicFont());
-    const QIcon icon = QIcon::fromTheme(QStringLiteral("mail-send"),
-                                        style()->standardIcon(QStyle::SP_MessageBoxInformation));
-    setWindowIcon(icon);
+    setWindowIcon(toolkit::pictureIcon(Picture::TellAFriendIcon));
 
-    Frame1_ = control<QGroupBox>(this, "Frame1", twips(113, 120, 6615, 4815));
+    Frame1_ = toolkit::frame(this, "Frame1", twips(113, 120, 6615, 4815));
     cboSubject_ = control<QComboBox>(Frame1_, "cboSubject", twips(2520, 360, 3975, 315));
     cboSubject_->setEditable(true);
     // The list is fixed: Enter in the box must not add what was typed as a new entry.
@@ -148,11 +130,13 @@ void frmBugReport::createControls() {
     // Tab moves on to Send, as in every other field.
     txtComments_->setTabChangesFocus(true);
     Image1_ = control<QLabel>(Frame1_, "Image1", twips(360, 3240, 720, 720));
-    Image1_->setPixmap(icon.pixmap(Image1_->size()));
+    Image1_->setPixmap(toolkit::picturePixmap(Picture::TellAFriend));
+    Image1_->setAlignment(Qt::AlignCenter);
 
     QLabel* Label6 = label(this, "Label6", "Haldrix does not collect email address's",
                            twips(113, 5040, 6615, 195));
-    QFont notice = toolkit::classicFont();
+    // Face and size follow the window's font.
+    QFont notice;
     notice.setUnderline(true);
     Label6->setFont(notice);
     lblStatus_ = label(this, "lblStatus", "Status - Ready", twips(120, 5400, 4080, 330));
@@ -192,14 +176,6 @@ void frmBugReport::load(const toolkit::Configuration& configuration) {
     mailServer_ = parseServerAddress(QString::fromStdString(configuration.mailServer));
     txtUrl_->setText(QStringLiteral("http://") + QString::fromStdString(configuration.makerHost) +
                      QStringLiteral("/Pages/Useful.html"));
-}
-
-void frmBugReport::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (!centred_ && screen() != nullptr) {
-        centred_ = true;
-        toolkit::centreOnScreen(*this);
-    }
 }
 
 void frmBugReport::closeEvent(QCloseEvent* event) {

@@ -10,10 +10,11 @@
 
 #include "mailer/smtp_session.h"
 #include "toolkit/configuration.h"
+#include "toolkit/form_controls.h"
 #include "toolkit/message_box.h"
 
 class QComboBox;
-class QGroupBox;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -45,7 +46,6 @@ public:
     ~frmBugReport() override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -69,10 +69,9 @@ private:
     void unload() override;
 
     toolkit::MessageBox& messageBox_;
-    double dpi_;
-    bool centred_ = false;
+    toolkit::TwipsScale scale_;
 
-    QGroupBox* Frame1_ = nullptr;
+    QFrame* Frame1_ = nullptr;
     QComboBox* cboSubject_ = nullptr;
     QLineEdit* txtFriendsName_ = nullptr;
     QLineEdit* txtFriend_ = nullptr;

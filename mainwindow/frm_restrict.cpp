@@ -5,29 +5,28 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QGroupBox>
+#include <QFrame>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTextBrowser>
 #include <algorithm>
 #include <chrono>
 
 #include "diagnosis/diagnosis.h"
 #include "journal/undo.h"
 #include "mailer/frm_bug_report.h"
-#include "mainwindow/artwork.h"
 #include "mainwindow/frm_why.h"
+#include "mainwindow/help_browser.h"
 #include "mainwindow/qt_toolkit.h"
 #include "registry/registry_settings_store.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/restriction_manager.h"
 #include "toolkit/application.h"
+#include "toolkit/artwork.h"
 #include "toolkit/classic_font.h"
 #include "toolkit/window_placement.h"
 
@@ -35,9 +34,10 @@ namespace quorvane::mainwindow {
 
 namespace {
 
-constexpr int kTwipsPerInch = 1440;
-// The layout is given in twips; at 96 dpi a pixel is 15 twips.
-constexpr double kFallbackDpi = 96.0;
+using toolkit::control;
+using toolkit::label;
+using toolkit::Picture;
+
 constexpr int kTabCount = 5;
 constexpr int kHelpTab = 3;
 constexpr int kAboutTab = 4;
@@ -56,25 +56,11 @@ const char* const kDisclaimer =
     "civil and criminal penalties, and Haldrix will prosecute offenders to the maximum extent "
     "possible under the law.";
 
-template <typename Widget>
-Widget* control(QWidget* parent, const char* name, const QRect& geometry) {
-    auto* widget = new Widget(parent);
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
 QPushButton* button(QWidget* parent, const char* name, const char* caption, const char* tooltip,
                     const QRect& geometry) {
     auto* widget = control<QPushButton>(parent, name, geometry);
     widget->setText(QString::fromLatin1(caption));
     widget->setToolTip(QString::fromLatin1(tooltip));
-    return widget;
-}
-
-QLabel* label(QWidget* parent, const char* name, const char* caption, const QRect& geometry) {
-    auto* widget = control<QLabel>(parent, name, geometry);
-    widget->setText(QString::fromLatin1(caption));
     return widget;
 }
 
@@ -112,12 +98,13 @@ frmRestrict::frmRestrict(Dependencies dependencies)
                                Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                                Qt::WindowCloseButtonHint),
       dependencies_(std::move(dependencies)),
-      dpi_(screen() != nullptr ? screen()->logicalDotsPerInch() : kFallbackDpi) {
+      scale_(*this) {
     setObjectName(QStringLiteral("frmRestrict"));
     setWindowTitle(QString::fromLatin1(toolkit::kApplicationTitle));
-    setWindowIcon(pictureIcon(Picture::ProgramIcon));
-    setFont(toolkit::classicFont());
+    setWindowIcon(toolkit::pictureIcon(Picture::ProgramIcon));
     createControls();
+    toolkit::fitClassicFont(*this);
+    toolkit::centreOnFirstShow(*this);
     core_ = std::make_unique<Core>(dependencies_, *this);
     bindCheckBoxes();
 }
@@ -129,8 +116,7 @@ frmRestrict::~frmRestrict() {
 }
 
 QRect frmRestrict::twips(int left, int top, int width, int height) const {
-    const auto pixels = [this](int value) { return qRound(value * dpi_ / kTwipsPerInch); };
-    return {pixels(left), pixels(top), pixels(width), pixels(height)};
+    return scale_.rect(left, top, width, height);
 }
 
 void frmRestrict::createControls() {
@@ -151,6 +137,8 @@ void frmRestrict::createControls() {
     connect(mnuUndo, &QAction::triggered, this, &frmRestrict::undoLastChange);
     QDesktopServices::setUrlHandler(QUrl(QString::fromLatin1(kWhyLink)).scheme(), this,
                                     "openOwnLink");
+    // A pop-up menu is a window of its own: it takes the window's font only when told to.
+    file->setAttribute(Qt::WA_WindowPropagation);
 
     // The client area below the menu bar; the window takes its size and keeps it.
     auto* client = new QWidget(this);
@@ -184,8 +172,7 @@ void frmRestrict::createControls() {
     }
 
     createRestrictionTabs();
-    WebBrowser1_ = control<QTextBrowser>(SSTab1_, "WebBrowser1", twips(195, 480, 7095, 3015));
-    WebBrowser1_->setOpenExternalLinks(true);
+    WebBrowser1_ = control<HelpBrowser>(SSTab1_, "WebBrowser1", twips(195, 480, 7095, 3015));
     tabControls_[kHelpTab].push_back(WebBrowser1_);
     createAboutTab();
 
@@ -244,31 +231,32 @@ void frmRestrict::createAboutTab() {
     std::vector<QWidget*>& about = tabControls_[kAboutTab];
 
     auto* picIcon = control<QLabel>(SSTab1_, "picIcon", twips(240, 720, 1065, 2205));
-    picIcon->setPixmap(picturePixmap(Picture::Program));
+    picIcon->setPixmap(toolkit::picturePixmap(Picture::Program));
     picIcon->setAlignment(Qt::AlignCenter);
     picIcon->setToolTip(QStringLiteral("Haldrix Software"));
 
-    auto* Frame2 = control<QGroupBox>(SSTab1_, "Frame2", twips(1560, 480, 4095, 1215));
+    QFrame* Frame2 = toolkit::frame(SSTab1_, "Frame2", twips(1560, 480, 4095, 1215));
     QLabel* lblDescription =
         label(Frame2, "lblDescription", kDescription, twips(120, 240, 3795, 810));
     lblDescription->setWordWrap(true);
     setTextColour(lblDescription, Qt::black);
 
-    auto* Frame1 = control<QGroupBox>(SSTab1_, "Frame1", twips(1560, 2040, 4095, 1455));
+    QFrame* Frame1 = toolkit::frame(SSTab1_, "Frame1", twips(1560, 2040, 4095, 1455));
     QLabel* lblDisclaimer =
         label(Frame1, "lblDisclaimer", kDisclaimer, twips(120, 200, 3870, 1185));
     lblDisclaimer->setWordWrap(true);
     setTextColour(lblDisclaimer, Qt::black);
 
     Image1_ = control<QLabel>(SSTab1_, "Image1", twips(6120, 560, 720, 720));
-    Image1_->setPixmap(picturePixmap(Picture::TellAFriend));
+    Image1_->setPixmap(toolkit::picturePixmap(Picture::TellAFriend));
     Image1_->setAlignment(Qt::AlignCenter);
     Image1_->setToolTip(QStringLiteral("Tell a Friend about Quorvane"));
 
     Label3_ = label(SSTab1_, "Label3", "Get the Pimbleroot", twips(2370, 1800, 2475, 195));
     Label2_ = label(SSTab1_, "Label2", "Tell a Friend", twips(6045, 1320, 870, 195));
     Label2_->setToolTip(QStringLiteral("Tell a Friend about Quorvane"));
-    QFont linkFont = toolkit::classicFont();
+    // Face and size follow the window's font.
+    QFont linkFont;
     linkFont.setWeight(QFont::Normal);
     linkFont.setUnderline(true);
     for (QLabel* link : {Label2_, Label3_}) {
@@ -304,8 +292,8 @@ void frmRestrict::bindCheckBoxes() {
 
 void frmRestrict::load() {
     core_->manager.RefreshRestrictionStates();
-    WebBrowser1_->setSource(QUrl::fromLocalFile(
-        QDir(dependencies_.programDirectory).filePath(QStringLiteral("Help.htm"))));
+    WebBrowser1_->showHelpFile(
+        QDir(dependencies_.programDirectory).filePath(QStringLiteral("Help.htm")));
     show();
 }
 
@@ -372,14 +360,6 @@ void frmRestrict::openOwnLink(const QUrl& link) {
 
 void frmRestrict::setLinkColour(QLabel* label, bool hovered) {
     setTextColour(label, hovered ? kHoverColour : kLinkColour);
-}
-
-void frmRestrict::showEvent(QShowEvent* event) {
-    QMainWindow::showEvent(event);
-    if (!centred_ && screen() != nullptr) {
-        centred_ = true;
-        toolkit::centreOnScreen(*this);
-    }
 }
 
 void frmRestrict::closeEvent(QCloseEvent* event) {

@@ -16,11 +16,11 @@
 #include "journal/undo_journal.h"
 #include "platform/registry_api.h"
 #include "toolkit/configuration.h"
+#include "toolkit/form_controls.h"
 #include "toolkit/message_box.h"
 
 class QLabel;
 class QTabWidget;
-class QTextBrowser;
 
 namespace quorvane::mailer {
 class frmBugReport;
@@ -29,6 +29,7 @@ class frmBugReport;
 namespace quorvane::mainwindow {
 
 class frmWhy;
+class HelpBrowser;
 
 // The help page's link to the report of why restrictions come back.
 inline constexpr const char* kWhyLink = "quorvane:why";
@@ -67,7 +68,6 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -84,15 +84,14 @@ private:
     void setLinkColour(QLabel* label, bool hovered);
 
     Dependencies dependencies_;
-    double dpi_;
-    bool centred_ = false;
+    toolkit::TwipsScale scale_;
     std::unique_ptr<Core> core_;
 
     QTabWidget* SSTab1_ = nullptr;
     QLabel* Label2_ = nullptr;
     QLabel* Label3_ = nullptr;
     QLabel* Image1_ = nullptr;
-    QTextBrowser* WebBrowser1_ = nullptr;
+    HelpBrowser* WebBrowser1_ = nullptr;
     // The controls each tab shows, children of SSTab1 itself so that their positions are
     // relative to the tab control as a whole; only the selected tab's are visible.
     std::array<std::vector<QWidget*>, 5> tabControls_;

@@ -23,7 +23,8 @@ BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin font
     scdoc dpkg-dev file)
 # man-db renders and indexes the manual pages in their test; bash-completion has the helpers
 # the completion uses; python3-jsonschema validates quorvane-cli's JSON; lintian checks the
-# Debian package.
+# Debian package; fonts-dejavu-core is the face without Arial's widths that the windows' captions
+# are tested with.
 TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xvfb
     python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream man-db bash-completion
-    python3-jsonschema lintian)
+    python3-jsonschema lintian fonts-dejavu-core)

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "toolkit/application.h"
+#include "toolkit/classic_font.h"
 
 namespace quorvane::toolkit {
 
@@ -33,8 +34,9 @@ void QtMessageBox::show(const std::string& text, int style, const std::string& t
         title.empty() ? QString(kApplicationTitle) : QString::fromStdString(title);
     QMessageBox box(iconOf(style), shownTitle, QString::fromStdString(text), QMessageBox::Ok,
                     QApplication::activeWindow());
-    // The texts are shown as they are, never read as rich text.
+    // The texts are shown as they are, never read as rich text, in the windows' face.
     box.setTextFormat(Qt::PlainText);
+    box.setFont(classicFont());
     box.exec();
 }
 

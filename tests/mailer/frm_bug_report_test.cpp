@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -141,6 +142,16 @@ TEST_F(TellAFriendWindow, OpensLaidOutAt15TwipsAPixelOnTheThirdSubjectInFillingO
     open(25);
     ASSERT_EQ(window_->logicalDpiX(), 96) << "the pixels below are for 96 dpi";
     EXPECT_EQ(window_->windowTitle(), "Tell a Friend About Quorvane");
+    // Our own icon, drawn at 16 and 32 pixels, not the style's information sign.
+    const QIcon icon = window_->windowIcon();
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(32, 32)));
+    EXPECT_NE(icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32),
+              window_->style()
+                  ->standardIcon(QStyle::SP_MessageBoxInformation)
+                  .pixmap(32)
+                  .toImage()
+                  .convertToFormat(QImage::Format_ARGB32));
     EXPECT_EQ(window_->size(), QSize(456, 388));
     EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
     EXPECT_FALSE(window_->windowFlags() & Qt::WindowMaximizeButtonHint);

@@ -6,10 +6,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontInfo>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <optional>
+
+#include "toolkit/classic_font.h"
 
 namespace quorvane::toolkit {
 namespace {
@@ -20,6 +23,7 @@ struct SeenBox {
     QString text;
     Qt::TextFormat format;
     QMessageBox::StandardButtons buttons;
+    QString face;
 };
 
 // Shows the box and returns what it showed, after clicking its OK button.
@@ -31,8 +35,8 @@ std::optional<SeenBox> showAndAnswer(const std::string& text, int style, const s
         if (box == nullptr || seen) {
             return;
         }
-        seen = SeenBox{box->icon(), box->windowTitle(), box->text(), box->textFormat(),
-                       box->standardButtons()};
+        seen = SeenBox{box->icon(),       box->windowTitle(),     box->text(),
+                       box->textFormat(), box->standardButtons(), QFontInfo(box->font()).family()};
         QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     });
     answer.start(10);
@@ -48,6 +52,8 @@ TEST(QtMessageBoxTest, ShowsTheStylesIconAndTheTextAsGivenWithOneOkButton) {
     EXPECT_EQ(information->text, "Sent.     \r\n<b>Thanks</b>");
     EXPECT_EQ(information->format, Qt::PlainText);
     EXPECT_EQ(information->buttons, QMessageBox::Ok);
+    // The face of the windows, whichever stands in for MS Sans Serif.
+    EXPECT_EQ(information->face, QFontInfo(classicFont()).family());
 
     const auto plain = showAndAnswer("Connection refused", 0, "");
     ASSERT_TRUE(plain);

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -14,22 +16,31 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTabBar>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextLayout>
 #include <QTimer>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "restrictions/catalogue.h"
 #include "tests/mailer/tell_a_friend_rig.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
+#include "toolkit/form_controls.h"
 
 namespace quorvane::mainwindow {
 namespace {
@@ -167,8 +178,6 @@ TEST(FrmRestrict, LayoutFollowsTheTablesAt96Dpi) {
         QRect pixels;
     };
     const Expected geometry[] = {
-        {"Check7", tabs, {16, 80, 209, 13}},
-        {"Check24", tabs, {272, 200, 173, 13}},
         {"Label1_1", tabs, {182, 40, 173, 13}},
         {"WebBrowser1", tabs, {13, 32, 473, 201}},
         {"Command3", tabs, {392, 210, 91, 23}},
@@ -214,6 +223,103 @@ TEST(FrmRestrict, LayoutFollowsTheTablesAt96Dpi) {
     for (const auto& [first, second] : follows) {
         EXPECT_EQ(nextTabStop(rig.get(first)), &rig.get(second)) << first;
     }
+}
+
+bool wider(const QWidget& control, const QSize& needed) {
+    return needed.width() > control.width();
+}
+
+// A caption wider than its control, or a wrapped text taller than its label.
+bool captionCut(const QWidget& control) {
+    if (const auto* label = qobject_cast<const QLabel*>(&control)) {
+        if (label->wordWrap()) {
+            return label->heightForWidth(label->width()) > label->height();
+        }
+        return !label->text().isEmpty() && wider(*label, label->sizeHint());
+    }
+    if (const auto* box = qobject_cast<const QCheckBox*>(&control)) {
+        return wider(*box, box->sizeHint());
+    }
+    return false;
+}
+
+bool anyCaptionCut(const QWidget& window) {
+    const QList<QWidget*> controls = window.findChildren<QWidget*>();
+    return std::any_of(controls.begin(), controls.end(),
+                       [](const QWidget* control) { return captionCut(*control); });
+}
+
+// Run a second time by ctest with only the DejaVu fonts, none of which has Arial's widths.
+TEST(FrmRestrict, CaptionsFitAtTheLargestSizeThatFitsAndCheckBoxesAreWhole) {
+    Rig rig;
+    rig.open();
+    frmRestrict& window = *rig.window;
+    const QFont font = window.font();
+    EXPECT_EQ(font.family(), "MS Sans Serif");
+    EXPECT_LE(font.pointSizeF(), 8.25);
+    const QFont menu = rig.get<QMenu>("mnuFile").font();
+    EXPECT_EQ(std::pair(menu.family(), menu.pointSizeF()),
+              std::pair(font.family(), font.pointSizeF()));
+
+    EXPECT_FALSE(anyCaptionCut(window)) << "at " << font.pointSizeF() << " points";
+    const toolkit::TwipsScale scale(window);
+    for (const restrictions::Restriction& restriction : restrictions::kCatalogue) {
+        const auto& box = rig.get<QCheckBox>(
+            QStringLiteral("Check%1").arg(restriction.number).toLatin1().constData());
+        QStyleOptionButton option;
+        option.initFrom(&box);
+        option.text = box.text();
+        const QRect indicator =
+            box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
+        EXPECT_TRUE(box.rect().contains(indicator)) << restriction.number;
+        EXPECT_GE(box.height(), box.fontMetrics().height()) << restriction.number;
+        // Grown, if at all, about the middle of the row the layout gives it.
+        const restrictions::Placement at = restrictions::placementOf(restriction);
+        const QRect row = scale.rect(at.left, at.top, at.width, at.height);
+        EXPECT_LE(std::abs(box.geometry().center().y() - row.center().y()), 1)
+            << restriction.number;
+    }
+
+    // Any larger and something would be cut.
+    if (font.pointSizeF() < 8.25) {
+        QFont larger = font;
+        larger.setPointSizeF(font.pointSizeF() + 0.25);
+        window.setFont(larger);
+        EXPECT_TRUE(anyCaptionCut(window)) << "at " << larger.pointSizeF() << " points";
+    }
+}
+
+TEST(FrmRestrict, HelpPageBreaksLinesBetweenWordsOnlyAndNamesAMissingFile) {
+    {
+        Rig rig;
+        rig.open();
+        const QString shown = rig.get<QTextBrowser>("WebBrowser1").toPlainText();
+        EXPECT_TRUE(shown.contains("cannot be shown")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QDir::toNativeSeparators(
+            QString::fromStdString((rig.directory.path() / "Help.htm").string()))));
+    }
+
+    Rig rig;
+    std::filesystem::copy_file(QUORVANE_HELP_FILE, rig.directory.path() / "Help.htm");
+    rig.open();
+    rig.showTab(3);
+    auto& help = rig.get<QTextBrowser>("WebBrowser1");
+    help.document()->documentLayout()->documentSize();  // lays the whole page out
+    EXPECT_EQ(help.horizontalScrollBar()->maximum(), 0) << "nothing on the page is that wide";
+
+    int pathBreaks = 0;
+    for (QTextBlock block = help.document()->begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        const QTextLayout& layout = *block.layout();
+        for (int i = 0; i + 1 < layout.lineCount(); ++i) {
+            const QTextLine line = layout.lineAt(i);
+            const qsizetype end = line.textStart() + line.textLength();
+            EXPECT_FALSE(text.at(end - 1).isLetterOrNumber() && text.at(end).isLetterOrNumber())
+                << "broken inside a word: " << text.mid(line.textStart(), 30).toStdString();
+            pathBreaks += text.left(end).trimmed().endsWith(QStringLiteral("\\\u200b"));
+        }
+    }
+    EXPECT_GT(pathBreaks, 0) << "no registry path wrapped at a backslash";
 }
 
 TEST(FrmRestrict, LoadsTheRestrictionsInForceAndTheHelpPageAndClicksToggleThem) {

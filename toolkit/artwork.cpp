@@ -1,15 +1,16 @@
-#include "mainwindow/artwork.h"
+#include "toolkit/artwork.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QStyle>
+#include <initializer_list>
 
 // Resources in a static library are dropped unless something refers to them.
 static void loadArtworkResources() {
     Q_INIT_RESOURCE(quorvane_artwork);
 }
 
-namespace quorvane::mainwindow {
+namespace quorvane::toolkit {
 
 namespace {
 
@@ -28,17 +29,34 @@ Source sourceOf(Picture picture) {
             return {":/quorvane/picIcon.png", "preferences-system", QStyle::SP_ComputerIcon};
         case Picture::TellAFriend:
             return {":/quorvane/Image1.png", "mail-send", QStyle::SP_MessageBoxInformation};
+        case Picture::TellAFriendIcon:
+            return {":/quorvane/icons/tell-a-friend-32.png", "mail-send",
+                    QStyle::SP_MessageBoxInformation};
     }
     return {"", "", QStyle::SP_ComputerIcon};
 }
 
-// The program's icon in every size drawn for it, so that each place picks a sharp one.
-QIcon programIcon() {
+// An icon in every size drawn for it, so that each place picks a sharp one.
+QIcon iconInSizes(const char* name, std::initializer_list<int> sizes) {
     QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256}) {
-        icon.addFile(QStringLiteral(":/quorvane/icons/quorvane-%1.png").arg(size));
+    for (int size : sizes) {
+        icon.addFile(
+            QStringLiteral(":/quorvane/icons/%1-%2.png").arg(QLatin1String(name)).arg(size));
     }
     return icon;
+}
+
+QIcon resourceIcon(Picture picture, const QString& resource) {
+    switch (picture) {
+        case Picture::ProgramIcon:
+            return iconInSizes("quorvane", {16, 32, 48, 64, 128, 256});
+        case Picture::TellAFriendIcon:
+            return iconInSizes("tell-a-friend", {16, 32});
+        case Picture::Program:
+        case Picture::TellAFriend:
+            break;
+    }
+    return QIcon(resource);
 }
 
 }  // namespace
@@ -51,6 +69,8 @@ QSize pictureSize(Picture picture) {
             return {67, 143};
         case Picture::TellAFriend:
             return {48, 48};
+        case Picture::TellAFriendIcon:
+            return {32, 32};
     }
     return {32, 32};
 }
@@ -61,7 +81,7 @@ QIcon pictureIcon(Picture picture) {
     const Source source = sourceOf(picture);
     const QString resource = QString::fromLatin1(source.resource);
     if (QFile::exists(resource)) {
-        QIcon icon = picture == Picture::ProgramIcon ? programIcon() : QIcon(resource);
+        const QIcon icon = resourceIcon(picture, resource);
         if (!icon.pixmap(pictureSize(picture)).isNull()) {
             return icon;
         }
@@ -75,4 +95,4 @@ QPixmap picturePixmap(Picture picture) {
     return pictureIcon(picture).pixmap(pictureSize(picture));
 }
 
-}  // namespace quorvane::mainwindow
+}  // namespace quorvane::toolkit
