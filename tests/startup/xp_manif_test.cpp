@@ -148,8 +148,8 @@ TEST(XpManifTest, AnotherBaseNameWritesItsOwnManifest) {
 TEST(XpManifTest, ReadOnlyDirectoryShowsTheWindowWithoutRestartOrLeftovers) {
     TempDir directory;
     fs::permissions(directory.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    if (access(directory.path().c_str(), W_OK) == 0) {
-        GTEST_SKIP() << "permission bits do not bind this user (root)";
+    if (access(directory.path().string().c_str(), W_OK) == 0) {
+        GTEST_SKIP() << "permission bits do not bind this user (root; Windows)";
     }
     RestartProbe restart;
     // Every start of a program in such a directory meets the same missing manifest: none of

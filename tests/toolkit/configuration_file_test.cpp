@@ -84,10 +84,12 @@ TEST_F(ConfigurationFileTest, UserFileLiesInTheUsersConfigurationFolder) {
 TEST_F(ConfigurationFileTest, NoRoamingFolderMeansNoUserFile) {
     const ScopedEnvironment noNamedFile("QUORVANE_CONFIG", "");
     const ScopedEnvironment folder("APPDATA", "");
+    const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(scratch("")));
     ASSERT_TRUE(QDir().mkpath("Quorvane"));
     QSettings("Quorvane/quorvane.ini", QSettings::IniFormat).setValue("Web/MakerHost", "x.test");
     EXPECT_EQ(configurationFilePath(), QString());
+    QDir::setCurrent(previous);
 }
 #endif
 
@@ -95,11 +97,11 @@ TEST_F(ConfigurationFileTest, NoRoamingFolderMeansNoUserFile) {
 // comment marks taken off, it must read back as exactly the defaults and hold no unknown key.
 TEST_F(ConfigurationFileTest, SampleFileShowsEveryDefaultAndChangesNothing) {
     const Configuration defaults;
+    QFile sample(QUORVANE_SAMPLE_INI);
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly | QIODevice::Text)) << QUORVANE_SAMPLE_INI;
     EXPECT_EQ(loadConfiguration(QUORVANE_SAMPLE_INI).makerHost, defaults.makerHost)
         << "as shipped, the sample is all comments";
 
-    QFile sample(QUORVANE_SAMPLE_INI);
-    ASSERT_TRUE(sample.open(QIODevice::ReadOnly | QIODevice::Text));
     QString text = QString::fromUtf8(sample.readAll());
     text.replace(QRegularExpression("^;(\\w+=)", QRegularExpression::MultilineOption), "\\1");
     QFile uncommented(scratch("uncommented.ini"));
