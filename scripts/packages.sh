@@ -22,4 +22,4 @@ TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xv
     python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream)
 # The Windows build: the cross compiler, Qt's source package (scripts/qt-windows.sh), the icon
 # tool, the installer builder, and Wine to run it all.
-WINDOWS_PACKAGES=(mingw-w64 dpkg-dev icoutils nsis wine wine64 xvfb xauth)
+WINDOWS_PACKAGES=(mingw-w64 dpkg-dev icoutils nsis wine wine64 fonts-wine xvfb xauth)
