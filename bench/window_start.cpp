@@ -24,7 +24,6 @@
 
 #include "startup/quorvane_start.h"
 #include "startup/xp_manif.h"
-#include "toolkit/configuration.h"
 
 extern char** environ;
 
@@ -129,9 +128,8 @@ int main(int argc, char** argv) {
     const fs::path manifest = quorvane::startup::manifestPath(self.parent_path(), baseName);
     if (!fs::exists(manifest) &&
         !quorvane::startup::writeManifest(
-            manifest, quorvane::startup::manifestText(
-                          baseName, quorvane::startup::makerDescription(
-                                        quorvane::toolkit::Configuration{}.makerHost)))) {
+            manifest,
+            quorvane::startup::manifestText(baseName, quorvane::startup::descriptionText()))) {
         std::cerr << "cannot write " << manifest << "\n";
         return 1;
     }

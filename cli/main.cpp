@@ -150,6 +150,13 @@ int main(int argc, char* argv[]) {
         return usageError("--registry needs a directory");
     }
 
+#ifdef _WIN32
+    // Windows has the registry itself, and hive files are not opened there: saying so beats
+    // changing the real registry when the user meant a directory.
+    if (parser.isSet(registryOption)) {
+        return usageError("--registry is for hive files; on Windows the registry itself is used");
+    }
+#endif
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
     const std::string directory = parser.isSet(registryOption)
                                       ? parser.value(registryOption).toStdString()

@@ -28,3 +28,6 @@ BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin font
 TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xvfb
     python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream man-db bash-completion
     python3-jsonschema lintian fonts-dejavu-core)
+# The Windows build: the cross compiler, Qt's source package (scripts/qt-windows.sh), the icon
+# tool, the installer builder, and Wine to run it all.
+WINDOWS_PACKAGES=(mingw-w64 dpkg-dev icoutils nsis wine wine64 fonts-wine xvfb xauth)

@@ -1,12 +1,11 @@
 // Build-time tool: writes the visual-styles manifest that the program would write beside itself
-// at its first start, with the compiled-in maker host, so that an installed program finds it
+// at its first start, so that an installed program finds it
 // and never writes into a directory that belongs to the package manager.
 //
 //   quorvane-manifest-file BASENAME DIRECTORY
 #include <iostream>
 
 #include "startup/xp_manif.h"
-#include "toolkit/configuration.h"
 
 int main(int argc, char* argv[]) {
     using namespace quorvane::startup;
@@ -16,8 +15,7 @@ int main(int argc, char* argv[]) {
     }
     const std::string baseName = argv[1];
     const auto file = manifestPath(argv[2], baseName);
-    const std::string description = makerDescription(quorvane::toolkit::Configuration{}.makerHost);
-    if (!writeManifest(file, manifestText(baseName, description))) {
+    if (!writeManifest(file, manifestText(baseName, descriptionText()))) {
         std::cerr << "quorvane-manifest-file: cannot write " << file << '\n';
         return 1;
     }

@@ -59,7 +59,7 @@ int runQuorvane(QApplication& application) {
     // The manifest comes first: an instance about to end opens no registry.
     const StartContext context{toPath(QCoreApplication::applicationDirPath()),
                                baseNameOf(toPath(QCoreApplication::applicationFilePath())),
-                               makerDescription(configuration.makerHost), restarted};
+                               descriptionText(), restarted};
     if (start(context, startAgain) == StartOutcome::Restarted) {
         return 0;
     }

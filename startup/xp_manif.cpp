@@ -8,6 +8,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "startup/program_info.h"
+
 namespace quorvane::startup {
 
 namespace fs = std::filesystem;
@@ -46,9 +48,8 @@ std::string manifestText(const std::string& baseName, const std::string& descrip
     return text;
 }
 
-std::string makerDescription(const std::string& makerHost) {
-    const std::string home = "http://" + makerHost;
-    return home + " " + home + "/Pages/ListBot.html " + home + "/Pages/Pimbleroot.html";
+std::string descriptionText() {
+    return QUORVANE_COMMENTS;
 }
 
 fs::path manifestPath(const fs::path& programDirectory, const std::string& baseName) {

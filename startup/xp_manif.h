@@ -16,9 +16,9 @@ inline constexpr const char* kRestartedMarker = "QUORVANE_RESTARTED";
 // the common controls; `baseName` and `description` are inserted as they are, unescaped.
 std::string manifestText(const std::string& baseName, const std::string& description);
 
-// The description text, the "Comments" entry of the Windows version resource: the maker's
-// home page, newsletter sign-up page and product page, separated by single spaces.
-std::string makerDescription(const std::string& makerHost);
+// The description text: the "Comments" entry of the program's version resource
+// (QUORVANE_COMMENTS), the maker's three web addresses.
+std::string descriptionText();
 
 // programDirectory / (baseName + ".exe.MANIFEST"): the name keeps ".exe" on every platform.
 std::filesystem::path manifestPath(const std::filesystem::path& programDirectory,

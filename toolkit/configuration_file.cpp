@@ -16,6 +16,16 @@ void readText(const QSettings& settings, const char* key, std::string& value) {
     }
 }
 
+// Windows keeps a user's settings in the roaming application data folder, which follows the user
+// from machine to machine; elsewhere $XDG_CONFIG_HOME (~/.config).
+QString userConfigurationDirectory() {
+#ifdef Q_OS_WIN
+    return qEnvironmentVariable("APPDATA");
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#endif
+}
+
 }  // namespace
 
 QString configurationFilePath() {
@@ -27,9 +37,12 @@ QString configurationFilePath() {
     if (QFileInfo::exists(beside)) {
         return beside;
     }
-    const QString user =
-        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
-            .filePath("Quorvane/quorvane.ini");
+    // No folder known: no user file either, rather than one relative to the working directory.
+    const QString userDirectory = userConfigurationDirectory();
+    if (userDirectory.isEmpty()) {
+        return QString();
+    }
+    const QString user = QDir(userDirectory).filePath("Quorvane/quorvane.ini");
     return QFileInfo::exists(user) ? user : QString();
 }
 

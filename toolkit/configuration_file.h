@@ -1,6 +1,7 @@
 // Reads the configuration: compiled defaults, overridden by the INI file named by
-// QUORVANE_CONFIG, else quorvane.ini beside the executable, else
-// $XDG_CONFIG_HOME/Quorvane/quorvane.ini.
+// QUORVANE_CONFIG, else quorvane.ini beside the executable, else Quorvane\quorvane.ini in the
+// user's roaming application data folder on Windows, $XDG_CONFIG_HOME/Quorvane/quorvane.ini
+// elsewhere.
 #pragma once
 
 #include <QString>

@@ -1,5 +1,5 @@
 // The tell-a-friend window sends its mail to a real SMTP server: Debian's aiosmtpd on
-// 127.0.0.1, whose handler saves every message it accepts into the test's directory.
+// 127.0.0.1, whose handler saves every message it accepts into a scratch directory.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -20,45 +20,31 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Saves each message as its envelope sender, its recipients one a line, an empty line and its
-// un-stuffed content. The server ends itself after two minutes should the test never stop it.
-constexpr char kHandler[] = R"(import os
-import threading
-
-threading.Timer(120, os._exit, args=(3,)).start()
-
-
-class Recorder:
-    count = 0
-
-    async def handle_DATA(self, server, session, envelope):
-        Recorder.count += 1
-        with open("message%d" % Recorder.count, "wb") as f:
-            envelope_lines = [envelope.mail_from] + envelope.rcpt_tos + ["", ""]
-            f.write("\n".join(envelope_lines).encode() + envelope.original_content)
-        return "250 Message accepted"
-)";
-
-// aiosmtpd on a free port of 127.0.0.1, killed when this goes.
+// aiosmtpd on 127.0.0.1 with the recorder of smtp_recorder.py, which saves each message into
+// `mailDirectory`. Started here and killed when this goes; or, when QUORVANE_SMTP_PORT is set,
+// the one that with_smtp_server.sh started around this test (the Windows build under Wine).
 class Aiosmtpd {
 public:
-    explicit Aiosmtpd(const QString& directory) {
-        QFile handler(QDir(directory).filePath("recorder.py"));
-        EXPECT_TRUE(handler.open(QIODevice::WriteOnly) && handler.write(kHandler) > 0);
-        handler.close();
+    explicit Aiosmtpd(const QString& scratch) {
+        if (external_) {
+            port = static_cast<quint16>(qEnvironmentVariableIntValue("QUORVANE_SMTP_PORT"));
+            mailDirectory = qEnvironmentVariable("QUORVANE_SMTP_MAIL_DIR");
+            return;
+        }
+        mailDirectory = scratch;
         {
             QTcpServer probe;
             EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
             port = probe.serverPort();
         }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("PYTHONPATH", directory);
+        environment.insert("PYTHONPATH", QUORVANE_SMTP_RECORDER_DIR);
         process_.setProcessEnvironment(environment);
-        process_.setWorkingDirectory(directory);
+        process_.setWorkingDirectory(mailDirectory);
         // Debian's interpreter, which has python3-aiosmtpd, whatever python3 comes first in PATH.
         process_.start("/usr/bin/python3",
                        {"-m", "aiosmtpd", "-n", "-l", QString("127.0.0.1:%1").arg(port), "-c",
-                        "recorder.Recorder"});
+                        "smtp_recorder.Recorder"});
     }
     ~Aiosmtpd() {
         process_.kill();
@@ -67,21 +53,23 @@ public:
 
     // Whether the server accepts connections before `timeout`.
     bool ready(std::chrono::milliseconds timeout) {
+        const auto ended = [&] { return !external_ && process_.state() == QProcess::NotRunning; };
         return testing::eventually(
                    [&] {
                        QTcpSocket probe;
                        probe.connectToHost(QHostAddress::LocalHost, port);
-                       return probe.waitForConnected(200) ||
-                              process_.state() == QProcess::NotRunning;  // no use waiting
+                       return probe.waitForConnected(200) || ended();  // no use waiting
                    },
                    timeout) &&
-               process_.state() == QProcess::Running;
+               !ended();
     }
     QString errors() { return QString::fromLocal8Bit(process_.readAllStandardError()); }
 
     quint16 port = 0;
+    QString mailDirectory;
 
 private:
+    const bool external_ = qEnvironmentVariableIsSet("QUORVANE_SMTP_PORT");
     QProcess process_;
 };
 
@@ -104,7 +92,7 @@ TEST(SmtpEndToEndTest, AiosmtpdReceivesTheComposedMessageForOneRecipient) {
     delete window;
     EXPECT_EQ(boxes.shown,
               std::vector<testing::ShownMessage>({{testing::kSuccessText, 64, "Message Sent"}}));
-    const QDir mail(directory.path(), "message*");
+    const QDir mail(server.mailDirectory, "message*");
     EXPECT_EQ(mail.entryList(), QStringList({"message1"}));
     // Un-stuffed, the comment's dot lines are as typed; the last CR LF is the end-of-data mark's.
     QFile message(mail.filePath("message1"));

@@ -12,7 +12,6 @@
 
 #include "startup/quorvane_start.h"
 #include "startup/xp_manif.h"
-#include "toolkit/configuration.h"
 
 namespace {
 
@@ -74,10 +73,8 @@ int main(int argc, char** argv) {
     const std::string baseName = startup::baseNameOf(self);
     const auto manifest = startup::manifestPath(self.parent_path(), baseName);
     if (!std::filesystem::exists(manifest)) {
-        startup::writeManifest(
-            manifest,
-            startup::manifestText(
-                baseName, startup::makerDescription(quorvane::toolkit::Configuration{}.makerHost)));
+        startup::writeManifest(manifest,
+                               startup::manifestText(baseName, startup::descriptionText()));
     }
     QApplication application(argc, argv);
     Photographer photographer(QString::fromLocal8Bit(argv[1]));
