@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvane::platform::hive {
@@ -39,9 +40,18 @@ struct Entry {
     bool afterBadKey = false;    // follows a key line Wine could not read: never a value of ours
 };
 
+class Key;
+// Children of keys whose sections a file lists out of Wine's order, by folded name, while it
+// loads; they are sorted once at the end.
+using LoadIndex = std::unordered_map<Key*, std::unordered_map<std::u16string, Key*>>;
+
 class Key {
 public:
     Key(std::u16string name, Key* parent);
+    // Without recursion: a file decides how deep the tree is.
+    ~Key();
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
 
     const std::u16string& name() const { return name_; }
     const std::u16string& folded() const { return folded_; }
@@ -66,11 +76,13 @@ public:
 
     // Renders every section anew, as though each had been edited (without changing its time).
     void markAllTouched();
+    // This key's sections and all below it, in Wine's order.
     void serialize(std::string& out, std::string_view lineEnd) const;
 
 private:
     friend class Document;
-    Key& childForLoading(std::u16string name);
+    Key& childForLoading(std::u16string name, LoadIndex& index);
+    void serializeOwn(std::string& out, std::string_view lineEnd) const;
     void addRawSection(std::string_view text, FileTime modified);
     void parseSections();
     Entry* findEntry(std::u16string_view folded);
@@ -94,6 +106,9 @@ private:
 
 class Document {
 public:
+    // Windows' deepest key: a section deeper than this is kept as a line Wine could not read.
+    static constexpr std::size_t kMaxDepth = 512;
+
     // Throws HeaderError when the first line is not Wine's header.
     static Document parse(std::string text);
     // A file with nothing but the header, for the given branch ("REGISTRY\\Machine").

@@ -215,11 +215,33 @@ TEST(HiveFileTest, DamagedLinesAreKeptAsTheyAre) {
     EXPECT_EQ(broken.value(foldName(u"bad"))->type, 0u);
     broken.setValue(u"zz", {4, dword(7)}, kSomeTime);
     const std::string edited = document.serialize();
-    EXPECT_NE(edited.find("this line means nothing\r\n\"bad\"=dword:xyz\r\n\"zz\"=dword:00000007\n"
-                          "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        edited.find("this line means nothing\r\n\"bad\"=dword:xyz\r\n\"zz\"=dword:00000007\r\n"
+                    "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n"),
+        std::string::npos)
         << edited;
     EXPECT_NE(edited.find("[Software\\\\Fine] 1796597521\r\n\"v\"=\"1\""), std::string::npos);
+}
+
+// Windows stops at 512 levels; a deeper section is a line Wine could not read, kept as it is.
+// The file decides the depth, so nothing may recurse on it.
+TEST(HiveFileTest, KeysDeeperThanWindowsAllowsStayDamagedText) {
+    for (const std::size_t depth : {512u, 513u, 100'000u, 400'000u}) {
+        SCOPED_TRACE(depth);
+        std::string section = "[a";
+        for (std::size_t level = 1; level < depth; ++level) {
+            section += "\\\\a";
+        }
+        section += "] 1796597521\n\"v\"=dword:00000001\n";
+        Document document = Document::parse(kSmallHive + "\n" + section);
+        Key* deepest = &document.root();
+        for (std::size_t level = 0; deepest != nullptr && level < depth; ++level) {
+            deepest = deepest->child(u"a");
+        }
+        EXPECT_EQ(deepest != nullptr, depth <= Document::kMaxDepth);
+        keyAt(document, {u"Software", u"Gamma"}).setValue(u"w", {4, dword(2)}, kSomeTime);
+        EXPECT_NE(document.serialize().find("\n" + section), std::string::npos);
+    }
 }
 
 TEST(HiveFileTest, OnlyWinesHeaderIsAccepted) {

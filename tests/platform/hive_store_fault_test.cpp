@@ -273,8 +273,11 @@ protected:
         std::snprintf(serverName, sizeof serverName, "server-%llx-%llx",
                       static_cast<unsigned long long>(status.st_dev),
                       static_cast<unsigned long long>(status.st_ino));
+        // As Wine makes them: the server refuses directories others can enter.
         const fs::path serverDir = root_.path() / "tmp" / "wine-QvTest1" / serverName;
         fs::create_directories(serverDir);
+        fs::permissions(serverDir.parent_path(), fs::perms::owner_all);
+        fs::permissions(serverDir, fs::perms::owner_all);
         lockFile_ = serverDir / "lock";
         writeFile(lockFile_, "");
     }
