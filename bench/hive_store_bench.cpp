@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -183,6 +185,42 @@ void PartParseSystemHive(benchmark::State& state) {
     }
 }
 
+// A hive of 500,000 sibling keys listed in shuffled order (55 MB): a file written by hand or by
+// another tool need not follow Wine's order, and loading must stay linear in it.
+constexpr int kShuffledKeys = 500'000;
+
+std::string shuffledHive() {
+    std::vector<int> order(kShuffledKeys);
+    for (int i = 0; i < kShuffledKeys; ++i) {
+        order[i] = i;
+    }
+    std::shuffle(order.begin(), order.end(), std::mt19937(20261207));
+    std::string text = hive::Document::headerFor("REGISTRY\\\\Machine");
+    char section[160];
+    for (int i : order) {
+        std::snprintf(section, sizeof section,
+                      "\n[Software\\\\Bench\\\\K%06d] 1796597521\n#time=1dd85d468358468\n"
+                      "\"Data\"=\"shuffled value %06d\"\n\"Flags\"=dword:%08x\n",
+                      i, i, i);
+        text += section;
+    }
+    return text;
+}
+
+void ParseShuffledHive(benchmark::State& state) {
+    const std::string text = shuffledHive();
+    for (auto _ : state) {
+        hive::Document document = hive::Document::parse(text);
+        hive::Key* bench = document.root().child(u"software")->child(u"bench");
+        if (bench == nullptr || bench->children().size() != kShuffledKeys ||
+            bench->child(u"k123456") == nullptr) {
+            fail(state, "the shuffled keys did not all load");
+            break;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+
 void PartSerializeSystemHive(benchmark::State& state) {
     hive::Document document =
         hive::Document::parse(readText(fs::path(QUORVANE_FIXTURE_DIR) / "system.reg"));
@@ -239,6 +277,7 @@ BENCHMARK(WriteDword)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(WriteHundredDwordsInOneBatch)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PartReadSystemHive)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PartParseSystemHive)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ParseShuffledHive)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PartSerializeSystemHive)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(PartReplaceSystemHive)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -402,29 +402,65 @@ Key::~Key() {
     }
 }
 
-Key& Key::childForLoading(std::u16string name, LoadIndex& index) {
+Key::Key(std::u16string name, std::u16string folded, Key* parent)
+    : name_(std::move(name)), folded_(std::move(folded)), parent_(parent) {}
+
+Key& Key::childForLoading(std::u16string name, std::vector<Key*>& shuffled) {
     std::u16string folded = foldName(name);
     // Files list keys in Wine's order, so a new child usually goes last.
     if (!children_.empty() && children_.back()->folded_ == folded) {
         return *children_.back();
     }
-    auto shuffled = index.find(this);
-    if (shuffled == index.end()) {
-        if (children_.empty() || compareFolded(children_.back()->folded_, folded) < 0) {
-            children_.push_back(std::make_unique<Key>(std::move(name), this));
-            return *children_.back();
-        }
-        shuffled = index.try_emplace(this).first;
-        for (const auto& child : children_) {
-            shuffled->second.emplace(child->folded_, child.get());
-        }
+    if (!shuffled_ && !children_.empty() && compareFolded(children_.back()->folded_, folded) > 0) {
+        shuffled_ = true;
+        shuffled.push_back(this);
     }
-    auto [found, added] = shuffled->second.try_emplace(std::move(folded), nullptr);
-    if (added) {
-        children_.push_back(std::make_unique<Key>(std::move(name), this));
-        found->second = children_.back().get();
+    children_.push_back(std::unique_ptr<Key>(new Key(std::move(name), std::move(folded), this)));
+    return *children_.back();
+}
+
+void Key::sortLoaded(std::vector<Key*>& shuffled) {
+    // Keys merged into another stay until the end: `shuffled` may still name them.
+    std::vector<std::unique_ptr<Key>> merged;
+    while (!shuffled.empty()) {
+        Key* key = shuffled.back();
+        shuffled.pop_back();
+        key->shuffled_ = false;
+        auto& children = key->children_;
+        // Stable, so that of two keys listed under one name the first listed comes first.
+        std::stable_sort(children.begin(), children.end(),
+                         [](const std::unique_ptr<Key>& a, const std::unique_ptr<Key>& b) {
+                             return compareFolded(a->folded_, b->folded_) < 0;
+                         });
+        // A key listed again later becomes one key with the sections of both, as in Wine.
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (kept == 0 || children[kept - 1]->folded_ != children[i]->folded_) {
+                children[kept++] = std::move(children[i]);
+                continue;
+            }
+            Key& into = *children[kept - 1];
+            Key& from = *children[i];
+            if (!from.rawSections_.empty()) {
+                into.rawSections_.insert(into.rawSections_.end(), from.rawSections_.begin(),
+                                         from.rawSections_.end());
+                into.modified_ = from.modified_;
+            }
+            if (!from.children_.empty()) {
+                for (auto& grandchild : from.children_) {
+                    grandchild->parent_ = &into;
+                    into.children_.push_back(std::move(grandchild));
+                }
+                from.children_.clear();
+                if (!into.shuffled_) {
+                    into.shuffled_ = true;
+                    shuffled.push_back(&into);
+                }
+            }
+            merged.push_back(std::move(children[i]));
+        }
+        children.resize(kept);
     }
-    return *found->second;
 }
 
 Key& Key::addChild(std::u16string name, FileTime now) {
@@ -740,7 +776,7 @@ Document Document::parse(std::string text) {
     std::string_view last = file.substr(0, headerEnd);
     std::string_view lastTrimmed = document.header_;
     std::vector<std::pair<std::string_view, Key*>> lastPath;
-    LoadIndex shuffled;
+    std::vector<Key*> shuffled;
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const std::size_t end = i + 1 < sections.size() ? sections[i + 1].start : file.size();
         const std::string_view chunk = file.substr(sections[i].start, end - sections[i].start);
@@ -773,13 +809,7 @@ Document Document::parse(std::string text) {
                            kUnixEpochTicks + sections[i].key.seconds * kTicksPerSecond);
     }
     document.trailer_ = last.substr(lastTrimmed.size());
-    for (const auto& [key, children] : shuffled) {
-        auto& siblings = key->children_;
-        std::sort(siblings.begin(), siblings.end(),
-                  [](const std::unique_ptr<Key>& a, const std::unique_ptr<Key>& b) {
-                      return compareFolded(a->folded_, b->folded_) < 0;
-                  });
-    }
+    Key::sortLoaded(shuffled);
     return document;
 }
 

@@ -9,7 +9,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace quorvane::platform::hive {
@@ -39,11 +38,6 @@ struct Entry {
     std::size_t dataOffset = 0;  // Value: where the data starts in `text`
     bool afterBadKey = false;    // follows a key line Wine could not read: never a value of ours
 };
-
-class Key;
-// Children of keys whose sections a file lists out of Wine's order, by folded name, while it
-// loads; they are sorted once at the end.
-using LoadIndex = std::unordered_map<Key*, std::unordered_map<std::u16string, Key*>>;
 
 class Key {
 public:
@@ -81,7 +75,11 @@ public:
 
 private:
     friend class Document;
-    Key& childForLoading(std::u16string name, LoadIndex& index);
+    Key(std::u16string name, std::u16string folded, Key* parent);
+    // While a file loads, children go last as listed; a key whose children came out of Wine's
+    // order is put in `shuffled` and put in order once loading ends (sortLoaded).
+    Key& childForLoading(std::u16string name, std::vector<Key*>& shuffled);
+    static void sortLoaded(std::vector<Key*>& shuffled);
     void serializeOwn(std::string& out, std::string_view lineEnd) const;
     void addRawSection(std::string_view text, FileTime modified);
     void parseSections();
@@ -101,6 +99,7 @@ private:
     std::vector<Entry> entries_;                 // valid once parsed_
     bool parsed_ = false;
     bool touched_ = false;
+    bool shuffled_ = false;
     std::optional<bool> link_;
 };
 

@@ -163,8 +163,26 @@ std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::stri
     return pid ? std::optional(WineserverInfo{*pid, lockFile}) : std::nullopt;
 }
 
-// Every server for the prefix wherever it runs: a process holding a write lock on byte 0 of the
-// `lock` file in its working directory, which bears the prefix's server directory name.
+// The lock file of the prefix's server that process `pid` holds open, if it does: a server keeps
+// it open for its whole life, while its working directory changes between the server directory
+// and the prefix.
+std::optional<fs::path> openServerLock(const std::string& pid, const std::string& serverName,
+                                       const std::string& inode) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc/" + pid + "/fd", error)) {
+        const fs::path target = fs::read_symlink(entry.path(), error);
+        struct stat status {};
+        if (!error && target.filename() == "lock" &&
+            target.parent_path().filename() == serverName && ::stat(target.c_str(), &status) == 0 &&
+            std::to_string(status.st_ino) == inode) {
+            return target;
+        }
+    }
+    return std::nullopt;
+}
+
+// Every server for the prefix wherever it runs: a process holding a write lock on byte 0 of a
+// file named `lock` in a directory named after the prefix.
 std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName) {
     std::ifstream locks("/proc/locks");
     std::vector<WineserverInfo> servers;
@@ -176,14 +194,8 @@ std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName) {
         if (kind != "POSIX" || access != "WRITE" || start != "0" || end != "0") {
             continue;
         }
-        std::error_code error;
-        const fs::path cwd = fs::read_symlink("/proc/" + pid + "/cwd", error);
-        struct stat status {};
-        const auto inode = file.substr(file.rfind(':') + 1);
-        if (!error && cwd.filename() == serverName &&
-            ::stat((cwd / "lock").c_str(), &status) == 0 &&
-            std::to_string(status.st_ino) == inode) {
-            servers.push_back({std::stol(pid), cwd / "lock"});
+        if (auto lockFile = openServerLock(pid, serverName, file.substr(file.rfind(':') + 1))) {
+            servers.push_back({std::stol(pid), *lockFile});
         }
     }
     return servers;

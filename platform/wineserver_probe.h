@@ -26,8 +26,8 @@ struct WineserverInfo {
 // A wineserver running for the prefix in `directory`, found by the POSIX write lock it holds on
 // byte 0 of `lock` in its server directory: in the places Wine puts that directory for the
 // prefix's owner (F_GETLK on a read-only descriptor), and, for a server started with another
-// TMPDIR, among the write locks of /proc/locks held by a process working in a directory of the
-// server directory's name. Creates nothing.
+// TMPDIR, among the write locks of /proc/locks held on a lock file in a directory of the server
+// directory's name. Creates nothing.
 std::optional<WineserverInfo> findRunningWineserver(const std::filesystem::path& directory);
 
 // Process start times on one clock, to tell whether a server began before a moment.

@@ -223,6 +223,30 @@ TEST(HiveFileTest, DamagedLinesAreKeptAsTheyAre) {
     EXPECT_NE(edited.find("[Software\\\\Fine] 1796597521\r\n\"v\"=\"1\""), std::string::npos);
 }
 
+// Sections out of Wine's order load into the same tree as ordered ones, a key listed twice as one
+// key, and are written back in Wine's order.
+TEST(HiveFileTest, ShuffledSectionsLoadInWinesOrder) {
+    const std::string zeta = "\n[Software\\\\Alpha\\\\Zeta] 1796597521\n\"z\"=dword:00000001\n";
+    const std::string eta = "\n[Software\\\\Alpha\\\\Eta] 1796597521\n\"e\"=dword:00000002\n";
+    const std::string beta = "\n[Software\\\\Beta] 1796597521\n";
+    const std::string deep = "\n[Software\\\\Alpha\\\\Zeta\\\\Deep] 1796597521\n";
+    const std::string gamma = kSmallHive.substr(kSmallHive.find("\n[Software\\\\Gamma]"));
+    const std::string before = kSmallHive.substr(0, kSmallHive.size() - gamma.size());
+    Document document = Document::parse(kSmallHive + zeta + eta + beta + deep);
+    EXPECT_EQ(document.serialize(), before + eta + zeta + deep + beta + gamma);
+    std::vector<std::u16string> names;
+    for (const auto& child : keyAt(document, {u"Software"}).children()) {
+        names.push_back(child->name());
+    }
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"Alpha", u"Beta", u"Gamma"}));
+    Key& alpha = keyAt(document, {u"Software", u"Alpha"});
+    ASSERT_EQ(alpha.children().size(), 2u);
+    EXPECT_EQ(alpha.children()[0]->name(), u"Eta");
+    EXPECT_TRUE(alpha.value(foldName(u"b")));
+    EXPECT_TRUE(keyAt(document, {u"Software", u"Alpha", u"Zeta"}).value(foldName(u"z")));
+    EXPECT_NO_THROW(keyAt(document, {u"Software", u"Alpha", u"Zeta", u"Deep"}));
+}
+
 // Windows stops at 512 levels; a deeper section is a line Wine could not read, kept as it is.
 // The file decides the depth, so nothing may recurse on it.
 TEST(HiveFileTest, KeysDeeperThanWindowsAllowsStayDamagedText) {
