@@ -100,10 +100,14 @@ struct ServerPlace {
 std::vector<ServerPlace> serverPlaces(const fs::path& directory, uid_t owner) {
     const std::string uid = std::to_string(owner);
     const fs::path runtime = fs::path("/run/user") / uid;
+    const auto name = serverRootName(directory, owner);
+    // Only a Wine prefix gets a server directory made for it, not Quorvane's own store.
     std::error_code error;
-    std::vector<ServerPlace> places{{runtime, "wine", fs::is_directory(runtime, error)},
-                                    {"/tmp", ".wine-" + uid, false}};
-    if (auto name = serverRootName(directory, owner)) {
+    const bool winePrefix = name || fs::is_directory(directory / "drive_c", error);
+    std::vector<ServerPlace> places{
+        {runtime, "wine", winePrefix && fs::is_directory(runtime, error)},
+        {"/tmp", ".wine-" + uid, false}};
+    if (name) {
         const char* tmp = std::getenv("TMPDIR");
         const fs::path root = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
         places.push_back({root, *name, true});
