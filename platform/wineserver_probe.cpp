@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <utility>
 
@@ -20,6 +18,22 @@ namespace quorvane::platform {
 namespace fs = std::filesystem;
 
 namespace {
+
+// A small file of /proc, whole; empty when it cannot be read.
+std::string readProcFile(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
+    }
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
 
 struct Owner {
     uid_t uid;
@@ -188,7 +202,7 @@ std::optional<fs::path> openServerLock(const std::string& pid, const std::string
 // Every server for the prefix wherever it runs: a process holding a write lock on byte 0 of a
 // file named `lock` in a directory named after the prefix.
 std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName) {
-    std::ifstream locks("/proc/locks");
+    std::istringstream locks(readProcFile("/proc/locks"));
     std::vector<WineserverInfo> servers;
     std::string line;
     while (std::getline(locks, line)) {
@@ -206,8 +220,7 @@ std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName) {
 }
 
 BootTicks processStart(long pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::string text = readProcFile("/proc/" + std::to_string(pid) + "/stat");
     // Field 22, counted after the command name, which ends with the last ')'.
     std::istringstream fields(text.substr(std::min(text.rfind(')') + 1, text.size())));
     std::string field;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <vector>
 
 #include "platform/registry_location.h"
 #include "tests/support/registry_target.h"
@@ -230,6 +231,17 @@ TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
         ASSERT_EQ(::stat((moved / name).c_str(), &info), 0);
         EXPECT_EQ(info.st_uid, kNobody) << name;
     }
+}
+
+// Windows reads the byte after a text whose count leaves out its NUL; the store adds the NUL
+// without reading past the caller's buffer (the sanitizer build catches a read past it).
+TEST_F(HiveStoreTest, ATextCountedWithoutItsNulIsReadNoFurther) {
+    HiveStore store(dir_.path());
+    KeyHandle key = 0;
+    ASSERT_EQ(store.createKey(kCurrentUser, kPolicies, key), kSuccess);
+    const std::vector<std::uint8_t> text{'h', 'e', 'l', 'l', 'o'};
+    ASSERT_EQ(store.setValue(key, "Uncounted", kRegSz, text.data(), 5), kSuccess);
+    EXPECT_EQ(stored(store, kCurrentUser, kPolicies, "Uncounted"), testing::sz("hello"));
 }
 
 TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
