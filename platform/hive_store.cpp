@@ -267,6 +267,10 @@ std::string serverStartedMeanwhile(const std::filesystem::path& file,
            "when it exits, so the change is not counted as stored";
 }
 
+std::string readOnlyReason(const HiveFile& file) {
+    return "no write access to " + file.path.string() + ": it is read-only";
+}
+
 std::string headerFailure(const std::filesystem::path& file, const std::exception& error) {
     return "The hive file " + file.string() + " cannot be read (" + error.what() +
            "). Quorvane leaves it exactly as it is; restore it from a backup or move it away.";
@@ -283,6 +287,7 @@ struct HiveStore::Impl {
     KeyHandle nextHandle = 0x1000;
     int batchDepth = 0;
     std::string lastFailure;
+    std::uint64_t failuresReported = 0;
 
     Impl() = default;
     ~Impl() {
@@ -386,6 +391,7 @@ struct HiveStore::Impl {
     // Records why an operation failed; the text stays until another operation fails.
     Status failure(Status status, std::string reason) {
         lastFailure = std::move(reason);
+        ++failuresReported;
         return status;
     }
 
@@ -404,8 +410,7 @@ struct HiveStore::Impl {
             hive::removeStaleTemporaries(dir);
             refresh(file);
             if (file.readOnly()) {
-                return failure(kAccessDenied,
-                               "no write access to " + file.path.string() + ": it is read-only");
+                return failure(kAccessDenied, readOnlyReason(file));
             }
             file.signature =
                 hive::replaceHive(dir, file.fileName, file.document->serialize(), file.signature);
@@ -424,21 +429,31 @@ struct HiveStore::Impl {
     // statuses, as the registry reports its own I/O failures.
     template <typename Operation>
     Status withBase(KeyHandle handle, Operation operation) {
+        const std::uint64_t reportedBefore = failuresReported;
         auto base = baseOf(handle);
-        if (!base) {
-            return kInvalidHandle;
+        const Status status = base ? withHive(*base, operation) : kInvalidHandle;
+        if (status != kSuccess && failuresReported == reportedBefore) {
+            // A refusal with nothing more to say than its status replaces an older reason.
+            lastFailure = status == kAccessDenied && base->hive->readOnly()
+                              ? readOnlyReason(*base->hive)
+                              : std::string();
         }
+        return status;
+    }
+
+    template <typename Operation>
+    Status withHive(Base& base, Operation operation) {
         try {
-            refresh(*base->hive);
+            refresh(*base.hive);
         } catch (const hive::FileError& error) {
             return failure(statusOf(error), error.what());
         } catch (const std::exception& error) {
             return failure(kRegistryIoFailed, error.what());
         }
-        if (base->open != nullptr && keyOf(*base->open) == nullptr) {
+        if (base.open != nullptr && keyOf(*base.open) == nullptr) {
             return kKeyDeleted;
         }
-        return operation(*base);
+        return operation(base);
     }
 
     template <typename Operation>

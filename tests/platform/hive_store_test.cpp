@@ -117,6 +117,9 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
     EXPECT_EQ(store.createKey(kLocalMachine, kPolicies, key), kAccessDenied);
     EXPECT_EQ(store.deleteKey(kLocalMachine, "Software\\Wine\\Ports"), kAccessDenied);
     EXPECT_EQ(testing::set(store, kLocalMachine, "X", dword(1)), kAccessDenied);
+    EXPECT_NE(store.lastFailure().find("system.reg"), std::string::npos) << store.lastFailure();
+    EXPECT_EQ(store.openKey(kLocalMachine, "Software\\Missing", kKeyRead, key), kFileNotFound);
+    EXPECT_EQ(store.lastFailure(), "") << "a reason of an earlier failure";
     // Existing keys still open for reading, also through createKey.
     ASSERT_EQ(store.createKey(kLocalMachine, "Software\\Microsoft", key), kSuccess);
     EXPECT_EQ(testing::set(store, key, "X", dword(1)), kAccessDenied);
