@@ -1,6 +1,7 @@
 #include "platform/hive_file.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 
@@ -419,6 +420,33 @@ Key& Key::childForLoading(std::u16string name, std::vector<Key*>& shuffled) {
     return *children_.back();
 }
 
+void Key::sortByName(std::vector<std::unique_ptr<Key>>& keys) {
+    // Sorted by the first units of each name, kept beside the key: comparing the keys themselves
+    // would visit each key in memory at every step. A name that ends sorts first, as its padding
+    // is 0; names that agree there are compared in full.
+    struct Sortable {
+        std::array<char16_t, 8> head{};
+        std::unique_ptr<Key> key;
+    };
+    std::vector<Sortable> sortable(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::u16string& name = keys[i]->folded_;
+        std::copy_n(name.begin(), std::min(name.size(), sortable[i].head.size()),
+                    sortable[i].head.begin());
+        sortable[i].key = std::move(keys[i]);
+    }
+    // Stable, so that of two keys listed under one name the first listed comes first.
+    std::stable_sort(sortable.begin(), sortable.end(), [](const Sortable& a, const Sortable& b) {
+        if (a.head != b.head) {
+            return a.head < b.head;
+        }
+        return compareFolded(a.key->folded_, b.key->folded_) < 0;
+    });
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        keys[i] = std::move(sortable[i].key);
+    }
+}
+
 void Key::sortLoaded(std::vector<Key*>& shuffled) {
     // Keys merged into another stay until the end: `shuffled` may still name them.
     std::vector<std::unique_ptr<Key>> merged;
@@ -427,11 +455,7 @@ void Key::sortLoaded(std::vector<Key*>& shuffled) {
         shuffled.pop_back();
         key->shuffled_ = false;
         auto& children = key->children_;
-        // Stable, so that of two keys listed under one name the first listed comes first.
-        std::stable_sort(children.begin(), children.end(),
-                         [](const std::unique_ptr<Key>& a, const std::unique_ptr<Key>& b) {
-                             return compareFolded(a->folded_, b->folded_) < 0;
-                         });
+        sortByName(children);
         // A key listed again later becomes one key with the sections of both, as in Wine.
         std::size_t kept = 0;
         for (std::size_t i = 0; i < children.size(); ++i) {

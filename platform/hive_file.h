@@ -80,6 +80,7 @@ private:
     // order is put in `shuffled` and put in order once loading ends (sortLoaded).
     Key& childForLoading(std::u16string name, std::vector<Key*>& shuffled);
     static void sortLoaded(std::vector<Key*>& shuffled);
+    static void sortByName(std::vector<std::unique_ptr<Key>>& keys);
     void serializeOwn(std::string& out, std::string_view lineEnd) const;
     void addRawSection(std::string_view text, FileTime modified);
     void parseSections();
