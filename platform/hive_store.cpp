@@ -261,8 +261,8 @@ Status statusOf(const hive::FileError& error) {
 
 std::string serverStartedMeanwhile(const std::filesystem::path& file,
                                    const WineserverInfo& server) {
-    return "a wineserver started for this prefix (process " + std::to_string(server.pid) +
-           ") while " + file.string() +
+    return "a wineserver started for this prefix (pid " + std::to_string(server.pid) + ") while " +
+           file.string() +
            " was written; it may have read the hive as it was before and would write that back "
            "when it exits, so the change is not counted as stored";
 }
