@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/hive_io.h"
@@ -450,6 +451,34 @@ TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {
 
 // While the store writes, a wineserver must not be able to start, yet other Quorvane processes
 // must not take the store's hold for a running server.
+// A server the store cannot hold off (one under another TMPDIR) that starts while a hive is
+// written may have read the old hive: the write must not count as done.
+std::function<void()> duringRename;
+
+TEST_F(WineserverLockTest, AServerStartedDuringAWriteMakesItCountAsFailed) {
+    HiveStore store(prefix_);
+    KeyHandle key = 0;
+    ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
+    const fs::path otherLockFile = makeServerDirectory(root_.path() / "other") / "lock";
+    writeFile(otherLockFile, "");
+    std::unique_ptr<Child> server;
+    duringRename = [&] { server = startFakeServer(otherLockFile); };
+    hive::setFaultHook([](hive::WriteStep step, const std::string&) {
+        if (step == hive::WriteStep::Rename && duringRename) {
+            std::exchange(duringRename, nullptr)();
+        }
+        return 0;
+    });
+    const Status status = set(store, key, "raced", dword(1));
+    hive::setFaultHook(nullptr);
+    ASSERT_TRUE(server);
+    EXPECT_EQ(status, kBusy);
+    EXPECT_NE(
+        store.lastFailure().find("started for this prefix (pid " + std::to_string(server->pid())),
+        std::string::npos)
+        << store.lastFailure();
+}
+
 // Also when no server ran since the machine started, or the prefix was moved: then the lock file
 // does not exist yet, and the hold makes it as the server would.
 TEST_F(WineserverLockTest, StartLockKeepsServersOutButNotOtherStores) {
