@@ -1,6 +1,7 @@
 #include "platform/hive_file.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 
@@ -218,6 +219,45 @@ std::string_view withoutSeparator(std::string_view chunk) {
     return chunk;
 }
 
+// Appends `text` with its line ends in the file's style: lines Quorvane renders end in LF.
+void appendLines(std::string& out, std::string_view text, std::string_view lineEnd) {
+    if (lineEnd == "\n") {
+        out += text;
+        return;
+    }
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t newline = text.find('\n', start);
+        if (newline == std::string_view::npos) {
+            out += text.substr(start);
+            break;
+        }
+        const bool crlf = newline > start && text[newline - 1] == '\r';
+        out += text.substr(start, newline - start - (crlf ? 1 : 0));
+        out += lineEnd;
+        start = newline + 1;
+    }
+}
+
+// How many key names a [path] line's components make once unescaped: an escaped backslash
+// separates names too.
+std::size_t nameCount(const std::vector<std::string_view>& components) {
+    std::size_t count = 0;
+    for (std::string_view component : components) {
+        if (component.find('\\') == std::string_view::npos) {
+            ++count;
+            continue;
+        }
+        const std::u16string decoded = decodeName(component);
+        std::size_t start = 0;
+        while (start < decoded.size()) {
+            const std::size_t end = std::min(decoded.find(u'\\', start), decoded.size());
+            count += end > start;
+            start = end + 1;
+        }
+    }
+    return count;
+}
+
 void appendSeparator(std::string& out, std::string_view lineEnd) {
     if (!out.empty() && out.back() != '\n') {
         out += lineEnd;
@@ -351,31 +391,112 @@ Key* Key::child(std::u16string_view folded) const {
     return it != children_.end() && (*it)->folded_ == folded ? it->get() : nullptr;
 }
 
-Key& Key::childForLoading(std::u16string name) {
-    const std::u16string folded = foldName(name);
+Key::~Key() {
+    std::vector<std::unique_ptr<Key>> doomed = std::move(children_);
+    while (!doomed.empty()) {
+        std::unique_ptr<Key> key = std::move(doomed.back());
+        doomed.pop_back();
+        for (auto& child : key->children_) {
+            doomed.push_back(std::move(child));
+        }
+        key->children_.clear();
+    }
+}
+
+Key::Key(std::u16string name, std::u16string folded, Key* parent)
+    : name_(std::move(name)), folded_(std::move(folded)), parent_(parent) {}
+
+Key& Key::childForLoading(std::u16string name, std::vector<Key*>& shuffled) {
+    std::u16string folded = foldName(name);
     // Files list keys in Wine's order, so a new child usually goes last.
     if (!children_.empty() && children_.back()->folded_ == folded) {
         return *children_.back();
     }
-    if (children_.empty() || compareFolded(children_.back()->folded_, folded) < 0) {
-        children_.push_back(std::make_unique<Key>(std::move(name), this));
-        return *children_.back();
+    if (!shuffled_ && !children_.empty() && compareFolded(children_.back()->folded_, folded) > 0) {
+        shuffled_ = true;
+        shuffled.push_back(this);
     }
-    if (Key* existing = child(folded)) {
-        return *existing;
+    children_.push_back(std::unique_ptr<Key>(new Key(std::move(name), std::move(folded), this)));
+    return *children_.back();
+}
+
+void Key::sortByName(std::vector<std::unique_ptr<Key>>& keys) {
+    // Sorted by the first units of each name, kept beside the key: comparing the keys themselves
+    // would visit each key in memory at every step. A name that ends sorts first, as its padding
+    // is 0; names that agree there are compared in full.
+    struct Sortable {
+        std::array<char16_t, 8> head{};
+        std::unique_ptr<Key> key;
+    };
+    std::vector<Sortable> sortable(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::u16string& name = keys[i]->folded_;
+        std::copy_n(name.begin(), std::min(name.size(), sortable[i].head.size()),
+                    sortable[i].head.begin());
+        sortable[i].key = std::move(keys[i]);
     }
-    const auto it = std::lower_bound(children_.begin(), children_.end(), folded,
-                                     [](const std::unique_ptr<Key>& key, const std::u16string& n) {
-                                         return compareFolded(key->folded_, n) < 0;
-                                     });
-    return **children_.insert(it, std::make_unique<Key>(std::move(name), this));
+    // Stable, so that of two keys listed under one name the first listed comes first.
+    std::stable_sort(sortable.begin(), sortable.end(), [](const Sortable& a, const Sortable& b) {
+        if (a.head != b.head) {
+            return a.head < b.head;
+        }
+        return compareFolded(a.key->folded_, b.key->folded_) < 0;
+    });
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        keys[i] = std::move(sortable[i].key);
+    }
+}
+
+void Key::sortLoaded(std::vector<Key*>& shuffled) {
+    // Keys merged into another stay until the end: `shuffled` may still name them.
+    std::vector<std::unique_ptr<Key>> merged;
+    while (!shuffled.empty()) {
+        Key* key = shuffled.back();
+        shuffled.pop_back();
+        key->shuffled_ = false;
+        auto& children = key->children_;
+        sortByName(children);
+        // A key listed again later becomes one key with the sections of both, as in Wine.
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            if (kept == 0 || children[kept - 1]->folded_ != children[i]->folded_) {
+                children[kept++] = std::move(children[i]);
+                continue;
+            }
+            Key& into = *children[kept - 1];
+            Key& from = *children[i];
+            if (!from.rawSections_.empty()) {
+                into.rawSections_.insert(into.rawSections_.end(), from.rawSections_.begin(),
+                                         from.rawSections_.end());
+                into.modified_ = from.modified_;
+            }
+            if (!from.children_.empty()) {
+                for (auto& grandchild : from.children_) {
+                    grandchild->parent_ = &into;
+                    into.children_.push_back(std::move(grandchild));
+                }
+                from.children_.clear();
+                if (!into.shuffled_) {
+                    into.shuffled_ = true;
+                    shuffled.push_back(&into);
+                }
+            }
+            merged.push_back(std::move(children[i]));
+        }
+        children.resize(kept);
+    }
 }
 
 Key& Key::addChild(std::u16string name, FileTime now) {
-    if (Key* existing = child(foldName(name))) {
+    const std::u16string folded = foldName(name);
+    if (Key* existing = child(folded)) {
         return *existing;
     }
-    Key& created = childForLoading(std::move(name));
+    const auto at = std::lower_bound(children_.begin(), children_.end(), folded,
+                                     [](const std::unique_ptr<Key>& key, const std::u16string& n) {
+                                         return compareFolded(key->folded_, n) < 0;
+                                     });
+    Key& created = **children_.insert(at, std::make_unique<Key>(std::move(name), this));
     created.parsed_ = true;
     created.touch(now);
     touch(now);
@@ -561,10 +682,15 @@ std::optional<std::u16string> Key::linkTarget() {
 }
 
 void Key::markAllTouched() {
-    const FileTime kept = (parseSections(), modified_);
-    touch(kept);
-    for (auto& child : children_) {
-        child->markAllTouched();
+    std::vector<Key*> pending{this};
+    while (!pending.empty()) {
+        Key* key = pending.back();
+        pending.pop_back();
+        const FileTime kept = (key->parseSections(), key->modified_);
+        key->touch(kept);
+        for (auto& child : key->children_) {
+            pending.push_back(child.get());
+        }
     }
 }
 
@@ -577,14 +703,17 @@ bool Key::needsSection() const {
 }
 
 std::string Key::pathText() const {
-    if (parent_ == nullptr) {
-        return {};
+    std::vector<const Key*> keys;
+    for (const Key* key = this; key->parent_ != nullptr; key = key->parent_) {
+        keys.push_back(key);
     }
-    std::string path = parent_->pathText();
-    if (!path.empty()) {
-        path += "\\\\";
+    std::string path;
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+        if (!path.empty()) {
+            path += "\\\\";
+        }
+        appendEscaped(path, (*it)->name_, "[]");
     }
-    appendEscaped(path, name_, "[]");
     return path;
 }
 
@@ -601,7 +730,7 @@ void Key::render(std::string& out, std::string_view lineEnd) const {
     for (const bool afterBadKey : {false, true}) {
         for (const Entry& entry : entries_) {
             if (entry.kind != Entry::Kind::Time && entry.afterBadKey == afterBadKey) {
-                out += entry.text;
+                appendLines(out, entry.text, lineEnd);
                 if (out.back() != '\n') {
                     out += lineEnd;
                 }
@@ -610,20 +739,29 @@ void Key::render(std::string& out, std::string_view lineEnd) const {
     }
 }
 
-void Key::serialize(std::string& out, std::string_view lineEnd) const {
+void Key::serializeOwn(std::string& out, std::string_view lineEnd) const {
     if (touched_) {
         if (needsSection()) {
             appendSeparator(out, lineEnd);
             render(out, lineEnd);
         }
-    } else {
-        for (std::string_view section : rawSections_) {
-            appendSeparator(out, lineEnd);
-            out += section;
-        }
+        return;
     }
-    for (const auto& child : children_) {
-        child->serialize(out, lineEnd);
+    for (std::string_view section : rawSections_) {
+        appendSeparator(out, lineEnd);
+        out += section;
+    }
+}
+
+void Key::serialize(std::string& out, std::string_view lineEnd) const {
+    std::vector<const Key*> pending{this};
+    while (!pending.empty()) {
+        const Key* key = pending.back();
+        pending.pop_back();
+        key->serializeOwn(out, lineEnd);
+        for (auto it = key->children_.rbegin(); it != key->children_.rend(); ++it) {
+            pending.push_back(it->get());
+        }
     }
 }
 
@@ -661,7 +799,8 @@ Document Document::parse(std::string text) {
     for (std::size_t pos = 0; pos < file.size();) {
         const std::string_view line = lineAt(file, pos);
         KeyLine key;
-        if ((line[0] == '[' || isBlank(line[0])) && parseKeyLine(line, key)) {
+        if ((line[0] == '[' || isBlank(line[0])) && parseKeyLine(line, key) &&
+            nameCount(key.components) <= kMaxDepth) {
             sections.push_back({pos, std::move(key)});
         }
         pos += line.size();
@@ -672,6 +811,7 @@ Document Document::parse(std::string text) {
     std::string_view last = file.substr(0, headerEnd);
     std::string_view lastTrimmed = document.header_;
     std::vector<std::pair<std::string_view, Key*>> lastPath;
+    std::vector<Key*> shuffled;
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const std::size_t end = i + 1 < sections.size() ? sections[i + 1].start : file.size();
         const std::string_view chunk = file.substr(sections[i].start, end - sections[i].start);
@@ -692,7 +832,7 @@ Document Document::parse(std::string text) {
             while (start < decoded.size()) {
                 const std::size_t end = std::min(decoded.find(u'\\', start), decoded.size());
                 if (end > start) {
-                    key = &key->childForLoading(decoded.substr(start, end - start));
+                    key = &key->childForLoading(decoded.substr(start, end - start), shuffled);
                 }
                 start = end + 1;
             }
@@ -704,6 +844,7 @@ Document Document::parse(std::string text) {
                            kUnixEpochTicks + sections[i].key.seconds * kTicksPerSecond);
     }
     document.trailer_ = last.substr(lastTrimmed.size());
+    Key::sortLoaded(shuffled);
     return document;
 }
 

@@ -42,6 +42,10 @@ struct Entry {
 class Key {
 public:
     Key(std::u16string name, Key* parent);
+    // Without recursion: a file decides how deep the tree is.
+    ~Key();
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
 
     const std::u16string& name() const { return name_; }
     const std::u16string& folded() const { return folded_; }
@@ -68,11 +72,18 @@ public:
 
     // Renders every section anew, as though each had been edited (without changing its time).
     void markAllTouched();
+    // This key's sections and all below it, in Wine's order.
     void serialize(std::string& out, std::string_view lineEnd) const;
 
 private:
     friend class Document;
-    Key& childForLoading(std::u16string name);
+    Key(std::u16string name, std::u16string folded, Key* parent);
+    // While a file loads, children go last as listed; a key whose children came out of Wine's
+    // order is put in `shuffled` and put in order once loading ends (sortLoaded).
+    Key& childForLoading(std::u16string name, std::vector<Key*>& shuffled);
+    static void sortLoaded(std::vector<Key*>& shuffled);
+    static void sortByName(std::vector<std::unique_ptr<Key>>& keys);
+    void serializeOwn(std::string& out, std::string_view lineEnd) const;
     void addRawSection(std::string_view text, FileTime modified);
     void parseSections();
     Entry* findEntry(std::u16string_view folded);
@@ -91,11 +102,15 @@ private:
     std::vector<Entry> entries_;                 // valid once parsed_
     bool parsed_ = false;
     bool touched_ = false;
+    bool shuffled_ = false;
     std::optional<bool> link_;
 };
 
 class Document {
 public:
+    // Windows' deepest key: a section deeper than this is kept as a line Wine could not read.
+    static constexpr std::size_t kMaxDepth = 512;
+
     // Throws HeaderError when the first line is not Wine's header.
     static Document parse(std::string text);
     // A file with nothing but the header, for the given branch ("REGISTRY\\Machine").

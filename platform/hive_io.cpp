@@ -1,21 +1,42 @@
 #include "platform/hive_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <random>
-#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace quorvane::platform::hive {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-[[noreturn]] void fail(const std::string& what, const std::filesystem::path& file) {
-    throw std::system_error(errno, std::generic_category(), what + " " + file.string());
+constexpr int kMaxLinks = 8;
+constexpr const char* kTemporaryMark = ".quorvane-";
+
+FaultHook faultHook = nullptr;
+
+[[noreturn]] void fail(const std::string& action, const fs::path& file) {
+    throw FileError(action, file, errno);
+}
+
+// Runs the test seam before a step; an injected error fails the step as the system would.
+void beforeStep(WriteStep step, const std::string& name, const std::string& action,
+                const fs::path& file) {
+    if (faultHook != nullptr) {
+        if (const int error = faultHook(step, name); error != 0) {
+            throw FileError(action, file, error);
+        }
+    }
 }
 
 FileSignature signatureOf(const struct stat& info) {
@@ -33,21 +54,106 @@ FileSignature signatureOf(const struct stat& info) {
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) {
             ::close(fd_);
         }
     }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
 };
 
-void writeAll(int fd, std::string_view text, const std::filesystem::path& file) {
+// Where a hive really is: the directory that holds it (the hive's own, or where its link leads)
+// and its name there.
+struct Location {
+    FileDescriptor opened;  // the directory a link led to; none while it is the hive's own
+    int parent;
+    std::string name;
+    fs::path shown;  // for messages
+    bool linked = false;
+    bool exists = false;
+};
+
+// Regular files only; and a file reached through a link (symbolic, or a second hard name) only
+// when it is the directory owner's, so that root is never led to read or replace a file the
+// prefix's owner could not.
+void checkHive(const Directory& directory, const Location& where, const struct stat& info) {
+    if (!S_ISREG(info.st_mode)) {
+        throw FileError(where.shown, "is not a regular file", EINVAL);
+    }
+    if ((where.linked || info.st_nlink > 1) && info.st_uid != directory.owner) {
+        throw FileError(where.shown,
+                        "is reached through a link and belongs to another user than the "
+                        "directory " +
+                            directory.path.string(),
+                        EACCES);
+    }
+}
+
+std::string linkTarget(int parent, const std::string& name, const fs::path& shown) {
+    std::string target(256, '\0');
+    while (true) {
+        const ssize_t length = ::readlinkat(parent, name.c_str(), target.data(), target.size());
+        if (length < 0) {
+            fail("cannot read the link", shown);
+        }
+        if (static_cast<std::size_t>(length) < target.size()) {
+            target.resize(static_cast<std::size_t>(length));
+            return target;
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
+// Follows symbolic links from `name` in `directory`, as Wine does, to the file they lead to.
+Location resolve(const Directory& directory, const std::string& name) {
+    Location where{FileDescriptor(), directory.fd, name, directory.path / name};
+    for (int hop = 0;; ++hop) {
+        struct stat info {};
+        if (::fstatat(where.parent, where.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT && !where.linked) {
+                return where;
+            }
+            fail(where.linked ? "cannot reach the link's target" : "cannot examine", where.shown);
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            checkHive(directory, where, info);
+            where.exists = true;
+            return where;
+        }
+        if (hop == kMaxLinks) {
+            errno = ELOOP;
+            fail("cannot follow", where.shown);
+        }
+        const fs::path target = linkTarget(where.parent, where.name, where.shown);
+        if (!target.has_filename()) {
+            throw FileError(where.shown, "is a link to a directory", EISDIR);
+        }
+        if (target.has_parent_path()) {
+            const int fd = ::openat(where.parent, target.parent_path().c_str(),
+                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0) {
+                fail("cannot reach the link's target", where.shown);
+            }
+            where.opened = FileDescriptor(fd);
+            where.parent = fd;
+        }
+        where.shown = (where.shown.parent_path() / target).lexically_normal();
+        where.name = target.filename().string();
+        where.linked = true;
+    }
+}
+
+void writeAll(int fd, std::string_view text, const fs::path& file) {
     while (!text.empty()) {
         const ssize_t written = ::write(fd, text.data(), text.size());
         if (written < 0) {
@@ -60,23 +166,24 @@ void writeAll(int fd, std::string_view text, const std::filesystem::path& file) 
     }
 }
 
-std::string temporaryPrefix(const std::filesystem::path& file) {
-    return std::string(".").append(file.filename().string()).append(".quorvane-");
-}
-
 // A fresh name for each try: a forked process has its parent's random state, so the pid is part
 // of the name.
-std::filesystem::path temporaryBeside(const std::filesystem::path& file) {
+std::string temporaryName(const std::string& name) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
-    return file.parent_path() / (temporaryPrefix(file) + std::to_string(::getpid()) + "-" +
-                                 std::to_string(random() % 1000000000));
+    return "." + name + kTemporaryMark + std::to_string(::getpid()) + "-" +
+           std::to_string(random() % 1000000000);
 }
 
-int createTemporary(const std::filesystem::path& file, mode_t mode,
-                    std::filesystem::path& temporary) {
+bool isTemporaryName(std::string_view name) {
+    const auto mark = name.find(kTemporaryMark);
+    return name.size() > 1 && name.front() == '.' && mark != std::string_view::npos && mark > 1;
+}
+
+int createTemporary(int parent, const std::string& name, mode_t mode, std::string& temporary) {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        temporary = temporaryBeside(file);
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        temporary = temporaryName(name);
+        const int fd = ::openat(parent, temporary.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -84,7 +191,60 @@ int createTemporary(const std::filesystem::path& file, mode_t mode,
     return -1;
 }
 
+// Gives the new file its owner back, where the process may: root working on a user's prefix
+// must not leave files that user cannot write.
+void giveOwner(int fd, const Directory& directory, const std::optional<FileSignature>& previous,
+               const fs::path& shown) {
+    if (::geteuid() != 0) {
+        return;
+    }
+    const uid_t owner = previous ? previous->owner : directory.owner;
+    const gid_t group = previous ? previous->group : directory.group;
+    if (::fchown(fd, owner, group) != 0) {
+        fail("cannot give the owner back to", shown);
+    }
+}
+
+bool acceptableLockOwner(const Directory& directory, uid_t owner) {
+    return owner == directory.owner || (::geteuid() != 0 && owner == ::geteuid());
+}
+
 }  // namespace
+
+FileError::FileError(const std::string& action, const fs::path& file, int error)
+    : std::runtime_error(action + " " + file.string() + ": " + describeError(error)),
+      error_(error) {}
+
+FileError::FileError(const fs::path& file, const std::string& refusal, int error)
+    : std::runtime_error(file.string() + " " + refusal), error_(error) {}
+
+std::string describeError(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+            return "disk full";
+        case EIO:
+            return "input/output error";
+        case EACCES:
+        case EPERM:
+            return "permission denied";
+        case EROFS:
+            return "read-only file system";
+        case ENOLCK:
+            return "no locks available";
+        default:
+            break;
+    }
+    std::string text = std::strerror(error);
+    if (!text.empty()) {
+        text.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(text.front())));
+    }
+    return text;
+}
+
+void setFaultHook(FaultHook hook) {
+    faultHook = hook;
+}
 
 bool FileSignature::sameVersion(const FileSignature& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
@@ -92,40 +252,33 @@ bool FileSignature::sameVersion(const FileSignature& other) const {
            modifiedNanoseconds == other.modifiedNanoseconds && mode == other.mode;
 }
 
-std::optional<FileSignature> statFile(const std::filesystem::path& file) {
+std::optional<FileSignature> statFileIn(const Directory& directory, const std::string& name) {
     struct stat info {};
-    if (::stat(file.c_str(), &info) != 0) {
+    if (::fstatat(directory.fd, name.c_str(), &info, 0) != 0) {
         if (errno == ENOENT) {
             return std::nullopt;
         }
-        fail("cannot examine", file);
+        fail("cannot examine", directory.path / name);
     }
     return signatureOf(info);
 }
 
-std::optional<FileSignature> statFileIn(int directoryFd, const std::filesystem::path& file) {
-    struct stat info {};
-    if (::fstatat(directoryFd, file.filename().c_str(), &info, 0) != 0) {
-        if (errno == ENOENT) {
-            return std::nullopt;
-        }
-        fail("cannot examine", file);
+std::optional<FileContent> readHive(const Directory& directory, const std::string& name) {
+    const Location where = resolve(directory, name);
+    if (!where.exists) {
+        return std::nullopt;
     }
-    return signatureOf(info);
-}
-
-std::optional<FileContent> readWholeFile(const std::filesystem::path& file) {
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO put in the file's place meanwhile cannot hang the reader.
+    FileDescriptor fd(::openat(where.parent, where.name.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0) {
-        if (errno == ENOENT) {
-            return std::nullopt;
-        }
-        fail("cannot open", file);
+        fail("cannot open", where.shown);
     }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
-        fail("cannot examine", file);
+        fail("cannot examine", where.shown);
     }
+    checkHive(directory, where, info);
     FileContent result{std::string(static_cast<std::size_t>(info.st_size), '\0'),
                        signatureOf(info)};
     std::size_t done = 0;
@@ -135,7 +288,7 @@ std::optional<FileContent> readWholeFile(const std::filesystem::path& file) {
             continue;
         }
         if (got < 0) {
-            fail("cannot read", file);
+            fail("cannot read", where.shown);
         }
         if (got == 0) {
             break;
@@ -146,61 +299,96 @@ std::optional<FileContent> readWholeFile(const std::filesystem::path& file) {
     return result;
 }
 
-FileSignature replaceFile(const std::filesystem::path& file, std::string_view text, mode_t mode,
-                          const std::optional<FileSignature>& previous) {
-    std::filesystem::path temporary;
-    FileDescriptor fd(createTemporary(file, mode, temporary));
+FileSignature replaceHive(const Directory& directory, const std::string& name,
+                          std::string_view text, const std::optional<FileSignature>& previous) {
+    const Location where = resolve(directory, name);
+    beforeStep(WriteStep::Create, name, "cannot create a new version of", where.shown);
+    std::string temporary;
+    // A new hive gets what the umask leaves of 0666, as Wine's; a replaced one its old mode.
+    FileDescriptor fd(createTemporary(where.parent, where.name, previous ? 0600 : 0666, temporary));
     if (fd.get() < 0) {
-        fail("cannot create", temporary);
+        fail("cannot create a new version of", where.shown);
     }
     try {
-        // The umask may have narrowed the mode at creation.
-        if (::fchmod(fd.get(), mode) != 0) {
-            fail("cannot set the mode of", temporary);
+        if (previous && ::fchmod(fd.get(), previous->mode & 07777) != 0) {
+            fail("cannot set the mode of", where.shown);
         }
-        if (previous && ::geteuid() == 0 &&
-            ::fchown(fd.get(), previous->owner, previous->group) != 0) {
-            fail("cannot give the owner back to", temporary);
-        }
-        writeAll(fd.get(), text, temporary);
+        giveOwner(fd.get(), directory, previous, where.shown);
+        beforeStep(WriteStep::Write, name, "cannot write", where.shown);
+        writeAll(fd.get(), text, where.shown);
+        beforeStep(WriteStep::Flush, name, "cannot flush", where.shown);
         if (::fsync(fd.get()) != 0) {
-            fail("cannot flush", temporary);
+            fail("cannot flush", where.shown);
         }
         struct stat info {};
         if (::fstat(fd.get(), &info) != 0) {
-            fail("cannot examine", temporary);
+            fail("cannot examine", where.shown);
         }
-        if (::rename(temporary.c_str(), file.c_str()) != 0) {
-            fail("cannot replace", file);
+        beforeStep(WriteStep::Rename, name, "cannot replace", where.shown);
+        if (::renameat(where.parent, temporary.c_str(), where.parent, where.name.c_str()) != 0) {
+            fail("cannot replace", where.shown);
         }
-        FileDescriptor directory(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY));
-        if (directory.get() < 0 || ::fsync(directory.get()) != 0) {
-            fail("cannot flush the directory of", file);
+        temporary.clear();
+        beforeStep(WriteStep::FlushDirectory, name, "cannot flush the directory of", where.shown);
+        if (::fsync(where.parent) != 0) {
+            fail("cannot flush the directory of", where.shown);
         }
         return signatureOf(info);
     } catch (...) {
-        ::unlink(temporary.c_str());
+        if (!temporary.empty()) {
+            ::unlinkat(where.parent, temporary.c_str(), 0);
+        }
         throw;
     }
 }
 
-void removeStaleTemporaries(const std::filesystem::path& file) {
-    const std::string prefix = temporaryPrefix(file);
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), error)) {
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) {
-            std::filesystem::remove(entry.path(), error);
+void removeStaleTemporaries(const Directory& directory) {
+    const int fd = ::openat(directory.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (entries == nullptr) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        if (isTemporaryName(entry->d_name)) {
+            ::unlinkat(directory.fd, entry->d_name, 0);
         }
     }
+    ::closedir(entries);
 }
 
-DirectoryLock::DirectoryLock(int directoryFd, std::chrono::milliseconds timeout)
-    : fd_(directoryFd) {
+DirectoryLock::DirectoryLock(const Directory& directory, std::chrono::milliseconds timeout) {
+    const fs::path file = directory.path / kFileName;
+    beforeStep(WriteStep::Lock, kFileName, "cannot lock", file);
+    constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    bool created = true;
+    FileDescriptor fd(::openat(directory.fd, kFileName, kFlags | O_CREAT | O_EXCL, 0600));
+    if (fd.get() < 0 && errno == EEXIST) {
+        created = false;
+        fd = FileDescriptor(::openat(directory.fd, kFileName, kFlags));
+    }
+    if (fd.get() < 0) {
+        fail("cannot open the lock file", file);
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        fail("cannot examine", file);
+    }
+    if (created && ::geteuid() == 0 && directory.owner != 0 &&
+        ::fchown(fd.get(), directory.owner, directory.group) == 0) {
+        info.st_uid = directory.owner;
+    }
+    if (!S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        !acceptableLockOwner(directory, info.st_uid)) {
+        throw FileError(file, "is not a lock file of the directory's owner", EACCES);
+    }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     auto pause = std::chrono::microseconds(50);
-    while (!(held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0)) {
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
-            return;
+            fail("cannot lock", file);
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             return;
@@ -208,11 +396,13 @@ DirectoryLock::DirectoryLock(int directoryFd, std::chrono::milliseconds timeout)
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::microseconds(20'000));
     }
+    held_ = true;
+    fd_ = fd.release();
 }
 
 DirectoryLock::~DirectoryLock() {
-    if (held_) {
-        ::flock(fd_, LOCK_UN);
+    if (fd_ >= 0) {
+        ::close(fd_);  // releases the lock
     }
 }
 

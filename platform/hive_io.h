@@ -1,5 +1,7 @@
 // File operations of the hive store: read a hive with the identity of the version read, replace
-// it atomically and durably, and serialise writers of one directory.
+// it atomically and durably, and serialise writers of one directory. Every name is resolved
+// relative to the directory's open descriptor, never by path, so that a directory swapped for a
+// link while Quorvane works cannot redirect it (root working on a user's prefix, for one).
 #pragma once
 
 #include <sys/types.h>
@@ -8,10 +10,35 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace quorvane::platform::hive {
+
+// A file operation that failed: what was done to which file, and the system's error number.
+// what() reads "cannot flush /prefix/user.reg: disk full".
+class FileError : public std::runtime_error {
+public:
+    FileError(const std::string& action, const std::filesystem::path& file, int error);
+    // For refusals the system does not report itself ("is not a regular file").
+    FileError(const std::filesystem::path& file, const std::string& refusal, int error);
+    int error() const { return error_; }
+
+private:
+    int error_;
+};
+
+// The cause behind an error number, for people: "disk full", "input/output error", ...
+std::string describeError(int error);
+
+// The directory the hives live in, open, and the user it belongs to.
+struct Directory {
+    std::filesystem::path path;
+    int fd = -1;
+    uid_t owner = 0;
+    gid_t group = 0;
+};
 
 // Identifies one version of a file: every replacement makes a new inode and time.
 struct FileSignature {
@@ -28,34 +55,40 @@ struct FileSignature {
     bool writable() const { return (mode & 0222) != 0; }
 };
 
-// nullopt when the file does not exist; throws std::system_error on other failures.
-std::optional<FileSignature> statFile(const std::filesystem::path& file);
-// The same for `file` in the directory open as `directoryFd`: cheaper, as the kernel resolves
-// one name instead of the whole path.
-std::optional<FileSignature> statFileIn(int directoryFd, const std::filesystem::path& file);
+// The file `name` in `directory`, links followed: nullopt when it does not exist. Throws
+// FileError. Cheap, for noticing a new version; readHive decides whether it may be used.
+std::optional<FileSignature> statFileIn(const Directory& directory, const std::string& name);
 
 struct FileContent {
     std::string text;
     FileSignature signature;
 };
-// nullopt when the file does not exist; throws std::system_error on other failures.
-std::optional<FileContent> readWholeFile(const std::filesystem::path& file);
+// The hive `name` in `directory`: nullopt when it does not exist. A symbolic link is followed,
+// as Wine follows it, only to a file of the directory's owner; a file that is not a regular one
+// (a FIFO, a device, a directory) is refused without waiting on it. Throws FileError.
+std::optional<FileContent> readHive(const Directory& directory, const std::string& name);
 
-// Writes a temporary file beside `file`, flushes it to disk, renames it over `file` and flushes
-// the directory, so that `file` is either the old or the new text, never torn. The new file gets
-// `mode` and, where the process may give it, the owner of `previous`: root working on a user's
-// prefix must not leave files that user cannot write. Throws std::system_error.
-FileSignature replaceFile(const std::filesystem::path& file, std::string_view text, mode_t mode,
-                          const std::optional<FileSignature>& previous = std::nullopt);
+// Replaces the hive `name` (or the file its link leads to, by the rules of readHive): writes a
+// temporary file beside it, flushes it, renames it over the hive and flushes the directory, so
+// that the hive is either the old or the new text, never torn. The new file keeps the mode and,
+// where the process may give it, the owner of `previous`; a new hive gets the directory's owner
+// and the mode the umask leaves of 0666, as Wine makes them. Throws FileError.
+FileSignature replaceHive(const Directory& directory, const std::string& name,
+                          std::string_view text, const std::optional<FileSignature>& previous);
 
-// Removes what writers killed half-way left beside `file`. Only while holding the directory
-// lock: no temporary file of a live writer exists then.
-void removeStaleTemporaries(const std::filesystem::path& file);
+// Removes the temporary files that writers killed half-way left in `directory`. Only while
+// holding the DirectoryLock: no temporary file of a live writer exists then.
+void removeStaleTemporaries(const Directory& directory);
 
-// An exclusive advisory lock (flock) on a directory, held while alive. Waits up to `timeout`.
+// An exclusive lock (flock) on the directory's lock file, held while alive; waits up to
+// `timeout`. The lock file belongs to the directory's owner with mode 0600, so that nobody else
+// can hold it and block the owner's writes. held() is false when the wait ran out; other
+// failures throw FileError.
 class DirectoryLock {
 public:
-    DirectoryLock(int directoryFd, std::chrono::milliseconds timeout);
+    static constexpr const char* kFileName = ".quorvane-lock";
+
+    DirectoryLock(const Directory& directory, std::chrono::milliseconds timeout);
     ~DirectoryLock();
     DirectoryLock(const DirectoryLock&) = delete;
     DirectoryLock& operator=(const DirectoryLock&) = delete;
@@ -63,8 +96,14 @@ public:
     bool held() const { return held_; }
 
 private:
-    int fd_;
+    int fd_ = -1;
     bool held_ = false;
 };
+
+// Test seam: the steps of a write that can fail. When a hook is set it runs before each step
+// and a non-zero result makes that step fail with that error number, as the system would.
+enum class WriteStep { Lock, Create, Write, Flush, Rename, FlushDirectory };
+using FaultHook = int (*)(WriteStep step, const std::string& fileName);
+void setFaultHook(FaultHook hook);
 
 }  // namespace quorvane::platform::hive

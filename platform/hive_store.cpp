@@ -1,9 +1,11 @@
 #include "platform/hive_store.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -29,8 +31,9 @@ using Path = std::u16string;
 
 constexpr Status kBadPathname = 161;
 constexpr std::chrono::milliseconds kLockTimeout{10'000};
+// Tidying up at open is worth a short wait only: the next write tidies up too.
+constexpr std::chrono::milliseconds kTidyLockTimeout{500};
 constexpr int kMaxLinkDepth = 16;
-constexpr mode_t kNewHiveMode = 0644;
 constexpr std::uint32_t kGenericAll = 0x10000000;
 constexpr std::uint32_t kGenericWrite = 0x40000000;
 constexpr std::uint32_t kGenericRead = 0x80000000;
@@ -244,6 +247,30 @@ bool apply(HiveFile& file, const WriteOp& op) {
     return false;
 }
 
+// The status a failed file operation gives: refused access as on Windows, else an I/O failure.
+Status statusOf(const hive::FileError& error) {
+    switch (error.error()) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return kAccessDenied;
+        default:
+            return kRegistryIoFailed;
+    }
+}
+
+std::string serverStartedMeanwhile(const std::filesystem::path& file,
+                                   const WineserverInfo& server) {
+    return "a wineserver started for this prefix (pid " + std::to_string(server.pid) + ") while " +
+           file.string() +
+           " was written; it may have read the hive as it was before and would write that back "
+           "when it exits, so the change is not counted as stored";
+}
+
+std::string readOnlyReason(const HiveFile& file) {
+    return "no write access to " + file.path.string() + ": it is read-only";
+}
+
 std::string headerFailure(const std::filesystem::path& file, const std::exception& error) {
     return "The hive file " + file.string() + " cannot be read (" + error.what() +
            "). Quorvane leaves it exactly as it is; restore it from a backup or move it away.";
@@ -252,8 +279,7 @@ std::string headerFailure(const std::filesystem::path& file, const std::exceptio
 }  // namespace
 
 struct HiveStore::Impl {
-    std::filesystem::path directory;
-    int directoryFd = -1;
+    hive::Directory dir;
     HiveFile user{"user.reg", "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000",
                   u"\\Registry\\User\\S-1-5-21-0-0-0-1000"};
     HiveFile machine{"system.reg", "REGISTRY\\\\Machine", u"\\Registry\\Machine"};
@@ -261,16 +287,26 @@ struct HiveStore::Impl {
     KeyHandle nextHandle = 0x1000;
     int batchDepth = 0;
     std::string lastFailure;
+    std::uint64_t failuresReported = 0;
+
+    Impl() = default;
+    ~Impl() {
+        if (dir.fd >= 0) {
+            ::close(dir.fd);
+        }
+    }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
 
     // Makes sure `file` holds what is on disk now, keeping its pending changes.
     void refresh(HiveFile& file) {
-        const auto signature = hive::statFileIn(directoryFd, file.path);
+        const auto signature = hive::statFileIn(dir, file.fileName);
         const bool same = file.document && signature.has_value() == file.signature.has_value() &&
                           (!signature || signature->sameVersion(*file.signature));
         if (same) {
             return;
         }
-        auto content = hive::readWholeFile(file.path);
+        auto content = hive::readHive(dir, file.fileName);
         try {
             file.document =
                 content ? Document::parse(std::move(content->text)) : Document::empty(file.branch);
@@ -352,33 +388,40 @@ struct HiveStore::Impl {
         return status;
     }
 
+    // Records why an operation failed; the text stays until another operation fails.
+    Status failure(Status status, std::string reason) {
+        lastFailure = std::move(reason);
+        ++failuresReported;
+        return status;
+    }
+
     Status store(HiveFile& file) {
-        hive::DirectoryLock lock(directoryFd, kLockTimeout);
-        if (!lock.held()) {
-            lastFailure = "Another program kept the registry directory " + directory.string() +
-                          " locked; the change was not stored.";
-            return kBusy;
-        }
-        WineserverStartLock server(directory);
-        if (server.running()) {
-            lastFailure = wineserverRefusal(directory, *server.running());
-            return kBusy;
-        }
         try {
-            hive::removeStaleTemporaries(file.path);
+            hive::DirectoryLock lock(dir, kLockTimeout);
+            if (!lock.held()) {
+                return failure(kBusy, "another program kept the registry directory " +
+                                          dir.path.string() + " locked; " + file.path.string() +
+                                          " was not written");
+            }
+            WineserverStartLock server(dir.path);
+            if (server.running()) {
+                return failure(kBusy, wineserverRefusal(dir.path, *server.running()));
+            }
+            hive::removeStaleTemporaries(dir);
             refresh(file);
             if (file.readOnly()) {
-                lastFailure = file.path.string() + " is read-only.";
-                return kAccessDenied;
+                return failure(kAccessDenied, readOnlyReason(file));
             }
-            const mode_t mode = file.signature ? (file.signature->mode & 07777) : kNewHiveMode;
             file.signature =
-                hive::replaceFile(file.path, file.document->serialize(), mode, file.signature);
+                hive::replaceHive(dir, file.fileName, file.document->serialize(), file.signature);
+            if (const auto late = server.startedBefore(bootTicksNow())) {
+                return failure(kBusy, serverStartedMeanwhile(file.path, *late));
+            }
+        } catch (const hive::FileError& error) {
+            return failure(statusOf(error), error.what());
         } catch (const std::exception& error) {
-            lastFailure = error.what();
-            return kRegistryIoFailed;
+            return failure(kRegistryIoFailed, error.what());
         }
-        lastFailure.clear();
         return kSuccess;
     }
 
@@ -386,20 +429,31 @@ struct HiveStore::Impl {
     // statuses, as the registry reports its own I/O failures.
     template <typename Operation>
     Status withBase(KeyHandle handle, Operation operation) {
+        const std::uint64_t reportedBefore = failuresReported;
         auto base = baseOf(handle);
-        if (!base) {
-            return kInvalidHandle;
+        const Status status = base ? withHive(*base, operation) : kInvalidHandle;
+        if (status != kSuccess && failuresReported == reportedBefore) {
+            // A refusal with nothing more to say than its status replaces an older reason.
+            lastFailure = status == kAccessDenied && base->hive->readOnly()
+                              ? readOnlyReason(*base->hive)
+                              : std::string();
         }
+        return status;
+    }
+
+    template <typename Operation>
+    Status withHive(Base& base, Operation operation) {
         try {
-            refresh(*base->hive);
+            refresh(*base.hive);
+        } catch (const hive::FileError& error) {
+            return failure(statusOf(error), error.what());
         } catch (const std::exception& error) {
-            lastFailure = error.what();
-            return kRegistryIoFailed;
+            return failure(kRegistryIoFailed, error.what());
         }
-        if (base->open != nullptr && keyOf(*base->open) == nullptr) {
+        if (base.open != nullptr && keyOf(*base.open) == nullptr) {
             return kKeyDeleted;
         }
-        return operation(*base);
+        return operation(base);
     }
 
     template <typename Operation>
@@ -417,40 +471,64 @@ struct HiveStore::Impl {
     }
 
     void createMissingHives() {
-        hive::DirectoryLock lock(directoryFd, kLockTimeout);
+        hive::DirectoryLock lock(dir, kLockTimeout);
+        if (!lock.held()) {
+            throw StoreError("Another program kept the registry directory " + dir.path.string() +
+                             " locked.");
+        }
+        hive::removeStaleTemporaries(dir);
         for (HiveFile* file : {&user, &machine}) {
-            if (!hive::statFile(file->path)) {
-                hive::replaceFile(file->path, Document::headerFor(file->branch), kNewHiveMode);
+            if (!hive::statFileIn(dir, file->fileName)) {
+                hive::replaceHive(dir, file->fileName, Document::headerFor(file->branch),
+                                  std::nullopt);
             }
+        }
+    }
+
+    // Removes what killed writers left, when the directory is Quorvane's to write.
+    void tidyUp() {
+        try {
+            hive::DirectoryLock lock(dir, kTidyLockTimeout);
+            if (lock.held()) {
+                hive::removeStaleTemporaries(dir);
+            }
+        } catch (const hive::FileError&) {
+            // A directory Quorvane may not write holds nothing of its own to tidy.
         }
     }
 };
 
 HiveStore::HiveStore(std::filesystem::path directory, Creation creation)
     : impl_(std::make_unique<Impl>()) {
-    impl_->directory = std::move(directory);
+    hive::Directory& dir = impl_->dir;
+    dir.path = std::move(directory);
     std::error_code error;
     if (creation == Creation::CreateIfMissing) {
-        std::filesystem::create_directories(impl_->directory, error);
+        std::filesystem::create_directories(dir.path, error);
         if (error) {
-            throw StoreError("Cannot create the registry directory " + impl_->directory.string() +
-                             ": " + error.message());
+            throw StoreError("Cannot create the registry directory " + dir.path.string() + ": " +
+                             error.message());
         }
     }
-    impl_->directoryFd = ::open(impl_->directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (impl_->directoryFd < 0) {
-        throw StoreError("The registry directory " + impl_->directory.string() +
-                         " cannot be used: " + std::system_category().message(errno));
+    dir.fd = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (dir.fd < 0 || ::fstat(dir.fd, &info) != 0) {
+        throw StoreError("The registry directory " + dir.path.string() +
+                         " cannot be used: " + hive::describeError(errno));
     }
-    if (const auto server = findRunningWineserver(impl_->directory)) {
-        throw StoreError(wineserverRefusal(impl_->directory, *server));
+    dir.owner = info.st_uid;
+    dir.group = info.st_gid;
+    if (const auto server = findRunningWineserver(dir.path)) {
+        throw StoreError(wineserverRefusal(dir.path, *server));
     }
     try {
         for (HiveFile* file : {&impl_->user, &impl_->machine}) {
-            file->path = impl_->directory / file->fileName;
+            file->path = dir.path / file->fileName;
         }
         if (creation == Creation::CreateIfMissing) {
             impl_->createMissingHives();
+        } else {
+            impl_->tidyUp();
         }
         for (HiveFile* file : {&impl_->user, &impl_->machine}) {
             impl_->refresh(*file);
@@ -467,7 +545,6 @@ HiveStore::~HiveStore() {
         impl_->batchDepth = 1;
         static_cast<void>(endBatch());  // a destructor has no one to report to
     }
-    ::close(impl_->directoryFd);
 }
 
 Status HiveStore::openKey(KeyHandle parent, const std::string& subKey, std::uint32_t access,
@@ -525,8 +602,9 @@ Status HiveStore::setValue(KeyHandle key, const std::string& name, std::uint32_t
         }
         hive::ValueData value{type, std::string(reinterpret_cast<const char*>(data), size)};
         if (isStringType(type)) {
-            // As Windows does, count a terminating NUL that the caller left out of `size`.
-            if (size > 0 && data[size - 1] != 0 && data[size] == 0) {
+            // Windows also stores the NUL that follows a text whose count leaves it out; the
+            // store adds it without reading past the caller's `size`.
+            if (size > 0 && data[size - 1] != 0) {
                 value.bytes.push_back('\0');
             }
             const std::u16string units = hive::utf8ToUtf16(value.bytes);
@@ -640,7 +718,7 @@ StoreFailures HiveStore::storePending() {
 }
 
 const std::filesystem::path& HiveStore::directory() const {
-    return impl_->directory;
+    return impl_->dir.path;
 }
 
 std::string HiveStore::lastFailure() const {

@@ -84,8 +84,12 @@ public:
                            KeyHandle& result) = 0;
     // RegCreateKeyA: creates missing parents too; opening an existing key is not an error.
     virtual Status createKey(KeyHandle parent, const std::string& subKey, KeyHandle& result) = 0;
-    // RegSetValueExA. As on Windows, string data whose count leaves out the terminating NUL
-    // is stored with it when data[size] is that NUL.
+    // RegSetValueExA. Windows stores string data whose count leaves out the terminating NUL
+    // with that NUL when it follows at data[size]; the hive store adds the NUL without reading
+    // past `size`. Statuses of the hive store beyond Win32's own: kAccessDenied also for a hive
+    // file the system refuses to write, kBusy when a wineserver runs or started for the prefix or
+    // another program held the directory's lock, kRegistryIoFailed for other failures of the
+    // files; lastFailure() then says the cause.
     virtual Status setValue(KeyHandle key, const std::string& name, std::uint32_t type,
                             const std::uint8_t* data, std::uint32_t size) = 0;
     // RegQueryValueExA: `type`, `data` may be null; `size` is in/out. A buffer that is too
@@ -117,7 +121,8 @@ public:
     [[nodiscard]] virtual StoreFailures storePending() { return {}; }
 
     // Why the most recent operation that returned a failure status failed, for people; empty
-    // when the registry has nothing to add to the status itself.
+    // when the registry has nothing to add to the status itself. A later success, in either
+    // hive, does not clear it.
     virtual std::string lastFailure() const { return {}; }
 };
 

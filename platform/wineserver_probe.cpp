@@ -1,14 +1,16 @@
 #include "platform/wineserver_probe.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <utility>
 
 namespace quorvane::platform {
@@ -17,16 +19,70 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A small file of /proc, whole; empty when it cannot be read.
+std::string readProcFile(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
+    }
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
+struct Owner {
+    uid_t uid;
+    gid_t gid;
+};
+
+// Wine runs a prefix only for the user who owns it, so its server is that user's.
+Owner prefixOwner(const struct stat& prefix) {
+    Owner owner{prefix.st_uid, prefix.st_gid};
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getpwuid_r(prefix.st_uid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr) {
+        owner.gid = found->pw_gid;
+    }
+    return owner;
+}
+
+// Read-only, without following a link and without blocking, so that neither a missing file nor
+// a FIFO or a link put in its place can create anything, hang the caller or disclose a file.
+int openRegularFile(int parent, const char* name, int extraFlags = 0, mode_t mode = 0) {
+    const int fd = ::openat(
+        parent, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | extraFlags, mode);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // The prefix's `wineserver` file names the directory under ${TMPDIR:-/tmp} that Debian's Wine
 // made for its servers. It is one path component; anything else is not trusted as one.
-std::optional<std::string> serverRootName(const fs::path& directory) {
-    std::ifstream in(directory / "wineserver", std::ios::binary);
-    if (!in) {
+std::optional<std::string> serverRootName(const fs::path& directory, uid_t owner) {
+    const int fd = openRegularFile(AT_FDCWD, (directory / "wineserver").c_str());
+    if (fd < 0) {
         return std::nullopt;
     }
+    struct stat status {};
     std::string name(256, '\0');
-    in.read(name.data(), static_cast<std::streamsize>(name.size()));
-    name.resize(static_cast<std::size_t>(in.gcount()));
+    const ssize_t got = ::fstat(fd, &status) == 0 && status.st_uid == owner
+                            ? ::read(fd, name.data(), name.size())
+                            : -1;
+    ::close(fd);
+    name.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     const char* whitespace = " \t\r\n\v\f";
     const auto first = name.find_first_not_of(whitespace);
     if (first == std::string::npos) {
@@ -39,42 +95,55 @@ std::optional<std::string> serverRootName(const fs::path& directory) {
     return name;
 }
 
-// Every place a wineserver for `directory` may keep its lock file, as the different Wine builds
-// place it. The server directory is named after the prefix's device and inode, so a prefix that
-// was moved or copied has a server directory of its own.
-std::vector<fs::path> candidateLockFiles(const fs::path& directory) {
-    struct stat prefix {};
-    if (::stat(directory.c_str(), &prefix) != 0) {
-        return {};
-    }
-    char serverName[64];
-    std::snprintf(serverName, sizeof serverName, "server-%llx-%llx",
+std::string serverDirectoryName(const struct stat& prefix) {
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx",
                   static_cast<unsigned long long>(prefix.st_dev),
                   static_cast<unsigned long long>(prefix.st_ino));
-    const std::string uid = std::to_string(::getuid());
-
-    std::vector<fs::path> roots{fs::path("/tmp") / (".wine-" + uid),
-                                fs::path("/run/user") / uid / "wine"};
-    if (auto name = serverRootName(directory)) {
-        const char* tmp = std::getenv("TMPDIR");
-        roots.push_back(fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / *name);
-    }
-    std::vector<fs::path> lockFiles;
-    for (const auto& root : roots) {
-        lockFiles.push_back(root / serverName / "lock");
-    }
-    return lockFiles;
+    return name;
 }
 
-// Read-only and non-blocking, so that neither a missing file nor a FIFO put in its place can
-// create anything or hang the caller.
-int openLockFile(const fs::path& lockFile) {
-    const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+// A place where a server directory for the prefix may be: `root`/`base`/server-<dev>-<ino>.
+// `create`: where the prefix's server starts now, so the directories are made when missing.
+struct ServerPlace {
+    fs::path root;
+    std::string base;
+    bool create;
+};
+
+std::vector<ServerPlace> serverPlaces(const fs::path& directory, uid_t owner) {
+    const std::string uid = std::to_string(owner);
+    const fs::path runtime = fs::path("/run/user") / uid;
+    const auto name = serverRootName(directory, owner);
+    // Only a Wine prefix gets a server directory made for it, not Quorvane's own store.
+    std::error_code error;
+    const bool winePrefix = name || fs::is_directory(directory / "drive_c", error);
+    std::vector<ServerPlace> places{
+        {runtime, "wine", winePrefix && fs::is_directory(runtime, error)},
+        {"/tmp", ".wine-" + uid, false}};
+    if (name) {
+        const char* tmp = std::getenv("TMPDIR");
+        const fs::path root = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+        places.push_back({root, *name, true});
+        if (root != "/tmp") {
+            places.push_back({"/tmp", *name, false});
+        }
+    }
+    return places;
+}
+
+// Opens, or makes as the server makes it, one directory on the way to the lock file: mode 0700
+// and owned by the server's user; one Wine would refuse is not used.
+int serverDirectory(int parent, const std::string& name, const Owner& owner, bool create) {
+    const bool made = create && ::mkdirat(parent, name.c_str(), 0700) == 0;
+    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const bool given = !made || ::geteuid() != 0 || ::fchown(fd, owner.uid, owner.gid) == 0;
+    if (!given || ::fstat(fd, &status) != 0 || status.st_uid != owner.uid ||
+        (status.st_mode & 077) != 0) {
         ::close(fd);
         return -1;
     }
@@ -98,6 +167,66 @@ std::optional<long> writeLockHolder(int fd) {
         return std::nullopt;
     }
     return static_cast<long>(query.l_pid);
+}
+
+// A server in one of Wine's places, asked through its lock file.
+std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::string& serverName) {
+    const fs::path lockFile = place.root / place.base / serverName / "lock";
+    const int fd = openRegularFile(AT_FDCWD, lockFile.c_str());
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    const auto pid = writeLockHolder(fd);
+    ::close(fd);
+    return pid ? std::optional(WineserverInfo{*pid, lockFile}) : std::nullopt;
+}
+
+// The lock file of the prefix's server that process `pid` holds open, if it does: a server keeps
+// it open for its whole life, while its working directory changes between the server directory
+// and the prefix.
+std::optional<fs::path> openServerLock(const std::string& pid, const std::string& serverName,
+                                       const std::string& inode) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc/" + pid + "/fd", error)) {
+        const fs::path target = fs::read_symlink(entry.path(), error);
+        struct stat status {};
+        if (!error && target.filename() == "lock" &&
+            target.parent_path().filename() == serverName && ::stat(target.c_str(), &status) == 0 &&
+            std::to_string(status.st_ino) == inode) {
+            return target;
+        }
+    }
+    return std::nullopt;
+}
+
+// Every server for the prefix wherever it runs: a process holding a write lock on byte 0 of a
+// file named `lock` in a directory named after the prefix.
+std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName) {
+    std::istringstream locks(readProcFile("/proc/locks"));
+    std::vector<WineserverInfo> servers;
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, file, start, end;
+        fields >> number >> kind >> mode >> access >> pid >> file >> start >> end;
+        if (kind != "POSIX" || access != "WRITE" || start != "0" || end != "0") {
+            continue;
+        }
+        if (auto lockFile = openServerLock(pid, serverName, file.substr(file.rfind(':') + 1))) {
+            servers.push_back({std::stol(pid), *lockFile});
+        }
+    }
+    return servers;
+}
+
+BootTicks processStart(long pid) {
+    const std::string text = readProcFile("/proc/" + std::to_string(pid) + "/stat");
+    // Field 22, counted after the command name, which ends with the last ')'.
+    std::istringstream fields(text.substr(std::min(text.rfind(')') + 1, text.size())));
+    std::string field;
+    for (int index = 3; index <= 22 && fields >> field; ++index) {
+    }
+    return fields ? std::stoull(field) : 0;
 }
 
 bool isSafeInShell(const std::string& text) {
@@ -125,58 +254,108 @@ std::string shellQuoted(const std::string& text) {
 
 }  // namespace
 
+BootTicks bootTicksNow() {
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    const auto perSecond = static_cast<BootTicks>(::sysconf(_SC_CLK_TCK));
+    return static_cast<BootTicks>(now.tv_sec) * perSecond +
+           static_cast<BootTicks>(now.tv_nsec) * perSecond / 1'000'000'000ULL;
+}
+
 std::optional<WineserverInfo> findRunningWineserver(const fs::path& directory) {
-    for (const auto& lockFile : candidateLockFiles(directory)) {
-        const int fd = openLockFile(lockFile);
-        if (fd < 0) {
-            continue;
+    struct stat prefix {};
+    if (::stat(directory.c_str(), &prefix) != 0) {
+        return std::nullopt;
+    }
+    const std::string serverName = serverDirectoryName(prefix);
+    for (const auto& place : serverPlaces(directory, prefix.st_uid)) {
+        if (auto server = serverAt(place, serverName)) {
+            return server;
         }
-        const auto pid = writeLockHolder(fd);
-        ::close(fd);
-        if (pid) {
-            return WineserverInfo{*pid, lockFile};
+    }
+    auto elsewhere = serversInProcLocks(serverName);
+    return elsewhere.empty() ? std::nullopt : std::optional(elsewhere.front());
+}
+
+WineserverStartLock::WineserverStartLock(const fs::path& directory) : directory_(directory) {
+    struct stat prefix {};
+    if (::stat(directory.c_str(), &prefix) != 0) {
+        return;
+    }
+    serverName_ = serverDirectoryName(prefix);
+    const auto owner = prefixOwner(prefix);
+    for (const auto& place : serverPlaces(directory, prefix.st_uid)) {
+        const int root = ::open(place.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int base = root < 0 ? -1 : serverDirectory(root, place.base, owner, place.create);
+        const int server = base < 0 ? -1 : serverDirectory(base, serverName_, owner, place.create);
+        if (server >= 0) {
+            hold(server, place.root / place.base / serverName_ / "lock", place.create);
+            ::close(server);
+        }
+        for (int fd : {base, root}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+        if (running_) {
+            release();
+            return;
+        }
+    }
+    if (auto elsewhere = serversInProcLocks(serverName_); !elsewhere.empty()) {
+        running_ = elsewhere.front();
+        release();
+    }
+}
+
+void WineserverStartLock::hold(int serverDirectory, const fs::path& lockFile, bool create) {
+    // Opening and then closing a second descriptor of a file already locked would drop the
+    // lock, so a file reached by two places is recognised before it is opened.
+    struct stat status {};
+    if (::fstatat(serverDirectory, "lock", &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        std::find(held_.begin(), held_.end(), std::pair{status.st_dev, status.st_ino}) !=
+            held_.end()) {
+        return;
+    }
+    const bool made = create &&
+                      ::fstatat(serverDirectory, "lock", &status, AT_SYMLINK_NOFOLLOW) != 0 &&
+                      errno == ENOENT;
+    const int fd = openRegularFile(serverDirectory, "lock", made ? O_CREAT | O_EXCL : 0, 0600);
+    if (fd < 0) {
+        return;
+    }
+    struct stat parent {};
+    if (made && ::geteuid() == 0 && ::fstat(serverDirectory, &parent) == 0) {
+        static_cast<void>(::fchown(fd, parent.st_uid, parent.st_gid));
+    }
+    descriptors_.push_back(fd);
+    if (::fstat(fd, &status) == 0) {
+        held_.emplace_back(status.st_dev, status.st_ino);
+    }
+    // A server may exit between a refused lock and the question who holds it; then the lock is
+    // free and is tried again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct flock lock = byteZero(F_RDLCK);
+        if (::fcntl(fd, F_SETLK, &lock) == 0) {
+            return;
+        }
+        if (errno != EAGAIN && errno != EACCES) {
+            return;  // a file system without record locks: nothing to hold, nothing to learn
+        }
+        if (auto pid = writeLockHolder(fd)) {
+            running_ = WineserverInfo{*pid, lockFile};
+            return;
+        }
+    }
+}
+
+std::optional<WineserverInfo> WineserverStartLock::startedBefore(BootTicks moment) const {
+    for (const auto& server : serversInProcLocks(serverName_)) {
+        if (processStart(server.pid) <= moment) {
+            return server;
         }
     }
     return std::nullopt;
-}
-
-WineserverStartLock::WineserverStartLock(const fs::path& directory) {
-    std::vector<std::pair<dev_t, ino_t>> seen;
-    for (const auto& lockFile : candidateLockFiles(directory)) {
-        // Opening and then closing a second descriptor of a file already locked would drop the
-        // lock, so a file reached by two candidate paths is recognised before it is opened.
-        struct stat status {};
-        if (::stat(lockFile.c_str(), &status) != 0) {
-            continue;
-        }
-        const std::pair<dev_t, ino_t> identity{status.st_dev, status.st_ino};
-        if (std::find(seen.begin(), seen.end(), identity) != seen.end()) {
-            continue;
-        }
-        seen.push_back(identity);
-
-        const int fd = openLockFile(lockFile);
-        if (fd < 0) {
-            continue;
-        }
-        descriptors_.push_back(fd);
-        // A server may exit between a refused lock and the question who holds it; then the
-        // lock is free and is tried again.
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            struct flock hold = byteZero(F_RDLCK);
-            if (::fcntl(fd, F_SETLK, &hold) == 0) {
-                break;
-            }
-            if (errno != EAGAIN && errno != EACCES) {
-                break;  // a file system without record locks: nothing to hold, nothing to learn
-            }
-            if (auto pid = writeLockHolder(fd)) {
-                running_ = WineserverInfo{*pid, lockFile};
-                release();
-                return;
-            }
-        }
-    }
 }
 
 WineserverStartLock::~WineserverStartLock() {
@@ -188,6 +367,7 @@ void WineserverStartLock::release() {
         ::close(fd);
     }
     descriptors_.clear();
+    held_.clear();
 }
 
 std::string wineserverRefusal(const fs::path& directory, const WineserverInfo& server) {

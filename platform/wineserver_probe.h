@@ -8,9 +8,12 @@
 // running() already tells.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane::platform {
@@ -21,13 +24,23 @@ struct WineserverInfo {
 };
 
 // A wineserver running for the prefix in `directory`, found by the POSIX write lock it holds on
-// byte 0 of `lock` in its server directory (F_GETLK on a read-only descriptor). Creates nothing.
+// byte 0 of `lock` in its server directory: in the places Wine puts that directory for the
+// prefix's owner (F_GETLK on a read-only descriptor), and, for a server started with another
+// TMPDIR, among the write locks of /proc/locks held on a lock file in a directory of the server
+// directory's name. Creates nothing.
 std::optional<WineserverInfo> findRunningWineserver(const std::filesystem::path& directory);
 
-// While alive, holds a lock on byte 0 (length 1) of the server directory's `lock` file when that
-// file exists, so that no wineserver starts during a short write: a starting server needs the
-// write lock there and gives up, and the Wine command that started it waits and retries for some
-// seconds. running() is set instead, and nothing held, when a server already holds it.
+// Process start times on one clock, to tell whether a server began before a moment.
+using BootTicks = unsigned long long;
+BootTicks bootTicksNow();
+
+// While alive, holds a lock on byte 0 (length 1) of the server directory's `lock` file, so that
+// no wineserver starts during a short write: a starting server needs the write lock there and
+// gives up, and the Wine command that started it waits and retries for some seconds. Where the
+// prefix's server would start now (/run/user/<uid>/wine, or ${TMPDIR:-/tmp} and the name in the
+// prefix's `wineserver` file) the directories and the lock file are made as the server makes
+// them when they are missing; lock files in Wine's other places are held when they exist.
+// running() is set instead, and nothing held, when a server already runs.
 //
 // The lock held is a read lock (F_SETLK, F_RDLCK). It keeps a server out just as a write lock
 // would, yet several Quorvane processes can hold it at once without taking one another for a
@@ -40,9 +53,17 @@ public:
     WineserverStartLock& operator=(const WineserverStartLock&) = delete;
 
     const std::optional<WineserverInfo>& running() const { return running_; }
+    // A server the hold could not keep out (one started with another TMPDIR) that began before
+    // `moment`: it may hold the hive files as they were before a write done by then.
+    std::optional<WineserverInfo> startedBefore(BootTicks moment) const;
 
 private:
     void release();
+    void hold(int serverDirectory, const std::filesystem::path& lockFile, bool create);
+
+    std::filesystem::path directory_;
+    std::string serverName_;
+    std::vector<std::pair<dev_t, ino_t>> held_;
 
     std::vector<int> descriptors_;
     std::optional<WineserverInfo> running_;

@@ -215,11 +215,57 @@ TEST(HiveFileTest, DamagedLinesAreKeptAsTheyAre) {
     EXPECT_EQ(broken.value(foldName(u"bad"))->type, 0u);
     broken.setValue(u"zz", {4, dword(7)}, kSomeTime);
     const std::string edited = document.serialize();
-    EXPECT_NE(edited.find("this line means nothing\r\n\"bad\"=dword:xyz\r\n\"zz\"=dword:00000007\n"
-                          "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        edited.find("this line means nothing\r\n\"bad\"=dword:xyz\r\n\"zz\"=dword:00000007\r\n"
+                    "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n"),
+        std::string::npos)
         << edited;
     EXPECT_NE(edited.find("[Software\\\\Fine] 1796597521\r\n\"v\"=\"1\""), std::string::npos);
+}
+
+// Sections out of Wine's order load into the same tree as ordered ones, a key listed twice as one
+// key, and are written back in Wine's order.
+TEST(HiveFileTest, ShuffledSectionsLoadInWinesOrder) {
+    const std::string zeta = "\n[Software\\\\Alpha\\\\Zeta] 1796597521\n\"z\"=dword:00000001\n";
+    const std::string eta = "\n[Software\\\\Alpha\\\\Eta] 1796597521\n\"e\"=dword:00000002\n";
+    const std::string beta = "\n[Software\\\\Beta] 1796597521\n";
+    const std::string deep = "\n[Software\\\\Alpha\\\\Zeta\\\\Deep] 1796597521\n";
+    const std::string gamma = kSmallHive.substr(kSmallHive.find("\n[Software\\\\Gamma]"));
+    const std::string before = kSmallHive.substr(0, kSmallHive.size() - gamma.size());
+    Document document = Document::parse(kSmallHive + zeta + eta + beta + deep);
+    EXPECT_EQ(document.serialize(), before + eta + zeta + deep + beta + gamma);
+    std::vector<std::u16string> names;
+    for (const auto& child : keyAt(document, {u"Software"}).children()) {
+        names.push_back(child->name());
+    }
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"Alpha", u"Beta", u"Gamma"}));
+    Key& alpha = keyAt(document, {u"Software", u"Alpha"});
+    ASSERT_EQ(alpha.children().size(), 2u);
+    EXPECT_EQ(alpha.children()[0]->name(), u"Eta");
+    EXPECT_TRUE(alpha.value(foldName(u"b")));
+    EXPECT_TRUE(keyAt(document, {u"Software", u"Alpha", u"Zeta"}).value(foldName(u"z")));
+    EXPECT_NO_THROW(keyAt(document, {u"Software", u"Alpha", u"Zeta", u"Deep"}));
+}
+
+// Windows stops at 512 levels; a deeper section is a line Wine could not read, kept as it is.
+// The file decides the depth, so nothing may recurse on it.
+TEST(HiveFileTest, KeysDeeperThanWindowsAllowsStayDamagedText) {
+    for (const std::size_t depth : {512u, 513u, 100'000u, 400'000u}) {
+        SCOPED_TRACE(depth);
+        std::string section = "[a";
+        for (std::size_t level = 1; level < depth; ++level) {
+            section += "\\\\a";
+        }
+        section += "] 1796597521\n\"v\"=dword:00000001\n";
+        Document document = Document::parse(kSmallHive + "\n" + section);
+        Key* deepest = &document.root();
+        for (std::size_t level = 0; deepest != nullptr && level < depth; ++level) {
+            deepest = deepest->child(u"a");
+        }
+        EXPECT_EQ(deepest != nullptr, depth <= Document::kMaxDepth);
+        keyAt(document, {u"Software", u"Gamma"}).setValue(u"w", {4, dword(2)}, kSomeTime);
+        EXPECT_NE(document.serialize().find("\n" + section), std::string::npos);
+    }
 }
 
 TEST(HiveFileTest, OnlyWinesHeaderIsAccepted) {

@@ -17,8 +17,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "platform/hive_io.h"
 #include "platform/hive_store.h"
 #include "platform/wineserver_probe.h"
 #include "tests/support/registry_target.h"
@@ -59,6 +62,13 @@ public:
     Child& operator=(const Child&) = delete;
 
     pid_t pid() const { return pid_; }
+    bool running() {
+        int status = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+        }
+        return pid_ > 0;
+    }
     // The exit code, or 128 + the signal that ended it.
     int wait() {
         int status = 0;
@@ -259,6 +269,70 @@ TEST(HiveStoreFaultTest, DamagedHeaderIsRefusedAndLeftAsItWas) {
     }
 }
 
+// Failures of user.reg's write, injected at each step of the file layer; system.reg, written
+// after it in the same batch, succeeds. The loss must be reported for user.reg with its cause.
+struct InjectedFault {
+    hive::WriteStep step;
+    int error;
+    Status status;
+    const char* cause;
+};
+
+InjectedFault injected;
+int locksTaken = 0;
+int failUserHive(hive::WriteStep step, const std::string& fileName) {
+    if (step != injected.step) {
+        return 0;
+    }
+    // The lock file serves both hives; user.reg is stored first and takes it first.
+    const bool user = step == hive::WriteStep::Lock ? locksTaken++ == 0 : fileName == "user.reg";
+    return user ? injected.error : 0;
+}
+
+class InjectedFaultTest : public ::testing::TestWithParam<InjectedFault> {
+protected:
+    ~InjectedFaultTest() override { hive::setFaultHook(nullptr); }
+};
+
+TEST_P(InjectedFaultTest, ALostUserHiveIsReportedWithItsCauseBesideAStoredMachineHive) {
+    TempDir dir;
+    copyFixtureHives(dir.path());
+    const std::string user = readFile(dir.path() / "user.reg");
+    HiveStore store(dir.path());
+    injected = GetParam();
+    locksTaken = 0;
+    hive::setFaultHook(failUserHive);
+
+    BatchScope batch(store);
+    put(store, kCurrentUser, kKeyPath, "Lost", dword(1));
+    put(store, kLocalMachine, kKeyPath, "Kept", dword(2));
+    const StoreFailures failures = batch.finish();
+    hive::setFaultHook(nullptr);
+
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].root, kCurrentUser);
+    EXPECT_EQ(failures[0].status, GetParam().status);
+    EXPECT_NE(failures[0].reason.find(GetParam().cause), std::string::npos) << failures[0].reason;
+    EXPECT_NE(failures[0].reason.find(dir.path().string()), std::string::npos)
+        << failures[0].reason;
+    EXPECT_EQ(store.lastFailure(), failures[0].reason) << "cleared by the stored machine hive";
+    EXPECT_EQ(readFile(dir.path() / "user.reg"), user);
+    EXPECT_EQ(snapshot(dir.path()).size(), 4u) << "three hives and the lock file, no leftovers";
+    HiveStore reopened(dir.path());
+    EXPECT_EQ(stored(reopened, kLocalMachine, kKeyPath, "Kept"), dword(2));
+    EXPECT_EQ(stored(reopened, kCurrentUser, kKeyPath, "Lost"), std::nullopt);
+}
+
+using Step = hive::WriteStep;
+INSTANTIATE_TEST_SUITE_P(
+    Steps, InjectedFaultTest,
+    ::testing::Values(InjectedFault{Step::Create, ENOSPC, kRegistryIoFailed, "disk full"},
+                      InjectedFault{Step::Write, EDQUOT, kRegistryIoFailed, "disk full"},
+                      InjectedFault{Step::Flush, EIO, kRegistryIoFailed, "input/output error"},
+                      InjectedFault{Step::Rename, EIO, kRegistryIoFailed, "input/output error"},
+                      InjectedFault{Step::Rename, EPERM, kAccessDenied, "permission denied"},
+                      InjectedFault{Step::Lock, ENOLCK, kRegistryIoFailed, "no locks available"}));
+
 // A prefix laid out as Debian's Wine lays it out, with its server directory under a TMPDIR of
 // the test's own, so that a forked child can stand in for the wineserver.
 class WineserverLockTest : public ::testing::Test {
@@ -273,17 +347,28 @@ protected:
         std::snprintf(serverName, sizeof serverName, "server-%llx-%llx",
                       static_cast<unsigned long long>(status.st_dev),
                       static_cast<unsigned long long>(status.st_ino));
-        const fs::path serverDir = root_.path() / "tmp" / "wine-QvTest1" / serverName;
-        fs::create_directories(serverDir);
-        lockFile_ = serverDir / "lock";
+        serverName_ = serverName;
+        lockFile_ = makeServerDirectory(root_.path() / "tmp") / "lock";
         writeFile(lockFile_, "");
     }
 
-    // Takes the write lock a wineserver holds for its whole life, and keeps it until killed.
-    std::unique_ptr<Child> startFakeServer() {
+    // The server directory under `tmpdir`, as Wine makes it: the server refuses directories
+    // others can enter.
+    fs::path makeServerDirectory(const fs::path& tmpdir) const {
+        const fs::path serverDir = tmpdir / "wine-QvTest1" / serverName_;
+        fs::create_directories(serverDir);
+        fs::permissions(serverDir.parent_path(), fs::perms::owner_all);
+        fs::permissions(serverDir, fs::perms::owner_all);
+        return serverDir;
+    }
+
+    // Takes the write lock a wineserver holds for its whole life, working in its server
+    // directory as a server does, and keeps it until killed.
+    std::unique_ptr<Child> startFakeServer(const fs::path& lockFile) {
         Pipe ready;
         auto server = std::make_unique<Child>([&] {
-            if (!takeServerLock(lockFile_) || ::write(ready.fd[1], "x", 1) != 1) {
+            if (::chdir(lockFile.parent_path().c_str()) != 0 || !takeServerLock(lockFile) ||
+                ::write(ready.fd[1], "x", 1) != 1) {
                 return 1;
             }
             ::pause();
@@ -296,10 +381,12 @@ protected:
         }
         return server;
     }
+    std::unique_ptr<Child> startFakeServer() { return startFakeServer(lockFile_); }
 
     TempDir root_;
     ScopedTmpdir tmpdir_{root_.path() / "tmp"};
     fs::path prefix_ = root_.path() / "prefix";
+    std::string serverName_;
     fs::path lockFile_;
 };
 
@@ -339,24 +426,78 @@ TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
 // The server may also start after the store opened; a write must then be refused too, since
 // the server would overwrite it.
 TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {
-    HiveStore store(prefix_);
-    KeyHandle key = 0;
-    ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
-    const auto before = snapshot(prefix_);
-    const auto server = startFakeServer();
-    EXPECT_EQ(set(store, key, "late", dword(1)), kBusy);
-    EXPECT_NE(store.lastFailure().find("wineserver"), std::string::npos) << store.lastFailure();
-    EXPECT_EQ(snapshot(prefix_), before);
-    server->kill();
-    EXPECT_EQ(set(store, key, "late", dword(1)), kSuccess);
+    // Where the store's TMPDIR puts it, and where a server started with another TMPDIR runs.
+    const fs::path otherLockFile = makeServerDirectory(root_.path() / "other") / "lock";
+    writeFile(otherLockFile, "");
+    for (const fs::path& lockFile : {lockFile_, otherLockFile}) {
+        SCOPED_TRACE(lockFile);
+        HiveStore store(prefix_);
+        KeyHandle key = 0;
+        ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
+        const auto before = snapshot(prefix_);
+        const auto server = startFakeServer(lockFile);
+        const auto found = findRunningWineserver(prefix_);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->pid, server->pid());
+        EXPECT_EQ(set(store, key, "late", dword(1)), kBusy);
+        EXPECT_NE(store.lastFailure().find(std::to_string(server->pid())), std::string::npos)
+            << store.lastFailure();
+        EXPECT_EQ(snapshot(prefix_), before);
+        server->kill();
+        EXPECT_EQ(set(store, key, "late", dword(1)), kSuccess);
+        ASSERT_EQ(store.deleteValue(key, "late"), kSuccess);
+    }
 }
 
 // While the store writes, a wineserver must not be able to start, yet other Quorvane processes
 // must not take the store's hold for a running server.
+// A server the store cannot hold off (one under another TMPDIR) that starts while a hive is
+// written may have read the old hive: the write must not count as done.
+std::function<void()> duringRename;
+
+TEST_F(WineserverLockTest, AServerStartedDuringAWriteMakesItCountAsFailed) {
+    HiveStore store(prefix_);
+    KeyHandle key = 0;
+    ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
+    const fs::path otherLockFile = makeServerDirectory(root_.path() / "other") / "lock";
+    writeFile(otherLockFile, "");
+    std::unique_ptr<Child> server;
+    duringRename = [&] { server = startFakeServer(otherLockFile); };
+    hive::setFaultHook([](hive::WriteStep step, const std::string&) {
+        if (step == hive::WriteStep::Rename && duringRename) {
+            std::exchange(duringRename, nullptr)();
+        }
+        return 0;
+    });
+    const Status status = set(store, key, "raced", dword(1));
+    hive::setFaultHook(nullptr);
+    ASSERT_TRUE(server);
+    EXPECT_EQ(status, kBusy);
+    EXPECT_NE(
+        store.lastFailure().find("started for this prefix (pid " + std::to_string(server->pid())),
+        std::string::npos)
+        << store.lastFailure();
+}
+
+// Also when no server ran since the machine started, or the prefix was moved: then the lock file
+// does not exist yet, and the hold makes it as the server would.
 TEST_F(WineserverLockTest, StartLockKeepsServersOutButNotOtherStores) {
-    {
+    for (const bool lockFileExists : {true, false}) {
+        SCOPED_TRACE(lockFileExists ? "lock file there" : "no lock file yet");
+        if (!lockFileExists) {
+            fs::remove_all(root_.path() / "tmp" / "wine-QvTest1");
+        }
         WineserverStartLock hold(prefix_);
         ASSERT_FALSE(hold.running());
+        if (!lockFileExists) {
+            struct stat lock {};
+            ASSERT_EQ(::stat(lockFile_.c_str(), &lock), 0);
+            EXPECT_EQ(lock.st_mode & 07777, 0600u);
+            EXPECT_EQ(fs::status(lockFile_.parent_path()).permissions(), fs::perms::owner_all);
+            struct stat prefix {};
+            ASSERT_EQ(::stat(prefix_.c_str(), &prefix), 0);
+            EXPECT_EQ(lock.st_uid, prefix.st_uid) << "the server's, who owns the prefix";
+        }
         Child other([&] {
             if (takeServerLock(lockFile_)) {
                 return 1;  // a server could start
@@ -369,6 +510,100 @@ TEST_F(WineserverLockTest, StartLockKeepsServersOutButNotOtherStores) {
     WineserverStartLock refused(prefix_);
     ASSERT_TRUE(refused.running());
     EXPECT_EQ(refused.running()->pid, server->pid());
+}
+
+}  // namespace
+
+namespace {
+
+// Real Wine beside the store: `wine reg add` starts a wineserver, which loads user.reg, changes
+// it and writes all of it back when it exits. Meanwhile the store writes into user.reg as fast
+// as it can. Every write the store reports as done must be in the file once the last server
+// exited. Rounds alternate: the server's lock file left from the round before, or none yet (as
+// after a reboot or for a moved prefix); every fourth round the server runs under another
+// TMPDIR, where the store cannot hold it off and must notice it instead.
+class WineserverStress : public ::testing::Test {
+protected:
+    // The command's exit status; Wine's output goes to a file, as a pipe would stay open in the
+    // server it starts.
+    int wine(const std::string& command, const fs::path& tmpdir) const {
+        const std::string line =
+            "env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR='" + tmpdir.string() + "' WINEPREFIX='" +
+            prefix_.string() + "' WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= " + command +
+            " </dev/null >>'" + (root_.path() / "wine.log").string() + "' 2>&1";
+        const int status = std::system(line.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    void stopServer(const fs::path& tmpdir) const {
+        wine("wineserver -k", tmpdir);
+        wine("wineserver -w", tmpdir);
+    }
+
+    TempDir root_;
+    ScopedTmpdir tmpdir_{root_.path() / "tmp"};
+    fs::path prefix_ = root_.path() / "prefix";
+};
+
+int stressRounds() {
+    const char* rounds = std::getenv("QUORVANE_STRESS_ROUNDS");
+    return rounds != nullptr ? std::atoi(rounds) : 200;
+}
+
+TEST_F(WineserverStress, NoWriteReportedAsDoneIsLostToAStartingServer) {
+    if (std::system("command -v wine >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "Wine is not installed";
+    }
+    const fs::path tmp = root_.path() / "tmp";
+    const fs::path otherTmp = root_.path() / "other-tmp";
+    fs::create_directories(otherTmp);
+    ASSERT_EQ(wine("wineboot -i", tmp), 0) << readFile(root_.path() / "wine.log");
+    stopServer(tmp);
+    const std::string serverRoot = readFile(prefix_ / "wineserver");
+    {
+        HiveStore store(prefix_);
+        KeyHandle key = 0;
+        ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
+    }
+
+    std::vector<std::string> done;
+    int refused = 0;
+    for (int round = 0; round < stressRounds(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const fs::path serverTmp = round % 4 == 3 ? otherTmp : tmp;
+        if (round % 2 == 1) {
+            fs::remove_all(serverTmp / serverRoot);
+        }
+        HiveStore store(prefix_);
+        KeyHandle key = 0;
+        ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
+        const std::string command = "wine reg add 'HKCU\\" + std::string(kKeyPath) + "' /v w" +
+                                    std::to_string(round) + " /d x /f";
+        Child client([&] { return wine(command, serverTmp); });
+        for (int i = 0; client.running(); ++i) {
+            const std::string name = "r" + std::to_string(round) + "-" + std::to_string(i);
+            if (set(store, key, name, dword(i)) == kSuccess) {
+                done.push_back(name);
+            } else {
+                ++refused;
+            }
+            // Paced, so that the starting server finds the lock free now and then, as it
+            // would beside a person using Quorvane.
+            std::this_thread::sleep_for(std::chrono::milliseconds(5 + i * 7 % 23));
+        }
+        stopServer(serverTmp);
+    }
+
+    HiveStore reopened(prefix_);
+    std::vector<std::string> lost;
+    for (const auto& name : done) {
+        if (!stored(reopened, kCurrentUser, kKeyPath, name)) {
+            lost.push_back(name);
+        }
+    }
+    std::printf("%d rounds: %zu writes done, %d refused, %zu lost\n", stressRounds(), done.size(),
+                refused, lost.size());
+    EXPECT_TRUE(lost.empty()) << lost.size() << " lost, the first " << lost.front();
+    EXPECT_GT(done.size(), static_cast<std::size_t>(stressRounds())) << "too few writes to judge";
 }
 
 }  // namespace

@@ -2,11 +2,14 @@
 // the files, and how it shares them with other programs.
 #include "platform/hive_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
+#include <vector>
 
 #include "platform/registry_location.h"
 #include "tests/support/registry_target.h"
@@ -114,6 +117,9 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
     EXPECT_EQ(store.createKey(kLocalMachine, kPolicies, key), kAccessDenied);
     EXPECT_EQ(store.deleteKey(kLocalMachine, "Software\\Wine\\Ports"), kAccessDenied);
     EXPECT_EQ(testing::set(store, kLocalMachine, "X", dword(1)), kAccessDenied);
+    EXPECT_NE(store.lastFailure().find("system.reg"), std::string::npos) << store.lastFailure();
+    EXPECT_EQ(store.openKey(kLocalMachine, "Software\\Missing", kKeyRead, key), kFileNotFound);
+    EXPECT_EQ(store.lastFailure(), "") << "a reason of an earlier failure";
     // Existing keys still open for reading, also through createKey.
     ASSERT_EQ(store.createKey(kLocalMachine, "Software\\Microsoft", key), kSuccess);
     EXPECT_EQ(testing::set(store, key, "X", dword(1)), kAccessDenied);
@@ -135,6 +141,110 @@ TEST_F(HiveStoreTest, RootWorkingOnAUsersPrefixLeavesTheFilesToThatUser) {
     ASSERT_EQ(::stat(hive("system.reg").c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, kUser);
     EXPECT_EQ(info.st_gid, kUser);
+}
+
+// What a killed writer left is removed at the next open; a new hive gets what the umask leaves of
+// 0666, as Wine's hives do; someone holding a lock on the directory itself does not block
+// writes, and nobody but the directory's owner can open the lock file the store uses instead.
+TEST_F(HiveStoreTest, LeftoversUmaskAndTheLockFile) {
+    const fs::path leftover = dir_.path() / ".user.reg.quorvane-4242-17";
+    writeFile(leftover, "half a hive");
+    const mode_t oldMask = ::umask(027);
+    const fs::path own = dir_.path() / "own";
+    HiveStore created(own, HiveStore::Creation::CreateIfMissing);
+    ::umask(oldMask);
+    EXPECT_EQ(fs::status(own / "system.reg").permissions(), static_cast<fs::perms>(0640));
+
+    HiveStore store(dir_.path());
+    EXPECT_FALSE(fs::exists(leftover));
+    const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(directory, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    ::close(directory);
+    struct stat lock {};
+    ASSERT_EQ(::stat((dir_.path() / ".quorvane-lock").c_str(), &lock), 0);
+    EXPECT_EQ(lock.st_mode & 0777, 0600u);
+    EXPECT_EQ(lock.st_uid, ::geteuid());
+}
+
+// A hive that is no regular file is refused at once, without waiting for a writer that never
+// comes; a link leads to its target as in Wine.
+TEST_F(HiveStoreTest, OnlyRegularFilesAreHives) {
+    fs::remove(hive("user.reg"));
+    ASSERT_EQ(::mkfifo(hive("user.reg").c_str(), 0644), 0);
+    EXPECT_THROW(HiveStore store(dir_.path()), StoreError);
+    fs::remove(hive("user.reg"));
+    fs::create_directory(hive("user.reg"));
+    EXPECT_THROW(HiveStore store(dir_.path()), StoreError);
+    fs::remove(hive("user.reg"));
+
+    const fs::path target = dir_.path() / "elsewhere" / "my-user.reg";
+    fs::create_directory(target.parent_path());
+    fs::copy_file(testing::fixtureDirectory() / "user.reg", target);
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("elsewhere/my-user.reg", hive("user.reg"));
+    HiveStore store(dir_.path());
+    ASSERT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    EXPECT_TRUE(fs::is_symlink(hive("user.reg")));
+    EXPECT_NE(readFile(target).find("\"NoPrinting\"=dword:00000001"), std::string::npos);
+}
+
+// Root working on the prefix of another user (nobody) is not led by that user's links to read
+// or replace a file that user could not, nor by a directory swapped for a link.
+TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root: the prefix must belong to another user";
+    }
+    constexpr uid_t kNobody = 65534;
+    TempDir outside;
+    const fs::path secret = outside.path() / "secret";
+    writeFile(secret, "WINE REGISTRY Version 2\n;; root's own\n");
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path prefix = dir_.path() / "prefix";
+    fs::create_directory(prefix);
+    fs::copy_file(hive("system.reg"), prefix / "system.reg");
+    for (const auto& file : {prefix, prefix / "system.reg"}) {
+        ASSERT_EQ(::chown(file.c_str(), kNobody, kNobody), 0);
+    }
+    fs::create_symlink(secret, prefix / "user.reg");
+    try {
+        HiveStore store(prefix);
+        ADD_FAILURE() << "the store read through a link to root's file";
+    } catch (const StoreError& error) {
+        EXPECT_NE(std::string(error.what()).find("belongs to another user"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_EQ(readFile(secret), "WINE REGISTRY Version 2\n;; root's own\n");
+    fs::remove(prefix / "user.reg");
+    for (const auto& entry : fs::directory_iterator(prefix)) {
+        EXPECT_EQ(readFile(entry.path()).find("root's own"), std::string::npos) << entry.path();
+    }
+
+    // Swapped after the store opened it: the store goes on in the directory it opened.
+    HiveStore store(prefix);
+    const fs::path moved = dir_.path() / "moved";
+    fs::rename(prefix, moved);
+    fs::create_directory_symlink(outside.path(), prefix);
+    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside.path()), fs::directory_iterator()), 1);
+    EXPECT_NE(readFile(moved / "system.reg").find("\"NoPrinting\"=dword:00000001"),
+              std::string::npos);
+    struct stat info {};
+    for (const char* name : {"system.reg", ".quorvane-lock"}) {
+        ASSERT_EQ(::stat((moved / name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, kNobody) << name;
+    }
+}
+
+// Windows reads the byte after a text whose count leaves out its NUL; the store adds the NUL
+// without reading past the caller's buffer (the sanitizer build catches a read past it).
+TEST_F(HiveStoreTest, ATextCountedWithoutItsNulIsReadNoFurther) {
+    HiveStore store(dir_.path());
+    KeyHandle key = 0;
+    ASSERT_EQ(store.createKey(kCurrentUser, kPolicies, key), kSuccess);
+    const std::vector<std::uint8_t> text{'h', 'e', 'l', 'l', 'o'};
+    ASSERT_EQ(store.setValue(key, "Uncounted", kRegSz, text.data(), 5), kSuccess);
+    EXPECT_EQ(stored(store, kCurrentUser, kPolicies, "Uncounted"), testing::sz("hello"));
 }
 
 TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
