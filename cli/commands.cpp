@@ -95,7 +95,7 @@ int switchRestrictions(Session& session, const std::vector<int>& numbers, bool i
     const std::string action = impose ? "impose" : "lift";
     std::string named = action;
     for (int number : numbers) {
-        named += " " + std::string(restrictions::restrictionByNumber(number)->valueName);
+        named.append(" ").append(restrictions::restrictionByNumber(number)->valueName);
     }
     restrictions::Outcome outcome;
     {
