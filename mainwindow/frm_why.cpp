@@ -19,7 +19,7 @@ frmWhy::frmWhy(QWidget* owner) : QDialog(owner) {
     txtReport_->setObjectName(QStringLiteral("txtReport"));
     txtReport_->setReadOnly(true);
     txtReport_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    txtReport_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtReport_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     txtReport_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
     auto* buttons = new QDialogButtonBox(this);
