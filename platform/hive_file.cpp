@@ -420,6 +420,29 @@ Key& Key::childForLoading(std::u16string name, std::vector<Key*>& shuffled) {
     return *children_.back();
 }
 
+namespace {
+
+ValueData dataOf(const Entry& entry) {
+    return decodeValueData(content(std::string_view(entry.text).substr(entry.dataOffset)));
+}
+
+// Whether a line end inside `text`, before its last, differs from `lineEnd`. Inside quotes such a
+// line end is part of the value, so converting it to the file's style would change the data.
+bool hasForeignInnerLineEnd(std::string_view text, std::string_view lineEnd) {
+    if (lineEnd == "\n") {
+        return false;  // appendLines leaves the text as it stands
+    }
+    for (std::size_t newline = text.find('\n'); newline + 1 < text.size();
+         newline = text.find('\n', newline + 1)) {
+        if (newline == 0 || text[newline - 1] != '\r') {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 void Key::sortByName(std::vector<std::unique_ptr<Key>>& keys) {
     // Sorted by the first units of each name, kept beside the key: comparing the keys themselves
     // would visit each key in memory at every step. A name that ends sorts first, as its padding
@@ -560,8 +583,7 @@ void Key::parseSections() {
             if (entry.kind == Entry::Kind::Value && content(entry.text).ends_with('\\')) {
                 // The section ended inside the data: written as it stands, whatever line came
                 // next would become part of this value.
-                renderEntry(entry, decodeValueData(content(
-                                       std::string_view(entry.text).substr(entry.dataOffset))));
+                renderEntry(entry, dataOf(entry));
             }
             if (entry.kind == Entry::Kind::Value) {
                 // Wine keeps the last of two lines of one name.
@@ -597,15 +619,14 @@ std::optional<ValueData> Key::value(std::u16string_view folded) {
     if (entry == nullptr) {
         return std::nullopt;
     }
-    return decodeValueData(content(std::string_view(entry->text).substr(entry->dataOffset)));
+    return dataOf(*entry);
 }
 
 bool Key::setValue(std::u16string_view name, const ValueData& data, FileTime now) {
     const std::u16string folded = foldName(name);
     Entry* existing = findEntry(folded);
     if (existing != nullptr) {
-        const ValueData old =
-            decodeValueData(content(std::string_view(existing->text).substr(existing->dataOffset)));
+        const ValueData old = dataOf(*existing);
         if (old.type == data.type && old.bytes == data.bytes) {
             return false;
         }
@@ -729,7 +750,14 @@ void Key::render(std::string& out, std::string_view lineEnd) const {
     // key's lines, also when two sections of the key become one.
     for (const bool afterBadKey : {false, true}) {
         for (const Entry& entry : entries_) {
-            if (entry.kind != Entry::Kind::Time && entry.afterBadKey == afterBadKey) {
+            if (entry.kind == Entry::Kind::Time || entry.afterBadKey != afterBadKey) {
+                continue;
+            }
+            if (entry.kind == Entry::Kind::Value && hasForeignInnerLineEnd(entry.text, lineEnd)) {
+                // Written anew rather than converted: its data would change with its line ends.
+                out += renderValueLine(entry.name, dataOf(entry), lineEnd);
+                out += lineEnd;
+            } else {
                 appendLines(out, entry.text, lineEnd);
                 if (out.back() != '\n') {
                     out += lineEnd;
