@@ -48,9 +48,9 @@ const std::array<Restriction, kRestrictionCount> kCatalogue = {{
     {20, "Address bar",                         "", 20, 3, 1, 4, TBRESTR, "NoAddressBar", DWORD},
     {21, "Toolbar",                             "", 21, 3, 2, 1, TBRESTR, "NoToolBar", DWORD},
     {22, "Links bar",                           "", 22, 3, 2, 2, TBRESTR, "NoLinksBar", DWORD},
-    {23, "Registry Editor",                     "", 23, 3, 2, 3, SYSPOL,  "DisableRegistryTools", DWORD},
+    {23, "Registry Editor",                     "", 23, 3, 2, 3, SYSPOL,  kRegistryToolsValue, DWORD},
     {24, "Custom Window Title", "Uncheck to remove custom window title",
-                                                     24, 3, 2, 4, IEMAIN,  "Window Title", Kind::String},
+                                                     24, 3, 2, 4, IEMAIN,  kWindowTitleValue, Kind::String},
 }};
 // clang-format on
 

@@ -22,11 +22,11 @@ bool readsAsError(const std::string& text) {
 
 bool isInForce(registry::General2& registry, const Restriction& restriction) {
     if (restriction.kind == Kind::String) {
-        std::string path = std::string(kLocalMachinePrefix) + restriction.subKey;
+        std::string path = fullPath(registry::kHiveLocalMachine, restriction.subKey);
         const registry::ReadResult title = registry.GetStringValue(path, restriction.valueName);
         return title.isText() && !title.asText().empty() && !readsAsError(title.asText());
     }
-    std::string path = std::string(kCurrentUserPrefix) + restriction.subKey;
+    std::string path = fullPath(registry::kHiveCurrentUser, restriction.subKey);
     const registry::ReadResult flag = registry.GetDwordValue(path, restriction.valueName);
     return flag.isNumber() && flag.asNumber() > 0;
 }
