@@ -1,7 +1,6 @@
 #include "restrictions/catalogue.h"
 
-#include <algorithm>
-#include <cctype>
+#include "platform/letter_case.h"
 
 namespace quorvane::restrictions {
 
@@ -13,13 +12,6 @@ constexpr const char* kTbRestr = kToolbarRestrictionsKey;
 constexpr const char* kSysPol = kSystemPoliciesKey;
 constexpr const char* kIeMain = kBrowserMainKey;
 constexpr Kind kDword = Kind::Dword;
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 }  // namespace
 
@@ -66,7 +58,7 @@ std::optional<Restriction> restrictionByNumber(int number) {
 
 std::optional<Restriction> restrictionByValueName(std::string_view valueName) {
     for (const Restriction& restriction : kCatalogue) {
-        if (equalIgnoringCase(restriction.valueName, valueName)) {
+        if (platform::equalIgnoringCase(restriction.valueName, valueName)) {
             return restriction;
         }
     }

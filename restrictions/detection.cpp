@@ -1,5 +1,4 @@
-#include <cctype>
-
+#include "platform/letter_case.h"
 #include "restrictions/failure_mode.h"
 #include "restrictions/restriction_manager.h"
 
@@ -8,14 +7,7 @@ namespace quorvane::restrictions {
 namespace {
 
 bool readsAsError(const std::string& text) {
-    if (text.size() != 5) {
-        return false;
-    }
-    std::string upper = text;
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return upper == "ERROR";
+    return platform::equalIgnoringCase(text, "ERROR");
 }
 
 }  // namespace
