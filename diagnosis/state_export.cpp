@@ -50,19 +50,19 @@ journal::RegSection& sectionFor(std::vector<journal::RegSection>& sections,
 std::variant<std::vector<journal::RegSection>, std::string> restrictionSections(
     platform::RegistryApi& registry) {
     std::vector<journal::RegSection> sections;
-    for (const auto& [root, rootName] :
-         {std::pair{platform::kCurrentUser, "HKEY_CURRENT_USER\\"},
-          std::pair{platform::kLocalMachine, "HKEY_LOCAL_MACHINE\\"}}) {
+    for (const auto& [root, hive] :
+         {std::pair{platform::kCurrentUser, registry::kHiveCurrentUser},
+          std::pair{platform::kLocalMachine, registry::kHiveLocalMachine}}) {
         for (const Restriction& restriction : restrictions::kCatalogue) {
             Read read = readRestriction(registry, root, restriction);
+            const std::string key = restrictions::fullPath(hive, restriction.subKey);
             if (read.status == platform::kFileNotFound) {
                 read.value.deleted = true;
             } else if (read.status != platform::kSuccess) {
-                return std::string(restriction.valueName) + " in " + rootName + restriction.subKey +
+                return std::string(restriction.valueName) + " in " + key +
                        " cannot be read (registry status " + std::to_string(read.status) + ")";
             }
-            sectionFor(sections,
-                       platform::narrowToUtf16(std::string(rootName) + restriction.subKey))
+            sectionFor(sections, platform::narrowToUtf16(key))
                 .values.push_back(std::move(read.value));
         }
     }

@@ -129,21 +129,6 @@ std::vector<std::string> tokens(std::string_view command) {
 
 }  // namespace
 
-std::string lowerCase(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return lower;
-}
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::optional<std::string> readFileBytes(const std::filesystem::path& file, std::size_t limit) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/letter_case.h"
+
 namespace quorvane::diagnosis {
 
 // Files larger than this are read only up to it: scripts, tasks and policy files are small.
@@ -38,10 +40,9 @@ CommandFindings examineCommand(std::string_view command);
 // The restrictions whose value names appear in `text` as whole words, in any case.
 std::vector<int> restrictionsNamedIn(std::string_view text);
 
-// ASCII letters compared and lowered without regard to case, as Windows compares the names of
-// files, keys and values that matter here.
-bool equalIgnoringCase(std::string_view a, std::string_view b);
-std::string lowerCase(std::string_view text);
+// The names of files, keys and values that matter here compare without regard to case.
+using platform::equalIgnoringCase;
+using platform::lowerCase;
 
 // The XML text of an element's content with its entities replaced.
 std::string unescapeXml(std::string_view text);

@@ -1,8 +1,6 @@
 #include "journal/registry_snapshot.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "platform/letter_case.h"
 #include "platform/narrow_text.h"
 #include "registry/value_query.h"
 #include "restrictions/outcome.h"
@@ -17,20 +15,13 @@ using restrictions::PlannedChange;
 using Sections = std::vector<RegSection>;
 
 // Key and value names compare without regard to case.
-std::string folded(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-    return folded(a) == folded(b);
-}
+using platform::equalIgnoringCase;
+using platform::lowerCase;
 
 // Whether `inner` is `outer` or a key below it.
 bool within(const std::string& outer, const std::string& inner) {
-    const std::string o = folded(outer);
-    const std::string i = folded(inner);
+    const std::string o = lowerCase(outer);
+    const std::string i = lowerCase(inner);
     return i == o || i.starts_with(o + "\\");
 }
 
@@ -157,7 +148,8 @@ bool Place::covers(const PlannedChange& change) const {
     }
     const bool ofAValue = change.kind == PlannedChange::Kind::SetValue ||
                           change.kind == PlannedChange::Kind::DeleteValue;
-    return ofAValue && sameName(subKey, change.subKey) && sameName(*valueName, change.valueName);
+    return ofAValue && equalIgnoringCase(subKey, change.subKey) &&
+           equalIgnoringCase(*valueName, change.valueName);
 }
 
 std::u16string keyPath(registry::Hive hive, const std::string& subKey) {

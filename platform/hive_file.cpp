@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/hive_text.h"
+#include "platform/registry_api.h"
 
 namespace quorvane::platform::hive {
 
@@ -14,11 +15,6 @@ namespace {
 constexpr std::string_view kHeaderLine = "WINE REGISTRY Version 2";
 constexpr FileTime kTicksPerSecond = 10'000'000;
 constexpr FileTime kUnixEpochTicks = 116'444'736'000'000'000;  // 1970-01-01 as a FileTime
-constexpr std::uint32_t kRegSz = 1;
-constexpr std::uint32_t kRegBinary = 3;
-constexpr std::uint32_t kRegDword = 4;
-constexpr std::uint32_t kRegMultiSz = 7;
-constexpr std::uint32_t kRegExpandSz = 2;
 constexpr std::size_t kWrapColumn = 76;
 
 bool isBlank(char c) {
@@ -53,14 +49,6 @@ std::string_view content(std::string_view line) {
     return line;
 }
 
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned hexValue(char c) {
-    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
 // Reads hex digits at `pos` into `value`; false when there are none or too many for 64 bits.
 bool readHexNumber(std::string_view text, std::size_t& pos, std::uint64_t& value,
                    std::size_t maxDigits) {
@@ -75,22 +63,13 @@ bool readHexNumber(std::string_view text, std::size_t& pos, std::uint64_t& value
     return digits > 0;
 }
 
-std::string hexText(std::uint64_t value, int minDigits) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    do {
-        text.insert(text.begin(), kDigits[value & 0xF]);
-        value >>= 4;
-    } while (value != 0);
-    if (static_cast<int>(text.size()) < minDigits) {
-        text.insert(0, minDigits - text.size(), '0');
-    }
-    return text;
-}
-
 std::string timeLine(FileTime time, std::string_view lineEnd) {
     // Wine prints the high and low halves separately, the low one padded to eight digits.
-    return "#time=" + hexText(time >> 32, 1) + hexText(time & 0xFFFFFFFF, 8) + std::string(lineEnd);
+    std::string line = "#time=";
+    appendHex(line, time >> 32, 1);
+    appendHex(line, time & 0xFFFFFFFF, 8);
+    line += lineEnd;
+    return line;
 }
 
 std::u16string unitsOf(const std::string& bytes) {
@@ -109,10 +88,6 @@ std::string bytesOf(std::u16string_view units) {
         bytes[2 * i + 1] = static_cast<char>(units[i] >> 8);
     }
     return bytes;
-}
-
-bool isStringType(std::uint32_t type) {
-    return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
 ValueData decodeString(std::string_view text, std::size_t pos, std::uint32_t type) {
@@ -347,7 +322,9 @@ std::string renderValueLine(std::u16string_view name, const ValueData& data,
     if (isStringType(data.type) && data.bytes.size() >= 2 && data.bytes.size() % 2 == 0 &&
         units.back() == u'\0') {
         if (data.type != kRegSz) {
-            line += "str(" + hexText(data.type, 1) + "):";
+            line += "str(";
+            appendHex(line, data.type, 1);
+            line += "):";
         }
         line += '"';
         appendEscaped(line, std::u16string_view(units).substr(0, units.size() - 1), "\"\"");
@@ -359,13 +336,21 @@ std::string renderValueLine(std::u16string_view name, const ValueData& data,
         for (int i = 3; i >= 0; --i) {
             value = (value << 8) | static_cast<unsigned char>(data.bytes[i]);
         }
-        return line + "dword:" + hexText(value, 8);
+        line += "dword:";
+        appendHex(line, value, 8);
+        return line;
     }
-    line += data.type == kRegBinary ? std::string("hex:") : "hex(" + hexText(data.type, 1) + "):";
+    if (data.type == kRegBinary) {
+        line += "hex:";
+    } else {
+        line += "hex(";
+        appendHex(line, data.type, 1);
+        line += "):";
+    }
     // Wine wraps after a comma once the line has passed 76 characters.
     std::size_t count = line.size();
     for (std::size_t i = 0; i < data.bytes.size(); ++i) {
-        line += hexText(static_cast<unsigned char>(data.bytes[i]), 2);
+        appendHex(line, static_cast<unsigned char>(data.bytes[i]), 2);
         count += 2;
         if (i + 1 < data.bytes.size()) {
             line += ',';

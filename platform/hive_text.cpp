@@ -94,17 +94,6 @@ wint_t upperCase(wint_t unit) {
     return unicodeLocale() ? towupper_l(unit, unicodeLocale()) : std::towupper(unit);
 }
 
-bool isHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    return (c | 0x20) - 'a' + 10;
-}
-
 char controlEscape(char16_t unit) {
     switch (unit) {
         case 0x07:
@@ -151,9 +140,30 @@ char16_t unescapeLetter(char letter) {
     }
 }
 
-void appendHex(std::string& out, unsigned value, int minDigits) {
+void appendOctal(std::string& out, unsigned value, bool padded) {
+    const char digits[3] = {static_cast<char>('0' + ((value >> 6) & 7)),
+                            static_cast<char>('0' + ((value >> 3) & 7)),
+                            static_cast<char>('0' + (value & 7))};
+    int first = padded ? 0 : (value >= 64 ? 0 : value >= 8 ? 1 : 2);
+    out.append(digits + first, digits + 3);
+}
+
+}  // namespace
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+unsigned hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return static_cast<unsigned>(c - '0');
+    }
+    return static_cast<unsigned>((c | 0x20) - 'a' + 10);
+}
+
+void appendHex(std::string& out, std::uint64_t value, int minDigits) {
     static constexpr char kDigits[] = "0123456789abcdef";
-    char buffer[8];
+    char buffer[16];
     int count = 0;
     do {
         buffer[count++] = kDigits[value & 0xF];
@@ -166,16 +176,6 @@ void appendHex(std::string& out, unsigned value, int minDigits) {
         out.push_back(buffer[--count]);
     }
 }
-
-void appendOctal(std::string& out, unsigned value, bool padded) {
-    const char digits[3] = {static_cast<char>('0' + ((value >> 6) & 7)),
-                            static_cast<char>('0' + ((value >> 3) & 7)),
-                            static_cast<char>('0' + (value & 7))};
-    int first = padded ? 0 : (value >= 64 ? 0 : value >= 8 ? 1 : 2);
-    out.append(digits + first, digits + 3);
-}
-
-}  // namespace
 
 std::u16string utf8ToUtf16(std::string_view text) {
     std::u16string out;

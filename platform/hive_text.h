@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,12 @@ std::u16string foldName(std::u16string_view name);
 
 // Wine's sibling order: folded units compared one by one, a prefix sorting first.
 int compareFolded(std::u16string_view a, std::u16string_view b);
+
+bool isHexDigit(char c);
+// The value of a hex digit, either case.
+unsigned hexValue(char c);
+// Appends `value` in lower-case hex digits, padded with zeros to at least `minDigits`.
+void appendHex(std::string& out, std::uint64_t value, int minDigits);
 
 // Appends `text` in Wine's escaped form. `specials` are the two characters that need a backslash
 // besides the backslash itself: "\"\"" in names, string data and classes, "[]" in key paths.

@@ -12,14 +12,14 @@ namespace {
 
 using platform::KeyHandle;
 
-constexpr std::array<std::pair<const char*, Hive>, 7> kHiveNames = {{
-    {"HKEY_CLASSES_ROOT", 0x80000000},
-    {"HKEY_CURRENT_USER", 0x80000001},
-    {"HKEY_LOCAL_MACHINE", 0x80000002},
-    {"HKEY_USERS", 0x80000003},
-    {"HKEY_PERFORMANCE_DATA", 0x80000004},
-    {"HKEY_CURRENT_CONFIG", 0x80000005},
-    {"HKEY_DYN_DATA", 0x80000006},
+constexpr std::array<std::pair<const char*, KeyHandle>, 7> kHiveNames = {{
+    {"HKEY_CLASSES_ROOT", platform::kClassesRoot},
+    {"HKEY_CURRENT_USER", platform::kCurrentUser},
+    {"HKEY_LOCAL_MACHINE", platform::kLocalMachine},
+    {"HKEY_USERS", platform::kUsers},
+    {"HKEY_PERFORMANCE_DATA", platform::kPerformanceData},
+    {"HKEY_CURRENT_CONFIG", platform::kCurrentConfig},
+    {"HKEY_DYN_DATA", platform::kDynData},
 }};
 
 constexpr std::uint32_t kDeleteValueRights = 0x3F;
@@ -47,7 +47,7 @@ General2::General2(platform::RegistryApi& registry, toolkit::MessageBox& message
 Hive General2::HiveFromName(const std::string& name) {
     for (const auto& [hiveName, handle] : kHiveNames) {
         if (name == hiveName) {
-            return handle;
+            return static_cast<Hive>(handle);
         }
     }
     return kNoHive;

@@ -13,12 +13,12 @@
 
 namespace quorvane::registry {
 
-// A predefined root key, 0x80000000 to 0x80000006; 0 is no hive.
+// A predefined root key of platform/registry_api.h, as a 32-bit number; 0 is no hive.
 using Hive = std::uint32_t;
 
 inline constexpr Hive kNoHive = 0;
-inline constexpr Hive kHiveCurrentUser = 0x80000001;
-inline constexpr Hive kHiveLocalMachine = 0x80000002;
+inline constexpr Hive kHiveCurrentUser = static_cast<Hive>(platform::kCurrentUser);
+inline constexpr Hive kHiveLocalMachine = static_cast<Hive>(platform::kLocalMachine);
 
 class General2 {
 public:

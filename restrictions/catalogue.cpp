@@ -1,56 +1,48 @@
 #include "restrictions/catalogue.h"
 
-#include <algorithm>
-#include <cctype>
+#include "platform/letter_case.h"
 
 namespace quorvane::restrictions {
 
 namespace {
 
-constexpr const char* CPANEL = kControlPanelKey;
-constexpr const char* RESTR = kRestrictionsKey;
-constexpr const char* TBRESTR = kToolbarRestrictionsKey;
-constexpr const char* SYSPOL = kSystemPoliciesKey;
-constexpr const char* IEMAIN = kBrowserMainKey;
-constexpr Kind DWORD = Kind::Dword;
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
+constexpr const char* kPanel = kControlPanelKey;
+constexpr const char* kRestr = kRestrictionsKey;
+constexpr const char* kTbRestr = kToolbarRestrictionsKey;
+constexpr const char* kSysPol = kSystemPoliciesKey;
+constexpr const char* kIeMain = kBrowserMainKey;
+constexpr Kind kDword = Kind::Dword;
 
 }  // namespace
 
 // clang-format off
 const std::array<Restriction, kRestrictionCount> kCatalogue = {{
-    // no caption                                tooltip pos tab col row sub-key  value name
-    {1,  "Change Home/Search Page",             "",  1, 1, 1, 1, CPANEL,  "HomePage", DWORD},
-    {2,  "Always prompt when downloading",      "",  2, 1, 1, 2, RESTR,   "AlwaysPromptWhenDownload", DWORD},
-    {3,  "Changes to browsers bars",            "",  3, 1, 1, 3, RESTR,   "NoBrowserBars", DWORD},
-    {4,  "Closing Internet Explorer",           "",  4, 1, 1, 4, RESTR,   "NoBrowserClose", DWORD},
-    {5,  "Rght-click context menu",             "",  5, 1, 2, 1, RESTR,   "NoBrowserContextMenu", DWORD},
-    {6,  "Tools > Internet Options menu",       "",  6, 1, 2, 2, RESTR,   "NoBrowserOptions", DWORD},
-    {7,  "File > Save As command",              "",  9, 2, 1, 1, RESTR,   "NoBrowserSaveAs", DWORD},
-    {8,  "Favorites",                           "",  7, 1, 2, 3, RESTR,   "NoFavorites", DWORD},
-    {9,  "File > New command",                  "", 10, 2, 1, 2, RESTR,   "NoFileNew", DWORD},
-    {10, "File > Open command",                 "", 11, 2, 1, 3, RESTR,   "NoFileOpen", DWORD},
-    {11, "Find Files command",                  "", 12, 2, 1, 4, RESTR,   "NoFindFiles", DWORD},
-    {12, "Forward and Back navigation buttons", "",  8, 1, 2, 4, RESTR,   "NoNavButtons", DWORD},
-    {13, "Open in New Window option",           "", 13, 2, 2, 1, RESTR,   "NoOpeninNewWnd", DWORD},
-    {14, "Print/Print Preview",                 "", 14, 2, 2, 2, RESTR,   "NoPrinting", DWORD},
-    {15, "Selecting a download directory",      "", 15, 2, 2, 3, RESTR,   "NoSelectDownloadDir", DWORD},
-    {16, "Full Screen view",                    "", 17, 3, 1, 1, RESTR,   "NoTheaterMode", DWORD},
-    {17, "View the page source",                "", 16, 2, 2, 4, RESTR,   "NoViewSource", DWORD},
-    {18, "Mail and News menu",                  "", 18, 3, 1, 2, RESTR,   "RestGoMenu", DWORD},
-    {19, "Toolbar options",                     "", 19, 3, 1, 3, TBRESTR, "NoToolbarOptions", DWORD},
-    {20, "Address bar",                         "", 20, 3, 1, 4, TBRESTR, "NoAddressBar", DWORD},
-    {21, "Toolbar",                             "", 21, 3, 2, 1, TBRESTR, "NoToolBar", DWORD},
-    {22, "Links bar",                           "", 22, 3, 2, 2, TBRESTR, "NoLinksBar", DWORD},
-    {23, "Registry Editor",                     "", 23, 3, 2, 3, SYSPOL,  "DisableRegistryTools", DWORD},
+    // no caption                                tooltip pos tab col row sub-key   value name
+    {1,  "Change Home/Search Page",             "",  1, 1, 1, 1, kPanel,   "HomePage", kDword},
+    {2,  "Always prompt when downloading",      "",  2, 1, 1, 2, kRestr,   "AlwaysPromptWhenDownload", kDword},
+    {3,  "Changes to browsers bars",            "",  3, 1, 1, 3, kRestr,   "NoBrowserBars", kDword},
+    {4,  "Closing Internet Explorer",           "",  4, 1, 1, 4, kRestr,   "NoBrowserClose", kDword},
+    {5,  "Rght-click context menu",             "",  5, 1, 2, 1, kRestr,   "NoBrowserContextMenu", kDword},
+    {6,  "Tools > Internet Options menu",       "",  6, 1, 2, 2, kRestr,   "NoBrowserOptions", kDword},
+    {7,  "File > Save As command",              "",  9, 2, 1, 1, kRestr,   "NoBrowserSaveAs", kDword},
+    {8,  "Favorites",                           "",  7, 1, 2, 3, kRestr,   "NoFavorites", kDword},
+    {9,  "File > New command",                  "", 10, 2, 1, 2, kRestr,   "NoFileNew", kDword},
+    {10, "File > Open command",                 "", 11, 2, 1, 3, kRestr,   "NoFileOpen", kDword},
+    {11, "Find Files command",                  "", 12, 2, 1, 4, kRestr,   "NoFindFiles", kDword},
+    {12, "Forward and Back navigation buttons", "",  8, 1, 2, 4, kRestr,   "NoNavButtons", kDword},
+    {13, "Open in New Window option",           "", 13, 2, 2, 1, kRestr,   "NoOpeninNewWnd", kDword},
+    {14, "Print/Print Preview",                 "", 14, 2, 2, 2, kRestr,   "NoPrinting", kDword},
+    {15, "Selecting a download directory",      "", 15, 2, 2, 3, kRestr,   "NoSelectDownloadDir", kDword},
+    {16, "Full Screen view",                    "", 17, 3, 1, 1, kRestr,   "NoTheaterMode", kDword},
+    {17, "View the page source",                "", 16, 2, 2, 4, kRestr,   "NoViewSource", kDword},
+    {18, "Mail and News menu",                  "", 18, 3, 1, 2, kRestr,   "RestGoMenu", kDword},
+    {19, "Toolbar options",                     "", 19, 3, 1, 3, kTbRestr, "NoToolbarOptions", kDword},
+    {20, "Address bar",                         "", 20, 3, 1, 4, kTbRestr, "NoAddressBar", kDword},
+    {21, "Toolbar",                             "", 21, 3, 2, 1, kTbRestr, "NoToolBar", kDword},
+    {22, "Links bar",                           "", 22, 3, 2, 2, kTbRestr, "NoLinksBar", kDword},
+    {23, "Registry Editor",                     "", 23, 3, 2, 3, kSysPol,  kRegistryToolsValue, kDword},
     {24, "Custom Window Title", "Uncheck to remove custom window title",
-                                                     24, 3, 2, 4, IEMAIN,  "Window Title", Kind::String},
+                                                     24, 3, 2, 4, kIeMain,  kWindowTitleValue, Kind::String},
 }};
 // clang-format on
 
@@ -66,7 +58,7 @@ std::optional<Restriction> restrictionByNumber(int number) {
 
 std::optional<Restriction> restrictionByValueName(std::string_view valueName) {
     for (const Restriction& restriction : kCatalogue) {
-        if (equalIgnoringCase(restriction.valueName, valueName)) {
+        if (platform::equalIgnoringCase(restriction.valueName, valueName)) {
             return restriction;
         }
     }

@@ -36,13 +36,16 @@ inline constexpr const char* kRestrictionsKey =
 inline constexpr const char* kToolbarRestrictionsKey =
     "Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
 // Restriction 23 spells its key in upper case; key names compare without case, so it is the
-// "Software\..." key that the key set-up and remove-all use.
+// same key that the key set-up and remove-all spell as kSystemPoliciesSetUpKey.
 inline constexpr const char* kSystemPoliciesKey =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+inline constexpr const char* kSystemPoliciesSetUpKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 inline constexpr const char* kBrowserMainKey = "Software\\Microsoft\\Internet Explorer\\Main";
 
-inline constexpr const char* kCurrentUserPrefix = "HKEY_CURRENT_USER\\";
-inline constexpr const char* kLocalMachinePrefix = "HKEY_LOCAL_MACHINE\\";
+// The values of the two restrictions that live outside the policy keys (rows 23 and 24).
+inline constexpr const char* kRegistryToolsValue = "DisableRegistryTools";
+inline constexpr const char* kWindowTitleValue = "Window Title";
 
 extern const std::array<Restriction, kRestrictionCount> kCatalogue;
 extern const std::array<const char*, 3> kTabCaptions;

@@ -1,5 +1,4 @@
-#include <cctype>
-
+#include "platform/letter_case.h"
 #include "restrictions/failure_mode.h"
 #include "restrictions/restriction_manager.h"
 
@@ -8,25 +7,18 @@ namespace quorvane::restrictions {
 namespace {
 
 bool readsAsError(const std::string& text) {
-    if (text.size() != 5) {
-        return false;
-    }
-    std::string upper = text;
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return upper == "ERROR";
+    return platform::equalIgnoringCase(text, "ERROR");
 }
 
 }  // namespace
 
 bool isInForce(registry::General2& registry, const Restriction& restriction) {
     if (restriction.kind == Kind::String) {
-        std::string path = std::string(kLocalMachinePrefix) + restriction.subKey;
+        std::string path = fullPath(registry::kHiveLocalMachine, restriction.subKey);
         const registry::ReadResult title = registry.GetStringValue(path, restriction.valueName);
         return title.isText() && !title.asText().empty() && !readsAsError(title.asText());
     }
-    std::string path = std::string(kCurrentUserPrefix) + restriction.subKey;
+    std::string path = fullPath(registry::kHiveCurrentUser, restriction.subKey);
     const registry::ReadResult flag = registry.GetDwordValue(path, restriction.valueName);
     return flag.isNumber() && flag.asNumber() > 0;
 }

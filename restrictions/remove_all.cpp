@@ -31,12 +31,10 @@ struct DeletedValue {
 
 // The two restrictions that live outside the deleted keys.
 constexpr std::array<DeletedValue, 4> kDeletedValues = {{
-    {registry::kHiveLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
-     "DisableRegistryTools"},
-    {registry::kHiveCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
-     "DisableRegistryTools"},
-    {registry::kHiveCurrentUser, kBrowserMainKey, "Window Title"},
-    {registry::kHiveLocalMachine, kBrowserMainKey, "Window Title"},
+    {registry::kHiveLocalMachine, kSystemPoliciesSetUpKey, kRegistryToolsValue},
+    {registry::kHiveCurrentUser, kSystemPoliciesSetUpKey, kRegistryToolsValue},
+    {registry::kHiveCurrentUser, kBrowserMainKey, kWindowTitleValue},
+    {registry::kHiveLocalMachine, kBrowserMainKey, kWindowTitleValue},
 }};
 
 std::vector<PlannedChange> removeAllPlan() {

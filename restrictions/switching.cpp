@@ -10,9 +10,6 @@ namespace quorvane::restrictions {
 
 namespace {
 
-constexpr const char* kSystemPoliciesCreated =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-
 struct PolicyKey {
     registry::Hive hive;
     const char* subKey;
@@ -26,8 +23,8 @@ constexpr std::array<PolicyKey, 8> kPolicyKeys = {{
     {registry::kHiveLocalMachine, kRestrictionsKey},
     {registry::kHiveLocalMachine, kControlPanelKey},
     {registry::kHiveCurrentUser, kToolbarRestrictionsKey},
-    {registry::kHiveCurrentUser, kSystemPoliciesCreated},
-    {registry::kHiveLocalMachine, kSystemPoliciesCreated},
+    {registry::kHiveCurrentUser, kSystemPoliciesSetUpKey},
+    {registry::kHiveLocalMachine, kSystemPoliciesSetUpKey},
 }};
 
 constexpr registry::Hive kBothHives[] = {registry::kHiveCurrentUser, registry::kHiveLocalMachine};

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QIcon>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <exception>
@@ -12,6 +11,7 @@
 #include "mainwindow/frm_restrict.h"
 #include "platform/registry_location.h"
 #include "startup/xp_manif.h"
+#include "toolkit/artwork.h"
 #include "toolkit/configuration_file.h"
 #include "toolkit/qt_message_box.h"
 
@@ -34,20 +34,12 @@ bool startAgain() {
     return process.startDetached();
 }
 
-QIcon programIcon() {
-    QIcon icon;
-    for (const char* size : {"16", "32", "48", "64", "128", "256"}) {
-        icon.addFile(QStringLiteral(":/quorvane/icons/quorvane-%1.png").arg(size));
-    }
-    return icon;
-}
-
 }  // namespace
 
 int runQuorvane(QApplication& application) {
     QApplication::setApplicationName("Quorvane");
     QApplication::setApplicationVersion(QUORVANE_VERSION);
-    QApplication::setWindowIcon(programIcon());
+    QApplication::setWindowIcon(toolkit::pictureIcon(toolkit::Picture::ProgramIcon));
 
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
 
