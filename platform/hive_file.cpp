@@ -417,7 +417,8 @@ bool hasForeignInnerLineEnd(std::string_view text, std::string_view lineEnd) {
     if (lineEnd == "\n") {
         return false;  // appendLines leaves the text as it stands
     }
-    for (std::size_t newline = text.find('\n'); newline + 1 < text.size();
+    const std::size_t last = text.size() - 1;
+    for (std::size_t newline = text.find('\n'); newline < last;
          newline = text.find('\n', newline + 1)) {
         if (newline == 0 || text[newline - 1] != '\r') {
             return true;
