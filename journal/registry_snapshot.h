@@ -44,6 +44,7 @@ std::variant<std::vector<RegSection>, std::string> snapshot(platform::RegistryAp
 
 // Makes `change` in the registry, making the key of a value that is set. A key is deleted with
 // every key below it. What is gone already is deleted. The status of the first call that failed.
-platform::Status apply(platform::RegistryApi& registry, const restrictions::PlannedChange& change);
+[[nodiscard]] platform::Status apply(platform::RegistryApi& registry,
+                                     const restrictions::PlannedChange& change);
 
 }  // namespace quorvane::journal

@@ -80,36 +80,39 @@ public:
     virtual ~RegistryApi() = default;
 
     // RegOpenKeyExA: an empty sub-key opens `parent` itself.
-    virtual Status openKey(KeyHandle parent, const std::string& subKey, std::uint32_t access,
-                           KeyHandle& result) = 0;
+    [[nodiscard]] virtual Status openKey(KeyHandle parent, const std::string& subKey,
+                                         std::uint32_t access, KeyHandle& result) = 0;
     // RegCreateKeyA: creates missing parents too; opening an existing key is not an error.
-    virtual Status createKey(KeyHandle parent, const std::string& subKey, KeyHandle& result) = 0;
+    [[nodiscard]] virtual Status createKey(KeyHandle parent, const std::string& subKey,
+                                           KeyHandle& result) = 0;
     // RegSetValueExA. Windows stores string data whose count leaves out the terminating NUL
     // with that NUL when it follows at data[size]; the hive store adds the NUL without reading
     // past `size`. Statuses of the hive store beyond Win32's own: kAccessDenied also for a hive
     // file the system refuses to write, kBusy when a wineserver runs or started for the prefix or
     // another program held the directory's lock, kRegistryIoFailed for other failures of the
     // files; lastFailure() then says the cause.
-    virtual Status setValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                            const std::uint8_t* data, std::uint32_t size) = 0;
+    [[nodiscard]] virtual Status setValue(KeyHandle key, const std::string& name,
+                                          std::uint32_t type, const std::uint8_t* data,
+                                          std::uint32_t size) = 0;
     // RegQueryValueExA: `type`, `data` may be null; `size` is in/out. A buffer that is too
     // small gives kMoreData with the size needed and leaves the buffer alone.
-    virtual Status queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                              std::uint8_t* data, std::uint32_t* size) = 0;
+    [[nodiscard]] virtual Status queryValue(KeyHandle key, const std::string& name,
+                                            std::uint32_t* type, std::uint8_t* data,
+                                            std::uint32_t* size) = 0;
     // RegDeleteKeyA: a key with sub-keys is not deleted (kAccessDenied).
-    virtual Status deleteKey(KeyHandle key, const std::string& subKey) = 0;
+    [[nodiscard]] virtual Status deleteKey(KeyHandle key, const std::string& subKey) = 0;
     // RegDeleteValueA.
-    virtual Status deleteValue(KeyHandle key, const std::string& name) = 0;
+    [[nodiscard]] virtual Status deleteValue(KeyHandle key, const std::string& name) = 0;
     // RegCloseKey.
     virtual Status closeKey(KeyHandle key) = 0;
     // RegEnumKeyExA: the name of sub-key `index` (from 0); kNoMoreItems past the last. Needs
     // the right to enumerate sub-keys.
-    virtual Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) = 0;
+    [[nodiscard]] virtual Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) = 0;
     // RegEnumValueA with buffers as large as the value needs: the name, type and data of value
     // `index` (from 0), the data as queryValue gives it; kNoMoreItems past the last. Needs the
     // right to query values.
-    virtual Status enumValue(KeyHandle key, std::uint32_t index, std::string& name,
-                             std::uint32_t& type, std::string& data) = 0;
+    [[nodiscard]] virtual Status enumValue(KeyHandle key, std::uint32_t index, std::string& name,
+                                           std::uint32_t& type, std::string& data) = 0;
 
     // Batches: between the outermost begin and its end, writes may be held back and stored
     // together. endBatch reports, per hive, what was held back and could not be stored. The

@@ -7,19 +7,20 @@ namespace quorvane::platform {
 
 class Win32Registry final : public RegistryApi {
 public:
-    Status openKey(KeyHandle parent, const std::string& subKey, std::uint32_t access,
-                   KeyHandle& result) override;
-    Status createKey(KeyHandle parent, const std::string& subKey, KeyHandle& result) override;
-    Status setValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                    const std::uint8_t* data, std::uint32_t size) override;
-    Status queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                      std::uint8_t* data, std::uint32_t* size) override;
-    Status deleteKey(KeyHandle key, const std::string& subKey) override;
-    Status deleteValue(KeyHandle key, const std::string& name) override;
+    [[nodiscard]] Status openKey(KeyHandle parent, const std::string& subKey, std::uint32_t access,
+                                 KeyHandle& result) override;
+    [[nodiscard]] Status createKey(KeyHandle parent, const std::string& subKey,
+                                   KeyHandle& result) override;
+    [[nodiscard]] Status setValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                                  const std::uint8_t* data, std::uint32_t size) override;
+    [[nodiscard]] Status queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                    std::uint8_t* data, std::uint32_t* size) override;
+    [[nodiscard]] Status deleteKey(KeyHandle key, const std::string& subKey) override;
+    [[nodiscard]] Status deleteValue(KeyHandle key, const std::string& name) override;
     Status closeKey(KeyHandle key) override;
-    Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override;
-    Status enumValue(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
-                     std::string& data) override;
+    [[nodiscard]] Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override;
+    [[nodiscard]] Status enumValue(KeyHandle key, std::uint32_t index, std::string& name,
+                                   std::uint32_t& type, std::string& data) override;
 };
 
 }  // namespace quorvane::platform

@@ -10,7 +10,8 @@ namespace quorvane::registry {
 
 // The type and data of value `name` of the open `key`, as the narrow functions give them
 // (strings in the narrow encoding with their NUL); the status of the first query that failed.
-platform::Status queryWholeValue(platform::RegistryApi& registry, platform::KeyHandle key,
-                                 const std::string& name, std::uint32_t& type, std::string& data);
+[[nodiscard]] platform::Status queryWholeValue(platform::RegistryApi& registry,
+                                               platform::KeyHandle key, const std::string& name,
+                                               std::uint32_t& type, std::string& data);
 
 }  // namespace quorvane::registry

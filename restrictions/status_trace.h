@@ -25,36 +25,41 @@ public:
     // The first call since clear() that did not succeed; reads and closes are not counted.
     const std::optional<Refusal>& refusal() const { return refusal_; }
 
-    platform::Status openKey(platform::KeyHandle parent, const std::string& subKey,
-                             std::uint32_t access, platform::KeyHandle& result) override {
+    [[nodiscard]] platform::Status openKey(platform::KeyHandle parent, const std::string& subKey,
+                                           std::uint32_t access,
+                                           platform::KeyHandle& result) override {
         return note(Call::Open, inner_.openKey(parent, subKey, access, result));
     }
-    platform::Status createKey(platform::KeyHandle parent, const std::string& subKey,
-                               platform::KeyHandle& result) override {
+    [[nodiscard]] platform::Status createKey(platform::KeyHandle parent, const std::string& subKey,
+                                             platform::KeyHandle& result) override {
         return note(Call::Create, inner_.createKey(parent, subKey, result));
     }
-    platform::Status setValue(platform::KeyHandle key, const std::string& name, std::uint32_t type,
-                              const std::uint8_t* data, std::uint32_t size) override {
+    [[nodiscard]] platform::Status setValue(platform::KeyHandle key, const std::string& name,
+                                            std::uint32_t type, const std::uint8_t* data,
+                                            std::uint32_t size) override {
         return note(Call::Set, inner_.setValue(key, name, type, data, size));
     }
-    platform::Status queryValue(platform::KeyHandle key, const std::string& name,
-                                std::uint32_t* type, std::uint8_t* data,
-                                std::uint32_t* size) override {
+    [[nodiscard]] platform::Status queryValue(platform::KeyHandle key, const std::string& name,
+                                              std::uint32_t* type, std::uint8_t* data,
+                                              std::uint32_t* size) override {
         return inner_.queryValue(key, name, type, data, size);
     }
-    platform::Status deleteKey(platform::KeyHandle key, const std::string& subKey) override {
+    [[nodiscard]] platform::Status deleteKey(platform::KeyHandle key,
+                                             const std::string& subKey) override {
         return note(Call::DeleteKey, inner_.deleteKey(key, subKey));
     }
-    platform::Status deleteValue(platform::KeyHandle key, const std::string& name) override {
+    [[nodiscard]] platform::Status deleteValue(platform::KeyHandle key,
+                                               const std::string& name) override {
         return note(Call::DeleteValue, inner_.deleteValue(key, name));
     }
     platform::Status closeKey(platform::KeyHandle key) override { return inner_.closeKey(key); }
-    platform::Status enumKey(platform::KeyHandle key, std::uint32_t index,
-                             std::string& name) override {
+    [[nodiscard]] platform::Status enumKey(platform::KeyHandle key, std::uint32_t index,
+                                           std::string& name) override {
         return inner_.enumKey(key, index, name);
     }
-    platform::Status enumValue(platform::KeyHandle key, std::uint32_t index, std::string& name,
-                               std::uint32_t& type, std::string& data) override {
+    [[nodiscard]] platform::Status enumValue(platform::KeyHandle key, std::uint32_t index,
+                                             std::string& name, std::uint32_t& type,
+                                             std::string& data) override {
         return inner_.enumValue(key, index, name, type, data);
     }
     void beginBatch() override { inner_.beginBatch(); }
