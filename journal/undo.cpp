@@ -1,9 +1,8 @@
 #include "journal/undo.h"
 
-#include <fstream>
-#include <sstream>
 #include <variant>
 
+#include "journal/whole_file.h"
 #include "platform/narrow_text.h"
 
 namespace quorvane::journal {
@@ -147,10 +146,12 @@ UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
     }
     result.entry = entries.front();
     result.kind = UndoResult::Kind::Unusable;
-    std::ifstream in(result.entry.file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    const auto sections = readRegFile(bytes.str());
+    const std::optional<std::string> bytes = readWholeFile(result.entry.file);
+    if (!bytes) {
+        result.failure = result.entry.file.string() + " cannot be read";
+        return result;
+    }
+    const auto sections = readRegFile(*bytes);
     if (const auto* failure = std::get_if<std::string>(&sections)) {
         result.failure = result.entry.file.string() + " cannot be read: " + *failure;
         return result;

@@ -5,9 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <system_error>
 
 #include "journal/whole_file.h"
@@ -64,16 +62,6 @@ std::vector<fs::path> entryFiles(const fs::path& directory) {
     }
     std::sort(files.rbegin(), files.rend());
     return files;
-}
-
-std::optional<std::string> readWhole(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 // What an entry's sections say the action changed, one line per key or value.
@@ -264,7 +252,7 @@ void UndoJournal::removeOldEntries() const {
 std::vector<EntrySummary> UndoJournal::entries() const {
     std::vector<EntrySummary> summaries;
     for (const fs::path& file : entryFiles(place_.directory)) {
-        const auto bytes = readWhole(file);
+        const auto bytes = readWholeFile(file);
         if (!bytes) {
             continue;
         }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <system_error>
 
 #ifdef _WIN32
@@ -116,6 +117,19 @@ std::optional<std::string> writeWholeFile(const fs::path& file, std::string_view
         return "it does not hold what was written to it";
     }
     return std::nullopt;
+}
+
+std::optional<std::string> readWholeFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return bytes.str();
 }
 
 }  // namespace quorvane::journal

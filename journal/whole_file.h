@@ -14,4 +14,7 @@ namespace quorvane::journal {
 std::optional<std::string> writeWholeFile(const std::filesystem::path& file,
                                           std::string_view bytes);
 
+// The bytes `file` holds; nothing when it cannot be opened or read.
+std::optional<std::string> readWholeFile(const std::filesystem::path& file);
+
 }  // namespace quorvane::journal
