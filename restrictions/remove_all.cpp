@@ -9,12 +9,7 @@ namespace quorvane::restrictions {
 
 namespace {
 
-struct DeletedKey {
-    registry::Hive hive;
-    const char* subKey;
-};
-
-constexpr std::array<DeletedKey, 6> kDeletedKeys = {{
+constexpr std::array<PolicyKey, 6> kDeletedKeys = {{
     {registry::kHiveCurrentUser, kRestrictionsKey},
     {registry::kHiveCurrentUser, kControlPanelKey},
     {registry::kHiveLocalMachine, kRestrictionsKey},
@@ -39,7 +34,7 @@ constexpr std::array<DeletedValue, 4> kDeletedValues = {{
 
 std::vector<PlannedChange> removeAllPlan() {
     std::vector<PlannedChange> plan;
-    for (const DeletedKey& key : kDeletedKeys) {
+    for (const PolicyKey& key : kDeletedKeys) {
         plan.push_back(PlannedChange::deleteKey(key.hive, key.subKey));
     }
     for (const DeletedValue& value : kDeletedValues) {
@@ -57,7 +52,7 @@ std::vector<PlannedChange> removeAllPlan() {
 
 std::vector<Change> removeAllChanges() {
     std::vector<Change> changes;
-    for (const DeletedKey& key : kDeletedKeys) {
+    for (const PolicyKey& key : kDeletedKeys) {
         changes.push_back({key.hive, "delete key", key.subKey, platform::kSuccess, {}});
     }
     for (const DeletedValue& value : kDeletedValues) {
@@ -90,7 +85,7 @@ Outcome RestrictionManager::RemoveAllRestrictions() {
 }
 
 void RestrictionManager::removeAllSteps() {
-    for (const DeletedKey& key : kDeletedKeys) {
+    for (const PolicyKey& key : kDeletedKeys) {
         const auto refusal = traced([&] {
             std::string path = fullPath(key.hive, key.subKey);
             registry_.DeleteKey(path);

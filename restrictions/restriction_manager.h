@@ -62,6 +62,12 @@ struct DefaultPages {
 };
 DefaultPages defaultPages(const toolkit::Configuration& configuration);
 
+// A policy key in one hive: what the key set-up creates and remove-all deletes.
+struct PolicyKey {
+    registry::Hive hive;
+    const char* subKey;
+};
+
 // What EnsurePolicyKeys may change: the eight policy keys and the marker.
 std::vector<PlannedChange> policyKeysPlan();
 

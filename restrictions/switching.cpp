@@ -10,11 +10,6 @@ namespace quorvane::restrictions {
 
 namespace {
 
-struct PolicyKey {
-    registry::Hive hive;
-    const char* subKey;
-};
-
 // In the order in which they are created.
 constexpr std::array<PolicyKey, 8> kPolicyKeys = {{
     {registry::kHiveCurrentUser, kRestrictionsKey},
