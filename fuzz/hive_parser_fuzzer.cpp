@@ -105,31 +105,13 @@ std::vector<std::string_view> linesOf(std::string_view text) {
     return lines;
 }
 
-std::string_view withoutLineEnd(std::string_view line) {
-    if (!line.empty() && line.back() == '\n') {
-        line.remove_suffix(1);
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.remove_suffix(1);
-    }
-    return line;
-}
-
-std::size_t skipBlanks(std::string_view line) {
-    std::size_t pos = 0;
-    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) {
-        ++pos;
-    }
-    return pos;
-}
-
 // Every name a value line of `text` could carry, folded. Value names only ever come from the
 // start of a line, so this holds all the names the parser can find, and more.
 std::set<std::u16string> candidateValueNames(std::string_view text) {
     std::set<std::u16string> names;
     for (std::string_view line : linesOf(text)) {
-        const std::string_view content = withoutLineEnd(line);
-        const std::size_t start = skipBlanks(content);
+        const std::string_view content = hive::withoutLineEnd(line);
+        const std::size_t start = hive::skipBlanks(content, 0);
         if (start == content.size()) {
             continue;
         }
@@ -151,7 +133,7 @@ std::set<std::u16string> candidateValueNames(std::string_view text) {
 std::vector<std::string_view> bracketLines(std::string_view text) {
     std::vector<std::string_view> found;
     for (std::string_view line : linesOf(text)) {
-        const std::size_t start = skipBlanks(line);
+        const std::size_t start = hive::skipBlanks(line, 0);
         if (start < line.size() && line[start] == '[') {
             found.push_back(line);
         }
@@ -177,7 +159,7 @@ bool laidOutAsWritten(std::string_view text) {
                 return false;
             }
         }
-        const std::size_t start = skipBlanks(line);
+        const std::size_t start = hive::skipBlanks(line, 0);
         if (start < line.size() && line[start] == '[' && (i == 0 || lines[i - 1] != emptyLine)) {
             return false;
         }

@@ -21,13 +21,6 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::size_t skipBlanks(std::string_view text, std::size_t pos) {
-    while (pos < text.size() && isBlank(text[pos])) {
-        ++pos;
-    }
-    return pos;
-}
-
 bool startsWith(std::string_view text, std::size_t pos, std::string_view prefix) {
     return text.substr(pos, prefix.size()) == prefix;
 }
@@ -36,17 +29,6 @@ bool startsWith(std::string_view text, std::size_t pos, std::string_view prefix)
 std::string_view lineAt(std::string_view text, std::size_t pos) {
     const std::size_t newline = text.find('\n', pos);
     return text.substr(pos, newline == std::string_view::npos ? newline : newline + 1 - pos);
-}
-
-// The line without its line end.
-std::string_view content(std::string_view line) {
-    if (!line.empty() && line.back() == '\n') {
-        line.remove_suffix(1);
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.remove_suffix(1);
-    }
-    return line;
 }
 
 // Reads hex digits at `pos` into `value`; false when there are none or too many for 64 bits.
@@ -143,7 +125,7 @@ struct KeyLine {
 };
 
 bool parseKeyLine(std::string_view line, KeyLine& key) {
-    const std::string_view text = content(line);
+    const std::string_view text = withoutLineEnd(line);
     std::size_t pos = skipBlanks(text, 0);
     if (pos == text.size() || text[pos] != '[') {
         return false;
@@ -246,7 +228,7 @@ bool parseValueName(std::string_view line, std::size_t& pos, std::u16string& nam
         ++pos;
     } else {
         ++pos;
-        if (!readEscaped(content(line), pos, '"', name)) {
+        if (!readEscaped(withoutLineEnd(line), pos, '"', name)) {
             return false;
         }
     }
@@ -408,7 +390,7 @@ Key& Key::childForLoading(std::u16string name, std::vector<Key*>& shuffled) {
 namespace {
 
 ValueData dataOf(const Entry& entry) {
-    return decodeValueData(content(std::string_view(entry.text).substr(entry.dataOffset)));
+    return decodeValueData(withoutLineEnd(std::string_view(entry.text).substr(entry.dataOffset)));
 }
 
 // Whether a line end inside `text`, before its last, differs from `lineEnd`. Inside quotes such a
@@ -533,7 +515,7 @@ void Key::parseSections() {
             std::string_view line = lineAt(section, pos);
             Entry entry;
             const std::size_t start = skipBlanks(line, 0);
-            const std::string_view text = content(line);
+            const std::string_view text = withoutLineEnd(line);
             if (afterBadKey || start == text.size()) {
                 entry.kind = Entry::Kind::Other;
             } else if (startsWith(text, start, "#time=")) {
@@ -554,7 +536,7 @@ void Key::parseSections() {
                     entry.dataOffset = dataPos;
                     entry.folded = foldName(entry.name);
                     // Hex data runs on over lines that end in a backslash.
-                    while (!content(line).empty() && content(line).back() == '\\' &&
+                    while (!withoutLineEnd(line).empty() && withoutLineEnd(line).back() == '\\' &&
                            pos + line.size() < section.size()) {
                         line = section.substr(
                             pos, line.size() + lineAt(section, pos + line.size()).size());
@@ -566,7 +548,7 @@ void Key::parseSections() {
             entry.afterBadKey = afterBadKey;
             entry.text = std::string(line);
             pos += line.size();
-            if (entry.kind == Entry::Kind::Value && content(entry.text).ends_with('\\')) {
+            if (entry.kind == Entry::Kind::Value && withoutLineEnd(entry.text).ends_with('\\')) {
                 // The section ended inside the data: written as it stands, whatever line came
                 // next would become part of this value.
                 renderEntry(entry, dataOf(entry));
@@ -798,7 +780,7 @@ Document Document::parse(std::string text) {
     document.buffer_ = std::make_unique<const std::string>(std::move(text));
     const std::string_view file = *document.buffer_;
     const std::string_view firstLine = lineAt(file, 0);
-    if (content(firstLine) != kHeaderLine) {
+    if (withoutLineEnd(firstLine) != kHeaderLine) {
         throw HeaderError("the first line is not \"WINE REGISTRY Version 2\"");
     }
     if (firstLine.size() >= 2 && firstLine[firstLine.size() - 2] == '\r') {

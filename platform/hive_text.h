@@ -27,6 +27,11 @@ std::u16string foldName(std::u16string_view name);
 // Wine's sibling order: folded units compared one by one, a prefix sorting first.
 int compareFolded(std::u16string_view a, std::u16string_view b);
 
+// Lines of a hive file: blanks are spaces and tabs; a line ends in LF or CR LF.
+std::size_t skipBlanks(std::string_view text, std::size_t pos);
+// The line without its line end.
+std::string_view withoutLineEnd(std::string_view line);
+
 bool isHexDigit(char c);
 // The value of a hex digit, either case.
 unsigned hexValue(char c);
