@@ -7,7 +7,10 @@
 
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -20,8 +23,11 @@
 #include <utility>
 #include <vector>
 
-#include "tests/mailer/tell_a_friend_rig.h"
+#include "mailer/message_text.h"
 #include "tests/support/fake_toolkit.h"
+#include "tests/support/qt/gui_test.h"
+#include "toolkit/application.h"
+#include "toolkit/configuration.h"
 
 namespace quorvane::mailer {
 namespace {
@@ -37,15 +43,14 @@ using Boxes = std::vector<ShownMessage>;
 
 const std::string kTimeoutText = "Could not connect to host!     \r\nPlease try again later.     ";
 
-// An SMTP server that plays a script to one client. Each step waits until the bytes received
-// since the previous step hold `until` (an empty `until` fires at once), then writes its reply
-// pieces 25 ms apart, so that they arrive apart, and may then hang up. A step without a reply
-// leaves the client waiting. Every byte received is kept.
+// An SMTP server that plays a script to one client: each step waits until the bytes received
+// since the previous step hold `until` (an empty `until` fires at once), then writes its reply,
+// if any, and may hang up. Every byte received is kept.
 class ScriptedServer {
 public:
     struct Step {
         QByteArray until;
-        QList<QByteArray> reply;
+        QByteArray reply;
         bool hangUp = false;
     };
 
@@ -81,15 +86,9 @@ private:
             }
             consumed_ = at + script_.front().until.size();
             const Step step = script_.takeFirst();
-            std::chrono::milliseconds delay = 0ms;
-            for (const QByteArray& piece : step.reply) {
-                QTimer::singleShot(delay, client_,
-                                   [client = client_, piece] { client->write(piece); });
-                delay += 25ms;
-            }
+            client_->write(step.reply);
             if (step.hangUp) {
-                QTimer::singleShot(delay, client_,
-                                   [client = client_] { client->disconnectFromHost(); });
+                client_->disconnectFromHost();
             }
         }
     }
@@ -102,7 +101,29 @@ private:
 
 using Script = QList<ScriptedServer::Step>;
 
-const Script kUpToMailFrom = {{"", {"220 ready\r\n"}}, {"\r\n", {"250 hello\r\n"}}};
+const Script kUpToMailFrom = {{"", "220 ready\r\n"}, {"\r\n", "250 hello\r\n"}};
+
+toolkit::Configuration mailConfiguration(quint16 port) {
+    toolkit::Configuration configuration;
+    configuration.mailServer = "127.0.0.1:" + std::to_string(port);
+    configuration.makerHost = "maker.test";
+    configuration.mirrors[0] = "m1.test";
+    configuration.mirrors[1] = "m2.test";
+    configuration.mirrors[2] = "m3.test";
+    return configuration;
+}
+
+// Types the letter's fields; the subject stays the entry the window opens with.
+void fillIn(const QWidget& window) {
+    QTest::keyClicks(&child<QLineEdit>(window, "txtFriendsName"), QStringLiteral("Ann Example"));
+    QTest::keyClicks(&child<QLineEdit>(window, "txtFriend"), QStringLiteral("ann@example.test"));
+    QTest::keyClicks(&child<QLineEdit>(window, "txtName"), QStringLiteral("Bo Sender"));
+    QTest::keyClicks(&child<QLineEdit>(window, "txtFrom"), QStringLiteral("bo@example.test"));
+    // A comment with lines of dots, which the transport must carry unchanged.
+    child<QPlainTextEdit>(window, "txtComments")
+        .setPlainText(QStringLiteral("Try it.\n.\n..\nBye"));
+}
+
 class TellAFriendWindow : public ::testing::Test {
 protected:
     void TearDown() override { delete window_; }
@@ -110,7 +131,7 @@ protected:
     void open(quint16 port, std::chrono::milliseconds tick = 10ms) {
         delete window_;
         boxes_.shown.clear();
-        window_ = new frmBugReport(boxes_, testing::mailConfiguration(port), tick);
+        window_ = new frmBugReport(boxes_, mailConfiguration(port), tick);
         window_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window_));
     }
@@ -165,6 +186,44 @@ TEST_F(TellAFriendWindow, OpensFixedCentredWithOwnIconOnTheThirdSubjectInFilling
                                         "txtComments", "cmdSend", "cmdExit", "txtFriendsName"}));
 }
 
+// The subject line takes the selected list entry, not a subject typed over it.
+TEST_F(TellAFriendWindow, SendsTheWholeDialogueByteForByteAndUnloadsAfterSuccess) {
+    ScriptedServer server(kUpToMailFrom + Script{{"\r\n", "250-sender ok\r\n250 go on\r\n"},
+                                                 {"\r\n", "250 recipient ok\r\n"},
+                                                 {"\r\n", "354 go ahead\r\n"},
+                                                 {"\r\n.\r\n", "250 queued\r\n"},
+                                                 {"\r\n", "221 bye\r\n", true}});
+    open(server.port());
+    fillIn(*window_);
+    auto& subject = child<QComboBox>(*window_, "cboSubject");
+    subject.setCurrentIndex(4);
+    subject.lineEdit()->clear();
+    QTest::keyClicks(subject.lineEdit(), u"My own words"_s);
+    QString statusWhileShown;
+    boxes_.whileShown = [&] { statusWhileShown = child<QLabel>(*window_, "lblStatus").text(); };
+    clickSend();
+
+    ASSERT_TRUE(eventually([&] { return boxShown(); }));
+    EXPECT_EQ(boxes_.shown, Boxes({{"Your Message has been Sent Successfully.     \r\n\r\nThanks "
+                                    "for telling a friend about Quorvane     ",
+                                    64, "Message Sent"}}));
+    EXPECT_EQ(statusWhileShown, u"Message Sent"_s);
+    ASSERT_TRUE(eventually([&] { return server.clientLeft; }));
+    // The message's own text is the message text tests' to check.
+    const std::string body = ComposeMessageBody(
+        {"Ann Example", "Try it.\n.\n..\nBye", "http://maker.test/Pages/Useful.html", "Bo Sender"},
+        toolkit::kApplicationTitle, {"m1.test", "m2.test", "m3.test"});
+    EXPECT_EQ(server.received.toStdString(),
+              "HELO " + QHostInfo::localHostName().toStdString() +
+                  "\r\nMAIL FROM:<bo@example.test>\r\nRCPT TO:<ann@example.test>\r\nDATA\r\n" +
+                  composeMessage("bo@example.test", "ann@example.test",
+                                 "From: Bo Sender -  Check Out This Program", "plain;", body) +
+                  "\r\n.\r\nQUIT\r\n");
+    // The comment's "." and ".." lines go out with one more dot each.
+    EXPECT_TRUE(server.received.contains("\r\nTry it.\r\n..\r\n...\r\nBye\r\n"));
+    EXPECT_TRUE(eventually([&] { return window_.isNull(); }));
+}
+
 // The failures as the real socket and timer bring them; the session's own tests go through
 // every wait and reply code.
 struct Failure {
@@ -189,7 +248,7 @@ TEST_P(FailedSend, ShowsOneBoxAndLeavesSendUsable) {
         port = probe.serverPort();
     }
     open(port, failure.tick);
-    testing::fillIn(*window_);
+    fillIn(*window_);
     QElapsedTimer clock;
     clock.start();
     clickSend();
@@ -211,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
     TransportFailures, FailedSend,
     ::testing::Values(
         Failure{"EndlessContinuationLines",
-                Script{{"", QList<QByteArray>(3, QByteArray("220-flood\r\n").repeated(3000))}},
+                Script{{"", QByteArray("220-flood\r\n").repeated(9000)}},
                 "Server returned the following error:\r\n220-flood ...\r\n"},
         Failure{"SilentServer", Script{{"", {}}}, kTimeoutText},
         // Real one-second ticks: waiting them out would take 30 s, so the box must come at once.
@@ -226,7 +285,7 @@ TEST_P(CancelMidSession, DropsTheConnectionSilently) {
     const bool byCancel = GetParam();
     ScriptedServer server(kUpToMailFrom + Script{{"\r\n", {}}});
     open(server.port());
-    testing::fillIn(*window_);
+    fillIn(*window_);
     clickSend();
     ASSERT_TRUE(eventually([&] { return server.received.contains("MAIL FROM"); }));
     if (byCancel) {
@@ -244,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(CancelOrCloseBox, CancelMidSession, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Cancel" : "CloseBox"; });
 
 TEST_F(TellAFriendWindow, ChecksOneFieldPerClickInTableOrderAndLetsSpacesPass) {
-    ScriptedServer server(kUpToMailFrom + Script{{"\r\n", {"250 ok\r\n"}}});
+    ScriptedServer server(kUpToMailFrom + Script{{"\r\n", "250 ok\r\n"}});
     open(server.port());
     auto& subject = child<QComboBox>(*window_, "cboSubject");
     subject.lineEdit()->clear();
@@ -287,7 +346,7 @@ TEST_P(LineBreakIn, IsRefusedWithTheFocusOnTheField) {
     const auto& [field, text] = GetParam();
     ScriptedServer server(kUpToMailFrom);
     open(server.port());
-    testing::fillIn(*window_);
+    fillIn(*window_);
     child<QLineEdit>(*window_, field).setText(QString::fromLatin1(text));
     clickSend();
     ASSERT_EQ(boxes_.shown.size(), 1u);
