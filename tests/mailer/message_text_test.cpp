@@ -82,13 +82,5 @@ TEST(MessageTextTest, SubjectOutsideAsciiBecomesEncodedWordsOfWholeCharacters) {
               "Content-Transfer-Encoding: quoted-printable\r\n\r\nHi");
 }
 
-TEST(MessageTextTest, HasLineBreakFindsCrOrLf) {
-    const std::pair<const char*, bool> cases[] = {
-        {"", false}, {"a b\t.", false}, {"a\rb", true}, {"a\nb", true}, {"\r\n", true}};
-    for (const auto& [text, found] : cases) {
-        EXPECT_EQ(mailer::hasLineBreak(text), found) << text;
-    }
-}
-
 }  // namespace
 }  // namespace quorvane::testing

@@ -17,6 +17,8 @@
 namespace quorvane::toolkit {
 namespace {
 
+using namespace Qt::StringLiterals;
+
 struct SeenBox {
     QMessageBox::Icon icon;
     QString title;
@@ -48,8 +50,8 @@ TEST(QtMessageBoxTest, ShowsTheStylesIconAndTheTextAsGivenWithOneOkButton) {
     const auto information = showAndAnswer("Sent.     \r\n<b>Thanks</b>", 64, "Message Sent");
     ASSERT_TRUE(information);
     EXPECT_EQ(information->icon, QMessageBox::Information);
-    EXPECT_EQ(information->title, "Message Sent");
-    EXPECT_EQ(information->text, "Sent.     \r\n<b>Thanks</b>");
+    EXPECT_EQ(information->title, u"Message Sent"_s);
+    EXPECT_EQ(information->text, u"Sent.     \r\n<b>Thanks</b>"_s);
     EXPECT_EQ(information->format, Qt::PlainText);
     EXPECT_EQ(information->buttons, QMessageBox::Ok);
     // The face of the windows, whichever stands in for MS Sans Serif.
@@ -58,7 +60,7 @@ TEST(QtMessageBoxTest, ShowsTheStylesIconAndTheTextAsGivenWithOneOkButton) {
     const auto plain = showAndAnswer("Connection refused", 0, "");
     ASSERT_TRUE(plain);
     EXPECT_EQ(plain->icon, QMessageBox::NoIcon);
-    EXPECT_EQ(plain->title, "Quorvane");
+    EXPECT_EQ(plain->title, u"Quorvane"_s);
     EXPECT_EQ(plain->buttons, QMessageBox::Ok);
 }
 

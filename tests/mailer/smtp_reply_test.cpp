@@ -18,6 +18,7 @@ TEST(ReplyCodeTest, ReadsTheDigitsThatBeginTheTextBeforeItsFirstSpace) {
         {"250 ok\r\n", 250}, {"250", 250},  {"220-mx ready\r\n220 ok\r\n", 220},
         {"354go on", 354},   {"", 0},       {" 250 ok", 0},
         {"ok 250", 0},       {"-250 x", 0}, {"0250 x", 250},
+        {"2501 x", 2501},
     };
     for (const auto& [reply, code] : cases) {
         EXPECT_EQ(replyCode(reply), code) << reply;

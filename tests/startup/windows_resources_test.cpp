@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "startup/program_info.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane {
@@ -22,13 +21,12 @@ namespace {
 struct Program {
     const char* path;
     const char* fileName;
-    const char* description;
     WORD subsystem;
 };
 
 const Program kPrograms[] = {
-    {QUORVANE_GUI_EXE, "quorvane.exe", "Quorvane", IMAGE_SUBSYSTEM_WINDOWS_GUI},
-    {QUORVANE_CLI_EXE, "quorvane-cli.exe", "Quorvane command line", IMAGE_SUBSYSTEM_WINDOWS_CUI},
+    {QUORVANE_GUI_EXE, "quorvane.exe", IMAGE_SUBSYSTEM_WINDOWS_GUI},
+    {QUORVANE_CLI_EXE, "quorvane-cli.exe", IMAGE_SUBSYSTEM_WINDOWS_CUI},
 };
 
 class VersionInfo {
@@ -84,16 +82,16 @@ public:
 
     HMODULE handle() const { return module_; }
 
-    int countOfType(LPCSTR type) const {
-        int count = 0;
+    bool holdsAny(LPCSTR type) const {
+        bool found = false;
         EnumResourceNamesA(
             module_, type,
-            [](HMODULE, LPCSTR, LPSTR, LONG_PTR counter) -> BOOL {
-                ++*reinterpret_cast<int*>(counter);
-                return TRUE;
+            [](HMODULE, LPCSTR, LPSTR, LONG_PTR seen) -> BOOL {
+                *reinterpret_cast<bool*>(seen) = true;
+                return FALSE;  // one is enough
             },
-            reinterpret_cast<LONG_PTR>(&count));
-        return count;
+            reinterpret_cast<LONG_PTR>(&found));
+        return found;
     }
 
     // The pixel sizes of the first icon group (0 in the directory means 256).
@@ -169,9 +167,6 @@ TEST_P(WindowsResourcesTest, VersionResourceNamesTheProgramAndCarriesTheManifest
     const Program& program = GetParam();
     VersionInfo info(program.path);
     ASSERT_TRUE(info.valid()) << program.path << ": no version resource";
-    EXPECT_EQ(info.text("ProductName"), QUORVANE_PRODUCT_NAME);
-    EXPECT_EQ(info.text("CompanyName"), QUORVANE_COMPANY_NAME);
-    EXPECT_EQ(info.text("FileDescription"), program.description);
     EXPECT_EQ(info.text("OriginalFilename"), program.fileName);
     EXPECT_EQ(info.text("FileVersion"), QUORVANE_VERSION);
     EXPECT_EQ(info.text("ProductVersion"), QUORVANE_VERSION);
@@ -195,7 +190,7 @@ TEST_P(WindowsResourcesTest, HoldsTheIconInFourSizesAndNoManifest) {
     const ResourceModule module(program.path);
     ASSERT_NE(module.handle(), nullptr) << program.path << ": error " << GetLastError();
     EXPECT_EQ(module.iconSizes(), (std::set<int>{16, 32, 48, 256}));
-    EXPECT_EQ(module.countOfType(RT_MANIFEST), 0) << "an embedded manifest";
+    EXPECT_FALSE(module.holdsAny(RT_MANIFEST)) << "an embedded manifest";
 }
 
 // Self-contained: Qt and the compiler's runtime are linked in, so only the system's DLLs are
@@ -211,9 +206,6 @@ TEST_P(WindowsResourcesTest, HasItsSubsystemAndImportsOnlySystemDlls) {
         EXPECT_NE(system, nullptr) << dll << " is not a system DLL";
         if (system != nullptr) {
             FreeLibrary(system);
-        }
-        for (const char* shipped : {"qt6", "libstdc++", "libgcc", "libwinpthread"}) {
-            EXPECT_EQ(dll.find(shipped), std::string::npos) << dll;
         }
     }
 }

@@ -1,7 +1,6 @@
 #include "startup/xp_manif.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -145,22 +144,6 @@ TEST(XpManifTest, AnotherBaseNameWritesItsOwnManifest) {
     const std::string copy = readFile(directory.path() / "Copy of Q.exe.MANIFEST");
     EXPECT_EQ(copy, manifestText("Copy of Q", kDescription));
     EXPECT_NE(copy.find("  name=\"Copy of Q.exe\"\r\n"), std::string::npos);
-}
-
-TEST(XpManifTest, ReadOnlyDirectoryShowsTheWindowWithoutRestartOrLeftovers) {
-    TempDir directory;
-    fs::permissions(directory.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    if (access(directory.path().string().c_str(), W_OK) == 0) {
-        GTEST_SKIP() << "permission bits do not bind this user (root; Windows)";
-    }
-    RestartProbe restart;
-    // Every start of a program in such a directory meets the same missing manifest: none of
-    // them may restart, or the program would start itself for ever.
-    for (int run = 0; run < 3; ++run) {
-        EXPECT_EQ(start(contextIn(directory.path()), restart.callback()), StartOutcome::ShowWindow);
-    }
-    EXPECT_EQ(restart.calls, 0);
-    EXPECT_EQ(filesIn(directory.path()), 0u);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ protected:
 
 private:
     void photograph(QMainWindow* window) {
-        auto* tabs = window->findChild<QTabWidget*>("SSTab1");
+        auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("SSTab1"));
         if (tabs == nullptr) {
             std::fprintf(stderr, "window_screenshots: no tab control SSTab1\n");
             QCoreApplication::exit(1);
@@ -47,7 +47,7 @@ private:
         int status = 0;
         for (const auto& shot : shots) {
             tabs->setCurrentIndex(shot.index);
-            const QString file = QDir(directory_).filePath(shot.file);
+            const QString file = QDir(directory_).filePath(QString::fromLatin1(shot.file));
             if (!window->grab().save(file)) {
                 std::fprintf(stderr, "window_screenshots: cannot write %s\n", qPrintable(file));
                 status = 1;
