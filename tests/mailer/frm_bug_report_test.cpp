@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "mailer/message_text.h"
+#include "tests/mailer/tell_a_friend_rig.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/qt/gui_test.h"
 #include "toolkit/application.h"
@@ -36,7 +37,9 @@ using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 using testing::child;
 using testing::eventually;
+using testing::fillIn;
 using testing::focusedControl;
+using testing::mailConfiguration;
 using testing::RecordingMessageBox;
 using testing::ShownMessage;
 using Boxes = std::vector<ShownMessage>;
@@ -102,27 +105,6 @@ private:
 using Script = QList<ScriptedServer::Step>;
 
 const Script kUpToMailFrom = {{"", "220 ready\r\n"}, {"\r\n", "250 hello\r\n"}};
-
-toolkit::Configuration mailConfiguration(quint16 port) {
-    toolkit::Configuration configuration;
-    configuration.mailServer = "127.0.0.1:" + std::to_string(port);
-    configuration.makerHost = "maker.test";
-    configuration.mirrors[0] = "m1.test";
-    configuration.mirrors[1] = "m2.test";
-    configuration.mirrors[2] = "m3.test";
-    return configuration;
-}
-
-// Types the letter's fields; the subject stays the entry the window opens with.
-void fillIn(const QWidget& window) {
-    QTest::keyClicks(&child<QLineEdit>(window, "txtFriendsName"), QStringLiteral("Ann Example"));
-    QTest::keyClicks(&child<QLineEdit>(window, "txtFriend"), QStringLiteral("ann@example.test"));
-    QTest::keyClicks(&child<QLineEdit>(window, "txtName"), QStringLiteral("Bo Sender"));
-    QTest::keyClicks(&child<QLineEdit>(window, "txtFrom"), QStringLiteral("bo@example.test"));
-    // A comment with lines of dots, which the transport must carry unchanged.
-    child<QPlainTextEdit>(window, "txtComments")
-        .setPlainText(QStringLiteral("Try it.\n.\n..\nBye"));
-}
 
 class TellAFriendWindow : public ::testing::Test {
 protected:
