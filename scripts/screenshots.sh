@@ -26,7 +26,7 @@ unset WINEPREFIX
 
 mkdir -p docs/screenshots
 xvfb-run --auto-servernum --server-args='-screen 0 1024x768x24 -dpi 96' \
-    "$build/tests/startup/window_screenshots" "$PWD/docs/screenshots"
+    "$build/tools/window_screenshots" "$PWD/docs/screenshots"
 
 # The Windows program, as a Windows user sees it.
 install_missing_packages "${WINDOWS_PACKAGES[@]}" xdotool imagemagick
