@@ -232,9 +232,26 @@ TEST_F(CliTest, ACommandWhoseUndoEntryCannotBeWrittenChangesNothing) {
 
 TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
     const std::string before = hives();
-    for (const char* arguments : {"", "frob", "impose", "impose 24", "impose 25", "lift 0",
-                                  "lift NoSuchValue", "list extra", "impose 4 --json",
-                                  "--bogus list", "--registry '' list", "undo 4", "list --list"}) {
+    for (const char* arguments : {"",
+                                  "frob",
+                                  "impose",
+                                  "impose 24",
+                                  "impose 25",
+                                  "lift 0",
+                                  "lift NoSuchValue",
+                                  "list extra",
+                                  "impose 4 --json",
+                                  "--bogus list",
+                                  "--registry '' list",
+                                  "undo 4",
+                                  "list --list",
+                                  "why 25",
+                                  "why NoSuchValue",
+                                  "why --policy user",
+                                  "export",
+                                  "export a.reg b.reg",
+                                  "export --json a.reg",
+                                  "export --policy group a.pol"}) {
         const Outcome result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_NE(result.err.find("quorvane-cli: "), std::string::npos) << arguments;

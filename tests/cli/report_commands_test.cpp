@@ -98,16 +98,6 @@ TEST_F(ReportCommands, WhyOnACleanPrefixOrTheOwnStoreFindsNothing) {
         << own.out;
 }
 
-TEST_F(ReportCommands, BadCommandLinesAreRefused) {
-    for (const char* arguments :
-         {"why 25", "why NoSuchValue", "export", "export a.reg b.reg", "export --json a.reg",
-          "export --policy group a.pol", "why --policy user", "why --bogus"}) {
-        const Outcome outcome = run(arguments);
-        EXPECT_EQ(outcome.status, 2) << arguments << ": " << outcome.out;
-        EXPECT_FALSE(outcome.err.empty()) << arguments;
-    }
-}
-
 TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
     put(platform::kCurrentUser, kRestrictionsKey, "NoViewSource", testing::dword(1));
     put(platform::kLocalMachine, kRestrictionsKey, "NoPrinting", testing::dword(5));

@@ -254,13 +254,6 @@ TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
         << report.notes.front();
 }
 
-TEST(OwnStoreDiagnosis, SaysItHasNoFilesToLookAt) {
-    const Places places =
-        placesOf({platform::RegistryLocation::Kind::OwnStore, fs::path("/nonexistent")});
-    EXPECT_TRUE(places.systemFolder.empty());
-    EXPECT_NE(places.missing.find("no Group Policy files"), std::string::npos);
-}
-
 // What makes a command one that writes the registry, and which restrictions it names.
 struct Command {
     const char* what;  // the command line
