@@ -275,6 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"C:\\Windows\\reg.exe import C:\\lock.reg", true, {}},
         {"REGEDIT.EXE /s \"C:\\My Files\\lock.reg\"", true, {}},
         {"regini policy.ini", true, {}},
+        {"regedit -s C:\\lock.txt", true, {}},
         {"powershell -c Set-ItemProperty -Path HKCU:\\Software -Name NoViewSource -Value 1",
          true,
          {17}},

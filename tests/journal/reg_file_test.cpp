@@ -70,6 +70,19 @@ TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
     EXPECT_EQ(textOf(bytes.substr(2)), expected);
 }
 
+// As in the hive files, hex data breaks after the comma that takes the line past column 76.
+TEST(RegFileWriter, BreaksHexDataOnlyPastColumn76) {
+    const std::string data(23, '\x11');
+    const std::u16string text = textOf(writeRegFile(
+        {{u"HKEY_CURRENT_USER\\A", false, {{u"v76", false, 3, data}, {u"v777", false, 3, data}}}}));
+    std::u16string bytes;
+    for (int i = 0; i < 22; ++i) {
+        bytes += u"11,";
+    }
+    EXPECT_NE(text.find(u"\"v76\"=hex:" + bytes + u"11\r\n"), std::u16string::npos);
+    EXPECT_NE(text.find(u"\"v777\"=hex:" + bytes + u"\\\r\n  11\r\n"), std::u16string::npos);
+}
+
 TEST(RegFileReader, ReadsBackWhatTheWriterWrote) {
     const auto read = readRegFile(writeRegFile(kSections));
     ASSERT_TRUE(std::holds_alternative<std::vector<RegSection>>(read)) << std::get<1>(read);
