@@ -109,15 +109,26 @@ TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
     ASSERT_TRUE(std::holds_alternative<std::vector<journal::RegSection>>(read))
         << std::get<std::string>(read);
     int values = 0;
-    int present = 0;
+    std::vector<std::pair<std::u16string, journal::RegValue>> present;
     for (const journal::RegSection& section : std::get<0>(read)) {
+        EXPECT_FALSE(section.deleted) << "an export deletes values, never a key with others";
         for (const journal::RegValue& value : section.values) {
             ++values;
-            present += value.deleted ? 0 : 1;
+            if (!value.deleted) {
+                present.emplace_back(section.key, value);
+            }
         }
     }
     EXPECT_EQ(values, 48) << "24 restrictions in two hives";
-    EXPECT_EQ(present, 2);
+    ASSERT_EQ(present.size(), 2u);
+    const std::u16string restrictions =
+        u"\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+    EXPECT_EQ(present[0].first, u"HKEY_CURRENT_USER" + restrictions);
+    EXPECT_EQ(present[0].second.name, u"NoViewSource");
+    EXPECT_EQ(present[0].second.data, testing::dword(1).bytes);
+    EXPECT_EQ(present[1].first, u"HKEY_LOCAL_MACHINE" + restrictions);
+    EXPECT_EQ(present[1].second.data, testing::dword(5).bytes);
+    EXPECT_EQ(present[1].second.type, platform::kRegDword);
 
     const fs::path polFile = dir_.path() / "state.pol";
     const Outcome policy = run("export --policy user " + polFile.string());
