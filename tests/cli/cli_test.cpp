@@ -1,16 +1,13 @@
 // quorvane-cli as a user runs it: a process with arguments, an exit status and its output.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <cstdlib>
 #include <sstream>
 
 #include "cli/commands.h"
 #include "platform/hive_store.h"
+#include "tests/support/case_name.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -25,11 +22,7 @@ using testing::TempDir;
 constexpr const char* kRestrictionsKey =
     "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+using Outcome = testing::CliOutcome;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -43,17 +36,13 @@ protected:
 
     // `environment`: more variables for the command, such as "XDG_STATE_HOME=...".
     Outcome run(const std::string& arguments, const std::string& environment = {}) const {
-        const fs::path out = dir_.path() / "out";
-        const fs::path err = dir_.path() / "err";
         // No configuration file or registry of the user's may be used instead.
-        const std::string command = "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-                                    " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
-                                    " XDG_STATE_HOME=" + state().string() + " " + environment +
-                                    " WINEPREFIX= " QUORVANE_CLI " --registry " +
-                                    registry().string() + " " + arguments + " >" + out.string() +
-                                    " 2>" + err.string();
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+        return testing::runCommandLine(
+            "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
+                " XDG_STATE_HOME=" + state().string() + " " + environment +
+                " WINEPREFIX= " QUORVANE_CLI " --registry " + registry().string() + " " + arguments,
+            dir_.path());
     }
 
     std::string hives() const {
@@ -95,18 +84,6 @@ TEST_F(CliTest, ListShowsEachRestrictionAndBothHivesWithoutWriting) {
     EXPECT_NE(text.out.find("absent              \"Error\"\n"), std::string::npos)
         << "a title that reads Error is a title";
 
-    const Outcome json = run("list --json");
-    ASSERT_EQ(json.status, 0) << json.err;
-    const QJsonArray rows = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array();
-    ASSERT_EQ(rows.size(), 24);
-    const QJsonObject closing = rows[3].toObject();
-    EXPECT_EQ(closing["valueName"].toString(), "NoBrowserClose");
-    EXPECT_TRUE(closing["inForce"].toBool());
-    EXPECT_EQ(closing["currentUser"].toObject()["value"].toInt(), 2);
-    EXPECT_EQ(closing["localMachine"].toObject()["found"].toString(), "absent");
-    EXPECT_EQ(rows[6].toObject()["position"].toInt(), 9) << "restriction 7 sits on tab two";
-    EXPECT_EQ(rows[23].toObject()["localMachine"].toObject()["value"].toString(), "Error");
-
     EXPECT_EQ(hives(), before) << "list writes nothing, not even detection's rewrites";
 }
 
@@ -126,33 +103,44 @@ TEST_F(CliTest, ImposeAndLiftTakeNumbersOrValueNamesAndReportBothHives) {
     EXPECT_EQ(value(platform::kCurrentUser, "NoPrinting"), testing::dword(1));
 }
 
-TEST_F(CliTest, EveryCommandReportsARefusedMachineHiveWithStatusThree) {
+struct RefusedCommand {
+    const char* what;     // the arguments
+    const char* lead;     // of the warning on the error stream
+    const char* notDone;  // one of the lines under it
+};
+class RefusedMachineHive : public CliTest, public ::testing::WithParamInterface<RefusedCommand> {};
+
+TEST_P(RefusedMachineHive, IsReportedWithStatusThree) {
+    const RefusedCommand& c = GetParam();
     seed(platform::kLocalMachine, "NoPrinting", 1);
     ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
-    const std::string why =
-        "Not done in HKEY_LOCAL_MACHINE (no write access to HKEY_LOCAL_MACHINE: run Quorvane as "
-        "administrator):\n";
-    const struct {
-        const char* arguments;
-        const char* lead;     // of the warning on the error stream
-        const char* notDone;  // one of the lines under it
-    } cases[] = {
-        {"impose 4", "Not every change took effect!", "  impose NoBrowserClose\n"},
-        {"lift 14", "Not every change took effect!", "  lift NoPrinting\n"},
-        {"remove-all", "Not all Restrictions have been removed!",
-         "  delete key Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\n"},
-        {"reset-pages", "Home and/or Search Page has not been restored everywhere!",
-         "  set Start Page\n"},
-    };
-    for (const auto& c : cases) {
-        const Outcome result = run(c.arguments);
-        EXPECT_EQ(result.status, 3) << c.arguments;
-        EXPECT_EQ(result.err.rfind(std::string("quorvane-cli: ") + c.lead + "\n\n" + why, 0), 0u)
-            << result.err;
-        EXPECT_NE(result.err.find(c.notDone), std::string::npos) << result.err;
-        EXPECT_EQ(result.out.find("have been removed!"), std::string::npos) << c.arguments;
-        EXPECT_EQ(result.out.find("restored to the originals!"), std::string::npos);
-    }
+    const Outcome result = run(c.what);
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.err.rfind(std::string("quorvane-cli: ") + c.lead +
+                                   "\n\nNot done in HKEY_LOCAL_MACHINE (no write access to "
+                                   "HKEY_LOCAL_MACHINE: run Quorvane as administrator):\n",
+                               0),
+              0u)
+        << result.err;
+    EXPECT_NE(result.err.find(c.notDone), std::string::npos) << result.err;
+    EXPECT_EQ(result.out.find("have been removed!"), std::string::npos);
+    EXPECT_EQ(result.out.find("restored to the originals!"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, RefusedMachineHive,
+    ::testing::Values(
+        RefusedCommand{"impose 4", "Not every change took effect!", "  impose NoBrowserClose\n"},
+        RefusedCommand{"lift 14", "Not every change took effect!", "  lift NoPrinting\n"},
+        RefusedCommand{
+            "remove-all", "Not all Restrictions have been removed!",
+            "  delete key Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\n"},
+        RefusedCommand{"reset-pages", "Home and/or Search Page has not been restored everywhere!",
+                       "  set Start Page\n"}),
+    testing::CaseName());
+
+TEST_F(CliTest, ImposeReportsEachHiveOnItsOwn) {
+    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
     EXPECT_NE(run("impose 4")
                   .out.find("HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE absent (not "
                             "imposed: no write access to HKEY_LOCAL_MACHINE"),
@@ -244,9 +232,26 @@ TEST_F(CliTest, ACommandWhoseUndoEntryCannotBeWrittenChangesNothing) {
 
 TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
     const std::string before = hives();
-    for (const char* arguments : {"", "frob", "impose", "impose 24", "impose 25", "lift 0",
-                                  "lift NoSuchValue", "list extra", "impose 4 --json",
-                                  "--bogus list", "--registry '' list", "undo 4", "list --list"}) {
+    for (const char* arguments : {"",
+                                  "frob",
+                                  "impose",
+                                  "impose 24",
+                                  "impose 25",
+                                  "lift 0",
+                                  "lift NoSuchValue",
+                                  "list extra",
+                                  "impose 4 --json",
+                                  "--bogus list",
+                                  "--registry '' list",
+                                  "undo 4",
+                                  "list --list",
+                                  "why 25",
+                                  "why NoSuchValue",
+                                  "why --policy user",
+                                  "export",
+                                  "export a.reg b.reg",
+                                  "export --json a.reg",
+                                  "export --policy group a.pol"}) {
         const Outcome result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_NE(result.err.find("quorvane-cli: "), std::string::npos) << arguments;
@@ -264,21 +269,6 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
 
     fs::remove_all(registry());
     EXPECT_EQ(run("list").status, 2);
-}
-
-TEST_F(CliTest, HelpAndVersion) {
-    const Outcome help = run("--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("Usage: quorvane-cli [options]", 0), 0u) << help.out;
-    EXPECT_NE(help.out.find("remove-all"), std::string::npos);
-    // --help lists --help-all: it shows the same help, with Qt's options added.
-    const Outcome helpAll = run("--help-all");
-    EXPECT_EQ(helpAll.status, 0) << helpAll.err;
-    EXPECT_NE(helpAll.out.find("remove-all"), std::string::npos);
-    EXPECT_NE(run("frob").err.find("Try 'quorvane-cli --help'."), std::string::npos);
-    const Outcome version = run("--version");
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("quorvane-cli ", 0), 0u);
 }
 
 }  // namespace

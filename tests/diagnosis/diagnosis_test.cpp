@@ -11,6 +11,7 @@
 #include "diagnosis/policy_file.h"
 #include "diagnosis/text_scan.h"
 #include "platform/hive_store.h"
+#include "tests/support/case_name.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -33,11 +34,7 @@ std::string utf16WithBom(const std::string& ascii) {
 }
 
 std::string dwordBytes(std::uint32_t value) {
-    std::string bytes;
-    for (int shift = 0; shift < 32; shift += 8) {
-        bytes.push_back(static_cast<char>((value >> shift) & 0xFF));
-    }
-    return bytes;
+    return testing::dword(value).bytes;
 }
 
 class PrefixDiagnosis : public ::testing::Test {
@@ -70,6 +67,17 @@ protected:
         testing::put(store, platform::kCurrentUser, kRunKey, name, testing::sz(command));
     }
 
+    // A scheduled task that imports C:\users\Public\lock.reg with the registry editor.
+    void writeRelockTask() const {
+        testing::writeFile(
+            system32() / "Tasks" / "Relock",
+            utf16WithBom("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\" "
+                         "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
+                         "<Actions Context=\"Author\"><Exec><Command>regedit</Command>"
+                         "<Arguments>/s lock.reg</Arguments><WorkingDirectory>C:\\users\\Public"
+                         "</WorkingDirectory></Exec></Actions></Task>"));
+    }
+
     void lockPrefix() {
         setRunEntry("Relock",
                     "reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
@@ -79,13 +87,7 @@ protected:
                                         "[HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\"
                                         "Internet Explorer\\Restrictions]\r\n"
                                         "\"NoViewSource\"=dword:00000001\r\n"));
-        testing::writeFile(
-            system32() / "Tasks" / "Relock",
-            utf16WithBom("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\" "
-                         "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
-                         "<Actions Context=\"Author\"><Exec><Command>regedit</Command>"
-                         "<Arguments>/s lock.reg</Arguments><WorkingDirectory>C:\\users\\Public"
-                         "</WorkingDirectory></Exec></Actions></Task>"));
+        writeRelockTask();
         fs::create_directories(system32() / "GroupPolicy" / "Machine");
         testing::writeFile(
             system32() / "GroupPolicy" / "Machine" / "Registry.pol",
@@ -93,39 +95,9 @@ protected:
                               u"DisableRegistryTools", 4, dwordBytes(1)}}));
     }
 
-    static const Finding* found(const Report& report, Source source) {
-        const auto it = std::find_if(report.returning.begin(), report.returning.end(),
-                                     [&](const Finding& f) { return f.source == source; });
-        return it == report.returning.end() ? nullptr : &*it;
-    }
-
     testing::TempDir dir_;
     testing::RecordingMessageBox messages_;
 };
-
-TEST_F(PrefixDiagnosis, FindsEachPlaceThatSetsARestrictionAgain) {
-    lockPrefix();
-    setRunEntry("Tool", "\"C:\\Program Files\\Tool\\tool.exe\" --tray");
-    const Report report = diagnoseWith();
-
-    ASSERT_TRUE(report.somethingReturns()) << formatReport(report);
-    const Finding* run = found(report, Source::RegistryStartup);
-    const Finding* task = found(report, Source::ScheduledTask);
-    const Finding* policy = found(report, Source::PolicyFile);
-    ASSERT_TRUE(run && task && policy) << formatReport(report);
-    EXPECT_EQ(run->item, "Relock");
-    EXPECT_EQ(run->restrictions, std::vector<int>{4});
-    EXPECT_EQ(task->item, "\\Relock");
-    EXPECT_EQ(task->command, "regedit /s lock.reg");
-    EXPECT_EQ(task->restrictions, std::vector<int>{17}) << "read from lock.reg";
-    EXPECT_EQ(policy->restrictions, std::vector<int>{23});
-    EXPECT_NE(policy->command.find("HKEY_LOCAL_MACHINE"), std::string::npos) << policy->command;
-    EXPECT_EQ(report.returning.size(), 3u) << formatReport(report);
-
-    const auto tool = std::find_if(report.otherStartupItems.begin(), report.otherStartupItems.end(),
-                                   [](const Finding& f) { return f.item == "Tool"; });
-    EXPECT_NE(tool, report.otherStartupItems.end()) << formatReport(report);
-}
 
 // One thing in each place that can set a restriction again, all in one prefix: each is found
 // once, attributed to its restriction, and nothing else is.
@@ -138,6 +110,8 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
                                     "Internet Explorer\\Restrictions]\r\n"
                                     "\"NoViewSource\"=dword:00000001\r\n"
                                     "\"NoPrinting\"=-\r\n"));
+    writeRelockTask();
+    setRunEntry("Tool", "\"C:\\Program Files\\Tool\\tool.exe\" --tray");
     testing::writeFile(pub / "relock.cmd",
                        "@echo off\r\nreg add HKCU\\Software\\Policies /v NoFavorites /d 1 /f\r\n");
     {
@@ -202,6 +176,7 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     };
     const Expected expected[] = {
         {Source::RegistryStartup, "Once", {}},
+        {Source::ScheduledTask, "\\Relock", {17}},  // read from lock.reg
         {Source::RegistryStartup, "Shell32", {9}},
         {Source::RegistryStartup, "Import", {17}},
         {Source::RegistryStartup, "Userinit", {8}},
@@ -228,6 +203,9 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
         EXPECT_EQ(finding.restrictions, want.restrictions) << want.where;
     }
     EXPECT_EQ(report.returning.size(), std::size(expected)) << formatReport(report);
+    EXPECT_TRUE(std::any_of(report.otherStartupItems.begin(), report.otherStartupItems.end(),
+                            [](const Finding& f) { return f.item == "Tool"; }))
+        << formatReport(report);
     for (const Finding& finding : report.returning) {
         if (finding.source == Source::PolicyFile) {
             const bool machine = finding.where.find("Machine") != std::string::npos;
@@ -276,25 +254,28 @@ TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
         << report.notes.front();
 }
 
-TEST(OwnStoreDiagnosis, SaysItHasNoFilesToLookAt) {
-    const Places places =
-        placesOf({platform::RegistryLocation::Kind::OwnStore, fs::path("/nonexistent")});
-    EXPECT_TRUE(places.systemFolder.empty());
-    EXPECT_NE(places.missing.find("no Group Policy files"), std::string::npos);
+// What makes a command one that writes the registry, and which restrictions it names.
+struct Command {
+    const char* what;  // the command line
+    bool changesRegistry;
+    std::vector<int> restrictions;
+};
+class CommandExamination : public ::testing::TestWithParam<Command> {};
+
+TEST_P(CommandExamination, TellsRegistryWritersFromOtherPrograms) {
+    const CommandFindings found = examineCommand(GetParam().what);
+    EXPECT_EQ(found.changesRegistry, GetParam().changesRegistry);
+    EXPECT_EQ(found.restrictions, GetParam().restrictions);
 }
 
-// What makes a command one that writes the registry, and which restrictions it names.
-TEST(CommandExamination, TellsRegistryWritersFromOtherPrograms) {
-    struct Case {
-        const char* command;
-        bool changesRegistry;
-        std::vector<int> restrictions;
-    };
-    const Case cases[] = {
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CommandExamination,
+    ::testing::ValuesIn(std::vector<Command>{
         {"reg add HKCU\\X /v NoBrowserClose /d 1", true, {4}},
         {"C:\\Windows\\reg.exe import C:\\lock.reg", true, {}},
         {"REGEDIT.EXE /s \"C:\\My Files\\lock.reg\"", true, {}},
         {"regini policy.ini", true, {}},
+        {"regedit -s C:\\lock.txt", true, {}},
         {"powershell -c Set-ItemProperty -Path HKCU:\\Software -Name NoViewSource -Value 1",
          true,
          {17}},
@@ -303,12 +284,10 @@ TEST(CommandExamination, TellsRegistryWritersFromOtherPrograms) {
         {"notepad C:\\reg\\notes.txt", false, {}},
         {"C:\\myhomepage.exe --no-toolbar", false, {}},
         {"cmd /c echo \"Window Title\"", false, {24}},
-    };
-    for (const Case& c : cases) {
-        const CommandFindings found = examineCommand(c.command);
-        EXPECT_EQ(found.changesRegistry, c.changesRegistry) << c.command;
-        EXPECT_EQ(found.restrictions, c.restrictions) << c.command;
-    }
+    }),
+    testing::CaseName());
+
+TEST(CommandExaminationOfFiles, NamesTheFileARegistryEditorImports) {
     EXPECT_EQ(examineCommand("regedit /s \"C:\\My Files\\lock.reg\"").files,
               std::vector<std::string>{"C:\\My Files\\lock.reg"});
 }

@@ -6,6 +6,8 @@
 
 #include <variant>
 
+#include "tests/support/case_name.h"
+
 namespace quorvane::journal {
 namespace {
 
@@ -68,6 +70,19 @@ TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
     EXPECT_EQ(textOf(bytes.substr(2)), expected);
 }
 
+// As in the hive files, hex data breaks after the comma that takes the line past column 76.
+TEST(RegFileWriter, BreaksHexDataOnlyPastColumn76) {
+    const std::string data(23, '\x11');
+    const std::u16string text = textOf(writeRegFile(
+        {{u"HKEY_CURRENT_USER\\A", false, {{u"v76", false, 3, data}, {u"v777", false, 3, data}}}}));
+    std::u16string bytes;
+    for (int i = 0; i < 22; ++i) {
+        bytes += u"11,";
+    }
+    EXPECT_NE(text.find(u"\"v76\"=hex:" + bytes + u"11\r\n"), std::u16string::npos);
+    EXPECT_NE(text.find(u"\"v777\"=hex:" + bytes + u"\\\r\n  11\r\n"), std::u16string::npos);
+}
+
 TEST(RegFileReader, ReadsBackWhatTheWriterWrote) {
     const auto read = readRegFile(writeRegFile(kSections));
     ASSERT_TRUE(std::holds_alternative<std::vector<RegSection>>(read)) << std::get<1>(read);
@@ -101,24 +116,40 @@ TEST(RegFileReader, ReadsRegedit4TextAndComments) {
     EXPECT_EQ(values[1].data, "\1\2\3");
 }
 
-TEST(RegFileReader, RefusesWhatItCannotReadWholly) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"Windows Registry Editor Version 4.00\n", "not a registry file"},
-        {"REGEDIT4\n\"Orphan\"=dword:1\n", "line 2: a value outside a key"},
-        {"REGEDIT4\n[HKEY_CURRENT_USER\\A\n", "line 2: a key line must end in ']'"},
-        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=dword:123456789\n", "line 3: the data"},
-        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=hex:0g\n", "line 3: the data"},
-        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N=1\n", "line 3: the value name"},
-        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\" 1\n", "line 3: no '='"},
-        {"REGEDIT4\n[HKEY_CURRENT_USER\\A]\nstray\n", "line 3: neither a key nor a value"},
-        {"REGEDIT4\n[-HKEY_CURRENT_USER\\A]\n\"N\"=-\n", "line 3: a value outside a key"},
-    };
-    for (const auto& [text, why] : cases) {
-        const auto read = readRegFile(text);
-        ASSERT_TRUE(std::holds_alternative<std::string>(read)) << text;
-        EXPECT_NE(std::get<1>(read).find(why), std::string::npos) << std::get<1>(read);
-    }
+struct Unreadable {
+    const char* what;
+    const char* text;
+    const char* why;  // a part of the reader's reason
+};
+class UnreadableRegFile : public ::testing::TestWithParam<Unreadable> {};
+
+TEST_P(UnreadableRegFile, IsRefusedWholly) {
+    const auto read = readRegFile(GetParam().text);
+    ASSERT_TRUE(std::holds_alternative<std::string>(read));
+    EXPECT_NE(std::get<1>(read).find(GetParam().why), std::string::npos) << std::get<1>(read);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UnreadableRegFile,
+    ::testing::Values(
+        Unreadable{"version 4", "Windows Registry Editor Version 4.00\n", "not a registry file"},
+        Unreadable{"value before any key", "REGEDIT4\n\"Orphan\"=dword:1\n",
+                   "line 2: a value outside a key"},
+        Unreadable{"unclosed key", "REGEDIT4\n[HKEY_CURRENT_USER\\A\n",
+                   "line 2: a key line must end in ']'"},
+        Unreadable{"dword too long", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=dword:123456789\n",
+                   "line 3: the data"},
+        Unreadable{"bad hex digit", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=hex:0g\n",
+                   "line 3: the data"},
+        Unreadable{"unclosed name", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N=1\n",
+                   "line 3: the value name"},
+        Unreadable{"no equals sign", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\" 1\n",
+                   "line 3: no '='"},
+        Unreadable{"stray line", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\nstray\n",
+                   "line 3: neither a key nor a value"},
+        Unreadable{"value in a deleted key", "REGEDIT4\n[-HKEY_CURRENT_USER\\A]\n\"N\"=-\n",
+                   "line 3: a value outside a key"}),
+    testing::CaseName());
 
 }  // namespace
 }  // namespace quorvane::journal

@@ -25,7 +25,9 @@ TEST(UndoOnTheRegistry, RemoveAllComesBackWithEveryValueAndItsUndoIsUndoneAgain)
     } seeded[] = {
         {kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1)},
         {kCurrentUser, kRestrictionsKey, "Text", sz("C:\\ \"quoted\"")},
+        {kCurrentUser, kRestrictionsKey, "Expand", {platform::kRegExpandSz, "%A%\0"s}},
         {kCurrentUser, kRestrictionsKey, "Multi", {platform::kRegMultiSz, "a\0b\0\0"s}},
+        {kCurrentUser, kRestrictionsKey, "Big", {platform::kRegQword, "\1\2\3\4\5\6\7\x80"s}},
         {kCurrentUser, kRestrictionsKey, "Blob", {platform::kRegBinary, "\0\xff\x10"s}},
         {kLocalMachine, kSystemKey, "DisableRegistryTools", dword(1)},
     };

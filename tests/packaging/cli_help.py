@@ -1,8 +1,13 @@
-"""What `quorvane-cli --help` names: its commands and its options. The manual page and the
-shell completion are checked against these lists, so a command or option added to the program
-but not to them (or the other way round) fails a test."""
+"""What quorvane-cli itself says: the commands and options `--help` names, and the rows of
+`list --json`. The manual page, the shell completion and the JSON document are checked against
+these, so a command, option or restriction added to the program but not to them (or the other
+way round) fails a test."""
+import json
+import os
 import re
 import subprocess
+import sys
+import tempfile
 
 
 def help_text(cli):
@@ -39,3 +44,21 @@ def options(text):
         if re.match(r"  -", line):
             names |= option_names(re.split(r"\s{2,}", line.strip())[0])
     return names
+
+
+def list_json(cli, registry=None):
+    """The rows of `list --json`, on `registry` or on an empty one."""
+    with tempfile.TemporaryDirectory() as empty:
+        result = subprocess.run([cli, "--registry", registry or empty, "list", "--json"],
+                                capture_output=True,
+                                env=dict(os.environ, QUORVANE_CONFIG=os.devnull))
+    if result.returncode != 0:
+        raise AssertionError(f"list --json failed ({result.returncode}): {result.stderr}")
+    return json.loads(result.stdout.decode("utf-8"))
+
+
+def reported(failures):
+    """Prints each failure; the test's exit status."""
+    for failure in failures:
+        print("FAIL:", failure, file=sys.stderr)
+    return 1 if failures else 0

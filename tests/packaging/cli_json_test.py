@@ -10,9 +10,10 @@ import copy
 import json
 import os
 import re
-import subprocess
 import sys
 import tempfile
+
+import cli_help
 
 HEADER = "WINE REGISTRY Version 2\n;; All keys relative to {root}\n\n#arch=win64\n\n"
 
@@ -46,14 +47,6 @@ def schema_keys(schema):
     return {key for definition in schema["$defs"].values() for key in definition["properties"]}
 
 
-def list_json(cli, registry):
-    result = subprocess.run([cli, "--registry", registry, "list", "--json"], capture_output=True,
-                            env=dict(os.environ, QUORVANE_CONFIG=os.devnull))
-    if result.returncode != 0:
-        raise AssertionError(f"list --json failed ({result.returncode}): {result.stderr}")
-    return json.loads(result.stdout.decode("utf-8"))
-
-
 def main(cli, schema_file, document_file):
     try:
         import jsonschema
@@ -71,7 +64,7 @@ def main(cli, schema_file, document_file):
             f.write(USER_HIVE)
         with open(os.path.join(registry, "system.reg"), "w", encoding="utf-8") as f:
             f.write(MACHINE_HIVE)
-        output = list_json(cli, registry)
+        output = cli_help.list_json(cli, registry)
 
     failures = []
     for name, variant in (("schema", schema), ("strict schema", strict(schema))):
@@ -86,13 +79,13 @@ def main(cli, schema_file, document_file):
         failures.append("the rows are not restrictions 1 to 24 in order")
     elif output[23]["localMachine"] != {"found": "text", "value": 'Quorvane "test"'}:
         failures.append(f"restriction 24 in the machine hive: {output[23]['localMachine']}")
+    elif not output[3]["inForce"] or output[6]["position"] != 9:
+        failures.append("restriction 4 is not in force, or 7 does not sit 9th (on tab two)")
     undocumented = schema_keys(schema) - documented_keys(document)
     if undocumented:
         failures.append(f"keys in the schema but not in {document_file}: {undocumented}")
 
-    for failure in failures:
-        print("FAIL:", failure, file=sys.stderr)
-    return 1 if failures else 0
+    return cli_help.reported(failures)
 
 
 if __name__ == "__main__":

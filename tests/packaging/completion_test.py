@@ -5,7 +5,6 @@ read. What it offers is checked against the program itself: the commands and opt
 
 usage: completion_test.py QUORVANE_CLI COMPLETION_FILE
 Exits 77 (skipped) when bash-completion, whose helpers the completion uses, is not installed."""
-import json
 import os
 import subprocess
 import sys
@@ -45,14 +44,6 @@ class Completion:
         return sorted(offer for offer in result.stdout.split("\n") if offer)
 
 
-def restrictions_of(cli):
-    with tempfile.TemporaryDirectory() as registry:
-        output = subprocess.run([cli, "--registry", registry, "list", "--json"],
-                                capture_output=True, text=True, check=True,
-                                env=dict(os.environ, QUORVANE_CONFIG=os.devnull)).stdout
-    return json.loads(output)
-
-
 def escaped(value_name):
     return value_name.replace(" ", "\\ ")
 
@@ -62,7 +53,7 @@ def main(cli, completion_file):
         print(f"SKIP: {BASH_COMPLETION} is missing (Debian package bash-completion)")
         return 77
     help_text = cli_help.help_text(cli)
-    rows = restrictions_of(cli)
+    rows = cli_help.list_json(cli)
     lift = sorted([str(row["number"]) for row in rows] +
                   [escaped(row["valueName"]) for row in rows])
     impose = sorted([str(row["number"]) for row in rows if row["number"] != 24] +

@@ -3,12 +3,10 @@ quorvane-cli(1) names the same commands and options as `quorvane-cli --help` and
 restrictions as the program's catalogue.
 
 usage: man_page_test.py QUORVANE_CLI PAGE_DIR"""
-import json
 import os
 import re
 import subprocess
 import sys
-import tempfile
 
 import cli_help
 
@@ -47,14 +45,6 @@ def terms(lines):
             if line.strip() and following.strip() and indent(following) > indent(line)]
 
 
-def restrictions_of(cli):
-    with tempfile.TemporaryDirectory() as registry:
-        output = subprocess.run([cli, "--registry", registry, "list", "--json"],
-                                capture_output=True, text=True, check=True,
-                                env=dict(os.environ, QUORVANE_CONFIG=os.devnull)).stdout
-    return [(row["number"], row["valueName"]) for row in json.loads(output)]
-
-
 def main(cli, page_dir):
     failures = []
     pages = {name: render(os.path.join(page_dir, name + ".1.gz"))
@@ -82,13 +72,11 @@ def main(cli, page_dir):
             failures.append(f"{what} in the manual page but not in --help: {in_man - in_help}")
 
     table = "\n".join(man.get("RESTRICTIONS", []))
-    for number, value_name in restrictions_of(cli):
+    for number, value_name in [(row["number"], row["valueName"]) for row in cli_help.list_json(cli)]:
         if not re.search(rf"^\s*{number}\s+{re.escape(value_name)}\s", table, re.MULTILINE):
             failures.append(f"the RESTRICTIONS table has no row {number} {value_name}")
 
-    for failure in failures:
-        print("FAIL:", failure, file=sys.stderr)
-    return 1 if failures else 0
+    return cli_help.reported(failures)
 
 
 if __name__ == "__main__":

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "platform/hive_text.h"
+#include "tests/support/case_name.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -150,34 +154,95 @@ TEST(HiveFileTest, AKeyHasASectionOnlyWhileWineWouldWriteOne) {
     EXPECT_NE(text.find("[Software\\\\Gamma] "), std::string::npos) << "empty leaf keeps one";
 }
 
-TEST(HiveFileTest, ValueFormsRoundTrip) {
-    const std::u16string tricky =
-        u"a \"q\" back\\slash\ttab Grüße Ω 7\x01"
-        u"7";
-    const struct {
-        ValueData data;
-        std::string line;
-    } cases[] = {
-        {{1, sz(tricky)},
-         "\"v\"=\"a \\\"q\\\" back\\\\slash\\ttab Gr\\xfc\\x00dfe \\x3a9 7\\0017\""},
-        {{1, sz(u"")}, "\"v\"=\"\""},
-        {{1, ""}, "\"v\"=hex(1):"},
-        {{1, "ab"}, "\"v\"=hex(1):61,62"},
-        {{2, sz(u"%PATH%")}, "\"v\"=str(2):\"%PATH%\""},
-        {{7, sz(std::u16string(u"a\0b\0", 4))}, "\"v\"=str(7):\"a\\0b\\0\""},
-        {{4, dword(0xFFFFFFFF)}, "\"v\"=dword:ffffffff"},
-        {{4, "\x01\x02"}, "\"v\"=hex(4):01,02"},
-        {{11, std::string("\x01\0\0\0\0\0\0\x80", 8)}, "\"v\"=hex(b):01,00,00,00,00,00,00,80"},
-        {{3, std::string(30, '\xab')},
-         "\"v\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\n"
-         "  ab,ab,ab,ab,ab,ab,ab"},
-    };
-    for (const auto& c : cases) {
-        const std::string line = renderValueLine(u"v", c.data, "\n");
-        EXPECT_EQ(line, c.line);
-        const ValueData back = decodeValueData(line.substr(line.find('=') + 1));
-        EXPECT_EQ(back.type, c.data.type) << line;
-        EXPECT_EQ(back.bytes, c.data.bytes) << line;
+struct ValueForm {
+    const char* what;
+    ValueData data;
+    std::string line;
+};
+class ValueForms : public ::testing::TestWithParam<ValueForm> {};
+
+TEST_P(ValueForms, RenderAsWineDoesAndReadBack) {
+    const ValueForm& c = GetParam();
+    const std::string line = renderValueLine(u"v", c.data, "\n");
+    EXPECT_EQ(line, c.line);
+    const ValueData back = decodeValueData(line.substr(line.find('=') + 1));
+    EXPECT_EQ(back.type, c.data.type);
+    EXPECT_EQ(back.bytes, c.data.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, ValueForms,
+    ::testing::Values(
+        ValueForm{"escaped text",
+                  {1, sz(u"a \"q\" back\\slash\ttab Grüße Ω 7\x01"
+                         u"7")},
+                  "\"v\"=\"a \\\"q\\\" back\\\\slash\\ttab Gr\\xfc\\x00dfe \\x3a9 7\\0017\""},
+        ValueForm{"empty text", {1, sz(u"")}, "\"v\"=\"\""},
+        ValueForm{"text without bytes", {1, ""}, "\"v\"=hex(1):"},
+        ValueForm{"text without its NUL", {1, "ab"}, "\"v\"=hex(1):61,62"},
+        ValueForm{"expandable text", {2, sz(u"%PATH%")}, "\"v\"=str(2):\"%PATH%\""},
+        ValueForm{
+            "multi-string", {7, sz(std::u16string(u"a\0b\0", 4))}, "\"v\"=str(7):\"a\\0b\\0\""},
+        ValueForm{"dword", {4, dword(0xFFFFFFFF)}, "\"v\"=dword:ffffffff"},
+        ValueForm{"short dword", {4, "\x01\x02"}, "\"v\"=hex(4):01,02"},
+        ValueForm{"qword",
+                  {11, std::string("\x01\0\0\0\0\0\0\x80", 8)},
+                  "\"v\"=hex(b):01,00,00,00,00,00,00,80"},
+        ValueForm{"long binary",
+                  {3, std::string(30, '\xab')},
+                  "\"v\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,"
+                  "\\\n  ab,ab,ab,ab,ab,ab,ab"}),
+    testing::CaseName());
+
+// Wine breaks hex data after the comma that takes the line past column 76: "v76" puts the 22nd
+// comma at column 76 and the line goes on; a name one longer puts it at 77, and the line breaks.
+TEST(HiveFileTest, HexDataBreaksOnlyPastColumn76) {
+    const ValueData data{3, std::string(23, '\x11')};
+    std::string bytes;
+    for (int i = 0; i < 22; ++i) {
+        bytes += "11,";
+    }
+    EXPECT_EQ(renderValueLine(u"v76", data, "\n"), "\"v76\"=hex:" + bytes + "11");
+    EXPECT_EQ(renderValueLine(u"v777", data, "\n"), "\"v777\"=hex:" + bytes + "\\\n  11");
+}
+
+// The value lines of a hive file in order, each with the lines Wine continued it on.
+std::vector<std::string> valueLinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!lines.empty() && lines.back().ends_with('\\')) {
+            lines.back() += '\n' + line;
+        } else if (line.starts_with('"') || line.starts_with('@')) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// Every value Wine wrote, rendered anew from the data it loads as, is the line Wine wrote.
+TEST(HiveFileTest, EveryFixtureValueLineRendersAnewAsWineWroteIt) {
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+        SCOPED_TRACE(name);
+        const std::string original = readFile(fixtureDirectory() / name);
+        Document document = Document::parse(original);
+        std::vector<std::string> rendered;
+        std::vector<Key*> pending{&document.root()};
+        while (!pending.empty()) {
+            Key& key = *pending.back();
+            pending.pop_back();
+            for (const std::u16string& value : key.valueNames()) {
+                rendered.push_back(renderValueLine(value, *key.value(foldName(value)), "\n"));
+            }
+            for (auto it = key.children().rbegin(); it != key.children().rend(); ++it) {
+                pending.push_back(it->get());
+            }
+        }
+        const std::vector<std::string> written = valueLinesOf(original);
+        ASSERT_EQ(rendered.size(), written.size());
+        const auto [mine, wines] = std::mismatch(rendered.begin(), rendered.end(), written.begin());
+        EXPECT_TRUE(mine == rendered.end()) << "rendered: " << *mine << "\nWine wrote: " << *wines;
     }
 }
 

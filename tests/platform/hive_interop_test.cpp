@@ -1,12 +1,11 @@
 // The hive store against Wine itself, in a prefix of the test's own: what the store writes, Wine
-// reads, and what Wine writes, the store reads. Wine's `reg export` is the witness on Wine's side:
-// it writes UTF-16, so non-ASCII text survives whatever the console's code page is.
+// reads (what Wine writes, the store reads: the fixture tests load Wine's own files), and a
+// running wineserver keeps the store out. Wine's `reg export` is the witness on Wine's side: it
+// writes UTF-16, so non-ASCII text survives whatever the console's code page is.
 #include <gtest/gtest.h>
 #include <iconv.h>
-#include <sys/wait.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <map>
 #include <optional>
 #include <set>
@@ -17,6 +16,7 @@
 #include "platform/wineserver_probe.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wine_prefix.h"
 
 namespace {
 
@@ -74,65 +74,30 @@ Export parseExport(const std::string& utf16) {
 }
 
 // One prefix for the whole suite: making it costs seconds. Each test leaves no server behind.
-// Wine keeps its server directories under TMPDIR and never removes them, so TMPDIR points into
-// the suite's own directory while it runs; the store looks there too.
 class HiveInteropTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        root_ = new TempDir;
-        tmpdir_ = new ScopedTmpdir(root_->path() / "tmp");
-        booted_ = wine("wineboot -i");
-        bootLog_ = readFile(log());
-        stopServer();
-    }
-    static void TearDownTestSuite() {
-        stopServer();
-        delete tmpdir_;
-        delete root_;
-    }
-    void SetUp() override {
-        ASSERT_EQ(booted_, 0) << bootLog_;
-        ASSERT_TRUE(fs::exists(prefix() / "system.reg"));
-    }
-    void TearDown() override { stopServer(); }
+    static void SetUpTestSuite() { wine_ = new WinePrefix; }
+    static void TearDownTestSuite() { delete wine_; }
+    void SetUp() override { ASSERT_TRUE(wine_->booted()) << wine_->bootLog(); }
+    void TearDown() override { wine_->stopServer(); }
 
-    static fs::path prefix() { return root_->path() / "prefix"; }
+    static fs::path prefix() { return wine_->path(); }
+    static int wine(const std::string& command) { return wine_->run(command); }
 
-    // The command runs with WINEPREFIX set for it alone, without a display, and with its output
-    // kept in a file: a pipe would stay open in the wineserver it may start. Its exit status.
-    static int wine(const std::string& command) {
-        const std::string line = "env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX='" +
-                                 prefix().string() +
-                                 "' WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= " + command +
-                                 " </dev/null >'" + log().string() + "' 2>&1";
-        const int status = std::system(line.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    static fs::path log() { return root_->path() / "wine.log"; }
-
-    // `-k` makes the server save the registry and exit; `-w` waits until it is gone.
-    static void stopServer() {
-        wine("wineserver -k");
-        wine("wineserver -w");
-    }
-
-    static Export exported(const std::string& key) {
-        const fs::path file = root_->path() / "export.reg";
-        fs::remove(file);
-        EXPECT_EQ(wine("wine reg export '" + key + "' 'Z:" + file.string() + "' /y"), 0)
-            << readFile(log());
+    Export exported(const std::string& key) const {
+        const fs::path file = dir_.path() / "export.reg";
+        EXPECT_EQ(wine("wine reg export '" + key + "' '" + windowsPathOf(file) + "' /y"), 0)
+            << wine_->log();
         return fs::exists(file) ? parseExport(readFile(file)) : Export{};
     }
 
-    static inline TempDir* root_ = nullptr;
-    static inline ScopedTmpdir* tmpdir_ = nullptr;
-    static inline int booted_ = -1;
-    static inline std::string bootLog_;
+    static inline WinePrefix* wine_ = nullptr;
+    TempDir dir_;
 };
 
 const std::string kText = "Grüße Ωmega";
 
-// Each value with the line `reg export` prints for it and `reg import` reads.
+// Each value with the line `reg export` prints for it.
 const std::pair<std::string, Stored> kValues[] = {
     {"\"Text\"=\"Grüße Ωmega\"", sz(kText)},
     {R"("Path"="C:\\Program Files\\\"Quorvane\" \\\\server\\share")",
@@ -174,35 +139,10 @@ TEST_F(HiveInteropTest, WineReadsWhatTheStoreWrote) {
     EXPECT_EQ(exported("HKLM\\Software\\QuorvaneInterop"), machine);
 }
 
-TEST_F(HiveInteropTest, StoreReadsWhatWineWrote) {
-    std::string text =
-        "Windows Registry Editor Version 5.00\r\n\r\n"
-        "[HKEY_CURRENT_USER\\Software\\QuorvaneFromWine]\r\n"
-        "\"Grüße\"=\"Ωmega \\\\ \\\"quoted\\\" text\"\r\n";
-    for (const auto& [line, value] : kValues) {
-        text += line + "\r\n";
-    }
-    text += "\r\n[HKEY_LOCAL_MACHINE\\Software\\QuorvaneFromWine\\Policy]\r\n\"Text\"=\"" + kText +
-            "\"\r\n";
-    const fs::path file = root_->path() / "import.reg";
-    writeFile(file, "\xFF\xFE" + convert(text, "UTF-8", "UTF-16LE"));
-    ASSERT_EQ(wine("wine reg import 'Z:" + file.string() + "'"), 0) << readFile(log());
-    stopServer();
-
-    HiveStore store(prefix());
-    const std::string user = "Software\\QuorvaneFromWine";
-    EXPECT_EQ(stored(store, kCurrentUser, user, "Grüße"), sz("Ωmega \\ \"quoted\" text"));
-    for (const auto& [line, value] : kValues) {
-        EXPECT_EQ(stored(store, kCurrentUser, user, nameOf(line)), value) << line;
-    }
-    EXPECT_EQ(stored(store, kLocalMachine, "software\\quorvanefromwine\\POLICY", "Text"),
-              sz(kText));
-}
-
 TEST_F(HiveInteropTest, StoreRefusesWhileTheServerRunsAndOpensOnceItStopped) {
     // A persistent server stays until told to go, as one serving a long-running program would;
     // TearDown stops it should the test fail half-way.
-    ASSERT_EQ(wine("wineserver -p"), 0) << readFile(log());
+    ASSERT_EQ(wine("wineserver -p"), 0) << wine_->log();
     std::optional<WineserverInfo> server;
     for (int attempt = 0; attempt < 100 && !server; ++attempt) {
         server = findRunningWineserver(prefix());
@@ -221,7 +161,7 @@ TEST_F(HiveInteropTest, StoreRefusesWhileTheServerRunsAndOpensOnceItStopped) {
             << error.what();
     }
 
-    stopServer();
+    wine_->stopServer();
     EXPECT_FALSE(findRunningWineserver(prefix()));
     EXPECT_NO_THROW(HiveStore store(prefix()));
 }

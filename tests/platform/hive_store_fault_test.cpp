@@ -1,5 +1,5 @@
 // The hive store under faults that ordinary use does not show: a writer killed mid-write, two
-// processes writing at once, a hive Wine would ignore, and a wineserver holding the prefix.
+// processes writing at once, a failing file layer, and a wineserver holding the prefix.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -24,6 +24,7 @@
 #include "platform/hive_io.h"
 #include "platform/hive_store.h"
 #include "platform/wineserver_probe.h"
+#include "tests/support/case_name.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -234,44 +235,10 @@ TEST(HiveStoreFaultTest, TwoProcessesWritingAtOnceLoseNoUpdate) {
     EXPECT_EQ(missing, 0);
 }
 
-// Wine ignores a hive whose first line is not its header and never saves it again, so the store
-// must neither use nor "repair" it: the user may still recover what is in it.
-TEST(HiveStoreFaultTest, DamagedHeaderIsRefusedAndLeftAsItWas) {
-    const std::vector<std::string> damaged = {
-        "",
-        "WINE REGISTRY Version 3\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n",
-        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software]\n\"a\"=dword:00000001\n",
-        "\nWINE REGISTRY Version 2\n",
-        "WINE REGISTRY Version 2 \n",
-    };
-    const auto past = fs::file_time_type::clock::now() - std::chrono::hours(48);
-    for (const char* hive : {"system.reg", "user.reg"}) {
-        for (const auto& content : damaged) {
-            for (auto creation :
-                 {HiveStore::Creation::UseExisting, HiveStore::Creation::CreateIfMissing}) {
-                SCOPED_TRACE(std::string(hive) + " holding \"" + content + "\", creation " +
-                             std::to_string(static_cast<int>(creation)));
-                TempDir dir;
-                const auto file = dir.path() / hive;
-                writeFile(file, content);
-                fs::last_write_time(file, past);
-                try {
-                    HiveStore store(dir.path(), creation);
-                    ADD_FAILURE() << "the store opened";
-                } catch (const StoreError& error) {
-                    EXPECT_NE(std::string(error.what()).find(hive), std::string::npos)
-                        << error.what();
-                }
-                EXPECT_EQ(readFile(file), content);
-                EXPECT_EQ(fs::last_write_time(file), past);
-            }
-        }
-    }
-}
-
 // Failures of user.reg's write, injected at each step of the file layer; system.reg, written
 // after it in the same batch, succeeds. The loss must be reported for user.reg with its cause.
 struct InjectedFault {
+    const char* what;
     hive::WriteStep step;
     int error;
     Status status;
@@ -326,12 +293,14 @@ TEST_P(InjectedFaultTest, ALostUserHiveIsReportedWithItsCauseBesideAStoredMachin
 using Step = hive::WriteStep;
 INSTANTIATE_TEST_SUITE_P(
     Steps, InjectedFaultTest,
-    ::testing::Values(InjectedFault{Step::Create, ENOSPC, kRegistryIoFailed, "disk full"},
-                      InjectedFault{Step::Write, EDQUOT, kRegistryIoFailed, "disk full"},
-                      InjectedFault{Step::Flush, EIO, kRegistryIoFailed, "input/output error"},
-                      InjectedFault{Step::Rename, EIO, kRegistryIoFailed, "input/output error"},
-                      InjectedFault{Step::Rename, EPERM, kAccessDenied, "permission denied"},
-                      InjectedFault{Step::Lock, ENOLCK, kRegistryIoFailed, "no locks available"}));
+    ::testing::Values(
+        InjectedFault{"create ENOSPC", Step::Create, ENOSPC, kRegistryIoFailed, "disk full"},
+        InjectedFault{"write EDQUOT", Step::Write, EDQUOT, kRegistryIoFailed, "disk full"},
+        InjectedFault{"flush EIO", Step::Flush, EIO, kRegistryIoFailed, "input/output error"},
+        InjectedFault{"rename EIO", Step::Rename, EIO, kRegistryIoFailed, "input/output error"},
+        InjectedFault{"rename EPERM", Step::Rename, EPERM, kAccessDenied, "permission denied"},
+        InjectedFault{"lock ENOLCK", Step::Lock, ENOLCK, kRegistryIoFailed, "no locks available"}),
+    CaseName());
 
 // A prefix laid out as Debian's Wine lays it out, with its server directory under a TMPDIR of
 // the test's own, so that a forked child can stand in for the wineserver.

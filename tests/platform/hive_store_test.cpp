@@ -256,6 +256,10 @@ TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
     EXPECT_EQ(readFile(hive("user.reg")), damaged);
     EXPECT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess)
         << "the other hive goes on working";
+
+    // Wine ignores such a hive and never saves it again; the store does not make it anew either.
+    EXPECT_THROW(HiveStore(dir_.path(), HiveStore::Creation::CreateIfMissing), StoreError);
+    EXPECT_EQ(readFile(hive("user.reg")), damaged);
 }
 
 TEST_F(HiveStoreTest, LinksAndTheClassesRootLeadToTheirTargets) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/case_name.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
@@ -61,6 +62,9 @@ protected:
     registry::General2 general{recorder, messages};
 };
 
+template <class Case>
+class General2Case : public General2Test, public ::testing::WithParamInterface<Case> {};
+
 TEST_F(General2Test, MalformedPathsAreReportedAndReachNoRegistry) {
     for (const std::string path :
          {"", "HKEY", "hkey_current_user\\Software", "Hkey_CURRENT_USER\\Software",
@@ -82,85 +86,87 @@ TEST_F(General2Test, MalformedPathsAreReportedAndReachNoRegistry) {
     }
 }
 
-TEST_F(General2Test, WellFormedPathsSplitSilently) {
-    const struct {
-        std::string path;
-        Hive hive;
-        std::string subKey;
-    } cases[] = {
-        {"HKEY_CURRENT_USER\\Software\\Policies", 0x80000001, "Software\\Policies"},
-        {"HKEY_LOCAL_MACHINE", 0x80000002, ""},
-        {"HKEY_CURRENT_USER\\\\Software", 0x80000001, "\\Software"},
-        {"HKEY_CLASSES_ROOT\\a\\b", 0x80000000, "a\\b"},
-        {"HKEY_DYN_DATA", 0x80000006, ""},
-        {"HKEY_NOWHERE\\x", 0, "x"},
-        {"HKEY_Local_Machine\\Software", 0, "Software"},
-        {"HKEY_", 0, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE("path \"" + c.path + "\"");
-        std::string split = c.path;
-        Hive hive = 0x12345;
-        general.SplitRegistryPath(split, hive);
-        EXPECT_EQ(hive, c.hive);
-        EXPECT_EQ(split, c.subKey);
-        if (c.hive == registry::kNoHive) {
-            // No hive: reads give the empty result, not "Error", and nothing reaches the registry.
-            EXPECT_EQ(runEveryOperation(c.path), (std::vector{ReadResult(), ReadResult()}));
-            EXPECT_TRUE(recorder.calls.empty());
-        }
+struct WellFormedPath {
+    const char* what;  // the path
+    Hive hive;
+    std::string subKey;
+};
+using WellFormedPaths = General2Case<WellFormedPath>;
+
+// Hive names match only exactly; an unknown one is no hive, but no format error either.
+TEST_P(WellFormedPaths, SplitSilently) {
+    const WellFormedPath& c = GetParam();
+    std::string split = c.what;
+    Hive hive = 0x12345;
+    general.SplitRegistryPath(split, hive);
+    EXPECT_EQ(hive, c.hive);
+    EXPECT_EQ(split, c.subKey);
+    if (c.hive == registry::kNoHive) {
+        // No hive: reads give the empty result, not "Error", and nothing reaches the registry.
+        EXPECT_EQ(runEveryOperation(c.what), (std::vector{ReadResult(), ReadResult()}));
+        EXPECT_TRUE(recorder.calls.empty());
     }
     EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(General2Test, HiveNamesMatchOnlyExactly) {
-    const char* names[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",     "HKEY_LOCAL_MACHINE",
-                           "HKEY_USERS",        "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
-                           "HKEY_DYN_DATA"};
-    for (Hive i = 0; i < 7; ++i) {
-        EXPECT_EQ(registry::General2::HiveFromName(names[i]), 0x80000000 + i) << names[i];
-    }
-    for (const char* name : {"", "hkey_current_user", "HKEY_Current_User", " HKEY_CURRENT_USER",
-                             "HKEY_CURRENT_USER ", "HKEY_CURRENT_USER\\", "HKEY_CURRENT_USERS"}) {
-        EXPECT_EQ(registry::General2::HiveFromName(name), registry::kNoHive) << name;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Paths, WellFormedPaths,
+    ::testing::Values(WellFormedPath{"HKEY_CURRENT_USER\\Software\\Policies", 0x80000001,
+                                     "Software\\Policies"},
+                      WellFormedPath{"HKEY_LOCAL_MACHINE", 0x80000002, ""},
+                      WellFormedPath{"HKEY_CURRENT_USER\\\\Software", 0x80000001, "\\Software"},
+                      WellFormedPath{"HKEY_CLASSES_ROOT\\a\\b", 0x80000000, "a\\b"},
+                      WellFormedPath{"HKEY_USERS", 0x80000003, ""},
+                      WellFormedPath{"HKEY_PERFORMANCE_DATA", 0x80000004, ""},
+                      WellFormedPath{"HKEY_CURRENT_CONFIG", 0x80000005, ""},
+                      WellFormedPath{"HKEY_DYN_DATA", 0x80000006, ""},
+                      WellFormedPath{"HKEY_NOWHERE\\x", 0, "x"},
+                      WellFormedPath{"HKEY_Local_Machine\\Software", 0, "Software"},
+                      WellFormedPath{"HKEY_CURRENT_USERS", 0, ""}, WellFormedPath{"HKEY_", 0, ""}),
+    CaseName());
 
-TEST_F(General2Test, ReadsTrimStringsAndTakeAtMostFourBytesOfNumbers) {
-    // In this order: the two-byte value comes after one whose bytes are all set.
-    const struct {
-        const char* what;
-        Stored value;
-        ReadResult expected;
-        bool number = false;
-    } cases[] = {
-        {"plain", sz("abc"), ReadResult::text("abc")},
-        {"leading spaces", sz("  abc"), ReadResult::text("abc")},
-        {"trailing spaces", sz("abc  "), ReadResult::text("abc  ")},
-        {"empty string", sz(""), ReadResult::text("")},
-        {"no data bytes", Stored{platform::kRegSz, ""}, ReadResult::text("")},
-        {"254 characters", sz(std::string(254, 'x')), ReadResult::text(std::string(254, 'x'))},
-        {"255 characters", sz(std::string(255, 'x')), ReadResult::error()},
-        {"1", dword(1), ReadResult::number(1), true},
-        {"all bits set", dword(0xFFFFFFFF), ReadResult::number(-1), true},
-        {"two bytes", Stored{platform::kRegBinary, "\x02\x01"}, ReadResult::number(0x0102), true},
-        {"eight bytes", Stored{platform::kRegQword, std::string(8, '\x01')}, ReadResult::error(),
-         true},
-    };
-    const auto get = [&](bool number, const std::string& subKey, const std::string& name) {
+struct StoredData {
+    const char* what;
+    Stored value;
+    ReadResult expected;
+    bool number = false;
+};
+using Reads = General2Case<StoredData>;
+
+TEST_P(Reads, TrimStringsAndTakeAtMostFourBytesOfNumbers) {
+    const StoredData& c = GetParam();
+    const auto get = [&](const std::string& subKey, const std::string& name) {
         std::string path = "HKEY_CURRENT_USER\\" + subKey;
-        return number ? general.GetDwordValue(path, name) : general.GetStringValue(path, name);
+        return c.number ? general.GetDwordValue(path, name) : general.GetStringValue(path, name);
     };
-    for (const auto& c : cases) {
-        put(base, kCurrentUser, kScratch, "v", c.value);
-        EXPECT_EQ(get(c.number, kScratch, "v"), c.expected) << c.what;
-    }
-    for (bool number : {false, true}) {
-        EXPECT_EQ(get(number, kScratch, "missing"), ReadResult::error()) << number;
-        EXPECT_EQ(get(number, std::string(kScratch) + "\\Missing", "v"), ReadResult::error());
-    }
+    // A value read before, whose bytes are all set, must leave nothing behind.
+    put(base, kCurrentUser, kScratch, "v", dword(0xFFFFFFFF));
+    get(kScratch, "v");
+    put(base, kCurrentUser, kScratch, "v", c.value);
+    EXPECT_EQ(get(kScratch, "v"), c.expected);
+    EXPECT_EQ(get(kScratch, "missing"), ReadResult::error());
+    EXPECT_EQ(get(std::string(kScratch) + "\\Missing", "v"), ReadResult::error());
     EXPECT_TRUE(messages.shown.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, Reads,
+    ::testing::Values(StoredData{"plain", sz("abc"), ReadResult::text("abc")},
+                      StoredData{"leading spaces", sz("  abc"), ReadResult::text("abc")},
+                      StoredData{"trailing spaces", sz("abc  "), ReadResult::text("abc  ")},
+                      StoredData{"empty string", sz(""), ReadResult::text("")},
+                      StoredData{"no data bytes", Stored{platform::kRegSz, ""},
+                                 ReadResult::text("")},
+                      StoredData{"254 characters", sz(std::string(254, 'x')),
+                                 ReadResult::text(std::string(254, 'x'))},
+                      StoredData{"255 characters", sz(std::string(255, 'x')), ReadResult::error()},
+                      StoredData{"1", dword(1), ReadResult::number(1), true},
+                      StoredData{"all bits set", dword(0xFFFFFFFF), ReadResult::number(-1), true},
+                      StoredData{"two bytes", Stored{platform::kRegBinary, "\x02\x01"},
+                                 ReadResult::number(0x0102), true},
+                      StoredData{"eight bytes", Stored{platform::kRegQword, std::string(8, '\x01')},
+                                 ReadResult::error(), true}),
+    CaseName());
 
 TEST_F(General2Test, WritesStoreTypedDataIntoExistingKeysOnly) {
     makeKey(base, kLocalMachine, kScratch);
@@ -220,38 +226,51 @@ TEST_F(General2Test, DeleteValueTellsWhetherItDeleted) {
 
 // A user without administrator rights may hold 0x3F on a policy key but not KEY_ALL_ACCESS, nor
 // write rights where only reading is needed.
-TEST_F(General2Test, EachOperationOpensWithItsRightsAndClosesWhatItOpens) {
-    const std::string leaf = std::string(kScratch) + "\\Leaf";
-    put(base, kCurrentUser, leaf, "v", dword(1));
-    const struct {
-        const char* what;
-        std::function<void(std::string&)> run;
-        std::string opened;
-        std::uint32_t access;
-    } cases[] = {
-        {"GetDwordValue", [&](std::string& p) { general.GetDwordValue(p, "v"); }, leaf, 0x20019},
-        {"GetStringValue", [&](std::string& p) { general.GetStringValue(p, "v"); }, leaf, 0x20019},
-        {"SetDwordValue", [&](std::string& p) { general.SetDwordValue(p, "v", 1); }, leaf, 0x20006},
-        {"SetStringValue", [&](std::string& p) { general.SetStringValue(p, "v", "t"); }, leaf,
-         0x20006},
-        {"DeleteValue", [&](std::string&) { general.DeleteValue(kCurrentUser, leaf, "v"); }, leaf,
-         0x3F},
-        {"DeleteKey", [&](std::string& p) { general.DeleteKey(p); }, "", 0x20006},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        recorder.calls.clear();
-        std::string path = "HKEY_CURRENT_USER\\" + leaf;
-        c.run(path);
-        const auto opens = recorder.of(RegistryCall::Open);
-        ASSERT_EQ(opens.size(), 1u);
-        EXPECT_EQ(opens[0].key, kCurrentUser);
-        EXPECT_EQ(opens[0].name, c.opened);
-        EXPECT_EQ(opens[0].access, c.access);
-        EXPECT_EQ(opens[0].status, platform::kSuccess);
-        EXPECT_EQ(recorder.of(RegistryCall::Close).size(), 1u);
-    }
+using registry::General2;
+struct Operation {
+    const char* what;
+    std::function<void(General2&, std::string& path)> run;
+    std::string opened;
+    std::uint32_t access;
+};
+using EachOperation = General2Case<Operation>;
+
+const std::string kLeaf = std::string(kScratch) + "\\Leaf";
+
+TEST_P(EachOperation, OpensWithItsRightsAndClosesWhatItOpens) {
+    const Operation& c = GetParam();
+    put(base, kCurrentUser, kLeaf, "v", dword(1));
     recorder.calls.clear();
+    std::string path = "HKEY_CURRENT_USER\\" + kLeaf;
+    c.run(general, path);
+    const auto opens = recorder.of(RegistryCall::Open);
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0].key, kCurrentUser);
+    EXPECT_EQ(opens[0].name, c.opened);
+    EXPECT_EQ(opens[0].access, c.access);
+    EXPECT_EQ(opens[0].status, platform::kSuccess);
+    EXPECT_EQ(recorder.of(RegistryCall::Close).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, EachOperation,
+    ::testing::Values(
+        Operation{"GetDwordValue", [](General2& g, std::string& p) { g.GetDwordValue(p, "v"); },
+                  kLeaf, 0x20019},
+        Operation{"GetStringValue", [](General2& g, std::string& p) { g.GetStringValue(p, "v"); },
+                  kLeaf, 0x20019},
+        Operation{"SetDwordValue", [](General2& g, std::string& p) { g.SetDwordValue(p, "v", 1); },
+                  kLeaf, 0x20006},
+        Operation{"SetStringValue",
+                  [](General2& g, std::string& p) { g.SetStringValue(p, "v", "t"); }, kLeaf,
+                  0x20006},
+        Operation{"DeleteValue",
+                  [](General2& g, std::string&) { g.DeleteValue(kCurrentUser, kLeaf, "v"); }, kLeaf,
+                  0x3F},
+        Operation{"DeleteKey", [](General2& g, std::string& p) { g.DeleteKey(p); }, "", 0x20006}),
+    CaseName());
+
+TEST_F(General2Test, CreateKeyClosesWhatItMakes) {
     std::string path = kUserScratch;
     general.CreateKey(path);
     EXPECT_EQ(recorder.of(RegistryCall::Create).size(), 1u);

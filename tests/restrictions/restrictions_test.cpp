@@ -11,6 +11,7 @@
 
 #include "restrictions/failure_mode.h"
 #include "tests/restrictions/restriction_rig.h"
+#include "tests/support/case_name.h"
 #include "tests/support/registry_target.h"
 
 namespace quorvane::testing {
@@ -64,101 +65,107 @@ protected:
     std::unique_ptr<Rig> rig;
 };
 
+template <class Case>
+class RestrictionsCase : public RestrictionsTest, public ::testing::WithParamInterface<Case> {};
+
 // Only positive DWORD data in the per-user hive puts a restriction in force; the in-force case is
 // the next test's.
-TEST_F(RestrictionsTest, DetectionLeavesRowsWithoutPositivePerUserDataAlone) {
-    const struct {
-        const char* what;
-        const char* subKey;
-        const char* name;
-        std::optional<Stored> user;
-        std::optional<Stored> machine;
-    } cases[] = {
-        {"data 0", kToolbarsKey, "NoToolbarOptions", dword(0), dword(1)},
-        {"data -1", kSystemKey, "DisableRegistryTools", dword(0xFFFFFFFF), std::nullopt},
-        {"machine hive only", kRestrictionsKey, "NoNavButtons", std::nullopt, dword(1)},
-        {"eight bytes", kToolbarsKey, "NoAddressBar",
-         Stored{platform::kRegQword, std::string(8, '\x01')}, std::nullopt},
-        {"key missing", kRestrictionsKey, "AlwaysPromptWhenDownload", std::nullopt, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        fresh();
-        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-            if (const auto& data = root == kCurrentUser ? c.user : c.machine) {
-                put(base(), root, c.subKey, c.name, *data);
-            }
+struct IgnoredData {
+    const char* what;
+    const char* subKey;
+    const char* name;
+    std::optional<Stored> user;
+    std::optional<Stored> machine;
+};
+using DetectionIgnores = RestrictionsCase<IgnoredData>;
+
+TEST_P(DetectionIgnores, RowsWithoutPositivePerUserData) {
+    const IgnoredData& c = GetParam();
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        if (const auto& data = root == kCurrentUser ? c.user : c.machine) {
+            put(base(), root, c.subKey, c.name, *data);
         }
-        rig->manager.RefreshRestrictionStates();
-        EXPECT_EQ(rig->checkedBoxes(), std::vector<int>{});
-        EXPECT_EQ(rig->recorder.changeRequests(), 0u);
-        EXPECT_EQ(value(kCurrentUser, c.subKey, c.name), c.user);
-        EXPECT_EQ(value(kLocalMachine, c.subKey, c.name), c.machine);
     }
+    rig->manager.RefreshRestrictionStates();
+    EXPECT_EQ(rig->checkedBoxes(), std::vector<int>{});
+    EXPECT_EQ(rig->recorder.changeRequests(), 0u);
+    EXPECT_EQ(value(kCurrentUser, c.subKey, c.name), c.user);
+    EXPECT_EQ(value(kLocalMachine, c.subKey, c.name), c.machine);
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    Data, DetectionIgnores,
+    ::testing::Values(
+        IgnoredData{"data 0", kToolbarsKey, "NoToolbarOptions", dword(0), dword(1)},
+        IgnoredData{"data -1", kSystemKey, "DisableRegistryTools", dword(0xFFFFFFFF), {}},
+        IgnoredData{"machine hive only", kRestrictionsKey, "NoNavButtons", {}, dword(1)},
+        IgnoredData{"eight bytes",
+                    kToolbarsKey,
+                    "NoAddressBar",
+                    Stored{platform::kRegQword, std::string(8, '\x01')},
+                    {}},
+        IgnoredData{"key missing", kRestrictionsKey, "AlwaysPromptWhenDownload", {}, {}}),
+    CaseName());
+
+// The first and the last row, and one of each other key, in force: all are rewritten into both
+// hives, and the policy keys are made once, not once per row.
 TEST_F(RestrictionsTest, DetectionRewritesEveryRestrictionFoundInForce) {
-    std::vector<std::pair<const char*, const char*>> rows = {{kControlPanelKey, "HomePage"}};
-    for (const char* name :
-         {"AlwaysPromptWhenDownload", "NoBrowserBars", "NoBrowserClose", "NoBrowserContextMenu",
-          "NoBrowserOptions", "NoBrowserSaveAs", "NoFavorites", "NoFileNew", "NoFileOpen",
-          "NoFindFiles", "NoNavButtons", "NoOpeninNewWnd", "NoPrinting", "NoSelectDownloadDir",
-          "NoTheaterMode", "NoViewSource", "RestGoMenu"}) {
-        rows.emplace_back(kRestrictionsKey, name);
-    }
-    for (const char* name : {"NoToolbarOptions", "NoAddressBar", "NoToolBar", "NoLinksBar"}) {
-        rows.emplace_back(kToolbarsKey, name);
-    }
-    rows.emplace_back(kSystemKey, "DisableRegistryTools");
-    for (std::uint32_t i = 0; i < rows.size(); ++i) {
-        put(base(), kCurrentUser, rows[i].first, rows[i].second, dword(i + 1));
+    const std::pair<const char*, const char*> rows[] = {{kControlPanelKey, "HomePage"},
+                                                        {kRestrictionsKey, "NoViewSource"},
+                                                        {kToolbarsKey, "NoToolBar"},
+                                                        {kSystemKey, "DisableRegistryTools"}};
+    std::uint32_t data = 2;
+    for (const auto& [subKey, name] : rows) {
+        put(base(), kCurrentUser, subKey, name, dword(data++));
     }
     put(base(), kLocalMachine, kControlPanelKey, "HomePage", dword(7));
     put(base(), kLocalMachine, kMainKey, "Window Title", sz("Kiosk"));
 
     rig->manager.RefreshRestrictionStates();
 
-    EXPECT_EQ(rig->checkedBoxes().size(), 24u);
+    EXPECT_EQ(rig->checkedBoxes(), (std::vector{1, 17, 21, 23, 24}));
     EXPECT_EQ(marker(), sz("1"));
     for (const auto& [subKey, name] : rows) {
         EXPECT_EQ(value(kCurrentUser, subKey, name), dword(1)) << name;
         EXPECT_EQ(value(kLocalMachine, subKey, name), dword(1)) << name;
     }
     EXPECT_EQ(value(kLocalMachine, kMainKey, "Window Title"), sz("Kiosk"));
-    EXPECT_EQ(policyKeysCreated(), kPolicyKeys);  // once, not once per row
+    EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
 }
 
-TEST_F(RestrictionsTest, DetectionChecksTheWindowTitleFromTheMachineHiveOnly) {
-    const struct {
-        const char* what;
-        std::optional<Stored> machine;
-        std::optional<Stored> user;
-        bool inForce;
-    } cases[] = {
-        {"a title", sz("Kiosk"), std::nullopt, true},
-        {"a title longer than error", sz("Errors"), std::nullopt, true},
-        {"error", sz("error"), std::nullopt, false},
-        {"ERROR", sz("ERROR"), std::nullopt, false},
-        {"eRRor", sz("eRRor"), std::nullopt, false},
-        {"empty", sz(""), std::nullopt, false},
-        {"255 characters", sz(std::string(255, 't')), std::nullopt, false},
-        {"missing", std::nullopt, std::nullopt, false},
-        {"per-user title only", std::nullopt, sz("Kiosk"), false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        fresh();
-        if (c.machine) {
-            put(base(), kLocalMachine, kMainKey, "Window Title", *c.machine);
-        }
-        if (c.user) {
-            put(base(), kCurrentUser, kMainKey, "Window Title", *c.user);
-        }
-        rig->manager.RefreshRestrictionStates();
-        EXPECT_EQ(rig->checkedBoxes(), c.inForce ? std::vector{24} : std::vector<int>{});
-        EXPECT_EQ(rig->recorder.changeRequests(), 0u);
+struct TitleCase {
+    const char* what;
+    std::optional<Stored> machine;
+    std::optional<Stored> user;
+    bool inForce;
+};
+using DetectionOfTheTitle = RestrictionsCase<TitleCase>;
+
+TEST_P(DetectionOfTheTitle, ReadsTheMachineHiveOnly) {
+    const TitleCase& c = GetParam();
+    if (c.machine) {
+        put(base(), kLocalMachine, kMainKey, "Window Title", *c.machine);
     }
+    if (c.user) {
+        put(base(), kCurrentUser, kMainKey, "Window Title", *c.user);
+    }
+    rig->manager.RefreshRestrictionStates();
+    EXPECT_EQ(rig->checkedBoxes(), c.inForce ? std::vector{24} : std::vector<int>{});
+    EXPECT_EQ(rig->recorder.changeRequests(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles, DetectionOfTheTitle,
+    ::testing::Values(TitleCase{"a title", sz("Kiosk"), {}, true},
+                      TitleCase{"a title longer than error", sz("Errors"), {}, true},
+                      TitleCase{"error", sz("error"), {}, false},
+                      TitleCase{"ERROR upper case", sz("ERROR"), {}, false},
+                      TitleCase{"eRRor mixed case", sz("eRRor"), {}, false},
+                      TitleCase{"empty", sz(""), {}, false},
+                      TitleCase{"255 characters", sz(std::string(255, 't')), {}, false},
+                      TitleCase{"missing", {}, {}, false},
+                      TitleCase{"per-user title only", {}, sz("Kiosk"), false}),
+    CaseName());
 
 // Refuses creating the machine's toolbar key.
 platform::Status refuseToolbarsKey(const RegistryCall& call) {
@@ -168,71 +175,82 @@ platform::Status refuseToolbarsKey(const RegistryCall& call) {
                : platform::kSuccess;
 }
 
-TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
-    const struct {
-        const char* what;
-        std::optional<std::string> marker;
-        bool makesKeys;
-        bool refuseAKey;
-        std::optional<Stored> markerAfter;
-    } cases[] = {
-        {"no marker", std::nullopt, true, false, sz("1")},
-        // As a crash or a full disk between the two hive files leaves it: the marker and the
-        // per-user keys stored, the machine keys not. Imposing makes the key it needs.
-        {"marker 1 without the machine keys", "1", false, false, sz("1")},
-        {"marker 0", "0", true, false, sz("1")},
-        {"marker with blanks", " 1 ", true, false, sz("1")},
-        {"a key that cannot be made", std::nullopt, true, true, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        fresh();
-        if (c.marker) {
-            put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
-            for (const auto& [root, subKey] : kPolicyKeys) {
-                if (root == kCurrentUser) {
-                    makeKey(base(), root, subKey);
-                }
+struct MarkerCase {
+    const char* what;
+    std::optional<std::string> marker;
+    bool makesKeys;
+    bool refuseAKey;
+    std::optional<Stored> markerAfter;
+};
+using TheMarker = RestrictionsCase<MarkerCase>;
+
+TEST_P(TheMarker, DecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
+    const MarkerCase& c = GetParam();
+    if (c.marker) {
+        put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
+        for (const auto& [root, subKey] : kPolicyKeys) {
+            if (root == kCurrentUser) {
+                makeKey(base(), root, subKey);
             }
         }
-        if (c.refuseAKey) {
-            rig->recorder.refuse = refuseToolbarsKey;
-        }
-        rig->boxes.assign(4, kChecked);
-        EXPECT_EQ(marker(), c.markerAfter);
-        const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
-        EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
-        EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-        EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
-        EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
-        EXPECT_TRUE(rig->messages.shown.empty());
     }
+    if (c.refuseAKey) {
+        rig->recorder.refuse = refuseToolbarsKey;
+    }
+    rig->boxes.assign(4, kChecked);
+    EXPECT_EQ(marker(), c.markerAfter);
+    const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
+    EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
+    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+    EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
+    EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
+    EXPECT_TRUE(rig->messages.shown.empty());
 }
 
-TEST_F(RestrictionsTest, SwitchingImposesAndLiftsInBothHives) {
-    const struct {
-        int number;
-        const char* subKey;
-        const char* name;
-    } cases[] = {
-        {1, kControlPanelKey, "HomePage"},
-        {17, kRestrictionsKey, "NoViewSource"},
-        {21, kToolbarsKey, "NoToolBar"},
-        {23, kSystemKey, "DisableRegistryTools"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        rig->boxes.assign(c.number, kChecked);
-        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-            EXPECT_EQ(value(root, c.subKey, c.name), dword(1));
-        }
-        rig->boxes.assign(c.number, kUnchecked);
-        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-            EXPECT_EQ(value(root, c.subKey, c.name), std::nullopt);
-            EXPECT_TRUE(keyExists(base(), root, c.subKey));
-        }
+INSTANTIATE_TEST_SUITE_P(
+    Markers, TheMarker,
+    ::testing::Values(
+        MarkerCase{"no marker", {}, true, false, sz("1")},
+        // As a crash or a full disk between the two hive files leaves it: the marker and the
+        // per-user keys stored, the machine keys not. Imposing makes the key it needs.
+        MarkerCase{"marker 1 without the machine keys", "1", false, false, sz("1")},
+        MarkerCase{"marker 0", "0", true, false, sz("1")},
+        MarkerCase{"marker with blanks", " 1 ", true, false, sz("1")},
+        MarkerCase{"a key that cannot be made", {}, true, true, {}}),
+    CaseName());
+
+struct SwitchedRow {
+    const char* what;
+    int number;
+    const char* subKey;
+};
+using Switching = RestrictionsCase<SwitchedRow>;
+
+TEST_P(Switching, ImposesAndLiftsInBothHives) {
+    const SwitchedRow& c = GetParam();
+    rig->boxes.assign(c.number, kChecked);
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        EXPECT_EQ(value(root, c.subKey, c.what), dword(1));
     }
-    // Row 23 names its key in upper case, and finds the one the set-up made in mixed case.
+    rig->boxes.assign(c.number, kUnchecked);
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        EXPECT_EQ(value(root, c.subKey, c.what), std::nullopt);
+        EXPECT_TRUE(keyExists(base(), root, c.subKey));
+    }
+    EXPECT_TRUE(rig->messages.shown.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Switching,
+                         ::testing::Values(SwitchedRow{"HomePage", 1, kControlPanelKey},
+                                           SwitchedRow{"NoViewSource", 17, kRestrictionsKey},
+                                           SwitchedRow{"NoToolBar", 21, kToolbarsKey},
+                                           SwitchedRow{"DisableRegistryTools", 23, kSystemKey}),
+                         CaseName());
+
+// Row 23 names its key in upper case, and finds the one the set-up made in mixed case.
+TEST_F(RestrictionsTest, TheRegistryToolsRowFindsItsKeyWhateverItsCase) {
+    rig->boxes.assign(23, kChecked);
+    rig->boxes.assign(23, kUnchecked);
     int upperCaseWrites = 0;
     for (const RegistryCall& call : rig->recorder.of(RegistryCall::Open)) {
         upperCaseWrites +=
@@ -240,7 +258,6 @@ TEST_F(RestrictionsTest, SwitchingImposesAndLiftsInBothHives) {
             call.access == platform::kKeyWrite;
     }
     EXPECT_EQ(upperCaseWrites, 2);
-    EXPECT_TRUE(rig->messages.shown.empty());
 }
 
 TEST_F(RestrictionsTest, TheWindowTitleIsOnlyEverLifted) {
@@ -276,21 +293,19 @@ TEST_F(RestrictionsTest, TheBoxIsReadAfterPendingEventsHaveRun) {
     }
 }
 
-TEST_F(RestrictionsTest, RemoveAllLiftsEverythingAndSaysSo) {
-    const struct {
-        const char* what;
-        bool registryEditor;
-        std::optional<std::string> machineTitle;
-        std::optional<std::string> userTitle;
-        bool strayValues;
-        const char* markerAfter;
-        bool keysAfter;
-    } cases[] = {
-        {"nothing in force", false, std::nullopt, std::nullopt, false, "0", false},
-        {"only the registry editor", true, std::nullopt, std::nullopt, true, "1", true},
-        {"only the window title", false, "Kiosk", "Kiosk", true, "0", false},
-        {"a title whose box is unchecked", false, "error", "Kiosk", true, "0", false},
-    };
+struct RemoveAllCase {
+    const char* what;
+    std::vector<KeyHandle> registryEditorIn;
+    std::optional<std::string> machineTitle;
+    std::optional<std::string> userTitle;
+    bool strayValues;
+    const char* markerAfter;
+    bool keysAfter;
+};
+using RemoveAll = RestrictionsCase<RemoveAllCase>;
+
+TEST_P(RemoveAll, LiftsEverythingAndSaysSo) {
+    const RemoveAllCase& c = GetParam();
     const KeyList removedKeys = {
         {kCurrentUser, kRestrictionsKey},  {kCurrentUser, kControlPanelKey},
         {kLocalMachine, kRestrictionsKey}, {kLocalMachine, kControlPanelKey},
@@ -299,58 +314,65 @@ TEST_F(RestrictionsTest, RemoveAllLiftsEverythingAndSaysSo) {
     const ShownMessage removed{
         std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint, 64,
         "Restrictions Removed"};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        fresh();
-        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-            if (c.registryEditor) {
-                put(base(), root, kSystemKey, "DisableRegistryTools", dword(1));
-            }
-            const auto& title = root == kCurrentUser ? c.userTitle : c.machineTitle;
-            if (title) {
-                put(base(), root, kMainKey, "Window Title", sz(*title));
-            }
-        }
-        // Not in force, so they show only whether their keys were emptied.
-        if (c.strayValues) {
-            put(base(), kCurrentUser, kRestrictionsKey, "NoPrinting", dword(0));
-            put(base(), kLocalMachine, kToolbarsKey, "NoLinksBar", dword(0));
-        }
-        rig->manager.RefreshRestrictionStates();
-        rig->manager.RemoveAllRestrictions();
-
-        EXPECT_EQ(rig->messages.shown, std::vector{removed});
-        EXPECT_EQ(rig->checkedBoxes(), std::vector<int>{});
-        EXPECT_EQ(marker(), sz(c.markerAfter));
-        for (const auto& [root, subKey] : removedKeys) {
-            EXPECT_EQ(keyExists(base(), root, subKey), c.keysAfter) << subKey;
-        }
-        EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoPrinting"), std::nullopt);
-        EXPECT_EQ(value(kLocalMachine, kToolbarsKey, "NoLinksBar"), std::nullopt);
-        if (c.strayValues) {
-            EXPECT_TRUE(keyExists(base(), kLocalMachine,
-                                  "Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars"));
-        }
-        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-            EXPECT_EQ(value(root, kSystemKey, "DisableRegistryTools"), std::nullopt);
-            EXPECT_EQ(value(root, kMainKey, "Window Title"), std::nullopt);
-            EXPECT_TRUE(keyExists(base(), root, kMainKey));
-        }
-        EXPECT_TRUE(keyExists(base(), kLocalMachine, kSystemKey));
+    for (KeyHandle root : c.registryEditorIn) {
+        put(base(), root, kSystemKey, "DisableRegistryTools", dword(1));
     }
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        if (const auto& title = root == kCurrentUser ? c.userTitle : c.machineTitle) {
+            put(base(), root, kMainKey, "Window Title", sz(*title));
+        }
+    }
+    // Not in force, so they show only whether their keys were emptied.
+    if (c.strayValues) {
+        put(base(), kCurrentUser, kRestrictionsKey, "NoPrinting", dword(0));
+        put(base(), kLocalMachine, kToolbarsKey, "NoLinksBar", dword(0));
+    }
+    rig->manager.RefreshRestrictionStates();
+    rig->manager.RemoveAllRestrictions();
+
+    EXPECT_EQ(rig->messages.shown, std::vector{removed});
+    EXPECT_EQ(rig->checkedBoxes(), std::vector<int>{});
+    EXPECT_EQ(marker(), sz(c.markerAfter));
+    for (const auto& [root, subKey] : removedKeys) {
+        EXPECT_EQ(keyExists(base(), root, subKey), c.keysAfter) << subKey;
+    }
+    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoPrinting"), std::nullopt);
+    EXPECT_EQ(value(kLocalMachine, kToolbarsKey, "NoLinksBar"), std::nullopt);
+    if (c.strayValues) {
+        EXPECT_TRUE(keyExists(base(), kLocalMachine,
+                              "Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars"));
+    }
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        EXPECT_EQ(value(root, kSystemKey, "DisableRegistryTools"), std::nullopt);
+        EXPECT_EQ(value(root, kMainKey, "Window Title"), std::nullopt);
+        EXPECT_TRUE(keyExists(base(), root, kMainKey));
+    }
+    EXPECT_TRUE(keyExists(base(), kLocalMachine, kSystemKey));
 }
 
-TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
-    const struct {
-        const char* what;
-        std::string vendor;  // empty: the default hosts
-        std::string portal;
-        std::optional<KeyHandle> missingMainKey;
-    } cases[] = {
-        {"default hosts", "", "", std::nullopt},
-        {"configured hosts", "vendor.example", "portal.example", std::nullopt},
-        {"no per-user Main key", "", "", kCurrentUser},
-    };
+INSTANTIATE_TEST_SUITE_P(
+    States, RemoveAll,
+    ::testing::Values(
+        RemoveAllCase{"nothing in force", {}, {}, {}, false, "0", false},
+        RemoveAllCase{
+            "only the registry editor", {kCurrentUser, kLocalMachine}, {}, {}, true, "1", true},
+        // Not in force, so no lifting action deletes it: remove-all itself must.
+        RemoveAllCase{
+            "registry editor in the machine hive only", {kLocalMachine}, {}, {}, false, "0", false},
+        RemoveAllCase{"only the window title", {}, "Kiosk", "Kiosk", true, "0", false},
+        RemoveAllCase{"a title whose box is unchecked", {}, "error", "Kiosk", true, "0", false}),
+    CaseName());
+
+struct PageResetCase {
+    const char* what;
+    std::string vendor;  // empty: the default hosts
+    std::string portal;
+    std::optional<KeyHandle> missingMainKey;
+};
+using PageReset = RestrictionsCase<PageResetCase>;
+
+TEST_P(PageReset, WritesTheDefaultPagesWhereTheMainKeyIs) {
+    const PageResetCase& c = GetParam();
     const ShownMessage restored{
         std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
             kStartupHint,
@@ -361,43 +383,46 @@ TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
                     "  set Search Page\r\n  set Start Page\r\n\r\n") +
             kStartupHint,
         48, "Home/Search Page Restored"};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        toolkit::Configuration configuration;
-        if (!c.vendor.empty()) {
-            configuration.vendorHost = c.vendor;
-            configuration.portalHost = c.portal;
-        }
-        fresh(configuration);
-        const std::string vendor = "http://" + (c.vendor.empty() ? "www.microsoft.com" : c.vendor);
-        const std::string portal = "http://" + (c.portal.empty() ? "www.msn.com" : c.portal) + "/";
-        const std::string home =
-            vendor + "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
-        put(base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
-        if (c.missingMainKey) {
-            target->removeTree(*c.missingMainKey, kMainKey);
-        }
-        // The restriction against changing the pages neither stops the reset nor changes.
-        rig->boxes.assign(1, kChecked);
-
-        rig->manager.ResetHomeSearchPages();
-
-        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-            if (root == c.missingMainKey) {
-                EXPECT_FALSE(keyExists(base(), root, kMainKey));
-                continue;
-            }
-            EXPECT_EQ(value(root, kMainKey, "Search Page"),
-                      sz(vendor + "/isapi/redir.dll?prd=ie&ar=iesearch"));
-            EXPECT_EQ(value(root, kMainKey, "Start Page"),
-                      sz(root == kCurrentUser ? portal : home));
-        }
-        EXPECT_EQ(rig->messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
-        EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
-        EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
-        EXPECT_EQ(marker(), sz("1"));
+    toolkit::Configuration configuration;
+    if (!c.vendor.empty()) {
+        configuration.vendorHost = c.vendor;
+        configuration.portalHost = c.portal;
     }
+    fresh(configuration);
+    const std::string vendor = "http://" + (c.vendor.empty() ? "www.microsoft.com" : c.vendor);
+    const std::string portal = "http://" + (c.portal.empty() ? "www.msn.com" : c.portal) + "/";
+    const std::string home =
+        vendor + "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
+    put(base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
+    if (c.missingMainKey) {
+        target->removeTree(*c.missingMainKey, kMainKey);
+    }
+    // The restriction against changing the pages neither stops the reset nor changes.
+    rig->boxes.assign(1, kChecked);
+
+    rig->manager.ResetHomeSearchPages();
+
+    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+        if (root == c.missingMainKey) {
+            EXPECT_FALSE(keyExists(base(), root, kMainKey));
+            continue;
+        }
+        EXPECT_EQ(value(root, kMainKey, "Search Page"),
+                  sz(vendor + "/isapi/redir.dll?prd=ie&ar=iesearch"));
+        EXPECT_EQ(value(root, kMainKey, "Start Page"), sz(root == kCurrentUser ? portal : home));
+    }
+    EXPECT_EQ(rig->messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
+    EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
+    EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
+    EXPECT_EQ(marker(), sz("1"));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, PageReset,
+    ::testing::Values(PageResetCase{"default hosts", "", "", {}},
+                      PageResetCase{"configured hosts", "vendor.example", "portal.example", {}},
+                      PageResetCase{"no per-user Main key", "", "", kCurrentUser}),
+    CaseName());
 
 // A registry that refuses part of an action: the action's warning, under the title its success
 // text would have, says what was not done, in which hive and why; the boxes show what is there.

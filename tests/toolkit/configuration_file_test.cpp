@@ -50,7 +50,7 @@ constexpr const char* kUserFolderVariable = "XDG_CONFIG_HOME";
 class ConfigurationFileTest : public ::testing::Test {
 protected:
     QString scratch(const char* name) const {
-        return QDir(QString::fromStdString(dir_.path().string())).filePath(name);
+        return QDir(QString::fromStdString(dir_.path().string())).filePath(QString::fromUtf8(name));
     }
 
     int argc_ = 1;
@@ -69,7 +69,7 @@ TEST_F(ConfigurationFileTest, UserFileLiesInTheUsersConfigurationFolder) {
 
     ASSERT_TRUE(QDir().mkpath(scratch("user/Quorvane")));
     QSettings(scratch("user/Quorvane/quorvane.ini"), QSettings::IniFormat)
-        .setValue("Web/MakerHost", "maker.test");
+        .setValue(QStringLiteral("Web/MakerHost"), QStringLiteral("maker.test"));
     EXPECT_EQ(QDir::cleanPath(configurationFilePath()),
               QDir::cleanPath(scratch("user/Quorvane/quorvane.ini")));
     EXPECT_EQ(loadConfiguration().makerHost, "maker.test");
@@ -86,8 +86,9 @@ TEST_F(ConfigurationFileTest, NoRoamingFolderMeansNoUserFile) {
     const ScopedEnvironment folder("APPDATA", "");
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(scratch("")));
-    ASSERT_TRUE(QDir().mkpath("Quorvane"));
-    QSettings("Quorvane/quorvane.ini", QSettings::IniFormat).setValue("Web/MakerHost", "x.test");
+    ASSERT_TRUE(QDir().mkpath(QStringLiteral("Quorvane")));
+    QSettings(QStringLiteral("Quorvane/quorvane.ini"), QSettings::IniFormat)
+        .setValue(QStringLiteral("Web/MakerHost"), QStringLiteral("x.test"));
     EXPECT_EQ(configurationFilePath(), QString());
     QDir::setCurrent(previous);
 }
@@ -97,13 +98,15 @@ TEST_F(ConfigurationFileTest, NoRoamingFolderMeansNoUserFile) {
 // comment marks taken off, it must read back as exactly the defaults and hold no unknown key.
 TEST_F(ConfigurationFileTest, SampleFileShowsEveryDefaultAndChangesNothing) {
     const Configuration defaults;
-    QFile sample(QUORVANE_SAMPLE_INI);
+    QFile sample(QStringLiteral(QUORVANE_SAMPLE_INI));
     ASSERT_TRUE(sample.open(QIODevice::ReadOnly | QIODevice::Text)) << QUORVANE_SAMPLE_INI;
-    EXPECT_EQ(loadConfiguration(QUORVANE_SAMPLE_INI).makerHost, defaults.makerHost)
+    EXPECT_EQ(loadConfiguration(sample.fileName()).makerHost, defaults.makerHost)
         << "as shipped, the sample is all comments";
 
     QString text = QString::fromUtf8(sample.readAll());
-    text.replace(QRegularExpression("^;(\\w+=)", QRegularExpression::MultilineOption), "\\1");
+    text.replace(
+        QRegularExpression(QStringLiteral("^;(\\w+=)"), QRegularExpression::MultilineOption),
+        QStringLiteral("\\1"));
     QFile uncommented(scratch("uncommented.ini"));
     ASSERT_TRUE(uncommented.open(QIODevice::WriteOnly | QIODevice::Text));
     uncommented.write(text.toUtf8());
@@ -119,8 +122,9 @@ TEST_F(ConfigurationFileTest, SampleFileShowsEveryDefaultAndChangesNothing) {
     }
     QStringList keys = QSettings(uncommented.fileName(), QSettings::IniFormat).allKeys();
     keys.sort();
-    EXPECT_EQ(keys, QStringList({"Mail/Mirror1", "Mail/Mirror2", "Mail/Mirror3", "Mail/Server",
-                                 "Web/MakerHost", "Web/PortalHost", "Web/VendorHost"}));
+    EXPECT_EQ(keys.join(u' ').toStdString(),
+              "Mail/Mirror1 Mail/Mirror2 Mail/Mirror3 Mail/Server Web/MakerHost Web/PortalHost "
+              "Web/VendorHost");
 }
 
 }  // namespace
