@@ -29,14 +29,28 @@ FaultHook faultHook = nullptr;
     throw FileError(action, file, errno);
 }
 
+// The error the test seam injects at a step; 0 for none.
+int injectedError(WriteStep step, const std::string& name) {
+    return faultHook != nullptr ? faultHook(step, name) : 0;
+}
+
 // Runs the test seam before a step; an injected error fails the step as the system would.
 void beforeStep(WriteStep step, const std::string& name, const std::string& action,
                 const fs::path& file) {
-    if (faultHook != nullptr) {
-        if (const int error = faultHook(step, name); error != 0) {
-            throw FileError(action, file, error);
-        }
+    if (const int error = injectedError(step, name); error != 0) {
+        throw FileError(action, file, error);
     }
+}
+
+// A system call at a step, or -1 with errno set to the error the test seam injects there: the
+// caller's own check of the result then meets the injected failure.
+template <typename Call>
+int stepCall(WriteStep step, const std::string& name, Call call) {
+    if (const int error = injectedError(step, name); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return call();
 }
 
 FileSignature signatureOf(const struct stat& info) {
@@ -316,21 +330,21 @@ FileSignature replaceHive(const Directory& directory, const std::string& name,
         giveOwner(fd.get(), directory, previous, where.shown);
         beforeStep(WriteStep::Write, name, "cannot write", where.shown);
         writeAll(fd.get(), text, where.shown);
-        beforeStep(WriteStep::Flush, name, "cannot flush", where.shown);
-        if (::fsync(fd.get()) != 0) {
+        if (stepCall(WriteStep::Flush, name, [&] { return ::fsync(fd.get()); }) != 0) {
             fail("cannot flush", where.shown);
         }
         struct stat info {};
         if (::fstat(fd.get(), &info) != 0) {
             fail("cannot examine", where.shown);
         }
-        beforeStep(WriteStep::Rename, name, "cannot replace", where.shown);
-        if (::renameat(where.parent, temporary.c_str(), where.parent, where.name.c_str()) != 0) {
+        if (stepCall(WriteStep::Rename, name, [&] {
+                return ::renameat(where.parent, temporary.c_str(), where.parent,
+                                  where.name.c_str());
+            }) != 0) {
             fail("cannot replace", where.shown);
         }
         temporary.clear();
-        beforeStep(WriteStep::FlushDirectory, name, "cannot flush the directory of", where.shown);
-        if (::fsync(where.parent) != 0) {
+        if (stepCall(WriteStep::FlushDirectory, name, [&] { return ::fsync(where.parent); }) != 0) {
             fail("cannot flush the directory of", where.shown);
         }
         return signatureOf(info);
