@@ -144,16 +144,21 @@ int run(const Plan& plan) {
         registry.queryValue(writeKey, kWriteValue, &type, reinterpret_cast<std::uint8_t*>(&stored),
                             &size) == kSuccess &&
         type == kRegDword && stored == data;
-    registry.deleteValue(writeKey, kWriteValue);
+    bool removed = registry.deleteValue(writeKey, kWriteValue) == kSuccess;
     registry.closeKey(writeKey);
     KeyHandle parent = 0;
-    if (registry.openKey(kLocalMachine, kWriteParent, quorvane::platform::kKeyAllAccess, parent) ==
-        kSuccess) {
-        registry.deleteKey(parent, kWriteSubKey);
+    removed = removed && registry.openKey(kLocalMachine, kWriteParent,
+                                          quorvane::platform::kKeyAllAccess, parent) == kSuccess;
+    if (removed) {
+        removed = registry.deleteKey(parent, kWriteSubKey) == kSuccess;
         registry.closeKey(parent);
     }
     if (!written || !readBack) {
         std::fprintf(stderr, "cannot write HKLM\\%s\\%s\n", kWriteKey, kWriteValue);
+        return 1;
+    }
+    if (!removed) {
+        std::fprintf(stderr, "cannot remove HKLM\\%s\n", kWriteKey);
         return 1;
     }
 
