@@ -28,8 +28,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using quorvane::bench::fail;
-using quorvane::bench::readText;
 using quorvane::bench::ScratchPrefix;
+using quorvane::testing::readFile;
 namespace hive = quorvane::platform::hive;
 using quorvane::platform::BatchScope;
 using quorvane::platform::HiveStore;
@@ -134,7 +134,7 @@ void WriteDword(benchmark::State& state) {
             break;
         }
     }
-    if (readText(prefix.path() / "system.reg").find(dwordLine(kWriteValue, data)) ==
+    if (readFile(prefix.path() / "system.reg").find(dwordLine(kWriteValue, data)) ==
         std::string::npos) {
         fail(state, "the last value written is not in system.reg");
     }
@@ -165,7 +165,7 @@ void WriteHundredDwordsInOneBatch(benchmark::State& state) {
             break;
         }
     }
-    const std::string text = readText(prefix.path() / "system.reg");
+    const std::string text = readFile(prefix.path() / "system.reg");
     for (const std::string& name : names) {
         if (text.find(dwordLine(name, data)) == std::string::npos) {
             fail(state, "a value of the batch is not in system.reg");
@@ -178,7 +178,7 @@ void WriteHundredDwordsInOneBatch(benchmark::State& state) {
 
 // Where the time of a write goes: the parts of one store, apart.
 void PartParseSystemHive(benchmark::State& state) {
-    const std::string text = readText(fs::path(QUORVANE_FIXTURE_DIR) / "system.reg");
+    const std::string text = readFile(fs::path(QUORVANE_FIXTURE_DIR) / "system.reg");
     for (auto _ : state) {
         hive::Document document = hive::Document::parse(text);
         benchmark::DoNotOptimize(&document);
@@ -223,7 +223,7 @@ void ParseShuffledHive(benchmark::State& state) {
 
 void PartSerializeSystemHive(benchmark::State& state) {
     hive::Document document =
-        hive::Document::parse(readText(fs::path(QUORVANE_FIXTURE_DIR) / "system.reg"));
+        hive::Document::parse(readFile(fs::path(QUORVANE_FIXTURE_DIR) / "system.reg"));
     for (auto _ : state) {
         std::string text = document.serialize();
         benchmark::DoNotOptimize(text.data());
@@ -254,7 +254,7 @@ private:
 void PartReplaceSystemHive(benchmark::State& state) {
     ScratchPrefix prefix;
     const OpenDirectory directory(prefix.path());
-    const std::string text = readText(prefix.path() / "system.reg");
+    const std::string text = readFile(prefix.path() / "system.reg");
     const auto previous = hive::statFileIn(directory.get(), "system.reg");
     for (auto _ : state) {
         hive::replaceHive(directory.get(), "system.reg", text, previous);

@@ -131,7 +131,7 @@ void RemoveAllWithAll24InForce(benchmark::State& state) {
         window->manager.RemoveAllRestrictions();
         state.PauseTiming();
         if (window->boxes.state(4) != toolkit::kUnchecked ||
-            bench::readText(prefix.path() / "system.reg").find("NoBrowserClose") !=
+            testing::readFile(prefix.path() / "system.reg").find("NoBrowserClose") !=
                 std::string::npos) {
             fail(state, "remove-all left a restriction behind");
         }

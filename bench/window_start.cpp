@@ -18,12 +18,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "startup/quorvane_start.h"
 #include "startup/xp_manif.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -134,9 +134,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::random_device seed;
-    const fs::path scratch =
-        fs::temp_directory_path() / ("quorvane-window-start-" + std::to_string(seed()));
+    const quorvane::testing::TempDir scratchDir;
+    const fs::path& scratch = scratchDir.path();
     fs::create_directories(scratch / "registry");
     {
         std::ofstream ini(scratch / "quorvane.ini");
@@ -149,20 +148,15 @@ int main(int argc, char** argv) {
     std::vector<long> memory;
     for (int i = 0; i < runs; ++i) {
         // Fresh hives each run, as a first start on the fixture prefix sees them.
-        for (const char* hive : {"user.reg", "system.reg"}) {
-            fs::copy_file(fs::path(QUORVANE_FIXTURE_DIR) / hive, scratch / "registry" / hive,
-                          fs::copy_options::overwrite_existing);
-        }
+        quorvane::testing::copyFixtureHives(scratch / "registry");
         Run run{};
         if (!runChild(self.string(), run)) {
             std::cerr << "run " << i + 1 << ": the window was not shown\n";
-            fs::remove_all(scratch);
             return 1;
         }
         times.push_back(run.milliseconds);
         memory.push_back(run.kilobytes);
     }
-    fs::remove_all(scratch);
 
     const double medianTime = median(times);
     const double medianMegabytes = static_cast<double>(median(memory)) / 1024.0;
