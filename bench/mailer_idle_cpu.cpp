@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
     window->show();
     const char* const fields[] = {"txtFriendsName", "txtFriend", "txtName", "txtFrom"};
     for (const char* name : fields) {
-        window->findChild<QLineEdit*>(name)->setText(QStringLiteral("someone@example.test"));
+        window->findChild<QLineEdit*>(QString::fromLatin1(name))
+            ->setText(QStringLiteral("someone@example.test"));
     }
 
     // The first paint loads fonts and fills the backing store: not part of a wait.
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
     if (idleOnly) {
         QTimer::singleShot(30000, &box.wait, &QEventLoop::quit);
     } else {
-        window->findChild<QPushButton*>("cmdSend")->click();
+        window->findChild<QPushButton*>(QStringLiteral("cmdSend"))->click();
     }
     box.wait.exec();
     const double cpu = cpuSeconds() - cpuBefore;

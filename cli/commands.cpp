@@ -15,6 +15,7 @@ namespace quorvane::cli {
 
 namespace {
 
+using namespace Qt::StringLiterals;
 using restrictions::Restriction;
 
 constexpr registry::Hive kHives[] = {registry::kHiveCurrentUser, registry::kHiveLocalMachine};
@@ -22,15 +23,15 @@ constexpr registry::Hive kHives[] = {registry::kHiveCurrentUser, registry::kHive
 QJsonObject toJson(const HiveData& data) {
     switch (data.found) {
         case HiveData::Found::Absent:
-            return {{"found", "absent"}};
+            return {{u"found"_s, u"absent"_s}};
         case HiveData::Found::Unreadable:
-            return {{"found", "unreadable"}};
+            return {{u"found"_s, u"unreadable"_s}};
         case HiveData::Found::Number:
-            return {{"found", "number"}, {"value", data.number}};
+            return {{u"found"_s, u"number"_s}, {u"value"_s, data.number}};
         case HiveData::Found::Text:
             break;
     }
-    return {{"found", "text"}, {"value", QString::fromStdString(data.text)}};
+    return {{u"found"_s, u"text"_s}, {u"value"_s, QString::fromStdString(data.text)}};
 }
 
 int exitStatusOf(const restrictions::Outcome& outcome) {
@@ -64,16 +65,16 @@ int listRestrictions(Session& session, bool json, std::ostream& out) {
         const HiveData machine = readHiveData(*session.platform, session.registry,
                                               registry::kHiveLocalMachine, restriction);
         if (json) {
-            rows.append(QJsonObject{{"number", restriction.number},
-                                    {"caption", restriction.caption},
-                                    {"valueName", restriction.valueName},
-                                    {"tab", restriction.tab},
-                                    {"column", restriction.column},
-                                    {"row", restriction.row},
-                                    {"position", restriction.position},
-                                    {"inForce", inForce},
-                                    {"currentUser", toJson(user)},
-                                    {"localMachine", toJson(machine)}});
+            rows.append(QJsonObject{{u"number"_s, restriction.number},
+                                    {u"caption"_s, QString::fromUtf8(restriction.caption)},
+                                    {u"valueName"_s, QString::fromUtf8(restriction.valueName)},
+                                    {u"tab"_s, restriction.tab},
+                                    {u"column"_s, restriction.column},
+                                    {u"row"_s, restriction.row},
+                                    {u"position"_s, restriction.position},
+                                    {u"inForce"_s, inForce},
+                                    {u"currentUser"_s, toJson(user)},
+                                    {u"localMachine"_s, toJson(machine)}});
             continue;
         }
         const std::string place = std::to_string(restriction.tab) + "/" +

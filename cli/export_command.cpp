@@ -13,6 +13,8 @@ namespace quorvane::cli {
 
 namespace {
 
+using namespace Qt::StringLiterals;
+
 // Only a file that holds exactly what was meant counts as written.
 bool writeWhole(const QString& file, const std::string& bytes) {
     const auto failure = journal::writeWholeFile(
@@ -59,7 +61,7 @@ int exportCommand(Session& session, const QStringList& arguments, const QString&
     if (policy.isNull()) {
         return exportRegFile(session, arguments.front());
     }
-    if (policy != "user" && policy != "machine") {
+    if (policy != "user"_L1 && policy != "machine"_L1) {
         std::cerr << "quorvane-cli: --policy is user or machine\nTry 'quorvane-cli --help'.\n";
         return kExitUsage;
     }

@@ -16,6 +16,7 @@
 namespace {
 
 using namespace quorvane;
+using namespace Qt::StringLiterals;
 using cli::programName;
 using cli::usageError;
 
@@ -44,10 +45,11 @@ constexpr const char* kDescription =
 
 // Qt's help starts with "Usage: " and the whole path the program was started by.
 std::string helpText(const QCommandLineParser& parser) {
+    const QString usage = u"Usage: "_s;
     QString text = parser.helpText();
-    const QString started = "Usage: " + QCoreApplication::arguments().constFirst();
+    const QString started = usage + QCoreApplication::arguments().constFirst();
     if (text.startsWith(started)) {
-        text.replace(0, started.size(), "Usage: " + programName());
+        text.replace(0, started.size(), usage + programName());
     }
     return text.toStdString();
 }
@@ -81,32 +83,35 @@ std::variant<std::vector<int>, std::string> restrictionsOf(const QStringList& ar
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName("quorvane-cli");
-    QCoreApplication::setApplicationVersion(QUORVANE_VERSION);
+    QCoreApplication::setApplicationName(u"quorvane-cli"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
     if (const auto status = cli::runReportCommand(QCoreApplication::arguments())) {
         return *status;
     }
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(kDescription);
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption registryOption(
-        "registry", "Work on the hive files in DIR instead of the configured registry.", "DIR");
-    const QCommandLineOption jsonOption("json", "With list or why: print JSON.");
-    const QCommandLineOption listOption("list", "With undo: list the undo entries.");
+        u"registry"_s, u"Work on the hive files in DIR instead of the configured registry."_s,
+        u"DIR"_s);
+    const QCommandLineOption jsonOption(u"json"_s, u"With list or why: print JSON."_s);
+    const QCommandLineOption listOption(u"list"_s, u"With undo: list the undo entries."_s);
     // Taken by export, which runs before this parser; listed here for --help.
     const QCommandLineOption policyOption(
-        "policy", "With export: write a Registry.pol for the user or the machine half.", "SCOPE");
+        u"policy"_s, u"With export: write a Registry.pol for the user or the machine half."_s,
+        u"SCOPE"_s);
     parser.addOptions({registryOption, jsonOption, listOption, policyOption});
     parser.addPositionalArgument(
-        "command", "list, impose, lift, remove-all, reset-pages, why, export or undo.");
-    parser.addPositionalArgument("restrictions", "For impose and lift.", "[RESTRICTION...]");
+        u"command"_s, u"list, impose, lift, remove-all, reset-pages, why, export or undo."_s);
+    parser.addPositionalArgument(u"restrictions"_s, u"For impose and lift."_s,
+                                 u"[RESTRICTION...]"_s);
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return usageError(parser.errorText().toStdString());
     }
-    if (parser.isSet("help-all")) {
+    if (parser.isSet(u"help-all"_s)) {
         parser.process(application);  // prints the help with Qt's own options, and exits
     }
     if (parser.isSet(helpOption)) {
@@ -120,28 +125,28 @@ int main(int argc, char* argv[]) {
 
     QStringList arguments = parser.positionalArguments();
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
-    const bool switching = command == "impose" || command == "lift";
+    const bool switching = command == "impose"_L1 || command == "lift"_L1;
     std::vector<int> numbers;
     if (switching) {
-        auto parsed = restrictionsOf(arguments, command == "impose");
+        auto parsed = restrictionsOf(arguments, command == "impose"_L1);
         if (auto* error = std::get_if<std::string>(&parsed)) {
             return usageError(*error);
         }
         numbers = std::get<std::vector<int>>(parsed);
-    } else if (command != "list" && command != "remove-all" && command != "reset-pages" &&
-               command != "undo") {
+    } else if (command != "list"_L1 && command != "remove-all"_L1 && command != "reset-pages"_L1 &&
+               command != "undo"_L1) {
         return usageError(command.isEmpty() ? "name a command"
                                             : "unknown command '" + command.toStdString() + "'");
     } else if (!arguments.isEmpty()) {
         return usageError(command.toStdString() + " takes no arguments");
     }
-    if (parser.isSet(jsonOption) && command != "list") {
+    if (parser.isSet(jsonOption) && command != "list"_L1) {
         return usageError("--json goes with list and why only");
     }
     if (parser.isSet(policyOption)) {
         return usageError("--policy goes with export only");
     }
-    if (parser.isSet(listOption) && command != "undo") {
+    if (parser.isSet(listOption) && command != "undo"_L1) {
         return usageError("--list goes with undo only");
     }
 
@@ -172,15 +177,15 @@ int main(int argc, char* argv[]) {
     cli::Session session(std::move(registry), configuration, std::cout, std::cerr,
                          journal::JournalPlace{journal::defaultUndoDirectory(),
                                                journal::registryIdentity(location)});
-    if (command == "list") {
+    if (command == "list"_L1) {
         return cli::listRestrictions(session, parser.isSet(jsonOption), std::cout);
     }
     if (switching) {
-        return cli::switchRestrictions(session, numbers, command == "impose", std::cout);
+        return cli::switchRestrictions(session, numbers, command == "impose"_L1, std::cout);
     }
-    if (command == "undo") {
+    if (command == "undo"_L1) {
         return cli::undoCommand(session, parser.isSet(listOption), std::cout);
     }
-    return command == "remove-all" ? cli::removeAllRestrictions(session)
-                                   : cli::resetHomeSearchPages(session);
+    return command == "remove-all"_L1 ? cli::removeAllRestrictions(session)
+                                      : cli::resetHomeSearchPages(session);
 }

@@ -12,13 +12,15 @@
 
 namespace quorvane::cli {
 
+using namespace Qt::StringLiterals;
+
 std::optional<int> runReportCommand(const QStringList& arguments) {
     QCommandLineParser parser;
-    const QCommandLineOption registryOption("registry", "", "DIR");
-    const QCommandLineOption jsonOption("json", "");
-    const QCommandLineOption policyOption("policy", "", "SCOPE");
+    const QCommandLineOption registryOption(u"registry"_s, QString(), u"DIR"_s);
+    const QCommandLineOption jsonOption(u"json"_s, QString());
+    const QCommandLineOption policyOption(u"policy"_s, QString(), u"SCOPE"_s);
     parser.addOptions({registryOption, jsonOption, policyOption});
-    const bool named = arguments.contains("why") || arguments.contains("export");
+    const bool named = arguments.contains("why"_L1) || arguments.contains("export"_L1);
     if (!parser.parse(arguments)) {
         return named ? std::optional(usageError(parser.errorText().toStdString())) : std::nullopt;
     }
@@ -27,13 +29,13 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
     }
     QStringList positional = parser.positionalArguments();
     const QString command = positional.takeFirst();
-    if (command != "why" && command != "export") {
+    if (command != "why"_L1 && command != "export"_L1) {
         return std::nullopt;
     }
-    if (parser.isSet(jsonOption) && command != "why") {
+    if (parser.isSet(jsonOption) && command != "why"_L1) {
         return usageError("--json goes with list and why only");
     }
-    if (parser.isSet(policyOption) && command != "export") {
+    if (parser.isSet(policyOption) && command != "export"_L1) {
         return usageError("--policy goes with export only");
     }
 
@@ -49,7 +51,7 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
         return kExitUsage;
     }
     Session session(std::move(registry), configuration, std::cout, std::cerr);
-    if (command == "export") {
+    if (command == "export"_L1) {
         return exportCommand(session, positional, parser.value(policyOption));
     }
 #ifdef _WIN32

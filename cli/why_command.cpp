@@ -12,12 +12,14 @@ namespace quorvane::cli {
 
 namespace {
 
+using namespace Qt::StringLiterals;
+
 QJsonValue toJson(const std::optional<diagnosis::StoredValue>& value) {
     if (!value) {
         return QJsonValue();
     }
-    return QJsonObject{{"type", static_cast<int>(value->type)},
-                       {"value", QString::fromStdString(value->describe())}};
+    return QJsonObject{{u"type"_s, static_cast<int>(value->type)},
+                       {u"value"_s, QString::fromStdString(value->describe())}};
 }
 
 QJsonObject toJson(const diagnosis::Finding& finding) {
@@ -25,12 +27,12 @@ QJsonObject toJson(const diagnosis::Finding& finding) {
     for (int number : finding.restrictions) {
         numbers.append(number);
     }
-    return {{"source", diagnosis::sourceName(finding.source)},
-            {"where", QString::fromStdString(finding.where)},
-            {"item", QString::fromStdString(finding.item)},
-            {"command", QString::fromStdString(finding.command)},
-            {"setsRegistry", finding.setsRegistry},
-            {"restrictions", numbers}};
+    return {{u"source"_s, QString::fromUtf8(diagnosis::sourceName(finding.source))},
+            {u"where"_s, QString::fromStdString(finding.where)},
+            {u"item"_s, QString::fromStdString(finding.item)},
+            {u"command"_s, QString::fromStdString(finding.command)},
+            {u"setsRegistry"_s, finding.setsRegistry},
+            {u"restrictions"_s, numbers}};
 }
 
 QJsonArray toJson(const std::vector<diagnosis::Finding>& findings) {
@@ -44,20 +46,20 @@ QJsonArray toJson(const std::vector<diagnosis::Finding>& findings) {
 QJsonObject toJson(const diagnosis::Report& report) {
     QJsonArray states;
     for (const diagnosis::RestrictionState& state : report.states) {
-        states.append(QJsonObject{{"number", state.number},
-                                  {"inForce", state.inForce},
-                                  {"currentUser", toJson(state.currentUser)},
-                                  {"localMachine", toJson(state.localMachine)}});
+        states.append(QJsonObject{{u"number"_s, state.number},
+                                  {u"inForce"_s, state.inForce},
+                                  {u"currentUser"_s, toJson(state.currentUser)},
+                                  {u"localMachine"_s, toJson(state.localMachine)}});
     }
     QJsonArray notes;
     for (const std::string& note : report.notes) {
         notes.append(QString::fromStdString(note));
     }
-    return {{"place", QString::fromStdString(report.place)},
-            {"restrictions", states},
-            {"returning", toJson(report.returning)},
-            {"otherStartupItems", toJson(report.otherStartupItems)},
-            {"notes", notes}};
+    return {{u"place"_s, QString::fromStdString(report.place)},
+            {u"restrictions"_s, states},
+            {u"returning"_s, toJson(report.returning)},
+            {u"otherStartupItems"_s, toJson(report.otherStartupItems)},
+            {u"notes"_s, notes}};
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 
 namespace quorvane::startup {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 std::filesystem::path toPath(const QString& text) {
@@ -29,7 +31,7 @@ bool startAgain() {
     QProcess process;
     process.setProgram(QCoreApplication::applicationFilePath());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(kRestartedMarker, "1");
+    environment.insert(QString::fromUtf8(kRestartedMarker), u"1"_s);
     process.setProcessEnvironment(environment);
     return process.startDetached();
 }
@@ -37,8 +39,8 @@ bool startAgain() {
 }  // namespace
 
 int runQuorvane(QApplication& application) {
-    QApplication::setApplicationName("Quorvane");
-    QApplication::setApplicationVersion(QUORVANE_VERSION);
+    QApplication::setApplicationName(u"Quorvane"_s);
+    QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
     QApplication::setWindowIcon(toolkit::pictureIcon(toolkit::Picture::ProgramIcon));
 
     const toolkit::Configuration configuration = toolkit::loadConfiguration();

@@ -8,6 +8,8 @@
 
 namespace quorvane::toolkit {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 void readText(const QSettings& settings, const char* key, std::string& value) {
@@ -33,7 +35,7 @@ QString configurationFilePath() {
     if (!named.isEmpty()) {
         return named;
     }
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("quorvane.ini");
+    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(u"quorvane.ini"_s);
     if (QFileInfo::exists(beside)) {
         return beside;
     }
@@ -42,7 +44,7 @@ QString configurationFilePath() {
     if (userDirectory.isEmpty()) {
         return QString();
     }
-    const QString user = QDir(userDirectory).filePath("Quorvane/quorvane.ini");
+    const QString user = QDir(userDirectory).filePath(u"Quorvane/quorvane.ini"_s);
     return QFileInfo::exists(user) ? user : QString();
 }
 

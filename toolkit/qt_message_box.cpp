@@ -31,7 +31,7 @@ QMessageBox::Icon iconOf(int style) {
 
 void QtMessageBox::show(const std::string& text, int style, const std::string& title) {
     const QString shownTitle =
-        title.empty() ? QString(kApplicationTitle) : QString::fromStdString(title);
+        title.empty() ? QString::fromUtf8(kApplicationTitle) : QString::fromStdString(title);
     QMessageBox box(iconOf(style), shownTitle, QString::fromStdString(text), QMessageBox::Ok,
                     QApplication::activeWindow());
     // The texts are shown as they are, never read as rich text, in the windows' face.
