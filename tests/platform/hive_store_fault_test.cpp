@@ -27,6 +27,7 @@
 #include "tests/support/case_name.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wine_prefix.h"
 
 namespace {
 
@@ -353,7 +354,7 @@ protected:
     std::unique_ptr<Child> startFakeServer() { return startFakeServer(lockFile_); }
 
     TempDir root_;
-    ScopedTmpdir tmpdir_{root_.path() / "tmp"};
+    ScopedEnvironment tmpdir_{"TMPDIR", (root_.path() / "tmp").string()};
     fs::path prefix_ = root_.path() / "prefix";
     std::string serverName_;
     fs::path lockFile_;
@@ -491,45 +492,26 @@ namespace {
 // exited. Rounds alternate: the server's lock file left from the round before, or none yet (as
 // after a reboot or for a moved prefix); every fourth round the server runs under another
 // TMPDIR, where the store cannot hold it off and must notice it instead.
-class WineserverStress : public ::testing::Test {
-protected:
-    // The command's exit status; Wine's output goes to a file, as a pipe would stay open in the
-    // server it starts.
-    int wine(const std::string& command, const fs::path& tmpdir) const {
-        const std::string line =
-            "env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR='" + tmpdir.string() + "' WINEPREFIX='" +
-            prefix_.string() + "' WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= " + command +
-            " </dev/null >>'" + (root_.path() / "wine.log").string() + "' 2>&1";
-        const int status = std::system(line.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    void stopServer(const fs::path& tmpdir) const {
-        wine("wineserver -k", tmpdir);
-        wine("wineserver -w", tmpdir);
-    }
-
-    TempDir root_;
-    ScopedTmpdir tmpdir_{root_.path() / "tmp"};
-    fs::path prefix_ = root_.path() / "prefix";
-};
-
 int stressRounds() {
     const char* rounds = std::getenv("QUORVANE_STRESS_ROUNDS");
     return rounds != nullptr ? std::atoi(rounds) : 200;
 }
 
-TEST_F(WineserverStress, NoWriteReportedAsDoneIsLostToAStartingServer) {
+TEST(WineserverStress, NoWriteReportedAsDoneIsLostToAStartingServer) {
     if (std::system("command -v wine >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "Wine is not installed";
     }
-    const fs::path tmp = root_.path() / "tmp";
-    const fs::path otherTmp = root_.path() / "other-tmp";
-    fs::create_directories(otherTmp);
-    ASSERT_EQ(wine("wineboot -i", tmp), 0) << readFile(root_.path() / "wine.log");
-    stopServer(tmp);
-    const std::string serverRoot = readFile(prefix_ / "wineserver");
+    WinePrefix wine;  // its TMPDIR is the store's
+    ASSERT_TRUE(wine.booted()) << wine.bootLog();
+    const fs::path prefix = wine.path();
+    const fs::path tmp = std::getenv("TMPDIR");
+    TempDir otherTmp;
+    const auto underTmp = [&](const fs::path& tmpdir, const std::string& command) {
+        return wine.run("TMPDIR='" + tmpdir.string() + "' " + command);
+    };
+    const std::string serverRoot = readFile(prefix / "wineserver");
     {
-        HiveStore store(prefix_);
+        HiveStore store(prefix);
         KeyHandle key = 0;
         ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
     }
@@ -538,16 +520,16 @@ TEST_F(WineserverStress, NoWriteReportedAsDoneIsLostToAStartingServer) {
     int refused = 0;
     for (int round = 0; round < stressRounds(); ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        const fs::path serverTmp = round % 4 == 3 ? otherTmp : tmp;
+        const fs::path serverTmp = round % 4 == 3 ? otherTmp.path() : tmp;
         if (round % 2 == 1) {
             fs::remove_all(serverTmp / serverRoot);
         }
-        HiveStore store(prefix_);
+        HiveStore store(prefix);
         KeyHandle key = 0;
         ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
         const std::string command = "wine reg add 'HKCU\\" + std::string(kKeyPath) + "' /v w" +
                                     std::to_string(round) + " /d x /f";
-        Child client([&] { return wine(command, serverTmp); });
+        Child client([&] { return underTmp(serverTmp, command); });
         for (int i = 0; client.running(); ++i) {
             const std::string name = "r" + std::to_string(round) + "-" + std::to_string(i);
             if (set(store, key, name, dword(i)) == kSuccess) {
@@ -559,10 +541,11 @@ TEST_F(WineserverStress, NoWriteReportedAsDoneIsLostToAStartingServer) {
             // would beside a person using Quorvane.
             std::this_thread::sleep_for(std::chrono::milliseconds(5 + i * 7 % 23));
         }
-        stopServer(serverTmp);
+        underTmp(serverTmp, "wineserver -k");
+        underTmp(serverTmp, "wineserver -w");
     }
 
-    HiveStore reopened(prefix_);
+    HiveStore reopened(prefix);
     std::vector<std::string> lost;
     for (const auto& name : done) {
         if (!stored(reopened, kCurrentUser, kKeyPath, name)) {
