@@ -67,34 +67,6 @@ protected:
         testing::put(store, platform::kCurrentUser, kRunKey, name, testing::sz(command));
     }
 
-    // A scheduled task that imports C:\users\Public\lock.reg with the registry editor.
-    void writeRelockTask() const {
-        testing::writeFile(
-            system32() / "Tasks" / "Relock",
-            utf16WithBom("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\" "
-                         "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
-                         "<Actions Context=\"Author\"><Exec><Command>regedit</Command>"
-                         "<Arguments>/s lock.reg</Arguments><WorkingDirectory>C:\\users\\Public"
-                         "</WorkingDirectory></Exec></Actions></Task>"));
-    }
-
-    void lockPrefix() {
-        setRunEntry("Relock",
-                    "reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
-                    "Explorer\\Restrictions\" /v NoBrowserClose /t REG_DWORD /d 1 /f");
-        testing::writeFile(driveC() / "users" / "Public" / "lock.reg",
-                           utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n"
-                                        "[HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\"
-                                        "Internet Explorer\\Restrictions]\r\n"
-                                        "\"NoViewSource\"=dword:00000001\r\n"));
-        writeRelockTask();
-        fs::create_directories(system32() / "GroupPolicy" / "Machine");
-        testing::writeFile(
-            system32() / "GroupPolicy" / "Machine" / "Registry.pol",
-            writePolicyFile({{u"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
-                              u"DisableRegistryTools", 4, dwordBytes(1)}}));
-    }
-
     testing::TempDir dir_;
     testing::RecordingMessageBox messages_;
 };
@@ -110,7 +82,14 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
                                     "Internet Explorer\\Restrictions]\r\n"
                                     "\"NoViewSource\"=dword:00000001\r\n"
                                     "\"NoPrinting\"=-\r\n"));
-    writeRelockTask();
+    // A scheduled task that imports C:\users\Public\lock.reg with the registry editor.
+    testing::writeFile(
+        system32() / "Tasks" / "Relock",
+        utf16WithBom("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\" "
+                     "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
+                     "<Actions Context=\"Author\"><Exec><Command>regedit</Command>"
+                     "<Arguments>/s lock.reg</Arguments><WorkingDirectory>C:\\users\\Public"
+                     "</WorkingDirectory></Exec></Actions></Task>"));
     setRunEntry("Tool", "\"C:\\Program Files\\Tool\\tool.exe\" --tray");
     testing::writeFile(pub / "relock.cmd",
                        "@echo off\r\nreg add HKCU\\Software\\Policies /v NoFavorites /d 1 /f\r\n");
@@ -189,18 +168,16 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     };
     const Report report = diagnoseWith();
     for (const Expected& want : expected) {
-        const auto matches = std::count_if(
-            report.returning.begin(), report.returning.end(), [&](const Finding& finding) {
-                return finding.source == want.source &&
-                       (finding.where + "|" + finding.item).find(want.where) != std::string::npos;
-            });
-        ASSERT_EQ(matches, 1) << want.where << '\n' << formatReport(report);
-        const Finding& finding =
-            *std::find_if(report.returning.begin(), report.returning.end(), [&](const Finding& f) {
-                return f.source == want.source &&
-                       (f.where + "|" + f.item).find(want.where) != std::string::npos;
-            });
-        EXPECT_EQ(finding.restrictions, want.restrictions) << want.where;
+        const auto isWanted = [&](const Finding& finding) {
+            return finding.source == want.source &&
+                   (finding.where + "|" + finding.item).find(want.where) != std::string::npos;
+        };
+        const auto& found = report.returning;
+        ASSERT_EQ(std::count_if(found.begin(), found.end(), isWanted), 1) << want.where << '\n'
+                                                                          << formatReport(report);
+        EXPECT_EQ(std::find_if(found.begin(), found.end(), isWanted)->restrictions,
+                  want.restrictions)
+            << want.where;
     }
     EXPECT_EQ(report.returning.size(), std::size(expected)) << formatReport(report);
     EXPECT_TRUE(std::any_of(report.otherStartupItems.begin(), report.otherStartupItems.end(),
@@ -217,7 +194,12 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
 }
 
 TEST_F(PrefixDiagnosis, AskingForOneRestrictionKeepsWhatSetsIt) {
-    lockPrefix();
+    setRunEntry("Relock", "reg add HKCU\\Software\\Policies /v NoBrowserClose /d 1 /f");
+    fs::create_directories(system32() / "GroupPolicy" / "Machine");
+    testing::writeFile(
+        system32() / "GroupPolicy" / "Machine" / "Registry.pol",
+        writePolicyFile({{u"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                          u"DisableRegistryTools", 4, dwordBytes(1)}}));
     const Report report = diagnoseWith({23});
     ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);
     EXPECT_EQ(report.returning.front().source, Source::PolicyFile);

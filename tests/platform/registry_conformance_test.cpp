@@ -248,16 +248,6 @@ TEST_F(RegistryConformance, HandleToADeletedKeyReportsIt) {
     EXPECT_EQ(tryOpen(kCurrentUser, scratch("Gone")), kFileNotFound);
 }
 
-TEST_F(RegistryConformance, UserAndMachineRootsAreSeparate) {
-    setText(create(kCurrentUser, scratch("Both")), "Owner", "user");
-    setText(create(kLocalMachine, scratch("Both")), "Owner", "machine");
-    EXPECT_EQ(text(open(kLocalMachine, scratch("Both")), "Owner"), sz("machine"));
-
-    EXPECT_EQ(registry_.deleteKey(kLocalMachine, scratch("Both")), kSuccess);
-    EXPECT_EQ(tryOpen(kLocalMachine, scratch("Both")), kFileNotFound);
-    EXPECT_EQ(text(open(kCurrentUser, scratch("Both")), "Owner"), sz("user"));
-}
-
 TEST_F(RegistryConformance, WritesInABatchAreSeenAtOnce) {
     BatchScope batch(registry_);
     setText(create(kCurrentUser, scratch("Batch\\Inner")), "Pending", "value");
