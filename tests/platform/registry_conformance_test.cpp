@@ -202,18 +202,6 @@ TEST_F(RegistryConformance, ValuesComeBackWithTheirTypeAndBytes) {
     }
 }
 
-TEST_F(RegistryConformance, DefaultValueHasTheEmptyName) {
-    KeyHandle key = create(kCurrentUser, scratch("Default"));
-    setText(key, "", "unnamed");
-    setText(key, "Named", "named");
-    EXPECT_EQ(text(key, ""), sz("unnamed"));
-    EXPECT_EQ(text(key, "Named"), sz("named"));
-
-    EXPECT_EQ(registry_.deleteValue(key, ""), kSuccess);
-    EXPECT_EQ(value(key, "").status, kFileNotFound);
-    EXPECT_EQ(value(key, "Named").status, kSuccess);
-}
-
 TEST_F(RegistryConformance, ClosedAndUnknownHandlesAreInvalid) {
     KeyHandle key = 0;
     ASSERT_EQ(registry_.createKey(kCurrentUser, scratch("Closed"), key), kSuccess);
