@@ -77,13 +77,11 @@ def main(cli, completion_file):
             ("quorvane-cli --registry=p", ["prefix"]),
             ("quorvane-cli list --json=", []),
         ]
-        failures = [(line, expected, complete(completion_file, directory, line))
-                    for line, expected in cases]
-        failures = [(line, expected, got) for line, expected, got in failures if got != expected]
-    for line, expected, got in failures:
-        print(f"FAIL: {line!r}\n  expected {expected}\n  got      {got}", file=sys.stderr)
+        failures = [f"{line!r}\n  expected {expected}\n  got      {got}"
+                    for line, expected in cases
+                    if (got := complete(completion_file, directory, line)) != expected]
     print(f"{len(cases) - len(failures)} passed, {len(failures)} failed")
-    return 1 if failures else 0
+    return cli_help.reported(failures)
 
 
 if __name__ == "__main__":
