@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -313,23 +314,22 @@ protected:
         writeFile(prefix_ / "wineserver", "wine-QvTest1\n");
         struct stat status {};
         ASSERT_EQ(::stat(prefix_.c_str(), &status), 0);
-        char serverName[64];
-        std::snprintf(serverName, sizeof serverName, "server-%llx-%llx",
-                      static_cast<unsigned long long>(status.st_dev),
-                      static_cast<unsigned long long>(status.st_ino));
-        serverName_ = serverName;
-        lockFile_ = makeServerDirectory(root_.path() / "tmp") / "lock";
-        writeFile(lockFile_, "");
+        std::ostringstream serverName;
+        serverName << std::hex << "server-" << status.st_dev << '-' << status.st_ino;
+        serverName_ = serverName.str();
+        lockFile_ = makeLockFile(root_.path() / "tmp");
+        otherLockFile_ = makeLockFile(root_.path() / "other");
     }
 
-    // The server directory under `tmpdir`, as Wine makes it: the server refuses directories
+    // The server's lock file under `tmpdir`, as Wine makes it: the server refuses directories
     // others can enter.
-    fs::path makeServerDirectory(const fs::path& tmpdir) const {
+    fs::path makeLockFile(const fs::path& tmpdir) const {
         const fs::path serverDir = tmpdir / "wine-QvTest1" / serverName_;
         fs::create_directories(serverDir);
         fs::permissions(serverDir.parent_path(), fs::perms::owner_all);
         fs::permissions(serverDir, fs::perms::owner_all);
-        return serverDir;
+        writeFile(serverDir / "lock", "");
+        return serverDir / "lock";
     }
 
     // Takes the write lock a wineserver holds for its whole life, working in its server
@@ -358,6 +358,7 @@ protected:
     fs::path prefix_ = root_.path() / "prefix";
     std::string serverName_;
     fs::path lockFile_;
+    fs::path otherLockFile_;  // where a server started with another TMPDIR takes its lock
 };
 
 TEST_F(WineserverLockTest, NoServerIsFoundWhereNoneRuns) {
@@ -397,9 +398,7 @@ TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
 // the server would overwrite it.
 TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {
     // Where the store's TMPDIR puts it, and where a server started with another TMPDIR runs.
-    const fs::path otherLockFile = makeServerDirectory(root_.path() / "other") / "lock";
-    writeFile(otherLockFile, "");
-    for (const fs::path& lockFile : {lockFile_, otherLockFile}) {
+    for (const fs::path& lockFile : {lockFile_, otherLockFile_}) {
         SCOPED_TRACE(lockFile);
         HiveStore store(prefix_);
         KeyHandle key = 0;
@@ -429,10 +428,8 @@ TEST_F(WineserverLockTest, AServerStartedDuringAWriteMakesItCountAsFailed) {
     HiveStore store(prefix_);
     KeyHandle key = 0;
     ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
-    const fs::path otherLockFile = makeServerDirectory(root_.path() / "other") / "lock";
-    writeFile(otherLockFile, "");
     std::unique_ptr<Child> server;
-    duringRename = [&] { server = startFakeServer(otherLockFile); };
+    duringRename = [&] { server = startFakeServer(otherLockFile_); };
     hive::setFaultHook([](hive::WriteStep step, const std::string&) {
         if (step == hive::WriteStep::Rename && duringRename) {
             std::exchange(duringRename, nullptr)();
