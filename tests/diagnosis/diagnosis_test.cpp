@@ -37,6 +37,17 @@ std::string dwordBytes(std::uint32_t value) {
     return testing::dword(value).bytes;
 }
 
+// A Registry.pol that sets `value` of `key` to 1.
+std::string policyFile(const std::u16string& key, const std::u16string& value) {
+    return writePolicyFile({{key, value, 4, dwordBytes(1)}});
+}
+
+// Writes `content` to `file`, making its folders.
+void place(const fs::path& file, const std::string& content) {
+    fs::create_directories(file.parent_path());
+    testing::writeFile(file, content);
+}
+
 class PrefixDiagnosis : public ::testing::Test {
 protected:
     PrefixDiagnosis() {
@@ -67,34 +78,6 @@ protected:
         testing::put(store, platform::kCurrentUser, kRunKey, name, testing::sz(command));
     }
 
-    // A scheduled task that imports C:\users\Public\lock.reg with the registry editor.
-    void writeRelockTask() const {
-        testing::writeFile(
-            system32() / "Tasks" / "Relock",
-            utf16WithBom("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\" "
-                         "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
-                         "<Actions Context=\"Author\"><Exec><Command>regedit</Command>"
-                         "<Arguments>/s lock.reg</Arguments><WorkingDirectory>C:\\users\\Public"
-                         "</WorkingDirectory></Exec></Actions></Task>"));
-    }
-
-    void lockPrefix() {
-        setRunEntry("Relock",
-                    "reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
-                    "Explorer\\Restrictions\" /v NoBrowserClose /t REG_DWORD /d 1 /f");
-        testing::writeFile(driveC() / "users" / "Public" / "lock.reg",
-                           utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n"
-                                        "[HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\"
-                                        "Internet Explorer\\Restrictions]\r\n"
-                                        "\"NoViewSource\"=dword:00000001\r\n"));
-        writeRelockTask();
-        fs::create_directories(system32() / "GroupPolicy" / "Machine");
-        testing::writeFile(
-            system32() / "GroupPolicy" / "Machine" / "Registry.pol",
-            writePolicyFile({{u"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
-                              u"DisableRegistryTools", 4, dwordBytes(1)}}));
-    }
-
     testing::TempDir dir_;
     testing::RecordingMessageBox messages_;
 };
@@ -110,7 +93,14 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
                                     "Internet Explorer\\Restrictions]\r\n"
                                     "\"NoViewSource\"=dword:00000001\r\n"
                                     "\"NoPrinting\"=-\r\n"));
-    writeRelockTask();
+    // A scheduled task that imports C:\users\Public\lock.reg with the registry editor.
+    testing::writeFile(
+        system32() / "Tasks" / "Relock",
+        utf16WithBom("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\" "
+                     "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
+                     "<Actions Context=\"Author\"><Exec><Command>regedit</Command>"
+                     "<Arguments>/s lock.reg</Arguments><WorkingDirectory>C:\\users\\Public"
+                     "</WorkingDirectory></Exec></Actions></Task>"));
     setRunEntry("Tool", "\"C:\\Program Files\\Tool\\tool.exe\" --tray");
     testing::writeFile(pub / "relock.cmd",
                        "@echo off\r\nreg add HKCU\\Software\\Policies /v NoFavorites /d 1 /f\r\n");
@@ -138,36 +128,25 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     }
     testing::writeFile(startup() / "relock2.cmd",
                        "reg add HKCU\\Software\\Policies /v NoAddressBar /d 1 /f\r\n");
-    const fs::path commonStartup =
-        driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" / "StartUp";
-    fs::create_directories(commonStartup);
     // A shell link keeps its target and arguments as UTF-16 strings among binary fields.
-    testing::writeFile(commonStartup / "lock.lnk",
-                       std::string("L\0\0\0\x01\x14\x02\0", 8) +
-                           utf16WithBom("C:\\Windows\\regedit.exe").substr(2) +
-                           std::string("\0\0\x1F\x50", 4) +
-                           utf16WithBom("/s C:\\users\\Public\\lock.reg").substr(2));
-    const auto policy = [](const char16_t* key, const char16_t* value) {
-        return writePolicyFile({{key, value, 4, dwordBytes(1)}});
-    };
+    place(driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
+              "StartUp" / "lock.lnk",
+          std::string("L\0\0\0\x01\x14\x02\0", 8) +
+              utf16WithBom("C:\\Windows\\regedit.exe").substr(2) + std::string("\0\0\x1F\x50", 4) +
+              utf16WithBom("/s C:\\users\\Public\\lock.reg").substr(2));
     const std::u16string restrictionsKey =
         u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
     const std::u16string toolbarsKey =
         u"Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
-    fs::create_directories(system32() / "GroupPolicyUsers" / "S-1-5-21-1" / "User");
-    testing::writeFile(system32() / "GroupPolicyUsers" / "S-1-5-21-1" / "User" / "Registry.pol",
-                       policy(toolbarsKey.c_str(), u"NoToolBar"));
-    const fs::path machineCache =
-        driveC() / "ProgramData" / "Microsoft" / "Group Policy" / "History" / "{GPO-1}" / "Machine";
-    fs::create_directories(machineCache);
-    testing::writeFile(machineCache / "Registry.pol", policy(toolbarsKey.c_str(), u"NoLinksBar"));
-    const fs::path userCache =
-        local / "Microsoft" / "Group Policy" / "History" / "{GPO-2}" / "S-1-5-21-1" / "User";
-    fs::create_directories(userCache);
-    testing::writeFile(userCache / "Registry.pol", policy(restrictionsKey.c_str(), u"RestGoMenu"));
-    fs::create_directories(system32() / "GroupPolicy" / "User");
-    testing::writeFile(system32() / "GroupPolicy" / "User" / "Registry.pol",
-                       policy(restrictionsKey.c_str(), u"**del.NoPrinting"));
+    const fs::path history = fs::path("Microsoft") / "Group Policy" / "History";
+    place(system32() / "GroupPolicyUsers" / "S-1-5-21-1" / "User" / "Registry.pol",
+          policyFile(toolbarsKey, u"NoToolBar"));
+    place(driveC() / "ProgramData" / history / "{GPO-1}" / "Machine" / "Registry.pol",
+          policyFile(toolbarsKey, u"NoLinksBar"));
+    place(local / history / "{GPO-2}" / "S-1-5-21-1" / "User" / "Registry.pol",
+          policyFile(restrictionsKey, u"RestGoMenu"));
+    place(system32() / "GroupPolicy" / "User" / "Registry.pol",
+          policyFile(restrictionsKey, u"**del.NoPrinting"));
 
     struct Expected {
         Source source;
@@ -189,18 +168,16 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     };
     const Report report = diagnoseWith();
     for (const Expected& want : expected) {
-        const auto matches = std::count_if(
-            report.returning.begin(), report.returning.end(), [&](const Finding& finding) {
-                return finding.source == want.source &&
-                       (finding.where + "|" + finding.item).find(want.where) != std::string::npos;
-            });
-        ASSERT_EQ(matches, 1) << want.where << '\n' << formatReport(report);
-        const Finding& finding =
-            *std::find_if(report.returning.begin(), report.returning.end(), [&](const Finding& f) {
-                return f.source == want.source &&
-                       (f.where + "|" + f.item).find(want.where) != std::string::npos;
-            });
-        EXPECT_EQ(finding.restrictions, want.restrictions) << want.where;
+        const auto isWanted = [&](const Finding& finding) {
+            return finding.source == want.source &&
+                   (finding.where + "|" + finding.item).find(want.where) != std::string::npos;
+        };
+        const auto& found = report.returning;
+        ASSERT_EQ(std::count_if(found.begin(), found.end(), isWanted), 1) << want.where << '\n'
+                                                                          << formatReport(report);
+        EXPECT_EQ(std::find_if(found.begin(), found.end(), isWanted)->restrictions,
+                  want.restrictions)
+            << want.where;
     }
     EXPECT_EQ(report.returning.size(), std::size(expected)) << formatReport(report);
     EXPECT_TRUE(std::any_of(report.otherStartupItems.begin(), report.otherStartupItems.end(),
@@ -217,7 +194,10 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
 }
 
 TEST_F(PrefixDiagnosis, AskingForOneRestrictionKeepsWhatSetsIt) {
-    lockPrefix();
+    setRunEntry("Relock", "reg add HKCU\\Software\\Policies /v NoBrowserClose /d 1 /f");
+    place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
+          policyFile(u"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                     u"DisableRegistryTools"));
     const Report report = diagnoseWith({23});
     ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);
     EXPECT_EQ(report.returning.front().source, Source::PolicyFile);
@@ -237,12 +217,11 @@ TEST_F(PrefixDiagnosis, CleanPrefixReportsNothing) {
 // XML, a startup script that is binary noise. The records before the damage count.
 TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
     std::string damaged =
-        writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
-                          u"NoPrinting", 4, dwordBytes(1)}});
-    damaged += writePolicyFile({{u"K", u"V", 4, dwordBytes(1)}}).substr(8);
+        policyFile(u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
+                   u"NoPrinting") +
+        policyFile(u"K", u"V").substr(8);
     damaged[damaged.size() - 9] = '\x7F';  // the second record's size: far past the end
-    fs::create_directories(system32() / "GroupPolicy" / "User");
-    testing::writeFile(system32() / "GroupPolicy" / "User" / "Registry.pol", damaged);
+    place(system32() / "GroupPolicy" / "User" / "Registry.pol", damaged);
     testing::writeFile(system32() / "Tasks" / "Noise", std::string("\0\xFF\xFE<Ta", 7));
     testing::writeFile(startup() / "noise.cmd", std::string(4096, '\xFF'));
 

@@ -1,13 +1,12 @@
-// Quorvane's Registry.pol reader and writer against an independent one in Python
-// (preg_peer.py): each reads what the other writes, record for record.
+// Quorvane's Registry.pol reader and writer against an independent writer in Python
+// (preg_peer.py): every record form the peer writes is read as it is meant, and written back
+// byte for byte.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <sstream>
 
 #include "diagnosis/policy_file.h"
-#include "platform/narrow_text.h"
 #include "tests/support/case_name.h"
 #include "tests/support/temp_dir.h"
 
@@ -22,34 +21,10 @@ int runPeer(const std::string& arguments) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string hex(const std::string& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
-    }
-    return text;
-}
-
-std::string line(const PolicyRecord& record) {
-    return platform::utf16ToNarrow(record.key) + "|" + platform::utf16ToNarrow(record.value) + "|" +
-           std::to_string(record.type) + "|" + hex(record.data);
-}
-
-std::string utf16(std::u16string_view text) {
-    std::string bytes;
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
-}
-
 TEST(PolicyFilePeer, ReadsEveryRecordFormThePeerWrites) {
     testing::TempDir dir;
     const auto file = dir.path() / "peer.pol";
-    ASSERT_EQ(runPeer("write " + file.string()), 0);
+    ASSERT_EQ(runPeer(file.string()), 0);
     const PolicyFile read = readPolicyFile(testing::readFile(file));
     ASSERT_FALSE(read.damage) << *read.damage;
     ASSERT_EQ(read.records.size(), 10u);
@@ -75,29 +50,6 @@ TEST(PolicyFilePeer, ReadsEveryRecordFormThePeerWrites) {
     EXPECT_EQ(read.records[9].data, std::string("\0\x5B\0\x5D\0\x3B\0\xFF", 8));
     // Written again by Quorvane, the file is the peer's byte for byte.
     EXPECT_EQ(writePolicyFile(read.records), testing::readFile(file));
-}
-
-TEST(PolicyFilePeer, PeerReadsWhatQuorvaneWrites) {
-    const std::vector<PolicyRecord> records = {
-        {u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions", u"NoBrowserClose", 4,
-         std::string("\1\0\0\0", 4)},
-        {u"Software\\Microsoft\\Internet Explorer\\Main", u"Window Title", 1,
-         utf16(std::u16string(u"Ωmega;]\0", 8))},
-        {u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions", u"**del.NoViewSource",
-         1, utf16(std::u16string(u" \0", 2))},
-        {u"Software\\Policies", u"", 0, ""},
-    };
-    testing::TempDir dir;
-    const auto file = dir.path() / "ours.pol";
-    const auto listing = dir.path() / "listing.txt";
-    testing::writeFile(file, writePolicyFile(records));
-    ASSERT_EQ(runPeer("read " + file.string() + " >" + listing.string()), 0);
-
-    std::string expected;
-    for (const PolicyRecord& record : records) {
-        expected += line(record) + "\n";
-    }
-    EXPECT_EQ(testing::readFile(listing), expected);
 }
 
 // What the reader does with files it must not trust: each damage stops it at the record it

@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""An independent Registry.pol reader and writer, written from the file format alone, to check
-Quorvane's own against.
+"""An independent Registry.pol writer, written from the file format alone, to check Quorvane's
+reader and writer against.
 
-    preg_peer.py write FILE   writes one record of every form to FILE
-    preg_peer.py read FILE    prints each record as key|value|type|data-in-hex, one a line
+    preg_peer.py FILE   writes one record of every form to FILE
 """
 import struct
 import sys
@@ -51,50 +50,5 @@ def write(path):
             out.write(record(key, value, kind, data))
 
 
-def read(path):
-    blob = open(path, "rb").read()
-    if blob[:4] != SIGNATURE or struct.unpack("<I", blob[4:8])[0] != VERSION:
-        sys.exit("bad header")
-    pos = 8
-
-    def unit():
-        nonlocal pos
-        value = blob[pos:pos + 2].decode("utf-16-le")
-        pos += 2
-        return value
-
-    def string():
-        nonlocal pos
-        end = pos
-        while blob[end:end + 2] != b"\0\0":
-            end += 2
-        value = blob[pos:end].decode("utf-16-le")
-        pos = end + 2
-        return value
-
-    def number():
-        nonlocal pos
-        value = struct.unpack("<I", blob[pos:pos + 4])[0]
-        pos += 4
-        return value
-
-    while pos < len(blob):
-        assert unit() == "["
-        key = string()
-        assert unit() == ";"
-        value = string()
-        assert unit() == ";"
-        kind = number()
-        assert unit() == ";"
-        size = number()
-        assert unit() == ";"
-        data = blob[pos:pos + size]
-        assert len(data) == size
-        pos += size
-        assert unit() == "]"
-        line = "%s|%s|%d|%s" % (key, value, kind, data.hex())
-        sys.stdout.buffer.write(line.encode("utf-8") + b"\n")
-
-
 if __name__ == "__main__":
-    {"write": write, "read": read}[sys.argv[1]](sys.argv[2])
+    write(sys.argv[1])

@@ -27,21 +27,15 @@ printf '%s\n' "${COMPREPLY[@]}"
 """
 
 
-class Completion:
-    def __init__(self, completion_file, directory):
-        self.completion_file = completion_file
-        self.directory = directory
-
-    def __call__(self, line):
-        """The offers for the command line `line`, completing its last word."""
-        environment = dict(os.environ, BASH_COMPLETION=BASH_COMPLETION,
-                           COMPLETION=self.completion_file, LINE=line)
-        result = subprocess.run(["bash", "--norc", "--noprofile", "-c", DRIVER],
-                                capture_output=True, text=True, env=environment,
-                                cwd=self.directory)
-        if result.returncode != 0:
-            raise AssertionError(f"completing {line!r} failed:\n{result.stderr}")
-        return sorted(offer for offer in result.stdout.split("\n") if offer)
+def complete(completion_file, directory, line):
+    """The offers for the command line `line`, completing its last word."""
+    environment = dict(os.environ, BASH_COMPLETION=BASH_COMPLETION, COMPLETION=completion_file,
+                       LINE=line)
+    result = subprocess.run(["bash", "--norc", "--noprofile", "-c", DRIVER], capture_output=True,
+                            text=True, env=environment, cwd=directory)
+    if result.returncode != 0:
+        raise AssertionError(f"completing {line!r} failed:\n{result.stderr}")
+    return sorted(offer for offer in result.stdout.split("\n") if offer)
 
 
 def escaped(value_name):
@@ -54,16 +48,16 @@ def main(cli, completion_file):
         return 77
     help_text = cli_help.help_text(cli)
     rows = cli_help.list_json(cli)
-    lift = sorted([str(row["number"]) for row in rows] +
-                  [escaped(row["valueName"]) for row in rows])
-    impose = sorted([str(row["number"]) for row in rows if row["number"] != 24] +
-                    [escaped(row["valueName"]) for row in rows if row["number"] != 24])
+    def offers(numbers):
+        return sorted(word for row in rows if row["number"] in numbers
+                      for word in (str(row["number"]), escaped(row["valueName"])))
+    lift = offers(range(1, 25))
+    impose = offers(range(1, 24))
     title = escaped(rows[23]["valueName"])
 
     with tempfile.TemporaryDirectory() as directory:
         os.mkdir(os.path.join(directory, "prefix"))
         open(os.path.join(directory, "notes.txt"), "w").close()
-        complete = Completion(completion_file, directory)
         cases = [
             # what was typed, what must be offered
             ("quorvane-cli ", sorted(cli_help.commands(help_text))),
@@ -83,12 +77,11 @@ def main(cli, completion_file):
             ("quorvane-cli --registry=p", ["prefix"]),
             ("quorvane-cli list --json=", []),
         ]
-        failures = [(line, expected, complete(line)) for line, expected in cases]
-        failures = [(line, expected, got) for line, expected, got in failures if got != expected]
-    for line, expected, got in failures:
-        print(f"FAIL: {line!r}\n  expected {expected}\n  got      {got}", file=sys.stderr)
+        failures = [f"{line!r}\n  expected {expected}\n  got      {got}"
+                    for line, expected in cases
+                    if (got := complete(completion_file, directory, line)) != expected]
     print(f"{len(cases) - len(failures)} passed, {len(failures)} failed")
-    return 1 if failures else 0
+    return cli_help.reported(failures)
 
 
 if __name__ == "__main__":

@@ -22,13 +22,10 @@ cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.lo
 deb=$work/quorvane_${version}_amd64.deb
 [ -f "$deb" ] || fail "no $(basename "$deb"); cpack made: $(ls "$work")"
 
-# Control fields.
+# Control fields. The package's name, version and architecture are in its file name, checked
+# above; lintian, below, checks the maintainer's address.
 field() { dpkg-deb --field "$deb" "$1"; }
-[ "$(field Package)" = quorvane ] || fail "Package: $(field Package)"
-[ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
-[ "$(field Architecture)" = amd64 ] || fail "Architecture: $(field Architecture)"
 [ "$(field Section)" = utils ] || fail "Section: $(field Section)"
-[[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
 depends=$(field Depends)
 depended=$(sed 's/([^)]*)//g; s/|/,/g' <<<"$depends" | tr ',' '\n' | awk '{ print $1 }')
 # dpkg-shlibdeps names the libraries the programs link; fonts-liberation is named by hand.

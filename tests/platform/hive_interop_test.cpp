@@ -8,7 +8,9 @@
 #include <chrono>
 #include <map>
 #include <optional>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -46,25 +48,14 @@ using Export = std::map<std::string, std::set<std::string>>;
 Export parseExport(const std::string& utf16) {
     const std::string text =
         convert(utf16.substr(utf16.compare(0, 2, "\xFF\xFE") ? 0 : 2), "UTF-16LE", "UTF-8");
+    std::istringstream in(std::regex_replace(text, std::regex(",\\\\\r?\n *"), ","));
     Export keys;
     std::set<std::string>* lines = nullptr;
-    std::string pending;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        auto end = text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end;
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') {
+    for (std::string line; std::getline(in, line);) {
+        if (line.ends_with('\r')) {
             line.pop_back();
         }
-        if (!pending.empty()) {
-            line = pending + line.substr(line.find_first_not_of(' '));
-            pending.clear();
-        }
-        if (line.size() >= 2 && line.compare(line.size() - 2, 2, ",\\") == 0) {
-            pending = line.substr(0, line.size() - 1);
-        } else if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+        if (line.starts_with('[') && line.ends_with(']')) {
             lines = &keys[line.substr(1, line.size() - 2)];
         } else if (!line.empty() && lines != nullptr) {
             lines->insert(line);

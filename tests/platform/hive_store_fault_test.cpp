@@ -2,7 +2,6 @@
 // processes writing at once, a failing file layer, and a wineserver holding the prefix.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,7 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -27,6 +26,7 @@
 #include "tests/support/case_name.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wine_prefix.h"
 
 namespace {
 
@@ -135,7 +135,6 @@ TEST(HiveStoreFaultTest, KilledWriterLosesNoAcknowledgedValue) {
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const auto prefix = "r" + std::to_string(round) + "v";
-        const auto earlier = acknowledged.size();
         Pipe acks;
         Child writer([&] {
             acks.close(0);
@@ -156,34 +155,21 @@ TEST(HiveStoreFaultTest, KilledWriterLosesNoAcknowledgedValue) {
         });
         acks.close(1);
 
-        // The clock starts at the first acknowledgement, so that a slow start on a busy machine
-        // does not end a round before it wrote anything.
-        using Clock = std::chrono::steady_clock;
-        auto killAt = Clock::now() + std::chrono::seconds(10);
-        std::optional<int> died;  // the exit of a writer that stopped on its own: a failure
-        auto receive = [&] {
+        const auto receive = [&] {
             std::uint32_t i = 0;
-            const auto got = ::read(acks.fd[0], &i, sizeof i);
-            if (got == sizeof i) {
-                if (acknowledged.size() == earlier) {
-                    killAt = Clock::now() + std::chrono::milliseconds(10 + 30 * round);
-                }
+            const bool got = ::read(acks.fd[0], &i, sizeof i) == sizeof i;
+            if (got) {
                 acknowledged.emplace_back(prefix + std::to_string(i), i);
             }
-            return got > 0;
+            return got;
         };
-        while (Clock::now() < killAt) {
-            pollfd ready{acks.fd[0], POLLIN, 0};
-            if (::poll(&ready, 1, 5) > 0 && !receive()) {
-                died = writer.wait();
-                break;
-            }
-        }
-        ASSERT_FALSE(died) << "the writer stopped by itself, exit " << *died;
-        writer.kill();
+        // The clock starts at the first acknowledgement, so that a slow start on a busy machine
+        // does not end a round before it wrote anything.
+        ASSERT_TRUE(receive()) << "the writer stored nothing, exit " << writer.wait();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 + 30 * round));
+        ASSERT_EQ(writer.kill(), 128 + SIGKILL) << "the writer stopped by itself";
         while (receive()) {
         }
-        ASSERT_GT(acknowledged.size(), earlier) << "the writer stored nothing in time";
     }
 
     HiveStore reopened(dir.path());
@@ -312,23 +298,22 @@ protected:
         writeFile(prefix_ / "wineserver", "wine-QvTest1\n");
         struct stat status {};
         ASSERT_EQ(::stat(prefix_.c_str(), &status), 0);
-        char serverName[64];
-        std::snprintf(serverName, sizeof serverName, "server-%llx-%llx",
-                      static_cast<unsigned long long>(status.st_dev),
-                      static_cast<unsigned long long>(status.st_ino));
-        serverName_ = serverName;
-        lockFile_ = makeServerDirectory(root_.path() / "tmp") / "lock";
-        writeFile(lockFile_, "");
+        std::ostringstream serverName;
+        serverName << std::hex << "server-" << status.st_dev << '-' << status.st_ino;
+        serverName_ = serverName.str();
+        lockFile_ = makeLockFile(root_.path() / "tmp");
+        otherLockFile_ = makeLockFile(root_.path() / "other");
     }
 
-    // The server directory under `tmpdir`, as Wine makes it: the server refuses directories
+    // The server's lock file under `tmpdir`, as Wine makes it: the server refuses directories
     // others can enter.
-    fs::path makeServerDirectory(const fs::path& tmpdir) const {
+    fs::path makeLockFile(const fs::path& tmpdir) const {
         const fs::path serverDir = tmpdir / "wine-QvTest1" / serverName_;
         fs::create_directories(serverDir);
         fs::permissions(serverDir.parent_path(), fs::perms::owner_all);
         fs::permissions(serverDir, fs::perms::owner_all);
-        return serverDir;
+        writeFile(serverDir / "lock", "");
+        return serverDir / "lock";
     }
 
     // Takes the write lock a wineserver holds for its whole life, working in its server
@@ -353,10 +338,11 @@ protected:
     std::unique_ptr<Child> startFakeServer() { return startFakeServer(lockFile_); }
 
     TempDir root_;
-    ScopedTmpdir tmpdir_{root_.path() / "tmp"};
+    ScopedEnvironment tmpdir_{"TMPDIR", (root_.path() / "tmp").string()};
     fs::path prefix_ = root_.path() / "prefix";
     std::string serverName_;
     fs::path lockFile_;
+    fs::path otherLockFile_;  // where a server started with another TMPDIR takes its lock
 };
 
 TEST_F(WineserverLockTest, NoServerIsFoundWhereNoneRuns) {
@@ -396,9 +382,7 @@ TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
 // the server would overwrite it.
 TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {
     // Where the store's TMPDIR puts it, and where a server started with another TMPDIR runs.
-    const fs::path otherLockFile = makeServerDirectory(root_.path() / "other") / "lock";
-    writeFile(otherLockFile, "");
-    for (const fs::path& lockFile : {lockFile_, otherLockFile}) {
+    for (const fs::path& lockFile : {lockFile_, otherLockFile_}) {
         SCOPED_TRACE(lockFile);
         HiveStore store(prefix_);
         KeyHandle key = 0;
@@ -428,10 +412,8 @@ TEST_F(WineserverLockTest, AServerStartedDuringAWriteMakesItCountAsFailed) {
     HiveStore store(prefix_);
     KeyHandle key = 0;
     ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
-    const fs::path otherLockFile = makeServerDirectory(root_.path() / "other") / "lock";
-    writeFile(otherLockFile, "");
     std::unique_ptr<Child> server;
-    duringRename = [&] { server = startFakeServer(otherLockFile); };
+    duringRename = [&] { server = startFakeServer(otherLockFile_); };
     hive::setFaultHook([](hive::WriteStep step, const std::string&) {
         if (step == hive::WriteStep::Rename && duringRename) {
             std::exchange(duringRename, nullptr)();
@@ -491,45 +473,26 @@ namespace {
 // exited. Rounds alternate: the server's lock file left from the round before, or none yet (as
 // after a reboot or for a moved prefix); every fourth round the server runs under another
 // TMPDIR, where the store cannot hold it off and must notice it instead.
-class WineserverStress : public ::testing::Test {
-protected:
-    // The command's exit status; Wine's output goes to a file, as a pipe would stay open in the
-    // server it starts.
-    int wine(const std::string& command, const fs::path& tmpdir) const {
-        const std::string line =
-            "env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR='" + tmpdir.string() + "' WINEPREFIX='" +
-            prefix_.string() + "' WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= " + command +
-            " </dev/null >>'" + (root_.path() / "wine.log").string() + "' 2>&1";
-        const int status = std::system(line.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    void stopServer(const fs::path& tmpdir) const {
-        wine("wineserver -k", tmpdir);
-        wine("wineserver -w", tmpdir);
-    }
-
-    TempDir root_;
-    ScopedTmpdir tmpdir_{root_.path() / "tmp"};
-    fs::path prefix_ = root_.path() / "prefix";
-};
-
 int stressRounds() {
     const char* rounds = std::getenv("QUORVANE_STRESS_ROUNDS");
     return rounds != nullptr ? std::atoi(rounds) : 200;
 }
 
-TEST_F(WineserverStress, NoWriteReportedAsDoneIsLostToAStartingServer) {
+TEST(WineserverStress, NoWriteReportedAsDoneIsLostToAStartingServer) {
     if (std::system("command -v wine >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "Wine is not installed";
     }
-    const fs::path tmp = root_.path() / "tmp";
-    const fs::path otherTmp = root_.path() / "other-tmp";
-    fs::create_directories(otherTmp);
-    ASSERT_EQ(wine("wineboot -i", tmp), 0) << readFile(root_.path() / "wine.log");
-    stopServer(tmp);
-    const std::string serverRoot = readFile(prefix_ / "wineserver");
+    WinePrefix wine;  // its TMPDIR is the store's
+    ASSERT_TRUE(wine.booted()) << wine.bootLog();
+    const fs::path prefix = wine.path();
+    const fs::path tmp = std::getenv("TMPDIR");
+    TempDir otherTmp;
+    const auto underTmp = [&](const fs::path& tmpdir, const std::string& command) {
+        return wine.run("TMPDIR='" + tmpdir.string() + "' " + command);
+    };
+    const std::string serverRoot = readFile(prefix / "wineserver");
     {
-        HiveStore store(prefix_);
+        HiveStore store(prefix);
         KeyHandle key = 0;
         ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
     }
@@ -538,16 +501,16 @@ TEST_F(WineserverStress, NoWriteReportedAsDoneIsLostToAStartingServer) {
     int refused = 0;
     for (int round = 0; round < stressRounds(); ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        const fs::path serverTmp = round % 4 == 3 ? otherTmp : tmp;
+        const fs::path serverTmp = round % 4 == 3 ? otherTmp.path() : tmp;
         if (round % 2 == 1) {
             fs::remove_all(serverTmp / serverRoot);
         }
-        HiveStore store(prefix_);
+        HiveStore store(prefix);
         KeyHandle key = 0;
         ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
         const std::string command = "wine reg add 'HKCU\\" + std::string(kKeyPath) + "' /v w" +
                                     std::to_string(round) + " /d x /f";
-        Child client([&] { return wine(command, serverTmp); });
+        Child client([&] { return underTmp(serverTmp, command); });
         for (int i = 0; client.running(); ++i) {
             const std::string name = "r" + std::to_string(round) + "-" + std::to_string(i);
             if (set(store, key, name, dword(i)) == kSuccess) {
@@ -559,10 +522,11 @@ TEST_F(WineserverStress, NoWriteReportedAsDoneIsLostToAStartingServer) {
             // would beside a person using Quorvane.
             std::this_thread::sleep_for(std::chrono::milliseconds(5 + i * 7 % 23));
         }
-        stopServer(serverTmp);
+        underTmp(serverTmp, "wineserver -k");
+        underTmp(serverTmp, "wineserver -w");
     }
 
-    HiveStore reopened(prefix_);
+    HiveStore reopened(prefix);
     std::vector<std::string> lost;
     for (const auto& name : done) {
         if (!stored(reopened, kCurrentUser, kKeyPath, name)) {

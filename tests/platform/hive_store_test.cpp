@@ -129,20 +129,6 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
     EXPECT_EQ(readFile(hive("system.reg")), machine);
 }
 
-TEST_F(HiveStoreTest, RootWorkingOnAUsersPrefixLeavesTheFilesToThatUser) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "only root can give files away";
-    }
-    constexpr uid_t kUser = 65534;
-    ASSERT_EQ(::chown(hive("system.reg").c_str(), kUser, kUser), 0);
-    HiveStore store(dir_.path());
-    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
-    struct stat info {};
-    ASSERT_EQ(::stat(hive("system.reg").c_str(), &info), 0);
-    EXPECT_EQ(info.st_uid, kUser);
-    EXPECT_EQ(info.st_gid, kUser);
-}
-
 // What a killed writer left is removed at the next open; a new hive gets what the umask leaves of
 // 0666, as Wine's hives do; someone holding a lock on the directory itself does not block
 // writes, and nobody but the directory's owner can open the lock file the store uses instead.

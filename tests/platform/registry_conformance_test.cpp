@@ -202,18 +202,6 @@ TEST_F(RegistryConformance, ValuesComeBackWithTheirTypeAndBytes) {
     }
 }
 
-TEST_F(RegistryConformance, DefaultValueHasTheEmptyName) {
-    KeyHandle key = create(kCurrentUser, scratch("Default"));
-    setText(key, "", "unnamed");
-    setText(key, "Named", "named");
-    EXPECT_EQ(text(key, ""), sz("unnamed"));
-    EXPECT_EQ(text(key, "Named"), sz("named"));
-
-    EXPECT_EQ(registry_.deleteValue(key, ""), kSuccess);
-    EXPECT_EQ(value(key, "").status, kFileNotFound);
-    EXPECT_EQ(value(key, "Named").status, kSuccess);
-}
-
 TEST_F(RegistryConformance, ClosedAndUnknownHandlesAreInvalid) {
     KeyHandle key = 0;
     ASSERT_EQ(registry_.createKey(kCurrentUser, scratch("Closed"), key), kSuccess);
@@ -246,16 +234,6 @@ TEST_F(RegistryConformance, HandleToADeletedKeyReportsIt) {
     // Must not bring the deleted key back as the parent of a new one.
     EXPECT_EQ(registry_.createKey(stale, "Child", unused), kKeyDeleted);
     EXPECT_EQ(tryOpen(kCurrentUser, scratch("Gone")), kFileNotFound);
-}
-
-TEST_F(RegistryConformance, UserAndMachineRootsAreSeparate) {
-    setText(create(kCurrentUser, scratch("Both")), "Owner", "user");
-    setText(create(kLocalMachine, scratch("Both")), "Owner", "machine");
-    EXPECT_EQ(text(open(kLocalMachine, scratch("Both")), "Owner"), sz("machine"));
-
-    EXPECT_EQ(registry_.deleteKey(kLocalMachine, scratch("Both")), kSuccess);
-    EXPECT_EQ(tryOpen(kLocalMachine, scratch("Both")), kFileNotFound);
-    EXPECT_EQ(text(open(kCurrentUser, scratch("Both")), "Owner"), sz("user"));
 }
 
 TEST_F(RegistryConformance, WritesInABatchAreSeenAtOnce) {

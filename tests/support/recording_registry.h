@@ -3,7 +3,9 @@
 // also refuse calls and report batches as not stored, as a registry under faults would.
 #pragma once
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -76,11 +78,8 @@ public:
 
     std::vector<RegistryCall> of(RegistryCall::Kind kind) const {
         std::vector<RegistryCall> found;
-        for (const RegistryCall& call : calls) {
-            if (call.kind == kind) {
-                found.push_back(call);
-            }
-        }
+        std::ranges::copy_if(calls, std::back_inserter(found),
+                             [kind](const RegistryCall& call) { return call.kind == kind; });
         return found;
     }
 

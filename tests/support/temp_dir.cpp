@@ -33,23 +33,26 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
-#ifndef _WIN32  // only the POSIX tests run Wine beside the store
-ScopedTmpdir::ScopedTmpdir(const fs::path& directory) {
-    if (const char* old = std::getenv("TMPDIR")) {
+namespace {
+void setEnvironment(const std::string& name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+    ::_putenv_s(name.c_str(), value.value_or("").c_str());
+#else
+    value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+#endif
+}
+}  // namespace
+
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
         old_ = old;
     }
-    fs::create_directories(directory);
-    ::setenv("TMPDIR", directory.c_str(), 1);
+    setEnvironment(name_, value);
 }
 
-ScopedTmpdir::~ScopedTmpdir() {
-    if (old_) {
-        ::setenv("TMPDIR", old_->c_str(), 1);
-    } else {
-        ::unsetenv("TMPDIR");
-    }
+ScopedEnvironment::~ScopedEnvironment() {
+    setEnvironment(name_, old_);
 }
-#endif
 
 fs::path fixtureDirectory() {
     return QUORVANE_FIXTURE_DIR;

@@ -20,16 +20,17 @@ private:
     std::filesystem::path path_;
 };
 
-// Points TMPDIR at `directory` while it lives, and back where it was after: Wine keeps its
-// server directories under TMPDIR and never removes them.
-class ScopedTmpdir {
+// Sets an environment variable while it lives, and restores it after: TMPDIR, say, where Wine
+// keeps its server directories and never removes them.
+class ScopedEnvironment {
 public:
-    explicit ScopedTmpdir(const std::filesystem::path& directory);
-    ~ScopedTmpdir();
-    ScopedTmpdir(const ScopedTmpdir&) = delete;
-    ScopedTmpdir& operator=(const ScopedTmpdir&) = delete;
+    ScopedEnvironment(const char* name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
 private:
+    std::string name_;
     std::optional<std::string> old_;
 };
 

@@ -8,9 +8,9 @@ namespace quorvane::testing {
 
 namespace fs = std::filesystem;
 
-WinePrefix::WinePrefix()
-    : tmpdir_(std::make_unique<ScopedTmpdir>(root_.path() / "tmp")),
-      path_(root_.path() / "prefix") {
+WinePrefix::WinePrefix() : path_(root_.path() / "prefix") {
+    fs::create_directory(root_.path() / "tmp");
+    tmpdir_ = std::make_unique<ScopedEnvironment>("TMPDIR", (root_.path() / "tmp").string());
     // The server writes the hive files when it ends, not when wineboot does.
     const bool booted = run("wineboot -i") == 0;
     bootLog_ = log();

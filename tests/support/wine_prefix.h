@@ -33,8 +33,7 @@ public:
 
 private:
     TempDir root_;
-    // Wine keeps its server directories under TMPDIR and never removes them.
-    std::unique_ptr<ScopedTmpdir> tmpdir_;
+    std::unique_ptr<ScopedEnvironment> tmpdir_;
     std::filesystem::path path_;
     bool booted_ = false;
     std::string bootLog_;

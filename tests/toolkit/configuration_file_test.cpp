@@ -8,38 +8,14 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
-#include <optional>
 
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::toolkit {
 namespace {
 
+using testing::ScopedEnvironment;
 using testing::TempDir;
-
-// Sets an environment variable while it lives, and restores it after.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const QByteArray& value) : name_(name) {
-        if (qEnvironmentVariableIsSet(name)) {
-            old_ = qgetenv(name);
-        }
-        qputenv(name, value);
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            qputenv(name_, *old_);
-        } else {
-            qunsetenv(name_);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    std::optional<QByteArray> old_;
-};
 
 #ifdef _WIN32
 constexpr const char* kUserFolderVariable = "APPDATA";
@@ -64,7 +40,7 @@ protected:
 // follows the user), $XDG_CONFIG_HOME/Quorvane/quorvane.ini elsewhere; QUORVANE_CONFIG wins.
 TEST_F(ConfigurationFileTest, UserFileLiesInTheUsersConfigurationFolder) {
     const ScopedEnvironment noNamedFile("QUORVANE_CONFIG", "");
-    const ScopedEnvironment folder(kUserFolderVariable, scratch("user").toLocal8Bit());
+    const ScopedEnvironment folder(kUserFolderVariable, scratch("user").toStdString());
     EXPECT_EQ(configurationFilePath(), QString()) << "no file there yet";
 
     ASSERT_TRUE(QDir().mkpath(scratch("user/Quorvane")));
@@ -74,7 +50,7 @@ TEST_F(ConfigurationFileTest, UserFileLiesInTheUsersConfigurationFolder) {
               QDir::cleanPath(scratch("user/Quorvane/quorvane.ini")));
     EXPECT_EQ(loadConfiguration().makerHost, "maker.test");
 
-    const ScopedEnvironment named("QUORVANE_CONFIG", scratch("named.ini").toLocal8Bit());
+    const ScopedEnvironment named("QUORVANE_CONFIG", scratch("named.ini").toStdString());
     EXPECT_EQ(configurationFilePath(), scratch("named.ini"));
 }
 
