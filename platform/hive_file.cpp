@@ -292,11 +292,12 @@ ValueData decodeValueData(std::string_view text) {
 
 std::string renderValueLine(std::u16string_view name, const ValueData& data,
                             std::string_view lineEnd) {
+    // Appended to, not assigned: GCC 12 wrongly warns of overlapping copies for the assignment.
     std::string line;
     if (name.empty()) {
-        line = "@=";
+        line += "@=";
     } else {
-        line = "\"";
+        line += '"';
         appendEscaped(line, name, "\"\"");
         line += "\"=";
     }

@@ -325,8 +325,12 @@ void WineserverStartLock::hold(int serverDirectory, const fs::path& lockFile, bo
         return;
     }
     struct stat parent {};
-    if (made && ::geteuid() == 0 && ::fstat(serverDirectory, &parent) == 0) {
-        static_cast<void>(::fchown(fd, parent.st_uid, parent.st_gid));
+    if (made && ::geteuid() == 0 && ::fstat(serverDirectory, &parent) == 0 &&
+        ::fchown(fd, parent.st_uid, parent.st_gid) != 0) {
+        // A lock file its owner's Wine cannot open would keep that Wine from starting.
+        ::unlinkat(serverDirectory, "lock", 0);
+        ::close(fd);
+        return;
     }
     descriptors_.push_back(fd);
     if (::fstat(fd, &status) == 0) {
