@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -112,20 +113,12 @@ public:
 };
 
 TEST(SmtpSessionTest, SendsTheWholeDialogueHoweverTheRepliesAreCut) {
-    std::string all;
-    for (const std::string& reply : kReplies) {
-        all += reply;
-    }
+    const std::string all = std::accumulate(kReplies.begin(), kReplies.end(), std::string());
     Events bytes;
     for (const char c : all) {
         bytes.emplace_back(1, c);
     }
-    const Events cases[] = {
-        kReplies,
-        {all},
-        bytes,
-    };
-    for (const Events& chunks : cases) {
+    for (const Events& chunks : {kReplies, Events{all}, bytes}) {
         SCOPED_TRACE(chunks[0]);
         Rig rig;
         rig.reachWait(1);

@@ -9,7 +9,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -30,7 +29,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,15 +62,10 @@ struct Rig {
     void open() {
         toolkit::Configuration configuration;
         configuration.makerHost = "maker.test";
+        const auto openUrl = [this](const QUrl& address) { opened.push_back(address.toString()); };
+        const QString folder = QString::fromStdString(directory.path().string());
         window = std::make_unique<frmRestrict>(frmRestrict::Dependencies{
-            recorder,
-            messages,
-            configuration,
-            QString::fromStdString(directory.path().string()),
-            [this](const QUrl& address) { opened.push_back(address.toString()); },
-            10,
-            {},
-            undo});
+            recorder, messages, configuration, folder, openUrl, 10, {}, undo});
         window->load();
     }
 
@@ -144,13 +138,14 @@ QWidget* nextTabStop(const QWidget& from) {
     return next;
 }
 
-QWidget* tellAFriendWindow() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->objectName() == QLatin1String("frmBugReport")) {
-            return widget;
-        }
-    }
-    return nullptr;
+// The tell-a-friend windows that are open.
+std::vector<QWidget*> tellAFriendWindows() {
+    std::vector<QWidget*> found;
+    std::ranges::copy_if(
+        QApplication::topLevelWidgets(), std::back_inserter(found), [](const QWidget* window) {
+            return window->objectName() == "frmBugReport"_L1 && window->isVisible();
+        });
+    return found;
 }
 
 TEST(FrmRestrict, OpensFixedAndCentredWithItsControlsInPlaceAndInReadingOrder) {
@@ -194,20 +189,16 @@ TEST(FrmRestrict, OpensFixedAndCentredWithItsControlsInPlaceAndInReadingOrder) {
     }
 }
 
-bool wider(const QWidget& control, const QSize& needed) {
-    return needed.width() > control.width();
-}
-
 // A caption wider than its control, or a wrapped text taller than its label.
 bool captionCut(const QWidget& control) {
     if (const auto* label = qobject_cast<const QLabel*>(&control)) {
         if (label->wordWrap()) {
             return label->heightForWidth(label->width()) > label->height();
         }
-        return !label->text().isEmpty() && wider(*label, label->sizeHint());
+        return !label->text().isEmpty() && label->sizeHint().width() > label->width();
     }
     if (const auto* box = qobject_cast<const QCheckBox*>(&control)) {
-        return wider(*box, box->sizeHint());
+        return box->sizeHint().width() > box->width();
     }
     return false;
 }
@@ -292,14 +283,13 @@ TEST(FrmRestrict, HelpPageBreaksLinesBetweenWordsOnlyAndNamesAMissingFile) {
 }
 
 // The hives' part of switching is the restriction tests' own; here the box reaches it.
-TEST(FrmRestrict, LoadsTheRestrictionsInForceAndClicksToggleThem) {
+TEST(FrmRestrict, LoadsTheRestrictionsInForceAndClicksToggleThemOrWarnOnceWhenRefused) {
     Rig rig;
     testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoViewSource", dword(7));
     testing::put(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title",
                  testing::sz("Someone's browser"));
     rig.open();
 
-    EXPECT_TRUE(rig.window->isVisible());
     EXPECT_TRUE(rig.get<QCheckBox>("Check17").isChecked());
     EXPECT_TRUE(rig.get<QCheckBox>("Check24").isChecked());
     EXPECT_FALSE(rig.get<QCheckBox>("Check4").isChecked());
@@ -313,12 +303,10 @@ TEST(FrmRestrict, LoadsTheRestrictionsInForceAndClicksToggleThem) {
     EXPECT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
               std::nullopt);
     EXPECT_TRUE(rig.messages.shown.empty());
-}
 
-TEST(FrmRestrict, ARefusedClickWarnsOnceAndTheBoxShowsWhatTheRegistryHolds) {
-    Rig rig;
-    rig.open();
+    // Refused: the first refusal of the session warns, and the box shows what the registry holds.
     rig.recorder.refuse = testing::RecordingRegistry::deniesWrites();
+    rig.recorder.calls.clear();
     for (const char* name : {"Check4", "Check5"}) {
         auto& box = rig.get<QCheckBox>(name);
         clickBox(box);
@@ -405,18 +393,15 @@ TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
     Rig rig;
     rig.open();
     rig.showTab(4);
-    const auto& label2 = rig.get<QLabel>("Label2");
-    const auto& label3 = rig.get<QLabel>("Label3");
     const auto colours = [&] {
-        return std::pair(label2.palette().color(QPalette::WindowText),
-                         label3.palette().color(QPalette::WindowText));
+        return std::pair(rig.get("Label2").palette().color(QPalette::WindowText),
+                         rig.get("Label3").palette().color(QPalette::WindowText));
     };
-    const QColor red(255, 0, 0);
-    const QColor blue(0, 0, 255);
+    const QColor red(Qt::red), blue(Qt::blue);
 
-    movePointer(*rig.window, label3, {5, 5});
+    movePointer(*rig.window, rig.get("Label3"), {5, 5});
     EXPECT_EQ(colours(), std::pair(blue, red));
-    movePointer(*rig.window, label2, {5, 5});
+    movePointer(*rig.window, rig.get("Label2"), {5, 5});
     EXPECT_EQ(colours(), std::pair(red, red));
     movePointer(*rig.window, rig.get("Frame1"), {3, 3});
     EXPECT_EQ(colours(), std::pair(red, red)) << "a frame is not the tab control's surface";
@@ -427,11 +412,7 @@ TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
     // The tell-a-friend link and picture show one window; the link commands open the pages.
     QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
     QTest::mouseClick(&rig.get("Image1"), Qt::LeftButton);
-    int windows = 0;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        windows += widget->objectName() == QLatin1String("frmBugReport") && widget->isVisible();
-    }
-    EXPECT_EQ(windows, 1);
+    EXPECT_EQ(tellAFriendWindows().size(), 1u);
     EXPECT_TRUE(rig.window->isEnabled());
 
     QTest::mouseClick(&rig.get("Command2"), Qt::LeftButton);
@@ -442,23 +423,29 @@ TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
                                                 u"http://maker.test/Pages/Pimbleroot.html"_s}));
 }
 
-class Closing : public ::testing::TestWithParam<std::pair<const char*, void (*)(Rig&)>> {};
+// Parameter: the control that closes the window, or the close box.
+class Closing : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Closing, EndsTheProgramAndTheTellAFriendWindow) {
     Rig rig;
     rig.open();
     rig.showTab(4);
     QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
-    const QPointer<QWidget> tellAFriend = tellAFriendWindow();
-    ASSERT_TRUE(tellAFriend != nullptr && tellAFriend->isVisible());
+    ASSERT_EQ(tellAFriendWindows().size(), 1u);
+    const QPointer<QWidget> tellAFriend = tellAFriendWindows().front();
     // Another window stays open, so that only the main window's closing can end the loop.
     QWidget bystander;
     bystander.show();
-    QTimer giveUp;
-    giveUp.setSingleShot(true);
-    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    giveUp.start(5000);
-    QTimer::singleShot(0, rig.window.get(), [&rig, close = GetParam().second] { close(rig); });
+    QTimer::singleShot(5000, &bystander, [] { QCoreApplication::exit(1); });
+    QTimer::singleShot(0, rig.window.get(), [&rig, way = std::string(GetParam())] {
+        if (way == "CloseBox") {
+            rig.window->close();
+        } else if (way == "mnuClose") {
+            rig.trigger("mnuClose");
+        } else {
+            QTest::mouseClick(&rig.get(way.c_str()), Qt::LeftButton);
+        }
+    });
 
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_FALSE(rig.window->isVisible());
@@ -466,53 +453,8 @@ TEST_P(Closing, EndsTheProgramAndTheTellAFriendWindow) {
     EXPECT_TRUE(tellAFriend.isNull());
 }
 
-INSTANTIATE_TEST_SUITE_P(ByAnyWay, Closing,
-                         ::testing::Values(std::pair(
-                                               "CloseBox", +[](Rig& rig) { rig.window->close(); }),
-                                           std::pair(
-                                               "mnuClose",
-                                               +[](Rig& rig) { rig.trigger("mnuClose"); }),
-                                           std::pair(
-                                               "Command3",
-                                               +[](Rig& rig) {
-                                                   QTest::mouseClick(&rig.get("Command3"),
-                                                                     Qt::LeftButton);
-                                               })),
-                         [](const auto& info) { return std::string(info.param.first); });
-
-// "Why do Restrictions come back?": reached from the File menu and from the help page's link;
-// the report is read-only, selectable and copied whole.
-constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-void putRelockingStartupItem(platform::RegistryApi& registry) {
-    testing::put(registry, kCurrentUser, kRunKey, "Relock",
-                 testing::sz("reg add HKCU\\Software\\Policies\\Microsoft\\Internet "
-                             "Explorer\\Restrictions /v NoBrowserClose /d 1 /f"));
-}
-
-TEST(FrmWhy, FileMenuItemShowsTheReportReadOnlyAndCopiesIt) {
-    Rig rig;
-    putRelockingStartupItem(rig.registry());
-    rig.open();
-    rig.chooseFromFileMenu("mnuWhy");
-
-    ASSERT_TRUE(testing::eventually([&] { return rig.report() != nullptr; }));
-    QPlainTextEdit& text = *rig.report();
-    const QString report = text.toPlainText();
-    EXPECT_TRUE(report.contains(u"Relock"_s)) << report.toStdString();
-    EXPECT_TRUE(report.contains(u"sets 4 Closing Internet Explorer (NoBrowserClose)"_s))
-        << report.toStdString();
-    EXPECT_TRUE(text.isReadOnly());
-    EXPECT_TRUE(text.textInteractionFlags() & Qt::TextSelectableByMouse);
-
-    // Typing into the report changes nothing.
-    QTest::keyClicks(&text, u"typed"_s);
-    EXPECT_EQ(text.toPlainText(), report);
-
-    QApplication::clipboard()->clear();
-    QTest::mouseClick(&testing::child<QPushButton>(*text.window(), "cmdCopy"), Qt::LeftButton);
-    EXPECT_EQ(QApplication::clipboard()->text(), report);
-}
+INSTANTIATE_TEST_SUITE_P(ByAnyWay, Closing, ::testing::Values("CloseBox", "mnuClose", "Command3"),
+                         [](const auto& info) { return std::string(info.param); });
 
 // Where the help page shows its link to the report, in the viewport's coordinates.
 std::optional<QPoint> linkPosition(QTextBrowser& browser) {
@@ -531,9 +473,14 @@ std::optional<QPoint> linkPosition(QTextBrowser& browser) {
     return std::nullopt;
 }
 
-TEST(FrmWhy, HelpPageLinkOpensTheReport) {
+// "Why do Restrictions come back?": reached from the help page's link and from the File menu;
+// the report is read-only, selectable and copied whole.
+TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
     Rig rig;
-    putRelockingStartupItem(rig.registry());
+    testing::put(rig.registry(), kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                 "Relock",
+                 testing::sz("reg add HKCU\\Software\\Policies\\Microsoft\\Internet "
+                             "Explorer\\Restrictions /v NoBrowserClose /d 1 /f"));
     rig.copyHelpFile();
     rig.open();
     rig.showTab(3);
@@ -541,11 +488,25 @@ TEST(FrmWhy, HelpPageLinkOpensTheReport) {
     const std::optional<QPoint> link = linkPosition(browser);
     ASSERT_TRUE(link) << "Help.htm has no link to the report";
     ASSERT_EQ(rig.report(), nullptr);
-
     QTest::mouseClick(browser.viewport(), Qt::LeftButton, {}, *link);
+    ASSERT_TRUE(testing::eventually([&] { return rig.report() != nullptr; }));
+    rig.report()->window()->close();
+    ASSERT_EQ(rig.report(), nullptr);
+    rig.chooseFromFileMenu("mnuWhy");
 
     ASSERT_TRUE(testing::eventually([&] { return rig.report() != nullptr; }));
-    EXPECT_TRUE(rig.report()->toPlainText().contains(u"NoBrowserClose"_s));
+    QPlainTextEdit& text = *rig.report();
+    const QString report = text.toPlainText();
+    EXPECT_TRUE(report.contains(u"Relock"_s)) << report.toStdString();
+    EXPECT_TRUE(report.contains(u"sets 4 Closing Internet Explorer (NoBrowserClose)"_s))
+        << report.toStdString();
+    EXPECT_TRUE(text.textInteractionFlags() & Qt::TextSelectableByMouse);
+    QTest::keyClicks(&text, u"typed"_s);
+    EXPECT_EQ(text.toPlainText(), report) << "typing changed the report";
+
+    QApplication::clipboard()->clear();
+    QTest::mouseClick(&testing::child<QPushButton>(*text.window(), "cmdCopy"), Qt::LeftButton);
+    EXPECT_EQ(QApplication::clipboard()->text(), report);
 }
 
 }  // namespace

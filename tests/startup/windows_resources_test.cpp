@@ -7,13 +7,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
-
-#include "tests/support/temp_dir.h"
 
 namespace quorvane {
 namespace {
@@ -33,132 +32,76 @@ class VersionInfo {
 public:
     explicit VersionInfo(const char* file) {
         DWORD ignored = 0;
-        const DWORD size = GetFileVersionInfoSizeA(file, &ignored);
-        data_.resize(size);
-        valid_ = size > 0 && GetFileVersionInfoA(file, 0, size, data_.data());
+        data_.resize(GetFileVersionInfoSizeA(file, &ignored));
+        valid_ = !data_.empty() && GetFileVersionInfoA(file, 0, data_.size(), data_.data());
     }
     bool valid() const { return valid_; }
 
     std::optional<std::string> text(const std::string& name) {
-        const std::string block = "\\StringFileInfo\\040904B0\\" + name;
-        char* value = nullptr;
-        UINT length = 0;
-        if (!VerQueryValueA(data_.data(), block.c_str(), reinterpret_cast<void**>(&value),
-                            &length) ||
-            value == nullptr) {
-            return std::nullopt;
-        }
-        return std::string(value);
+        const void* value = query("\\StringFileInfo\\040904B0\\" + name);
+        return value != nullptr ? std::optional<std::string>(static_cast<const char*>(value))
+                                : std::nullopt;
     }
-
-    std::optional<VS_FIXEDFILEINFO> fixed() {
-        VS_FIXEDFILEINFO* info = nullptr;
-        UINT length = 0;
-        if (!VerQueryValueA(data_.data(), "\\", reinterpret_cast<void**>(&info), &length) ||
-            length < sizeof(VS_FIXEDFILEINFO)) {
-            return std::nullopt;
-        }
-        return *info;
-    }
+    const VS_FIXEDFILEINFO* fixed() { return static_cast<const VS_FIXEDFILEINFO*>(query("\\")); }
 
 private:
+    const void* query(const std::string& block) {
+        void* value = nullptr;
+        UINT length = 0;
+        return VerQueryValueA(data_.data(), block.c_str(), &value, &length) ? value : nullptr;
+    }
+
     std::vector<char> data_;
     bool valid_ = false;
 };
 
-// The executable loaded as a data file: its resources, nothing run.
-class ResourceModule {
-public:
-    explicit ResourceModule(const char* file)
-        : module_(LoadLibraryExA(file, nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-    ~ResourceModule() {
-        if (module_ != nullptr) {
-            FreeLibrary(module_);
-        }
+// The executable mapped in image layout for its headers and resources, nothing run.
+using Image = std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)>;
+
+Image mapImage(const char* file) {
+    return {
+        LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE),
+        &FreeLibrary};
+}
+
+// The image's first byte: the low bits of the handle mark a mapping for resources.
+const char* baseOf(const Image& image) {
+    return reinterpret_cast<const char*>(reinterpret_cast<ULONG_PTR>(image.get()) & ~ULONG_PTR{3});
+}
+
+// The pixel sizes of the first icon group (0 in the directory means 256).
+std::set<int> iconSizes(HMODULE module) {
+    const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), RT_GROUP_ICON);
+    if (found == nullptr) {
+        return {};
     }
-    ResourceModule(const ResourceModule&) = delete;
-    ResourceModule& operator=(const ResourceModule&) = delete;
-
-    HMODULE handle() const { return module_; }
-
-    bool holdsAny(LPCSTR type) const {
-        bool found = false;
-        EnumResourceNamesA(
-            module_, type,
-            [](HMODULE, LPCSTR, LPSTR, LONG_PTR seen) -> BOOL {
-                *reinterpret_cast<bool*>(seen) = true;
-                return FALSE;  // one is enough
-            },
-            reinterpret_cast<LONG_PTR>(&found));
-        return found;
+    const auto* bytes =
+        static_cast<const unsigned char*>(LockResource(LoadResource(module, found)));
+    const DWORD size = SizeofResource(module, found);
+    // GRPICONDIR: reserved, type, count (16 bits each), then 14-byte entries that begin with
+    // width and height.
+    std::set<int> sizes;
+    const int count = bytes[4] | bytes[5] << 8;
+    for (int entry = 0; entry < count && 6u + 14u * (entry + 1) <= size; ++entry) {
+        const int width = bytes[6 + 14 * entry];
+        sizes.insert(width == 0 ? 256 : width);
     }
+    return sizes;
+}
 
-    // The pixel sizes of the first icon group (0 in the directory means 256).
-    std::set<int> iconSizes() const {
-        const HRSRC found = FindResourceA(module_, MAKEINTRESOURCEA(1), RT_GROUP_ICON);
-        if (found == nullptr) {
-            return {};
-        }
-        const auto* bytes =
-            static_cast<const unsigned char*>(LockResource(LoadResource(module_, found)));
-        const DWORD size = SizeofResource(module_, found);
-        // GRPICONDIR: reserved, type, count (16 bits each), then 14-byte entries that begin
-        // with width and height.
-        std::set<int> sizes;
-        const int count = bytes[4] | bytes[5] << 8;
-        for (int entry = 0; entry < count && 6u + 14u * (entry + 1) <= size; ++entry) {
-            const int width = bytes[6 + 14 * entry];
-            sizes.insert(width == 0 ? 256 : width);
-        }
-        return sizes;
-    }
-
-private:
-    HMODULE module_;
-};
-
-// The PE file's subsystem and the names of the DLLs it imports, read from the file's bytes.
-struct PeFacts {
-    WORD subsystem = 0;
+// The names of the DLLs the image imports, in lower case.
+std::vector<std::string> importsOf(const char* base, const IMAGE_NT_HEADERS64& nt) {
+    const auto& directory = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     std::vector<std::string> imports;
-};
-
-PeFacts readPeFacts(const char* file) {
-    const std::string bytes = testing::readFile(file);
-    PeFacts facts;
-    if (bytes.size() < sizeof(IMAGE_DOS_HEADER)) {
-        return facts;
-    }
-    const auto* base = bytes.data();
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
-    facts.subsystem = nt->OptionalHeader.Subsystem;
-    const auto* sections = IMAGE_FIRST_SECTION(nt);
-    const auto offsetOf = [&](DWORD rva) -> std::optional<DWORD> {
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
-            const auto& section = sections[i];
-            if (rva >= section.VirtualAddress &&
-                rva < section.VirtualAddress + section.SizeOfRawData) {
-                return rva - section.VirtualAddress + section.PointerToRawData;
-            }
-        }
-        return std::nullopt;
-    };
-    const auto& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    auto descriptorAt = offsetOf(directory.VirtualAddress);
     for (auto* descriptor =
-             descriptorAt ? reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + *descriptorAt)
-                          : nullptr;
-         descriptor != nullptr && descriptor->Name != 0; ++descriptor) {
-        if (const auto name = offsetOf(descriptor->Name)) {
-            std::string dll(base + *name);
-            std::transform(dll.begin(), dll.end(), dll.begin(),
-                           [](unsigned char c) { return std::tolower(c); });
-            facts.imports.push_back(dll);
-        }
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+         directory.VirtualAddress != 0 && descriptor->Name != 0; ++descriptor) {
+        std::string dll(base + descriptor->Name);
+        std::transform(dll.begin(), dll.end(), dll.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        imports.push_back(dll);
     }
-    return facts;
+    return imports;
 }
 
 class WindowsResourcesTest : public ::testing::TestWithParam<Program> {};
@@ -175,8 +118,8 @@ TEST_P(WindowsResourcesTest, VersionResourceNamesTheProgramAndCarriesTheManifest
               "http://www.haldrix.example http://www.haldrix.example/Pages/ListBot.html "
               "http://www.haldrix.example/Pages/Pimbleroot.html");
 
-    const auto fixed = info.fixed();
-    ASSERT_TRUE(fixed.has_value());
+    const VS_FIXEDFILEINFO* fixed = info.fixed();
+    ASSERT_NE(fixed, nullptr);
     const std::string version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
                                 std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
                                 std::to_string(HIWORD(fixed->dwFileVersionLS));
@@ -184,23 +127,26 @@ TEST_P(WindowsResourcesTest, VersionResourceNamesTheProgramAndCarriesTheManifest
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 }
 
-// An embedded manifest would take precedence over the one the program writes beside itself.
-TEST_P(WindowsResourcesTest, HoldsTheIconInFourSizesAndNoManifest) {
-    const Program& program = GetParam();
-    const ResourceModule module(program.path);
-    ASSERT_NE(module.handle(), nullptr) << program.path << ": error " << GetLastError();
-    EXPECT_EQ(module.iconSizes(), (std::set<int>{16, 32, 48, 256}));
-    EXPECT_FALSE(module.holdsAny(RT_MANIFEST)) << "an embedded manifest";
-}
-
+// No embedded manifest: it would take precedence over the one the program writes beside itself.
 // Self-contained: Qt and the compiler's runtime are linked in, so only the system's DLLs are
 // imported.
-TEST_P(WindowsResourcesTest, HasItsSubsystemAndImportsOnlySystemDlls) {
+TEST_P(WindowsResourcesTest, HoldsTheIconAndNoManifestAndImportsOnlySystemDlls) {
     const Program& program = GetParam();
-    const PeFacts facts = readPeFacts(program.path);
-    EXPECT_EQ(facts.subsystem, program.subsystem);
-    ASSERT_FALSE(facts.imports.empty());
-    for (const std::string& dll : facts.imports) {
+    const Image image = mapImage(program.path);
+    ASSERT_NE(image.get(), nullptr) << program.path << ": error " << GetLastError();
+    EXPECT_EQ(iconSizes(image.get()), (std::set<int>{16, 32, 48, 256}));
+    // Enumerating a type that the module does not hold fails.
+    EXPECT_FALSE(EnumResourceNamesA(
+        image.get(), RT_MANIFEST, [](HMODULE, LPCSTR, LPSTR, LONG_PTR) -> BOOL { return TRUE; }, 0))
+        << "an embedded manifest";
+
+    const char* base = baseOf(image);
+    const auto& nt = *reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    EXPECT_EQ(nt.OptionalHeader.Subsystem, program.subsystem);
+    const std::vector<std::string> imports = importsOf(base, nt);
+    ASSERT_FALSE(imports.empty());
+    for (const std::string& dll : imports) {
         // Every DLL named must be one that Windows itself provides (API sets included).
         const HMODULE system = LoadLibraryExA(dll.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         EXPECT_NE(system, nullptr) << dll << " is not a system DLL";
