@@ -3,8 +3,6 @@
 // deleted keys with every value they held, of every type, and nothing else in them.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "journal/undo_journal.h"
 #include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
@@ -17,14 +15,6 @@ namespace {
 
 using platform::kCurrentUser;
 using platform::kLocalMachine;
-using namespace std::string_literals;
-
-struct Seeded {
-    platform::KeyHandle root;
-    const char* subKey;
-    const char* name;
-    Stored value;
-};
 
 TEST(UndoInterop, RegeditImportsAnEntryAsThePriorState) {
     WinePrefix wine;
@@ -33,20 +23,10 @@ TEST(UndoInterop, RegeditImportsAnEntryAsThePriorState) {
     platform::HiveStore source(dir.path() / "source",
                                platform::HiveStore::Creation::CreateIfMissing);
     makeBaselineKeys(source);
-    const Seeded seeded[] = {
-        {kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1)},
-        {kCurrentUser, kRestrictionsKey, "Other tool's", sz("Grüße \"quoted\" C:\\dir\\")},
-        {kCurrentUser, kRestrictionsKey, "Expand", {platform::kRegExpandSz, "%SystemRoot%\0"s}},
-        {kCurrentUser, kRestrictionsKey, "Multi", {platform::kRegMultiSz, "one\0two\0\0"s}},
-        {kCurrentUser, kRestrictionsKey, "Blob", {platform::kRegBinary, "\0\xff\x10 "s}},
-        {kCurrentUser, kRestrictionsKey, "Big", {platform::kRegQword, "\1\2\3\4\5\6\7\x80"s}},
-        {kLocalMachine, kControlPanelKey, "HomePage", dword(1)},
-        {kLocalMachine, kSystemKey, "DisableRegistryTools", dword(1)},
-        {kCurrentUser, kMainKey, "Window Title", sz("Kiosk")},
-    };
-    for (const Seeded& value : seeded) {
-        put(source, value.root, value.subKey, value.name, value.value);
-    }
+    auto seeded = valuesOfEveryType();
+    seeded.push_back({kLocalMachine, kControlPanelKey, "HomePage", dword(1)});
+    seeded.push_back({kCurrentUser, kMainKey, "Window Title", sz("Kiosk")});
+    seed(source, seeded);
     journal::UndoJournal journal(source, {dir.path() / "undo", "source"});
     Rig rig(source, {}, &journal);
     rig.manager.RemoveAllRestrictions();
@@ -67,7 +47,7 @@ TEST(UndoInterop, RegeditImportsAnEntryAsThePriorState) {
 
     wine.stopServer();
     platform::HiveStore imported(wine.path());
-    for (const Seeded& value : seeded) {
+    for (const SeededValue& value : seeded) {
         EXPECT_EQ(stored(imported, value.root, value.subKey, value.name), value.value)
             << value.name;
     }
