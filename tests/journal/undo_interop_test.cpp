@@ -6,6 +6,7 @@
 #include "journal/undo_journal.h"
 #include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_prefix.h"
@@ -42,7 +43,7 @@ TEST(UndoInterop, RegeditImportsAnEntryAsThePriorState) {
     ASSERT_EQ(wine.run("wine regedit /s '" + windowsPathOf(entries[0].file) + "'"), 0)
         << wine.log();
     ASSERT_EQ(wine.run("wine reg query " + restrictions + " /v \"Other tool's\""), 0) << wine.log();
-    EXPECT_NE(wine.log().find("REG_SZ"), std::string::npos) << wine.log();
+    EXPECT_TRUE(contains(wine.log(), "REG_SZ"));
     EXPECT_NE(wine.run("wine reg query " + restrictions + " /v Stray"), 0);
 
     wine.stopServer();
