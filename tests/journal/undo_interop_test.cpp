@@ -48,10 +48,7 @@ TEST(UndoInterop, RegeditImportsAnEntryAsThePriorState) {
 
     wine.stopServer();
     platform::HiveStore imported(wine.path());
-    for (const SeededValue& value : seeded) {
-        EXPECT_EQ(stored(imported, value.root, value.subKey, value.name), value.value)
-            << value.name;
-    }
+    expectHeld(imported, seeded);
 }
 
 }  // namespace

@@ -27,15 +27,9 @@ TEST(UndoOnTheRegistry, RemoveAllComesBackWithEveryValueAndItsUndoIsUndoneAgain)
 
     const journal::UndoResult undone = journal::undoLast(registry, journal);
     EXPECT_TRUE(undone.allDone()) << restrictions::describeRefusals(undone.outcome);
-    for (const auto& value : seeded) {
-        EXPECT_EQ(stored(registry, value.root, value.subKey, value.name), value.value)
-            << value.name;
-    }
+    expectHeld(registry, seeded);
     EXPECT_TRUE(journal::undoLast(registry, journal).allDone());
-    for (const auto& value : seeded) {
-        EXPECT_EQ(stored(registry, value.root, value.subKey, value.name), std::nullopt)
-            << value.name;
-    }
+    expectHeld(registry, seeded, false);
 }
 
 }  // namespace

@@ -52,6 +52,16 @@ inline void seed(platform::RegistryApi& registry, const std::vector<SeededValue>
     }
 }
 
+// Whether `registry` holds each of `values` (`held`), or none of them.
+inline void expectHeld(platform::RegistryApi& registry, const std::vector<SeededValue>& values,
+                       bool held = true) {
+    for (const SeededValue& value : values) {
+        EXPECT_EQ(stored(registry, value.root, value.subKey, value.name),
+                  held ? std::optional(value.value) : std::nullopt)
+            << value.name;
+    }
+}
+
 struct Rig {
     explicit Rig(platform::RegistryApi& registry, toolkit::Configuration configuration = {},
                  restrictions::Journal* journal = nullptr)
