@@ -122,7 +122,8 @@ TEST(HiveFileTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
 
 TEST(HiveFileTest, TimesFollowWine) {
     Document document = Document::parse(kSmallHive);
-    const FileTime later = kSomeTime + 10'000'000ull * 60;  // a minute on
+    // 255 s on, where the low half of the time has leading zeros to keep.
+    const FileTime later = kSomeTime + 10'000'000ull * 255;
     Key& gamma = keyAt(document, {u"Software", u"Gamma"});
     EXPECT_FALSE(gamma.setValue(u"", {1, sz(u"default")}, later)) << "same value";
     EXPECT_EQ(gamma.modified(), kSomeTime);
@@ -130,7 +131,7 @@ TEST(HiveFileTest, TimesFollowWine) {
     EXPECT_EQ(gamma.modified(), later);
 
     const std::string text = document.serialize();
-    EXPECT_TRUE(contains(text, "[Software\\\\Gamma] 1796597581\n#time=1dd85d48bf8ca68\n"));
+    EXPECT_TRUE(contains(text, "[Software\\\\Gamma] 1796597776\n#time=1dd85d500336de8\n"));
     EXPECT_TRUE(contains(text, "[Software\\\\Alpha] 1796597521\n#time=1dd85d468358468\n"));
 }
 
