@@ -8,6 +8,7 @@
 #include "platform/hive_store.h"
 #include "tests/support/case_name.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/contains.h"
 #include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -16,6 +17,7 @@ namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::contains;
 using testing::readFile;
 using testing::TempDir;
 
@@ -74,14 +76,12 @@ TEST_F(CliTest, ListShowsEachRestrictionAndBothHivesWithoutWriting) {
 
     const Outcome text = run("list");
     EXPECT_EQ(text.status, 0) << text.err;
-    EXPECT_NE(text.out.find("  4 yes       1/1/4        Closing Internet Explorer"),
-              std::string::npos)
-        << text.out;
-    EXPECT_NE(text.out.find(" 14 no        2/2/2        Print/Print Preview                  "
-                            "absent              1\n"),
-              std::string::npos)
+    EXPECT_TRUE(contains(text.out, "  4 yes       1/1/4        Closing Internet Explorer"));
+    EXPECT_TRUE(contains(text.out,
+                         " 14 no        2/2/2        Print/Print Preview                  "
+                         "absent              1\n"))
         << "the machine hive alone does not put a restriction in force";
-    EXPECT_NE(text.out.find("absent              \"Error\"\n"), std::string::npos)
+    EXPECT_TRUE(contains(text.out, "absent              \"Error\"\n"))
         << "a title that reads Error is a title";
 
     EXPECT_EQ(hives(), before) << "list writes nothing, not even detection's rewrites";
@@ -122,9 +122,9 @@ TEST_P(RefusedMachineHive, IsReportedWithStatusThree) {
                                0),
               0u)
         << result.err;
-    EXPECT_NE(result.err.find(c.notDone), std::string::npos) << result.err;
-    EXPECT_EQ(result.out.find("have been removed!"), std::string::npos);
-    EXPECT_EQ(result.out.find("restored to the originals!"), std::string::npos);
+    EXPECT_TRUE(contains(result.err, c.notDone));
+    EXPECT_FALSE(contains(result.out, "have been removed!"));
+    EXPECT_FALSE(contains(result.out, "restored to the originals!"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -141,10 +141,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CliTest, ImposeReportsEachHiveOnItsOwn) {
     ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
-    EXPECT_NE(run("impose 4")
-                  .out.find("HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE absent (not "
-                            "imposed: no write access to HKEY_LOCAL_MACHINE"),
-              std::string::npos);
+    EXPECT_TRUE(contains(run("impose 4").out,
+                         "HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE absent (not "
+                         "imposed: no write access to HKEY_LOCAL_MACHINE"));
     EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), testing::dword(1))
         << "the per-user half works";
 }
@@ -160,12 +159,10 @@ TEST_F(CliTest, AHiveNotStoredAtTheEndOfTheCommandIsReportedWithStatusThree) {
     cli::Session session(std::move(recorder), {}, out, err);
 
     EXPECT_EQ(cli::switchRestrictions(session, {4}, true, out), 3);
-    EXPECT_NE(out.str().find("(not imposed: disk full writing system.reg)"), std::string::npos)
-        << out.str();
-    EXPECT_NE(err.str().find("Not done in HKEY_LOCAL_MACHINE (disk full writing system.reg):\n"
-                             "  impose NoBrowserClose\n"),
-              std::string::npos)
-        << err.str();
+    EXPECT_TRUE(contains(out.str(), "(not imposed: disk full writing system.reg)"));
+    EXPECT_TRUE(contains(err.str(),
+                         "Not done in HKEY_LOCAL_MACHINE (disk full writing system.reg):\n"
+                         "  impose NoBrowserClose\n"));
 }
 
 TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
@@ -181,8 +178,8 @@ TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
     EXPECT_EQ(reset.status, 0) << reset.err;
     EXPECT_EQ(reset.out.rfind("Home and/or Search Page has been restored to the originals!\n\n", 0),
               0u);
-    EXPECT_NE(readFile(registry() / "user.reg").find("\"Start Page\"=\"http://www.msn.com/\""),
-              std::string::npos);
+    EXPECT_TRUE(
+        contains(readFile(registry() / "user.reg"), "\"Start Page\"=\"http://www.msn.com/\""));
 }
 
 TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
@@ -190,11 +187,10 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     ASSERT_EQ(run("lift 4").status, 0);
     const Outcome list = run("undo --list");
     EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_NE(list.out.find(" UTC  lift NoBrowserClose\n"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("\n    changed value NoBrowserClose in HKEY_CURRENT_USER\\Software\\"
-                            "Policies\\Microsoft\\Internet Explorer\\Restrictions\n"),
-              std::string::npos)
-        << list.out;
+    EXPECT_TRUE(contains(list.out, " UTC  lift NoBrowserClose\n"));
+    EXPECT_TRUE(contains(list.out,
+                         "\n    changed value NoBrowserClose in HKEY_CURRENT_USER\\Software\\"
+                         "Policies\\Microsoft\\Internet Explorer\\Restrictions\n"));
 
     const fs::path other = dir_.path() / "other";
     fs::create_directory(other);
@@ -219,10 +215,9 @@ TEST_F(CliTest, ACommandWhoseUndoEntryCannotBeWrittenChangesNothing) {
     const std::string before = hives();
     const Outcome result = run("impose 4", "XDG_STATE_HOME=" + blocked.string());
     EXPECT_EQ(result.status, 3);
-    EXPECT_NE(result.err.find("changed nothing without a backup: the undo folder " +
-                              (blocked / "Quorvane" / "undo").string() + " cannot be made"),
-              std::string::npos)
-        << result.err;
+    EXPECT_TRUE(contains(result.err, "changed nothing without a backup: the undo folder " +
+                                         (blocked / "Quorvane" / "undo").string() +
+                                         " cannot be made"));
     EXPECT_EQ(hives(), before);
 }
 
@@ -236,17 +231,17 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
     for (std::string arguments; std::getline(badLines, arguments, '|');) {
         const Outcome result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
-        EXPECT_NE(result.err.find("quorvane-cli: "), std::string::npos) << arguments;
+        EXPECT_TRUE(contains(result.err, "quorvane-cli: ")) << arguments;
         EXPECT_TRUE(result.out.empty()) << arguments;
     }
-    EXPECT_NE(run("impose 24").err.find("can only be lifted"), std::string::npos);
+    EXPECT_TRUE(contains(run("impose 24").err, "can only be lifted"));
     EXPECT_EQ(hives(), before);
     EXPECT_FALSE(fs::exists(dir_.path() / "data")) << "an empty --registry is no default";
 
     testing::writeFile(registry() / "user.reg", "not a hive\n");
     const Outcome damaged = run("impose 4");
     EXPECT_EQ(damaged.status, 2);
-    EXPECT_NE(damaged.err.find("user.reg"), std::string::npos) << damaged.err;
+    EXPECT_TRUE(contains(damaged.err, "user.reg"));
     EXPECT_EQ(readFile(registry() / "user.reg"), "not a hive\n");
 
     fs::remove_all(registry());

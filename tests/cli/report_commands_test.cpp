@@ -12,6 +12,7 @@
 #include "journal/reg_file.h"
 #include "platform/hive_store.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -19,6 +20,7 @@ namespace quorvane {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::contains;
 using testing::readFile;
 
 constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -69,8 +71,7 @@ TEST_F(ReportCommands, WhyExitsFourWhenSomethingSetsARestrictionAgain) {
 
     const Outcome all = run("why");
     EXPECT_EQ(all.status, 4) << all.out << all.err;
-    EXPECT_NE(all.out.find("sets 4 Closing Internet Explorer (NoBrowserClose)"), std::string::npos)
-        << all.out;
+    EXPECT_TRUE(contains(all.out, "sets 4 Closing Internet Explorer (NoBrowserClose)"));
     EXPECT_EQ(run("why NoBrowserClose").status, 4);
     EXPECT_EQ(run("why 1 23").status, 0) << "nothing sets these two";
 
@@ -90,12 +91,11 @@ TEST_F(ReportCommands, WhyExitsFourWhenSomethingSetsARestrictionAgain) {
 TEST_F(ReportCommands, WhyOnACleanPrefixOrTheOwnStoreFindsNothing) {
     const Outcome clean = run("why");
     EXPECT_EQ(clean.status, 0) << clean.out << clean.err;
-    EXPECT_NE(clean.out.find("nothing found"), std::string::npos) << clean.out;
+    EXPECT_TRUE(contains(clean.out, "nothing found"));
 
     const Outcome own = run("why", "own");
     EXPECT_EQ(own.status, 0) << own.err;
-    EXPECT_NE(own.out.find("own registry store is no Windows installation"), std::string::npos)
-        << own.out;
+    EXPECT_TRUE(contains(own.out, "own registry store is no Windows installation"));
 }
 
 TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
@@ -158,7 +158,7 @@ TEST_F(ReportCommands, ExportThatCannotBeWrittenSaysSoAndLeavesNothing) {
     for (const auto& [wrapper, file] : cases) {
         const Outcome outcome = run("export " + file, "", wrapper);
         EXPECT_EQ(outcome.status, 3) << file << ": " << outcome.err;
-        EXPECT_NE(outcome.err.find("was not written"), std::string::npos) << outcome.err;
+        EXPECT_TRUE(contains(outcome.err, "was not written"));
         EXPECT_TRUE(outcome.out.empty()) << outcome.out;
     }
     std::vector<std::string> left;

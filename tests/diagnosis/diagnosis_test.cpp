@@ -12,6 +12,7 @@
 #include "diagnosis/text_scan.h"
 #include "platform/hive_store.h"
 #include "tests/support/case_name.h"
+#include "tests/support/contains.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -186,8 +187,8 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     for (const Finding& finding : report.returning) {
         if (finding.source == Source::PolicyFile) {
             const bool machine = finding.where.find("Machine") != std::string::npos;
-            EXPECT_NE(finding.command.find(machine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER"),
-                      std::string::npos)
+            EXPECT_TRUE(testing::contains(finding.command,
+                                          machine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER"))
                 << finding.where << ": " << finding.command;
         }
     }
@@ -229,8 +230,7 @@ TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
     ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);
     EXPECT_EQ(report.returning.front().restrictions, std::vector<int>{14});
     ASSERT_EQ(report.notes.size(), 1u) << formatReport(report);
-    EXPECT_NE(report.notes.front().find("runs past the end"), std::string::npos)
-        << report.notes.front();
+    EXPECT_TRUE(testing::contains(report.notes.front(), "runs past the end"));
 }
 
 // What makes a command one that writes the registry, and which restrictions it names.

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "tests/support/case_name.h"
+#include "tests/support/contains.h"
 
 namespace quorvane::journal {
 namespace {
@@ -112,7 +113,7 @@ class UnreadableRegFile : public ::testing::TestWithParam<Unreadable> {};
 TEST_P(UnreadableRegFile, IsRefusedWholly) {
     const auto read = readRegFile(GetParam().text);
     ASSERT_TRUE(std::holds_alternative<std::string>(read));
-    EXPECT_NE(std::get<1>(read).find(GetParam().why), std::string::npos) << std::get<1>(read);
+    EXPECT_TRUE(testing::contains(std::get<1>(read), GetParam().why));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -3,11 +3,10 @@
 // deleted keys with every value they held, of every type, and nothing else in them.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "journal/undo_journal.h"
 #include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_prefix.h"
@@ -17,14 +16,6 @@ namespace {
 
 using platform::kCurrentUser;
 using platform::kLocalMachine;
-using namespace std::string_literals;
-
-struct Seeded {
-    platform::KeyHandle root;
-    const char* subKey;
-    const char* name;
-    Stored value;
-};
 
 TEST(UndoInterop, RegeditImportsAnEntryAsThePriorState) {
     WinePrefix wine;
@@ -33,20 +24,10 @@ TEST(UndoInterop, RegeditImportsAnEntryAsThePriorState) {
     platform::HiveStore source(dir.path() / "source",
                                platform::HiveStore::Creation::CreateIfMissing);
     makeBaselineKeys(source);
-    const Seeded seeded[] = {
-        {kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1)},
-        {kCurrentUser, kRestrictionsKey, "Other tool's", sz("Grüße \"quoted\" C:\\dir\\")},
-        {kCurrentUser, kRestrictionsKey, "Expand", {platform::kRegExpandSz, "%SystemRoot%\0"s}},
-        {kCurrentUser, kRestrictionsKey, "Multi", {platform::kRegMultiSz, "one\0two\0\0"s}},
-        {kCurrentUser, kRestrictionsKey, "Blob", {platform::kRegBinary, "\0\xff\x10 "s}},
-        {kCurrentUser, kRestrictionsKey, "Big", {platform::kRegQword, "\1\2\3\4\5\6\7\x80"s}},
-        {kLocalMachine, kControlPanelKey, "HomePage", dword(1)},
-        {kLocalMachine, kSystemKey, "DisableRegistryTools", dword(1)},
-        {kCurrentUser, kMainKey, "Window Title", sz("Kiosk")},
-    };
-    for (const Seeded& value : seeded) {
-        put(source, value.root, value.subKey, value.name, value.value);
-    }
+    auto seeded = valuesOfEveryType();
+    seeded.push_back({kLocalMachine, kControlPanelKey, "HomePage", dword(1)});
+    seeded.push_back({kCurrentUser, kMainKey, "Window Title", sz("Kiosk")});
+    seed(source, seeded);
     journal::UndoJournal journal(source, {dir.path() / "undo", "source"});
     Rig rig(source, {}, &journal);
     rig.manager.RemoveAllRestrictions();
@@ -62,15 +43,12 @@ TEST(UndoInterop, RegeditImportsAnEntryAsThePriorState) {
     ASSERT_EQ(wine.run("wine regedit /s '" + windowsPathOf(entries[0].file) + "'"), 0)
         << wine.log();
     ASSERT_EQ(wine.run("wine reg query " + restrictions + " /v \"Other tool's\""), 0) << wine.log();
-    EXPECT_NE(wine.log().find("REG_SZ"), std::string::npos) << wine.log();
+    EXPECT_TRUE(contains(wine.log(), "REG_SZ"));
     EXPECT_NE(wine.run("wine reg query " + restrictions + " /v Stray"), 0);
 
     wine.stopServer();
     platform::HiveStore imported(wine.path());
-    for (const Seeded& value : seeded) {
-        EXPECT_EQ(stored(imported, value.root, value.subKey, value.name), value.value)
-            << value.name;
-    }
+    expectHeld(imported, seeded);
 }
 
 }  // namespace

@@ -12,46 +12,24 @@ namespace {
 
 using platform::kCurrentUser;
 using platform::kLocalMachine;
-using namespace std::string_literals;
 
 TEST(UndoOnTheRegistry, RemoveAllComesBackWithEveryValueAndItsUndoIsUndoneAgain) {
     const auto target = makeRegistryTarget();
     platform::RegistryApi& registry = target->registry();
-    const struct {
-        platform::KeyHandle root;
-        const char* subKey;
-        const char* name;
-        Stored value;
-    } seeded[] = {
-        {kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1)},
-        {kCurrentUser, kRestrictionsKey, "Text", sz("C:\\ \"quoted\"")},
-        {kCurrentUser, kRestrictionsKey, "Expand", {platform::kRegExpandSz, "%A%\0"s}},
-        {kCurrentUser, kRestrictionsKey, "Multi", {platform::kRegMultiSz, "a\0b\0\0"s}},
-        {kCurrentUser, kRestrictionsKey, "Big", {platform::kRegQword, "\1\2\3\4\5\6\7\x80"s}},
-        {kCurrentUser, kRestrictionsKey, "Blob", {platform::kRegBinary, "\0\xff\x10"s}},
-        {kLocalMachine, kSystemKey, "DisableRegistryTools", dword(1)},
-    };
-    for (const auto& value : seeded) {
-        put(registry, value.root, value.subKey, value.name, value.value);
-    }
+    const auto seeded = valuesOfEveryType();
+    seed(registry, seeded);
     TempDir undo;
     journal::UndoJournal journal(registry, {undo.path(), "this registry"});
     Rig rig(registry, {}, &journal);
-    rig.boxes.assign(17, toolkit::kChecked);
+    rig.boxes.assign(4, toolkit::kChecked);
     rig.manager.RemoveAllRestrictions();
-    ASSERT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "Text"), std::nullopt);
+    ASSERT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "Multi"), std::nullopt);
 
     const journal::UndoResult undone = journal::undoLast(registry, journal);
     EXPECT_TRUE(undone.allDone()) << restrictions::describeRefusals(undone.outcome);
-    for (const auto& value : seeded) {
-        EXPECT_EQ(stored(registry, value.root, value.subKey, value.name), value.value)
-            << value.name;
-    }
+    expectHeld(registry, seeded);
     EXPECT_TRUE(journal::undoLast(registry, journal).allDone());
-    for (const auto& value : seeded) {
-        EXPECT_EQ(stored(registry, value.root, value.subKey, value.name), std::nullopt)
-            << value.name;
-    }
+    expectHeld(registry, seeded, false);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -45,7 +46,7 @@ TEST(Undo, AfterAHalfRefusedSwitchOnlyWhatWasChangedIsPutBack) {
     const auto entries = scene.journal.entries();
     ASSERT_EQ(entries.size(), 1u);
     for (const std::string& line : entries[0].changed) {
-        EXPECT_EQ(line.find("HKEY_LOCAL_MACHINE"), std::string::npos) << line;
+        EXPECT_FALSE(contains(line, "HKEY_LOCAL_MACHINE"));
     }
     // Another program changes the machine hive meanwhile: the undo leaves that alone.
     machineHive(fs::perms::owner_read | fs::perms::owner_write);
@@ -74,10 +75,8 @@ TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {
     ASSERT_EQ(scene.rig.messages.shown.size(), 3u);
     for (const ShownMessage& message : scene.rig.messages.shown) {
         EXPECT_EQ(message.style, toolkit::kExclamation);
-        EXPECT_NE(message.text.find("changed nothing without a backup: the undo folder " +
-                                    scene.undoFolder.string() + " cannot be made"),
-                  std::string::npos)
-            << message.text;
+        EXPECT_TRUE(contains(message.text, "changed nothing without a backup: the undo folder " +
+                                               scene.undoFolder.string() + " cannot be made"));
     }
     EXPECT_EQ(scene.rig.messages.shown[2].title, "Restrictions Removed");
 }

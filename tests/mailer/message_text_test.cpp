@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "tests/support/contains.h"
+
 namespace quorvane::testing {
 namespace {
 
@@ -34,7 +36,7 @@ TEST(MessageTextTest, BodyHasItsNineteenLines) {
               "of which are Freeware.  Check any of these 3 mirrors:\r\n\r\nhttp://m1.test\r\n"
               "http://m2.test\r\nhttp://m3.test\r\n\r\nHave Fun There!\r\nBob");
     const std::string empty = mailer::ComposeMessageBody({}, "Quorvane", kMirrors);
-    EXPECT_NE(empty.find("to you.\r\n\r\n\r\n\r\nIt's easy"), std::string::npos);
+    EXPECT_TRUE(contains(empty, "to you.\r\n\r\n\r\n\r\nIt's easy"));
 }
 
 TEST(MessageTextTest, AsciiMessageIsSentAsComposedWithTransparency) {

@@ -11,6 +11,7 @@
 
 #include "mailer/frm_bug_report.h"
 #include "tests/mailer/tell_a_friend_rig.h"
+#include "tests/support/contains.h"
 #include "tests/support/fake_toolkit.h"
 
 namespace quorvane::mailer {
@@ -45,7 +46,7 @@ TEST(SmtpEndToEndTest, AiosmtpdReceivesTheComposedMessageForOneRecipient) {
     EXPECT_TRUE(received.starts_with(
         "bo@example.test\nann@example.test\n\nFrom: <bo@example.test>\r\nTo: ann@example.test\r\n"))
         << received;
-    EXPECT_NE(received.find("\r\n\r\nTry it.\r\n.\r\n..\r\nBye\r\n\r\n"), std::string::npos);
+    EXPECT_TRUE(testing::contains(received, "\r\n\r\nTry it.\r\n.\r\n..\r\nBye\r\n\r\n"));
     EXPECT_TRUE(received.ends_with("\r\nBo Sender\r\n"));
 }
 

@@ -60,10 +60,9 @@ def main(cli, schema_file, document_file):
     jsonschema.Draft202012Validator.check_schema(schema)
 
     with tempfile.TemporaryDirectory() as registry:
-        with open(os.path.join(registry, "user.reg"), "w", encoding="utf-8") as f:
-            f.write(USER_HIVE)
-        with open(os.path.join(registry, "system.reg"), "w", encoding="utf-8") as f:
-            f.write(MACHINE_HIVE)
+        for name, hive in (("user.reg", USER_HIVE), ("system.reg", MACHINE_HIVE)):
+            with open(os.path.join(registry, name), "w", encoding="utf-8") as f:
+                f.write(hive)
         output = cli_help.list_json(cli, registry)
 
     failures = []

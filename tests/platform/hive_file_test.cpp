@@ -6,12 +6,14 @@
 
 #include "platform/hive_text.h"
 #include "tests/support/case_name.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::platform::hive {
 namespace {
 
+using testing::contains;
 using testing::fixtureDirectory;
 using testing::readFile;
 
@@ -81,7 +83,7 @@ TEST(HiveFileTest, AnEditChangesOnlyItsOwnSection) {
     EXPECT_EQ(edited.substr(0, header), original.substr(0, header));
     const std::size_t tail = original.size() - next;
     EXPECT_EQ(edited.substr(edited.size() - tail), original.substr(next));
-    EXPECT_NE(edited.find("\"RegisteredOwner\"=\"Quorvane\"\n"), std::string::npos);
+    EXPECT_TRUE(contains(edited, "\"RegisteredOwner\"=\"Quorvane\"\n"));
 }
 
 TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
@@ -102,7 +104,7 @@ TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
         "[Software\\\\Alpha] 1796597521\n#time=1dd85d468358468\n@=\"first\"\n"
         "\"_\"=dword:00000005\n\"A\"=dword:00000000\n\"b\"=dword:00000002\n"
         "\"bb\"=dword:00000006\n\"C\"=dword:00000003\n\"d\"=\"four\"\n";
-    EXPECT_NE(text.find(alphaSection), std::string::npos) << text;
+    EXPECT_TRUE(contains(text, alphaSection));
     EXPECT_LT(text.find("[Software\\\\Alpha]"), text.find("[Software\\\\beta]"));
     EXPECT_LT(text.find("[Software\\\\beta]"), text.find("[Software\\\\Gamma]"));
 }
@@ -114,13 +116,14 @@ TEST(HiveFileTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
     Key& alpha = keyAt(document, {u"Software", u"Alpha"});
     EXPECT_TRUE(alpha.setValue(u"B", {4, dword(9)}, kSomeTime));
     EXPECT_EQ(alpha.value(foldName(u"b"))->bytes, dword(9));
-    EXPECT_NE(document.serialize().find("\"b\"=dword:00000009"), std::string::npos);
+    EXPECT_TRUE(contains(document.serialize(), "\"b\"=dword:00000009"));
     EXPECT_EQ(keyAt(document, {u"SOFTWARE", u"alpha"}).name(), u"Alpha");
 }
 
 TEST(HiveFileTest, TimesFollowWine) {
     Document document = Document::parse(kSmallHive);
-    const FileTime later = kSomeTime + 10'000'000ull * 60;  // a minute on
+    // 255 s on, where the low half of the time has leading zeros to keep.
+    const FileTime later = kSomeTime + 10'000'000ull * 255;
     Key& gamma = keyAt(document, {u"Software", u"Gamma"});
     EXPECT_FALSE(gamma.setValue(u"", {1, sz(u"default")}, later)) << "same value";
     EXPECT_EQ(gamma.modified(), kSomeTime);
@@ -128,11 +131,8 @@ TEST(HiveFileTest, TimesFollowWine) {
     EXPECT_EQ(gamma.modified(), later);
 
     const std::string text = document.serialize();
-    EXPECT_NE(text.find("[Software\\\\Gamma] 1796597581\n#time=1dd85d48bf8ca68\n"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("[Software\\\\Alpha] 1796597521\n#time=1dd85d468358468\n"),
-              std::string::npos);
+    EXPECT_TRUE(contains(text, "[Software\\\\Gamma] 1796597776\n#time=1dd85d500336de8\n"));
+    EXPECT_TRUE(contains(text, "[Software\\\\Alpha] 1796597521\n#time=1dd85d468358468\n"));
 }
 
 TEST(HiveFileTest, AKeyHasASectionOnlyWhileWineWouldWriteOne) {
@@ -141,14 +141,14 @@ TEST(HiveFileTest, AKeyHasASectionOnlyWhileWineWouldWriteOne) {
     gamma.deleteValue(foldName(u""), kSomeTime);
     gamma.addChild(u"Child", kSomeTime);
     std::string text = document.serialize();
-    EXPECT_EQ(text.find("[Software\\\\Gamma] "), std::string::npos) << "only sub-keys: no section";
-    EXPECT_NE(text.find("[Software\\\\Gamma\\\\Child] "), std::string::npos);
+    EXPECT_FALSE(contains(text, "[Software\\\\Gamma] ")) << "only sub-keys: no section";
+    EXPECT_TRUE(contains(text, "[Software\\\\Gamma\\\\Child] "));
 
     keyAt(document, {u"Software", u"Gamma"})
         .removeChild(keyAt(document, {u"Software", u"Gamma", u"Child"}));
     keyAt(document, {u"Software", u"Gamma"}).touch(kSomeTime);
     text = document.serialize();
-    EXPECT_NE(text.find("[Software\\\\Gamma] "), std::string::npos) << "empty leaf keeps one";
+    EXPECT_TRUE(contains(text, "[Software\\\\Gamma] ")) << "empty leaf keeps one";
 }
 
 // The forms Wine's own files lack; the fixtures' values are rendered anew above.
@@ -230,12 +230,10 @@ TEST(HiveFileTest, DamagedLinesAreKeptAsTheyAre) {
     EXPECT_EQ(broken.value(foldName(u"bad"))->type, 0u);
     broken.setValue(u"zz", {4, dword(7)}, kSomeTime);
     const std::string edited = document.serialize();
-    EXPECT_NE(
-        edited.find("this line means nothing\r\n\"bad\"=dword:xyz\r\n\"zz\"=dword:00000007\r\n"
-                    "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n"),
-        std::string::npos)
-        << edited;
-    EXPECT_NE(edited.find("[Software\\\\Fine] 1796597521\r\n\"v\"=\"1\""), std::string::npos);
+    EXPECT_TRUE(contains(edited,
+                         "this line means nothing\r\n\"bad\"=dword:xyz\r\n\"zz\"=dword:00000007\r\n"
+                         "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n"));
+    EXPECT_TRUE(contains(edited, "[Software\\\\Fine] 1796597521\r\n\"v\"=\"1\""));
 }
 
 // Sections out of Wine's order load into the same tree as ordered ones, a key listed twice as one
@@ -279,7 +277,7 @@ TEST(HiveFileTest, KeysDeeperThanWindowsAllowsStayDamagedText) {
         }
         EXPECT_EQ(deepest != nullptr, depth <= Document::kMaxDepth);
         keyAt(document, {u"Software", u"Gamma"}).setValue(u"w", {4, dword(2)}, kSomeTime);
-        EXPECT_NE(document.serialize().find("\n" + section), std::string::npos);
+        EXPECT_TRUE(contains(document.serialize(), "\n" + section));
     }
 }
 

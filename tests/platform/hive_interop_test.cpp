@@ -16,6 +16,7 @@
 
 #include "platform/hive_store.h"
 #include "platform/wineserver_probe.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_prefix.h"
@@ -148,7 +149,7 @@ TEST_F(HiveInteropTest, StoreRefusesWhileTheServerRunsAndOpensOnceItStopped) {
         HiveStore store(prefix());
         ADD_FAILURE() << "the store opened beside wineserver " << server->pid;
     } catch (const StoreError& error) {
-        EXPECT_NE(std::string(error.what()).find(std::to_string(server->pid)), std::string::npos)
+        EXPECT_TRUE(contains(std::string(error.what()), std::to_string(server->pid)))
             << error.what();
     }
 

@@ -24,6 +24,7 @@
 #include "platform/hive_store.h"
 #include "platform/wineserver_probe.h"
 #include "tests/support/case_name.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_prefix.h"
@@ -265,9 +266,8 @@ TEST_P(InjectedFaultTest, ALostUserHiveIsReportedWithItsCauseBesideAStoredMachin
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].root, kCurrentUser);
     EXPECT_EQ(failures[0].status, GetParam().status);
-    EXPECT_NE(failures[0].reason.find(GetParam().cause), std::string::npos) << failures[0].reason;
-    EXPECT_NE(failures[0].reason.find(dir.path().string()), std::string::npos)
-        << failures[0].reason;
+    EXPECT_TRUE(contains(failures[0].reason, GetParam().cause));
+    EXPECT_TRUE(contains(failures[0].reason, dir.path().string()));
     EXPECT_EQ(store.lastFailure(), failures[0].reason) << "cleared by the stored machine hive";
     EXPECT_EQ(readFile(dir.path() / "user.reg"), user);
     EXPECT_EQ(snapshot(dir.path()).size(), 4u) << "three hives and the lock file, no leftovers";
@@ -365,7 +365,7 @@ TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
     const auto message = wineserverRefusal(prefix_, *found);
     for (const auto& part :
          {prefix_.string(), std::to_string(server->pid()), std::string("wineserver -k")}) {
-        EXPECT_NE(message.find(part), std::string::npos) << message;
+        EXPECT_TRUE(contains(message, part));
     }
 
     const auto before = snapshot(prefix_);
@@ -373,7 +373,7 @@ TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
         HiveStore store(prefix_);
         ADD_FAILURE() << "the store opened beside a running wineserver";
     } catch (const StoreError& error) {
-        EXPECT_NE(std::string(error.what()).find("wineserver"), std::string::npos) << error.what();
+        EXPECT_TRUE(contains(std::string(error.what()), "wineserver")) << error.what();
     }
     EXPECT_EQ(snapshot(prefix_), before);
 }
@@ -393,8 +393,7 @@ TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {
         ASSERT_TRUE(found);
         EXPECT_EQ(found->pid, server->pid());
         EXPECT_EQ(set(store, key, "late", dword(1)), kBusy);
-        EXPECT_NE(store.lastFailure().find(std::to_string(server->pid())), std::string::npos)
-            << store.lastFailure();
+        EXPECT_TRUE(contains(store.lastFailure(), std::to_string(server->pid())));
         EXPECT_EQ(snapshot(prefix_), before);
         server->kill();
         EXPECT_EQ(set(store, key, "late", dword(1)), kSuccess);
@@ -424,10 +423,8 @@ TEST_F(WineserverLockTest, AServerStartedDuringAWriteMakesItCountAsFailed) {
     hive::setFaultHook(nullptr);
     ASSERT_TRUE(server);
     EXPECT_EQ(status, kBusy);
-    EXPECT_NE(
-        store.lastFailure().find("started for this prefix (pid " + std::to_string(server->pid())),
-        std::string::npos)
-        << store.lastFailure();
+    EXPECT_TRUE(contains(store.lastFailure(),
+                         "started for this prefix (pid " + std::to_string(server->pid())));
 }
 
 // Also when no server ran since the machine started, or the prefix was moved: then the lock file

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/registry_location.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -19,6 +20,7 @@ namespace quorvane::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::contains;
 using testing::copyFixtureHives;
 using testing::dword;
 using testing::readFile;
@@ -54,7 +56,7 @@ TEST_F(HiveStoreTest, EachWriteOutsideABatchIsInTheFileWhenTheCallReturns) {
     const FileVersion before = versionOf(hive("system.reg"));
     ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
     const std::string after = readFile(hive("system.reg"));
-    EXPECT_NE(after.find("\"NoBrowserClose\"=dword:00000001\n"), std::string::npos);
+    EXPECT_TRUE(contains(after, "\"NoBrowserClose\"=dword:00000001\n"));
     EXPECT_EQ(readFile(hive("user.reg")), readFile(testing::fixtureDirectory() / "user.reg"));
     EXPECT_GT(after.size(), before.text.size());
 
@@ -117,7 +119,7 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
     EXPECT_EQ(store.createKey(kLocalMachine, kPolicies, key), kAccessDenied);
     EXPECT_EQ(store.deleteKey(kLocalMachine, "Software\\Wine\\Ports"), kAccessDenied);
     EXPECT_EQ(testing::set(store, kLocalMachine, "X", dword(1)), kAccessDenied);
-    EXPECT_NE(store.lastFailure().find("system.reg"), std::string::npos) << store.lastFailure();
+    EXPECT_TRUE(contains(store.lastFailure(), "system.reg"));
     EXPECT_EQ(store.openKey(kLocalMachine, "Software\\Missing", kKeyRead, key), kFileNotFound);
     EXPECT_EQ(store.lastFailure(), "") << "a reason of an earlier failure";
     // Existing keys still open for reading, also through createKey.
@@ -172,7 +174,7 @@ TEST_F(HiveStoreTest, OnlyRegularFilesAreHives) {
     HiveStore store(dir_.path());
     ASSERT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
     EXPECT_TRUE(fs::is_symlink(hive("user.reg")));
-    EXPECT_NE(readFile(target).find("\"NoPrinting\"=dword:00000001"), std::string::npos);
+    EXPECT_TRUE(contains(readFile(target), "\"NoPrinting\"=dword:00000001"));
 }
 
 // Root working on the prefix of another user (nobody) is not led by that user's links to read
@@ -197,13 +199,12 @@ TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
         HiveStore store(prefix);
         ADD_FAILURE() << "the store read through a link to root's file";
     } catch (const StoreError& error) {
-        EXPECT_NE(std::string(error.what()).find("belongs to another user"), std::string::npos)
-            << error.what();
+        EXPECT_TRUE(contains(std::string(error.what()), "belongs to another user")) << error.what();
     }
     EXPECT_EQ(readFile(secret), "WINE REGISTRY Version 2\n;; root's own\n");
     fs::remove(prefix / "user.reg");
     for (const auto& entry : fs::directory_iterator(prefix)) {
-        EXPECT_EQ(readFile(entry.path()).find("root's own"), std::string::npos) << entry.path();
+        EXPECT_FALSE(contains(readFile(entry.path()), "root's own")) << entry.path();
     }
 
     // Swapped after the store opened it: the store goes on in the directory it opened.
@@ -213,8 +214,7 @@ TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
     fs::create_directory_symlink(outside.path(), prefix);
     ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
     EXPECT_EQ(std::distance(fs::directory_iterator(outside.path()), fs::directory_iterator()), 1);
-    EXPECT_NE(readFile(moved / "system.reg").find("\"NoPrinting\"=dword:00000001"),
-              std::string::npos);
+    EXPECT_TRUE(contains(readFile(moved / "system.reg"), "\"NoPrinting\"=dword:00000001"));
     struct stat info {};
     for (const char* name : {"system.reg", ".quorvane-lock"}) {
         ASSERT_EQ(::stat((moved / name).c_str(), &info), 0);
@@ -238,7 +238,7 @@ TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
     const std::string damaged = "garbage\n" + readFile(hive("user.reg"));
     writeFile(hive("user.reg"), damaged);
     EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kRegistryIoFailed);
-    EXPECT_NE(store.lastFailure().find("user.reg"), std::string::npos) << store.lastFailure();
+    EXPECT_TRUE(contains(store.lastFailure(), "user.reg"));
     EXPECT_EQ(readFile(hive("user.reg")), damaged);
     EXPECT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess)
         << "the other hive goes on working";

@@ -3,12 +3,14 @@
 // fake event pump. Every registry call goes through a recorder.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "registry/registry_settings_store.h"
 #include "restrictions/restriction_manager.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/recording_registry.h"
+#include "tests/support/registry_target.h"
 #include "toolkit/check_boxes.h"
 
 namespace quorvane::testing {
@@ -23,6 +25,42 @@ inline constexpr const char* kPresetsKey = "Software\\Quorvane\\Presets";
 inline constexpr const char* kStartupHint =
     "If after restarting your PC a Restriction returns see the Help file for information about "
     "Startup items";
+
+struct SeededValue {
+    platform::KeyHandle root;
+    const char* subKey;
+    const char* name;
+    Stored value;
+};
+
+// Values of every type in keys remove-all deletes, some of them another tool's, for its undo.
+inline std::vector<SeededValue> valuesOfEveryType() {
+    using namespace std::string_literals;
+    const auto user = platform::kCurrentUser;
+    return {{user, kRestrictionsKey, "NoBrowserClose", dword(1)},
+            {user, kRestrictionsKey, "Other tool's", sz("Grüße \"quoted\" C:\\dir\\")},
+            {user, kRestrictionsKey, "Expand", {platform::kRegExpandSz, "%SystemRoot%\0"s}},
+            {user, kRestrictionsKey, "Multi", {platform::kRegMultiSz, "one\0two\0\0"s}},
+            {user, kRestrictionsKey, "Blob", {platform::kRegBinary, "\0\xff\x10 "s}},
+            {user, kRestrictionsKey, "Big", {platform::kRegQword, "\1\2\3\4\5\6\7\x80"s}},
+            {platform::kLocalMachine, kSystemKey, "DisableRegistryTools", dword(1)}};
+}
+
+inline void seed(platform::RegistryApi& registry, const std::vector<SeededValue>& values) {
+    for (const SeededValue& value : values) {
+        put(registry, value.root, value.subKey, value.name, value.value);
+    }
+}
+
+// Whether `registry` holds each of `values` (`held`), or none of them.
+inline void expectHeld(platform::RegistryApi& registry, const std::vector<SeededValue>& values,
+                       bool held = true) {
+    for (const SeededValue& value : values) {
+        EXPECT_EQ(stored(registry, value.root, value.subKey, value.name),
+                  held ? std::optional(value.value) : std::nullopt)
+            << value.name;
+    }
+}
 
 struct Rig {
     explicit Rig(platform::RegistryApi& registry, toolkit::Configuration configuration = {},

@@ -12,6 +12,7 @@
 #include "restrictions/failure_mode.h"
 #include "tests/restrictions/restriction_rig.h"
 #include "tests/support/case_name.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 
 namespace quorvane::testing {
@@ -433,7 +434,7 @@ TEST_P(RefusalTest, IsReportedWithWhatWhereAndWhy) {
     EXPECT_EQ(shown.title, c.title);
     EXPECT_EQ(shown.text.rfind(c.inText.front(), 0), 0u) << shown.text;
     for (const std::string& part : c.inText) {
-        EXPECT_NE(shown.text.find(part), std::string::npos) << part << " in " << shown.text;
+        EXPECT_TRUE(contains(shown.text, part));
     }
     EXPECT_EQ(rig.checkedBoxes(), c.checkedAfter);
 }

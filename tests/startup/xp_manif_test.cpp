@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iterator>
 
+#include "tests/support/contains.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::startup {
@@ -121,9 +122,8 @@ TEST(XpManifTest, AnotherBaseNameWritesItsOwnManifest) {
         EXPECT_EQ(start({directory.path(), name, kDescription, false}, countedRestart(restarts)),
                   StartOutcome::Restarted);
     }
-    EXPECT_NE(
-        readFile(directory.path() / "Copy of Q.exe.MANIFEST").find("  name=\"Copy of Q.exe\"\r\n"),
-        std::string::npos);
+    EXPECT_TRUE(testing::contains(readFile(directory.path() / "Copy of Q.exe.MANIFEST"),
+                                  "  name=\"Copy of Q.exe\"\r\n"));
 }
 
 }  // namespace
