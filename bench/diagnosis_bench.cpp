@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using quorvane::bench::fail;
 using quorvane::bench::ScratchPrefix;
+using quorvane::testing::utf16WithBom;
 namespace diagnosis = quorvane::diagnosis;
 namespace platform = quorvane::platform;
 
@@ -31,15 +32,6 @@ public:
 void write(const fs::path& file, const std::string& bytes) {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << bytes;
-}
-
-std::string utf16WithBom(const std::string& ascii) {
-    std::string bytes = "\xFF\xFE";
-    for (char c : ascii) {
-        bytes += c;
-        bytes += '\0';
-    }
-    return bytes;
 }
 
 // What a lived-in Windows has: local and cached policy files of 100 records, 60 scheduled

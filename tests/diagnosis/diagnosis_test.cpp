@@ -22,17 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Source = Finding::Source;
+using testing::utf16WithBom;
 
 constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-std::string utf16WithBom(const std::string& ascii) {
-    std::string bytes = "\xFF\xFE";
-    for (char c : ascii) {
-        bytes += c;
-        bytes += '\0';
-    }
-    return bytes;
-}
 
 std::string dwordBytes(std::uint32_t value) {
     return testing::dword(value).bytes;

@@ -20,16 +20,10 @@ namespace fs = std::filesystem;
 using platform::kCurrentUser;
 using platform::kLocalMachine;
 
-struct Scene {
-    Scene() { makeBaselineKeys(store); }
-
-    fs::path hive(const char* name) const { return temp.path() / "registry" / name; }
+struct Scene : StoreScene {
     std::string hives() const { return readFile(hive("user.reg")) + readFile(hive("system.reg")); }
     journal::UndoResult undo() { return journal::undoLast(store, journal); }
 
-    TempDir temp;
-    platform::HiveStore store{temp.path() / "registry",
-                              platform::HiveStore::Creation::CreateIfMissing};
     fs::path undoFolder = temp.path() / "undo";
     journal::UndoJournal journal{store, {undoFolder, "the test registry"}};
     Rig rig{store, {}, &journal};

@@ -3,14 +3,17 @@
 // fake event pump. Every registry call goes through a recorder.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/hive_store.h"
 #include "registry/registry_settings_store.h"
 #include "restrictions/restriction_manager.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
 #include "toolkit/check_boxes.h"
 
 namespace quorvane::testing {
@@ -86,6 +89,17 @@ struct Rig {
     registry::RegistrySettingsStore settings{recorder};
     toolkit::CheckBoxBank boxes{24};
     restrictions::RestrictionManager manager;
+};
+
+// A hive store of its own in a scratch directory, holding the keys a fresh Windows has.
+struct StoreScene {
+    StoreScene() { makeBaselineKeys(store); }
+
+    std::filesystem::path hive(const char* name) const { return temp.path() / "registry" / name; }
+
+    TempDir temp;
+    platform::HiveStore store{temp.path() / "registry",
+                              platform::HiveStore::Creation::CreateIfMissing};
 };
 
 }  // namespace quorvane::testing

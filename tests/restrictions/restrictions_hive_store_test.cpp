@@ -22,23 +22,16 @@ namespace fs = std::filesystem;
 using platform::kCurrentUser;
 using platform::kLocalMachine;
 
-struct Scene {
-    Scene() { makeBaselineKeys(store); }
-
-    fs::path file(const char* name) const { return temp.path() / "registry" / name; }
-
+struct Scene : StoreScene {
     // Of user.reg and system.reg: a store replaces the file, so a new inode is a new store.
     std::pair<ino_t, ino_t> inodes() const {
         struct stat user {};
         struct stat machine {};
-        EXPECT_EQ(::stat(file("user.reg").c_str(), &user), 0);
-        EXPECT_EQ(::stat(file("system.reg").c_str(), &machine), 0);
+        EXPECT_EQ(::stat(hive("user.reg").c_str(), &user), 0);
+        EXPECT_EQ(::stat(hive("system.reg").c_str(), &machine), 0);
         return {user.st_ino, machine.st_ino};
     }
 
-    TempDir temp;
-    platform::HiveStore store{temp.path() / "registry",
-                              platform::HiveStore::Creation::CreateIfMissing};
     Rig rig{store};
 };
 
@@ -100,7 +93,7 @@ TEST(RestrictionsHiveStoreTest, AMessageShownInsideAnotherOperationFindsItsChang
     }
     std::vector<std::optional<Stored>> titlesSeen;
     scene.rig.messages.whileShown = [&] {
-        platform::HiveStore elsewhere(scene.file(""));
+        platform::HiveStore elsewhere(scene.hive(""));
         for (auto root : {kCurrentUser, kLocalMachine}) {
             titlesSeen.push_back(stored(elsewhere, root, kMainKey, "Window Title"));
         }

@@ -76,6 +76,15 @@ std::string readFile(const fs::path& file) {
     return content.str();
 }
 
+std::string utf16WithBom(std::string_view ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
 void writeFile(const fs::path& file, const std::string& content) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << content;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quorvane::testing {
 
@@ -38,6 +39,8 @@ private:
 void copyFixtureHives(const std::filesystem::path& directory);
 
 std::string readFile(const std::filesystem::path& file);
+// `ascii` as Windows tools write text files: UTF-16LE after a byte-order mark.
+std::string utf16WithBom(std::string_view ascii);
 void writeFile(const std::filesystem::path& file, const std::string& content);
 
 // The fixture prefix shipped with the tests.
