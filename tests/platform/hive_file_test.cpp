@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "platform/hive_text.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
@@ -194,6 +197,46 @@ TEST(HiveFileTest, HexDataBreaksOnlyPastColumn76) {
     }
     EXPECT_EQ(renderValueLine(u"v76", data, "\n"), "\"v76\"=hex:" + bytes + "11");
     EXPECT_EQ(renderValueLine(u"v777", data, "\n"), "\"v777\"=hex:" + bytes + "\\\n  11");
+}
+
+// The value lines of a hive file in order, each with the lines Wine continued it on.
+std::vector<std::string> valueLinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!lines.empty() && lines.back().ends_with('\\')) {
+            lines.back() += '\n' + line;
+        } else if (line.starts_with('"') || line.starts_with('@')) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// Every value Wine wrote, rendered anew from the data it loads as, is the line Wine wrote.
+TEST(HiveFileTest, EveryFixtureValueLineRendersAnewAsWineWroteIt) {
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+        SCOPED_TRACE(name);
+        const std::string original = readFile(fixtureDirectory() / name);
+        Document document = Document::parse(original);
+        std::vector<std::string> rendered;
+        std::vector<Key*> pending{&document.root()};
+        while (!pending.empty()) {
+            Key& key = *pending.back();
+            pending.pop_back();
+            for (const std::u16string& value : key.valueNames()) {
+                rendered.push_back(renderValueLine(value, *key.value(foldName(value)), "\n"));
+            }
+            for (auto it = key.children().rbegin(); it != key.children().rend(); ++it) {
+                pending.push_back(it->get());
+            }
+        }
+        const std::vector<std::string> written = valueLinesOf(original);
+        ASSERT_EQ(rendered.size(), written.size());
+        const auto [mine, wines] = std::mismatch(rendered.begin(), rendered.end(), written.begin());
+        EXPECT_TRUE(mine == rendered.end()) << "rendered: " << *mine << "\nWine wrote: " << *wines;
+    }
 }
 
 TEST(HiveFileTest, DataWineCannotReadLoadsAsEmptyNone) {
