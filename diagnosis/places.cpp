@@ -57,8 +57,7 @@ std::optional<fs::path> onDrive(const Places& places, std::string_view path) {
     for (const std::string& name : *names) {
         normalised.append(normalised.empty() ? "" : "/").append(name);
     }
-    auto found = findCaseless(places.driveC, normalised);
-    return found && places.contains(*found) ? found : std::nullopt;
+    return findCaseless(places.driveC, normalised);
 }
 
 bool isAbsoluteWindowsPath(std::string_view path) {
@@ -204,7 +203,7 @@ std::optional<fs::path> localFile(const Places& places, std::string_view windows
         auto found = onTheDrive
                          ? onDrive(places, displayPath(below) + "/" + std::string(windowsPath))
                          : findCaseless(folder, windowsPath);
-        if (found && places.contains(*found)) {
+        if (found) {
             return found;
         }
     }

@@ -46,8 +46,9 @@ std::optional<std::filesystem::path> findCaseless(const std::filesystem::path& b
                                                   std::string_view relative);
 
 // The local file a Windows path names ("C:\Users\...", or relative to one of `folders`). ".."
-// is taken lexically and never leads above the drive or the folder; nothing outside the prefix
-// is returned.
+// is taken lexically, as Windows takes it, and never leads above the drive folder (or a folder
+// outside it). A link on the way may still lead out of the prefix: check `contains` before
+// reading.
 std::optional<std::filesystem::path> localFile(const Places& places, std::string_view windowsPath,
                                                const std::vector<std::filesystem::path>& folders);
 
