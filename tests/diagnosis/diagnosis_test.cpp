@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <variant>
 
 #include "diagnosis/command_scan.h"
 #include "diagnosis/policy_file.h"
+#include "diagnosis/shell_link.h"
 #include "diagnosis/text_scan.h"
 #include "platform/hive_store.h"
 #include "tests/support/case_name.h"
@@ -392,6 +394,26 @@ INSTANTIATE_TEST_SUITE_P(Links, Shortcuts,
                                                                    {"unicode 40", true, 40},
                                                                    {"unicode 200", true, 200}}),
                          testing::CaseName());
+
+// A shortcut cut short anywhere before its optional trailer, or with an offset past its link
+// info, is refused, never read past its end.
+TEST(ShellLinkReading, RefusesCutShortLinksAndOffsetsPastTheirPart) {
+    for (bool unicode : {false, true}) {
+        const std::string link = shellLink("C:\\x.exe", "C:\\", "/s a.reg", unicode);
+        const auto whole = readShellLink(link);
+        ASSERT_TRUE(std::holds_alternative<ShellLink>(whole)) << std::get<std::string>(whole);
+        EXPECT_EQ(std::get<ShellLink>(whole).commandLine(), "C:\\x.exe /s a.reg");
+        for (std::size_t size = 0; size + 4 < link.size(); ++size) {
+            EXPECT_TRUE(std::holds_alternative<std::string>(readShellLink(link.substr(0, size))))
+                << size;
+        }
+        std::string wrong = link;
+        // The offset of the local base path (UTF-16 in a Unicode link info) in the link info
+        // after the header and the 24 bytes of the ID list.
+        wrong[0x4C + 24 + (unicode ? 0x1C : 0x10)] = '\x7F';
+        EXPECT_TRUE(std::holds_alternative<std::string>(readShellLink(wrong)));
+    }
+}
 
 // Registry files a startup command imports count for the values they put in force only.
 struct RegFile {
