@@ -50,6 +50,20 @@ std::string valueName(hive_h* h, hive_value_h value) {
                                    : std::string();
 }
 
+// hivex keeps a value's type in its enum, whose range does not cover every type a hive may hold:
+// types go in and out as their 32 bits.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+
+char* valueBytes(hive_h* h, hive_value_h value, std::uint32_t& type, std::size_t& length) {
+    return hivex_value_value(h, value, reinterpret_cast<hive_type*>(&type), &length);
+}
+
+hive_set_value valueToSet(std::string& name, std::uint32_t type, std::string& bytes) {
+    hive_set_value value{name.data(), hive_t_REG_NONE, bytes.size(), bytes.data()};
+    std::memcpy(&value.t, &type, sizeof type);
+    return value;
+}
+
 bool isAscii(std::string_view text) {
     for (const char c : text) {
         if (static_cast<unsigned char>(c) >= 0x80) {
@@ -432,17 +446,16 @@ struct OfflineRegistry::Impl {
         if (value == 0) {
             return std::nullopt;
         }
-        hive_type type{};
+        std::uint32_t type = 0;
         std::size_t length = 0;
-        const Freed<char> data(hivex_value_value(h, value, &type, &length));
+        const Freed<char> data(valueBytes(h, value, type, length));
         if (data.pointer == nullptr && length != 0) {
             return std::nullopt;
         }
         if (storedName != nullptr) {
             *storedName = valueName(h, value);
         }
-        return ValueCopy{static_cast<std::uint32_t>(type),
-                         std::string(data.pointer != nullptr ? data.pointer : "", length)};
+        return ValueCopy{type, std::string(data.pointer != nullptr ? data.pointer : "", length)};
     }
 
     // What `change` left in `h`: whether its key exists and, for a value, the value.
@@ -657,8 +670,7 @@ Status OfflineRegistry::setValue(KeyHandle key, const std::string& name, std::ui
         Impl::valueAt(target.hive->h, node, name, &stored);
         Hive& hive = *target.hive;
         return impl_->perform(hive, Change{target.path, name}, [&] {
-            hive_set_value value{stored.data(), static_cast<hive_type>(type), bytes.size(),
-                                 bytes.data()};
+            hive_set_value value = valueToSet(stored, type, bytes);
             return hivex_node_set_value(hive.h, node, &value, 0) == 0;
         });
     });
@@ -755,8 +767,7 @@ Status OfflineRegistry::deleteValue(KeyHandle key, const std::string& name) {
         return impl_->perform(hive, Change{target.path, name}, [&] {
             std::vector<hive_set_value> rest;
             for (auto& [valueName, copy] : kept) {
-                rest.push_back({valueName.data(), static_cast<hive_type>(copy.type),
-                                copy.bytes.size(), copy.bytes.data()});
+                rest.push_back(valueToSet(valueName, copy.type, copy.bytes));
             }
             return hivex_node_set_values(hive.h, node, rest.size(), rest.data(), 0) == 0;
         });
@@ -830,18 +841,17 @@ Status OfflineRegistry::enumValue(KeyHandle key, std::uint32_t index, std::strin
             if (i != index) {
                 continue;
             }
-            hive_type stored{};
+            std::uint32_t stored = 0;
             std::size_t length = 0;
-            const Freed<char> bytes(hivex_value_value(h, values.pointer[i], &stored, &length));
+            const Freed<char> bytes(valueBytes(h, values.pointer[i], stored, length));
             if (bytes.pointer == nullptr && length != 0) {
                 return impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno));
             }
             const std::string raw(bytes.pointer != nullptr ? bytes.pointer : "", length);
             std::uint32_t size = 0;
-            copyOutValue(static_cast<std::uint32_t>(stored), raw, &type, nullptr, &size);
+            copyOutValue(stored, raw, &type, nullptr, &size);
             std::string out(size, '\0');
-            copyOutValue(static_cast<std::uint32_t>(stored), raw, &type,
-                         reinterpret_cast<std::uint8_t*>(out.data()), &size);
+            copyOutValue(stored, raw, &type, reinterpret_cast<std::uint8_t*>(out.data()), &size);
             name = valueName(h, values.pointer[i]);
             data = std::move(out);
             return kSuccess;

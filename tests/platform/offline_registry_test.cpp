@@ -128,6 +128,22 @@ TEST(OfflineRoots, OnlySoftwareAndTheUserAreThere) {
     EXPECT_TRUE(contains(registry.lastFailure(), "NTUSER.DAT"));
 }
 
+// A hive may hold any 32-bit type, beyond those hivex names.
+TEST(OfflineValues, AnyTypeComesBackAsStored) {
+    Hives hives;
+    const Stored odd{0x2004, std::string("\1\2\3", 3)};
+    put(*hives.open(), kCurrentUser, kRestrictions, "Odd", odd);
+    auto registry = hives.open();
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Odd"), odd);
+    KeyHandle key = 0;
+    ASSERT_EQ(registry->openKey(kCurrentUser, kRestrictions, kKeyRead, key), kSuccess);
+    std::string name;
+    Stored listed;
+    EXPECT_EQ(registry->enumValue(key, 0, name, listed.type, listed.bytes), kSuccess);
+    EXPECT_EQ(listed, odd);
+    registry->closeKey(key);
+}
+
 struct Refusal {
     const char* name;
     void (*prepare)(const fs::path& hive);
