@@ -171,7 +171,9 @@ void keepMetadata(int from, int to, const fs::path& file, const timespec& access
         fail("cannot set the mode of the new version of", file);
     }
     // Only root may give a file away; an NTFS mount maps every file to one owner anyway.
-    static_cast<void>(::fchown(to, info.st_uid, info.st_gid));
+    if (::fchown(to, info.st_uid, info.st_gid) != 0) {
+        // Kept as the mount gives it.
+    }
     const struct timespec times[2] = {accessed, {0, UTIME_NOW}};
     static_cast<void>(::futimens(to, times));
     for (const char* attribute : {"system.ntfs_crtime", "system.ntfs_attrib"}) {

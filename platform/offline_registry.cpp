@@ -125,6 +125,9 @@ struct Hive {
     std::vector<Change> pending;
     std::optional<StoreFailure> lost;  // changes held back that were dropped before the write
     bool backedUp = false;
+    // Read through a mapping of the file until the first change, then from a copy in memory
+    // that hivex may change: reading alone never copies a hive of hundreds of MB.
+    bool writable = false;
     std::uint64_t generation = 0;  // changes whenever keys may have gone away
 
     Hive() = default;
@@ -187,6 +190,11 @@ std::string damaged(const Hive& hive, int error) {
            " is damaged where Quorvane read it (" + hive::describeError(error) + ")";
 }
 
+std::string changedMeanwhile(const Hive& hive) {
+    return "another program changed " + hive.where.file.string() +
+           " while Quorvane had it open; nothing was written";
+}
+
 // Where a handle points: a hive (none for HKEY_LOCAL_MACHINE itself, which holds only
 // Software) and the key names below its root.
 struct OpenKey {
@@ -221,16 +229,15 @@ struct OfflineRegistry::Impl {
             throw StoreError("The folder " + hive.folder.path.string() +
                              " cannot be opened: " + hive::describeError(errno) + ".");
         }
-        hive.h =
-            openHiveFile(hive.folder, hive.name, HIVEX_OPEN_WRITE, &hive.version, &hive.accessed);
+        hive.h = openHiveFile(hive.folder, hive.name, 0, &hive.version, &hive.accessed);
     }
 
     // Reads the hive again from its file, dropping what memory holds.
     void reload(Hive& hive) {
-        hive_h* fresh =
-            openHiveFile(hive.folder, hive.name, HIVEX_OPEN_WRITE, &hive.version, &hive.accessed);
+        hive_h* fresh = openHiveFile(hive.folder, hive.name, 0, &hive.version, &hive.accessed);
         hivex_close(hive.h);
         hive.h = fresh;
+        hive.writable = false;
         ++hive.generation;
         for (auto& [handle, open] : handles) {
             open.cached = 0;
@@ -406,6 +413,22 @@ struct OfflineRegistry::Impl {
                 return failure(kAccessDenied, *refusal);
             }
         }
+        if (!hive.writable) {
+            // The same file read again: the nodes found in the mapping are where they were.
+            try {
+                hive::FileSignature version;
+                hive_h* copy = openHiveFile(hive.folder, hive.name, HIVEX_OPEN_WRITE, &version);
+                if (!version.sameVersion(hive.version)) {
+                    hivex_close(copy);
+                    return failure(kBusy, changedMeanwhile(hive));
+                }
+                hivex_close(hive.h);
+                hive.h = copy;
+                hive.writable = true;
+            } catch (const std::exception& error) {
+                return failure(kRegistryIoFailed, error.what());
+            }
+        }
         errno = 0;
         if (!change()) {
             // Memory may hold half a change: it follows the file again, and what the batch
@@ -527,8 +550,7 @@ struct OfflineRegistry::Impl {
         try {
             const auto now = hive::statFileIn(hive.folder, hive.name);
             if (!now || !now->sameVersion(hive.version)) {
-                status = failure(kBusy, "another program changed " + hive.where.file.string() +
-                                            " while Quorvane had it open; nothing was written");
+                status = failure(kBusy, changedMeanwhile(hive));
             } else {
                 if (!hive.backedUp) {
                     backups.push_back(offline::keepBackup(hive.folder, hive.name, backupFolder,
