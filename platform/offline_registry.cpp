@@ -582,6 +582,29 @@ struct OfflineRegistry::Impl {
         return status;
     }
 
+    // Runs `operation` (Target&, node) on the key behind `handle`, which must carry one of the
+    // rights `needed`; `atMachine` answers for HKEY_LOCAL_MACHINE itself, which holds no values.
+    template <typename Operation>
+    Status onKey(KeyHandle handle, std::uint32_t needed, Status atMachine, Operation operation) {
+        return reported([&] {
+            Target found;
+            if (const Status status = target(handle, "", found); status != kSuccess) {
+                return status;
+            }
+            if ((found.access & needed) == 0) {
+                return kAccessDenied;
+            }
+            if (found.hive == nullptr) {
+                return atMachine;
+            }
+            hive_node_h key = 0;
+            if (const Status status = node(found, key); status != kSuccess) {
+                return status;
+            }
+            return operation(found, key);
+        });
+    }
+
     std::vector<Hive*> hives() {
         std::vector<Hive*> all{&software};
         if (user) {
@@ -671,57 +694,34 @@ Status OfflineRegistry::createKey(KeyHandle parent, const std::string& subKey, K
 
 Status OfflineRegistry::setValue(KeyHandle key, const std::string& name, std::uint32_t type,
                                  const std::uint8_t* data, std::uint32_t size) {
-    return impl_->reported([&] {
-        Impl::Target target;
-        if (const Status status = impl_->target(key, "", target); status != kSuccess) {
-            return status;
-        }
-        if ((target.access & rights::kSet) == 0 || target.hive == nullptr) {
-            return kAccessDenied;
-        }
-        hive_node_h node = 0;
-        if (const Status status = impl_->node(target, node); status != kSuccess) {
-            return status;
-        }
-        if (data == nullptr && size != 0) {
-            return kInvalidParameter;
-        }
-        std::string bytes = storedValueData(type, data, size);
-        // A value that is there keeps its name as written, as on Windows.
-        std::string stored = name;
-        Impl::valueAt(target.hive->h, node, name, &stored);
-        Hive& hive = *target.hive;
-        return impl_->perform(hive, Change{target.path, name}, [&] {
-            hive_set_value value = valueToSet(stored, type, bytes);
-            return hivex_node_set_value(hive.h, node, &value, 0) == 0;
-        });
-    });
+    return impl_->onKey(key, rights::kSet, kAccessDenied,
+                        [&](Impl::Target& target, hive_node_h node) {
+                            if (data == nullptr && size != 0) {
+                                return kInvalidParameter;
+                            }
+                            std::string bytes = storedValueData(type, data, size);
+                            // A value that is there keeps its name as written, as on Windows.
+                            std::string stored = name;
+                            Impl::valueAt(target.hive->h, node, name, &stored);
+                            Hive& hive = *target.hive;
+                            return impl_->perform(hive, Change{target.path, name}, [&] {
+                                hive_set_value value = valueToSet(stored, type, bytes);
+                                return hivex_node_set_value(hive.h, node, &value, 0) == 0;
+                            });
+                        });
 }
 
 Status OfflineRegistry::queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
                                    std::uint8_t* data, std::uint32_t* size) {
-    return impl_->reported([&] {
-        Impl::Target target;
-        if (const Status status = impl_->target(key, "", target); status != kSuccess) {
-            return status;
-        }
-        if ((target.access & rights::kQuery) == 0) {
-            return kAccessDenied;
-        }
-        if (target.hive == nullptr) {
-            return kFileNotFound;
-        }
-        hive_node_h node = 0;
-        if (const Status status = impl_->node(target, node); status != kSuccess) {
-            return status;
-        }
-        const auto value = Impl::valueAt(target.hive->h, node, name);
-        if (!value) {
-            return errno != 0 ? impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno))
-                              : kFileNotFound;
-        }
-        return copyOutValue(value->type, value->bytes, type, data, size);
-    });
+    return impl_->onKey(
+        key, rights::kQuery, kFileNotFound, [&](Impl::Target& target, hive_node_h node) {
+            const auto value = Impl::valueAt(target.hive->h, node, name);
+            if (!value) {
+                return errno != 0 ? impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno))
+                                  : kFileNotFound;
+            }
+            return copyOutValue(value->type, value->bytes, type, data, size);
+        });
 }
 
 Status OfflineRegistry::deleteKey(KeyHandle key, const std::string& subKey) {
@@ -758,42 +758,32 @@ Status OfflineRegistry::deleteKey(KeyHandle key, const std::string& subKey) {
 }
 
 Status OfflineRegistry::deleteValue(KeyHandle key, const std::string& name) {
-    return impl_->reported([&] {
-        Impl::Target target;
-        if (const Status status = impl_->target(key, "", target); status != kSuccess) {
-            return status;
-        }
-        if ((target.access & rights::kSet) == 0 || target.hive == nullptr) {
-            return kAccessDenied;
-        }
-        hive_node_h node = 0;
-        if (const Status status = impl_->node(target, node); status != kSuccess) {
-            return status;
-        }
-        Hive& hive = *target.hive;
-        std::string stored;
-        if (!Impl::valueAt(hive.h, node, name, &stored)) {
-            return kFileNotFound;
-        }
-        // hivex sets a key's values as a whole: all of them but this one.
-        std::vector<std::pair<std::string, ValueCopy>> kept;
-        const Freed<hive_value_h> values(hivex_node_values(hive.h, node));
-        for (hive_value_h* it = values.pointer; it != nullptr && *it != 0; ++it) {
-            std::string other = valueName(hive.h, *it);
-            if (other != stored) {
-                if (auto copy = Impl::valueAt(hive.h, node, other)) {
-                    kept.emplace_back(std::move(other), std::move(*copy));
+    return impl_->onKey(
+        key, rights::kSet, kAccessDenied, [&](Impl::Target& target, hive_node_h node) {
+            Hive& hive = *target.hive;
+            std::string stored;
+            if (!Impl::valueAt(hive.h, node, name, &stored)) {
+                return kFileNotFound;
+            }
+            // hivex sets a key's values as a whole: all of them but this one.
+            std::vector<std::pair<std::string, ValueCopy>> kept;
+            const Freed<hive_value_h> values(hivex_node_values(hive.h, node));
+            for (hive_value_h* it = values.pointer; it != nullptr && *it != 0; ++it) {
+                std::string other = valueName(hive.h, *it);
+                if (other != stored) {
+                    if (auto copy = Impl::valueAt(hive.h, node, other)) {
+                        kept.emplace_back(std::move(other), std::move(*copy));
+                    }
                 }
             }
-        }
-        return impl_->perform(hive, Change{target.path, name}, [&] {
-            std::vector<hive_set_value> rest;
-            for (auto& [valueName, copy] : kept) {
-                rest.push_back(valueToSet(valueName, copy.type, copy.bytes));
-            }
-            return hivex_node_set_values(hive.h, node, rest.size(), rest.data(), 0) == 0;
+            return impl_->perform(hive, Change{target.path, name}, [&] {
+                std::vector<hive_set_value> rest;
+                for (auto& [valueName, copy] : kept) {
+                    rest.push_back(valueToSet(valueName, copy.type, copy.bytes));
+                }
+                return hivex_node_set_values(hive.h, node, rest.size(), rest.data(), 0) == 0;
+            });
         });
-    });
 }
 
 Status OfflineRegistry::closeKey(KeyHandle key) {
@@ -839,47 +829,35 @@ Status OfflineRegistry::enumKey(KeyHandle key, std::uint32_t index, std::string&
 
 Status OfflineRegistry::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
                                   std::uint32_t& type, std::string& data) {
-    return impl_->reported([&] {
-        Impl::Target target;
-        if (const Status status = impl_->target(key, "", target); status != kSuccess) {
-            return status;
-        }
-        if ((target.access & rights::kQuery) == 0) {
-            return kAccessDenied;
-        }
-        if (target.hive == nullptr) {
-            return kNoMoreItems;
-        }
-        hive_node_h node = 0;
-        if (const Status status = impl_->node(target, node); status != kSuccess) {
-            return status;
-        }
-        hive_h* h = target.hive->h;
-        const Freed<hive_value_h> values(hivex_node_values(h, node));
-        if (values.pointer == nullptr) {
-            return impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno));
-        }
-        for (std::uint32_t i = 0; values.pointer[i] != 0; ++i) {
-            if (i != index) {
-                continue;
-            }
-            std::uint32_t stored = 0;
-            std::size_t length = 0;
-            const Freed<char> bytes(valueBytes(h, values.pointer[i], stored, length));
-            if (bytes.pointer == nullptr && length != 0) {
+    return impl_->onKey(
+        key, rights::kQuery, kNoMoreItems, [&](Impl::Target& target, hive_node_h node) {
+            hive_h* h = target.hive->h;
+            const Freed<hive_value_h> values(hivex_node_values(h, node));
+            if (values.pointer == nullptr) {
                 return impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno));
             }
-            const std::string raw(bytes.pointer != nullptr ? bytes.pointer : "", length);
-            std::uint32_t size = 0;
-            copyOutValue(stored, raw, &type, nullptr, &size);
-            std::string out(size, '\0');
-            copyOutValue(stored, raw, &type, reinterpret_cast<std::uint8_t*>(out.data()), &size);
-            name = valueName(h, values.pointer[i]);
-            data = std::move(out);
-            return kSuccess;
-        }
-        return kNoMoreItems;
-    });
+            for (std::uint32_t i = 0; values.pointer[i] != 0; ++i) {
+                if (i != index) {
+                    continue;
+                }
+                std::uint32_t stored = 0;
+                std::size_t length = 0;
+                const Freed<char> bytes(valueBytes(h, values.pointer[i], stored, length));
+                if (bytes.pointer == nullptr && length != 0) {
+                    return impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno));
+                }
+                const std::string raw(bytes.pointer != nullptr ? bytes.pointer : "", length);
+                std::uint32_t size = 0;
+                copyOutValue(stored, raw, &type, nullptr, &size);
+                std::string out(size, '\0');
+                copyOutValue(stored, raw, &type, reinterpret_cast<std::uint8_t*>(out.data()),
+                             &size);
+                name = valueName(h, values.pointer[i]);
+                data = std::move(out);
+                return kSuccess;
+            }
+            return kNoMoreItems;
+        });
 }
 
 void OfflineRegistry::beginBatch() {
