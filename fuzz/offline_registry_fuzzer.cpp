@@ -50,18 +50,24 @@ void save(const fs::path& file, const std::uint8_t* data, std::size_t size) {
 }
 
 // A folder of this process's own, on a memory file system where there is one: every write
-// flushes three times.
+// flushes three times. libFuzzer may end without running exit handlers, so each run removes the
+// folders of runs that are gone.
 const fs::path& folder() {
     static const fs::path made = [] {
         const fs::path base =
             fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        fs::path dir = base / ("quorvane-offline-fuzz-" + std::to_string(::getpid()));
+        const std::string prefix = "quorvane-offline-fuzz-";
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(base, ignored)) {
+            const std::string name = entry.path().filename().string();
+            if (name.starts_with(prefix) &&
+                !fs::exists("/proc/" + name.substr(prefix.size()), ignored)) {
+                fs::remove_all(entry.path(), ignored);
+            }
+        }
+        fs::path dir = base / (prefix + std::to_string(::getpid()));
         fs::create_directories(dir);
         quorvane::testing::writeEmptyHive(dir / "SOFTWARE");
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(folder(), ignored);
-        });
         return dir;
     }();
     return made;
