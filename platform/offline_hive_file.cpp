@@ -263,7 +263,9 @@ fs::path keepBackup(const hive::Directory& folder, const std::string& name, cons
     std::vector<fs::path> kept;
     for (const auto& entry : fs::directory_iterator(backups, error)) {
         const std::string entryName = entry.path().filename().string();
-        if (entryName.starts_with(prefix) && entryName.ends_with(".hive")) {
+        // The time holds no dash: "ann-" does not take the copies of "ann-x".
+        if (entryName.starts_with(prefix) && entryName.ends_with(".hive") &&
+            entryName.find('-', prefix.size()) == std::string::npos) {
             kept.push_back(entry.path());
         }
     }

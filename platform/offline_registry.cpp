@@ -224,6 +224,7 @@ struct OfflineRegistry::Impl {
         hive.where = std::move(where);
         hive.folder.path = hive.where.file.parent_path();
         hive.name = hive.where.file.filename().string();
+        hive.backedUp = hive.where.backedUp;
         hive.folder.fd = ::open(hive.folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (hive.folder.fd < 0) {
             throw StoreError("The folder " + hive.folder.path.string() +
@@ -410,7 +411,7 @@ struct OfflineRegistry::Impl {
     Status perform(Hive& hive, Change record, ChangeFn change) {
         if (hive.pending.empty() && !hive.lost) {
             if (const auto refusal = offline::writeRefusal(hive.folder, hive.name)) {
-                return failure(kAccessDenied, *refusal);
+                return failure(kWriteProtected, *refusal);
             }
         }
         if (!hive.writable) {

@@ -4,7 +4,8 @@
 // The narrow text is UTF-8; the hives keep UTF-16LE.
 //
 // A hive is never damaged: one whose header or transaction logs say Windows did not write it back
-// completely, or on a read-only mount, is refused with the reason (status 5 and lastFailure()).
+// completely, or on a read-only mount, is refused with the reason (kWriteProtected and
+// lastFailure()).
 // Before the first change of a hive a copy goes to the backup folder; a change is written to a
 // new file beside the hive that must read back before it takes the hive's name.
 #pragma once
@@ -22,7 +23,10 @@ namespace quorvane::platform {
 
 struct OfflineHive {
     std::filesystem::path file;
-    std::string label;  // names its copies in the backup folder: "SOFTWARE", "ann", ...
+    std::string label;  // names its copies in the backup folder: "SOFTWARE", "NTUSER-ann", ...
+    // A copy of the hive as it was before this run was already kept (by a registry on it that
+    // came before): another one would only push that copy out of the newest kept.
+    bool backedUp = false;
 };
 
 struct OfflineHives {

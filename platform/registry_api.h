@@ -24,6 +24,9 @@ inline constexpr Status kKeyDeleted = 1018;        // the key behind a handle is
 inline constexpr Status kRegistryIoFailed = 1016;  // a hive file could not be written
 inline constexpr Status kBusy = 170;               // another program holds the registry
 inline constexpr Status kNoMoreItems = 259;        // an enumeration index past the last item
+// A hive that must not be written now (not written back cleanly, pending logs, a read-only
+// mount): lastFailure() says why and what to do.
+inline constexpr Status kWriteProtected = 19;
 
 // Predefined root keys, as 32-bit values (Windows sign-extends them into HKEY).
 inline constexpr KeyHandle kClassesRoot = 0x80000000;

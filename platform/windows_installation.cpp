@@ -122,4 +122,10 @@ const WindowsUser* findUser(const WindowsInstallation& installation, const std::
     return nullptr;
 }
 
+OfflineHives hivesOf(const WindowsInstallation& installation, const WindowsUser& user,
+                     const fs::path& backups) {
+    return {{installation.software, "SOFTWARE"}, OfflineHive{user.hive, "NTUSER-" + user.name},
+            backups};
+}
+
 }  // namespace quorvane::platform

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/offline_registry.h"
+
 namespace quorvane::platform {
 
 struct WindowsUser {
@@ -34,5 +36,10 @@ WindowsInstallation findWindowsInstallation(const std::filesystem::path& root);
 
 // The user called `name`, regardless of letter case; null when there is none.
 const WindowsUser* findUser(const WindowsInstallation& installation, const std::string& name);
+
+// The hives of `user`'s registry, their copies going to `backups` as "SOFTWARE-..." and
+// "NTUSER-<user>-...".
+OfflineHives hivesOf(const WindowsInstallation& installation, const WindowsUser& user,
+                     const std::filesystem::path& backups);
 
 }  // namespace quorvane::platform

@@ -103,7 +103,7 @@ TEST_F(SmallMount, AReadOnlyMountIsRefusedWithTheReason) {
     OfflineRegistry registry(installation);
     EXPECT_EQ(stored(registry, kCurrentUser, kRestrictions, "Fill")->bytes.size(), 1000u);
     EXPECT_EQ(write(registry, kCurrentUser, kRestrictions, "NoBrowserClose", dword(1)),
-              kAccessDenied);
+              kWriteProtected);
     EXPECT_TRUE(contains(registry.lastFailure(), "read-only mount"));
     EXPECT_TRUE(contains(registry.lastFailure(), offline::kShutDownAdvice));
     EXPECT_TRUE(readFile(installation.user->file) == before);

@@ -170,7 +170,7 @@ TEST_P(RefusedHive, IsReadButNeverWritten) {
     auto registry = hives.open();
     EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Before"), dword(1));
     EXPECT_EQ(write(*registry, kCurrentUser, kRestrictions, "After", dword(1)),
-              refused ? kAccessDenied : kSuccess);
+              refused ? kWriteProtected : kSuccess);
     if (refused) {
         EXPECT_TRUE(contains(registry->lastFailure(), GetParam().reason));
         EXPECT_TRUE(contains(registry->lastFailure(), hives.user().string()));
@@ -334,6 +334,10 @@ TEST(OfflineWrite, AHiveChangedMeanwhileByAnotherProgramIsNotOverwritten) {
 // Each session keeps a copy of a hive before its first change; the newest three stay.
 TEST(OfflineWrite, KeepsTheNewestThreeCopiesOfEachHiveBeforeChangingIt) {
     Hives hives;
+    // The copy of another user whose name begins with this one's stays.
+    const fs::path others = hives.backups() / "ann-x-20000101T000000.000000000Z.hive";
+    fs::create_directories(hives.backups());
+    writeFile(others, "another user's copy");
     std::string beforeLast;
     fs::path lastCopy;
     for (int session = 0; session < 4; ++session) {
@@ -348,9 +352,23 @@ TEST(OfflineWrite, KeepsTheNewestThreeCopiesOfEachHiveBeforeChangingIt) {
     for (const auto& entry : fs::directory_iterator(hives.backups())) {
         copies.push_back(entry.path());
     }
-    EXPECT_EQ(copies.size(), 3u);
+    EXPECT_EQ(copies.size(), 4u);
+    EXPECT_TRUE(fs::exists(others));
     EXPECT_TRUE(lastCopy.filename().string().starts_with("ann-"));
     EXPECT_TRUE(unchanged(lastCopy, beforeLast));
+}
+
+// A hive already copied in this run by a registry before (another user's) is not copied again,
+// which would push the copy from before the run out of the newest three.
+TEST(OfflineWrite, AHiveAlreadyCopiedInThisRunIsNotCopiedAgain) {
+    Hives hives;
+    OfflineHives copied = hives.hives();
+    copied.software.backedUp = true;
+    OfflineRegistry registry(copied);
+    put(registry, kLocalMachine, kRestrictions, "NoPrinting", dword(1));
+    put(registry, kCurrentUser, kRestrictions, "NoPrinting", dword(1));
+    ASSERT_EQ(registry.backups().size(), 1u);
+    EXPECT_TRUE(registry.backups().front().filename().string().starts_with("ann-"));
 }
 
 TEST(OfflineWrite, TheNewHiveKeepsModeAndAccessTime) {
