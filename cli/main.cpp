@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "cli/commands.h"
+#include "cli/offline_command.h"
 #include "cli/report_commands.h"
 #include "cli/usage.h"
 #include "platform/hive_store.h"
@@ -103,6 +104,7 @@ int main(int argc, char* argv[]) {
         u"policy"_s, u"With export: write a Registry.pol for the user or the machine half."_s,
         u"SCOPE"_s);
     parser.addOptions({registryOption, jsonOption, listOption, policyOption});
+    cli::addOfflineOptions(parser);
     parser.addPositionalArgument(
         u"command"_s, u"list, impose, lift, remove-all, reset-pages, why, export or undo."_s);
     parser.addPositionalArgument(u"restrictions"_s, u"For impose and lift."_s,
@@ -150,6 +152,9 @@ int main(int argc, char* argv[]) {
         return usageError("--list goes with undo only");
     }
 
+    if (const auto misuse = cli::offlineMisuse(parser)) {
+        return usageError(*misuse);
+    }
     if (parser.isSet(registryOption) && parser.value(registryOption).isEmpty()) {
         // Not the configured registry: the user named one and it is not there.
         return usageError("--registry needs a directory");
@@ -163,6 +168,25 @@ int main(int argc, char* argv[]) {
     }
 #endif
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
+    const auto run = [&](cli::Session& session) {
+        if (command == "list"_L1) {
+            return cli::listRestrictions(session, parser.isSet(jsonOption), std::cout);
+        }
+        if (switching) {
+            return cli::switchRestrictions(session, numbers, command == "impose"_L1, std::cout);
+        }
+        if (command == "undo"_L1) {
+            return cli::undoCommand(session, parser.isSet(listOption), std::cout);
+        }
+        return command == "remove-all"_L1 ? cli::removeAllRestrictions(session)
+                                          : cli::resetHomeSearchPages(session);
+    };
+    if (cli::offlineRequested(parser)) {
+        return cli::runOffline(
+            parser, configuration,
+            {parser.isSet(jsonOption) ? cli::OfflineOutput::ListJson : cli::OfflineOutput::Text,
+             [&](cli::Session& session, const cli::OfflineTarget&) { return run(session); }});
+    }
     const std::string directory = parser.isSet(registryOption)
                                       ? parser.value(registryOption).toStdString()
                                       : configuration.registryDirectory;
@@ -177,15 +201,5 @@ int main(int argc, char* argv[]) {
     cli::Session session(std::move(registry), configuration, std::cout, std::cerr,
                          journal::JournalPlace{journal::defaultUndoDirectory(),
                                                journal::registryIdentity(location)});
-    if (command == "list"_L1) {
-        return cli::listRestrictions(session, parser.isSet(jsonOption), std::cout);
-    }
-    if (switching) {
-        return cli::switchRestrictions(session, numbers, command == "impose"_L1, std::cout);
-    }
-    if (command == "undo"_L1) {
-        return cli::undoCommand(session, parser.isSet(listOption), std::cout);
-    }
-    return command == "remove-all"_L1 ? cli::removeAllRestrictions(session)
-                                      : cli::resetHomeSearchPages(session);
+    return run(session);
 }

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/offline_command.h"
 #include "cli/session.h"
 #include "cli/usage.h"
 #include "platform/hive_store.h"
@@ -22,6 +23,7 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
     // The help is the program's one help, which the main parser prints.
     const QCommandLineOption helpOption({u"h"_s, u"?"_s, u"help"_s, u"help-all"_s}, QString());
     parser.addOptions({registryOption, jsonOption, policyOption, helpOption});
+    addOfflineOptions(parser);
     const bool named = arguments.contains("why"_L1) || arguments.contains("export"_L1);
     if (!parser.parse(arguments)) {
         return named ? std::optional(usageError(parser.errorText().toStdString())) : std::nullopt;
@@ -41,7 +43,28 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
         return usageError("--policy goes with export only");
     }
 
+    if (const auto misuse = offlineMisuse(parser)) {
+        return usageError(*misuse);
+    }
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
+    if (offlineRequested(parser)) {
+        if (command == "export"_L1 && everyUser(parser)) {
+            return usageError("export writes one file: name one user with --user");
+        }
+        const bool json = parser.isSet(jsonOption);
+        return runOffline(
+            parser, configuration,
+            {json ? OfflineOutput::WhyJson : OfflineOutput::Text,
+             [&](Session& session, const OfflineTarget& target) {
+                 if (command == "export"_L1) {
+                     return exportCommand(session, positional, parser.value(policyOption));
+                 }
+                 return whyCommand(
+                     session,
+                     diagnosis::installationPlaces(target.root, target.description, target.home),
+                     positional, json);
+             }});
+    }
     const platform::RegistryLocation location = platform::locateRegistry(
         parser.isSet(registryOption) ? parser.value(registryOption).toStdString()
                                      : configuration.registryDirectory);

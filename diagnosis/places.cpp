@@ -116,6 +116,23 @@ std::string displayPath(const fs::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+namespace {
+
+// The folders of the Windows drive at `driveC` that hold what runs at logon and what policy left
+// behind: the common Startup folder and policy cache, then those of each home in `homes`.
+void addDriveFolders(Places& places, const fs::path& driveC, const std::vector<fs::path>& homes) {
+    addIfFound(places.startupFolders, driveC,
+               "ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp");
+    addIfFound(places.policyCaches, driveC, "ProgramData/Microsoft/Group Policy/History");
+    for (const fs::path& home : homes) {
+        addIfFound(places.startupFolders, home,
+                   "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Startup");
+        addIfFound(places.policyCaches, home, "AppData/Local/Microsoft/Group Policy/History");
+    }
+}
+
+}  // namespace
+
 Places prefixPlaces(const fs::path& prefix) {
     Places places;
     places.description = "the Wine prefix " + displayPath(prefix);
@@ -131,23 +148,35 @@ Places prefixPlaces(const fs::path& prefix) {
     places.driveC = *driveC;
     places.systemFolder = *system;
     places.windowsFolder = system->parent_path();
-    addIfFound(places.startupFolders, *driveC,
-               "ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp");
-    addIfFound(places.policyCaches, *driveC, "ProgramData/Microsoft/Group Policy/History");
+    std::vector<fs::path> homes;
     std::error_code error;
     if (const auto users = findCaseless(*driveC, "users")) {
-        std::vector<fs::path> homes;
         for (fs::directory_iterator it(*users, error), end; !error && it != end;
              it.increment(error)) {
             homes.push_back(it->path());
         }
         std::sort(homes.begin(), homes.end());
-        for (const fs::path& home : homes) {
-            addIfFound(places.startupFolders, home,
-                       "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Startup");
-            addIfFound(places.policyCaches, home, "AppData/Local/Microsoft/Group Policy/History");
-        }
     }
+    addDriveFolders(places, *driveC, homes);
+    return places;
+}
+
+Places installationPlaces(const fs::path& root, const std::string& description,
+                          const std::optional<fs::path>& home) {
+    Places places;
+    places.description = description;
+    places.prefix = root;
+    const auto system = findCaseless(root, "windows/system32");
+    if (!system) {
+        places.missing = displayPath(root) +
+                         " holds no Windows system folder (Windows/System32), so it has no Group "
+                         "Policy files, startup folders or scheduled tasks to look at";
+        return places;
+    }
+    places.driveC = root;
+    places.systemFolder = *system;
+    places.windowsFolder = system->parent_path();
+    addDriveFolders(places, root, home ? std::vector<fs::path>{*home} : std::vector<fs::path>{});
     return places;
 }
 

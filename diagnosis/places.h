@@ -40,6 +40,12 @@ Places placesOf(const platform::RegistryLocation& location);
 // The folders for a Wine prefix at `prefix` (drive_c/windows/system32, ...), those that exist.
 Places prefixPlaces(const std::filesystem::path& prefix);
 
+// The folders of a Windows installation mounted at `root` (its drive C:), those that exist: the
+// system folder's Group Policy files and scheduled tasks, the common Startup folder and policy
+// cache, and those of the one user whose profile folder is `home` (none without it).
+Places installationPlaces(const std::filesystem::path& root, const std::string& description,
+                          const std::optional<std::filesystem::path>& home);
+
 // `relative` (components separated by '\' or '/') below `base`, matching each name without
 // regard to case as Windows does; nullopt when some component is missing.
 std::optional<std::filesystem::path> findCaseless(const std::filesystem::path& base,

@@ -1,0 +1,254 @@
+#include "cli/offline_command.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <variant>
+
+#include "cli/commands.h"
+#include "cli/usage.h"
+
+#ifndef _WIN32
+#include "journal/offline_place.h"
+#include "platform/hive_store.h"
+#include "platform/offline_hive_file.h"
+#include "platform/windows_installation.h"
+#endif
+
+namespace quorvane::cli {
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+const QString kWindows = u"windows"_s;
+const QString kUser = u"user"_s;
+const QString kAll = u"all"_s;
+
+}  // namespace
+
+void addOfflineOptions(QCommandLineParser& parser) {
+    parser.addOptions(
+        {{kWindows,
+          u"Work on the Windows installation in DIR (its disk mounted on Linux) instead of the "
+          "configured registry."_s,
+          u"DIR"_s},
+         {kUser,
+          u"With --windows: the user whose registry to work on, or all for every user and the "
+          "default profile."_s,
+          u"NAME"_s}});
+}
+
+bool offlineRequested(const QCommandLineParser& parser) {
+    return parser.isSet(kWindows);
+}
+
+bool everyUser(const QCommandLineParser& parser) {
+    return parser.isSet(kUser) && parser.value(kUser) == kAll;
+}
+
+std::optional<std::string> offlineMisuse(const QCommandLineParser& parser) {
+    if (parser.isSet(kUser) && !parser.isSet(kWindows)) {
+        return "--user goes with --windows only";
+    }
+    if (!parser.isSet(kWindows)) {
+        return std::nullopt;
+    }
+    if (parser.isSet(u"registry"_s)) {
+        return "--windows and --registry name two registries: give one";
+    }
+    if (parser.value(kWindows).isEmpty()) {
+        return "--windows needs the folder of a Windows installation";
+    }
+    if (parser.isSet(kUser) && parser.value(kUser).isEmpty()) {
+        return "--user needs a user's name, or all";
+    }
+#ifdef _WIN32
+    return "--windows is for a Windows installation whose disk is mounted on Linux";
+#else
+    return std::nullopt;
+#endif
+}
+
+#ifdef _WIN32
+
+int runOffline(const QCommandLineParser&, const toolkit::Configuration&, const OfflineCommand&) {
+    return usageError("--windows is for a Windows installation whose disk is mounted on Linux");
+}
+
+#else
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::WindowsInstallation;
+using platform::WindowsUser;
+
+// Sends standard output to a buffer for as long as it lives.
+class CapturedOutput {
+public:
+    CapturedOutput() : previous_(std::cout.rdbuf(buffer_.rdbuf())) {}
+    ~CapturedOutput() { std::cout.rdbuf(previous_); }
+    CapturedOutput(const CapturedOutput&) = delete;
+    CapturedOutput& operator=(const CapturedOutput&) = delete;
+    std::string text() const { return buffer_.str(); }
+
+private:
+    std::ostringstream buffer_;
+    std::streambuf* previous_;
+};
+
+std::string userList(const WindowsInstallation& installation) {
+    std::string list;
+    for (const WindowsUser& user : installation.users) {
+        list +=
+            "  " + user.name +
+            (user.sid.empty() ? " (the default profile, from which Windows makes new users)" : "") +
+            '\n';
+    }
+    return list;
+}
+
+// The users the command line chose, or the exit status after saying why there are none.
+std::variant<std::vector<WindowsUser>, int> chosenUsers(const WindowsInstallation& installation,
+                                                        const QCommandLineParser& parser) {
+    const std::string where = "the Windows installation in " + installation.root.string();
+    if (installation.users.empty()) {
+        std::cerr << "quorvane-cli: " << where
+                  << " has no user with a registry (Users/NAME/NTUSER.DAT).\n";
+        return kExitUsage;
+    }
+    if (everyUser(parser)) {
+        return installation.users;
+    }
+    if (parser.isSet(kUser)) {
+        const std::string name = parser.value(kUser).toStdString();
+        if (const WindowsUser* user = platform::findUser(installation, name)) {
+            return std::vector{*user};
+        }
+        std::cerr << "quorvane-cli: " << where << " has no user '" << name << "'. Its users:\n"
+                  << userList(installation);
+        return kExitUsage;
+    }
+    std::vector<WindowsUser> listed;
+    std::copy_if(installation.users.begin(), installation.users.end(), std::back_inserter(listed),
+                 [](const WindowsUser& user) { return !user.sid.empty(); });
+    if (listed.size() == 1) {
+        return listed;
+    }
+    std::cerr << "quorvane-cli: " << where
+              << " has more than one user. Name one with --user NAME, or every user and the "
+                 "default profile with --user all:\n"
+              << userList(installation);
+    return kExitUsage;
+}
+
+// Names the copies of the hives that the run kept before changing them.
+void tellBackups(const platform::OfflineRegistry& registry, const fs::path& folder) {
+    if (registry.backups().empty()) {
+        return;
+    }
+    std::cout << "Copies of the hives as they were before the change are in " << folder.string()
+              << " (the newest " << platform::offline::kBackupsKept << " of each hive stay):";
+    for (const fs::path& copy : registry.backups()) {
+        std::cout << ' ' << copy.filename().string();
+    }
+    std::cout << '\n';
+}
+
+// Each row of `list --json` output, naming the installation and user.
+void appendRows(QJsonArray& rows, const std::string& output, const OfflineTarget& target) {
+    for (const QJsonValue& row :
+         QJsonDocument::fromJson(QByteArray::fromStdString(output)).array()) {
+        QJsonObject named = row.toObject();
+        named.insert(u"installation"_s, QString::fromStdString(target.root.string()));
+        named.insert(u"user"_s, QString::fromStdString(target.user));
+        rows.append(named);
+    }
+}
+
+}  // namespace
+
+int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& configuration,
+               const OfflineCommand& command) {
+    std::error_code error;
+    const fs::path root = fs::canonical(parser.value(kWindows).toStdString(), error);
+    if (error) {
+        std::cerr << "quorvane-cli: " << parser.value(kWindows).toStdString()
+                  << " cannot be opened: " << error.message() << '\n';
+        return kExitUsage;
+    }
+    WindowsInstallation installation;
+    try {
+        installation = platform::findWindowsInstallation(root);
+    } catch (const platform::StoreError& failure) {
+        std::cerr << "quorvane-cli: " << failure.what() << '\n';
+        return kExitUsage;
+    }
+    const auto chosen = chosenUsers(installation, parser);
+    if (const int* status = std::get_if<int>(&chosen)) {
+        return *status;
+    }
+    const auto& users = std::get<std::vector<WindowsUser> >(chosen);
+
+    int worst = kExitSuccess;
+    bool softwareCopied = false;
+    QJsonArray rows;     // ListJson
+    QJsonArray reports;  // WhyJson
+    for (const WindowsUser& user : users) {
+        const journal::OfflinePlace place = journal::offlinePlace(root, user.name);
+        const OfflineTarget target{
+            root, user.name, user.hive.parent_path(),
+            "the Windows installation " + root.string() + ", user " + user.name};
+        platform::OfflineHives hives = platform::hivesOf(installation, user, place.backups);
+        hives.software.backedUp = softwareCopied;
+        std::unique_ptr<platform::OfflineRegistry> registry;
+        try {
+            registry = std::make_unique<platform::OfflineRegistry>(std::move(hives));
+        } catch (const platform::StoreError& failure) {
+            std::cerr << "quorvane-cli: " << target.description << ": " << failure.what() << '\n';
+            worst = std::max(worst, kExitUsage);
+            continue;
+        }
+        const platform::OfflineRegistry& offline = *registry;
+        Session session(std::move(registry), configuration, std::cout, std::cerr, place.undo);
+        if (command.output == OfflineOutput::Text) {
+            std::cout << "Windows installation " << root.string() << ", user " << user.name
+                      << ":\n";
+            worst = std::max(worst, command.run(session, target));
+        } else {
+            std::string output;
+            {
+                const CapturedOutput captured;
+                worst = std::max(worst, command.run(session, target));
+                output = captured.text();
+            }
+            if (command.output == OfflineOutput::ListJson) {
+                appendRows(rows, output, target);
+            } else {
+                reports.append(QJsonDocument::fromJson(QByteArray::fromStdString(output)).object());
+            }
+        }
+        tellBackups(offline, place.backups);
+        for (const fs::path& copy : offline.backups()) {
+            softwareCopied = softwareCopied || copy.filename().string().starts_with("SOFTWARE-");
+        }
+    }
+    // JSON only for what succeeded, as without --windows.
+    if (command.output == OfflineOutput::ListJson && worst == kExitSuccess) {
+        std::cout << QJsonDocument(rows).toJson(QJsonDocument::Indented).toStdString();
+    } else if (command.output == OfflineOutput::WhyJson && worst != kExitUsage) {
+        const QJsonDocument document =
+            everyUser(parser) ? QJsonDocument(reports) : QJsonDocument(reports.first().toObject());
+        std::cout << document.toJson(QJsonDocument::Indented).toStdString();
+    }
+    return worst;
+}
+
+#endif
+
+}  // namespace quorvane::cli

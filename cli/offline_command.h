@@ -1,0 +1,56 @@
+// quorvane-cli --windows DIR [--user NAME|all]: every command on a Windows installation that is
+// not running (its disk mounted on Linux), once for each user chosen. Each user's undo entries
+// and the copies of the hives lie apart from every other registry's (journal/offline_place.h).
+#pragma once
+
+#include <QCommandLineParser>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "cli/session.h"
+#include "toolkit/configuration.h"
+
+namespace quorvane::cli {
+
+// Adds --windows DIR and --user NAME|all to `parser`.
+void addOfflineOptions(QCommandLineParser& parser);
+
+// Whether the command line names an installation: --windows.
+bool offlineRequested(const QCommandLineParser& parser);
+
+// What is wrong with the command line's --windows and --user, for people; nothing when they fit.
+std::optional<std::string> offlineMisuse(const QCommandLineParser& parser);
+
+// Whether the command line says --user all.
+bool everyUser(const QCommandLineParser& parser);
+
+// One user of the installation, as a command runs on it.
+struct OfflineTarget {
+    std::filesystem::path root;  // the installation's folder, links followed
+    std::string user;            // the profile folder's name, as found
+    std::filesystem::path home;  // the profile folder
+    std::string description;     // "the Windows installation /mnt/windows, user ann"
+};
+
+enum class OfflineOutput {
+    Text,      // each user's output under a line that names the installation and user
+    ListJson,  // one array: every user's rows, each naming the installation and user
+    WhyJson,   // each user's object; with --user all an array of them
+};
+
+// After a run that changed a hive, the copies kept of the hives from before are named.
+struct OfflineCommand {
+    OfflineOutput output = OfflineOutput::Text;
+    std::function<int(Session&, const OfflineTarget&)> run;
+};
+
+// Runs `command` for the user the command line chose (--user NAME; the only user when there is
+// one), or for every user and the default profile (--user all), one after the other. Without
+// --user and with several users it lists them on standard error and returns kExitUsage. Returns
+// the worst exit status of the runs.
+int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& configuration,
+               const OfflineCommand& command);
+
+}  // namespace quorvane::cli

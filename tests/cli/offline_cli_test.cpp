@@ -1,0 +1,281 @@
+// quorvane-cli on a Windows installation that is not running: a fake one whose folders differ in
+// letter case from what Windows names them, with a profile list and hives made by the tests'
+// generator and hivex. What the program reports is checked against two readers that share no
+// code with it: Samba's regtree and chntpw's reged.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <set>
+
+#include "platform/offline_registry.h"
+#include "tests/support/case_name.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/contains.h"
+#include "tests/support/empty_hive.h"
+#include "tests/support/fake_installation.h"
+#include "tests/support/hive_readers.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kRestrictionsKey =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+
+class OfflineCli : public ::testing::Test {
+protected:
+    OfflineCli() : made_(makeFakeInstallation(root())) {}
+
+    fs::path root() const { return dir_.path() / "disk"; }
+    fs::path state() const { return dir_.path() / "state"; }
+    fs::path offlineState() const { return state() / "Quorvane" / "offline"; }
+
+    CliOutcome run(const std::string& arguments) const {
+        return runCommandLine(
+            "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() + " XDG_DATA_HOME=" +
+                (dir_.path() / "data").string() + " XDG_STATE_HOME=" + state().string() +
+                " WINEPREFIX= " QUORVANE_CLI " --windows " + root().string() + " " + arguments,
+            dir_.path());
+    }
+
+    // bob's profile folder, which the profile list names, with a hive of its own.
+    fs::path addBob() const {
+        const fs::path bob = root() / "users" / "bob" / "NTUSER.DAT";
+        fs::create_directories(bob.parent_path());
+        writeEmptyHive(bob, {.fileName = u"NTUSER.DAT"});
+        return bob;
+    }
+
+    // The installation's folder under Quorvane's state folder: its canonical path, '-' as %2D
+    // and then '/' as '-'.
+    fs::path installationState() const {
+        std::string name;
+        for (const char c : fs::canonical(root()).string().substr(1)) {
+            name += c == '-' ? std::string("%2D") : std::string(1, c == '/' ? '-' : c);
+        }
+        return offlineState() / name;
+    }
+
+    // Both independent readers' view of the restriction `name` in a hive.
+    static std::pair<bool, bool> seenByReaders(const fs::path& hive, const std::string& prefix,
+                                               const std::string& name) {
+        return {contains(regtreeListing(hive), name + " = REG_DWORD : 0x00000001"),
+                contains(regedExport(hive, prefix), "\"" + name + "\"=dword:00000001")};
+    }
+
+    TempDir dir_;
+    FakeInstallation made_;
+};
+
+QJsonArray jsonRows(const std::string& out) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(out)).array();
+}
+
+TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
+    const std::string defaultBefore = readFile(made_.defaultProfile);
+    const CliOutcome imposed = run("--user ann impose NoBrowserClose");
+    ASSERT_EQ(imposed.status, 0) << imposed.err;
+    EXPECT_TRUE(contains(imposed.out, "Windows installation " + fs::canonical(root()).string() +
+                                          ", user Ann:\n4 Closing Internet Explorer "
+                                          "(NoBrowserClose): HKEY_CURRENT_USER 1, "
+                                          "HKEY_LOCAL_MACHINE 1\n"))
+        << imposed.out;
+    // The copies taken before the change: where they are, and that they hold the old hives.
+    const fs::path backups = installationState() / "backups";
+    EXPECT_TRUE(contains(imposed.out, "before the change are in " + backups.string()))
+        << imposed.out;
+    std::size_t copies = 0;
+    for (const auto& copy : fs::directory_iterator(backups)) {
+        ++copies;
+        EXPECT_TRUE(contains(imposed.out, copy.path().filename().string()));
+    }
+    EXPECT_EQ(copies, 2u) << "SOFTWARE and ann's hive";
+    EXPECT_EQ(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoBrowserClose"),
+              std::pair(true, true));
+    EXPECT_EQ(seenByReaders(made_.software, "HKEY_LOCAL_MACHINE\\SOFTWARE", "NoBrowserClose"),
+              std::pair(true, true));
+    EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
+
+    const CliOutcome listed = run("--user ANN list --json");
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const QJsonArray rows = jsonRows(listed.out);
+    ASSERT_EQ(rows.size(), 24);
+    const QJsonObject four = rows[3].toObject();
+    EXPECT_TRUE(four[u"inForce"].toBool());
+    EXPECT_EQ(four[u"user"].toString(), u"Ann");
+    EXPECT_EQ(four[u"installation"].toString().toStdString(), fs::canonical(root()).string());
+
+    const CliOutcome lifted = run("--user ann lift 4");
+    ASSERT_EQ(lifted.status, 0) << lifted.err;
+    EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent"));
+    EXPECT_EQ(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoBrowserClose"),
+              std::pair(false, false));
+    EXPECT_EQ(seenByReaders(made_.software, "HKEY_LOCAL_MACHINE\\SOFTWARE", "NoBrowserClose"),
+              std::pair(false, false));
+    // Both readers read the hives at all after the change.
+    EXPECT_TRUE(contains(regtreeListing(made_.ann), "Restrictions"));
+    EXPECT_TRUE(contains(regedExport(made_.ann, "HKEY_CURRENT_USER"), kRestrictionsKey));
+}
+
+// Each user's undo entries lie apart: undo for one user never undoes another's change.
+TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
+    ASSERT_EQ(run("--user ann impose NoFileNew").status, 0);
+    ASSERT_EQ(run("--user default impose NoFileOpen").status, 0);
+    const fs::path annUndo = installationState() / "undo" / "Ann";
+    ASSERT_TRUE(fs::is_directory(annUndo));
+    EXPECT_EQ(std::distance(fs::directory_iterator(annUndo), {}), 1);
+
+    const CliOutcome undone = run("--user ann undo");
+    EXPECT_EQ(undone.status, 0) << undone.err;
+    EXPECT_FALSE(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoFileNew").first);
+    EXPECT_TRUE(seenByReaders(made_.defaultProfile, "HKEY_CURRENT_USER", "NoFileOpen").first);
+    EXPECT_TRUE(contains(run("--user default undo --list").out, "impose NoFileOpen"));
+}
+
+TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
+    addBob();
+    const CliOutcome imposed = run("--user all impose 4");
+    ASSERT_EQ(imposed.status, 0) << imposed.err;
+    for (const auto& hive :
+         {made_.ann, root() / "users" / "bob" / "NTUSER.DAT", made_.defaultProfile}) {
+        EXPECT_EQ(seenByReaders(hive, "HKEY_CURRENT_USER", "NoBrowserClose"), std::pair(true, true))
+            << hive;
+    }
+    // One copy of SOFTWARE from before the run, however many users changed it.
+    std::size_t softwareCopies = 0;
+    for (const auto& copy : fs::directory_iterator(installationState() / "backups")) {
+        softwareCopies += copy.path().filename().string().starts_with("SOFTWARE-");
+    }
+    EXPECT_EQ(softwareCopies, 1u);
+
+    const CliOutcome listed = run("--user all list --json");
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const QJsonArray rows = jsonRows(listed.out);
+    ASSERT_EQ(rows.size(), 72);
+    for (int user = 0; user < 3; ++user) {
+        EXPECT_TRUE(rows[user * 24 + 3].toObject()[u"inForce"].toBool());
+    }
+    EXPECT_EQ(rows[0].toObject()[u"user"].toString(), u"Ann");
+    EXPECT_EQ(rows[24].toObject()[u"user"].toString(), u"bob");
+    EXPECT_EQ(rows[48].toObject()[u"user"].toString(), u"default");
+
+    const CliOutcome text = run("--user all list");
+    EXPECT_TRUE(contains(text.out, ", user bob:\n"));
+    EXPECT_TRUE(contains(text.out, ", user default:\n"));
+}
+
+struct Misuse {
+    const char* what;
+    const char* arguments;
+    const char* message;
+};
+class OfflineMisuse : public OfflineCli, public ::testing::WithParamInterface<Misuse> {};
+
+TEST_P(OfflineMisuse, IsRefusedWithStatusTwoAndTheReason) {
+    addBob();
+    const std::string before = readFile(made_.ann);
+    const CliOutcome result = run(GetParam().arguments);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(contains(result.err, GetParam().message)) << result.err;
+    EXPECT_EQ(readFile(made_.ann), before);
+    EXPECT_FALSE(fs::exists(offlineState())) << "nothing is created";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, OfflineMisuse,
+    ::testing::Values(
+        Misuse{"several users and none named", "impose 4",
+               "has more than one user. Name one with --user NAME, or every user and the default "
+               "profile with --user all:\n  Ann\n  bob\n  default (the default profile"},
+        Misuse{"a user who is not there", "--user carol list",
+               "has no user 'carol'. Its users:\n  Ann\n"},
+        Misuse{"two registries", "--registry /tmp list", "--windows and --registry"},
+        Misuse{"export for every user", "--user all export x.reg", "export writes one file"},
+        Misuse{"no installation", "--windows /nonexistent list", "cannot be opened"}),
+    CaseName());
+
+TEST(OfflineCliAlone, UserWithoutWindowsIsRefused) {
+    TempDir dir;
+    const CliOutcome result =
+        runCommandLine("QUORVANE_CONFIG=/dev/null " QUORVANE_CLI " --registry " +
+                           dir.path().string() + " --user ann list",
+                       dir.path());
+    EXPECT_EQ(result.status, 2);
+    EXPECT_TRUE(contains(result.err, "--user goes with --windows only"));
+}
+
+// A hive that Windows did not write back completely is never written: the command says why
+// and what to do, with status 3, and the file stays byte for byte.
+struct UncleanHive {
+    const char* what;
+    bool software;
+};
+class UncleanHiveCli : public OfflineCli, public ::testing::WithParamInterface<UncleanHive> {};
+
+TEST_P(UncleanHiveCli, IsRefusedWithTheAdvice) {
+    const fs::path hive = GetParam().software ? made_.software : made_.ann;
+    setSequenceNumbers(hive, 7, 6);
+    const std::string before = readFile(hive);
+    const CliOutcome result = run("--user ann impose 4");
+    EXPECT_EQ(result.status, 3);
+    EXPECT_TRUE(contains(result.err, hive.string() + " was not written back completely"))
+        << result.err;
+    EXPECT_TRUE(contains(result.err,
+                         "start it and shut it down with Shift held, or turn off "
+                         "Fast Startup"));
+    EXPECT_TRUE(contains(result.out, "(not imposed: "));
+    EXPECT_EQ(readFile(hive), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, UncleanHiveCli,
+                         ::testing::Values(UncleanHive{"software", true},
+                                           UncleanHive{"user", false}),
+                         CaseName());
+
+// why looks in the installation's own folders and in the user's own hive.
+TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
+    {
+        platform::OfflineRegistry registry(
+            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        put(registry, platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+        put(registry, platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+            "Relock", sz("reg add HKCU\\X /v NoBrowserClose /t REG_DWORD /d 1 /f"));
+    }
+    const fs::path tasks = root() / "WINDOWS" / "system32" / "tasks";
+    const fs::path startup = root() / "users" / "Ann" / "AppData" / "Roaming" / "Microsoft" /
+                             "Windows" / "Start Menu" / "Programs" / "Startup";
+    fs::create_directories(tasks);
+    fs::create_directories(startup);
+    writeFile(tasks / "Relock",
+              utf16WithBom("<Task><Actions><Exec><Command>reg</Command><Arguments>add HKCU\\X /v "
+                           "NoBrowserClose /d 1 /f</Arguments></Exec></Actions></Task>"));
+    writeFile(startup / "lock.bat", "reg add HKCU\\X /v NoBrowserClose /d 1 /f\r\n");
+
+    const auto sources = [this](const std::string& user) {
+        const CliOutcome result = run("--user " + user + " why --json 4");
+        EXPECT_EQ(result.status, 4) << result.err;
+        const QJsonObject report =
+            QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+        std::set<std::string> found{report[u"place"].toString().toStdString()};
+        for (const QJsonValue& finding : report[u"returning"].toArray()) {
+            found.insert(finding.toObject()[u"source"].toString().toStdString());
+        }
+        return found;
+    };
+    const std::string place = "the Windows installation " + fs::canonical(root()).string();
+    EXPECT_EQ(sources("ann"), (std::set<std::string>{place + ", user Ann", "startup key",
+                                                     "startup folder", "scheduled task"}));
+    // The default profile has neither ann's Run entry nor her Startup folder; the machine's task
+    // runs for everyone.
+    EXPECT_EQ(sources("default"),
+              (std::set<std::string>{place + ", user default", "scheduled task"}));
+}
+
+}  // namespace
+}  // namespace quorvane::testing
