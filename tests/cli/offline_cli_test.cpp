@@ -169,6 +169,43 @@ TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
     EXPECT_TRUE(contains(text.out, ", user default:\n"));
 }
 
+// Every command runs on the chosen user's hives; what it says comes after the line that names
+// the installation and user.
+struct Command {
+    const char* what;
+    const char* arguments;
+    const char* says;
+};
+class OfflineCommand : public OfflineCli, public ::testing::WithParamInterface<Command> {};
+
+TEST_P(OfflineCommand, RunsOnTheChosenUser) {
+    {
+        // The browser's start page, which every installation has.
+        platform::OfflineRegistry registry(
+            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        for (const auto root : {platform::kCurrentUser, platform::kLocalMachine}) {
+            put(registry, root, kMainKey, "Start Page", sz("http://locked.test/"));
+        }
+    }
+    ASSERT_EQ(run("--user ann impose 4 NoPrinting").status, 0);
+    const CliOutcome result = run(std::string("--user ann ") + GetParam().arguments);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(contains(result.out, ", user Ann:\n")) << result.out;
+    EXPECT_TRUE(contains(result.out, GetParam().says)) << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, OfflineCommand,
+    ::testing::Values(Command{"list", "list", "  4 yes "},
+                      Command{"remove all", "remove-all", "removed"},
+                      Command{"reset pages", "reset-pages",
+                              "Home and/or Search Page has been restored"},
+                      Command{"export", "export out.reg", "Exported the 24 restrictions"},
+                      Command{"why", "why", "the Windows installation"},
+                      Command{"undo", "undo", "Undone: impose NoBrowserClose NoPrinting"},
+                      Command{"undo list", "undo --list", "impose NoBrowserClose NoPrinting"}),
+    CaseName());
+
 struct Misuse {
     const char* what;
     const char* arguments;
