@@ -1,11 +1,12 @@
 """Checks the real output of `quorvane-cli list --json` and `why --json` against the JSON Schemas
 that docs/cli-json.md describes: `list` on a registry whose hives hold every kind of finding (a
 number, a text, a value that cannot be read, and nothing), `why` on a Wine prefix with something
-of every source and a note. A second, strict reading of each schema allows no key it does not
+of every source and a note, and both on a Windows installation (--windows), for one user and for
+every user. A second, strict reading of each schema allows no key it does not
 name, so that a key added to the program but not to the document fails too; and every key a
 schema names must be in the document's tables.
 
-usage: cli_json_test.py QUORVANE_CLI LIST_SCHEMA DOCUMENT WHY_SCHEMA
+usage: cli_json_test.py QUORVANE_CLI LIST_SCHEMA DOCUMENT WHY_SCHEMA MAKE_FAKE_INSTALLATION
 Exits 77 (skipped) when python3-jsonschema is not installed."""
 import copy
 import json
@@ -146,7 +147,40 @@ def check_why(cli, schema, document):
     return failures
 
 
-def main(cli, schema_file, document_file, why_schema_file):
+def offline_json(cli, root, *arguments):
+    result = subprocess.run([cli, "--windows", root, *arguments, "--json"], capture_output=True,
+                            timeout=60, env=dict(os.environ, QUORVANE_CONFIG=os.devnull,
+                                                 XDG_STATE_HOME=os.path.join(root, "state")))
+    if result.returncode not in (0, 4):
+        raise AssertionError(f"{arguments} exited {result.returncode}: {result.stderr}")
+    return json.loads(result.stdout.decode("utf-8"))
+
+
+def check_offline(cli, make_installation, schema, why_schema):
+    """list and why on the fake installation: ann, and every user (ann and the default
+    profile)."""
+    failures = []
+    with tempfile.TemporaryDirectory() as root:
+        subprocess.run([make_installation, root], check=True)
+        root = os.path.realpath(root)
+        one = offline_json(cli, root, "--user", "ann", "list")
+        every = offline_json(cli, root, "--user", "all", "list")
+        failures += validate(schema, one, "list --windows") + validate(schema, every,
+                                                                       "list --user all")
+        if {(row["installation"], row["user"]) for row in one} != {(root, "Ann")}:
+            failures.append(f"list --windows does not name the installation and user: {one[0]}")
+        if [row["user"] for row in every[::24]] != ["Ann", "default"] or len(every) != 48:
+            failures.append(f"list --user all: {len(every)} rows, users {every[::24]}")
+        why = offline_json(cli, root, "--user", "all", "why")
+        failures += validate(why_schema, why, "why --user all")
+        if not isinstance(why, list) or len(why) != 2:
+            failures.append(f"why --user all is no array of two reports: {why}")
+        failures += validate(why_schema, offline_json(cli, root, "--user", "ann", "why"),
+                             "why --windows")
+    return failures
+
+
+def main(cli, schema_file, document_file, why_schema_file, make_installation):
     global jsonschema
     try:
         import jsonschema
@@ -184,6 +218,7 @@ def main(cli, schema_file, document_file, why_schema_file):
         failures.append(f"keys in the schema but not in {document_file}: {undocumented}")
 
     failures += check_why(cli, why_schema, document)
+    failures += check_offline(cli, make_installation, schema, why_schema)
     return cli_help.reported(failures)
 
 
