@@ -40,6 +40,8 @@ constexpr const char* kDescription =
     "  undo --list                the undo entries, newest first: time, action, what changed\n"
     "\n"
     "A RESTRICTION is its number or its value name in any case (4 or NoBrowserClose).\n"
+    "With --windows DIR every command works on the Windows installation mounted at DIR,\n"
+    "for the user --user names (all: every user and the default profile, in turn).\n"
     "Exit status: 0 done, 2 bad command line or unusable registry, 3 part was refused\n"
     "(what was not done, in which hive and why, is printed to standard error), 4 (why)\n"
     "something will set a restriction again.";

@@ -58,6 +58,12 @@ def main(cli, completion_file):
     with tempfile.TemporaryDirectory() as directory:
         os.mkdir(os.path.join(directory, "prefix"))
         open(os.path.join(directory, "notes.txt"), "w").close()
+        # An installation's profile folders as a Linux mount shows them: any letter case, and
+        # one without a hive.
+        for home, hive in (("Ann", "NTUSER.DAT"), ("default", "ntuser.dat"), ("Public", None)):
+            os.makedirs(os.path.join(directory, "prefix", "win", "users", home))
+            if hive:
+                open(os.path.join(directory, "prefix", "win", "users", home, hive), "w").close()
         cases = [
             # what was typed, what must be offered
             ("quorvane-cli ", sorted(cli_help.commands(help_text))),
@@ -76,6 +82,13 @@ def main(cli, completion_file):
             ("quorvane-cli --registry ", ["prefix"]),
             ("quorvane-cli --registry=p", ["prefix"]),
             ("quorvane-cli list --json=", []),
+            ("quorvane-cli --windows ", ["prefix"]),
+            ("quorvane-cli --windows prefix/win --user ", ["Ann", "all", "default"]),
+            ("quorvane-cli --windows=prefix/win --user a", ["Ann", "all"]),
+            ("quorvane-cli --windows prefix/win --user ann ",
+             sorted(cli_help.commands(help_text))),
+            ("quorvane-cli --windows prefix/win --user ann lift 2",
+             ["2", "20", "21", "22", "23", "24"]),
         ]
         failures = [f"{line!r}\n  expected {expected}\n  got      {got}"
                     for line, expected in cases
