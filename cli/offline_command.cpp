@@ -5,7 +5,6 @@
 #include <QJsonObject>
 #include <algorithm>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 #include <variant>
 
@@ -134,11 +133,8 @@ std::variant<std::vector<WindowsUser>, int> chosenUsers(const WindowsInstallatio
                   << userList(installation);
         return kExitUsage;
     }
-    std::vector<WindowsUser> listed;
-    std::copy_if(installation.users.begin(), installation.users.end(), std::back_inserter(listed),
-                 [](const WindowsUser& user) { return !user.sid.empty(); });
-    if (listed.size() == 1) {
-        return listed;
+    if (const WindowsUser* only = platform::onlyUser(installation)) {
+        return std::vector{*only};
     }
     std::cerr << "quorvane-cli: " << where
               << " has more than one user. Name one with --user NAME, or every user and the "
@@ -201,9 +197,7 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
     QJsonArray reports;  // WhyJson
     for (const WindowsUser& user : users) {
         const journal::OfflinePlace place = journal::offlinePlace(root, user.name);
-        const OfflineTarget target{
-            root, user.name, user.hive.parent_path(),
-            "the Windows installation " + root.string() + ", user " + user.name};
+        const OfflineTarget target{root, user.name, user.hive.parent_path(), place.undo.registry};
         platform::OfflineHives hives = platform::hivesOf(installation, user, place.backups);
         hives.software.backedUp = softwareCopied;
         std::unique_ptr<platform::OfflineRegistry> registry;

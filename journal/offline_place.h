@@ -14,8 +14,10 @@
 namespace quorvane::journal {
 
 struct OfflinePlace {
-    std::filesystem::path folder;   // the installation's own folder
-    JournalPlace undo;              // the user's undo entries
+    std::filesystem::path folder;  // the installation's own folder
+    // The user's undo entries; their registry is named "the Windows installation /mnt/windows,
+    // user ann", which also says for people what is worked on.
+    JournalPlace undo;
     std::filesystem::path backups;  // the copies of the installation's hives
 };
 

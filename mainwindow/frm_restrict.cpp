@@ -100,7 +100,8 @@ frmRestrict::frmRestrict(Dependencies dependencies)
       dependencies_(std::move(dependencies)),
       scale_(*this) {
     setObjectName(QStringLiteral("frmRestrict"));
-    setWindowTitle(QString::fromLatin1(toolkit::kApplicationTitle));
+    setWindowTitle(dependencies_.title.isEmpty() ? QString::fromLatin1(toolkit::kApplicationTitle)
+                                                 : dependencies_.title);
     setWindowIcon(toolkit::pictureIcon(Picture::ProgramIcon));
     createControls();
     toolkit::fitClassicFont(*this);
@@ -122,6 +123,13 @@ QRect frmRestrict::twips(int left, int top, int width, int height) const {
 void frmRestrict::createControls() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
+    if (dependencies_.openInstallation) {
+        QAction* mnuOpenWindows =
+            file->addAction(QString::fromUtf8("&Open a Windows installation\u2026"));
+        mnuOpenWindows->setObjectName(QStringLiteral("mnuOpenWindows"));
+        connect(mnuOpenWindows, &QAction::triggered, this,
+                [this] { dependencies_.openInstallation(this); });
+    }
     QAction* mnuRemove = file->addAction(QStringLiteral("Remove &all Restrictions"));
     mnuRemove->setObjectName(QStringLiteral("mnuRemove"));
     QAction* mnuReset = file->addAction(QStringLiteral("&Reset Home/Search Page"));

@@ -49,6 +49,10 @@ public:
         diagnosis::Places places = {};      // where "Why do Restrictions come back?" looks
         // Where the undo entries of the window's changes go; none: no undo.
         std::optional<journal::JournalPlace> undo = std::nullopt;
+        QString title = {};  // the window's title; the program's name when empty
+        // File > "Open a Windows installation…" asks for one and opens a window on it; without
+        // this the item is not there.
+        std::function<void(QWidget* parent)> openInstallation = {};
     };
 
     explicit frmRestrict(Dependencies dependencies);

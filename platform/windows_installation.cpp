@@ -122,9 +122,23 @@ const WindowsUser* findUser(const WindowsInstallation& installation, const std::
     return nullptr;
 }
 
+const WindowsUser* onlyUser(const WindowsInstallation& installation) {
+    const WindowsUser* only = nullptr;
+    for (const WindowsUser& user : installation.users) {
+        if (!user.sid.empty()) {
+            if (only != nullptr) {
+                return nullptr;
+            }
+            only = &user;
+        }
+    }
+    return only;
+}
+
 OfflineHives hivesOf(const WindowsInstallation& installation, const WindowsUser& user,
                      const fs::path& backups) {
-    return {{installation.software, "SOFTWARE"}, OfflineHive{user.hive, "NTUSER-" + user.name},
+    return {{installation.software, "SOFTWARE"},
+            OfflineHive{user.hive, "NTUSER-" + user.name},
             backups};
 }
 

@@ -37,6 +37,10 @@ WindowsInstallation findWindowsInstallation(const std::filesystem::path& root);
 // The user called `name`, regardless of letter case; null when there is none.
 const WindowsUser* findUser(const WindowsInstallation& installation, const std::string& name);
 
+// The user to work on when none is named: the profile list's only user; null when it lists
+// several, or none.
+const WindowsUser* onlyUser(const WindowsInstallation& installation);
+
 // The hives of `user`'s registry, their copies going to `backups` as "SOFTWARE-..." and
 // "NTUSER-<user>-...".
 OfflineHives hivesOf(const WindowsInstallation& installation, const WindowsUser& user,

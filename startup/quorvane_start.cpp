@@ -1,6 +1,7 @@
 #include "startup/quorvane_start.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -9,6 +10,9 @@
 #include <memory>
 
 #include "mainwindow/frm_restrict.h"
+#ifndef _WIN32
+#include "mainwindow/installation_window.h"
+#endif
 #include "platform/registry_location.h"
 #include "startup/xp_manif.h"
 #include "toolkit/artwork.h"
@@ -25,11 +29,13 @@ std::filesystem::path toPath(const QString& text) {
     return std::filesystem::path(QFile::encodeName(text).toStdString());
 }
 
-// Starts the own executable again, with no arguments, marked as restarted. The program and its
-// arguments go to the system as separate strings, so a path with spaces needs no quoting.
+// Starts the own executable again, with the same arguments (--windows DIR, say), marked as
+// restarted. The program and its arguments go to the system as separate strings, so a path with
+// spaces needs no quoting.
 bool startAgain() {
     QProcess process;
     process.setProgram(QCoreApplication::applicationFilePath());
+    process.setArguments(QCoreApplication::arguments().mid(1));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromUtf8(kRestartedMarker), u"1"_s);
     process.setProcessEnvironment(environment);
@@ -59,6 +65,20 @@ int runQuorvane(QApplication& application) {
     }
 
     toolkit::QtMessageBox messages;
+#ifndef _WIN32
+    // quorvane --windows DIR [--user NAME]: a Windows installation mounted here, for its user.
+    const mainwindow::WindowServices services{messages, configuration,
+                                              QCoreApplication::applicationDirPath()};
+    QCommandLineParser parser;
+    parser.addOptions({{u"windows"_s, QString(), u"DIR"_s}, {u"user"_s, QString(), u"NAME"_s}});
+    if (parser.parse(QCoreApplication::arguments()) && parser.isSet(u"windows"_s)) {
+        if (mainwindow::openInstallationWindow(parser.value(u"windows"_s), parser.value(u"user"_s),
+                                               services) == nullptr) {
+            return 2;
+        }
+        return application.exec();
+    }
+#endif
     std::unique_ptr<platform::RegistryApi> registry;
     const platform::RegistryLocation location =
         platform::locateRegistry(configuration.registryDirectory);
@@ -82,7 +102,14 @@ int runQuorvane(QApplication& application) {
                                     1000,
                                     std::move(places),
                                     journal::JournalPlace{journal::defaultUndoDirectory(),
-                                                          journal::registryIdentity(location)}});
+                                                          journal::registryIdentity(location)},
+                                    {},
+#ifndef _WIN32
+                                    mainwindow::installationOpener(services)
+#else
+                                    {}
+#endif
+    });
     window.load();
     return application.exec();
 }

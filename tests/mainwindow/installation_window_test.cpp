@@ -1,0 +1,146 @@
+// Main windows on a fake Windows installation: opened from the File menu through a folder and a
+// user chooser, each on its user's own hive, as an independent reader sees it.
+#include "mainwindow/installation_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+
+#include "platform/offline_registry.h"
+#include "tests/support/contains.h"
+#include "tests/support/empty_hive.h"
+#include "tests/support/fake_installation.h"
+#include "tests/support/fake_toolkit.h"
+#include "tests/support/hive_readers.h"
+#include "tests/support/qt/gui_test.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using mainwindow::frmRestrict;
+using namespace Qt::StringLiterals;
+
+constexpr const char* kRestrictionsKey =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+
+struct InstallationRig {
+    InstallationRig() : made(makeFakeInstallation(root())) {
+        // bob's hive too: the installation has two users, and ann's restriction 4 is in force.
+        const fs::path bob = root() / "users" / "bob" / "NTUSER.DAT";
+        fs::create_directories(bob.parent_path());
+        writeEmptyHive(bob, {.fileName = u"NTUSER.DAT"});
+        platform::OfflineRegistry registry(
+            {{made.software, "SOFTWARE"}, platform::OfflineHive{made.ann, "ann"}, dir.path()});
+        put(registry, platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+    }
+    ~InstallationRig() {
+        for (QWidget* window : windows()) {
+            window->close();
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    fs::path root() const { return dir.path() / "disk"; }
+    QString rootText() const { return QString::fromStdString(fs::canonical(root()).string()); }
+
+    static std::vector<frmRestrict*> windows() {
+        std::vector<frmRestrict*> found;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = qobject_cast<frmRestrict*>(widget); window && window->isVisible()) {
+                found.push_back(window);
+            }
+        }
+        return found;
+    }
+    static frmRestrict* windowTitled(const QString& title) {
+        for (frmRestrict* window : windows()) {
+            if (window->windowTitle() == title) {
+                return window;
+            }
+        }
+        return nullptr;
+    }
+
+    // Opens the File menu of `window` and clicks `item`, as the user does.
+    static void chooseFromFileMenu(frmRestrict& window, const char* item) {
+        auto& file = child<QMenu>(window, "mnuFile");
+        QTest::mouseClick(window.menuBar(), Qt::LeftButton, {},
+                          window.menuBar()->actionGeometry(file.menuAction()).center());
+        ASSERT_TRUE(eventually([&] { return file.isVisible(); }));
+        QTest::mouseClick(&file, Qt::LeftButton, {},
+                          file.actionGeometry(&child<QAction>(window, item)).center());
+    }
+
+    TempDir dir;
+    FakeInstallation made;
+    ScopedEnvironment state{"XDG_STATE_HOME", (dir.path() / "state").string()};
+    RecordingMessageBox messages;
+    QString folderChosen;
+    QString userChosen;
+    QStringList usersOffered;
+    mainwindow::WindowServices services{
+        messages,
+        {},
+        QString::fromStdString(dir.path().string()),
+        [](const QUrl&) {},
+        10,
+        {[this](QWidget*) { return folderChosen; },
+         [this](QWidget*, const QString&, const QStringList& users) {
+             usersOffered = users;
+             return userChosen;
+         }}};
+};
+
+TEST(InstallationWindow, OpensFromTheFileMenuOnTheChosenUserAndChangesHerHive) {
+    InstallationRig rig;
+    frmRestrict* first = mainwindow::openInstallationWindow(rig.rootText(), u"bob"_s, rig.services);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->windowTitle(),
+              u"Quorvane - Windows installation "_s + rig.rootText() + u", user bob"_s);
+    EXPECT_FALSE(child<QCheckBox>(*first, "Check4").isChecked());
+
+    rig.folderChosen = rig.rootText();
+    rig.userChosen = u"Ann"_s;
+    InstallationRig::chooseFromFileMenu(*first, "mnuOpenWindows");
+    const QString annTitle =
+        u"Quorvane - Windows installation "_s + rig.rootText() + u", user Ann"_s;
+    ASSERT_TRUE(eventually([&] { return InstallationRig::windowTitled(annTitle) != nullptr; }))
+        << rig.messages.shown.size();
+    EXPECT_EQ(rig.usersOffered, (QStringList{u"Ann"_s, u"bob"_s, u"default"_s}));
+    frmRestrict& ann = *InstallationRig::windowTitled(annTitle);
+    auto& box = child<QCheckBox>(ann, "Check4");
+    ASSERT_TRUE(box.isChecked()) << "ann's own hive";
+
+    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(6, box.height() / 2));
+    EXPECT_FALSE(box.isChecked());
+    EXPECT_FALSE(contains(regtreeListing(rig.made.ann), "NoBrowserClose"));
+    EXPECT_FALSE(contains(regedExport(rig.made.ann, "HKEY_CURRENT_USER"), "NoBrowserClose"));
+    EXPECT_TRUE(rig.messages.shown.empty());
+}
+
+TEST(InstallationWindow, NoWindowWhenCancelledOrWhenTheFolderHoldsNoInstallation) {
+    InstallationRig rig;
+    rig.userChosen = QString();
+    EXPECT_EQ(mainwindow::openInstallationWindow(rig.rootText(), {}, rig.services), nullptr);
+    EXPECT_TRUE(rig.messages.shown.empty()) << "cancelled: nothing to say";
+
+    EXPECT_EQ(mainwindow::openInstallationWindow(rig.rootText(), u"carol"_s, rig.services),
+              nullptr);
+    EXPECT_EQ(mainwindow::openInstallationWindow(QString::fromStdString(rig.dir.path().string()),
+                                                 {}, rig.services),
+              nullptr);
+    ASSERT_EQ(rig.messages.shown.size(), 2u);
+    EXPECT_TRUE(contains(rig.messages.shown[0].text, "has no user 'carol'"));
+    EXPECT_TRUE(contains(rig.messages.shown[1].text, "Windows/System32/config/SOFTWARE"));
+    EXPECT_TRUE(InstallationRig::windows().empty());
+}
+
+}  // namespace
+}  // namespace quorvane::testing
