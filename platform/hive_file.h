@@ -39,6 +39,9 @@ struct Entry {
     bool afterBadKey = false;    // follows a key line Wine could not read: never a value of ours
 };
 
+// What loading a file keeps to find a key's children while they come out of order.
+struct LoadingIndex;
+
 class Key {
 public:
     Key(std::u16string name, Key* parent);
@@ -77,11 +80,13 @@ public:
 
 private:
     friend class Document;
+    friend struct LoadingIndex;
     Key(std::u16string name, std::u16string folded, Key* parent);
     // While a file loads, children go last as listed; a key whose children came out of Wine's
-    // order is put in `shuffled` and put in order once loading ends (sortLoaded).
-    Key& childForLoading(std::u16string name, std::vector<Key*>& shuffled);
-    static void sortLoaded(std::vector<Key*>& shuffled);
+    // order is found through `index` from then on, and put in order once loading ends
+    // (sortLoaded).
+    Key& childForLoading(std::u16string_view name, LoadingIndex& index);
+    static void sortLoaded(LoadingIndex& index);
     static void sortByName(std::vector<std::unique_ptr<Key>>& keys);
     void serializeOwn(std::string& out, std::string_view lineEnd) const;
     void addRawSection(std::string_view text, FileTime modified);
