@@ -229,8 +229,8 @@ bool frmBugReport::inputAccepted() {
         if (field.address && !isAscii(text)) {
             return refuse(field.box,
                           std::string("Please enter ") + field.what +
-                              " in plain ASCII characters only: the mail server is not asked "
-                              "to take others.     ",
+                              " in plain ASCII characters only: an address with other "
+                              "characters cannot be sent through this mail server.     ",
                           "Email Address Not Supported");
         }
         if (field.address && text.size() > kMaxAddressLength) {

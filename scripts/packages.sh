@@ -24,10 +24,11 @@ BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin font
 # man-db renders and indexes the manual pages in their test; bash-completion has the helpers
 # the completion uses; python3-jsonschema validates quorvane-cli's JSON; lintian checks the
 # Debian package; fonts-dejavu-core is the face without Arial's widths that the windows' captions
-# are tested with.
+# are tested with; openbox (a window manager, with title bars), imagemagick (screenshots) and
+# xdotool (clicks and keys) show the windows and message boxes under Xvfb as a user sees them.
 TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xvfb
     python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream man-db bash-completion
-    python3-jsonschema lintian fonts-dejavu-core)
+    python3-jsonschema lintian fonts-dejavu-core openbox imagemagick xdotool)
 # The Windows build: the cross compiler, Qt's source package (scripts/qt-windows.sh), the icon
 # tool, the installer builder, and Wine to run it all.
 WINDOWS_PACKAGES=(mingw-w64 dpkg-dev icoutils nsis wine wine64 fonts-wine xvfb xauth)
