@@ -569,7 +569,8 @@ void Key::parseSections() {
         return;
     }
     parsed_ = true;
-    for (std::string_view section : rawSections_) {
+    for (std::size_t i = 0; i < rawSections_.size(); ++i) {
+        const std::string_view section = rawSections_[i];
         bool afterBadKey = false;
         std::size_t pos = lineAt(section, 0).size();  // past the [path] line
         while (pos < section.size()) {
@@ -804,9 +805,9 @@ void Key::serializeOwn(std::string& out, std::string_view lineEnd) const {
         }
         return;
     }
-    for (std::string_view section : rawSections_) {
+    for (std::size_t i = 0; i < rawSections_.size(); ++i) {
         appendSeparator(out, lineEnd);
-        out += section;
+        out += rawSections_[i];
     }
 }
 

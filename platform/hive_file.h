@@ -42,6 +42,25 @@ struct Entry {
 // What loading a file keeps to find a key's children while they come out of order.
 struct LoadingIndex;
 
+// The untouched text of a key's sections, into the document's buffer. Nearly every key has one
+// section, held without an allocation of its own; a key listed again has more.
+class RawSections {
+public:
+    void push_back(std::string_view text) {
+        if (first_.empty()) {
+            first_ = text;
+        } else {
+            more_.push_back(text);
+        }
+    }
+    std::size_t size() const { return first_.empty() ? 0 : 1 + more_.size(); }
+    std::string_view operator[](std::size_t i) const { return i == 0 ? first_ : more_[i - 1]; }
+
+private:
+    std::string_view first_;  // a section is never empty: it begins with its [path] line
+    std::vector<std::string_view> more_;
+};
+
 class Key {
 public:
     Key(std::u16string name, Key* parent);
@@ -103,8 +122,8 @@ private:
     Key* parent_;
     std::vector<std::unique_ptr<Key>> children_;  // in Wine's order
     FileTime modified_ = 0;
-    std::vector<std::string_view> rawSections_;  // untouched text, into the document's buffer
-    std::vector<Entry> entries_;                 // valid once parsed_
+    RawSections rawSections_;
+    std::vector<Entry> entries_;  // valid once parsed_
     bool parsed_ = false;
     bool touched_ = false;
     bool shuffled_ = false;
