@@ -222,6 +222,20 @@ std::size_t nameCount(std::span<const std::string_view> components) {
     return count;
 }
 
+// Most names are plain ASCII, with no escape to read and no terminator: widened into `out` unit
+// for unit, or false when `escaped` is not such a name (`out` is then undefined).
+bool widenPlain(std::string_view escaped, std::u16string& out) {
+    out.resize(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        const auto c = static_cast<unsigned char>(escaped[i]);
+        if (c == 0 || c >= 0x80 || c == '\\') {
+            return false;
+        }
+        out[i] = c;
+    }
+    return !escaped.empty();
+}
+
 void foldInPlace(std::u16string& name) {
     for (char16_t& unit : name) {
         unit = foldUnit(unit);
@@ -452,17 +466,20 @@ Key& Key::childForLoading(std::u16string_view name, LoadingIndex& index) {
     std::u16string& folded = index.folded;
     folded.assign(name);
     foldInPlace(folded);
-    // Files list keys in Wine's order, so a new child usually goes last.
-    if (!children_.empty() && children_.back()->folded_ == folded) {
-        return *children_.back();
-    }
-    if (!shuffled_ && !children_.empty() && compareFolded(children_.back()->folded_, folded) > 0) {
-        // Out of order: from now on the children are looked up, as a key listed again later
-        // becomes one key with the sections of both, as in Wine.
-        shuffled_ = true;
-        index.shuffled.push_back(this);
-        for (const auto& child : children_) {
-            index.insert(child.get(), LoadingIndex::hashOf(this, child->folded_));
+    // Files list keys in Wine's order, so a new child usually goes last, or is the last.
+    if (!shuffled_ && !children_.empty()) {
+        const int order = compareFolded(children_.back()->folded_, folded);
+        if (order == 0) {
+            return *children_.back();
+        }
+        if (order > 0) {
+            // Out of order: from now on the children are looked up, as a key listed again later
+            // becomes one key with the sections of both, as in Wine.
+            shuffled_ = true;
+            index.shuffled.push_back(this);
+            for (const auto& child : children_) {
+                index.insert(child.get(), LoadingIndex::hashOf(this, child->folded_));
+            }
         }
     }
     const std::size_t hash = shuffled_ ? LoadingIndex::hashOf(this, folded) : 0;
@@ -893,17 +910,21 @@ Document Document::parse(std::string text) {
             // As in Wine, names are split after unescaping: an escaped backslash separates
             // names too, and an empty name is no key.
             std::u16string& decoded = index.decoded;
-            decoded.clear();
-            std::size_t escapedPos = 0;
-            readEscaped(components[c], escapedPos, '\0', decoded);
-            const std::u16string_view names = decoded;
-            std::size_t start = 0;
-            while (start < names.size()) {
-                const std::size_t end = std::min(names.find(u'\\', start), names.size());
-                if (end > start) {
-                    key = &key->childForLoading(names.substr(start, end - start), index);
+            if (widenPlain(components[c], decoded)) {
+                key = &key->childForLoading(decoded, index);
+            } else {
+                decoded.clear();
+                std::size_t escapedPos = 0;
+                readEscaped(components[c], escapedPos, '\0', decoded);
+                const std::u16string_view names = decoded;
+                std::size_t start = 0;
+                while (start < names.size()) {
+                    const std::size_t end = std::min(names.find(u'\\', start), names.size());
+                    if (end > start) {
+                        key = &key->childForLoading(names.substr(start, end - start), index);
+                    }
+                    start = end + 1;
                 }
-                start = end + 1;
             }
             lastPath.emplace_back(components[c], key);
         }
