@@ -521,6 +521,15 @@ bool hasForeignInnerLineEnd(std::string_view text, std::string_view lineEnd) {
 }  // namespace
 
 void Key::sortByName(std::vector<std::unique_ptr<Key>>& keys) {
+    const auto byName = [](const std::unique_ptr<Key>& a, const std::unique_ptr<Key>& b) {
+        return compareFolded(a->folded_, b->folded_) < 0;
+    };
+    // A few keys are sorted where they are: a list beside them would cost more than it saves.
+    constexpr std::size_t kFew = 16;
+    if (keys.size() <= kFew) {
+        std::sort(keys.begin(), keys.end(), byName);
+        return;
+    }
     // Sorted by the first units of each name, kept beside the key: comparing the keys themselves
     // would visit each key in memory at every step. A name that ends sorts first, as its padding
     // is 0; names that agree there are compared in full.
