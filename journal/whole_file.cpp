@@ -1,16 +1,21 @@
 #include "journal/whole_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <system_error>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -56,6 +61,62 @@ std::optional<std::string> replace(const fs::path& from, const fs::path& to) {
 }
 
 #else
+
+// Whose eyes a file is opened with: the owner of the place it was found in.
+struct ReadAs {
+    uid_t uid;
+    gid_t gid;
+};
+
+// Opens `file` for reading without blocking. With `as`, the opening (every folder on the way and
+// every link followed) is checked with that user's file-system identity, which this thread takes
+// only for the call: root reads no further than the user could.
+int openAs(const fs::path& file, const std::optional<ReadAs>& as, int& error) {
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    if (!as) {
+        const int fd = ::open(file.c_str(), kFlags);
+        error = errno;
+        return fd;
+    }
+    const int previousGid = ::setfsgid(as->gid);
+    const int previousUid = ::setfsuid(as->uid);
+    const int fd = ::open(file.c_str(), kFlags);
+    error = errno;
+    ::setfsuid(static_cast<uid_t>(previousUid));
+    ::setfsgid(static_cast<gid_t>(previousGid));
+    return fd;
+}
+
+// Whether the permission bits let `as` read the opened file; the supplementary groups of root
+// stay in force through setfsuid, so the groups are checked here once more.
+bool readableBy(const struct stat& info, const ReadAs& as) {
+    if (info.st_uid == as.uid) {
+        return (info.st_mode & S_IRUSR) != 0;
+    }
+    if (info.st_mode & S_IROTH) {
+        return true;
+    }
+    if ((info.st_mode & S_IRGRP) == 0) {
+        return false;
+    }
+    if (info.st_gid == as.gid) {
+        return true;
+    }
+    const passwd* user = ::getpwuid(as.uid);
+    if (user == nullptr) {
+        return false;
+    }
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (::getgrouplist(user->pw_name, as.gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count));
+        if (::getgrouplist(user->pw_name, as.gid, groups.data(), &count) < 0) {
+            return false;
+        }
+    }
+    groups.resize(static_cast<std::size_t>(count));
+    return std::find(groups.begin(), groups.end(), info.st_gid) != groups.end();
+}
 
 std::optional<std::string> writeAndFlush(const fs::path& file, std::string_view bytes) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -119,17 +180,95 @@ std::optional<std::string> writeWholeFile(const fs::path& file, std::string_view
     return std::nullopt;
 }
 
-std::optional<std::string> readWholeFile(const fs::path& file) {
+FileRead readUserFile(const fs::path& file, std::uintmax_t limit, const fs::path& place) {
+#ifdef _WIN32
+    (void)place;
+    std::error_code error;
+    const fs::file_status status = fs::status(file, error);
+    if (error) {
+        return {std::nullopt, "cannot be read: " + error.message()};
+    }
+    if (!fs::is_regular_file(status)) {
+        return {std::nullopt, "is not a regular file"};
+    }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        return std::nullopt;
+        return {std::nullopt, "cannot be opened"};
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
+    std::string bytes(static_cast<std::size_t>(limit) + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (in.bad()) {
-        return std::nullopt;
+        return {std::nullopt, "cannot be read"};
     }
-    return bytes.str();
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+#else
+    std::optional<ReadAs> as;
+    if (::geteuid() == 0) {
+        struct stat owner {};
+        if (::stat(place.c_str(), &owner) != 0) {
+            return {std::nullopt,
+                    "cannot be read: its folder " + place.string() + ": " + systemMessage(errno)};
+        }
+        if (owner.st_uid != 0) {
+            as = ReadAs{owner.st_uid, owner.st_gid};
+        }
+    }
+    // Looked at before it is opened: opening a device may do something by itself.
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        return {std::nullopt, "cannot be read: " + systemMessage(errno)};
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return {std::nullopt, "is not a regular file"};
+    }
+    int error = 0;
+    const int fd = openAs(file, as, error);
+    if (fd < 0) {
+        return {std::nullopt, "cannot be read: " + systemMessage(error)};
+    }
+    std::string bytes;
+    std::string failure;
+    if (::fstat(fd, &info) != 0) {
+        failure = "cannot be read: " + systemMessage(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        failure = "is not a regular file";
+    } else if (static_cast<std::uintmax_t>(info.st_size) > limit) {
+        failure = "is larger than " + std::to_string(limit) + " bytes";
+    } else if (as && !readableBy(info, *as)) {
+        failure = "cannot be read: " + systemMessage(EACCES);
+    } else {
+        // Up to one byte past the bound, so that a file that grew since fstat is still caught.
+        char chunk[65536];
+        while (bytes.size() <= limit) {
+            const ssize_t count = ::read(fd, chunk, sizeof chunk);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0) {
+                failure = "cannot be read: " + systemMessage(errno);
+                break;
+            }
+            if (count == 0) {
+                break;
+            }
+            bytes.append(chunk, static_cast<std::size_t>(count));
+        }
+    }
+    ::close(fd);
+    if (!failure.empty()) {
+        return {std::nullopt, failure};
+    }
+#endif
+    if (bytes.size() > limit) {
+        return {std::nullopt, "is larger than " + std::to_string(limit) + " bytes"};
+    }
+    return {std::move(bytes), {}};
+}
+
+std::optional<std::string> readWholeFile(const fs::path& file) {
+    constexpr std::uintmax_t kLimit = 64u << 20;
+    const fs::path place = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    return readUserFile(file, kLimit, place).bytes;
 }
 
 }  // namespace quorvane::journal
