@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
+#include <string>
 #include <utility>
 
 #include "mailer/message_text.h"
@@ -200,27 +201,43 @@ bool frmBugReport::inputAccepted() {
         const char* missing;
         const char* missingTitle;
         const char* what;
+        bool address;
     };
     const Field fields[] = {
-        {txtFriendsName_, "Please enter your friend's name     ", "No Name", "your friend's name"},
+        {txtFriendsName_, "Please enter your friend's name     ", "No Name", "your friend's name",
+         false},
         {txtFriend_, "Please enter your friend's email address     ", "No Email Address",
-         "your friend's email address"},
-        {txtName_, "Please enter your name     ", "No Name", "your name"},
-        {txtFrom_, "Please enter your email address     ", "No Email Address",
-         "your email address"},
+         "your friend's email address", true},
+        {txtName_, "Please enter your name     ", "No Name", "your name", false},
+        {txtFrom_, "Please enter your email address     ", "No Email Address", "your email address",
+         true},
     };
     for (const Field& field : fields) {
+        const std::string text = textOf(field.box);
         // Only a text of no characters is missing: spaces pass.
-        if (field.box->text().isEmpty()) {
+        if (text.empty()) {
             return refuse(field.box, field.missing, field.missingTitle);
         }
         // A line break in an address or a name would let the text add SMTP commands or mail
         // headers of its own.
-        if (hasLineBreak(textOf(field.box))) {
+        if (hasLineBreak(text)) {
             return refuse(field.box,
                           std::string("Please write ") + field.what +
                               " on one line, without line breaks.     ",
                           "Line Break Not Allowed");
+        }
+        if (field.address && !isAscii(text)) {
+            return refuse(field.box,
+                          std::string("Please enter ") + field.what +
+                              " in plain ASCII characters only: an address with other "
+                              "characters cannot be sent through this mail server.     ",
+                          "Email Address Not Supported");
+        }
+        if (field.address && text.size() > kMaxAddressLength) {
+            return refuse(field.box,
+                          std::string("Please enter ") + field.what + " in at most " +
+                              std::to_string(kMaxAddressLength) + " characters.     ",
+                          "Email Address Too Long");
         }
     }
     return true;
@@ -243,6 +260,10 @@ void frmBugReport::cmdSend_Click() {
     lblStatus_->setText(QStringLiteral("Connecting..."));
     session_->connecting(std::move(envelope));
     Winsock1_->connectToHost(mailServer_.host, mailServer_.port);
+}
+
+void frmBugReport::setStampSource(StampSource stamps) {
+    session_->setStampSource(std::move(stamps));
 }
 
 void frmBugReport::setStatus(const std::string& text) {

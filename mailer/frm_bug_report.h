@@ -45,6 +45,10 @@ public:
                  QWidget* parent = nullptr);
     ~frmBugReport() override;
 
+    // Where the message's date and identifier come from; the system clock and random bits
+    // unless set.
+    void setStampSource(StampSource stamps);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

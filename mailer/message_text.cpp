@@ -1,7 +1,11 @@
 #include "mailer/message_text.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <random>
 #include <string_view>
+#include <vector>
 
 namespace quorvane::mailer {
 
@@ -14,15 +18,9 @@ constexpr std::string_view kCrLf = "\r\n";
 constexpr std::size_t kEncodedWordBytes = 39;
 // A quoted-printable line is at most 76 characters, a soft line break's "=" included.
 constexpr std::size_t kQuotedLineLength = 76;
-
-bool isAscii(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
+// RFC 5322 section 2.1.1: a line SHOULD be at most 78 characters, CR LF not counted.
+constexpr std::size_t kLineLength = 78;
+constexpr std::string_view kSubjectName = "Subject: ";
 
 // The comments may hold line breaks of any kind as typed; on the wire every line ends with CR
 // LF, and a lone CR or LF would be read differently by every server on the way.
@@ -155,7 +153,152 @@ std::string quotedPrintable(std::string_view text) {
     }
 }
 
+bool isWhiteSpace(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The subject folded at its white space (RFC 5322 section 2.2.3: a CR LF goes before a space or
+// a tab, and unfolding takes it out again), or nothing when a line would still be too long. A
+// line of white space alone is never made.
+std::optional<std::string> foldedAtWhiteSpace(std::string_view subject) {
+    std::string out;
+    std::size_t lineLength = kSubjectName.size();
+    std::size_t i = 0;
+    while (i < subject.size()) {
+        // One piece: white space and the word after it.
+        std::size_t end = i;
+        while (end < subject.size() && isWhiteSpace(subject[end])) {
+            ++end;
+        }
+        const bool hasWord = end < subject.size();
+        while (end < subject.size() && !isWhiteSpace(subject[end])) {
+            ++end;
+        }
+        const std::size_t length = end - i;
+        if (i > 0 && hasWord && lineLength + length > kLineLength) {
+            out += kCrLf;
+            lineLength = 0;
+        }
+        out += subject.substr(i, length);
+        lineLength += length;
+        if (lineLength > kLineLength) {
+            return std::nullopt;
+        }
+        i = end;
+    }
+    return out;
+}
+
+// RFC 5321 section 4.5.3.1.6: no line of the message may be longer than 998 characters.
+constexpr std::size_t kMaxLineLength = 998;
+
+// The lines of `text`, whose line breaks are all CR LF, without them.
+std::vector<std::string_view> linesOf(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(kCrLf, start)) != std::string_view::npos;
+         start = end + kCrLf.size()) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+bool hasLongLine(std::string_view text) {
+    const std::vector<std::string_view> lines = linesOf(text);
+    return std::any_of(lines.begin(), lines.end(),
+                       [](std::string_view line) { return line.size() > kLineLength; });
+}
+
+// Whether a line of flowed text begins with what RFC 3676 section 4.4 protects by one more
+// space, which the reader takes off again.
+bool needsStuffing(std::string_view line) {
+    return line.starts_with(' ') || line.starts_with('>') || line.starts_with("From ");
+}
+
+// Text whose line breaks are all CR LF as RFC 3676 "format=flowed" text: a line longer than 78
+// characters is broken after a space that a word follows, and the space left at the end of the
+// line marks the break as soft, so the reader joins the lines again; the spaces at the end of the
+// lines as written are taken off, since they would mark soft breaks too. A word too long for a
+// line stays whole. Nothing when a line would still be longer than 998 characters.
+std::optional<std::string> flowed(std::string_view text) {
+    std::string out;
+    bool first = true;
+    for (std::string_view line : linesOf(text)) {
+        line = line.substr(0, line.find_last_not_of(' ') + 1);
+        do {
+            const std::size_t stuffing = needsStuffing(line) ? 1 : 0;
+            // The last soft break that keeps the line short, else the first one at all.
+            std::size_t cut = line.size();
+            if (line.size() + stuffing > kLineLength) {
+                std::size_t best = std::string_view::npos;
+                for (std::size_t i = 1; i < line.size(); ++i) {
+                    if (line[i - 1] == ' ' && line[i] != ' ') {
+                        const bool fits = i + stuffing <= kLineLength;
+                        if (fits || best == std::string_view::npos) {
+                            best = i;
+                        }
+                        if (!fits) {
+                            break;
+                        }
+                    }
+                }
+                cut = std::min(cut, best);
+            }
+            if (cut + stuffing > kMaxLineLength) {
+                return std::nullopt;
+            }
+            out += first ? "" : kCrLf;
+            out += stuffing ? " " : "";
+            out += line.substr(0, cut);
+            first = false;
+            line.remove_prefix(cut);
+        } while (!line.empty());
+    }
+    return out;
+}
+
+// The host part of a message identifier: the host's name where it is one (letters, digits,
+// hyphens and single dots), else a name that stands for no host.
+std::string identifierHost(const std::string& hostName) {
+    const bool valid = !hostName.empty() && hostName.front() != '.' && hostName.back() != '.' &&
+                       hostName.find("..") == std::string::npos &&
+                       std::all_of(hostName.begin(), hostName.end(), [](char c) {
+                           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                  (c >= '0' && c <= '9') || c == '-' || c == '.';
+                       });
+    return valid ? hostName : "localhost.invalid";
+}
+
 }  // namespace
+
+MessageStamp freshStamp(const std::string& hostName) {
+    std::random_device random;
+    std::string unique;
+    for (int i = 0; i < 4; ++i) {
+        char part[9];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+        unique += part;
+    }
+    return {std::chrono::system_clock::now(), "<" + unique + "@" + identifierHost(hostName) + ">"};
+}
+
+std::string dateHeaderValue(std::chrono::system_clock::time_point date) {
+    using namespace std::chrono;
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const sys_days day = floor<days>(date);
+    const year_month_day ymd(day);
+    const hh_mm_ss<seconds> time(floor<seconds>(date - day));
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02u %s %04d %02d:%02d:%02d +0000",
+                  kDays[weekday(day).c_encoding()], static_cast<unsigned>(ymd.day()),
+                  kMonths[static_cast<unsigned>(ymd.month()) - 1], static_cast<int>(ymd.year()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    return text;
+}
 
 std::string ComposeMessageBody(const BodyFields& fields, const std::string& applicationTitle,
                                const std::array<std::string, 3>& mirrorHosts) {
@@ -194,22 +337,36 @@ std::string ComposeMessageBody(const BodyFields& fields, const std::string& appl
     return body;
 }
 
-std::string composeMessage(const std::string& mailFrom, const std::string& mailTo,
-                           const std::string& mailSubject, const std::string& contentSubtype,
+std::string composeMessage(const MailEnvelope& envelope, const MessageStamp& stamp,
                            const std::string& body) {
-    const bool ascii = isAscii(mailSubject) && isAscii(body);
     const std::string lines = withCrLfLineBreaks(body);
-    std::string message = "From: <" + mailFrom + ">\r\n";
-    message += "To: " + mailTo + "\r\n";
-    message += "Subject: " + (isAscii(mailSubject) ? mailSubject : encodedWords(mailSubject));
+    // A subject outside ASCII makes the whole message UTF-8.
+    const bool ascii = isAscii(envelope.mailSubject) && isAscii(body);
+    std::optional<std::string> subject;
+    if (isAscii(envelope.mailSubject)) {
+        subject = foldedAtWhiteSpace(envelope.mailSubject);
+    }
+    std::string message = "From: <" + envelope.mailFrom + ">\r\n";
+    message += "To: " + envelope.mailTo + "\r\n";
+    message += std::string(kSubjectName) + subject.value_or(encodedWords(envelope.mailSubject));
+    message += "\r\nDate: " + dateHeaderValue(stamp.date);
+    message += "\r\nMessage-ID: " + stamp.messageId;
     message += "\r\nX-Mailer: HaldrixTellaFriend\r\n";
     message += "Mime-Version: 1.0\r\n";
-    message += "Content-Type: text/" + contentSubtype + "\t";
-    if (ascii) {
-        message += "charset=us-ascii\r\n\r\n";
+    message += "Content-Type: text/" + envelope.contentSubtype + "\t";
+    message += ascii ? "charset=us-ascii" : "charset=utf-8";
+    const bool longLines = hasLongLine(lines);
+    const std::optional<std::string> flowedLines =
+        ascii && longLines ? flowed(lines) : std::nullopt;
+    if (ascii && !longLines) {
+        message += "\r\n\r\n";
         message += withDotsStuffed(lines);
+    } else if (flowedLines) {
+        message += "; format=flowed\r\n\r\n";
+        message += withDotsStuffed(*flowedLines);
     } else {
-        message += "charset=utf-8\r\n";
+        message += kCrLf;
+        // Its soft line breaks keep every line short, and no line begins with a ".".
         message += "Content-Transfer-Encoding: quoted-printable\r\n\r\n";
         message += quotedPrintable(lines);
     }
@@ -218,6 +375,11 @@ std::string composeMessage(const std::string& mailFrom, const std::string& mailT
 
 bool hasLineBreak(const std::string& text) {
     return text.find_first_of("\r\n") != std::string::npos;
+}
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace quorvane::mailer

@@ -94,10 +94,8 @@ void SmtpSession::onDisconnected() {
 }
 
 void SmtpSession::CloseConnection() {
-    socket_.close();
-    replies_.clear();
+    endConnection();
     window_.setSendEnabled(true);
-    timer_.stop();
     step_ = Step::Idle;
 }
 
@@ -114,7 +112,9 @@ void SmtpSession::await(Step step) {
 void SmtpSession::replyArrived(const SmtpReply& reply) {
     timer_.stop();
     const int required = step_ == Step::Greeting ? 220 : step_ == Step::Data ? 354 : 250;
-    if (reply.code != required) {
+    // RFC 5321 section 4.3.2: a recipient may also be taken with 251, "will forward".
+    const bool accepted = reply.code == required || (step_ == Step::RcptTo && reply.code == 251);
+    if (!accepted) {
         fail(kServerErrorText + reply.text);
         return;
     }
@@ -142,16 +142,15 @@ void SmtpSession::advance() {
             break;
         case Step::Data:
             window_.setStatus("Sending Mail . . .");
-            socket_.send(composeMessage(envelope_.mailFrom, envelope_.mailTo, envelope_.mailSubject,
-                                        envelope_.contentSubtype, window_.messageText()));
+            socket_.send(composeMessage(envelope_, settings_.stamps(socket_.localHostName()),
+                                        window_.messageText()));
             socket_.send("\r\n.\r\n");
             await(Step::Message);
             break;
         case Step::Message:
             socket_.send("QUIT\r\n");
-            // The box lets events run: the reply to QUIT and the server's close that may come
-            // meanwhile belong to no wait and change nothing.
-            step_ = Step::Done;
+            // The box lets events run: nothing more is read while it is up.
+            endConnection();
             window_.setStatus("Message Sent");
             window_.showMessage(
                 "Your Message has been Sent Successfully.     \r\n\r\nThanks for "
@@ -170,17 +169,23 @@ void SmtpSession::advance() {
 }
 
 void SmtpSession::fail(const std::string& text) {
-    timer_.stop();
-    step_ = Step::Done;  // the box lets events run: what arrives meanwhile finds no wait
-    window_.showMessage(text, toolkit::kOkOnly, settings_.applicationTitle);
+    // The box lets events run: the connection goes first, so that nothing the server sends
+    // meanwhile is read or held.
     CloseConnection();
     window_.setStatus(kIdleStatus);
+    window_.showMessage(text, toolkit::kOkOnly, settings_.applicationTitle);
+}
+
+void SmtpSession::endConnection() {
+    socket_.close();
+    replies_.clear();
+    timer_.stop();
+    // Send stays disabled until the window goes.
+    step_ = Step::Done;
 }
 
 void SmtpSession::timedOut() {
-    CloseConnection();
-    window_.setStatus(kIdleStatus);
-    window_.showMessage(kTimeoutText, toolkit::kOkOnly, settings_.applicationTitle);
+    fail(kTimeoutText);
 }
 
 }  // namespace quorvane::mailer

@@ -7,18 +7,12 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "mailer/message_text.h"
 #include "mailer/smtp_reply.h"
 
 namespace quorvane::mailer {
-
-// What Send captures before it connects.
-struct MailEnvelope {
-    std::string mailFrom;        // text of txtFrom
-    std::string mailTo;          // text of txtFriend
-    std::string mailSubject;     // "From: " + sender's name + " - " + the chosen entry
-    std::string contentSubtype;  // "plain;"
-};
 
 // What the session needs of the window.
 class MailWindow {
@@ -60,6 +54,7 @@ public:
 struct MailSettings {
     std::string applicationTitle;            // "Quorvane"
     std::array<std::string, 3> mirrorHosts;  // configuration Mail/Mirror1..3
+    StampSource stamps = freshStamp;         // the message's date and identifier
 };
 
 inline constexpr int kTimeoutTicks = 30;
@@ -87,6 +82,7 @@ public:
     void CloseConnection();
 
     bool inProgress() const;
+    void setStampSource(StampSource stamps) { settings_.stamps = std::move(stamps); }
 
 private:
     enum class Step { Idle, Connecting, Greeting, Helo, MailFrom, RcptTo, Data, Message, Done };
@@ -95,6 +91,7 @@ private:
     void replyArrived(const SmtpReply& reply);
     void advance();
     void fail(const std::string& text);
+    void endConnection();
     void timedOut();
 
     MailWindow& window_;

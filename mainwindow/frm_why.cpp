@@ -3,10 +3,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
-#include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "toolkit/classic_font.h"
 
 namespace quorvane::mainwindow {
 
@@ -20,7 +21,7 @@ frmWhy::frmWhy(QWidget* owner) : QDialog(owner) {
     txtReport_->setReadOnly(true);
     txtReport_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     txtReport_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    txtReport_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    txtReport_->setFont(toolkit::fixedPitchFont());
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* cmdCopy =

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <functional>
+#include <span>
 
 #include "platform/hive_text.h"
 #include "platform/registry_api.h"
@@ -117,14 +120,17 @@ bool readTypeTag(std::string_view text, std::size_t& pos, std::uint32_t& type) {
     return true;
 }
 
-// A section's [path] line: its path as written, split into the escaped text of each component,
-// and the seconds after it.
+// A section's [path] line: its path as written, split into the escaped text of each component
+// (kept in one list for the whole file: `first` and `count` are its place there), and the seconds
+// after it.
 struct KeyLine {
-    std::vector<std::string_view> components;
+    std::size_t first = 0;
+    std::size_t count = 0;
     std::uint64_t seconds = 0;
 };
 
-bool parseKeyLine(std::string_view line, KeyLine& key) {
+bool parseKeyLine(std::string_view line, std::vector<std::string_view>& components, KeyLine& key) {
+    key.first = components.size();
     const std::string_view text = withoutLineEnd(line);
     std::size_t pos = skipBlanks(text, 0);
     if (pos == text.size() || text[pos] != '[') {
@@ -139,7 +145,7 @@ bool parseKeyLine(std::string_view line, KeyLine& key) {
         }
         if (pos + 1 < text.size() && text[pos + 1] == '\\') {
             if (pos > start) {
-                key.components.push_back(text.substr(start, pos - start));
+                components.push_back(text.substr(start, pos - start));
             }
             start = pos + 2;
         }
@@ -149,8 +155,9 @@ bool parseKeyLine(std::string_view line, KeyLine& key) {
         return false;
     }
     if (pos > start) {
-        key.components.push_back(text.substr(start, pos - start));
+        components.push_back(text.substr(start, pos - start));
     }
+    key.count = components.size() - key.first;
     pos = skipBlanks(text, pos + 1);
     while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
         key.seconds = key.seconds * 10 + (text[pos++] - '0');
@@ -197,7 +204,7 @@ void appendLines(std::string& out, std::string_view text, std::string_view lineE
 
 // How many key names a [path] line's components make once unescaped: an escaped backslash
 // separates names too.
-std::size_t nameCount(const std::vector<std::string_view>& components) {
+std::size_t nameCount(std::span<const std::string_view> components) {
     std::size_t count = 0;
     for (std::string_view component : components) {
         if (component.find('\\') == std::string_view::npos) {
@@ -213,6 +220,26 @@ std::size_t nameCount(const std::vector<std::string_view>& components) {
         }
     }
     return count;
+}
+
+// Most names are plain ASCII, with no escape to read and no terminator: widened into `out` unit
+// for unit, or false when `escaped` is not such a name (`out` is then undefined).
+bool widenPlain(std::string_view escaped, std::u16string& out) {
+    out.resize(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        const auto c = static_cast<unsigned char>(escaped[i]);
+        if (c == 0 || c >= 0x80 || c == '\\') {
+            return false;
+        }
+        out[i] = c;
+    }
+    return !escaped.empty();
+}
+
+void foldInPlace(std::u16string& name) {
+    for (char16_t& unit : name) {
+        unit = foldUnit(unit);
+    }
 }
 
 void appendSeparator(std::string& out, std::string_view lineEnd) {
@@ -374,18 +401,99 @@ Key::~Key() {
 Key::Key(std::u16string name, std::u16string folded, Key* parent)
     : name_(std::move(name)), folded_(std::move(folded)), parent_(parent) {}
 
-Key& Key::childForLoading(std::u16string name, std::vector<Key*>& shuffled) {
-    std::u16string folded = foldName(name);
-    // Files list keys in Wine's order, so a new child usually goes last.
-    if (!children_.empty() && children_.back()->folded_ == folded) {
-        return *children_.back();
+// The children of the keys whose children came out of order, found by parent and folded name:
+// an open-addressing table of the keys themselves, with their hashes beside them so that a probe
+// seldom has to visit a key.
+struct LoadingIndex {
+    struct Slot {
+        std::size_t hash = 0;
+        Key* key = nullptr;
+    };
+
+    static std::size_t hashOf(const Key* parent, std::u16string_view folded) {
+        return std::hash<std::u16string_view>()(folded) ^
+               (reinterpret_cast<std::uintptr_t>(parent) * 0x9E3779B97F4A7C15u);
     }
-    if (!shuffled_ && !children_.empty() && compareFolded(children_.back()->folded_, folded) > 0) {
-        shuffled_ = true;
-        shuffled.push_back(this);
+
+    Key* find(const Key* parent, std::u16string_view folded, std::size_t hash) const {
+        if (slots.empty()) {
+            return nullptr;
+        }
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t i = hash & mask; slots[i].key != nullptr; i = (i + 1) & mask) {
+            const Slot& slot = slots[i];
+            if (slot.hash == hash && slot.key->parent_ == parent && slot.key->folded_ == folded) {
+                return slot.key;
+            }
+        }
+        return nullptr;
     }
-    children_.push_back(std::unique_ptr<Key>(new Key(std::move(name), std::move(folded), this)));
-    return *children_.back();
+
+    void insert(Key* key, std::size_t hash) {
+        if (2 * (used + 1) > slots.size()) {
+            std::vector<Slot> old(std::max<std::size_t>(1024, 2 * slots.size()));
+            old.swap(slots);
+            for (const Slot& slot : old) {
+                if (slot.key != nullptr) {
+                    place(slot);
+                }
+            }
+        }
+        place({hash, key});
+        ++used;
+    }
+
+    void place(const Slot& slot) {
+        const std::size_t mask = slots.size() - 1;
+        std::size_t i = slot.hash & mask;
+        while (slots[i].key != nullptr) {
+            i = (i + 1) & mask;
+        }
+        slots[i] = slot;
+    }
+
+    std::vector<Slot> slots;  // a power of two long, at most half full
+    std::size_t used = 0;
+    // The keys whose children came out of order, to be sorted once loading ends.
+    std::vector<Key*> shuffled;
+    // Room for the name being looked up, and for the names of the path being walked.
+    std::u16string folded;
+    std::u16string decoded;
+};
+
+Key& Key::childForLoading(std::u16string_view name, LoadingIndex& index) {
+    // Folded into a buffer that stays: most names are looked up, not created.
+    std::u16string& folded = index.folded;
+    folded.assign(name);
+    foldInPlace(folded);
+    // Files list keys in Wine's order, so a new child usually goes last, or is the last.
+    if (!shuffled_ && !children_.empty()) {
+        const int order = compareFolded(children_.back()->folded_, folded);
+        if (order == 0) {
+            return *children_.back();
+        }
+        if (order > 0) {
+            // Out of order: from now on the children are looked up, as a key listed again later
+            // becomes one key with the sections of both, as in Wine.
+            shuffled_ = true;
+            index.shuffled.push_back(this);
+            for (const auto& child : children_) {
+                index.insert(child.get(), LoadingIndex::hashOf(this, child->folded_));
+            }
+        }
+    }
+    const std::size_t hash = shuffled_ ? LoadingIndex::hashOf(this, folded) : 0;
+    if (shuffled_) {
+        if (Key* found = index.find(this, folded, hash)) {
+            return *found;
+        }
+    }
+    children_.push_back(std::unique_ptr<Key>(new Key(std::u16string(name), folded, this)));
+    Key& created = *children_.back();
+    if (shuffled_) {
+        index.insert(&created, hash);
+    }
+    return created;
 }
 
 namespace {
@@ -413,6 +521,15 @@ bool hasForeignInnerLineEnd(std::string_view text, std::string_view lineEnd) {
 }  // namespace
 
 void Key::sortByName(std::vector<std::unique_ptr<Key>>& keys) {
+    const auto byName = [](const std::unique_ptr<Key>& a, const std::unique_ptr<Key>& b) {
+        return compareFolded(a->folded_, b->folded_) < 0;
+    };
+    // A few keys are sorted where they are: a list beside them would cost more than it saves.
+    constexpr std::size_t kFew = 16;
+    if (keys.size() <= kFew) {
+        std::sort(keys.begin(), keys.end(), byName);
+        return;
+    }
     // Sorted by the first units of each name, kept beside the key: comparing the keys themselves
     // would visit each key in memory at every step. A name that ends sorts first, as its padding
     // is 0; names that agree there are compared in full.
@@ -427,8 +544,8 @@ void Key::sortByName(std::vector<std::unique_ptr<Key>>& keys) {
                     sortable[i].head.begin());
         sortable[i].key = std::move(keys[i]);
     }
-    // Stable, so that of two keys listed under one name the first listed comes first.
-    std::stable_sort(sortable.begin(), sortable.end(), [](const Sortable& a, const Sortable& b) {
+    // No two siblings share a name, so the order is total.
+    std::sort(sortable.begin(), sortable.end(), [](const Sortable& a, const Sortable& b) {
         if (a.head != b.head) {
             return a.head < b.head;
         }
@@ -439,44 +556,13 @@ void Key::sortByName(std::vector<std::unique_ptr<Key>>& keys) {
     }
 }
 
-void Key::sortLoaded(std::vector<Key*>& shuffled) {
-    // Keys merged into another stay until the end: `shuffled` may still name them.
-    std::vector<std::unique_ptr<Key>> merged;
-    while (!shuffled.empty()) {
-        Key* key = shuffled.back();
-        shuffled.pop_back();
+void Key::sortLoaded(LoadingIndex& index) {
+    // Every name is there once: the index found the keys listed again.
+    for (Key* key : index.shuffled) {
         key->shuffled_ = false;
-        auto& children = key->children_;
-        sortByName(children);
-        // A key listed again later becomes one key with the sections of both, as in Wine.
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < children.size(); ++i) {
-            if (kept == 0 || children[kept - 1]->folded_ != children[i]->folded_) {
-                children[kept++] = std::move(children[i]);
-                continue;
-            }
-            Key& into = *children[kept - 1];
-            Key& from = *children[i];
-            if (!from.rawSections_.empty()) {
-                into.rawSections_.insert(into.rawSections_.end(), from.rawSections_.begin(),
-                                         from.rawSections_.end());
-                into.modified_ = from.modified_;
-            }
-            if (!from.children_.empty()) {
-                for (auto& grandchild : from.children_) {
-                    grandchild->parent_ = &into;
-                    into.children_.push_back(std::move(grandchild));
-                }
-                from.children_.clear();
-                if (!into.shuffled_) {
-                    into.shuffled_ = true;
-                    shuffled.push_back(&into);
-                }
-            }
-            merged.push_back(std::move(children[i]));
-        }
-        children.resize(kept);
+        sortByName(key->children_);
     }
+    index = {};
 }
 
 Key& Key::addChild(std::u16string name, FileTime now) {
@@ -509,7 +595,8 @@ void Key::parseSections() {
         return;
     }
     parsed_ = true;
-    for (std::string_view section : rawSections_) {
+    for (std::size_t i = 0; i < rawSections_.size(); ++i) {
+        const std::string_view section = rawSections_[i];
         bool afterBadKey = false;
         std::size_t pos = lineAt(section, 0).size();  // past the [path] line
         while (pos < section.size()) {
@@ -744,9 +831,9 @@ void Key::serializeOwn(std::string& out, std::string_view lineEnd) const {
         }
         return;
     }
-    for (std::string_view section : rawSections_) {
+    for (std::size_t i = 0; i < rawSections_.size(); ++i) {
         appendSeparator(out, lineEnd);
-        out += section;
+        out += rawSections_[i];
     }
 }
 
@@ -793,12 +880,18 @@ Document Document::parse(std::string text) {
         KeyLine key;
     };
     std::vector<Section> sections;
+    std::vector<std::string_view> allComponents;
     for (std::size_t pos = 0; pos < file.size();) {
         const std::string_view line = lineAt(file, pos);
         KeyLine key;
-        if ((line[0] == '[' || isBlank(line[0])) && parseKeyLine(line, key) &&
-            nameCount(key.components) <= kMaxDepth) {
-            sections.push_back({pos, std::move(key)});
+        if (line[0] == '[' || isBlank(line[0])) {
+            const std::size_t before = allComponents.size();
+            if (parseKeyLine(line, allComponents, key) &&
+                nameCount(std::span(allComponents).subspan(key.first, key.count)) <= kMaxDepth) {
+                sections.push_back({pos, key});
+            } else {
+                allComponents.resize(before);
+            }
         }
         pos += line.size();
     }
@@ -808,12 +901,13 @@ Document Document::parse(std::string text) {
     std::string_view last = file.substr(0, headerEnd);
     std::string_view lastTrimmed = document.header_;
     std::vector<std::pair<std::string_view, Key*>> lastPath;
-    std::vector<Key*> shuffled;
+    LoadingIndex index;
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const std::size_t end = i + 1 < sections.size() ? sections[i + 1].start : file.size();
         const std::string_view chunk = file.substr(sections[i].start, end - sections[i].start);
         // Neighbouring sections share most of their path: reuse the keys of the last one.
-        const auto& components = sections[i].key.components;
+        const auto components =
+            std::span(allComponents).subspan(sections[i].key.first, sections[i].key.count);
         std::size_t shared = 0;
         while (shared < components.size() && shared < lastPath.size() &&
                components[shared] == lastPath[shared].first) {
@@ -824,14 +918,22 @@ Document Document::parse(std::string text) {
         for (std::size_t c = shared; c < components.size(); ++c) {
             // As in Wine, names are split after unescaping: an escaped backslash separates
             // names too, and an empty name is no key.
-            const std::u16string decoded = decodeName(components[c]);
-            std::size_t start = 0;
-            while (start < decoded.size()) {
-                const std::size_t end = std::min(decoded.find(u'\\', start), decoded.size());
-                if (end > start) {
-                    key = &key->childForLoading(decoded.substr(start, end - start), shuffled);
+            std::u16string& decoded = index.decoded;
+            if (widenPlain(components[c], decoded)) {
+                key = &key->childForLoading(decoded, index);
+            } else {
+                decoded.clear();
+                std::size_t escapedPos = 0;
+                readEscaped(components[c], escapedPos, '\0', decoded);
+                const std::u16string_view names = decoded;
+                std::size_t start = 0;
+                while (start < names.size()) {
+                    const std::size_t end = std::min(names.find(u'\\', start), names.size());
+                    if (end > start) {
+                        key = &key->childForLoading(names.substr(start, end - start), index);
+                    }
+                    start = end + 1;
                 }
-                start = end + 1;
             }
             lastPath.emplace_back(components[c], key);
         }
@@ -841,7 +943,7 @@ Document Document::parse(std::string text) {
                            kUnixEpochTicks + sections[i].key.seconds * kTicksPerSecond);
     }
     document.trailer_ = last.substr(lastTrimmed.size());
-    Key::sortLoaded(shuffled);
+    Key::sortLoaded(index);
     return document;
 }
 

@@ -39,6 +39,28 @@ struct Entry {
     bool afterBadKey = false;    // follows a key line Wine could not read: never a value of ours
 };
 
+// What loading a file keeps to find a key's children while they come out of order.
+struct LoadingIndex;
+
+// The untouched text of a key's sections, into the document's buffer. Nearly every key has one
+// section, held without an allocation of its own; a key listed again has more.
+class RawSections {
+public:
+    void push_back(std::string_view text) {
+        if (first_.empty()) {
+            first_ = text;
+        } else {
+            more_.push_back(text);
+        }
+    }
+    std::size_t size() const { return first_.empty() ? 0 : 1 + more_.size(); }
+    std::string_view operator[](std::size_t i) const { return i == 0 ? first_ : more_[i - 1]; }
+
+private:
+    std::string_view first_;  // a section is never empty: it begins with its [path] line
+    std::vector<std::string_view> more_;
+};
+
 class Key {
 public:
     Key(std::u16string name, Key* parent);
@@ -77,11 +99,13 @@ public:
 
 private:
     friend class Document;
+    friend struct LoadingIndex;
     Key(std::u16string name, std::u16string folded, Key* parent);
     // While a file loads, children go last as listed; a key whose children came out of Wine's
-    // order is put in `shuffled` and put in order once loading ends (sortLoaded).
-    Key& childForLoading(std::u16string name, std::vector<Key*>& shuffled);
-    static void sortLoaded(std::vector<Key*>& shuffled);
+    // order is found through `index` from then on, and put in order once loading ends
+    // (sortLoaded).
+    Key& childForLoading(std::u16string_view name, LoadingIndex& index);
+    static void sortLoaded(LoadingIndex& index);
     static void sortByName(std::vector<std::unique_ptr<Key>>& keys);
     void serializeOwn(std::string& out, std::string_view lineEnd) const;
     void addRawSection(std::string_view text, FileTime modified);
@@ -98,8 +122,8 @@ private:
     Key* parent_;
     std::vector<std::unique_ptr<Key>> children_;  // in Wine's order
     FileTime modified_ = 0;
-    std::vector<std::string_view> rawSections_;  // untouched text, into the document's buffer
-    std::vector<Entry> entries_;                 // valid once parsed_
+    RawSections rawSections_;
+    std::vector<Entry> entries_;  // valid once parsed_
     bool parsed_ = false;
     bool touched_ = false;
     bool shuffled_ = false;

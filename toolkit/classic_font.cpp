@@ -1,6 +1,7 @@
 #include "toolkit/classic_font.h"
 
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
 #include <QStringList>
@@ -77,16 +78,31 @@ void makeCheckBoxesWhole(const QWidget& window) {
 }  // namespace
 
 QFont classicFont() {
+    // Arial's widths first, as Liberation Sans has them; then DejaVu Sans, which many systems
+    // have alone: left to itself, the font matching could end on any face, a serif or a math
+    // face among them.
     static const bool substituted = [] {
         QFont::insertSubstitutions(
             QStringLiteral("MS Sans Serif"),
-            QStringList{QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+            QStringList{QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                        QStringLiteral("DejaVu Sans")});
         return true;
     }();
     (void)substituted;
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(kClassicPoints);
+    return font;
+}
+
+QFont fixedPitchFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // The system's own face where it names a real one; a name such as "monospace" is only an
+    // alias, which not every font set resolves.
+    font.setFamilies({font.family(), QStringLiteral("Liberation Mono"),
+                      QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Courier New")});
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
     return font;
 }
 

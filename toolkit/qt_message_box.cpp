@@ -1,7 +1,10 @@
 #include "toolkit/qt_message_box.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 #include "toolkit/application.h"
 #include "toolkit/classic_font.h"
@@ -27,6 +30,15 @@ QMessageBox::Icon iconOf(int style) {
     }
 }
 
+// How wide a box must be for the window manager to show its whole title: the title, in the bold
+// face title bars use, with room for the window's icon before it and three buttons after it.
+int widthForTitle(const QString& title) {
+    QFont font = QApplication::font("QMdiSubWindowTitleBar");
+    font.setBold(true);
+    const QFontMetrics metrics(font);
+    return metrics.horizontalAdvance(title) + 8 * metrics.height();
+}
+
 }  // namespace
 
 void QtMessageBox::show(const std::string& text, int style, const std::string& title) {
@@ -37,6 +49,11 @@ void QtMessageBox::show(const std::string& text, int style, const std::string& t
     // The texts are shown as they are, never read as rich text, in the windows' face.
     box.setTextFormat(Qt::PlainText);
     box.setFont(classicFont());
+    // The box sizes itself for its text; a short text under a long title would cut the title.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(widthForTitle(shownTitle), 0), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     box.exec();
 }
 

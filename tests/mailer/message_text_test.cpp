@@ -1,28 +1,50 @@
-// The recommendation body, the message sent after DATA with its transparency, and the UTF-8 form
-// that a subject or body outside ASCII takes.
+// The recommendation body, the message sent after DATA with its transparency, its date and
+// identifier, the folding of long lines, and the UTF-8 form that a subject or body outside ASCII
+// takes.
 #include "mailer/message_text.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "tests/support/contains.h"
 
 namespace quorvane::testing {
 namespace {
 
+using namespace std::chrono;
 using mailer::composeMessage;
 
 const std::array<std::string, 3> kMirrors = {"m1.test", "m2.test", "m3.test"};
+const mailer::MessageStamp kStamp{sys_days(2026y / December / 7) + 16h + 5min + 9s,
+                                  "<1a2b@desk.test>"};
+const std::string kStampLines =
+    "Date: Mon, 07 Dec 2026 16:05:09 +0000\r\nMessage-ID: <1a2b@desk.test>\r\n";
 const std::string kHeaders =
-    "From: <bob@a.test>\r\nTo: ann@b.test\r\nSubject: From: Bob -  I'm using a new program\r\n"
+    "From: <bob@a.test>\r\nTo: ann@b.test\r\nSubject: From: Bob -  I'm using a new program\r\n" +
+    kStampLines +
     "X-Mailer: HaldrixTellaFriend\r\nMime-Version: 1.0\r\nContent-Type: text/plain;\t";
 
-std::string compose(const std::string& body) {
-    return composeMessage("bob@a.test", "ann@b.test", "From: Bob -  I'm using a new program",
-                          "plain;", body);
+std::string compose(const std::string& body,
+                    const std::string& subject = "From: Bob -  I'm using a new program") {
+    return composeMessage({"bob@a.test", "ann@b.test", subject, "plain;"}, kStamp, body);
+}
+
+// The lines of a message, CR LF taken off.
+std::vector<std::string> linesOf(const std::string& message) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = message.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+        lines.push_back(message.substr(start, end - start));
+    }
+    lines.push_back(message.substr(start));
+    return lines;
 }
 
 TEST(MessageTextTest, BodyHasItsNineteenLines) {
@@ -75,13 +97,90 @@ TEST(MessageTextTest, SubjectOutsideAsciiBecomesEncodedWordsOfWholeCharacters) {
     for (int i = 0; i < 12; ++i) {
         subject += "\xE2\x82\xAC";
     }
-    EXPECT_EQ(composeMessage("b@a.test", "a@b.test", subject + " -  Hi", "plain;", "Hi"),
+    EXPECT_EQ(composeMessage({"b@a.test", "a@b.test", subject + " -  Hi", "plain;"}, kStamp, "Hi"),
               "From: <b@a.test>\r\nTo: a@b.test\r\n"
               "Subject: =?UTF-8?B?RnJvbTogSnh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHg=?=\r\n"
               " =?UTF-8?B?w7xyZ2VuIEfigqzigqzigqzigqzigqzigqzigqzigqzigqzigqw=?=\r\n"
-              " =?UTF-8?B?4oKs4oKsIC0gIEhp?=\r\nX-Mailer: HaldrixTellaFriend\r\n"
-              "Mime-Version: 1.0\r\nContent-Type: text/plain;\tcharset=utf-8\r\n"
-              "Content-Transfer-Encoding: quoted-printable\r\n\r\nHi");
+              " =?UTF-8?B?4oKs4oKsIC0gIEhp?=\r\n" +
+                  kStampLines +
+                  "X-Mailer: HaldrixTellaFriend\r\n"
+                  "Mime-Version: 1.0\r\nContent-Type: text/plain;\tcharset=utf-8\r\n"
+                  "Content-Transfer-Encoding: quoted-printable\r\n\r\nHi");
+}
+
+TEST(MessageTextTest, DateIsInTheInternetFormatAndEachIdentifierIsNew) {
+    const std::pair<system_clock::time_point, const char*> dates[] = {
+        {system_clock::time_point(), "Thu, 01 Jan 1970 00:00:00 +0000"},
+        {sys_days(2000y / February / 29) + 23h + 59min + 59s + 999ms,
+         "Tue, 29 Feb 2000 23:59:59 +0000"},
+        {kStamp.date, "Mon, 07 Dec 2026 16:05:09 +0000"},
+    };
+    for (const auto& [date, text] : dates) {
+        EXPECT_EQ(mailer::dateHeaderValue(date), text);
+    }
+    std::set<std::string> ids;
+    for (const std::string host : {"desk.example", "desk.example", "bad host", ".x", ""}) {
+        const mailer::MessageStamp stamp = mailer::freshStamp(host);
+        ids.insert(stamp.messageId);
+        const std::string right = host == "desk.example" ? host : "localhost.invalid";
+        EXPECT_EQ(stamp.messageId.size(), 1 + 32 + 1 + right.size() + 1) << stamp.messageId;
+        EXPECT_TRUE(stamp.messageId.starts_with('<') &&
+                    stamp.messageId.ends_with("@" + right + ">"))
+            << stamp.messageId;
+        EXPECT_LT(system_clock::now() - stamp.date, 1min);
+    }
+    EXPECT_EQ(ids.size(), 5u);
+}
+
+// A long ASCII subject is folded before white space; one that cannot be folded within 78
+// characters a line, as a long name without spaces, becomes encoded words.
+TEST(MessageTextTest, LongSubjectIsFoldedAtWhiteSpace) {
+    const std::string name = "Bob " + std::string(70, 'b') + " Q. " + std::string(60, 'c') + "   ";
+    EXPECT_EQ(compose("Hi", "From: " + name + " -  Hi"),
+              "From: <bob@a.test>\r\nTo: ann@b.test\r\nSubject: From: Bob\r\n " +
+                  std::string(70, 'b') + " Q.\r\n " + std::string(60, 'c') + "    -  Hi\r\n" +
+                  kStampLines +
+                  "X-Mailer: HaldrixTellaFriend\r\nMime-Version: 1.0\r\nContent-Type: "
+                  "text/plain;\tcharset=us-ascii\r\n\r\nHi");
+    const std::string unbroken = compose("Hi", "From: " + std::string(1100, 'x') + " -  Hi");
+    EXPECT_TRUE(contains(unbroken, "Subject: =?UTF-8?B?RnJvbTogeHh4"));
+    for (const std::string& line : linesOf(unbroken)) {
+        EXPECT_LE(line.size(), 78u) << line;
+    }
+}
+
+// An ASCII body with a line over 78 characters is flowed: soft breaks after a space, which the
+// reader joins again; lines that begin with a space, ">" or "From " get one more space, and the
+// spaces that would end a hard line are taken off. A word that no line of 998 can hold makes it
+// quoted-printable.
+TEST(MessageTextTest, LongAsciiBodyLinesAreFlowed) {
+    const std::string a75(75, 'a');
+    EXPECT_EQ(compose(a75 + " bb  cc  \nFrom here\n  \n x\n>q\n.dot"),
+              kHeaders + "charset=us-ascii; format=flowed\r\n\r\n" + a75 +
+                  " \r\nbb  cc\r\n From here\r\n\r\n  x\r\n >q\r\n..dot");
+    EXPECT_EQ(compose(std::string(78, 'a') + "\n.x=y "),
+              kHeaders + "charset=us-ascii\r\n\r\n" + std::string(78, 'a') + "\r\n..x=y ");
+
+    std::string paragraph;
+    while (paragraph.size() < 1099) {
+        paragraph += "lorem ipsum dolor. ";
+    }
+    paragraph += std::string(100, 'w');
+    const std::string sent = compose("Hi Ann,\n\n" + paragraph + "\n.\nBob");
+    std::string joined;
+    for (const std::string& line : linesOf(sent.substr(sent.find("Hi Ann")))) {
+        EXPECT_LE(line.size(), line.starts_with('w') ? 100u : 78u) << line;
+        joined += line.substr(line.starts_with('.') ? 1 : 0) + (line.ends_with(' ') ? "" : "\n");
+    }
+    EXPECT_EQ(joined, "Hi Ann,\n\n" + paragraph + "\n.\nBob\n");
+
+    const std::string unbroken = compose("Hi " + std::string(999, 'w'));
+    EXPECT_TRUE(contains(unbroken,
+                         "charset=us-ascii\r\nContent-Transfer-Encoding: quoted-printable"
+                         "\r\n\r\nHi wwww"));
+    for (const std::string& line : linesOf(unbroken)) {
+        EXPECT_LE(line.size(), 78u) << line;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -52,6 +53,20 @@ TEST(QtMessageBoxTest, ShowsTheStylesIconAndTheTextAsGivenWithOneOkButton) {
         EXPECT_EQ(box.windowTitle(), u"Quorvane"_s);
         EXPECT_EQ(box.standardButtons(), QMessageBox::Ok);
     });
+}
+
+// A short text under a long title: the box is as wide as a title bar needs for the whole title,
+// in its bold face, with at least 120 pixels for the window's icon and buttons.
+TEST(QtMessageBoxTest, IsWideEnoughForItsTitle) {
+    for (const char* title : {"Undo Last Change", "Email Address Not Supported"}) {
+        showAndAnswer("Done.", 64, title, [&](const QMessageBox& box) {
+            QFont bold = QApplication::font("QMdiSubWindowTitleBar");
+            bold.setBold(true);
+            EXPECT_GE(box.width(),
+                      QFontMetrics(bold).horizontalAdvance(QString::fromLatin1(title)) + 120)
+                << title;
+        });
+    }
 }
 
 }  // namespace

@@ -48,6 +48,14 @@ TEST(SmtpEndToEndTest, AiosmtpdReceivesTheComposedMessageForOneRecipient) {
         << received;
     EXPECT_TRUE(testing::contains(received, "\r\n\r\nTry it.\r\n.\r\n..\r\nBye\r\n\r\n"));
     EXPECT_TRUE(received.ends_with("\r\nBo Sender\r\n"));
+    // The body's long sentences arrive flowed, within 78 characters a line, after a date.
+    EXPECT_TRUE(testing::contains(received, "\r\nDate: "));
+    EXPECT_TRUE(testing::contains(received, "charset=us-ascii; format=flowed\r\n"));
+    const std::size_t body = received.find("\r\n\r\n");
+    for (std::size_t start = body, end; (end = received.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+        EXPECT_LE(end - start, 78u) << received.substr(start, end - start);
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -496,6 +497,9 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
 
     ASSERT_TRUE(testing::eventually([&] { return rig.report() != nullptr; }));
     QPlainTextEdit& text = *rig.report();
+    // Run a second time by ctest with only the DejaVu fonts.
+    EXPECT_TRUE(QFontInfo(text.font()).fixedPitch())
+        << QFontInfo(text.font()).family().toStdString();
     const QString report = text.toPlainText();
     EXPECT_TRUE(report.contains(u"Relock"_s)) << report.toStdString();
     EXPECT_TRUE(report.contains(u"sets 4 Closing Internet Explorer (NoBrowserClose)"_s))

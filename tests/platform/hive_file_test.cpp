@@ -303,6 +303,41 @@ TEST(HiveFileTest, ShuffledSectionsLoadInWinesOrder) {
     EXPECT_NO_THROW(keyAt(document, {u"Software", u"Alpha", u"Zeta", u"Deep"}));
 }
 
+// Thousands of siblings out of order, some listed again in another spelling with a value and a
+// child of their own: each name is one key with the sections of all its listings, in file order.
+TEST(HiveFileTest, ManyShuffledSiblingsListedAgainAreOneKeyEach) {
+    constexpr int kKeys = 3000;
+    std::vector<int> order(kKeys);
+    for (int i = 0; i < kKeys; ++i) {
+        order[i] = (i * 1237) % kKeys;  // 1237 is prime to 3000: every key once, shuffled
+    }
+    std::string text = Document::headerFor("REGISTRY\\\\Machine");
+    for (const int i : order) {
+        text += "\n[Software\\\\K" + std::to_string(i) + "] 1796597521\n\"a\"=dword:1\n";
+    }
+    for (int i = 0; i < kKeys; i += 7) {
+        text += "\n[Software\\\\k" + std::to_string(i) + "\\\\Sub] 1796597521\n";
+        text += "\n[SOFTWARE\\\\k" + std::to_string(i) + "] 1796597521\n\"b\"=dword:2\n";
+    }
+    Document document = Document::parse(text);
+    const auto& keys = keyAt(document, {u"Software"}).children();
+    ASSERT_EQ(keys.size(), std::size_t{kKeys});
+    EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
+        return compareFolded(a->folded(), b->folded()) < 0;
+    }));
+    for (int i = 0; i < kKeys; i += 7) {
+        const std::string spelled = "K" + std::to_string(i);
+        const std::u16string name(spelled.begin(), spelled.end());
+        Key& key = keyAt(document, {u"Software", name});
+        EXPECT_EQ(key.name(), name);
+        EXPECT_EQ(key.valueNames(), (std::vector<std::u16string>{u"a", u"b"})) << spelled;
+        ASSERT_EQ(key.children().size(), 1u);
+        EXPECT_EQ(key.children()[0]->name(), u"Sub");
+    }
+    const std::string reloaded = Document::parse(document.serialize()).serialize();
+    EXPECT_EQ(reloaded, document.serialize());
+}
+
 // Windows stops at 512 levels; a deeper section is a line Wine could not read, kept as it is.
 // The file decides the depth, so nothing may recurse on it.
 TEST(HiveFileTest, KeysDeeperThanWindowsAllowsStayDamagedText) {
