@@ -64,14 +64,14 @@ bool isPlainString(std::string_view data) {
     return units.back() == u'\0';
 }
 
-void appendHex(std::u16string& line, std::string_view data) {
+void appendHex(std::u16string& line, std::string_view data, bool wrap = true) {
     std::size_t column = line.size();
     for (std::size_t i = 0; i < data.size(); ++i) {
         line += hexDigits(static_cast<unsigned char>(data[i]), 2);
         column += 2;
         if (i + 1 < data.size()) {
             line += u',';
-            if (++column > kWrapColumn) {
+            if (++column > kWrapColumn && wrap) {
                 line += u'\\';
                 line += kLineEnd;
                 line += u"  ";
@@ -81,14 +81,8 @@ void appendHex(std::u16string& line, std::string_view data) {
     }
 }
 
-std::u16string valueLine(const RegValue& value) {
-    std::u16string line;
-    if (value.name.empty()) {
-        line = u"@";
-    } else {
-        appendQuoted(line, value.name);
-    }
-    line += u'=';
+// What follows '=' on a value line; hex data wraps only when `wrap` is set.
+std::u16string dataText(const RegValue& value, std::u16string line, bool wrap) {
     if (value.deleted) {
         return line + u'-';
     }
@@ -106,8 +100,19 @@ std::u16string valueLine(const RegValue& value) {
         return line + u"dword:" + hexDigits(number, 8);
     }
     line += value.type == kRegBinary ? u"hex:" : u"hex(" + hexDigits(value.type, 1) + u"):";
-    appendHex(line, value.data);
+    appendHex(line, value.data, wrap);
     return line;
+}
+
+std::u16string valueLine(const RegValue& value) {
+    std::u16string line;
+    if (value.name.empty()) {
+        line = u"@";
+    } else {
+        appendQuoted(line, value.name);
+    }
+    line += u'=';
+    return dataText(value, std::move(line), true);
 }
 
 bool isBlank(char16_t unit) {
@@ -375,6 +380,25 @@ std::variant<std::vector<RegSection>, std::string> readRegFile(std::string_view 
     return sections;
 }
 
+std::u16string regValueData(const RegValue& value) {
+    return dataText(value, {}, false);
+}
+
+bool readRegValueData(std::u16string_view text, RegValue& value) {
+    value.deleted = false;
+    return readData(text, value);
+}
+
+std::u16string regFileText(std::string_view bytes) {
+    return unitsOfFile(bytes);
+}
+
+std::string regFileBytes(std::u16string_view text) {
+    std::string body = registryString(text);
+    body.resize(body.size() - 2);  // a file has no terminating NUL
+    return "\xFF\xFE" + body;
+}
+
 std::string registryString(std::u16string_view text) {
     std::string bytes;
     bytes.reserve(text.size() * 2 + 2);
@@ -447,10 +471,7 @@ std::string writeRegFile(const std::vector<RegSection>& sections,
         }
         text += kLineEnd;
     }
-    std::string bytes = "\xFF\xFE";
-    std::string body = registryString(text);
-    body.resize(body.size() - 2);  // the file has no terminating NUL
-    return bytes + body;
+    return regFileBytes(text);
 }
 
 }  // namespace quorvane::journal

@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <ctime>
 #include <iterator>
+#include <map>
 #include <system_error>
 
 #include "journal/whole_file.h"
+#include "platform/letter_case.h"
 #include "platform/narrow_text.h"
+#include "restrictions/outcome.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -23,10 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kMark = "Quorvane: the registry before a change, for undo";
-constexpr const char* kTimeField = "Time: ";
-constexpr const char* kActionField = "Action: ";
-constexpr const char* kRegistryField = "Registry: ";
+constexpr const char* kEntryExtension = ".undo";
 
 std::tm utcTime(std::time_t seconds) {
 #ifdef _WIN32
@@ -44,10 +44,12 @@ std::string formatted(const std::tm& parts, const char* format) {
     return std::string(text, std::strftime(text, sizeof text, format, &parts));
 }
 
-// Entry files are named after the moment, so that names sort as the entries were made.
+// Entry files are named after the moment, so that names sort as the entries were made; those of
+// the earlier format end in ".reg".
 bool isEntryName(const fs::path& file) {
     const std::string name = file.filename().string();
-    return file.extension() == ".reg" && name.size() == 26 &&
+    const bool earlier = file.extension() == ".reg" && name.size() == 26;
+    return (earlier || file.extension() == kEntryExtension) && !name.empty() &&
            std::isdigit(static_cast<unsigned char>(name[0]));
 }
 
@@ -64,33 +66,60 @@ std::vector<fs::path> entryFiles(const fs::path& directory) {
     return files;
 }
 
-// What an entry's sections say the action changed, one line per key or value.
-std::vector<std::string> changedLines(const std::vector<RegSection>& sections) {
+// What an entry says the action changed, one line per key or value.
+std::vector<std::string> changedLines(const UndoEntry& entry) {
     std::vector<std::string> lines;
-    for (std::size_t i = 0; i < sections.size(); ++i) {
-        const RegSection& section = sections[i];
-        const std::string key = platform::utf16ToNarrow(section.key);
-        if (section.deleted) {
-            const std::u16string below = section.key + u'\\';
-            const auto isBelow = [&](const RegSection& next) {
-                return !next.deleted && (next.key == section.key || next.key.starts_with(below));
-            };
-            const bool whole = i + 1 < sections.size() && isBelow(sections[i + 1]);
-            lines.push_back(whole ? "changed key " + key + " and what it holds"
-                                  : "made key " + key);
-            while (whole && i + 1 < sections.size() && isBelow(sections[i + 1])) {
-                ++i;
-            }
+    for (const Record& record : entry.records) {
+        const std::string key = restrictions::fullPath(record.hive, record.subKey);
+        const bool made = !record.before.present;
+        if (record.kind == Record::Kind::Key) {
+            lines.push_back((made ? "made key " : "deleted key ") + key);
             continue;
         }
-        for (const RegValue& value : section.values) {
-            const std::string name =
-                value.name.empty() ? "(default)" : platform::utf16ToNarrow(value.name);
-            lines.push_back((value.deleted ? "made value " : "changed value ") + name + " in " +
-                            key);
-        }
+        const std::string name = record.valueName.empty() ? "(default)" : record.valueName;
+        lines.push_back((made ? "made value " : "changed value ") + name + " in " + key);
     }
     return lines;
+}
+
+// How a place is looked up among those kept: hive, key and value name, without regard to case.
+std::string keptName(registry::Hive hive, const std::string& subKey,
+                     const std::optional<std::string>& valueName) {
+    std::string name = std::to_string(hive) + "\\" + platform::lowerCase(subKey);
+    if (valueName) {
+        name += "\n" + platform::lowerCase(*valueName);
+    }
+    return name;
+}
+
+// What a snapshot says of each key and value, by names without regard to case.
+struct Flat {
+    std::map<std::string, std::pair<std::string, bool>> keys;  // key -> spelling, present
+    std::map<std::pair<std::string, std::string>, std::pair<Record, PlaceState>> values;
+};
+
+Flat flatten(const std::vector<RegSection>& sections, registry::Hive hive) {
+    Flat flat;
+    const std::string prefix = std::string(restrictions::hiveName(hive)) + "\\";
+    for (const RegSection& section : sections) {
+        std::string subKey = platform::utf16ToNarrow(section.key);
+        subKey = subKey.starts_with(prefix) ? subKey.substr(prefix.size()) : subKey;
+        const std::string folded = platform::lowerCase(subKey);
+        auto& key = flat.keys[folded];
+        key.first = subKey;
+        key.second = key.second || !section.deleted;
+        for (const RegValue& value : section.values) {
+            const std::string name = platform::utf16ToNarrow(value.name);
+            Record record{Record::Kind::Value, hive, subKey, name, {}, {}};
+            PlaceState state;
+            if (!value.deleted) {
+                state = {true, value.type, narrowData(value.type, value.data)};
+            }
+            flat.values[{folded, platform::lowerCase(name)}] = {std::move(record),
+                                                                std::move(state)};
+        }
+    }
+    return flat;
 }
 
 }  // namespace
@@ -122,6 +151,64 @@ std::string registryIdentity([[maybe_unused]] const platform::RegistryLocation& 
 #endif
 }
 
+std::vector<Record> recordsOf(const Place& place, const std::vector<RegSection>& before,
+                              const std::vector<RegSection>* after, bool changedOnly) {
+    const Flat was = flatten(before, place.hive);
+    const Flat now = after != nullptr ? flatten(*after, place.hive) : Flat{};
+    std::vector<Record> records;
+    const auto add = [&](Record record) {
+        if (!changedOnly || record.after != record.before) {
+            records.push_back(std::move(record));
+        }
+    };
+    if (place.valueName) {
+        const std::pair<std::string, std::string> id{platform::lowerCase(place.subKey),
+                                                     platform::lowerCase(*place.valueName)};
+        Record record{Record::Kind::Value, place.hive, place.subKey, *place.valueName, {}, {}};
+        if (const auto it = was.values.find(id); it != was.values.end()) {
+            record.before = it->second.second;
+        }
+        if (after != nullptr) {
+            const auto it = now.values.find(id);
+            record.after = it != now.values.end() ? it->second.second : PlaceState{};
+        }
+        add(std::move(record));
+        return records;
+    }
+    std::map<std::string, std::string> keys;
+    for (const Flat* flat : {&was, &now}) {
+        for (const auto& [folded, key] : flat->keys) {
+            keys.emplace(folded, key.first);
+        }
+    }
+    for (const auto& [folded, subKey] : keys) {
+        Record record{Record::Kind::Key, place.hive, subKey, {}, {}, {}};
+        const auto it = was.keys.find(folded);
+        record.before.present = it != was.keys.end() && it->second.second;
+        if (after != nullptr) {
+            const auto later = now.keys.find(folded);
+            record.after = PlaceState{later != now.keys.end() && later->second.second, 0, {}};
+        }
+        add(std::move(record));
+    }
+    std::map<std::pair<std::string, std::string>, Record> values;
+    for (const Flat* flat : {&was, &now}) {
+        for (const auto& [id, value] : flat->values) {
+            values.emplace(id, value.first);
+        }
+    }
+    for (auto& [id, record] : values) {
+        const auto it = was.values.find(id);
+        record.before = it != was.values.end() ? it->second.second : PlaceState{};
+        if (after != nullptr) {
+            const auto later = now.values.find(id);
+            record.after = later != now.values.end() ? later->second.second : PlaceState{};
+        }
+        add(std::move(record));
+    }
+    return records;
+}
+
 UndoJournal::UndoJournal(platform::RegistryApi& registry, JournalPlace place)
     : registry_(registry), place_(std::move(place)) {}
 
@@ -132,6 +219,24 @@ void UndoJournal::begin(const std::string& action) {
     action_ = action;
     file_.clear();
     kept_.clear();
+    keptNames_.clear();
+}
+
+bool UndoJournal::isKept(const restrictions::PlannedChange& change) const {
+    const bool ofAValue = change.kind == restrictions::PlannedChange::Kind::SetValue ||
+                          change.kind == restrictions::PlannedChange::Kind::DeleteValue;
+    if (ofAValue && keptNames_.contains(keptName(change.hive, change.subKey, change.valueName))) {
+        return true;
+    }
+    // A key kept whole holds every key and value below it.
+    for (std::size_t end = change.subKey.size(); end != std::string::npos;
+         end = end == 0 ? std::string::npos : change.subKey.rfind('\\', end - 1)) {
+        if (keptNames_.contains(
+                keptName(change.hive, change.subKey.substr(0, end), std::nullopt))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::optional<std::string> UndoJournal::record(
@@ -139,10 +244,10 @@ std::optional<std::string> UndoJournal::record(
     if (depth_ == 0) {
         return "no action has begun";
     }
-    std::vector<Kept> kept = kept_;
+    std::vector<Kept> added;
+    std::unordered_set<std::string> addedNames;
     for (const restrictions::PlannedChange& change : changes) {
-        const auto covers = [&](const Kept& k) { return k.place.covers(change); };
-        if (std::any_of(kept.begin(), kept.end(), covers)) {
+        if (isKept(change)) {
             continue;
         }
         auto place = placeToKeep(registry_, change);
@@ -150,26 +255,36 @@ std::optional<std::string> UndoJournal::record(
             return *failure;
         }
         const std::optional<Place>& toKeep = std::get<0>(place);
-        const auto same = [&](const Kept& k) {
-            return k.place.hive == toKeep->hive && k.place.subKey == toKeep->subKey &&
-                   k.place.valueName == toKeep->valueName;
-        };
-        if (!toKeep || std::any_of(kept.begin(), kept.end(), same)) {
+        if (!toKeep) {
+            continue;
+        }
+        std::string name = keptName(toKeep->hive, toKeep->subKey, toKeep->valueName);
+        if (keptNames_.contains(name) || !addedNames.insert(name).second) {
             continue;
         }
         auto prior = snapshot(registry_, *toKeep);
         if (auto* failure = std::get_if<std::string>(&prior)) {
             return *failure;
         }
-        kept.push_back({*toKeep, std::move(std::get<0>(prior))});
+        added.push_back({*toKeep, std::move(std::get<0>(prior))});
     }
-    if (kept.size() == kept_.size()) {
+    if (added.empty()) {
         return std::nullopt;
     }
-    if (auto failure = write(kept)) {
+    std::vector<Record> records;
+    for (const std::vector<Kept>* kept : {&kept_, &added}) {
+        for (const Kept& k : *kept) {
+            std::vector<Record> more = recordsOf(k.place, k.prior, nullptr, false);
+            records.insert(records.end(), std::make_move_iterator(more.begin()),
+                           std::make_move_iterator(more.end()));
+        }
+    }
+    if (auto failure = write(records)) {
         return failure;
     }
-    kept_ = std::move(kept);
+    kept_.insert(kept_.end(), std::make_move_iterator(added.begin()),
+                 std::make_move_iterator(added.end()));
+    keptNames_.merge(addedNames);
     return std::nullopt;
 }
 
@@ -180,65 +295,71 @@ void UndoJournal::end() {
     if (file_.empty()) {
         return;
     }
-    // Only what the action really changed: a refused or repeated change needs no undo, and
-    // undoing it would overwrite what others may have changed since.
-    std::vector<Kept> changed;
+    // What each place holds now, beside what it held: only what really changed is kept. A
+    // refused or repeated change needs no undo. A place that cannot be read now keeps the
+    // entry's unknown end, which undo leaves alone.
+    std::vector<Record> records;
+    bool unread = false;
     for (const Kept& kept : kept_) {
         const auto now = snapshot(registry_, kept.place);
         const auto* sections = std::get_if<std::vector<RegSection>>(&now);
-        if (sections == nullptr || *sections != kept.prior) {
-            changed.push_back(kept);
-        }
+        unread = unread || sections == nullptr;
+        std::vector<Record> more = recordsOf(kept.place, kept.prior, sections, sections != nullptr);
+        records.insert(records.end(), std::make_move_iterator(more.begin()),
+                       std::make_move_iterator(more.end()));
     }
     std::error_code ignored;
-    if (changed.empty()) {
+    if (records.empty() && !unread) {
         fs::remove(file_, ignored);
-    } else if (changed.size() != kept_.size()) {
-        // When this fails, the entry keeps more than was changed, which undo puts back as it
-        // was: still the state before the action.
-        static_cast<void>(write(changed));
+    } else {
+        // When this fails, the entry says that the action did not end: undo leaves alone what
+        // is not as it was before.
+        static_cast<void>(write(records));
     }
     file_.clear();
     kept_.clear();
+    keptNames_.clear();
 }
 
-std::optional<std::string> UndoJournal::write(const std::vector<Kept>& kept) {
+std::optional<std::string> UndoJournal::write(const std::vector<Record>& records) {
     std::error_code error;
     fs::create_directories(place_.directory, error);
     if (error) {
         return "the undo folder " + place_.directory.string() +
                " cannot be made: " + error.message();
     }
-    if (file_.empty()) {
-        const auto now = std::chrono::system_clock::now();
-        const std::tm parts = utcTime(std::chrono::system_clock::to_time_t(now));
-        const auto millis =
-            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-        time_ = formatted(parts, "%Y-%m-%d %H:%M:%S UTC");
-        for (int number = 0; number < 100 && (file_.empty() || fs::exists(file_, error));
-             ++number) {
-            char name[32];
-            std::snprintf(name, sizeof name, "%s-%03d-%02d.reg",
-                          formatted(parts, "%Y%m%d-%H%M%S").c_str(),
-                          static_cast<int>(millis.count()), number);
-            file_ = place_.directory / name;
+    const UndoEntry entry{time_, action_, place_.registry, records};
+    if (!file_.empty()) {
+        if (auto failure = writeWholeFile(file_, writeUndoEntry(entry))) {
+            return "the backup " + file_.string() + " cannot be written: " + *failure;
+        }
+        return std::nullopt;
+    }
+    const auto now = std::chrono::system_clock::now();
+    const std::tm parts = utcTime(std::chrono::system_clock::to_time_t(now));
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()) % 1000000;
+    time_ = formatted(parts, "%Y-%m-%d %H:%M:%S UTC");
+    const std::string bytes = writeUndoEntry({time_, action_, place_.registry, records});
+    // The name is taken by creating it: whoever comes second takes the next number.
+    for (int number = 0; number < 1000; ++number) {
+        char name[48];
+        std::snprintf(name, sizeof name, "%s-%06d-%03d%s",
+                      formatted(parts, "%Y%m%d-%H%M%S").c_str(), static_cast<int>(micros.count()),
+                      number, kEntryExtension);
+        const fs::path file = place_.directory / name;
+        const auto created = writeNewFile(file, bytes);
+        if (!created) {
+            file_ = file;
+            removeOldEntries();
+            return std::nullopt;
+        }
+        if (!created->taken) {
+            return "the backup " + file.string() + " cannot be written: " + created->reason;
         }
     }
-    std::vector<RegSection> sections;
-    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
-        sections.insert(sections.end(), it->prior.begin(), it->prior.end());
-    }
-    const std::vector<std::u16string> comments = {
-        platform::narrowToUtf16(std::string(" ") + kMark),
-        platform::narrowToUtf16(std::string(" ") + kTimeField + time_),
-        platform::narrowToUtf16(std::string(" ") + kActionField + action_),
-        platform::narrowToUtf16(std::string(" ") + kRegistryField + place_.registry),
-    };
-    if (auto failure = writeWholeFile(file_, writeRegFile(sections, comments))) {
-        return "the backup " + file_.string() + " cannot be written: " + *failure;
-    }
-    removeOldEntries();
-    return std::nullopt;
+    return "the backup cannot be written: every name for this moment in " +
+           place_.directory.string() + " is taken";
 }
 
 void UndoJournal::removeOldEntries() const {
@@ -249,36 +370,43 @@ void UndoJournal::removeOldEntries() const {
     }
 }
 
-std::vector<EntrySummary> UndoJournal::entries() const {
-    std::vector<EntrySummary> summaries;
+JournalListing UndoJournal::list(std::size_t most) const {
+    JournalListing listing;
     for (const fs::path& file : entryFiles(place_.directory)) {
-        const auto bytes = readWholeFile(file);
-        if (!bytes) {
+        if (listing.entries.size() >= most) {
+            break;
+        }
+        const FileRead read = readUserFile(file, kEntryLimit, place_.directory);
+        if (!read.bytes) {
+            listing.skipped.push_back(file.string() + " " + read.failure);
             continue;
         }
-        EntrySummary summary{file, {}, {}, {}};
-        std::string registry;
-        bool ours = false;
-        for (const std::u16string& comment : readRegFileComments(*bytes)) {
-            const std::string line = platform::utf16ToNarrow(comment);
-            const std::string text = line.starts_with(' ') ? line.substr(1) : line;
-            ours = ours || text == kMark;
-            for (const auto& [field, target] :
-                 {std::pair{kTimeField, &summary.time}, std::pair{kActionField, &summary.action},
-                  std::pair{kRegistryField, &registry}}) {
-                if (text.starts_with(field)) {
-                    *target = text.substr(std::char_traits<char>::length(field));
-                }
+        auto content = readUndoEntry(*read.bytes);
+        EntrySummary summary{file, {}, {}, {}, {}, {}};
+        if (auto* entry = std::get_if<UndoEntry>(&content)) {
+            if (entry->registry != place_.registry) {
+                continue;
             }
+            summary.time = entry->time;
+            summary.action = entry->action;
+            summary.changed = changedLines(*entry);
+            summary.entry = std::move(*entry);
+        } else {
+            const UnreadableEntry& unreadable = std::get<UnreadableEntry>(content);
+            if (!unreadable.earlierFormat) {
+                listing.skipped.push_back(file.string() + " cannot be read: " + unreadable.reason);
+                continue;
+            }
+            if (unreadable.registry != place_.registry) {
+                continue;
+            }
+            summary.time = unreadable.time;
+            summary.action = unreadable.action;
+            summary.unusable = unreadable.reason;
         }
-        const auto sections = readRegFile(*bytes);
-        if (!ours || registry != place_.registry || sections.index() != 0) {
-            continue;
-        }
-        summary.changed = changedLines(std::get<0>(sections));
-        summaries.push_back(std::move(summary));
+        listing.entries.push_back(std::move(summary));
     }
-    return summaries;
+    return listing;
 }
 
 }  // namespace quorvane::journal
