@@ -82,6 +82,7 @@ struct HiveFile {
     std::optional<hive::FileSignature> signature;  // of the file read; none when it was missing
     std::vector<WriteOp> pending;
     std::uint64_t generation = 0;  // changes whenever keys may have gone away
+    std::uint64_t changes = 0;     // changes whenever anything may have changed
 
     bool readOnly() const { return signature && !signature->writable(); }
 };
@@ -93,6 +94,10 @@ struct OpenKey {
     Key* cached = nullptr;
     std::uint64_t generation = 0;
     bool deleted = false;  // its key was deleted through this store: it stays gone for the handle
+    // The values as enumValue gives them, listed once for every index while nothing changes.
+    std::vector<std::pair<std::string, hive::ValueData>> listed;
+    const Key* listedKey = nullptr;
+    std::uint64_t listedAt = 0;
 };
 
 // Where a handle points: a hive, a path in it and the rights it carries.
@@ -316,6 +321,7 @@ struct HiveStore::Impl {
         }
         file.signature = content ? std::optional(content->signature) : std::nullopt;
         ++file.generation;
+        ++file.changes;
         for (const WriteOp& op : file.pending) {
             apply(file, op);
         }
@@ -342,7 +348,8 @@ struct HiveStore::Impl {
     KeyHandle newHandle(HiveFile& file, Path path, std::uint32_t access) {
         const KeyHandle handle = nextHandle;
         nextHandle += 4;
-        handles.emplace(handle, OpenKey{&file, std::move(path), access});
+        handles.emplace(handle,
+                        OpenKey{&file, std::move(path), access, nullptr, 0, false, {}, nullptr, 0});
         return handle;
     }
 
@@ -371,6 +378,7 @@ struct HiveStore::Impl {
         if (!apply(file, op)) {
             return kSuccess;
         }
+        ++file.changes;
         file.pending.push_back(std::move(op));
         return batchDepth == 0 ? commit(file) : kSuccess;
     }
@@ -615,6 +623,19 @@ Status HiveStore::setValue(KeyHandle key, const std::string& name, std::uint32_t
     });
 }
 
+namespace {
+
+// A value's data as a query gives it: strings in the narrow encoding.
+void toQueryForm(hive::ValueData& value) {
+    if (isStringType(value.type)) {
+        std::u16string units(value.bytes.size() / 2, u'\0');
+        std::memcpy(units.data(), value.bytes.data(), units.size() * 2);
+        value.bytes = hive::utf16ToUtf8(units);
+    }
+}
+
+}  // namespace
+
 Status HiveStore::queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
                              std::uint8_t* data, std::uint32_t* size) {
     return impl_->withOpenKey(key, kQueryRights, [&](HiveFile&, const Path&, Key& stored) {
@@ -622,11 +643,7 @@ Status HiveStore::queryValue(KeyHandle key, const std::string& name, std::uint32
         if (!value) {
             return kFileNotFound;
         }
-        if (isStringType(value->type)) {
-            std::u16string units(value->bytes.size() / 2, u'\0');
-            std::memcpy(units.data(), value->bytes.data(), units.size() * 2);
-            value->bytes = hive::utf16ToUtf8(units);
-        }
+        toQueryForm(*value);
         if (type != nullptr) {
             *type = value->type;
         }
@@ -748,33 +765,39 @@ Status HiveStore::enumKey(KeyHandle key, std::uint32_t index, std::string& name)
 
 Status HiveStore::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
                             std::uint32_t& type, std::string& data) {
-    std::string found;
-    const Status status =
-        impl_->withOpenKey(key, kQueryRights, [&](HiveFile&, const Path&, Key& stored) {
-            const std::vector<std::u16string> names = stored.valueNames();
-            if (index >= names.size()) {
-                return kNoMoreItems;
+    return impl_->withOpenKey(key, kQueryRights, [&](HiveFile& file, const Path&, Key& stored) {
+        const auto list = [&] {
+            std::vector<std::pair<std::string, hive::ValueData>> listed;
+            for (auto& [spelled, value] : stored.values()) {
+                toQueryForm(value);
+                listed.emplace_back(hive::utf16ToUtf8(spelled), std::move(value));
             }
-            found = hive::utf16ToUtf8(names[index]);
-            return kSuccess;
-        });
-    if (status != kSuccess) {
-        return status;
-    }
-    // The data as a query gives it, strings in the narrow encoding.
-    std::uint32_t size = 0;
-    std::string bytes;
-    Status read = queryValue(key, found, &type, nullptr, &size);
-    if (read == kSuccess) {
-        bytes.resize(size);
-        read = queryValue(key, found, &type, reinterpret_cast<std::uint8_t*>(bytes.data()), &size);
-        bytes.resize(size);
-    }
-    if (read == kSuccess) {
-        name = std::move(found);
-        data = std::move(bytes);
-    }
-    return read;
+            return listed;
+        };
+        // A handle lists the key once for all its indexes; a predefined root has no handle.
+        const auto open = impl_->handles.find(key);
+        std::vector<std::pair<std::string, hive::ValueData>> listedNow;
+        const std::vector<std::pair<std::string, hive::ValueData>>* listed = &listedNow;
+        if (open != impl_->handles.end()) {
+            OpenKey& handle = open->second;
+            if (handle.listedKey != &stored || handle.listedAt != file.changes) {
+                handle.listed = list();
+                handle.listedKey = &stored;
+                handle.listedAt = file.changes;
+            }
+            listed = &handle.listed;
+        } else {
+            listedNow = list();
+        }
+        if (index >= listed->size()) {
+            return kNoMoreItems;
+        }
+        const auto& [spelled, value] = (*listed)[index];
+        name = spelled;
+        type = value.type;
+        data = value.bytes;
+        return kSuccess;
+    });
 }
 
 }  // namespace quorvane::platform
