@@ -182,7 +182,15 @@ restrictions::Change leftAlone(const Record& record, const std::string& why) {
 // What is left alone goes into `outcome`.
 std::vector<Step> plan(const UndoEntry& entry, Present& present, restrictions::Outcome& outcome) {
     std::vector<Step> makeKeys, values, deleteKeys;
-    std::set<std::tuple<registry::Hive, std::string, std::string>> valuesDeleted;
+    std::set<std::tuple<registry::Hive, std::string, std::string>> valuesDeleted, valuesNamed;
+    std::set<std::pair<registry::Hive, std::string>> keysNamed;
+    for (const Record& record : entry.records) {
+        if (record.kind == Record::Kind::Key) {
+            keysNamed.emplace(record.hive, lowerCase(record.subKey));
+        } else {
+            valuesNamed.emplace(record.hive, lowerCase(record.subKey), lowerCase(record.valueName));
+        }
+    }
     for (const Record& record : entry.records) {
         const std::optional<PlaceState> now = present.stateOf(record);
         if (!now) {
@@ -228,15 +236,26 @@ std::vector<Step> plan(const UndoEntry& entry, Present& present, restrictions::O
     for (Step& step : deleteKeys) {
         const std::string folded = lowerCase(step.record.subKey);
         const KeyNow& key = present.of(step.record.hive, step.record.subKey);
-        const bool valuesGo = std::all_of(key.values.begin(), key.values.end(), [&](const auto& v) {
-            return valuesDeleted.contains({step.record.hive, folded, v.first});
-        });
-        const bool childrenGo =
-            std::all_of(key.children.begin(), key.children.end(), [&](const std::string& child) {
-                return keysDeleted.contains({step.record.hive, folded + "\\" + child});
-            });
-        if (!valuesGo || !childrenGo) {
-            outcome.add(leftAlone(step.record, kChangedSince));
+        const registry::Hive hive = step.record.hive;
+        bool stays = false;
+        bool others = false;  // what stays is not the entry's own, which is reported already
+        for (const auto& value : key.values) {
+            if (!valuesDeleted.contains({hive, folded, value.first})) {
+                stays = true;
+                others = others || !valuesNamed.contains({hive, folded, value.first});
+            }
+        }
+        for (const std::string& child : key.children) {
+            const std::string path = folded + "\\" + child;
+            if (!keysDeleted.contains({hive, path})) {
+                stays = true;
+                others = others || !keysNamed.contains({hive, path});
+            }
+        }
+        if (stays) {
+            if (others) {
+                outcome.add(leftAlone(step.record, kChangedSince));
+            }
             continue;
         }
         keysDeleted.emplace(step.record.hive, folded);
