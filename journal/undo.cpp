@@ -5,8 +5,6 @@
 #include <set>
 
 #include "platform/letter_case.h"
-#include "restrictions/catalogue.h"
-#include "restrictions/restriction_manager.h"
 
 namespace quorvane::journal {
 
@@ -14,67 +12,6 @@ namespace {
 
 using platform::lowerCase;
 using restrictions::PlannedChange;
-
-// Whether `inner` is `outer` or a key below it, without regard to case.
-bool within(const std::string& outer, const std::string& inner) {
-    const std::string o = lowerCase(outer);
-    const std::string i = lowerCase(inner);
-    return i == o || i.starts_with(o + "\\");
-}
-
-// The places Quorvane's own actions change: the policy keys with everything they hold, the
-// marker, the page values and the values of the restrictions, in both hives.
-struct OwnPlaces {
-    std::vector<std::pair<registry::Hive, std::string>> policyKeys;
-    std::vector<std::pair<registry::Hive, std::string>> keys;  // keys that hold the values
-    std::set<std::tuple<registry::Hive, std::string, std::string>> values;
-
-    OwnPlaces() {
-        for (const PlannedChange& change : restrictions::policyKeysPlan()) {
-            if (change.kind == PlannedChange::Kind::CreateKey) {
-                policyKeys.emplace_back(change.hive, change.subKey);
-            } else {
-                addValue(change.hive, change.subKey, change.valueName);
-            }
-        }
-        for (const registry::Hive hive :
-             {registry::kHiveCurrentUser, registry::kHiveLocalMachine}) {
-            for (const char* page : {"Search Page", "Start Page"}) {
-                addValue(hive, restrictions::kBrowserMainKey, page);
-            }
-            for (const restrictions::Restriction& restriction : restrictions::kCatalogue) {
-                addValue(hive, restriction.subKey, restriction.valueName);
-            }
-        }
-    }
-
-    void addValue(registry::Hive hive, const std::string& subKey, const std::string& name) {
-        values.emplace(hive, lowerCase(subKey), lowerCase(name));
-        keys.emplace_back(hive, subKey);
-    }
-
-    bool inPolicyKey(const Record& record) const {
-        return std::any_of(policyKeys.begin(), policyKeys.end(), [&](const auto& key) {
-            return key.first == record.hive && within(key.second, record.subKey);
-        });
-    }
-
-    bool owns(const Record& record) const {
-        if (inPolicyKey(record)) {
-            return true;
-        }
-        if (record.kind == Record::Kind::Value) {
-            return values.contains(
-                {record.hive, lowerCase(record.subKey), lowerCase(record.valueName)});
-        }
-        // The keys on the way to them, which an action makes when they are missing.
-        const auto onTheWay = [&](const auto& key) {
-            return key.first == record.hive && within(record.subKey, key.second);
-        };
-        return std::any_of(policyKeys.begin(), policyKeys.end(), onTheWay) ||
-               std::any_of(keys.begin(), keys.end(), onTheWay);
-    }
-};
 
 std::string itemOf(const Record& record) {
     if (record.kind == Record::Kind::Key) {
@@ -338,32 +275,6 @@ std::string undoName(const std::string& action) {
     return "undo " + (action.starts_with("redo ") ? action.substr(5) : action);
 }
 
-std::string refusedPlaces(const UndoEntry& entry) {
-    static const OwnPlaces own;
-    std::vector<std::string> foreign;
-    for (const Record& record : entry.records) {
-        if (!own.owns(record)) {
-            foreign.push_back((record.kind == Record::Kind::Key ? "key " : "value ") +
-                              (record.kind == Record::Kind::Key
-                                   ? restrictions::fullPath(record.hive, record.subKey)
-                                   : record.valueName + " in " +
-                                         restrictions::fullPath(record.hive, record.subKey)));
-        }
-    }
-    if (foreign.empty()) {
-        return {};
-    }
-    constexpr std::size_t kNamed = 5;
-    std::string text = "it names what Quorvane never changes: ";
-    for (std::size_t i = 0; i < foreign.size() && i < kNamed; ++i) {
-        text += (i == 0 ? "" : ", ") + foreign[i];
-    }
-    if (foreign.size() > kNamed) {
-        text += ", and " + std::to_string(foreign.size() - kNamed) + " more";
-    }
-    return text;
-}
-
 }  // namespace
 
 UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
@@ -379,10 +290,6 @@ UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
         return result;
     }
     const UndoEntry& entry = *result.entry.entry;
-    if (const std::string foreign = refusedPlaces(entry); !foreign.empty()) {
-        result.failure = result.entry.file.string() + " is not undone: " + foreign;
-        return result;
-    }
     result.kind = UndoResult::Kind::Undone;
     Present present(registry);
     const std::vector<Step> steps = plan(entry, present, result.outcome);
