@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/hive_text.h"
 #include "platform/registry_api.h"
@@ -554,15 +555,32 @@ void Key::parseSections() {
                 // next would become part of this value.
                 renderEntry(entry, dataOf(entry));
             }
-            if (entry.kind == Entry::Kind::Value) {
-                // Wine keeps the last of two lines of one name.
-                std::erase_if(entries_, [&](const Entry& earlier) {
-                    return earlier.kind == Entry::Kind::Value && earlier.folded == entry.folded;
-                });
-            }
             entries_.push_back(std::move(entry));
         }
     }
+    // Wine keeps the last of two lines of one name: one pass over all of them.
+    std::unordered_map<std::u16string_view, std::size_t> last;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].kind == Entry::Kind::Value) {
+            last[entries_[i].folded] = i;
+        }
+    }
+    std::vector<bool> keep(entries_.size());
+    bool dropping = false;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        keep[i] = entries_[i].kind != Entry::Kind::Value || last.at(entries_[i].folded) == i;
+        dropping = dropping || !keep[i];
+    }
+    if (!dropping) {
+        return;
+    }
+    std::vector<Entry> kept;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (keep[i]) {
+            kept.push_back(std::move(entries_[i]));
+        }
+    }
+    entries_ = std::move(kept);
 }
 
 void Key::renderEntry(Entry& entry, const ValueData& data) {
