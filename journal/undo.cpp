@@ -28,28 +28,22 @@ std::string actionOf(const Record& record) {
     return record.before.present ? "restore" : "delete";
 }
 
-// What a key holds now, read once for all the records of that key.
-struct KeyNow {
-    platform::Status status = platform::kSuccess;  // of reading it; kFileNotFound: missing
-    std::map<std::string, PlaceState> values;      // by name without regard to case
-    std::set<std::string> children;                // names without regard to case
-};
-
+// What the keys hold now, each read once for all the records of that key.
 class Present {
 public:
     explicit Present(platform::RegistryApi& registry) : registry_(registry) {}
 
-    const KeyNow& of(registry::Hive hive, const std::string& subKey) {
+    const KeyContents& of(registry::Hive hive, const std::string& subKey) {
         auto [it, added] = keys_.try_emplace({hive, lowerCase(subKey)});
         if (added) {
-            read(hive, subKey, it->second);
+            it->second = readKey(registry_, hive, subKey);
         }
         return it->second;
     }
 
     // The state of a record's place now; none when it cannot be read.
     std::optional<PlaceState> stateOf(const Record& record) {
-        const KeyNow& key = of(record.hive, record.subKey);
+        const KeyContents& key = of(record.hive, record.subKey);
         if (key.status == platform::kFileNotFound) {
             return PlaceState{};
         }
@@ -60,37 +54,15 @@ public:
             return PlaceState{true, 0, {}};
         }
         const auto it = key.values.find(lowerCase(record.valueName));
-        return it != key.values.end() ? it->second : PlaceState{};
+        if (it == key.values.end()) {
+            return PlaceState{};
+        }
+        return PlaceState{true, it->second.first, it->second.second};
     }
 
 private:
-    void read(registry::Hive hive, const std::string& subKey, KeyNow& now) {
-        platform::KeyHandle key = 0;
-        now.status = registry_.openKey(hive, subKey, platform::kKeyRead, key);
-        if (now.status != platform::kSuccess) {
-            return;
-        }
-        std::string name;
-        std::uint32_t type = 0;
-        std::string data;
-        platform::Status status = platform::kSuccess;
-        for (std::uint32_t index = 0;
-             (status = registry_.enumValue(key, index, name, type, data)) == platform::kSuccess;
-             ++index) {
-            now.values[lowerCase(name)] = {true, type, data};
-        }
-        if (status == platform::kNoMoreItems) {
-            for (std::uint32_t index = 0;
-                 (status = registry_.enumKey(key, index, name)) == platform::kSuccess; ++index) {
-                now.children.insert(lowerCase(name));
-            }
-        }
-        now.status = status == platform::kNoMoreItems ? platform::kSuccess : status;
-        registry_.closeKey(key);
-    }
-
     platform::RegistryApi& registry_;
-    std::map<std::pair<registry::Hive, std::string>, KeyNow> keys_;
+    std::map<std::pair<registry::Hive, std::string>, KeyContents> keys_;
 };
 
 // What the undo will do to one place, and what it is to hold afterwards.
@@ -172,7 +144,7 @@ std::vector<Step> plan(const UndoEntry& entry, Present& present, restrictions::O
                  std::make_move_iterator(values.end()));
     for (Step& step : deleteKeys) {
         const std::string folded = lowerCase(step.record.subKey);
-        const KeyNow& key = present.of(step.record.hive, step.record.subKey);
+        const KeyContents& key = present.of(step.record.hive, step.record.subKey);
         const registry::Hive hive = step.record.hive;
         bool stays = false;
         bool others = false;  // what stays is not the entry's own, which is reported already

@@ -339,9 +339,40 @@ std::optional<std::string> UndoJournal::record(
     }
     std::vector<Kept> added;
     std::unordered_set<std::string> addedNames;
+    // A value in a key that is there is kept from one reading of the key, whatever the number of
+    // its values; anything else place by place.
+    std::map<std::pair<registry::Hive, std::string>, KeyContents> read;
     for (const restrictions::PlannedChange& change : changes) {
         if (isKept(change)) {
             continue;
+        }
+        if (change.kind == PlannedChange::Kind::SetValue ||
+            change.kind == PlannedChange::Kind::DeleteValue) {
+            auto [it, fresh] = read.try_emplace({change.hive, lowerCase(change.subKey)});
+            if (fresh) {
+                it->second = readKey(registry_, change.hive, change.subKey);
+            }
+            const KeyContents& key = it->second;
+            if (key.status == platform::kSuccess) {
+                const auto value = key.values.find(lowerCase(change.valueName));
+                const bool present = value != key.values.end();
+                const bool holds = change.kind == PlannedChange::Kind::DeleteValue
+                                       ? !present
+                                       : present && value->second.first == change.type &&
+                                             value->second.second == change.data;
+                std::string name = keptName(change.hive, change.subKey, change.valueName);
+                if (holds || keptNames_.contains(name) || !addedNames.insert(name).second) {
+                    continue;
+                }
+                RegValue prior{platform::narrowToUtf16(change.valueName), !present, 0, {}};
+                if (present) {
+                    prior.type = value->second.first;
+                    prior.data = fileData(prior.type, value->second.second);
+                }
+                added.push_back({{change.hive, change.subKey, change.valueName},
+                                 {{keyPath(change.hive, change.subKey), false, {prior}}}});
+                continue;
+            }
         }
         auto place = placeToKeep(registry_, change);
         if (auto* failure = std::get_if<std::string>(&place)) {
