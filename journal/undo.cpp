@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "platform/letter_case.h"
 
@@ -69,6 +70,7 @@ private:
 struct Step {
     Record record;
     PlannedChange change;
+    std::string folded;  // the key, for putting steps in order
 };
 
 PlannedChange changeFor(const Record& record) {
@@ -119,7 +121,7 @@ std::vector<Step> plan(const UndoEntry& entry, Present& present, restrictions::O
             outcome.add(leftAlone(record, kChangedSince));
             continue;
         }
-        Step step{record, changeFor(record)};
+        Step step{record, changeFor(record), lowerCase(record.subKey)};
         if (record.kind == Record::Kind::Value) {
             if (!record.before.present) {
                 valuesDeleted.emplace(record.hive, lowerCase(record.subKey),
@@ -131,8 +133,7 @@ std::vector<Step> plan(const UndoEntry& entry, Present& present, restrictions::O
         }
     }
     const auto byPath = [](const Step& a, const Step& b) {
-        return std::pair(a.record.hive, lowerCase(a.record.subKey)) <
-               std::pair(b.record.hive, lowerCase(b.record.subKey));
+        return std::tie(a.record.hive, a.folded) < std::tie(b.record.hive, b.folded);
     };
     std::sort(makeKeys.begin(), makeKeys.end(), byPath);
     std::stable_sort(values.begin(), values.end(), byPath);
@@ -143,7 +144,7 @@ std::vector<Step> plan(const UndoEntry& entry, Present& present, restrictions::O
     steps.insert(steps.end(), std::make_move_iterator(values.begin()),
                  std::make_move_iterator(values.end()));
     for (Step& step : deleteKeys) {
-        const std::string folded = lowerCase(step.record.subKey);
+        const std::string& folded = step.folded;
         const KeyContents& key = present.of(step.record.hive, step.record.subKey);
         const registry::Hive hive = step.record.hive;
         bool stays = false;

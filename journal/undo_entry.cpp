@@ -151,19 +151,31 @@ std::string writeUndoEntry(const UndoEntry& entry) {
           std::pair{kRegistryField, &entry.registry}}) {
         text += platform::narrowToUtf16(field) + escaped(*value) + std::u16string(kLineEnd);
     }
+    // Records of one key follow each other: its place is escaped once.
+    std::string lastPath;
+    std::u16string place;
     for (const Record& record : entry.records) {
         const bool isKey = record.kind == Record::Kind::Key;
+        std::string path = restrictions::fullPath(record.hive, record.subKey);
+        if (path != lastPath) {
+            place = escaped(path);
+            lastPath = std::move(path);
+        }
         text += kLineEnd;
         text += isKey ? u"key " : u"value ";
-        text += escaped(restrictions::fullPath(record.hive, record.subKey));
+        text += place;
         text += kLineEnd;
         if (!isKey) {
-            text += u"name " + escaped(record.valueName) + std::u16string(kLineEnd);
+            text += u"name ";
+            text += escaped(record.valueName);
+            text += kLineEnd;
         }
-        text += u"before " + stateText(record.kind, record.before) + std::u16string(kLineEnd);
-        text += u"after " +
-                (record.after ? stateText(record.kind, *record.after) : std::u16string(u"?")) +
-                std::u16string(kLineEnd);
+        text += u"before ";
+        text += stateText(record.kind, record.before);
+        text += kLineEnd;
+        text += u"after ";
+        text += record.after ? stateText(record.kind, *record.after) : std::u16string(u"?");
+        text += kLineEnd;
     }
     return regFileBytes(text);
 }

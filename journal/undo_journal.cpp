@@ -215,6 +215,19 @@ std::string refusedPlaces(const UndoEntry& entry) {
     return text;
 }
 
+// The state of one value that a value place's sections give.
+PlaceState valueState(const std::vector<RegSection>& sections, const std::string& name) {
+    for (const RegSection& section : sections) {
+        for (const RegValue& value : section.values) {
+            if (!value.deleted &&
+                platform::equalIgnoringCase(platform::utf16ToNarrow(value.name), name)) {
+                return {true, value.type, narrowData(value.type, value.data)};
+            }
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 fs::path defaultUndoDirectory([[maybe_unused]] const platform::EnvironmentLookup& environment) {
@@ -246,8 +259,6 @@ std::string registryIdentity([[maybe_unused]] const platform::RegistryLocation& 
 
 std::vector<Record> recordsOf(const Place& place, const std::vector<RegSection>& before,
                               const std::vector<RegSection>* after, bool changedOnly) {
-    const Flat was = flatten(before, place.hive);
-    const Flat now = after != nullptr ? flatten(*after, place.hive) : Flat{};
     std::vector<Record> records;
     const auto add = [&](Record record) {
         if (!changedOnly || record.after != record.before) {
@@ -255,19 +266,16 @@ std::vector<Record> recordsOf(const Place& place, const std::vector<RegSection>&
         }
     };
     if (place.valueName) {
-        const std::pair<std::string, std::string> id{platform::lowerCase(place.subKey),
-                                                     platform::lowerCase(*place.valueName)};
         Record record{Record::Kind::Value, place.hive, place.subKey, *place.valueName, {}, {}};
-        if (const auto it = was.values.find(id); it != was.values.end()) {
-            record.before = it->second.second;
-        }
+        record.before = valueState(before, *place.valueName);
         if (after != nullptr) {
-            const auto it = now.values.find(id);
-            record.after = it != now.values.end() ? it->second.second : PlaceState{};
+            record.after = valueState(*after, *place.valueName);
         }
         add(std::move(record));
         return records;
     }
+    const Flat was = flatten(before, place.hive);
+    const Flat now = after != nullptr ? flatten(*after, place.hive) : Flat{};
     std::map<std::string, std::string> keys;
     for (const Flat* flat : {&was, &now}) {
         for (const auto& [folded, key] : flat->keys) {
@@ -412,6 +420,32 @@ std::optional<std::string> UndoJournal::record(
     return std::nullopt;
 }
 
+std::optional<std::variant<std::vector<RegSection>, std::string>> UndoJournal::snapshotOfValue(
+    const Place& place, std::map<std::pair<registry::Hive, std::string>, KeyContents>& read) {
+    if (!place.valueName) {
+        return std::nullopt;
+    }
+    auto [it, fresh] = read.try_emplace({place.hive, lowerCase(place.subKey)});
+    if (fresh) {
+        it->second = readKey(registry_, place.hive, place.subKey);
+    }
+    const KeyContents& key = it->second;
+    const std::u16string path = keyPath(place.hive, place.subKey);
+    if (key.status == platform::kFileNotFound) {
+        return std::vector<RegSection>{{path, true, {}}};
+    }
+    if (key.status != platform::kSuccess) {
+        return std::nullopt;
+    }
+    RegValue value{platform::narrowToUtf16(*place.valueName), true, 0, {}};
+    if (const auto found = key.values.find(lowerCase(*place.valueName));
+        found != key.values.end()) {
+        value = {value.name, false, found->second.first,
+                 fileData(found->second.first, found->second.second)};
+    }
+    return std::vector<RegSection>{{path, false, {std::move(value)}}};
+}
+
 void UndoJournal::end() {
     if (depth_ == 0 || --depth_ > 0) {
         return;
@@ -424,9 +458,13 @@ void UndoJournal::end() {
     // entry's unknown end, which undo leaves alone.
     std::vector<Record> records;
     bool unread = false;
+    std::map<std::pair<registry::Hive, std::string>, KeyContents> read;
     for (const Kept& kept : kept_) {
-        const auto now = snapshot(registry_, kept.place);
-        const auto* sections = std::get_if<std::vector<RegSection>>(&now);
+        auto now = snapshotOfValue(kept.place, read);
+        if (!now) {
+            now = snapshot(registry_, kept.place);
+        }
+        const auto* sections = std::get_if<std::vector<RegSection>>(&*now);
         unread = unread || sections == nullptr;
         std::vector<Record> more = recordsOf(kept.place, kept.prior, sections, sections != nullptr);
         records.insert(records.end(), std::make_move_iterator(more.begin()),

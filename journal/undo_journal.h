@@ -6,9 +6,12 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "journal/registry_snapshot.h"
@@ -75,6 +78,10 @@ private:
     std::optional<std::string> write(const std::vector<Record>& records);
     void removeOldEntries() const;
     bool isKept(const restrictions::PlannedChange& change) const;
+    // A value place's sections from its key read once for all its values (`read`); nothing for
+    // a key place or a key that cannot be read.
+    std::optional<std::variant<std::vector<RegSection>, std::string>> snapshotOfValue(
+        const Place& place, std::map<std::pair<registry::Hive, std::string>, KeyContents>& read);
 
     platform::RegistryApi& registry_;
     JournalPlace place_;

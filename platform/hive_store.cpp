@@ -765,6 +765,22 @@ Status HiveStore::enumKey(KeyHandle key, std::uint32_t index, std::string& name)
 
 Status HiveStore::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
                             std::uint32_t& type, std::string& data) {
+    // An enumeration lists the key as it was at index 0, with this store's own changes since:
+    // the later indexes need no look at the files.
+    if (const auto open = impl_->handles.find(key); index > 0 && open != impl_->handles.end()) {
+        const OpenKey& handle = open->second;
+        if (handle.listedKey != nullptr && handle.listedAt == handle.hive->changes &&
+            !handle.deleted) {
+            if (index >= handle.listed.size()) {
+                return kNoMoreItems;
+            }
+            const auto& [spelled, value] = handle.listed[index];
+            name = spelled;
+            type = value.type;
+            data = value.bytes;
+            return kSuccess;
+        }
+    }
     return impl_->withOpenKey(key, kQueryRights, [&](HiveFile& file, const Path&, Key& stored) {
         const auto list = [&] {
             std::vector<std::pair<std::string, hive::ValueData>> listed;
