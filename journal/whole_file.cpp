@@ -70,8 +70,6 @@ std::optional<NewFileFailure> takeName(const fs::path& from, const fs::path& to)
     return std::nullopt;
 }
 
-void syncFolder(const fs::path&) {}  // MOVEFILE_WRITE_THROUGH flushed the move
-
 #else
 
 // Whose eyes a file is opened with: the owner of the place it was found in.

@@ -304,6 +304,26 @@ INSTANTIATE_TEST_SUITE_P(
                     {"written by an earlier version of Quorvane", "regedit /s"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(CliTest, UndoKeepsWhatAnotherProgramWroteSinceAndExitsThree) {
+    ASSERT_EQ(run("impose 4").status, 0);
+    {
+        platform::HiveStore store(registry());
+        testing::put(store, platform::kCurrentUser, "Software\\Policies\\Other", "Agent",
+                     testing::sz("Setting"));
+    }
+    const Outcome undone = run("undo");
+    EXPECT_EQ(undone.status, 3);
+    EXPECT_TRUE(contains(undone.out + undone.err,
+                         "Not done in HKEY_CURRENT_USER (changed since; left as it is):\n"
+                         "  delete key Software\\Policies"))
+        << undone.out << undone.err;
+    platform::HiveStore store(registry());
+    EXPECT_EQ(testing::stored(store, platform::kCurrentUser, "Software\\Policies\\Other", "Agent"),
+              testing::sz("Setting"));
+    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(value(platform::kLocalMachine, "NoBrowserClose"), std::nullopt);
+}
+
 TEST_F(CliTest, AFifoNamedLikeAnEntryIsSkippedWithoutWaiting) {
     ASSERT_EQ(run("impose 4").status, 0);
     const fs::path fifo = state() / "Quorvane" / "undo" / "29991231-235959-000-00.reg";
