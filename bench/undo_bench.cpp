@@ -26,15 +26,8 @@ using bench::ScratchPrefix;
 constexpr const char* kRestrictionsKey =
     "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
 
-class SilentMessages final : public toolkit::MessageBox {
-public:
-    void show(const std::string&, int, const std::string&) override {}
-};
-
-class NoEvents final : public toolkit::EventPump {
-public:
-    void processPendingEvents() override {}
-};
+using bench::NoEvents;
+using bench::SilentMessages;
 
 // The restriction logic and the undo journal wired as the window wires them.
 struct Window {
@@ -82,12 +75,8 @@ public:
         platform::BatchScope batch(store);
         for (const platform::KeyHandle root : {platform::kCurrentUser, platform::kLocalMachine}) {
             platform::KeyHandle key = 0;
-            const std::string one("\1\0\0\0", 4);
-            if (store.createKey(root, kRestrictionsKey, key) != platform::kSuccess ||
-                store.setValue(key, "NoBrowserClose", platform::kRegDword,
-                               reinterpret_cast<const std::uint8_t*>(one.data()),
-                               4) != platform::kSuccess) {
-                throw std::runtime_error("cannot seed NoBrowserClose");
+            if (store.createKey(root, kRestrictionsKey, key) != platform::kSuccess) {
+                throw std::runtime_error("cannot make the Restrictions key");
             }
             for (std::uint32_t i = 0; root == platform::kCurrentUser && i < count; ++i) {
                 char name[32];
@@ -98,6 +87,12 @@ public:
                                    static_cast<std::uint32_t>(text.size())) != platform::kSuccess) {
                     throw std::runtime_error("cannot seed the foreign values");
                 }
+            }
+            const std::string one("\1\0\0\0", 4);
+            if (store.setValue(key, "NoBrowserClose", platform::kRegDword,
+                               reinterpret_cast<const std::uint8_t*>(one.data()),
+                               4) != platform::kSuccess) {
+                throw std::runtime_error("cannot seed NoBrowserClose");
             }
             store.closeKey(key);
         }
@@ -123,51 +118,48 @@ private:
     ScratchPrefix template_;
 };
 
-void RemoveAllOfForeignValues(benchmark::State& state) {
+// Remove-all, or (`undo`) the undo of remove-all, on a fresh copy of the seeded prefix each time.
+void ForeignValuesKept(benchmark::State& state, bool undo) {
     const auto count = static_cast<std::uint32_t>(state.range(0));
     const ForeignValues seeded(count);
     testing::TempDir scratch;
     for (auto _ : state) {
         state.PauseTiming();
         auto window = std::make_unique<Window>(seeded.copyTo(scratch.path()));
+        if (undo) {
+            window->manager.RemoveAllRestrictions();
+        }
         state.ResumeTiming();
-        const restrictions::Outcome outcome = window->manager.RemoveAllRestrictions();
-        state.PauseTiming();
-        if (!outcome.allDone() || valueCount(window->store) != 0 ||
-            window->journal.entries().size() != 1) {
-            fail(state, "remove-all left values behind or kept no entry");
+        if (!undo) {
+            const restrictions::Outcome outcome = window->manager.RemoveAllRestrictions();
+            state.PauseTiming();
+            if (!outcome.allDone() || valueCount(window->store) != 0 ||
+                window->journal.entries().size() != 1) {
+                fail(state, "remove-all left values behind or kept no entry");
+            }
+        } else {
+            const journal::UndoResult undone = journal::undoLast(window->store, window->journal);
+            state.PauseTiming();
+            if (!undone.allDone() || undone.kind != journal::UndoResult::Kind::Undone ||
+                valueCount(window->store) != count + 1) {
+                fail(state, "the undo did not put every value back: " +
+                                restrictions::describeRefusals(undone.outcome));
+            }
         }
         window.reset();
         state.ResumeTiming();
     }
 }
-BENCHMARK(RemoveAllOfForeignValues)
+BENCHMARK_CAPTURE(ForeignValuesKept, RemoveAll, false)
     ->Arg(8000)
     ->Arg(20000)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-
-void UndoOfRemoveAll(benchmark::State& state) {
-    const auto count = static_cast<std::uint32_t>(state.range(0));
-    const ForeignValues seeded(count);
-    testing::TempDir scratch;
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto window = std::make_unique<Window>(seeded.copyTo(scratch.path()));
-        window->manager.RemoveAllRestrictions();
-        state.ResumeTiming();
-        const journal::UndoResult undone = journal::undoLast(window->store, window->journal);
-        state.PauseTiming();
-        if (!undone.allDone() || undone.kind != journal::UndoResult::Kind::Undone ||
-            valueCount(window->store) != count + 1) {
-            fail(state, "the undo did not put every value back: " +
-                            restrictions::describeRefusals(undone.outcome));
-        }
-        window.reset();
-        state.ResumeTiming();
-    }
-}
-BENCHMARK(UndoOfRemoveAll)->Arg(8000)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(ForeignValuesKept, UndoOfRemoveAll, true)
+    ->Arg(8000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

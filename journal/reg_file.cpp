@@ -129,19 +129,6 @@ std::u16string_view trimmed(std::u16string_view text) {
     return text;
 }
 
-int hexValue(char16_t unit) {
-    if (unit >= u'0' && unit <= u'9') {
-        return unit - u'0';
-    }
-    if (unit >= u'a' && unit <= u'f') {
-        return unit - u'a' + 10;
-    }
-    if (unit >= u'A' && unit <= u'F') {
-        return unit - u'A' + 10;
-    }
-    return -1;
-}
-
 // The file as UTF-16 units: version 5 files are UTF-16LE, REGEDIT4 files narrow text.
 std::u16string unitsOfFile(std::string_view bytes) {
     if (bytes.starts_with("\xFF\xFE")) {
@@ -230,10 +217,12 @@ std::optional<std::string> readHexBytes(std::u16string_view text) {
         if (pos == text.size()) {
             break;
         }
-        if (pos + 1 >= text.size() || hexValue(text[pos]) < 0 || hexValue(text[pos + 1]) < 0) {
+        if (pos + 1 >= text.size() || hexDigitValue(text[pos]) < 0 ||
+            hexDigitValue(text[pos + 1]) < 0) {
             return std::nullopt;
         }
-        bytes.push_back(static_cast<char>(hexValue(text[pos]) * 16 + hexValue(text[pos + 1])));
+        bytes.push_back(
+            static_cast<char>(hexDigitValue(text[pos]) * 16 + hexDigitValue(text[pos + 1])));
         pos += 2;
         if (pos < text.size() && !isBlank(text[pos]) && text[pos] != u',') {
             return std::nullopt;
@@ -248,10 +237,10 @@ std::optional<std::uint32_t> readHexNumber(std::u16string_view text, std::size_t
     }
     std::uint32_t value = 0;
     for (char16_t unit : text) {
-        if (hexValue(unit) < 0) {
+        if (hexDigitValue(unit) < 0) {
             return std::nullopt;
         }
-        value = value * 16 + static_cast<std::uint32_t>(hexValue(unit));
+        value = value * 16 + static_cast<std::uint32_t>(hexDigitValue(unit));
     }
     return value;
 }
@@ -378,6 +367,19 @@ std::variant<std::vector<RegSection>, std::string> readRegFile(std::string_view 
         sections.back().values.push_back(std::move(value));
     }
     return sections;
+}
+
+int hexDigitValue(char16_t unit) {
+    if (unit >= u'0' && unit <= u'9') {
+        return unit - u'0';
+    }
+    if (unit >= u'a' && unit <= u'f') {
+        return unit - u'a' + 10;
+    }
+    if (unit >= u'A' && unit <= u'F') {
+        return unit - u'A' + 10;
+    }
+    return -1;
 }
 
 std::u16string regValueData(const RegValue& value) {

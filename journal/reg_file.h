@@ -60,6 +60,9 @@ bool readRegValueData(std::u16string_view text, RegValue& value);
 std::u16string regFileText(std::string_view bytes);
 std::string regFileBytes(std::u16string_view text);
 
+// The value of a hex digit in either case; -1 for any other unit.
+int hexDigitValue(char16_t unit);
+
 // UTF-16LE bytes of `text` with a terminating NUL, as the registry stores a string.
 std::string registryString(std::u16string_view text);
 

@@ -33,16 +33,6 @@ std::u16string escaped(std::string_view narrow) {
     return text;
 }
 
-int hexDigit(char16_t unit) {
-    if (unit >= u'0' && unit <= u'9') {
-        return unit - u'0';
-    }
-    if (unit >= u'A' && unit <= u'F') {
-        return unit - u'A' + 10;
-    }
-    return -1;
-}
-
 std::optional<std::string> unescaped(std::u16string_view text) {
     std::u16string units;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -50,10 +40,12 @@ std::optional<std::string> unescaped(std::u16string_view text) {
             units += text[i];
             continue;
         }
-        if (i + 2 >= text.size() || hexDigit(text[i + 1]) < 0 || hexDigit(text[i + 2]) < 0) {
+        if (i + 2 >= text.size() || hexDigitValue(text[i + 1]) < 0 ||
+            hexDigitValue(text[i + 2]) < 0) {
             return std::nullopt;
         }
-        units += static_cast<char16_t>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+        units +=
+            static_cast<char16_t>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
         i += 2;
     }
     return platform::utf16ToNarrow(units);
