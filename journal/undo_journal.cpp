@@ -372,13 +372,11 @@ std::optional<std::string> UndoJournal::record(
                 if (holds || keptNames_.contains(name) || !addedNames.insert(name).second) {
                     continue;
                 }
-                RegValue prior{platform::narrowToUtf16(change.valueName), !present, 0, {}};
+                PlaceState prior;
                 if (present) {
-                    prior.type = value->second.first;
-                    prior.data = fileData(prior.type, value->second.second);
+                    prior = {true, value->second.first, value->second.second};
                 }
-                added.push_back({{change.hive, change.subKey, change.valueName},
-                                 {{keyPath(change.hive, change.subKey), false, {prior}}}});
+                added.push_back({{change.hive, change.subKey, change.valueName}, {}, prior});
                 continue;
             }
         }
@@ -398,7 +396,7 @@ std::optional<std::string> UndoJournal::record(
         if (auto* failure = std::get_if<std::string>(&prior)) {
             return *failure;
         }
-        added.push_back({*toKeep, std::move(std::get<0>(prior))});
+        added.push_back({*toKeep, std::move(std::get<0>(prior)), std::nullopt});
     }
     if (added.empty()) {
         return std::nullopt;
@@ -406,6 +404,11 @@ std::optional<std::string> UndoJournal::record(
     std::vector<Record> records;
     for (const std::vector<Kept>* kept : {&kept_, &added}) {
         for (const Kept& k : *kept) {
+            if (k.value) {
+                records.push_back({Record::Kind::Value, k.place.hive, k.place.subKey,
+                                   *k.place.valueName, *k.value, std::nullopt});
+                continue;
+            }
             std::vector<Record> more = recordsOf(k.place, k.prior, nullptr, false);
             records.insert(records.end(), std::make_move_iterator(more.begin()),
                            std::make_move_iterator(more.end()));
@@ -420,30 +423,24 @@ std::optional<std::string> UndoJournal::record(
     return std::nullopt;
 }
 
-std::optional<std::variant<std::vector<RegSection>, std::string>> UndoJournal::snapshotOfValue(
+std::optional<PlaceState> UndoJournal::valueNow(
     const Place& place, std::map<std::pair<registry::Hive, std::string>, KeyContents>& read) {
-    if (!place.valueName) {
-        return std::nullopt;
-    }
     auto [it, fresh] = read.try_emplace({place.hive, lowerCase(place.subKey)});
     if (fresh) {
         it->second = readKey(registry_, place.hive, place.subKey);
     }
     const KeyContents& key = it->second;
-    const std::u16string path = keyPath(place.hive, place.subKey);
     if (key.status == platform::kFileNotFound) {
-        return std::vector<RegSection>{{path, true, {}}};
+        return PlaceState{};
     }
     if (key.status != platform::kSuccess) {
         return std::nullopt;
     }
-    RegValue value{platform::narrowToUtf16(*place.valueName), true, 0, {}};
-    if (const auto found = key.values.find(lowerCase(*place.valueName));
-        found != key.values.end()) {
-        value = {value.name, false, found->second.first,
-                 fileData(found->second.first, found->second.second)};
+    const auto found = key.values.find(lowerCase(*place.valueName));
+    if (found == key.values.end()) {
+        return PlaceState{};
     }
-    return std::vector<RegSection>{{path, false, {std::move(value)}}};
+    return PlaceState{true, found->second.first, found->second.second};
 }
 
 void UndoJournal::end() {
@@ -460,11 +457,17 @@ void UndoJournal::end() {
     bool unread = false;
     std::map<std::pair<registry::Hive, std::string>, KeyContents> read;
     for (const Kept& kept : kept_) {
-        auto now = snapshotOfValue(kept.place, read);
-        if (!now) {
-            now = snapshot(registry_, kept.place);
+        if (kept.value) {
+            Record record{Record::Kind::Value,   kept.place.hive, kept.place.subKey,
+                          *kept.place.valueName, *kept.value,     valueNow(kept.place, read)};
+            unread = unread || !record.after;
+            if (record.after != record.before) {
+                records.push_back(std::move(record));
+            }
+            continue;
         }
-        const auto* sections = std::get_if<std::vector<RegSection>>(&*now);
+        const auto now = snapshot(registry_, kept.place);
+        const auto* sections = std::get_if<std::vector<RegSection>>(&now);
         unread = unread || sections == nullptr;
         std::vector<Record> more = recordsOf(kept.place, kept.prior, sections, sections != nullptr);
         records.insert(records.end(), std::make_move_iterator(more.begin()),

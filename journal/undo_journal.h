@@ -71,16 +71,17 @@ public:
 private:
     struct Kept {
         Place place;
-        std::vector<RegSection> prior;
+        std::vector<RegSection> prior;    // what the place held, as registry-file sections
+        std::optional<PlaceState> value;  // or, for a value read with its key, its state
     };
 
     // Writes the open entry with `records`, taking a new name for it the first time.
     std::optional<std::string> write(const std::vector<Record>& records);
     void removeOldEntries() const;
     bool isKept(const restrictions::PlannedChange& change) const;
-    // A value place's sections from its key read once for all its values (`read`); nothing for
-    // a key place or a key that cannot be read.
-    std::optional<std::variant<std::vector<RegSection>, std::string>> snapshotOfValue(
+    // What a value place holds now, its key read once for all its values (`read`); nothing
+    // when the key cannot be read.
+    std::optional<PlaceState> valueNow(
         const Place& place, std::map<std::pair<registry::Hive, std::string>, KeyContents>& read);
 
     platform::RegistryApi& registry_;
