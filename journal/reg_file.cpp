@@ -396,9 +396,14 @@ std::u16string regFileText(std::string_view bytes) {
 }
 
 std::string regFileBytes(std::u16string_view text) {
-    std::string body = registryString(text);
-    body.resize(body.size() - 2);  // a file has no terminating NUL
-    return "\xFF\xFE" + body;
+    std::string bytes(2 + 2 * text.size(), '\0');
+    bytes[0] = '\xFF';
+    bytes[1] = '\xFE';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bytes[2 + 2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[3 + 2 * i] = static_cast<char>(text[i] >> 8);
+    }
+    return bytes;  // a file has no terminating NUL
 }
 
 std::string registryString(std::u16string_view text) {
