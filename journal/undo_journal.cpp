@@ -78,12 +78,14 @@ std::vector<std::string> changedLines(const UndoEntry& entry) {
     for (const Record& record : entry.records) {
         const std::string key = restrictions::fullPath(record.hive, record.subKey);
         const bool made = !record.before.present;
+        const bool deleted = record.after && !record.after->present;
+        const char* what = made ? "made " : deleted ? "deleted " : "changed ";
         if (record.kind == Record::Kind::Key) {
-            lines.push_back((made ? "made key " : "deleted key ") + key);
+            lines.push_back(what + std::string("key ") + key);
             continue;
         }
         const std::string name = record.valueName.empty() ? "(default)" : record.valueName;
-        lines.push_back((made ? "made value " : "changed value ") + name + " in " + key);
+        lines.push_back(what + std::string("value ") + name + " in " + key);
     }
     return lines;
 }
