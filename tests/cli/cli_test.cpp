@@ -190,7 +190,7 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_TRUE(contains(list.out, " UTC  lift NoBrowserClose\n"));
     EXPECT_TRUE(contains(list.out,
-                         "\n    changed value NoBrowserClose in HKEY_CURRENT_USER\\Software\\"
+                         "\n    deleted value NoBrowserClose in HKEY_CURRENT_USER\\Software\\"
                          "Policies\\Microsoft\\Internet Explorer\\Restrictions\n"));
 
     const fs::path other = dir_.path() / "other";
