@@ -186,6 +186,27 @@ TEST(Undo, TwoProgramsActingAtOnceEachKeepTheirOwnEntries) {
     }
 }
 
+// A program stopped in the middle of an action leaves an entry without what the action left:
+// its undo changes nothing that is not as it was before, and says so.
+TEST(Undo, AnActionThatNeverEndedIsLeftAsItIs) {
+    Scene scene;
+    {
+        journal::UndoJournal stopped(scene.store, {scene.undoFolder, "the test registry"});
+        stopped.begin("impose NoBrowserClose");
+        ASSERT_EQ(stopped.record({restrictions::PlannedChange::setValue(
+                      registry::kHiveCurrentUser, kRestrictionsKey, "NoBrowserClose",
+                      platform::kRegDword, std::string("\1\0\0\0", 4))}),
+                  std::nullopt);
+        put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+    }
+    const journal::UndoResult undone = scene.undo();
+    ASSERT_EQ(undone.kind, journal::UndoResult::Kind::Undone) << undone.failure;
+    ASSERT_EQ(undone.outcome.changes().size(), 1u);
+    EXPECT_EQ(undone.outcome.changes()[0].reason, "the action did not end; left as it is");
+    EXPECT_EQ(undone.outcome.changes()[0].item, "Software\\Policies");
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+}
+
 TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {
     Scene scene;
     writeFile(scene.undoFolder, "a file where the folder should be");
