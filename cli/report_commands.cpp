@@ -19,12 +19,14 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
     const QCommandLineOption registryOption(u"registry"_s, QString(), u"DIR"_s);
     const QCommandLineOption jsonOption(u"json"_s, QString());
     const QCommandLineOption policyOption(u"policy"_s, QString(), u"SCOPE"_s);
-    parser.addOptions({registryOption, jsonOption, policyOption});
+    // The help is the program's one help, which the main parser prints.
+    const QCommandLineOption helpOption({u"h"_s, u"?"_s, u"help"_s, u"help-all"_s}, QString());
+    parser.addOptions({registryOption, jsonOption, policyOption, helpOption});
     const bool named = arguments.contains("why"_L1) || arguments.contains("export"_L1);
     if (!parser.parse(arguments)) {
         return named ? std::optional(usageError(parser.errorText().toStdString())) : std::nullopt;
     }
-    if (parser.positionalArguments().isEmpty()) {
+    if (parser.positionalArguments().isEmpty() || parser.isSet(helpOption)) {
         return std::nullopt;
     }
     QStringList positional = parser.positionalArguments();

@@ -6,9 +6,12 @@
 #include <system_error>
 #include <variant>
 
+#include "diagnosis/command_scan.h"
 #include "diagnosis/policy_file.h"
+#include "diagnosis/shell_link.h"
 #include "diagnosis/text_scan.h"
 #include "journal/reg_file.h"
+#include "journal/whole_file.h"
 #include "platform/narrow_text.h"
 #include "registry/value_query.h"
 #include "restrictions/catalogue.h"
@@ -22,9 +25,17 @@ namespace fs = std::filesystem;
 using platform::KeyHandle;
 using restrictions::Restriction;
 
-// A key or folder with more entries than this is not walked further: no real one has them.
+// A key or folder with more entries than this is not walked further (no real one has them), and
+// the report says so.
 constexpr std::uint32_t kMaxEntries = 10'000;
 constexpr int kMaxDepth = 8;
+// Scripts that run scripts are followed this deep.
+constexpr int kMaxScriptDepth = 4;
+
+std::string limitNote(const std::string& where) {
+    return where + " holds more than " + std::to_string(kMaxEntries) +
+           " entries; only the first were looked at";
+}
 
 constexpr const char* kPolicyHistoryKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History";
@@ -82,6 +93,7 @@ std::string textOf(const StoredValue& value) {
 
 // Calls `visit` with every value of root\subKey, if the key can be opened.
 void forEachValue(platform::RegistryApi& registry, KeyHandle root, const std::string& subKey,
+                  std::vector<std::string>& notes,
                   const std::function<void(const std::string&, const StoredValue&)>& visit) {
     KeyHandle key = 0;
     if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
@@ -89,17 +101,21 @@ void forEachValue(platform::RegistryApi& registry, KeyHandle root, const std::st
     }
     std::string name;
     StoredValue value;
-    for (std::uint32_t index = 0;
-         index < kMaxEntries &&
-         registry.enumValue(key, index, name, value.type, value.data) == platform::kSuccess;
+    std::uint32_t index = 0;
+    for (; index < kMaxEntries &&
+           registry.enumValue(key, index, name, value.type, value.data) == platform::kSuccess;
          ++index) {
         visit(name, value);
+    }
+    if (index == kMaxEntries &&
+        registry.enumValue(key, index, name, value.type, value.data) == platform::kSuccess) {
+        notes.push_back(limitNote(keyPath(root, subKey)));
     }
     registry.closeKey(key);
 }
 
 std::vector<std::string> subKeysOf(platform::RegistryApi& registry, KeyHandle root,
-                                   const std::string& subKey) {
+                                   const std::string& subKey, std::vector<std::string>& notes) {
     std::vector<std::string> names;
     KeyHandle key = 0;
     if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
@@ -109,6 +125,10 @@ std::vector<std::string> subKeysOf(platform::RegistryApi& registry, KeyHandle ro
     for (std::uint32_t index = 0;
          index < kMaxEntries && registry.enumKey(key, index, name) == platform::kSuccess; ++index) {
         names.push_back(name);
+    }
+    if (names.size() == kMaxEntries &&
+        registry.enumKey(key, kMaxEntries, name) == platform::kSuccess) {
+        notes.push_back(limitNote(keyPath(root, subKey)));
     }
     registry.closeKey(key);
     return names;
@@ -122,38 +142,16 @@ std::optional<StoredValue> readValue(platform::RegistryApi& registry, KeyHandle 
                : std::nullopt;
 }
 
-void addUnique(std::vector<int>& numbers, const std::vector<int>& more) {
-    for (int number : more) {
-        if (std::find(numbers.begin(), numbers.end(), number) == numbers.end()) {
-            numbers.push_back(number);
-        }
+// A record's data as the narrow registry functions would give it once applied.
+std::string describedData(const PolicyRecord& record) {
+    if (!platform::isStringType(record.type)) {
+        return record.data;
     }
-    std::sort(numbers.begin(), numbers.end());
-}
-
-// Whether a policy record's data imposes `restriction` rather than lifting it.
-bool imposes(const Restriction& restriction, const PolicyRecord& record) {
-    if (record.type == platform::kRegDword && record.data.size() == 4) {
-        std::uint32_t number = 0;
-        for (int i = 3; i >= 0; --i) {
-            number = (number << 8) |
-                     static_cast<unsigned char>(record.data[static_cast<std::size_t>(i)]);
-        }
-        return static_cast<std::int32_t>(number) > 0;
-    }
-    if (platform::isStringType(record.type)) {
-        return !recordText(record).empty();
-    }
-    return restriction.kind == restrictions::Kind::Dword;
+    return platform::utf16ToNarrow(recordText(record)) + '\0';
 }
 
 std::string describeRecord(const PolicyRecord& record) {
-    StoredValue value{record.type, record.data};
-    if (platform::isStringType(record.type)) {
-        value.data = platform::utf16ToNarrow(recordText(record));
-        value.data.push_back('\0');
-    }
-    return value.describe();
+    return StoredValue{record.type, describedData(record)}.describe();
 }
 
 // What a policy file sets: one finding naming every restriction it imposes.
@@ -171,8 +169,9 @@ std::optional<Finding> policyFinding(const PolicyFile& file, KeyHandle root,
         const std::string name = platform::utf16ToNarrow(effect.names.front());
         for (const Restriction& restriction : restrictions::kCatalogue) {
             if (equalIgnoringCase(key, restriction.subKey) &&
-                equalIgnoringCase(name, restriction.valueName) && imposes(restriction, record)) {
-                addUnique(finding.restrictions, {restriction.number});
+                equalIgnoringCase(name, restriction.valueName) &&
+                storesInForce(restriction, record.type, describedData(record))) {
+                addRestrictions(finding.restrictions, {restriction.number});
                 finding.command += finding.command.empty() ? "" : "; ";
                 finding.command += std::string(restriction.valueName) + " = " +
                                    describeRecord(record) + " in " + keyPath(root, key);
@@ -185,7 +184,7 @@ std::optional<Finding> policyFinding(const PolicyFile& file, KeyHandle root,
     return finding;
 }
 
-// The restrictions whose values a registry file stores (not those it deletes).
+// The restrictions a registry file puts in force (not those it deletes or stores as 0).
 std::vector<int> restrictionsStoredBy(const std::vector<journal::RegSection>& sections) {
     std::vector<int> numbers;
     for (const journal::RegSection& section : sections) {
@@ -198,8 +197,10 @@ std::vector<int> restrictionsStoredBy(const std::vector<journal::RegSection>& se
             for (const Restriction& restriction : restrictions::kCatalogue) {
                 if (!section.deleted && !value.deleted &&
                     equalIgnoringCase(subKey, restriction.subKey) &&
-                    equalIgnoringCase(name, restriction.valueName)) {
-                    addUnique(numbers, {restriction.number});
+                    equalIgnoringCase(name, restriction.valueName) &&
+                    storesInForce(restriction, value.type,
+                                  journal::narrowData(value.type, value.data))) {
+                    addRestrictions(numbers, {restriction.number});
                 }
             }
         }
@@ -230,46 +231,92 @@ public:
     }
 
 private:
-    // Adds a startup item, reading the script and registry files its command names.
-    void addItem(Finding::Source source, std::string where, std::string item, std::string command,
-                 const std::vector<fs::path>& folders) {
-        Finding finding{source, std::move(where), std::move(item), std::move(command), {}, false};
-        CommandFindings found = examineCommand(finding.command);
-        for (const std::string& named : found.files) {
-            if (const auto file = localFile(places_, named, folders)) {
-                mergeFileContents(*file, found);
-            }
+    // The bytes of a file that anyone may have placed: read without blocking, only when it is a
+    // regular file inside the prefix and within the bound, and as root only what the prefix's
+    // owner could read. Why a file was not read goes to the notes.
+    std::optional<std::string> read(const fs::path& file) {
+        if (!places_.contains(file)) {
+            report_.notes.push_back(displayPath(file) +
+                                    " leads outside the prefix; it was not read");
+            return std::nullopt;
         }
-        finding.setsRegistry = found.changesRegistry || !found.restrictions.empty();
-        finding.restrictions = found.restrictions;
+        const fs::path place = places_.prefix.empty() ? file.parent_path() : places_.prefix;
+        journal::FileRead got = journal::readUserFile(file, kReadLimit, place);
+        if (!got.bytes) {
+            report_.notes.push_back(displayPath(file) + " " + got.failure + "; it was not read");
+        }
+        return std::move(got.bytes);
+    }
+
+    // Adds a startup item that runs `command`. The report shows the command, or with
+    // `showWrites` the item's name and the statements of its scripts that set restrictions.
+    void addItem(Finding::Source source, std::string where, std::string item,
+                 const std::string& command, const std::vector<fs::path>& folders,
+                 bool showWrites = false) {
+        CommandFindings found = examineCommand(command);
+        followFiles(found, folders, 0);
+        std::string shown = showWrites ? item : command;
+        for (std::size_t i = 0; showWrites && i < found.writes.size(); ++i) {
+            shown.append(i == 0 ? ": " : "; ").append(found.writes[i]);
+        }
+        Finding finding{source, std::move(where), std::move(item), std::move(shown), {}, false};
+        finding.setsRegistry = found.setsSomething();
+        finding.restrictions = found.mayChangeAny ? std::vector<int>() : found.restrictions;
         (finding.setsRegistry ? all_ : others_).push_back(std::move(finding));
     }
 
-    // A registry or policy file counts for the values it stores; a script for the registry
-    // commands and value names in its text.
-    void mergeFileContents(const fs::path& file, CommandFindings& found) {
-        const auto bytes = readFileBytes(file);
+    // Reads the files a command hands on and adds what they set: a registry file's values, a
+    // policy file's records, a script's commands. A registry or policy file that cannot be read
+    // may set anything; a script that cannot be read runs nothing.
+    void followFiles(CommandFindings& found, const std::vector<fs::path>& folders, int depth) {
+        const std::vector<NamedFile> files = std::move(found.files);
+        found.files.clear();
+        for (const NamedFile& named : files) {
+            const auto file = localFile(places_, named.path, folders);
+            const auto bytes = file ? read(*file) : std::nullopt;
+            switch (named.kind) {
+                case NamedFile::Kind::Registry:
+                    registryFileContents(bytes, file, found);
+                    break;
+                case NamedFile::Kind::Policy:
+                    if (!bytes) {
+                        found.mayChangeAny = true;
+                    } else if (auto finding = policyFinding(readPolicyFile(*bytes),
+                                                            platform::kCurrentUser, "")) {
+                        addRestrictions(found.restrictions, finding->restrictions);
+                    }
+                    break;
+                case NamedFile::Kind::Script:
+                    if (bytes && depth < kMaxScriptDepth) {
+                        CommandFindings inside = examineCommand(decodeText(*bytes));
+                        followFiles(
+                            inside,
+                            {file->parent_path(), places_.systemFolder, places_.windowsFolder},
+                            depth + 1);
+                        found.mayChangeAny = found.mayChangeAny || inside.mayChangeAny;
+                        addRestrictions(found.restrictions, inside.restrictions);
+                        found.writes.insert(found.writes.end(), inside.writes.begin(),
+                                            inside.writes.end());
+                    }
+                    break;
+            }
+        }
+    }
+
+    void registryFileContents(const std::optional<std::string>& bytes,
+                              const std::optional<fs::path>& file, CommandFindings& found) {
         if (!bytes) {
+            found.mayChangeAny = true;
             return;
         }
-        const std::string name = displayPath(file.filename());
-        const std::string extension = name.size() > 4 ? name.substr(name.size() - 4) : "";
-        if (equalIgnoringCase(extension, ".pol")) {
-            if (auto finding = policyFinding(readPolicyFile(*bytes), platform::kCurrentUser, "")) {
-                addUnique(found.restrictions, finding->restrictions);
-            }
+        const auto sections = journal::readRegFile(*bytes);
+        if (const auto* read = std::get_if<std::vector<journal::RegSection>>(&sections)) {
+            addRestrictions(found.restrictions, restrictionsStoredBy(*read));
             return;
         }
-        if (equalIgnoringCase(extension, ".reg")) {
-            const auto sections = journal::readRegFile(*bytes);
-            if (const auto* read = std::get_if<std::vector<journal::RegSection>>(&sections)) {
-                addUnique(found.restrictions, restrictionsStoredBy(*read));
-                return;
-            }
-        }
-        const CommandFindings inside = examineCommand(decodeText(*bytes));
-        found.changesRegistry = found.changesRegistry || inside.changesRegistry;
-        addUnique(found.restrictions, inside.restrictions);
+        found.mayChangeAny = true;
+        report_.notes.push_back(displayPath(*file) + " is no registry file Quorvane can read (" +
+                                std::get<std::string>(sections) + "); it may set any restriction");
     }
 
     std::vector<fs::path> commandFolders() const {
@@ -278,7 +325,7 @@ private:
 
     void startupKeys() {
         for (const StartupKey& key : kStartupKeys) {
-            forEachValue(registry_, key.root, key.subKey,
+            forEachValue(registry_, key.root, key.subKey, report_.notes,
                          [&](const std::string& name, const StoredValue& value) {
                              if (platform::isStringType(value.type)) {
                                  addItem(Finding::Source::RegistryStartup,
@@ -289,13 +336,16 @@ private:
         }
     }
 
+    // Userinit and Shell hold programs separated by commas, each run at logon.
     void winlogon() {
         for (KeyHandle root : {platform::kCurrentUser, platform::kLocalMachine}) {
             for (const char* name : {"Userinit", "Shell"}) {
                 const auto value = readValue(registry_, root, kWinlogonKey, name);
                 if (value && platform::isStringType(value->type)) {
+                    std::string commands = textOf(*value);
+                    std::replace(commands.begin(), commands.end(), ',', '\n');
                     addItem(Finding::Source::RegistryStartup, keyPath(root, kWinlogonKey), name,
-                            textOf(*value), commandFolders());
+                            commands, commandFolders());
                 }
             }
         }
@@ -306,9 +356,11 @@ private:
     // refresh.
     void domainPolicy() {
         for (KeyHandle root : {platform::kLocalMachine, platform::kCurrentUser}) {
-            for (const std::string& extension : subKeysOf(registry_, root, kPolicyHistoryKey)) {
+            for (const std::string& extension :
+                 subKeysOf(registry_, root, kPolicyHistoryKey, report_.notes)) {
                 const std::string extensionKey = std::string(kPolicyHistoryKey) + "\\" + extension;
-                for (const std::string& entry : subKeysOf(registry_, root, extensionKey)) {
+                for (const std::string& entry :
+                     subKeysOf(registry_, root, extensionKey, report_.notes)) {
                     domainPolicyObject(root, extensionKey + "\\" + entry);
                 }
             }
@@ -330,7 +382,7 @@ private:
     }
 
     void policyFile(const fs::path& file, KeyHandle root) {
-        const auto bytes = readFileBytes(file);
+        const auto bytes = read(file);
         if (!bytes) {
             return;
         }
@@ -351,12 +403,11 @@ private:
         if (auto file = findCaseless(places_.systemFolder, "GroupPolicy/User/Registry.pol")) {
             policyFile(*file, platform::kCurrentUser);
         }
-        const auto users = findCaseless(places_.systemFolder, "GroupPolicyUsers");
-        std::error_code error;
-        for (fs::directory_iterator it(users.value_or(fs::path()), error), end;
-             users && !error && it != end; it.increment(error)) {
-            if (auto file = findCaseless(it->path(), "User/Registry.pol")) {
-                policyFile(*file, platform::kCurrentUser);
+        if (const auto users = findCaseless(places_.systemFolder, "GroupPolicyUsers")) {
+            for (const fs::path& user : entriesOf(*users, true)) {
+                if (auto file = findCaseless(user, "User/Registry.pol")) {
+                    policyFile(*file, platform::kCurrentUser);
+                }
             }
         }
     }
@@ -378,16 +429,7 @@ private:
 
     void startupFolders() {
         for (const fs::path& folder : places_.startupFolders) {
-            std::vector<fs::path> files;
-            std::error_code error;
-            for (fs::directory_iterator it(folder, error), end;
-                 !error && it != end && files.size() < kMaxEntries; it.increment(error)) {
-                if (it->is_regular_file(error)) {
-                    files.push_back(it->path());
-                }
-            }
-            std::sort(files.begin(), files.end());
-            for (const fs::path& file : files) {
+            for (const fs::path& file : entriesOf(folder, false)) {
                 startupFile(file);
             }
         }
@@ -399,19 +441,34 @@ private:
             return;
         }
         const std::string lower = lowerCase(name);
-        std::string command = name;
+        const std::string where = displayPath(file.parent_path());
+        const std::vector<fs::path> here = {file.parent_path()};
         if (lower.ends_with(".lnk")) {
-            // A shell link keeps its target and arguments as plain or UTF-16 strings.
-            command = printableStrings(readFileBytes(file).value_or(std::string()));
-        } else if (lower.ends_with(".bat") || lower.ends_with(".cmd") || lower.ends_with(".ps1") ||
-                   lower.ends_with(".vbs") || lower.ends_with(".js")) {
-            command = decodeText(readFileBytes(file).value_or(std::string()));
+            startupLink(file, name, where);
+            return;
         }
-        if (lower.ends_with(".reg") || lower.ends_with(".pol")) {
-            command = name;  // names a registry file: examined below with its contents
+        // The folder runs the file itself: a script's commands, a registry file's import.
+        addItem(Finding::Source::StartupFolder, where, name, '"' + name + '"', here, true);
+    }
+
+    // A shell link runs its target with its arguments, in its working folder.
+    void startupLink(const fs::path& file, const std::string& name, const std::string& where) {
+        const auto bytes = read(file);
+        if (!bytes) {
+            return;
         }
-        addItem(Finding::Source::StartupFolder, displayPath(file.parent_path()), name, command,
-                {file.parent_path()});
+        const auto link = readShellLink(*bytes);
+        if (const auto* failure = std::get_if<std::string>(&link)) {
+            report_.notes.push_back(displayPath(file) + ": " + *failure + "; it was not read");
+            return;
+        }
+        const ShellLink& shortcut = std::get<ShellLink>(link);
+        std::vector<fs::path> folders = {file.parent_path()};
+        if (auto working = localFile(places_, shortcut.workingFolder, {})) {
+            folders.insert(folders.begin(), *working);
+        }
+        folders.insert(folders.end(), {places_.systemFolder, places_.windowsFolder});
+        addItem(Finding::Source::StartupFolder, where, name, shortcut.commandLine(), folders);
     }
 
     // Task definitions are XML, usually UTF-16 with a byte-order mark; each <Exec> action runs
@@ -422,12 +479,14 @@ private:
             return;
         }
         forEachFile(*tasks, [&](const fs::path& file) {
-            const std::string text = decodeText(readFileBytes(file).value_or(std::string()));
+            const auto bytes = read(file);
+            const std::string text = decodeText(bytes.value_or(std::string()));
             if (text.find("<Task") == std::string::npos) {
                 return;
             }
             // As the Task Scheduler names it: \Folder\Task.
-            std::string name = std::string(1, '\\').append(displayPath(fs::relative(file, *tasks)));
+            std::string name =
+                std::string(1, '\\').append(displayPath(file.lexically_relative(*tasks)));
             std::replace(name.begin(), name.end(), '/', '\\');
             for (std::size_t at = text.find("<Exec"); at != std::string::npos;
                  at = text.find("<Exec", at + 1)) {
@@ -460,16 +519,54 @@ private:
         return unescapeXml(xml.substr(from, end == std::string_view::npos ? 0 : end - from));
     }
 
-    // Calls `visit` with each regular file below `folder`, in name order, not following links
-    // out of it.
-    static void forEachFile(const fs::path& folder,
-                            const std::function<void(const fs::path&)>& visit) {
+    // Whether `folder` may be walked: a folder that a link leads out of the prefix is not.
+    bool walkable(const fs::path& folder) {
+        if (places_.contains(folder)) {
+            return true;
+        }
+        report_.notes.push_back(displayPath(folder) +
+                                " leads outside the prefix; it was not looked at");
+        return false;
+    }
+
+    // The entries of `folder` in name order: its folders (`folders`), or the files that are not
+    // folders (links to files included: they are read by the rules of `read`).
+    std::vector<fs::path> entriesOf(const fs::path& folder, bool folders) {
+        std::vector<fs::path> entries;
+        if (!walkable(folder)) {
+            return entries;
+        }
+        std::error_code error;
+        fs::directory_iterator it(folder, error);
+        for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+            if (entries.size() == kMaxEntries) {
+                report_.notes.push_back(limitNote(displayPath(folder)));
+                break;
+            }
+            const bool isFolder = it->is_directory(error) && !it->is_symlink(error);
+            if (isFolder == folders && (folders || !it->is_directory(error))) {
+                entries.push_back(it->path());
+            }
+        }
+        std::sort(entries.begin(), entries.end());
+        return entries;
+    }
+
+    // Calls `visit` with each regular file below `folder`, in name order, following no link to
+    // a folder.
+    void forEachFile(const fs::path& folder, const std::function<void(const fs::path&)>& visit) {
+        if (!walkable(folder)) {
+            return;
+        }
         std::vector<fs::path> files;
         std::error_code error;
         fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
                                             error);
-        for (const fs::recursive_directory_iterator end;
-             !error && it != end && files.size() < kMaxEntries; it.increment(error)) {
+        for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
+            if (files.size() == kMaxEntries) {
+                report_.notes.push_back(limitNote(displayPath(folder)));
+                break;
+            }
             if (it.depth() >= kMaxDepth) {
                 it.disable_recursion_pending();
             }

@@ -18,14 +18,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> components(std::string_view relative) {
+// The names of `relative`, with "." dropped and ".." taking back the name before it; nullopt
+// when ".." would lead above the start, unless `clamp`: then it stays there, as ".." does at the
+// root of a Windows drive.
+std::optional<std::vector<std::string>> components(std::string_view relative, bool clamp = false) {
     std::vector<std::string> names;
     std::size_t start = 0;
     while (start <= relative.size()) {
         std::size_t end = relative.find_first_of("\\/", start);
         end = end == std::string_view::npos ? relative.size() : end;
-        if (end > start) {
-            names.emplace_back(relative.substr(start, end - start));
+        const std::string_view name = relative.substr(start, end - start);
+        if (name == "..") {
+            if (names.empty() && !clamp) {
+                return std::nullopt;
+            }
+            if (!names.empty()) {
+                names.pop_back();
+            }
+        } else if (!name.empty() && name != ".") {
+            names.emplace_back(name);
         }
         start = end + 1;
     }
@@ -39,6 +50,16 @@ void addIfFound(std::vector<fs::path>& list, const fs::path& base, std::string_v
 }
 
 #ifndef _WIN32
+// `path` below the drive folder, as Windows resolves it: ".." at the root stays there.
+std::optional<fs::path> onDrive(const Places& places, std::string_view path) {
+    std::string normalised;
+    const auto names = components(path, true);  // never nullopt: ".." stays at the root
+    for (const std::string& name : *names) {
+        normalised.append(normalised.empty() ? "" : "/").append(name);
+    }
+    return findCaseless(places.driveC, normalised);
+}
+
 bool isAbsoluteWindowsPath(std::string_view path) {
     return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
            path[1] == ':' && (path[2] == '\\' || path[2] == '/');
@@ -48,9 +69,13 @@ bool isAbsoluteWindowsPath(std::string_view path) {
 }  // namespace
 
 std::optional<fs::path> findCaseless(const fs::path& base, std::string_view relative) {
+    const auto names = components(relative);
+    if (!names) {
+        return std::nullopt;
+    }
     fs::path current = base;
     std::error_code error;
-    for (const std::string& name : components(relative)) {
+    for (const std::string& name : *names) {
         if (fs::exists(current / name, error)) {
             current /= name;
             continue;
@@ -71,6 +96,21 @@ std::optional<fs::path> findCaseless(const fs::path& base, std::string_view rela
     return current;
 }
 
+bool Places::contains(const fs::path& path) const {
+    if (prefix.empty()) {
+        return true;
+    }
+    std::error_code error;
+    const fs::path inside = fs::canonical(prefix, error);
+    const fs::path resolved = error ? fs::path() : fs::canonical(path, error);
+    if (error) {
+        return false;
+    }
+    auto [stop, unused] =
+        std::mismatch(inside.begin(), inside.end(), resolved.begin(), resolved.end());
+    return stop == inside.end();
+}
+
 std::string displayPath(const fs::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
@@ -79,6 +119,7 @@ std::string displayPath(const fs::path& path) {
 Places prefixPlaces(const fs::path& prefix) {
     Places places;
     places.description = "the Wine prefix " + displayPath(prefix);
+    places.prefix = prefix;
     const auto driveC = findCaseless(prefix, "drive_c");
     const auto system = driveC ? findCaseless(*driveC, "windows/system32") : std::nullopt;
     if (!system) {
@@ -147,13 +188,22 @@ std::optional<fs::path> localFile(const Places& places, std::string_view windows
     if (isAbsoluteWindowsPath(windowsPath)) {
         const char drive =
             static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0])));
-        if (drive == 'c' && !places.driveC.empty()) {
-            return findCaseless(places.driveC, windowsPath.substr(3));
+        if (drive != 'c' || places.driveC.empty()) {
+            return std::nullopt;
         }
-        return std::nullopt;
+        return onDrive(places, windowsPath.substr(3));
     }
     for (const fs::path& folder : folders) {
-        if (auto found = folder.empty() ? std::nullopt : findCaseless(folder, windowsPath)) {
+        if (folder.empty()) {
+            continue;
+        }
+        // A folder on the drive: ".." may lead up from it as far as the drive's root.
+        const fs::path below = folder.lexically_relative(places.driveC);
+        const bool onTheDrive = !places.driveC.empty() && !below.empty() && *below.begin() != "..";
+        auto found = onTheDrive
+                         ? onDrive(places, displayPath(below) + "/" + std::string(windowsPath))
+                         : findCaseless(folder, windowsPath);
+        if (found) {
             return found;
         }
     }

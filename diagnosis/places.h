@@ -22,6 +22,12 @@ struct Places {
     std::vector<std::filesystem::path> startupFolders;  // the common one, then each user's
     std::vector<std::filesystem::path> policyCaches;    // each "Microsoft\Group Policy\History"
     std::string missing;  // why there are no files to look at, for people
+    // What every file looked at must lie in (after links are followed), and whose owner's eyes
+    // root reads with: the prefix. Empty on Windows, where the computer's own folders are read.
+    std::filesystem::path prefix;
+
+    // Whether `path`, with its links followed, lies inside the prefix (always, without one).
+    bool contains(const std::filesystem::path& path) const;
 };
 
 #ifdef _WIN32
@@ -39,7 +45,10 @@ Places prefixPlaces(const std::filesystem::path& prefix);
 std::optional<std::filesystem::path> findCaseless(const std::filesystem::path& base,
                                                   std::string_view relative);
 
-// The local file a Windows path names ("C:\Users\...", or relative to one of `folders`).
+// The local file a Windows path names ("C:\Users\...", or relative to one of `folders`). ".."
+// is taken lexically, as Windows takes it, and never leads above the drive folder (or a folder
+// outside it). A link on the way may still lead out of the prefix: check `contains` before
+// reading.
 std::optional<std::filesystem::path> localFile(const Places& places, std::string_view windowsPath,
                                                const std::vector<std::filesystem::path>& folders);
 

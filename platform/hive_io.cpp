@@ -260,6 +260,10 @@ void setFaultHook(FaultHook hook) {
     faultHook = hook;
 }
 
+int injectedFault(WriteStep step, const std::string& fileName) {
+    return injectedError(step, fileName);
+}
+
 bool FileSignature::sameVersion(const FileSignature& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
            modifiedSeconds == other.modifiedSeconds &&

@@ -105,5 +105,8 @@ private:
 enum class WriteStep { Lock, Create, Write, Flush, Rename, FlushDirectory };
 using FaultHook = int (*)(WriteStep step, const std::string& fileName);
 void setFaultHook(FaultHook hook);
+// The error the hook injects before `step` of writing `fileName`; 0 for none. For writers beside
+// this file's own (the offline hives) that go through the same steps.
+int injectedFault(WriteStep step, const std::string& fileName);
 
 }  // namespace quorvane::platform::hive

@@ -13,9 +13,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/access_rights.h"
 #include "platform/hive_file.h"
 #include "platform/hive_io.h"
 #include "platform/hive_text.h"
+#include "platform/value_data.h"
 #include "platform/wineserver_probe.h"
 
 namespace quorvane::platform {
@@ -34,19 +36,11 @@ constexpr std::chrono::milliseconds kLockTimeout{10'000};
 // Tidying up at open is worth a short wait only: the next write tidies up too.
 constexpr std::chrono::milliseconds kTidyLockTimeout{500};
 constexpr int kMaxLinkDepth = 16;
-constexpr std::uint32_t kGenericAll = 0x10000000;
-constexpr std::uint32_t kGenericWrite = 0x40000000;
-constexpr std::uint32_t kGenericRead = 0x80000000;
-constexpr std::uint32_t kMaximumAllowed = 0x02000000;
-constexpr std::uint32_t kWriteDac = 0x00040000;
-constexpr std::uint32_t kWriteOwner = 0x00080000;
-constexpr std::uint32_t kWriteRights = kKeySetValue | kKeyCreateSubKey | kKeyCreateLink | kDelete |
-                                       kWriteDac | kWriteOwner | kGenericWrite | kGenericAll;
-constexpr std::uint32_t kQueryRights =
-    kKeyQueryValue | kGenericRead | kGenericAll | kMaximumAllowed;
-constexpr std::uint32_t kSetRights = kKeySetValue | kGenericWrite | kGenericAll | kMaximumAllowed;
-constexpr std::uint32_t kCreateRights =
-    kKeyCreateSubKey | kGenericWrite | kGenericAll | kMaximumAllowed;
+using rights::kCreate;
+using rights::kEnumerate;
+using rights::kQuery;
+using rights::kSet;
+using rights::kWrite;
 
 // A change to one hive, kept until it is in the file: when another process replaces the file
 // meanwhile, the pending changes are made again on its new text instead of overwriting it.
@@ -566,7 +560,7 @@ Status HiveStore::openKey(KeyHandle parent, const std::string& subKey, std::uint
         if (!found.complete) {
             return kFileNotFound;
         }
-        if ((access & kWriteRights) != 0 && base.hive->readOnly()) {
+        if ((access & kWrite) != 0 && base.hive->readOnly()) {
             return kAccessDenied;
         }
         result = impl_->newHandle(*base.hive, std::move(found.real), access);
@@ -587,7 +581,7 @@ Status HiveStore::createKey(KeyHandle parent, const std::string& subKey, KeyHand
                                       file.readOnly() ? kKeyRead : kKeyAllAccess);
             return kSuccess;
         }
-        if (file.readOnly() || (base.access & kCreateRights) == 0) {
+        if (file.readOnly() || (base.access & kCreate) == 0) {
             return kAccessDenied;
         }
         const Status status =
@@ -601,69 +595,27 @@ Status HiveStore::createKey(KeyHandle parent, const std::string& subKey, KeyHand
 
 Status HiveStore::setValue(KeyHandle key, const std::string& name, std::uint32_t type,
                            const std::uint8_t* data, std::uint32_t size) {
-    return impl_->withOpenKey(key, kSetRights, [&](HiveFile& file, const Path& path, Key&) {
+    return impl_->withOpenKey(key, kSet, [&](HiveFile& file, const Path& path, Key&) {
         if (file.readOnly()) {
             return kAccessDenied;
         }
         if (data == nullptr && size != 0) {
             return kInvalidParameter;
         }
-        hive::ValueData value{type, std::string(reinterpret_cast<const char*>(data), size)};
-        if (isStringType(type)) {
-            // Windows also stores the NUL that follows a text whose count leaves it out; the
-            // store adds it without reading past the caller's `size`.
-            if (size > 0 && data[size - 1] != 0) {
-                value.bytes.push_back('\0');
-            }
-            const std::u16string units = hive::utf8ToUtf16(value.bytes);
-            value.bytes.assign(reinterpret_cast<const char*>(units.data()), units.size() * 2);
-        }
+        hive::ValueData value{type, storedValueData(type, data, size)};
         return impl_->perform(file, WriteOp::onValue(WriteOp::Kind::SetValue, path,
                                                      hive::utf8ToUtf16(name), std::move(value)));
     });
 }
 
-namespace {
-
-// A value's data as a query gives it: strings in the narrow encoding.
-void toQueryForm(hive::ValueData& value) {
-    if (isStringType(value.type)) {
-        std::u16string units(value.bytes.size() / 2, u'\0');
-        std::memcpy(units.data(), value.bytes.data(), units.size() * 2);
-        value.bytes = hive::utf16ToUtf8(units);
-    }
-}
-
-}  // namespace
-
 Status HiveStore::queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
                              std::uint8_t* data, std::uint32_t* size) {
-    return impl_->withOpenKey(key, kQueryRights, [&](HiveFile&, const Path&, Key& stored) {
+    return impl_->withOpenKey(key, kQuery, [&](HiveFile&, const Path&, Key& stored) {
         auto value = stored.value(hive::foldName(hive::utf8ToUtf16(name)));
         if (!value) {
             return kFileNotFound;
         }
-        toQueryForm(*value);
-        if (type != nullptr) {
-            *type = value->type;
-        }
-        const auto needed = static_cast<std::uint32_t>(value->bytes.size());
-        if (data == nullptr) {
-            if (size != nullptr) {
-                *size = needed;
-            }
-            return kSuccess;
-        }
-        if (size == nullptr) {
-            return kInvalidParameter;
-        }
-        if (*size < needed) {
-            *size = needed;
-            return kMoreData;
-        }
-        std::memcpy(data, value->bytes.data(), needed);
-        *size = needed;
-        return kSuccess;
+        return copyOutValue(value->type, value->bytes, type, data, size);
     });
 }
 
@@ -691,7 +643,7 @@ Status HiveStore::deleteKey(KeyHandle key, const std::string& subKey) {
 }
 
 Status HiveStore::deleteValue(KeyHandle key, const std::string& name) {
-    return impl_->withOpenKey(key, kSetRights, [&](HiveFile& file, const Path& path, Key& stored) {
+    return impl_->withOpenKey(key, kSet, [&](HiveFile& file, const Path& path, Key& stored) {
         if (file.readOnly()) {
             return kAccessDenied;
         }
@@ -746,15 +698,8 @@ std::string HiveStore::lastFailure() const {
 
 namespace quorvane::platform {
 
-namespace {
-
-constexpr std::uint32_t kEnumerateRights =
-    kKeyEnumerateSubKeys | kGenericRead | kGenericAll | kMaximumAllowed;
-
-}  // namespace
-
 Status HiveStore::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
-    return impl_->withOpenKey(key, kEnumerateRights, [&](HiveFile&, const Path&, Key& stored) {
+    return impl_->withOpenKey(key, kEnumerate, [&](HiveFile&, const Path&, Key& stored) {
         if (index >= stored.children().size()) {
             return kNoMoreItems;
         }
@@ -781,12 +726,19 @@ Status HiveStore::enumValue(KeyHandle key, std::uint32_t index, std::string& nam
             return kSuccess;
         }
     }
-    return impl_->withOpenKey(key, kQueryRights, [&](HiveFile& file, const Path&, Key& stored) {
+    return impl_->withOpenKey(key, kQuery, [&](HiveFile& file, const Path&, Key& stored) {
         const auto list = [&] {
             std::vector<std::pair<std::string, hive::ValueData>> listed;
             for (auto& [spelled, value] : stored.values()) {
-                toQueryForm(value);
-                listed.emplace_back(hive::utf16ToUtf8(spelled), std::move(value));
+                // The data as a query gives it, strings in the narrow encoding.
+                hive::ValueData queried{value.type, {}};
+                std::uint32_t size = 0;
+                copyOutValue(value.type, value.bytes, nullptr, nullptr, &size);
+                queried.bytes.resize(size);
+                copyOutValue(value.type, value.bytes, nullptr,
+                             reinterpret_cast<std::uint8_t*>(queried.bytes.data()), &size);
+                queried.bytes.resize(size);
+                listed.emplace_back(hive::utf16ToUtf8(spelled), std::move(queried));
             }
             return listed;
         };

@@ -18,16 +18,18 @@ install_missing_packages() {
 
 # fonts-liberation: the windows' text face where MS Sans Serif is missing. scdoc renders the
 # manual pages; dpkg-dev (dpkg-shlibdeps) and file let CPack compute the Debian package's
-# dependencies.
+# dependencies. libhivex-dev reads and writes Windows' binary hive files, for repairing a Windows
+# installation from Linux (the Linux build only).
 BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin fonts-liberation
-    scdoc dpkg-dev file)
+    scdoc dpkg-dev file libhivex-dev)
 # man-db renders and indexes the manual pages in their test; bash-completion has the helpers
 # the completion uses; python3-jsonschema validates quorvane-cli's JSON; lintian checks the
 # Debian package; fonts-dejavu-core is the face without Arial's widths that the windows' captions
-# are tested with.
+# are tested with. registry-tools (Samba's regtree/regshell) and chntpw (reged) read binary hives
+# independently of hivex: they check what the offline registry wrote.
 TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xvfb
     python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream man-db bash-completion
-    python3-jsonschema lintian fonts-dejavu-core)
+    python3-jsonschema lintian fonts-dejavu-core registry-tools chntpw)
 # The Windows build: the cross compiler, Qt's source package (scripts/qt-windows.sh), the icon
 # tool, the installer builder, and Wine to run it all.
 WINDOWS_PACKAGES=(mingw-w64 dpkg-dev icoutils nsis wine wine64 fonts-wine xvfb xauth)

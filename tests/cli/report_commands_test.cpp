@@ -1,16 +1,20 @@
 // quorvane-cli why and export as a user runs them: exit statuses, output, the files written, and
 // that neither changes the registry it looks at.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <functional>
 #include <variant>
 
 #include "diagnosis/policy_file.h"
 #include "journal/reg_file.h"
 #include "platform/hive_store.h"
+#include "tests/support/case_name.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
@@ -97,6 +101,86 @@ TEST_F(ReportCommands, WhyOnACleanPrefixOrTheOwnStoreFindsNothing) {
     EXPECT_EQ(own.status, 0) << own.err;
     EXPECT_TRUE(contains(own.out, "own registry store is no Windows installation"));
 }
+
+TEST_F(ReportCommands, HelpWorksAfterWhyAndExport) {
+    for (const char* arguments : {"why --help", "export --help", "why -h --json 4"}) {
+        const Outcome outcome = run(arguments);
+        EXPECT_EQ(outcome.status, 0) << arguments << ": " << outcome.err;
+        EXPECT_TRUE(contains(outcome.out, "Commands:")) << arguments;
+    }
+}
+
+// Files placed to make `why` hang, lead it out of the prefix, or disclose what its user may not
+// read: it finishes, reads none of them, and says which it left alone.
+struct Hazard {
+    const char* what;
+    std::function<void(const fs::path& prefix, const fs::path& outside)> place;
+    const char* note;  // a part of the note that names what was left alone
+    bool asRoot;       // the prefix belongs to another user, and root runs why
+};
+class WhyHazards : public ReportCommands, public ::testing::WithParamInterface<Hazard> {};
+
+TEST_P(WhyHazards, FinishHonestlyWithoutReadingThem) {
+    if (GetParam().asRoot && ::geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    const fs::path outside = dir_.path() / "outside";
+    fs::create_directories(outside);
+    testing::writeFile(outside / "secret.txt", "SECRET-LINE\r\nreg add X /v NoFileNew /d 1\r\n");
+    ::chmod((outside / "secret.txt").c_str(), 0600);
+    if (GetParam().asRoot) {
+        ASSERT_EQ(std::system(("chown -R nobody " + prefix().string()).c_str()), 0);
+    }
+    GetParam().place(prefix(), outside);  // what it makes stays root's
+    const Outcome outcome = run("why", "", "timeout 60 ");
+    EXPECT_NE(outcome.status, 124) << "why hung";
+    EXPECT_FALSE(contains(outcome.out, "SECRET")) << outcome.out;
+    EXPECT_TRUE(contains(outcome.out, GetParam().note)) << outcome.out << outcome.err;
+}
+
+const fs::path kStartup = fs::path("drive_c") / "users" / "a" / "AppData" / "Roaming" /
+                          "Microsoft" / "Windows" / "Start Menu" / "Programs" / "Startup";
+const fs::path kSystem = fs::path("drive_c") / "windows" / "system32";
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, WhyHazards,
+    ::testing::ValuesIn(std::vector<Hazard>{
+        {"fifo as policy file",
+         [](const fs::path& prefix, const fs::path&) {
+             fs::create_directories(prefix / kSystem / "GroupPolicy" / "Machine");
+             ::mkfifo((prefix / kSystem / "GroupPolicy" / "Machine" / "Registry.pol").c_str(),
+                      0644);
+         },
+         "Registry.pol is not a regular file", false},
+        {"dot dot out of the drive",
+         [](const fs::path& prefix, const fs::path& outside) {
+             ::mkfifo((outside / "fifo.reg").c_str(), 0644);
+             platform::HiveStore store(prefix);
+             testing::put(store, platform::kCurrentUser, kRunKey, "Escape",
+                          testing::sz("regedit /s C:\\..\\..\\..\\..\\..\\..\\..\\..\\..\\.." +
+                                      outside.string() + "/fifo.reg"));
+         },
+         "may set any restriction", false},
+        {"tasks linked to the root",
+         [](const fs::path& prefix, const fs::path&) {
+             fs::create_directory_symlink("/", prefix / kSystem / "Tasks");
+         },
+         "Tasks leads outside the prefix", false},
+        {"startup script linked out",
+         [](const fs::path& prefix, const fs::path& outside) {
+             fs::create_directories(prefix / kStartup);
+             fs::create_symlink(outside / "secret.txt", prefix / kStartup / "x.bat");
+         },
+         "x.bat leads outside the prefix", true},
+        {"startup script linked to a root file inside",
+         [](const fs::path& prefix, const fs::path& outside) {
+             fs::create_directories(prefix / kStartup);
+             fs::copy_file(outside / "secret.txt", prefix / "secret.txt");
+             fs::create_symlink(prefix / "secret.txt", prefix / kStartup / "x.bat");
+         },
+         "x.bat cannot be read", true},
+    }),
+    testing::CaseName());
 
 TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
     put(platform::kCurrentUser, kRestrictionsKey, "NoViewSource", testing::dword(1));

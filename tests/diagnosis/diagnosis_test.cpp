@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <variant>
 
+#include "diagnosis/command_scan.h"
 #include "diagnosis/policy_file.h"
+#include "diagnosis/shell_link.h"
 #include "diagnosis/text_scan.h"
 #include "platform/hive_store.h"
 #include "tests/support/case_name.h"
@@ -39,6 +42,52 @@ std::string policyFile(const std::u16string& key, const std::u16string& value) {
 void place(const fs::path& file, const std::string& content) {
     fs::create_directories(file.parent_path());
     testing::writeFile(file, content);
+}
+
+// Shortcuts as Windows writes them: header, a target ID list, link info with the target's path,
+// then counted strings (working folder, arguments) in ANSI or UTF-16.
+std::string little(std::uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+    return out;
+}
+
+std::string shellLink(const std::string& target, const std::string& folder,
+                      const std::string& arguments, bool unicode) {
+    const auto text = [&](const std::string& ascii) {
+        return unicode ? utf16WithBom(ascii).substr(2) : ascii;
+    };
+    const auto counted = [&](const std::string& ascii) {
+        return little(static_cast<std::uint32_t>(ascii.size()), 2) + text(ascii);
+    };
+    const std::uint32_t flags = 0x1 | 0x2 | 0x10 | 0x20 | (unicode ? 0x80 : 0);
+    const std::string header =
+        little(0x4C, 4) +
+        std::string("\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16) +
+        little(flags, 4) + little(0x20, 4) + std::string(24, '\0') + little(0, 4) + little(0, 4) +
+        little(1, 4) + std::string(12, '\0');
+    // One item (My Computer's class identifier), then the terminating empty item.
+    const std::string idList = little(20, 2) + "\x1F\x50" + std::string(16, '\x20') + little(0, 2);
+    const std::uint32_t headerSize = unicode ? 0x24 : 0x1C;
+    const std::string volume =
+        little(0x11, 4) + little(3, 4) + little(0x1234, 4) + little(0x10, 4) + std::string(1, '\0');
+    const std::uint32_t base = headerSize + static_cast<std::uint32_t>(volume.size());
+    const std::uint32_t suffix = base + static_cast<std::uint32_t>(target.size()) + 1;
+    std::string body = volume + target + std::string(2, '\0');
+    std::string offsets =
+        little(1, 4) + little(headerSize, 4) + little(base, 4) + little(0, 4) + little(suffix, 4);
+    if (unicode) {
+        offsets += little(suffix + 1, 4) +
+                   little(suffix + 1 + 2 * static_cast<std::uint32_t>(target.size() + 1), 4);
+        body += text(target) + std::string(4, '\0');
+    }
+    const std::string info =
+        little(static_cast<std::uint32_t>(8 + offsets.size() + body.size()), 4) +
+        little(headerSize, 4) + offsets + body;
+    return header + little(static_cast<std::uint32_t>(idList.size()), 2) + idList + info +
+           counted(folder) + counted(arguments) + little(0, 4);
 }
 
 class PrefixDiagnosis : public ::testing::Test {
@@ -121,12 +170,9 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     }
     testing::writeFile(startup() / "relock2.cmd",
                        "reg add HKCU\\Software\\Policies /v NoAddressBar /d 1 /f\r\n");
-    // A shell link keeps its target and arguments as UTF-16 strings among binary fields.
     place(driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
               "StartUp" / "lock.lnk",
-          std::string("L\0\0\0\x01\x14\x02\0", 8) +
-              utf16WithBom("C:\\Windows\\regedit.exe").substr(2) + std::string("\0\0\x1F\x50", 4) +
-              utf16WithBom("/s C:\\users\\Public\\lock.reg").substr(2));
+          shellLink("C:\\Windows\\regedit.exe", "", "/s C:\\users\\Public\\lock.reg", true));
     const std::u16string restrictionsKey =
         u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
     const std::u16string toolbarsKey =
@@ -225,42 +271,214 @@ TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
     EXPECT_TRUE(testing::contains(report.notes.front(), "runs past the end"));
 }
 
-// What makes a command one that writes the registry, and which restrictions it names.
+// What a command line puts in force: only a value of a restriction's exact name written with
+// data above 0; deletions, queries, zeros and names inside paths set nothing.
 struct Command {
-    const char* what;  // the command line
-    bool changesRegistry;
+    const char* what;
+    const char* command;
     std::vector<int> restrictions;
+    bool mayChangeAny = false;
 };
 class CommandExamination : public ::testing::TestWithParam<Command> {};
 
-TEST_P(CommandExamination, TellsRegistryWritersFromOtherPrograms) {
-    const CommandFindings found = examineCommand(GetParam().what);
-    EXPECT_EQ(found.changesRegistry, GetParam().changesRegistry);
+TEST_P(CommandExamination, CountsOnlyValuesPutInForce) {
+    const CommandFindings found = examineCommand(GetParam().command);
     EXPECT_EQ(found.restrictions, GetParam().restrictions);
+    EXPECT_EQ(found.mayChangeAny, GetParam().mayChangeAny);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, CommandExamination,
     ::testing::ValuesIn(std::vector<Command>{
-        {"reg add HKCU\\X /v NoBrowserClose /d 1", true, {4}},
-        {"C:\\Windows\\reg.exe import C:\\lock.reg", true, {}},
-        {"REGEDIT.EXE /s \"C:\\My Files\\lock.reg\"", true, {}},
-        {"regini policy.ini", true, {}},
-        {"regedit -s C:\\lock.txt", true, {}},
-        {"powershell -c Set-ItemProperty -Path HKCU:\\Software -Name NoViewSource -Value 1",
-         true,
+        {"reg add dword 1", "reg add HKCU\\X /v NoBrowserClose /t REG_DWORD /d 1 /f", {4}},
+        {"reg exe add text 1", "C:\\Windows\\REG.EXE ADD HKCU\\X /v nobrowserclose /d 1", {4}},
+        {"reg add hex", "reg add HKCU\\X /v NoPrinting /t REG_DWORD /d 0x10 /f", {14}},
+        {"reg add zero", "reg add HKCU\\X /v NoFileOpen /d 0", {}},
+        {"reg add dword zero", "reg add HKCU\\X /v NoFileOpen /t REG_DWORD /d 0x0 /f", {}},
+        {"reg add negative", "reg add HKCU\\X /v NoFileOpen /t REG_DWORD /d 4294967295", {}},
+        {"reg add no data", "reg add HKCU\\X /v NoFileOpen /f", {}},
+        {"reg delete", "reg delete HKCU\\X /v NoFileNew /f", {}},
+        {"reg query", "reg query HKCU\\X /v NoFindFiles", {}},
+        {"name ends the word", "reg add HKCU\\X /v NoToolbarOptions /t REG_DWORD /d 1", {19}},
+        {"name starts the word", "reg add HKCU\\X /v XNoToolBar /t REG_DWORD /d 1", {}},
+        {"path is no command", "\"C:\\Program Files\\HomePage Studio\\hps.exe\" --tray", {}},
+        {"value name as argument", "rundll32 apply.dll DisableRegistryTools", {}},
+        {"echo of a name", "cmd /c echo \"Window Title\"", {}},
+        {"window title text",
+         "reg add \"HKLM\\Software\\Microsoft\\Internet Explorer\\Main\" /v \"Window Title\" /d "
+         "\"Owned\" /f",
+         {24}},
+        {"statements of a script",
+         "@echo off\r\nreg add X /v NoFavorites /d 1 /f & reg delete X /v NoPrinting /f\r\n"
+         "reg add X /v NoNavButtons /t REG_DWORD /d 0 /f",
+         {8}},
+        {"powershell named",
+         "powershell -c Set-ItemProperty -Path HKCU:\\S -Name NoViewSource -Value 1",
          {17}},
-        {"rundll32 apply.dll DisableRegistryTools", false, {23}},
-        {"\"C:\\Program Files\\Registry Tool\\tool.exe\"", false, {}},
-        {"notepad C:\\reg\\notes.txt", false, {}},
-        {"C:\\myhomepage.exe --no-toolbar", false, {}},
-        {"cmd /c echo \"Window Title\"", false, {24}},
+        {"powershell positional", "powershell Set-ItemProperty HKCU:\\X NoFileNew 1", {9}},
+        {"powershell zero", "Set-ItemProperty -Path HKCU:\\X -Name NoFileNew -Value 0", {}},
+        {"powershell false", "sp HKCU:\\X NoFileNew $false", {}},
+        {"powershell removal", "Remove-ItemProperty -Path HKCU:\\X -Name NoFileNew", {}},
+        {"powershell variable data",
+         "New-ItemProperty -Path HKCU:\\X -Name NoPrinting -Value $v -PropertyType DWord",
+         {14}},
+        {"dotnet call",
+         "[Microsoft.Win32.Registry]::SetValue('HKEY_CURRENT_USER\\X', "
+         "'NoTheaterMode', 1)",
+         {16}},
+        {"wsh regwrite", "sh.RegWrite \"HKCU\\X\\NoNavButtons\", 1, \"REG_DWORD\"", {12}},
+        {"name in a variable", "reg add HKCU\\X /v %NAME% /d 1", {}, true},
+        {"regini", "regini policy.ini", {}, true},
     }),
     testing::CaseName());
 
-TEST(CommandExaminationOfFiles, NamesTheFileARegistryEditorImports) {
-    EXPECT_EQ(examineCommand("regedit /s \"C:\\My Files\\lock.reg\"").files,
-              std::vector<std::string>{"C:\\My Files\\lock.reg"});
+// The files a command hands on: registry files it imports, scripts it runs, policy files.
+struct Files {
+    const char* what;
+    const char* command;
+    std::vector<std::string> files;  // kind letter R, P or S, then the path
+};
+class NamedFiles : public ::testing::TestWithParam<Files> {};
+
+TEST_P(NamedFiles, AreTheOnesItImportsOrRuns) {
+    std::vector<std::string> files;
+    for (const NamedFile& file : examineCommand(GetParam().command).files) {
+        files.push_back("RPS"[static_cast<int>(file.kind)] + file.path);
+    }
+    EXPECT_EQ(files, GetParam().files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, NamedFiles,
+    ::testing::ValuesIn(std::vector<Files>{
+        {"regedit", "regedit /s \"C:\\My Files\\lock.reg\"", {"RC:\\My Files\\lock.reg"}},
+        {"regedit any name", "regedit.exe -s lock.txt", {"Rlock.txt"}},
+        {"regedit export", "regedit /e C:\\backup.reg HKEY_CURRENT_USER", {}},
+        {"reg import", "reg import C:\\lock.reg", {"RC:\\lock.reg"}},
+        {"reg export", "reg export HKCU\\X C:\\backup.reg", {}},
+        {"opened registry file", "C:\\lock.reg", {"RC:\\lock.reg"}},
+        {"registry file edited", "notepad C:\\lock.reg", {}},
+        {"script", "cmd /c C:\\relock.cmd & x.ps1", {"SC:\\relock.cmd", "Sx.ps1"}},
+        {"policy file", "lgpo.exe /u C:\\user.pol", {"PC:\\user.pol"}},
+    }),
+    testing::CaseName());
+
+struct Shortcut {
+    const char* what;
+    bool unicode;
+    std::size_t argumentsLength;
+};
+class Shortcuts : public PrefixDiagnosis, public ::testing::WithParamInterface<Shortcut> {};
+
+// The registry editor imports a file of the working folder that sets restriction 7.
+TEST_P(Shortcuts, AreReadByTheirStructure) {
+    const std::string name(GetParam().argumentsLength - 7, 'a');
+    place(driveC() / "lock" / (name + ".reg"),
+          utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\"
+                       "Policies\\Microsoft\\Internet Explorer\\Restrictions]\r\n"
+                       "\"NoBrowserSaveAs\"=dword:00000001\r\n"));
+    testing::writeFile(startup() / "lock.lnk",
+                       shellLink("C:\\Windows\\regedit.exe", "C:\\lock", "/s " + name + ".reg",
+                                 GetParam().unicode));
+    const Report report = diagnoseWith();
+    ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);
+    EXPECT_EQ(report.returning[0].restrictions, std::vector<int>{7}) << formatReport(report);
+    EXPECT_EQ(report.returning[0].command, "C:\\Windows\\regedit.exe /s " + name + ".reg");
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, Shortcuts,
+                         ::testing::ValuesIn(std::vector<Shortcut>{{"ansi 10", false, 10},
+                                                                   {"ansi 40", false, 40},
+                                                                   {"ansi 200", false, 200},
+                                                                   {"unicode 10", true, 10},
+                                                                   {"unicode 40", true, 40},
+                                                                   {"unicode 200", true, 200}}),
+                         testing::CaseName());
+
+// A shortcut cut short anywhere before its optional trailer, or with an offset past its link
+// info, is refused, never read past its end.
+TEST(ShellLinkReading, RefusesCutShortLinksAndOffsetsPastTheirPart) {
+    for (bool unicode : {false, true}) {
+        const std::string link = shellLink("C:\\x.exe", "C:\\", "/s a.reg", unicode);
+        const auto whole = readShellLink(link);
+        ASSERT_TRUE(std::holds_alternative<ShellLink>(whole)) << std::get<std::string>(whole);
+        EXPECT_EQ(std::get<ShellLink>(whole).commandLine(), "C:\\x.exe /s a.reg");
+        for (std::size_t size = 0; size + 4 < link.size(); ++size) {
+            EXPECT_TRUE(std::holds_alternative<std::string>(readShellLink(link.substr(0, size))))
+                << size;
+        }
+        std::string wrong = link;
+        // The offset of the local base path (UTF-16 in a Unicode link info) in the link info
+        // after the header and the 24 bytes of the ID list.
+        wrong[0x4C + 24 + (unicode ? 0x1C : 0x10)] = '\x7F';
+        EXPECT_TRUE(std::holds_alternative<std::string>(readShellLink(wrong)));
+    }
+}
+
+// Registry files a startup command imports count for the values they put in force only.
+struct RegFile {
+    const char* what;
+    const char* lines;  // below the Restrictions key
+    std::vector<int> restrictions;
+    bool returns;
+};
+class ImportedRegistryFiles : public PrefixDiagnosis,
+                              public ::testing::WithParamInterface<RegFile> {};
+
+TEST_P(ImportedRegistryFiles, CountOnlyWhatTheyPutInForce) {
+    testing::writeFile(driveC() / "users" / "Public" / "x.reg",
+                       utf16WithBom(std::string("Windows Registry Editor Version 5.00\r\n\r\n"
+                                                "[HKEY_CURRENT_USER\\Software\\Policies\\"
+                                                "Microsoft\\Internet Explorer\\Restrictions]\r\n") +
+                                    GetParam().lines));
+    setRunEntry("Import", "regedit /s C:\\users\\Public\\x.reg");
+    const Report report = diagnoseWith();
+    ASSERT_EQ(report.somethingReturns(), GetParam().returns) << formatReport(report);
+    if (GetParam().returns) {
+        EXPECT_EQ(report.returning[0].restrictions, GetParam().restrictions);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ImportedRegistryFiles,
+                         ::testing::ValuesIn(std::vector<RegFile>{
+                             {"one", "\"NoBrowserClose\"=dword:00000001\r\n", {4}, true},
+                             {"zero", "\"NoBrowserClose\"=dword:00000000\r\n", {}, false},
+                             {"negative", "\"NoBrowserClose\"=dword:ffffffff\r\n", {}, false},
+                             {"text one", "\"NoBrowserClose\"=\"1\"\r\n", {4}, true},
+                             {"deletion only", "\"NoBrowserClose\"=-\r\n", {}, false},
+                             {"other value", "\"NoBrowserCloseX\"=dword:00000001\r\n", {}, false},
+                             {"not a registry file", "garbage\r\n", {}, true},
+                         }),
+                         testing::CaseName());
+
+// What the report shows of a startup script: the statements that set restrictions, with no raw
+// control character and not the whole script.
+TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharacters) {
+    testing::writeFile(
+        startup() / "x.bat",
+        "@echo off\r\necho \x1b[2Jhello\r\nreg add HKCU\\X /v NoFileNew /d 1 /f\r\n");
+    setRunEntry("Bell\a", "reg add HKCU\\X /v NoPrinting /d 1 /f\r\x1b]0;title\a");
+    const Report report = diagnoseWith();
+    const std::string text = formatReport(report);
+    EXPECT_EQ(std::count_if(text.begin(), text.end(),
+                            [](char c) { return c != '\n' && (c < 0x20 || c == 0x7F); }),
+              0)
+        << text;
+    EXPECT_FALSE(testing::contains(text, "hello")) << text;
+    EXPECT_TRUE(testing::contains(text, "x.bat: reg add HKCU\\X /v NoFileNew /d 1 /f")) << text;
+    EXPECT_TRUE(testing::contains(text, "Bell\\x07")) << text;
+}
+
+// Walks stop at their bound and say so.
+TEST_F(PrefixDiagnosis, SaysWhereItStoppedAtALimit) {
+    // Links to one file: a new file each would take the file system much longer.
+    testing::writeFile(system32() / "Tasks" / "t", "");
+    for (int i = 0; i < 10'000; ++i) {
+        fs::create_hard_link(system32() / "Tasks" / "t", system32() / "Tasks" / std::to_string(i));
+    }
+    const Report report = diagnoseWith();
+    ASSERT_EQ(report.notes.size(), 1u) << formatReport(report);
+    EXPECT_TRUE(testing::contains(report.notes[0], "more than 10000 entries"));
 }
 
 }  // namespace

@@ -1,15 +1,18 @@
-"""Checks the real output of `quorvane-cli list --json` against the JSON Schema that
-docs/cli-json.md describes, on a registry whose hives hold every kind of finding: a number, a
-text, a value that cannot be read, and nothing. A second, strict reading of the same schema
-allows no key it does not name, so that a key added to the program but not to the document
-fails too; and every key the schema names must be in the document's tables.
+"""Checks the real output of `quorvane-cli list --json` and `why --json` against the JSON Schemas
+that docs/cli-json.md describes: `list` on a registry whose hives hold every kind of finding (a
+number, a text, a value that cannot be read, and nothing), `why` on a Wine prefix with something
+of every source and a note. A second, strict reading of each schema allows no key it does not
+name, so that a key added to the program but not to the document fails too; and every key a
+schema names must be in the document's tables.
 
-usage: cli_json_test.py QUORVANE_CLI SCHEMA DOCUMENT
+usage: cli_json_test.py QUORVANE_CLI LIST_SCHEMA DOCUMENT WHY_SCHEMA
 Exits 77 (skipped) when python3-jsonschema is not installed."""
 import copy
 import json
 import os
 import re
+import struct
+import subprocess
 import sys
 import tempfile
 
@@ -30,12 +33,81 @@ MACHINE_HIVE = HEADER.format(root="\\\\Machine") + (
     "\"Window Title\"=\"Quorvane \\\"test\\\"\"\n\n")
 
 
+RUN_KEY = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run] 1700000000\n"
+RESTRICTIONS_KEY = "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions"
+# Restriction 4 in force in the per-user hive; a Run entry sets it again and another runs a
+# program; a domain's policy object; a policy file, a task and a Startup script are in the prefix,
+# and a pipe where the machine's policy file belongs.
+WHY_USER_HIVE = HEADER.format(root="\\\\User\\\\S-1-5-21-0-0-0-1000") + (
+    "[Software\\\\Policies\\\\Microsoft\\\\Internet Explorer\\\\Restrictions] 1700000000\n"
+    "\"NoBrowserClose\"=dword:00000001\n\n" + RUN_KEY +
+    "\"Relock\"=\"reg add HKCU\\\\X /v NoBrowserClose /t REG_DWORD /d 1 /f\"\n"
+    "\"Tray\"=\"C:\\\\tray.exe\"\n\n")
+WHY_MACHINE_HIVE = HEADER.format(root="\\\\Machine") + (
+    "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Group Policy\\\\History"
+    "\\\\{35378EAC}\\\\0] 1700000000\n"
+    "\"Link\"=\"LDAP://CN=Policies,DC=corp,DC=example\"\n\"DisplayName\"=\"Domain\"\n\n")
+TASK = ("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\"><Actions><Exec>"
+        "<Command>reg</Command><Arguments>add HKCU\\X /v NoPrinting /d 1 /f</Arguments></Exec>"
+        "</Actions></Task>")
+
+
+def policy_file(key, value, number):
+    """A Registry.pol that sets `value` of `key` to the DWORD `number`."""
+    def text(s):
+        return (s + "\0").encode("utf-16-le")
+    record = ("[".encode("utf-16-le") + text(key) + ";".encode("utf-16-le") + text(value) +
+              ";".encode("utf-16-le") + struct.pack("<I", 4) + ";".encode("utf-16-le") +
+              struct.pack("<I", 4) + ";".encode("utf-16-le") + struct.pack("<I", number) +
+              "]".encode("utf-16-le"))
+    return b"PReg" + struct.pack("<I", 1) + record
+
+
+def write_prefix(prefix):
+    for name, hive in (("user.reg", WHY_USER_HIVE), ("system.reg", WHY_MACHINE_HIVE)):
+        with open(os.path.join(prefix, name), "w", encoding="utf-8") as f:
+            f.write(hive)
+    system32 = os.path.join(prefix, "drive_c", "windows", "system32")
+    startup = os.path.join(prefix, "drive_c", "users", "a", "AppData", "Roaming", "Microsoft",
+                           "Windows", "Start Menu", "Programs", "Startup")
+    for folder in (os.path.join(system32, "GroupPolicy", "User"), os.path.join(system32, "Tasks"),
+                   startup):
+        os.makedirs(folder)
+    with open(os.path.join(system32, "GroupPolicy", "User", "Registry.pol"), "wb") as f:
+        f.write(policy_file(RESTRICTIONS_KEY, "NoViewSource", 1))
+    with open(os.path.join(system32, "Tasks", "Relock"), "wb") as f:
+        f.write(TASK.encode("utf-16"))
+    os.makedirs(os.path.join(system32, "GroupPolicy", "Machine"))
+    os.mkfifo(os.path.join(system32, "GroupPolicy", "Machine", "Registry.pol"))
+    with open(os.path.join(startup, "x.bat"), "w") as f:
+        f.write("@echo off\r\nreg add HKCU\\X /v NoFavorites /d 1 /f\r\n")
+
+
+def why_json(cli, prefix):
+    result = subprocess.run([cli, "--registry", prefix, "why", "--json"], capture_output=True,
+                            timeout=60, env=dict(os.environ, QUORVANE_CONFIG=os.devnull))
+    if result.returncode != 4:
+        raise AssertionError(f"why --json exited {result.returncode}: {result.stderr}")
+    return json.loads(result.stdout.decode("utf-8"))
+
+
 def strict(schema):
     """The schema with "additionalProperties": false on every object it describes."""
     schema = copy.deepcopy(schema)
-    for definition in schema["$defs"].values():
-        definition["additionalProperties"] = False
+    for definition in [schema] + list(schema["$defs"].values()):
+        for variant in [definition] + definition.get("oneOf", []):
+            if "properties" in variant:
+                variant["additionalProperties"] = False
     return schema
+
+
+def validate(schema, output, label):
+    failures = []
+    for name, variant in (("schema", schema), ("strict schema", strict(schema))):
+        validator = jsonschema.Draft202012Validator(variant)
+        failures += [f"{label} {name}: {'/'.join(map(str, error.absolute_path))}: {error.message}"
+                     for error in validator.iter_errors(output)]
+    return failures
 
 
 def documented_keys(document):
@@ -44,10 +116,38 @@ def documented_keys(document):
 
 
 def schema_keys(schema):
-    return {key for definition in schema["$defs"].values() for key in definition["properties"]}
+    keys = set(schema.get("properties", {}))
+    for definition in schema["$defs"].values():
+        for variant in [definition] + definition.get("oneOf", []):
+            keys |= set(variant.get("properties", {}))
+    return keys
 
 
-def main(cli, schema_file, document_file):
+def check_why(cli, schema, document):
+    with tempfile.TemporaryDirectory() as prefix:
+        write_prefix(prefix)
+        output = why_json(cli, prefix)
+    failures = validate(schema, output, "why")
+    sources = {finding["source"] for finding in output["returning"]}
+    wanted = {"policy file", "domain policy", "startup key", "startup folder", "scheduled task"}
+    if sources != wanted:
+        failures.append(f"why: the test prefix did not give every source: {sources}")
+    if [item["item"] for item in output["otherStartupItems"]] != ["Tray"]:
+        failures.append(f"why: other startup items: {output['otherStartupItems']}")
+    if not any("Machine/Registry.pol is not a regular file" in note for note in output["notes"]):
+        failures.append(f"why: no note for the pipe named as a policy file: {output['notes']}")
+    states = output["restrictions"]
+    if [(s["number"], s["localMachine"]) for s in states] != [(4, None)] or \
+            states[0]["currentUser"] != {"type": 4, "value": "1"}:
+        failures.append(f"why: restriction states: {states}")
+    undocumented = schema_keys(schema) - documented_keys(document)
+    if undocumented:
+        failures.append(f"why: keys in the schema but not in the document: {undocumented}")
+    return failures
+
+
+def main(cli, schema_file, document_file, why_schema_file):
+    global jsonschema
     try:
         import jsonschema
     except ImportError:
@@ -55,9 +155,12 @@ def main(cli, schema_file, document_file):
         return 77
     with open(schema_file) as f:
         schema = json.load(f)
+    with open(why_schema_file) as f:
+        why_schema = json.load(f)
     with open(document_file) as f:
         document = f.read()
     jsonschema.Draft202012Validator.check_schema(schema)
+    jsonschema.Draft202012Validator.check_schema(why_schema)
 
     with tempfile.TemporaryDirectory() as registry:
         for name, hive in (("user.reg", USER_HIVE), ("system.reg", MACHINE_HIVE)):
@@ -65,11 +168,7 @@ def main(cli, schema_file, document_file):
                 f.write(hive)
         output = cli_help.list_json(cli, registry)
 
-    failures = []
-    for name, variant in (("schema", schema), ("strict schema", strict(schema))):
-        validator = jsonschema.Draft202012Validator(variant)
-        failures += [f"{name}: {'/'.join(map(str, error.absolute_path))}: {error.message}"
-                     for error in validator.iter_errors(output)]
+    failures = validate(schema, output, "list")
     findings = {hive["found"] for row in output for hive in (row["currentUser"],
                                                               row["localMachine"])}
     if findings != {"absent", "unreadable", "number", "text"}:
@@ -84,6 +183,7 @@ def main(cli, schema_file, document_file):
     if undocumented:
         failures.append(f"keys in the schema but not in {document_file}: {undocumented}")
 
+    failures += check_why(cli, why_schema, document)
     return cli_help.reported(failures)
 
 

@@ -1,5 +1,6 @@
 // What callers of RegistryApi rely on, checked the same way against every implementation: the
-// Win32 run under Wine shows what Windows does, the native run that the hive store does the same.
+// Win32 run under Wine shows what Windows does, the native run that the hive store and an offline
+// installation's binary hives do the same.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -25,7 +26,7 @@ std::string scratch(const std::string& subKey) {
     return "Software\\Quorvane\\Conformance\\" + subKey;
 }
 
-class RegistryConformance : public ::testing::Test {
+class RegistryConformance : public ::testing::TestWithParam<RegistryKind> {
 protected:
     void TearDown() override {
         for (KeyHandle key : opened_) {
@@ -63,12 +64,12 @@ protected:
     Read value(KeyHandle key, const std::string& name) { return read(registry_, key, name); }
     Stored text(KeyHandle key, const std::string& name) { return value(key, name).value; }
 
-    std::unique_ptr<RegistryTarget> target_ = makeRegistryTarget();
+    std::unique_ptr<RegistryTarget> target_ = GetParam().make();
     RegistryApi& registry_ = target_->registry();
     std::vector<KeyHandle> opened_;
 };
 
-TEST_F(RegistryConformance, CreateKeyMakesMissingParentsAndKeepsWhatExists) {
+TEST_P(RegistryConformance, CreateKeyMakesMissingParentsAndKeepsWhatExists) {
     setText(create(kLocalMachine, scratch("A\\B\\C")), "Kept", "yes");
     EXPECT_EQ(tryOpen(kLocalMachine, scratch("A")), kSuccess);
     EXPECT_EQ(tryOpen(kLocalMachine, scratch("A\\B")), kSuccess);
@@ -78,7 +79,7 @@ TEST_F(RegistryConformance, CreateKeyMakesMissingParentsAndKeepsWhatExists) {
     EXPECT_EQ(text(again, "Kept"), sz("yes"));
 }
 
-TEST_F(RegistryConformance, NamesCompareWithoutRegardToCase) {
+TEST_P(RegistryConformance, NamesCompareWithoutRegardToCase) {
     KeyHandle key = create(kCurrentUser, scratch("Abc"));
     setText(key, "Name", "first");
     EXPECT_EQ(text(open(kCurrentUser, "SOFTWARE\\quorvane\\CONFORMANCE\\aBC"), "NAME"),
@@ -96,7 +97,7 @@ TEST_F(RegistryConformance, NamesCompareWithoutRegardToCase) {
 
 // An empty sub-key opens the key itself; doubled separators count as one and a trailing one is
 // ignored; a leading one is refused.
-TEST_F(RegistryConformance, SubKeyPathsAreSplitAsWindowsDoes) {
+TEST_P(RegistryConformance, SubKeyPathsAreSplitAsWindowsDoes) {
     KeyHandle key = create(kCurrentUser, scratch("Outer\\\\Inner\\"));
     setText(key, "Depth", "two");
     EXPECT_EQ(text(open(key, ""), "Depth"), sz("two"));
@@ -106,7 +107,7 @@ TEST_F(RegistryConformance, SubKeyPathsAreSplitAsWindowsDoes) {
     EXPECT_EQ(tryOpen(kCurrentUser, std::string(1, '\\').append(scratch("Outer"))), kBadPathname);
 }
 
-TEST_F(RegistryConformance, MissingKeysAndValuesAreNotFound) {
+TEST_P(RegistryConformance, MissingKeysAndValuesAreNotFound) {
     KeyHandle key = create(kCurrentUser, scratch("Present"));
     setText(key, "Other", "value");
 
@@ -119,7 +120,7 @@ TEST_F(RegistryConformance, MissingKeysAndValuesAreNotFound) {
     EXPECT_EQ(registry_.deleteValue(key, "Absent"), kFileNotFound);
 }
 
-TEST_F(RegistryConformance, KeyWithSubKeysIsNotDeleted) {
+TEST_P(RegistryConformance, KeyWithSubKeysIsNotDeleted) {
     create(kLocalMachine, scratch("Tree\\Leaf"));
     KeyHandle tree = open(kLocalMachine, scratch("Tree"), kKeyAllAccess);
     setText(tree, "Stays", "here");
@@ -133,7 +134,7 @@ TEST_F(RegistryConformance, KeyWithSubKeysIsNotDeleted) {
     EXPECT_EQ(tryOpen(kLocalMachine, scratch("Tree")), kFileNotFound);
 }
 
-TEST_F(RegistryConformance, ReadAccessCannotChangeValues) {
+TEST_P(RegistryConformance, ReadAccessCannotChangeValues) {
     setText(create(kCurrentUser, scratch("Guarded")), "Value", "original");
     KeyHandle readOnly = open(kCurrentUser, scratch("Guarded"));
 
@@ -148,7 +149,7 @@ TEST_F(RegistryConformance, ReadAccessCannotChangeValues) {
     EXPECT_EQ(value(readOnly, "Value").status, kFileNotFound);
 }
 
-TEST_F(RegistryConformance, QueryReportsTheSizeItNeeds) {
+TEST_P(RegistryConformance, QueryReportsTheSizeItNeeds) {
     KeyHandle key = create(kCurrentUser, scratch("Sizes"));
     setText(key, "Text", "hello");
     EXPECT_EQ(set(registry_, key, "Blob", {kRegBinary, "\1\2\3\4\5\6\7\x08"}), kSuccess);
@@ -174,7 +175,7 @@ TEST_F(RegistryConformance, QueryReportsTheSizeItNeeds) {
     EXPECT_EQ(std::memcmp(exact.data(), "hello", 6), 0);
 }
 
-TEST_F(RegistryConformance, ValuesComeBackWithTheirTypeAndBytes) {
+TEST_P(RegistryConformance, ValuesComeBackWithTheirTypeAndBytes) {
     KeyHandle key = create(kCurrentUser, scratch("Values"));
     const std::string awkward = "C:\\Program Files\\Quorvane \"beta\" \\\\server\\share\\ end";
     const std::pair<std::string, Stored> values[] = {
@@ -202,7 +203,7 @@ TEST_F(RegistryConformance, ValuesComeBackWithTheirTypeAndBytes) {
     }
 }
 
-TEST_F(RegistryConformance, ClosedAndUnknownHandlesAreInvalid) {
+TEST_P(RegistryConformance, ClosedAndUnknownHandlesAreInvalid) {
     KeyHandle key = 0;
     ASSERT_EQ(registry_.createKey(kCurrentUser, scratch("Closed"), key), kSuccess);
     ASSERT_EQ(registry_.closeKey(key), kSuccess);
@@ -223,7 +224,7 @@ TEST_F(RegistryConformance, ClosedAndUnknownHandlesAreInvalid) {
     EXPECT_EQ(tryOpen(kCurrentUser, scratch("Closed")), kSuccess);
 }
 
-TEST_F(RegistryConformance, HandleToADeletedKeyReportsIt) {
+TEST_P(RegistryConformance, HandleToADeletedKeyReportsIt) {
     KeyHandle stale = create(kCurrentUser, scratch("Gone"));
     ASSERT_EQ(registry_.deleteKey(kCurrentUser, scratch("Gone")), kSuccess);
 
@@ -236,7 +237,7 @@ TEST_F(RegistryConformance, HandleToADeletedKeyReportsIt) {
     EXPECT_EQ(tryOpen(kCurrentUser, scratch("Gone")), kFileNotFound);
 }
 
-TEST_F(RegistryConformance, WritesInABatchAreSeenAtOnce) {
+TEST_P(RegistryConformance, WritesInABatchAreSeenAtOnce) {
     BatchScope batch(registry_);
     setText(create(kCurrentUser, scratch("Batch\\Inner")), "Pending", "value");
     EXPECT_EQ(text(open(kCurrentUser, scratch("Batch\\Inner")), "Pending"), sz("value"));
@@ -247,7 +248,7 @@ TEST_F(RegistryConformance, WritesInABatchAreSeenAtOnce) {
 }
 
 // Enumeration gives every sub-key and value once, by index, and the values as a query gives them.
-TEST_F(RegistryConformance, EnumerationListsEverySubKeyAndValue) {
+TEST_P(RegistryConformance, EnumerationListsEverySubKeyAndValue) {
     KeyHandle key = create(kCurrentUser, scratch("Listed"));
     for (const char* child : {"Beta", "alpha", "Gamma"}) {
         create(key, child);
@@ -304,7 +305,7 @@ TEST_F(RegistryConformance, EnumerationListsEverySubKeyAndValue) {
     EXPECT_EQ(registry_.enumValue(leaf, 0, name, data.type, data.bytes), kNoMoreItems);
 }
 
-TEST_F(RegistryConformance, EnumerationNeedsItsRights) {
+TEST_P(RegistryConformance, EnumerationNeedsItsRights) {
     KeyHandle key = create(kCurrentUser, scratch("Rights\\Child"));
     setText(key, "Value", "x");
     KeyHandle setOnly = open(kCurrentUser, scratch("Rights"), kKeySetValue);
@@ -319,6 +320,9 @@ TEST_F(RegistryConformance, EnumerationNeedsItsRights) {
     EXPECT_EQ(registry_.enumValue(queryOnly, 0, name, type, data), kSuccess);
     EXPECT_EQ(name, "Value");
 }
+
+INSTANTIATE_TEST_SUITE_P(Registries, RegistryConformance, ::testing::ValuesIn(registryKinds()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace quorvane::testing

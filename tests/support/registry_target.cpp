@@ -6,6 +6,8 @@
 #include "platform/win32_registry.h"
 #else
 #include "platform/hive_store.h"
+#include "platform/offline_registry.h"
+#include "tests/support/empty_hive.h"
 #include "tests/support/temp_dir.h"
 #endif
 
@@ -59,6 +61,10 @@ std::unique_ptr<RegistryTarget> makeRegistryTarget() {
     return std::make_unique<Win32Target>();
 }
 
+std::vector<RegistryKind> registryKinds() {
+    return {{"Win32", &makeRegistryTarget}};
+}
+
 #else
 
 // Quorvane's own store in a directory of its own: nothing to clean, it goes with the test.
@@ -79,10 +85,40 @@ private:
                                platform::HiveStore::Creation::CreateIfMissing};
 };
 
+// An offline installation's SOFTWARE and NTUSER.DAT, made empty, with the same baseline keys.
+class OfflineTarget final : public RegistryTarget {
+public:
+    OfflineTarget() { makeBaselineKeys(*registry_); }
+
+    platform::RegistryApi& registry() override { return *registry_; }
+
+    void removeTree(platform::KeyHandle root, const std::string& subKey) override {
+        ASSERT_EQ(registry_->deleteKey(root, subKey), platform::kSuccess) << subKey;
+    }
+
+private:
+    static platform::OfflineHives emptyHives(const std::filesystem::path& directory) {
+        writeEmptyHive(directory / "SOFTWARE");
+        writeEmptyHive(directory / "NTUSER.DAT", {.fileName = u"NTUSER.DAT"});
+        return {{directory / "SOFTWARE", "SOFTWARE"},
+                platform::OfflineHive{directory / "NTUSER.DAT", "user"},
+                directory / "backups"};
+    }
+
+    TempDir directory_;
+    std::unique_ptr<platform::OfflineRegistry> registry_ =
+        std::make_unique<platform::OfflineRegistry>(emptyHives(directory_.path()));
+};
+
 }  // namespace
 
 std::unique_ptr<RegistryTarget> makeRegistryTarget() {
     return std::make_unique<HiveStoreTarget>();
+}
+
+std::vector<RegistryKind> registryKinds() {
+    return {{"HiveStore", &makeRegistryTarget},
+            {"OfflineHives", [] { return std::unique_ptr<RegistryTarget>(new OfflineTarget()); }}};
 }
 
 #endif

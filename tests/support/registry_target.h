@@ -14,6 +14,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "platform/registry_api.h"
 
@@ -32,6 +33,15 @@ public:
 };
 
 std::unique_ptr<RegistryTarget> makeRegistryTarget();
+
+// Every registry implementation this build has, by name, for the suites that hold them all to
+// the same rules: the build's own (makeRegistryTarget) and, on Linux, an offline Windows
+// installation's binary hives.
+struct RegistryKind {
+    std::string name;
+    std::unique_ptr<RegistryTarget> (*make)();
+};
+std::vector<RegistryKind> registryKinds();
 
 // A value as the registry holds it.
 struct Stored {

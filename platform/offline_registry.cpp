@@ -1,0 +1,893 @@
+#include "platform/offline_registry.h"
+
+#include <fcntl.h>
+#include <hivex.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+
+#include "platform/access_rights.h"
+#include "platform/hive_io.h"
+#include "platform/hive_text.h"
+#include "platform/letter_case.h"
+#include "platform/offline_hive_file.h"
+#include "platform/value_data.h"
+
+namespace quorvane::platform {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;  // key names below a hive's root, as given
+
+constexpr Status kBadPathname = 161;
+// Windows' largest hive is a few hundred MB; anything much larger is not one.
+constexpr off_t kLargestHive = off_t{4} << 30;
+
+// Memory hivex hands over, freed with free().
+template <typename T>
+struct Freed {
+    T* pointer;
+    explicit Freed(T* p) : pointer(p) {}
+    ~Freed() { std::free(pointer); }
+    Freed(const Freed&) = delete;
+    Freed& operator=(const Freed&) = delete;
+};
+
+std::string nodeName(hive_h* h, hive_node_h node) {
+    const Freed<char> name(hivex_node_name(h, node));
+    return name.pointer != nullptr ? std::string(name.pointer, hivex_node_name_len(h, node))
+                                   : std::string();
+}
+
+std::string valueName(hive_h* h, hive_value_h value) {
+    const Freed<char> name(hivex_value_key(h, value));
+    return name.pointer != nullptr ? std::string(name.pointer, hivex_value_key_len(h, value))
+                                   : std::string();
+}
+
+// hivex keeps a value's type in its enum, whose range does not cover every type a hive may hold:
+// types go in and out as their 32 bits.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+
+char* valueBytes(hive_h* h, hive_value_h value, std::uint32_t& type, std::size_t& length) {
+    return hivex_value_value(h, value, reinterpret_cast<hive_type*>(&type), &length);
+}
+
+hive_set_value valueToSet(std::string& name, std::uint32_t type, std::string& bytes) {
+    hive_set_value value{name.data(), hive_t_REG_NONE, bytes.size(), bytes.data()};
+    std::memcpy(&value.t, &type, sizeof type);
+    return value;
+}
+
+bool isAscii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    return hive::foldName(hive::utf8ToUtf16(a)) == hive::foldName(hive::utf8ToUtf16(b));
+}
+
+// Splits a narrow sub-key path as Windows does: doubled and trailing backslashes count for
+// nothing, a leading one is refused.
+Status appendSubKey(std::string_view subKey, Names& names) {
+    if (!subKey.empty() && subKey.front() == '\\') {
+        return kBadPathname;
+    }
+    std::size_t start = 0;
+    while (start <= subKey.size()) {
+        const std::size_t end = std::min(subKey.find('\\', start), subKey.size());
+        if (end > start) {
+            names.emplace_back(subKey.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return kSuccess;
+}
+
+std::string foldedPath(const Names& names) {
+    std::string path;
+    for (const std::string& name : names) {
+        path += hive::utf16ToUtf8(hive::foldName(hive::utf8ToUtf16(name))) + '\\';
+    }
+    return path;
+}
+
+struct ValueCopy {
+    std::uint32_t type;
+    std::string bytes;
+    bool operator==(const ValueCopy&) const = default;
+};
+
+// A change, kept until its hive is written so that the new file can be checked against it.
+struct Change {
+    Names path;
+    std::optional<std::string> value;  // none for a change to the key itself
+};
+
+struct Hive {
+    KeyHandle root = 0;
+    OfflineHive where;
+    hive::Directory folder;
+    std::string name;
+    hive_h* h = nullptr;
+    hive::FileSignature version;
+    timespec accessed{};  // the file's access time before Quorvane read it
+    std::vector<Change> pending;
+    std::optional<StoreFailure> lost;  // changes held back that were dropped before the write
+    bool backedUp = false;
+    // Read through a mapping of the file until the first change, then from a copy in memory
+    // that hivex may change: reading alone never copies a hive of hundreds of MB.
+    bool writable = false;
+    std::uint64_t generation = 0;  // changes whenever keys may have gone away
+
+    Hive() = default;
+    Hive(const Hive&) = delete;
+    Hive& operator=(const Hive&) = delete;
+    ~Hive() {
+        if (h != nullptr) {
+            hivex_close(h);
+        }
+        if (folder.fd >= 0) {
+            ::close(folder.fd);
+        }
+    }
+};
+
+// Opens the hive file at `path` with hivex, as what it is: a regular file of a sane size,
+// reached without blocking on a FIFO put in its place.
+hive_h* openHiveFile(const hive::Directory& folder, const std::string& name, int flags,
+                     hive::FileSignature* version, timespec* accessed = nullptr) {
+    const fs::path file = folder.path / name;
+    const int fd = ::openat(folder.fd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        const int error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        throw StoreError("The hive " + file.string() +
+                         " cannot be opened: " + hive::describeError(error) + ".");
+    }
+    if (!S_ISREG(info.st_mode) || info.st_size > kLargestHive) {
+        ::close(fd);
+        throw StoreError("The hive " + file.string() +
+                         (S_ISREG(info.st_mode) ? " is too large to be a Windows registry hive."
+                                                : " is not a regular file."));
+    }
+    if (accessed != nullptr) {
+        *accessed = info.st_atim;  // before hivex reads it
+    }
+    // hivex opens by name: the name of this very descriptor, so that it reads what was checked.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    hive_h* h = hivex_open(self.c_str(), flags);
+    const int error = errno;
+    ::close(fd);
+    if (h == nullptr) {
+        throw StoreError("The hive " + file.string() +
+                         " cannot be read as a Windows registry hive (" +
+                         hive::describeError(error) +
+                         "). Quorvane leaves it exactly as it is; restore it from a backup.");
+    }
+    if (version != nullptr) {
+        const auto signature = hive::statFileIn(folder, name);
+        *version = signature.value_or(hive::FileSignature{});
+    }
+    return h;
+}
+
+std::string damaged(const Hive& hive, int error) {
+    return "the hive " + (hive.folder.path / hive.name).string() +
+           " is damaged where Quorvane read it (" + hive::describeError(error) + ")";
+}
+
+std::string changedMeanwhile(const Hive& hive) {
+    return "another program changed " + hive.where.file.string() +
+           " while Quorvane had it open; nothing was written";
+}
+
+// Where a handle points: a hive (none for HKEY_LOCAL_MACHINE itself, which holds only
+// Software) and the key names below its root.
+struct OpenKey {
+    Hive* hive = nullptr;
+    Names path;
+    std::uint32_t access = kKeyAllAccess;
+    bool deleted = false;
+    hive_node_h cached = 0;
+    std::uint64_t generation = 0;
+};
+
+}  // namespace
+
+struct OfflineRegistry::Impl {
+    Hive software;
+    std::optional<Hive> user;
+    fs::path backupFolder;
+    std::vector<fs::path> backups;
+    std::unordered_map<KeyHandle, OpenKey> handles;
+    KeyHandle nextHandle = 0x1000;
+    int batchDepth = 0;
+    std::string lastFailure;
+    std::uint64_t failuresReported = 0;
+
+    static void open(Hive& hive, KeyHandle root, OfflineHive where) {
+        hive.root = root;
+        hive.where = std::move(where);
+        hive.folder.path = hive.where.file.parent_path();
+        hive.name = hive.where.file.filename().string();
+        hive.folder.fd = ::open(hive.folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (hive.folder.fd < 0) {
+            throw StoreError("The folder " + hive.folder.path.string() +
+                             " cannot be opened: " + hive::describeError(errno) + ".");
+        }
+        hive.h = openHiveFile(hive.folder, hive.name, 0, &hive.version, &hive.accessed);
+    }
+
+    // Reads the hive again from its file, dropping what memory holds.
+    void reload(Hive& hive) {
+        hive_h* fresh = openHiveFile(hive.folder, hive.name, 0, &hive.version, &hive.accessed);
+        hivex_close(hive.h);
+        hive.h = fresh;
+        hive.writable = false;
+        ++hive.generation;
+        for (auto& [handle, open] : handles) {
+            open.cached = 0;
+        }
+    }
+
+    Status failure(Status status, std::string reason) {
+        lastFailure = std::move(reason);
+        ++failuresReported;
+        return status;
+    }
+
+    // Notices a new version of the file that another program wrote, while nothing is held back.
+    Status refresh(Hive& hive) {
+        if (!hive.pending.empty()) {
+            return kSuccess;
+        }
+        try {
+            const auto now = hive::statFileIn(hive.folder, hive.name);
+            if (!now || !now->sameVersion(hive.version)) {
+                reload(hive);
+            }
+        } catch (const std::exception& error) {
+            return failure(kRegistryIoFailed, error.what());
+        }
+        return kSuccess;
+    }
+
+    // The child of `node` called `name`; 0 when there is none, errno set when the hive is
+    // damaged there. hivex compares ASCII letters only; other names are compared here.
+    static hive_node_h child(hive_h* h, hive_node_h node, const std::string& name) {
+        errno = 0;
+        if (isAscii(name)) {
+            return hivex_node_get_child(h, node, name.c_str());
+        }
+        const Freed<hive_node_h> children(hivex_node_children(h, node));
+        if (children.pointer == nullptr) {
+            return 0;
+        }
+        for (hive_node_h* it = children.pointer; *it != 0; ++it) {
+            if (sameName(nodeName(h, *it), name)) {
+                return *it;
+            }
+        }
+        return 0;
+    }
+
+    // The node at `path`: kFileNotFound when a key is missing, kRegistryIoFailed when the
+    // hive is damaged on the way.
+    Status find(Hive& hive, const Names& path, hive_node_h& node) {
+        node = hivex_root(hive.h);
+        for (const std::string& name : path) {
+            if (node == 0) {
+                break;
+            }
+            node = child(hive.h, node, name);
+        }
+        if (node == 0) {
+            return errno != 0 ? failure(kRegistryIoFailed, damaged(hive, errno)) : kFileNotFound;
+        }
+        return kSuccess;
+    }
+
+    // The hive and path below its root of `names` (from the predefined root `root` on).
+    Status place(KeyHandle root, Hive*& hive, Names& names) {
+        if (root == kCurrentUser) {
+            if (!user) {
+                return failure(kInvalidHandle, "no user's hive (NTUSER.DAT) is open");
+            }
+            hive = &*user;
+            return kSuccess;
+        }
+        if (names.empty()) {
+            hive = nullptr;  // HKEY_LOCAL_MACHINE itself
+            return kSuccess;
+        }
+        if (!equalIgnoringCase(names.front(), "Software")) {
+            return failure(kInvalidHandle,
+                           "of HKEY_LOCAL_MACHINE only Software is in an offline "
+                           "installation's hives; " +
+                               names.front() + " is not");
+        }
+        names.erase(names.begin());
+        hive = &software;
+        return kSuccess;
+    }
+
+    struct Target {
+        Hive* hive = nullptr;  // none: HKEY_LOCAL_MACHINE itself
+        Names path;
+        std::uint32_t access = kKeyAllAccess;
+        OpenKey* open = nullptr;
+    };
+
+    // Where `handle` and `subKey` lead: kInvalidHandle for an unknown handle or a root that is
+    // not here, kKeyDeleted for a handle whose key was deleted.
+    Status target(KeyHandle handle, std::string_view subKey, Target& result) {
+        KeyHandle root = handle;
+        Names names;
+        if (handle == kLocalMachine || handle == kCurrentUser) {
+            result.access = kKeyAllAccess;
+        } else if (isPredefinedRoot(handle)) {
+            return failure(kInvalidHandle,
+                           "an offline installation's hives hold only "
+                           "HKEY_LOCAL_MACHINE\\Software and HKEY_CURRENT_USER");
+        } else {
+            const auto it = handles.find(handle);
+            if (it == handles.end()) {
+                return kInvalidHandle;
+            }
+            OpenKey& open = it->second;
+            if (open.deleted) {
+                return kKeyDeleted;
+            }
+            root = open.hive == nullptr || open.hive == &software ? kLocalMachine : kCurrentUser;
+            if (root == kLocalMachine && open.hive != nullptr) {
+                names.emplace_back("Software");
+            }
+            names.insert(names.end(), open.path.begin(), open.path.end());
+            result.access = open.access;
+            result.open = subKey.empty() ? &open : nullptr;
+        }
+        if (const Status status = appendSubKey(subKey, names); status != kSuccess) {
+            return status;
+        }
+        if (const Status status = place(root, result.hive, names); status != kSuccess) {
+            return status;
+        }
+        result.path = std::move(names);
+        return result.hive != nullptr ? refresh(*result.hive) : kSuccess;
+    }
+
+    // The node of a target that must exist.
+    Status node(Target& target, hive_node_h& node) {
+        OpenKey* open = target.open;
+        if (open != nullptr && open->cached != 0 && open->generation == target.hive->generation) {
+            node = open->cached;
+            return kSuccess;
+        }
+        const Status status = find(*target.hive, target.path, node);
+        if (status == kSuccess && open != nullptr) {
+            open->cached = node;
+            open->generation = target.hive->generation;
+        }
+        return status;
+    }
+
+    KeyHandle newHandle(const Target& target, std::uint32_t access) {
+        const KeyHandle handle = nextHandle;
+        nextHandle += 4;
+        handles.emplace(handle, OpenKey{target.hive, target.path, access});
+        return handle;
+    }
+
+    // Runs `operation` with the reason of a failure recorded: a refusal that has nothing more to
+    // say than its status clears an older reason.
+    template <typename Operation>
+    Status reported(Operation operation) {
+        const std::uint64_t before = failuresReported;
+        const Status status = operation();
+        if (status != kSuccess && failuresReported == before) {
+            lastFailure.clear();
+        }
+        return status;
+    }
+
+    // Makes one change through `change` and records it; outside a batch it is written at once.
+    // A hive that may not be written is refused before memory changes.
+    template <typename ChangeFn>
+    Status perform(Hive& hive, Change record, ChangeFn change) {
+        if (hive.pending.empty() && !hive.lost) {
+            if (const auto refusal = offline::writeRefusal(hive.folder, hive.name)) {
+                return failure(kAccessDenied, *refusal);
+            }
+        }
+        if (!hive.writable) {
+            // The same file read again: the nodes found in the mapping are where they were.
+            try {
+                hive::FileSignature version;
+                hive_h* copy = openHiveFile(hive.folder, hive.name, HIVEX_OPEN_WRITE, &version);
+                if (!version.sameVersion(hive.version)) {
+                    hivex_close(copy);
+                    return failure(kBusy, changedMeanwhile(hive));
+                }
+                hivex_close(hive.h);
+                hive.h = copy;
+                hive.writable = true;
+            } catch (const std::exception& error) {
+                return failure(kRegistryIoFailed, error.what());
+            }
+        }
+        errno = 0;
+        if (!change()) {
+            // Memory may hold half a change: it follows the file again, and what the batch
+            // held back is reported as lost when the batch ends.
+            const int error = errno;
+            const std::string reason = "hivex could not change " +
+                                       (hive.folder.path / hive.name).string() + ": " +
+                                       hive::describeError(error);
+            if (!hive.pending.empty()) {
+                hive.lost = StoreFailure{hive.root, kRegistryIoFailed, reason};
+            }
+            hive.pending.clear();
+            try {
+                reload(hive);
+            } catch (const std::exception&) {
+            }
+            return failure(kRegistryIoFailed, reason);
+        }
+        hive.pending.push_back(std::move(record));
+        return batchDepth == 0 ? commit(hive) : kSuccess;
+    }
+
+    static std::optional<ValueCopy> valueAt(hive_h* h, hive_node_h node, const std::string& name,
+                                            std::string* storedName = nullptr) {
+        errno = 0;
+        hive_value_h value = 0;
+        if (isAscii(name)) {
+            value = hivex_node_get_value(h, node, name.c_str());
+        } else {
+            const Freed<hive_value_h> values(hivex_node_values(h, node));
+            for (hive_value_h* it = values.pointer; it != nullptr && *it != 0; ++it) {
+                if (sameName(valueName(h, *it), name)) {
+                    value = *it;
+                    break;
+                }
+            }
+        }
+        if (value == 0) {
+            return std::nullopt;
+        }
+        std::uint32_t type = 0;
+        std::size_t length = 0;
+        const Freed<char> data(valueBytes(h, value, type, length));
+        if (data.pointer == nullptr && length != 0) {
+            return std::nullopt;
+        }
+        if (storedName != nullptr) {
+            *storedName = valueName(h, value);
+        }
+        return ValueCopy{type, std::string(data.pointer != nullptr ? data.pointer : "", length)};
+    }
+
+    // What `change` left in `h`: whether its key exists and, for a value, the value.
+    static std::pair<bool, std::optional<ValueCopy>> stateOf(hive_h* h, const Change& change) {
+        hive_node_h node = hivex_root(h);
+        for (const std::string& name : change.path) {
+            node = node != 0 ? child(h, node, name) : 0;
+        }
+        if (node == 0 || !change.value) {
+            return {node != 0, std::nullopt};
+        }
+        return {true, valueAt(h, node, *change.value)};
+    }
+
+    // The new file must hold what memory holds wherever this write changed something.
+    static void verify(const Hive& hive, const fs::path& written) {
+        hive::Directory folder{written.parent_path(), ::open(written.parent_path().c_str(),
+                                                             O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+        hive_h* fresh = nullptr;
+        try {
+            fresh = openHiveFile(folder, written.filename().string(), 0, nullptr);
+        } catch (const std::exception& error) {
+            ::close(folder.fd);
+            throw std::runtime_error("the new version of " + hive.where.file.string() +
+                                     " does not open: " + error.what());
+        }
+        ::close(folder.fd);
+        std::optional<std::string> mismatch;
+        for (const Change& change : hive.pending) {
+            if (stateOf(fresh, change) != stateOf(hive.h, change)) {
+                std::string where;
+                for (const std::string& name : change.path) {
+                    where += name + "\\";
+                }
+                mismatch = where + change.value.value_or("");
+                break;
+            }
+        }
+        hivex_close(fresh);
+        if (mismatch) {
+            throw std::runtime_error("the new version of " + hive.where.file.string() +
+                                     " did not read back as written at " + *mismatch);
+        }
+    }
+
+    static Status statusOf(const hive::FileError& error) {
+        switch (error.error()) {
+            case EACCES:
+            case EPERM:
+            case EROFS:
+                return kAccessDenied;
+            default:
+                return kRegistryIoFailed;
+        }
+    }
+
+    // Writes what memory holds back to the hive, keeping a copy first; on any failure the file
+    // stays as it was and memory follows it again.
+    Status commit(Hive& hive) {
+        if (hive.lost) {
+            const StoreFailure lost = *hive.lost;
+            hive.lost.reset();
+            return failure(lost.status, lost.reason);
+        }
+        if (hive.pending.empty()) {
+            return kSuccess;
+        }
+        Status status = kSuccess;
+        try {
+            const auto now = hive::statFileIn(hive.folder, hive.name);
+            if (!now || !now->sameVersion(hive.version)) {
+                status = failure(kBusy, changedMeanwhile(hive));
+            } else {
+                if (!hive.backedUp) {
+                    backups.push_back(offline::keepBackup(hive.folder, hive.name, backupFolder,
+                                                          hive.where.label));
+                    hive.backedUp = true;
+                }
+                hive.version = offline::replaceHive(
+                    hive.folder, hive.name, hive.accessed,
+                    [&](const fs::path& temporary) {
+                        if (hivex_commit(hive.h, temporary.c_str(), 0) != 0) {
+                            throw hive::FileError("cannot write", hive.where.file, errno);
+                        }
+                    },
+                    [&](const fs::path& temporary) { verify(hive, temporary); });
+            }
+        } catch (const hive::FileError& error) {
+            status = failure(statusOf(error), error.what());
+        } catch (const std::exception& error) {
+            status = failure(kRegistryIoFailed, error.what());
+        }
+        hive.pending.clear();
+        if (status != kSuccess) {
+            try {
+                reload(hive);
+            } catch (const std::exception&) {
+                // The next operation reports the file's trouble.
+            }
+        }
+        return status;
+    }
+
+    // Runs `operation` (Target&, node) on the key behind `handle`, which must carry one of the
+    // rights `needed`; `atMachine` answers for HKEY_LOCAL_MACHINE itself, which holds no values.
+    template <typename Operation>
+    Status onKey(KeyHandle handle, std::uint32_t needed, Status atMachine, Operation operation) {
+        return reported([&] {
+            Target found;
+            if (const Status status = target(handle, "", found); status != kSuccess) {
+                return status;
+            }
+            if ((found.access & needed) == 0) {
+                return kAccessDenied;
+            }
+            if (found.hive == nullptr) {
+                return atMachine;
+            }
+            hive_node_h key = 0;
+            if (const Status status = node(found, key); status != kSuccess) {
+                return status;
+            }
+            return operation(found, key);
+        });
+    }
+
+    std::vector<Hive*> hives() {
+        std::vector<Hive*> all{&software};
+        if (user) {
+            all.push_back(&*user);
+        }
+        return all;
+    }
+};
+
+OfflineRegistry::OfflineRegistry(OfflineHives hives) : impl_(std::make_unique<Impl>()) {
+    impl_->backupFolder = std::move(hives.backups);
+    Impl::open(impl_->software, kLocalMachine, std::move(hives.software));
+    if (hives.user) {
+        impl_->user.emplace();
+        Impl::open(*impl_->user, kCurrentUser, std::move(*hives.user));
+    }
+}
+
+OfflineRegistry::~OfflineRegistry() {
+    if (impl_->batchDepth > 0) {
+        impl_->batchDepth = 1;
+        static_cast<void>(endBatch());  // a destructor has no one to report to
+    }
+}
+
+Status OfflineRegistry::openKey(KeyHandle parent, const std::string& subKey, std::uint32_t access,
+                                KeyHandle& result) {
+    return impl_->reported([&] {
+        Impl::Target target;
+        if (const Status status = impl_->target(parent, subKey, target); status != kSuccess) {
+            return status;
+        }
+        hive_node_h node = 0;
+        if (target.hive != nullptr) {
+            if (const Status status = impl_->node(target, node); status != kSuccess) {
+                return status;
+            }
+        }
+        result = impl_->newHandle(target, access);
+        return kSuccess;
+    });
+}
+
+Status OfflineRegistry::createKey(KeyHandle parent, const std::string& subKey, KeyHandle& result) {
+    return impl_->reported([&] {
+        Impl::Target target;
+        if (const Status status = impl_->target(parent, subKey, target); status != kSuccess) {
+            return status;
+        }
+        if (target.hive == nullptr) {
+            result = impl_->newHandle(target, kKeyAllAccess);
+            return kSuccess;
+        }
+        Hive& hive = *target.hive;
+        hive_node_h node = 0;
+        const Status found = impl_->find(hive, target.path, node);
+        if (found == kSuccess) {
+            result = impl_->newHandle(target, kKeyAllAccess);
+            return kSuccess;
+        }
+        if (found != kFileNotFound) {
+            return found;
+        }
+        if ((target.access & rights::kCreate) == 0) {
+            return kAccessDenied;
+        }
+        const Status status = impl_->perform(hive, Change{target.path, std::nullopt}, [&] {
+            hive_node_h key = hivex_root(hive.h);
+            for (const std::string& name : target.path) {
+                hive_node_h next = Impl::child(hive.h, key, name);
+                if (next == 0 && errno == 0) {
+                    next = hivex_node_add_child(hive.h, key, name.c_str());
+                }
+                if (next == 0) {
+                    return false;
+                }
+                key = next;
+            }
+            return true;
+        });
+        if (status == kSuccess) {
+            result = impl_->newHandle(target, kKeyAllAccess);
+        }
+        return status;
+    });
+}
+
+Status OfflineRegistry::setValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                                 const std::uint8_t* data, std::uint32_t size) {
+    return impl_->onKey(key, rights::kSet, kAccessDenied,
+                        [&](Impl::Target& target, hive_node_h node) {
+                            if (data == nullptr && size != 0) {
+                                return kInvalidParameter;
+                            }
+                            std::string bytes = storedValueData(type, data, size);
+                            // A value that is there keeps its name as written, as on Windows.
+                            std::string stored = name;
+                            Impl::valueAt(target.hive->h, node, name, &stored);
+                            Hive& hive = *target.hive;
+                            return impl_->perform(hive, Change{target.path, name}, [&] {
+                                hive_set_value value = valueToSet(stored, type, bytes);
+                                return hivex_node_set_value(hive.h, node, &value, 0) == 0;
+                            });
+                        });
+}
+
+Status OfflineRegistry::queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                   std::uint8_t* data, std::uint32_t* size) {
+    return impl_->onKey(
+        key, rights::kQuery, kFileNotFound, [&](Impl::Target& target, hive_node_h node) {
+            const auto value = Impl::valueAt(target.hive->h, node, name);
+            if (!value) {
+                return errno != 0 ? impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno))
+                                  : kFileNotFound;
+            }
+            return copyOutValue(value->type, value->bytes, type, data, size);
+        });
+}
+
+Status OfflineRegistry::deleteKey(KeyHandle key, const std::string& subKey) {
+    return impl_->reported([&] {
+        Impl::Target target;
+        if (const Status status = impl_->target(key, subKey, target); status != kSuccess) {
+            return status;
+        }
+        if (target.hive == nullptr || target.path.empty()) {
+            return kAccessDenied;  // a root is never deleted
+        }
+        Hive& hive = *target.hive;
+        hive_node_h node = 0;
+        if (const Status status = impl_->find(hive, target.path, node); status != kSuccess) {
+            return status;
+        }
+        if (hivex_node_nr_children(hive.h, node) != 0) {
+            return kAccessDenied;
+        }
+        const Status status = impl_->perform(hive, Change{target.path, std::nullopt}, [&] {
+            return hivex_node_delete_child(hive.h, node) == 0;
+        });
+        ++hive.generation;
+        if (status == kSuccess) {
+            const std::string gone = foldedPath(target.path);
+            for (auto& [handle, open] : impl_->handles) {
+                if (open.hive == &hive && foldedPath(open.path) == gone) {
+                    open.deleted = true;
+                }
+            }
+        }
+        return status;
+    });
+}
+
+Status OfflineRegistry::deleteValue(KeyHandle key, const std::string& name) {
+    return impl_->onKey(
+        key, rights::kSet, kAccessDenied, [&](Impl::Target& target, hive_node_h node) {
+            Hive& hive = *target.hive;
+            std::string stored;
+            if (!Impl::valueAt(hive.h, node, name, &stored)) {
+                return kFileNotFound;
+            }
+            // hivex sets a key's values as a whole: all of them but this one.
+            std::vector<std::pair<std::string, ValueCopy>> kept;
+            const Freed<hive_value_h> values(hivex_node_values(hive.h, node));
+            for (hive_value_h* it = values.pointer; it != nullptr && *it != 0; ++it) {
+                std::string other = valueName(hive.h, *it);
+                if (other != stored) {
+                    if (auto copy = Impl::valueAt(hive.h, node, other)) {
+                        kept.emplace_back(std::move(other), std::move(*copy));
+                    }
+                }
+            }
+            return impl_->perform(hive, Change{target.path, name}, [&] {
+                std::vector<hive_set_value> rest;
+                for (auto& [valueName, copy] : kept) {
+                    rest.push_back(valueToSet(valueName, copy.type, copy.bytes));
+                }
+                return hivex_node_set_values(hive.h, node, rest.size(), rest.data(), 0) == 0;
+            });
+        });
+}
+
+Status OfflineRegistry::closeKey(KeyHandle key) {
+    if (isPredefinedRoot(key)) {
+        return kSuccess;
+    }
+    return impl_->handles.erase(key) == 1 ? kSuccess : kInvalidHandle;
+}
+
+Status OfflineRegistry::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
+    return impl_->reported([&] {
+        Impl::Target target;
+        if (const Status status = impl_->target(key, "", target); status != kSuccess) {
+            return status;
+        }
+        if ((target.access & rights::kEnumerate) == 0) {
+            return kAccessDenied;
+        }
+        if (target.hive == nullptr) {
+            if (index > 0) {
+                return kNoMoreItems;
+            }
+            name = "Software";
+            return kSuccess;
+        }
+        hive_node_h node = 0;
+        if (const Status status = impl_->node(target, node); status != kSuccess) {
+            return status;
+        }
+        const Freed<hive_node_h> children(hivex_node_children(target.hive->h, node));
+        if (children.pointer == nullptr) {
+            return impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno));
+        }
+        for (std::uint32_t i = 0; children.pointer[i] != 0; ++i) {
+            if (i == index) {
+                name = nodeName(target.hive->h, children.pointer[i]);
+                return kSuccess;
+            }
+        }
+        return kNoMoreItems;
+    });
+}
+
+Status OfflineRegistry::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
+                                  std::uint32_t& type, std::string& data) {
+    return impl_->onKey(
+        key, rights::kQuery, kNoMoreItems, [&](Impl::Target& target, hive_node_h node) {
+            hive_h* h = target.hive->h;
+            const Freed<hive_value_h> values(hivex_node_values(h, node));
+            if (values.pointer == nullptr) {
+                return impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno));
+            }
+            for (std::uint32_t i = 0; values.pointer[i] != 0; ++i) {
+                if (i != index) {
+                    continue;
+                }
+                std::uint32_t stored = 0;
+                std::size_t length = 0;
+                const Freed<char> bytes(valueBytes(h, values.pointer[i], stored, length));
+                if (bytes.pointer == nullptr && length != 0) {
+                    return impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno));
+                }
+                const std::string raw(bytes.pointer != nullptr ? bytes.pointer : "", length);
+                std::uint32_t size = 0;
+                copyOutValue(stored, raw, &type, nullptr, &size);
+                std::string out(size, '\0');
+                copyOutValue(stored, raw, &type, reinterpret_cast<std::uint8_t*>(out.data()),
+                             &size);
+                name = valueName(h, values.pointer[i]);
+                data = std::move(out);
+                return kSuccess;
+            }
+            return kNoMoreItems;
+        });
+}
+
+void OfflineRegistry::beginBatch() {
+    ++impl_->batchDepth;
+}
+
+StoreFailures OfflineRegistry::endBatch() {
+    if (impl_->batchDepth == 0 || --impl_->batchDepth > 0) {
+        return {};
+    }
+    return storePending();
+}
+
+StoreFailures OfflineRegistry::storePending() {
+    StoreFailures failures;
+    for (Hive* hive : impl_->hives()) {
+        const Status status = impl_->commit(*hive);
+        if (status != kSuccess) {
+            failures.push_back({hive->root, status, impl_->lastFailure});
+        }
+    }
+    return failures;
+}
+
+std::string OfflineRegistry::lastFailure() const {
+    return impl_->lastFailure;
+}
+
+const std::vector<std::filesystem::path>& OfflineRegistry::backups() const {
+    return impl_->backups;
+}
+
+}  // namespace quorvane::platform

@@ -1,0 +1,371 @@
+// An offline Windows installation's hives: the generated empty hive is one that hivex and two
+// independent readers accept, and no change ever damages a hive: unclean hives, pending logs and
+// failed writes leave the file as it was, and say why.
+#include "platform/offline_registry.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <hivex.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/hive_io.h"
+#include "platform/offline_hive_file.h"
+#include "platform/regf_header.h"
+#include "tests/support/contains.h"
+#include "tests/support/empty_hive.h"
+#include "tests/support/hive_readers.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quorvane::platform;
+
+constexpr const char* kRestrictions =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+
+// An installation's two hives side by side, the backups elsewhere.
+class Hives {
+public:
+    Hives() {
+        writeEmptyHive(software());
+        writeEmptyHive(user(), {.fileName = u"NTUSER.DAT"});
+    }
+    fs::path software() const { return dir_.path() / "SOFTWARE"; }
+    fs::path user() const { return dir_.path() / "NTUSER.DAT"; }
+    fs::path backups() const { return dir_.path() / "backups"; }
+    OfflineHives hives() const {
+        return {{software(), "SOFTWARE"}, OfflineHive{user(), "ann"}, backups()};
+    }
+    std::unique_ptr<OfflineRegistry> open() const {
+        return std::make_unique<OfflineRegistry>(hives());
+    }
+    std::vector<fs::path> leftovers() const {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(dir_.path())) {
+            if (entry.path().filename().string().starts_with(".")) {
+                found.push_back(entry.path());
+            }
+        }
+        return found;
+    }
+
+private:
+    TempDir dir_;
+};
+
+// Whole files compared without printing them: hives are mostly zeros.
+::testing::AssertionResult unchanged(const fs::path& file, const std::string& before) {
+    return readFile(file) == before ? ::testing::AssertionSuccess()
+                                    : ::testing::AssertionFailure() << file << " changed";
+}
+
+std::size_t copiesIn(const fs::path& backups) {
+    std::error_code ignored;
+    return fs::exists(backups) ? static_cast<std::size_t>(
+                                     std::distance(fs::directory_iterator(backups, ignored), {}))
+                               : 0;
+}
+
+TEST(EmptyHive, HivexOpensItAndBothIndependentReadersReadWhatIsWrittenInto) {
+    Hives hives;
+    const std::string bytes = readFile(hives.user());
+    const auto header = regf::parseBaseBlock(bytes);
+    ASSERT_TRUE(header);
+    EXPECT_TRUE(header->checksumMatches);
+    EXPECT_TRUE(header->writtenBackCleanly());
+    hive_h* h = hivex_open(hives.user().c_str(), 0);
+    ASSERT_NE(h, nullptr) << std::strerror(errno);
+    EXPECT_EQ(hivex_node_nr_children(h, hivex_root(h)), 0u);
+    hivex_close(h);
+    EXPECT_TRUE(contains(regedExport(hives.user(), "HKEY_CURRENT_USER"), "[HKEY_CURRENT_USER]"));
+
+    {
+        auto registry = hives.open();
+        put(*registry, kCurrentUser, kRestrictions, "NoBrowserClose", dword(1));
+        put(*registry, kCurrentUser, kRestrictions, "Start Page", sz("http://example.test/"));
+    }
+    const std::string tree = regtreeListing(hives.user());
+    EXPECT_TRUE(contains(tree, "    Internet Explorer\n     Restrictions\n"));
+    EXPECT_TRUE(contains(tree, "NoBrowserClose = REG_DWORD : 0x00000001"));
+    EXPECT_TRUE(contains(tree, "Start Page = REG_SZ : http://example.test/"));
+    const std::string exported = regedExport(hives.user(), "HKEY_CURRENT_USER");
+    EXPECT_TRUE(contains(exported, std::string("[HKEY_CURRENT_USER\\") + kRestrictions + "]"));
+    EXPECT_TRUE(contains(exported, "\"NoBrowserClose\"=dword:00000001"));
+    EXPECT_TRUE(contains(exported, "\"Start Page\"=\"http://example.test/\""));
+}
+
+// HKEY_LOCAL_MACHINE\Software is the SOFTWARE hive's root; nothing else of the machine is here.
+TEST(OfflineRoots, OnlySoftwareAndTheUserAreThere) {
+    Hives hives;
+    {
+        auto registry = hives.open();
+        put(*registry, kLocalMachine, "SOFTWARE\\Policies", "Machine", dword(2));
+        KeyHandle key = 0;
+        for (const auto& [root, subKey] :
+             {std::pair{kClassesRoot, ""}, std::pair{kUsers, ".DEFAULT"},
+              std::pair{kLocalMachine, "SYSTEM\\CurrentControlSet"},
+              std::pair{kCurrentConfig, "Software"}}) {
+            EXPECT_EQ(registry->createKey(root, subKey, key), kInvalidHandle) << subKey;
+        }
+        EXPECT_EQ(registry->deleteKey(kLocalMachine, "Software"), kAccessDenied);
+    }
+    EXPECT_TRUE(contains(regtreeListing(hives.software()),
+                         "\n Policies\n  Machine = REG_DWORD : 0x00000002"));
+    OfflineHives machineOnly = hives.hives();
+    machineOnly.user.reset();
+    OfflineRegistry registry(machineOnly);
+    KeyHandle key = 0;
+    EXPECT_EQ(registry.openKey(kCurrentUser, "Software", kKeyRead, key), kInvalidHandle);
+    EXPECT_TRUE(contains(registry.lastFailure(), "NTUSER.DAT"));
+}
+
+// A hive may hold any 32-bit type, beyond those hivex names.
+TEST(OfflineValues, AnyTypeComesBackAsStored) {
+    Hives hives;
+    const Stored odd{0x2004, std::string("\1\2\3", 3)};
+    put(*hives.open(), kCurrentUser, kRestrictions, "Odd", odd);
+    auto registry = hives.open();
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Odd"), odd);
+    KeyHandle key = 0;
+    ASSERT_EQ(registry->openKey(kCurrentUser, kRestrictions, kKeyRead, key), kSuccess);
+    std::string name;
+    Stored listed;
+    EXPECT_EQ(registry->enumValue(key, 0, name, listed.type, listed.bytes), kSuccess);
+    EXPECT_EQ(listed, odd);
+    registry->closeKey(key);
+}
+
+struct Refusal {
+    const char* name;
+    void (*prepare)(const fs::path& hive);
+    const char* reason;  // empty: the write goes through
+};
+
+void touchLog(const fs::path& hive, const char* suffix, const char* content, int ageSeconds) {
+    const fs::path log = hive.parent_path() / (hive.filename().string() + suffix);
+    writeFile(log, content);
+    const auto hiveTime = fs::last_write_time(hive);
+    fs::last_write_time(log, hiveTime - std::chrono::seconds(ageSeconds));
+}
+
+class RefusedHive : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(RefusedHive, IsReadButNeverWritten) {
+    Hives hives;
+    put(*hives.open(), kCurrentUser, kRestrictions, "Before", dword(1));
+    GetParam().prepare(hives.user());
+    const std::string before = readFile(hives.user());
+    const std::size_t copies = copiesIn(hives.backups());
+    const bool refused = *GetParam().reason != '\0';
+
+    auto registry = hives.open();
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Before"), dword(1));
+    EXPECT_EQ(write(*registry, kCurrentUser, kRestrictions, "After", dword(1)),
+              refused ? kAccessDenied : kSuccess);
+    if (refused) {
+        EXPECT_TRUE(contains(registry->lastFailure(), GetParam().reason));
+        EXPECT_TRUE(contains(registry->lastFailure(), hives.user().string()));
+        EXPECT_TRUE(unchanged(hives.user(), before));
+        EXPECT_EQ(copiesIn(hives.backups()), copies);
+        EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "After"), std::nullopt);
+    } else {
+        EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictions, "After"), dword(1));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offline, RefusedHive,
+    ::testing::Values(
+        Refusal{"SequenceNumbersDiffer",
+                [](const fs::path& hive) { setSequenceNumbers(hive, 7, 6); },
+                offline::kShutDownAdvice},
+        Refusal{"NewerLog1", [](const fs::path& hive) { touchLog(hive, ".LOG1", "log", -60); },
+                "has changes in NTUSER.DAT.LOG1"},
+        Refusal{"NewerLog2InOtherCase",
+                [](const fs::path& hive) { touchLog(hive, ".log2", "log", -60); },
+                offline::kShutDownAdvice},
+        Refusal{"OlderLog", [](const fs::path& hive) { touchLog(hive, ".LOG1", "log", 60); }, ""},
+        Refusal{"EmptyNewerLog", [](const fs::path& hive) { touchLog(hive, ".LOG1", "", -60); },
+                ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Damage {
+    const char* name;
+    void (*inflict)(const fs::path& hive);
+    const char* reason;
+};
+
+class DamagedHive : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(DamagedHive, IsRefusedWithTheFileAndReason) {
+    Hives hives;
+    GetParam().inflict(hives.software());
+    try {
+        OfflineRegistry registry(hives.hives());
+        FAIL() << "opened";
+    } catch (const StoreError& error) {
+        EXPECT_TRUE(contains(error.what(), hives.software().string()));
+        EXPECT_TRUE(contains(error.what(), GetParam().reason));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offline, DamagedHive,
+    ::testing::Values(Damage{"ChecksumWrong",
+                             [](const fs::path& hive) {
+                                 std::string bytes = readFile(hive);
+                                 bytes[0x30] ^= 1;
+                                 writeFile(hive, bytes);
+                             },
+                             "cannot be read as a Windows registry hive"},
+                      Damage{"CutShort", [](const fs::path& hive) { fs::resize_file(hive, 4100); },
+                             "cannot be read as a Windows registry hive"},
+                      Damage{"NotAHive",
+                             [](const fs::path& hive) { writeFile(hive, "REGEDIT4\r\n"); },
+                             "cannot be read as a Windows registry hive"},
+                      Damage{"Fifo",
+                             [](const fs::path& hive) {
+                                 fs::remove(hive);
+                                 ASSERT_EQ(::mkfifo(hive.c_str(), 0600), 0);
+                             },
+                             "is not a regular file"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Fault {
+    const char* name;
+    hive::WriteStep step;
+    int error;
+    const char* cause;
+};
+
+Fault injected;
+int failUserHive(hive::WriteStep step, const std::string& fileName) {
+    return step == injected.step && fileName == "NTUSER.DAT" ? injected.error : 0;
+}
+
+class FailedWrite : public ::testing::TestWithParam<Fault> {
+protected:
+    ~FailedWrite() override { hive::setFaultHook(nullptr); }
+};
+
+// In one batch the machine hive is stored and the user hive's failure is reported with its
+// cause; that hive stays as it was, and so does what the registry shows of it.
+TEST_P(FailedWrite, LeavesTheHiveAsItWasAndSaysWhy) {
+    Hives hives;
+    put(*hives.open(), kCurrentUser, kRestrictions, "Old", dword(1));
+    const std::string before = readFile(hives.user());
+    auto registry = hives.open();
+    injected = GetParam();
+    hive::setFaultHook(failUserHive);
+
+    BatchScope batch(*registry);
+    put(*registry, kCurrentUser, kRestrictions, "Lost", dword(1));
+    put(*registry, kLocalMachine, kRestrictions, "Kept", dword(2));
+    const StoreFailures failures = batch.finish();
+    hive::setFaultHook(nullptr);
+
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].root, kCurrentUser);
+    EXPECT_EQ(failures[0].status, kRegistryIoFailed);
+    EXPECT_TRUE(contains(failures[0].reason, GetParam().cause));
+    EXPECT_TRUE(contains(failures[0].reason, hives.user().string()));
+    EXPECT_TRUE(unchanged(hives.user(), before));
+    EXPECT_TRUE(hives.leftovers().empty());
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Lost"), std::nullopt);
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Old"), dword(1));
+    EXPECT_EQ(stored(*hives.open(), kLocalMachine, kRestrictions, "Kept"), dword(2));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offline, FailedWrite,
+    ::testing::Values(Fault{"DiskFullOnCreate", hive::WriteStep::Create, ENOSPC, "disk full"},
+                      Fault{"DiskFullOnWrite", hive::WriteStep::Write, ENOSPC, "disk full"},
+                      Fault{"FlushFails", hive::WriteStep::Flush, EIO, "cannot flush"},
+                      Fault{"RenameFails", hive::WriteStep::Rename, EIO, "cannot replace"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A real short write: the file size limit stops hivex half-way through the new file.
+TEST(FailedWrite, AFileSizeLimitMidWriteLeavesTheHiveAsItWas) {
+    Hives hives;
+    auto registry = hives.open();
+    makeKey(*registry, kCurrentUser, kRestrictions);
+    const std::string before = readFile(hives.user());
+    const std::string large(64 * 1024, 'x');
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 16 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const Status status =
+        write(*registry, kCurrentUser, kRestrictions, "Large", {kRegBinary, large});
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(status, kRegistryIoFailed);
+    EXPECT_TRUE(contains(registry->lastFailure(), "cannot write " + hives.user().string()));
+    EXPECT_TRUE(unchanged(hives.user(), before));
+    EXPECT_TRUE(hives.leftovers().empty());
+}
+
+TEST(OfflineWrite, AHiveChangedMeanwhileByAnotherProgramIsNotOverwritten) {
+    Hives hives;
+    auto registry = hives.open();
+    BatchScope batch(*registry);
+    put(*registry, kCurrentUser, kRestrictions, "Mine", dword(1));
+    put(*hives.open(), kCurrentUser, kRestrictions, "Theirs", dword(2));
+    const std::string theirs = readFile(hives.user());
+    const StoreFailures failures = batch.finish();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].status, kBusy);
+    EXPECT_TRUE(contains(failures[0].reason, "another program changed"));
+    EXPECT_TRUE(unchanged(hives.user(), theirs));
+}
+
+// Each session keeps a copy of a hive before its first change; the newest three stay.
+TEST(OfflineWrite, KeepsTheNewestThreeCopiesOfEachHiveBeforeChangingIt) {
+    Hives hives;
+    std::string beforeLast;
+    fs::path lastCopy;
+    for (int session = 0; session < 4; ++session) {
+        beforeLast = readFile(hives.user());
+        auto registry = hives.open();
+        put(*registry, kCurrentUser, kRestrictions, "Session", dword(session));
+        put(*registry, kCurrentUser, kRestrictions, "Again", dword(session));
+        ASSERT_EQ(registry->backups().size(), 1u) << "one copy per hive and session";
+        lastCopy = registry->backups().front();
+    }
+    std::vector<fs::path> copies;
+    for (const auto& entry : fs::directory_iterator(hives.backups())) {
+        copies.push_back(entry.path());
+    }
+    EXPECT_EQ(copies.size(), 3u);
+    EXPECT_TRUE(lastCopy.filename().string().starts_with("ann-"));
+    EXPECT_TRUE(unchanged(lastCopy, beforeLast));
+}
+
+TEST(OfflineWrite, TheNewHiveKeepsModeAndAccessTime) {
+    Hives hives;
+    fs::permissions(hives.user(),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, hives.user().c_str(), times, 0), 0);
+    put(*hives.open(), kCurrentUser, kRestrictions, "Changed", dword(1));
+    struct stat info {};
+    ASSERT_EQ(::stat(hives.user().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(info.st_atim.tv_sec, 1000000000);
+    EXPECT_GT(info.st_mtim.tv_sec, 1000000000);
+}
+
+}  // namespace
+}  // namespace quorvane::testing

@@ -1,0 +1,175 @@
+#include "tests/support/empty_hive.h"
+
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/regf_header.h"
+
+namespace quorvane::testing {
+
+namespace {
+
+namespace regf = platform::regf;
+
+constexpr std::size_t kBinSize = 0x1000;
+constexpr std::size_t kBinHeaderSize = 0x20;
+constexpr std::uint32_t kNone = 0xFFFFFFFF;
+// 2009-02-13 23:31:30 UTC: any fixed time will do, so that two hives made alike are alike.
+constexpr std::uint64_t kFileTime = 128790882900000000ULL;
+
+void put16(std::string& out, std::size_t offset, std::uint16_t value) {
+    out[offset] = static_cast<char>(value & 0xFF);
+    out[offset + 1] = static_cast<char>(value >> 8);
+}
+void put32(std::string& out, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        out[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+void put64(std::string& out, std::size_t offset, std::uint64_t value) {
+    put32(out, offset, static_cast<std::uint32_t>(value));
+    put32(out, offset + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
+// A security identifier: revision 1, the authority, then its sub-authorities.
+std::string sid(std::uint8_t authority, std::vector<std::uint32_t> subAuthorities) {
+    std::string out(8 + 4 * subAuthorities.size(), '\0');
+    out[0] = 1;
+    out[1] = static_cast<char>(subAuthorities.size());
+    out[7] = static_cast<char>(authority);  // six bytes, big-endian
+    for (std::size_t i = 0; i < subAuthorities.size(); ++i) {
+        put32(out, 8 + 4 * i, subAuthorities[i]);
+    }
+    return out;
+}
+
+// An ACE that allows `mask` to `who`, inherited by sub-keys.
+std::string allow(std::uint32_t mask, const std::string& who) {
+    std::string ace(8, '\0');
+    ace[0] = 0;  // ACCESS_ALLOWED_ACE_TYPE
+    ace[1] = 2;  // CONTAINER_INHERIT_ACE
+    put16(ace, 2, static_cast<std::uint16_t>(8 + who.size()));
+    put32(ace, 4, mask);
+    return ace + who;
+}
+
+// A self-relative security descriptor as Windows gives a hive's root: owned by the
+// Administrators, full control for SYSTEM and the Administrators, reading for the Users.
+std::string rootSecurity() {
+    const std::string system = sid(5, {18});
+    const std::string administrators = sid(5, {32, 544});
+    const std::string users = sid(5, {32, 545});
+    const std::string aces =
+        allow(0xF003F, system) + allow(0xF003F, administrators) + allow(0x20019, users);
+    std::string acl(8, '\0');
+    acl[0] = 2;  // ACL_REVISION
+    put16(acl, 2, static_cast<std::uint16_t>(8 + aces.size()));
+    put16(acl, 4, 3);
+    acl += aces;
+
+    std::string descriptor(20, '\0');
+    descriptor[0] = 1;
+    put16(descriptor, 2, 0x8004);  // self-relative, DACL present
+    const std::size_t owner = descriptor.size() + acl.size();
+    put32(descriptor, 4, static_cast<std::uint32_t>(owner));
+    put32(descriptor, 8, static_cast<std::uint32_t>(owner + administrators.size()));
+    put32(descriptor, 16, static_cast<std::uint32_t>(descriptor.size()));
+    return descriptor + acl + administrators + system;
+}
+
+std::size_t roundUp8(std::size_t size) {
+    return (size + 7) & ~std::size_t{7};
+}
+
+void setChecksum(std::string& hive) {
+    put32(hive, regf::kChecksumOffset, regf::checksum(hive));
+}
+
+}  // namespace
+
+std::string emptyHive(const EmptyHiveOptions& options) {
+    std::string hive(regf::kBaseBlockSize + kBinSize, '\0');
+
+    // The bin and its cells; cell offsets count from the first bin.
+    std::string bin(kBinSize, '\0');
+    bin.replace(0, 4, "hbin");
+    put32(bin, 4, 0);  // this bin's offset
+    put32(bin, 8, kBinSize);
+    put64(bin, 0x14, kFileTime);
+
+    const std::size_t nk = kBinHeaderSize;
+    const std::size_t nkSize = roundUp8(0x50 + options.rootName.size());
+    const std::size_t sk = nk + nkSize;
+    const std::string security = rootSecurity();
+    const std::size_t skSize = roundUp8(0x18 + security.size());
+    const std::size_t free = sk + skSize;
+
+    // Allocated cells give their size negated.
+    put32(bin, nk, static_cast<std::uint32_t>(-static_cast<std::int32_t>(nkSize)));
+    bin.replace(nk + 4, 2, "nk");
+    put16(bin, nk + 0x06, 0x2C);  // the hive's entry key, not deletable, ASCII name
+    put64(bin, nk + 0x08, kFileTime);
+    put32(bin, nk + 0x14, kNone);  // no parent
+    put32(bin, nk + 0x20, kNone);  // no sub-key lists
+    put32(bin, nk + 0x24, kNone);
+    put32(bin, nk + 0x2C, kNone);  // no value list
+    put32(bin, nk + 0x30, static_cast<std::uint32_t>(sk));
+    put32(bin, nk + 0x34, kNone);  // no class name
+    put16(bin, nk + 0x4C, static_cast<std::uint16_t>(options.rootName.size()));
+    bin.replace(nk + 0x50, options.rootName.size(), options.rootName);
+
+    put32(bin, sk, static_cast<std::uint32_t>(-static_cast<std::int32_t>(skSize)));
+    bin.replace(sk + 4, 2, "sk");
+    put32(bin, sk + 0x08, static_cast<std::uint32_t>(sk));  // the only one: its own neighbours
+    put32(bin, sk + 0x0C, static_cast<std::uint32_t>(sk));
+    put32(bin, sk + 0x10, 1);  // keys that use it
+    put32(bin, sk + 0x14, static_cast<std::uint32_t>(security.size()));
+    bin.replace(sk + 0x18, security.size(), security);
+
+    put32(bin, free, static_cast<std::uint32_t>(kBinSize - free));  // free cells count positive
+
+    hive.replace(0, 4, regf::kSignature);
+    put32(hive, regf::kPrimarySequenceOffset, options.primarySequence);
+    put32(hive, regf::kSecondarySequenceOffset, options.secondarySequence);
+    put64(hive, 0x0C, kFileTime);
+    put32(hive, 0x14, 1);  // format version 1.5
+    put32(hive, 0x18, 5);
+    put32(hive, 0x1C, 0);  // a primary file
+    put32(hive, 0x20, 1);  // direct memory load
+    put32(hive, 0x24, static_cast<std::uint32_t>(nk));
+    put32(hive, 0x28, kBinSize);  // size of all bins
+    put32(hive, 0x2C, 1);         // clustering factor
+    for (std::size_t i = 0; i < options.fileName.size() && i < 32; ++i) {
+        put16(hive, 0x30 + 2 * i, options.fileName[i]);
+    }
+    setChecksum(hive);
+    hive.replace(regf::kBaseBlockSize, kBinSize, bin);
+    return hive;
+}
+
+void writeEmptyHive(const std::filesystem::path& file, const EmptyHiveOptions& options) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << emptyHive(options);
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + file.string());
+    }
+}
+
+void setSequenceNumbers(const std::filesystem::path& file, std::uint32_t primary,
+                        std::uint32_t secondary) {
+    std::fstream io(file, std::ios::binary | std::ios::in | std::ios::out);
+    std::string block(regf::kBaseBlockSize, '\0');
+    if (!io.read(block.data(), static_cast<std::streamsize>(block.size()))) {
+        throw std::runtime_error("cannot read the base block of " + file.string());
+    }
+    put32(block, regf::kPrimarySequenceOffset, primary);
+    put32(block, regf::kSecondarySequenceOffset, secondary);
+    setChecksum(block);
+    io.seekp(0);
+    if (!io.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
+        throw std::runtime_error("cannot write the base block of " + file.string());
+    }
+}
+
+}  // namespace quorvane::testing

@@ -1,0 +1,28 @@
+// Empty Windows hive files (regf) for the tests, the benchmarks and the fuzz seeds, written from
+// the format's public description: the base block with its checksum, one 4 KB hive bin holding
+// the root key's node and its security cell, and the bin's free rest. hivex fills them.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quorvane::testing {
+
+struct EmptyHiveOptions {
+    std::string_view rootName = "ROOT";          // ASCII, as Windows stores it compressed
+    std::u16string_view fileName = u"SOFTWARE";  // the base block's name field
+    std::uint32_t primarySequence = 1;           // a clean hive has equal numbers
+    std::uint32_t secondarySequence = 1;
+};
+
+std::string emptyHive(const EmptyHiveOptions& options = {});
+void writeEmptyHive(const std::filesystem::path& file, const EmptyHiveOptions& options = {});
+
+// Sets the base block's two sequence numbers of a hive file (and its checksum), as a write that
+// was cut short leaves them.
+void setSequenceNumbers(const std::filesystem::path& file, std::uint32_t primary,
+                        std::uint32_t secondary);
+
+}  // namespace quorvane::testing
