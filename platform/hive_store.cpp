@@ -731,12 +731,17 @@ Status HiveStore::enumValue(KeyHandle key, std::uint32_t index, std::string& nam
             std::vector<std::pair<std::string, hive::ValueData>> listed;
             for (auto& [spelled, value] : stored.values()) {
                 // The data as a query gives it, strings in the narrow encoding.
-                hive::ValueData queried{value.type, {}};
-                std::uint32_t size = 0;
-                copyOutValue(value.type, value.bytes, nullptr, nullptr, &size);
-                queried.bytes.resize(size);
-                copyOutValue(value.type, value.bytes, nullptr,
-                             reinterpret_cast<std::uint8_t*>(queried.bytes.data()), &size);
+                // UTF-8 takes at most 3 bytes for the 2 of a UTF-16 unit.
+                hive::ValueData queried{value.type,
+                                        std::string(value.bytes.size() * 3 / 2 + 4, '\0')};
+                auto size = static_cast<std::uint32_t>(queried.bytes.size());
+                if (copyOutValue(value.type, value.bytes, nullptr,
+                                 reinterpret_cast<std::uint8_t*>(queried.bytes.data()),
+                                 &size) == kMoreData) {
+                    queried.bytes.resize(size);
+                    copyOutValue(value.type, value.bytes, nullptr,
+                                 reinterpret_cast<std::uint8_t*>(queried.bytes.data()), &size);
+                }
                 queried.bytes.resize(size);
                 listed.emplace_back(hive::utf16ToUtf8(spelled), std::move(queried));
             }
