@@ -21,8 +21,10 @@
 //   after dword:00000001
 //
 // A key's state is "+" (there) or "-" (missing); a value's is its data as a registry file writes
-// it after '=' ("-" when missing). "after ?" means the action had not ended when the entry was
-// last written. Places and names escape '%' and control characters as %XX. A reader refuses
+// it after '=' ("-" when missing). The entry is written before the action changes anything, with
+// what each value will hold afterwards where the change says so, and "after ?" elsewhere; when the
+// action ends it is written again if the registry holds anything else. So "after ?" means that the
+// action did not end. Places and names escape '%' and control characters as %XX. A reader refuses
 // kinds of records it does not know, so that a later kind (files, moved items) is never
 // half-undone by a version that cannot put it back.
 #pragma once

@@ -323,6 +323,7 @@ void UndoJournal::begin(const std::string& action) {
     file_.clear();
     kept_.clear();
     keptNames_.clear();
+    written_.clear();
 }
 
 bool UndoJournal::isKept(const restrictions::PlannedChange& change) const {
@@ -378,7 +379,14 @@ std::optional<std::string> UndoJournal::record(
                 if (present) {
                     prior = {true, value->second.first, value->second.second};
                 }
-                added.push_back({{change.hive, change.subKey, change.valueName}, {}, prior});
+                // What the change will leave, unless something else changes it first: end()
+                // checks it against what the registry holds then.
+                PlaceState planned;
+                if (change.kind == PlannedChange::Kind::SetValue) {
+                    planned = {true, change.type, change.data};
+                }
+                added.push_back(
+                    {{change.hive, change.subKey, change.valueName}, {}, prior, planned});
                 continue;
             }
         }
@@ -398,7 +406,7 @@ std::optional<std::string> UndoJournal::record(
         if (auto* failure = std::get_if<std::string>(&prior)) {
             return *failure;
         }
-        added.push_back({*toKeep, std::move(std::get<0>(prior)), std::nullopt});
+        added.push_back({*toKeep, std::move(std::get<0>(prior)), std::nullopt, std::nullopt});
     }
     if (added.empty()) {
         return std::nullopt;
@@ -408,7 +416,7 @@ std::optional<std::string> UndoJournal::record(
         for (const Kept& k : *kept) {
             if (k.value) {
                 records.push_back({Record::Kind::Value, k.place.hive, k.place.subKey,
-                                   *k.place.valueName, *k.value, std::nullopt});
+                                   *k.place.valueName, *k.value, k.planned});
                 continue;
             }
             std::vector<Record> more = recordsOf(k.place, k.prior, nullptr, false);
@@ -478,7 +486,7 @@ void UndoJournal::end() {
     std::error_code ignored;
     if (records.empty() && !unread) {
         fs::remove(file_, ignored);
-    } else {
+    } else if (records != written_) {
         // When this fails, the entry says that the action did not end: undo leaves alone what
         // is not as it was before.
         static_cast<void>(write(records));
@@ -486,6 +494,7 @@ void UndoJournal::end() {
     file_.clear();
     kept_.clear();
     keptNames_.clear();
+    written_.clear();
 }
 
 std::optional<std::string> UndoJournal::write(const std::vector<Record>& records) {
@@ -497,9 +506,11 @@ std::optional<std::string> UndoJournal::write(const std::vector<Record>& records
     }
     const UndoEntry entry{time_, action_, place_.registry, records};
     if (!file_.empty()) {
+        written_.clear();
         if (auto failure = writeWholeFile(file_, writeUndoEntry(entry))) {
             return "the backup " + file_.string() + " cannot be written: " + *failure;
         }
+        written_ = records;
         return std::nullopt;
     }
     const auto now = std::chrono::system_clock::now();
@@ -518,6 +529,7 @@ std::optional<std::string> UndoJournal::write(const std::vector<Record>& records
         const auto created = writeNewFile(file, bytes);
         if (!created) {
             file_ = file;
+            written_ = records;
             removeOldEntries();
             return std::nullopt;
         }

@@ -71,8 +71,9 @@ public:
 private:
     struct Kept {
         Place place;
-        std::vector<RegSection> prior;    // what the place held, as registry-file sections
-        std::optional<PlaceState> value;  // or, for a value read with its key, its state
+        std::vector<RegSection> prior;      // what the place held, as registry-file sections
+        std::optional<PlaceState> value;    // or, for a value read with its key, its state
+        std::optional<PlaceState> planned;  // and what the change will leave there
     };
 
     // Writes the open entry with `records`, taking a new name for it the first time.
@@ -91,6 +92,7 @@ private:
     std::string time_;
     std::filesystem::path file_;  // the open entry, once written
     std::vector<Kept> kept_;
+    std::vector<Record> written_;                // what the entry's file holds
     std::unordered_set<std::string> keptNames_;  // the places in kept_, as isKept looks them up
 };
 
