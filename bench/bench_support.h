@@ -7,6 +7,8 @@
 #include <string>
 
 #include "tests/support/temp_dir.h"
+#include "toolkit/event_pump.h"
+#include "toolkit/message_box.h"
 
 namespace quorvane::bench {
 
@@ -18,6 +20,18 @@ void fail(benchmark::State& state, const std::string& why);
 class ScratchPrefix : public testing::TempDir {
 public:
     ScratchPrefix() { testing::copyFixtureHives(path()); }
+};
+
+// A message box that shows nothing, and an event pump with no events: the windows' services
+// where no window is.
+class SilentMessages final : public toolkit::MessageBox {
+public:
+    void show(const std::string&, int, const std::string&) override {}
+};
+
+class NoEvents final : public toolkit::EventPump {
+public:
+    void processPendingEvents() override {}
 };
 
 // Runs the benchmarks with 10 repetitions and aggregates only, unless the arguments say

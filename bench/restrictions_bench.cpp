@@ -27,15 +27,8 @@ using namespace quorvane;
 using bench::fail;
 using bench::ScratchPrefix;
 
-class SilentMessages final : public toolkit::MessageBox {
-public:
-    void show(const std::string&, int, const std::string&) override {}
-};
-
-class NoEvents final : public toolkit::EventPump {
-public:
-    void processPendingEvents() override {}
-};
+using bench::NoEvents;
+using bench::SilentMessages;
 
 // The restriction logic wired as the window wires it, over a store on `directory`.
 struct Window {

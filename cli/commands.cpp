@@ -163,15 +163,21 @@ int undoCommand(Session& session, bool list, std::ostream& out) {
         journal::tellUndo(result, session.messages);
         return result.allDone() ? kExitSuccess : kExitRefused;
     }
-    const std::vector<journal::EntrySummary> entries = session.journal->entries();
-    if (entries.empty()) {
+    const journal::JournalListing listing = session.journal->list();
+    if (listing.entries.empty()) {
         out << "There is no change to undo.\n";
     }
-    for (const journal::EntrySummary& entry : entries) {
+    for (const journal::EntrySummary& entry : listing.entries) {
         out << entry.time << "  " << entry.action << '\n';
+        if (!entry.entry) {
+            out << "    cannot be undone: " << entry.unusable << '\n';
+        }
         for (const std::string& line : entry.changed) {
             out << "    " << line << '\n';
         }
+    }
+    for (const std::string& skipped : listing.skipped) {
+        out << "Skipped: " << skipped << '\n';
     }
     return kExitSuccess;
 }

@@ -64,14 +64,14 @@ bool isPlainString(std::string_view data) {
     return units.back() == u'\0';
 }
 
-void appendHex(std::u16string& line, std::string_view data) {
+void appendHex(std::u16string& line, std::string_view data, bool wrap = true) {
     std::size_t column = line.size();
     for (std::size_t i = 0; i < data.size(); ++i) {
         line += hexDigits(static_cast<unsigned char>(data[i]), 2);
         column += 2;
         if (i + 1 < data.size()) {
             line += u',';
-            if (++column > kWrapColumn) {
+            if (++column > kWrapColumn && wrap) {
                 line += u'\\';
                 line += kLineEnd;
                 line += u"  ";
@@ -81,14 +81,8 @@ void appendHex(std::u16string& line, std::string_view data) {
     }
 }
 
-std::u16string valueLine(const RegValue& value) {
-    std::u16string line;
-    if (value.name.empty()) {
-        line = u"@";
-    } else {
-        appendQuoted(line, value.name);
-    }
-    line += u'=';
+// What follows '=' on a value line; hex data wraps only when `wrap` is set.
+std::u16string dataText(const RegValue& value, std::u16string line, bool wrap) {
     if (value.deleted) {
         return line + u'-';
     }
@@ -106,8 +100,19 @@ std::u16string valueLine(const RegValue& value) {
         return line + u"dword:" + hexDigits(number, 8);
     }
     line += value.type == kRegBinary ? u"hex:" : u"hex(" + hexDigits(value.type, 1) + u"):";
-    appendHex(line, value.data);
+    appendHex(line, value.data, wrap);
     return line;
+}
+
+std::u16string valueLine(const RegValue& value) {
+    std::u16string line;
+    if (value.name.empty()) {
+        line = u"@";
+    } else {
+        appendQuoted(line, value.name);
+    }
+    line += u'=';
+    return dataText(value, std::move(line), true);
 }
 
 bool isBlank(char16_t unit) {
@@ -122,19 +127,6 @@ std::u16string_view trimmed(std::u16string_view text) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-int hexValue(char16_t unit) {
-    if (unit >= u'0' && unit <= u'9') {
-        return unit - u'0';
-    }
-    if (unit >= u'a' && unit <= u'f') {
-        return unit - u'a' + 10;
-    }
-    if (unit >= u'A' && unit <= u'F') {
-        return unit - u'A' + 10;
-    }
-    return -1;
 }
 
 // The file as UTF-16 units: version 5 files are UTF-16LE, REGEDIT4 files narrow text.
@@ -225,10 +217,12 @@ std::optional<std::string> readHexBytes(std::u16string_view text) {
         if (pos == text.size()) {
             break;
         }
-        if (pos + 1 >= text.size() || hexValue(text[pos]) < 0 || hexValue(text[pos + 1]) < 0) {
+        if (pos + 1 >= text.size() || hexDigitValue(text[pos]) < 0 ||
+            hexDigitValue(text[pos + 1]) < 0) {
             return std::nullopt;
         }
-        bytes.push_back(static_cast<char>(hexValue(text[pos]) * 16 + hexValue(text[pos + 1])));
+        bytes.push_back(
+            static_cast<char>(hexDigitValue(text[pos]) * 16 + hexDigitValue(text[pos + 1])));
         pos += 2;
         if (pos < text.size() && !isBlank(text[pos]) && text[pos] != u',') {
             return std::nullopt;
@@ -243,10 +237,10 @@ std::optional<std::uint32_t> readHexNumber(std::u16string_view text, std::size_t
     }
     std::uint32_t value = 0;
     for (char16_t unit : text) {
-        if (hexValue(unit) < 0) {
+        if (hexDigitValue(unit) < 0) {
             return std::nullopt;
         }
-        value = value * 16 + static_cast<std::uint32_t>(hexValue(unit));
+        value = value * 16 + static_cast<std::uint32_t>(hexDigitValue(unit));
     }
     return value;
 }
@@ -375,6 +369,43 @@ std::variant<std::vector<RegSection>, std::string> readRegFile(std::string_view 
     return sections;
 }
 
+int hexDigitValue(char16_t unit) {
+    if (unit >= u'0' && unit <= u'9') {
+        return unit - u'0';
+    }
+    if (unit >= u'a' && unit <= u'f') {
+        return unit - u'a' + 10;
+    }
+    if (unit >= u'A' && unit <= u'F') {
+        return unit - u'A' + 10;
+    }
+    return -1;
+}
+
+std::u16string regValueData(const RegValue& value) {
+    return dataText(value, {}, false);
+}
+
+bool readRegValueData(std::u16string_view text, RegValue& value) {
+    value.deleted = false;
+    return readData(text, value);
+}
+
+std::u16string regFileText(std::string_view bytes) {
+    return unitsOfFile(bytes);
+}
+
+std::string regFileBytes(std::u16string_view text) {
+    std::string bytes(2 + 2 * text.size(), '\0');
+    bytes[0] = '\xFF';
+    bytes[1] = '\xFE';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bytes[2 + 2 * i] = static_cast<char>(text[i] & 0xFF);
+        bytes[3 + 2 * i] = static_cast<char>(text[i] >> 8);
+    }
+    return bytes;  // a file has no terminating NUL
+}
+
 std::string registryString(std::u16string_view text) {
     std::string bytes;
     bytes.reserve(text.size() * 2 + 2);
@@ -447,10 +478,7 @@ std::string writeRegFile(const std::vector<RegSection>& sections,
         }
         text += kLineEnd;
     }
-    std::string bytes = "\xFF\xFE";
-    std::string body = registryString(text);
-    body.resize(body.size() - 2);  // the file has no terminating NUL
-    return bytes + body;
+    return regFileBytes(text);
 }
 
 }  // namespace quorvane::journal

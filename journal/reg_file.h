@@ -49,6 +49,20 @@ std::variant<std::vector<RegSection>, std::string> readRegFile(std::string_view 
 // The text after ';' of each comment line, in order. Empty for a file that is no registry file.
 std::vector<std::u16string> readRegFileComments(std::string_view bytes);
 
+// A value's data as a value line gives it after '=': -, "text", dword:, hex: or hex(N):, hex
+// data on one line; and read back into `value` (its deleted flag, type and data). False when the
+// text is none of these.
+std::u16string regValueData(const RegValue& value);
+bool readRegValueData(std::u16string_view text, RegValue& value);
+
+// A file's text in the registry editor's encodings (UTF-16LE after a byte-order mark, else
+// narrow text), and text as a version 5 file holds it: byte-order mark and UTF-16LE.
+std::u16string regFileText(std::string_view bytes);
+std::string regFileBytes(std::u16string_view text);
+
+// The value of a hex digit in either case; -1 for any other unit.
+int hexDigitValue(char16_t unit);
+
 // UTF-16LE bytes of `text` with a terminating NUL, as the registry stores a string.
 std::string registryString(std::u16string_view text);
 

@@ -139,6 +139,34 @@ Status deleteTree(platform::RegistryApi& registry, registry::Hive hive, const st
 
 }  // namespace
 
+KeyContents readKey(platform::RegistryApi& registry, registry::Hive hive,
+                    const std::string& subKey) {
+    KeyContents contents;
+    const OpenKey key(registry, hive, subKey);
+    contents.status = key.status();
+    if (key.status() != platform::kSuccess) {
+        return contents;
+    }
+    std::string name;
+    std::uint32_t type = 0;
+    std::string data;
+    Status status = platform::kSuccess;
+    for (std::uint32_t index = 0;
+         (status = registry.enumValue(key.handle(), index, name, type, data)) == platform::kSuccess;
+         ++index) {
+        contents.values[lowerCase(name)] = {type, data};
+    }
+    if (status == platform::kNoMoreItems) {
+        for (std::uint32_t index = 0;
+             (status = registry.enumKey(key.handle(), index, name)) == platform::kSuccess;
+             ++index) {
+            contents.children.insert(lowerCase(name));
+        }
+    }
+    contents.status = status == platform::kNoMoreItems ? platform::kSuccess : status;
+    return contents;
+}
+
 bool Place::covers(const PlannedChange& change) const {
     if (change.hive != hive) {
         return false;

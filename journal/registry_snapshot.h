@@ -2,7 +2,9 @@
 // absence), a whole key with everything below it, or the absence of a key.
 #pragma once
 
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <variant>
 #include <vector>
@@ -41,6 +43,16 @@ std::variant<std::optional<Place>, std::string> placeToKeep(
 // a key that is missing. The reason when the registry cannot be read.
 std::variant<std::vector<RegSection>, std::string> snapshot(platform::RegistryApi& registry,
                                                             const Place& place);
+
+// What a key holds, read through one handle: its values (type and data) and the names of its
+// sub-keys, both by name without regard to case.
+struct KeyContents {
+    platform::Status status = platform::kSuccess;  // kFileNotFound: the key is missing
+    std::map<std::string, std::pair<std::uint32_t, std::string>> values;
+    std::set<std::string> children;
+};
+KeyContents readKey(platform::RegistryApi& registry, registry::Hive hive,
+                    const std::string& subKey);
 
 // Makes `change` in the registry, making the key of a value that is set. A key is deleted with
 // every key below it. What is gone already is deleted. The status of the first call that failed.

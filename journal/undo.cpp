@@ -1,131 +1,243 @@
 #include "journal/undo.h"
 
-#include <variant>
+#include <algorithm>
+#include <map>
+#include <set>
+#include <tuple>
 
-#include "journal/whole_file.h"
-#include "platform/narrow_text.h"
+#include "platform/letter_case.h"
 
 namespace quorvane::journal {
 
 namespace {
 
+using platform::lowerCase;
 using restrictions::PlannedChange;
 
-// The hive and sub-key of a registry file's key; nothing for a key Quorvane does not manage or
-// a whole hive, which an entry of its own never names.
-std::optional<std::pair<registry::Hive, std::string>> splitKey(const std::u16string& key) {
-    const std::string path = platform::utf16ToNarrow(key);
-    for (const registry::Hive hive : {registry::kHiveCurrentUser, registry::kHiveLocalMachine}) {
-        const std::string prefix = std::string(restrictions::hiveName(hive)) + "\\";
-        if (path.size() > prefix.size() && path.starts_with(prefix)) {
-            return std::pair{hive, path.substr(prefix.size())};
+std::string itemOf(const Record& record) {
+    if (record.kind == Record::Kind::Key) {
+        return record.subKey;
+    }
+    return (record.valueName.empty() ? std::string("(default)") : record.valueName) + " in " +
+           record.subKey;
+}
+
+std::string actionOf(const Record& record) {
+    if (record.kind == Record::Kind::Key) {
+        return record.before.present ? "make key" : "delete key";
+    }
+    return record.before.present ? "restore" : "delete";
+}
+
+// What the keys hold now, each read once for all the records of that key.
+class Present {
+public:
+    explicit Present(platform::RegistryApi& registry) : registry_(registry) {}
+
+    const KeyContents& of(registry::Hive hive, const std::string& subKey) {
+        auto [it, added] = keys_.try_emplace({hive, lowerCase(subKey)});
+        if (added) {
+            it->second = readKey(registry_, hive, subKey);
+        }
+        return it->second;
+    }
+
+    // The state of a record's place now; none when it cannot be read.
+    std::optional<PlaceState> stateOf(const Record& record) {
+        const KeyContents& key = of(record.hive, record.subKey);
+        if (key.status == platform::kFileNotFound) {
+            return PlaceState{};
+        }
+        if (key.status != platform::kSuccess) {
+            return std::nullopt;
+        }
+        if (record.kind == Record::Kind::Key) {
+            return PlaceState{true, 0, {}};
+        }
+        const auto it = key.values.find(lowerCase(record.valueName));
+        if (it == key.values.end()) {
+            return PlaceState{};
+        }
+        return PlaceState{true, it->second.first, it->second.second};
+    }
+
+private:
+    platform::RegistryApi& registry_;
+    std::map<std::pair<registry::Hive, std::string>, KeyContents> keys_;
+};
+
+// What the undo will do to one place, and what it is to hold afterwards.
+struct Step {
+    Record record;
+    PlannedChange change;
+    std::string folded;  // the key, for putting steps in order
+};
+
+PlannedChange changeFor(const Record& record) {
+    if (record.kind == Record::Kind::Key) {
+        return record.before.present ? PlannedChange::createKey(record.hive, record.subKey)
+                                     : PlannedChange::deleteKey(record.hive, record.subKey);
+    }
+    return record.before.present
+               ? PlannedChange::setValue(record.hive, record.subKey, record.valueName,
+                                         record.before.type, record.before.data)
+               : PlannedChange::deleteValue(record.hive, record.subKey, record.valueName);
+}
+
+restrictions::Change leftAlone(const Record& record, const std::string& why) {
+    return {record.hive, actionOf(record), itemOf(record), kLeftAlone, why};
+}
+
+// The three-way merge: the steps that put back what is still as the action left it, in the
+// order they must run (keys to make, parents first; values; keys to delete, children first).
+// What is left alone goes into `outcome`.
+std::vector<Step> plan(const UndoEntry& entry, Present& present, restrictions::Outcome& outcome) {
+    std::vector<Step> makeKeys, values, deleteKeys;
+    std::set<std::tuple<registry::Hive, std::string, std::string>> valuesDeleted, valuesNamed;
+    std::set<std::pair<registry::Hive, std::string>> keysNamed;
+    for (const Record& record : entry.records) {
+        if (record.kind == Record::Kind::Key) {
+            keysNamed.emplace(record.hive, lowerCase(record.subKey));
+        } else {
+            valuesNamed.emplace(record.hive, lowerCase(record.subKey), lowerCase(record.valueName));
         }
     }
-    return std::nullopt;
-}
-
-// The entry's sections as changes, in the order the registry editor would make them.
-std::variant<std::vector<PlannedChange>, std::string> changesOf(
-    const std::vector<RegSection>& sections) {
-    std::vector<PlannedChange> changes;
-    for (const RegSection& section : sections) {
-        const auto key = splitKey(section.key);
-        if (!key) {
-            return "it names " + platform::utf16ToNarrow(section.key) +
-                   ", which is no key below HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE";
+    for (const Record& record : entry.records) {
+        const std::optional<PlaceState> now = present.stateOf(record);
+        if (!now) {
+            outcome.add({record.hive, actionOf(record), itemOf(record),
+                         present.of(record.hive, record.subKey).status,
+                         "it cannot be read; left as it is"});
+            continue;
         }
-        const auto& [hive, subKey] = *key;
-        if (section.deleted) {
-            changes.push_back(PlannedChange::deleteKey(hive, subKey));
-        } else if (section.values.empty()) {
-            changes.push_back(PlannedChange::createKey(hive, subKey));
+        if (*now == record.before) {
+            continue;  // as it was before the action: nothing to put back
         }
-        for (const RegValue& value : section.values) {
-            const std::string name = platform::utf16ToNarrow(value.name);
-            changes.push_back(value.deleted
-                                  ? PlannedChange::deleteValue(hive, subKey, name)
-                                  : PlannedChange::setValue(hive, subKey, name, value.type,
-                                                            narrowData(value.type, value.data)));
+        if (!record.after) {
+            outcome.add(leftAlone(record, "the action did not end; left as it is"));
+            continue;
+        }
+        if (*now != *record.after) {
+            outcome.add(leftAlone(record, kChangedSince));
+            continue;
+        }
+        Step step{record, changeFor(record), lowerCase(record.subKey)};
+        if (record.kind == Record::Kind::Value) {
+            if (!record.before.present) {
+                valuesDeleted.emplace(record.hive, lowerCase(record.subKey),
+                                      lowerCase(record.valueName));
+            }
+            values.push_back(std::move(step));
+        } else {
+            (record.before.present ? makeKeys : deleteKeys).push_back(std::move(step));
         }
     }
-    return changes;
-}
-
-bool ofAValue(const PlannedChange& change) {
-    return change.kind == PlannedChange::Kind::SetValue ||
-           change.kind == PlannedChange::Kind::DeleteValue;
-}
-
-Place placeOf(const PlannedChange& change) {
-    return {change.hive, change.subKey,
-            ofAValue(change) ? std::optional(change.valueName) : std::nullopt};
-}
-
-// Whether `later` decides what becomes of what `earlier` changed, so that only `later` can be
-// read back.
-bool supersedes(const PlannedChange& later, const PlannedChange& earlier) {
-    const bool earlierDeletesKey = earlier.kind == PlannedChange::Kind::DeleteKey;
-    if (earlierDeletesKey && placeOf(earlier).covers(later)) {
-        return true;
-    }
-    return later.kind != PlannedChange::Kind::CreateKey && placeOf(later).covers(earlier);
-}
-
-std::string actionOf(const PlannedChange& change) {
-    switch (change.kind) {
-        case PlannedChange::Kind::SetValue:
-            return "restore";
-        case PlannedChange::Kind::DeleteValue:
-            return "delete";
-        case PlannedChange::Kind::CreateKey:
-            return "make key";
-        case PlannedChange::Kind::DeleteKey:
-            break;
-    }
-    return "delete key";
-}
-
-restrictions::Change changeOf(const PlannedChange& change) {
-    return {change.hive,
-            actionOf(change),
-            ofAValue(change) ? change.valueName : change.subKey,
-            platform::kSuccess,
-            {}};
-}
-
-void restore(platform::RegistryApi& registry, const std::vector<PlannedChange>& changes,
-             restrictions::Outcome& outcome) {
-    platform::BatchScope batch(registry);
-    for (const PlannedChange& change : changes) {
-        restrictions::Change done = changeOf(change);
-        done.status = apply(registry, change);
-        if (!done.done()) {
-            done.reason =
-                restrictions::refusalReason(change.hive, done.status, registry.lastFailure());
+    const auto byPath = [](const Step& a, const Step& b) {
+        return std::tie(a.record.hive, a.folded) < std::tie(b.record.hive, b.folded);
+    };
+    std::sort(makeKeys.begin(), makeKeys.end(), byPath);
+    std::stable_sort(values.begin(), values.end(), byPath);
+    std::sort(deleteKeys.rbegin(), deleteKeys.rend(), byPath);
+    // A key the action made goes only when nothing but what the undo deletes is in it.
+    std::set<std::pair<registry::Hive, std::string>> keysDeleted;
+    std::vector<Step> steps = std::move(makeKeys);
+    steps.insert(steps.end(), std::make_move_iterator(values.begin()),
+                 std::make_move_iterator(values.end()));
+    for (Step& step : deleteKeys) {
+        const std::string& folded = step.folded;
+        const KeyContents& key = present.of(step.record.hive, step.record.subKey);
+        const registry::Hive hive = step.record.hive;
+        bool stays = false;
+        bool others = false;  // what stays is not the entry's own, which is reported already
+        for (const auto& value : key.values) {
+            if (!valuesDeleted.contains({hive, folded, value.first})) {
+                stays = true;
+                others = others || !valuesNamed.contains({hive, folded, value.first});
+            }
         }
-        outcome.add(std::move(done));
+        for (const std::string& child : key.children) {
+            const std::string path = folded + "\\" + child;
+            if (!keysDeleted.contains({hive, path})) {
+                stays = true;
+                others = others || !keysNamed.contains({hive, path});
+            }
+        }
+        if (stays) {
+            if (others) {
+                outcome.add(leftAlone(step.record, kChangedSince));
+            }
+            continue;
+        }
+        keysDeleted.emplace(step.record.hive, folded);
+        steps.push_back(std::move(step));
     }
-    outcome.storeFailed(batch.finish());
+    return steps;
 }
 
-// Marks what the registry does not hold afterwards as not done.
-restrictions::Outcome readBack(platform::RegistryApi& registry,
-                               const std::vector<PlannedChange>& changes,
-                               const restrictions::Outcome& restored) {
-    restrictions::Outcome checked;
-    for (std::size_t i = 0; i < changes.size(); ++i) {
-        restrictions::Change change = restored.changes()[i];
-        bool decided = true;
-        for (std::size_t later = i + 1; later < changes.size(); ++later) {
-            decided = decided && !supersedes(changes[later], changes[i]);
+// Runs the steps, the values of one key through one handle.
+void apply(platform::RegistryApi& registry, const std::vector<Step>& steps,
+           std::vector<restrictions::Change>& changes) {
+    platform::KeyHandle open = 0;
+    std::pair<registry::Hive, std::string> openKey;
+    platform::Status openStatus = platform::kSuccess;
+    const auto close = [&] {
+        if (open != 0) {
+            registry.closeKey(open);
+            open = 0;
         }
-        if (change.done() && decided && !holds(registry, changes[i])) {
-            change.status = platform::kRegistryIoFailed;
-            change.reason = "the registry does not hold it afterwards";
+    };
+    for (const Step& step : steps) {
+        const Record& record = step.record;
+        platform::Status status = platform::kSuccess;
+        if (record.kind == Record::Kind::Key) {
+            close();
+            openKey = {};
+            platform::KeyHandle made = 0;
+            if (record.before.present) {
+                status = registry.createKey(record.hive, record.subKey, made);
+                if (status == platform::kSuccess) {
+                    registry.closeKey(made);
+                }
+            } else {
+                status = registry.deleteKey(record.hive, record.subKey);
+                status = status == platform::kFileNotFound ? platform::kSuccess : status;
+            }
+        } else {
+            const std::pair<registry::Hive, std::string> key{record.hive, lowerCase(record.subKey)};
+            if (open == 0 || key != openKey) {
+                close();
+                openKey = key;
+                // A value to restore may need its key; deleting needs none.
+                openStatus =
+                    record.before.present
+                        ? registry.createKey(record.hive, record.subKey, open)
+                        : registry.openKey(record.hive, record.subKey, platform::kKeyWrite, open);
+                if (openStatus != platform::kSuccess) {
+                    open = 0;
+                }
+            }
+            if (openStatus != platform::kSuccess) {
+                status = !record.before.present && openStatus == platform::kFileNotFound
+                             ? platform::kSuccess
+                             : openStatus;
+            } else if (record.before.present) {
+                status = registry.setValue(
+                    open, record.valueName, record.before.type,
+                    reinterpret_cast<const std::uint8_t*>(record.before.data.data()),
+                    static_cast<std::uint32_t>(record.before.data.size()));
+            } else {
+                status = registry.deleteValue(open, record.valueName);
+                status = status == platform::kFileNotFound ? platform::kSuccess : status;
+            }
         }
-        checked.add(std::move(change));
+        restrictions::Change change{record.hive, actionOf(record), itemOf(record), status, {}};
+        if (!change.done()) {
+            change.reason =
+                restrictions::refusalReason(record.hive, status, registry.lastFailure());
+        }
+        changes.push_back(std::move(change));
     }
-    return checked;
+    close();
 }
 
 // Undoing an undo redoes the action, and undoing that undoes it again.
@@ -140,42 +252,59 @@ std::string undoName(const std::string& action) {
 
 UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
     UndoResult result;
-    const std::vector<EntrySummary> entries = journal.entries();
+    std::vector<EntrySummary> entries = journal.list(1).entries;
     if (entries.empty()) {
         return result;
     }
-    result.entry = entries.front();
+    result.entry = std::move(entries.front());
     result.kind = UndoResult::Kind::Unusable;
-    const std::optional<std::string> bytes = readWholeFile(result.entry.file);
-    if (!bytes) {
-        result.failure = result.entry.file.string() + " cannot be read";
+    if (!result.entry.entry) {
+        result.failure = result.entry.file.string() + " is not undone: " + result.entry.unusable;
         return result;
     }
-    const auto sections = readRegFile(*bytes);
-    if (const auto* failure = std::get_if<std::string>(&sections)) {
-        result.failure = result.entry.file.string() + " cannot be read: " + *failure;
-        return result;
-    }
-    const auto changes = changesOf(std::get<0>(sections));
-    if (const auto* failure = std::get_if<std::string>(&changes)) {
-        result.failure = result.entry.file.string() + " is not undone: " + *failure;
-        return result;
-    }
+    const UndoEntry& entry = *result.entry.entry;
     result.kind = UndoResult::Kind::Undone;
-    const auto& plan = std::get<0>(changes);
-    const restrictions::JournalEntry entry(&journal, undoName(result.entry.action));
-    if (const auto failure = journal.record(plan)) {
-        for (const PlannedChange& change : plan) {
-            restrictions::Change refused = changeOf(change);
-            refused.status = restrictions::kNoBackup;
-            refused.reason = "changed nothing without a backup: " + *failure;
-            result.outcome.add(std::move(refused));
+    Present present(registry);
+    const std::vector<Step> steps = plan(entry, present, result.outcome);
+    if (steps.empty()) {
+        return result;
+    }
+    std::vector<PlannedChange> changes;
+    for (const Step& step : steps) {
+        changes.push_back(step.change);
+    }
+    const restrictions::JournalEntry own(&journal, undoName(result.entry.action));
+    if (const auto failure = journal.record(changes)) {
+        for (const Step& step : steps) {
+            result.outcome.add({step.record.hive, actionOf(step.record), itemOf(step.record),
+                                restrictions::kNoBackup,
+                                "changed nothing without a backup: " + *failure});
         }
         return result;
     }
-    restrictions::Outcome restored;
-    restore(registry, plan, restored);
-    result.outcome = readBack(registry, plan, restored);
+    std::vector<restrictions::Change> done;
+    {
+        platform::BatchScope batch(registry);
+        apply(registry, steps, done);
+        restrictions::Outcome stored;
+        for (restrictions::Change& change : done) {
+            stored.add(std::move(change));
+        }
+        stored.storeFailed(batch.finish());
+        done = stored.changes();
+    }
+    // Only what the registry holds afterwards counts as done.
+    Present after(registry);
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        restrictions::Change& change = done[i];
+        Record target = steps[i].record;
+        target.after = target.before;
+        if (change.done() && after.stateOf(target) != target.before) {
+            change.status = platform::kRegistryIoFailed;
+            change.reason = "the registry does not hold it afterwards";
+        }
+        result.outcome.add(std::move(change));
+    }
     return result;
 }
 

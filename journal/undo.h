@@ -1,5 +1,9 @@
-// Undo: the newest entry of the undo journal put back into its registry. An undo is an action of
-// its own, with an entry of its own, so that undoing it again redoes what was undone.
+// Undo: the newest entry of the undo journal put back into its registry, as a three-way merge.
+// Each key and value goes back to what the action found only where the registry still holds
+// what the action left; what changed since is left as it is and reported. A key the action made
+// is deleted only when it holds nothing else. Only the places Quorvane's own actions change are
+// touched: an entry that names anything else is refused as a whole. An undo is an action of its
+// own, with an entry of its own, so that undoing it again redoes what was undone.
 #pragma once
 
 #include <string>
@@ -12,6 +16,9 @@
 namespace quorvane::journal {
 
 inline constexpr const char* kUndoTitle = "Undo Last Change";
+inline constexpr const char* kChangedSince = "changed since; left as it is";
+// The status of a place undo left alone because it changed since (ERROR_REVISION_MISMATCH).
+inline constexpr platform::Status kLeftAlone = 1306;
 
 struct UndoResult {
     enum class Kind { Undone, NothingToUndo, Unusable };
@@ -23,9 +30,9 @@ struct UndoResult {
     bool allDone() const { return kind != Kind::Unusable && outcome.allDone(); }
 };
 
-// Puts back the state that the registry's newest entry kept: values with their types, deleted
-// keys with everything they held; keys the action made are deleted again. What it restored is
-// read back; only what the registry holds afterwards counts as done.
+// Puts back what the newest entry of the registry says the action found, where the registry
+// still holds what the action left. What it restored is read back; only what the registry holds
+// afterwards counts as done, and what was left alone counts as not done.
 UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal);
 
 // Shows what the undo did: the success text only when everything was restored.

@@ -6,10 +6,17 @@
 #include <cstdio>
 #include <ctime>
 #include <iterator>
+#include <map>
+#include <set>
 #include <system_error>
+#include <tuple>
 
 #include "journal/whole_file.h"
+#include "platform/letter_case.h"
 #include "platform/narrow_text.h"
+#include "restrictions/catalogue.h"
+#include "restrictions/outcome.h"
+#include "restrictions/restriction_manager.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -22,11 +29,10 @@ namespace quorvane::journal {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::lowerCase;
+using restrictions::PlannedChange;
 
-constexpr const char* kMark = "Quorvane: the registry before a change, for undo";
-constexpr const char* kTimeField = "Time: ";
-constexpr const char* kActionField = "Action: ";
-constexpr const char* kRegistryField = "Registry: ";
+constexpr const char* kEntryExtension = ".undo";
 
 std::tm utcTime(std::time_t seconds) {
 #ifdef _WIN32
@@ -44,10 +50,12 @@ std::string formatted(const std::tm& parts, const char* format) {
     return std::string(text, std::strftime(text, sizeof text, format, &parts));
 }
 
-// Entry files are named after the moment, so that names sort as the entries were made.
+// Entry files are named after the moment, so that names sort as the entries were made; those of
+// the earlier format end in ".reg".
 bool isEntryName(const fs::path& file) {
     const std::string name = file.filename().string();
-    return file.extension() == ".reg" && name.size() == 26 &&
+    const bool earlier = file.extension() == ".reg" && name.size() == 26;
+    return (earlier || file.extension() == kEntryExtension) && !name.empty() &&
            std::isdigit(static_cast<unsigned char>(name[0]));
 }
 
@@ -64,33 +72,162 @@ std::vector<fs::path> entryFiles(const fs::path& directory) {
     return files;
 }
 
-// What an entry's sections say the action changed, one line per key or value.
-std::vector<std::string> changedLines(const std::vector<RegSection>& sections) {
+// What an entry says the action changed, one line per key or value.
+std::vector<std::string> changedLines(const UndoEntry& entry) {
     std::vector<std::string> lines;
-    for (std::size_t i = 0; i < sections.size(); ++i) {
-        const RegSection& section = sections[i];
-        const std::string key = platform::utf16ToNarrow(section.key);
-        if (section.deleted) {
-            const std::u16string below = section.key + u'\\';
-            const auto isBelow = [&](const RegSection& next) {
-                return !next.deleted && (next.key == section.key || next.key.starts_with(below));
-            };
-            const bool whole = i + 1 < sections.size() && isBelow(sections[i + 1]);
-            lines.push_back(whole ? "changed key " + key + " and what it holds"
-                                  : "made key " + key);
-            while (whole && i + 1 < sections.size() && isBelow(sections[i + 1])) {
-                ++i;
-            }
+    for (const Record& record : entry.records) {
+        const std::string key = restrictions::fullPath(record.hive, record.subKey);
+        const bool made = !record.before.present;
+        const bool deleted = record.after && !record.after->present;
+        const char* what = made ? "made " : deleted ? "deleted " : "changed ";
+        if (record.kind == Record::Kind::Key) {
+            lines.push_back(what + std::string("key ") + key);
             continue;
         }
-        for (const RegValue& value : section.values) {
-            const std::string name =
-                value.name.empty() ? "(default)" : platform::utf16ToNarrow(value.name);
-            lines.push_back((value.deleted ? "made value " : "changed value ") + name + " in " +
-                            key);
-        }
+        const std::string name = record.valueName.empty() ? "(default)" : record.valueName;
+        lines.push_back(what + std::string("value ") + name + " in " + key);
     }
     return lines;
+}
+
+// How a place is looked up among those kept: hive, key and value name, without regard to case.
+std::string keptName(registry::Hive hive, const std::string& subKey,
+                     const std::optional<std::string>& valueName) {
+    std::string name = std::to_string(hive) + "\\" + platform::lowerCase(subKey);
+    if (valueName) {
+        name += "\n" + platform::lowerCase(*valueName);
+    }
+    return name;
+}
+
+// What a snapshot says of each key and value, by names without regard to case.
+struct Flat {
+    std::map<std::string, std::pair<std::string, bool>> keys;  // key -> spelling, present
+    std::map<std::pair<std::string, std::string>, std::pair<Record, PlaceState>> values;
+};
+
+Flat flatten(const std::vector<RegSection>& sections, registry::Hive hive) {
+    Flat flat;
+    const std::string prefix = std::string(restrictions::hiveName(hive)) + "\\";
+    for (const RegSection& section : sections) {
+        std::string subKey = platform::utf16ToNarrow(section.key);
+        subKey = subKey.starts_with(prefix) ? subKey.substr(prefix.size()) : subKey;
+        const std::string folded = platform::lowerCase(subKey);
+        auto& key = flat.keys[folded];
+        key.first = subKey;
+        key.second = key.second || !section.deleted;
+        for (const RegValue& value : section.values) {
+            const std::string name = platform::utf16ToNarrow(value.name);
+            Record record{Record::Kind::Value, hive, subKey, name, {}, {}};
+            PlaceState state;
+            if (!value.deleted) {
+                state = {true, value.type, narrowData(value.type, value.data)};
+            }
+            flat.values[{folded, platform::lowerCase(name)}] = {std::move(record),
+                                                                std::move(state)};
+        }
+    }
+    return flat;
+}
+
+// Whether `inner` is `outer` or a key below it, without regard to case.
+bool within(const std::string& outer, const std::string& inner) {
+    const std::string o = lowerCase(outer);
+    const std::string i = lowerCase(inner);
+    return i == o || i.starts_with(o + "\\");
+}
+
+// The places Quorvane's own actions change: the policy keys with everything they hold, the
+// marker, the page values and the values of the restrictions, in both hives.
+struct OwnPlaces {
+    std::vector<std::pair<registry::Hive, std::string>> policyKeys;
+    std::vector<std::pair<registry::Hive, std::string>> keys;  // keys that hold the values
+    std::set<std::tuple<registry::Hive, std::string, std::string>> values;
+
+    OwnPlaces() {
+        for (const PlannedChange& change : restrictions::policyKeysPlan()) {
+            if (change.kind == PlannedChange::Kind::CreateKey) {
+                policyKeys.emplace_back(change.hive, change.subKey);
+            } else {
+                addValue(change.hive, change.subKey, change.valueName);
+            }
+        }
+        for (const registry::Hive hive :
+             {registry::kHiveCurrentUser, registry::kHiveLocalMachine}) {
+            for (const char* page : {"Search Page", "Start Page"}) {
+                addValue(hive, restrictions::kBrowserMainKey, page);
+            }
+            for (const restrictions::Restriction& restriction : restrictions::kCatalogue) {
+                addValue(hive, restriction.subKey, restriction.valueName);
+            }
+        }
+    }
+
+    void addValue(registry::Hive hive, const std::string& subKey, const std::string& name) {
+        values.emplace(hive, lowerCase(subKey), lowerCase(name));
+        keys.emplace_back(hive, subKey);
+    }
+
+    bool inPolicyKey(const Record& record) const {
+        return std::any_of(policyKeys.begin(), policyKeys.end(), [&](const auto& key) {
+            return key.first == record.hive && within(key.second, record.subKey);
+        });
+    }
+
+    bool owns(const Record& record) const {
+        if (inPolicyKey(record)) {
+            return true;
+        }
+        if (record.kind == Record::Kind::Value) {
+            return values.contains(
+                {record.hive, lowerCase(record.subKey), lowerCase(record.valueName)});
+        }
+        // The keys on the way to them, which an action makes when they are missing.
+        const auto onTheWay = [&](const auto& key) {
+            return key.first == record.hive && within(record.subKey, key.second);
+        };
+        return std::any_of(policyKeys.begin(), policyKeys.end(), onTheWay) ||
+               std::any_of(keys.begin(), keys.end(), onTheWay);
+    }
+};
+
+std::string refusedPlaces(const UndoEntry& entry) {
+    static const OwnPlaces own;
+    std::vector<std::string> foreign;
+    for (const Record& record : entry.records) {
+        if (!own.owns(record)) {
+            foreign.push_back((record.kind == Record::Kind::Key ? "key " : "value ") +
+                              (record.kind == Record::Kind::Key
+                                   ? restrictions::fullPath(record.hive, record.subKey)
+                                   : record.valueName + " in " +
+                                         restrictions::fullPath(record.hive, record.subKey)));
+        }
+    }
+    if (foreign.empty()) {
+        return {};
+    }
+    constexpr std::size_t kNamed = 5;
+    std::string text = "it names what Quorvane never changes: ";
+    for (std::size_t i = 0; i < foreign.size() && i < kNamed; ++i) {
+        text += (i == 0 ? "" : ", ") + foreign[i];
+    }
+    if (foreign.size() > kNamed) {
+        text += ", and " + std::to_string(foreign.size() - kNamed) + " more";
+    }
+    return text;
+}
+
+// The state of one value that a value place's sections give.
+PlaceState valueState(const std::vector<RegSection>& sections, const std::string& name) {
+    for (const RegSection& section : sections) {
+        for (const RegValue& value : section.values) {
+            if (!value.deleted &&
+                platform::equalIgnoringCase(platform::utf16ToNarrow(value.name), name)) {
+                return {true, value.type, narrowData(value.type, value.data)};
+            }
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -122,6 +259,59 @@ std::string registryIdentity([[maybe_unused]] const platform::RegistryLocation& 
 #endif
 }
 
+std::vector<Record> recordsOf(const Place& place, const std::vector<RegSection>& before,
+                              const std::vector<RegSection>* after, bool changedOnly) {
+    std::vector<Record> records;
+    const auto add = [&](Record record) {
+        if (!changedOnly || record.after != record.before) {
+            records.push_back(std::move(record));
+        }
+    };
+    if (place.valueName) {
+        Record record{Record::Kind::Value, place.hive, place.subKey, *place.valueName, {}, {}};
+        record.before = valueState(before, *place.valueName);
+        if (after != nullptr) {
+            record.after = valueState(*after, *place.valueName);
+        }
+        add(std::move(record));
+        return records;
+    }
+    const Flat was = flatten(before, place.hive);
+    const Flat now = after != nullptr ? flatten(*after, place.hive) : Flat{};
+    std::map<std::string, std::string> keys;
+    for (const Flat* flat : {&was, &now}) {
+        for (const auto& [folded, key] : flat->keys) {
+            keys.emplace(folded, key.first);
+        }
+    }
+    for (const auto& [folded, subKey] : keys) {
+        Record record{Record::Kind::Key, place.hive, subKey, {}, {}, {}};
+        const auto it = was.keys.find(folded);
+        record.before.present = it != was.keys.end() && it->second.second;
+        if (after != nullptr) {
+            const auto later = now.keys.find(folded);
+            record.after = PlaceState{later != now.keys.end() && later->second.second, 0, {}};
+        }
+        add(std::move(record));
+    }
+    std::map<std::pair<std::string, std::string>, Record> values;
+    for (const Flat* flat : {&was, &now}) {
+        for (const auto& [id, value] : flat->values) {
+            values.emplace(id, value.first);
+        }
+    }
+    for (auto& [id, record] : values) {
+        const auto it = was.values.find(id);
+        record.before = it != was.values.end() ? it->second.second : PlaceState{};
+        if (after != nullptr) {
+            const auto later = now.values.find(id);
+            record.after = later != now.values.end() ? later->second.second : PlaceState{};
+        }
+        add(std::move(record));
+    }
+    return records;
+}
+
 UndoJournal::UndoJournal(platform::RegistryApi& registry, JournalPlace place)
     : registry_(registry), place_(std::move(place)) {}
 
@@ -132,6 +322,25 @@ void UndoJournal::begin(const std::string& action) {
     action_ = action;
     file_.clear();
     kept_.clear();
+    keptNames_.clear();
+    written_.clear();
+}
+
+bool UndoJournal::isKept(const restrictions::PlannedChange& change) const {
+    const bool ofAValue = change.kind == restrictions::PlannedChange::Kind::SetValue ||
+                          change.kind == restrictions::PlannedChange::Kind::DeleteValue;
+    if (ofAValue && keptNames_.contains(keptName(change.hive, change.subKey, change.valueName))) {
+        return true;
+    }
+    // A key kept whole holds every key and value below it.
+    for (std::size_t end = change.subKey.size(); end != std::string::npos;
+         end = end == 0 ? std::string::npos : change.subKey.rfind('\\', end - 1)) {
+        if (keptNames_.contains(
+                keptName(change.hive, change.subKey.substr(0, end), std::nullopt))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::optional<std::string> UndoJournal::record(
@@ -139,38 +348,109 @@ std::optional<std::string> UndoJournal::record(
     if (depth_ == 0) {
         return "no action has begun";
     }
-    std::vector<Kept> kept = kept_;
+    std::vector<Kept> added;
+    std::unordered_set<std::string> addedNames;
+    // A value in a key that is there is kept from one reading of the key, whatever the number of
+    // its values; anything else place by place.
+    std::map<std::pair<registry::Hive, std::string>, KeyContents> read;
     for (const restrictions::PlannedChange& change : changes) {
-        const auto covers = [&](const Kept& k) { return k.place.covers(change); };
-        if (std::any_of(kept.begin(), kept.end(), covers)) {
+        if (isKept(change)) {
             continue;
+        }
+        if (change.kind == PlannedChange::Kind::SetValue ||
+            change.kind == PlannedChange::Kind::DeleteValue) {
+            auto [it, fresh] = read.try_emplace({change.hive, lowerCase(change.subKey)});
+            if (fresh) {
+                it->second = readKey(registry_, change.hive, change.subKey);
+            }
+            const KeyContents& key = it->second;
+            if (key.status == platform::kSuccess) {
+                const auto value = key.values.find(lowerCase(change.valueName));
+                const bool present = value != key.values.end();
+                const bool holds = change.kind == PlannedChange::Kind::DeleteValue
+                                       ? !present
+                                       : present && value->second.first == change.type &&
+                                             value->second.second == change.data;
+                std::string name = keptName(change.hive, change.subKey, change.valueName);
+                if (holds || keptNames_.contains(name) || !addedNames.insert(name).second) {
+                    continue;
+                }
+                PlaceState prior;
+                if (present) {
+                    prior = {true, value->second.first, value->second.second};
+                }
+                // What the change will leave, unless something else changes it first: end()
+                // checks it against what the registry holds then.
+                PlaceState planned;
+                if (change.kind == PlannedChange::Kind::SetValue) {
+                    planned = {true, change.type, change.data};
+                }
+                added.push_back(
+                    {{change.hive, change.subKey, change.valueName}, {}, prior, planned});
+                continue;
+            }
         }
         auto place = placeToKeep(registry_, change);
         if (auto* failure = std::get_if<std::string>(&place)) {
             return *failure;
         }
         const std::optional<Place>& toKeep = std::get<0>(place);
-        const auto same = [&](const Kept& k) {
-            return k.place.hive == toKeep->hive && k.place.subKey == toKeep->subKey &&
-                   k.place.valueName == toKeep->valueName;
-        };
-        if (!toKeep || std::any_of(kept.begin(), kept.end(), same)) {
+        if (!toKeep) {
+            continue;
+        }
+        std::string name = keptName(toKeep->hive, toKeep->subKey, toKeep->valueName);
+        if (keptNames_.contains(name) || !addedNames.insert(name).second) {
             continue;
         }
         auto prior = snapshot(registry_, *toKeep);
         if (auto* failure = std::get_if<std::string>(&prior)) {
             return *failure;
         }
-        kept.push_back({*toKeep, std::move(std::get<0>(prior))});
+        added.push_back({*toKeep, std::move(std::get<0>(prior)), std::nullopt, std::nullopt});
     }
-    if (kept.size() == kept_.size()) {
+    if (added.empty()) {
         return std::nullopt;
     }
-    if (auto failure = write(kept)) {
+    std::vector<Record> records;
+    for (const std::vector<Kept>* kept : {&kept_, &added}) {
+        for (const Kept& k : *kept) {
+            if (k.value) {
+                records.push_back({Record::Kind::Value, k.place.hive, k.place.subKey,
+                                   *k.place.valueName, *k.value, k.planned});
+                continue;
+            }
+            std::vector<Record> more = recordsOf(k.place, k.prior, nullptr, false);
+            records.insert(records.end(), std::make_move_iterator(more.begin()),
+                           std::make_move_iterator(more.end()));
+        }
+    }
+    if (auto failure = write(records)) {
         return failure;
     }
-    kept_ = std::move(kept);
+    kept_.insert(kept_.end(), std::make_move_iterator(added.begin()),
+                 std::make_move_iterator(added.end()));
+    keptNames_.merge(addedNames);
     return std::nullopt;
+}
+
+std::optional<PlaceState> UndoJournal::valueNow(
+    const Place& place, std::map<std::pair<registry::Hive, std::string>, KeyContents>& read) {
+    auto [it, fresh] = read.try_emplace({place.hive, lowerCase(place.subKey)});
+    if (fresh) {
+        it->second = readKey(registry_, place.hive, place.subKey);
+    }
+    const KeyContents& key = it->second;
+    if (key.status == platform::kFileNotFound) {
+        return PlaceState{};
+    }
+    if (key.status != platform::kSuccess) {
+        return std::nullopt;
+    }
+    const auto found = key.values.find(lowerCase(*place.valueName));
+    if (found == key.values.end()) {
+        return PlaceState{};
+    }
+    return PlaceState{true, found->second.first, found->second.second};
 }
 
 void UndoJournal::end() {
@@ -180,65 +460,85 @@ void UndoJournal::end() {
     if (file_.empty()) {
         return;
     }
-    // Only what the action really changed: a refused or repeated change needs no undo, and
-    // undoing it would overwrite what others may have changed since.
-    std::vector<Kept> changed;
+    // What each place holds now, beside what it held: only what really changed is kept. A
+    // refused or repeated change needs no undo. A place that cannot be read now keeps the
+    // entry's unknown end, which undo leaves alone.
+    std::vector<Record> records;
+    bool unread = false;
+    std::map<std::pair<registry::Hive, std::string>, KeyContents> read;
     for (const Kept& kept : kept_) {
+        if (kept.value) {
+            Record record{Record::Kind::Value,   kept.place.hive, kept.place.subKey,
+                          *kept.place.valueName, *kept.value,     valueNow(kept.place, read)};
+            unread = unread || !record.after;
+            if (record.after != record.before) {
+                records.push_back(std::move(record));
+            }
+            continue;
+        }
         const auto now = snapshot(registry_, kept.place);
         const auto* sections = std::get_if<std::vector<RegSection>>(&now);
-        if (sections == nullptr || *sections != kept.prior) {
-            changed.push_back(kept);
-        }
+        unread = unread || sections == nullptr;
+        std::vector<Record> more = recordsOf(kept.place, kept.prior, sections, sections != nullptr);
+        records.insert(records.end(), std::make_move_iterator(more.begin()),
+                       std::make_move_iterator(more.end()));
     }
     std::error_code ignored;
-    if (changed.empty()) {
+    if (records.empty() && !unread) {
         fs::remove(file_, ignored);
-    } else if (changed.size() != kept_.size()) {
-        // When this fails, the entry keeps more than was changed, which undo puts back as it
-        // was: still the state before the action.
-        static_cast<void>(write(changed));
+    } else if (records != written_) {
+        // When this fails, the entry says that the action did not end: undo leaves alone what
+        // is not as it was before.
+        static_cast<void>(write(records));
     }
     file_.clear();
     kept_.clear();
+    keptNames_.clear();
+    written_.clear();
 }
 
-std::optional<std::string> UndoJournal::write(const std::vector<Kept>& kept) {
+std::optional<std::string> UndoJournal::write(const std::vector<Record>& records) {
     std::error_code error;
     fs::create_directories(place_.directory, error);
     if (error) {
         return "the undo folder " + place_.directory.string() +
                " cannot be made: " + error.message();
     }
-    if (file_.empty()) {
-        const auto now = std::chrono::system_clock::now();
-        const std::tm parts = utcTime(std::chrono::system_clock::to_time_t(now));
-        const auto millis =
-            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-        time_ = formatted(parts, "%Y-%m-%d %H:%M:%S UTC");
-        for (int number = 0; number < 100 && (file_.empty() || fs::exists(file_, error));
-             ++number) {
-            char name[32];
-            std::snprintf(name, sizeof name, "%s-%03d-%02d.reg",
-                          formatted(parts, "%Y%m%d-%H%M%S").c_str(),
-                          static_cast<int>(millis.count()), number);
-            file_ = place_.directory / name;
+    const UndoEntry entry{time_, action_, place_.registry, records};
+    if (!file_.empty()) {
+        written_.clear();
+        if (auto failure = writeWholeFile(file_, writeUndoEntry(entry))) {
+            return "the backup " + file_.string() + " cannot be written: " + *failure;
+        }
+        written_ = records;
+        return std::nullopt;
+    }
+    const auto now = std::chrono::system_clock::now();
+    const std::tm parts = utcTime(std::chrono::system_clock::to_time_t(now));
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()) % 1000000;
+    time_ = formatted(parts, "%Y-%m-%d %H:%M:%S UTC");
+    const std::string bytes = writeUndoEntry({time_, action_, place_.registry, records});
+    // The name is taken by creating it: whoever comes second takes the next number.
+    for (int number = 0; number < 1000; ++number) {
+        char name[48];
+        std::snprintf(name, sizeof name, "%s-%06d-%03d%s",
+                      formatted(parts, "%Y%m%d-%H%M%S").c_str(), static_cast<int>(micros.count()),
+                      number, kEntryExtension);
+        const fs::path file = place_.directory / name;
+        const auto created = writeNewFile(file, bytes);
+        if (!created) {
+            file_ = file;
+            written_ = records;
+            removeOldEntries();
+            return std::nullopt;
+        }
+        if (!created->taken) {
+            return "the backup " + file.string() + " cannot be written: " + created->reason;
         }
     }
-    std::vector<RegSection> sections;
-    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
-        sections.insert(sections.end(), it->prior.begin(), it->prior.end());
-    }
-    const std::vector<std::u16string> comments = {
-        platform::narrowToUtf16(std::string(" ") + kMark),
-        platform::narrowToUtf16(std::string(" ") + kTimeField + time_),
-        platform::narrowToUtf16(std::string(" ") + kActionField + action_),
-        platform::narrowToUtf16(std::string(" ") + kRegistryField + place_.registry),
-    };
-    if (auto failure = writeWholeFile(file_, writeRegFile(sections, comments))) {
-        return "the backup " + file_.string() + " cannot be written: " + *failure;
-    }
-    removeOldEntries();
-    return std::nullopt;
+    return "the backup cannot be written: every name for this moment in " +
+           place_.directory.string() + " is taken";
 }
 
 void UndoJournal::removeOldEntries() const {
@@ -249,36 +549,46 @@ void UndoJournal::removeOldEntries() const {
     }
 }
 
-std::vector<EntrySummary> UndoJournal::entries() const {
-    std::vector<EntrySummary> summaries;
+JournalListing UndoJournal::list(std::size_t most) const {
+    JournalListing listing;
     for (const fs::path& file : entryFiles(place_.directory)) {
-        const auto bytes = readWholeFile(file);
-        if (!bytes) {
+        if (listing.entries.size() >= most) {
+            break;
+        }
+        const FileRead read = readUserFile(file, kEntryLimit, place_.directory);
+        if (!read.bytes) {
+            listing.skipped.push_back(file.string() + " " + read.failure);
             continue;
         }
-        EntrySummary summary{file, {}, {}, {}};
-        std::string registry;
-        bool ours = false;
-        for (const std::u16string& comment : readRegFileComments(*bytes)) {
-            const std::string line = platform::utf16ToNarrow(comment);
-            const std::string text = line.starts_with(' ') ? line.substr(1) : line;
-            ours = ours || text == kMark;
-            for (const auto& [field, target] :
-                 {std::pair{kTimeField, &summary.time}, std::pair{kActionField, &summary.action},
-                  std::pair{kRegistryField, &registry}}) {
-                if (text.starts_with(field)) {
-                    *target = text.substr(std::char_traits<char>::length(field));
-                }
+        auto content = readUndoEntry(*read.bytes);
+        EntrySummary summary{file, {}, {}, {}, {}, {}};
+        if (auto* entry = std::get_if<UndoEntry>(&content)) {
+            if (entry->registry != place_.registry) {
+                continue;
             }
+            summary.time = entry->time;
+            summary.action = entry->action;
+            summary.changed = changedLines(*entry);
+            summary.unusable = refusedPlaces(*entry);
+            if (summary.unusable.empty()) {
+                summary.entry = std::move(*entry);
+            }
+        } else {
+            const UnreadableEntry& unreadable = std::get<UnreadableEntry>(content);
+            if (!unreadable.earlierFormat) {
+                listing.skipped.push_back(file.string() + " cannot be read: " + unreadable.reason);
+                continue;
+            }
+            if (unreadable.registry != place_.registry) {
+                continue;
+            }
+            summary.time = unreadable.time;
+            summary.action = unreadable.action;
+            summary.unusable = unreadable.reason;
         }
-        const auto sections = readRegFile(*bytes);
-        if (!ours || registry != place_.registry || sections.index() != 0) {
-            continue;
-        }
-        summary.changed = changedLines(std::get<0>(sections));
-        summaries.push_back(std::move(summary));
+        listing.entries.push_back(std::move(summary));
     }
-    return summaries;
+    return listing;
 }
 
 }  // namespace quorvane::journal

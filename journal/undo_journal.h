@@ -1,15 +1,21 @@
 // The undo journal: before an action writes, the prior state of everything it will change goes
-// into one entry, a registry file in the user's state folder that Windows' and Wine's registry
-// editors import as well. The newest entries are kept; each names the registry it belongs to,
-// so that an entry is never undone on another one.
+// into one entry in the user's state folder, and when the action ends, what it left there too
+// (journal/undo_entry.h). The newest entries are kept; each names the registry it belongs to,
+// so that an entry is never undone on another one. Each entry gets a name of its own, taken
+// exclusively: two programs acting at once never write over each other's entry.
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "journal/registry_snapshot.h"
+#include "journal/undo_entry.h"
 #include "platform/registry_api.h"
 #include "platform/registry_location.h"
 #include "restrictions/journal.h"
@@ -17,6 +23,8 @@
 namespace quorvane::journal {
 
 inline constexpr std::size_t kEntriesKept = 50;
+// The largest entry read: a key of 20,000 values makes an entry of a few megabytes.
+inline constexpr std::uintmax_t kEntryLimit = 64u << 20;
 
 struct JournalPlace {
     std::filesystem::path directory;  // where the entries lie
@@ -36,6 +44,13 @@ struct EntrySummary {
     std::string time;  // "2026-12-07 03:05:01 UTC"
     std::string action;
     std::vector<std::string> changed;  // one line for each key or value the action changed
+    std::optional<UndoEntry> entry;    // none when it cannot be undone
+    std::string unusable;              // why it cannot be undone
+};
+
+struct JournalListing {
+    std::vector<EntrySummary> entries;  // of this journal's registry, newest first
+    std::vector<std::string> skipped;   // files named like entries that were not read, and why
 };
 
 class UndoJournal final : public restrictions::Journal {
@@ -47,19 +62,28 @@ public:
         const std::vector<restrictions::PlannedChange>& changes) override;
     void end() override;
 
-    // The entries of this journal's registry, newest first; unreadable ones are left out.
-    std::vector<EntrySummary> entries() const;
+    // The entries of this journal's registry, newest first, and the files that were skipped:
+    // only regular files within kEntryLimit are read, never blocking on anything else.
+    // At most `most` entries are read.
+    JournalListing list(std::size_t most = kEntriesKept) const;
+    std::vector<EntrySummary> entries() const { return list().entries; }
 
 private:
     struct Kept {
         Place place;
-        std::vector<RegSection> prior;
+        std::vector<RegSection> prior;      // what the place held, as registry-file sections
+        std::optional<PlaceState> value;    // or, for a value read with its key, its state
+        std::optional<PlaceState> planned;  // and what the change will leave there
     };
 
-    // Writes the open entry with `kept`: the latest kept first, so that what was kept earlier,
-    // before the action changed anything, is imported last and wins.
-    std::optional<std::string> write(const std::vector<Kept>& kept);
+    // Writes the open entry with `records`, taking a new name for it the first time.
+    std::optional<std::string> write(const std::vector<Record>& records);
     void removeOldEntries() const;
+    bool isKept(const restrictions::PlannedChange& change) const;
+    // What a value place holds now, its key read once for all its values (`read`); nothing
+    // when the key cannot be read.
+    std::optional<PlaceState> valueNow(
+        const Place& place, std::map<std::pair<registry::Hive, std::string>, KeyContents>& read);
 
     platform::RegistryApi& registry_;
     JournalPlace place_;
@@ -68,6 +92,14 @@ private:
     std::string time_;
     std::filesystem::path file_;  // the open entry, once written
     std::vector<Kept> kept_;
+    std::vector<Record> written_;                // what the entry's file holds
+    std::unordered_set<std::string> keptNames_;  // the places in kept_, as isKept looks them up
 };
+
+// The records that tell what became of `place` between `before` and `after` (two snapshots of
+// it; no `after` while the action runs): one for each key and value either of them holds.
+// With `changedOnly`, only those whose state differs.
+std::vector<Record> recordsOf(const Place& place, const std::vector<RegSection>& before,
+                              const std::vector<RegSection>* after, bool changedOnly);
 
 }  // namespace quorvane::journal

@@ -60,6 +60,16 @@ std::optional<std::string> replace(const fs::path& from, const fs::path& to) {
     return std::nullopt;
 }
 
+// Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
+std::optional<NewFileFailure> takeName(const fs::path& from, const fs::path& to) {
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
+        return NewFileFailure{error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS,
+                              systemMessage(static_cast<int>(error))};
+    }
+    return std::nullopt;
+}
+
 #else
 
 // Whose eyes a file is opened with: the owner of the place it was found in.
@@ -144,10 +154,29 @@ std::optional<std::string> writeAndFlush(const fs::path& file, std::string_view 
     return ::close(fd) == 0 ? std::nullopt : std::optional(systemMessage(errno));
 }
 
+void syncFolder(const fs::path& folder) {
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 std::optional<std::string> replace(const fs::path& from, const fs::path& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         return systemMessage(errno);
     }
+    syncFolder(to.parent_path());
+    return std::nullopt;
+}
+
+// A link fails when the name is taken, where a rename would replace it.
+std::optional<NewFileFailure> takeName(const fs::path& from, const fs::path& to) {
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return NewFileFailure{errno == EEXIST, systemMessage(errno)};
+    }
+    syncFolder(to.parent_path());
     return std::nullopt;
 }
 
@@ -178,6 +207,22 @@ std::optional<std::string> writeWholeFile(const fs::path& file, std::string_view
         return "it does not hold what was written to it";
     }
     return std::nullopt;
+}
+
+std::optional<NewFileFailure> writeNewFile(const fs::path& file, std::string_view bytes) {
+    const fs::path temporary = temporaryBeside(file);
+    std::optional<NewFileFailure> failure;
+    if (auto written = writeAndFlush(temporary, bytes)) {
+        failure = NewFileFailure{false, *written};
+    } else {
+        failure = takeName(temporary, file);
+    }
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    if (!failure && !holds(file, bytes)) {
+        failure = NewFileFailure{false, "it does not hold what was written to it"};
+    }
+    return failure;
 }
 
 FileRead readUserFile(const fs::path& file, std::uintmax_t limit, const fs::path& place) {

@@ -15,6 +15,17 @@ namespace quorvane::journal {
 std::optional<std::string> writeWholeFile(const std::filesystem::path& file,
                                           std::string_view bytes);
 
+struct NewFileFailure {
+    bool taken = false;  // the name exists already
+    std::string reason;  // for people
+};
+
+// Creates `file` holding `bytes`, only when no file of that name exists: the bytes go to a new
+// file beside it and are flushed, then take the name exclusively (never over another file), and
+// the folder is flushed too. Nothing when `file` now holds exactly `bytes`.
+std::optional<NewFileFailure> writeNewFile(const std::filesystem::path& file,
+                                           std::string_view bytes);
+
 // A file read whole, or why it was not.
 struct FileRead {
     std::optional<std::string> bytes;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <span>
+#include <unordered_map>
 
 #include "platform/hive_text.h"
 #include "platform/registry_api.h"
@@ -641,15 +642,32 @@ void Key::parseSections() {
                 // next would become part of this value.
                 renderEntry(entry, dataOf(entry));
             }
-            if (entry.kind == Entry::Kind::Value) {
-                // Wine keeps the last of two lines of one name.
-                std::erase_if(entries_, [&](const Entry& earlier) {
-                    return earlier.kind == Entry::Kind::Value && earlier.folded == entry.folded;
-                });
-            }
             entries_.push_back(std::move(entry));
         }
     }
+    // Wine keeps the last of two lines of one name: one pass over all of them.
+    std::unordered_map<std::u16string_view, std::size_t> last;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].kind == Entry::Kind::Value) {
+            last[entries_[i].folded] = i;
+        }
+    }
+    std::vector<bool> keep(entries_.size());
+    bool dropping = false;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        keep[i] = entries_[i].kind != Entry::Kind::Value || last.at(entries_[i].folded) == i;
+        dropping = dropping || !keep[i];
+    }
+    if (!dropping) {
+        return;
+    }
+    std::vector<Entry> kept;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (keep[i]) {
+            kept.push_back(std::move(entries_[i]));
+        }
+    }
+    entries_ = std::move(kept);
 }
 
 void Key::renderEntry(Entry& entry, const ValueData& data) {
@@ -662,12 +680,24 @@ void Key::renderEntry(Entry& entry, const ValueData& data) {
 
 Entry* Key::findEntry(std::u16string_view folded) {
     parseSections();
-    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
-        if (it->kind == Entry::Kind::Value && it->folded == folded) {
-            return &*it;
+    if (!indexed_) {
+        index_.clear();
+        foreignLines_ = false;
+        greatest_.clear();
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            const Entry& entry = entries_[i];
+            foreignLines_ = foreignLines_ || entry.afterBadKey;
+            if (entry.kind == Entry::Kind::Value) {
+                index_[entry.folded] = i;  // the last of one name counts
+                if (compareFolded(greatest_, entry.folded) < 0) {
+                    greatest_ = entry.folded;
+                }
+            }
         }
+        indexed_ = true;
     }
-    return nullptr;
+    const auto it = index_.find(std::u16string(folded));
+    return it != index_.end() ? &entries_[it->second] : nullptr;
 }
 
 std::optional<ValueData> Key::value(std::u16string_view folded) {
@@ -695,10 +725,21 @@ bool Key::setValue(std::u16string_view name, const ValueData& data, FileTime now
     if (existing != nullptr) {
         *existing = std::move(entry);
     } else {
-        const auto at = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
-            return e.afterBadKey ||
-                   (e.kind == Entry::Kind::Value && compareFolded(e.folded, folded) > 0);
-        });
+        // In name order: a name after every other goes last without a scan.
+        const bool last = !foreignLines_ && compareFolded(greatest_, folded) < 0;
+        const auto at = last ? entries_.end()
+                             : std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) {
+                                   return e.afterBadKey || (e.kind == Entry::Kind::Value &&
+                                                            compareFolded(e.folded, folded) > 0);
+                               });
+        if (at == entries_.end()) {
+            index_[folded] = entries_.size();
+            if (compareFolded(greatest_, folded) < 0) {
+                greatest_ = folded;
+            }
+        } else {
+            indexed_ = false;
+        }
         entries_.insert(at, std::move(entry));
     }
     touch(now);
@@ -712,6 +753,7 @@ bool Key::deleteValue(std::u16string_view folded, FileTime now) {
     std::erase_if(entries_, [&](const Entry& entry) {
         return entry.kind == Entry::Kind::Value && entry.folded == folded;
     });
+    indexed_ = false;
     touch(now);
     return true;
 }
@@ -725,6 +767,17 @@ std::vector<std::u16string> Key::valueNames() {
         }
     }
     return names;
+}
+
+std::vector<std::pair<std::u16string, ValueData>> Key::values() {
+    parseSections();
+    std::vector<std::pair<std::u16string, ValueData>> values;
+    for (const Entry& entry : entries_) {
+        if (entry.kind == Entry::Kind::Value) {
+            values.emplace_back(entry.name, dataOf(entry));
+        }
+    }
+    return values;
 }
 
 void Key::touch(FileTime now) {

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace quorvane::platform::hive {
@@ -87,6 +89,8 @@ public:
     void touch(FileTime now);
     // The names of the key's values, as first spelled, in the file's order.
     std::vector<std::u16string> valueNames();
+    // The values with their names as first spelled, in the file's order: one pass for all.
+    std::vector<std::pair<std::u16string, ValueData>> values();
 
     bool isLink();
     // The target path of a link key, as stored (e.g. "\Registry\Machine\System\ControlSet001").
@@ -124,6 +128,12 @@ private:
     FileTime modified_ = 0;
     RawSections rawSections_;
     std::vector<Entry> entries_;  // valid once parsed_
+    // Where each value's entry is, by folded name, so that a look-up costs no scan: built on
+    // the first look-up, kept while values are changed in place or added last.
+    std::unordered_map<std::u16string, std::size_t> index_;
+    bool indexed_ = false;
+    bool foreignLines_ = false;  // an entry follows a key line Wine could not read
+    std::u16string greatest_;    // no value's folded name sorts after it
     bool parsed_ = false;
     bool touched_ = false;
     bool shuffled_ = false;

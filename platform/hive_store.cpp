@@ -76,6 +76,7 @@ struct HiveFile {
     std::optional<hive::FileSignature> signature;  // of the file read; none when it was missing
     std::vector<WriteOp> pending;
     std::uint64_t generation = 0;  // changes whenever keys may have gone away
+    std::uint64_t changes = 0;     // changes whenever anything may have changed
 
     bool readOnly() const { return signature && !signature->writable(); }
 };
@@ -87,6 +88,10 @@ struct OpenKey {
     Key* cached = nullptr;
     std::uint64_t generation = 0;
     bool deleted = false;  // its key was deleted through this store: it stays gone for the handle
+    // The values as enumValue gives them, listed once for every index while nothing changes.
+    std::vector<std::pair<std::string, hive::ValueData>> listed;
+    const Key* listedKey = nullptr;
+    std::uint64_t listedAt = 0;
 };
 
 // Where a handle points: a hive, a path in it and the rights it carries.
@@ -310,6 +315,7 @@ struct HiveStore::Impl {
         }
         file.signature = content ? std::optional(content->signature) : std::nullopt;
         ++file.generation;
+        ++file.changes;
         for (const WriteOp& op : file.pending) {
             apply(file, op);
         }
@@ -336,7 +342,8 @@ struct HiveStore::Impl {
     KeyHandle newHandle(HiveFile& file, Path path, std::uint32_t access) {
         const KeyHandle handle = nextHandle;
         nextHandle += 4;
-        handles.emplace(handle, OpenKey{&file, std::move(path), access});
+        handles.emplace(handle,
+                        OpenKey{&file, std::move(path), access, nullptr, 0, false, {}, nullptr, 0});
         return handle;
     }
 
@@ -365,6 +372,7 @@ struct HiveStore::Impl {
         if (!apply(file, op)) {
             return kSuccess;
         }
+        ++file.changes;
         file.pending.push_back(std::move(op));
         return batchDepth == 0 ? commit(file) : kSuccess;
     }
@@ -702,32 +710,67 @@ Status HiveStore::enumKey(KeyHandle key, std::uint32_t index, std::string& name)
 
 Status HiveStore::enumValue(KeyHandle key, std::uint32_t index, std::string& name,
                             std::uint32_t& type, std::string& data) {
-    std::string found;
-    const Status status = impl_->withOpenKey(key, kQuery, [&](HiveFile&, const Path&, Key& stored) {
-        const std::vector<std::u16string> names = stored.valueNames();
-        if (index >= names.size()) {
+    // An enumeration lists the key as it was at index 0, with this store's own changes since:
+    // the later indexes need no look at the files.
+    if (const auto open = impl_->handles.find(key); index > 0 && open != impl_->handles.end()) {
+        const OpenKey& handle = open->second;
+        if (handle.listedKey != nullptr && handle.listedAt == handle.hive->changes &&
+            !handle.deleted) {
+            if (index >= handle.listed.size()) {
+                return kNoMoreItems;
+            }
+            const auto& [spelled, value] = handle.listed[index];
+            name = spelled;
+            type = value.type;
+            data = value.bytes;
+            return kSuccess;
+        }
+    }
+    return impl_->withOpenKey(key, kQuery, [&](HiveFile& file, const Path&, Key& stored) {
+        const auto list = [&] {
+            std::vector<std::pair<std::string, hive::ValueData>> listed;
+            for (auto& [spelled, value] : stored.values()) {
+                // The data as a query gives it, strings in the narrow encoding.
+                // UTF-8 takes at most 3 bytes for the 2 of a UTF-16 unit.
+                hive::ValueData queried{value.type,
+                                        std::string(value.bytes.size() * 3 / 2 + 4, '\0')};
+                auto size = static_cast<std::uint32_t>(queried.bytes.size());
+                if (copyOutValue(value.type, value.bytes, nullptr,
+                                 reinterpret_cast<std::uint8_t*>(queried.bytes.data()),
+                                 &size) == kMoreData) {
+                    queried.bytes.resize(size);
+                    copyOutValue(value.type, value.bytes, nullptr,
+                                 reinterpret_cast<std::uint8_t*>(queried.bytes.data()), &size);
+                }
+                queried.bytes.resize(size);
+                listed.emplace_back(hive::utf16ToUtf8(spelled), std::move(queried));
+            }
+            return listed;
+        };
+        // A handle lists the key once for all its indexes; a predefined root has no handle.
+        const auto open = impl_->handles.find(key);
+        std::vector<std::pair<std::string, hive::ValueData>> listedNow;
+        const std::vector<std::pair<std::string, hive::ValueData>>* listed = &listedNow;
+        if (open != impl_->handles.end()) {
+            OpenKey& handle = open->second;
+            if (handle.listedKey != &stored || handle.listedAt != file.changes) {
+                handle.listed = list();
+                handle.listedKey = &stored;
+                handle.listedAt = file.changes;
+            }
+            listed = &handle.listed;
+        } else {
+            listedNow = list();
+        }
+        if (index >= listed->size()) {
             return kNoMoreItems;
         }
-        found = hive::utf16ToUtf8(names[index]);
+        const auto& [spelled, value] = (*listed)[index];
+        name = spelled;
+        type = value.type;
+        data = value.bytes;
         return kSuccess;
     });
-    if (status != kSuccess) {
-        return status;
-    }
-    // The data as a query gives it, strings in the narrow encoding.
-    std::uint32_t size = 0;
-    std::string bytes;
-    Status read = queryValue(key, found, &type, nullptr, &size);
-    if (read == kSuccess) {
-        bytes.resize(size);
-        read = queryValue(key, found, &type, reinterpret_cast<std::uint8_t*>(bytes.data()), &size);
-        bytes.resize(size);
-    }
-    if (read == kSuccess) {
-        name = std::move(found);
-        data = std::move(bytes);
-    }
-    return read;
 }
 
 }  // namespace quorvane::platform

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
+#include "journal/undo_entry.h"
 #include "platform/hive_store.h"
 #include "tests/support/case_name.h"
 #include "tests/support/cli_run.h"
@@ -189,7 +190,7 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_TRUE(contains(list.out, " UTC  lift NoBrowserClose\n"));
     EXPECT_TRUE(contains(list.out,
-                         "\n    changed value NoBrowserClose in HKEY_CURRENT_USER\\Software\\"
+                         "\n    deleted value NoBrowserClose in HKEY_CURRENT_USER\\Software\\"
                          "Policies\\Microsoft\\Internet Explorer\\Restrictions\n"));
 
     const fs::path other = dir_.path() / "other";
@@ -219,6 +220,123 @@ TEST_F(CliTest, ACommandWhoseUndoEntryCannotBeWrittenChangesNothing) {
                                          (blocked / "Quorvane" / "undo").string() +
                                          " cannot be made"));
     EXPECT_EQ(hives(), before);
+}
+
+// Files in the undo folder that Quorvane did not write, or wrote in its earlier format: undo
+// refuses them by name, changes nothing, and never waits on one.
+struct PlacedEntry {
+    const char* name;
+    const char* file;
+    std::string (*bytes)(const std::string& registry);
+    std::vector<std::string> said;  // by `undo`, which exits 3
+};
+
+void PrintTo(const PlacedEntry& placed, std::ostream* out) {
+    *out << placed.name;
+}
+
+class PlacedEntries : public CliTest, public ::testing::WithParamInterface<PlacedEntry> {};
+
+TEST_P(PlacedEntries, AreRefusedByName) {
+    const fs::path undo = state() / "Quorvane" / "undo";
+    fs::create_directories(undo);
+    const std::string identity = fs::weakly_canonical(registry()).string();
+    testing::writeFile(undo / GetParam().file, GetParam().bytes(identity));
+    const std::string before = hives();
+    const Outcome undone = run("undo");
+    EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
+    for (const std::string& text : GetParam().said) {
+        EXPECT_TRUE(contains(undone.out + undone.err, text)) << undone.out << undone.err;
+    }
+    EXPECT_EQ(hives(), before);
+    const Outcome list = run("undo --list");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_TRUE(contains(list.out, "    cannot be undone: ")) << list.out;
+}
+
+std::string foreignEntry(const std::string& registry) {
+    journal::UndoEntry entry{"2026-12-07 03:05:01 UTC", "impose NoBrowserClose", registry, {}};
+    const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    for (const registry::Hive hive : {registry::kHiveCurrentUser, registry::kHiveLocalMachine}) {
+        entry.records.push_back({journal::Record::Kind::Value,
+                                 hive,
+                                 run,
+                                 "Agent",
+                                 {true, platform::kRegSz, "C:\\agent.exe"},
+                                 journal::PlaceState{}});
+    }
+    entry.records.push_back({journal::Record::Kind::Key, registry::kHiveLocalMachine,
+                             "Software\\Wine", "", journal::PlaceState{},
+                             journal::PlaceState{true, 0, {}}});
+    return journal::writeUndoEntry(entry);
+}
+
+std::string earlierEntry(const std::string& registry) {
+    std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"; Quorvane: the registry before a change, for undo\r\n"
+        u"; Time: 2026-12-07 03:05:01 UTC\r\n; Action: impose NoBrowserClose\r\n; Registry: ";
+    for (const char c : registry) {
+        text += static_cast<char16_t>(static_cast<unsigned char>(c));
+    }
+    text += u"\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Policies]\r\n\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Undo, PlacedEntries,
+    ::testing::Values(
+        PlacedEntry{"OneThatReachesBeyondQuorvanesPlaces",
+                    "20261207-030501-000000-000.undo",
+                    foreignEntry,
+                    {"it names what Quorvane never changes: value Agent in HKEY_CURRENT_USER\\"
+                     "Software\\Microsoft\\Windows\\CurrentVersion\\Run, value Agent in "
+                     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run, "
+                     "key HKEY_LOCAL_MACHINE\\Software\\Wine"}},
+        PlacedEntry{"OneOfTheEarlierFormat",
+                    "20261207-030501-000-00.reg",
+                    earlierEntry,
+                    {"written by an earlier version of Quorvane", "regedit /s"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, UndoKeepsWhatAnotherProgramWroteSinceAndExitsThree) {
+    ASSERT_EQ(run("impose 4").status, 0);
+    {
+        platform::HiveStore store(registry());
+        testing::put(store, platform::kCurrentUser, "Software\\Policies\\Other", "Agent",
+                     testing::sz("Setting"));
+    }
+    const Outcome undone = run("undo");
+    EXPECT_EQ(undone.status, 3);
+    EXPECT_TRUE(contains(undone.out + undone.err,
+                         "Not done in HKEY_CURRENT_USER (changed since; left as it is):\n"
+                         "  delete key Software\\Policies"))
+        << undone.out << undone.err;
+    platform::HiveStore store(registry());
+    EXPECT_EQ(testing::stored(store, platform::kCurrentUser, "Software\\Policies\\Other", "Agent"),
+              testing::sz("Setting"));
+    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(value(platform::kLocalMachine, "NoBrowserClose"), std::nullopt);
+}
+
+TEST_F(CliTest, AFifoNamedLikeAnEntryIsSkippedWithoutWaiting) {
+    ASSERT_EQ(run("impose 4").status, 0);
+    const fs::path fifo = state() / "Quorvane" / "undo" / "29991231-235959-000-00.reg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A hang would end in timeout's status 124.
+    const Outcome list = run("undo --list", "timeout 60 env");
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_TRUE(contains(list.out, "Skipped: " + fifo.string() + " is not a regular file\n"))
+        << list.out;
+    EXPECT_TRUE(contains(list.out, " UTC  impose NoBrowserClose\n")) << list.out;
+    const Outcome undone = run("undo", "timeout 60 env");
+    EXPECT_EQ(undone.status, 0) << undone.err;
+    EXPECT_EQ(undone.out.rfind("Undone: impose NoBrowserClose (", 0), 0u) << undone.out;
 }
 
 TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {

@@ -1,9 +1,9 @@
-// The undo entry against Wine's own registry editor: the entry that remove-all leaves, imported
-// with `regedit /s` into a fresh prefix, gives that prefix the state before remove-all: the
-// deleted keys with every value they held, of every type, and nothing else in them.
+// Undo against Wine's own registry tools: remove-all on a real prefix, then Wine's `reg` adds a
+// value to a key remove-all had deleted, then undo. Wine reads back every value remove-all took,
+// of every type, and the value its own tool added since.
 #include <gtest/gtest.h>
 
-#include "journal/undo_journal.h"
+#include "journal/undo.h"
 #include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
 #include "tests/support/contains.h"
@@ -17,38 +17,42 @@ namespace {
 using platform::kCurrentUser;
 using platform::kLocalMachine;
 
-TEST(UndoInterop, RegeditImportsAnEntryAsThePriorState) {
+TEST(UndoInterop, WineReadsWhatUndoPutBackBesideWhatItsOwnToolAddedSince) {
     WinePrefix wine;
     ASSERT_TRUE(wine.booted()) << wine.bootLog();
+    wine.stopServer();
     TempDir dir;
-    platform::HiveStore source(dir.path() / "source",
-                               platform::HiveStore::Creation::CreateIfMissing);
-    makeBaselineKeys(source);
     auto seeded = valuesOfEveryType();
     seeded.push_back({kLocalMachine, kControlPanelKey, "HomePage", dword(1)});
-    seeded.push_back({kCurrentUser, kMainKey, "Window Title", sz("Kiosk")});
-    seed(source, seeded);
-    journal::UndoJournal journal(source, {dir.path() / "undo", "source"});
-    Rig rig(source, {}, &journal);
-    rig.manager.RemoveAllRestrictions();
-    ASSERT_EQ(stored(source, kCurrentUser, kRestrictionsKey, "Blob"), std::nullopt);
-    const auto entries = journal.entries();
-    ASSERT_EQ(entries.size(), 1u);
+    {
+        platform::HiveStore store(wine.path());
+        seed(store, seeded);
+        journal::UndoJournal journal(store, {dir.path() / "undo", "prefix"});
+        Rig rig(store, {}, &journal);
+        rig.manager.RemoveAllRestrictions();
+        ASSERT_EQ(stored(store, kCurrentUser, kRestrictionsKey, "Blob"), std::nullopt);
+    }
 
-    // What the import must remove: a value the entry's keys did not hold.
     const std::string restrictions =
         "\"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\"";
-    ASSERT_EQ(wine.run("wine reg add " + restrictions + " /v Stray /t REG_SZ /d x /f"), 0)
+    ASSERT_EQ(wine.run("wine reg add " + restrictions + " /v Since /t REG_SZ /d x /f"), 0)
         << wine.log();
-    ASSERT_EQ(wine.run("wine regedit /s '" + windowsPathOf(entries[0].file) + "'"), 0)
-        << wine.log();
-    ASSERT_EQ(wine.run("wine reg query " + restrictions + " /v \"Other tool's\""), 0) << wine.log();
-    EXPECT_TRUE(contains(wine.log(), "REG_SZ"));
-    EXPECT_NE(wine.run("wine reg query " + restrictions + " /v Stray"), 0);
-
     wine.stopServer();
-    platform::HiveStore imported(wine.path());
-    expectHeld(imported, seeded);
+    {
+        platform::HiveStore store(wine.path());
+        journal::UndoJournal journal(store, {dir.path() / "undo", "prefix"});
+        const journal::UndoResult undone = journal::undoLast(store, journal);
+        EXPECT_TRUE(undone.allDone()) << restrictions::describeRefusals(undone.outcome);
+    }
+
+    ASSERT_EQ(wine.run("wine reg query " + restrictions), 0) << wine.log();
+    for (const char* name : {"Other tool's", "Expand", "Multi", "Blob", "Big", "Since"}) {
+        EXPECT_TRUE(contains(wine.log(), name)) << name << "\n" << wine.log();
+    }
+    wine.stopServer();
+    platform::HiveStore store(wine.path());
+    expectHeld(store, seeded);
+    EXPECT_EQ(stored(store, kCurrentUser, kRestrictionsKey, "Since"), sz("x"));
 }
 
 }  // namespace

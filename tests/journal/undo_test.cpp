@@ -1,11 +1,14 @@
 // Undo on the hive store, through the restriction logic as the window wires it: what comes back
-// after a half-refused switch, an action whose backup cannot be written, and how many entries
-// are kept.
+// after a half-refused switch, what others wrote since the action, an action whose backup cannot
+// be written, two programs acting at once, and how many entries are kept.
 #include "journal/undo.h"
 
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <filesystem>
+#include <set>
+#include <thread>
 
 #include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
@@ -52,6 +55,156 @@ TEST(Undo, AfterAHalfRefusedSwitchOnlyWhatWasChangedIsPutBack) {
     EXPECT_FALSE(keyExists(scene.store, kCurrentUser, "Software\\Policies"))
         << "made by the switch";
     EXPECT_EQ(stored(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(7));
+}
+
+// An action, then another program's write, then undo: what the other program wrote stays, and
+// what the undo had to leave for it is reported as changed since.
+struct WrittenSince {
+    const char* name;
+    void (*action)(Scene&);
+    void (*meanwhile)(platform::RegistryApi&);
+    void (*expect)(platform::RegistryApi&);
+    std::vector<std::string> left;  // what the undo reports as changed since
+};
+
+void PrintTo(const WrittenSince& since, std::ostream* out) {
+    *out << since.name;
+}
+
+void imposeFour(Scene& scene) {
+    scene.rig.boxes.assign(4, toolkit::kChecked);
+}
+
+class UndoAfterOthers : public ::testing::TestWithParam<WrittenSince> {};
+
+TEST_P(UndoAfterOthers, KeepsWhatTheyWroteAndSaysWhatItLeft) {
+    Scene scene;
+    GetParam().action(scene);
+    GetParam().meanwhile(scene.store);
+    const journal::UndoResult undone = scene.undo();
+    ASSERT_EQ(undone.kind, journal::UndoResult::Kind::Undone) << undone.failure;
+    GetParam().expect(scene.store);
+    std::vector<std::string> left;
+    for (const restrictions::Change& change : undone.outcome.changes()) {
+        if (!change.done()) {
+            EXPECT_EQ(change.reason, journal::kChangedSince);
+            left.push_back(std::string(restrictions::hiveName(change.hive)) + " " + change.action +
+                           " " + change.item);
+        }
+    }
+    EXPECT_EQ(left, GetParam().left);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Undo, UndoAfterOthers,
+    ::testing::Values(
+        WrittenSince{
+            "AKeyBesideThePolicyKeysTheActionMade",
+            imposeFour,
+            [](platform::RegistryApi& registry) {
+                put(registry, kCurrentUser, "Software\\Policies\\Other", "Agent", sz("Setting"));
+            },
+            [](platform::RegistryApi& registry) {
+                EXPECT_EQ(stored(registry, kCurrentUser, "Software\\Policies\\Other", "Agent"),
+                          sz("Setting"));
+                EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
+                          std::nullopt);
+                EXPECT_FALSE(keyExists(registry, kCurrentUser, "Software\\Policies\\Microsoft"));
+                EXPECT_FALSE(keyExists(registry, kLocalMachine, "Software\\Policies"));
+            },
+            {"HKEY_CURRENT_USER delete key Software\\Policies"}},
+        WrittenSince{
+            "AValueAddedToAKeyRemoveAllDeleted",
+            [](Scene& scene) {
+                imposeFour(scene);
+                scene.rig.manager.RemoveAllRestrictions();
+            },
+            [](platform::RegistryApi& registry) {
+                put(registry, kCurrentUser, kRestrictionsKey, "Later", sz("x"));
+                put(registry, kLocalMachine, kControlPanelKey, "Later", dword(2));
+            },
+            [](platform::RegistryApi& registry) {
+                EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "Later"), sz("x"));
+                EXPECT_EQ(stored(registry, kLocalMachine, kControlPanelKey, "Later"), dword(2));
+                EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
+                          dword(1));
+                EXPECT_EQ(stored(registry, kLocalMachine, kRestrictionsKey, "NoBrowserClose"),
+                          dword(1));
+            },
+            {}},
+        WrittenSince{
+            "AValueTheActionSetAndAnotherProgramChanged",
+            imposeFour,
+            [](platform::RegistryApi& registry) {
+                put(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(7));
+            },
+            [](platform::RegistryApi& registry) {
+                EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
+                          dword(7));
+                EXPECT_EQ(stored(registry, kLocalMachine, kRestrictionsKey, "NoBrowserClose"),
+                          std::nullopt);
+            },
+            {"HKEY_CURRENT_USER delete NoBrowserClose in " + std::string(kRestrictionsKey)}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Two programs acting at once, each with its own store and journal on one registry and one undo
+// folder, round after round: every action keeps an entry of its own.
+TEST(Undo, TwoProgramsActingAtOnceEachKeepTheirOwnEntries) {
+    Scene scene;
+    struct Program {
+        explicit Program(Scene& scene)
+            : store(scene.temp.path() / "registry"),
+              journal(store, {scene.undoFolder, "the test registry"}),
+              rig(store, {}, &journal) {}
+        platform::HiveStore store;
+        journal::UndoJournal journal;
+        Rig rig;
+    };
+    Program first(scene);
+    Program second(scene);
+    constexpr int kRounds = 20;  // 40 entries: within the 50 kept
+    std::barrier start(2);
+    const auto act = [&](Program& program, int number) {
+        for (int round = 0; round < kRounds; ++round) {
+            start.arrive_and_wait();
+            program.rig.boxes.assign(number,
+                                     round % 2 == 0 ? toolkit::kChecked : toolkit::kUnchecked);
+        }
+    };
+    std::thread other([&] { act(second, 5); });
+    act(first, 4);
+    other.join();
+    const auto entries = scene.journal.entries();
+    std::multiset<std::string> actions;
+    for (const journal::EntrySummary& entry : entries) {
+        actions.insert(entry.action);
+    }
+    EXPECT_EQ(entries.size(), 2u * kRounds);
+    for (const char* action : {"impose NoBrowserClose", "lift NoBrowserClose",
+                               "impose NoBrowserContextMenu", "lift NoBrowserContextMenu"}) {
+        EXPECT_EQ(actions.count(action), kRounds / 2u) << action;
+    }
+}
+
+// A program stopped in the middle of an action leaves an entry without what the action left:
+// its undo changes nothing that is not as it was before, and says so.
+TEST(Undo, AnActionThatNeverEndedIsLeftAsItIs) {
+    Scene scene;
+    {
+        journal::UndoJournal stopped(scene.store, {scene.undoFolder, "the test registry"});
+        stopped.begin("impose NoBrowserClose");
+        ASSERT_EQ(stopped.record({restrictions::PlannedChange::setValue(
+                      registry::kHiveCurrentUser, kRestrictionsKey, "NoBrowserClose",
+                      platform::kRegDword, std::string("\1\0\0\0", 4))}),
+                  std::nullopt);
+        put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+    }
+    const journal::UndoResult undone = scene.undo();
+    ASSERT_EQ(undone.kind, journal::UndoResult::Kind::Undone) << undone.failure;
+    ASSERT_EQ(undone.outcome.changes().size(), 1u);
+    EXPECT_EQ(undone.outcome.changes()[0].reason, "the action did not end; left as it is");
+    EXPECT_EQ(undone.outcome.changes()[0].item, "Software\\Policies");
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
 }
 
 TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {

@@ -387,3 +387,31 @@ TEST(HiveTextTest, EscapesFollowWine) {
 
 }  // namespace
 }  // namespace quorvane::platform::hive
+
+namespace quorvane::platform::hive {
+namespace {
+
+// Wine keeps the last line of one value name, in any letter case, also across two sections of one
+// key; a new value then goes in name order, and an added last one goes last.
+TEST(HiveDocument, TheLastLineOfAValueNameCountsAndNewValuesGoInNameOrder) {
+    Document document = Document::parse(
+        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
+        "[Software\\\\Alpha] 1796597521\n\"b\"=dword:00000001\n\"c\"=dword:00000003\n"
+        "\"B\"=dword:00000002\n\n"
+        "[Software\\\\Alpha] 1796597521\n\"c\"=dword:00000004\n\n");
+    Key& alpha = keyAt(document, {u"Software", u"Alpha"});
+    EXPECT_EQ(alpha.value(u"b")->bytes, dword(2));
+    EXPECT_EQ(alpha.value(u"c")->bytes, dword(4));
+    EXPECT_EQ(alpha.valueNames(), (std::vector<std::u16string>{u"B", u"c"}));
+    ASSERT_TRUE(alpha.setValue(u"a", {4, dword(5)}, kSomeTime));
+    ASSERT_TRUE(alpha.setValue(u"z", {4, dword(6)}, kSomeTime));
+    ASSERT_TRUE(alpha.deleteValue(u"b", kSomeTime));
+    ASSERT_TRUE(alpha.setValue(u"bb", {4, dword(7)}, kSomeTime));
+    EXPECT_EQ(alpha.valueNames(), (std::vector<std::u16string>{u"a", u"bb", u"c", u"z"}));
+    EXPECT_EQ(alpha.value(u"z")->bytes, dword(6));
+    EXPECT_EQ(alpha.value(u"bb")->bytes, dword(7));
+    EXPECT_FALSE(alpha.value(u"b"));
+}
+
+}  // namespace
+}  // namespace quorvane::platform::hive

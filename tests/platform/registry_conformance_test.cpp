@@ -285,6 +285,20 @@ TEST_P(RegistryConformance, EnumerationListsEverySubKeyAndValue) {
     EXPECT_EQ(index, values.size());
     EXPECT_EQ(listed, values);
     EXPECT_EQ(registry_.enumValue(reader, index, name, data.type, data.bytes), kNoMoreItems);
+    // A change through another handle shows in the next enumeration of this one.
+    ASSERT_EQ(registry_.deleteValue(key, "Flag"), kSuccess);
+    ASSERT_EQ(set(registry_, key, "Zeta", dword(9)), kSuccess);
+    ASSERT_EQ(set(registry_, key, "Text", sz("other")), kSuccess);
+    std::map<std::string, Stored> relisted;
+    for (index = 0; registry_.enumValue(reader, index, name, data.type, data.bytes) == kSuccess;
+         ++index) {
+        relisted[name] = data;
+    }
+    std::map<std::string, Stored> changed = values;
+    changed.erase("Flag");
+    changed["Zeta"] = dword(9);
+    changed["Text"] = sz("other");
+    EXPECT_EQ(relisted, changed);
 
     KeyHandle leaf = open(key, "alpha");
     EXPECT_EQ(registry_.enumKey(leaf, 0, name), kNoMoreItems);
