@@ -50,7 +50,7 @@ Outcome RestrictionManager::ResetHomeSearchPages() {
     tell(outcome,
          std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
              kStartupHint,
-         kPageResetRefused, "Home/Search Page Restored");
+         "Home/Search Page Restored", kPageResetRefused, kPageResetRefusedTitle);
     return outcome;
 }
 

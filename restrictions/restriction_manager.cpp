@@ -135,14 +135,14 @@ void RestrictionManager::storeNestedChanges(Outcome& outcome) {
     outcome.storeFailed(services_.platform.storePending());
 }
 
-void RestrictionManager::tell(const Outcome& outcome, const std::string& success,
-                              const char* refused, const char* title) {
+void RestrictionManager::tell(const Outcome& outcome, const std::string& success, const char* title,
+                              const char* refused, const char* refusedTitle) {
     const bool allDone = outcome.allDone();
     const std::string text =
         allDone ? success : warningText(refused, outcome) + "\r\n\r\n" + kStartupHint;
     skipOnFailure([&] {
         services_.messages.show(text, allDone ? toolkit::kInformation : toolkit::kExclamation,
-                                title);
+                                allDone ? title : refusedTitle);
     });
 }
 

@@ -48,6 +48,9 @@ inline constexpr const char* kChangesRefused = "Not every change took effect!";
 inline constexpr const char* kRemoveAllRefused = "Not all Restrictions have been removed!";
 inline constexpr const char* kPageResetRefused =
     "Home and/or Search Page has not been restored everywhere!";
+// The titles of those warnings: a warning never wears its action's success title.
+inline constexpr const char* kRemoveAllRefusedTitle = "Remove all Restrictions not complete";
+inline constexpr const char* kPageResetRefusedTitle = "Reset Home/Search Page not complete";
 
 // Whether `restriction` is in force, by the test detection uses: a DWORD restriction read from
 // the per-user hive and greater than 0; the window title read from the machine hive, not empty
@@ -95,8 +98,9 @@ public:
     // A change of box `number` as the window handles it: the switching action, and when that is
     // the session's first refused change, one warning that says what was not done and why.
     void RestrictionClicked(int number);
-    // Each shows its success text only when everything took effect, otherwise a warning under
-    // the same title that names what was not done, in which hive, and why.
+    // Each shows its success text under its success title only when everything took effect,
+    // otherwise a warning under a warning title that names what was not done, in which hive,
+    // and why.
     Outcome RemoveAllRestrictions();
     Outcome ResetHomeSearchPages();
     // Sets every box, without running its click handling, to what the registry holds: after the
@@ -148,9 +152,10 @@ private:
     // Stores what this action did also when it runs nested inside another one's batch: before
     // a message tells the user, it must be done.
     void storeNestedChanges(Outcome& outcome);
-    // The success text when everything took effect, else the warning under the same title.
-    void tell(const Outcome& outcome, const std::string& success, const char* refused,
-              const char* title);
+    // The success text under `title` when everything took effect, else the warning `refused`
+    // under `refusedTitle`.
+    void tell(const Outcome& outcome, const std::string& success, const char* title,
+              const char* refused, const char* refusedTitle);
     void warnOfFirstRefusal(const Outcome& outcome);
 
     Services services_;

@@ -366,7 +366,7 @@ TEST_P(PageReset, WritesTheDefaultPagesWhereTheMainKeyIs) {
                     "Not done in HKEY_CURRENT_USER (its key does not exist):\r\n"
                     "  set Search Page\r\n  set Start Page\r\n\r\n") +
             kStartupHint,
-        48, "Home/Search Page Restored"};
+        48, "Reset Home/Search Page not complete"};
     toolkit::Configuration configuration;
     if (!c.vendor.empty()) {
         configuration.vendorHost = c.vendor;
@@ -408,8 +408,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PageResetCase{"no per-user Main key", "", "", kCurrentUser}),
     CaseName());
 
-// A registry that refuses part of an action: the action's warning, under the title its success
-// text would have, says what was not done, in which hive and why; the boxes show what is there.
+// A registry that refuses part of an action: the action's warning, under a warning title, says what
+// was not done, in which hive and why; the boxes show what is there.
 struct Refusal {
     std::function<void(Rig&, platform::RegistryApi&)> set;  // seeds and injects
     std::function<void(Rig&)> run;
@@ -457,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(
                     rig.recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
                 },
                 [](Rig& rig) { rig.manager.RemoveAllRestrictions(); },
-                "Restrictions Removed",
+                "Remove all Restrictions not complete",
                 {"Not all Restrictions have been removed!\r\n\r\n" + kNoMachineAccess,
                  "\r\n  delete Window Title\r\n", "\r\n  lift DisableRegistryTools\r\n",
                  std::string("\r\n\r\n") + kStartupHint},
