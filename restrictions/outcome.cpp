@@ -29,7 +29,7 @@ void Outcome::storeFailed(const platform::StoreFailures& failures) {
         const registry::Hive hive = hiveOfRoot(failure.root);
         const std::string reason = refusalReason(hive, failure.status, failure.reason);
         for (Change& change : changes_) {
-            if (change.hive == hive && change.done()) {
+            if (change.hive == hive && change.done() && change.needed) {
                 change.status = failure.status;
                 change.reason = reason;
             }

@@ -17,6 +17,9 @@ struct Change {
     std::string item;    // the value name, or the key's path below the hive
     platform::Status status = platform::kSuccess;
     std::string reason;  // why it did not take effect; empty when it did
+    // False when the registry held what was wanted already: a hive that is not stored loses
+    // nothing of it, so it is never listed as not done for that.
+    bool needed = true;
 
     bool done() const { return status == platform::kSuccess; }
 };
@@ -25,7 +28,8 @@ class Outcome {
 public:
     void add(Change change) { changes_.push_back(std::move(change)); }
     void merge(const Outcome& other);
-    // Writes held back for a hive that could not be stored: what was done there is lost.
+    // Writes held back for a hive that could not be stored: what was done there is lost, except
+    // what the registry held already.
     void storeFailed(const platform::StoreFailures& failures);
 
     const std::vector<Change>& changes() const { return changes_; }

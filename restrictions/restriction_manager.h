@@ -135,9 +135,10 @@ private:
     bool policyKeysExist();
     // Runs one call of the registry module; the first refusal it met, if any.
     std::optional<StatusTrace::Refusal> traced(const std::function<void()>& step);
-    // Adds the change to the outcome being collected: done unless `refusal` says otherwise.
+    // Adds the change to the outcome being collected: done unless `refusal` says otherwise;
+    // not `needed` when the registry held what was wanted before.
     void record(registry::Hive hive, const char* action, const std::string& item,
-                const std::optional<StatusTrace::Refusal>& refusal);
+                const std::optional<StatusTrace::Refusal>& refusal, bool needed = true);
     // The same for deleting `subKey`, or the value `valueName` in it: when it is not there,
     // the deletion is done.
     void recordDeletion(registry::Hive hive, const char* action, const std::string& item,
@@ -145,6 +146,10 @@ private:
                         const std::optional<StatusTrace::Refusal>& refusal);
     // Whether the key, or the value in it when `valueName` is not null, exists.
     bool present(registry::Hive hive, const char* subKey, const char* valueName = nullptr);
+    // Whether the value `valueName` of `subKey` in `hive` has `type` and `data` (a text's final
+    // NUL aside).
+    bool holds(registry::Hive hive, const char* subKey, const char* valueName, std::uint32_t type,
+               const std::string& data);
     // Whether the restriction's value in `hive` is the DWORD 1 that imposing writes.
     bool holdsOne(registry::Hive hive, const Restriction& restriction);
     // Sets the box of `restriction` quietly to what the registry holds.
