@@ -129,15 +129,10 @@ void RestrictionManager::showRegistryState() {
     }
 }
 
-void RestrictionManager::warnOfFirstRefusal(const Outcome& outcome) {
-    // A change refused for want of a backup is Quorvane's own failure, and said every time.
-    const bool noBackup =
-        std::any_of(outcome.changes().begin(), outcome.changes().end(),
-                    [](const Change& change) { return change.status == kNoBackup; });
-    if (outcome.allDone() || (refusalShown_ && !noBackup)) {
+void RestrictionManager::warnOfRefusals(const Outcome& outcome) {
+    if (outcome.allDone()) {
         return;
     }
-    refusalShown_ = true;
     skipOnFailure([&] {
         services_.messages.show(warningText(kChangesRefused, outcome), toolkit::kExclamation,
                                 toolkit::kApplicationTitle);

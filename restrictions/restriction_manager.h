@@ -83,8 +83,8 @@ public:
     RestrictionManager(const RestrictionManager&) = delete;
     RestrictionManager& operator=(const RestrictionManager&) = delete;
 
-    // Sets every box to the state found in the registry; the rewrites it causes count as the
-    // first refusal of the session when they are refused (see RestrictionClicked).
+    // Sets every box to the state found in the registry; when the rewrites it causes are
+    // refused, one warning says what was not done and why.
     Outcome RefreshRestrictionStates();
     // Unchecks every box of `form`.
     void clear_Check_controls(toolkit::CheckBoxes& form);
@@ -95,8 +95,8 @@ public:
     // shows nothing; when a change was refused, the box is set, without running its click
     // handling, to what the registry holds.
     Outcome SwitchRestriction(int number);
-    // A change of box `number` as the window handles it: the switching action, and when that is
-    // the session's first refused change, one warning that says what was not done and why.
+    // A change of box `number` as the window handles it: the switching action, and when any of
+    // its changes was refused, a warning that says what was not done and why.
     void RestrictionClicked(int number);
     // Each shows its success text under its success title only when everything took effect,
     // otherwise a warning under a warning title that names what was not done, in which hive,
@@ -161,13 +161,12 @@ private:
     // under `refusedTitle`.
     void tell(const Outcome& outcome, const std::string& success, const char* title,
               const char* refused, const char* refusedTitle);
-    void warnOfFirstRefusal(const Outcome& outcome);
+    void warnOfRefusals(const Outcome& outcome);
 
     Services services_;
     StatusTrace trace_;
     registry::General2 registry_;
     Outcome* collecting_ = nullptr;  // where the running action records its changes
-    bool refusalShown_ = false;
 };
 
 }  // namespace quorvane::restrictions

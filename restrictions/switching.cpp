@@ -138,7 +138,7 @@ void RestrictionManager::RestrictionClicked(int number) {
     const bool nested = collecting_ != nullptr;
     const Outcome outcome = SwitchRestriction(number);
     if (!nested) {
-        warnOfFirstRefusal(outcome);
+        warnOfRefusals(outcome);
     }
 }
 
