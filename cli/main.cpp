@@ -167,9 +167,12 @@ int main(int argc, char* argv[]) {
                                       ? parser.value(registryOption).toStdString()
                                       : configuration.registryDirectory;
     const platform::RegistryLocation location = platform::locateRegistry(directory);
+    // list and undo --list only read: they create nothing and read beside a running wineserver.
+    const bool onlyReads =
+        command == "list"_L1 || (command == "undo"_L1 && parser.isSet(listOption));
     std::unique_ptr<platform::RegistryApi> registry;
     try {
-        registry = platform::openRegistry(location);
+        registry = cli::openForCommand(location, onlyReads);
     } catch (const platform::StoreError& error) {
         std::cerr << "quorvane-cli: " << error.what() << '\n';
         return cli::kExitUsage;

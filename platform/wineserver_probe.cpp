@@ -374,6 +374,12 @@ void WineserverStartLock::release() {
     held_.clear();
 }
 
+std::string wineserverReadingNote(const fs::path& directory, const WineserverInfo& server) {
+    return "a wineserver (process " + std::to_string(server.pid) +
+           ") is running for the Wine prefix " + directory.string() +
+           "; it may hold changes newer than the hive files read here.";
+}
+
 std::string wineserverRefusal(const fs::path& directory, const WineserverInfo& server) {
     return "A wineserver (process " + std::to_string(server.pid) +
            ") is running for the Wine prefix " + directory.string() +

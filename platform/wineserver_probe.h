@@ -69,6 +69,10 @@ private:
     std::optional<WineserverInfo> running_;
 };
 
+// The one line added to what a command that only reads shows beside a running wineserver.
+std::string wineserverReadingNote(const std::filesystem::path& directory,
+                                  const WineserverInfo& server);
+
 // The message shown when the store refuses to write beside a running wineserver: which prefix,
 // which process, why the write would be lost, and how to stop the server.
 std::string wineserverRefusal(const std::filesystem::path& directory, const WineserverInfo& server);

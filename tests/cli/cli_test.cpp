@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <set>
 #include <sstream>
 
 #include "cli/commands.h"
@@ -85,6 +86,39 @@ TEST_F(CliTest, ListShowsEachRestrictionAndBothHivesWithoutWriting) {
         << "a title that reads Error is a title";
 
     EXPECT_EQ(hives(), before) << "list writes nothing, not even detection's rewrites";
+}
+
+// Commands that only read leave the registry directory, and Quorvane's own store, as they were:
+// no lock file, no directory.
+TEST_F(CliTest, CommandsThatOnlyReadCreateNothing) {
+    const auto entries = [](const fs::path& directory) {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(directory)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    };
+    const auto before = entries(registry());
+    for (const std::string& arguments :
+         {std::string("list"), std::string("list --json"), std::string("why"),
+          std::string("why --json 4"), std::string("undo --list"),
+          "export " + (dir_.path() / "out.reg").string()}) {
+        const Outcome result = run(arguments);
+        EXPECT_TRUE(result.status == 0 || result.status == 4) << arguments << ": " << result.err;
+        EXPECT_EQ(entries(registry()), before) << arguments;
+    }
+    EXPECT_TRUE(fs::exists(dir_.path() / "out.reg"));
+
+    const fs::path data = dir_.path() / "data";
+    for (const char* arguments : {"list", "why"}) {
+        const Outcome own = testing::runCommandLine(
+            "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                " XDG_DATA_HOME=" + data.string() + " XDG_STATE_HOME=" + state().string() +
+                " WINEPREFIX= " + QUORVANE_CLI + " " + arguments,
+            dir_.path());
+        EXPECT_TRUE(own.status == 0 || own.status == 4) << arguments << ": " << own.err;
+        EXPECT_FALSE(fs::exists(data)) << arguments;
+    }
 }
 
 TEST_F(CliTest, ImposeAndLiftTakeNumbersOrValueNamesAndReportBothHives) {

@@ -378,6 +378,29 @@ TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
     EXPECT_EQ(snapshot(prefix_), before);
 }
 
+// A command that only reads reads beside a running server, says once that the server may hold
+// newer changes, and writes nothing.
+TEST_F(WineserverLockTest, ReadingBesideARunningServerNotesItAndWritesNothing) {
+    {
+        HiveStore store(prefix_);
+        ASSERT_EQ(write(store, kCurrentUser, kKeyPath, "Read", dword(3)), kSuccess);
+    }
+    const auto server = startFakeServer();
+    const auto before = snapshot(prefix_);
+    HiveStore store(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+    EXPECT_TRUE(contains(store.readingNote(), "(process " + std::to_string(server->pid()) +
+                                                  ") is running for the Wine prefix " +
+                                                  prefix_.string() +
+                                                  "; it may hold changes newer than"));
+    EXPECT_EQ(stored(store, kCurrentUser, kKeyPath, "Read"), dword(3));
+    EXPECT_EQ(write(store, kCurrentUser, kKeyPath, "Written", dword(1)), kAccessDenied);
+    EXPECT_EQ(snapshot(prefix_), before);
+    server->kill();
+    EXPECT_TRUE(HiveStore(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly)
+                    .readingNote()
+                    .empty());
+}
+
 // The server may also start after the store opened; a write must then be refused too, since
 // the server would overwrite it.
 TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {
