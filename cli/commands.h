@@ -12,6 +12,7 @@
 namespace quorvane::cli {
 
 inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitOutput = 1;   // standard output could not be written
 inline constexpr int kExitUsage = 2;    // bad command line, or the registry cannot be used
 inline constexpr int kExitRefused = 3;  // part of the change did not take effect
 

@@ -39,9 +39,9 @@ constexpr const char* kDescription =
     "  undo --list                the undo entries, newest first: time, action, what changed\n"
     "\n"
     "A RESTRICTION is its number or its value name in any case (4 or NoBrowserClose).\n"
-    "Exit status: 0 done, 2 bad command line or unusable registry, 3 part was refused\n"
-    "(what was not done, in which hive and why, is printed to standard error), 4 (why)\n"
-    "something will set a restriction again.";
+    "Exit status: 0 done, 1 standard output could not be written, 2 bad command line or\n"
+    "unusable registry, 3 part was refused (what was not done, in which hive and why, is\n"
+    "printed to standard error), 4 (why) something will set a restriction again.";
 
 // Qt's help starts with "Usage: " and the whole path the program was started by.
 std::string helpText(const QCommandLineParser& parser) {
@@ -79,12 +79,7 @@ std::variant<std::vector<int>, std::string> restrictionsOf(const QStringList& ar
     return numbers;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(u"quorvane-cli"_s);
-    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+int runCommand(QCoreApplication& application) {
     if (const auto status = cli::runReportCommand(QCoreApplication::arguments())) {
         return *status;
     }
@@ -191,4 +186,13 @@ int main(int argc, char* argv[]) {
     }
     return command == "remove-all"_L1 ? cli::removeAllRestrictions(session)
                                       : cli::resetHomeSearchPages(session);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(u"quorvane-cli"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+    return cli::withOutputWritten(runCommand(application));
 }

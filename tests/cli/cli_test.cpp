@@ -121,6 +121,25 @@ TEST_F(CliTest, CommandsThatOnlyReadCreateNothing) {
     }
 }
 
+// Output that does not reach its place is no success: every command exits 1 and says why.
+TEST_F(CliTest, StandardOutputThatCannotBeWrittenExitsOne) {
+    seed(platform::kCurrentUser, "NoBrowserClose", 1);
+    ASSERT_EQ(run("lift 4").status, 0) << "an entry for undo --list";
+    const fs::path err = dir_.path() / "stderr.txt";
+    for (const char* arguments : {"list", "list --json", "why", "why --json", "undo --list",
+                                  "impose 5", "reset-pages", "--help", "--version"}) {
+        const std::string command = "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                                    " XDG_STATE_HOME=" + state().string() +
+                                    " WINEPREFIX= " + QUORVANE_CLI + " --registry " +
+                                    registry().string() + " " + arguments + " >/dev/full 2>" +
+                                    err.string();
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << arguments << ": " << status;
+        EXPECT_TRUE(contains(readFile(err), "quorvane-cli: standard output could not be written"))
+            << arguments;
+    }
+}
+
 TEST_F(CliTest, ImposeAndLiftTakeNumbersOrValueNamesAndReportBothHives) {
     const Outcome imposed = run("impose 4 noprinting 4");
     EXPECT_EQ(imposed.status, 0) << imposed.err;
