@@ -438,6 +438,9 @@ struct HiveStore::Impl {
             if (const auto late = server.startedBefore(bootTicksNow())) {
                 return failure(kBusy, serverStartedMeanwhile(file.path, *late));
             }
+        } catch (const hive::LockFileError& error) {
+            // Not the hive's access: the lock file's own problem, which its text names.
+            return failure(kRegistryIoFailed, error.what());
         } catch (const hive::FileError& error) {
             return failure(statusOf(error), error.what());
         } catch (const std::exception& error) {

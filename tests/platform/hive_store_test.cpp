@@ -8,10 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <vector>
 
 #include "platform/registry_location.h"
+#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -156,6 +159,70 @@ TEST_F(HiveStoreTest, LeftoversUmaskAndTheLockFile) {
     EXPECT_EQ(lock.st_mode & 0777, 0600u);
     EXPECT_EQ(lock.st_uid, ::geteuid());
 }
+
+// A lock file that others could hold (another mode, a second name from a `cp -al` backup) is
+// replaced while it is free, and refused at once, naming itself, while it is held; one that is
+// not the owner's is refused, naming itself, never as missing access to the hive.
+struct LockFileCase {
+    const char* what;
+    std::function<void(const fs::path& lock)> spoil;
+    bool held;  // by a process that is not the store's
+    bool written;
+    const char* problem;  // in the reason when not written
+};
+class LockFileProblem : public HiveStoreTest, public ::testing::WithParamInterface<LockFileCase> {};
+
+TEST_P(LockFileProblem, IsMendedOrNamed) {
+    const LockFileCase& c = GetParam();
+    const fs::path lock = dir_.path() / ".quorvane-lock";
+    {
+        HiveStore first(dir_.path());
+        ASSERT_EQ(write(first, kCurrentUser, kPolicies, "First", dword(1)), kSuccess);
+    }
+    c.spoil(lock);
+    const int holder = ::open(lock.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    if (c.held) {
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
+    HiveStore store(dir_.path());
+    const auto started = std::chrono::steady_clock::now();
+    const Status status = write(store, kCurrentUser, kPolicies, "Second", dword(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
+        << "refused at once, not after the lock's time-out";
+    ::close(holder);
+    if (c.written) {
+        EXPECT_EQ(status, kSuccess) << store.lastFailure();
+        struct stat info {};
+        ASSERT_EQ(::stat(lock.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(info.st_nlink, 1u);
+        return;
+    }
+    EXPECT_EQ(status, kRegistryIoFailed);
+    EXPECT_TRUE(contains(store.lastFailure(), lock.string() + " " + c.problem));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LockFileProblem,
+    ::testing::Values(
+        LockFileCase{"second name",
+                     [](const fs::path& lock) {
+                         fs::create_hard_link(lock, lock.parent_path() / "backup-lock");
+                     },
+                     false, true, ""},
+        LockFileCase{"mode 0644", [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, false,
+                     true, ""},
+        LockFileCase{"mode 0644 and held",
+                     [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, true, false,
+                     "has mode 0644, so other users can hold it, and it is held now"},
+        LockFileCase{"not a regular file",
+                     [](const fs::path& lock) {
+                         fs::remove(lock);
+                         ::mkfifo(lock.c_str(), 0600);
+                     },
+                     false, false, "is not a lock file of the directory's owner"}),
+    testing::CaseName());
 
 // A hive that is no regular file is refused at once, without waiting for a writer that never
 // comes; a link leads to its target as in Wine.
