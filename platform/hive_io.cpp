@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <random>
 #include <thread>
 #include <utility>
@@ -265,6 +266,81 @@ bool FileSignature::sameVersion(const FileSignature& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
            modifiedSeconds == other.modifiedSeconds &&
            modifiedNanoseconds == other.modifiedNanoseconds && mode == other.mode;
+}
+
+Directory openDirectory(const fs::path& path) {
+    constexpr int kMaxHops = 40;
+    FileDescriptor current(
+        ::open(path.is_absolute() ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (current.get() < 0) {
+        fail("cannot open", path);
+    }
+    std::deque<std::string> rest;
+    for (const fs::path& part : path.relative_path()) {
+        rest.push_back(part.string());
+    }
+    std::vector<uid_t> linkOwners;  // of the links followed that are not root's
+    int hops = 0;
+    while (!rest.empty()) {
+        const std::string name = std::move(rest.front());
+        rest.pop_front();
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(current.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            fail("cannot open", path);
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (++hops > kMaxHops) {
+                errno = ELOOP;
+                fail("cannot open", path);
+            }
+            const fs::path target = linkTarget(current.get(), name, path);
+            if (info.st_uid != 0) {
+                linkOwners.push_back(info.st_uid);
+            }
+            if (target.is_absolute()) {
+                current = FileDescriptor(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                if (current.get() < 0) {
+                    fail("cannot open", path);
+                }
+            }
+            std::vector<std::string> parts;
+            for (const fs::path& part : target.relative_path()) {
+                parts.push_back(part.string());
+            }
+            rest.insert(rest.begin(), parts.begin(), parts.end());
+            continue;
+        }
+        FileDescriptor next(
+            ::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) {
+            fail("cannot open", path);
+        }
+        current = std::move(next);
+    }
+    struct stat info {};
+    if (::fstat(current.get(), &info) != 0) {
+        fail("cannot examine", path);
+    }
+    if (::geteuid() == 0) {
+        for (const uid_t linkOwner : linkOwners) {
+            if (linkOwner != info.st_uid) {
+                throw FileError(path,
+                                "is reached through a link of user " + std::to_string(linkOwner) +
+                                    " to a directory of user " + std::to_string(info.st_uid) +
+                                    "; as root Quorvane follows no such link",
+                                EACCES);
+            }
+        }
+    }
+    Directory directory;
+    directory.path = path;
+    directory.owner = info.st_uid;
+    directory.group = info.st_gid;
+    directory.fd = current.release();
+    return directory;
 }
 
 std::optional<FileSignature> statFileIn(const Directory& directory, const std::string& name) {

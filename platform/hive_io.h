@@ -47,6 +47,13 @@ struct Directory {
     gid_t group = 0;
 };
 
+// Opens the directory `path` once; everything after works relative to the descriptor, so that
+// a link changed later cannot redirect it. Links on the way are followed; as root, only links
+// that belong to root or to the owner of the directory they lead to, so that a user's link
+// cannot lead root into a directory of root's own. Throws FileError (ENOENT when it does not
+// exist).
+Directory openDirectory(const std::filesystem::path& path);
+
 // Identifies one version of a file: every replacement makes a new inode and time.
 struct FileSignature {
     dev_t device = 0;

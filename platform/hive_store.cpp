@@ -274,19 +274,6 @@ std::string headerFailure(const std::filesystem::path& file, const std::exceptio
            "). Quorvane leaves it exactly as it is; restore it from a backup or move it away.";
 }
 
-hive::Directory openDirectory(const std::filesystem::path& path) {
-    hive::Directory directory;
-    directory.path = path;
-    directory.fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat info {};
-    if (directory.fd < 0 || ::fstat(directory.fd, &info) != 0) {
-        throw hive::FileError("cannot open", path, errno);
-    }
-    directory.owner = info.st_uid;
-    directory.group = info.st_gid;
-    return directory;
-}
-
 }  // namespace
 
 struct HiveStore::Impl {
@@ -423,7 +410,7 @@ struct HiveStore::Impl {
                                           dir.path.string() + " locked; " + file.path.string() +
                                           " was not written");
             }
-            WineserverStartLock server(dir.path);
+            WineserverStartLock server(dir.fd);
             if (server.running()) {
                 return failure(kBusy, wineserverRefusal(dir.path, *server.running()));
             }
@@ -505,7 +492,7 @@ struct HiveStore::Impl {
             throw hive::FileError("cannot create the registry directory", dir.path, error.value());
         }
         const std::filesystem::path path = dir.path;
-        dir = openDirectory(path);
+        dir = hive::openDirectory(path);
     }
 
     // Quorvane's own store holds both hives, with valid headers, from its first write on.
@@ -528,14 +515,14 @@ HiveStore::HiveStore(std::filesystem::path directory, Creation creation, Use use
     impl_->creation = creation;
     impl_->use = use;
     try {
-        dir = openDirectory(directory);
+        dir = hive::openDirectory(directory);
     } catch (const hive::FileError& error) {
         if (error.error() != ENOENT || creation != Creation::CreateIfMissing) {
             throw StoreError(std::string("The registry directory cannot be used: ") + error.what());
         }
         dir.path = std::move(directory);  // made at the first write
     }
-    if (const auto server = dir.fd >= 0 ? findRunningWineserver(dir.path) : std::nullopt) {
+    if (const auto server = dir.fd >= 0 ? findRunningWineserver(dir.fd) : std::nullopt) {
         if (use == Use::Change) {
             throw StoreError(wineserverRefusal(dir.path, *server));
         }

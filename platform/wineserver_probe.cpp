@@ -71,8 +71,8 @@ int openRegularFile(int parent, const char* name, int extraFlags = 0, mode_t mod
 
 // The prefix's `wineserver` file names the directory under ${TMPDIR:-/tmp} that Debian's Wine
 // made for its servers. It is one path component; anything else is not trusted as one.
-std::optional<std::string> serverRootName(const fs::path& directory, uid_t owner) {
-    const int fd = openRegularFile(AT_FDCWD, (directory / "wineserver").c_str());
+std::optional<std::string> serverRootName(int directory, uid_t owner) {
+    const int fd = openRegularFile(directory, "wineserver");
     if (fd < 0) {
         return std::nullopt;
     }
@@ -111,13 +111,15 @@ struct ServerPlace {
     bool create;
 };
 
-std::vector<ServerPlace> serverPlaces(const fs::path& directory, uid_t owner) {
+std::vector<ServerPlace> serverPlaces(int directory, uid_t owner) {
     const std::string uid = std::to_string(owner);
     const fs::path runtime = fs::path("/run/user") / uid;
     const auto name = serverRootName(directory, owner);
     // Only a Wine prefix gets a server directory made for it, not Quorvane's own store.
     std::error_code error;
-    const bool winePrefix = name || fs::is_directory(directory / "drive_c", error);
+    struct stat driveC {};
+    const bool winePrefix =
+        name || (::fstatat(directory, "drive_c", &driveC, 0) == 0 && S_ISDIR(driveC.st_mode));
     std::vector<ServerPlace> places{
         {runtime, "wine", winePrefix && fs::is_directory(runtime, error)},
         {"/tmp", ".wine-" + uid, false}};
@@ -170,7 +172,8 @@ std::optional<long> writeLockHolder(int fd) {
 }
 
 // A server in one of Wine's places, asked through its lock file.
-std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::string& serverName) {
+std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::string& serverName,
+                                       const Owner&) {
     const fs::path lockFile = place.root / place.base / serverName / "lock";
     const int fd = openRegularFile(AT_FDCWD, lockFile.c_str());
     if (fd < 0) {
@@ -185,7 +188,7 @@ std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::stri
 // it open for its whole life, while its working directory changes between the server directory
 // and the prefix.
 std::optional<fs::path> openServerLock(const std::string& pid, const std::string& serverName,
-                                       const std::string& inode) {
+                                       const std::string& inode, uid_t) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc/" + pid + "/fd", error)) {
         const fs::path target = fs::read_symlink(entry.path(), error);
@@ -201,7 +204,7 @@ std::optional<fs::path> openServerLock(const std::string& pid, const std::string
 
 // Every server for the prefix wherever it runs: a process holding a write lock on byte 0 of a
 // file named `lock` in a directory named after the prefix.
-std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName) {
+std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName, uid_t owner) {
     std::istringstream locks(readProcFile("/proc/locks"));
     std::vector<WineserverInfo> servers;
     std::string line;
@@ -212,7 +215,8 @@ std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName) {
         if (kind != "POSIX" || access != "WRITE" || start != "0" || end != "0") {
             continue;
         }
-        if (auto lockFile = openServerLock(pid, serverName, file.substr(file.rfind(':') + 1))) {
+        if (auto lockFile =
+                openServerLock(pid, serverName, file.substr(file.rfind(':') + 1), owner)) {
             servers.push_back({std::stol(pid), *lockFile});
         }
     }
@@ -262,27 +266,51 @@ BootTicks bootTicksNow() {
            static_cast<BootTicks>(now.tv_nsec) * perSecond / 1'000'000'000ULL;
 }
 
-std::optional<WineserverInfo> findRunningWineserver(const fs::path& directory) {
+std::optional<WineserverInfo> findRunningWineserver(int directory) {
     struct stat prefix {};
-    if (::stat(directory.c_str(), &prefix) != 0) {
+    if (::fstat(directory, &prefix) != 0) {
         return std::nullopt;
     }
     const std::string serverName = serverDirectoryName(prefix);
+    const Owner owner = prefixOwner(prefix);
     for (const auto& place : serverPlaces(directory, prefix.st_uid)) {
-        if (auto server = serverAt(place, serverName)) {
+        if (auto server = serverAt(place, serverName, owner)) {
             return server;
         }
     }
-    auto elsewhere = serversInProcLocks(serverName);
+    auto elsewhere = serversInProcLocks(serverName, prefix.st_uid);
     return elsewhere.empty() ? std::nullopt : std::optional(elsewhere.front());
 }
 
-WineserverStartLock::WineserverStartLock(const fs::path& directory) : directory_(directory) {
+std::optional<WineserverInfo> findRunningWineserver(const fs::path& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    auto server = findRunningWineserver(fd);
+    ::close(fd);
+    return server;
+}
+
+WineserverStartLock::WineserverStartLock(const fs::path& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        holdFor(fd);
+        ::close(fd);
+    }
+}
+
+WineserverStartLock::WineserverStartLock(int directory) {
+    holdFor(directory);
+}
+
+void WineserverStartLock::holdFor(int directory) {
     struct stat prefix {};
-    if (::stat(directory.c_str(), &prefix) != 0) {
+    if (::fstat(directory, &prefix) != 0) {
         return;
     }
     serverName_ = serverDirectoryName(prefix);
+    owner_ = prefix.st_uid;
     const auto owner = prefixOwner(prefix);
     for (const auto& place : serverPlaces(directory, prefix.st_uid)) {
         const int root = ::open(place.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -302,7 +330,7 @@ WineserverStartLock::WineserverStartLock(const fs::path& directory) : directory_
             return;
         }
     }
-    if (auto elsewhere = serversInProcLocks(serverName_); !elsewhere.empty()) {
+    if (auto elsewhere = serversInProcLocks(serverName_, owner_); !elsewhere.empty()) {
         running_ = elsewhere.front();
         release();
     }
@@ -354,7 +382,7 @@ void WineserverStartLock::hold(int serverDirectory, const fs::path& lockFile, bo
 }
 
 std::optional<WineserverInfo> WineserverStartLock::startedBefore(BootTicks moment) const {
-    for (const auto& server : serversInProcLocks(serverName_)) {
+    for (const auto& server : serversInProcLocks(serverName_, owner_)) {
         if (processStart(server.pid) <= moment) {
             return server;
         }

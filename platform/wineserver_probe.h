@@ -28,6 +28,8 @@ struct WineserverInfo {
 // prefix's owner (F_GETLK on a read-only descriptor), and, for a server started with another
 // TMPDIR, among the write locks of /proc/locks held on a lock file in a directory of the server
 // directory's name. Creates nothing.
+std::optional<WineserverInfo> findRunningWineserver(int directory);
+// The same for the directory at `directory`, opened for the question.
 std::optional<WineserverInfo> findRunningWineserver(const std::filesystem::path& directory);
 
 // Process start times on one clock, to tell whether a server began before a moment.
@@ -47,6 +49,8 @@ BootTicks bootTicksNow();
 // wineserver, and `wineserver -k`, which signals the holder of a write lock, leaves them alone.
 class WineserverStartLock {
 public:
+    // For the open directory `directory`; the descriptor need not live on.
+    explicit WineserverStartLock(int directory);
     explicit WineserverStartLock(const std::filesystem::path& directory);
     ~WineserverStartLock();
     WineserverStartLock(const WineserverStartLock&) = delete;
@@ -58,11 +62,12 @@ public:
     std::optional<WineserverInfo> startedBefore(BootTicks moment) const;
 
 private:
+    void holdFor(int directory);
     void release();
     void hold(int serverDirectory, const std::filesystem::path& lockFile, bool create);
 
-    std::filesystem::path directory_;
     std::string serverName_;
+    uid_t owner_ = 0;
     std::vector<std::pair<dev_t, ino_t>> held_;
 
     std::vector<int> descriptors_;

@@ -276,6 +276,34 @@ TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
         EXPECT_FALSE(contains(readFile(entry.path()), "root's own")) << entry.path();
     }
 
+    // The path the user gives is the user's link: to the user's prefix it leads, to root's own
+    // directory it does not, however deep the link lies.
+    const fs::path userLink = dir_.path() / "link";
+    TempDir rootsHome;
+    const fs::path rootsOwn = rootsHome.path() / "own-prefix";
+    fs::create_directory(rootsOwn);
+    const auto linkTo = [&](const fs::path& target) {
+        fs::remove(userLink);
+        fs::create_directory_symlink(target, userLink);
+        ASSERT_EQ(::lchown(userLink.c_str(), kNobody, kNobody), 0);
+    };
+    linkTo(prefix);
+    EXPECT_NO_THROW(HiveStore{userLink});
+    const std::pair<fs::path, fs::path> throughLinks[] = {
+        {rootsOwn, userLink}, {rootsHome.path(), userLink / "own-prefix"}};
+    for (const auto& [target, path] : throughLinks) {
+        linkTo(target);
+        try {
+            HiveStore store(path, HiveStore::Creation::CreateIfMissing);
+            ADD_FAILURE() << "root followed a user's link into its own directory " << path;
+        } catch (const StoreError& error) {
+            EXPECT_TRUE(
+                contains(std::string(error.what()), "as root Quorvane follows no such link"))
+                << error.what();
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(rootsOwn));
+
     // Swapped after the store opened it: the store goes on in the directory it opened.
     HiveStore store(prefix);
     const fs::path moved = dir_.path() / "moved";
