@@ -171,16 +171,26 @@ std::optional<long> writeLockHolder(int fd) {
     return static_cast<long>(query.l_pid);
 }
 
-// A server in one of Wine's places, asked through its lock file.
+// A server in one of Wine's places, asked through its lock file; only directories that belong
+// to the prefix's owner and that nobody else may enter count, as Wine makes them: anyone may
+// make a directory of that name in a shared temporary folder and hold a lock there.
 std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::string& serverName,
-                                       const Owner&) {
+                                       const Owner& owner) {
     const fs::path lockFile = place.root / place.base / serverName / "lock";
-    const int fd = openRegularFile(AT_FDCWD, lockFile.c_str());
-    if (fd < 0) {
-        return std::nullopt;
+    const int root = ::open(place.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int base = root < 0 ? -1 : serverDirectory(root, place.base, owner, false);
+    const int server = base < 0 ? -1 : serverDirectory(base, serverName, owner, false);
+    const int fd = server < 0 ? -1 : openRegularFile(server, "lock");
+    std::optional<long> pid;
+    if (fd >= 0) {
+        pid = writeLockHolder(fd);
+        ::close(fd);
     }
-    const auto pid = writeLockHolder(fd);
-    ::close(fd);
+    for (int opened : {server, base, root}) {
+        if (opened >= 0) {
+            ::close(opened);
+        }
+    }
     return pid ? std::optional(WineserverInfo{*pid, lockFile}) : std::nullopt;
 }
 
@@ -188,14 +198,17 @@ std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::stri
 // it open for its whole life, while its working directory changes between the server directory
 // and the prefix.
 std::optional<fs::path> openServerLock(const std::string& pid, const std::string& serverName,
-                                       const std::string& inode, uid_t) {
+                                       const std::string& inode, uid_t owner) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc/" + pid + "/fd", error)) {
         const fs::path target = fs::read_symlink(entry.path(), error);
         struct stat status {};
+        struct stat parent {};
         if (!error && target.filename() == "lock" &&
             target.parent_path().filename() == serverName && ::stat(target.c_str(), &status) == 0 &&
-            std::to_string(status.st_ino) == inode) {
+            std::to_string(status.st_ino) == inode &&
+            ::lstat(target.parent_path().c_str(), &parent) == 0 && S_ISDIR(parent.st_mode) &&
+            parent.st_uid == owner && (parent.st_mode & 077) == 0) {
             return target;
         }
     }
@@ -203,7 +216,8 @@ std::optional<fs::path> openServerLock(const std::string& pid, const std::string
 }
 
 // Every server for the prefix wherever it runs: a process holding a write lock on byte 0 of a
-// file named `lock` in a directory named after the prefix.
+// file named `lock` in a directory named after the prefix that belongs to the prefix's owner
+// and that nobody else may enter.
 std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName, uid_t owner) {
     std::istringstream locks(readProcFile("/proc/locks"));
     std::vector<WineserverInfo> servers;

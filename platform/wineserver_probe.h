@@ -27,7 +27,8 @@ struct WineserverInfo {
 // byte 0 of `lock` in its server directory: in the places Wine puts that directory for the
 // prefix's owner (F_GETLK on a read-only descriptor), and, for a server started with another
 // TMPDIR, among the write locks of /proc/locks held on a lock file in a directory of the server
-// directory's name. Creates nothing.
+// directory's name. Only server directories that belong to the prefix's owner and that nobody
+// else may enter count. Creates nothing.
 std::optional<WineserverInfo> findRunningWineserver(int directory);
 // The same for the directory at `directory`, opened for the question.
 std::optional<WineserverInfo> findRunningWineserver(const std::filesystem::path& directory);
