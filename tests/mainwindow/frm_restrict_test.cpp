@@ -368,6 +368,13 @@ TEST(FrmRestrict, FileMenuRemovesAllRestrictionsAndResetsThePages) {
     testing::put(rig.registry(), kCurrentUser, testing::kMainKey, "Start Page", elsewhere);
     rig.open();
     ASSERT_TRUE(rig.get<QCheckBox>("Check17").isChecked());
+    std::vector<QString> items;
+    for (const QAction* action : rig.get<QMenu>("mnuFile").actions()) {
+        items.push_back(action->objectName());
+    }
+    EXPECT_EQ(items, (std::vector<QString>{u"mnuRemove"_s, u"mnuReset"_s, u"mnuWhy"_s, u"mnuUndo"_s,
+                                           u"mnuClose"_s}))
+        << "Close goes last";
 
     rig.trigger("mnuRemove");
     EXPECT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoViewSource"), std::nullopt);
