@@ -51,8 +51,10 @@ std::string fullPath(registry::Hive hive, const std::string& subKey);
 // said about it, if anything.
 std::string refusalReason(registry::Hive hive, platform::Status status, const std::string& detail);
 
-// The changes that did not take effect, grouped by hive and reason, one group a paragraph:
-// "Not done in HKEY_LOCAL_MACHINE (reason):" and one line per change. Lines end in "\r\n".
+// The changes that did not take effect, grouped by reason, one group a paragraph: "Not done in
+// HKEY_LOCAL_MACHINE (reason):" (or "in HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE" for a reason
+// both share, said once) and one line per change, which names its hive when the group's other
+// hive does not share it. Lines end in "\r\n".
 std::string describeRefusals(const Outcome& outcome);
 // A warning's text: `lead`, an empty line, and the refusals.
 std::string warningText(const std::string& lead, const Outcome& outcome);

@@ -482,6 +482,23 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\n  impose NoViewSource"},
                 {17}}));
 
+// A wineserver refuses both hives for the same reason: the warning says it once.
+TEST(RefusedInBothHives, ForOneReasonSaysItOnce) {
+    const auto target = makeRegistryTarget();
+    Rig rig(target->registry());
+    const std::string server = "A wineserver (process 42) is running for the Wine prefix /p.";
+    rig.recorder.failNextStore = {{kCurrentUser, platform::kBusy, server},
+                                  {kLocalMachine, platform::kBusy, server}};
+
+    rig.boxes.assign(4, kChecked);
+
+    ASSERT_EQ(rig.messages.shown.size(), 1u);
+    EXPECT_EQ(rig.messages.shown[0].text,
+              "Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER and "
+              "HKEY_LOCAL_MACHINE (A wineserver (process 42) is running for the Wine prefix /p):"
+              "\r\n  impose NoBrowserClose");
+}
+
 // Without administrator rights every start rewrites the restrictions in force; where the machine
 // hive holds them already, nothing was refused that mattered.
 TEST(RefusedRewrite, OfWhatIsThereAlreadyIsNoRefusal) {
