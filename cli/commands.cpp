@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <charconv>
 #include <iomanip>
+#include <iostream>
 #include <ostream>
 
 #include "cli/hive_data.h"
@@ -39,6 +40,18 @@ int exitStatusOf(const restrictions::Outcome& outcome) {
 }
 
 }  // namespace
+
+std::unique_ptr<platform::RegistryApi> openForCommand(const platform::RegistryLocation& location,
+                                                      bool onlyReads) {
+    if (!onlyReads) {
+        return platform::openRegistry(location);
+    }
+    platform::ReadingRegistry reading = platform::openRegistryToRead(location);
+    if (!reading.note.empty()) {
+        std::cerr << "quorvane-cli: note: " << reading.note << '\n';
+    }
+    return std::move(reading.registry);
+}
 
 std::optional<int> parseRestriction(const std::string& argument) {
     int number = 0;

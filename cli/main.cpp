@@ -40,11 +40,15 @@ constexpr const char* kDescription =
     "  undo --list                the undo entries, newest first: time, action, what changed\n"
     "\n"
     "A RESTRICTION is its number or its value name in any case (4 or NoBrowserClose).\n"
-    "With --windows DIR every command works on the Windows installation mounted at DIR,\n"
-    "for the user --user names (all: every user and the default profile, in turn).\n"
-    "Exit status: 0 done, 2 bad command line or unusable registry, 3 part was refused\n"
-    "(what was not done, in which hive and why, is printed to standard error), 4 (why)\n"
-    "something will set a restriction again.";
+    "With --windows DIR every command works on the Windows installation mounted at DIR,
+"
+    "for the user --user names (all: every user and the default profile, in turn).
+"
+    "Exit status: 0 done, 1 standard output could not be written, 2 bad command line or
+"
+    "unusable registry, 3 part was refused (what was not done, in which hive and why, is
+"
+    "printed to standard error), 4 (why) something will set a restriction again.";
 
 // Qt's help starts with "Usage: " and the whole path the program was started by.
 std::string helpText(const QCommandLineParser& parser) {
@@ -82,12 +86,7 @@ std::variant<std::vector<int>, std::string> restrictionsOf(const QStringList& ar
     return numbers;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(u"quorvane-cli"_s);
-    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+int runCommand(QCoreApplication& application) {
     if (const auto status = cli::runReportCommand(QCoreApplication::arguments())) {
         return *status;
     }
@@ -193,9 +192,12 @@ int main(int argc, char* argv[]) {
                                       ? parser.value(registryOption).toStdString()
                                       : configuration.registryDirectory;
     const platform::RegistryLocation location = platform::locateRegistry(directory);
+    // list and undo --list only read: they create nothing and read beside a running wineserver.
+    const bool onlyReads =
+        command == "list"_L1 || (command == "undo"_L1 && parser.isSet(listOption));
     std::unique_ptr<platform::RegistryApi> registry;
     try {
-        registry = platform::openRegistry(location);
+        registry = cli::openForCommand(location, onlyReads);
     } catch (const platform::StoreError& error) {
         std::cerr << "quorvane-cli: " << error.what() << '\n';
         return cli::kExitUsage;
@@ -204,4 +206,13 @@ int main(int argc, char* argv[]) {
                          journal::JournalPlace{journal::defaultUndoDirectory(),
                                                journal::registryIdentity(location)});
     return run(session);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(u"quorvane-cli"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
+    return cli::withOutputWritten(runCommand(application));
 }

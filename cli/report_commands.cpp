@@ -70,7 +70,7 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
                                      : configuration.registryDirectory);
     std::unique_ptr<platform::RegistryApi> registry;
     try {
-        registry = platform::openRegistry(location);
+        registry = openForCommand(location, true);
     } catch (const platform::StoreError& error) {
         std::cerr << "quorvane-cli: " << error.what() << '\n';
         return kExitUsage;

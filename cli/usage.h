@@ -1,4 +1,4 @@
-// What every command says about a bad command line.
+// What every command says about a bad command line, and about output it could not write.
 #pragma once
 
 #include <QString>
@@ -11,5 +11,9 @@ QString programName();
 
 // Prints `message` and where to find help to standard error; returns kExitUsage.
 int usageError(const std::string& message);
+
+// The exit status of a command that ends with `status`: kExitOutput, with the reason on standard
+// error, when standard output could not be written whole (a full disk, a closed pipe).
+int withOutputWritten(int status);
 
 }  // namespace quorvane::cli

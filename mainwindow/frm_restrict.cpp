@@ -134,8 +134,6 @@ void frmRestrict::createControls() {
     mnuRemove->setObjectName(QStringLiteral("mnuRemove"));
     QAction* mnuReset = file->addAction(QStringLiteral("&Reset Home/Search Page"));
     mnuReset->setObjectName(QStringLiteral("mnuReset"));
-    QAction* mnuClose = file->addAction(QStringLiteral("&Close"));
-    mnuClose->setObjectName(QStringLiteral("mnuClose"));
     QAction* mnuWhy = file->addAction(QStringLiteral("&Why do Restrictions come back?"));
     mnuWhy->setObjectName(QStringLiteral("mnuWhy"));
     connect(mnuWhy, &QAction::triggered, this, &frmRestrict::showWhy);
@@ -143,6 +141,8 @@ void frmRestrict::createControls() {
     mnuUndo->setObjectName(QStringLiteral("mnuUndo"));
     mnuUndo->setEnabled(dependencies_.undo.has_value());
     connect(mnuUndo, &QAction::triggered, this, &frmRestrict::undoLastChange);
+    QAction* mnuClose = file->addAction(QStringLiteral("&Close"));
+    mnuClose->setObjectName(QStringLiteral("mnuClose"));
     QDesktopServices::setUrlHandler(QUrl(QString::fromLatin1(kWhyLink)).scheme(), this,
                                     "openOwnLink");
     // A pop-up menu is a window of its own: it takes the window's font only when told to.

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <deque>
 #include <random>
 #include <thread>
 #include <utility>
@@ -270,6 +272,81 @@ bool FileSignature::sameVersion(const FileSignature& other) const {
            modifiedNanoseconds == other.modifiedNanoseconds && mode == other.mode;
 }
 
+Directory openDirectory(const fs::path& path) {
+    constexpr int kMaxHops = 40;
+    FileDescriptor current(
+        ::open(path.is_absolute() ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (current.get() < 0) {
+        fail("cannot open", path);
+    }
+    std::deque<std::string> rest;
+    for (const fs::path& part : path.relative_path()) {
+        rest.push_back(part.string());
+    }
+    std::vector<uid_t> linkOwners;  // of the links followed that are not root's
+    int hops = 0;
+    while (!rest.empty()) {
+        const std::string name = std::move(rest.front());
+        rest.pop_front();
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        struct stat info {};
+        if (::fstatat(current.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            fail("cannot open", path);
+        }
+        if (S_ISLNK(info.st_mode)) {
+            if (++hops > kMaxHops) {
+                errno = ELOOP;
+                fail("cannot open", path);
+            }
+            const fs::path target = linkTarget(current.get(), name, path);
+            if (info.st_uid != 0) {
+                linkOwners.push_back(info.st_uid);
+            }
+            if (target.is_absolute()) {
+                current = FileDescriptor(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                if (current.get() < 0) {
+                    fail("cannot open", path);
+                }
+            }
+            std::vector<std::string> parts;
+            for (const fs::path& part : target.relative_path()) {
+                parts.push_back(part.string());
+            }
+            rest.insert(rest.begin(), parts.begin(), parts.end());
+            continue;
+        }
+        FileDescriptor next(
+            ::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) {
+            fail("cannot open", path);
+        }
+        current = std::move(next);
+    }
+    struct stat info {};
+    if (::fstat(current.get(), &info) != 0) {
+        fail("cannot examine", path);
+    }
+    if (::geteuid() == 0) {
+        for (const uid_t linkOwner : linkOwners) {
+            if (linkOwner != info.st_uid) {
+                throw FileError(path,
+                                "is reached through a link of user " + std::to_string(linkOwner) +
+                                    " to a directory of user " + std::to_string(info.st_uid) +
+                                    "; as root Quorvane follows no such link",
+                                EACCES);
+            }
+        }
+    }
+    Directory directory;
+    directory.path = path;
+    directory.owner = info.st_uid;
+    directory.group = info.st_gid;
+    directory.fd = current.release();
+    return directory;
+}
+
 std::optional<FileSignature> statFileIn(const Directory& directory, const std::string& name) {
     struct stat info {};
     if (::fstatat(directory.fd, name.c_str(), &info, 0) != 0) {
@@ -377,20 +454,23 @@ void removeStaleTemporaries(const Directory& directory) {
     ::closedir(entries);
 }
 
-DirectoryLock::DirectoryLock(const Directory& directory, std::chrono::milliseconds timeout) {
-    const fs::path file = directory.path / kFileName;
-    beforeStep(WriteStep::Lock, kFileName, "cannot lock", file);
-    constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+namespace {
+
+constexpr int kLockFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// The lock file as it is now, made when missing; refused unless it is a regular file of the
+// directory's owner.
+FileDescriptor openLockFile(const Directory& directory, const fs::path& file, struct stat& info) {
     bool created = true;
-    FileDescriptor fd(::openat(directory.fd, kFileName, kFlags | O_CREAT | O_EXCL, 0600));
+    FileDescriptor fd(
+        ::openat(directory.fd, DirectoryLock::kFileName, kLockFlags | O_CREAT | O_EXCL, 0600));
     if (fd.get() < 0 && errno == EEXIST) {
         created = false;
-        fd = FileDescriptor(::openat(directory.fd, kFileName, kFlags));
+        fd = FileDescriptor(::openat(directory.fd, DirectoryLock::kFileName, kLockFlags));
     }
     if (fd.get() < 0) {
-        fail("cannot open the lock file", file);
+        throw LockFileError("cannot open the lock file", file, errno);
     }
-    struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
         fail("cannot examine", file);
     }
@@ -398,24 +478,100 @@ DirectoryLock::DirectoryLock(const Directory& directory, std::chrono::millisecon
         ::fchown(fd.get(), directory.owner, directory.group) == 0) {
         info.st_uid = directory.owner;
     }
-    if (!S_ISREG(info.st_mode) || info.st_nlink != 1 ||
-        !acceptableLockOwner(directory, info.st_uid)) {
-        throw FileError(file, "is not a lock file of the directory's owner", EACCES);
+    if (!S_ISREG(info.st_mode) || !acceptableLockOwner(directory, info.st_uid)) {
+        throw LockFileError(file,
+                            "is not a lock file of the directory's owner; Quorvane does not use "
+                            "it: remove it",
+                            EACCES);
     }
+    return fd;
+}
+
+// Whether others than the owner could open the lock file and so hold it.
+bool othersCouldOpen(const struct stat& info) {
+    return (info.st_mode & 077) != 0 || info.st_nlink != 1;
+}
+
+std::string whyOthersCould(const struct stat& info) {
+    if ((info.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        return std::string("has mode ") + mode + ", so other users can hold it";
+    }
+    return "has a second name (a hard link), through which others may hold it";
+}
+
+// Whether `fd` is still the file named the lock file: another process may have replaced it.
+bool stillTheLockFile(const Directory& directory, int fd) {
+    struct stat named {};
+    struct stat held {};
+    return ::fstatat(directory.fd, DirectoryLock::kFileName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstat(fd, &held) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+// Puts a new lock file of mode 0600, locked, in place of the one whose lock is held.
+FileDescriptor replaceLockFile(const Directory& directory, const fs::path& file,
+                               const std::string& problem) {
+    std::string temporary;
+    FileDescriptor fd(createTemporary(directory.fd, DirectoryLock::kFileName, 0600, temporary));
+    const auto refuse = [&] {
+        const int error = errno;
+        if (!temporary.empty() && fd.get() >= 0) {
+            ::unlinkat(directory.fd, temporary.c_str(), 0);
+        }
+        throw LockFileError(file, problem + " and cannot be replaced: " + describeError(error),
+                            error);
+    };
+    if (fd.get() < 0) {
+        refuse();
+    }
+    if (::fchmod(fd.get(), 0600) != 0 ||
+        (::geteuid() == 0 && ::fchown(fd.get(), directory.owner, directory.group) != 0) ||
+        ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
+        ::renameat(directory.fd, temporary.c_str(), directory.fd, DirectoryLock::kFileName) != 0) {
+        refuse();
+    }
+    return fd;
+}
+
+}  // namespace
+
+DirectoryLock::DirectoryLock(const Directory& directory, std::chrono::milliseconds timeout) {
+    const fs::path file = directory.path / kFileName;
+    beforeStep(WriteStep::Lock, kFileName, "cannot lock", file);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     auto pause = std::chrono::microseconds(50);
-    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            fail("cannot lock", file);
+    while (true) {
+        struct stat info {};
+        FileDescriptor fd = openLockFile(directory, file, info);
+        const bool mendNeeded = othersCouldOpen(info);
+        // Anyone may be the holder of a lock file others can open: no waiting for them.
+        const bool othersCouldHold = (info.st_mode & 077) != 0;
+        bool locked = false;
+        while (!(locked = ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                fail("cannot lock", file);
+            }
+            if (othersCouldHold && errno == EWOULDBLOCK) {
+                throw LockFileError(file, whyOthersCould(info) + ", and it is held now", EACCES);
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return;
+            }
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::microseconds(20'000));
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return;
+        // Replaced by another process while this one waited: lock the new one.
+        if (!stillTheLockFile(directory, fd.get())) {
+            continue;
         }
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::microseconds(20'000));
+        if (mendNeeded) {
+            fd = replaceLockFile(directory, file, whyOthersCould(info));
+        }
+        held_ = true;
+        fd_ = fd.release();
+        return;
     }
-    held_ = true;
-    fd_ = fd.release();
 }
 
 DirectoryLock::~DirectoryLock() {

@@ -29,6 +29,13 @@ private:
     int error_;
 };
 
+// The directory's lock file cannot serve: it is not a regular file of the directory's owner, or
+// it could be held by other users and is held now. what() names the lock file and the problem.
+class LockFileError : public FileError {
+public:
+    using FileError::FileError;
+};
+
 // The cause behind an error number, for people: "disk full", "input/output error", ...
 std::string describeError(int error);
 
@@ -39,6 +46,13 @@ struct Directory {
     uid_t owner = 0;
     gid_t group = 0;
 };
+
+// Opens the directory `path` once; everything after works relative to the descriptor, so that
+// a link changed later cannot redirect it. Links on the way are followed; as root, only links
+// that belong to root or to the owner of the directory they lead to, so that a user's link
+// cannot lead root into a directory of root's own. Throws FileError (ENOENT when it does not
+// exist).
+Directory openDirectory(const std::filesystem::path& path);
 
 // Identifies one version of a file: every replacement makes a new inode and time.
 struct FileSignature {
@@ -82,8 +96,10 @@ void removeStaleTemporaries(const Directory& directory);
 
 // An exclusive lock (flock) on the directory's lock file, held while alive; waits up to
 // `timeout`. The lock file belongs to the directory's owner with mode 0600, so that nobody else
-// can hold it and block the owner's writes. held() is false when the wait ran out; other
-// failures throw FileError.
+// can hold it and block the owner's writes. A lock file that others could open (another mode, a
+// second name) is replaced by a new one while its lock is held; one that others could open and
+// that is held now is refused at once. held() is false when the wait ran out; a lock file that
+// cannot serve throws LockFileError, other failures FileError.
 class DirectoryLock {
 public:
     static constexpr const char* kFileName = ".quorvane-lock";

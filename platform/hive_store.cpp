@@ -33,8 +33,6 @@ using Path = std::u16string;
 
 constexpr Status kBadPathname = 161;
 constexpr std::chrono::milliseconds kLockTimeout{10'000};
-// Tidying up at open is worth a short wait only: the next write tidies up too.
-constexpr std::chrono::milliseconds kTidyLockTimeout{500};
 constexpr int kMaxLinkDepth = 16;
 using rights::kCreate;
 using rights::kEnumerate;
@@ -279,6 +277,9 @@ std::string headerFailure(const std::filesystem::path& file, const std::exceptio
 
 struct HiveStore::Impl {
     hive::Directory dir;
+    Creation creation = Creation::UseExisting;
+    Use use = Use::Change;
+    std::string readingNote;
     HiveFile user{"user.reg", "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000",
                   u"\\Registry\\User\\S-1-5-21-0-0-0-1000"};
     HiveFile machine{"system.reg", "REGISTRY\\\\Machine", u"\\Registry\\Machine"};
@@ -299,13 +300,14 @@ struct HiveStore::Impl {
 
     // Makes sure `file` holds what is on disk now, keeping its pending changes.
     void refresh(HiveFile& file) {
-        const auto signature = hive::statFileIn(dir, file.fileName);
+        // Quorvane's own store before its first write: nothing there yet.
+        const auto signature = dir.fd >= 0 ? hive::statFileIn(dir, file.fileName) : std::nullopt;
         const bool same = file.document && signature.has_value() == file.signature.has_value() &&
                           (!signature || signature->sameVersion(*file.signature));
         if (same) {
             return;
         }
-        auto content = hive::readHive(dir, file.fileName);
+        auto content = signature ? hive::readHive(dir, file.fileName) : std::nullopt;
         try {
             file.document =
                 content ? Document::parse(std::move(content->text)) : Document::empty(file.branch);
@@ -369,6 +371,10 @@ struct HiveStore::Impl {
 
     // Makes a change and stores it, at once outside a batch, else when the batch ends.
     Status perform(HiveFile& file, WriteOp op) {
+        if (use == Use::ReadOnly) {
+            return failure(kAccessDenied,
+                           "the registry " + dir.path.string() + " was opened for reading only");
+        }
         if (!apply(file, op)) {
             return kSuccess;
         }
@@ -399,17 +405,19 @@ struct HiveStore::Impl {
 
     Status store(HiveFile& file) {
         try {
+            makeDirectory();
             hive::DirectoryLock lock(dir, kLockTimeout);
             if (!lock.held()) {
                 return failure(kBusy, "another program kept the registry directory " +
                                           dir.path.string() + " locked; " + file.path.string() +
                                           " was not written");
             }
-            WineserverStartLock server(dir.path);
+            WineserverStartLock server(dir.fd);
             if (server.running()) {
                 return failure(kBusy, wineserverRefusal(dir.path, *server.running()));
             }
             hive::removeStaleTemporaries(dir);
+            makeMissingHives(file);
             refresh(file);
             if (file.readOnly()) {
                 return failure(kAccessDenied, readOnlyReason(file));
@@ -419,6 +427,9 @@ struct HiveStore::Impl {
             if (const auto late = server.startedBefore(bootTicksNow())) {
                 return failure(kBusy, serverStartedMeanwhile(file.path, *late));
             }
+        } catch (const hive::LockFileError& error) {
+            // Not the hive's access: the lock file's own problem, which its text names.
+            return failure(kRegistryIoFailed, error.what());
         } catch (const hive::FileError& error) {
             return failure(statusOf(error), error.what());
         } catch (const std::exception& error) {
@@ -472,67 +483,56 @@ struct HiveStore::Impl {
         });
     }
 
-    void createMissingHives() {
-        hive::DirectoryLock lock(dir, kLockTimeout);
-        if (!lock.held()) {
-            throw StoreError("Another program kept the registry directory " + dir.path.string() +
-                             " locked.");
+    // Quorvane's own store is made at its first write, not when it is only read.
+    void makeDirectory() {
+        if (dir.fd >= 0) {
+            return;
         }
-        hive::removeStaleTemporaries(dir);
+        std::error_code error;
+        std::filesystem::create_directories(dir.path, error);
+        if (error) {
+            throw hive::FileError("cannot create the registry directory", dir.path, error.value());
+        }
+        const std::filesystem::path path = dir.path;
+        dir = hive::openDirectory(path);
+    }
+
+    // Quorvane's own store holds both hives, with valid headers, from its first write on.
+    void makeMissingHives(const HiveFile& written) {
+        if (creation != Creation::CreateIfMissing) {
+            return;
+        }
         for (HiveFile* file : {&user, &machine}) {
-            if (!hive::statFileIn(dir, file->fileName)) {
+            if (file != &written && !hive::statFileIn(dir, file->fileName)) {
                 hive::replaceHive(dir, file->fileName, Document::headerFor(file->branch),
                                   std::nullopt);
             }
         }
     }
-
-    // Removes what killed writers left, when the directory is Quorvane's to write.
-    void tidyUp() {
-        try {
-            hive::DirectoryLock lock(dir, kTidyLockTimeout);
-            if (lock.held()) {
-                hive::removeStaleTemporaries(dir);
-            }
-        } catch (const hive::FileError&) {
-            // A directory Quorvane may not write holds nothing of its own to tidy.
-        }
-    }
 };
 
-HiveStore::HiveStore(std::filesystem::path directory, Creation creation)
+HiveStore::HiveStore(std::filesystem::path directory, Creation creation, Use use)
     : impl_(std::make_unique<Impl>()) {
     hive::Directory& dir = impl_->dir;
-    dir.path = std::move(directory);
-    std::error_code error;
-    if (creation == Creation::CreateIfMissing) {
-        std::filesystem::create_directories(dir.path, error);
-        if (error) {
-            throw StoreError("Cannot create the registry directory " + dir.path.string() + ": " +
-                             error.message());
+    impl_->creation = creation;
+    impl_->use = use;
+    try {
+        dir = hive::openDirectory(directory);
+    } catch (const hive::FileError& error) {
+        if (error.error() != ENOENT || creation != Creation::CreateIfMissing) {
+            throw StoreError(std::string("The registry directory cannot be used: ") + error.what());
         }
+        dir.path = std::move(directory);  // made at the first write
     }
-    dir.fd = ::open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat info {};
-    if (dir.fd < 0 || ::fstat(dir.fd, &info) != 0) {
-        throw StoreError("The registry directory " + dir.path.string() +
-                         " cannot be used: " + hive::describeError(errno));
-    }
-    dir.owner = info.st_uid;
-    dir.group = info.st_gid;
-    if (const auto server = findRunningWineserver(dir.path)) {
-        throw StoreError(wineserverRefusal(dir.path, *server));
+    if (const auto server = dir.fd >= 0 ? findRunningWineserver(dir.fd) : std::nullopt) {
+        if (use == Use::Change) {
+            throw StoreError(wineserverRefusal(dir.path, *server));
+        }
+        impl_->readingNote = wineserverReadingNote(dir.path, *server);
     }
     try {
         for (HiveFile* file : {&impl_->user, &impl_->machine}) {
             file->path = dir.path / file->fileName;
-        }
-        if (creation == Creation::CreateIfMissing) {
-            impl_->createMissingHives();
-        } else {
-            impl_->tidyUp();
-        }
-        for (HiveFile* file : {&impl_->user, &impl_->machine}) {
             impl_->refresh(*file);
         }
     } catch (const StoreError&) {
@@ -688,6 +688,10 @@ StoreFailures HiveStore::storePending() {
 
 const std::filesystem::path& HiveStore::directory() const {
     return impl_->dir.path;
+}
+
+const std::string& HiveStore::readingNote() const {
+    return impl_->readingNote;
 }
 
 std::string HiveStore::lastFailure() const {

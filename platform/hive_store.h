@@ -22,11 +22,21 @@ class HiveStore final : public RegistryApi {
 public:
     enum class Creation {
         UseExisting,  // the directory must exist; a missing hive starts empty, made on first write
-        CreateIfMissing,  // Quorvane's own store: directory and both hives are made at once
+        // Quorvane's own store: a missing directory reads as empty; it and both hives are made
+        // at the first write
+        CreateIfMissing,
+    };
+    enum class Use {
+        Change,  // refused beside a running wineserver
+        // for commands that only read: creates nothing, takes no lock, refuses every write, and
+        // reads beside a running wineserver too, with a note (see readingNote)
+        ReadOnly,
     };
 
-    // Throws StoreError.
-    explicit HiveStore(std::filesystem::path directory, Creation creation = Creation::UseExisting);
+    // The directory path is resolved once, here; everything after works in the directory then
+    // opened. Throws StoreError.
+    explicit HiveStore(std::filesystem::path directory, Creation creation = Creation::UseExisting,
+                       Use use = Use::Change);
     ~HiveStore() override;
     HiveStore(const HiveStore&) = delete;
     HiveStore& operator=(const HiveStore&) = delete;
@@ -50,6 +60,9 @@ public:
     [[nodiscard]] StoreFailures storePending() override;
 
     const std::filesystem::path& directory() const;
+    // Opened to read beside a running wineserver: one line saying that the server may hold
+    // newer changes; empty otherwise.
+    const std::string& readingNote() const;
     std::string lastFailure() const override;
 
 private:

@@ -64,4 +64,18 @@ std::unique_ptr<RegistryApi> openRegistry([[maybe_unused]] const RegistryLocatio
 #endif
 }
 
+ReadingRegistry openRegistryToRead([[maybe_unused]] const RegistryLocation& location) {
+#ifdef _WIN32
+    return {std::make_unique<Win32Registry>(), {}};
+#else
+    auto store = std::make_unique<HiveStore>(location.directory,
+                                             location.kind == RegistryLocation::Kind::OwnStore
+                                                 ? HiveStore::Creation::CreateIfMissing
+                                                 : HiveStore::Creation::UseExisting,
+                                             HiveStore::Use::ReadOnly);
+    std::string note = store->readingNote();
+    return {std::move(store), std::move(note)};
+#endif
+}
+
 }  // namespace quorvane::platform

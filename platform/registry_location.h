@@ -31,4 +31,13 @@ RegistryLocation locateRegistry(const std::string& configuredDirectory,
 // store on first use). Throws StoreError when the hive store cannot be used.
 std::unique_ptr<RegistryApi> openRegistry(const RegistryLocation& location);
 
+struct ReadingRegistry {
+    std::unique_ptr<RegistryApi> registry;
+    std::string note;  // one line for the user, or empty
+};
+// For commands that only read: creates nothing, takes no lock and refuses every write; beside a
+// running wineserver it reads all the same, and `note` says that the server may hold newer
+// changes. Throws StoreError.
+ReadingRegistry openRegistryToRead(const RegistryLocation& location);
+
 }  // namespace quorvane::platform

@@ -71,8 +71,8 @@ int openRegularFile(int parent, const char* name, int extraFlags = 0, mode_t mod
 
 // The prefix's `wineserver` file names the directory under ${TMPDIR:-/tmp} that Debian's Wine
 // made for its servers. It is one path component; anything else is not trusted as one.
-std::optional<std::string> serverRootName(const fs::path& directory, uid_t owner) {
-    const int fd = openRegularFile(AT_FDCWD, (directory / "wineserver").c_str());
+std::optional<std::string> serverRootName(int directory, uid_t owner) {
+    const int fd = openRegularFile(directory, "wineserver");
     if (fd < 0) {
         return std::nullopt;
     }
@@ -111,13 +111,15 @@ struct ServerPlace {
     bool create;
 };
 
-std::vector<ServerPlace> serverPlaces(const fs::path& directory, uid_t owner) {
+std::vector<ServerPlace> serverPlaces(int directory, uid_t owner) {
     const std::string uid = std::to_string(owner);
     const fs::path runtime = fs::path("/run/user") / uid;
     const auto name = serverRootName(directory, owner);
     // Only a Wine prefix gets a server directory made for it, not Quorvane's own store.
     std::error_code error;
-    const bool winePrefix = name || fs::is_directory(directory / "drive_c", error);
+    struct stat driveC {};
+    const bool winePrefix =
+        name || (::fstatat(directory, "drive_c", &driveC, 0) == 0 && S_ISDIR(driveC.st_mode));
     std::vector<ServerPlace> places{
         {runtime, "wine", winePrefix && fs::is_directory(runtime, error)},
         {"/tmp", ".wine-" + uid, false}};
@@ -169,15 +171,26 @@ std::optional<long> writeLockHolder(int fd) {
     return static_cast<long>(query.l_pid);
 }
 
-// A server in one of Wine's places, asked through its lock file.
-std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::string& serverName) {
+// A server in one of Wine's places, asked through its lock file; only directories that belong
+// to the prefix's owner and that nobody else may enter count, as Wine makes them: anyone may
+// make a directory of that name in a shared temporary folder and hold a lock there.
+std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::string& serverName,
+                                       const Owner& owner) {
     const fs::path lockFile = place.root / place.base / serverName / "lock";
-    const int fd = openRegularFile(AT_FDCWD, lockFile.c_str());
-    if (fd < 0) {
-        return std::nullopt;
+    const int root = ::open(place.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int base = root < 0 ? -1 : serverDirectory(root, place.base, owner, false);
+    const int server = base < 0 ? -1 : serverDirectory(base, serverName, owner, false);
+    const int fd = server < 0 ? -1 : openRegularFile(server, "lock");
+    std::optional<long> pid;
+    if (fd >= 0) {
+        pid = writeLockHolder(fd);
+        ::close(fd);
     }
-    const auto pid = writeLockHolder(fd);
-    ::close(fd);
+    for (int opened : {server, base, root}) {
+        if (opened >= 0) {
+            ::close(opened);
+        }
+    }
     return pid ? std::optional(WineserverInfo{*pid, lockFile}) : std::nullopt;
 }
 
@@ -185,14 +198,17 @@ std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::stri
 // it open for its whole life, while its working directory changes between the server directory
 // and the prefix.
 std::optional<fs::path> openServerLock(const std::string& pid, const std::string& serverName,
-                                       const std::string& inode) {
+                                       const std::string& inode, uid_t owner) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc/" + pid + "/fd", error)) {
         const fs::path target = fs::read_symlink(entry.path(), error);
         struct stat status {};
+        struct stat parent {};
         if (!error && target.filename() == "lock" &&
             target.parent_path().filename() == serverName && ::stat(target.c_str(), &status) == 0 &&
-            std::to_string(status.st_ino) == inode) {
+            std::to_string(status.st_ino) == inode &&
+            ::lstat(target.parent_path().c_str(), &parent) == 0 && S_ISDIR(parent.st_mode) &&
+            parent.st_uid == owner && (parent.st_mode & 077) == 0) {
             return target;
         }
     }
@@ -200,8 +216,9 @@ std::optional<fs::path> openServerLock(const std::string& pid, const std::string
 }
 
 // Every server for the prefix wherever it runs: a process holding a write lock on byte 0 of a
-// file named `lock` in a directory named after the prefix.
-std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName) {
+// file named `lock` in a directory named after the prefix that belongs to the prefix's owner
+// and that nobody else may enter.
+std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName, uid_t owner) {
     std::istringstream locks(readProcFile("/proc/locks"));
     std::vector<WineserverInfo> servers;
     std::string line;
@@ -212,7 +229,8 @@ std::vector<WineserverInfo> serversInProcLocks(const std::string& serverName) {
         if (kind != "POSIX" || access != "WRITE" || start != "0" || end != "0") {
             continue;
         }
-        if (auto lockFile = openServerLock(pid, serverName, file.substr(file.rfind(':') + 1))) {
+        if (auto lockFile =
+                openServerLock(pid, serverName, file.substr(file.rfind(':') + 1), owner)) {
             servers.push_back({std::stol(pid), *lockFile});
         }
     }
@@ -262,27 +280,51 @@ BootTicks bootTicksNow() {
            static_cast<BootTicks>(now.tv_nsec) * perSecond / 1'000'000'000ULL;
 }
 
-std::optional<WineserverInfo> findRunningWineserver(const fs::path& directory) {
+std::optional<WineserverInfo> findRunningWineserver(int directory) {
     struct stat prefix {};
-    if (::stat(directory.c_str(), &prefix) != 0) {
+    if (::fstat(directory, &prefix) != 0) {
         return std::nullopt;
     }
     const std::string serverName = serverDirectoryName(prefix);
+    const Owner owner = prefixOwner(prefix);
     for (const auto& place : serverPlaces(directory, prefix.st_uid)) {
-        if (auto server = serverAt(place, serverName)) {
+        if (auto server = serverAt(place, serverName, owner)) {
             return server;
         }
     }
-    auto elsewhere = serversInProcLocks(serverName);
+    auto elsewhere = serversInProcLocks(serverName, prefix.st_uid);
     return elsewhere.empty() ? std::nullopt : std::optional(elsewhere.front());
 }
 
-WineserverStartLock::WineserverStartLock(const fs::path& directory) : directory_(directory) {
+std::optional<WineserverInfo> findRunningWineserver(const fs::path& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    auto server = findRunningWineserver(fd);
+    ::close(fd);
+    return server;
+}
+
+WineserverStartLock::WineserverStartLock(const fs::path& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        holdFor(fd);
+        ::close(fd);
+    }
+}
+
+WineserverStartLock::WineserverStartLock(int directory) {
+    holdFor(directory);
+}
+
+void WineserverStartLock::holdFor(int directory) {
     struct stat prefix {};
-    if (::stat(directory.c_str(), &prefix) != 0) {
+    if (::fstat(directory, &prefix) != 0) {
         return;
     }
     serverName_ = serverDirectoryName(prefix);
+    owner_ = prefix.st_uid;
     const auto owner = prefixOwner(prefix);
     for (const auto& place : serverPlaces(directory, prefix.st_uid)) {
         const int root = ::open(place.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -302,7 +344,7 @@ WineserverStartLock::WineserverStartLock(const fs::path& directory) : directory_
             return;
         }
     }
-    if (auto elsewhere = serversInProcLocks(serverName_); !elsewhere.empty()) {
+    if (auto elsewhere = serversInProcLocks(serverName_, owner_); !elsewhere.empty()) {
         running_ = elsewhere.front();
         release();
     }
@@ -354,7 +396,7 @@ void WineserverStartLock::hold(int serverDirectory, const fs::path& lockFile, bo
 }
 
 std::optional<WineserverInfo> WineserverStartLock::startedBefore(BootTicks moment) const {
-    for (const auto& server : serversInProcLocks(serverName_)) {
+    for (const auto& server : serversInProcLocks(serverName_, owner_)) {
         if (processStart(server.pid) <= moment) {
             return server;
         }
@@ -372,6 +414,12 @@ void WineserverStartLock::release() {
     }
     descriptors_.clear();
     held_.clear();
+}
+
+std::string wineserverReadingNote(const fs::path& directory, const WineserverInfo& server) {
+    return "a wineserver (process " + std::to_string(server.pid) +
+           ") is running for the Wine prefix " + directory.string() +
+           "; it may hold changes newer than the hive files read here.";
 }
 
 std::string wineserverRefusal(const fs::path& directory, const WineserverInfo& server) {

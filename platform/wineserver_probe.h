@@ -27,7 +27,10 @@ struct WineserverInfo {
 // byte 0 of `lock` in its server directory: in the places Wine puts that directory for the
 // prefix's owner (F_GETLK on a read-only descriptor), and, for a server started with another
 // TMPDIR, among the write locks of /proc/locks held on a lock file in a directory of the server
-// directory's name. Creates nothing.
+// directory's name. Only server directories that belong to the prefix's owner and that nobody
+// else may enter count. Creates nothing.
+std::optional<WineserverInfo> findRunningWineserver(int directory);
+// The same for the directory at `directory`, opened for the question.
 std::optional<WineserverInfo> findRunningWineserver(const std::filesystem::path& directory);
 
 // Process start times on one clock, to tell whether a server began before a moment.
@@ -47,6 +50,8 @@ BootTicks bootTicksNow();
 // wineserver, and `wineserver -k`, which signals the holder of a write lock, leaves them alone.
 class WineserverStartLock {
 public:
+    // For the open directory `directory`; the descriptor need not live on.
+    explicit WineserverStartLock(int directory);
     explicit WineserverStartLock(const std::filesystem::path& directory);
     ~WineserverStartLock();
     WineserverStartLock(const WineserverStartLock&) = delete;
@@ -58,16 +63,21 @@ public:
     std::optional<WineserverInfo> startedBefore(BootTicks moment) const;
 
 private:
+    void holdFor(int directory);
     void release();
     void hold(int serverDirectory, const std::filesystem::path& lockFile, bool create);
 
-    std::filesystem::path directory_;
     std::string serverName_;
+    uid_t owner_ = 0;
     std::vector<std::pair<dev_t, ino_t>> held_;
 
     std::vector<int> descriptors_;
     std::optional<WineserverInfo> running_;
 };
+
+// The one line added to what a command that only reads shows beside a running wineserver.
+std::string wineserverReadingNote(const std::filesystem::path& directory,
+                                  const WineserverInfo& server);
 
 // The message shown when the store refuses to write beside a running wineserver: which prefix,
 // which process, why the write would be lost, and how to stop the server.

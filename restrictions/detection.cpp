@@ -41,7 +41,7 @@ Outcome RestrictionManager::RefreshRestrictionStates() {
         }
         outcome.storeFailed(batch.finish());
     }
-    warnOfFirstRefusal(outcome);
+    warnOfRefusals(outcome);
     return outcome;
 }
 

@@ -29,7 +29,7 @@ void Outcome::storeFailed(const platform::StoreFailures& failures) {
         const registry::Hive hive = hiveOfRoot(failure.root);
         const std::string reason = refusalReason(hive, failure.status, failure.reason);
         for (Change& change : changes_) {
-            if (change.hive == hive && change.done()) {
+            if (change.hive == hive && change.done() && change.needed) {
                 change.status = failure.status;
                 change.reason = reason;
             }
@@ -85,25 +85,39 @@ std::string refusalReason(registry::Hive hive, platform::Status status, const st
 }
 
 std::string describeRefusals(const Outcome& outcome) {
+    // One paragraph per reason: a reason both hives share (a wineserver, a lock file) is said
+    // once, and a line names its hive only when the other hive does not share it.
+    struct Line {
+        std::string text;
+        std::vector<registry::Hive> hives;
+    };
     struct Group {
-        registry::Hive hive;
         std::string reason;
-        std::vector<std::string> lines;
+        std::vector<registry::Hive> hives;
+        std::vector<Line> lines;
     };
     std::vector<Group> groups;
     for (const Change& change : outcome.changes()) {
         if (change.done()) {
             continue;
         }
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) {
-            return g.hive == change.hive && g.reason == change.reason;
-        });
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const Group& g) { return g.reason == change.reason; });
         if (group == groups.end()) {
-            group = groups.insert(groups.end(), Group{change.hive, change.reason, {}});
+            group = groups.insert(groups.end(), Group{change.reason, {}, {}});
         }
-        const std::string line = change.action + " " + change.item;
-        if (std::find(group->lines.begin(), group->lines.end(), line) == group->lines.end()) {
-            group->lines.push_back(line);
+        if (std::find(group->hives.begin(), group->hives.end(), change.hive) ==
+            group->hives.end()) {
+            group->hives.push_back(change.hive);
+        }
+        const std::string text = change.action + " " + change.item;
+        auto line = std::find_if(group->lines.begin(), group->lines.end(),
+                                 [&](const Line& l) { return l.text == text; });
+        if (line == group->lines.end()) {
+            line = group->lines.insert(group->lines.end(), Line{text, {}});
+        }
+        if (std::find(line->hives.begin(), line->hives.end(), change.hive) == line->hives.end()) {
+            line->hives.push_back(change.hive);
         }
     }
     std::string text;
@@ -111,9 +125,16 @@ std::string describeRefusals(const Outcome& outcome) {
         if (!text.empty()) {
             text += "\r\n";
         }
-        text += std::string("Not done in ") + hiveName(group.hive) + " (" + group.reason + "):";
-        for (const std::string& line : group.lines) {
-            text += "\r\n  " + line;
+        std::string where = hiveName(group.hives.front());
+        for (std::size_t i = 1; i < group.hives.size(); ++i) {
+            where += std::string(" and ") + hiveName(group.hives[i]);
+        }
+        text += "Not done in " + where + " (" + group.reason + "):";
+        for (const Line& line : group.lines) {
+            text += "\r\n  " + line.text;
+            if (line.hives.size() < group.hives.size()) {
+                text += std::string(" in ") + hiveName(line.hives.front());
+            }
         }
     }
     return text;

@@ -17,6 +17,9 @@ struct Change {
     std::string item;    // the value name, or the key's path below the hive
     platform::Status status = platform::kSuccess;
     std::string reason;  // why it did not take effect; empty when it did
+    // False when the registry held what was wanted already: a hive that is not stored loses
+    // nothing of it, so it is never listed as not done for that.
+    bool needed = true;
 
     bool done() const { return status == platform::kSuccess; }
 };
@@ -25,7 +28,8 @@ class Outcome {
 public:
     void add(Change change) { changes_.push_back(std::move(change)); }
     void merge(const Outcome& other);
-    // Writes held back for a hive that could not be stored: what was done there is lost.
+    // Writes held back for a hive that could not be stored: what was done there is lost, except
+    // what the registry held already.
     void storeFailed(const platform::StoreFailures& failures);
 
     const std::vector<Change>& changes() const { return changes_; }
@@ -47,8 +51,10 @@ std::string fullPath(registry::Hive hive, const std::string& subKey);
 // said about it, if anything.
 std::string refusalReason(registry::Hive hive, platform::Status status, const std::string& detail);
 
-// The changes that did not take effect, grouped by hive and reason, one group a paragraph:
-// "Not done in HKEY_LOCAL_MACHINE (reason):" and one line per change. Lines end in "\r\n".
+// The changes that did not take effect, grouped by reason, one group a paragraph: "Not done in
+// HKEY_LOCAL_MACHINE (reason):" (or "in HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE" for a reason
+// both share, said once) and one line per change, which names its hive when the group's other
+// hive does not share it. Lines end in "\r\n".
 std::string describeRefusals(const Outcome& outcome);
 // A warning's text: `lead`, an empty line, and the refusals.
 std::string warningText(const std::string& lead, const Outcome& outcome);

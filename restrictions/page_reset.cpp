@@ -36,11 +36,13 @@ Outcome RestrictionManager::ResetHomeSearchPages() {
         platform::BatchScope batch(services_.platform);
         if (backedUp(plan, changes)) {
             for (const auto& write : writes) {
+                const bool needed = !holds(write.hive, kBrowserMainKey, write.valueName,
+                                           platform::kRegSz, write.text);
                 const auto refusal = traced([&] {
                     std::string path = fullPath(write.hive, kBrowserMainKey);
                     registry_.SetStringValue(path, write.valueName, write.text);
                 });
-                record(write.hive, "set", write.valueName, refusal);
+                record(write.hive, "set", write.valueName, refusal, needed);
             }
         }
         outcome.storeFailed(batch.finish());
@@ -50,7 +52,7 @@ Outcome RestrictionManager::ResetHomeSearchPages() {
     tell(outcome,
          std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
              kStartupHint,
-         kPageResetRefused, "Home/Search Page Restored");
+         "Home/Search Page Restored", kPageResetRefused, kPageResetRefusedTitle);
     return outcome;
 }
 

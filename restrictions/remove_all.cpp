@@ -80,7 +80,7 @@ Outcome RestrictionManager::RemoveAllRestrictions() {
         showRegistryState();
     }
     tell(outcome, std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint,
-         kRemoveAllRefused, "Restrictions Removed");
+         "Restrictions Removed", kRemoveAllRefused, kRemoveAllRefusedTitle);
     return outcome;
 }
 

@@ -22,8 +22,8 @@ std::optional<StatusTrace::Refusal> RestrictionManager::traced(const std::functi
 }
 
 void RestrictionManager::record(registry::Hive hive, const char* action, const std::string& item,
-                                const std::optional<StatusTrace::Refusal>& refusal) {
-    Change change{hive, action, item, platform::kSuccess, {}};
+                                const std::optional<StatusTrace::Refusal>& refusal, bool needed) {
+    Change change{hive, action, item, platform::kSuccess, {}, needed};
     if (refusal) {
         change.status = refusal->status;
         // A key that may be written but not deleted still has sub-keys.
@@ -44,7 +44,7 @@ void RestrictionManager::recordDeletion(registry::Hive hive, const char* action,
     // What is not there is deleted, whether or not the registry would have let us.
     const bool nothingThere = refusal && (refusal->status == platform::kFileNotFound ||
                                           !present(hive, subKey, valueName));
-    record(hive, action, item, nothingThere ? std::nullopt : refusal);
+    record(hive, action, item, nothingThere ? std::nullopt : refusal, !nothingThere);
 }
 
 bool RestrictionManager::present(registry::Hive hive, const char* subKey, const char* valueName) {
@@ -63,20 +63,33 @@ bool RestrictionManager::present(registry::Hive hive, const char* subKey, const 
     return queried != platform::kFileNotFound;
 }
 
-bool RestrictionManager::holdsOne(registry::Hive hive, const Restriction& restriction) {
+bool RestrictionManager::holds(registry::Hive hive, const char* subKey, const char* valueName,
+                               std::uint32_t type, const std::string& data) {
     platform::KeyHandle key = 0;
-    if (services_.platform.openKey(hive, restriction.subKey, platform::kKeyRead, key) !=
-        platform::kSuccess) {
+    if (services_.platform.openKey(hive, subKey, platform::kKeyRead, key) != platform::kSuccess) {
         return false;
     }
-    std::uint32_t type = 0;
-    std::int32_t data = 0;
-    std::uint32_t size = sizeof data;
-    const platform::Status queried = services_.platform.queryValue(
-        key, restriction.valueName, &type, reinterpret_cast<std::uint8_t*>(&data), &size);
+    std::uint32_t storedType = 0;
+    std::uint32_t size = 0;
+    std::string bytes;
+    platform::Status queried =
+        services_.platform.queryValue(key, valueName, &storedType, nullptr, &size);
+    if (queried == platform::kSuccess) {
+        bytes.resize(size);
+        queried = services_.platform.queryValue(
+            key, valueName, &storedType, reinterpret_cast<std::uint8_t*>(bytes.data()), &size);
+        bytes.resize(size);
+    }
     services_.platform.closeKey(key);
-    return queried == platform::kSuccess && type == platform::kRegDword && size == sizeof data &&
-           data == 1;
+    if (platform::isStringType(type) && !bytes.empty() && bytes.back() == '\0') {
+        bytes.pop_back();
+    }
+    return queried == platform::kSuccess && storedType == type && bytes == data;
+}
+
+bool RestrictionManager::holdsOne(registry::Hive hive, const Restriction& restriction) {
+    return holds(hive, restriction.subKey, restriction.valueName, platform::kRegDword,
+                 std::string("\1\0\0\0", 4));
 }
 
 void RestrictionManager::settle(const Restriction& restriction) {
@@ -116,15 +129,10 @@ void RestrictionManager::showRegistryState() {
     }
 }
 
-void RestrictionManager::warnOfFirstRefusal(const Outcome& outcome) {
-    // A change refused for want of a backup is Quorvane's own failure, and said every time.
-    const bool noBackup =
-        std::any_of(outcome.changes().begin(), outcome.changes().end(),
-                    [](const Change& change) { return change.status == kNoBackup; });
-    if (outcome.allDone() || (refusalShown_ && !noBackup)) {
+void RestrictionManager::warnOfRefusals(const Outcome& outcome) {
+    if (outcome.allDone()) {
         return;
     }
-    refusalShown_ = true;
     skipOnFailure([&] {
         services_.messages.show(warningText(kChangesRefused, outcome), toolkit::kExclamation,
                                 toolkit::kApplicationTitle);
@@ -135,14 +143,14 @@ void RestrictionManager::storeNestedChanges(Outcome& outcome) {
     outcome.storeFailed(services_.platform.storePending());
 }
 
-void RestrictionManager::tell(const Outcome& outcome, const std::string& success,
-                              const char* refused, const char* title) {
+void RestrictionManager::tell(const Outcome& outcome, const std::string& success, const char* title,
+                              const char* refused, const char* refusedTitle) {
     const bool allDone = outcome.allDone();
     const std::string text =
         allDone ? success : warningText(refused, outcome) + "\r\n\r\n" + kStartupHint;
     skipOnFailure([&] {
         services_.messages.show(text, allDone ? toolkit::kInformation : toolkit::kExclamation,
-                                title);
+                                allDone ? title : refusedTitle);
     });
 }
 

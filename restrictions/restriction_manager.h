@@ -48,6 +48,9 @@ inline constexpr const char* kChangesRefused = "Not every change took effect!";
 inline constexpr const char* kRemoveAllRefused = "Not all Restrictions have been removed!";
 inline constexpr const char* kPageResetRefused =
     "Home and/or Search Page has not been restored everywhere!";
+// The titles of those warnings: a warning never wears its action's success title.
+inline constexpr const char* kRemoveAllRefusedTitle = "Remove all Restrictions not complete";
+inline constexpr const char* kPageResetRefusedTitle = "Reset Home/Search Page not complete";
 
 // Whether `restriction` is in force, by the test detection uses: a DWORD restriction read from
 // the per-user hive and greater than 0; the window title read from the machine hive, not empty
@@ -80,8 +83,8 @@ public:
     RestrictionManager(const RestrictionManager&) = delete;
     RestrictionManager& operator=(const RestrictionManager&) = delete;
 
-    // Sets every box to the state found in the registry; the rewrites it causes count as the
-    // first refusal of the session when they are refused (see RestrictionClicked).
+    // Sets every box to the state found in the registry; when the rewrites it causes are
+    // refused, one warning says what was not done and why.
     Outcome RefreshRestrictionStates();
     // Unchecks every box of `form`.
     void clear_Check_controls(toolkit::CheckBoxes& form);
@@ -92,11 +95,12 @@ public:
     // shows nothing; when a change was refused, the box is set, without running its click
     // handling, to what the registry holds.
     Outcome SwitchRestriction(int number);
-    // A change of box `number` as the window handles it: the switching action, and when that is
-    // the session's first refused change, one warning that says what was not done and why.
+    // A change of box `number` as the window handles it: the switching action, and when any of
+    // its changes was refused, a warning that says what was not done and why.
     void RestrictionClicked(int number);
-    // Each shows its success text only when everything took effect, otherwise a warning under
-    // the same title that names what was not done, in which hive, and why.
+    // Each shows its success text under its success title only when everything took effect,
+    // otherwise a warning under a warning title that names what was not done, in which hive,
+    // and why.
     Outcome RemoveAllRestrictions();
     Outcome ResetHomeSearchPages();
     // Sets every box, without running its click handling, to what the registry holds: after the
@@ -131,9 +135,10 @@ private:
     bool policyKeysExist();
     // Runs one call of the registry module; the first refusal it met, if any.
     std::optional<StatusTrace::Refusal> traced(const std::function<void()>& step);
-    // Adds the change to the outcome being collected: done unless `refusal` says otherwise.
+    // Adds the change to the outcome being collected: done unless `refusal` says otherwise;
+    // not `needed` when the registry held what was wanted before.
     void record(registry::Hive hive, const char* action, const std::string& item,
-                const std::optional<StatusTrace::Refusal>& refusal);
+                const std::optional<StatusTrace::Refusal>& refusal, bool needed = true);
     // The same for deleting `subKey`, or the value `valueName` in it: when it is not there,
     // the deletion is done.
     void recordDeletion(registry::Hive hive, const char* action, const std::string& item,
@@ -141,6 +146,10 @@ private:
                         const std::optional<StatusTrace::Refusal>& refusal);
     // Whether the key, or the value in it when `valueName` is not null, exists.
     bool present(registry::Hive hive, const char* subKey, const char* valueName = nullptr);
+    // Whether the value `valueName` of `subKey` in `hive` has `type` and `data` (a text's final
+    // NUL aside).
+    bool holds(registry::Hive hive, const char* subKey, const char* valueName, std::uint32_t type,
+               const std::string& data);
     // Whether the restriction's value in `hive` is the DWORD 1 that imposing writes.
     bool holdsOne(registry::Hive hive, const Restriction& restriction);
     // Sets the box of `restriction` quietly to what the registry holds.
@@ -148,16 +157,16 @@ private:
     // Stores what this action did also when it runs nested inside another one's batch: before
     // a message tells the user, it must be done.
     void storeNestedChanges(Outcome& outcome);
-    // The success text when everything took effect, else the warning under the same title.
-    void tell(const Outcome& outcome, const std::string& success, const char* refused,
-              const char* title);
-    void warnOfFirstRefusal(const Outcome& outcome);
+    // The success text under `title` when everything took effect, else the warning `refused`
+    // under `refusedTitle`.
+    void tell(const Outcome& outcome, const std::string& success, const char* title,
+              const char* refused, const char* refusedTitle);
+    void warnOfRefusals(const Outcome& outcome);
 
     Services services_;
     StatusTrace trace_;
     registry::General2 registry_;
     Outcome* collecting_ = nullptr;  // where the running action records its changes
-    bool refusalShown_ = false;
 };
 
 }  // namespace quorvane::restrictions

@@ -138,7 +138,7 @@ void RestrictionManager::RestrictionClicked(int number) {
     const bool nested = collecting_ != nullptr;
     const Outcome outcome = SwitchRestriction(number);
     if (!nested) {
-        warnOfFirstRefusal(outcome);
+        warnOfRefusals(outcome);
     }
 }
 
@@ -153,6 +153,7 @@ void RestrictionManager::impose(const Restriction& restriction) {
     }
     const std::int32_t one = 1;
     for (const registry::Hive hive : kBothHives) {
+        const bool needed = !holdsOne(hive, restriction);
         const auto setFlag = [&] {
             std::string path = fullPath(hive, restriction.subKey);
             registry_.SetDwordValue(path, restriction.valueName, one);
@@ -173,7 +174,7 @@ void RestrictionManager::impose(const Restriction& restriction) {
         if (refusal && holdsOne(hive, restriction)) {
             refusal.reset();
         }
-        record(hive, "impose", restriction.valueName, refusal);
+        record(hive, "impose", restriction.valueName, refusal, needed);
     }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <set>
 #include <sstream>
 
 #include "cli/commands.h"
@@ -86,6 +87,58 @@ TEST_F(CliTest, ListShowsEachRestrictionAndBothHivesWithoutWriting) {
         << "a title that reads Error is a title";
 
     EXPECT_EQ(hives(), before) << "list writes nothing, not even detection's rewrites";
+}
+
+// Commands that only read leave the registry directory, and Quorvane's own store, as they were:
+// no lock file, no directory.
+TEST_F(CliTest, CommandsThatOnlyReadCreateNothing) {
+    const auto entries = [](const fs::path& directory) {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(directory)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    };
+    const auto before = entries(registry());
+    for (const std::string& arguments :
+         {std::string("list"), std::string("list --json"), std::string("why"),
+          std::string("why --json 4"), std::string("undo --list"),
+          "export " + (dir_.path() / "out.reg").string()}) {
+        const Outcome result = run(arguments);
+        EXPECT_TRUE(result.status == 0 || result.status == 4) << arguments << ": " << result.err;
+        EXPECT_EQ(entries(registry()), before) << arguments;
+    }
+    EXPECT_TRUE(fs::exists(dir_.path() / "out.reg"));
+
+    const fs::path data = dir_.path() / "data";
+    for (const char* arguments : {"list", "why"}) {
+        const Outcome own = testing::runCommandLine(
+            "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                " XDG_DATA_HOME=" + data.string() + " XDG_STATE_HOME=" + state().string() +
+                " WINEPREFIX= " + QUORVANE_CLI + " " + arguments,
+            dir_.path());
+        EXPECT_TRUE(own.status == 0 || own.status == 4) << arguments << ": " << own.err;
+        EXPECT_FALSE(fs::exists(data)) << arguments;
+    }
+}
+
+// Output that does not reach its place is no success: every command exits 1 and says why.
+TEST_F(CliTest, StandardOutputThatCannotBeWrittenExitsOne) {
+    seed(platform::kCurrentUser, "NoBrowserClose", 1);
+    ASSERT_EQ(run("lift 4").status, 0) << "an entry for undo --list";
+    const fs::path err = dir_.path() / "stderr.txt";
+    for (const char* arguments : {"list", "list --json", "why", "why --json", "undo --list",
+                                  "impose 5", "reset-pages", "--help", "--version"}) {
+        const std::string command = "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                                    " XDG_STATE_HOME=" + state().string() +
+                                    " WINEPREFIX= " + QUORVANE_CLI + " --registry " +
+                                    registry().string() + " " + arguments + " >/dev/full 2>" +
+                                    err.string();
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << arguments << ": " << status;
+        EXPECT_TRUE(contains(readFile(err), "quorvane-cli: standard output could not be written"))
+            << arguments;
+    }
 }
 
 TEST_F(CliTest, ImposeAndLiftTakeNumbersOrValueNamesAndReportBothHives) {

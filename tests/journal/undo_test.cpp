@@ -225,7 +225,7 @@ TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {
         EXPECT_TRUE(contains(message.text, "changed nothing without a backup: the undo folder " +
                                                scene.undoFolder.string() + " cannot be made"));
     }
-    EXPECT_EQ(scene.rig.messages.shown[2].title, "Restrictions Removed");
+    EXPECT_EQ(scene.rig.messages.shown[2].title, "Remove all Restrictions not complete");
 }
 
 TEST(Undo, OnlyTheNewestFiftyEntriesAreKept) {

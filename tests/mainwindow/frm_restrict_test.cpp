@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "restrictions/catalogue.h"
+#include "tests/support/contains.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/qt/gui_test.h"
 #include "tests/support/recording_registry.h"
@@ -284,7 +285,7 @@ TEST(FrmRestrict, HelpPageBreaksLinesBetweenWordsOnlyAndNamesAMissingFile) {
 }
 
 // The hives' part of switching is the restriction tests' own; here the box reaches it.
-TEST(FrmRestrict, LoadsTheRestrictionsInForceAndClicksToggleThemOrWarnOnceWhenRefused) {
+TEST(FrmRestrict, LoadsTheRestrictionsInForceAndClicksToggleThemOrWarnWhenRefused) {
     Rig rig;
     testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoViewSource", dword(7));
     testing::put(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title",
@@ -305,18 +306,25 @@ TEST(FrmRestrict, LoadsTheRestrictionsInForceAndClicksToggleThemOrWarnOnceWhenRe
               std::nullopt);
     EXPECT_TRUE(rig.messages.shown.empty());
 
-    // Refused: the first refusal of the session warns, and the box shows what the registry holds.
+    // Refused: every refused click warns, and the box shows what the registry holds.
     rig.recorder.refuse = testing::RecordingRegistry::deniesWrites();
     rig.recorder.calls.clear();
-    for (const char* name : {"Check4", "Check5"}) {
+    for (const char* name : {"Check4", "Check5", "Check4"}) {
         auto& box = rig.get<QCheckBox>(name);
         clickBox(box);
         EXPECT_FALSE(box.isChecked()) << name << ": refused in both hives";
     }
-    ASSERT_EQ(rig.messages.shown.size(), 1u) << "the first refusal of the session only";
-    EXPECT_EQ(rig.messages.shown[0].style, toolkit::kExclamation);
     EXPECT_EQ(rig.recorder.of(testing::RegistryCall::DeleteValue).size(), 0u)
         << "putting the box back ran no lifting action";
+    // Imposed for the user, refused for the machine: half done is said too.
+    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites(kLocalMachine);
+    clickBox(rig.get<QCheckBox>("Check6"));
+    ASSERT_EQ(rig.messages.shown.size(), 4u) << "one warning for each refused click";
+    for (const testing::ShownMessage& shown : rig.messages.shown) {
+        EXPECT_EQ(shown.style, toolkit::kExclamation);
+    }
+    EXPECT_TRUE(testing::contains(rig.messages.shown[3].text,
+                                  "Not done in HKEY_LOCAL_MACHINE (no write access"));
 }
 
 // With no menu open, after any tab switch: Space works nothing unseen, and the access keys of
@@ -361,6 +369,13 @@ TEST(FrmRestrict, FileMenuRemovesAllRestrictionsAndResetsThePages) {
     testing::put(rig.registry(), kCurrentUser, testing::kMainKey, "Start Page", elsewhere);
     rig.open();
     ASSERT_TRUE(rig.get<QCheckBox>("Check17").isChecked());
+    std::vector<QString> items;
+    for (const QAction* action : rig.get<QMenu>("mnuFile").actions()) {
+        items.push_back(action->objectName());
+    }
+    EXPECT_EQ(items, (std::vector<QString>{u"mnuRemove"_s, u"mnuReset"_s, u"mnuWhy"_s, u"mnuUndo"_s,
+                                           u"mnuClose"_s}))
+        << "Close goes last";
 
     rig.trigger("mnuRemove");
     EXPECT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoViewSource"), std::nullopt);

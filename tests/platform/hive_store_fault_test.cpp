@@ -378,6 +378,67 @@ TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
     EXPECT_EQ(snapshot(prefix_), before);
 }
 
+// A command that only reads reads beside a running server, says once that the server may hold
+// newer changes, and writes nothing.
+TEST_F(WineserverLockTest, ReadingBesideARunningServerNotesItAndWritesNothing) {
+    {
+        HiveStore store(prefix_);
+        ASSERT_EQ(write(store, kCurrentUser, kKeyPath, "Read", dword(3)), kSuccess);
+    }
+    const auto server = startFakeServer();
+    const auto before = snapshot(prefix_);
+    HiveStore store(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+    EXPECT_TRUE(contains(store.readingNote(), "(process " + std::to_string(server->pid()) +
+                                                  ") is running for the Wine prefix " +
+                                                  prefix_.string() +
+                                                  "; it may hold changes newer than"));
+    EXPECT_EQ(stored(store, kCurrentUser, kKeyPath, "Read"), dword(3));
+    EXPECT_EQ(write(store, kCurrentUser, kKeyPath, "Written", dword(1)), kAccessDenied);
+    EXPECT_EQ(snapshot(prefix_), before);
+    server->kill();
+    EXPECT_TRUE(HiveStore(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly)
+                    .readingNote()
+                    .empty());
+}
+
+// Anyone may make a directory of a server's name in a shared temporary folder and hold a lock
+// there: only a server directory of the prefix's owner counts.
+TEST_F(WineserverLockTest, ALockInAServerDirectoryOfAnotherUserIsNoServer) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root: the squatter must be another user";
+    }
+    constexpr uid_t kNobody = 65534;
+    for (const fs::path& lockFile : {lockFile_, otherLockFile_}) {
+        SCOPED_TRACE(lockFile);
+        for (const fs::path& path :
+             {lockFile.parent_path().parent_path(), lockFile.parent_path(), lockFile}) {
+            ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+        }
+        Pipe ready;
+        Child squatter([&] {
+            const int fd = ::open(lockFile.c_str(), O_RDWR);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_len = 1;
+            if (fd < 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
+                ::fcntl(fd, F_SETLK, &lock) != 0 || ::write(ready.fd[1], "x", 1) != 1) {
+                return 1;
+            }
+            ::pause();
+            return 0;
+        });
+        ready.close(1);
+        char byte;
+        ASSERT_EQ(::read(ready.fd[0], &byte, 1), 1);
+
+        EXPECT_FALSE(findRunningWineserver(prefix_));
+        HiveStore store(prefix_);
+        EXPECT_EQ(write(store, kCurrentUser, kKeyPath, "Squatted", dword(1)), kSuccess)
+            << store.lastFailure();
+    }
+}
+
 // The server may also start after the store opened; a write must then be refused too, since
 // the server would overwrite it.
 TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {

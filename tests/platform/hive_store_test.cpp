@@ -8,10 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <vector>
 
 #include "platform/registry_location.h"
+#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -131,8 +134,8 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
     EXPECT_EQ(readFile(hive("system.reg")), machine);
 }
 
-// What a killed writer left is removed at the next open; a new hive gets what the umask leaves of
-// 0666, as Wine's hives do; someone holding a lock on the directory itself does not block
+// What a killed writer left is removed at the next write; a new hive gets what the umask leaves
+// of 0666, as Wine's hives do; someone holding a lock on the directory itself does not block
 // writes, and nobody but the directory's owner can open the lock file the store uses instead.
 TEST_F(HiveStoreTest, LeftoversUmaskAndTheLockFile) {
     const fs::path leftover = dir_.path() / ".user.reg.quorvane-4242-17";
@@ -140,20 +143,86 @@ TEST_F(HiveStoreTest, LeftoversUmaskAndTheLockFile) {
     const mode_t oldMask = ::umask(027);
     const fs::path own = dir_.path() / "own";
     HiveStore created(own, HiveStore::Creation::CreateIfMissing);
+    EXPECT_EQ(write(created, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
     ::umask(oldMask);
     EXPECT_EQ(fs::status(own / "system.reg").permissions(), static_cast<fs::perms>(0640));
 
     HiveStore store(dir_.path());
-    EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(leftover)) << "opening only reads";
     const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_EQ(::flock(directory, LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
     ::close(directory);
+    EXPECT_FALSE(fs::exists(leftover));
     struct stat lock {};
     ASSERT_EQ(::stat((dir_.path() / ".quorvane-lock").c_str(), &lock), 0);
     EXPECT_EQ(lock.st_mode & 0777, 0600u);
     EXPECT_EQ(lock.st_uid, ::geteuid());
 }
+
+// A lock file that others could hold (another mode, a second name from a `cp -al` backup) is
+// replaced while it is free, and refused at once, naming itself, while it is held; one that is
+// not the owner's is refused, naming itself, never as missing access to the hive.
+struct LockFileCase {
+    const char* what;
+    std::function<void(const fs::path& lock)> spoil;
+    bool held;  // by a process that is not the store's
+    bool written;
+    const char* problem;  // in the reason when not written
+};
+class LockFileProblem : public HiveStoreTest, public ::testing::WithParamInterface<LockFileCase> {};
+
+TEST_P(LockFileProblem, IsMendedOrNamed) {
+    const LockFileCase& c = GetParam();
+    const fs::path lock = dir_.path() / ".quorvane-lock";
+    {
+        HiveStore first(dir_.path());
+        ASSERT_EQ(write(first, kCurrentUser, kPolicies, "First", dword(1)), kSuccess);
+    }
+    c.spoil(lock);
+    const int holder = ::open(lock.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    if (c.held) {
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
+    HiveStore store(dir_.path());
+    const auto started = std::chrono::steady_clock::now();
+    const Status status = write(store, kCurrentUser, kPolicies, "Second", dword(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
+        << "refused at once, not after the lock's time-out";
+    ::close(holder);
+    if (c.written) {
+        EXPECT_EQ(status, kSuccess) << store.lastFailure();
+        struct stat info {};
+        ASSERT_EQ(::stat(lock.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(info.st_nlink, 1u);
+        return;
+    }
+    EXPECT_EQ(status, kRegistryIoFailed);
+    EXPECT_TRUE(contains(store.lastFailure(), lock.string() + " " + c.problem));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LockFileProblem,
+    ::testing::Values(
+        LockFileCase{"second name",
+                     [](const fs::path& lock) {
+                         fs::create_hard_link(lock, lock.parent_path() / "backup-lock");
+                     },
+                     false, true, ""},
+        LockFileCase{"mode 0644", [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, false,
+                     true, ""},
+        LockFileCase{"mode 0644 and held",
+                     [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, true, false,
+                     "has mode 0644, so other users can hold it, and it is held now"},
+        LockFileCase{"not a regular file",
+                     [](const fs::path& lock) {
+                         fs::remove(lock);
+                         ::mkfifo(lock.c_str(), 0600);
+                     },
+                     false, false, "is not a lock file of the directory's owner"}),
+    testing::CaseName());
 
 // A hive that is no regular file is refused at once, without waiting for a writer that never
 // comes; a link leads to its target as in Wine.
@@ -206,6 +275,34 @@ TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
     for (const auto& entry : fs::directory_iterator(prefix)) {
         EXPECT_FALSE(contains(readFile(entry.path()), "root's own")) << entry.path();
     }
+
+    // The path the user gives is the user's link: to the user's prefix it leads, to root's own
+    // directory it does not, however deep the link lies.
+    const fs::path userLink = dir_.path() / "link";
+    TempDir rootsHome;
+    const fs::path rootsOwn = rootsHome.path() / "own-prefix";
+    fs::create_directory(rootsOwn);
+    const auto linkTo = [&](const fs::path& target) {
+        fs::remove(userLink);
+        fs::create_directory_symlink(target, userLink);
+        ASSERT_EQ(::lchown(userLink.c_str(), kNobody, kNobody), 0);
+    };
+    linkTo(prefix);
+    EXPECT_NO_THROW(HiveStore{userLink});
+    const std::pair<fs::path, fs::path> throughLinks[] = {
+        {rootsOwn, userLink}, {rootsHome.path(), userLink / "own-prefix"}};
+    for (const auto& [target, path] : throughLinks) {
+        linkTo(target);
+        try {
+            HiveStore store(path, HiveStore::Creation::CreateIfMissing);
+            ADD_FAILURE() << "root followed a user's link into its own directory " << path;
+        } catch (const StoreError& error) {
+            EXPECT_TRUE(
+                contains(std::string(error.what()), "as root Quorvane follows no such link"))
+                << error.what();
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(rootsOwn));
 
     // Swapped after the store opened it: the store goes on in the directory it opened.
     HiveStore store(prefix);
@@ -283,18 +380,24 @@ TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStore) {
     EXPECT_EQ(location.directory, "/data/Quorvane/registry");
 }
 
-TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstUseOtherDirectoriesMustExist) {
+// Reading it creates nothing (the window's load, a command that reads); the first write makes
+// the directory and both hives.
+TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstWriteOtherDirectoriesMustExist) {
     TempDir dir;
     const fs::path own = dir.path() / "Quorvane" / "registry";
     auto registry = openRegistry({RegistryLocation::Kind::OwnStore, own});
+    EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), std::nullopt);
+    EXPECT_FALSE(fs::exists(dir.path() / "Quorvane"));
+    EXPECT_EQ(write(*registry, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), dword(1));
     EXPECT_EQ(readFile(own / "system.reg"),
               "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
               "#arch=win64\n");
-    EXPECT_EQ(readFile(own / "user.reg"),
-              "WINE REGISTRY Version 2\n;; All keys relative to "
-              "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n");
-    EXPECT_EQ(write(*registry, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
-    EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), dword(1));
+    EXPECT_EQ(readFile(own / "user.reg")
+                  .rfind("WINE REGISTRY Version 2\n;; All keys relative to "
+                         "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n",
+                         0),
+              0u);
 
     EXPECT_THROW(openRegistry({RegistryLocation::Kind::Configured, dir.path() / "missing"}),
                  StoreError);

@@ -9,9 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/hive_io.h"
 #include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
 #include "tests/support/case_name.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -103,6 +105,64 @@ TEST(RestrictionsHiveStoreTest, AMessageShownInsideAnotherOperationFindsItsChang
 
     EXPECT_EQ(titlesSeen, (std::vector<std::optional<Stored>>{std::nullopt, std::nullopt}));
 }
+
+// The machine hive's file cannot be replaced: the warning names the changes there that were
+// needed, and none that found the registry as wanted already.
+struct UnstoredCase {
+    const char* what;
+    std::function<void(Scene&)> run;
+    std::vector<std::string> listed;  // none: no warning at all
+    std::vector<std::string> notListed;
+};
+class MachineHiveNotStored : public ::testing::TestWithParam<UnstoredCase> {
+protected:
+    ~MachineHiveNotStored() override { platform::hive::setFaultHook(nullptr); }
+};
+
+TEST_P(MachineHiveNotStored, ListsOnlyTheChangesThatWereNeeded) {
+    const UnstoredCase& c = GetParam();
+    Scene scene;
+    for (auto root : {kCurrentUser, kLocalMachine}) {
+        put(scene.store, root, kSystemKey, "DisableRegistryTools", dword(1));
+        put(scene.store, root, kMainKey, "Search Page",
+            sz("http://www.microsoft.com/isapi/redir.dll?prd=ie&ar=iesearch"));
+    }
+    scene.rig.manager.RefreshRestrictionStates();
+    put(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(1));
+    platform::hive::setFaultHook([](platform::hive::WriteStep step, const std::string& file) {
+        return step == platform::hive::WriteStep::Rename && file == "system.reg" ? EIO : 0;
+    });
+
+    c.run(scene);
+
+    ASSERT_EQ(scene.rig.messages.shown.size(), c.listed.empty() ? 0u : 1u);
+    const std::string text = c.listed.empty() ? "" : scene.rig.messages.shown.front().text;
+    for (const std::string& line : c.listed) {
+        EXPECT_TRUE(contains(text, "\r\n  " + line + "\r\n")) << line << " in\n" << text;
+    }
+    for (const std::string& line : c.notListed) {
+        EXPECT_FALSE(contains(text, "\r\n  " + line)) << line << " in\n" << text;
+    }
+    EXPECT_FALSE(contains(text, "Not done in HKEY_CURRENT_USER")) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, MachineHiveNotStored,
+    ::testing::Values(
+        UnstoredCase{"remove-all",
+                     [](Scene& s) { s.rig.manager.RemoveAllRestrictions(); },
+                     {"delete DisableRegistryTools",
+                      "delete key Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions"},
+                     {"delete Window Title", "lift"}},
+        UnstoredCase{"page reset",
+                     [](Scene& s) { s.rig.manager.ResetHomeSearchPages(); },
+                     {"set Start Page"},
+                     {"set Search Page"}},
+        UnstoredCase{"imposing where the machine holds it already",
+                     [](Scene& s) { s.rig.boxes.assign(4, toolkit::kChecked); },
+                     {},
+                     {}}),
+    CaseName());
 
 }  // namespace
 }  // namespace quorvane::testing

@@ -366,7 +366,7 @@ TEST_P(PageReset, WritesTheDefaultPagesWhereTheMainKeyIs) {
                     "Not done in HKEY_CURRENT_USER (its key does not exist):\r\n"
                     "  set Search Page\r\n  set Start Page\r\n\r\n") +
             kStartupHint,
-        48, "Home/Search Page Restored"};
+        48, "Reset Home/Search Page not complete"};
     toolkit::Configuration configuration;
     if (!c.vendor.empty()) {
         configuration.vendorHost = c.vendor;
@@ -408,8 +408,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PageResetCase{"no per-user Main key", "", "", kCurrentUser}),
     CaseName());
 
-// A registry that refuses part of an action: the action's warning, under the title its success
-// text would have, says what was not done, in which hive and why; the boxes show what is there.
+// A registry that refuses part of an action: the action's warning, under a warning title, says what
+// was not done, in which hive and why; the boxes show what is there.
 struct Refusal {
     std::function<void(Rig&, platform::RegistryApi&)> set;  // seeds and injects
     std::function<void(Rig&)> run;
@@ -457,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(
                     rig.recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
                 },
                 [](Rig& rig) { rig.manager.RemoveAllRestrictions(); },
-                "Restrictions Removed",
+                "Remove all Restrictions not complete",
                 {"Not all Restrictions have been removed!\r\n\r\n" + kNoMachineAccess,
                  "\r\n  delete Window Title\r\n", "\r\n  lift DisableRegistryTools\r\n",
                  std::string("\r\n\r\n") + kStartupHint},
@@ -481,6 +481,23 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Not every change took effect!\r\n\r\n" + kNoMachineAccess +
                  "\r\n  impose NoViewSource"},
                 {17}}));
+
+// A wineserver refuses both hives for the same reason: the warning says it once.
+TEST(RefusedInBothHives, ForOneReasonSaysItOnce) {
+    const auto target = makeRegistryTarget();
+    Rig rig(target->registry());
+    const std::string server = "A wineserver (process 42) is running for the Wine prefix /p.";
+    rig.recorder.failNextStore = {{kCurrentUser, platform::kBusy, server},
+                                  {kLocalMachine, platform::kBusy, server}};
+
+    rig.boxes.assign(4, kChecked);
+
+    ASSERT_EQ(rig.messages.shown.size(), 1u);
+    EXPECT_EQ(rig.messages.shown[0].text,
+              "Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER and "
+              "HKEY_LOCAL_MACHINE (A wineserver (process 42) is running for the Wine prefix /p):"
+              "\r\n  impose NoBrowserClose");
+}
 
 // Without administrator rights every start rewrites the restrictions in force; where the machine
 // hive holds them already, nothing was refused that mattered.
