@@ -232,6 +232,15 @@ const FixCase kCases[] = {
          EXPECT_EQ(readFile(t.system32() / "Tasks" / "Relock"), want);
          EXPECT_EQ(readFile(t.system32() / "Tasks" / "Other"), testing::utf16WithBom("<Task/>"));
      }},
+    {"CachedDomainPolicyFileLeftWithItsReason",
+     [](FixCommand& t) {
+         t.place(t.prefix() / "drive_c" / "ProgramData" / "Microsoft" / "Group Policy" / "History" /
+                     "{GPO-1}" / "Machine" / "Registry.pol",
+                 diagnosis::writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet "
+                                              u"Explorer\\Restrictions",
+                                              u"NoPrinting", 4, dword(1)}}));
+     },
+     "", 3, "a cached copy of a domain's policy", [](FixCommand&) {}},
     {"DomainMarkLeftWithItsReason",
      [](FixCommand& t) {
          const std::string history =
@@ -255,6 +264,17 @@ const FixCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Findings, FixCommand, ::testing::ValuesIn(kCases), testing::CaseName());
+
+TEST_F(FixCommand, JsonListsEachChange) {
+    place(startup() / "relock.cmd", "reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f\r\n");
+    const testing::CliOutcome dry = run("fix --dry-run --json");
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_TRUE(contains(dry.out, "\"kind\": \"startup item\"")) << dry.out;
+    EXPECT_TRUE(contains(dry.out, "\"dryRun\": true")) << dry.out;
+    const testing::CliOutcome fixed = run("fix --json");
+    EXPECT_EQ(fixed.status, 0) << fixed.err;
+    EXPECT_TRUE(contains(fixed.out, "\"notDone\": [\n    ]")) << fixed.out;
+}
 
 TEST(FixCommandLine, BadRestrictionIsAUsageError) {
     testing::TempDir dir;
