@@ -23,8 +23,6 @@ namespace {
 using namespace Qt::StringLiterals;
 using diagnosis::FixItem;
 
-constexpr const char* kNotStopped = "Not everything that sets a restriction again was stopped!";
-
 QString kindName(FixItem::Kind kind) {
     switch (kind) {
         case FixItem::Kind::PolicyRecords:
@@ -89,36 +87,20 @@ int fix(Session& session, const diagnosis::Places& places, const std::vector<int
     for (const int number : numbers) {
         action.append(" ").append(restrictions::restrictionByNumber(number)->valueName);
     }
-    restrictions::Outcome outcome;
-    {
-        const restrictions::JournalEntry entry(session.journal.get(), action);
-        outcome = diagnosis::applyFix(plan, *session.platform, *session.journal, places);
-        platform::BatchScope command(*session.platform);
-        for (const int number : plan.lift) {
-            session.boxes.assign(number, toolkit::kUnchecked);
-            outcome.merge(session.manager.SwitchRestriction(number));
-        }
-        outcome.storeFailed(command.finish());
-    }
-    // Read back: the restrictions lifted, and nothing that `fix` may change still setting them.
-    for (const int number : plan.lift) {
-        const restrictions::Restriction restriction = *restrictions::restrictionByNumber(number);
-        if (restrictions::isInForce(session.registry, restriction)) {
-            outcome.add({registry::kNoHive, "lift", restriction.valueName,
-                         platform::kRegistryIoFailed, "it is still in force afterwards"});
-        }
-    }
+    const restrictions::Outcome outcome = diagnosis::stopAndLift(
+        plan, action, *session.platform, *session.journal, places, session.manager,
+        session.registry,
+        [&session](int number) { session.boxes.assign(number, toolkit::kUnchecked); });
     if (json) {
         std::cout << QJsonDocument(planJson(plan, &outcome)).toJson().toStdString();
     }
     if (!outcome.allDone()) {
-        session.messages.show(restrictions::warningText(kNotStopped, outcome),
+        session.messages.show(restrictions::warningText(diagnosis::kNotStopped, outcome),
                               toolkit::kExclamation, toolkit::kApplicationTitle);
         return kExitRefused;
     }
     if (!json) {
-        std::cout << "Done: what set these restrictions again is stopped "
-                     "(quorvane-cli undo puts it back).\n";
+        std::cout << diagnosis::kStoppedText << '\n';
     }
     return kExitSuccess;
 }

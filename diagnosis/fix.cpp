@@ -512,4 +512,30 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
     return outcome;
 }
 
+restrictions::Outcome stopAndLift(const FixPlan& plan, const std::string& action,
+                                  platform::RegistryApi& registry, journal::UndoJournal& journal,
+                                  const Places& places, restrictions::RestrictionManager& manager,
+                                  registry::General2& general,
+                                  const std::function<void(int)>& untick) {
+    restrictions::Outcome outcome;
+    {
+        const restrictions::JournalEntry entry(&journal, action);
+        outcome = applyFix(plan, registry, journal, places);
+        platform::BatchScope batch(registry);
+        for (const int number : plan.lift) {
+            untick(number);
+            outcome.merge(manager.SwitchRestriction(number));
+        }
+        outcome.storeFailed(batch.finish());
+    }
+    for (const int number : plan.lift) {
+        const restrictions::Restriction restriction = *restrictions::restrictionByNumber(number);
+        if (restrictions::isInForce(general, restriction)) {
+            outcome.add({registry::kNoHive, "lift", restriction.valueName,
+                         platform::kRegistryIoFailed, "it is still in force afterwards"});
+        }
+    }
+    return outcome;
+}
+
 }  // namespace quorvane::diagnosis

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "diagnosis/diagnosis.h"
 #include "journal/undo_journal.h"
 #include "restrictions/outcome.h"
+#include "restrictions/restriction_manager.h"
 
 namespace quorvane::diagnosis {
 
@@ -52,6 +54,20 @@ FixPlan planFix(platform::RegistryApi& registry, registry::General2& general, co
 // not; the left items are reported as not done with their reasons.
 restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& registry,
                                journal::UndoJournal& journal, const Places& places);
+
+// `fix` as a whole, in one undo entry named `action`: applyFix, then each restriction of
+// `plan.lift` lifted by its switching action (its box set to unchecked first through `untick`,
+// quietly), then read back: one still in force counts as not done.
+restrictions::Outcome stopAndLift(const FixPlan& plan, const std::string& action,
+                                  platform::RegistryApi& registry, journal::UndoJournal& journal,
+                                  const Places& places, restrictions::RestrictionManager& manager,
+                                  registry::General2& general,
+                                  const std::function<void(int)>& untick);
+
+inline constexpr const char* kStoppedText =
+    "What set these restrictions again is stopped (undo puts it back).";
+inline constexpr const char* kNotStopped =
+    "Not everything that sets a restriction again was stopped!";
 
 // The plan as people read it: what will change, then what will not and why.
 std::string formatPlan(const FixPlan& plan);
