@@ -72,6 +72,10 @@ int fix(Session& session, const diagnosis::Places& places, const std::vector<int
         bool dryRun, bool json) {
     const diagnosis::FixPlan plan =
         diagnosis::planFix(*session.platform, session.registry, places, numbers);
+    if (!dryRun && session.journal == nullptr) {
+        std::cerr << "quorvane-cli: fix changes nothing without an undo journal\n";
+        return kExitUsage;
+    }
     if (dryRun) {
         if (json) {
             std::cout << QJsonDocument(planJson(plan, nullptr)).toJson().toStdString();
