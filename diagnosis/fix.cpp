@@ -407,8 +407,8 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
                              {},
                              true});
         } else {
-            if (journal::fileNow(item.file) != item.before ||
-                (!item.gptIni.empty() && journal::fileNow(item.gptIni) != item.gptBefore)) {
+            if (!journal::fileHolds(item.file, item.before) ||
+                (!item.gptIni.empty() && !journal::fileHolds(item.gptIni, item.gptBefore))) {
                 outcome.add(fileResult(item, "change", changedSince(item.file)));
                 continue;
             }

@@ -280,7 +280,7 @@ std::vector<FileStep> planFiles(const UndoEntry& entry, restrictions::Outcome& o
             outcome.add(fileChange(record, kLeftAlone, "the action did not end; left as it is"));
             continue;
         }
-        if (fileNow(record.path) != record.after) {
+        if (!fileHolds(record.path, record.after)) {
             outcome.add(fileChange(record, kLeftAlone, kChangedSince));
             continue;
         }

@@ -373,15 +373,21 @@ void UndoJournal::begin(const std::string& action) {
     files_.clear();
 }
 
-std::optional<std::string> fileNow(const fs::path& file) {
+std::optional<std::optional<std::string>> fileNow(const fs::path& file) {
     std::error_code error;
     if (!fs::exists(fs::symlink_status(file, error))) {
-        return std::nullopt;
+        return std::optional<std::string>();
     }
     FileRead read = readUserFile(file, kEntryLimit, file.parent_path());
-    // A file that cannot be read matches no record: a NUL byte alone is no content a record
-    // with content holds.
-    return read.bytes ? std::move(read.bytes) : std::optional<std::string>(std::string(1, '\0'));
+    if (!read.bytes) {
+        return std::nullopt;
+    }
+    return std::optional(std::move(read.bytes));
+}
+
+bool fileHolds(const fs::path& file, const std::optional<std::string>& content) {
+    const auto now = fileNow(file);
+    return now && *now == content;
 }
 
 bool fileChanged(const FileRecord& record) {
@@ -390,7 +396,7 @@ bool fileChanged(const FileRecord& record) {
         return !fs::exists(fs::symlink_status(record.path, error)) &&
                fs::exists(fs::symlink_status(record.to, error));
     }
-    return fileNow(record.path) != record.before;
+    return !fileHolds(record.path, record.before);
 }
 
 std::optional<std::string> UndoJournal::recordFiles(const std::vector<FileRecord>& files) {
@@ -573,8 +579,12 @@ void UndoJournal::end() {
         if (!fileChanged(file)) {
             continue;
         }
-        if (file.kind == FileRecord::Kind::Content) {
-            file.after = fileNow(file.path);
+        if (file.kind == FileRecord::Kind::Content && !fileHolds(file.path, file.after)) {
+            // Not what was planned: what it holds, or when that cannot be read, an unknown end
+            // that undo leaves alone.
+            const auto now = fileNow(file.path);
+            file.ended = now.has_value();
+            file.after = now.value_or(std::nullopt);
         }
         files_.push_back(std::move(file));
     }

@@ -104,9 +104,13 @@ private:
     std::unordered_set<std::string> keptNames_;  // the places in kept_, as isKept looks them up
 };
 
-// What a file holds now, as a content record compares it; none when there is no file. A file that
-// cannot be read counts as holding something else than any record says.
-std::optional<std::string> fileNow(const std::filesystem::path& file);
+// What a file holds now, as a content record says it: none when there is no file. Nothing at
+// all when it cannot be read.
+std::optional<std::optional<std::string>> fileNow(const std::filesystem::path& file);
+
+// Whether `file` holds `content` (none: there is no file); a file that cannot be read holds
+// nothing a record says.
+bool fileHolds(const std::filesystem::path& file, const std::optional<std::string>& content);
 
 // Whether a file record still says that the action changed something: the file does not hold
 // what it held before, or the moved item is where it was moved to and not where it was.
