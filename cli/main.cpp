@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "cli/commands.h"
+#include "cli/console_text.h"
 #include "cli/report_commands.h"
 #include "cli/usage.h"
 #include "platform/hive_store.h"
@@ -83,6 +84,7 @@ std::variant<std::vector<int>, std::string> restrictionsOf(const QStringList& ar
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
+    cli::useUnicodeConsole();
     QCoreApplication::setApplicationName(u"quorvane-cli"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
     if (const auto status = cli::runReportCommand(QCoreApplication::arguments())) {
@@ -150,18 +152,10 @@ int main(int argc, char* argv[]) {
         return usageError("--list goes with undo only");
     }
 
-    if (parser.isSet(registryOption) && parser.value(registryOption).isEmpty()) {
-        // Not the configured registry: the user named one and it is not there.
-        return usageError("--registry needs a directory");
+    if (const auto refused = cli::registryOptionRefused(parser.isSet(registryOption),
+                                                        parser.value(registryOption))) {
+        return *refused;
     }
-
-#ifdef _WIN32
-    // Windows has the registry itself, and hive files are not opened there: saying so beats
-    // changing the real registry when the user meant a directory.
-    if (parser.isSet(registryOption)) {
-        return usageError("--registry is for hive files; on Windows the registry itself is used");
-    }
-#endif
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
     const std::string directory = parser.isSet(registryOption)
                                       ? parser.value(registryOption).toStdString()

@@ -38,6 +38,10 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
     if (parser.isSet(policyOption) && command != "export"_L1) {
         return usageError("--policy goes with export only");
     }
+    if (const auto refused =
+            registryOptionRefused(parser.isSet(registryOption), parser.value(registryOption))) {
+        return *refused;
+    }
 
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
     const platform::RegistryLocation location = platform::locateRegistry(

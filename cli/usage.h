@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <string>
 
 namespace quorvane::cli {
@@ -11,5 +12,10 @@ QString programName();
 
 // Prints `message` and where to find help to standard error; returns kExitUsage.
 int usageError(const std::string& message);
+
+// The one rule for --registry DIR (`set`, `directory`), the same for every command: it names a
+// directory, and on Windows, which has the registry itself, it is refused. The exit status when
+// it is broken, after saying why.
+std::optional<int> registryOptionRefused(bool set, const QString& directory);
 
 }  // namespace quorvane::cli
