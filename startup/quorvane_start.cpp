@@ -1,7 +1,6 @@
 #include "startup/quorvane_start.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <exception>
@@ -13,6 +12,7 @@
 #include "startup/xp_manif.h"
 #include "toolkit/artwork.h"
 #include "toolkit/configuration_file.h"
+#include "toolkit/file_path.h"
 #include "toolkit/qt_message_box.h"
 
 namespace quorvane::startup {
@@ -20,10 +20,6 @@ namespace quorvane::startup {
 using namespace Qt::StringLiterals;
 
 namespace {
-
-std::filesystem::path toPath(const QString& text) {
-    return std::filesystem::path(QFile::encodeName(text).toStdString());
-}
 
 // Starts the own executable again, with no arguments, marked as restarted. The program and its
 // arguments go to the system as separate strings, so a path with spaces needs no quoting.
@@ -51,9 +47,10 @@ int runQuorvane(QApplication& application) {
     qunsetenv(kRestartedMarker);
 
     // The manifest comes first: an instance about to end opens no registry.
-    const StartContext context{toPath(QCoreApplication::applicationDirPath()),
-                               baseNameOf(toPath(QCoreApplication::applicationFilePath())),
-                               descriptionText(), restarted};
+    const StartContext context{
+        toolkit::toFilePath(QCoreApplication::applicationDirPath()),
+        baseNameOf(toolkit::toFilePath(QCoreApplication::applicationFilePath())), descriptionText(),
+        restarted};
     if (start(context, startAgain) == StartOutcome::Restarted) {
         return 0;
     }
