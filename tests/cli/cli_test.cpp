@@ -41,6 +41,7 @@ protected:
         // No configuration file or registry of the user's may be used instead.
         return testing::runCommandLine(
             "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                " XDG_CONFIG_HOME=" + (dir_.path() / "config").string() +
                 " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
                 " XDG_STATE_HOME=" + state().string() + " " + environment +
                 " WINEPREFIX= " QUORVANE_CLI " --registry " + registry().string() + " " + arguments,
