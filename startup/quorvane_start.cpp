@@ -7,6 +7,10 @@
 #include <filesystem>
 #include <memory>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "mainwindow/frm_restrict.h"
 #include "platform/registry_location.h"
 #include "startup/xp_manif.h"
@@ -33,6 +37,16 @@ bool startAgain() {
 }
 
 }  // namespace
+
+void chooseFontEngine() {
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    if (wine && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+    }
+#endif
+}
 
 int runQuorvane(QApplication& application) {
     QApplication::setApplicationName(u"Quorvane"_s);
