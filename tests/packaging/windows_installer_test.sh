@@ -75,7 +75,7 @@ value_of() {
 nonzero_size() { [ "$(($(value_of "$1" EstimatedSize)))" -gt 1000 ]; }
 # The version resource of an executable holds `text` (its strings are UTF-16).
 version_text_holds() {
-    wrestool -x --type=16 "$1" 2>/dev/null | iconv -f UTF-16LE -t UTF-8 2>/dev/null |
+    wrestool -x --raw --type=16 "$1" 2>/dev/null | iconv -f UTF-16LE -t UTF-8 2>/dev/null |
         tr -d '\0' | grep -q "$2"
 }
 all_shipped() {
