@@ -80,7 +80,7 @@ void useConsoleFor(std::ostream& stream, DWORD which) {
         return;  // not a console
     }
     stream.flush();
-    // Never freed: the streams are flushed at exit, after every static object of this file.
+    // Never freed: the standard streams are flushed at exit, when static objects may be gone.
     stream.rdbuf(new ConsoleBuffer(handle));
 }
 
