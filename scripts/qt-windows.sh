@@ -25,7 +25,8 @@ jobs=${QUORVANE_QT_JOBS:-2}
 # without OpenGL, Qt 6.4.2's Windows platform plugin only compiles with dynamicgl off as well.
 # Only what the program and its tests use is built: Core, Gui, Widgets, Network and Test, the
 # windows and offscreen platform plugins and the Windows styles; FreeType stays for the font engine
-# used under Wine.
+# used under Wine. DirectWrite 3 goes with Direct2D: Qt 6.4.2 compiles its font database only
+# when Direct2D is on, but its Windows platform plugin refers to it whenever DirectWrite 3 is.
 qt_options=(
     -DCMAKE_BUILD_TYPE=Release
     -DBUILD_SHARED_LIBS=ON
@@ -57,6 +58,7 @@ qt_options=(
     -DFEATURE_opengl=OFF
     -DFEATURE_dynamicgl=OFF
     -DFEATURE_direct2d=OFF
+    -DFEATURE_directwrite3=OFF
     -DFEATURE_jpeg=OFF
     -DFEATURE_gif=OFF
     -DFEATURE_ico=OFF
