@@ -12,6 +12,9 @@ install(FILES ${qt_prefix}/bin/Qt6Core.dll ${qt_prefix}/bin/Qt6Gui.dll
               ${qt_prefix}/bin/Qt6Widgets.dll ${qt_prefix}/bin/Qt6Network.dll
               ${CMAKE_CURRENT_SOURCE_DIR}/windows/qt.conf
         DESTINATION .)
+if(QUORVANE_MINGW_RUNTIME_DLLS)
+    install(FILES ${QUORVANE_MINGW_RUNTIME_DLLS} DESTINATION .)
+endif()
 install(FILES ${qt_prefix}/plugins/platforms/qwindows.dll DESTINATION platforms)
 install(FILES ${qt_prefix}/plugins/styles/qwindowsvistastyle.dll DESTINATION styles)
 

@@ -43,8 +43,10 @@ check "the console shows C:\\Tools Å\\€uro.reg" holds "$out/console" 'C:\Tool
 # why: a script in the Startup folder of the user Жанна that sets restriction 4.
 startup=$(find "$drive_c/users" -maxdepth 1 -name 'Жанна')
 check "the prefix's user is Жанна" test -n "$startup"
-startup="$startup/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Startup"
-mkdir -p "$startup"
+programs="$startup/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+# Wine makes it as "StartUp"; its own lookups ignore case, a second "Startup" would not be seen.
+startup=$(find "$programs" -maxdepth 1 -iname startup | head -n1)
+[ -n "$startup" ] || { startup="$programs/StartUp"; mkdir -p "$startup"; }
 printf 'reg add "HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions" /v NoBrowserClose /t REG_DWORD /d 1 /f\r\n' \
     >"$startup/lock.cmd"
 wine "$cli" why 4 >"$out/why" 2>&1
