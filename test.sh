@@ -23,7 +23,7 @@ run_preset() {
 
 run_preset debug
 run_preset sanitize
-# The Windows build links a static Qt that the project builds itself, once per machine (the
+# The Windows build links a Qt (DLLs) that the project builds itself, once per machine (the
 # first run takes 15-25 minutes longer).
 scripts/qt-windows.sh >/dev/null
 echo "== mingw"

@@ -1,6 +1,4 @@
 // quorvane-cli export: the restrictions' state as a registry file or a Registry.pol.
-#include <QFile>
-#include <filesystem>
 #include <iostream>
 #include <variant>
 
@@ -8,6 +6,7 @@
 #include "cli/report_commands.h"
 #include "diagnosis/state_export.h"
 #include "journal/whole_file.h"
+#include "toolkit/file_path.h"
 
 namespace quorvane::cli {
 
@@ -17,8 +16,7 @@ using namespace Qt::StringLiterals;
 
 // Only a file that holds exactly what was meant counts as written.
 bool writeWhole(const QString& file, const std::string& bytes) {
-    const auto failure = journal::writeWholeFile(
-        std::filesystem::path(QFile::encodeName(file).toStdString()), bytes);
+    const auto failure = journal::writeWholeFile(toolkit::toFilePath(file), bytes);
     if (failure) {
         std::cerr << "quorvane-cli: " << file.toStdString() << " was not written: " << *failure
                   << '\n';

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "cli/commands.h"
+#include "cli/console_text.h"
 #include "cli/offline_command.h"
 #include "cli/report_commands.h"
 #include "cli/usage.h"
@@ -163,18 +164,10 @@ int runCommand(QCoreApplication& application) {
     if (const auto misuse = cli::offlineMisuse(parser)) {
         return usageError(*misuse);
     }
-    if (parser.isSet(registryOption) && parser.value(registryOption).isEmpty()) {
-        // Not the configured registry: the user named one and it is not there.
-        return usageError("--registry needs a directory");
+    if (const auto refused = cli::registryOptionRefused(parser.isSet(registryOption),
+                                                        parser.value(registryOption))) {
+        return *refused;
     }
-
-#ifdef _WIN32
-    // Windows has the registry itself, and hive files are not opened there: saying so beats
-    // changing the real registry when the user meant a directory.
-    if (parser.isSet(registryOption)) {
-        return usageError("--registry is for hive files; on Windows the registry itself is used");
-    }
-#endif
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
     const auto run = [&](cli::Session& session) {
         if (command == "list"_L1) {
@@ -219,6 +212,7 @@ int runCommand(QCoreApplication& application) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
+    cli::useUnicodeConsole();
     QCoreApplication::setApplicationName(u"quorvane-cli"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
     return cli::withOutputWritten(runCommand(application));

@@ -42,6 +42,10 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
     if (parser.isSet(policyOption) && command != "export"_L1) {
         return usageError("--policy goes with export only");
     }
+    if (const auto refused =
+            registryOptionRefused(parser.isSet(registryOption), parser.value(registryOption))) {
+        return *refused;
+    }
 
     if (const auto misuse = offlineMisuse(parser)) {
         return usageError(*misuse);

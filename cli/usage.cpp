@@ -35,4 +35,20 @@ int withOutputWritten(int status) {
     return kExitOutput;
 }
 
+std::optional<int> registryOptionRefused(bool set, const QString& directory) {
+    if (!set) {
+        return std::nullopt;
+    }
+#ifdef _WIN32
+    // Hive files are not opened on Windows: saying so beats changing the real registry when the
+    // user meant a directory.
+    static_cast<void>(directory);
+    return usageError("--registry is for hive files; on Windows the registry itself is used");
+#else
+    // Not the configured registry: the user named one and it is not there.
+    return directory.isEmpty() ? std::optional(usageError("--registry needs a directory"))
+                               : std::nullopt;
+#endif
+}
+
 }  // namespace quorvane::cli

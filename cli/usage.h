@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <string>
 
 namespace quorvane::cli {
@@ -15,5 +16,10 @@ int usageError(const std::string& message);
 // The exit status of a command that ends with `status`: kExitOutput, with the reason on standard
 // error, when standard output could not be written whole (a full disk, a closed pipe).
 int withOutputWritten(int status);
+
+// The one rule for --registry DIR (`set`, `directory`), the same for every command: it names a
+// directory, and on Windows, which has the registry itself, it is refused. The exit status when
+// it is broken, after saying why.
+std::optional<int> registryOptionRefused(bool set, const QString& directory);
 
 }  // namespace quorvane::cli

@@ -244,9 +244,10 @@ std::optional<fs::path> localFile(const Places& places, std::string_view windows
 
 namespace {
 
+// In UTF-16: a user's folder may hold characters outside the ANSI code page.
 std::optional<fs::path> shellFolder(int which) {
-    char buffer[MAX_PATH];
-    if (SHGetFolderPathA(nullptr, which, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) {
+    wchar_t buffer[MAX_PATH];
+    if (SHGetFolderPathW(nullptr, which, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) {
         return std::nullopt;
     }
     return fs::path(buffer);

@@ -1,9 +1,47 @@
 # Windows packages: a zip to unpack anywhere and an NSIS installer (Debian's `nsis` builds it),
 # both named Quorvane-<version>-win64 and both left in the build directory.
 #
-# Everything lies in one directory: the two executables, Help.htm, a sample quorvane.ini (every
-# line commented out, so the compiled defaults stay in force), the README and the licence.
-install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/windows/quorvane.ini DESTINATION .)
+# Everything lies in one folder: the two executables, the program's manifest, Qt's DLLs with the
+# two plugins the program loads (in platforms\ and styles\, where Qt looks beside the program),
+# qt.conf, Help.htm, a sample quorvane.ini (every line commented out, so the compiled defaults
+# stay in force), the README, the licence and the third-party notices.
+
+# Qt's DLLs, where a user may replace them (THIRD-PARTY-NOTICES.txt says how).
+set(qt_prefix ${QUORVANE_QT_WINDOWS_PREFIX})
+install(FILES ${qt_prefix}/bin/Qt6Core.dll ${qt_prefix}/bin/Qt6Gui.dll
+              ${qt_prefix}/bin/Qt6Widgets.dll ${qt_prefix}/bin/Qt6Network.dll
+              ${CMAKE_CURRENT_SOURCE_DIR}/windows/qt.conf
+        DESTINATION .)
+if(QUORVANE_MINGW_RUNTIME_DLLS)
+    install(FILES ${QUORVANE_MINGW_RUNTIME_DLLS} DESTINATION .)
+endif()
+install(FILES ${qt_prefix}/plugins/platforms/qwindows.dll DESTINATION platforms)
+install(FILES ${qt_prefix}/plugins/styles/qwindowsvistastyle.dll DESTINATION styles)
+
+# The notices name the Debian source Qt was built from (the host's qt6-base-dev: the Qt build
+# script fetches exactly that version) and the options it was built with (its stamp file).
+execute_process(COMMAND dpkg-query -W -f=\${Version} qt6-base-dev
+                OUTPUT_VARIABLE QUORVANE_QT_DEBIAN_VERSION RESULT_VARIABLE status)
+set(qt_stamp ${qt_prefix}/quorvane-qt-built)
+if(NOT status EQUAL 0 OR NOT EXISTS ${qt_stamp})
+    message(FATAL_ERROR "The notices need qt6-base-dev's version and ${qt_stamp}")
+endif()
+file(STRINGS ${qt_stamp} qt_options REGEX "^-D")
+list(JOIN qt_options "\n    " QUORVANE_QT_OPTIONS)
+set(QUORVANE_QT_OPTIONS "    ${QUORVANE_QT_OPTIONS}")
+file(READ /usr/share/common-licenses/LGPL-3 QUORVANE_LGPL3)
+file(READ /usr/share/common-licenses/GPL-3 QUORVANE_GPL3)
+set(notices ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.txt)
+configure_file(windows/THIRD-PARTY-NOTICES.txt.in ${notices} @ONLY NEWLINE_STYLE WIN32)
+# The installer's licence page shows Quorvane's licence and then the notices.
+file(READ windows/licence.txt QUORVANE_LICENCE)
+file(READ ${notices} QUORVANE_NOTICES)
+string(REPLACE "\r\n" "\n" QUORVANE_NOTICES "${QUORVANE_NOTICES}")
+set(licence_page ${CMAKE_CURRENT_BINARY_DIR}/licence-page.txt)
+file(WRITE ${licence_page}.in "@QUORVANE_LICENCE@\n\n@QUORVANE_NOTICES@")
+configure_file(${licence_page}.in ${licence_page} @ONLY NEWLINE_STYLE WIN32)
+
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/windows/quorvane.ini ${notices} DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/windows/licence.txt DESTINATION .)
 
@@ -12,11 +50,11 @@ set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_FILE_NAME "Quorvane-${PROJECT_VERSION}-win64")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "Quorvane")
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/windows/licence.txt)
+set(CPACK_RESOURCE_FILE_LICENSE ${licence_page})
 
-# Per machine under Program Files: changing the machine hive needs administrator rights, so the
-# installer asks for them (CPack's NSIS script requests the admin execution level).
-set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# windows/NSIS.template.in: for all users under Program Files (administrator rights) or for the
+# current user alone (none), chosen on a page of its own or by /AllUsers and /CurrentUser.
+list(APPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_SOURCE_DIR}/windows)
 # A 64-bit installer for a 64-bit program: its uninstall entry lands in the registry's 64-bit
 # view, and it runs where only 64-bit programs do (a Wine without its 32-bit half, say).
 set(CPACK_NSIS_DEFINES "Target amd64-unicode")
@@ -26,11 +64,6 @@ set(CPACK_NSIS_MUI_ICON ${PROJECT_BINARY_DIR}/assets/quorvane.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_BINARY_DIR}/assets/quorvane.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME "quorvane.exe")
 set(CPACK_NSIS_URL_INFO_ABOUT "http://www.haldrix.example")
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-# Start-menu shortcut to the program, which lies in the installation directory itself.
-set(CPACK_PACKAGE_EXECUTABLES "quorvane" "Quorvane")
-set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
-set(CPACK_NSIS_MUI_FINISHPAGE_RUN "quorvane.exe")
-# The program writes quorvane.exe.MANIFEST beside itself at its first start; the uninstaller
-# removes it too, or the program directory would stay behind.
-set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "Delete '$INSTDIR\\\\quorvane.exe.MANIFEST'")
+file(STRINGS ${PROJECT_SOURCE_DIR}/startup/program_info.h copyright
+     REGEX "define QUORVANE_COPYRIGHT ")
+string(REGEX REPLACE ".*\"(.*)\".*" "\\1" CPACK_NSIS_QUORVANE_COPYRIGHT "${copyright}")

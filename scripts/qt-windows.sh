@@ -1,5 +1,5 @@
 #!/bin/bash
-# Builds the Qt for Windows that the `mingw` preset links against: Qt's base modules, static, for
+# Builds the Qt for Windows that the `mingw` preset links against: Qt's base modules, shared, for
 # x86_64-w64-mingw32, from Debian's source package of the same Qt version as the host tools (moc,
 # rcc, uic), which a cross build of Qt 6 runs. Debian packages no Qt for mingw-w64.
 #
@@ -17,18 +17,27 @@ qt_version=6.4.2
 cache=${QUORVANE_CACHE:-$HOME/.cache/quorvane}
 jobs=${QUORVANE_QT_JOBS:-2}
 
-# Bundled third-party libraries throughout: a static Windows program cannot take them from the
-# Debian host. FEATURE_tabletevent is off because Debian's source leaves out the Wintab header;
+# Qt's shared libraries: Quorvane's licence is not the LGPL, so Qt ships as its own DLLs beside
+# the executables, where a user can replace them. The MinGW runtime is linked into each DLL
+# (`-static` at link time; GCC's runtime library exception allows it), so no libgcc, libstdc++ or
+# winpthread DLL travels along. Bundled third-party libraries throughout: a Windows program cannot take them from
+# the Debian host. FEATURE_tabletevent is off because Debian's source leaves out the Wintab header;
 # without OpenGL, Qt 6.4.2's Windows platform plugin only compiles with dynamicgl off as well.
-# The test library stays in: the window tests drive the widgets with QTest.
+# Only what the program and its tests use is built: Core, Gui, Widgets, Network and Test, the
+# windows and offscreen platform plugins and the Windows styles; FreeType stays for the font engine
+# used under Wine. DirectWrite 3 goes with Direct2D: Qt 6.4.2 compiles its font database only
+# when Direct2D is on, but its Windows platform plugin refers to it whenever DirectWrite 3 is.
 qt_options=(
     -DCMAKE_BUILD_TYPE=Release
-    -DBUILD_SHARED_LIBS=OFF
+    -DBUILD_SHARED_LIBS=ON
+    -DCMAKE_SHARED_LINKER_FLAGS=-static
+    -DCMAKE_EXE_LINKER_FLAGS=-static
     -DQT_QMAKE_TARGET_MKSPEC=win32-g++
     -DQT_HOST_PATH=/usr
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
     -DQT_BUILD_EXAMPLES=OFF
     -DQT_BUILD_TESTS=OFF
+    -DQT_BUILD_BENCHMARKS=OFF
     -DFEATURE_system_zlib=OFF
     -DFEATURE_system_pcre2=OFF
     -DFEATURE_system_png=OFF
@@ -38,17 +47,27 @@ qt_options=(
     -DFEATURE_system_doubleconversion=OFF
     -DFEATURE_icu=OFF
     -DFEATURE_openssl=OFF
+    -DFEATURE_schannel=OFF
     -DFEATURE_sql=OFF
+    -DFEATURE_xml=OFF
+    -DFEATURE_concurrent=OFF
     -DFEATURE_dbus=OFF
     -DFEATURE_printsupport=OFF
     -DFEATURE_testlib=ON
     -DFEATURE_tabletevent=OFF
     -DFEATURE_opengl=OFF
     -DFEATURE_dynamicgl=OFF
+    -DFEATURE_direct2d=OFF
+    -DFEATURE_directwrite3=OFF
+    -DFEATURE_jpeg=OFF
+    -DFEATURE_gif=OFF
+    -DFEATURE_ico=OFF
+    -DFEATURE_imageformatplugin=OFF
+    -DFEATURE_networkinformation=OFF
 )
 toolchain_file=$repo/cmake/mingw-w64-x86_64.cmake
 options_hash=$(printf '%s\n' "${qt_options[@]}" | sha256sum | cut -c1-10)
-prefix=$cache/qt-$qt_version-x86_64-w64-mingw32-static-$options_hash
+prefix=$cache/qt-$qt_version-x86_64-w64-mingw32-shared-$options_hash
 stamp=$prefix/quorvane-qt-built
 current_link=$cache/qt-windows
 
@@ -122,7 +141,7 @@ main() {
     source_dir=$(fetch_qt_source)
     build_dir=$cache/build-qt-$qt_version-$options_hash
 
-    say "building Qt $qt_version for Windows (static, mingw-w64) into $prefix"
+    say "building Qt $qt_version for Windows (shared, mingw-w64) into $prefix"
     say "about 1,200 steps with $jobs jobs: 15-25 minutes on a quiet 2-core machine, more when busy"
     started=$(date +%s)
     rm -rf -- "$build_dir" "$prefix"

@@ -32,17 +32,16 @@ xvfb-run --auto-servernum --server-args='-screen 0 1024x768x24 -dpi 96' \
 install_missing_packages "${WINDOWS_PACKAGES[@]}" xdotool imagemagick
 scripts/qt-windows.sh >/dev/null
 cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target quorvane quorvane-cli
+cmake --build --preset mingw
 . scripts/wine-session.sh
 make_wine_prefix "$scratch/wine"
 trap 'wineserver -k 2>/dev/null; rm -rf "$scratch"' EXIT
-mkdir "$scratch/program"
-cp build/mingw/startup/quorvane.exe build/mingw/startup/Help.htm "$scratch/program/"
+# Installed as the packages lay it out: Qt's DLLs, plugins and the manifest beside the programs.
+cmake --install build/mingw --prefix "$scratch/program" >/dev/null
 unset QUORVANE_CONFIG
-wine build/mingw/cli/quorvane-cli.exe impose 2 4 6 NoBrowserSaveAs NoPrinting NoAddressBar \
+wine "$scratch/program/quorvane-cli.exe" impose 2 4 6 NoBrowserSaveAs NoPrinting NoAddressBar \
     DisableRegistryTools >/dev/null
 wineserver -w
-# Started twice: the first start writes the manifest and starts the program again.
 xvfb-run --auto-servernum --server-args='-screen 0 1024x768x24 -dpi 96' bash -c '
     . scripts/wine-session.sh
     wine "$1/quorvane.exe" &

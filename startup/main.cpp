@@ -4,6 +4,7 @@
 #include "startup/quorvane_start.h"
 
 int main(int argc, char* argv[]) {
+    quorvane::startup::chooseFontEngine();
     QApplication application(argc, argv);
     return quorvane::startup::runQuorvane(application);
 }

@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <exception>
 #include <filesystem>
 #include <memory>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "mainwindow/frm_restrict.h"
 #ifndef _WIN32
@@ -17,6 +20,7 @@
 #include "startup/xp_manif.h"
 #include "toolkit/artwork.h"
 #include "toolkit/configuration_file.h"
+#include "toolkit/file_path.h"
 #include "toolkit/qt_message_box.h"
 
 namespace quorvane::startup {
@@ -24,10 +28,6 @@ namespace quorvane::startup {
 using namespace Qt::StringLiterals;
 
 namespace {
-
-std::filesystem::path toPath(const QString& text) {
-    return std::filesystem::path(QFile::encodeName(text).toStdString());
-}
 
 // Starts the own executable again, with the same arguments (--windows DIR, say), marked as
 // restarted. The program and its arguments go to the system as separate strings, so a path with
@@ -44,6 +44,16 @@ bool startAgain() {
 
 }  // namespace
 
+void chooseFontEngine() {
+#ifdef _WIN32
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    if (wine && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+    }
+#endif
+}
+
 int runQuorvane(QApplication& application) {
     QApplication::setApplicationName(u"Quorvane"_s);
     QApplication::setApplicationVersion(QStringLiteral(QUORVANE_VERSION));
@@ -57,9 +67,10 @@ int runQuorvane(QApplication& application) {
     qunsetenv(kRestartedMarker);
 
     // The manifest comes first: an instance about to end opens no registry.
-    const StartContext context{toPath(QCoreApplication::applicationDirPath()),
-                               baseNameOf(toPath(QCoreApplication::applicationFilePath())),
-                               descriptionText(), restarted};
+    const StartContext context{
+        toolkit::toFilePath(QCoreApplication::applicationDirPath()),
+        baseNameOf(toolkit::toFilePath(QCoreApplication::applicationFilePath())), descriptionText(),
+        restarted};
     if (start(context, startAgain) == StartOutcome::Restarted) {
         return 0;
     }

@@ -15,12 +15,14 @@ namespace quorvane::startup {
 namespace fs = std::filesystem;
 
 std::string manifestText(const std::string& baseName, const std::string& description) {
+    const std::string architecture =
+        R"(processorArchitecture=")" + std::string(kArchitecture) + '"';
     const std::array<std::string, 21> lines = {
         R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)",
         R"(<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">)",
         R"(<assemblyIdentity)",
         R"(  name=")" + baseName + R"(.exe")",
-        R"(  processorArchitecture="x86")",
+        "  " + architecture,
         R"(  version="1.0.0.0")",
         R"(  type="win32"/>)",
         "<description>" + description + "</description>",
@@ -30,7 +32,7 @@ std::string manifestText(const std::string& baseName, const std::string& descrip
         R"(      type="win32")",
         R"(      name="Microsoft.Windows.Common-Controls")",
         R"(      version="6.0.0.0")",
-        R"(      processorArchitecture="x86")",
+        "      " + architecture,
         R"(      publicKeyToken="6595b64144ccf1df")",
         R"(      language="*")",
         R"(    />)",
@@ -53,14 +55,16 @@ std::string descriptionText() {
 }
 
 fs::path manifestPath(const fs::path& programDirectory, const std::string& baseName) {
-    return programDirectory / (baseName + ".exe.MANIFEST");
+    const std::string name = baseName + ".exe.MANIFEST";
+    return programDirectory / fs::path(std::u8string(name.begin(), name.end()));
 }
 
 std::string baseNameOf(const fs::path& executable) {
     // Only ".exe" is an executable's extension: elsewhere programs have none, and a dot in a
     // name such as "tool.v2" is part of it.
     constexpr std::string_view kExtension = ".exe";
-    std::string name = executable.filename().string();
+    const std::u8string utf8 = executable.filename().u8string();
+    std::string name(utf8.begin(), utf8.end());
     if (name.size() > kExtension.size()) {
         const auto suffix = std::string_view(name).substr(name.size() - kExtension.size());
         if (std::equal(suffix.begin(), suffix.end(), kExtension.begin(), [](char a, char b) {
@@ -76,10 +80,9 @@ namespace {
 
 fs::path temporaryBeside(const fs::path& file) {
     std::random_device seed;
-    std::string name = ".";
-    name += file.filename().string();
-    name += ".tmp-";
-    name += std::to_string(seed());
+    fs::path name = ".";
+    name += file.filename();
+    name += ".tmp-" + std::to_string(seed());
     return file.parent_path() / name;
 }
 

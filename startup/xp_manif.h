@@ -12,6 +12,18 @@ namespace quorvane::startup {
 // never restarts again, whatever it finds, so no start can loop.
 inline constexpr const char* kRestartedMarker = "QUORVANE_RESTARTED";
 
+// The architecture the manifest names for the program and its common controls. Windows' loader
+// refuses to start a program whose manifest binds it to another architecture's common controls,
+// so a Windows build names its own; elsewhere the manifest is never loaded and keeps the text of
+// the 32-bit original.
+#if defined(_WIN32) && defined(__x86_64__)
+inline constexpr const char* kArchitecture = "amd64";
+#elif defined(_WIN32) && defined(__aarch64__)
+inline constexpr const char* kArchitecture = "arm64";
+#else
+inline constexpr const char* kArchitecture = "x86";
+#endif
+
 // The 21-line manifest (CR LF between lines, none after the last) naming version 6.0.0.0 of
 // the common controls; `baseName` and `description` are inserted as they are, unescaped.
 std::string manifestText(const std::string& baseName, const std::string& description);
@@ -20,6 +32,8 @@ std::string manifestText(const std::string& baseName, const std::string& descrip
 // (QUORVANE_COMMENTS), the maker's three web addresses.
 std::string descriptionText();
 
+// Base names are UTF-8 text, as the manifest's XML declaration says its text is.
+//
 // programDirectory / (baseName + ".exe.MANIFEST"): the name keeps ".exe" on every platform.
 std::filesystem::path manifestPath(const std::filesystem::path& programDirectory,
                                    const std::string& baseName);

@@ -1,11 +1,13 @@
 #!/bin/bash
 # Runs one Windows test executable under Wine in a prefix of its own, then stops that prefix's
-# wineserver and removes the prefix. Exits with the test's status.
+# wineserver and removes the prefix. Exits with the test's status. With --script, runs a bash
+# script instead, with WINEPREFIX naming that prefix, for tests that start several programs.
 # Usage: run_under_wine.sh EXE [ARGS...]
+#        run_under_wine.sh --script SCRIPT [ARGS...]
 set -u
 
-if [ $# -lt 1 ]; then
-    echo "usage: $0 EXE [ARGS...]" >&2
+if [ $# -lt 1 ] || { [ "$1" = "--script" ] && [ $# -lt 2 ]; }; then
+    echo "usage: $0 EXE [ARGS...] | --script SCRIPT [ARGS...]" >&2
     exit 2
 fi
 
@@ -44,7 +46,12 @@ if ! make_prefix; then
 fi
 
 # In the background, so that a signal to this script is handled at once, not after Wine ends.
-wine "$@" &
+if [ "$1" = "--script" ]; then
+    shift
+    bash "$@" &
+else
+    wine "$@" &
+fi
 test_pid=$!
 wait "$test_pid"
 status=$?

@@ -30,42 +30,43 @@ QString userConfigurationDirectory() {
 
 }  // namespace
 
-QString configurationFilePath() {
-    const QString named = qEnvironmentVariable("QUORVANE_CONFIG");
-    if (!named.isEmpty()) {
-        return named;
-    }
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(u"quorvane.ini"_s);
-    if (QFileInfo::exists(beside)) {
-        return beside;
-    }
+QStringList configurationFiles(const QString& programDirectory) {
+    QStringList candidates{QDir(programDirectory).filePath(u"quorvane.ini"_s)};
     // No folder known: no user file either, rather than one relative to the working directory.
     const QString userDirectory = userConfigurationDirectory();
-    if (userDirectory.isEmpty()) {
-        return QString();
+    if (!userDirectory.isEmpty()) {
+        candidates.append(QDir(userDirectory).filePath(u"Quorvane/quorvane.ini"_s));
     }
-    const QString user = QDir(userDirectory).filePath(u"Quorvane/quorvane.ini"_s);
-    return QFileInfo::exists(user) ? user : QString();
+    const QString named = qEnvironmentVariable("QUORVANE_CONFIG");
+    if (!named.isEmpty()) {
+        candidates.append(named);
+    }
+    QStringList files;
+    for (const QString& candidate : candidates) {
+        if (QFileInfo(candidate).isFile()) {
+            files.append(candidate);
+        }
+    }
+    return files;
 }
 
 Configuration loadConfiguration() {
-    return loadConfiguration(configurationFilePath());
+    return loadConfiguration(configurationFiles(QCoreApplication::applicationDirPath()));
 }
 
-Configuration loadConfiguration(const QString& file) {
+Configuration loadConfiguration(const QStringList& files) {
     Configuration configuration;
-    if (file.isEmpty() || !QFileInfo::exists(file)) {
-        return configuration;
+    for (const QString& file : files) {
+        const QSettings settings(file, QSettings::IniFormat);
+        readText(settings, "Web/MakerHost", configuration.makerHost);
+        readText(settings, "Web/VendorHost", configuration.vendorHost);
+        readText(settings, "Web/PortalHost", configuration.portalHost);
+        readText(settings, "Mail/Server", configuration.mailServer);
+        readText(settings, "Mail/Mirror1", configuration.mirrors[0]);
+        readText(settings, "Mail/Mirror2", configuration.mirrors[1]);
+        readText(settings, "Mail/Mirror3", configuration.mirrors[2]);
+        readText(settings, "Registry/Directory", configuration.registryDirectory);
     }
-    const QSettings settings(file, QSettings::IniFormat);
-    readText(settings, "Web/MakerHost", configuration.makerHost);
-    readText(settings, "Web/VendorHost", configuration.vendorHost);
-    readText(settings, "Web/PortalHost", configuration.portalHost);
-    readText(settings, "Mail/Server", configuration.mailServer);
-    readText(settings, "Mail/Mirror1", configuration.mirrors[0]);
-    readText(settings, "Mail/Mirror2", configuration.mirrors[1]);
-    readText(settings, "Mail/Mirror3", configuration.mirrors[2]);
-    readText(settings, "Registry/Directory", configuration.registryDirectory);
     return configuration;
 }
 

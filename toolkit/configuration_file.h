@@ -1,19 +1,22 @@
-// Reads the configuration: compiled defaults, overridden by the INI file named by
-// QUORVANE_CONFIG, else quorvane.ini beside the executable, else Quorvane\quorvane.ini in the
-// user's roaming application data folder on Windows, $XDG_CONFIG_HOME/Quorvane/quorvane.ini
-// elsewhere.
+// Reads the configuration in layers: the compiled defaults, then quorvane.ini beside the
+// executable, then the user's own file (Quorvane\quorvane.ini in the roaming application data
+// folder on Windows, $XDG_CONFIG_HOME/Quorvane/quorvane.ini elsewhere), then the file
+// QUORVANE_CONFIG names. Each key comes from the last file that sets it, so a user changes a
+// setting in their own file even when an administrator's file beside the program sets it.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "toolkit/configuration.h"
 
 namespace quorvane::toolkit {
 
-// The INI file in force, or an empty text when there is none.
-QString configurationFilePath();
+// The files that exist, lowest layer first, for a program in `programDirectory`.
+QStringList configurationFiles(const QString& programDirectory);
+// The configuration of this program (its own directory, the user's file, QUORVANE_CONFIG).
 Configuration loadConfiguration();
-// Reads `file` over the compiled defaults; a missing file leaves them all.
-Configuration loadConfiguration(const QString& file);
+// Reads `files` in order over the compiled defaults; missing files change nothing.
+Configuration loadConfiguration(const QStringList& files);
 
 }  // namespace quorvane::toolkit

@@ -43,6 +43,7 @@ protected:
         // No configuration file or registry of the user's may be used instead.
         return testing::runCommandLine(
             "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                " XDG_CONFIG_HOME=" + (dir_.path() / "config").string() +
                 " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
                 " XDG_STATE_HOME=" + state().string() + " " + environment +
                 " WINEPREFIX= " QUORVANE_CLI " --registry " + registry().string() + " " + arguments,
@@ -399,7 +400,8 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
     // One command line each, the first empty.
     std::istringstream badLines(
         "|frob|impose|impose 24|impose 25|lift 0|lift NoSuchValue|list extra|impose 4 --json|"
-        "--bogus list|--registry '' list|undo 4|list --list|why 25|why NoSuchValue|why --policy "
+        "--bogus list|--registry '' list|--registry '' why|--registry '' export a.reg|undo 4|list "
+        "--list|why 25|why NoSuchValue|why --policy "
         "user|export|export a.reg b.reg|export --json a.reg|export --policy group a.pol");
     for (std::string arguments; std::getline(badLines, arguments, '|');) {
         const Outcome result = run(arguments);

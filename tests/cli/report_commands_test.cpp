@@ -50,7 +50,8 @@ protected:
                               : " --registry " + (registry.empty() ? prefix().string() : registry);
         return testing::runCommandLine(
             "env -u WINEPREFIX XDG_DATA_HOME=" + (dir_.path() / "data").string() +
-                " QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() + " " + wrapper +
+                " QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                " XDG_CONFIG_HOME=" + (dir_.path() / "config").string() + " " + wrapper +
                 QUORVANE_CLI + where + " " + arguments,
             dir_.path());
     }

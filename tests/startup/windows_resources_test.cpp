@@ -128,9 +128,9 @@ TEST_P(WindowsResourcesTest, VersionResourceNamesTheProgramAndCarriesTheManifest
 }
 
 // No embedded manifest: it would take precedence over the one the program writes beside itself.
-// Self-contained: Qt and the compiler's runtime are linked in, so only the system's DLLs are
-// imported.
-TEST_P(WindowsResourcesTest, HoldsTheIconAndNoManifestAndImportsOnlySystemDlls) {
+// The compiler's runtime is linked in, so only the system's DLLs and the Qt DLLs the packages
+// put beside the programs are imported: Qt Widgets by the window alone.
+TEST_P(WindowsResourcesTest, HoldsTheIconAndNoManifestAndImportsOnlySystemAndQtDlls) {
     const Program& program = GetParam();
     const Image image = mapImage(program.path);
     ASSERT_NE(image.get(), nullptr) << program.path << ": error " << GetLastError();
@@ -146,14 +146,24 @@ TEST_P(WindowsResourcesTest, HoldsTheIconAndNoManifestAndImportsOnlySystemDlls) 
     EXPECT_EQ(nt.OptionalHeader.Subsystem, program.subsystem);
     const std::vector<std::string> imports = importsOf(base, nt);
     ASSERT_FALSE(imports.empty());
+    const std::set<std::string> shipped = {"qt6core.dll", "qt6gui.dll", "qt6widgets.dll",
+                                           "qt6network.dll"};
+    std::set<std::string> qt;
     for (const std::string& dll : imports) {
-        // Every DLL named must be one that Windows itself provides (API sets included).
+        if (shipped.count(dll) != 0) {
+            qt.insert(dll);
+            continue;
+        }
+        // Every other DLL named must be one that Windows itself provides (API sets included).
         const HMODULE system = LoadLibraryExA(dll.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         EXPECT_NE(system, nullptr) << dll << " is not a system DLL";
         if (system != nullptr) {
             FreeLibrary(system);
         }
     }
+    EXPECT_EQ(qt.count("qt6core.dll"), 1u);
+    EXPECT_EQ(qt.count("qt6widgets.dll"),
+              program.subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

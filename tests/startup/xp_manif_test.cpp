@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
+#include <vector>
 
 #include "tests/support/contains.h"
 #include "tests/support/temp_dir.h"
@@ -20,6 +22,14 @@ const std::string kDescription =
     "http://www.haldrix.example http://www.haldrix.example/Pages/"
     "ListBot.html http://www.haldrix.example/Pages/Pimbleroot.html";
 
+// The 64-bit Windows program names its own architecture, for itself and for the common controls
+// it binds to; elsewhere the text keeps the 32-bit original's.
+#ifdef _WIN32
+#define ARCHITECTURE "amd64"
+#else
+#define ARCHITECTURE "x86"
+#endif
+
 // Written out by hand, line by line, so that the builder is checked against the table and not
 // against itself.
 const std::string kQuorvaneManifest =
@@ -27,7 +37,8 @@ const std::string kQuorvaneManifest =
     "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
     "<assemblyIdentity\r\n"
     "  name=\"Quorvane.exe\"\r\n"
-    "  processorArchitecture=\"x86\"\r\n"
+    "  processorArchitecture=\"" ARCHITECTURE
+    "\"\r\n"
     "  version=\"1.0.0.0\"\r\n"
     "  type=\"win32\"/>\r\n"
     "<description>" +
@@ -39,7 +50,8 @@ const std::string kQuorvaneManifest =
     "      type=\"win32\"\r\n"
     "      name=\"Microsoft.Windows.Common-Controls\"\r\n"
     "      version=\"6.0.0.0\"\r\n"
-    "      processorArchitecture=\"x86\"\r\n"
+    "      processorArchitecture=\"" ARCHITECTURE
+    "\"\r\n"
     "      publicKeyToken=\"6595b64144ccf1df\"\r\n"
     "      language=\"*\"\r\n"
     "    />\r\n"
@@ -55,8 +67,9 @@ std::function<bool()> countedRestart(int& calls, bool started = true) {
 TEST(XpManifTest, ManifestTextIsTheHandWrittenBytesWithTheInsertsAsGiven) {
     EXPECT_EQ(manifestText("Quorvane", kDescription), kQuorvaneManifest);
     // A 572-character skeleton: the inserts are all that varies.
-    EXPECT_EQ(manifestText("", "").size(), 572u);
-    EXPECT_EQ(manifestText("ab", "cde").size(), 572u + 5u);
+    const std::size_t skeleton = 572 + 2 * (sizeof(ARCHITECTURE) - sizeof("x86"));
+    EXPECT_EQ(manifestText("", "").size(), skeleton);
+    EXPECT_EQ(manifestText("ab", "cde").size(), skeleton + 5u);
 }
 
 TEST(XpManifTest, DescriptionIsTheVersionCommentsAndManifestNameKeepsExe) {
@@ -118,12 +131,24 @@ TEST(XpManifTest, StartWritesAMissingManifestAndRestartsOnlyWhenItMay) {
 TEST(XpManifTest, AnotherBaseNameWritesItsOwnManifest) {
     TempDir directory;
     int restarts = 0;
-    for (const char* name : {"Quorvane", "Copy of Q"}) {
+    // The last one outside every ANSI code page: it names its file and the manifest as it is.
+    const std::string cyrillic = "\xd0\x96\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb0 \xc3\x85";  // "Жанна Å"
+    for (const std::string& name : {std::string("Quorvane"), std::string("Copy of Q"), cyrillic}) {
         EXPECT_EQ(start({directory.path(), name, kDescription, false}, countedRestart(restarts)),
                   StartOutcome::Restarted);
     }
     EXPECT_TRUE(testing::contains(readFile(directory.path() / "Copy of Q.exe.MANIFEST"),
                                   "  name=\"Copy of Q.exe\"\r\n"));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory.path())) {
+        const std::u8string name = entry.path().filename().u8string();
+        names.emplace_back(name.begin(), name.end());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Copy of Q.exe.MANIFEST", "Quorvane.exe.MANIFEST",
+                                               cyrillic + ".exe.MANIFEST"}));
+    const std::u8string executable = u8"/Programme/\u0416\u0430\u043d\u043d\u0430 \u00c5.exe";
+    EXPECT_EQ(baseNameOf(fs::path(executable)), cyrillic);
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// Where the configuration comes from, and the sample quorvane.ini that the Windows packages ship.
+// Where the configuration comes from, layer on layer, and the sample quorvane.ini that the Windows
+// packages ship.
 #include "toolkit/configuration_file.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
@@ -34,24 +37,63 @@ protected:
     char* argv_[1] = {name_};
     QCoreApplication application_{argc_, argv_};
     TempDir dir_;
+
+    // Writes `lines` (key=value, or comments) as the INI file `name` in the scratch directory.
+    QString ini(const char* name, const char* lines) const {
+        const QString file = scratch(name);
+        QDir().mkpath(QFileInfo(file).path());
+        QFile out(file);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Text)) << name;
+        out.write(lines);
+        return file;
+    }
 };
 
-// The user's own file: %APPDATA%\Quorvane\quorvane.ini on Windows (the roaming folder, which
-// follows the user), $XDG_CONFIG_HOME/Quorvane/quorvane.ini elsewhere; QUORVANE_CONFIG wins.
-TEST_F(ConfigurationFileTest, UserFileLiesInTheUsersConfigurationFolder) {
-    const ScopedEnvironment noNamedFile("QUORVANE_CONFIG", "");
+// Compiled defaults, then the file beside the program, then the user's own file (%APPDATA% on
+// Windows, the roaming folder that follows the user; $XDG_CONFIG_HOME elsewhere), then the file
+// QUORVANE_CONFIG names: each key from the last file that sets it.
+TEST_F(ConfigurationFileTest, EachKeyComesFromTheLastFileThatSetsIt) {
     const ScopedEnvironment folder(kUserFolderVariable, scratch("user").toStdString());
-    EXPECT_EQ(configurationFilePath(), QString()) << "no file there yet";
+    const ScopedEnvironment noNamedFile("QUORVANE_CONFIG", "");
+    EXPECT_EQ(configurationFiles(scratch("program")), QStringList()) << "no file yet";
 
-    ASSERT_TRUE(QDir().mkpath(scratch("user/Quorvane")));
-    QSettings(scratch("user/Quorvane/quorvane.ini"), QSettings::IniFormat)
-        .setValue(QStringLiteral("Web/MakerHost"), QStringLiteral("maker.test"));
-    EXPECT_EQ(QDir::cleanPath(configurationFilePath()),
-              QDir::cleanPath(scratch("user/Quorvane/quorvane.ini")));
-    EXPECT_EQ(loadConfiguration().makerHost, "maker.test");
+    const QString beside = ini("program/quorvane.ini",
+                               "[Web]\nMakerHost=beside.test\nVendorHost=beside.test\n"
+                               "[Mail]\nServer=beside.test:2525\n");
+    const QString user = ini("user/Quorvane/quorvane.ini",
+                             "[Web]\nMakerHost=user.test\n[Mail]\nMirror1=user.test\n");
+    const QString named = ini("named.ini", "[Web]\nMakerHost=named.test\n");
+    EXPECT_EQ(configurationFiles(scratch("program")), QStringList({beside, user}));
+    const ScopedEnvironment namedFile("QUORVANE_CONFIG", named.toStdString());
+    const QStringList files = configurationFiles(scratch("program"));
+    EXPECT_EQ(files, QStringList({beside, user, named}));
 
-    const ScopedEnvironment named("QUORVANE_CONFIG", scratch("named.ini").toStdString());
-    EXPECT_EQ(configurationFilePath(), scratch("named.ini"));
+    const Configuration read = loadConfiguration(files);
+    const Configuration defaults;
+    EXPECT_EQ(read.makerHost, "named.test");
+    EXPECT_EQ(read.vendorHost, "beside.test");
+    EXPECT_EQ(read.mailServer, "beside.test:2525");
+    EXPECT_EQ(read.mirrors[0], "user.test");
+    EXPECT_EQ(read.portalHost, defaults.portalHost);
+    EXPECT_EQ(read.mirrors[1], defaults.mirrors[1]);
+
+    // A named file that is missing, or a folder, leaves the layers below in force.
+    const ScopedEnvironment missing("QUORVANE_CONFIG", scratch("none.ini").toStdString());
+    EXPECT_EQ(configurationFiles(scratch("program")), QStringList({beside, user}));
+    const ScopedEnvironment folderNamed("QUORVANE_CONFIG", scratch("user").toStdString());
+    EXPECT_EQ(configurationFiles(scratch("program")), QStringList({beside, user}));
+}
+
+// The sample the packages put beside the program sets nothing: a user's own file still changes
+// the mail server, though a standard user may not change the file in Program Files.
+TEST_F(ConfigurationFileTest, SampleBesideTheProgramLeavesTheUsersFileInForce) {
+    const ScopedEnvironment folder(kUserFolderVariable, scratch("user").toStdString());
+    const ScopedEnvironment noNamedFile("QUORVANE_CONFIG", "");
+    ASSERT_TRUE(QDir().mkpath(scratch("program")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QUORVANE_SAMPLE_INI), scratch("program/quorvane.ini")));
+    ini("user/Quorvane/quorvane.ini", "[Mail]\nServer=mail.user.test:587\n");
+    EXPECT_EQ(loadConfiguration(configurationFiles(scratch("program"))).mailServer,
+              "mail.user.test:587");
 }
 
 #ifdef _WIN32
@@ -62,10 +104,8 @@ TEST_F(ConfigurationFileTest, NoRoamingFolderMeansNoUserFile) {
     const ScopedEnvironment folder("APPDATA", "");
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(scratch("")));
-    ASSERT_TRUE(QDir().mkpath(QStringLiteral("Quorvane")));
-    QSettings(QStringLiteral("Quorvane/quorvane.ini"), QSettings::IniFormat)
-        .setValue(QStringLiteral("Web/MakerHost"), QStringLiteral("x.test"));
-    EXPECT_EQ(configurationFilePath(), QString());
+    ini("Quorvane/quorvane.ini", "[Web]\nMakerHost=x.test\n");
+    EXPECT_EQ(configurationFiles(scratch("program")), QStringList());
     QDir::setCurrent(previous);
 }
 #endif
@@ -76,7 +116,7 @@ TEST_F(ConfigurationFileTest, SampleFileShowsEveryDefaultAndChangesNothing) {
     const Configuration defaults;
     QFile sample(QStringLiteral(QUORVANE_SAMPLE_INI));
     ASSERT_TRUE(sample.open(QIODevice::ReadOnly | QIODevice::Text)) << QUORVANE_SAMPLE_INI;
-    EXPECT_EQ(loadConfiguration(sample.fileName()).makerHost, defaults.makerHost)
+    EXPECT_EQ(loadConfiguration(QStringList{sample.fileName()}).makerHost, defaults.makerHost)
         << "as shipped, the sample is all comments";
 
     QString text = QString::fromUtf8(sample.readAll());
@@ -88,7 +128,7 @@ TEST_F(ConfigurationFileTest, SampleFileShowsEveryDefaultAndChangesNothing) {
     uncommented.write(text.toUtf8());
     uncommented.close();
 
-    const Configuration read = loadConfiguration(uncommented.fileName());
+    const Configuration read = loadConfiguration(QStringList{uncommented.fileName()});
     EXPECT_EQ(read.makerHost, defaults.makerHost);
     EXPECT_EQ(read.vendorHost, defaults.vendorHost);
     EXPECT_EQ(read.portalHost, defaults.portalHost);
