@@ -40,14 +40,10 @@ constexpr const char* kDescription =
     "  undo --list                the undo entries, newest first: time, action, what changed\n"
     "\n"
     "A RESTRICTION is its number or its value name in any case (4 or NoBrowserClose).\n"
-    "With --windows DIR every command works on the Windows installation mounted at DIR,
-"
-    "for the user --user names (all: every user and the default profile, in turn).
-"
-    "Exit status: 0 done, 1 standard output could not be written, 2 bad command line or
-"
-    "unusable registry, 3 part was refused (what was not done, in which hive and why, is
-"
+    "With --windows DIR every command works on the Windows installation mounted at DIR,\n"
+    "for the user --user names (all: every user and the default profile, in turn).\n"
+    "Exit status: 0 done, 1 standard output could not be written, 2 bad command line or\n"
+    "unusable registry, 3 part was refused (what was not done, in which hive and why, is\n"
     "printed to standard error), 4 (why) something will set a restriction again.";
 
 // Qt's help starts with "Usage: " and the whole path the program was started by.
