@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <span>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "platform/hive_text.h"
@@ -916,69 +917,210 @@ Document Document::empty(std::string_view branch) {
     return parse(headerFor(branch));
 }
 
-Document Document::parse(std::string text) {
-    Document document;
-    document.buffer_ = std::make_unique<const std::string>(std::move(text));
-    const std::string_view file = *document.buffer_;
+namespace {
+
+// Whether the key of a [path] line given as `components` lies on the way to `wanted` (folded
+// names joined by single backslashes) or below it, compared name by name without building the
+// path: most sections differ from every wanted path in their first letters.
+bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_view wanted,
+                  std::u16string& decoded) {
+    std::size_t at = 0;
+    // Compares one name of the section with the next name of `wanted`; 1 match, 0 mismatch,
+    // -1 when `wanted` has no more names (the section lies below it).
+    const auto matchName = [&](auto&& unitAt, std::size_t length) {
+        if (at >= wanted.size()) {
+            return -1;
+        }
+        const std::size_t end = std::min(wanted.find(u'\\', at), wanted.size());
+        if (end - at != length) {
+            return 0;
+        }
+        for (std::size_t i = 0; i < length; ++i) {
+            if (foldUnit(unitAt(i)) != wanted[at + i]) {
+                return 0;
+            }
+        }
+        at = end + 1;
+        return 1;
+    };
+    for (std::string_view component : components) {
+        if (at >= wanted.size()) {
+            return true;  // the section lies below
+        }
+        // Plain letters compare as they stand; a mismatch among them decides, as an escape
+        // after them cannot change them.
+        bool plain = true;
+        {
+            const std::size_t end = std::min(wanted.find(u'\\', at), wanted.size());
+            const std::u16string_view name = wanted.substr(at, end - at);
+            for (std::size_t i = 0; i < component.size() && plain; ++i) {
+                const auto unit = static_cast<unsigned char>(component[i]);
+                plain = unit != 0 && unit < 0x80 && unit != '\\';
+                if (plain && (i >= name.size() || foldUnit(unit) != name[i])) {
+                    return false;
+                }
+            }
+            if (plain) {
+                if (component.size() != name.size()) {
+                    return false;
+                }
+                at = end + 1;
+                continue;
+            }
+        }
+        // As when loading: an escaped backslash separates names, an empty name is no key.
+        decoded.clear();
+        std::size_t escapedPos = 0;
+        readEscaped(component, escapedPos, '\0', decoded);
+        const std::u16string_view names = decoded;
+        for (std::size_t start = 0; start < names.size();) {
+            const std::size_t end = std::min(names.find(u'\\', start), names.size());
+            if (end > start) {
+                const std::u16string_view name = names.substr(start, end - start);
+                const int matched =
+                    matchName([&](std::size_t i) { return name[i]; }, name.size());
+                if (matched != 1) {
+                    return matched < 0;
+                }
+            }
+            start = end + 1;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// A [path] line's components, kept in one list for the whole file, and where its section starts.
+struct ScannedHive::Section {
+    std::size_t start;
+    KeyLine key;
+};
+
+ScannedHive::ScannedHive(std::string text) : text_(std::move(text)) {
+    const std::string_view file = text_;
     const std::string_view firstLine = lineAt(file, 0);
     if (withoutLineEnd(firstLine) != kHeaderLine) {
         throw HeaderError("the first line is not \"WINE REGISTRY Version 2\"");
     }
     if (firstLine.size() >= 2 && firstLine[firstLine.size() - 2] == '\r') {
-        document.lineEnd_ = "\r\n";
+        lineEnd_ = "\r\n";
     }
-
-    struct Section {
-        std::size_t start;
-        KeyLine key;
-    };
-    std::vector<Section> sections;
-    std::vector<std::string_view> allComponents;
-    for (std::size_t pos = 0; pos < file.size();) {
-        const std::string_view line = lineAt(file, pos);
-        KeyLine key;
-        if (line[0] == '[' || isBlank(line[0])) {
-            const std::size_t before = allComponents.size();
-            if (parseKeyLine(line, allComponents, key) &&
-                nameCount(std::span(allComponents).subspan(key.first, key.count)) <= kMaxDepth) {
-                sections.push_back({pos, key});
-            } else {
-                allComponents.resize(before);
-            }
+    // A [path] line starts a line, after blanks at most: a search for '[' finds every one of
+    // them without reading the file line by line.
+    for (std::size_t bracket = file.find('['); bracket != std::string_view::npos;) {
+        std::size_t start = bracket;
+        while (start > 0 && isBlank(file[start - 1])) {
+            --start;
         }
-        pos += line.size();
+        if (start > 0 && file[start - 1] != '\n') {
+            bracket = file.find('[', bracket + 1);
+            continue;
+        }
+        const std::string_view line = lineAt(file, start);
+        KeyLine key;
+        const std::size_t before = components_.size();
+        if (parseKeyLine(line, components_, key) &&
+            nameCount(std::span(components_).subspan(key.first, key.count)) <= Document::kMaxDepth) {
+            // Wine's order keeps the keys below one name of the first two levels together.
+            const auto leading = std::span(components_).subspan(key.first, std::min<std::size_t>(key.count, kRunDepth));
+            if (runs_.empty() || leading.size() < kRunDepth ||
+                !std::equal(leading.begin(), leading.end(), runLeading_.begin(), runLeading_.end())) {
+                runs_.push_back(sections_.size());
+                runLeading_.assign(leading.begin(), leading.end());
+            }
+            sections_.push_back({start, key});
+        } else {
+            components_.resize(before);
+        }
+        bracket = file.find('[', start + line.size());
     }
+}
+
+ScannedHive::~ScannedHive() = default;
+
+Document Document::parse(std::string text) {
+    Document document;
+    document.buffer_ = std::make_shared<const ScannedHive>(std::move(text));
+    document.load(nullptr);
+    return document;
+}
+
+Document Document::parseSelected(std::shared_ptr<const ScannedHive> scanned,
+                                 std::span<const std::u16string> wanted) {
+    Document document;
+    document.buffer_ = std::move(scanned);
+    document.selected_ = true;
+    document.loaded_.assign(document.buffer_->sections_.size(), false);
+    for (const std::u16string& path : wanted) {
+        document.select(path);
+    }
+    return document;
+}
+
+void Document::select(std::u16string_view wanted) {
+    if (selected_) {
+        load(&wanted);
+    }
+}
+
+void Document::load(const std::u16string_view* wanted) {
+    const ScannedHive& hive = *buffer_;
+    const std::string_view file = hive.text_;
+    lineEnd_ = hive.lineEnd_;
+    const auto& sections = hive.sections_;
+    const auto& allComponents = hive.components_;
+    std::u16string decoded;
 
     const std::size_t headerEnd = sections.empty() ? file.size() : sections.front().start;
-    document.header_ = withoutSeparator(file.substr(0, headerEnd));
+    header_ = withoutSeparator(file.substr(0, headerEnd));
     std::string_view last = file.substr(0, headerEnd);
-    std::string_view lastTrimmed = document.header_;
+    std::string_view lastTrimmed = header_;
     std::vector<std::pair<std::string_view, Key*>> lastPath;
     LoadingIndex index;
     for (std::size_t i = 0; i < sections.size(); ++i) {
+        if (wanted != nullptr && std::binary_search(hive.runs_.begin(), hive.runs_.end(), i)) {
+            // A run of sections whose first names lead away from `wanted` is passed over whole.
+            const auto leading = std::span(allComponents)
+                                     .subspan(sections[i].key.first,
+                                              std::min<std::size_t>(sections[i].key.count,
+                                                                    ScannedHive::kRunDepth));
+            if (!onWayOrBelow(leading, *wanted, decoded)) {
+                const auto next = std::upper_bound(hive.runs_.begin(), hive.runs_.end(), i);
+                i = (next == hive.runs_.end() ? sections.size() : *next) - 1;
+                continue;
+            }
+        }
         const std::size_t end = i + 1 < sections.size() ? sections[i + 1].start : file.size();
         const std::string_view chunk = file.substr(sections[i].start, end - sections[i].start);
-        // Neighbouring sections share most of their path: reuse the keys of the last one.
         const auto components =
             std::span(allComponents).subspan(sections[i].key.first, sections[i].key.count);
+        if (wanted != nullptr) {
+            // Each section once, whichever wanted key it was found for first.
+            if (loaded_[i] || !onWayOrBelow(components, *wanted, decoded)) {
+                continue;
+            }
+            loaded_[i] = true;
+        }
+        // Neighbouring sections share most of their path: reuse the keys of the last one.
         std::size_t shared = 0;
         while (shared < components.size() && shared < lastPath.size() &&
                components[shared] == lastPath[shared].first) {
             ++shared;
         }
         lastPath.resize(shared);
-        Key* key = shared == 0 ? document.root_.get() : lastPath.back().second;
+        Key* key = shared == 0 ? root_.get() : lastPath.back().second;
         for (std::size_t c = shared; c < components.size(); ++c) {
             // As in Wine, names are split after unescaping: an escaped backslash separates
             // names too, and an empty name is no key.
-            std::u16string& decoded = index.decoded;
-            if (widenPlain(components[c], decoded)) {
-                key = &key->childForLoading(decoded, index);
+            std::u16string& decodedName = index.decoded;
+            if (widenPlain(components[c], decodedName)) {
+                key = &key->childForLoading(decodedName, index);
             } else {
-                decoded.clear();
+                decodedName.clear();
                 std::size_t escapedPos = 0;
-                readEscaped(components[c], escapedPos, '\0', decoded);
-                const std::u16string_view names = decoded;
+                readEscaped(components[c], escapedPos, '\0', decodedName);
+                const std::u16string_view names = decodedName;
                 std::size_t start = 0;
                 while (start < names.size()) {
                     const std::size_t end = std::min(names.find(u'\\', start), names.size());
@@ -995,14 +1137,17 @@ Document Document::parse(std::string text) {
         key->addRawSection(lastTrimmed,
                            kUnixEpochTicks + sections[i].key.seconds * kTicksPerSecond);
     }
-    document.trailer_ = last.substr(lastTrimmed.size());
+    trailer_ = last.substr(lastTrimmed.size());
     Key::sortLoaded(index);
-    return document;
 }
 
 std::string Document::serialize() const {
+    if (selected_) {
+        // The sections left out would be lost.
+        throw std::logic_error("a hive loaded in part cannot be written");
+    }
     std::string out;
-    out.reserve(buffer_->size() + 4096);
+    out.reserve(buffer_->text_.size() + 4096);
     out += header_;
     root_->serialize(out, lineEnd_);
     out += trailer_;

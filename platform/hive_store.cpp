@@ -75,6 +75,11 @@ struct HiveFile {
     std::vector<WriteOp> pending;
     std::uint64_t generation = 0;  // changes whenever keys may have gone away
     std::uint64_t changes = 0;     // changes whenever anything may have changed
+    // Opened for reading only: the file's text, of which `document` holds the keys on the way
+    // to each of `wanted` (folded paths) and all below them, loaded as they are first asked for.
+    std::shared_ptr<const hive::ScannedHive> text;
+    std::vector<std::u16string> wanted;
+    bool partial = false;
 
     bool readOnly() const { return signature && !signature->writable(); }
 };
@@ -309,8 +314,16 @@ struct HiveStore::Impl {
         }
         auto content = signature ? hive::readHive(dir, file.fileName) : std::nullopt;
         try {
-            file.document =
-                content ? Document::parse(std::move(content->text)) : Document::empty(file.branch);
+            file.partial = content && use == Use::ReadOnly;
+            file.wanted.clear();
+            file.text.reset();
+            if (file.partial) {
+                file.text = std::make_shared<const hive::ScannedHive>(std::move(content->text));
+                file.document = Document::parseSelected(file.text, file.wanted);
+            } else {
+                file.document = content ? Document::parse(std::move(content->text))
+                                        : Document::empty(file.branch);
+            }
         } catch (const hive::HeaderError& error) {
             file.document.reset();
             throw StoreError(headerFailure(file.path, error));
@@ -320,6 +333,35 @@ struct HiveStore::Impl {
         ++file.changes;
         for (const WriteOp& op : file.pending) {
             apply(file, op);
+        }
+    }
+
+    // Loads the key at `path` and everything below it, when the hive is read in part.
+    void cover(HiveFile& file, const Path& path) {
+        if (!file.partial) {
+            return;
+        }
+        std::u16string folded = hive::foldName(path);
+        const auto within = [](std::u16string_view inner, std::u16string_view outer) {
+            return inner.starts_with(outer) &&
+                   (outer.empty() || inner.size() == outer.size() || inner[outer.size()] == u'\\');
+        };
+        if (std::any_of(file.wanted.begin(), file.wanted.end(),
+                        [&](const std::u16string& loaded) { return within(folded, loaded); })) {
+            return;
+        }
+        file.document->select(folded);
+        file.wanted.push_back(std::move(folded));
+        // A link on the way may lead anywhere in the hive: then the whole hive is loaded.
+        Key* key = &file.document->root();
+        bool linked = false;
+        forEachName(path, [&](std::u16string_view name) {
+            key = key != nullptr ? child(*key, name) : nullptr;
+            linked = linked || (key != nullptr && key->isLink());
+        });
+        if (linked) {
+            file.document->select(u"");
+            file.partial = false;
         }
     }
 
@@ -463,6 +505,9 @@ struct HiveStore::Impl {
         } catch (const std::exception& error) {
             return failure(kRegistryIoFailed, error.what());
         }
+        if (base.open != nullptr) {
+            cover(*base.hive, base.path);
+        }
         if (base.open != nullptr && keyOf(*base.open) == nullptr) {
             return kKeyDeleted;
         }
@@ -475,6 +520,7 @@ struct HiveStore::Impl {
             if ((base.access & rights) == 0) {
                 return kAccessDenied;
             }
+            cover(*base.hive, base.path);
             Key* key = base.open != nullptr ? keyOf(*base.open) : find(*base.hive, base.path);
             if (key == nullptr) {
                 return kFileNotFound;
@@ -556,6 +602,7 @@ Status HiveStore::openKey(KeyHandle parent, const std::string& subKey, std::uint
         if (const Status status = appendSubKey(subKey, path); status != kSuccess) {
             return status;
         }
+        impl_->cover(*base.hive, path);
         Walk found = walk(*base.hive, path);
         if (!found.complete) {
             return kFileNotFound;
@@ -574,6 +621,7 @@ Status HiveStore::createKey(KeyHandle parent, const std::string& subKey, KeyHand
         if (const Status status = appendSubKey(subKey, path); status != kSuccess) {
             return status;
         }
+        impl_->cover(*base.hive, path);
         Walk found = walk(*base.hive, path);
         HiveFile& file = *base.hive;
         if (found.complete) {
@@ -625,6 +673,7 @@ Status HiveStore::deleteKey(KeyHandle key, const std::string& subKey) {
         if (const Status status = appendSubKey(subKey, path); status != kSuccess) {
             return status;
         }
+        impl_->cover(*base.hive, path);
         const Walk found = walk(*base.hive, path);
         if (!found.complete) {
             return kFileNotFound;
