@@ -977,8 +977,7 @@ bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_v
             const std::size_t end = std::min(names.find(u'\\', start), names.size());
             if (end > start) {
                 const std::u16string_view name = names.substr(start, end - start);
-                const int matched =
-                    matchName([&](std::size_t i) { return name[i]; }, name.size());
+                const int matched = matchName([&](std::size_t i) { return name[i]; }, name.size());
                 if (matched != 1) {
                     return matched < 0;
                 }
@@ -1021,11 +1020,15 @@ ScannedHive::ScannedHive(std::string text) : text_(std::move(text)) {
         KeyLine key;
         const std::size_t before = components_.size();
         if (parseKeyLine(line, components_, key) &&
-            nameCount(std::span(components_).subspan(key.first, key.count)) <= Document::kMaxDepth) {
+            nameCount(std::span(components_).subspan(key.first, key.count)) <=
+                Document::kMaxDepth) {
             // Wine's order keeps the keys below one name of the first two levels together.
-            const auto leading = std::span(components_).subspan(key.first, std::min<std::size_t>(key.count, kRunDepth));
+            const auto leading =
+                std::span(components_)
+                    .subspan(key.first, std::min<std::size_t>(key.count, kRunDepth));
             if (runs_.empty() || leading.size() < kRunDepth ||
-                !std::equal(leading.begin(), leading.end(), runLeading_.begin(), runLeading_.end())) {
+                !std::equal(leading.begin(), leading.end(), runLeading_.begin(),
+                            runLeading_.end())) {
                 runs_.push_back(sections_.size());
                 runLeading_.assign(leading.begin(), leading.end());
             }
@@ -1081,10 +1084,10 @@ void Document::load(const std::u16string_view* wanted) {
     for (std::size_t i = 0; i < sections.size(); ++i) {
         if (wanted != nullptr && std::binary_search(hive.runs_.begin(), hive.runs_.end(), i)) {
             // A run of sections whose first names lead away from `wanted` is passed over whole.
-            const auto leading = std::span(allComponents)
-                                     .subspan(sections[i].key.first,
-                                              std::min<std::size_t>(sections[i].key.count,
-                                                                    ScannedHive::kRunDepth));
+            const auto leading =
+                std::span(allComponents)
+                    .subspan(sections[i].key.first,
+                             std::min<std::size_t>(sections[i].key.count, ScannedHive::kRunDepth));
             if (!onWayOrBelow(leading, *wanted, decoded)) {
                 const auto next = std::upper_bound(hive.runs_.begin(), hive.runs_.end(), i);
                 i = (next == hive.runs_.end() ? sections.size() : *next) - 1;

@@ -171,11 +171,11 @@ public:
 
     // Throws HeaderError when the first line is not Wine's header.
     static Document parse(std::string text);
-    // From `scanned`, only the sections of the keys on the way to each of `wanted` (folded names joined by single
-    // backslashes, from the root; empty for the root) and of every key below them: such a key
-    // reads as in the whole file, with its values and sub-keys, while the rest of the file costs
-    // only the search for its [path] lines. For reading only: serialize() refuses it, as the
-    // sections left out would be lost. Throws HeaderError as parse.
+    // From `scanned`, only the sections of the keys on the way to each of `wanted` (folded names
+    // joined by single backslashes, from the root; empty for the root) and of every key below them:
+    // such a key reads as in the whole file, with its values and sub-keys, while the rest of the
+    // file costs only the search for its [path] lines. For reading only: serialize() refuses it, as
+    // the sections left out would be lost. Throws HeaderError as parse.
     static Document parseSelected(std::shared_ptr<const ScannedHive> scanned,
                                   std::span<const std::u16string> wanted);
     // A file with nothing but the header, for the given branch ("REGISTRY\\Machine").
