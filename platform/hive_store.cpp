@@ -570,11 +570,14 @@ HiveStore::HiveStore(std::filesystem::path directory, Creation creation, Use use
         }
         dir.path = std::move(directory);  // made at the first write
     }
-    if (const auto server = dir.fd >= 0 ? findRunningWineserver(dir.fd) : std::nullopt) {
-        if (use == Use::Change) {
-            throw StoreError(wineserverRefusal(dir.path, *server));
+    // A read only notes a server, so Wine's own places suffice; a change is refused beside one
+    // wherever it runs.
+    if (dir.fd >= 0 && use == Use::ReadOnly) {
+        if (const auto server = findWineserverInItsPlaces(dir.fd)) {
+            impl_->readingNote = wineserverReadingNote(dir.path, *server);
         }
-        impl_->readingNote = wineserverReadingNote(dir.path, *server);
+    } else if (const auto server = dir.fd >= 0 ? findRunningWineserver(dir.fd) : std::nullopt) {
+        throw StoreError(wineserverRefusal(dir.path, *server));
     }
     try {
         for (HiveFile* file : {&impl_->user, &impl_->machine}) {
