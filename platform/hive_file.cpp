@@ -1064,6 +1064,8 @@ Document Document::parseSelected(std::shared_ptr<const ScannedHive> scanned,
 void Document::select(std::u16string_view wanted) {
     if (selected_) {
         load(&wanted);
+        // The root's path selects what is left: the document is whole from then on.
+        selected_ = !wanted.empty();
     }
 }
 
@@ -1077,8 +1079,9 @@ void Document::load(const std::u16string_view* wanted) {
 
     const std::size_t headerEnd = sections.empty() ? file.size() : sections.front().start;
     header_ = withoutSeparator(file.substr(0, headerEnd));
-    std::string_view last = file.substr(0, headerEnd);
-    std::string_view lastTrimmed = header_;
+    // What follows the file's last section (or its header) is kept as it is.
+    const std::string_view last = sections.empty() ? file : file.substr(sections.back().start);
+    trailer_ = last.substr(withoutSeparator(last).size());
     std::vector<std::pair<std::string_view, Key*>> lastPath;
     LoadingIndex index;
     for (std::size_t i = 0; i < sections.size(); ++i) {
@@ -1135,12 +1138,9 @@ void Document::load(const std::u16string_view* wanted) {
             }
             lastPath.emplace_back(components[c], key);
         }
-        last = chunk;
-        lastTrimmed = withoutSeparator(chunk);
-        key->addRawSection(lastTrimmed,
+        key->addRawSection(withoutSeparator(chunk),
                            kUnixEpochTicks + sections[i].key.seconds * kTicksPerSecond);
     }
-    trailer_ = last.substr(lastTrimmed.size());
     Key::sortLoaded(index);
 }
 

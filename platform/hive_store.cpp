@@ -75,7 +75,7 @@ struct HiveFile {
     std::vector<WriteOp> pending;
     std::uint64_t generation = 0;  // changes whenever keys may have gone away
     std::uint64_t changes = 0;     // changes whenever anything may have changed
-    // Opened for reading only: the file's text, of which `document` holds the keys on the way
+    // Until something is written: the file's text, of which `document` holds the keys on the way
     // to each of `wanted` (folded paths) and all below them, loaded as they are first asked for.
     std::shared_ptr<const hive::ScannedHive> text;
     std::vector<std::u16string> wanted;
@@ -314,7 +314,7 @@ struct HiveStore::Impl {
         }
         auto content = signature ? hive::readHive(dir, file.fileName) : std::nullopt;
         try {
-            file.partial = content && use == Use::ReadOnly;
+            file.partial = content.has_value();
             file.wanted.clear();
             file.text.reset();
             if (file.partial) {
@@ -331,8 +331,20 @@ struct HiveStore::Impl {
         file.signature = content ? std::optional(content->signature) : std::nullopt;
         ++file.generation;
         ++file.changes;
+        if (!file.pending.empty()) {
+            loadWhole(file);
+        }
         for (const WriteOp& op : file.pending) {
             apply(file, op);
+        }
+    }
+
+    // A change is made on the whole tree: it is written back whole.
+    void loadWhole(HiveFile& file) {
+        if (file.partial) {
+            file.document->select(u"");
+            file.partial = false;
+            ++file.changes;
         }
     }
 
@@ -360,8 +372,7 @@ struct HiveStore::Impl {
             linked = linked || (key != nullptr && key->isLink());
         });
         if (linked) {
-            file.document->select(u"");
-            file.partial = false;
+            loadWhole(file);
         }
     }
 
@@ -417,6 +428,7 @@ struct HiveStore::Impl {
             return failure(kAccessDenied,
                            "the registry " + dir.path.string() + " was opened for reading only");
         }
+        loadWhole(file);
         if (!apply(file, op)) {
             return kSuccess;
         }

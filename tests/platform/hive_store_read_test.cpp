@@ -177,6 +177,36 @@ TEST_F(PartialReadTest, ReadsWhatTheWholeHiveGivesThoughTheRestIsDamagedHugeOrSh
     EXPECT_EQ(everything(reader), everything(full));
 }
 
+TEST_F(PartialReadTest, AWriteAfterReadsInPartChangesOnlyItsSection) {
+    append("\n[Software\\\\Broken\n\"x\"=dword:zz\n");
+    const fs::path file = dir_.path() / "system.reg";
+    const std::string before = readFile(file);
+    HiveStore store(dir_.path());
+    const std::string read = valuesRead(store);
+    EXPECT_EQ(write(store, kLocalMachine, restrictions::kControlPanelKey, "HomePage", dword(0)),
+              kSuccess);
+    const std::string after = readFile(file);
+    std::size_t same = 0;
+    while (same < before.size() && same < after.size() && before[same] == after[same]) {
+        ++same;
+    }
+    std::size_t sameEnd = 0;
+    while (sameEnd + same < before.size() && sameEnd + same < after.size() &&
+           before[before.size() - 1 - sameEnd] == after[after.size() - 1 - sameEnd]) {
+        ++sameEnd;
+    }
+    // Only the Control Panel section differs, and every other byte is kept.
+    const std::string was = before.substr(same, before.size() - same - sameEnd);
+    const std::string is = after.substr(same, after.size() - same - sameEnd);
+    EXPECT_EQ(was.find("\n["), std::string::npos) << was;
+    EXPECT_EQ(is.find("\n["), std::string::npos) << is;
+    EXPECT_NE(before.substr(0, same).rfind("Control Panel]"), std::string::npos);
+    EXPECT_EQ(stored(store, kLocalMachine, restrictions::kControlPanelKey, "HomePage"), dword(0));
+    EXPECT_NE(valuesRead(store), read);
+    HiveStore fresh(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+    EXPECT_EQ(valuesRead(store), valuesRead(fresh));
+}
+
 TEST_F(PartialReadTest, AReadOnlyStoreWritesNothing) {
     const std::string before = readFile(dir_.path() / "system.reg");
     HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
