@@ -993,7 +993,7 @@ bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_v
 // A [path] line's components, kept in one list for the whole file, and where its section starts.
 struct ScannedHive::Section {
     std::size_t start;
-    KeyLine key;
+    std::uint64_t seconds;
 };
 
 ScannedHive::ScannedHive(std::string text) : text_(std::move(text)) {
@@ -1007,6 +1007,8 @@ ScannedHive::ScannedHive(std::string text) : text_(std::move(text)) {
     }
     // A [path] line starts a line, after blanks at most: a search for '[' finds every one of
     // them without reading the file line by line.
+    std::vector<std::string_view> components;
+    std::string_view runLeading;
     for (std::size_t bracket = file.find('['); bracket != std::string_view::npos;) {
         std::size_t start = bracket;
         while (start > 0 && isBlank(file[start - 1])) {
@@ -1018,23 +1020,21 @@ ScannedHive::ScannedHive(std::string text) : text_(std::move(text)) {
         }
         const std::string_view line = lineAt(file, start);
         KeyLine key;
-        const std::size_t before = components_.size();
-        if (parseKeyLine(line, components_, key) &&
-            nameCount(std::span(components_).subspan(key.first, key.count)) <=
-                Document::kMaxDepth) {
+        components.clear();
+        if (parseKeyLine(line, components, key) && nameCount(components) <= Document::kMaxDepth) {
             // Wine's order keeps the keys below one name of the first two levels together.
-            const auto leading =
-                std::span(components_)
-                    .subspan(key.first, std::min<std::size_t>(key.count, kRunDepth));
-            if (runs_.empty() || leading.size() < kRunDepth ||
-                !std::equal(leading.begin(), leading.end(), runLeading_.begin(),
-                            runLeading_.end())) {
+            const std::string_view leading =
+                key.count < kRunDepth
+                    ? std::string_view()
+                    : std::string_view(components[0].data(),
+                                       static_cast<std::size_t>(components[kRunDepth - 1].data() +
+                                                                components[kRunDepth - 1].size() -
+                                                                components[0].data()));
+            if (runs_.empty() || leading.empty() || leading != runLeading) {
                 runs_.push_back(sections_.size());
-                runLeading_.assign(leading.begin(), leading.end());
+                runLeading = leading;
             }
-            sections_.push_back({start, key});
-        } else {
-            components_.resize(before);
+            sections_.push_back({start, key.seconds});
         }
         bracket = file.find('[', start + line.size());
     }
@@ -1074,7 +1074,6 @@ void Document::load(const std::u16string_view* wanted) {
     const std::string_view file = hive.text_;
     lineEnd_ = hive.lineEnd_;
     const auto& sections = hive.sections_;
-    const auto& allComponents = hive.components_;
     std::u16string decoded;
 
     const std::size_t headerEnd = sections.empty() ? file.size() : sections.front().start;
@@ -1084,30 +1083,33 @@ void Document::load(const std::u16string_view* wanted) {
     trailer_ = last.substr(withoutSeparator(last).size());
     std::vector<std::pair<std::string_view, Key*>> lastPath;
     LoadingIndex index;
+    std::vector<std::string_view> components;
+    KeyLine key;
+    auto nextRun = hive.runs_.begin();
     for (std::size_t i = 0; i < sections.size(); ++i) {
-        if (wanted != nullptr && std::binary_search(hive.runs_.begin(), hive.runs_.end(), i)) {
-            // A run of sections whose first names lead away from `wanted` is passed over whole.
-            const auto leading =
-                std::span(allComponents)
-                    .subspan(sections[i].key.first,
-                             std::min<std::size_t>(sections[i].key.count, ScannedHive::kRunDepth));
-            if (!onWayOrBelow(leading, *wanted, decoded)) {
-                const auto next = std::upper_bound(hive.runs_.begin(), hive.runs_.end(), i);
-                i = (next == hive.runs_.end() ? sections.size() : *next) - 1;
+        if (wanted != nullptr && loaded_[i]) {
+            continue;  // each section once, whichever wanted key it was found for first
+        }
+        components.clear();
+        parseKeyLine(lineAt(file, sections[i].start), components, key);
+        while (nextRun != hive.runs_.end() && *nextRun <= i) {
+            ++nextRun;
+        }
+        const std::size_t runEnd = nextRun == hive.runs_.end() ? sections.size() : *nextRun;
+        if (wanted != nullptr) {
+            const std::size_t leading = std::min(components.size(), ScannedHive::kRunDepth);
+            if (!onWayOrBelow(std::span(components).first(leading), *wanted, decoded)) {
+                // The sections up to the next run begin with the same names: all lead away.
+                i = runEnd - 1;
                 continue;
             }
-        }
-        const std::size_t end = i + 1 < sections.size() ? sections[i + 1].start : file.size();
-        const std::string_view chunk = file.substr(sections[i].start, end - sections[i].start);
-        const auto components =
-            std::span(allComponents).subspan(sections[i].key.first, sections[i].key.count);
-        if (wanted != nullptr) {
-            // Each section once, whichever wanted key it was found for first.
-            if (loaded_[i] || !onWayOrBelow(components, *wanted, decoded)) {
+            if (!onWayOrBelow(components, *wanted, decoded)) {
                 continue;
             }
             loaded_[i] = true;
         }
+        const std::size_t end = i + 1 < sections.size() ? sections[i + 1].start : file.size();
+        const std::string_view chunk = file.substr(sections[i].start, end - sections[i].start);
         // Neighbouring sections share most of their path: reuse the keys of the last one.
         std::size_t shared = 0;
         while (shared < components.size() && shared < lastPath.size() &&
@@ -1115,13 +1117,13 @@ void Document::load(const std::u16string_view* wanted) {
             ++shared;
         }
         lastPath.resize(shared);
-        Key* key = shared == 0 ? root_.get() : lastPath.back().second;
+        Key* target = shared == 0 ? root_.get() : lastPath.back().second;
         for (std::size_t c = shared; c < components.size(); ++c) {
             // As in Wine, names are split after unescaping: an escaped backslash separates
             // names too, and an empty name is no key.
             std::u16string& decodedName = index.decoded;
             if (widenPlain(components[c], decodedName)) {
-                key = &key->childForLoading(decodedName, index);
+                target = &target->childForLoading(decodedName, index);
             } else {
                 decodedName.clear();
                 std::size_t escapedPos = 0;
@@ -1131,15 +1133,15 @@ void Document::load(const std::u16string_view* wanted) {
                 while (start < names.size()) {
                     const std::size_t end = std::min(names.find(u'\\', start), names.size());
                     if (end > start) {
-                        key = &key->childForLoading(names.substr(start, end - start), index);
+                        target = &target->childForLoading(names.substr(start, end - start), index);
                     }
                     start = end + 1;
                 }
             }
-            lastPath.emplace_back(components[c], key);
+            lastPath.emplace_back(components[c], target);
         }
-        key->addRawSection(withoutSeparator(chunk),
-                           kUnixEpochTicks + sections[i].key.seconds * kTicksPerSecond);
+        target->addRawSection(withoutSeparator(chunk),
+                              kUnixEpochTicks + sections[i].seconds * kTicksPerSecond);
     }
     Key::sortLoaded(index);
 }

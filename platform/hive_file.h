@@ -156,12 +156,10 @@ private:
     std::string text_;  // untouched sections point into it, so it never moves
     std::string lineEnd_ = "\n";
     std::vector<Section> sections_;
-    std::vector<std::string_view> components_;  // of every [path] line, in one list
     // Where each run of neighbouring sections that share their first kRunDepth components (as
     // written) starts, so that a selection passes over the runs that lead elsewhere at once.
     static constexpr std::size_t kRunDepth = 2;
     std::vector<std::size_t> runs_;
-    std::vector<std::string_view> runLeading_;  // while scanning: the current run's components
 };
 
 class Document {
