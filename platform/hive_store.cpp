@@ -353,15 +353,24 @@ struct HiveStore::Impl {
         if (!file.partial) {
             return;
         }
-        std::u16string folded = hive::foldName(path);
-        const auto within = [](std::u16string_view inner, std::u16string_view outer) {
-            return inner.starts_with(outer) &&
-                   (outer.empty() || inner.size() == outer.size() || inner[outer.size()] == u'\\');
+        // Compared unit by unit: this runs before every operation on the hive.
+        const auto within = [](std::u16string_view inner, std::u16string_view loaded) {
+            if (inner.size() < loaded.size() || (inner.size() > loaded.size() && !loaded.empty() &&
+                                                 inner[loaded.size()] != u'\\')) {
+                return false;
+            }
+            for (std::size_t i = 0; i < loaded.size(); ++i) {
+                if (hive::foldUnit(inner[i]) != loaded[i]) {
+                    return false;
+                }
+            }
+            return true;
         };
         if (std::any_of(file.wanted.begin(), file.wanted.end(),
-                        [&](const std::u16string& loaded) { return within(folded, loaded); })) {
+                        [&](const std::u16string& loaded) { return within(path, loaded); })) {
             return;
         }
+        std::u16string folded = hive::foldName(path);
         file.document->select(folded);
         file.wanted.push_back(std::move(folded));
         // A link on the way may lead anywhere in the hive: then the whole hive is loaded.
