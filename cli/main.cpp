@@ -33,6 +33,8 @@ constexpr const char* kDescription =
     "  reset-pages                reset the browser's start and search pages\n"
     "  why [RESTRICTION...] [--json]  what will set restrictions again (exit 4 when something\n"
     "                             will)\n"
+    "  fix [RESTRICTION...] [--dry-run] [--json]  stop what sets restrictions again (policy\n"
+    "                             records, startup values and items, tasks), then lift them\n"
     "  export FILE.reg            the restrictions' values in both hives, as a registry file\n"
     "  export --policy user|machine FILE.pol  the restrictions in force, as a Registry.pol\n"
     "  undo                       put back what the last change changed (an undo is a change\n"
@@ -86,6 +88,9 @@ int runCommand(QCoreApplication& application) {
     if (const auto status = cli::runReportCommand(QCoreApplication::arguments())) {
         return *status;
     }
+    if (const auto status = cli::runFixCommand(QCoreApplication::arguments())) {
+        return *status;
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
@@ -94,16 +99,19 @@ int runCommand(QCoreApplication& application) {
     const QCommandLineOption registryOption(
         u"registry"_s, u"Work on the hive files in DIR instead of the configured registry."_s,
         u"DIR"_s);
-    const QCommandLineOption jsonOption(u"json"_s, u"With list or why: print JSON."_s);
+    const QCommandLineOption jsonOption(u"json"_s, u"With list, why or fix: print JSON."_s);
     const QCommandLineOption listOption(u"list"_s, u"With undo: list the undo entries."_s);
+    // Taken by fix, which runs before this parser; listed here for --help.
+    const QCommandLineOption dryRunOption(u"dry-run"_s,
+                                          u"With fix: show what would change, change nothing."_s);
     // Taken by export, which runs before this parser; listed here for --help.
     const QCommandLineOption policyOption(
         u"policy"_s, u"With export: write a Registry.pol for the user or the machine half."_s,
         u"SCOPE"_s);
-    parser.addOptions({registryOption, jsonOption, listOption, policyOption});
+    parser.addOptions({registryOption, jsonOption, listOption, policyOption, dryRunOption});
     cli::addOfflineOptions(parser);
     parser.addPositionalArgument(
-        u"command"_s, u"list, impose, lift, remove-all, reset-pages, why, export or undo."_s);
+        u"command"_s, u"list, impose, lift, remove-all, reset-pages, why, fix, export or undo."_s);
     parser.addPositionalArgument(u"restrictions"_s, u"For impose and lift."_s,
                                  u"[RESTRICTION...]"_s);
 
@@ -144,6 +152,9 @@ int runCommand(QCoreApplication& application) {
     }
     if (parser.isSet(policyOption)) {
         return usageError("--policy goes with export only");
+    }
+    if (parser.isSet(dryRunOption)) {
+        return usageError("--dry-run goes with fix only");
     }
     if (parser.isSet(listOption) && command != "undo"_L1) {
         return usageError("--list goes with undo only");

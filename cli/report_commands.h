@@ -16,6 +16,9 @@ inline constexpr int kExitReturns = 4;  // why: something will set a restriction
 // Runs `why` or `export` when the command line names one; nullopt for any other command.
 std::optional<int> runReportCommand(const QStringList& arguments);
 
+// Runs `fix` when the command line names it (cli/fix_command.cpp); nullopt for any other command.
+std::optional<int> runFixCommand(const QStringList& arguments);
+
 // why [RESTRICTION...] [--json]: exit 0 when nothing will set a restriction again, 4 when
 // something will.
 int whyCommand(Session& session, const diagnosis::Places& places, const QStringList& arguments,

@@ -11,6 +11,7 @@
 #include "diagnosis/shell_link.h"
 #include "diagnosis/text_scan.h"
 #include "journal/reg_file.h"
+#include "journal/startup_keys.h"
 #include "journal/whole_file.h"
 #include "platform/narrow_text.h"
 #include "registry/value_query.h"
@@ -41,24 +42,8 @@ constexpr const char* kPolicyHistoryKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History";
 constexpr const char* kWinlogonKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 
-struct StartupKey {
-    KeyHandle root;
-    const char* subKey;
-};
-constexpr StartupKey kStartupKeys[] = {
-    {platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-    {platform::kCurrentUser, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {platform::kCurrentUser, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-    {platform::kCurrentUser,
-     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run"},
-    {platform::kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {platform::kLocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-    {platform::kLocalMachine, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {platform::kLocalMachine, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-    {platform::kLocalMachine,
-     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer\\Run"},
-};
+using journal::kStartupKeys;
+using journal::StartupKey;
 
 const char* rootName(KeyHandle root) {
     return root == platform::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
@@ -66,21 +51,6 @@ const char* rootName(KeyHandle root) {
 
 std::string keyPath(KeyHandle root, std::string_view subKey) {
     return std::string(rootName(root)) + "\\" + std::string(subKey);
-}
-
-// A key path with empty names dropped, so that "\A\\B\" and "A\B" compare equal.
-std::string normalisedKey(std::string_view path) {
-    std::string out;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = std::min(path.find('\\', start), path.size());
-        if (end > start) {
-            out += out.empty() ? "" : "\\";
-            out += path.substr(start, end - start);
-        }
-        start = end + 1;
-    }
-    return out;
 }
 
 std::string textOf(const StoredValue& value) {
@@ -157,7 +127,7 @@ std::string describeRecord(const PolicyRecord& record) {
 // What a policy file sets: one finding naming every restriction it imposes.
 std::optional<Finding> policyFinding(const PolicyFile& file, KeyHandle root,
                                      const std::string& where) {
-    Finding finding{Finding::Source::PolicyFile, where, {}, {}, {}, true};
+    Finding finding{Finding::Source::PolicyFile, where, {}, {}, {}, true, {}};
     for (const PolicyRecord& record : file.records) {
         const PolicyEffect effect = effectOf(record);
         if ((effect.action != PolicyEffect::Action::SetValue &&
@@ -252,14 +222,15 @@ private:
     // `showWrites` the item's name and the statements of its scripts that set restrictions.
     void addItem(Finding::Source source, std::string where, std::string item,
                  const std::string& command, const std::vector<fs::path>& folders,
-                 bool showWrites = false) {
+                 const fs::path& file = {}, bool showWrites = false) {
         CommandFindings found = examineCommand(command);
         followFiles(found, folders, 0);
         std::string shown = showWrites ? item : command;
         for (std::size_t i = 0; showWrites && i < found.writes.size(); ++i) {
             shown.append(i == 0 ? ": " : "; ").append(found.writes[i]);
         }
-        Finding finding{source, std::move(where), std::move(item), std::move(shown), {}, false};
+        Finding finding{source, std::move(where), std::move(item), std::move(shown), {}, false,
+                        file};
         finding.setsRegistry = found.setsSomething();
         finding.restrictions = found.mayChangeAny ? std::vector<int>() : found.restrictions;
         (finding.setsRegistry ? all_ : others_).push_back(std::move(finding));
@@ -378,7 +349,8 @@ private:
                         name ? textOf(*name) : std::string("(unnamed policy object)"),
                         "applied by a domain from " + textOf(*link),
                         {},
-                        true});
+                        true,
+                        {}});
     }
 
     void policyFile(const fs::path& file, KeyHandle root) {
@@ -392,6 +364,7 @@ private:
                                     "; the records before it were looked at");
         }
         if (auto finding = policyFinding(policy, root, displayPath(file))) {
+            finding->file = file;
             all_.push_back(std::move(*finding));
         }
     }
@@ -448,7 +421,7 @@ private:
             return;
         }
         // The folder runs the file itself: a script's commands, a registry file's import.
-        addItem(Finding::Source::StartupFolder, where, name, '"' + name + '"', here, true);
+        addItem(Finding::Source::StartupFolder, where, name, '"' + name + '"', here, file, true);
     }
 
     // A shell link runs its target with its arguments, in its working folder.
@@ -468,7 +441,7 @@ private:
             folders.insert(folders.begin(), *working);
         }
         folders.insert(folders.end(), {places_.systemFolder, places_.windowsFolder});
-        addItem(Finding::Source::StartupFolder, where, name, shortcut.commandLine(), folders);
+        addItem(Finding::Source::StartupFolder, where, name, shortcut.commandLine(), folders, file);
     }
 
     // Task definitions are XML, usually UTF-16 with a byte-order mark; each <Exec> action runs
@@ -482,6 +455,10 @@ private:
             const auto bytes = read(file);
             const std::string text = decodeText(bytes.value_or(std::string()));
             if (text.find("<Task") == std::string::npos) {
+                return;
+            }
+            // The Task Scheduler does not run a disabled task.
+            if (equalIgnoringCase(element(element(text, "Settings"), "Enabled"), "false")) {
                 return;
             }
             // As the Task Scheduler names it: \Folder\Task.
@@ -501,7 +478,8 @@ private:
                 if (auto local = localFile(places_, workingDirectory, {})) {
                     folders.insert(folders.begin(), *local);
                 }
-                addItem(Finding::Source::ScheduledTask, displayPath(file), name, command, folders);
+                addItem(Finding::Source::ScheduledTask, displayPath(file), name, command, folders,
+                        file);
             }
         });
     }

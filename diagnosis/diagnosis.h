@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,7 +43,8 @@ struct Finding {
     // The restrictions it sets; empty when it may set any (a registry file Quorvane cannot read,
     // a domain's policies).
     std::vector<int> restrictions;
-    bool setsRegistry = false;  // false: an other startup item
+    bool setsRegistry = false;   // false: an other startup item
+    std::filesystem::path file;  // the policy file, startup item or task definition, if any
 
     bool concerns(const std::vector<int>& numbers) const;
 };

@@ -225,4 +225,18 @@ PolicyEffect effectOf(const PolicyRecord& record) {
     return {Action::SetValue, {std::u16string(value)}};
 }
 
+std::string normalisedKey(std::string_view path) {
+    std::string out;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = std::min(path.find('\\', start), path.size());
+        if (end > start) {
+            out += out.empty() ? "" : "\\";
+            out += path.substr(start, end - start);
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
 }  // namespace quorvane::diagnosis

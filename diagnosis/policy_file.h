@@ -48,6 +48,9 @@ struct PolicyEffect {
 
 PolicyEffect effectOf(const PolicyRecord& record);
 
+// A key path with empty names dropped, so that "\A\\B\" and "A\B" compare equal.
+std::string normalisedKey(std::string_view path);
+
 // The data of a string record as text, without its terminating NULs.
 std::u16string recordText(const PolicyRecord& record);
 

@@ -5,12 +5,15 @@
 #include <set>
 #include <tuple>
 
+#include "journal/file_change.h"
+#include "journal/whole_file.h"
 #include "platform/letter_case.h"
 
 namespace quorvane::journal {
 
 namespace {
 
+namespace fs = std::filesystem;
 using platform::lowerCase;
 using restrictions::PlannedChange;
 
@@ -240,6 +243,75 @@ void apply(platform::RegistryApi& registry, const std::vector<Step>& steps,
     close();
 }
 
+// A file to put back: the record, and the record of the undo itself (the way back again).
+struct FileStep {
+    FileRecord record;
+    FileRecord reverse;
+};
+
+restrictions::Change fileChange(const FileRecord& record, platform::Status status,
+                                std::string reason) {
+    const bool moved = record.kind == FileRecord::Kind::Moved;
+    return {registry::kNoHive, moved ? "move back" : "restore file",
+            moved ? record.to + " to " + record.path : record.path, status, std::move(reason)};
+}
+
+// The three-way merge for files: a file goes back only where it still holds what the action
+// left, a moved item only where it still lies where it was moved and its old name is free.
+std::vector<FileStep> planFiles(const UndoEntry& entry, restrictions::Outcome& outcome) {
+    std::vector<FileStep> steps;
+    for (const FileRecord& record : entry.files) {
+        if (!fileChanged(record)) {
+            continue;  // as it was before the action
+        }
+        std::error_code error;
+        if (record.kind == FileRecord::Kind::Moved) {
+            if (fs::exists(fs::symlink_status(record.path, error)) ||
+                !fs::exists(fs::symlink_status(record.to, error))) {
+                outcome.add(fileChange(record, kLeftAlone, kChangedSince));
+                continue;
+            }
+            FileRecord reverse = record;
+            std::swap(reverse.path, reverse.to);
+            steps.push_back({record, std::move(reverse)});
+            continue;
+        }
+        if (!record.ended) {
+            outcome.add(fileChange(record, kLeftAlone, "the action did not end; left as it is"));
+            continue;
+        }
+        if (!fileHolds(record.path, record.after)) {
+            outcome.add(fileChange(record, kLeftAlone, kChangedSince));
+            continue;
+        }
+        FileRecord reverse = record;
+        std::swap(reverse.before, reverse.after);
+        steps.push_back({record, std::move(reverse)});
+    }
+    return steps;
+}
+
+restrictions::Change applyFile(const FileRecord& record) {
+    std::optional<std::string> failure;
+    if (record.kind == FileRecord::Kind::Moved) {
+        failure = moveFile(record.to, record.path);
+    } else if (!record.before) {
+        std::error_code error;
+        fs::remove(record.path, error);
+        failure = error ? std::optional(error.message()) : std::nullopt;
+    } else if (!record.after) {
+        if (const auto made = writeNewFile(record.path, *record.before)) {
+            failure = made->reason;
+        }
+    } else {
+        failure = rewriteFile(record.path, *record.before);
+    }
+    if (failure) {
+        return fileChange(record, platform::kAccessDenied, *failure);
+    }
+    return fileChange(record, platform::kSuccess, {});
+}
+
 // Undoing an undo redoes the action, and undoing that undoes it again.
 std::string undoName(const std::string& action) {
     if (action.starts_with("undo ")) {
@@ -266,21 +338,37 @@ UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
     result.kind = UndoResult::Kind::Undone;
     Present present(registry);
     const std::vector<Step> steps = plan(entry, present, result.outcome);
-    if (steps.empty()) {
+    const std::vector<FileStep> fileSteps = planFiles(entry, result.outcome);
+    if (steps.empty() && fileSteps.empty()) {
         return result;
     }
     std::vector<PlannedChange> changes;
     for (const Step& step : steps) {
         changes.push_back(step.change);
     }
+    std::vector<FileRecord> reverse;
+    for (const FileStep& step : fileSteps) {
+        reverse.push_back(step.reverse);
+    }
     const restrictions::JournalEntry own(&journal, undoName(result.entry.action));
-    if (const auto failure = journal.record(changes)) {
+    std::optional<std::string> failure = changes.empty() ? std::nullopt : journal.record(changes);
+    if (!failure && !reverse.empty()) {
+        failure = journal.recordFiles(reverse);
+    }
+    if (failure) {
         for (const Step& step : steps) {
             result.outcome.add({step.record.hive, actionOf(step.record), itemOf(step.record),
                                 restrictions::kNoBackup,
                                 "changed nothing without a backup: " + *failure});
         }
+        for (const FileStep& step : fileSteps) {
+            result.outcome.add(fileChange(step.record, restrictions::kNoBackup,
+                                          "changed nothing without a backup: " + *failure));
+        }
         return result;
+    }
+    for (const FileStep& step : fileSteps) {
+        result.outcome.add(applyFile(step.record));
     }
     std::vector<restrictions::Change> done;
     {

@@ -103,6 +103,42 @@ std::optional<std::pair<registry::Hive, std::string>> splitPlace(const std::stri
     return std::nullopt;
 }
 
+std::u16string contentText(const std::optional<std::string>& bytes) {
+    if (!bytes) {
+        return u"-";
+    }
+    static constexpr char16_t kDigits[] = u"0123456789abcdef";
+    std::u16string text;
+    text.reserve(bytes->size() * 2);
+    for (const char byte : *bytes) {
+        const auto unit = static_cast<unsigned char>(byte);
+        text += kDigits[unit >> 4];
+        text += kDigits[unit & 0xF];
+    }
+    return text;
+}
+
+// Nothing when the text is no content; an empty optional inside for "-".
+std::optional<std::optional<std::string>> readContent(std::u16string_view text) {
+    if (text == u"-") {
+        return std::optional<std::string>();
+    }
+    if (text.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = hexDigitValue(text[i]);
+        const int low = hexDigitValue(text[i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        bytes += static_cast<char>(high * 16 + low);
+    }
+    return std::optional(std::move(bytes));
+}
+
 UnreadableEntry earlierEntry(std::string_view bytes) {
     UnreadableEntry entry{
         "it was written by an earlier version of Quorvane, which kept only the "
@@ -169,6 +205,18 @@ std::string writeUndoEntry(const UndoEntry& entry) {
         text += record.after ? stateText(record.kind, *record.after) : std::u16string(u"?");
         text += kLineEnd;
     }
+    for (const FileRecord& file : entry.files) {
+        text += kLineEnd;
+        const bool moved = file.kind == FileRecord::Kind::Moved;
+        text += (moved ? u"moved " : u"file ") + escaped(file.path) + std::u16string(kLineEnd);
+        if (moved) {
+            text += u"to " + escaped(file.to) + std::u16string(kLineEnd);
+            continue;
+        }
+        text += u"before " + contentText(file.before) + std::u16string(kLineEnd);
+        text += u"after " + (file.ended ? contentText(file.after) : std::u16string(u"?")) +
+                std::u16string(kLineEnd);
+    }
     return regFileBytes(text);
 }
 
@@ -210,6 +258,50 @@ std::variant<UndoEntry, UnreadableEntry> readUndoEntry(std::string_view bytes) {
         const std::u16string_view head = lines[i];
         const std::size_t blank = head.find(u' ');
         const std::u16string_view kind = head.substr(0, blank);
+        const auto field = [&](std::u16string_view name) -> std::optional<std::u16string_view> {
+            ++i;
+            if (i >= lines.size() || !lines[i].starts_with(name)) {
+                return std::nullopt;
+            }
+            return lines[i].substr(name.size());
+        };
+        if (kind == u"file" || kind == u"moved") {
+            FileRecord file;
+            const auto path = blank == head.npos ? std::nullopt : unescaped(head.substr(blank + 1));
+            if (!path || path->empty()) {
+                return fail("no file");
+            }
+            file.path = *path;
+            if (kind == u"moved") {
+                file.kind = FileRecord::Kind::Moved;
+                const auto to = field(u"to ");
+                const auto target = to ? unescaped(*to) : std::nullopt;
+                if (!target || target->empty()) {
+                    return fail("no place the item was moved to");
+                }
+                file.to = *target;
+            } else {
+                const auto before = field(u"before ");
+                const auto content = before ? readContent(*before) : std::nullopt;
+                if (!content) {
+                    return fail("no content before the change");
+                }
+                file.before = *content;
+                const auto after = field(u"after ");
+                if (after && *after == u"?") {
+                    file.ended = false;
+                } else {
+                    const auto left = after ? readContent(*after) : std::nullopt;
+                    if (!left) {
+                        return fail("no content after the change");
+                    }
+                    file.after = *left;
+                }
+            }
+            entry.files.push_back(std::move(file));
+            ++i;
+            continue;
+        }
         if (kind != u"key" && kind != u"value") {
             return fail("a record of a kind this version of Quorvane does not know (" +
                         platform::utf16ToNarrow(kind) + ")");
@@ -222,13 +314,6 @@ std::variant<UndoEntry, UnreadableEntry> readUndoEntry(std::string_view bytes) {
             return fail("no key below HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE");
         }
         std::tie(record.hive, record.subKey) = *place;
-        const auto field = [&](std::u16string_view name) -> std::optional<std::u16string_view> {
-            ++i;
-            if (i >= lines.size() || !lines[i].starts_with(name)) {
-                return std::nullopt;
-            }
-            return lines[i].substr(name.size());
-        };
         if (record.kind == Record::Kind::Value) {
             const auto name = field(u"name ");
             const auto text = name ? unescaped(*name) : std::nullopt;

@@ -25,8 +25,19 @@
 // what each value will hold afterwards where the change says so, and "after ?" elsewhere; when the
 // action ends it is written again if the registry holds anything else. So "after ?" means that the
 // action did not end. Places and names escape '%' and control characters as %XX. A reader refuses
-// kinds of records it does not know, so that a later kind (files, moved items) is never
-// half-undone by a version that cannot put it back.
+// kinds of records it does not know, so that a later kind is never half-undone by a version that
+// cannot put it back.
+//
+// Files that `fix` changes follow the registry's records: a file's whole content before and
+// after as hex digits ("-" when there is no file), and an item moved out of the way with the
+// place it went to:
+//
+//   file /home/user/.wine/drive_c/windows/system32/GroupPolicy/User/Registry.pol
+//   before 50526567010000005b00...
+//   after 5052656701000000
+//
+//   moved /home/user/.wine/drive_c/users/user/.../Startup/lock.bat
+//   to /home/user/.local/state/Quorvane/undo/moved/20261207-030501-000000-000/lock.bat
 #pragma once
 
 #include <cstdint>
@@ -62,11 +73,26 @@ struct Record {
     bool operator==(const Record&) const = default;
 };
 
+// A file an action rewrote (Content) or moved aside (Moved). Paths in the narrow encoding of the
+// file system.
+struct FileRecord {
+    enum class Kind { Content, Moved };
+    Kind kind = Kind::Content;
+    std::string path;                   // the file; for a moved item, where it was
+    std::string to;                     // a moved item: where it went
+    std::optional<std::string> before;  // Content: the bytes before; none: no file
+    std::optional<std::string> after;   // Content: the bytes the action left; none: no file
+    bool ended = true;                  // Content: false ("after ?") while the action runs
+
+    bool operator==(const FileRecord&) const = default;
+};
+
 struct UndoEntry {
     std::string time;  // "2026-12-07 03:05:01 UTC"
     std::string action;
     std::string registry;  // the registry the entry belongs to
     std::vector<Record> records;
+    std::vector<FileRecord> files;
 };
 
 std::string writeUndoEntry(const UndoEntry& entry);

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "journal/startup_keys.h"
 #include "journal/whole_file.h"
 #include "platform/letter_case.h"
 #include "platform/narrow_text.h"
@@ -87,6 +88,11 @@ std::vector<std::string> changedLines(const UndoEntry& entry) {
         const std::string name = record.valueName.empty() ? "(default)" : record.valueName;
         lines.push_back(what + std::string("value ") + name + " in " + key);
     }
+    for (const FileRecord& file : entry.files) {
+        lines.push_back(file.kind == FileRecord::Kind::Moved
+                            ? "moved " + file.path + " to " + file.to
+                            : (file.before ? "changed file " : "made file ") + file.path);
+    }
     return lines;
 }
 
@@ -143,6 +149,7 @@ struct OwnPlaces {
     std::vector<std::pair<registry::Hive, std::string>> policyKeys;
     std::vector<std::pair<registry::Hive, std::string>> keys;  // keys that hold the values
     std::set<std::tuple<registry::Hive, std::string, std::string>> values;
+    std::set<std::pair<registry::Hive, std::string>> startupKeys;
 
     OwnPlaces() {
         for (const PlannedChange& change : restrictions::policyKeysPlan()) {
@@ -161,6 +168,9 @@ struct OwnPlaces {
                 addValue(hive, restriction.subKey, restriction.valueName);
             }
         }
+        for (const StartupKey& key : kStartupKeys) {
+            startupKeys.emplace(static_cast<registry::Hive>(key.root), lowerCase(key.subKey));
+        }
     }
 
     void addValue(registry::Hive hive, const std::string& subKey, const std::string& name) {
@@ -178,6 +188,10 @@ struct OwnPlaces {
         if (inPolicyKey(record)) {
             return true;
         }
+        if (record.kind == Record::Kind::Value &&
+            startupKeys.contains({record.hive, lowerCase(record.subKey)})) {
+            return true;  // a startup command fix deleted
+        }
         if (record.kind == Record::Kind::Value) {
             return values.contains(
                 {record.hive, lowerCase(record.subKey), lowerCase(record.valueName)});
@@ -191,9 +205,41 @@ struct OwnPlaces {
     }
 };
 
-std::string refusedPlaces(const UndoEntry& entry) {
+// The files `fix` changes: policy files and their gpt.ini, task definitions below a Tasks
+// folder, and startup items moved into the journal's own folder.
+bool ownsFile(const FileRecord& file, const fs::path& movedFolder) {
+    if (file.kind == FileRecord::Kind::Moved) {
+        // Moved aside into the folder, or (an undo's own record) back out of it.
+        const auto inside = [&](const std::string& place) {
+            const fs::path path = fs::path(place).lexically_normal();
+            const auto [end, rest] =
+                std::mismatch(movedFolder.begin(), movedFolder.end(), path.begin(), path.end());
+            return end == movedFolder.end() && rest != path.end() &&
+                   place.find("..") == std::string::npos;
+        };
+        return inside(file.to) || inside(file.path);
+    }
+    const fs::path path(file.path);
+    const std::string name = lowerCase(path.filename().string());
+    if (name == "registry.pol" || name == "gpt.ini") {
+        return true;
+    }
+    for (const fs::path& part : path.parent_path()) {
+        if (lowerCase(part.string()) == "tasks") {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string refusedPlaces(const UndoEntry& entry, const fs::path& movedFolder) {
     static const OwnPlaces own;
     std::vector<std::string> foreign;
+    for (const FileRecord& file : entry.files) {
+        if (!ownsFile(file, movedFolder)) {
+            foreign.push_back("file " + file.path);
+        }
+    }
     for (const Record& record : entry.records) {
         if (!own.owns(record)) {
             foreign.push_back((record.kind == Record::Kind::Key ? "key " : "value ") +
@@ -324,6 +370,48 @@ void UndoJournal::begin(const std::string& action) {
     kept_.clear();
     keptNames_.clear();
     written_.clear();
+    files_.clear();
+}
+
+std::optional<std::optional<std::string>> fileNow(const fs::path& file) {
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(file, error))) {
+        return std::optional<std::string>();
+    }
+    FileRead read = readUserFile(file, kEntryLimit, file.parent_path());
+    if (!read.bytes) {
+        return std::nullopt;
+    }
+    return std::optional(std::move(read.bytes));
+}
+
+bool fileHolds(const fs::path& file, const std::optional<std::string>& content) {
+    const auto now = fileNow(file);
+    return now && *now == content;
+}
+
+bool fileChanged(const FileRecord& record) {
+    std::error_code error;
+    if (record.kind == FileRecord::Kind::Moved) {
+        return !fs::exists(fs::symlink_status(record.path, error)) &&
+               fs::exists(fs::symlink_status(record.to, error));
+    }
+    return !fileHolds(record.path, record.before);
+}
+
+std::optional<std::string> UndoJournal::recordFiles(const std::vector<FileRecord>& files) {
+    if (depth_ == 0) {
+        return "no action has begun";
+    }
+    std::vector<FileRecord> all = files_;
+    all.insert(all.end(), files.begin(), files.end());
+    std::swap(files_, all);
+    std::vector<Record> records = written_;
+    if (auto failure = write(records)) {
+        std::swap(files_, all);
+        return failure;
+    }
+    return std::nullopt;
 }
 
 bool UndoJournal::isKept(const restrictions::PlannedChange& change) const {
@@ -483,10 +571,27 @@ void UndoJournal::end() {
         records.insert(records.end(), std::make_move_iterator(more.begin()),
                        std::make_move_iterator(more.end()));
     }
+    // A file the action did not change in the end (its write failed) needs no undo; one that
+    // holds something else than planned keeps what it holds as what the action left.
+    const std::vector<FileRecord> planned = files_;
+    files_.clear();
+    for (FileRecord file : planned) {
+        if (!fileChanged(file)) {
+            continue;
+        }
+        if (file.kind == FileRecord::Kind::Content && !fileHolds(file.path, file.after)) {
+            // Not what was planned: what it holds, or when that cannot be read, an unknown end
+            // that undo leaves alone.
+            const auto now = fileNow(file.path);
+            file.ended = now.has_value();
+            file.after = now.value_or(std::nullopt);
+        }
+        files_.push_back(std::move(file));
+    }
     std::error_code ignored;
-    if (records.empty() && !unread) {
+    if (records.empty() && files_.empty() && !unread) {
         fs::remove(file_, ignored);
-    } else if (records != written_) {
+    } else if (records != written_ || files_ != planned) {
         // When this fails, the entry says that the action did not end: undo leaves alone what
         // is not as it was before.
         static_cast<void>(write(records));
@@ -495,6 +600,7 @@ void UndoJournal::end() {
     kept_.clear();
     keptNames_.clear();
     written_.clear();
+    files_.clear();
 }
 
 std::optional<std::string> UndoJournal::write(const std::vector<Record>& records) {
@@ -504,7 +610,7 @@ std::optional<std::string> UndoJournal::write(const std::vector<Record>& records
         return "the undo folder " + place_.directory.string() +
                " cannot be made: " + error.message();
     }
-    const UndoEntry entry{time_, action_, place_.registry, records};
+    const UndoEntry entry{time_, action_, place_.registry, records, files_};
     if (!file_.empty()) {
         written_.clear();
         if (auto failure = writeWholeFile(file_, writeUndoEntry(entry))) {
@@ -518,7 +624,7 @@ std::optional<std::string> UndoJournal::write(const std::vector<Record>& records
     const auto micros =
         std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()) % 1000000;
     time_ = formatted(parts, "%Y-%m-%d %H:%M:%S UTC");
-    const std::string bytes = writeUndoEntry({time_, action_, place_.registry, records});
+    const std::string bytes = writeUndoEntry({time_, action_, place_.registry, records, files_});
     // The name is taken by creating it: whoever comes second takes the next number.
     for (int number = 0; number < 1000; ++number) {
         char name[48];
@@ -569,7 +675,7 @@ JournalListing UndoJournal::list(std::size_t most) const {
             summary.time = entry->time;
             summary.action = entry->action;
             summary.changed = changedLines(*entry);
-            summary.unusable = refusedPlaces(*entry);
+            summary.unusable = refusedPlaces(*entry, movedFolder());
             if (summary.unusable.empty()) {
                 summary.entry = std::move(*entry);
             }

@@ -62,6 +62,13 @@ public:
         const std::vector<restrictions::PlannedChange>& changes) override;
     void end() override;
 
+    // Before the open action changes files: adds them to its entry, with what the action will
+    // leave (journal/undo_entry.h). Nothing when the entry holds them; else why not, for people,
+    // and the caller must change nothing.
+    std::optional<std::string> recordFiles(const std::vector<FileRecord>& files);
+    // Where items moved out of the way are kept, a folder per entry below it.
+    std::filesystem::path movedFolder() const { return place_.directory / "moved"; }
+
     // The entries of this journal's registry, newest first, and the files that were skipped:
     // only regular files within kEntryLimit are read, never blocking on anything else.
     // At most `most` entries are read.
@@ -93,8 +100,21 @@ private:
     std::filesystem::path file_;  // the open entry, once written
     std::vector<Kept> kept_;
     std::vector<Record> written_;                // what the entry's file holds
+    std::vector<FileRecord> files_;              // the files the action changes
     std::unordered_set<std::string> keptNames_;  // the places in kept_, as isKept looks them up
 };
+
+// What a file holds now, as a content record says it: none when there is no file. Nothing at
+// all when it cannot be read.
+std::optional<std::optional<std::string>> fileNow(const std::filesystem::path& file);
+
+// Whether `file` holds `content` (none: there is no file); a file that cannot be read holds
+// nothing a record says.
+bool fileHolds(const std::filesystem::path& file, const std::optional<std::string>& content);
+
+// Whether a file record still says that the action changed something: the file does not hold
+// what it held before, or the moved item is where it was moved to and not where it was.
+bool fileChanged(const FileRecord& record);
 
 // The records that tell what became of `place` between `before` and `after` (two snapshots of
 // it; no `after` while the action runs): one for each key and value either of them holds.

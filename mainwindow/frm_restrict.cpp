@@ -342,13 +342,47 @@ void frmRestrict::showTellAFriend() {
 void frmRestrict::showWhy() {
     if (why_ == nullptr) {
         why_ = new frmWhy(this);
+        connect(why_, &frmWhy::stopRequested, this, &frmRestrict::planStop);
+        connect(why_, &frmWhy::stopConfirmed, this, &frmRestrict::stopConfirmed);
     }
+    stopPlan_.reset();
     const diagnosis::Report report =
         diagnosis::diagnose(dependencies_.registry, core_->general, dependencies_.places, {});
-    why_->setReport(QString::fromStdString(diagnosis::formatReport(report)));
+    // Stopping needs an undo entry to hold what it changes.
+    why_->setReport(QString::fromStdString(diagnosis::formatReport(report)),
+                    report.somethingReturns() && core_->journal != nullptr);
     why_->show();
     why_->raise();
     why_->activateWindow();
+}
+
+void frmRestrict::planStop() {
+    stopPlan_ = std::make_unique<diagnosis::FixPlan>(
+        diagnosis::planFix(dependencies_.registry, core_->general, dependencies_.places, {}));
+    why_->showPlan(QString::fromStdString(diagnosis::formatPlan(*stopPlan_)));
+}
+
+void frmRestrict::stopConfirmed() {
+    if (stopPlan_ == nullptr || core_->journal == nullptr) {
+        return;
+    }
+    const std::unique_ptr<diagnosis::FixPlan> plan = std::move(stopPlan_);
+    const restrictions::Outcome outcome = diagnosis::stopAndLift(
+        *plan, "fix", dependencies_.registry, *core_->journal, dependencies_.places, core_->manager,
+        core_->general,
+        [this](int number) { core_->boxes.setQuietly(number, toolkit::kUnchecked); });
+    core_->manager.showRegistryState();
+    // The report as it is now; the message says what was done, and what was not and why.
+    const diagnosis::Report report =
+        diagnosis::diagnose(dependencies_.registry, core_->general, dependencies_.places, {});
+    why_->setReport(QString::fromStdString(diagnosis::formatReport(report)), false);
+    if (outcome.allDone()) {
+        dependencies_.messages.show(diagnosis::kStoppedText, toolkit::kInformation,
+                                    toolkit::kApplicationTitle);
+    } else {
+        dependencies_.messages.show(restrictions::warningText(diagnosis::kNotStopped, outcome),
+                                    toolkit::kExclamation, toolkit::kApplicationTitle);
+    }
 }
 
 void frmRestrict::undoLastChange() {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "diagnosis/fix.h"
 #include "diagnosis/places.h"
 #include "journal/undo_journal.h"
 #include "platform/registry_api.h"
@@ -85,6 +86,9 @@ private:
     void showTab(int index);
     void openPage(const char* path);
     void showTellAFriend();
+    // "Stop these" in the report: what would change, then, once confirmed, the change.
+    void planStop();
+    void stopConfirmed();
     void setLinkColour(QLabel* label, bool hovered);
 
     Dependencies dependencies_;
@@ -102,6 +106,7 @@ private:
     std::vector<QWidget*> tabSurface_;
     QPointer<mailer::frmBugReport> bugReport_;
     QPointer<frmWhy> why_;
+    std::unique_ptr<diagnosis::FixPlan> stopPlan_;  // shown, waiting for "Confirm"
 };
 
 }  // namespace quorvane::mainwindow

@@ -27,6 +27,17 @@ frmWhy::frmWhy(QWidget* owner) : QDialog(owner) {
     QPushButton* cmdCopy =
         buttons->addButton(QStringLiteral("&Copy"), QDialogButtonBox::ActionRole);
     cmdCopy->setObjectName(QStringLiteral("cmdCopy"));
+    cmdStop_ = buttons->addButton(QStringLiteral("&Stop these"), QDialogButtonBox::ActionRole);
+    cmdStop_->setObjectName(QStringLiteral("cmdStop"));
+    cmdStop_->setToolTip(QStringLiteral("Shows what stopping them changes, then asks to confirm"));
+    cmdConfirm_ = buttons->addButton(QStringLiteral("C&onfirm"), QDialogButtonBox::ActionRole);
+    cmdConfirm_->setObjectName(QStringLiteral("cmdConfirm"));
+    cmdConfirm_->hide();
+    connect(cmdStop_, &QPushButton::clicked, this, &frmWhy::stopRequested);
+    connect(cmdConfirm_, &QPushButton::clicked, this, [this] {
+        cmdConfirm_->hide();
+        emit stopConfirmed();
+    });
     QPushButton* cmdClose = buttons->addButton(QDialogButtonBox::Close);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     connect(cmdCopy, &QPushButton::clicked, this,
@@ -38,8 +49,17 @@ frmWhy::frmWhy(QWidget* owner) : QDialog(owner) {
     layout->addWidget(buttons);
 }
 
-void frmWhy::setReport(const QString& report) {
+void frmWhy::setReport(const QString& report, bool stoppable) {
     txtReport_->setPlainText(report);
+    cmdConfirm_->hide();
+    cmdStop_->setVisible(stoppable);
+}
+
+void frmWhy::showPlan(const QString& plan) {
+    txtReport_->setPlainText(plan);
+    cmdStop_->hide();
+    cmdConfirm_->show();
+    cmdConfirm_->setFocus();
 }
 
 }  // namespace quorvane::mainwindow

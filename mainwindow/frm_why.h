@@ -1,9 +1,11 @@
-// The report of why restrictions come back: read-only, selectable text and a Copy button.
+// The report of why restrictions come back: read-only, selectable text, a Copy button, and
+// "Stop these", which shows what stopping them would change and waits for "Confirm".
 #pragma once
 
 #include <QDialog>
 
 class QPlainTextEdit;
+class QPushButton;
 
 namespace quorvane::mainwindow {
 
@@ -13,11 +15,19 @@ class frmWhy : public QDialog {
 public:
     explicit frmWhy(QWidget* owner);
 
-    // Shows `report`, replacing what was shown before.
-    void setReport(const QString& report);
+    // Shows `report`, replacing what was shown before; "Stop these" only when `stoppable`.
+    void setReport(const QString& report, bool stoppable = false);
+    // Shows what stopping would change, and "Confirm" in place of "Stop these".
+    void showPlan(const QString& plan);
+
+signals:
+    void stopRequested();
+    void stopConfirmed();
 
 private:
     QPlainTextEdit* txtReport_ = nullptr;
+    QPushButton* cmdStop_ = nullptr;
+    QPushButton* cmdConfirm_ = nullptr;
 };
 
 }  // namespace quorvane::mainwindow

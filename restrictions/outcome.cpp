@@ -120,20 +120,24 @@ std::string describeRefusals(const Outcome& outcome) {
             line->hives.push_back(change.hive);
         }
     }
+    // Changes of files (fix and its undo) name no hive.
+    const auto placeName = [](registry::Hive hive) {
+        return hive == registry::kNoHive ? "files" : hiveName(hive);
+    };
     std::string text;
     for (const Group& group : groups) {
         if (!text.empty()) {
             text += "\r\n";
         }
-        std::string where = hiveName(group.hives.front());
+        std::string where = placeName(group.hives.front());
         for (std::size_t i = 1; i < group.hives.size(); ++i) {
-            where += std::string(" and ") + hiveName(group.hives[i]);
+            where += std::string(" and ") + placeName(group.hives[i]);
         }
         text += "Not done in " + where + " (" + group.reason + "):";
         for (const Line& line : group.lines) {
             text += "\r\n  " + line.text;
             if (line.hives.size() < group.hives.size()) {
-                text += std::string(" in ") + hiveName(line.hives.front());
+                text += std::string(" in ") + placeName(line.hives.front());
             }
         }
     }

@@ -308,8 +308,9 @@ TEST_P(PlacedEntries, AreRefusedByName) {
 }
 
 std::string foreignEntry(const std::string& registry) {
-    journal::UndoEntry entry{"2026-12-07 03:05:01 UTC", "impose NoBrowserClose", registry, {}};
-    const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    journal::UndoEntry entry{"2026-12-07 03:05:01 UTC", "impose NoBrowserClose", registry, {}, {}};
+    // Not a key fix deletes startup commands from (Run, RunOnce): never Quorvane's.
+    const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
     for (const registry::Hive hive : {registry::kHiveCurrentUser, registry::kHiveLocalMachine}) {
         entry.records.push_back({journal::Record::Kind::Value,
                                  hive,
@@ -344,13 +345,14 @@ std::string earlierEntry(const std::string& registry) {
 INSTANTIATE_TEST_SUITE_P(
     Undo, PlacedEntries,
     ::testing::Values(
-        PlacedEntry{"OneThatReachesBeyondQuorvanesPlaces",
-                    "20261207-030501-000000-000.undo",
-                    foreignEntry,
-                    {"it names what Quorvane never changes: value Agent in HKEY_CURRENT_USER\\"
-                     "Software\\Microsoft\\Windows\\CurrentVersion\\Run, value Agent in "
-                     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run, "
-                     "key HKEY_LOCAL_MACHINE\\Software\\Wine"}},
+        PlacedEntry{
+            "OneThatReachesBeyondQuorvanesPlaces",
+            "20261207-030501-000000-000.undo",
+            foreignEntry,
+            {"it names what Quorvane never changes: value Agent in HKEY_CURRENT_USER\\"
+             "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices, value Agent in "
+             "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices, "
+             "key HKEY_LOCAL_MACHINE\\Software\\Wine"}},
         PlacedEntry{"OneOfTheEarlierFormat",
                     "20261207-030501-000-00.reg",
                     earlierEntry,

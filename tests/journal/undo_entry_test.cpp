@@ -33,7 +33,12 @@ TEST(UndoEntry, ReadsBackWhatItWrote) {
          value("line\r\nbreak %", {true, platform::kRegSz, "two\r\nlines\0"s}, PlaceState{}),
          value("Grüße", {true, platform::kRegMultiSz, "a\0b\0\0"s}, std::nullopt),
          value("Blob", {true, platform::kRegBinary, "\0\xff"s},
-               PlaceState{true, platform::kRegDword, "\1\0\0\0"s})}};
+               PlaceState{true, platform::kRegDword, "\1\0\0\0"s})},
+        {{FileRecord::Kind::Content, "/p/GroupPolicy/User/Registry.pol", "", "PReg\1\0\0\0[\0\xff"s,
+          "PReg\1\0\0\0"s, true},
+         {FileRecord::Kind::Content, "/p/100% gpt.ini\n", "", std::nullopt, ""s, true},
+         {FileRecord::Kind::Content, "/p/Tasks/Relock", "", "x"s, std::nullopt, false},
+         {FileRecord::Kind::Moved, "/p/Startup/lock.lnk", "/s/moved/1/lock.lnk", {}, {}, true}}};
     const auto read = readUndoEntry(writeUndoEntry(written));
     ASSERT_TRUE(std::holds_alternative<UndoEntry>(read)) << std::get<UnreadableEntry>(read).reason;
     const UndoEntry& entry = std::get<UndoEntry>(read);
@@ -41,6 +46,7 @@ TEST(UndoEntry, ReadsBackWhatItWrote) {
     EXPECT_EQ(entry.action, written.action);
     EXPECT_EQ(entry.registry, written.registry);
     EXPECT_EQ(entry.records, written.records);
+    EXPECT_EQ(entry.files, written.files);
 }
 
 TEST(UndoEntry, AFileThatIsNoEntrySaysWhy) {
@@ -48,7 +54,8 @@ TEST(UndoEntry, AFileThatIsNoEntrySaysWhy) {
         {"t",
          "a",
          "r",
-         {{Record::Kind::Value, registry::kHiveCurrentUser, "K", "v", {}, PlaceState{}}}});
+         {{Record::Kind::Value, registry::kHiveCurrentUser, "K", "v", {}, PlaceState{}}},
+         {}});
     const auto reason = [](const std::string& bytes) {
         const auto read = readUndoEntry(bytes);
         return std::holds_alternative<UnreadableEntry>(read)

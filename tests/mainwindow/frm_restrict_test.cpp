@@ -528,5 +528,56 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
     EXPECT_EQ(QApplication::clipboard()->text(), report);
 }
 
+// "Stop these" in the report, by real clicks: it shows what will change and changes nothing
+// until "Confirm"; then the startup value is gone, the restriction lifted, and undo brings both
+// back. Without an undo journal the button is not offered.
+TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
+    const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const auto relock = testing::sz(
+        "reg add HKCU\\Software\\Policies\\Microsoft\\Internet "
+        "Explorer\\Restrictions /v NoBrowserClose /d 1 /f");
+    Rig rig;
+    testing::put(rig.registry(), kCurrentUser, run, "Relock", relock);
+    testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+    {
+        Rig withoutUndo;
+        withoutUndo.open();
+        withoutUndo.chooseFromFileMenu("mnuWhy");
+        ASSERT_TRUE(testing::eventually([&] { return withoutUndo.report() != nullptr; }));
+        EXPECT_FALSE(
+            testing::child<QPushButton>(*withoutUndo.report()->window(), "cmdStop").isVisible());
+    }
+    rig.undo = journal::JournalPlace{rig.directory.path() / "undo", "the window's registry"};
+    rig.open();
+    rig.chooseFromFileMenu("mnuWhy");
+    ASSERT_TRUE(testing::eventually([&] { return rig.report() != nullptr; }));
+    QWidget& why = *rig.report()->window();
+    auto& stop = testing::child<QPushButton>(why, "cmdStop");
+    auto& confirm = testing::child<QPushButton>(why, "cmdConfirm");
+    ASSERT_TRUE(stop.isVisible());
+    EXPECT_FALSE(confirm.isVisible());
+
+    QTest::mouseClick(&stop, Qt::LeftButton);
+    const QString plan = rig.report()->toPlainText();
+    EXPECT_TRUE(plan.contains(u"delete the value Relock"_s)) << plan.toStdString();
+    EXPECT_TRUE(plan.contains(u"Then lift restrictions 4."_s)) << plan.toStdString();
+    EXPECT_EQ(stored(rig.registry(), kCurrentUser, run, "Relock"), relock) << "changed unconfirmed";
+    ASSERT_TRUE(confirm.isVisible());
+
+    QTest::mouseClick(&confirm, Qt::LeftButton);
+    ASSERT_EQ(rig.messages.shown.size(), 1u);
+    EXPECT_EQ(rig.messages.shown[0].text, diagnosis::kStoppedText);
+    EXPECT_EQ(stored(rig.registry(), kCurrentUser, run, "Relock"), std::nullopt);
+    EXPECT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
+              std::nullopt);
+    EXPECT_FALSE(rig.get<QCheckBox>("Check4").isChecked());
+    EXPECT_TRUE(rig.report()->toPlainText().contains(u"nothing found"_s));
+
+    why.close();
+    rig.chooseFromFileMenu("mnuUndo");
+    EXPECT_EQ(stored(rig.registry(), kCurrentUser, run, "Relock"), relock);
+    EXPECT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+}
+
 }  // namespace
 }  // namespace quorvane::mainwindow

@@ -1,0 +1,296 @@
+// quorvane-cli fix on a prefix with one kind of finding at a time, beside things that must stay:
+// a dry run changes nothing; fix stops what it may (then why exits 0) and leaves the rest
+// untouched, or refuses with its reason; undo brings every file back byte for byte.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+#include "diagnosis/policy_file.h"
+#include "platform/hive_store.h"
+#include "tests/support/case_name.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/contains.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::contains;
+using testing::readFile;
+
+constexpr const char* kRestrictions =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+constexpr const char* kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::string dword(std::uint32_t value) {
+    return testing::dword(value).bytes;
+}
+
+class FixCommand;
+
+struct FixCase {
+    const char* what;
+    std::function<void(FixCommand&)> set;    // puts the finding and its neighbours in place
+    std::string arguments;                   // the restrictions named
+    int status;                              // of fix (and of its dry run, unless `refusedLate`)
+    const char* said;                        // a part of what fix says
+    std::function<void(FixCommand&)> check;  // after fix: what went, and what stayed
+    bool refusedLate = false;  // refused by the registry when written: the dry run plans it
+};
+
+void PrintTo(const FixCase& test, std::ostream* out) {
+    *out << test.what;
+}
+
+class FixCommand : public ::testing::TestWithParam<FixCase> {
+public:
+    FixCommand() {
+        fs::create_directories(system32() / "Tasks");
+        fs::create_directories(startup());
+        testing::copyFixtureHives(prefix());
+    }
+
+    fs::path prefix() const { return dir_.path() / "prefix"; }
+    fs::path system32() const { return prefix() / "drive_c" / "windows" / "system32"; }
+    fs::path startup() const {
+        return prefix() / "drive_c" / "users" / "tester" / "AppData" / "Roaming" / "Microsoft" /
+               "Windows" / "Start Menu" / "Programs" / "Startup";
+    }
+    fs::path userPolicy() const { return system32() / "GroupPolicy" / "User" / "Registry.pol"; }
+
+    testing::CliOutcome run(const std::string& arguments) const {
+        return testing::runCommandLine("QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+                                           " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
+                                           " XDG_STATE_HOME=" + (dir_.path() / "state").string() +
+                                           " WINEPREFIX= " QUORVANE_CLI " --registry " +
+                                           prefix().string() + " " + arguments,
+                                       dir_.path());
+    }
+
+    void place(const fs::path& file, const std::string& bytes) const {
+        fs::create_directories(file.parent_path());
+        testing::writeFile(file, bytes);
+    }
+
+    void put(platform::KeyHandle root, const std::string& key, const std::string& name,
+             const testing::Stored& data) const {
+        platform::HiveStore store(prefix());
+        testing::put(store, root, key, name, data);
+    }
+
+    bool has(platform::KeyHandle root, const std::string& key, const std::string& name) const {
+        platform::HiveStore store(prefix());
+        return testing::stored(store, root, key, name).has_value();
+    }
+
+    // Every file of the prefix but the hives, with its bytes.
+    std::map<fs::path, std::string> files() const {
+        std::map<fs::path, std::string> all;
+        for (const auto& entry : fs::recursive_directory_iterator(prefix() / "drive_c")) {
+            if (entry.is_regular_file()) {
+                all[entry.path()] = readFile(entry.path());
+            }
+        }
+        return all;
+    }
+
+    // What Samba's policy reader finds in `file`, one record a line.
+    std::string sambaReads(const fs::path& file) const {
+        return testing::runCommandLine(QUORVANE_SAMBA_POL " read " + file.string(), dir_.path())
+            .out;
+    }
+
+    testing::TempDir dir_;
+};
+
+std::string task(bool withSettings) {
+    return testing::utf16WithBom(
+        std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\">\r\n") +
+        (withSettings ? "  <Settings>\r\n    <Enabled>true</Enabled>\r\n  </Settings>\r\n" : "") +
+        "  <Actions><Exec><Command>reg</Command><Arguments>add HKCU\\Software\\Policies /v "
+        "NoPrinting /d 1 /f</Arguments></Exec></Actions>\r\n</Task>\r\n");
+}
+
+TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
+    const FixCase& test = GetParam();
+    test.set(*this);
+    const auto before = files();
+    const testing::CliOutcome dry = run("fix --dry-run " + test.arguments);
+    EXPECT_EQ(dry.status, test.refusedLate ? 0 : test.status) << dry.out << dry.err;
+    EXPECT_TRUE(files() == before) << "a dry run changed a file";
+
+    const testing::CliOutcome fixed = run("fix " + test.arguments);
+    EXPECT_EQ(fixed.status, test.status) << fixed.out << fixed.err;
+    EXPECT_TRUE(contains(fixed.out + fixed.err, test.said)) << fixed.out << fixed.err;
+    test.check(*this);
+    if (test.status != 0) {
+        EXPECT_TRUE(files() == before) << "a refused finding was changed";
+        EXPECT_EQ(run("why " + test.arguments).status, 4);
+        return;
+    }
+    EXPECT_EQ(run("why " + test.arguments).status, 0) << run("why").out;
+
+    const testing::CliOutcome undone = run("undo");
+    EXPECT_EQ(undone.status, 0) << undone.out << undone.err;
+    EXPECT_TRUE(files() == before) << "undo did not bring every file back byte for byte";
+    EXPECT_EQ(run("why " + test.arguments).status, 4);
+}
+
+const FixCase kCases[] = {
+    {"PolicyFileWrittenByExport",
+     [](FixCommand& t) {
+         ASSERT_EQ(t.run("impose NoBrowserClose NoPrinting").status, 0);
+         fs::create_directories(t.userPolicy().parent_path());
+         ASSERT_EQ(t.run("export --policy user " + t.userPolicy().string()).status, 0);
+         t.place(t.system32() / "GroupPolicy" / "gpt.ini",
+                 "[General]\r\ngPCFunctionalityVersion=2\r\nVersion=65538\r\n");
+     },
+     "NoBrowserClose", 0, "raise the user version",
+     [](FixCommand& t) {
+         const std::string left = t.sambaReads(t.userPolicy());
+         EXPECT_FALSE(contains(left, "NoBrowserClose")) << left;
+         EXPECT_TRUE(contains(left, "NoPrinting|4|1")) << left;
+         EXPECT_EQ(readFile(t.system32() / "GroupPolicy" / "gpt.ini"),
+                   "[General]\r\ngPCFunctionalityVersion=2\r\nVersion=131074\r\n");
+         EXPECT_FALSE(t.has(platform::kCurrentUser, kRestrictions, "NoBrowserClose"));
+         EXPECT_TRUE(t.has(platform::kCurrentUser, kRestrictions, "NoPrinting"));
+     }},
+    {"PolicyFileWrittenBySamba",
+     [](FixCommand& t) {
+         fs::create_directories(t.userPolicy().parent_path());
+         testing::runCommandLine(QUORVANE_SAMBA_POL " write " + t.userPolicy().string(),
+                                 t.dir_.path());
+     },
+     "", 0, "2 other records kept",
+     [](FixCommand& t) {
+         EXPECT_EQ(t.sambaReads(t.userPolicy()),
+                   "Software\\Policies\\Other|Keep|1|kept text\n"
+                   "Software\\Policies\\Other|Number|4|7\n");
+     }},
+    {"MachinePolicyRaisesTheMachineHalf",
+     [](FixCommand& t) {
+         t.place(t.system32() / "GroupPolicy" / "Machine" / "Registry.pol",
+                 diagnosis::writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet Explorer\\"
+                                              u"Restrictions",
+                                              u"NoPrinting", 4, dword(1)},
+                                             {u"Software\\Other", u"Keep", 4, dword(1)}}));
+         t.place(t.system32() / "GroupPolicy" / "GPT.INI", "[General]\nVersion=196607\n");
+     },
+     "NoPrinting", 0, "raise the machine version",
+     [](FixCommand& t) {
+         // 196607 = 2 << 16 | 0xFFFF: the machine half wraps, the user half stays.
+         EXPECT_EQ(readFile(t.system32() / "GroupPolicy" / "GPT.INI"),
+                   "[General]\nVersion=131072\n");
+         EXPECT_EQ(diagnosis::readPolicyFile(
+                       readFile(t.system32() / "GroupPolicy" / "Machine" / "Registry.pol"))
+                       .records.size(),
+                   1u);
+     }},
+    {"RunValueInTheMachine32BitView",
+     [](FixCommand& t) {
+         t.put(platform::kLocalMachine,
+               "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", "Relock",
+               testing::sz("reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f"));
+         t.put(platform::kCurrentUser, kRun, "Tool", testing::sz("tool.exe --tray"));
+     },
+     "", 0, "delete the value Relock",
+     [](FixCommand& t) {
+         EXPECT_FALSE(t.has(platform::kLocalMachine,
+                            "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+                            "Relock"));
+         EXPECT_TRUE(t.has(platform::kCurrentUser, kRun, "Tool"));
+     }},
+    {"RunValueInAMachineHiveThatCannotBeWritten",
+     [](FixCommand& t) {
+         t.put(platform::kLocalMachine, kRun, "Relock",
+               testing::sz("reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f"));
+         fs::permissions(t.prefix() / "system.reg", fs::perms::all, fs::perm_options::remove);
+         fs::permissions(t.prefix() / "system.reg", fs::perms::owner_read, fs::perm_options::add);
+     },
+     "", 3, "no write access to HKEY_LOCAL_MACHINE",
+     [](FixCommand& t) { EXPECT_TRUE(t.has(platform::kLocalMachine, kRun, "Relock")); }, true},
+    {"StartupItemMovedAside",
+     [](FixCommand& t) {
+         t.place(t.startup() / "relock.cmd",
+                 "reg add HKCU\\Software\\Policies /v NoAddressBar /d 1 /f\r\n");
+         t.place(t.startup() / "notes.txt", "nothing\r\n");
+     },
+     "NoAddressBar", 0, "move ",
+     [](FixCommand& t) {
+         EXPECT_FALSE(fs::exists(t.startup() / "relock.cmd"));
+         EXPECT_TRUE(fs::exists(t.startup() / "notes.txt"));
+         bool kept = false;
+         for (const auto& entry :
+              fs::recursive_directory_iterator(t.dir_.path() / "state" / "Quorvane" / "undo")) {
+             kept = kept || entry.path().filename() == "relock.cmd";
+         }
+         EXPECT_TRUE(kept) << "the item was not kept beside the undo entries";
+     }},
+    {"TaskDisabledInItsSettings",
+     [](FixCommand& t) {
+         t.place(t.system32() / "Tasks" / "Relock", task(true));
+         t.place(t.system32() / "Tasks" / "Other", testing::utf16WithBom("<Task/>"));
+     },
+     "", 0, "disable the task \\Relock",
+     [](FixCommand& t) {
+         std::string want = task(true);
+         const std::string on = testing::utf16WithBom("true").substr(2);
+         want.replace(want.find(on), on.size(), testing::utf16WithBom("false").substr(2));
+         EXPECT_EQ(readFile(t.system32() / "Tasks" / "Relock"), want);
+         EXPECT_EQ(readFile(t.system32() / "Tasks" / "Other"), testing::utf16WithBom("<Task/>"));
+     }},
+    {"CachedDomainPolicyFileLeftWithItsReason",
+     [](FixCommand& t) {
+         t.place(t.prefix() / "drive_c" / "ProgramData" / "Microsoft" / "Group Policy" / "History" /
+                     "{GPO-1}" / "Machine" / "Registry.pol",
+                 diagnosis::writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet "
+                                              u"Explorer\\Restrictions",
+                                              u"NoPrinting", 4, dword(1)}}));
+     },
+     "", 3, "a cached copy of a domain's policy", [](FixCommand&) {}},
+    {"DomainMarkLeftWithItsReason",
+     [](FixCommand& t) {
+         const std::string history =
+             "Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\{35}\\0";
+         t.put(platform::kLocalMachine, history, "Link", testing::sz("LDAP://DC=corp"));
+     },
+     "", 3, "ask the domain's administrator", [](FixCommand&) {}},
+    {"WinlogonUserinitLeftWithItsReason",
+     [](FixCommand& t) {
+         t.place(t.prefix() / "drive_c" / "relock.cmd",
+                 "reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f\r\n");
+         t.put(platform::kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+               "Userinit", testing::sz("C:\\windows\\system32\\userinit.exe,C:\\relock.cmd"));
+     },
+     "", 3, "stops anyone from logging on",
+     [](FixCommand& t) {
+         EXPECT_TRUE(t.has(platform::kLocalMachine,
+                           "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+                           "Userinit"));
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Findings, FixCommand, ::testing::ValuesIn(kCases), testing::CaseName());
+
+TEST_F(FixCommand, JsonListsEachChange) {
+    place(startup() / "relock.cmd", "reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f\r\n");
+    const testing::CliOutcome dry = run("fix --dry-run --json");
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_TRUE(contains(dry.out, "\"kind\": \"startup item\"")) << dry.out;
+    EXPECT_TRUE(contains(dry.out, "\"dryRun\": true")) << dry.out;
+    const testing::CliOutcome fixed = run("fix --json");
+    EXPECT_EQ(fixed.status, 0) << fixed.err;
+    EXPECT_TRUE(contains(fixed.out, "\"notDone\": [\n    ]")) << fixed.out;
+}
+
+TEST(FixCommandLine, BadRestrictionIsAUsageError) {
+    testing::TempDir dir;
+    EXPECT_EQ(testing::runCommandLine(QUORVANE_CLI " fix NoSuchThing", dir.path()).status, 2);
+    EXPECT_EQ(testing::runCommandLine(QUORVANE_CLI " list --dry-run", dir.path()).status, 2);
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,163 @@
+// Stopping what sets a restriction again, below the command line: a file that changes between
+// the plan and the write is not touched, undo leaves alone a file that changed after fix, root
+// keeps each file's owner, and the task and gpt.ini edits keep every other byte.
+#include "diagnosis/fix.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "diagnosis/policy_file.h"
+#include "journal/undo.h"
+#include "platform/hive_store.h"
+#include "tests/support/case_name.h"
+#include "tests/support/contains.h"
+#include "tests/support/fake_toolkit.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::diagnosis {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+
+class FixRace : public ::testing::Test {
+protected:
+    FixRace() {
+        testing::writeFile(
+            policy(),
+            writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet "
+                              u"Explorer\\Restrictions",
+                              u"NoPrinting", 4, std::string("\1\0\0\0", 4)},
+                             {u"Software\\Other", u"Keep", 4, std::string("\2\0\0\0", 4)}}));
+    }
+
+    fs::path prefix() const { return dir_.path() / "prefix"; }
+    fs::path policy() const {
+        return prefix() / "drive_c" / "windows" / "system32" / "GroupPolicy" / "User" /
+               "Registry.pol";
+    }
+    Places places() const {
+        return placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()});
+    }
+
+    // Plans fix, runs `between`, then carries the plan out in one undo entry.
+    restrictions::Outcome fix(const std::function<void()>& between = [] {}) {
+        registry::General2 general(store_, messages_);
+        const FixPlan plan = planFix(store_, general, places(), {});
+        between();
+        const restrictions::JournalEntry entry(&journal_, "fix");
+        return applyFix(plan, store_, journal_, places());
+    }
+
+    bool prepare() const {
+        fs::create_directories(policy().parent_path());
+        testing::copyFixtureHives(prefix());
+        return true;
+    }
+
+    testing::TempDir dir_;
+    bool prepared_ = prepare();  // before the store opens the prefix
+    platform::HiveStore store_{prefix()};
+    testing::RecordingMessageBox messages_;
+    journal::UndoJournal journal_{store_, {dir_.path() / "undo", "test"}};
+};
+
+TEST_F(FixRace, AFileChangedSinceThePlanIsNotTouched) {
+    const std::string changed = readFile(policy()) + "[";
+    const restrictions::Outcome outcome = fix([&] { testing::writeFile(policy(), changed); });
+    EXPECT_FALSE(outcome.allDone());
+    EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "changed since"));
+    EXPECT_EQ(readFile(policy()), changed);
+}
+
+TEST_F(FixRace, UndoLeavesAFileThatChangedAfterFix) {
+    ASSERT_TRUE(fix().allDone());
+    const std::string later = readFile(policy()) + "[";
+    testing::writeFile(policy(), later);
+    const journal::UndoResult undone = journal::undoLast(store_, journal_);
+    EXPECT_FALSE(undone.allDone());
+    EXPECT_TRUE(
+        testing::contains(restrictions::describeRefusals(undone.outcome), journal::kChangedSince));
+    EXPECT_EQ(readFile(policy()), later);
+}
+
+TEST_F(FixRace, RootKeepsTheOwnerAndRefusesWhatTheOwnerCouldNotChange) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    constexpr uid_t kUser = 4321;
+    const fs::path folder = policy().parent_path();
+    ASSERT_EQ(::chown(policy().c_str(), kUser, kUser), 0);
+    ASSERT_EQ(::chown(folder.c_str(), kUser, kUser), 0);
+    ASSERT_EQ(::chmod(policy().c_str(), 0640), 0);
+    ASSERT_TRUE(fix().allDone());
+    struct stat info {};
+    ASSERT_EQ(::stat(policy().c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, kUser);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    ASSERT_TRUE(journal::undoLast(store_, journal_).allDone());
+
+    // A folder its owner may not write: root does not write it either.
+    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+    const std::string before = readFile(policy());
+    EXPECT_FALSE(fix().allDone());
+    EXPECT_EQ(readFile(policy()), before);
+}
+
+struct EditCase {
+    const char* what;
+    std::string before;
+    std::optional<std::string> after;  // none: refused
+    bool machine = false;              // gpt.ini only
+};
+
+void PrintTo(const EditCase& test, std::ostream* out) {
+    *out << test.what;
+}
+
+class TaskEdit : public ::testing::TestWithParam<EditCase> {};
+
+TEST_P(TaskEdit, SetsEnabledFalseInSettingsOnly) {
+    EXPECT_EQ(disabledTask(GetParam().before), GetParam().after);
+}
+
+const std::string kLe = testing::utf16WithBom("x").substr(0, 2);
+std::string le(const std::string& ascii) {
+    return testing::utf16WithBom(ascii).substr(2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tasks, TaskEdit,
+    ::testing::Values(
+        EditCase{"Utf16WithEnabledTrue",
+                 kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
+                          "<Enabled>true</Enabled></Settings></Task>"),
+                 kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
+                          "<Enabled>false</Enabled></Settings></Task>")},
+        EditCase{"Utf16WithoutEnabled", kLe + le("<Task><Settings>\r\n</Settings></Task>"),
+                 kLe + le("<Task><Settings><Enabled>false</Enabled>\r\n</Settings></Task>")},
+        EditCase{"Utf8", "\xEF\xBB\xBF<Task><Settings><Enabled>true</Enabled></Settings>",
+                 "\xEF\xBB\xBF<Task><Settings><Enabled>false</Enabled></Settings>"},
+        EditCase{"NoSettings", kLe + le("<Task></Task>"), std::nullopt}),
+    testing::CaseName());
+
+class GptVersion : public ::testing::TestWithParam<EditCase> {};
+
+TEST_P(GptVersion, RaisesTheRightHalf) {
+    EXPECT_EQ(raisedVersion(GetParam().before, GetParam().machine), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Halves, GptVersion,
+    ::testing::Values(EditCase{"User", "[General]\r\nVersion=65537\r\n",
+                               "[General]\r\nVersion=131073\r\n", false},
+                      EditCase{"Machine", "[General]\r\nversion=65537\r\n",
+                               "[General]\r\nversion=65538\r\n", true},
+                      EditCase{"UserWraps", "Version=4294901760", "Version=0", false},
+                      EditCase{"Missing", "[General]\r\n", std::nullopt, true}),
+    testing::CaseName());
+
+}  // namespace
+}  // namespace quorvane::diagnosis
