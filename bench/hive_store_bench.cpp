@@ -23,6 +23,7 @@
 #include "platform/hive_file.h"
 #include "platform/hive_io.h"
 #include "platform/hive_store.h"
+#include "restrictions/catalogue.h"
 
 namespace {
 
@@ -312,6 +313,90 @@ void PartReadSystemHive(benchmark::State& state) {
     }
 }
 
+// A prefix whose system.reg has grown to about `megabytes` MB with keys nobody reads, as the
+// classes of many installed programs make it grow: the keys read stay as in the fixture.
+class GrownPrefix : public ScratchPrefix {
+public:
+    explicit GrownPrefix(std::int64_t megabytes) {
+        if (megabytes == 0) {
+            return;
+        }
+        std::ofstream out(path() / "system.reg", std::ios::app | std::ios::binary);
+        std::string section;
+        for (std::int64_t written = 0, n = 0; written < megabytes << 20; ++n) {
+            section = "\n[Software\\\\Classes\\\\Bulk\\\\Program" + std::to_string(n) +
+                      "] 1700000000\n#time=1da0b0c0d0e0f00\n";
+            for (int v = 0; v < 5; ++v) {
+                section += "\"Setting" + std::to_string(v) + "\"=\"some program's own text\"\n";
+            }
+            out << section;
+            written += static_cast<std::int64_t>(section.size());
+        }
+    }
+};
+
+// What `list` reads: each restriction's value in both hives, the marker and the page values,
+// through a store opened as the command opens it.
+void readWhatListReads(benchmark::State& state, HiveStore& store) {
+    std::uint8_t data[512];
+    for (KeyHandle root : {quorvane::platform::kCurrentUser, kLocalMachine}) {
+        const auto read = [&](const char* subKey, const char* name) {
+            KeyHandle key = 0;
+            if (store.openKey(root, subKey, kKeyRead, key) != kSuccess) {
+                return;  // absent keys are what a fresh prefix has
+            }
+            std::uint32_t type = 0;
+            std::uint32_t size = sizeof data;
+            benchmark::DoNotOptimize(store.queryValue(key, name, &type, data, &size));
+            store.closeKey(key);
+        };
+        for (const auto& restriction : quorvane::restrictions::kCatalogue) {
+            read(restriction.subKey, restriction.valueName);
+        }
+        read("Software\\Microsoft\\Internet Explorer\\Main", "Start Page");
+        read("Software\\Microsoft\\Internet Explorer\\Main", "Search Page");
+        read("Software\\Quorvane\\Presets", "Keys");
+    }
+    KeyHandle key = 0;
+    if (store.openKey(kLocalMachine, kReadKey, kKeyRead, key) != kSuccess) {
+        fail(state, "a key every prefix has was not found");
+    }
+    store.closeKey(key);
+}
+
+// Opening the prefix to read and reading what `list` shows; the argument is the size system.reg
+// has grown to in MB (0: the fixture's 1.7 MB).
+void ListReadOnly(benchmark::State& state) {
+    GrownPrefix prefix(state.range(0));
+    for (auto _ : state) {
+        HiveStore store(prefix.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+        readWhatListReads(state, store);
+    }
+}
+
+// The same through a store opened to change, which loads both hives whole: what every read cost
+// before reads loaded only what they ask for.
+void ListWholeHives(benchmark::State& state) {
+    GrownPrefix prefix(state.range(0));
+    for (auto _ : state) {
+        HiveStore store(prefix.path());
+        readWhatListReads(state, store);
+    }
+}
+
+// The floor of ListReadOnly on a grown hive: reading the file into memory.
+void PartReadGrownSystemHive(benchmark::State& state) {
+    GrownPrefix prefix(state.range(0));
+    const OpenDirectory directory(prefix.path());
+    for (auto _ : state) {
+        auto content = hive::readHive(directory.get(), "system.reg");
+        benchmark::DoNotOptimize(content->text.data());
+    }
+}
+
+BENCHMARK(ListReadOnly)->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ListWholeHives)->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PartReadGrownSystemHive)->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(OpenStore)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReadDwordOpenQueryClose)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(ReadDwordQueryOnly)->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <span>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "platform/hive_text.h"
@@ -916,93 +917,242 @@ Document Document::empty(std::string_view branch) {
     return parse(headerFor(branch));
 }
 
-Document Document::parse(std::string text) {
-    Document document;
-    document.buffer_ = std::make_unique<const std::string>(std::move(text));
-    const std::string_view file = *document.buffer_;
+namespace {
+
+// Whether the key of a [path] line given as `components` lies on the way to `wanted` (folded
+// names joined by single backslashes) or below it, compared name by name without building the
+// path: most sections differ from every wanted path in their first letters.
+bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_view wanted,
+                  std::u16string& decoded) {
+    std::size_t at = 0;
+    // Compares one name of the section with the next name of `wanted`; 1 match, 0 mismatch,
+    // -1 when `wanted` has no more names (the section lies below it).
+    const auto matchName = [&](auto&& unitAt, std::size_t length) {
+        if (at >= wanted.size()) {
+            return -1;
+        }
+        const std::size_t end = std::min(wanted.find(u'\\', at), wanted.size());
+        if (end - at != length) {
+            return 0;
+        }
+        for (std::size_t i = 0; i < length; ++i) {
+            if (foldUnit(unitAt(i)) != wanted[at + i]) {
+                return 0;
+            }
+        }
+        at = end + 1;
+        return 1;
+    };
+    for (std::string_view component : components) {
+        if (at >= wanted.size()) {
+            return true;  // the section lies below
+        }
+        // Plain letters compare as they stand; a mismatch among them decides, as an escape
+        // after them cannot change them.
+        bool plain = true;
+        {
+            const std::size_t end = std::min(wanted.find(u'\\', at), wanted.size());
+            const std::u16string_view name = wanted.substr(at, end - at);
+            for (std::size_t i = 0; i < component.size() && plain; ++i) {
+                const auto unit = static_cast<unsigned char>(component[i]);
+                plain = unit != 0 && unit < 0x80 && unit != '\\';
+                if (plain && (i >= name.size() || foldUnit(unit) != name[i])) {
+                    return false;
+                }
+            }
+            if (plain) {
+                if (component.size() != name.size()) {
+                    return false;
+                }
+                at = end + 1;
+                continue;
+            }
+        }
+        // As when loading: an escaped backslash separates names, an empty name is no key.
+        decoded.clear();
+        std::size_t escapedPos = 0;
+        readEscaped(component, escapedPos, '\0', decoded);
+        const std::u16string_view names = decoded;
+        for (std::size_t start = 0; start < names.size();) {
+            const std::size_t end = std::min(names.find(u'\\', start), names.size());
+            if (end > start) {
+                const std::u16string_view name = names.substr(start, end - start);
+                const int matched = matchName([&](std::size_t i) { return name[i]; }, name.size());
+                if (matched != 1) {
+                    return matched < 0;
+                }
+            }
+            start = end + 1;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// A [path] line's components, kept in one list for the whole file, and where its section starts.
+struct ScannedHive::Section {
+    std::size_t start;
+    std::uint64_t seconds;
+};
+
+ScannedHive::ScannedHive(std::string text) : text_(std::move(text)) {
+    const std::string_view file = text_;
     const std::string_view firstLine = lineAt(file, 0);
     if (withoutLineEnd(firstLine) != kHeaderLine) {
         throw HeaderError("the first line is not \"WINE REGISTRY Version 2\"");
     }
     if (firstLine.size() >= 2 && firstLine[firstLine.size() - 2] == '\r') {
-        document.lineEnd_ = "\r\n";
+        lineEnd_ = "\r\n";
     }
-
-    struct Section {
-        std::size_t start;
-        KeyLine key;
-    };
-    std::vector<Section> sections;
-    std::vector<std::string_view> allComponents;
-    for (std::size_t pos = 0; pos < file.size();) {
-        const std::string_view line = lineAt(file, pos);
-        KeyLine key;
-        if (line[0] == '[' || isBlank(line[0])) {
-            const std::size_t before = allComponents.size();
-            if (parseKeyLine(line, allComponents, key) &&
-                nameCount(std::span(allComponents).subspan(key.first, key.count)) <= kMaxDepth) {
-                sections.push_back({pos, key});
-            } else {
-                allComponents.resize(before);
-            }
+    // A [path] line starts a line, after blanks at most: a search for '[' finds every one of
+    // them without reading the file line by line.
+    std::vector<std::string_view> components;
+    std::string_view runLeading;
+    for (std::size_t bracket = file.find('['); bracket != std::string_view::npos;) {
+        std::size_t start = bracket;
+        while (start > 0 && isBlank(file[start - 1])) {
+            --start;
         }
-        pos += line.size();
+        if (start > 0 && file[start - 1] != '\n') {
+            bracket = file.find('[', bracket + 1);
+            continue;
+        }
+        const std::string_view line = lineAt(file, start);
+        KeyLine key;
+        components.clear();
+        if (parseKeyLine(line, components, key) && nameCount(components) <= Document::kMaxDepth) {
+            // Wine's order keeps the keys below one name of the first two levels together.
+            const std::string_view leading =
+                key.count < kRunDepth
+                    ? std::string_view()
+                    : std::string_view(components[0].data(),
+                                       static_cast<std::size_t>(components[kRunDepth - 1].data() +
+                                                                components[kRunDepth - 1].size() -
+                                                                components[0].data()));
+            if (runs_.empty() || leading.empty() || leading != runLeading) {
+                runs_.push_back(sections_.size());
+                runLeading = leading;
+            }
+            sections_.push_back({start, key.seconds});
+        }
+        bracket = file.find('[', start + line.size());
     }
+}
+
+ScannedHive::~ScannedHive() = default;
+
+Document Document::parse(std::string text) {
+    Document document;
+    document.buffer_ = std::make_shared<const ScannedHive>(std::move(text));
+    document.load(nullptr);
+    return document;
+}
+
+Document Document::parseSelected(std::shared_ptr<const ScannedHive> scanned,
+                                 std::span<const std::u16string> wanted) {
+    Document document;
+    document.buffer_ = std::move(scanned);
+    document.selected_ = true;
+    document.loaded_.assign(document.buffer_->sections_.size(), false);
+    for (const std::u16string& path : wanted) {
+        document.select(path);
+    }
+    return document;
+}
+
+void Document::select(std::u16string_view wanted) {
+    if (selected_) {
+        load(&wanted);
+        // The root's path selects what is left: the document is whole from then on.
+        selected_ = !wanted.empty();
+    }
+}
+
+void Document::load(const std::u16string_view* wanted) {
+    const ScannedHive& hive = *buffer_;
+    const std::string_view file = hive.text_;
+    lineEnd_ = hive.lineEnd_;
+    const auto& sections = hive.sections_;
+    std::u16string decoded;
 
     const std::size_t headerEnd = sections.empty() ? file.size() : sections.front().start;
-    document.header_ = withoutSeparator(file.substr(0, headerEnd));
-    std::string_view last = file.substr(0, headerEnd);
-    std::string_view lastTrimmed = document.header_;
+    header_ = withoutSeparator(file.substr(0, headerEnd));
+    // What follows the file's last section (or its header) is kept as it is.
+    const std::string_view last = sections.empty() ? file : file.substr(sections.back().start);
+    trailer_ = last.substr(withoutSeparator(last).size());
     std::vector<std::pair<std::string_view, Key*>> lastPath;
     LoadingIndex index;
+    std::vector<std::string_view> components;
+    KeyLine key;
+    auto nextRun = hive.runs_.begin();
     for (std::size_t i = 0; i < sections.size(); ++i) {
+        if (wanted != nullptr && loaded_[i]) {
+            continue;  // each section once, whichever wanted key it was found for first
+        }
+        components.clear();
+        parseKeyLine(lineAt(file, sections[i].start), components, key);
+        while (nextRun != hive.runs_.end() && *nextRun <= i) {
+            ++nextRun;
+        }
+        const std::size_t runEnd = nextRun == hive.runs_.end() ? sections.size() : *nextRun;
+        if (wanted != nullptr) {
+            const std::size_t leading = std::min(components.size(), ScannedHive::kRunDepth);
+            if (!onWayOrBelow(std::span(components).first(leading), *wanted, decoded)) {
+                // The sections up to the next run begin with the same names: all lead away.
+                i = runEnd - 1;
+                continue;
+            }
+            if (!onWayOrBelow(components, *wanted, decoded)) {
+                continue;
+            }
+            loaded_[i] = true;
+        }
         const std::size_t end = i + 1 < sections.size() ? sections[i + 1].start : file.size();
         const std::string_view chunk = file.substr(sections[i].start, end - sections[i].start);
         // Neighbouring sections share most of their path: reuse the keys of the last one.
-        const auto components =
-            std::span(allComponents).subspan(sections[i].key.first, sections[i].key.count);
         std::size_t shared = 0;
         while (shared < components.size() && shared < lastPath.size() &&
                components[shared] == lastPath[shared].first) {
             ++shared;
         }
         lastPath.resize(shared);
-        Key* key = shared == 0 ? document.root_.get() : lastPath.back().second;
+        Key* target = shared == 0 ? root_.get() : lastPath.back().second;
         for (std::size_t c = shared; c < components.size(); ++c) {
             // As in Wine, names are split after unescaping: an escaped backslash separates
             // names too, and an empty name is no key.
-            std::u16string& decoded = index.decoded;
-            if (widenPlain(components[c], decoded)) {
-                key = &key->childForLoading(decoded, index);
+            std::u16string& decodedName = index.decoded;
+            if (widenPlain(components[c], decodedName)) {
+                target = &target->childForLoading(decodedName, index);
             } else {
-                decoded.clear();
+                decodedName.clear();
                 std::size_t escapedPos = 0;
-                readEscaped(components[c], escapedPos, '\0', decoded);
-                const std::u16string_view names = decoded;
+                readEscaped(components[c], escapedPos, '\0', decodedName);
+                const std::u16string_view names = decodedName;
                 std::size_t start = 0;
                 while (start < names.size()) {
                     const std::size_t end = std::min(names.find(u'\\', start), names.size());
                     if (end > start) {
-                        key = &key->childForLoading(names.substr(start, end - start), index);
+                        target = &target->childForLoading(names.substr(start, end - start), index);
                     }
                     start = end + 1;
                 }
             }
-            lastPath.emplace_back(components[c], key);
+            lastPath.emplace_back(components[c], target);
         }
-        last = chunk;
-        lastTrimmed = withoutSeparator(chunk);
-        key->addRawSection(lastTrimmed,
-                           kUnixEpochTicks + sections[i].key.seconds * kTicksPerSecond);
+        target->addRawSection(withoutSeparator(chunk),
+                              kUnixEpochTicks + sections[i].seconds * kTicksPerSecond);
     }
-    document.trailer_ = last.substr(lastTrimmed.size());
     Key::sortLoaded(index);
-    return document;
 }
 
 std::string Document::serialize() const {
+    if (selected_) {
+        // The sections left out would be lost.
+        throw std::logic_error("a hive loaded in part cannot be written");
+    }
     std::string out;
-    out.reserve(buffer_->size() + 4096);
+    out.reserve(buffer_->text_.size() + 4096);
     out += header_;
     root_->serialize(out, lineEnd_);
     out += trailer_;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -140,6 +141,27 @@ private:
     std::optional<bool> link_;
 };
 
+// A hive file's text with its [path] lines found: read once, it serves every Document loaded
+// from it. Throws HeaderError when the first line is not Wine's header.
+class ScannedHive {
+public:
+    explicit ScannedHive(std::string text);
+    ~ScannedHive();
+    ScannedHive(const ScannedHive&) = delete;
+    ScannedHive& operator=(const ScannedHive&) = delete;
+
+private:
+    friend class Document;
+    struct Section;
+    std::string text_;  // untouched sections point into it, so it never moves
+    std::string lineEnd_ = "\n";
+    std::vector<Section> sections_;
+    // Where each run of neighbouring sections that share their first kRunDepth components (as
+    // written) starts, so that a selection passes over the runs that lead elsewhere at once.
+    static constexpr std::size_t kRunDepth = 2;
+    std::vector<std::size_t> runs_;
+};
+
 class Document {
 public:
     // Windows' deepest key: a section deeper than this is kept as a line Wine could not read.
@@ -147,18 +169,33 @@ public:
 
     // Throws HeaderError when the first line is not Wine's header.
     static Document parse(std::string text);
+    // From `scanned`, only the sections of the keys on the way to each of `wanted` (folded names
+    // joined by single backslashes, from the root; empty for the root) and of every key below them:
+    // such a key reads as in the whole file, with its values and sub-keys, while the rest of the
+    // file costs only the search for its [path] lines. For reading only: serialize() refuses it, as
+    // the sections left out would be lost. Throws HeaderError as parse.
+    static Document parseSelected(std::shared_ptr<const ScannedHive> scanned,
+                                  std::span<const std::u16string> wanted);
     // A file with nothing but the header, for the given branch ("REGISTRY\\Machine").
     static Document empty(std::string_view branch);
     static std::string headerFor(std::string_view branch);
+
+    // A document loaded in part: adds the keys on the way to `wanted` and below it, as
+    // parseSelected would. The keys loaded before stay where they are.
+    void select(std::u16string_view wanted);
 
     Key& root() { return *root_; }
     std::string serialize() const;
 
 private:
     Document();
+    // Loads the sections related to `wanted` not loaded yet, or all of them for null.
+    void load(const std::u16string_view* wanted);
 
-    // The file's text; untouched sections point into it, so it never moves.
-    std::unique_ptr<const std::string> buffer_;
+    // The file's text, which untouched sections point into.
+    std::shared_ptr<const ScannedHive> buffer_;
+    bool selected_ = false;
+    std::vector<bool> loaded_;  // which sections a selected document holds
     std::string_view header_;
     std::string_view trailer_;
     std::string lineEnd_ = "\n";

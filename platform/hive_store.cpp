@@ -75,6 +75,11 @@ struct HiveFile {
     std::vector<WriteOp> pending;
     std::uint64_t generation = 0;  // changes whenever keys may have gone away
     std::uint64_t changes = 0;     // changes whenever anything may have changed
+    // Until something is written: the file's text, of which `document` holds the keys on the way
+    // to each of `wanted` (folded paths) and all below them, loaded as they are first asked for.
+    std::shared_ptr<const hive::ScannedHive> text;
+    std::vector<std::u16string> wanted;
+    bool partial = false;
 
     bool readOnly() const { return signature && !signature->writable(); }
 };
@@ -309,8 +314,16 @@ struct HiveStore::Impl {
         }
         auto content = signature ? hive::readHive(dir, file.fileName) : std::nullopt;
         try {
-            file.document =
-                content ? Document::parse(std::move(content->text)) : Document::empty(file.branch);
+            file.partial = content.has_value();
+            file.wanted.clear();
+            file.text.reset();
+            if (file.partial) {
+                file.text = std::make_shared<const hive::ScannedHive>(std::move(content->text));
+                file.document = Document::parseSelected(file.text, file.wanted);
+            } else {
+                file.document = content ? Document::parse(std::move(content->text))
+                                        : Document::empty(file.branch);
+            }
         } catch (const hive::HeaderError& error) {
             file.document.reset();
             throw StoreError(headerFailure(file.path, error));
@@ -318,8 +331,57 @@ struct HiveStore::Impl {
         file.signature = content ? std::optional(content->signature) : std::nullopt;
         ++file.generation;
         ++file.changes;
+        if (!file.pending.empty()) {
+            loadWhole(file);
+        }
         for (const WriteOp& op : file.pending) {
             apply(file, op);
+        }
+    }
+
+    // A change is made on the whole tree: it is written back whole.
+    void loadWhole(HiveFile& file) {
+        if (file.partial) {
+            file.document->select(u"");
+            file.partial = false;
+            ++file.changes;
+        }
+    }
+
+    // Loads the key at `path` and everything below it, when the hive is read in part.
+    void cover(HiveFile& file, const Path& path) {
+        if (!file.partial) {
+            return;
+        }
+        // Compared unit by unit: this runs before every operation on the hive.
+        const auto within = [](std::u16string_view inner, std::u16string_view loaded) {
+            if (inner.size() < loaded.size() || (inner.size() > loaded.size() && !loaded.empty() &&
+                                                 inner[loaded.size()] != u'\\')) {
+                return false;
+            }
+            for (std::size_t i = 0; i < loaded.size(); ++i) {
+                if (hive::foldUnit(inner[i]) != loaded[i]) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        if (std::any_of(file.wanted.begin(), file.wanted.end(),
+                        [&](const std::u16string& loaded) { return within(path, loaded); })) {
+            return;
+        }
+        std::u16string folded = hive::foldName(path);
+        file.document->select(folded);
+        file.wanted.push_back(std::move(folded));
+        // A link on the way may lead anywhere in the hive: then the whole hive is loaded.
+        Key* key = &file.document->root();
+        bool linked = false;
+        forEachName(path, [&](std::u16string_view name) {
+            key = key != nullptr ? child(*key, name) : nullptr;
+            linked = linked || (key != nullptr && key->isLink());
+        });
+        if (linked) {
+            loadWhole(file);
         }
     }
 
@@ -375,6 +437,7 @@ struct HiveStore::Impl {
             return failure(kAccessDenied,
                            "the registry " + dir.path.string() + " was opened for reading only");
         }
+        loadWhole(file);
         if (!apply(file, op)) {
             return kSuccess;
         }
@@ -463,6 +526,9 @@ struct HiveStore::Impl {
         } catch (const std::exception& error) {
             return failure(kRegistryIoFailed, error.what());
         }
+        if (base.open != nullptr) {
+            cover(*base.hive, base.path);
+        }
         if (base.open != nullptr && keyOf(*base.open) == nullptr) {
             return kKeyDeleted;
         }
@@ -475,6 +541,7 @@ struct HiveStore::Impl {
             if ((base.access & rights) == 0) {
                 return kAccessDenied;
             }
+            cover(*base.hive, base.path);
             Key* key = base.open != nullptr ? keyOf(*base.open) : find(*base.hive, base.path);
             if (key == nullptr) {
                 return kFileNotFound;
@@ -524,11 +591,14 @@ HiveStore::HiveStore(std::filesystem::path directory, Creation creation, Use use
         }
         dir.path = std::move(directory);  // made at the first write
     }
-    if (const auto server = dir.fd >= 0 ? findRunningWineserver(dir.fd) : std::nullopt) {
-        if (use == Use::Change) {
-            throw StoreError(wineserverRefusal(dir.path, *server));
+    // A read only notes a server, so Wine's own places suffice; a change is refused beside one
+    // wherever it runs.
+    if (dir.fd >= 0 && use == Use::ReadOnly) {
+        if (const auto server = findWineserverInItsPlaces(dir.fd)) {
+            impl_->readingNote = wineserverReadingNote(dir.path, *server);
         }
-        impl_->readingNote = wineserverReadingNote(dir.path, *server);
+    } else if (const auto server = dir.fd >= 0 ? findRunningWineserver(dir.fd) : std::nullopt) {
+        throw StoreError(wineserverRefusal(dir.path, *server));
     }
     try {
         for (HiveFile* file : {&impl_->user, &impl_->machine}) {
@@ -556,6 +626,7 @@ Status HiveStore::openKey(KeyHandle parent, const std::string& subKey, std::uint
         if (const Status status = appendSubKey(subKey, path); status != kSuccess) {
             return status;
         }
+        impl_->cover(*base.hive, path);
         Walk found = walk(*base.hive, path);
         if (!found.complete) {
             return kFileNotFound;
@@ -574,6 +645,7 @@ Status HiveStore::createKey(KeyHandle parent, const std::string& subKey, KeyHand
         if (const Status status = appendSubKey(subKey, path); status != kSuccess) {
             return status;
         }
+        impl_->cover(*base.hive, path);
         Walk found = walk(*base.hive, path);
         HiveFile& file = *base.hive;
         if (found.complete) {
@@ -625,6 +697,7 @@ Status HiveStore::deleteKey(KeyHandle key, const std::string& subKey) {
         if (const Status status = appendSubKey(subKey, path); status != kSuccess) {
             return status;
         }
+        impl_->cover(*base.hive, path);
         const Walk found = walk(*base.hive, path);
         if (!found.complete) {
             return kFileNotFound;

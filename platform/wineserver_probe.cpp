@@ -285,15 +285,28 @@ std::optional<WineserverInfo> findRunningWineserver(int directory) {
     if (::fstat(directory, &prefix) != 0) {
         return std::nullopt;
     }
+    if (auto server = findWineserverInItsPlaces(directory)) {
+        return server;
+    }
     const std::string serverName = serverDirectoryName(prefix);
-    const Owner owner = prefixOwner(prefix);
+    auto elsewhere = serversInProcLocks(serverName, prefix.st_uid);
+    return elsewhere.empty() ? std::nullopt : std::optional(elsewhere.front());
+}
+
+std::optional<WineserverInfo> findWineserverInItsPlaces(int directory) {
+    struct stat prefix {};
+    if (::fstat(directory, &prefix) != 0) {
+        return std::nullopt;
+    }
+    const std::string serverName = serverDirectoryName(prefix);
+    // Looking makes nothing, so the group a made directory would get does not matter.
+    const Owner owner{prefix.st_uid, prefix.st_gid};
     for (const auto& place : serverPlaces(directory, prefix.st_uid)) {
         if (auto server = serverAt(place, serverName, owner)) {
             return server;
         }
     }
-    auto elsewhere = serversInProcLocks(serverName, prefix.st_uid);
-    return elsewhere.empty() ? std::nullopt : std::optional(elsewhere.front());
+    return std::nullopt;
 }
 
 std::optional<WineserverInfo> findRunningWineserver(const fs::path& directory) {

@@ -32,6 +32,10 @@ struct WineserverInfo {
 std::optional<WineserverInfo> findRunningWineserver(int directory);
 // The same for the directory at `directory`, opened for the question.
 std::optional<WineserverInfo> findRunningWineserver(const std::filesystem::path& directory);
+// Only the places Wine puts a server directory, without the look through /proc/locks and the
+// user database: for the note beside a read, which protects nothing, a server started with
+// another TMPDIR and no `wineserver` file in the prefix may go unnoticed.
+std::optional<WineserverInfo> findWineserverInItsPlaces(int directory);
 
 // Process start times on one clock, to tell whether a server began before a moment.
 using BootTicks = unsigned long long;
