@@ -536,9 +536,6 @@ TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
     const auto relock = testing::sz(
         "reg add HKCU\\Software\\Policies\\Microsoft\\Internet "
         "Explorer\\Restrictions /v NoBrowserClose /d 1 /f");
-    Rig rig;
-    testing::put(rig.registry(), kCurrentUser, run, "Relock", relock);
-    testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
     {
         Rig withoutUndo;
         withoutUndo.open();
@@ -547,6 +544,11 @@ TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
         EXPECT_FALSE(
             testing::child<QPushButton>(*withoutUndo.report()->window(), "cmdStop").isVisible());
     }
+    // Set up after the rig above is gone: under Wine both rigs share the one registry, and a
+    // rig starts from a clean one.
+    Rig rig;
+    testing::put(rig.registry(), kCurrentUser, run, "Relock", relock);
+    testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
     rig.undo = journal::JournalPlace{rig.directory.path() / "undo", "the window's registry"};
     rig.open();
     rig.chooseFromFileMenu("mnuWhy");

@@ -50,6 +50,8 @@ private:
         }
         // A fresh prefix has no per-user System policy key; the policy-key set-up makes one.
         RegDeleteTreeA(HKEY_CURRENT_USER, kSystemKey);
+        // Nor per-user startup values: the diagnosis tests put some there.
+        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run");
     }
 
     platform::Win32Registry registry_;
