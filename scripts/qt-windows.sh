@@ -19,7 +19,7 @@ jobs=${QUORVANE_QT_JOBS:-2}
 
 # Qt's shared libraries: Quorvane's licence is not the LGPL, so Qt ships as its own DLLs beside
 # the executables, where a user can replace them. The MinGW runtime is linked into each DLL
-# (`-static` at link time; GCC's runtime library exception allows it), so no libgcc, libstdc++ or
+# and plugin (`-static` at link time; GCC's runtime library exception allows it), so no libgcc, libstdc++ or
 # winpthread DLL travels along. Bundled third-party libraries throughout: a Windows program cannot take them from
 # the Debian host. FEATURE_tabletevent is off because Debian's source leaves out the Wintab header;
 # without OpenGL, Qt 6.4.2's Windows platform plugin only compiles with dynamicgl off as well.
@@ -31,6 +31,7 @@ qt_options=(
     -DCMAKE_BUILD_TYPE=Release
     -DBUILD_SHARED_LIBS=ON
     -DCMAKE_SHARED_LINKER_FLAGS=-static
+    -DCMAKE_MODULE_LINKER_FLAGS=-static
     -DCMAKE_EXE_LINKER_FLAGS=-static
     -DQT_QMAKE_TARGET_MKSPEC=win32-g++
     -DQT_HOST_PATH=/usr
@@ -63,7 +64,6 @@ qt_options=(
     -DFEATURE_gif=OFF
     -DFEATURE_ico=OFF
     -DFEATURE_imageformatplugin=OFF
-    -DFEATURE_networkinformation=OFF
 )
 toolchain_file=$repo/cmake/mingw-w64-x86_64.cmake
 options_hash=$(printf '%s\n' "${qt_options[@]}" | sha256sum | cut -c1-10)
