@@ -43,6 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"reg query", "reg query HKCU\\X /v NoFindFiles", {}},
         {"name ends the word", "reg add HKCU\\X /v NoToolbarOptions /t REG_DWORD /d 1", {19}},
         {"name starts the word", "reg add HKCU\\X /v XNoToolBar /t REG_DWORD /d 1", {}},
+        {"name goes on", "reg add HKCU\\X /v NoPrintingPreview /t REG_DWORD /d 1", {}},
         {"path is no command", "\"C:\\Program Files\\HomePage Studio\\hps.exe\" --tray", {}},
         {"value name as argument", "rundll32 apply.dll DisableRegistryTools", {}},
         {"echo of a name", "cmd /c echo \"Window Title\"", {}},
