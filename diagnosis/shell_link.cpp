@@ -5,7 +5,6 @@
 
 #include "formats/little_endian.h"
 #include "formats/utf16.h"
-
 #include "platform/narrow_text.h"
 
 namespace quorvane::diagnosis {

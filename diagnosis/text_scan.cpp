@@ -26,7 +26,8 @@ std::string decodeText(std::string_view bytes) {
         return platform::utf16ToNarrow(formats::utf16Units(bytes.substr(2)));
     }
     if (bytes.starts_with("\xFE\xFF")) {
-        return platform::utf16ToNarrow(formats::utf16Units(bytes.substr(2), formats::ByteOrder::Big));
+        return platform::utf16ToNarrow(
+            formats::utf16Units(bytes.substr(2), formats::ByteOrder::Big));
     }
     if (bytes.starts_with("\xEF\xBB\xBF")) {
         bytes.remove_prefix(3);

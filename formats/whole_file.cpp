@@ -102,9 +102,9 @@ Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placin
     const std::u8string utf8 = file.filename().u8string();
     const std::string name(utf8.begin(), utf8.end());
     std::random_device random;
-    fs::path temporary = file.parent_path() / ("." + name + kTemporaryMark +
-                                               std::to_string(GetCurrentProcessId()) + "-" +
-                                               std::to_string(random() % 1000000000));
+    fs::path temporary =
+        file.parent_path() / ("." + name + kTemporaryMark + std::to_string(GetCurrentProcessId()) +
+                              "-" + std::to_string(random() % 1000000000));
     const auto stepFailed = [&](WriteStep step, long status, std::string cause) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
@@ -141,8 +141,8 @@ Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placin
         return stepFailed(WriteStep::Rename, 0, describeError(injected));
     }
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
-    const DWORD flags = MOVEFILE_WRITE_THROUGH |
-                        (placing == Placing::Replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    const DWORD flags =
+        MOVEFILE_WRITE_THROUGH | (placing == Placing::Replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!MoveFileExW(temporary.c_str(), file.c_str(), flags)) {
         return systemFailed(WriteStep::Rename);
     }
@@ -267,8 +267,8 @@ std::optional<StepFailure> placeFileAt(int folder, const std::string& name, std:
     if (auto failed = step(WriteStep::Rename, [&] {
             return options.placing == Placing::Replace
                        ? errnoOf(::renameat(folder, temporary.name().c_str(), folder, name.c_str()))
-                       : errnoOf(::linkat(folder, temporary.name().c_str(), folder, name.c_str(),
-                                          0));
+                       : errnoOf(
+                             ::linkat(folder, temporary.name().c_str(), folder, name.c_str(), 0));
         })) {
         return failed;
     }

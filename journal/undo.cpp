@@ -5,8 +5,8 @@
 #include <set>
 #include <tuple>
 
-#include "journal/file_change.h"
 #include "formats/whole_file.h"
+#include "journal/file_change.h"
 #include "journal/whole_file.h"
 #include "platform/letter_case.h"
 

@@ -45,8 +45,8 @@ std::optional<std::string> unescaped(std::u16string_view text) {
             formats::hexDigitValue(text[i + 2]) < 0) {
             return std::nullopt;
         }
-        units +=
-            static_cast<char16_t>(formats::hexDigitValue(text[i + 1]) * 16 + formats::hexDigitValue(text[i + 2]));
+        units += static_cast<char16_t>(formats::hexDigitValue(text[i + 1]) * 16 +
+                                       formats::hexDigitValue(text[i + 2]));
         i += 2;
     }
     return platform::utf16ToNarrow(units);
@@ -56,7 +56,8 @@ std::u16string stateText(Record::Kind kind, const PlaceState& state) {
     if (kind == Record::Kind::Key) {
         return state.present ? u"+" : u"-";
     }
-    formats::RegValue value{{}, !state.present, state.type, platform::fileData(state.type, state.data)};
+    formats::RegValue value{
+        {}, !state.present, state.type, platform::fileData(state.type, state.data)};
     return formats::regValueData(value);
 }
 
@@ -225,7 +226,8 @@ std::variant<UndoEntry, UnreadableEntry> readUndoEntry(std::string_view bytes) {
     const std::u16string text = formats::regFileText(bytes);
     const std::vector<std::u16string_view> lines = linesOf(text);
     if (lines.empty() || lines.front() != kFirstLine) {
-        if (!lines.empty() && (lines.front() == formats::kRegFileHeader || lines.front() == u"REGEDIT4")) {
+        if (!lines.empty() &&
+            (lines.front() == formats::kRegFileHeader || lines.front() == u"REGEDIT4")) {
             return earlierEntry(bytes);
         }
         return UnreadableEntry{

@@ -11,8 +11,8 @@
 #include <system_error>
 #include <tuple>
 
-#include "journal/startup_keys.h"
 #include "formats/whole_file.h"
+#include "journal/startup_keys.h"
 #include "journal/whole_file.h"
 #include "platform/letter_case.h"
 #include "platform/narrow_text.h"
@@ -616,8 +616,8 @@ std::optional<std::string> UndoJournal::write(const std::vector<Record>& records
     if (!file_.empty()) {
         written_.clear();
         if (const auto written = formats::writeWholeFile(file_, writeUndoEntry(entry)); !written) {
-            return "the backup " + file_.string() + " cannot be written: " +
-                   written.failure().reason;
+            return "the backup " + file_.string() +
+                   " cannot be written: " + written.failure().reason;
         }
         written_ = records;
         return std::nullopt;
@@ -643,8 +643,8 @@ std::optional<std::string> UndoJournal::write(const std::vector<Record>& records
             return std::nullopt;
         }
         if (created.failure().status != formats::kNameTaken) {
-            return "the backup " + file.string() + " cannot be written: " +
-                   created.failure().reason;
+            return "the backup " + file.string() +
+                   " cannot be written: " + created.failure().reason;
         }
     }
     return "the backup cannot be written: every name for this moment in " +

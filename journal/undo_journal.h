@@ -78,9 +78,9 @@ public:
 private:
     struct Kept {
         Place place;
-        std::vector<formats::RegSection> prior;      // what the place held, as registry-file sections
-        std::optional<PlaceState> value;    // or, for a value read with its key, its state
-        std::optional<PlaceState> planned;  // and what the change will leave there
+        std::vector<formats::RegSection> prior;  // what the place held, as registry-file sections
+        std::optional<PlaceState> value;         // or, for a value read with its key, its state
+        std::optional<PlaceState> planned;       // and what the change will leave there
     };
 
     // Writes the open entry with `records`, taking a new name for it the first time.

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "formats/little_endian.h"
 #include "formats/utf16.h"
 #include "platform/hive_text.h"
 #include "platform/registry_api.h"
@@ -327,12 +328,8 @@ std::string renderValueLine(std::u16string_view name, const ValueData& data,
         return line;
     }
     if (data.type == kRegDword && data.bytes.size() == 4) {
-        std::uint32_t value = 0;
-        for (int i = 3; i >= 0; --i) {
-            value = (value << 8) | static_cast<unsigned char>(data.bytes[i]);
-        }
         line += "dword:";
-        appendHex(line, value, 8);
+        appendHex(line, *formats::readDword(data.bytes), 8);
         return line;
     }
     if (data.type == kRegBinary) {

@@ -1,7 +1,5 @@
 #include "platform/hive_io.h"
 
-#include "formats/whole_file.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,6 +15,8 @@
 #include <random>
 #include <thread>
 #include <utility>
+
+#include "formats/whole_file.h"
 
 namespace quorvane::platform::hive {
 

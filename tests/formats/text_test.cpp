@@ -15,9 +15,9 @@ using namespace std::string_literals;
 
 struct Utf16Case {
     const char* what;
-    std::string bytes;    // UTF-16LE
-    std::string utf8;     // what they read as
-    bool roundTrip;       // whether the UTF-8 text gives the same bytes back
+    std::string bytes;  // UTF-16LE
+    std::string utf8;   // what they read as
+    bool roundTrip;     // whether the UTF-8 text gives the same bytes back
 };
 class Utf16Text : public ::testing::TestWithParam<Utf16Case> {};
 
@@ -37,7 +37,12 @@ INSTANTIATE_TEST_SUITE_P(
         Utf16Case{"surrogate pair", "\x3D\xD8\x00\xDE"s, "\xF0\x9F\x98\x80", true},
         Utf16Case{"embedded nul", "a\0\0\0b\0"s, "a\0b"s, true},
         Utf16Case{"odd last byte left out", "a\0b"s, "a", false},
-        Utf16Case{"lone high surrogate", "\x3D\xD8" "a\0"s, "\xEF\xBF\xBD" "a", false},
+        Utf16Case{"lone high surrogate",
+                  "\x3D\xD8"
+                  "a\0"s,
+                  "\xEF\xBF\xBD"
+                  "a",
+                  false},
         Utf16Case{"lone low surrogate at end", "a\0\x00\xDE"s, "a\xEF\xBF\xBD", false},
         Utf16Case{"swapped pair", "\x00\xDE\x3D\xD8"s, "\xEF\xBF\xBD\xEF\xBF\xBD", false}),
     testing::CaseName());
@@ -57,14 +62,25 @@ TEST_P(InvalidUtf8, IsLeftOut) {
     EXPECT_EQ(utf8ToUtf16(GetParam().utf8), GetParam().units);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bytes, InvalidUtf8,
-    ::testing::Values(Utf8Case{"stray continuation", "a\x80" "b", u"ab"},
-                      Utf8Case{"overlong slash", "\xC0\xAF" "b", u"b"},
-                      Utf8Case{"truncated sequence", "a\xE2\x82", u"a"},
-                      Utf8Case{"encoded surrogate", "\xED\xA0\x80" "z", u"z"},
-                      Utf8Case{"beyond unicode", "\xF4\x90\x80\x80" "z", u"z"}),
-    testing::CaseName());
+INSTANTIATE_TEST_SUITE_P(Bytes, InvalidUtf8,
+                         ::testing::Values(Utf8Case{"stray continuation",
+                                                    "a\x80"
+                                                    "b",
+                                                    u"ab"},
+                                           Utf8Case{"overlong slash",
+                                                    "\xC0\xAF"
+                                                    "b",
+                                                    u"b"},
+                                           Utf8Case{"truncated sequence", "a\xE2\x82", u"a"},
+                                           Utf8Case{"encoded surrogate",
+                                                    "\xED\xA0\x80"
+                                                    "z",
+                                                    u"z"},
+                                           Utf8Case{"beyond unicode",
+                                                    "\xF4\x90\x80\x80"
+                                                    "z",
+                                                    u"z"}),
+                         testing::CaseName());
 
 struct NumberCase {
     const char* what;

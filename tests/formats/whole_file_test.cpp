@@ -57,13 +57,12 @@ TEST_P(FailedWrite, LeavesTheOldFileWhole) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, FailedWrite,
-    ::testing::Values(Fault{"disk full on create", WriteStep::Create, ENOSPC, "disk full", false},
-                      Fault{"disk full on write", WriteStep::Write, ENOSPC, "disk full", false},
-                      Fault{"flush fails", WriteStep::Flush, EIO, "input/output error", false},
-                      Fault{"rename refused", WriteStep::Rename, EACCES, "permission denied",
-                            false},
-                      Fault{"folder flush fails", WriteStep::FlushDirectory, EIO,
-                            "input/output error", true}),
+    ::testing::Values(
+        Fault{"disk full on create", WriteStep::Create, ENOSPC, "disk full", false},
+        Fault{"disk full on write", WriteStep::Write, ENOSPC, "disk full", false},
+        Fault{"flush fails", WriteStep::Flush, EIO, "input/output error", false},
+        Fault{"rename refused", WriteStep::Rename, EACCES, "permission denied", false},
+        Fault{"folder flush fails", WriteStep::FlushDirectory, EIO, "input/output error", true}),
     testing::CaseName());
 
 TEST(WholeFile, WritesANewFileAndReplacesIt) {
