@@ -4,6 +4,7 @@
 
 #include "diagnosis/place_access.h"
 #include "diagnosis/place_reader.h"
+#include "formats/little_endian.h"
 #include "registry/value_query.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/restriction_manager.h"
@@ -51,11 +52,7 @@ platform::Status readStoredValue(platform::RegistryApi& registry, KeyHandle root
 
 std::string StoredValue::describe() const {
     if (type == platform::kRegDword && data.size() == 4) {
-        std::uint32_t number = 0;
-        for (int i = 3; i >= 0; --i) {
-            number = (number << 8) | static_cast<unsigned char>(data[static_cast<std::size_t>(i)]);
-        }
-        return std::to_string(static_cast<std::int32_t>(number));
+        return std::to_string(static_cast<std::int32_t>(*formats::readDword(data)));
     }
     if (platform::isStringType(type)) {
         return std::string(1, '"').append(textOf(*this)).append("\"");

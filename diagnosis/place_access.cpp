@@ -6,7 +6,8 @@
 
 #include "diagnosis/command_scan.h"
 #include "diagnosis/text_scan.h"
-#include "journal/reg_file.h"
+#include "formats/reg_file.h"
+#include "platform/value_data.h"
 #include "journal/whole_file.h"
 #include "platform/narrow_text.h"
 #include "restrictions/catalogue.h"
@@ -39,21 +40,21 @@ bool walkable(const Context& context, Findings& findings, const fs::path& folder
 }
 
 // The restrictions a registry file puts in force (not those it deletes or stores as 0).
-std::vector<int> restrictionsStoredBy(const std::vector<journal::RegSection>& sections) {
+std::vector<int> restrictionsStoredBy(const std::vector<formats::RegSection>& sections) {
     std::vector<int> numbers;
-    for (const journal::RegSection& section : sections) {
+    for (const formats::RegSection& section : sections) {
         const std::string path = platform::utf16ToNarrow(section.key);
         const std::size_t separator = path.find('\\');
         const std::string subKey =
             normalisedKey(separator == std::string::npos ? "" : path.substr(separator + 1));
-        for (const journal::RegValue& value : section.values) {
+        for (const formats::RegValue& value : section.values) {
             const std::string name = platform::utf16ToNarrow(value.name);
             for (const Restriction& restriction : restrictions::kCatalogue) {
                 if (!section.deleted && !value.deleted &&
                     equalIgnoringCase(subKey, restriction.subKey) &&
                     equalIgnoringCase(name, restriction.valueName) &&
                     storesInForce(restriction, value.type,
-                                  journal::narrowData(value.type, value.data))) {
+                                  platform::narrowData(value.type, value.data))) {
                     addRestrictions(numbers, {restriction.number});
                 }
             }
@@ -68,14 +69,14 @@ void registryFileContents(Findings& findings, const std::optional<std::string>& 
         found.mayChangeAny = true;
         return;
     }
-    const auto sections = journal::readRegFile(*bytes);
-    if (const auto* read = std::get_if<std::vector<journal::RegSection>>(&sections)) {
-        addRestrictions(found.restrictions, restrictionsStoredBy(*read));
+    const auto sections = formats::readRegFile(*bytes);
+    if (sections) {
+        addRestrictions(found.restrictions, restrictionsStoredBy(*sections));
         return;
     }
     found.mayChangeAny = true;
     findings.notes.push_back(displayPath(*file) + " is no registry file Quorvane can read (" +
-                             std::get<std::string>(sections) + "); it may set any restriction");
+                             sections.failure().reason + "); it may set any restriction");
 }
 
 // Reads the files a command hands on and adds what they set: a registry file's values, a
