@@ -7,9 +7,9 @@
 #include "diagnosis/command_scan.h"
 #include "diagnosis/text_scan.h"
 #include "formats/reg_file.h"
-#include "platform/value_data.h"
 #include "journal/whole_file.h"
 #include "platform/narrow_text.h"
+#include "platform/value_data.h"
 #include "restrictions/catalogue.h"
 
 namespace quorvane::diagnosis {
