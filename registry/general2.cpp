@@ -93,8 +93,7 @@ Result<void> General2::openSplit(const std::string& path, std::uint32_t access, 
     if (Result<void> named = split(path, subKey); !named) {
         return named;
     }
-    status_ = registry_.openKey(hive_, subKey, access, key);
-    return resultOf(status_);
+    return resultOf(registry_.openKey(hive_, subKey, access, key));
 }
 
 Result<void> General2::SetDwordValue(const std::string& path, const std::string& valueName,
@@ -120,8 +119,8 @@ ReadResult General2::GetDwordValue(const std::string& path, const std::string& v
     std::memset(dwordBuffer_, 0, sizeof dwordBuffer_);
     std::uint32_t type = 0;
     std::uint32_t size = sizeof dwordBuffer_;
-    status_ = registry_.queryValue(key, valueName, &type, dwordBuffer_, &size);
-    const Result<void> queried = resultOf(status_);
+    const Result<void> queried =
+        resultOf(registry_.queryValue(key, valueName, &type, dwordBuffer_, &size));
     registry_.closeKey(key);
     if (!queried) {
         return ReadResult::error(queried.failure());
@@ -141,10 +140,9 @@ ReadResult General2::GetStringValue(const std::string& path, const std::string& 
     stringBuffer_.assign(kStringBufferSize, ' ');
     stringLength_ = kStringBufferSize;
     std::uint32_t type = 0;
-    status_ =
-        registry_.queryValue(key, valueName, &type,
-                             reinterpret_cast<std::uint8_t*>(stringBuffer_.data()), &stringLength_);
-    const Result<void> queried = resultOf(status_);
+    const Result<void> queried = resultOf(registry_.queryValue(
+        key, valueName, &type, reinterpret_cast<std::uint8_t*>(stringBuffer_.data()),
+        &stringLength_));
     registry_.closeKey(key);
     if (!queried) {
         return ReadResult::error(queried.failure());
@@ -179,8 +177,7 @@ Result<void> General2::CreateKey(const std::string& path) {
         return named;
     }
     KeyHandle key = 0;
-    status_ = registry_.createKey(hive_, subKey, key);
-    Result<void> created = resultOf(status_);
+    Result<void> created = resultOf(registry_.createKey(hive_, subKey, key));
     if (created) {
         registry_.closeKey(key);
     }
@@ -193,8 +190,8 @@ Result<void> General2::DeleteKey(const std::string& path) {
         return named;
     }
     KeyHandle root = 0;
-    status_ = registry_.openKey(hive_, "", platform::kKeyWrite, root);
-    if (Result<void> opened = resultOf(status_); !opened) {
+    if (Result<void> opened = resultOf(registry_.openKey(hive_, "", platform::kKeyWrite, root));
+        !opened) {
         return opened;
     }
     Result<void> deleted = resultOf(registry_.deleteKey(root, subKey));

@@ -61,8 +61,7 @@ private:
 
     platform::RegistryApi& registry_;
     toolkit::MessageBox& messages_;
-    Hive hive_ = kNoHive;          // of the most recent split
-    platform::Status status_ = 0;  // of the most recent open or query
+    Hive hive_ = kNoHive;  // of the most recent split
     std::uint8_t dwordBuffer_[4] = {};
     std::string stringBuffer_;
     std::uint32_t stringLength_ = 0;
