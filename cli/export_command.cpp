@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "cli/report_commands.h"
 #include "diagnosis/state_export.h"
-#include "journal/whole_file.h"
+#include "formats/whole_file.h"
 #include "toolkit/file_path.h"
 
 namespace quorvane::cli {
@@ -16,10 +16,10 @@ using namespace Qt::StringLiterals;
 
 // Only a file that holds exactly what was meant counts as written.
 bool writeWhole(const QString& file, const std::string& bytes) {
-    const auto failure = journal::writeWholeFile(toolkit::toFilePath(file), bytes);
-    if (failure) {
-        std::cerr << "quorvane-cli: " << file.toStdString() << " was not written: " << *failure
-                  << '\n';
+    const auto written = formats::writeWholeFile(toolkit::toFilePath(file), bytes);
+    if (!written) {
+        std::cerr << "quorvane-cli: " << file.toStdString()
+                  << " was not written: " << written.failure().reason << '\n';
         return false;
     }
     return true;
@@ -31,7 +31,7 @@ int exportRegFile(Session& session, const QString& file) {
         std::cerr << "quorvane-cli: nothing was exported: " << *failure << '\n';
         return kExitRefused;
     }
-    if (!writeWhole(file, journal::writeRegFile(std::get<0>(sections)))) {
+    if (!writeWhole(file, formats::writeRegFile(std::get<0>(sections)))) {
         return kExitRefused;
     }
     std::cout << "Exported the 24 restrictions of both hives to " << file.toStdString() << '\n';

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <optional>
 
+#include "formats/little_endian.h"
 #include "platform/letter_case.h"
 #include "platform/registry_api.h"
 
@@ -415,10 +416,7 @@ bool storesInForce(const Restriction& restriction, std::uint32_t type, std::stri
     if (data.size() > 4) {
         return false;  // more than four bytes: a flag cannot be read from it
     }
-    std::uint32_t number = 0;
-    for (std::size_t i = data.size(); i-- > 0;) {
-        number = (number << 8) | static_cast<unsigned char>(data[i]);
-    }
+    const auto number = static_cast<std::uint32_t>(*formats::readLe(data, 0, data.size()));
     return static_cast<std::int32_t>(number) > 0;
 }
 

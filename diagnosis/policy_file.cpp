@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "formats/little_endian.h"
+#include "formats/utf16.h"
+
 namespace quorvane::diagnosis {
 
 namespace {
@@ -20,28 +23,21 @@ public:
     std::size_t remaining() const { return bytes_.size() - pos_; }
 
     std::optional<char16_t> unit() {
-        if (remaining() < 2) {
-            return std::nullopt;
+        const auto value = formats::readLe(bytes_, pos_, 2);
+        if (value) {
+            pos_ += 2;
         }
-        const auto low = static_cast<unsigned char>(bytes_[pos_]);
-        const auto high = static_cast<unsigned char>(bytes_[pos_ + 1]);
-        pos_ += 2;
-        return static_cast<char16_t>(low | (high << 8));
+        return value ? std::optional(static_cast<char16_t>(*value)) : std::nullopt;
     }
     bool expect(char16_t wanted) {
         const auto got = unit();
         return got && *got == wanted;
     }
     std::optional<std::uint32_t> number() {
-        if (remaining() < 4) {
-            return std::nullopt;
+        const auto value = formats::readDword(bytes_, pos_);
+        if (value) {
+            pos_ += 4;
         }
-        std::uint32_t value = 0;
-        for (int i = 3; i >= 0; --i) {
-            value = (value << 8) |
-                    static_cast<unsigned char>(bytes_[pos_ + static_cast<std::size_t>(i)]);
-        }
-        pos_ += 4;
         return value;
     }
     // Units up to a NUL, which is consumed.
@@ -102,16 +98,11 @@ std::optional<std::string> readRecord(Cursor& in, PolicyRecord& record) {
 }
 
 void appendUnits(std::string& out, std::u16string_view text) {
-    for (char16_t unit : text) {
-        out.push_back(static_cast<char>(unit & 0xFF));
-        out.push_back(static_cast<char>(unit >> 8));
-    }
+    out += formats::utf16LeBytes(text);
 }
 
 void appendNumber(std::string& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<char>((value >> shift) & 0xFF));
-    }
+    formats::appendLe(out, value, 4);
 }
 
 char16_t foldAscii(char16_t unit) {
@@ -186,12 +177,7 @@ std::string writePolicyFile(const std::vector<PolicyRecord>& records) {
 }
 
 std::u16string recordText(const PolicyRecord& record) {
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < record.data.size(); i += 2) {
-        text.push_back(
-            static_cast<char16_t>(static_cast<unsigned char>(record.data[i]) |
-                                  (static_cast<unsigned char>(record.data[i + 1]) << 8)));
-    }
+    std::u16string text = formats::utf16Units(record.data);
     while (!text.empty() && text.back() == u'\0') {
         text.pop_back();
     }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "formats/little_endian.h"
+#include "formats/utf16.h"
 #include "platform/narrow_text.h"
 
 namespace quorvane::diagnosis {
@@ -36,14 +38,8 @@ public:
     explicit Reader(std::string_view bytes) : bytes_(bytes) {}
 
     std::optional<std::uint32_t> number(std::size_t at, std::size_t size) const {
-        if (at > bytes_.size() || size > bytes_.size() - at) {
-            return std::nullopt;
-        }
-        std::uint32_t value = 0;
-        for (std::size_t i = size; i-- > 0;) {
-            value = (value << 8) | static_cast<unsigned char>(bytes_[at + i]);
-        }
-        return value;
+        const auto value = formats::readLe(bytes_, at, size);
+        return value ? std::optional(static_cast<std::uint32_t>(*value)) : std::nullopt;
     }
 
     std::optional<std::string_view> span(std::size_t at, std::size_t size) const {
@@ -65,20 +61,15 @@ public:
     }
 
     static std::string decode(std::string_view bytes, bool unicode) {
-        std::u16string units;
         if (unicode) {
-            for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-                units.push_back(
-                    static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          static_cast<unsigned char>(bytes[i + 1]) << 8));
-            }
-            return platform::utf16ToNarrow(units);
+            return platform::utf16ToNarrow(formats::utf16Units(bytes));
         }
 #ifdef _WIN32
         return std::string(bytes);  // the narrow encoding is the ANSI code page itself
 #else
         // The ANSI code page of the link's maker is not recorded; its first 256 characters are
         // taken as Latin-1, which Western code pages share outside 0x80-0x9F.
+        std::u16string units;
         for (char c : bytes) {
             units.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
         }

@@ -2,6 +2,7 @@
 
 #include "diagnosis/diagnosis.h"
 #include "platform/narrow_text.h"
+#include "platform/value_data.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/restriction_manager.h"
 
@@ -13,7 +14,7 @@ using restrictions::Restriction;
 
 struct Read {
     platform::Status status = platform::kSuccess;
-    journal::RegValue value;
+    formats::RegValue value;
 };
 
 Read readRestriction(platform::RegistryApi& registry, platform::KeyHandle root,
@@ -27,7 +28,7 @@ Read readRestriction(platform::RegistryApi& registry, platform::KeyHandle root,
     read.value.data = std::move(stored.data);
     if (read.status == platform::kSuccess && platform::isStringType(read.value.type)) {
         // The narrow text with its NULs, as UTF-16 units: a multi-string keeps its separators.
-        read.value.data = journal::fileData(read.value.type, read.value.data);
+        read.value.data = platform::fileData(read.value.type, read.value.data);
         if (!read.value.data.ends_with(std::string(2, '\0'))) {
             read.value.data.append(2, '\0');
         }
@@ -35,21 +36,21 @@ Read readRestriction(platform::RegistryApi& registry, platform::KeyHandle root,
     return read;
 }
 
-journal::RegSection& sectionFor(std::vector<journal::RegSection>& sections,
+formats::RegSection& sectionFor(std::vector<formats::RegSection>& sections,
                                 const std::u16string& key) {
-    for (journal::RegSection& section : sections) {
+    for (formats::RegSection& section : sections) {
         if (section.key == key) {
             return section;
         }
     }
-    return sections.emplace_back(journal::RegSection{key, false, {}});
+    return sections.emplace_back(formats::RegSection{key, false, {}});
 }
 
 }  // namespace
 
-std::variant<std::vector<journal::RegSection>, std::string> restrictionSections(
+std::variant<std::vector<formats::RegSection>, std::string> restrictionSections(
     platform::RegistryApi& registry) {
-    std::vector<journal::RegSection> sections;
+    std::vector<formats::RegSection> sections;
     for (const auto& [root, hive] :
          {std::pair{platform::kCurrentUser, registry::kHiveCurrentUser},
           std::pair{platform::kLocalMachine, registry::kHiveLocalMachine}}) {

@@ -2,21 +2,12 @@
 
 #include <algorithm>
 
+#include "formats/utf16.h"
 #include "platform/narrow_text.h"
 
 namespace quorvane::diagnosis {
 
 namespace {
-
-std::u16string unitsOf(std::string_view bytes, bool bigEndian) {
-    std::u16string units(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const auto first = static_cast<unsigned char>(bytes[2 * i]);
-        const auto second = static_cast<unsigned char>(bytes[2 * i + 1]);
-        units[i] = static_cast<char16_t>(bigEndian ? (first << 8) | second : first | (second << 8));
-    }
-    return units;
-}
 
 // Text without a byte-order mark whose odd bytes are mostly NUL is UTF-16LE.
 bool looksLikeUtf16(std::string_view bytes) {
@@ -32,15 +23,16 @@ bool looksLikeUtf16(std::string_view bytes) {
 
 std::string decodeText(std::string_view bytes) {
     if (bytes.starts_with("\xFF\xFE")) {
-        return platform::utf16ToNarrow(unitsOf(bytes.substr(2), false));
+        return platform::utf16ToNarrow(formats::utf16Units(bytes.substr(2)));
     }
     if (bytes.starts_with("\xFE\xFF")) {
-        return platform::utf16ToNarrow(unitsOf(bytes.substr(2), true));
+        return platform::utf16ToNarrow(
+            formats::utf16Units(bytes.substr(2), formats::ByteOrder::Big));
     }
     if (bytes.starts_with("\xEF\xBB\xBF")) {
         bytes.remove_prefix(3);
     } else if (looksLikeUtf16(bytes)) {
-        return platform::utf16ToNarrow(unitsOf(bytes, false));
+        return platform::utf16ToNarrow(formats::utf16Units(bytes));
     }
     return std::string(bytes);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "formats/whole_file.h"
 #include "journal/whole_file.h"
 
 #ifndef _WIN32
@@ -19,6 +20,10 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::uintmax_t kFileLimit = 64u << 20;
+
+std::optional<std::string> failureText(const Result<void>& written) {
+    return written ? std::nullopt : std::optional(written.failure().reason);
+}
 
 #ifndef _WIN32
 // Whether the owner of `info` may write into the folder `folder` by its permission bits.
@@ -41,7 +46,7 @@ std::optional<std::string> rewriteFile(const fs::path& file, std::string_view by
     if (!fs::is_regular_file(fs::symlink_status(file, error))) {
         return std::string("it is no regular file");
     }
-    return writeWholeFile(file, bytes);
+    return failureText(formats::writeWholeFile(file, bytes));
 #else
     struct stat info {};
     struct stat folder {};
@@ -58,7 +63,7 @@ std::optional<std::string> rewriteFile(const fs::path& file, std::string_view by
     if (::geteuid() == 0 && !ownerMayChange(info, folder)) {
         return std::string("its owner could not change it, and Quorvane does not as root either");
     }
-    if (auto failure = writeWholeFile(file, bytes)) {
+    if (auto failure = failureText(formats::writeWholeFile(file, bytes))) {
         return failure;
     }
     // The new file is the writer's: give it back to the old one's owner, with its permissions.
@@ -107,8 +112,9 @@ std::optional<std::string> moveFile(const fs::path& from, const fs::path& to) {
     if (!read.bytes) {
         return read.failure;
     }
-    if (const auto failure = writeNewFile(to, *read.bytes)) {
-        return failure->reason;
+    if (const auto written = formats::writeWholeFile(to, *read.bytes, formats::Placing::NewName);
+        !written) {
+        return written.failure().reason;
     }
     fs::remove(from, error);
     if (error) {

@@ -2,6 +2,7 @@
 
 #include "platform/letter_case.h"
 #include "platform/narrow_text.h"
+#include "platform/value_data.h"
 #include "registry/value_query.h"
 #include "restrictions/outcome.h"
 
@@ -12,7 +13,7 @@ namespace {
 using platform::KeyHandle;
 using platform::Status;
 using restrictions::PlannedChange;
-using Sections = std::vector<RegSection>;
+using Sections = std::vector<formats::RegSection>;
 
 // Key and value names compare without regard to case.
 using platform::equalIgnoringCase;
@@ -71,15 +72,15 @@ std::variant<std::optional<std::string>, std::string> firstMissingKey(
     }
 }
 
-RegValue fileValue(const std::string& name, std::uint32_t type, const std::string& data) {
-    return {platform::narrowToUtf16(name), false, type, fileData(type, data)};
+formats::RegValue fileValue(const std::string& name, std::uint32_t type, const std::string& data) {
+    return {platform::narrowToUtf16(name), false, type, platform::fileData(type, data)};
 }
 
 // Appends the section of the open `key`, at `path`, and those of every key below it.
 std::optional<std::string> appendTree(platform::RegistryApi& registry, KeyHandle key,
                                       registry::Hive hive, const std::string& path,
                                       Sections& sections) {
-    RegSection section{keyPath(hive, path), false, {}};
+    formats::RegSection section{keyPath(hive, path), false, {}};
     std::string name;
     std::uint32_t type = 0;
     std::string data;
@@ -238,7 +239,7 @@ std::variant<Sections, std::string> snapshot(platform::RegistryApi& registry, co
         std::string data;
         const Status status =
             registry::queryWholeValue(registry, key.handle(), *place.valueName, type, data);
-        RegValue value = fileValue(*place.valueName, type, data);
+        formats::RegValue value = fileValue(*place.valueName, type, data);
         if (status == platform::kFileNotFound) {
             value = {platform::narrowToUtf16(*place.valueName), true, 0, {}};
         } else if (status != platform::kSuccess) {

@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "journal/reg_file.h"
+#include "formats/reg_file.h"
 #include "platform/registry_api.h"
 #include "registry/general2.h"
 #include "restrictions/journal.h"
@@ -41,8 +41,8 @@ std::variant<std::optional<Place>, std::string> placeToKeep(
 // The sections that give `place` back its present state: "[key]" and the value or its
 // deletion; "[-key]" then the key and every key below it with their values; "[-key]" alone for
 // a key that is missing. The reason when the registry cannot be read.
-std::variant<std::vector<RegSection>, std::string> snapshot(platform::RegistryApi& registry,
-                                                            const Place& place);
+std::variant<std::vector<formats::RegSection>, std::string> snapshot(
+    platform::RegistryApi& registry, const Place& place);
 
 // What a key holds, read through one handle: its values (type and data) and the names of its
 // sub-keys, both by name without regard to case.

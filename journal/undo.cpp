@@ -5,6 +5,7 @@
 #include <set>
 #include <tuple>
 
+#include "formats/whole_file.h"
 #include "journal/file_change.h"
 #include "journal/whole_file.h"
 #include "platform/letter_case.h"
@@ -300,8 +301,10 @@ restrictions::Change applyFile(const FileRecord& record) {
         fs::remove(record.path, error);
         failure = error ? std::optional(error.message()) : std::nullopt;
     } else if (!record.after) {
-        if (const auto made = writeNewFile(record.path, *record.before)) {
-            failure = made->reason;
+        if (const auto made =
+                formats::writeWholeFile(record.path, *record.before, formats::Placing::NewName);
+            !made) {
+            failure = made.failure().reason;
         }
     } else {
         failure = rewriteFile(record.path, *record.before);

@@ -2,8 +2,9 @@
 
 #include <tuple>
 
-#include "journal/reg_file.h"
+#include "formats/reg_file.h"
 #include "platform/narrow_text.h"
+#include "platform/value_data.h"
 #include "restrictions/outcome.h"
 
 namespace quorvane::journal {
@@ -40,12 +41,12 @@ std::optional<std::string> unescaped(std::u16string_view text) {
             units += text[i];
             continue;
         }
-        if (i + 2 >= text.size() || hexDigitValue(text[i + 1]) < 0 ||
-            hexDigitValue(text[i + 2]) < 0) {
+        if (i + 2 >= text.size() || formats::hexDigitValue(text[i + 1]) < 0 ||
+            formats::hexDigitValue(text[i + 2]) < 0) {
             return std::nullopt;
         }
-        units +=
-            static_cast<char16_t>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
+        units += static_cast<char16_t>(formats::hexDigitValue(text[i + 1]) * 16 +
+                                       formats::hexDigitValue(text[i + 2]));
         i += 2;
     }
     return platform::utf16ToNarrow(units);
@@ -55,8 +56,9 @@ std::u16string stateText(Record::Kind kind, const PlaceState& state) {
     if (kind == Record::Kind::Key) {
         return state.present ? u"+" : u"-";
     }
-    RegValue value{{}, !state.present, state.type, fileData(state.type, state.data)};
-    return regValueData(value);
+    formats::RegValue value{
+        {}, !state.present, state.type, platform::fileData(state.type, state.data)};
+    return formats::regValueData(value);
 }
 
 std::optional<PlaceState> readState(Record::Kind kind, std::u16string_view text) {
@@ -66,14 +68,14 @@ std::optional<PlaceState> readState(Record::Kind kind, std::u16string_view text)
         }
         return std::nullopt;
     }
-    RegValue value;
-    if (!readRegValueData(text, value)) {
+    formats::RegValue value;
+    if (!formats::readRegValueData(text, value)) {
         return std::nullopt;
     }
     if (value.deleted) {
         return PlaceState{};
     }
-    return PlaceState{true, value.type, narrowData(value.type, value.data)};
+    return PlaceState{true, value.type, platform::narrowData(value.type, value.data)};
 }
 
 // The lines of a text, without their ends.
@@ -129,8 +131,8 @@ std::optional<std::optional<std::string>> readContent(std::u16string_view text) 
     std::string bytes;
     bytes.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = hexDigitValue(text[i]);
-        const int low = hexDigitValue(text[i + 1]);
+        const int high = formats::hexDigitValue(text[i]);
+        const int low = formats::hexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }
@@ -150,7 +152,7 @@ UnreadableEntry earlierEntry(std::string_view bytes) {
         {},
         {}};
     bool ours = false;
-    for (const std::u16string& comment : readRegFileComments(bytes)) {
+    for (const std::u16string& comment : formats::readRegFileComments(bytes)) {
         const std::string line = platform::utf16ToNarrow(comment);
         const std::string text = line.starts_with(' ') ? line.substr(1) : line;
         ours = ours || text == kEarlierMark;
@@ -217,14 +219,15 @@ std::string writeUndoEntry(const UndoEntry& entry) {
         text += u"after " + (file.ended ? contentText(file.after) : std::u16string(u"?")) +
                 std::u16string(kLineEnd);
     }
-    return regFileBytes(text);
+    return formats::regFileBytes(text);
 }
 
 std::variant<UndoEntry, UnreadableEntry> readUndoEntry(std::string_view bytes) {
-    const std::u16string text = regFileText(bytes);
+    const std::u16string text = formats::regFileText(bytes);
     const std::vector<std::u16string_view> lines = linesOf(text);
     if (lines.empty() || lines.front() != kFirstLine) {
-        if (!lines.empty() && (lines.front() == kRegFileHeader || lines.front() == u"REGEDIT4")) {
+        if (!lines.empty() &&
+            (lines.front() == formats::kRegFileHeader || lines.front() == u"REGEDIT4")) {
             return earlierEntry(bytes);
         }
         return UnreadableEntry{

@@ -11,10 +11,12 @@
 #include <system_error>
 #include <tuple>
 
+#include "formats/whole_file.h"
 #include "journal/startup_keys.h"
 #include "journal/whole_file.h"
 #include "platform/letter_case.h"
 #include "platform/narrow_text.h"
+#include "platform/value_data.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/outcome.h"
 #include "restrictions/restriction_manager.h"
@@ -112,22 +114,22 @@ struct Flat {
     std::map<std::pair<std::string, std::string>, std::pair<Record, PlaceState>> values;
 };
 
-Flat flatten(const std::vector<RegSection>& sections, registry::Hive hive) {
+Flat flatten(const std::vector<formats::RegSection>& sections, registry::Hive hive) {
     Flat flat;
     const std::string prefix = std::string(restrictions::hiveName(hive)) + "\\";
-    for (const RegSection& section : sections) {
+    for (const formats::RegSection& section : sections) {
         std::string subKey = platform::utf16ToNarrow(section.key);
         subKey = subKey.starts_with(prefix) ? subKey.substr(prefix.size()) : subKey;
         const std::string folded = platform::lowerCase(subKey);
         auto& key = flat.keys[folded];
         key.first = subKey;
         key.second = key.second || !section.deleted;
-        for (const RegValue& value : section.values) {
+        for (const formats::RegValue& value : section.values) {
             const std::string name = platform::utf16ToNarrow(value.name);
             Record record{Record::Kind::Value, hive, subKey, name, {}, {}};
             PlaceState state;
             if (!value.deleted) {
-                state = {true, value.type, narrowData(value.type, value.data)};
+                state = {true, value.type, platform::narrowData(value.type, value.data)};
             }
             flat.values[{folded, platform::lowerCase(name)}] = {std::move(record),
                                                                 std::move(state)};
@@ -265,12 +267,12 @@ std::string refusedPlaces(const UndoEntry& entry, const fs::path& movedFolder) {
 }
 
 // The state of one value that a value place's sections give.
-PlaceState valueState(const std::vector<RegSection>& sections, const std::string& name) {
-    for (const RegSection& section : sections) {
-        for (const RegValue& value : section.values) {
+PlaceState valueState(const std::vector<formats::RegSection>& sections, const std::string& name) {
+    for (const formats::RegSection& section : sections) {
+        for (const formats::RegValue& value : section.values) {
             if (!value.deleted &&
                 platform::equalIgnoringCase(platform::utf16ToNarrow(value.name), name)) {
-                return {true, value.type, narrowData(value.type, value.data)};
+                return {true, value.type, platform::narrowData(value.type, value.data)};
             }
         }
     }
@@ -306,8 +308,8 @@ std::string registryIdentity([[maybe_unused]] const platform::RegistryLocation& 
 #endif
 }
 
-std::vector<Record> recordsOf(const Place& place, const std::vector<RegSection>& before,
-                              const std::vector<RegSection>* after, bool changedOnly) {
+std::vector<Record> recordsOf(const Place& place, const std::vector<formats::RegSection>& before,
+                              const std::vector<formats::RegSection>* after, bool changedOnly) {
     std::vector<Record> records;
     const auto add = [&](Record record) {
         if (!changedOnly || record.after != record.before) {
@@ -566,7 +568,7 @@ void UndoJournal::end() {
             continue;
         }
         const auto now = snapshot(registry_, kept.place);
-        const auto* sections = std::get_if<std::vector<RegSection>>(&now);
+        const auto* sections = std::get_if<std::vector<formats::RegSection>>(&now);
         unread = unread || sections == nullptr;
         std::vector<Record> more = recordsOf(kept.place, kept.prior, sections, sections != nullptr);
         records.insert(records.end(), std::make_move_iterator(more.begin()),
@@ -614,8 +616,9 @@ std::optional<std::string> UndoJournal::write(const std::vector<Record>& records
     const UndoEntry entry{time_, action_, place_.registry, records, files_};
     if (!file_.empty()) {
         written_.clear();
-        if (auto failure = writeWholeFile(file_, writeUndoEntry(entry))) {
-            return "the backup " + file_.string() + " cannot be written: " + *failure;
+        if (const auto written = formats::writeWholeFile(file_, writeUndoEntry(entry)); !written) {
+            return "the backup " + file_.string() +
+                   " cannot be written: " + written.failure().reason;
         }
         written_ = records;
         return std::nullopt;
@@ -633,15 +636,16 @@ std::optional<std::string> UndoJournal::write(const std::vector<Record>& records
                       formatted(parts, "%Y%m%d-%H%M%S").c_str(), static_cast<int>(micros.count()),
                       number, kEntryExtension);
         const fs::path file = place_.directory / name;
-        const auto created = writeNewFile(file, bytes);
-        if (!created) {
+        const auto created = formats::writeWholeFile(file, bytes, formats::Placing::NewName);
+        if (created) {
             file_ = file;
             written_ = records;
             removeOldEntries();
             return std::nullopt;
         }
-        if (!created->taken) {
-            return "the backup " + file.string() + " cannot be written: " + created->reason;
+        if (created.failure().status != formats::kNameTaken) {
+            return "the backup " + file.string() +
+                   " cannot be written: " + created.failure().reason;
         }
     }
     return "the backup cannot be written: every name for this moment in " +

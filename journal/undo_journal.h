@@ -78,9 +78,9 @@ public:
 private:
     struct Kept {
         Place place;
-        std::vector<RegSection> prior;      // what the place held, as registry-file sections
-        std::optional<PlaceState> value;    // or, for a value read with its key, its state
-        std::optional<PlaceState> planned;  // and what the change will leave there
+        std::vector<formats::RegSection> prior;  // what the place held, as registry-file sections
+        std::optional<PlaceState> value;         // or, for a value read with its key, its state
+        std::optional<PlaceState> planned;       // and what the change will leave there
     };
 
     // Writes the open entry with `records`, taking a new name for it the first time.
@@ -119,7 +119,7 @@ bool fileChanged(const FileRecord& record);
 // The records that tell what became of `place` between `before` and `after` (two snapshots of
 // it; no `after` while the action runs): one for each key and value either of them holds.
 // With `changedOnly`, only those whose state differs.
-std::vector<Record> recordsOf(const Place& place, const std::vector<RegSection>& before,
-                              const std::vector<RegSection>* after, bool changedOnly);
+std::vector<Record> recordsOf(const Place& place, const std::vector<formats::RegSection>& before,
+                              const std::vector<formats::RegSection>* after, bool changedOnly);
 
 }  // namespace quorvane::journal

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <system_error>
 #include <vector>
 
@@ -25,52 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path temporaryBeside(const fs::path& file) {
-    std::random_device random;
-    return file.parent_path() /
-           (file.filename().string() + ".tmp-" + std::to_string(random() & 0xFFFFFF));
-}
-
 std::string systemMessage(int error) {
     return std::system_category().message(error);
 }
 
-#ifdef _WIN32
-
-std::optional<std::string> writeAndFlush(const fs::path& file, std::string_view bytes) {
-    const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return systemMessage(static_cast<int>(GetLastError()));
-    }
-    DWORD written = 0;
-    const bool ok =
-        WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-        written == bytes.size() && FlushFileBuffers(handle);
-    const DWORD error = GetLastError();
-    CloseHandle(handle);
-    return ok ? std::nullopt : std::optional(systemMessage(static_cast<int>(error)));
-}
-
-std::optional<std::string> replace(const fs::path& from, const fs::path& to) {
-    if (!MoveFileExW(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return systemMessage(static_cast<int>(GetLastError()));
-    }
-    return std::nullopt;
-}
-
-// Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
-std::optional<NewFileFailure> takeName(const fs::path& from, const fs::path& to) {
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = GetLastError();
-        return NewFileFailure{error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS,
-                              systemMessage(static_cast<int>(error))};
-    }
-    return std::nullopt;
-}
-
-#else
+#ifndef _WIN32
 
 // Whose eyes a file is opened with: the owner of the place it was found in.
 struct ReadAs {
@@ -128,102 +86,9 @@ bool readableBy(const struct stat& info, const ReadAs& as) {
     return std::find(groups.begin(), groups.end(), info.st_gid) != groups.end();
 }
 
-std::optional<std::string> writeAndFlush(const fs::path& file, std::string_view bytes) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return systemMessage(errno);
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            const int error = count < 0 ? errno : ENOSPC;
-            ::close(fd);
-            return systemMessage(error);
-        }
-        done += static_cast<std::size_t>(count);
-    }
-    if (::fsync(fd) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return systemMessage(error);
-    }
-    return ::close(fd) == 0 ? std::nullopt : std::optional(systemMessage(errno));
-}
-
-void syncFolder(const fs::path& folder) {
-    const int fd =
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-std::optional<std::string> replace(const fs::path& from, const fs::path& to) {
-    if (std::rename(from.c_str(), to.c_str()) != 0) {
-        return systemMessage(errno);
-    }
-    syncFolder(to.parent_path());
-    return std::nullopt;
-}
-
-// A link fails when the name is taken, where a rename would replace it.
-std::optional<NewFileFailure> takeName(const fs::path& from, const fs::path& to) {
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        return NewFileFailure{errno == EEXIST, systemMessage(errno)};
-    }
-    syncFolder(to.parent_path());
-    return std::nullopt;
-}
-
 #endif
 
-bool holds(const fs::path& file, std::string_view bytes) {
-    std::ifstream in(file, std::ios::binary);
-    std::string content(bytes.size() + 1, '\0');
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    return !in.bad() && static_cast<std::size_t>(in.gcount()) == bytes.size() &&
-           std::string_view(content.data(), bytes.size()) == bytes;
-}
-
 }  // namespace
-
-std::optional<std::string> writeWholeFile(const fs::path& file, std::string_view bytes) {
-    const fs::path temporary = temporaryBeside(file);
-    auto failure = writeAndFlush(temporary, bytes);
-    if (!failure) {
-        failure = replace(temporary, file);
-    }
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    if (failure) {
-        return failure;
-    }
-    if (!holds(file, bytes)) {
-        return "it does not hold what was written to it";
-    }
-    return std::nullopt;
-}
-
-std::optional<NewFileFailure> writeNewFile(const fs::path& file, std::string_view bytes) {
-    const fs::path temporary = temporaryBeside(file);
-    std::optional<NewFileFailure> failure;
-    if (auto written = writeAndFlush(temporary, bytes)) {
-        failure = NewFileFailure{false, *written};
-    } else {
-        failure = takeName(temporary, file);
-    }
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    if (!failure && !holds(file, bytes)) {
-        failure = NewFileFailure{false, "it does not hold what was written to it"};
-    }
-    return failure;
-}
 
 FileRead readUserFile(const fs::path& file, std::uintmax_t limit, const fs::path& place) {
 #ifdef _WIN32

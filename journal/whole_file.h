@@ -1,6 +1,4 @@
-// Writing a file whole or not at all: the bytes go to a new file beside it, are flushed to the
-// disk, and only then take the file's name. A full disk, a missing folder or a name that is taken
-// by a folder leave the old file (or none) in place, and say so.
+// Reading a file that others may have put in Quorvane's way; writing one is formats/whole_file.h.
 #pragma once
 
 #include <cstdint>
@@ -10,21 +8,6 @@
 #include <string_view>
 
 namespace quorvane::journal {
-
-// Nothing when `file` now holds exactly `bytes`; else why not, for people.
-std::optional<std::string> writeWholeFile(const std::filesystem::path& file,
-                                          std::string_view bytes);
-
-struct NewFileFailure {
-    bool taken = false;  // the name exists already
-    std::string reason;  // for people
-};
-
-// Creates `file` holding `bytes`, only when no file of that name exists: the bytes go to a new
-// file beside it and are flushed, then take the name exclusively (never over another file), and
-// the folder is flushed too. Nothing when `file` now holds exactly `bytes`.
-std::optional<NewFileFailure> writeNewFile(const std::filesystem::path& file,
-                                           std::string_view bytes);
 
 // A file read whole, or why it was not.
 struct FileRead {

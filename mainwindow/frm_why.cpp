@@ -15,6 +15,10 @@ frmWhy::frmWhy(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("frmWhy"));
     setWindowTitle(QStringLiteral("Why do Restrictions come back?"));
     resize(720, 480);
+    // A window does not take its owner's font by itself: the buttons speak as the main window.
+    if (owner != nullptr) {
+        setFont(owner->font());
+    }
 
     txtReport_ = new QPlainTextEdit(this);
     txtReport_->setObjectName(QStringLiteral("txtReport"));

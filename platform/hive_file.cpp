@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "formats/little_endian.h"
+#include "formats/utf16.h"
 #include "platform/hive_text.h"
 #include "platform/registry_api.h"
 
@@ -59,31 +61,13 @@ std::string timeLine(FileTime time, std::string_view lineEnd) {
     return line;
 }
 
-std::u16string unitsOf(const std::string& bytes) {
-    std::u16string units(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                         (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    }
-    return units;
-}
-
-std::string bytesOf(std::u16string_view units) {
-    std::string bytes(units.size() * 2, '\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        bytes[2 * i] = static_cast<char>(units[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<char>(units[i] >> 8);
-    }
-    return bytes;
-}
-
 ValueData decodeString(std::string_view text, std::size_t pos, std::uint32_t type) {
     std::u16string units;
     if (!readEscaped(text, pos, '"', units)) {
         return {};
     }
     units.push_back(u'\0');
-    return {type, bytesOf(units)};
+    return {type, formats::utf16LeBytes(units)};
 }
 
 ValueData decodeHex(std::string_view text, std::size_t pos, std::uint32_t type) {
@@ -330,7 +314,7 @@ std::string renderValueLine(std::u16string_view name, const ValueData& data,
         appendEscaped(line, name, "\"\"");
         line += "\"=";
     }
-    const std::u16string units = unitsOf(data.bytes);
+    const std::u16string units = formats::utf16Units(data.bytes);
     if (isStringType(data.type) && data.bytes.size() >= 2 && data.bytes.size() % 2 == 0 &&
         units.back() == u'\0') {
         if (data.type != kRegSz) {
@@ -344,12 +328,8 @@ std::string renderValueLine(std::u16string_view name, const ValueData& data,
         return line;
     }
     if (data.type == kRegDword && data.bytes.size() == 4) {
-        std::uint32_t value = 0;
-        for (int i = 3; i >= 0; --i) {
-            value = (value << 8) | static_cast<unsigned char>(data.bytes[i]);
-        }
         line += "dword:";
-        appendHex(line, value, 8);
+        appendHex(line, *formats::readDword(data.bytes), 8);
         return line;
     }
     if (data.type == kRegBinary) {
@@ -805,7 +785,7 @@ std::optional<std::u16string> Key::linkTarget() {
     if (!data) {
         return std::nullopt;
     }
-    std::u16string target = unitsOf(data->bytes);
+    std::u16string target = formats::utf16Units(data->bytes);
     while (!target.empty() && target.back() == u'\0') {
         target.pop_back();
     }

@@ -16,6 +16,8 @@
 #include <thread>
 #include <utility>
 
+#include "formats/whole_file.h"
+
 namespace quorvane::platform::hive {
 
 namespace fs = std::filesystem;
@@ -23,36 +25,16 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMaxLinks = 8;
-constexpr const char* kTemporaryMark = ".quorvane-";
-
-FaultHook faultHook = nullptr;
-
 [[noreturn]] void fail(const std::string& action, const fs::path& file) {
     throw FileError(action, file, errno);
-}
-
-// The error the test seam injects at a step; 0 for none.
-int injectedError(WriteStep step, const std::string& name) {
-    return faultHook != nullptr ? faultHook(step, name) : 0;
 }
 
 // Runs the test seam before a step; an injected error fails the step as the system would.
 void beforeStep(WriteStep step, const std::string& name, const std::string& action,
                 const fs::path& file) {
-    if (const int error = injectedError(step, name); error != 0) {
+    if (const int error = formats::injectedFault(step, name); error != 0) {
         throw FileError(action, file, error);
     }
-}
-
-// A system call at a step, or -1 with errno set to the error the test seam injects there: the
-// caller's own check of the result then meets the injected failure.
-template <typename Call>
-int stepCall(WriteStep step, const std::string& name, Call call) {
-    if (const int error = injectedError(step, name); error != 0) {
-        errno = error;
-        return -1;
-    }
-    return call();
 }
 
 FileSignature signatureOf(const struct stat& info) {
@@ -169,44 +151,6 @@ Location resolve(const Directory& directory, const std::string& name) {
     }
 }
 
-void writeAll(int fd, std::string_view text, const fs::path& file) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail("cannot write", file);
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
-// A fresh name for each try: a forked process has its parent's random state, so the pid is part
-// of the name.
-std::string temporaryName(const std::string& name) {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    return "." + name + kTemporaryMark + std::to_string(::getpid()) + "-" +
-           std::to_string(random() % 1000000000);
-}
-
-bool isTemporaryName(std::string_view name) {
-    const auto mark = name.find(kTemporaryMark);
-    return name.size() > 1 && name.front() == '.' && mark != std::string_view::npos && mark > 1;
-}
-
-int createTemporary(int parent, const std::string& name, mode_t mode, std::string& temporary) {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        temporary = temporaryName(name);
-        const int fd = ::openat(parent, temporary.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
-
 // Gives the new file its owner back, where the process may: root working on a user's prefix
 // must not leave files that user cannot write.
 void giveOwner(int fd, const Directory& directory, const std::optional<FileSignature>& previous,
@@ -233,38 +177,6 @@ FileError::FileError(const std::string& action, const fs::path& file, int error)
 
 FileError::FileError(const fs::path& file, const std::string& refusal, int error)
     : std::runtime_error(file.string() + " " + refusal), error_(error) {}
-
-std::string describeError(int error) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-            return "disk full";
-        case EIO:
-            return "input/output error";
-        case EACCES:
-        case EPERM:
-            return "permission denied";
-        case EROFS:
-            return "read-only file system";
-        case ENOLCK:
-            return "no locks available";
-        default:
-            break;
-    }
-    std::string text = std::strerror(error);
-    if (!text.empty()) {
-        text.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(text.front())));
-    }
-    return text;
-}
-
-void setFaultHook(FaultHook hook) {
-    faultHook = hook;
-}
-
-int injectedFault(WriteStep step, const std::string& fileName) {
-    return injectedError(step, fileName);
-}
 
 bool FileSignature::sameVersion(const FileSignature& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
@@ -397,44 +309,21 @@ std::optional<FileContent> readHive(const Directory& directory, const std::strin
 FileSignature replaceHive(const Directory& directory, const std::string& name,
                           std::string_view text, const std::optional<FileSignature>& previous) {
     const Location where = resolve(directory, name);
-    beforeStep(WriteStep::Create, name, "cannot create a new version of", where.shown);
-    std::string temporary;
+    formats::PlaceOptions options;
+    options.seamName = name;
     // A new hive gets what the umask leaves of 0666, as Wine's; a replaced one its old mode.
-    FileDescriptor fd(createTemporary(where.parent, where.name, previous ? 0600 : 0666, temporary));
-    if (fd.get() < 0) {
-        fail("cannot create a new version of", where.shown);
-    }
-    try {
-        if (previous && ::fchmod(fd.get(), previous->mode & 07777) != 0) {
+    options.mode = previous ? 0600 : 0666;
+    options.prepare = [&](int fd) {
+        if (previous && ::fchmod(fd, previous->mode & 07777) != 0) {
             fail("cannot set the mode of", where.shown);
         }
-        giveOwner(fd.get(), directory, previous, where.shown);
-        beforeStep(WriteStep::Write, name, "cannot write", where.shown);
-        writeAll(fd.get(), text, where.shown);
-        if (stepCall(WriteStep::Flush, name, [&] { return ::fsync(fd.get()); }) != 0) {
-            fail("cannot flush", where.shown);
-        }
-        struct stat info {};
-        if (::fstat(fd.get(), &info) != 0) {
-            fail("cannot examine", where.shown);
-        }
-        if (stepCall(WriteStep::Rename, name, [&] {
-                return ::renameat(where.parent, temporary.c_str(), where.parent,
-                                  where.name.c_str());
-            }) != 0) {
-            fail("cannot replace", where.shown);
-        }
-        temporary.clear();
-        if (stepCall(WriteStep::FlushDirectory, name, [&] { return ::fsync(where.parent); }) != 0) {
-            fail("cannot flush the directory of", where.shown);
-        }
-        return signatureOf(info);
-    } catch (...) {
-        if (!temporary.empty()) {
-            ::unlinkat(where.parent, temporary.c_str(), 0);
-        }
-        throw;
+        giveOwner(fd, directory, previous, where.shown);
+    };
+    struct stat info {};
+    if (const auto failed = formats::placeFileAt(where.parent, where.name, text, options, &info)) {
+        throw FileError(formats::stepAction(failed->step), where.shown, failed->error);
     }
+    return signatureOf(info);
 }
 
 void removeStaleTemporaries(const Directory& directory) {
@@ -447,7 +336,7 @@ void removeStaleTemporaries(const Directory& directory) {
         return;
     }
     while (const dirent* entry = ::readdir(entries)) {
-        if (isTemporaryName(entry->d_name)) {
+        if (formats::isTemporaryName(entry->d_name)) {
             ::unlinkat(directory.fd, entry->d_name, 0);
         }
     }
@@ -513,7 +402,8 @@ bool stillTheLockFile(const Directory& directory, int fd) {
 FileDescriptor replaceLockFile(const Directory& directory, const fs::path& file,
                                const std::string& problem) {
     std::string temporary;
-    FileDescriptor fd(createTemporary(directory.fd, DirectoryLock::kFileName, 0600, temporary));
+    FileDescriptor fd(
+        formats::createTemporaryAt(directory.fd, DirectoryLock::kFileName, 0600, temporary));
     const auto refuse = [&] {
         const int error = errno;
         if (!temporary.empty() && fd.get() >= 0) {

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "formats/whole_file.h"
+
 namespace quorvane::platform::hive {
 
 // A file operation that failed: what was done to which file, and the system's error number.
@@ -37,7 +39,7 @@ public:
 };
 
 // The cause behind an error number, for people: "disk full", "input/output error", ...
-std::string describeError(int error);
+using formats::describeError;
 
 // The directory the hives live in, open, and the user it belongs to.
 struct Directory {
@@ -116,13 +118,10 @@ private:
     bool held_ = false;
 };
 
-// Test seam: the steps of a write that can fail. When a hook is set it runs before each step
-// and a non-zero result makes that step fail with that error number, as the system would.
-enum class WriteStep { Lock, Create, Write, Flush, Rename, FlushDirectory };
-using FaultHook = int (*)(WriteStep step, const std::string& fileName);
-void setFaultHook(FaultHook hook);
-// The error the hook injects before `step` of writing `fileName`; 0 for none. For writers beside
-// this file's own (the offline hives) that go through the same steps.
-int injectedFault(WriteStep step, const std::string& fileName);
+// The test seam of every file writer (formats/whole_file.h): a hook that fails chosen steps.
+using formats::FaultHook;
+using formats::injectedFault;
+using formats::setFaultHook;
+using formats::WriteStep;
 
 }  // namespace quorvane::platform::hive

@@ -7,80 +7,11 @@
 #include <cstdint>
 #include <cwctype>
 
+#include "formats/utf16.h"
+
 namespace quorvane::platform::hive {
 
 namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-void appendUtf16(std::u16string& out, char32_t code) {
-    if (code < 0x10000) {
-        out.push_back(static_cast<char16_t>(code));
-    } else {
-        code -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    }
-}
-
-void appendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
-
-// Length of the UTF-8 sequence led by `lead`, 0 when it cannot lead one.
-int sequenceLength(unsigned char lead) {
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        return 2;
-    }
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        return 4;
-    }
-    return 0;
-}
-
-// Decodes one well-formed UTF-8 sequence at `pos`; returns false for an invalid one.
-bool decodeUtf8(std::string_view text, std::size_t& pos, char32_t& code) {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    const int length = sequenceLength(lead);
-    if (length == 0 || pos + length > text.size()) {
-        return false;
-    }
-    char32_t value = length == 1 ? lead : lead & (0x7F >> length);
-    for (int i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[pos + i]);
-        if ((next & 0xC0) != 0x80) {
-            return false;
-        }
-        value = (value << 6) | (next & 0x3F);
-    }
-    const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
-    if (overlong || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return false;
-    }
-    pos += length;
-    code = value;
-    return true;
-}
 
 // The process locale may be "C", whose case tables stop at ASCII; names need Unicode's.
 locale_t unicodeLocale() {
@@ -194,44 +125,6 @@ void appendHex(std::string& out, std::uint64_t value, int minDigits) {
     }
 }
 
-std::u16string utf8ToUtf16(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[pos]);
-        if (byte < 0x80) {
-            out.push_back(byte);
-            ++pos;
-            continue;
-        }
-        char32_t code = 0;
-        if (decodeUtf8(text, pos, code)) {
-            appendUtf16(out, code);
-        } else {
-            ++pos;
-        }
-    }
-    return out;
-}
-
-std::string utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t code = text[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = kReplacement;
-        }
-        appendUtf8(out, code);
-    }
-    return out;
-}
-
 char16_t foldNonAscii(char16_t unit) {
     if (unit >= 0xD800 && unit <= 0xDFFF) {
         return unit;
@@ -290,13 +183,7 @@ bool readEscaped(std::string_view line, std::size_t& pos, char terminator, std::
             return true;
         }
         if (c != '\\') {
-            char32_t code = static_cast<unsigned char>(c);
-            if (code < 0x80) {
-                out.push_back(static_cast<char16_t>(code));
-                ++pos;
-            } else if (decodeUtf8(line, pos, code)) {
-                appendUtf16(out, code);
-            } else {
+            if (!formats::appendUtf8Sequence(line, pos, out)) {
                 ++pos;
             }
             continue;

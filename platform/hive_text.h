@@ -7,12 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "formats/utf16.h"
+
 namespace quorvane::platform::hive {
 
-// Invalid UTF-8 bytes are dropped, as Wine drops them when it reads a hive.
-std::u16string utf8ToUtf16(std::string_view text);
-// Unpaired surrogates become U+FFFD.
-std::string utf16ToUtf8(std::u16string_view text);
+// Invalid UTF-8 bytes are dropped, as Wine drops them when it reads a hive; unpaired
+// surrogates become U+FFFD.
+using formats::utf16ToUtf8;
+using formats::utf8ToUtf16;
 
 // Wine's simple per-unit lower-case mapping (only where upper-casing maps it back).
 char16_t foldNonAscii(char16_t unit);

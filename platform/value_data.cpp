@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "formats/utf16.h"
 #include "platform/narrow_text.h"
 
 namespace quorvane::platform {
@@ -14,26 +15,28 @@ std::string storedValueData(std::uint32_t type, const std::uint8_t* data, std::u
     if (size > 0 && data[size - 1] != 0) {
         bytes.push_back('\0');
     }
-    const std::u16string units = narrowToUtf16(bytes);
-    std::string stored(units.size() * 2, '\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        stored[2 * i] = static_cast<char>(units[i] & 0xFF);
-        stored[2 * i + 1] = static_cast<char>(units[i] >> 8);
+    return fileData(type, bytes);
+}
+
+std::string fileData(std::uint32_t type, std::string_view narrowData) {
+    if (!isStringType(type)) {
+        return std::string(narrowData);
     }
-    return stored;
+    return formats::utf16LeBytes(narrowToUtf16(narrowData));
+}
+
+std::string narrowData(std::uint32_t type, std::string_view fileData) {
+    if (!isStringType(type)) {
+        return std::string(fileData);
+    }
+    return utf16ToNarrow(formats::utf16Units(fileData));
 }
 
 Status copyOutValue(std::uint32_t storedType, const std::string& storedBytes, std::uint32_t* type,
                     std::uint8_t* data, std::uint32_t* size) {
     std::string bytes = storedBytes;
     if (isStringType(storedType)) {
-        std::u16string units(storedBytes.size() / 2, u'\0');
-        for (std::size_t i = 0; i < units.size(); ++i) {
-            units[i] =
-                static_cast<char16_t>(static_cast<unsigned char>(storedBytes[2 * i]) |
-                                      static_cast<unsigned char>(storedBytes[2 * i + 1]) << 8);
-        }
-        bytes = utf16ToNarrow(units);
+        bytes = narrowData(storedType, storedBytes);
     }
     if (type != nullptr) {
         *type = storedType;

@@ -65,8 +65,10 @@ qt_options=(
     -DFEATURE_ico=OFF
     -DFEATURE_imageformatplugin=OFF
 )
+# Changes to Qt's source, each explained in its file; they are part of what the hash names.
+patches=("$repo"/scripts/qt-windows-patches/*.patch)
 toolchain_file=$repo/cmake/mingw-w64-x86_64.cmake
-options_hash=$(printf '%s\n' "${qt_options[@]}" | sha256sum | cut -c1-10)
+options_hash=$({ printf '%s\n' "${qt_options[@]}"; cat "${patches[@]}"; } | sha256sum | cut -c1-10)
 prefix=$cache/qt-$qt_version-x86_64-w64-mingw32-shared-$options_hash
 stamp=$prefix/quorvane-qt-built
 current_link=$cache/qt-windows
@@ -133,12 +135,25 @@ fetch_qt_source() {
     find "$source_root" -mindepth 1 -maxdepth 1 -type d -name 'qt6-base-*' | head -n1
 }
 
+# Applies each patch to the unpacked source once; one already applied is left as it is.
+apply_patches() {
+    local source_dir=$1 patch_file
+    for patch_file in "${patches[@]}"; do
+        if patch -d "$source_dir" -p1 -R --dry-run --silent <"$patch_file" >/dev/null 2>&1; then
+            continue
+        fi
+        say "applying $(basename "$patch_file")"
+        patch -d "$source_dir" -p1 --forward --silent <"$patch_file" >&2
+    done
+}
+
 # All in one function, so that bash has read the whole script before the long build starts.
 main() {
     wait_for_apt
     install_missing_packages cmake ninja-build qt6-base-dev mingw-w64 dpkg-dev
     add_debian_source_entries
     source_dir=$(fetch_qt_source)
+    apply_patches "$source_dir"
     build_dir=$cache/build-qt-$qt_version-$options_hash
 
     say "building Qt $qt_version for Windows (shared, mingw-w64) into $prefix"
@@ -155,6 +170,7 @@ main() {
     printf 'Qt %s from Debian source %s, built in %d s with:\n' "$qt_version" \
         "$(basename "$source_dir")" "$elapsed" >"$stamp"
     printf '%s\n' "${qt_options[@]}" >>"$stamp"
+    printf 'patched with %s\n' "${patches[@]##*/}" >>"$stamp"
     rm -rf -- "$build_dir"
     point_current_link_at_prefix
     say "done in $((elapsed / 60)) min $((elapsed % 60)) s"

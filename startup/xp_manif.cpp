@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <fstream>
-#include <random>
 #include <string_view>
 #include <system_error>
 
+#include "formats/whole_file.h"
 #include "startup/program_info.h"
 
 namespace quorvane::startup {
@@ -76,43 +75,8 @@ std::string baseNameOf(const fs::path& executable) {
     return name;
 }
 
-namespace {
-
-fs::path temporaryBeside(const fs::path& file) {
-    std::random_device seed;
-    fs::path name = ".";
-    name += file.filename();
-    name += ".tmp-" + std::to_string(seed());
-    return file.parent_path() / name;
-}
-
-bool writeAll(const fs::path& file, const std::string& text) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        return false;
-    }
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    std::error_code error;
-    // A full disk can accept the open and lose the bytes; the size on disk tells.
-    return out.good() && fs::file_size(file, error) == text.size() && !error;
-}
-
-}  // namespace
-
 bool writeManifest(const fs::path& file, const std::string& text) {
-    const fs::path temporary = temporaryBeside(file);
-    std::error_code error;
-    if (!writeAll(temporary, text)) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    fs::rename(temporary, file, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    return true;
+    return formats::writeWholeFile(file, text).ok();
 }
 
 StartOutcome start(const StartContext& context, const std::function<bool()>& restart) {

@@ -12,7 +12,7 @@
 #include <variant>
 
 #include "diagnosis/policy_file.h"
-#include "journal/reg_file.h"
+#include "formats/reg_file.h"
 #include "platform/hive_store.h"
 #include "tests/support/case_name.h"
 #include "tests/support/cli_run.h"
@@ -190,14 +190,13 @@ TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
 
     const fs::path regFile = dir_.path() / "state.reg";
     ASSERT_EQ(run("export " + regFile.string()).status, 0);
-    const auto read = journal::readRegFile(readFile(regFile));
-    ASSERT_TRUE(std::holds_alternative<std::vector<journal::RegSection>>(read))
-        << std::get<std::string>(read);
+    const auto read = formats::readRegFile(readFile(regFile));
+    ASSERT_TRUE(read) << read.failure().reason;
     int values = 0;
-    std::vector<std::pair<std::u16string, journal::RegValue>> present;
-    for (const journal::RegSection& section : std::get<0>(read)) {
+    std::vector<std::pair<std::u16string, formats::RegValue>> present;
+    for (const formats::RegSection& section : *read) {
         EXPECT_FALSE(section.deleted) << "an export deletes values, never a key with others";
-        for (const journal::RegValue& value : section.values) {
+        for (const formats::RegValue& value : section.values) {
             ++values;
             if (!value.deleted) {
                 present.emplace_back(section.key, value);

@@ -515,6 +515,9 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
     // Run a second time by ctest with only the DejaVu fonts.
     EXPECT_TRUE(QFontInfo(text.font()).fixedPitch())
         << QFontInfo(text.font()).family().toStdString();
+    const QFont buttons = testing::child<QPushButton>(*text.window(), "cmdClose").font();
+    EXPECT_EQ(buttons.family().toStdString(), rig.window->font().family().toStdString());
+    EXPECT_EQ(buttons.pointSizeF(), rig.window->font().pointSizeF());
     const QString report = text.toPlainText();
     EXPECT_TRUE(report.contains(u"Relock"_s)) << report.toStdString();
     EXPECT_TRUE(report.contains(u"sets 4 Closing Internet Explorer (NoBrowserClose)"_s))

@@ -93,6 +93,11 @@ qt_only_from() {
             "$trace" | grep -vF "$prefix"
 }
 plugins_loaded() { grep -q 'platforms\\\\qwindows.dll' "$1" && grep -q 'qwindowsvistastyle.dll' "$1"; }
+# The MinGW runtime is linked into every executable and DLL: none of its DLLs ships or loads.
+no_mingw_runtime() {
+    local runtime='(libstdc\+\+-6|libgcc_s_seh-1|libwinpthread-1)\.dll'
+    ! ls "$1" | grep -E "^$runtime$" && ! grep -E "Loaded L\".*\\\\$runtime\"" "$2"
+}
 
 # --- For all users --------------------------------------------------------------------------
 new_prefix machine
@@ -132,6 +137,7 @@ wait
 check "quorvane.exe loads its plugins" plugins_loaded "$scratch/gui.trace"
 check "quorvane.exe loads Qt from its own folder only" qt_only_from "$scratch/gui.trace" \
     "$windows_dir"
+check "no MinGW runtime DLL ships or loads" no_mingw_runtime "$program_dir" "$scratch/gui.trace"
 
 # An earlier installer kept the folder under the maker's key.
 wine reg add 'HKLM\Software\Haldrix Software\Quorvane' /f >/dev/null 2>&1

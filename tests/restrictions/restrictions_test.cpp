@@ -347,6 +347,45 @@ INSTANTIATE_TEST_SUITE_P(
         RemoveAllCase{"a title whose box is unchecked", {}, "error", "Kiosk", true, "0", false}),
     CaseName());
 
+// Each of the eight policy keys holds a restriction in force and another program's value:
+// remove-all deletes the key with both, or in the System key Quorvane's value alone, and says so
+// only when a read-back finds them gone.
+struct StrayCase {
+    const char* what;
+    KeyHandle root;
+    const char* subKey;
+    const char* restrictionValue;
+};
+using RemoveAllWithStray = RestrictionsCase<StrayCase>;
+
+TEST_P(RemoveAllWithStray, EmptiesEveryPolicyKey) {
+    const StrayCase& c = GetParam();
+    put(base(), c.root, c.subKey, c.restrictionValue, dword(1));
+    put(base(), c.root, c.subKey, "Other tool's", dword(1));
+    rig->manager.RefreshRestrictionStates();
+    const restrictions::Outcome outcome = rig->manager.RemoveAllRestrictions();
+
+    EXPECT_TRUE(outcome.allDone());
+    ASSERT_EQ(rig->messages.shown.size(), 1u);
+    EXPECT_EQ(rig->messages.shown[0].title, "Restrictions Removed");
+    EXPECT_EQ(value(c.root, c.subKey, c.restrictionValue), std::nullopt);
+    const bool keyDeleted = std::string(c.subKey) != kSystemKey;
+    EXPECT_EQ(value(c.root, c.subKey, "Other tool's").has_value(), !keyDeleted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, RemoveAllWithStray,
+    ::testing::Values(
+        StrayCase{"user restrictions", kCurrentUser, kRestrictionsKey, "NoPrinting"},
+        StrayCase{"user control panel", kCurrentUser, kControlPanelKey, "HomePage"},
+        StrayCase{"user toolbars", kCurrentUser, kToolbarsKey, "NoToolBar"},
+        StrayCase{"user system", kCurrentUser, kSystemKey, "DisableRegistryTools"},
+        StrayCase{"machine restrictions", kLocalMachine, kRestrictionsKey, "NoPrinting"},
+        StrayCase{"machine control panel", kLocalMachine, kControlPanelKey, "HomePage"},
+        StrayCase{"machine toolbars", kLocalMachine, kToolbarsKey, "NoToolBar"},
+        StrayCase{"machine system", kLocalMachine, kSystemKey, "DisableRegistryTools"}),
+    CaseName());
+
 struct PageResetCase {
     const char* what;
     std::string vendor;  // empty: the default hosts

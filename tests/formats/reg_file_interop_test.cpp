@@ -5,14 +5,14 @@
 #include <map>
 #include <variant>
 
-#include "journal/reg_file.h"
+#include "formats/reg_file.h"
 #include "platform/hive_store.h"
 #include "platform/narrow_text.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_prefix.h"
 
-namespace quorvane::journal {
+namespace quorvane::formats {
 namespace {
 
 constexpr const char* kKey = "HKEY_CURRENT_USER\\Software\\Quorvane\\Exported";
@@ -22,7 +22,7 @@ testing::Stored asInFile(const testing::Stored& stored) {
     if (!platform::isStringType(stored.type)) {
         return stored;
     }
-    std::string bytes = registryString(platform::narrowToUtf16(stored.bytes));
+    std::string bytes = formats::registryString(platform::narrowToUtf16(stored.bytes));
     bytes.resize(bytes.size() - 2);
     return {stored.type, bytes};
 }
@@ -52,8 +52,8 @@ TEST(RegFileInterop, ReadsWhatRegeditExports) {
     wine.stopServer();
 
     const auto read = readRegFile(testing::readFile(file));
-    ASSERT_TRUE(std::holds_alternative<std::vector<RegSection>>(read)) << std::get<1>(read);
-    const auto& sections = std::get<0>(read);
+    ASSERT_TRUE(read) << read.failure().reason;
+    const auto& sections = *read;
     ASSERT_EQ(sections.size(), 1u);
     EXPECT_EQ(sections[0].key, platform::narrowToUtf16(kKey));
 
@@ -80,4 +80,4 @@ TEST(RegFileInterop, ReadsWhatRegeditExports) {
 }
 
 }  // namespace
-}  // namespace quorvane::journal
+}  // namespace quorvane::formats

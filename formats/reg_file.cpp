@@ -1,11 +1,11 @@
-#include "journal/reg_file.h"
+#include "formats/reg_file.h"
 
 #include <optional>
 
-#include "platform/narrow_text.h"
-#include "platform/registry_api.h"
+#include "formats/little_endian.h"
+#include "formats/utf16.h"
 
-namespace quorvane::journal {
+namespace quorvane::formats {
 
 namespace {
 
@@ -15,15 +15,6 @@ constexpr std::uint32_t kRegDword = 4;
 // The registry editor wraps hex data once a line has passed this many characters.
 constexpr std::size_t kWrapColumn = 76;
 constexpr std::u16string_view kLineEnd = u"\r\n";
-
-std::u16string unitsOf(std::string_view bytes) {
-    std::u16string units(bytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                         (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    }
-    return units;
-}
 
 std::u16string hexDigits(std::uint32_t value, int minDigits) {
     static constexpr char16_t kDigits[] = u"0123456789abcdef";
@@ -55,7 +46,7 @@ bool isPlainString(std::string_view data) {
     if (data.size() < 2 || data.size() % 2 != 0) {
         return false;
     }
-    const std::u16string units = unitsOf(data);
+    const std::u16string units = utf16Units(data);
     for (std::size_t i = 0; i + 1 < units.size(); ++i) {
         if (units[i] == u'\0' || units[i] == u'\r' || units[i] == u'\n') {
             return false;
@@ -87,17 +78,12 @@ std::u16string dataText(const RegValue& value, std::u16string line, bool wrap) {
         return line + u'-';
     }
     if (value.type == kRegSz && isPlainString(value.data)) {
-        const std::u16string units = unitsOf(value.data);
+        const std::u16string units = utf16Units(value.data);
         appendQuoted(line, std::u16string_view(units).substr(0, units.size() - 1));
         return line;
     }
     if (value.type == kRegDword && value.data.size() == 4) {
-        std::uint32_t number = 0;
-        for (int i = 3; i >= 0; --i) {
-            number =
-                (number << 8) | static_cast<unsigned char>(value.data[static_cast<std::size_t>(i)]);
-        }
-        return line + u"dword:" + hexDigits(number, 8);
+        return line + u"dword:" + hexDigits(*readDword(value.data), 8);
     }
     line += value.type == kRegBinary ? u"hex:" : u"hex(" + hexDigits(value.type, 1) + u"):";
     appendHex(line, value.data, wrap);
@@ -132,12 +118,12 @@ std::u16string_view trimmed(std::u16string_view text) {
 // The file as UTF-16 units: version 5 files are UTF-16LE, REGEDIT4 files narrow text.
 std::u16string unitsOfFile(std::string_view bytes) {
     if (bytes.starts_with("\xFF\xFE")) {
-        return unitsOf(bytes.substr(2));
+        return utf16Units(bytes.substr(2));
     }
     if (bytes.starts_with("\xEF\xBB\xBF")) {
         bytes.remove_prefix(3);
     }
-    return platform::narrowToUtf16(bytes);
+    return narrowToUtf16(bytes);
 }
 
 // The file's lines without line ends, hex data that runs on over lines joined into one.
@@ -268,10 +254,7 @@ bool readData(std::u16string_view data, RegValue& value) {
             return false;
         }
         value.type = kRegDword;
-        value.data.clear();
-        for (int shift = 0; shift < 32; shift += 8) {
-            value.data.push_back(static_cast<char>((*number >> shift) & 0xFF));
-        }
+        value.data = dwordBytes(*number);
         return true;
     }
     std::size_t hexStart = 0;
@@ -325,20 +308,20 @@ std::optional<std::string> readValueLine(std::u16string_view line, RegValue& val
 
 }  // namespace
 
-std::variant<std::vector<RegSection>, std::string> readRegFile(std::string_view bytes) {
+Result<std::vector<RegSection>> readRegFile(std::string_view bytes) {
     const std::u16string text = unitsOfFile(bytes);
     const auto lines = logicalLines(text);
     if (lines.empty() || (trimmed(lines.front().second) != kRegFileHeader &&
                           trimmed(lines.front().second) != u"REGEDIT4")) {
-        return std::string("not a registry file: the first line is not \"") +
-               platform::utf16ToNarrow(kRegFileHeader) + "\" or \"REGEDIT4\"";
+        return failure(std::string("not a registry file: the first line is not \"") +
+                       utf16ToNarrow(kRegFileHeader) + "\" or \"REGEDIT4\"");
     }
     std::vector<RegSection> sections;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const auto& [number, raw] = lines[i];
         const std::u16string_view line = trimmed(raw);
         const auto fail = [&, lineNumber = number](const std::string& why) {
-            return "line " + std::to_string(lineNumber) + ": " + why;
+            return failure("line " + std::to_string(lineNumber) + ": " + why);
         };
         if (line.empty() || line.front() == u';') {
             continue;
@@ -396,25 +379,11 @@ std::u16string regFileText(std::string_view bytes) {
 }
 
 std::string regFileBytes(std::u16string_view text) {
-    std::string bytes(2 + 2 * text.size(), '\0');
-    bytes[0] = '\xFF';
-    bytes[1] = '\xFE';
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        bytes[2 + 2 * i] = static_cast<char>(text[i] & 0xFF);
-        bytes[3 + 2 * i] = static_cast<char>(text[i] >> 8);
-    }
-    return bytes;  // a file has no terminating NUL
+    return "\xFF\xFE" + utf16LeBytes(text);  // a file has no terminating NUL
 }
 
 std::string registryString(std::u16string_view text) {
-    std::string bytes;
-    bytes.reserve(text.size() * 2 + 2);
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    bytes.append(2, '\0');
-    return bytes;
+    return utf16LeBytes(text).append(2, '\0');
 }
 
 std::vector<std::u16string> readRegFileComments(std::string_view bytes) {
@@ -431,22 +400,6 @@ std::vector<std::u16string> readRegFileComments(std::string_view bytes) {
         }
     }
     return comments;
-}
-
-std::string fileData(std::uint32_t type, std::string_view narrowData) {
-    if (!platform::isStringType(type)) {
-        return std::string(narrowData);
-    }
-    std::string bytes = registryString(platform::narrowToUtf16(narrowData));
-    bytes.resize(bytes.size() - 2);
-    return bytes;
-}
-
-std::string narrowData(std::uint32_t type, std::string_view fileData) {
-    if (!platform::isStringType(type)) {
-        return std::string(fileData);
-    }
-    return platform::utf16ToNarrow(unitsOf(fileData));
 }
 
 std::string writeRegFile(const std::vector<RegSection>& sections,
@@ -481,4 +434,4 @@ std::string writeRegFile(const std::vector<RegSection>& sections,
     return regFileBytes(text);
 }
 
-}  // namespace quorvane::journal
+}  // namespace quorvane::formats

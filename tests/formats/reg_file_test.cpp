@@ -1,30 +1,18 @@
 // Registry files in the registry editor's format: what the writer puts in the file, line for
 // line; that the reader gives the same sections back; and which files the reader refuses.
-#include "journal/reg_file.h"
+#include "formats/reg_file.h"
 
 #include <gtest/gtest.h>
 
-#include <variant>
-
+#include "formats/utf16.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 
-namespace quorvane::journal {
+namespace quorvane::formats {
 namespace {
 
 std::u16string textOf(const std::string& bytes) {
-    std::u16string units;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    return units;
-}
-
-std::string utf16Bytes(std::u16string_view text) {
-    std::string bytes = registryString(text);
-    bytes.resize(bytes.size() - 2);
-    return bytes;
+    return utf16Units(bytes);
 }
 
 const std::vector<RegSection> kSections = {
@@ -38,7 +26,7 @@ const std::vector<RegSection> kSections = {
          {u"Flag", false, 4, std::string("\x78\x56\x34\x12", 4)},
          {u"Short", false, 4, std::string("\1\0", 2)},
          {u"Expand", false, 2, registryString(u"%P%")},
-         {u"Multi", false, 7, utf16Bytes(std::u16string(u"a\0b\0\0", 5))},
+         {u"Multi", false, 7, utf16LeBytes(std::u16string(u"a\0b\0\0", 5))},
          {u"Big", false, 11, std::string("\xEF\xCD\xAB\x89\x67\x45\x23\x01", 8)},
          {u"Blob", false, 3, std::string(30, '\xAB')},
          {u"Nothing", false, 0, ""},
@@ -88,16 +76,16 @@ TEST(RegFileWriter, BreaksHexDataOnlyPastColumn76) {
 TEST(RegFileReader, ReadsBackWhatTheWriterWrote) {
     const std::string written = writeRegFile(kSections);
     const auto read = readRegFile(written);
-    ASSERT_TRUE(std::holds_alternative<std::vector<RegSection>>(read)) << std::get<1>(read);
-    EXPECT_EQ(textOf(writeRegFile(std::get<0>(read))), textOf(written));
+    ASSERT_TRUE(read) << read.failure().reason;
+    EXPECT_EQ(textOf(writeRegFile(*read)), textOf(written));
 }
 
 TEST(RegFileReader, ReadsRegedit4TextAndComments) {
     const auto read = readRegFile(
         "REGEDIT4\n\n; a comment\n[HKEY_LOCAL_MACHINE\\Software\\A]\n\"N\"=dword:1\n"
         "\"H\"=hex:01,02,\\\n    03\n");
-    ASSERT_TRUE(std::holds_alternative<std::vector<RegSection>>(read)) << std::get<1>(read);
-    const auto& values = std::get<0>(read).at(0).values;
+    ASSERT_TRUE(read) << read.failure().reason;
+    const auto& values = read->at(0).values;
     ASSERT_EQ(values.size(), 2u);
     EXPECT_EQ(values[0].data, std::string("\1\0\0\0", 4));
     EXPECT_EQ(values[1].data, "\1\2\3");
@@ -112,8 +100,8 @@ class UnreadableRegFile : public ::testing::TestWithParam<Unreadable> {};
 
 TEST_P(UnreadableRegFile, IsRefusedWholly) {
     const auto read = readRegFile(GetParam().text);
-    ASSERT_TRUE(std::holds_alternative<std::string>(read));
-    EXPECT_TRUE(testing::contains(std::get<1>(read), GetParam().why));
+    ASSERT_FALSE(read);
+    EXPECT_TRUE(testing::contains(read.failure().reason, GetParam().why));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -139,4 +127,4 @@ INSTANTIATE_TEST_SUITE_P(
     testing::CaseName());
 
 }  // namespace
-}  // namespace quorvane::journal
+}  // namespace quorvane::formats

@@ -1,0 +1,271 @@
+#include "diagnosis/place_access.h"
+
+#include <algorithm>
+#include <system_error>
+#include <variant>
+
+#include "diagnosis/command_scan.h"
+#include "diagnosis/text_scan.h"
+#include "journal/reg_file.h"
+#include "journal/whole_file.h"
+#include "platform/narrow_text.h"
+#include "restrictions/catalogue.h"
+
+namespace quorvane::diagnosis {
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::KeyHandle;
+using restrictions::Restriction;
+
+constexpr int kMaxDepth = 8;
+// Scripts that run scripts are followed this deep.
+constexpr int kMaxScriptDepth = 4;
+
+std::string limitNote(const std::string& where) {
+    return where + " holds more than " + std::to_string(kMaxEntries) +
+           " entries; only the first were looked at";
+}
+
+// Whether `folder` may be walked: a folder that a link leads out of the prefix is not.
+bool walkable(const Context& context, Findings& findings, const fs::path& folder) {
+    if (context.places.contains(folder)) {
+        return true;
+    }
+    findings.notes.push_back(displayPath(folder) +
+                             " leads outside the prefix; it was not looked at");
+    return false;
+}
+
+// The restrictions a registry file puts in force (not those it deletes or stores as 0).
+std::vector<int> restrictionsStoredBy(const std::vector<journal::RegSection>& sections) {
+    std::vector<int> numbers;
+    for (const journal::RegSection& section : sections) {
+        const std::string path = platform::utf16ToNarrow(section.key);
+        const std::size_t separator = path.find('\\');
+        const std::string subKey =
+            normalisedKey(separator == std::string::npos ? "" : path.substr(separator + 1));
+        for (const journal::RegValue& value : section.values) {
+            const std::string name = platform::utf16ToNarrow(value.name);
+            for (const Restriction& restriction : restrictions::kCatalogue) {
+                if (!section.deleted && !value.deleted &&
+                    equalIgnoringCase(subKey, restriction.subKey) &&
+                    equalIgnoringCase(name, restriction.valueName) &&
+                    storesInForce(restriction, value.type,
+                                  journal::narrowData(value.type, value.data))) {
+                    addRestrictions(numbers, {restriction.number});
+                }
+            }
+        }
+    }
+    return numbers;
+}
+
+void registryFileContents(Findings& findings, const std::optional<std::string>& bytes,
+                          const std::optional<fs::path>& file, CommandFindings& found) {
+    if (!bytes) {
+        found.mayChangeAny = true;
+        return;
+    }
+    const auto sections = journal::readRegFile(*bytes);
+    if (const auto* read = std::get_if<std::vector<journal::RegSection>>(&sections)) {
+        addRestrictions(found.restrictions, restrictionsStoredBy(*read));
+        return;
+    }
+    found.mayChangeAny = true;
+    findings.notes.push_back(displayPath(*file) + " is no registry file Quorvane can read (" +
+                             std::get<std::string>(sections) + "); it may set any restriction");
+}
+
+// Reads the files a command hands on and adds what they set: a registry file's values, a
+// policy file's records, a script's commands. A registry or policy file that cannot be read
+// may set anything; a script that cannot be read runs nothing.
+void followFiles(const Context& context, Findings& findings, CommandFindings& found,
+                 const std::vector<fs::path>& folders, int depth) {
+    const Places& places = context.places;
+    const std::vector<NamedFile> files = std::move(found.files);
+    found.files.clear();
+    for (const NamedFile& named : files) {
+        const auto file = localFile(places, named.path, folders);
+        const auto bytes = file ? readPlacedFile(context, findings, *file) : std::nullopt;
+        switch (named.kind) {
+            case NamedFile::Kind::Registry:
+                registryFileContents(findings, bytes, file, found);
+                break;
+            case NamedFile::Kind::Policy:
+                if (!bytes) {
+                    found.mayChangeAny = true;
+                } else if (auto finding =
+                               policyFinding(readPolicyFile(*bytes), platform::kCurrentUser, "")) {
+                    addRestrictions(found.restrictions, finding->restrictions);
+                }
+                break;
+            case NamedFile::Kind::Script:
+                if (bytes && depth < kMaxScriptDepth) {
+                    CommandFindings inside = examineCommand(decodeText(*bytes));
+                    followFiles(context, findings, inside,
+                                {file->parent_path(), places.systemFolder, places.windowsFolder},
+                                depth + 1);
+                    found.mayChangeAny = found.mayChangeAny || inside.mayChangeAny;
+                    addRestrictions(found.restrictions, inside.restrictions);
+                    found.writes.insert(found.writes.end(), inside.writes.begin(),
+                                        inside.writes.end());
+                }
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+std::string keyPath(KeyHandle root, std::string_view subKey) {
+    const char* rootName =
+        root == platform::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+    return std::string(rootName) + "\\" + std::string(subKey);
+}
+
+std::string textOf(const StoredValue& value) {
+    std::string text = value.data;
+    while (!text.empty() && text.back() == '\0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::optional<StoredValue> readValue(platform::RegistryApi& registry, KeyHandle root,
+                                     const std::string& subKey, const std::string& name) {
+    StoredValue value;
+    return readStoredValue(registry, root, subKey, name, value) == platform::kSuccess
+               ? std::optional(value)
+               : std::nullopt;
+}
+
+void forEachValue(const Context& context, Findings& findings, KeyHandle root,
+                  const std::string& subKey,
+                  const std::function<void(const std::string&, const StoredValue&)>& visit) {
+    platform::RegistryApi& registry = context.registry;
+    KeyHandle key = 0;
+    if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
+        return;
+    }
+    std::string name;
+    StoredValue value;
+    std::uint32_t index = 0;
+    for (; index < kMaxEntries &&
+           registry.enumValue(key, index, name, value.type, value.data) == platform::kSuccess;
+         ++index) {
+        visit(name, value);
+    }
+    if (index == kMaxEntries &&
+        registry.enumValue(key, index, name, value.type, value.data) == platform::kSuccess) {
+        findings.notes.push_back(limitNote(keyPath(root, subKey)));
+    }
+    registry.closeKey(key);
+}
+
+std::vector<std::string> subKeysOf(const Context& context, Findings& findings, KeyHandle root,
+                                   const std::string& subKey) {
+    platform::RegistryApi& registry = context.registry;
+    std::vector<std::string> names;
+    KeyHandle key = 0;
+    if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
+        return names;
+    }
+    std::string name;
+    for (std::uint32_t index = 0;
+         index < kMaxEntries && registry.enumKey(key, index, name) == platform::kSuccess; ++index) {
+        names.push_back(name);
+    }
+    if (names.size() == kMaxEntries &&
+        registry.enumKey(key, kMaxEntries, name) == platform::kSuccess) {
+        findings.notes.push_back(limitNote(keyPath(root, subKey)));
+    }
+    registry.closeKey(key);
+    return names;
+}
+
+std::optional<std::string> readPlacedFile(const Context& context, Findings& findings,
+                                          const fs::path& file) {
+    const Places& places = context.places;
+    if (!places.contains(file)) {
+        findings.notes.push_back(displayPath(file) + " leads outside the prefix; it was not read");
+        return std::nullopt;
+    }
+    const fs::path place = places.prefix.empty() ? file.parent_path() : places.prefix;
+    journal::FileRead got = journal::readUserFile(file, kReadLimit, place);
+    if (!got.bytes) {
+        findings.notes.push_back(displayPath(file) + " " + got.failure + "; it was not read");
+    }
+    return std::move(got.bytes);
+}
+
+std::vector<fs::path> entriesOf(const Context& context, Findings& findings, const fs::path& folder,
+                                bool folders) {
+    std::vector<fs::path> entries;
+    if (!walkable(context, findings, folder)) {
+        return entries;
+    }
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        if (entries.size() == kMaxEntries) {
+            findings.notes.push_back(limitNote(displayPath(folder)));
+            break;
+        }
+        const bool isFolder = it->is_directory(error) && !it->is_symlink(error);
+        if (isFolder == folders && (folders || !it->is_directory(error))) {
+            entries.push_back(it->path());
+        }
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+void forEachFile(const Context& context, Findings& findings, const fs::path& folder,
+                 const std::function<void(const fs::path&)>& visit) {
+    if (!walkable(context, findings, folder)) {
+        return;
+    }
+    std::vector<fs::path> files;
+    std::error_code error;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
+                                        error);
+    for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
+        if (files.size() == kMaxEntries) {
+            findings.notes.push_back(limitNote(displayPath(folder)));
+            break;
+        }
+        if (it.depth() >= kMaxDepth) {
+            it.disable_recursion_pending();
+        }
+        if (it->is_regular_file(error) && !it->is_symlink(error)) {
+            files.push_back(it->path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    for (const fs::path& file : files) {
+        visit(file);
+    }
+}
+
+std::vector<fs::path> commandFolders(const Places& places) {
+    return {places.systemFolder, places.windowsFolder};
+}
+
+void addStartupItem(const Context& context, Findings& findings, Finding::Source source,
+                    std::string where, std::string item, const std::string& command,
+                    const std::vector<fs::path>& folders, const fs::path& file, bool showWrites) {
+    CommandFindings found = examineCommand(command);
+    followFiles(context, findings, found, folders, 0);
+    std::string shown = showWrites ? item : command;
+    for (std::size_t i = 0; showWrites && i < found.writes.size(); ++i) {
+        shown.append(i == 0 ? ": " : "; ").append(found.writes[i]);
+    }
+    Finding finding{source, std::move(where), std::move(item), std::move(shown), {}, false, file};
+    finding.setsRegistry = found.setsSomething();
+    finding.restrictions = found.mayChangeAny ? std::vector<int>() : found.restrictions;
+    (finding.setsRegistry ? findings.setting : findings.others).push_back(std::move(finding));
+}
+
+}  // namespace quorvane::diagnosis

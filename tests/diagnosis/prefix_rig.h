@@ -1,0 +1,139 @@
+// A Wine prefix laid out as Windows lays out its folders, built by each test, and the files that
+// set restrictions again as Windows and its tools write them: policy files and shortcuts.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "diagnosis/diagnosis.h"
+#include "diagnosis/place_reader.h"
+#include "diagnosis/policy_file.h"
+#include "platform/hive_store.h"
+#include "tests/support/fake_toolkit.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::diagnosis {
+namespace testrig {
+
+namespace fs = std::filesystem;
+using Source = Finding::Source;
+using testing::utf16WithBom;
+
+inline constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+inline std::string dwordBytes(std::uint32_t value) {
+    return testing::dword(value).bytes;
+}
+
+// A Registry.pol that sets `value` of `key` to 1.
+inline std::string policyFile(const std::u16string& key, const std::u16string& value) {
+    return writePolicyFile({{key, value, 4, dwordBytes(1)}});
+}
+
+// Writes `content` to `file`, making its folders.
+inline void place(const fs::path& file, const std::string& content) {
+    fs::create_directories(file.parent_path());
+    testing::writeFile(file, content);
+}
+
+// Shortcuts as Windows writes them: header, a target ID list, link info with the target's path,
+// then counted strings (working folder, arguments) in ANSI or UTF-16.
+inline std::string little(std::uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+    return out;
+}
+
+inline std::string shellLink(const std::string& target, const std::string& folder,
+                             const std::string& arguments, bool unicode) {
+    const auto text = [&](const std::string& ascii) {
+        return unicode ? utf16WithBom(ascii).substr(2) : ascii;
+    };
+    const auto counted = [&](const std::string& ascii) {
+        return little(static_cast<std::uint32_t>(ascii.size()), 2) + text(ascii);
+    };
+    const std::uint32_t flags = 0x1 | 0x2 | 0x10 | 0x20 | (unicode ? 0x80 : 0);
+    const std::string header =
+        little(0x4C, 4) +
+        std::string("\x01\x14\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16) +
+        little(flags, 4) + little(0x20, 4) + std::string(24, '\0') + little(0, 4) + little(0, 4) +
+        little(1, 4) + std::string(12, '\0');
+    // One item (My Computer's class identifier), then the terminating empty item.
+    const std::string idList = little(20, 2) + "\x1F\x50" + std::string(16, '\x20') + little(0, 2);
+    const std::uint32_t headerSize = unicode ? 0x24 : 0x1C;
+    const std::string volume =
+        little(0x11, 4) + little(3, 4) + little(0x1234, 4) + little(0x10, 4) + std::string(1, '\0');
+    const std::uint32_t base = headerSize + static_cast<std::uint32_t>(volume.size());
+    const std::uint32_t suffix = base + static_cast<std::uint32_t>(target.size()) + 1;
+    std::string body = volume + target + std::string(2, '\0');
+    std::string offsets =
+        little(1, 4) + little(headerSize, 4) + little(base, 4) + little(0, 4) + little(suffix, 4);
+    if (unicode) {
+        offsets += little(suffix + 1, 4) +
+                   little(suffix + 1 + 2 * static_cast<std::uint32_t>(target.size() + 1), 4);
+        body += text(target) + std::string(4, '\0');
+    }
+    const std::string info =
+        little(static_cast<std::uint32_t>(8 + offsets.size() + body.size()), 4) +
+        little(headerSize, 4) + offsets + body;
+    return header + little(static_cast<std::uint32_t>(idList.size()), 2) + idList + info +
+           counted(folder) + counted(arguments) + little(0, 4);
+}
+
+class PrefixDiagnosis : public ::testing::Test {
+protected:
+    PrefixDiagnosis() {
+        fs::create_directories(system32() / "Tasks");
+        fs::create_directories(driveC() / "users" / "Public");
+        fs::create_directories(startup());
+        testing::copyFixtureHives(prefix());
+    }
+
+    fs::path prefix() const { return dir_.path() / "prefix"; }
+    fs::path driveC() const { return prefix() / "drive_c"; }
+    fs::path system32() const { return driveC() / "windows" / "system32"; }
+    fs::path startup() const {
+        return driveC() / "users" / "tester" / "AppData" / "Roaming" / "Microsoft" / "Windows" /
+               "Start Menu" / "Programs" / "Startup";
+    }
+
+    Report diagnoseWith(const std::vector<int>& numbers = {}) {
+        platform::HiveStore store(prefix());
+        registry::General2 general(store, messages_);
+        return diagnose(store, general,
+                        placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()}),
+                        numbers);
+    }
+
+    // What one reader finds in the prefix.
+    Findings readWith(PlaceReader reader) {
+        platform::HiveStore store(prefix());
+        const Places places = placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()});
+        Findings findings;
+        reader({store, places}, findings);
+        return findings;
+    }
+
+    void setRunEntry(const std::string& name, const std::string& command) {
+        platform::HiveStore store(prefix());
+        testing::put(store, platform::kCurrentUser, kRunKey, name, testing::sz(command));
+    }
+
+    void putText(platform::KeyHandle root, const std::string& key, const std::string& name,
+                 const std::string& text) {
+        platform::HiveStore store(prefix());
+        testing::put(store, root, key, name, testing::sz(text));
+    }
+
+    testing::TempDir dir_;
+    testing::RecordingMessageBox messages_;
+};
+
+}  // namespace testrig
+}  // namespace quorvane::diagnosis

@@ -1,0 +1,39 @@
+// The scheduled tasks' reader: each Exec action of an enabled task, named as the Task Scheduler
+// names the task.
+#include <gtest/gtest.h>
+
+#include "tests/diagnosis/prefix_rig.h"
+#include "tests/support/case_name.h"
+#include "tests/support/contains.h"
+
+namespace quorvane::diagnosis {
+namespace {
+
+using namespace testrig;
+
+class ScheduledTasksReader : public PrefixDiagnosis {};
+
+TEST_F(ScheduledTasksReader, ReadsEachActionOfEnabledTasks) {
+    const auto task = [](const std::string& settings, const std::string& actions) {
+        return utf16WithBom(
+            "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\">" + settings +
+            "<Actions>" + actions + "</Actions></Task>");
+    };
+    const std::string relock =
+        "<Exec><Command>reg</Command><Arguments>add HKCU\\X /v NoPrinting "
+        "/d 1 /f</Arguments></Exec>";
+    place(system32() / "Tasks" / "Vendor" / "Relock",
+          task("", relock + "<Exec><Command>tray.exe</Command></Exec>"));
+    place(system32() / "Tasks" / "Off",
+          task("<Settings><Enabled>false</Enabled></Settings>", relock));
+    const Findings found = readWith(readScheduledTasks);
+    ASSERT_EQ(found.setting.size(), 1u);
+    EXPECT_EQ(found.setting[0].item, "\\Vendor\\Relock");
+    EXPECT_EQ(found.setting[0].command, "reg add HKCU\\X /v NoPrinting /d 1 /f");
+    EXPECT_EQ(found.setting[0].restrictions, std::vector<int>{14});
+    ASSERT_EQ(found.others.size(), 1u);
+    EXPECT_EQ(found.others[0].command, "tray.exe");
+}
+
+}  // namespace
+}  // namespace quorvane::diagnosis

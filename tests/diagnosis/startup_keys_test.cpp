@@ -1,0 +1,80 @@
+// The startup keys' reader, and what the registry files their commands import put in force.
+#include "journal/startup_keys.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/diagnosis/prefix_rig.h"
+#include "tests/support/case_name.h"
+#include "tests/support/contains.h"
+
+namespace quorvane::diagnosis {
+namespace {
+
+using namespace testrig;
+using Source = Finding::Source;
+
+// Registry files a startup command imports count for the values they put in force only.
+struct RegFile {
+    const char* what;
+    const char* lines;  // below the Restrictions key
+    std::vector<int> restrictions;
+    bool returns;
+};
+class ImportedRegistryFiles : public PrefixDiagnosis,
+                              public ::testing::WithParamInterface<RegFile> {};
+
+TEST_P(ImportedRegistryFiles, CountOnlyWhatTheyPutInForce) {
+    testing::writeFile(driveC() / "users" / "Public" / "x.reg",
+                       utf16WithBom(std::string("Windows Registry Editor Version 5.00\r\n\r\n"
+                                                "[HKEY_CURRENT_USER\\Software\\Policies\\"
+                                                "Microsoft\\Internet Explorer\\Restrictions]\r\n") +
+                                    GetParam().lines));
+    setRunEntry("Import", "regedit /s C:\\users\\Public\\x.reg");
+    const Report report = diagnoseWith();
+    ASSERT_EQ(report.somethingReturns(), GetParam().returns) << formatReport(report);
+    if (GetParam().returns) {
+        EXPECT_EQ(report.returning[0].restrictions, GetParam().restrictions);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ImportedRegistryFiles,
+    ::testing::ValuesIn(std::vector<RegFile>{
+        {"one", "\"NoBrowserClose\"=dword:00000001\r\n", {4}, true},
+        {"zero", "\"NoBrowserClose\"=dword:00000000\r\n", {}, false},
+        {"negative", "\"NoBrowserClose\"=dword:ffffffff\r\n", {}, false},
+        {"text one", "\"NoBrowserClose\"=\"1\"\r\n", {4}, true},
+        {"deletion only", "\"NoBrowserClose\"=-\r\n", {}, false},
+        {"other value", "\"NoBrowserCloseX\"=dword:00000001\r\n", {}, false},
+        {"name inside a name", "\"XNoBrowserClose\"=dword:00000001\r\n", {}, false},
+        {"not a registry file", "garbage\r\n", {}, true},
+    }),
+    testing::CaseName());
+
+// What the report shows of a startup script: the statements that set restrictions, with no raw
+// Every startup key of both hives is read, in order; a value that holds no text runs nothing.
+class StartupKeysReader : public PrefixDiagnosis {};
+
+TEST_F(StartupKeysReader, ReadsEveryKeyOfBothHives) {
+    {
+        platform::HiveStore store(prefix());
+        for (const journal::StartupKey& key : journal::kStartupKeys) {
+            testing::put(store, key.root, key.subKey, "Relock",
+                         testing::sz("reg add HKCU\\X /v NoPrinting /d 1 /f"));
+            testing::put(store, key.root, key.subKey, "Number", testing::dword(1));
+        }
+    }
+    const Findings found = readWith(readStartupKeys);
+    ASSERT_EQ(found.setting.size(), std::size(journal::kStartupKeys));
+    for (std::size_t i = 0; i < found.setting.size(); ++i) {
+        const journal::StartupKey& key = journal::kStartupKeys[i];
+        const std::string hive =
+            key.root == platform::kLocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\";
+        EXPECT_EQ(found.setting[i].where, hive + key.subKey);
+        EXPECT_EQ(found.setting[i].restrictions, std::vector<int>{14});
+    }
+    EXPECT_TRUE(found.others.empty());
+}
+
+}  // namespace
+}  // namespace quorvane::diagnosis

@@ -1,0 +1,38 @@
+// Winlogon's reader: the programs of Userinit and Shell, and no other value of the key.
+#include <gtest/gtest.h>
+
+#include "tests/diagnosis/prefix_rig.h"
+#include "tests/support/case_name.h"
+#include "tests/support/contains.h"
+
+namespace quorvane::diagnosis {
+namespace {
+
+using namespace testrig;
+
+class WinlogonReader : public PrefixDiagnosis {};
+
+TEST_F(WinlogonReader, RunsEachProgramOfUserinitAndShell) {
+    const std::string winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    testing::writeFile(driveC() / "users" / "Public" / "relock.cmd",
+                       "reg add HKCU\\X /v NoFavorites /d 1 /f\r\n");
+    putText(platform::kLocalMachine, winlogon, "Userinit",
+            "C:\\windows\\system32\\userinit.exe,C:\\users\\Public\\relock.cmd");
+    putText(platform::kCurrentUser, winlogon, "Shell", "explorer.exe");
+    putText(platform::kLocalMachine, winlogon, "Other", "reg add HKCU\\X /v NoPrinting /d 1 /f");
+    const Findings found = readWith(readWinlogon);
+    ASSERT_EQ(found.setting.size(), 1u);
+    EXPECT_EQ(found.setting[0].item, "Userinit");
+    EXPECT_EQ(found.setting[0].where, "HKEY_LOCAL_MACHINE\\" + winlogon);
+    EXPECT_EQ(found.setting[0].restrictions, std::vector<int>{8});
+    // The prefix's own machine Shell is there too.
+    ASSERT_FALSE(found.others.empty());
+    EXPECT_EQ(found.others[0].item, "Shell");
+    EXPECT_EQ(found.others[0].where, "HKEY_CURRENT_USER\\" + winlogon);
+    for (const Finding& other : found.others) {
+        EXPECT_NE(other.item, "Other");
+    }
+}
+
+}  // namespace
+}  // namespace quorvane::diagnosis

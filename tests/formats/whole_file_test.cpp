@@ -1,0 +1,117 @@
+// The whole-file writer: a file holds the old bytes or the new ones, never a part, whichever step
+// fails; a new name is only ever taken when free; and names that are no regular file are left
+// alone.
+#include "formats/whole_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "tests/support/case_name.h"
+#include "tests/support/temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace quorvane::formats {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Fault {
+    const char* what;
+    WriteStep step;
+    int error;
+    const char* reason;
+    bool replaced;  // whether the new bytes are in place despite the failure
+};
+
+Fault injected;
+
+int injectFault(WriteStep step, const std::string& fileName) {
+    return step == injected.step && fileName == "file.txt" ? injected.error : 0;
+}
+
+class FailedWrite : public ::testing::TestWithParam<Fault> {
+protected:
+    ~FailedWrite() override { setFaultHook(nullptr); }
+    testing::TempDir dir_;
+};
+
+TEST_P(FailedWrite, LeavesTheOldFileWhole) {
+    const fs::path file = dir_.path() / "file.txt";
+    testing::writeFile(file, "old bytes");
+    injected = GetParam();
+    setFaultHook(injectFault);
+    const Result<void> written = writeWholeFile(file, "new bytes, longer than the old");
+    setFaultHook(nullptr);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.failure().reason, GetParam().reason);
+    EXPECT_EQ(testing::readFile(file),
+              GetParam().replaced ? "new bytes, longer than the old" : "old bytes");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1)
+        << "a temporary file was left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, FailedWrite,
+    ::testing::Values(
+        Fault{"disk full on create", WriteStep::Create, ENOSPC, "disk full", false},
+        Fault{"disk full on write", WriteStep::Write, ENOSPC, "disk full", false},
+        Fault{"flush fails", WriteStep::Flush, EIO, "input/output error", false},
+        Fault{"rename refused", WriteStep::Rename, EACCES, "permission denied", false},
+        Fault{"folder flush fails", WriteStep::FlushDirectory, EIO, "input/output error", true}),
+    testing::CaseName());
+
+TEST(WholeFile, WritesANewFileAndReplacesIt) {
+    testing::TempDir dir;
+    const fs::path file = dir.path() / "new.bin";
+    const std::string bytes("\0\xFF\r\n", 4);
+    ASSERT_TRUE(writeWholeFile(file, bytes));
+    EXPECT_EQ(testing::readFile(file), bytes);
+    ASSERT_TRUE(writeWholeFile(file, ""));
+    EXPECT_EQ(testing::readFile(file), "");
+}
+
+TEST(WholeFile, TakesANewNameOnlyWhileItIsFree) {
+    testing::TempDir dir;
+    const fs::path file = dir.path() / "entry";
+    ASSERT_TRUE(writeWholeFile(file, "first", Placing::NewName));
+    const Result<void> second = writeWholeFile(file, "second", Placing::NewName);
+    ASSERT_FALSE(second);
+    EXPECT_EQ(second.failure().status, kNameTaken);
+    EXPECT_EQ(testing::readFile(file), "first");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(WholeFile, RefusesANameThatIsAFolder) {
+    testing::TempDir dir;
+    fs::create_directory(dir.path() / "folder");
+    const Result<void> written = writeWholeFile(dir.path() / "folder", "x");
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.failure().reason, "it is no regular file");
+    EXPECT_TRUE(fs::is_directory(dir.path() / "folder"));
+}
+
+#ifndef _WIN32
+TEST(WholeFile, LeavesLinksAndFifosAlone) {
+    testing::TempDir dir;
+    const fs::path target = dir.path() / "target";
+    testing::writeFile(target, "kept");
+    fs::create_symlink(target, dir.path() / "link");
+    ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
+    for (const char* name : {"link", "fifo"}) {
+        const Result<void> written = writeWholeFile(dir.path() / name, "x");
+        ASSERT_FALSE(written) << name;
+        EXPECT_EQ(written.failure().reason, "it is no regular file");
+    }
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "link"));
+    EXPECT_TRUE(fs::is_fifo(dir.path() / "fifo"));
+    EXPECT_EQ(testing::readFile(target), "kept");
+}
+#endif
+
+}  // namespace
+}  // namespace quorvane::formats
