@@ -16,7 +16,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "mailer/frm_bug_report.h"
+#include "mailer/tell_a_friend_window.h"
 
 namespace {
 

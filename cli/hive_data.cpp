@@ -46,7 +46,7 @@ HiveData readHiveData(platform::RegistryApi& platform, registry::General2& regis
         data.found = HiveData::Found::Unreadable;
         return data;
     }
-    std::string path = restrictions::fullPath(hive, restriction.subKey);
+    std::string path = restrictions::fullRegistryPath(hive, restriction.subKey);
     const registry::ReadResult result = isDword
                                             ? registry.GetDwordValue(path, restriction.valueName)
                                             : registry.GetStringValue(path, restriction.valueName);

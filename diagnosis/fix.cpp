@@ -168,7 +168,7 @@ void planStartupValue(FixItem& item) {
     const Finding& finding = item.finding;
     for (const journal::StartupKey& key : journal::kStartupKeys) {
         const registry::Hive hive = static_cast<registry::Hive>(key.root);
-        if (equalIgnoringCase(finding.where, restrictions::fullPath(hive, key.subKey))) {
+        if (equalIgnoringCase(finding.where, restrictions::fullRegistryPath(hive, key.subKey))) {
             item.kind = Kind::StartupValue;
             item.hive = hive;
             item.subKey = key.subKey;

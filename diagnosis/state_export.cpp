@@ -56,7 +56,7 @@ std::variant<std::vector<formats::RegSection>, std::string> restrictionSections(
           std::pair{platform::kLocalMachine, registry::kHiveLocalMachine}}) {
         for (const Restriction& restriction : restrictions::kCatalogue) {
             Read read = readRestriction(registry, root, restriction);
-            const std::string key = restrictions::fullPath(hive, restriction.subKey);
+            const std::string key = restrictions::fullRegistryPath(hive, restriction.subKey);
             if (read.status == platform::kFileNotFound) {
                 read.value.deleted = true;
             } else if (read.status != platform::kSuccess) {

@@ -27,7 +27,7 @@ bool within(const std::string& outer, const std::string& inner) {
 }
 
 std::string unreadable(registry::Hive hive, const std::string& subKey, Status status) {
-    return restrictions::fullPath(hive, subKey) + " cannot be read (registry status " +
+    return restrictions::fullRegistryPath(hive, subKey) + " cannot be read (registry status " +
            std::to_string(status) + ")";
 }
 
@@ -182,7 +182,7 @@ bool Place::covers(const PlannedChange& change) const {
 }
 
 std::u16string keyPath(registry::Hive hive, const std::string& subKey) {
-    return platform::narrowToUtf16(restrictions::fullPath(hive, subKey));
+    return platform::narrowToUtf16(restrictions::fullRegistryPath(hive, subKey));
 }
 
 bool holds(platform::RegistryApi& registry, const PlannedChange& change) {

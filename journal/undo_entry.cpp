@@ -186,7 +186,7 @@ std::string writeUndoEntry(const UndoEntry& entry) {
     std::u16string place;
     for (const Record& record : entry.records) {
         const bool isKey = record.kind == Record::Kind::Key;
-        std::string path = restrictions::fullPath(record.hive, record.subKey);
+        std::string path = restrictions::fullRegistryPath(record.hive, record.subKey);
         if (path != lastPath) {
             place = escaped(path);
             lastPath = std::move(path);

@@ -79,7 +79,7 @@ std::vector<fs::path> entryFiles(const fs::path& directory) {
 std::vector<std::string> changedLines(const UndoEntry& entry) {
     std::vector<std::string> lines;
     for (const Record& record : entry.records) {
-        const std::string key = restrictions::fullPath(record.hive, record.subKey);
+        const std::string key = restrictions::fullRegistryPath(record.hive, record.subKey);
         const bool made = !record.before.present;
         const bool deleted = record.after && !record.after->present;
         const char* what = made ? "made " : deleted ? "deleted " : "changed ";
@@ -244,11 +244,12 @@ std::string refusedPlaces(const UndoEntry& entry, const fs::path& movedFolder) {
     }
     for (const Record& record : entry.records) {
         if (!own.owns(record)) {
-            foreign.push_back((record.kind == Record::Kind::Key ? "key " : "value ") +
-                              (record.kind == Record::Kind::Key
-                                   ? restrictions::fullPath(record.hive, record.subKey)
-                                   : record.valueName + " in " +
-                                         restrictions::fullPath(record.hive, record.subKey)));
+            foreign.push_back(
+                (record.kind == Record::Kind::Key ? "key " : "value ") +
+                (record.kind == Record::Kind::Key
+                     ? restrictions::fullRegistryPath(record.hive, record.subKey)
+                     : record.valueName + " in " +
+                           restrictions::fullRegistryPath(record.hive, record.subKey)));
         }
     }
     if (foreign.empty()) {

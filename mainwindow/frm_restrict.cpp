@@ -18,7 +18,7 @@
 
 #include "diagnosis/diagnosis.h"
 #include "journal/undo.h"
-#include "mailer/frm_bug_report.h"
+#include "mailer/tell_a_friend_window.h"
 #include "mainwindow/frm_why.h"
 #include "mainwindow/help_browser.h"
 #include "mainwindow/qt_toolkit.h"

@@ -39,6 +39,11 @@ std::string trimSpaces(const std::string& text) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+// A read whose key could not be opened: "Error", or the empty result when the path named no hive.
+ReadResult unreadableAs(Hive hive, Failure why) {
+    return hive == kNoHive ? ReadResult::empty(std::move(why)) : ReadResult::error(std::move(why));
+}
+
 }  // namespace
 
 General2::General2(platform::RegistryApi& registry, toolkit::MessageBox& messages)
@@ -53,57 +58,72 @@ Hive General2::HiveFromName(const std::string& name) {
     return kNoHive;
 }
 
-void General2::SplitRegistryPath(std::string& path, Hive& hive) {
-    const std::size_t backslash = path.find('\\');
+General2::SplitPath General2::SplitRegistryPath(const std::string& path) {
     if (isMalformed(path)) {
         messages_.show("Incorrect Format:\n\n" + path, toolkit::kOkOnly,
                        toolkit::kApplicationTitle);
-        hive = kNoHive;
-        return;
+        return {kNoHive, path};
     }
+    const std::size_t backslash = path.find('\\');
     if (backslash == std::string::npos) {
-        hive = HiveFromName(path);
-        path.clear();
-        return;
+        return {HiveFromName(path), {}};
     }
-    hive = HiveFromName(path.substr(0, backslash));
-    path.erase(0, backslash + 1);
+    return {HiveFromName(path.substr(0, backslash)), path.substr(backslash + 1)};
 }
 
-bool General2::openSplit(std::string& path, std::uint32_t access, KeyHandle& key) {
-    SplitRegistryPath(path, hive_);
-    if (hive_ == kNoHive) {
-        return false;
+Result<void> General2::resultOf(platform::Status status) const {
+    if (status == platform::kSuccess) {
+        return {};
     }
-    status_ = registry_.openKey(hive_, path, access, key);
-    return status_ == platform::kSuccess;
+    return Failure{status, registry_.lastFailure()};
 }
 
-void General2::SetDwordValue(std::string& path, const std::string& valueName,
-                             const std::int32_t& data) {
+Result<void> General2::split(const std::string& path, std::string& subKey) {
+    SplitPath parts = SplitRegistryPath(path);
+    hive_ = parts.hive;
+    subKey = std::move(parts.subKey);
+    if (hive_ != kNoHive) {
+        return {};
+    }
+    return failure(isMalformed(path) ? "incorrect format: " + path : path + " names no hive");
+}
+
+Result<void> General2::openSplit(const std::string& path, std::uint32_t access, KeyHandle& key) {
+    std::string subKey;
+    if (Result<void> named = split(path, subKey); !named) {
+        return named;
+    }
+    return resultOf(registry_.openKey(hive_, subKey, access, key));
+}
+
+Result<void> General2::SetDwordValue(const std::string& path, const std::string& valueName,
+                                     const std::int32_t& data) {
     KeyHandle key = 0;
-    if (!openSplit(path, platform::kKeyWrite, key)) {
-        return;
+    if (Result<void> opened = openSplit(path, platform::kKeyWrite, key); !opened) {
+        return opened;
     }
     std::uint8_t bytes[4];
     std::memcpy(bytes, &data, sizeof bytes);
-    registry_.setValue(key, valueName, platform::kRegDword, bytes, sizeof bytes);
+    Result<void> written =
+        resultOf(registry_.setValue(key, valueName, platform::kRegDword, bytes, sizeof bytes));
     registry_.closeKey(key);
+    return written;
 }
 
-ReadResult General2::GetDwordValue(std::string& path, const std::string& valueName) {
+ReadResult General2::GetDwordValue(const std::string& path, const std::string& valueName) {
     KeyHandle key = 0;
-    if (!openSplit(path, platform::kKeyRead, key)) {
-        return hive_ == kNoHive ? ReadResult() : ReadResult::error();
+    if (const Result<void> opened = openSplit(path, platform::kKeyRead, key); !opened) {
+        return unreadableAs(hive_, opened.failure());
     }
     // Cleared first: a value shorter than 4 bytes must not borrow bytes of an earlier read.
     std::memset(dwordBuffer_, 0, sizeof dwordBuffer_);
     std::uint32_t type = 0;
     std::uint32_t size = sizeof dwordBuffer_;
-    status_ = registry_.queryValue(key, valueName, &type, dwordBuffer_, &size);
+    const Result<void> queried =
+        resultOf(registry_.queryValue(key, valueName, &type, dwordBuffer_, &size));
     registry_.closeKey(key);
-    if (status_ != platform::kSuccess) {
-        return ReadResult::error();
+    if (!queried) {
+        return ReadResult::error(queried.failure());
     }
     std::uint32_t value = 0;
     for (int i = 3; i >= 0; --i) {
@@ -112,23 +132,24 @@ ReadResult General2::GetDwordValue(std::string& path, const std::string& valueNa
     return ReadResult::number(static_cast<std::int32_t>(value));
 }
 
-ReadResult General2::GetStringValue(std::string& path, const std::string& valueName) {
+ReadResult General2::GetStringValue(const std::string& path, const std::string& valueName) {
     KeyHandle key = 0;
-    if (!openSplit(path, platform::kKeyRead, key)) {
-        return hive_ == kNoHive ? ReadResult() : ReadResult::error();
+    if (const Result<void> opened = openSplit(path, platform::kKeyRead, key); !opened) {
+        return unreadableAs(hive_, opened.failure());
     }
     stringBuffer_.assign(kStringBufferSize, ' ');
     stringLength_ = kStringBufferSize;
     std::uint32_t type = 0;
-    status_ =
-        registry_.queryValue(key, valueName, &type,
-                             reinterpret_cast<std::uint8_t*>(stringBuffer_.data()), &stringLength_);
+    const Result<void> queried = resultOf(registry_.queryValue(
+        key, valueName, &type, reinterpret_cast<std::uint8_t*>(stringBuffer_.data()),
+        &stringLength_));
     registry_.closeKey(key);
-    if (status_ != platform::kSuccess) {
-        return ReadResult::error();
+    if (!queried) {
+        return ReadResult::error(queried.failure());
     }
-    // The whole buffer is the text: the value's bytes, then the spaces the read left alone. The
-    // stored NUL stops the trimming on the right and is then dropped as the last character.
+    // The whole buffer is the text: the value's bytes, then the spaces the read left
+    // alone. The stored NUL stops the trimming on the right and is then dropped as the
+    // last character.
     std::string text = trimSpaces(stringBuffer_);
     if (!text.empty()) {
         text.pop_back();
@@ -136,52 +157,56 @@ ReadResult General2::GetStringValue(std::string& path, const std::string& valueN
     return ReadResult::text(std::move(text));
 }
 
-void General2::SetStringValue(std::string& path, const std::string& valueName,
-                              const std::string& data) {
+Result<void> General2::SetStringValue(const std::string& path, const std::string& valueName,
+                                      const std::string& data) {
     KeyHandle key = 0;
-    if (!openSplit(path, platform::kKeyWrite, key)) {
-        return;
+    if (Result<void> opened = openSplit(path, platform::kKeyWrite, key); !opened) {
+        return opened;
     }
     // The bytes of the text and its terminating NUL.
-    registry_.setValue(key, valueName, platform::kRegSz,
-                       reinterpret_cast<const std::uint8_t*>(data.c_str()),
-                       static_cast<std::uint32_t>(data.size() + 1));
+    Result<void> written = resultOf(registry_.setValue(
+        key, valueName, platform::kRegSz, reinterpret_cast<const std::uint8_t*>(data.c_str()),
+        static_cast<std::uint32_t>(data.size() + 1)));
     registry_.closeKey(key);
+    return written;
 }
 
-void General2::CreateKey(std::string& path) {
-    SplitRegistryPath(path, hive_);
-    if (hive_ == kNoHive) {
-        return;
+Result<void> General2::CreateKey(const std::string& path) {
+    std::string subKey;
+    if (Result<void> named = split(path, subKey); !named) {
+        return named;
     }
     KeyHandle key = 0;
-    status_ = registry_.createKey(hive_, path, key);
-    if (status_ == platform::kSuccess) {
+    Result<void> created = resultOf(registry_.createKey(hive_, subKey, key));
+    if (created) {
         registry_.closeKey(key);
     }
+    return created;
 }
 
-void General2::DeleteKey(std::string& path) {
-    SplitRegistryPath(path, hive_);
-    if (hive_ == kNoHive) {
-        return;
+Result<void> General2::DeleteKey(const std::string& path) {
+    std::string subKey;
+    if (Result<void> named = split(path, subKey); !named) {
+        return named;
     }
     KeyHandle root = 0;
-    status_ = registry_.openKey(hive_, "", platform::kKeyWrite, root);
-    if (status_ != platform::kSuccess) {
-        return;
+    if (Result<void> opened = resultOf(registry_.openKey(hive_, "", platform::kKeyWrite, root));
+        !opened) {
+        return opened;
     }
-    registry_.deleteKey(root, path);
+    Result<void> deleted = resultOf(registry_.deleteKey(root, subKey));
     registry_.closeKey(root);
+    return deleted;
 }
 
-bool General2::DeleteValue(const Hive& hive, const std::string& subKey,
-                           const std::string& valueName) {
+Result<void> General2::DeleteValue(const Hive& hive, const std::string& subKey,
+                                   const std::string& valueName) {
     KeyHandle key = 0;
-    if (registry_.openKey(hive, subKey, kDeleteValueRights, key) != platform::kSuccess) {
-        return false;
+    if (Result<void> opened = resultOf(registry_.openKey(hive, subKey, kDeleteValueRights, key));
+        !opened) {
+        return opened;
     }
-    const bool deleted = registry_.deleteValue(key, valueName) == platform::kSuccess;
+    Result<void> deleted = resultOf(registry_.deleteValue(key, valueName));
     registry_.closeKey(key);
     return deleted;
 }

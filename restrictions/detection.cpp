@@ -14,12 +14,13 @@ bool readsAsError(const std::string& text) {
 
 bool isInForce(registry::General2& registry, const Restriction& restriction) {
     if (restriction.kind == Kind::String) {
-        std::string path = fullPath(registry::kHiveLocalMachine, restriction.subKey);
-        const registry::ReadResult title = registry.GetStringValue(path, restriction.valueName);
+        const registry::ReadResult title = registry.GetStringValue(
+            fullRegistryPath(registry::kHiveLocalMachine, restriction.subKey),
+            restriction.valueName);
         return title.isText() && !title.asText().empty() && !readsAsError(title.asText());
     }
-    std::string path = fullPath(registry::kHiveCurrentUser, restriction.subKey);
-    const registry::ReadResult flag = registry.GetDwordValue(path, restriction.valueName);
+    const registry::ReadResult flag = registry.GetDwordValue(
+        fullRegistryPath(registry::kHiveCurrentUser, restriction.subKey), restriction.valueName);
     return flag.isNumber() && flag.asNumber() > 0;
 }
 
@@ -31,10 +32,8 @@ Outcome RestrictionManager::RefreshRestrictionStates() {
         JournalEntry entry(services_.journal, "rewrite the restrictions found at start");
         platform::BatchScope batch(services_.platform);
         for (const Restriction& restriction : kCatalogue) {
-            int state = toolkit::kUnchecked;
-            skipOnFailure([&] {
-                state = isInForce(registry_, restriction) ? toolkit::kChecked : toolkit::kUnchecked;
-            });
+            const int state =
+                isInForce(registry_, restriction) ? toolkit::kChecked : toolkit::kUnchecked;
             // Assigning checked runs the box's imposing action, which rewrites the restriction
             // with 1 in both hives.
             skipOnFailure([&] { services_.boxes.assign(restriction.number, state); });

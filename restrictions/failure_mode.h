@@ -1,10 +1,12 @@
-// The skip-and-continue failure mode of the batch operations: a step that fails is skipped,
-// silently, and the next one runs.
+// The skip-and-continue failure mode of the batch operations for the steps that do not go through
+// the registry module: the settings store, the undo journal, the message box, the event pump and
+// the check boxes. A step that fails is skipped, silently, and the next one runs. The registry
+// module's own operations say in their results whether they took effect and are not run here.
 //
-// A failing step is one that raises what the registry and toolkit layers raise when the system
-// under them fails: std::runtime_error and what derives from it (platform::StoreError for an
-// unusable hive store, std::system_error from the files and the system). Anything else, a
-// std::logic_error such as std::out_of_range above all, is a fault in the program and passes on.
+// A failing step is one that raises what those layers raise when the system under them fails:
+// std::runtime_error and what derives from it (std::system_error and std::filesystem's errors
+// from the files and the system). Anything else, a std::logic_error such as std::out_of_range
+// above all, is a fault in the program and passes on.
 #pragma once
 
 #include <optional>

@@ -54,7 +54,7 @@ const char* hiveName(registry::Hive hive) {
     return hive == registry::kHiveLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
 }
 
-std::string fullPath(registry::Hive hive, const std::string& subKey) {
+std::string fullRegistryPath(registry::Hive hive, const std::string& subKey) {
     return std::string(hiveName(hive)) + "\\" + subKey;
 }
 

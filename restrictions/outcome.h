@@ -45,7 +45,7 @@ private:
 // "HKEY_CURRENT_USER" or "HKEY_LOCAL_MACHINE".
 const char* hiveName(registry::Hive hive);
 // The full registry path of `subKey` in `hive`.
-std::string fullPath(registry::Hive hive, const std::string& subKey);
+std::string fullRegistryPath(registry::Hive hive, const std::string& subKey);
 
 // Why a change in `hive` was refused with `status`, for people. `detail` is what the registry
 // said about it, if anything.

@@ -38,11 +38,10 @@ Outcome RestrictionManager::ResetHomeSearchPages() {
             for (const auto& write : writes) {
                 const bool needed = !holds(write.hive, kBrowserMainKey, write.valueName,
                                            platform::kRegSz, write.text);
-                const auto refusal = traced([&] {
-                    std::string path = fullPath(write.hive, kBrowserMainKey);
-                    registry_.SetStringValue(path, write.valueName, write.text);
-                });
-                record(write.hive, "set", write.valueName, refusal, needed);
+                record(write.hive, "set", write.valueName,
+                       registry_.SetStringValue(fullRegistryPath(write.hive, kBrowserMainKey),
+                                                write.valueName, write.text),
+                       needed);
             }
         }
         outcome.storeFailed(batch.finish());

@@ -86,17 +86,12 @@ Outcome RestrictionManager::RemoveAllRestrictions() {
 
 void RestrictionManager::removeAllSteps() {
     for (const PolicyKey& key : kDeletedKeys) {
-        const auto refusal = traced([&] {
-            std::string path = fullPath(key.hive, key.subKey);
-            registry_.DeleteKey(path);
-        });
-        recordDeletion(key.hive, "delete key", key.subKey, key.subKey, nullptr, refusal);
+        recordDeletion(key.hive, "delete key", key.subKey, key.subKey, nullptr,
+                       registry_.DeleteKey(fullRegistryPath(key.hive, key.subKey)));
     }
     for (const DeletedValue& value : kDeletedValues) {
-        const auto refusal =
-            traced([&] { registry_.DeleteValue(value.hive, value.subKey, value.valueName); });
         recordDeletion(value.hive, "delete", value.valueName, value.subKey, value.valueName,
-                       refusal);
+                       registry_.DeleteValue(value.hive, value.subKey, value.valueName));
     }
     // "0": the policy keys must be made again before the next switch.
     skipOnFailure([&] {

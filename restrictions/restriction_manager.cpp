@@ -1,6 +1,7 @@
 #include "restrictions/restriction_manager.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "restrictions/failure_mode.h"
 #include "toolkit/application.h"
@@ -8,43 +9,55 @@
 namespace quorvane::restrictions {
 
 RestrictionManager::RestrictionManager(Services services)
-    : services_(std::move(services)),
-      trace_(services_.platform),
-      registry_(trace_, services_.messages) {}
+    : services_(std::move(services)), registry_(services_.platform, services_.messages) {}
 
-std::optional<StatusTrace::Refusal> RestrictionManager::traced(const std::function<void()>& step) {
-    trace_.clear();
-    if (auto failure = skipOnFailure(step)) {
-        return StatusTrace::Refusal{StatusTrace::Call::Open, platform::kRegistryIoFailed,
-                                    std::move(*failure)};
-    }
-    return trace_.refusal();
-}
-
-void RestrictionManager::record(registry::Hive hive, const char* action, const std::string& item,
-                                const std::optional<StatusTrace::Refusal>& refusal, bool needed) {
-    Change change{hive, action, item, platform::kSuccess, {}, needed};
-    if (refusal) {
-        change.status = refusal->status;
-        // A key that may be written but not deleted still has sub-keys.
-        const bool hasSubKeys = refusal->call == StatusTrace::Call::DeleteKey &&
-                                refusal->status == platform::kAccessDenied;
-        change.reason =
-            hasSubKeys ? "it has sub-keys" : refusalReason(hive, refusal->status, refusal->detail);
-    }
+void RestrictionManager::add(Change change) {
     if (collecting_ != nullptr) {
         collecting_->add(std::move(change));
     }
 }
 
+void RestrictionManager::record(registry::Hive hive, const char* action, const std::string& item,
+                                const Result<void>& result, bool needed) {
+    Change change{hive, action, item, platform::kSuccess, {}, needed};
+    if (!result) {
+        change.status = result.failure().status;
+        change.reason = refusalReason(hive, change.status, result.failure().reason);
+    }
+    add(std::move(change));
+}
+
 void RestrictionManager::recordDeletion(registry::Hive hive, const char* action,
                                         const std::string& item, const char* subKey,
-                                        const char* valueName,
-                                        const std::optional<StatusTrace::Refusal>& refusal) {
+                                        const char* valueName, const Result<void>& result) {
     // What is not there is deleted, whether or not the registry would have let us.
-    const bool nothingThere = refusal && (refusal->status == platform::kFileNotFound ||
+    const bool nothingThere = !result && (result.failure().status == platform::kFileNotFound ||
                                           !present(hive, subKey, valueName));
-    record(hive, action, item, nothingThere ? std::nullopt : refusal, !nothingThere);
+    if (nothingThere) {
+        record(hive, action, item, {}, false);
+    } else if (!result && valueName == nullptr &&
+               result.failure().status == platform::kAccessDenied && heldBySubKeys(hive, subKey)) {
+        add({hive, action, item, platform::kAccessDenied, "it has sub-keys"});
+    } else {
+        record(hive, action, item, result);
+    }
+}
+
+bool RestrictionManager::heldBySubKeys(registry::Hive hive, const char* subKey) {
+    platform::RegistryApi& registry = services_.platform;
+    platform::KeyHandle root = 0;
+    if (registry.openKey(hive, "", platform::kKeyWrite, root) != platform::kSuccess) {
+        return false;  // the whole hive is refused
+    }
+    registry.closeKey(root);
+    platform::KeyHandle key = 0;
+    if (registry.openKey(hive, subKey, platform::kKeyRead, key) != platform::kSuccess) {
+        return false;
+    }
+    std::string name;
+    const bool hasSubKeys = registry.enumKey(key, 0, name) == platform::kSuccess;
+    registry.closeKey(key);
+    return hasSubKeys;
 }
 
 bool RestrictionManager::present(registry::Hive hive, const char* subKey, const char* valueName) {
@@ -93,10 +106,7 @@ bool RestrictionManager::holdsOne(registry::Hive hive, const Restriction& restri
 }
 
 void RestrictionManager::settle(const Restriction& restriction) {
-    int state = toolkit::kUnchecked;
-    skipOnFailure([&] {
-        state = isInForce(registry_, restriction) ? toolkit::kChecked : toolkit::kUnchecked;
-    });
+    const int state = isInForce(registry_, restriction) ? toolkit::kChecked : toolkit::kUnchecked;
     skipOnFailure([&] { services_.boxes.setQuietly(restriction.number, state); });
 }
 
@@ -116,9 +126,7 @@ bool RestrictionManager::backedUp(const std::vector<PlannedChange>& plan,
     for (Change change : refused) {
         change.status = kNoBackup;
         change.reason = "changed nothing without a backup: " + *failure;
-        if (collecting_ != nullptr) {
-            collecting_->add(std::move(change));
-        }
+        add(std::move(change));
     }
     return false;
 }

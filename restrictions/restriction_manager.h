@@ -4,8 +4,6 @@
 // stores what it did before any message says so.
 #pragma once
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,7 +13,6 @@
 #include "restrictions/catalogue.h"
 #include "restrictions/journal.h"
 #include "restrictions/outcome.h"
-#include "restrictions/status_trace.h"
 #include "toolkit/check_boxes.h"
 #include "toolkit/configuration.h"
 #include "toolkit/event_pump.h"
@@ -133,17 +130,19 @@ private:
     // is recorded as not done, with the reason, and the caller changes nothing.
     bool backedUp(const std::vector<PlannedChange>& plan, const std::vector<Change>& refused);
     bool policyKeysExist();
-    // Runs one call of the registry module; the first refusal it met, if any.
-    std::optional<StatusTrace::Refusal> traced(const std::function<void()>& step);
-    // Adds the change to the outcome being collected: done unless `refusal` says otherwise;
-    // not `needed` when the registry held what was wanted before.
+    // Adds `change` to the outcome being collected.
+    void add(Change change);
+    // Adds the change to the outcome being collected: done when `result` is, else refused for
+    // its reason; not `needed` when the registry held what was wanted before.
     void record(registry::Hive hive, const char* action, const std::string& item,
-                const std::optional<StatusTrace::Refusal>& refusal, bool needed = true);
+                const Result<void>& result, bool needed = true);
     // The same for deleting `subKey`, or the value `valueName` in it: when it is not there,
     // the deletion is done.
     void recordDeletion(registry::Hive hive, const char* action, const std::string& item,
-                        const char* subKey, const char* valueName,
-                        const std::optional<StatusTrace::Refusal>& refusal);
+                        const char* subKey, const char* valueName, const Result<void>& result);
+    // Whether `subKey` has sub-keys in a hive that may be written: what keeps it from being
+    // deleted then.
+    bool heldBySubKeys(registry::Hive hive, const char* subKey);
     // Whether the key, or the value in it when `valueName` is not null, exists.
     bool present(registry::Hive hive, const char* subKey, const char* valueName = nullptr);
     // Whether the value `valueName` of `subKey` in `hive` has `type` and `data` (a text's final
@@ -164,7 +163,6 @@ private:
     void warnOfRefusals(const Outcome& outcome);
 
     Services services_;
-    StatusTrace trace_;
     registry::General2 registry_;
     Outcome* collecting_ = nullptr;  // where the running action records its changes
 };

@@ -79,10 +79,7 @@ void RestrictionManager::EnsurePolicyKeys() {
         return;
     }
     for (const PolicyKey& key : kPolicyKeys) {
-        skipOnFailure([&] {
-            std::string path = fullPath(key.hive, key.subKey);
-            registry_.CreateKey(path);
-        });
+        static_cast<void>(registry_.CreateKey(fullRegistryPath(key.hive, key.subKey)));
     }
     // A key that could not be made is tried again at the next switch.
     if (policyKeysExist()) {
@@ -154,27 +151,23 @@ void RestrictionManager::impose(const Restriction& restriction) {
     const std::int32_t one = 1;
     for (const registry::Hive hive : kBothHives) {
         const bool needed = !holdsOne(hive, restriction);
-        const auto setFlag = [&] {
-            std::string path = fullPath(hive, restriction.subKey);
-            registry_.SetDwordValue(path, restriction.valueName, one);
-        };
-        auto refusal = traced(setFlag);
+        const std::string path = fullRegistryPath(hive, restriction.subKey);
+        Result<void> result = registry_.SetDwordValue(path, restriction.valueName, one);
         // The marker vouched for a key that is gone (deleted by another program, or its hive
         // file never written): made now, so that the restriction is stored after all.
-        if (refusal && refusal->call == StatusTrace::Call::Open &&
-            refusal->status == platform::kFileNotFound) {
-            refusal = traced([&] {
-                std::string path = fullPath(hive, restriction.subKey);
-                registry_.CreateKey(path);
-                setFlag();
-            });
+        if (!result && result.failure().status == platform::kFileNotFound) {
+            const Result<void> made = registry_.CreateKey(path);
+            result = registry_.SetDwordValue(path, restriction.valueName, one);
+            if (!made) {
+                result = made;
+            }
         }
         // A refused rewrite of what is there already changed nothing: the restriction is in
         // force as asked (load-time detection rewrites every restriction it finds).
-        if (refusal && holdsOne(hive, restriction)) {
-            refusal.reset();
+        if (!result && holdsOne(hive, restriction)) {
+            result = {};
         }
-        record(hive, "impose", restriction.valueName, refusal, needed);
+        record(hive, "impose", restriction.valueName, result, needed);
     }
 }
 
@@ -183,10 +176,9 @@ void RestrictionManager::lift(const Restriction& restriction) {
         return;
     }
     for (const registry::Hive hive : kBothHives) {
-        const auto refusal =
-            traced([&] { registry_.DeleteValue(hive, restriction.subKey, restriction.valueName); });
         recordDeletion(hive, "lift", restriction.valueName, restriction.subKey,
-                       restriction.valueName, refusal);
+                       restriction.valueName,
+                       registry_.DeleteValue(hive, restriction.subKey, restriction.valueName));
     }
 }
 

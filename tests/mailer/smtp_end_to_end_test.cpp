@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "mailer/frm_bug_report.h"
+#include "mailer/tell_a_friend_window.h"
 #include "tests/mailer/tell_a_friend_rig.h"
 #include "tests/support/contains.h"
 #include "tests/support/fake_toolkit.h"

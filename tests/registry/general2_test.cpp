@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,18 +41,25 @@ ShownMessage formatMessage(const std::string& path) {
     return {"Incorrect Format:\n\n" + path, 0, "Quorvane"};
 }
 
+// The status an operation was refused with; none when it took effect.
+std::optional<long> refusal(const Result<void>& result) {
+    return result ? std::nullopt : std::optional(result.failure().status);
+}
+
 class General2Test : public ::testing::Test {
 protected:
-    // Runs every path-based operation once on `path`; the reads' results in order. Each gets a
-    // fresh copy, as the operations split the path in place.
+    // Runs every path-based operation once on `path`, where none can take effect: the changes
+    // fail with status 0 and the reads' results come back in order.
     std::vector<ReadResult> runEveryOperation(const std::string& path) {
-        std::string p;
-        general.SetDwordValue(p = path, "v", 1);
-        std::vector reads{general.GetDwordValue(p = path, "v")};
-        reads.push_back(general.GetStringValue(p = path, "v"));
-        general.SetStringValue(p = path, "v", "text");
-        general.CreateKey(p = path);
-        general.DeleteKey(p = path);
+        EXPECT_EQ(refusal(general.SetDwordValue(path, "v", 1)), 0);
+        std::vector reads{general.GetDwordValue(path, "v")};
+        reads.push_back(general.GetStringValue(path, "v"));
+        EXPECT_EQ(refusal(general.SetStringValue(path, "v", "text")), 0);
+        EXPECT_EQ(refusal(general.CreateKey(path)), 0);
+        EXPECT_EQ(refusal(general.DeleteKey(path)), 0);
+        for (const ReadResult& read : reads) {
+            EXPECT_EQ(refusal(read.status()), 0);
+        }
         return reads;
     }
 
@@ -72,11 +80,9 @@ TEST_F(General2Test, MalformedPathsAreReportedAndReachNoRegistry) {
           "HKEY_LOCAL_MACHINE\\Software\\"}) {
         SCOPED_TRACE("path \"" + path + "\"");
         messages.shown.clear();
-        std::string split = path;
-        Hive hive = registry::kHiveCurrentUser;
-        general.SplitRegistryPath(split, hive);
+        const auto [hive, subKey] = general.SplitRegistryPath(path);
         EXPECT_EQ(hive, registry::kNoHive);
-        EXPECT_EQ(split, path);
+        EXPECT_EQ(subKey, path);
         EXPECT_EQ(messages.shown, std::vector{formatMessage(path)});
 
         messages.shown.clear();
@@ -96,11 +102,9 @@ using WellFormedPaths = General2Case<WellFormedPath>;
 // Hive names match only exactly; an unknown one is no hive, but no format error either.
 TEST_P(WellFormedPaths, SplitSilently) {
     const WellFormedPath& c = GetParam();
-    std::string split = c.what;
-    Hive hive = 0x12345;
-    general.SplitRegistryPath(split, hive);
+    const auto [hive, subKey] = general.SplitRegistryPath(c.what);
     EXPECT_EQ(hive, c.hive);
-    EXPECT_EQ(split, c.subKey);
+    EXPECT_EQ(subKey, c.subKey);
     if (c.hive == registry::kNoHive) {
         // No hive: reads give the empty result, not "Error", and nothing reaches the registry.
         EXPECT_EQ(runEveryOperation(c.what), (std::vector{ReadResult(), ReadResult()}));
@@ -136,16 +140,22 @@ using Reads = General2Case<StoredData>;
 TEST_P(Reads, TrimStringsAndTakeAtMostFourBytesOfNumbers) {
     const StoredData& c = GetParam();
     const auto get = [&](const std::string& subKey, const std::string& name) {
-        std::string path = "HKEY_CURRENT_USER\\" + subKey;
+        const std::string path = "HKEY_CURRENT_USER\\" + subKey;
         return c.number ? general.GetDwordValue(path, name) : general.GetStringValue(path, name);
     };
     // A value read before, whose bytes are all set, must leave nothing behind.
     put(base, kCurrentUser, kScratch, "v", dword(0xFFFFFFFF));
     get(kScratch, "v");
     put(base, kCurrentUser, kScratch, "v", c.value);
-    EXPECT_EQ(get(kScratch, "v"), c.expected);
-    EXPECT_EQ(get(kScratch, "missing"), ReadResult::error());
-    EXPECT_EQ(get(std::string(kScratch) + "\\Missing", "v"), ReadResult::error());
+    const ReadResult read = get(kScratch, "v");
+    EXPECT_EQ(read, c.expected);
+    EXPECT_EQ(read.status().ok(), c.expected != ReadResult::error());
+    // What is missing is "Error", for the registry's reason.
+    for (const ReadResult& missing :
+         {get(kScratch, "missing"), get(std::string(kScratch) + "\\Missing", "v")}) {
+        EXPECT_EQ(missing, ReadResult::error());
+        EXPECT_EQ(refusal(missing.status()), platform::kFileNotFound);
+    }
     EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -170,17 +180,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(General2Test, WritesStoreTypedDataIntoExistingKeysOnly) {
     makeKey(base, kLocalMachine, kScratch);
-    std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
-    general.SetDwordValue(path, "d", -2);
-    EXPECT_EQ(path, kScratch);
+    const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
+    EXPECT_TRUE(general.SetDwordValue(path, "d", -2));
     // Bytes, not characters: the terminating NUL must not cut off the end of a multi-byte text.
-    general.SetStringValue(path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch), "s",
-                           "\xC3\xA9t\xC3\xA9");
+    EXPECT_TRUE(general.SetStringValue(path, "s", "\xC3\xA9t\xC3\xA9"));
     EXPECT_EQ(stored(base, kLocalMachine, kScratch, "d"), dword(0xFFFFFFFE));
     EXPECT_EQ(stored(base, kLocalMachine, kScratch, "s"), sz("\xC3\xA9t\xC3\xA9"));
 
-    general.SetDwordValue(path = kUserScratch, "d", 1);
-    general.SetStringValue(path = kUserScratch, "s", "text");
+    EXPECT_EQ(refusal(general.SetDwordValue(kUserScratch, "d", 1)), platform::kFileNotFound);
+    EXPECT_EQ(refusal(general.SetStringValue(kUserScratch, "s", "text")), platform::kFileNotFound);
     EXPECT_FALSE(keyExists(base, kCurrentUser, kScratch));
     EXPECT_TRUE(messages.shown.empty());
 }
@@ -188,20 +196,19 @@ TEST_F(General2Test, WritesStoreTypedDataIntoExistingKeysOnly) {
 TEST_F(General2Test, KeysAreCreatedAndDeletedByTheirWholePath) {
     const std::string policies = "HKEY_CURRENT_USER\\Software\\Policies";
     put(base, kCurrentUser, "Software\\Policies", "v", sz("kept"));
-    std::string path;
-    general.CreateKey(path = policies);
+    EXPECT_TRUE(general.CreateKey(policies));
     EXPECT_EQ(stored(base, kCurrentUser, "Software\\Policies", "v"), sz("kept"));
-    general.CreateKey(path = policies + "\\New");
+    EXPECT_TRUE(general.CreateKey(policies + "\\New"));
     EXPECT_TRUE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
 
     // A key with sub-keys is the platform's to refuse.
-    general.DeleteKey(path = policies);
+    EXPECT_EQ(refusal(general.DeleteKey(policies)), platform::kAccessDenied);
     EXPECT_TRUE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
-    general.DeleteKey(path = policies + "\\New");
+    EXPECT_TRUE(general.DeleteKey(policies + "\\New"));
     EXPECT_FALSE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
 
     recorder.calls.clear();
-    general.DeleteKey(path = policies);
+    EXPECT_TRUE(general.DeleteKey(policies));
     EXPECT_FALSE(keyExists(base, kCurrentUser, "Software\\Policies"));
     EXPECT_TRUE(keyExists(base, kCurrentUser, "Software"));
     // The hive's root is opened and asked to delete the whole sub-key path.
@@ -212,6 +219,7 @@ TEST_F(General2Test, KeysAreCreatedAndDeletedByTheirWholePath) {
     const auto deletions = recorder.of(RegistryCall::DeleteKey);
     ASSERT_EQ(deletions.size(), 1u);
     EXPECT_EQ(deletions[0].name, "Software\\Policies");
+    EXPECT_EQ(refusal(general.DeleteKey(policies)), platform::kFileNotFound);
 }
 
 TEST_F(General2Test, DeleteValueTellsWhetherItDeleted) {
@@ -219,9 +227,27 @@ TEST_F(General2Test, DeleteValueTellsWhetherItDeleted) {
     EXPECT_TRUE(general.DeleteValue(registry::kHiveLocalMachine, kScratch, "v"));
     EXPECT_EQ(stored(base, kLocalMachine, kScratch, "v"), std::nullopt);
     EXPECT_TRUE(keyExists(base, kLocalMachine, kScratch));
-    EXPECT_FALSE(general.DeleteValue(registry::kHiveLocalMachine, kScratch, "v"));
-    EXPECT_FALSE(
-        general.DeleteValue(registry::kHiveLocalMachine, std::string(kScratch) + "\\No", "v"));
+    EXPECT_EQ(refusal(general.DeleteValue(registry::kHiveLocalMachine, kScratch, "v")),
+              platform::kFileNotFound);
+    EXPECT_EQ(refusal(general.DeleteValue(registry::kHiveLocalMachine,
+                                          std::string(kScratch) + "\\No", "v")),
+              platform::kFileNotFound);
+}
+
+// A hive the user may not write refuses every change with access denied, and says so.
+TEST_F(General2Test, ChangesInARefusedHiveAreRefusedWithTheirStatus) {
+    makeKey(base, kLocalMachine, kScratch);
+    recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
+    const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
+    for (const Result<void>& result :
+         {general.SetDwordValue(path, "v", 1), general.SetStringValue(path, "v", "t"),
+          general.CreateKey(path + "\\New"), general.DeleteKey(path)}) {
+        EXPECT_EQ(refusal(result), platform::kAccessDenied);
+    }
+    EXPECT_TRUE(keyExists(base, kLocalMachine, kScratch));
+    EXPECT_EQ(stored(base, kLocalMachine, kScratch, "v"), std::nullopt);
+    // Reading is still allowed.
+    EXPECT_EQ(refusal(general.GetDwordValue(path, "v").status()), platform::kFileNotFound);
 }
 
 // A user without administrator rights may hold 0x3F on a policy key but not KEY_ALL_ACCESS, nor
@@ -229,7 +255,7 @@ TEST_F(General2Test, DeleteValueTellsWhetherItDeleted) {
 using registry::General2;
 struct Operation {
     const char* what;
-    std::function<void(General2&, std::string& path)> run;
+    std::function<void(General2&, const std::string& path)> run;
     std::string opened;
     std::uint32_t access;
 };
@@ -241,8 +267,7 @@ TEST_P(EachOperation, OpensWithItsRightsAndClosesWhatItOpens) {
     const Operation& c = GetParam();
     put(base, kCurrentUser, kLeaf, "v", dword(1));
     recorder.calls.clear();
-    std::string path = "HKEY_CURRENT_USER\\" + kLeaf;
-    c.run(general, path);
+    c.run(general, "HKEY_CURRENT_USER\\" + kLeaf);
     const auto opens = recorder.of(RegistryCall::Open);
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_EQ(opens[0].key, kCurrentUser);
@@ -255,24 +280,25 @@ TEST_P(EachOperation, OpensWithItsRightsAndClosesWhatItOpens) {
 INSTANTIATE_TEST_SUITE_P(
     Operations, EachOperation,
     ::testing::Values(
-        Operation{"GetDwordValue", [](General2& g, std::string& p) { g.GetDwordValue(p, "v"); },
-                  kLeaf, 0x20019},
-        Operation{"GetStringValue", [](General2& g, std::string& p) { g.GetStringValue(p, "v"); },
-                  kLeaf, 0x20019},
-        Operation{"SetDwordValue", [](General2& g, std::string& p) { g.SetDwordValue(p, "v", 1); },
-                  kLeaf, 0x20006},
+        Operation{"GetDwordValue", [](General2& g, auto& p) { g.GetDwordValue(p, "v"); }, kLeaf,
+                  0x20019},
+        Operation{"GetStringValue", [](General2& g, auto& p) { g.GetStringValue(p, "v"); }, kLeaf,
+                  0x20019},
+        Operation{"SetDwordValue",
+                  [](General2& g, auto& p) { EXPECT_TRUE(g.SetDwordValue(p, "v", 1)); }, kLeaf,
+                  0x20006},
         Operation{"SetStringValue",
-                  [](General2& g, std::string& p) { g.SetStringValue(p, "v", "t"); }, kLeaf,
+                  [](General2& g, auto& p) { EXPECT_TRUE(g.SetStringValue(p, "v", "t")); }, kLeaf,
                   0x20006},
         Operation{"DeleteValue",
-                  [](General2& g, std::string&) { g.DeleteValue(kCurrentUser, kLeaf, "v"); }, kLeaf,
-                  0x3F},
-        Operation{"DeleteKey", [](General2& g, std::string& p) { g.DeleteKey(p); }, "", 0x20006}),
+                  [](General2& g, auto&) { EXPECT_TRUE(g.DeleteValue(kCurrentUser, kLeaf, "v")); },
+                  kLeaf, 0x3F},
+        Operation{"DeleteKey", [](General2& g, auto& p) { EXPECT_TRUE(g.DeleteKey(p)); }, "",
+                  0x20006}),
     CaseName());
 
 TEST_F(General2Test, CreateKeyClosesWhatItMakes) {
-    std::string path = kUserScratch;
-    general.CreateKey(path);
+    EXPECT_TRUE(general.CreateKey(kUserScratch));
     EXPECT_EQ(recorder.of(RegistryCall::Create).size(), 1u);
     EXPECT_EQ(recorder.of(RegistryCall::Close).size(), 1u);
 }

@@ -510,6 +510,16 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER (a "
                  "wineserver started for this prefix):\r\n  impose NoBrowserClose"},
                 {4}},
+        // A key that holds another one is not deleted, whatever the rights.
+        Refusal{[](Rig&, platform::RegistryApi& registry) {
+                    makeKey(registry, kCurrentUser, std::string(kRestrictionsKey) + "\\Other");
+                },
+                [](Rig& rig) { rig.manager.RemoveAllRestrictions(); },
+                "Remove all Restrictions not complete",
+                {"Not all Restrictions have been removed!\r\n\r\nNot done in HKEY_CURRENT_USER (it "
+                 "has sub-keys):\r\n  delete key " +
+                 std::string(kRestrictionsKey) + "\r\n\r\n"},
+                {}},
         // Load-time detection rewrites what it finds in force.
         Refusal{[](Rig& rig, platform::RegistryApi& registry) {
                     put(registry, kCurrentUser, kRestrictionsKey, "NoViewSource", dword(2));

@@ -1,4 +1,4 @@
-#include "mailer/frm_bug_report.h"
+#include "mailer/tell_a_friend_window.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

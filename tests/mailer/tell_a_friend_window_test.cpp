@@ -1,7 +1,7 @@
 // The tell-a-friend window on the offscreen platform, driven by its controls' names and real
 // clicks, against a scripted SMTP server on 127.0.0.1. The session's timer ticks every 10 ms
 // here, so a time-out of 30 ticks takes 0.3 s.
-#include "mailer/frm_bug_report.h"
+#include "mailer/tell_a_friend_window.h"
 
 #include <gtest/gtest.h>
 
