@@ -34,6 +34,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::ValuesIn(std::vector<Command>{
         {"reg add dword 1", "reg add HKCU\\X /v NoBrowserClose /t REG_DWORD /d 1 /f", {4}},
         {"reg exe add text 1", "C:\\Windows\\REG.EXE ADD HKCU\\X /v nobrowserclose /d 1", {4}},
+        {"reg add dash options", "reg add HKCU\\X -v NoFavorites -t REG_DWORD -d 1", {8}},
         {"reg add hex", "reg add HKCU\\X /v NoPrinting /t REG_DWORD /d 0x10 /f", {14}},
         {"reg add zero", "reg add HKCU\\X /v NoFileOpen /d 0", {}},
         {"reg add dword zero", "reg add HKCU\\X /v NoFileOpen /t REG_DWORD /d 0x0 /f", {}},

@@ -72,6 +72,25 @@ TEST_F(FixRace, AFileChangedSinceThePlanIsNotTouched) {
     EXPECT_EQ(readFile(policy()), changed);
 }
 
+// Registry.pol and the gpt.ini whose version fix raises go together: a change to either since
+// the plan leaves both as they are.
+class FixRaceWithGptIni : public FixRace, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FixRaceWithGptIni, LeavesBothFilesAlone) {
+    const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
+    testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
+    const fs::path changedFile = GetParam() == std::string("gpt.ini") ? gptIni : policy();
+    const std::string changed = readFile(changedFile) + "\r\n";
+    const std::string policyBefore = readFile(policy());
+    const restrictions::Outcome outcome = fix([&] { testing::writeFile(changedFile, changed); });
+    EXPECT_FALSE(outcome.allDone());
+    EXPECT_EQ(readFile(policy()), changedFile == policy() ? changed : policyBefore);
+    EXPECT_EQ(readFile(gptIni), changedFile == gptIni ? changed : "[General]\r\nVersion=65536\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Changed, FixRaceWithGptIni, ::testing::Values("Registry.pol", "gpt.ini"),
+                         [](const auto& info) { return std::string(info.param).substr(0, 3); });
+
 TEST_F(FixRace, UndoLeavesAFileThatChangedAfterFix) {
     ASSERT_TRUE(fix().allDone());
     const std::string later = readFile(policy()) + "[";

@@ -49,6 +49,7 @@ TEST(SmtpReplyReaderTest, HandsOutEachReplyOnlyOnceItsFinalLineHasArrived) {
          {"25-x\r\n25x-y\r\n"},
          {{"25-x\r\n", 25}, {"25x-y\r\n", 25}}},
         {"lone CR or LF ends no line", {"250 ok\n", "250 ok\r", "x"}, {}},
+        {"a continuation line with no text", {"250-\r\n250 ok\r\n"}, {{"250-\r\n250 ok\r\n", 250}}},
     };
     for (const auto& c : cases) {
         SmtpReplyReader reader;

@@ -1,12 +1,14 @@
-"""Checks the real output of `quorvane-cli list --json` and `why --json` against the JSON Schemas
-that docs/cli-json.md describes: `list` on a registry whose hives hold every kind of finding (a
-number, a text, a value that cannot be read, and nothing), `why` on a Wine prefix with something
-of every source and a note, and both on a Windows installation (--windows), for one user and for
-every user. A second, strict reading of each schema allows no key it does not
+"""Checks the real output of `quorvane-cli list --json`, `why --json` and `fix --json` against the
+JSON Schemas that docs/cli-json.md describes: `list` on a registry whose hives hold every kind of
+finding (a number, a text, a value that cannot be read, and nothing), `why` on a Wine prefix with
+something of every source and a note, `fix` on that prefix as a dry run and for real (every kind
+of change, and what it leaves), and `list` and `why` on a Windows installation (--windows), for
+one user and for every user. A second, strict reading of each schema allows no key it does not
 name, so that a key added to the program but not to the document fails too; and every key a
 schema names must be in the document's tables.
 
-usage: cli_json_test.py QUORVANE_CLI LIST_SCHEMA DOCUMENT WHY_SCHEMA MAKE_FAKE_INSTALLATION
+usage: cli_json_test.py QUORVANE_CLI LIST_SCHEMA DOCUMENT WHY_SCHEMA FIX_SCHEMA
+                        MAKE_FAKE_INSTALLATION
 Exits 77 (skipped) when python3-jsonschema is not installed."""
 import copy
 import json
@@ -147,6 +149,43 @@ def check_why(cli, schema, document):
     return failures
 
 
+def fix_json(cli, prefix, *arguments):
+    result = subprocess.run([cli, "--registry", prefix, "fix", "--json", *arguments],
+                            capture_output=True, timeout=60,
+                            env=dict(os.environ, QUORVANE_CONFIG=os.devnull,
+                                     XDG_STATE_HOME=os.path.join(prefix, "state")))
+    # The domain's policy is left as it is: something always comes back.
+    if result.returncode != 3:
+        raise AssertionError(f"fix --json {arguments} exited {result.returncode}: {result.stderr}")
+    return json.loads(result.stdout.decode("utf-8"))
+
+
+def check_fix(cli, schema, document):
+    """A dry run, then the fix itself, on the prefix of check_why with a task fix can disable."""
+    failures = []
+    with tempfile.TemporaryDirectory() as prefix:
+        write_prefix(prefix)
+        task = TASK.replace("</Task>", "<Settings><Enabled>true</Enabled></Settings></Task>")
+        with open(os.path.join(prefix, "drive_c", "windows", "system32", "Tasks", "Relock"),
+                  "wb") as f:
+            f.write(task.encode("utf-16"))
+        dry = fix_json(cli, prefix, "--dry-run")
+        done = fix_json(cli, prefix)
+    failures += validate(schema, dry, "fix --dry-run") + validate(schema, done, "fix")
+    kinds = {change.get("kind") for change in done.get("changes", [])}
+    wanted = {"policy records", "startup value", "startup item", "scheduled task", "left"}
+    if kinds != wanted or dry.get("changes") != done.get("changes"):
+        failures.append(f"fix: changes of kinds {kinds}, the dry run's the same: "
+                        f"{dry.get('changes') == done.get('changes')}")
+    if [(item.get("action"), item.get("item")) for item in done.get("notDone", [])] != \
+            [("leave", "Domain")]:
+        failures.append(f"fix: not done: {done.get('notDone')}")
+    undocumented = schema_keys(schema) - documented_keys(document)
+    if undocumented:
+        failures.append(f"fix: keys in the schema but not in the document: {undocumented}")
+    return failures
+
+
 def offline_json(cli, root, *arguments):
     result = subprocess.run([cli, "--windows", root, *arguments, "--json"], capture_output=True,
                             timeout=60, env=dict(os.environ, QUORVANE_CONFIG=os.devnull,
@@ -180,7 +219,7 @@ def check_offline(cli, make_installation, schema, why_schema):
     return failures
 
 
-def main(cli, schema_file, document_file, why_schema_file, make_installation):
+def main(cli, schema_file, document_file, why_schema_file, fix_schema_file, make_installation):
     global jsonschema
     try:
         import jsonschema
@@ -191,10 +230,13 @@ def main(cli, schema_file, document_file, why_schema_file, make_installation):
         schema = json.load(f)
     with open(why_schema_file) as f:
         why_schema = json.load(f)
+    with open(fix_schema_file) as f:
+        fix_schema = json.load(f)
     with open(document_file) as f:
         document = f.read()
     jsonschema.Draft202012Validator.check_schema(schema)
     jsonschema.Draft202012Validator.check_schema(why_schema)
+    jsonschema.Draft202012Validator.check_schema(fix_schema)
 
     with tempfile.TemporaryDirectory() as registry:
         for name, hive in (("user.reg", USER_HIVE), ("system.reg", MACHINE_HIVE)):
@@ -218,6 +260,7 @@ def main(cli, schema_file, document_file, why_schema_file, make_installation):
         failures.append(f"keys in the schema but not in {document_file}: {undocumented}")
 
     failures += check_why(cli, why_schema, document)
+    failures += check_fix(cli, fix_schema, document)
     failures += check_offline(cli, make_installation, schema, why_schema)
     return cli_help.reported(failures)
 

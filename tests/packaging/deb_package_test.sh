@@ -53,7 +53,7 @@ docs=$root/usr/share/doc/quorvane
 changelog_version=$(zcat "$docs/changelog.gz" | sed -n '1s/^quorvane (\([^)]*\)).*/\1/p')
 [ "$changelog_version" = "$version" ] ||
     fail "the changelog's latest entry is ${changelog_version:-unreadable}, the package $version"
-for file in cli-json.md cli-json.schema.json cli-why-json.schema.json; do
+for file in cli-json.md cli-json.schema.json cli-why-json.schema.json cli-fix-json.schema.json; do
     [ -f "$docs/$file" ] || fail "no $file in $docs"
 done
 [ "$("$root/usr/bin/quorvane-cli" --version)" = "quorvane-cli $version" ] ||
