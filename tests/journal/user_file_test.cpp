@@ -38,17 +38,6 @@ TEST(UserFile, ReadsARegularFileWithinItsBoundAndRefusesEverythingElse) {
 }
 
 // An undo entry's name is taken by creating it: a name that exists keeps its file.
-TEST(NewFile, IsCreatedOnlyUnderAFreeName) {
-    TempDir temp;
-    const fs::path file = temp.path() / "entry";
-    EXPECT_FALSE(journal::writeNewFile(file, "first"));
-    const auto second = journal::writeNewFile(file, "second");
-    ASSERT_TRUE(second);
-    EXPECT_TRUE(second->taken);
-    EXPECT_EQ(readFile(file), "first");
-    EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 1);
-}
-
 TEST(UserFile, RootReadsOnlyWhatTheOwnerOfThePlaceCouldRead) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root";
