@@ -349,7 +349,7 @@ std::string formatPlan(const FixPlan& plan) {
     if (!plan.lift.empty()) {
         out += "Then lift restrictions";
         for (const int number : plan.lift) {
-            out += " " + std::to_string(number);
+            out.append(1, ' ').append(std::to_string(number));
         }
         out += ".\n";
     }

@@ -105,26 +105,26 @@ Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placin
     fs::path temporary =
         file.parent_path() / ("." + name + kTemporaryMark + std::to_string(GetCurrentProcessId()) +
                               "-" + std::to_string(random() % 1000000000));
-    const auto stepFailed = [&](WriteStep step, long status, std::string cause) {
+    const auto stepFailed = [&](long status, std::string cause) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
         return failure(status, std::move(cause));
     };
-    const auto systemFailed = [&](WriteStep step) {
+    const auto systemFailed = [&] {
         const DWORD error = GetLastError();
         const bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-        return stepFailed(step, taken ? kNameTaken : static_cast<long>(error),
+        return stepFailed(taken ? kNameTaken : static_cast<long>(error),
                           std::system_category().message(static_cast<int>(error)));
     };
     for (const WriteStep step : {WriteStep::Create, WriteStep::Write, WriteStep::Flush}) {
         if (const int error = injectedFault(step, name); error != 0) {
-            return stepFailed(step, 0, describeError(error));
+            return stepFailed(0, describeError(error));
         }
     }
     const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return systemFailed(WriteStep::Create);
+        return systemFailed();
     }
     DWORD written = 0;
     const bool wrote =
@@ -135,16 +135,16 @@ Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placin
     CloseHandle(handle);
     if (!flushed) {
         SetLastError(error);
-        return systemFailed(wrote ? WriteStep::Flush : WriteStep::Write);
+        return systemFailed();
     }
     if (const int injected = injectedFault(WriteStep::Rename, name); injected != 0) {
-        return stepFailed(WriteStep::Rename, 0, describeError(injected));
+        return stepFailed(0, describeError(injected));
     }
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
     const DWORD flags =
         MOVEFILE_WRITE_THROUGH | (placing == Placing::Replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!MoveFileExW(temporary.c_str(), file.c_str(), flags)) {
-        return systemFailed(WriteStep::Rename);
+        return systemFailed();
     }
     if (!holds(file, bytes)) {
         return failure("it does not hold what was written to it");

@@ -24,11 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#ifndef _WIN32
+
 std::string systemMessage(int error) {
     return std::system_category().message(error);
 }
-
-#ifndef _WIN32
 
 // Whose eyes a file is opened with: the owner of the place it was found in.
 struct ReadAs {
