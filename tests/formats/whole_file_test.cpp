@@ -55,15 +55,17 @@ TEST_P(FailedWrite, LeavesTheOldFileWhole) {
         << "a temporary file was left behind";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, FailedWrite,
-    ::testing::Values(
-        Fault{"disk full on create", WriteStep::Create, ENOSPC, "disk full", false},
-        Fault{"disk full on write", WriteStep::Write, ENOSPC, "disk full", false},
-        Fault{"flush fails", WriteStep::Flush, EIO, "input/output error", false},
-        Fault{"rename refused", WriteStep::Rename, EACCES, "permission denied", false},
-        Fault{"folder flush fails", WriteStep::FlushDirectory, EIO, "input/output error", true}),
-    testing::CaseName());
+const Fault kFaults[] = {
+    {"disk full on create", WriteStep::Create, ENOSPC, "disk full", false},
+    {"disk full on write", WriteStep::Write, ENOSPC, "disk full", false},
+    {"flush fails", WriteStep::Flush, EIO, "input/output error", false},
+    {"rename refused", WriteStep::Rename, EACCES, "permission denied", false},
+#ifndef _WIN32
+    // Windows moves the file with write-through and has no folder to flush.
+    {"folder flush fails", WriteStep::FlushDirectory, EIO, "input/output error", true},
+#endif
+};
+INSTANTIATE_TEST_SUITE_P(Steps, FailedWrite, ::testing::ValuesIn(kFaults), testing::CaseName());
 
 TEST(WholeFile, WritesANewFileAndReplacesIt) {
     testing::TempDir dir;
