@@ -73,14 +73,48 @@ struct FileSignature {
 // FileError. Cheap, for noticing a new version; readHive decides whether it may be used.
 std::optional<FileSignature> statFileIn(const Directory& directory, const std::string& name);
 
-struct FileContent {
-    std::string text;
-    FileSignature signature;
+// The file was replaced, cut short or written to since the version being read was opened: what
+// was read of it may not fit together. Reading it afresh is the remedy.
+class FileChanged : public FileError {
+public:
+    using FileError::FileError;
 };
-// The hive `name` in `directory`: nullopt when it does not exist. A symbolic link is followed,
-// as Wine follows it, only to a file of the directory's owner; a file that is not a regular one
-// (a FIFO, a device, a directory) is refused without waiting on it. Throws FileError.
-std::optional<FileContent> readHive(const Directory& directory, const std::string& name);
+
+// One version of the hive `name` in `directory`, read by byte ranges. A symbolic link is
+// followed, as Wine follows it, only to a file of the directory's owner; a file that is not a
+// regular one (a FIFO, a device, a directory) is refused without waiting on it. The descriptor
+// is held only until close(): a read after it opens the file again, and every opening checks
+// that the file is still the version first opened (device, inode, size, time, mode). Reading by
+// descriptor rather than through a mapping, a file cut short by another process meanwhile gives
+// a short read, noticed, never a fault.
+class HiveReader {
+public:
+    // nullopt when the hive does not exist. Throws FileError.
+    static std::optional<HiveReader> open(const Directory& directory, const std::string& name);
+    ~HiveReader();
+    HiveReader(HiveReader&& other) noexcept;
+    HiveReader& operator=(HiveReader&& other) noexcept;
+    HiveReader(const HiveReader&) = delete;
+    HiveReader& operator=(const HiveReader&) = delete;
+
+    const FileSignature& signature() const { return signature_; }
+    std::size_t size() const { return static_cast<std::size_t>(signature_.size); }
+    // Fills `out` with the bytes from `offset` on. Throws FileChanged when the file is no longer
+    // the version opened first (or holds fewer bytes), FileError when it cannot be read.
+    void read(std::size_t offset, char* out, std::size_t length);
+    // Throws FileChanged unless the file is still the version opened first.
+    void checkUnchanged();
+    void close();
+
+private:
+    HiveReader(Directory directory, std::string name, FileSignature signature, int fd);
+    void reopen();
+
+    Directory directory_;  // borrowed: the descriptor belongs to the store
+    std::string name_;
+    FileSignature signature_;
+    int fd_ = -1;
+};
 
 // Replaces the hive `name` (or the file its link leads to, by the rules of readHive): writes a
 // temporary file beside it, flushes it, renames it over the hive and flushes the directory, so
