@@ -181,6 +181,74 @@ bool parseKeyLine(std::string_view line, std::vector<std::string_view>& componen
     return true;
 }
 
+// What the search for [path] lines needs of a line, without splitting all of it: whether
+// parseKeyLine reads it as a key line, the text of its first `leadingNames` names (as written)
+// and its time. Lines too long to be judged so (whose depth must be counted) are left to
+// parseKeyLine: nullopt.
+struct KeyLineStart {
+    bool valid = false;
+    std::string_view leading;  // empty when the path has fewer names
+    std::uint64_t seconds = 0;
+};
+std::optional<KeyLineStart> scanKeyLine(std::string_view line, std::size_t leadingNames,
+                                        std::size_t maxDepth) {
+    KeyLineStart key;
+    const std::string_view text = withoutLineEnd(line);
+    std::size_t pos = skipBlanks(text, 0);
+    if (pos == text.size() || text[pos] != '[') {
+        return key;
+    }
+    const std::size_t open = pos;
+    // Backslashes pair up from the first of a run on, so a ']' after an odd run is escaped.
+    std::size_t close = text.find(']', open + 1);
+    while (close != std::string_view::npos) {
+        std::size_t slashes = 0;
+        while (text[close - 1 - slashes] == '\\') {
+            ++slashes;
+        }
+        if (slashes % 2 == 0) {
+            break;
+        }
+        close = text.find(']', close + 1);
+    }
+    if (close == std::string_view::npos) {
+        return key;
+    }
+    if (close - open > maxDepth) {
+        return std::nullopt;  // could hold more names than allowed
+    }
+    key.valid = true;
+    std::size_t names = 0;
+    std::size_t start = open + 1;
+    std::size_t leadingStart = 0;
+    for (pos = start; names < leadingNames;) {
+        const void* found = std::memchr(text.data() + pos, '\\', close - pos);
+        const std::size_t slash =
+            found == nullptr
+                ? close
+                : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+        const bool separator = slash < close && text[slash + 1] == '\\';
+        if (slash == close || separator) {
+            if (slash > start) {
+                leadingStart = names == 0 ? start : leadingStart;
+                if (++names == leadingNames) {
+                    key.leading = text.substr(leadingStart, slash - leadingStart);
+                }
+            }
+            if (slash == close) {
+                break;
+            }
+            start = slash + 2;
+        }
+        pos = slash + 2;
+    }
+    pos = skipBlanks(text, close + 1);
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        key.seconds = key.seconds * 10 + (text[pos++] - '0');
+    }
+    return key;
+}
+
 std::u16string decodeName(std::string_view escaped) {
     std::u16string name;
     std::size_t pos = 0;
@@ -1079,24 +1147,33 @@ void ScannedHive::scan(std::string_view piece, std::size_t base) {
             continue;
         }
         const std::string_view line = lineAt(piece, start);
-        KeyLine key;
-        components.clear();
-        if (parseKeyLine(line, components, key) &&
-            (key.escaped ? nameCount(components) : key.count) <= Document::kMaxDepth) {
+        std::optional<KeyLineStart> key = scanKeyLine(line, kRunDepth, Document::kMaxDepth);
+        if (!key) {
+            // A long line: its names are counted.
+            KeyLine parsed;
+            components.clear();
+            key = KeyLineStart();
+            if (parseKeyLine(line, components, parsed) &&
+                nameCount(components) <= Document::kMaxDepth) {
+                key->valid = true;
+                key->seconds = parsed.seconds;
+                if (parsed.count >= kRunDepth) {
+                    key->leading =
+                        std::string_view(components[0].data(),
+                                         static_cast<std::size_t>(components[kRunDepth - 1].data() +
+                                                                  components[kRunDepth - 1].size() -
+                                                                  components[0].data()));
+                }
+            }
+        }
+        if (key->valid) {
             // Wine's order keeps the keys below one name of the first two levels together.
-            const std::string_view leading =
-                key.count < kRunDepth
-                    ? std::string_view()
-                    : std::string_view(components[0].data(),
-                                       static_cast<std::size_t>(components[kRunDepth - 1].data() +
-                                                                components[kRunDepth - 1].size() -
-                                                                components[0].data()));
-            if (runs_.empty() || leading.empty() || leading != runLeading_) {
+            if (runs_.empty() || key->leading.empty() || key->leading != runLeading_) {
                 runs_.push_back(sections_.size());
                 runLines_.emplace_back(line);
-                runLeading_.assign(leading);
+                runLeading_.assign(key->leading);
             }
-            sections_.push_back({base + start, key.seconds});
+            sections_.push_back({base + start, key->seconds});
         }
         bracket = piece.find('[', start + line.size());
     }

@@ -62,6 +62,8 @@ FileSignature signatureOf(const struct stat& info) {
     signature.size = info.st_size;
     signature.modifiedSeconds = info.st_mtim.tv_sec;
     signature.modifiedNanoseconds = info.st_mtim.tv_nsec;
+    signature.changedSeconds = info.st_ctim.tv_sec;
+    signature.changedNanoseconds = info.st_ctim.tv_nsec;
     signature.mode = info.st_mode;
     signature.owner = info.st_uid;
     signature.group = info.st_gid;
@@ -269,7 +271,8 @@ int injectedFault(WriteStep step, const std::string& fileName) {
 bool FileSignature::sameVersion(const FileSignature& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
            modifiedSeconds == other.modifiedSeconds &&
-           modifiedNanoseconds == other.modifiedNanoseconds && mode == other.mode;
+           modifiedNanoseconds == other.modifiedNanoseconds && changedSeconds == other.changedSeconds &&
+           changedNanoseconds == other.changedNanoseconds && mode == other.mode;
 }
 
 Directory openDirectory(const fs::path& path) {

@@ -54,13 +54,18 @@ struct Directory {
 // exist).
 Directory openDirectory(const std::filesystem::path& path);
 
-// Identifies one version of a file: every replacement makes a new inode and time.
+// Identifies one version of a file: every replacement makes a new inode and time, every write
+// in place a new change time.
 struct FileSignature {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
     std::int64_t modifiedSeconds = 0;
     long modifiedNanoseconds = 0;
+    // The inode's change time, which no program can set back: a file written in place whose
+    // modification time was set back still shows a new one.
+    std::int64_t changedSeconds = 0;
+    long changedNanoseconds = 0;
     mode_t mode = 0;
     uid_t owner = 0;
     gid_t group = 0;
