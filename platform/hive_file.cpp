@@ -1004,8 +1004,9 @@ namespace {
 // Whether the key of a [path] line given as `components` lies on the way to `wanted` (folded
 // names joined by single backslashes) or below it, compared name by name without building the
 // path: most sections differ from every wanted path in their first letters.
+// When not, `away` is the component that decided it.
 bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_view wanted,
-                  std::u16string& decoded) {
+                  std::u16string& decoded, std::size_t* away = nullptr) {
     std::size_t at = 0;
     // Compares one name of the section with the next name of `wanted`; 1 match, 0 mismatch,
     // -1 when `wanted` has no more names (the section lies below it).
@@ -1025,7 +1026,11 @@ bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_v
         at = end + 1;
         return 1;
     };
-    for (std::string_view component : components) {
+    for (std::size_t c = 0; c < components.size(); ++c) {
+        const std::string_view component = components[c];
+        if (away != nullptr) {
+            *away = c;
+        }
         if (at >= wanted.size()) {
             return true;  // the section lies below
         }
@@ -1259,6 +1264,17 @@ void Document::load(const std::u16string_view* wanted) {
         trailer_ = last.substr(withoutSeparator(last).size());
     }
 
+    // The start of the last [path] line found to lead away from `wanted`, up to the name that
+    // decided it: the lines after it that begin with the same names lead away too, which a
+    // comparison of their first bytes shows without splitting them.
+    std::string_view awayPrefix;
+    const auto leadsAway = [&](std::string_view line) {
+        if (awayPrefix.empty() || !line.starts_with(awayPrefix)) {
+            return false;
+        }
+        const std::string_view rest = line.substr(awayPrefix.size());
+        return rest.starts_with(']') || rest.starts_with("\\\\");
+    };
     std::vector<std::pair<std::string_view, Key*>> lastPath;
     LoadingIndex index;
     for (const auto& [r, text] : runsRead) {
@@ -1270,10 +1286,18 @@ void Document::load(const std::u16string_view* wanted) {
             }
             const std::string_view chunk =
                 text.substr(sections[i].start - base, sectionEnd(i + 1) - sections[i].start);
+            const std::string_view line = lineAt(chunk, 0);
+            if (leadsAway(line)) {
+                continue;
+            }
             components.clear();
-            parseKeyLine(lineAt(chunk, 0), components, key);
+            parseKeyLine(line, components, key);
             if (wanted != nullptr) {
-                if (!onWayOrBelow(components, *wanted, decoded)) {
+                std::size_t away = 0;
+                if (!onWayOrBelow(components, *wanted, decoded, &away)) {
+                    awayPrefix = line.substr(
+                        0, static_cast<std::size_t>(components[away].data() +
+                                                    components[away].size() - line.data()));
                     continue;
                 }
                 loaded_[i] = true;
