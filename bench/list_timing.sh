@@ -3,13 +3,16 @@
 # starting the program (`--version`) and against Wine's own `wine reg query` of one value, warm
 # (the prefix's wineserver kept running) and cold (no server: Wine starts one). Everything is
 # timed by hyperfine in one run, so that the machine's load falls on all alike; the medians and
-# their ratios are printed at the end. bench/README.md has the figures.
+# their ratios are printed at the end. `list` also runs on a copy of the prefix whose system.reg
+# has grown to 100 MB with keys nobody reads. Given a second program (an earlier build), it is
+# timed beside the first in the same run. bench/README.md has the figures.
 #
-#   bench/list_timing.sh build/release/cli/quorvane-cli [RUNS]
+#   bench/list_timing.sh build/release/cli/quorvane-cli [RUNS] [EARLIER_QUORVANE_CLI]
 set -eu
 
-cli=$(realpath "${1:?usage: $0 QUORVANE_CLI [RUNS]}")
+cli=$(realpath "${1:?usage: $0 QUORVANE_CLI [RUNS] [EARLIER_QUORVANE_CLI]}")
 runs=${2:-40}
+earlier=${3:+$(realpath "$3")}
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-list-timing.XXXXXX")
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 cleanup() {
@@ -23,9 +26,28 @@ wineboot -i >/dev/null 2>&1
 wineserver -w
 query="wine reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System' /v EnableLUA"
 
+# The prefix grown to 100 MB: sections under one key that nobody reads, appended.
+grown="$work/grown"
+mkdir "$grown"
+cp "$WINEPREFIX"/*.reg "$grown/"
+python3 - "$grown/system.reg" <<'EOF'
+import sys
+with open(sys.argv[1], "a", newline="") as out:
+    written = n = 0
+    while written < 100 << 20:
+        section = f"\n[Software\\\\Classes\\\\Bulk\\\\Program{n}] 1700000000\n#time=1da0b0c0d0e0f00\n"
+        section += "".join(f'"Setting{v}"="some program\'s own text"\n' for v in range(5))
+        out.write(section)
+        written += len(section)
+        n += 1
+EOF
+
 # 1. The floor and list, with no wineserver running (as a user runs it).
-hyperfine -N -w 5 -r "$runs" --export-json "$work/list.json" \
-    "$cli --version" "$cli --registry $WINEPREFIX list" >/dev/null
+set -- "$cli --version" "$cli --registry $WINEPREFIX list" "$cli --registry $grown list"
+if [ -n "$earlier" ]; then
+    set -- "$@" "$earlier --registry $WINEPREFIX list" "$earlier --registry $grown list"
+fi
+hyperfine -N -w 5 -r "$runs" --export-json "$work/list.json" "$@" >/dev/null
 # 2. Warm: the server kept running, as while a Wine program is open.
 wineserver -p
 sh -c "$query" >/dev/null 2>&1
@@ -41,11 +63,16 @@ import json, sys
 work = sys.argv[1]
 def medians(name):
     return [(r["command"], r["median"] * 1000) for r in json.load(open(f"{work}/{name}.json"))["results"]]
-(version_cmd, floor), (list_cmd, listed) = medians("list")
+runs = medians("list")
+(_, floor), (_, listed), (_, grown) = runs[:3]
 warm = medians("warm")[0][1]
 cold = medians("cold")[0][1]
 print(f"--version (floor)          median {floor:8.2f} ms")
 print(f"list                       median {listed:8.2f} ms  (floor + {listed - floor:.2f} ms)")
+print(f"list, 100 MB system.reg    median {grown:8.2f} ms  (floor + {grown - floor:.2f} ms)")
+if len(runs) == 5:
+    print(f"earlier build: list        median {runs[3][1]:8.2f} ms  (floor + {runs[3][1] - floor:.2f} ms)")
+    print(f"earlier build: 100 MB      median {runs[4][1]:8.2f} ms  (floor + {runs[4][1] - floor:.2f} ms)")
 print(f"wine reg query, warm       median {warm:8.2f} ms  ({warm / listed:.1f} x list)")
 print(f"wine reg query, cold       median {cold:8.2f} ms  ({cold / listed:.1f} x list)")
 EOF
