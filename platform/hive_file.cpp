@@ -182,13 +182,12 @@ bool parseKeyLine(std::string_view line, std::vector<std::string_view>& componen
 }
 
 // What the search for [path] lines needs of a line, without splitting all of it: whether
-// parseKeyLine reads it as a key line, the text of its first `leadingNames` names (as written)
-// and its time. Lines too long to be judged so (whose depth must be counted) are left to
-// parseKeyLine: nullopt.
+// parseKeyLine reads it as a key line and the text of its first `leadingNames` names (as
+// written); its time is read when its section is loaded. Lines too long to be judged so (whose
+// depth must be counted) are left to parseKeyLine: nullopt.
 struct KeyLineStart {
     bool valid = false;
     std::string_view leading;  // empty when the path has fewer names
-    std::uint64_t seconds = 0;
 };
 std::optional<KeyLineStart> scanKeyLine(std::string_view line, std::size_t leadingNames,
                                         std::size_t maxDepth) {
@@ -241,10 +240,6 @@ std::optional<KeyLineStart> scanKeyLine(std::string_view line, std::size_t leadi
             start = slash + 2;
         }
         pos = slash + 2;
-    }
-    pos = skipBlanks(text, close + 1);
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-        key.seconds = key.seconds * 10 + (text[pos++] - '0');
     }
     return key;
 }
@@ -1077,10 +1072,9 @@ bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_v
 
 }  // namespace
 
-// A [path] line's components, kept in one list for the whole file, and where its section starts.
+// Where a section starts: at its [path] line.
 struct ScannedHive::Section {
     std::size_t start;
-    std::uint64_t seconds;
 };
 
 namespace {
@@ -1161,7 +1155,6 @@ void ScannedHive::scan(std::string_view piece, std::size_t base) {
             if (parseKeyLine(line, components, parsed) &&
                 nameCount(components) <= Document::kMaxDepth) {
                 key->valid = true;
-                key->seconds = parsed.seconds;
                 if (parsed.count >= kRunDepth) {
                     key->leading =
                         std::string_view(components[0].data(),
@@ -1178,7 +1171,7 @@ void ScannedHive::scan(std::string_view piece, std::size_t base) {
                 runLines_.emplace_back(line);
                 runLeading_.assign(key->leading);
             }
-            sections_.push_back({base + start, key->seconds});
+            sections_.push_back({base + start});
         }
         bracket = piece.find('[', start + line.size());
     }
@@ -1334,7 +1327,7 @@ void Document::load(const std::u16string_view* wanted) {
                 lastPath.emplace_back(components[c], target);
             }
             target->addRawSection(withoutSeparator(chunk),
-                                  kUnixEpochTicks + sections[i].seconds * kTicksPerSecond);
+                                  kUnixEpochTicks + key.seconds * kTicksPerSecond);
         }
     }
     Key::sortLoaded(index);
