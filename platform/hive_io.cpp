@@ -271,8 +271,12 @@ int injectedFault(WriteStep step, const std::string& fileName) {
 bool FileSignature::sameVersion(const FileSignature& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
            modifiedSeconds == other.modifiedSeconds &&
-           modifiedNanoseconds == other.modifiedNanoseconds && changedSeconds == other.changedSeconds &&
-           changedNanoseconds == other.changedNanoseconds && mode == other.mode;
+           modifiedNanoseconds == other.modifiedNanoseconds && mode == other.mode;
+}
+
+bool FileSignature::untouchedSince(const FileSignature& other) const {
+    return sameVersion(other) && changedSeconds == other.changedSeconds &&
+           changedNanoseconds == other.changedNanoseconds;
 }
 
 Directory openDirectory(const fs::path& path) {
@@ -437,7 +441,7 @@ void HiveReader::reopen() {
         changedMeanwhile(directory_, name_);
     }
     fd_ = fd;
-    if (!signatureOf(info).sameVersion(signature_)) {
+    if (!signatureOf(info).untouchedSince(signature_)) {
         close();
         changedMeanwhile(directory_, name_);
     }
@@ -452,7 +456,7 @@ void HiveReader::checkUnchanged() {
     if (::fstat(fd_, &info) != 0) {
         fail("cannot examine", directory_.path / name_);
     }
-    if (!signatureOf(info).sameVersion(signature_)) {
+    if (!signatureOf(info).untouchedSince(signature_)) {
         changedMeanwhile(directory_, name_);
     }
 }

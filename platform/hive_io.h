@@ -54,8 +54,7 @@ struct Directory {
 // exist).
 Directory openDirectory(const std::filesystem::path& path);
 
-// Identifies one version of a file: every replacement makes a new inode and time, every write
-// in place a new change time.
+// Identifies one version of a file: every replacement makes a new inode and time.
 struct FileSignature {
     dev_t device = 0;
     ino_t inode = 0;
@@ -63,7 +62,9 @@ struct FileSignature {
     std::int64_t modifiedSeconds = 0;
     long modifiedNanoseconds = 0;
     // The inode's change time, which no program can set back: a file written in place whose
-    // modification time was set back still shows a new one.
+    // modification time was set back still shows a new one. Renaming a file changes it too, so
+    // it does not tell versions apart (a file's own replacement would look changed): it tells
+    // whether a version read in pieces is still untouched.
     std::int64_t changedSeconds = 0;
     long changedNanoseconds = 0;
     mode_t mode = 0;
@@ -71,6 +72,7 @@ struct FileSignature {
     gid_t group = 0;
 
     bool sameVersion(const FileSignature& other) const;
+    bool untouchedSince(const FileSignature& other) const;
     bool writable() const { return (mode & 0222) != 0; }
 };
 
