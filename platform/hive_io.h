@@ -77,7 +77,7 @@ struct FileSignature {
 };
 
 // The file `name` in `directory`, links followed: nullopt when it does not exist. Throws
-// FileError. Cheap, for noticing a new version; readHive decides whether it may be used.
+// FileError. Cheap, for noticing a new version; HiveReader decides whether it may be used.
 std::optional<FileSignature> statFileIn(const Directory& directory, const std::string& name);
 
 // The file was replaced, cut short or written to since the version being read was opened: what
@@ -123,7 +123,7 @@ private:
     int fd_ = -1;
 };
 
-// Replaces the hive `name` (or the file its link leads to, by the rules of readHive): writes a
+// Replaces the hive `name` (or the file its link leads to, by the rules of HiveReader): writes a
 // temporary file beside it, flushes it, renames it over the hive and flushes the directory, so
 // that the hive is either the old or the new text, never torn. The new file keeps the mode and,
 // where the process may give it, the owner of `previous`; a new hive gets the directory's owner

@@ -8,11 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
-#include <thread>
 #include <vector>
 
 #include "platform/hive_io.h"
@@ -529,58 +527,6 @@ TEST_F(HiveStoreTest, HoldsNoHiveOpenBetweenOperations) {
     HiveStore writer(dir_.path());
     ASSERT_EQ(write(writer, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
     EXPECT_EQ(hivesOpen(), 0) << "after a write";
-}
-
-// Another program replaces a hive again and again while stores read it: each read gives the
-// value of one version or the other, or fails saying why; never bytes of one version read at the
-// places of the other (the versions differ in length before the key read).
-TEST_F(HiveStoreTest, ReadsOneWholeVersionWhileAnotherProgramKeepsReplacingTheHive) {
-    const fs::path file = hive("system.reg");
-    {
-        HiveStore writer(dir_.path());
-        ASSERT_EQ(write(writer, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
-    }
-    const std::string one = readFile(file);
-    std::string two = one;
-    const std::string value = "\"NoBrowserClose\"=dword:00000001";
-    two.replace(two.find(value), value.size(), "\"NoBrowserClose\"=dword:00000002");
-    two.insert(two.find("\n[") + 1, std::string(5000, ';') + "\n");
-    std::atomic<bool> done = false;
-    std::thread other([&] {
-        for (int n = 0; !done; ++n) {
-            writeFile(file.string() + ".other", n % 2 == 0 ? two : one);
-            fs::rename(file.string() + ".other", file);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
-    std::map<std::string, int> outcomes;
-    for (int i = 0; i < 40; ++i) {
-        try {
-            HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting,
-                             HiveStore::Use::ReadOnly);
-            KeyHandle key = 0;
-            std::uint32_t data = 0;
-            std::uint32_t size = sizeof data;
-            Status status = reader.openKey(kLocalMachine, kPolicies, kKeyRead, key);
-            if (status == kSuccess) {
-                status = reader.queryValue(key, "NoBrowserClose", nullptr,
-                                           reinterpret_cast<std::uint8_t*>(&data), &size);
-            }
-            ++outcomes[status == kSuccess ? "value " + std::to_string(data)
-                       : status == kRegistryIoFailed && contains(reader.lastFailure(), "changed")
-                           ? "failed: changed"
-                           : "status " + std::to_string(status) + " " + reader.lastFailure()];
-        } catch (const StoreError& error) {
-            ++outcomes[contains(error.what(), "changed") ? "failed: changed" : error.what()];
-        }
-    }
-    done = true;
-    other.join();
-    EXPECT_GT(outcomes["value 1"] + outcomes["value 2"], 0);
-    outcomes.erase("value 1");
-    outcomes.erase("value 2");
-    outcomes.erase("failed: changed");
-    EXPECT_TRUE(outcomes.empty()) << outcomes.begin()->first;
 }
 
 }  // namespace
