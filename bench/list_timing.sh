@@ -1,15 +1,17 @@
 #!/bin/sh
 # Whole-process timings of `quorvane-cli list` on a fresh Wine prefix, against the floor of
 # starting the program (`--version`) and against Wine's own `wine reg query` of one value, warm
-# (the prefix's wineserver kept running) and cold (no server: Wine starts one). Everything is
-# timed by hyperfine in one run, so that the machine's load falls on all alike; the medians and
-# their ratios are printed at the end. bench/README.md has the figures.
+# (the prefix's wineserver kept running) and cold (no server: Wine starts one), all in one run;
+# the medians (wall and, for Quorvane, CPU time) and their ratios are printed at the end. `list` also runs on a copy of the prefix whose system.reg
+# has grown to 100 MB with keys nobody reads. Given a second program (an earlier build), it is
+# timed beside the first in the same run. bench/README.md has the figures.
 #
-#   bench/list_timing.sh build/release/cli/quorvane-cli [RUNS]
+#   bench/list_timing.sh build/release/cli/quorvane-cli [RUNS] [EARLIER_QUORVANE_CLI]
 set -eu
 
-cli=$(realpath "${1:?usage: $0 QUORVANE_CLI [RUNS]}")
+cli=$(realpath "${1:?usage: $0 QUORVANE_CLI [RUNS] [EARLIER_QUORVANE_CLI]}")
 runs=${2:-40}
+earlier=${3:+$(realpath "$3")}
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-list-timing.XXXXXX")
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 cleanup() {
@@ -23,9 +25,50 @@ wineboot -i >/dev/null 2>&1
 wineserver -w
 query="wine reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System' /v EnableLUA"
 
-# 1. The floor and list, with no wineserver running (as a user runs it).
-hyperfine -N -w 5 -r "$runs" --export-json "$work/list.json" \
-    "$cli --version" "$cli --registry $WINEPREFIX list" >/dev/null
+# The prefix grown to 100 MB: sections under one key that nobody reads, appended.
+grown="$work/grown"
+mkdir "$grown"
+cp "$WINEPREFIX"/*.reg "$grown/"
+python3 - "$grown/system.reg" <<'EOF'
+import sys
+with open(sys.argv[1], "a", newline="") as out:
+    written = n = 0
+    while written < 100 << 20:
+        section = f"\n[Software\\\\Classes\\\\Bulk\\\\Program{n}] 1700000000\n#time=1da0b0c0d0e0f00\n"
+        section += "".join(f'"Setting{v}"="some program\'s own text"\n' for v in range(5))
+        out.write(section)
+        written += len(section)
+        n += 1
+EOF
+
+# 1. The floor and list, with no wineserver running (as a user runs it). The commands take
+# turns, one start of each in every round, so that a busy spell of the machine falls on all of
+# them alike; each start's wall time and CPU time (user + system, from wait4) are kept.
+python3 - "$work/list.json" "$runs" "$cli --version" "$cli --registry $WINEPREFIX list" \
+    "$cli --registry $grown list" ${earlier:+"$earlier --registry $WINEPREFIX list"} \
+    ${earlier:+"$earlier --registry $grown list"} <<'EOF'
+import json, os, shlex, statistics, sys, time
+out, runs, commands = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+null = os.open(os.devnull, os.O_WRONLY)
+def start(command):
+    argv = shlex.split(command)
+    began = time.perf_counter()
+    pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=[(os.POSIX_SPAWN_DUP2, null, 1)])
+    _, status, usage = os.wait4(pid, 0)
+    if status != 0:
+        sys.exit(f"{command} failed")
+    return time.perf_counter() - began, usage.ru_utime + usage.ru_stime
+for _ in range(5):
+    for command in commands:
+        start(command)
+times = {command: [] for command in commands}
+for _ in range(runs):
+    for command in commands:
+        times[command].append(start(command))
+json.dump({"results": [{"command": c, "median": statistics.median(w for w, _ in t),
+                        "cpu": statistics.median(u for _, u in t)} for c, t in times.items()]},
+          open(out, "w"))
+EOF
 # 2. Warm: the server kept running, as while a Wine program is open.
 wineserver -p
 sh -c "$query" >/dev/null 2>&1
@@ -39,13 +82,21 @@ hyperfine -w 1 -r 5 --prepare "wineserver -k 2>/dev/null; wineserver -w; sleep 0
 python3 - "$work" <<'EOF'
 import json, sys
 work = sys.argv[1]
+def results(name):
+    return json.load(open(f"{work}/{name}.json"))["results"]
 def medians(name):
-    return [(r["command"], r["median"] * 1000) for r in json.load(open(f"{work}/{name}.json"))["results"]]
-(version_cmd, floor), (list_cmd, listed) = medians("list")
+    return [(r["command"], r["median"] * 1000) for r in results(name)]
+runs = results("list")
+names = ["--version (floor)", "list", "list, 100 MB system.reg", "earlier build: list",
+         "earlier build: 100 MB"]
+floor, floor_cpu = runs[0]["median"] * 1000, runs[0]["cpu"] * 1000
+listed = runs[1]["median"] * 1000
+for name, r in zip(names, runs):
+    wall, cpu = r["median"] * 1000, r["cpu"] * 1000
+    print(f"{name:26} median {wall:8.2f} ms  (floor + {wall - floor:.2f} ms)"
+          f"  CPU {cpu:7.2f} ms  (floor + {cpu - floor_cpu:.2f} ms)")
 warm = medians("warm")[0][1]
 cold = medians("cold")[0][1]
-print(f"--version (floor)          median {floor:8.2f} ms")
-print(f"list                       median {listed:8.2f} ms  (floor + {listed - floor:.2f} ms)")
 print(f"wine reg query, warm       median {warm:8.2f} ms  ({warm / listed:.1f} x list)")
 print(f"wine reg query, cold       median {cold:8.2f} ms  ({cold / listed:.1f} x list)")
 EOF

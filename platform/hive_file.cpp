@@ -113,42 +113,119 @@ struct KeyLine {
     std::size_t first = 0;
     std::size_t count = 0;
     std::uint64_t seconds = 0;
+    bool escaped = false;  // a name holds an escape other than the doubled backslash
 };
 
 bool parseKeyLine(std::string_view line, std::vector<std::string_view>& components, KeyLine& key) {
     key.first = components.size();
+    key.escaped = false;
     const std::string_view text = withoutLineEnd(line);
     std::size_t pos = skipBlanks(text, 0);
     if (pos == text.size() || text[pos] != '[') {
         return false;
     }
     std::size_t start = ++pos;
-    // Key names cannot hold a backslash, so every escaped backslash separates two names.
-    while (pos < text.size() && text[pos] != ']') {
-        if (text[pos] != '\\') {
-            ++pos;
-            continue;
+    // Key names cannot hold a backslash, so every escaped backslash separates two names. The
+    // line is searched for its backslashes and its ']' rather than read byte by byte: every
+    // section of a file passes here.
+    std::size_t close = text.find(']', pos);
+    while (close != std::string_view::npos) {
+        const void* found = std::memchr(text.data() + pos, '\\', close - pos);
+        if (found == nullptr) {
+            break;
         }
-        if (pos + 1 < text.size() && text[pos + 1] == '\\') {
-            if (pos > start) {
-                components.push_back(text.substr(start, pos - start));
+        const std::size_t slash =
+            static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+        if (slash + 1 < text.size() && text[slash + 1] == '\\') {
+            if (slash > start) {
+                components.push_back(text.substr(start, slash - start));
             }
-            start = pos + 2;
+            start = slash + 2;
+        } else {
+            key.escaped = true;
         }
-        pos += 2;
+        pos = slash + 2;
+        if (pos > close) {
+            close = text.find(']', pos);  // that ']' was escaped
+        }
     }
-    if (pos >= text.size()) {
+    if (close == std::string_view::npos) {
         return false;
     }
+    pos = close;
     if (pos > start) {
         components.push_back(text.substr(start, pos - start));
     }
     key.count = components.size() - key.first;
+    key.seconds = 0;
     pos = skipBlanks(text, pos + 1);
     while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
         key.seconds = key.seconds * 10 + (text[pos++] - '0');
     }
     return true;
+}
+
+// What the search for [path] lines needs of a line, without splitting all of it: whether
+// parseKeyLine reads it as a key line and the text of its first `leadingNames` names (as
+// written); its time is read when its section is loaded. Lines too long to be judged so (whose
+// depth must be counted) are left to parseKeyLine: nullopt.
+struct KeyLineStart {
+    bool valid = false;
+    std::string_view leading;  // empty when the path has fewer names
+};
+std::optional<KeyLineStart> scanKeyLine(std::string_view line, std::size_t leadingNames,
+                                        std::size_t maxDepth) {
+    KeyLineStart key;
+    const std::string_view text = withoutLineEnd(line);
+    std::size_t pos = skipBlanks(text, 0);
+    if (pos == text.size() || text[pos] != '[') {
+        return key;
+    }
+    const std::size_t open = pos;
+    // Backslashes pair up from the first of a run on, so a ']' after an odd run is escaped.
+    std::size_t close = text.find(']', open + 1);
+    while (close != std::string_view::npos) {
+        std::size_t slashes = 0;
+        while (text[close - 1 - slashes] == '\\') {
+            ++slashes;
+        }
+        if (slashes % 2 == 0) {
+            break;
+        }
+        close = text.find(']', close + 1);
+    }
+    if (close == std::string_view::npos) {
+        return key;
+    }
+    if (close - open > maxDepth) {
+        return std::nullopt;  // could hold more names than allowed
+    }
+    key.valid = true;
+    std::size_t names = 0;
+    std::size_t start = open + 1;
+    std::size_t leadingStart = 0;
+    for (pos = start; names < leadingNames;) {
+        const void* found = std::memchr(text.data() + pos, '\\', close - pos);
+        const std::size_t slash =
+            found == nullptr
+                ? close
+                : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+        const bool separator = slash < close && text[slash + 1] == '\\';
+        if (slash == close || separator) {
+            if (slash > start) {
+                leadingStart = names == 0 ? start : leadingStart;
+                if (++names == leadingNames) {
+                    key.leading = text.substr(leadingStart, slash - leadingStart);
+                }
+            }
+            if (slash == close) {
+                break;
+            }
+            start = slash + 2;
+        }
+        pos = slash + 2;
+    }
+    return key;
 }
 
 std::u16string decodeName(std::string_view escaped) {
@@ -902,8 +979,9 @@ namespace {
 // Whether the key of a [path] line given as `components` lies on the way to `wanted` (folded
 // names joined by single backslashes) or below it, compared name by name without building the
 // path: most sections differ from every wanted path in their first letters.
+// When not, `away` is the component that decided it.
 bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_view wanted,
-                  std::u16string& decoded) {
+                  std::u16string& decoded, std::size_t* away = nullptr) {
     std::size_t at = 0;
     // Compares one name of the section with the next name of `wanted`; 1 match, 0 mismatch,
     // -1 when `wanted` has no more names (the section lies below it).
@@ -923,7 +1001,11 @@ bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_v
         at = end + 1;
         return 1;
     };
-    for (std::string_view component : components) {
+    for (std::size_t c = 0; c < components.size(); ++c) {
+        const std::string_view component = components[c];
+        if (away != nullptr) {
+            *away = c;
+        }
         if (at >= wanted.size()) {
             return true;  // the section lies below
         }
@@ -970,54 +1052,121 @@ bool onWayOrBelow(std::span<const std::string_view> components, std::u16string_v
 
 }  // namespace
 
-// A [path] line's components, kept in one list for the whole file, and where its section starts.
+// Where a section starts: at its [path] line.
 struct ScannedHive::Section {
     std::size_t start;
-    std::uint64_t seconds;
 };
 
-ScannedHive::ScannedHive(std::string text) : text_(std::move(text)) {
-    const std::string_view file = text_;
+namespace {
+
+// The first line must be Wine's header; it tells the file's line ends.
+std::string lineEndAfterHeader(std::string_view file) {
     const std::string_view firstLine = lineAt(file, 0);
     if (withoutLineEnd(firstLine) != kHeaderLine) {
         throw HeaderError("the first line is not \"WINE REGISTRY Version 2\"");
     }
-    if (firstLine.size() >= 2 && firstLine[firstLine.size() - 2] == '\r') {
-        lineEnd_ = "\r\n";
+    return firstLine.size() >= 2 && firstLine[firstLine.size() - 2] == '\r' ? "\r\n" : "\n";
+}
+
+}  // namespace
+
+ScannedHive::ScannedHive(std::string text) : size_(text.size()) {
+    pieces_.push_back({0, std::move(text)});
+    const std::string_view file = pieces_.front().text;
+    lineEnd_ = lineEndAfterHeader(file);
+    scan(file, 0);
+}
+
+ScannedHive::ScannedHive(std::size_t size, Reader read) : size_(size), read_(std::move(read)) {
+    // Pieces of a size that the processor's caches hold; a line longer than that makes the
+    // buffer grow.
+    constexpr std::size_t kPieceSize = std::size_t{256} << 10;
+    std::string buffer(std::max<std::size_t>(1, std::min(size_, kPieceSize)), '\0');
+    std::size_t offset = 0;  // where in the file the buffer starts: always at a line's start
+    std::size_t kept = 0;    // the unfinished line carried over from the last piece
+    for (bool first = true;; first = false) {
+        if (kept == buffer.size()) {
+            buffer.resize(buffer.size() * 2);
+        }
+        const std::size_t length = std::min(buffer.size() - kept, size_ - offset - kept);
+        read_(offset + kept, buffer.data() + kept, length);
+        const std::size_t filled = kept + length;
+        const bool last = offset + filled == size_;
+        const std::string_view piece(buffer.data(), filled);
+        if (first) {
+            lineEnd_ = lineEndAfterHeader(piece);
+        }
+        // Only whole lines: a [path] line is judged as a whole.
+        std::size_t complete = filled;
+        if (!last) {
+            const std::size_t newline = piece.rfind('\n');
+            complete = newline == std::string_view::npos ? 0 : newline + 1;
+        }
+        scan(piece.substr(0, complete), offset);
+        if (last) {
+            break;
+        }
+        std::memmove(buffer.data(), buffer.data() + complete, filled - complete);
+        kept = filled - complete;
+        offset += complete;
     }
+}
+
+void ScannedHive::scan(std::string_view piece, std::size_t base) {
     // A [path] line starts a line, after blanks at most: a search for '[' finds every one of
-    // them without reading the file line by line.
+    // them without reading the file line by line. The piece starts at a line's start.
     std::vector<std::string_view> components;
-    std::string_view runLeading;
-    for (std::size_t bracket = file.find('['); bracket != std::string_view::npos;) {
+    for (std::size_t bracket = piece.find('['); bracket != std::string_view::npos;) {
         std::size_t start = bracket;
-        while (start > 0 && isBlank(file[start - 1])) {
+        while (start > 0 && isBlank(piece[start - 1])) {
             --start;
         }
-        if (start > 0 && file[start - 1] != '\n') {
-            bracket = file.find('[', bracket + 1);
+        if (start > 0 && piece[start - 1] != '\n') {
+            bracket = piece.find('[', bracket + 1);
             continue;
         }
-        const std::string_view line = lineAt(file, start);
-        KeyLine key;
-        components.clear();
-        if (parseKeyLine(line, components, key) && nameCount(components) <= Document::kMaxDepth) {
-            // Wine's order keeps the keys below one name of the first two levels together.
-            const std::string_view leading =
-                key.count < kRunDepth
-                    ? std::string_view()
-                    : std::string_view(components[0].data(),
-                                       static_cast<std::size_t>(components[kRunDepth - 1].data() +
-                                                                components[kRunDepth - 1].size() -
-                                                                components[0].data()));
-            if (runs_.empty() || leading.empty() || leading != runLeading) {
-                runs_.push_back(sections_.size());
-                runLeading = leading;
+        const std::string_view line = lineAt(piece, start);
+        std::optional<KeyLineStart> key = scanKeyLine(line, kRunDepth, Document::kMaxDepth);
+        if (!key) {
+            // A long line: its names are counted.
+            KeyLine parsed;
+            components.clear();
+            key = KeyLineStart();
+            if (parseKeyLine(line, components, parsed) &&
+                nameCount(components) <= Document::kMaxDepth) {
+                key->valid = true;
+                if (parsed.count >= kRunDepth) {
+                    key->leading =
+                        std::string_view(components[0].data(),
+                                         static_cast<std::size_t>(components[kRunDepth - 1].data() +
+                                                                  components[kRunDepth - 1].size() -
+                                                                  components[0].data()));
+                }
             }
-            sections_.push_back({start, key.seconds});
         }
-        bracket = file.find('[', start + line.size());
+        if (key->valid) {
+            // Wine's order keeps the keys below one name of the first two levels together.
+            if (runs_.empty() || key->leading.empty() || key->leading != runLeading_) {
+                runs_.push_back(sections_.size());
+                runLines_.emplace_back(line);
+                runLeading_.assign(key->leading);
+            }
+            sections_.push_back({base + start});
+        }
+        bracket = piece.find('[', start + line.size());
     }
+}
+
+std::string_view ScannedHive::text(std::size_t begin, std::size_t end) const {
+    for (const Piece& piece : pieces_) {
+        if (piece.begin <= begin && end <= piece.begin + piece.text.size()) {
+            return std::string_view(piece.text).substr(begin - piece.begin, end - begin);
+        }
+    }
+    Piece piece{begin, std::string(end - begin, '\0')};
+    read_(begin, piece.text.data(), piece.text.size());
+    pieces_.push_back(std::move(piece));
+    return pieces_.back().text;
 }
 
 ScannedHive::~ScannedHive() = default;
@@ -1051,77 +1200,115 @@ void Document::select(std::u16string_view wanted) {
 
 void Document::load(const std::u16string_view* wanted) {
     const ScannedHive& hive = *buffer_;
-    const std::string_view file = hive.text_;
     lineEnd_ = hive.lineEnd_;
     const auto& sections = hive.sections_;
+    const auto& runs = hive.runs_;
     std::u16string decoded;
-
-    const std::size_t headerEnd = sections.empty() ? file.size() : sections.front().start;
-    header_ = withoutSeparator(file.substr(0, headerEnd));
-    // What follows the file's last section (or its header) is kept as it is.
-    const std::string_view last = sections.empty() ? file : file.substr(sections.back().start);
-    trailer_ = last.substr(withoutSeparator(last).size());
-    std::vector<std::pair<std::string_view, Key*>> lastPath;
-    LoadingIndex index;
     std::vector<std::string_view> components;
     KeyLine key;
-    auto nextRun = hive.runs_.begin();
-    for (std::size_t i = 0; i < sections.size(); ++i) {
-        if (wanted != nullptr && loaded_[i]) {
-            continue;  // each section once, whichever wanted key it was found for first
+    const auto sectionEnd = [&](std::size_t i) {
+        return i < sections.size() ? sections[i].start : hive.size_;
+    };
+
+    // Everything is read before anything is loaded: a failed read leaves the document as it was.
+    const bool whole = wanted == nullptr || wanted->empty();
+    const std::string_view file = whole ? hive.text(0, hive.size_) : std::string_view();
+    std::vector<std::pair<std::size_t, std::string_view>> runsRead;  // a run and its text
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const std::size_t begin = sections[runs[r]].start;
+        const std::size_t end = sectionEnd(r + 1 < runs.size() ? runs[r + 1] : sections.size());
+        if (whole) {
+            runsRead.emplace_back(r, file.substr(begin, end - begin));
+            continue;
         }
         components.clear();
-        parseKeyLine(lineAt(file, sections[i].start), components, key);
-        while (nextRun != hive.runs_.end() && *nextRun <= i) {
-            ++nextRun;
+        parseKeyLine(hive.runLines_[r], components, key);
+        const std::size_t leading = std::min(components.size(), ScannedHive::kRunDepth);
+        // The sections of a run begin with the same names: when these lead away, all do.
+        if (onWayOrBelow(std::span(components).first(leading), *wanted, decoded)) {
+            runsRead.emplace_back(r, hive.text(begin, end));
         }
-        const std::size_t runEnd = nextRun == hive.runs_.end() ? sections.size() : *nextRun;
-        if (wanted != nullptr) {
-            const std::size_t leading = std::min(components.size(), ScannedHive::kRunDepth);
-            if (!onWayOrBelow(std::span(components).first(leading), *wanted, decoded)) {
-                // The sections up to the next run begin with the same names: all lead away.
-                i = runEnd - 1;
+    }
+    if (whole) {
+        const std::size_t headerEnd = sectionEnd(0);
+        header_ = withoutSeparator(file.substr(0, headerEnd));
+        // What follows the file's last section (or its header) is kept as it is.
+        const std::string_view last = sections.empty() ? file : file.substr(sections.back().start);
+        trailer_ = last.substr(withoutSeparator(last).size());
+    }
+
+    // The start of the last [path] line found to lead away from `wanted`, up to the name that
+    // decided it: the lines after it that begin with the same names lead away too, which a
+    // comparison of their first bytes shows without splitting them.
+    std::string_view awayPrefix;
+    const auto leadsAway = [&](std::string_view line) {
+        if (awayPrefix.empty() || !line.starts_with(awayPrefix)) {
+            return false;
+        }
+        const std::string_view rest = line.substr(awayPrefix.size());
+        return rest.starts_with(']') || rest.starts_with("\\\\");
+    };
+    std::vector<std::pair<std::string_view, Key*>> lastPath;
+    LoadingIndex index;
+    for (const auto& [r, text] : runsRead) {
+        const std::size_t base = sections[runs[r]].start;
+        const std::size_t runEnd = r + 1 < runs.size() ? runs[r + 1] : sections.size();
+        for (std::size_t i = runs[r]; i < runEnd; ++i) {
+            if (wanted != nullptr && loaded_[i]) {
+                continue;  // each section once, whichever wanted key it was found for first
+            }
+            const std::string_view chunk =
+                text.substr(sections[i].start - base, sectionEnd(i + 1) - sections[i].start);
+            const std::string_view line = lineAt(chunk, 0);
+            if (leadsAway(line)) {
                 continue;
             }
-            if (!onWayOrBelow(components, *wanted, decoded)) {
-                continue;
-            }
-            loaded_[i] = true;
-        }
-        const std::size_t end = i + 1 < sections.size() ? sections[i + 1].start : file.size();
-        const std::string_view chunk = file.substr(sections[i].start, end - sections[i].start);
-        // Neighbouring sections share most of their path: reuse the keys of the last one.
-        std::size_t shared = 0;
-        while (shared < components.size() && shared < lastPath.size() &&
-               components[shared] == lastPath[shared].first) {
-            ++shared;
-        }
-        lastPath.resize(shared);
-        Key* target = shared == 0 ? root_.get() : lastPath.back().second;
-        for (std::size_t c = shared; c < components.size(); ++c) {
-            // As in Wine, names are split after unescaping: an escaped backslash separates
-            // names too, and an empty name is no key.
-            std::u16string& decodedName = index.decoded;
-            if (widenPlain(components[c], decodedName)) {
-                target = &target->childForLoading(decodedName, index);
-            } else {
-                decodedName.clear();
-                std::size_t escapedPos = 0;
-                readEscaped(components[c], escapedPos, '\0', decodedName);
-                const std::u16string_view names = decodedName;
-                std::size_t start = 0;
-                while (start < names.size()) {
-                    const std::size_t end = std::min(names.find(u'\\', start), names.size());
-                    if (end > start) {
-                        target = &target->childForLoading(names.substr(start, end - start), index);
-                    }
-                    start = end + 1;
+            components.clear();
+            parseKeyLine(line, components, key);
+            if (wanted != nullptr) {
+                std::size_t away = 0;
+                if (!onWayOrBelow(components, *wanted, decoded, &away)) {
+                    awayPrefix = line.substr(
+                        0, static_cast<std::size_t>(components[away].data() +
+                                                    components[away].size() - line.data()));
+                    continue;
                 }
+                loaded_[i] = true;
             }
-            lastPath.emplace_back(components[c], target);
+            // Neighbouring sections share most of their path: reuse the keys of the last one.
+            std::size_t shared = 0;
+            while (shared < components.size() && shared < lastPath.size() &&
+                   components[shared] == lastPath[shared].first) {
+                ++shared;
+            }
+            lastPath.resize(shared);
+            Key* target = shared == 0 ? root_.get() : lastPath.back().second;
+            for (std::size_t c = shared; c < components.size(); ++c) {
+                // As in Wine, names are split after unescaping: an escaped backslash separates
+                // names too, and an empty name is no key.
+                std::u16string& decodedName = index.decoded;
+                if (widenPlain(components[c], decodedName)) {
+                    target = &target->childForLoading(decodedName, index);
+                } else {
+                    decodedName.clear();
+                    std::size_t escapedPos = 0;
+                    readEscaped(components[c], escapedPos, '\0', decodedName);
+                    const std::u16string_view names = decodedName;
+                    std::size_t start = 0;
+                    while (start < names.size()) {
+                        const std::size_t end = std::min(names.find(u'\\', start), names.size());
+                        if (end > start) {
+                            target =
+                                &target->childForLoading(names.substr(start, end - start), index);
+                        }
+                        start = end + 1;
+                    }
+                }
+                lastPath.emplace_back(components[c], target);
+            }
+            target->addRawSection(withoutSeparator(chunk),
+                                  kUnixEpochTicks + key.seconds * kTicksPerSecond);
         }
-        target->addRawSection(withoutSeparator(chunk),
-                              kUnixEpochTicks + sections[i].seconds * kTicksPerSecond);
     }
     Key::sortLoaded(index);
 }
@@ -1132,7 +1319,7 @@ std::string Document::serialize() const {
         throw std::logic_error("a hive loaded in part cannot be written");
     }
     std::string out;
-    out.reserve(buffer_->text_.size() + 4096);
+    out.reserve(buffer_->size_ + 4096);
     out += header_;
     root_->serialize(out, lineEnd_);
     out += trailer_;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -141,11 +143,21 @@ private:
     std::optional<bool> link_;
 };
 
-// A hive file's text with its [path] lines found: read once, it serves every Document loaded
-// from it. Throws HeaderError when the first line is not Wine's header.
+// A hive file with its [path] lines found: scanned once, it serves every Document loaded from
+// it. Throws HeaderError when the first line is not Wine's header.
 class ScannedHive {
 public:
+    // Fills `out` with `length` bytes of the file from `offset` on, or throws.
+    using Reader = std::function<void(std::size_t offset, char* out, std::size_t length)>;
+
+    // The whole text at hand.
     explicit ScannedHive(std::string text);
+    // A file of `size` bytes read through `read`: the [path] lines are found in one pass over
+    // it, a piece at a time, and none of its text is kept. The sections a document loads later
+    // are read again through `read`, a run of neighbouring sections at a time, so that a read of
+    // a few keys costs the search for the [path] lines and the reading of their runs only. An
+    // exception of `read` leaves the document that asked unchanged.
+    ScannedHive(std::size_t size, Reader read);
     ~ScannedHive();
     ScannedHive(const ScannedHive&) = delete;
     ScannedHive& operator=(const ScannedHive&) = delete;
@@ -153,13 +165,27 @@ public:
 private:
     friend class Document;
     struct Section;
-    std::string text_;  // untouched sections point into it, so it never moves
+    struct Piece {
+        std::size_t begin;
+        std::string text;
+    };
+    void scan(std::string_view piece, std::size_t base);
+    // The file's bytes from `begin` to `end`, read unless a piece read before holds them; valid
+    // while this object lives (untouched sections point into them).
+    std::string_view text(std::size_t begin, std::size_t end) const;
+
+    std::size_t size_ = 0;
+    Reader read_;
+    mutable std::deque<Piece> pieces_;  // a deque never moves what it holds
     std::string lineEnd_ = "\n";
     std::vector<Section> sections_;
     // Where each run of neighbouring sections that share their first kRunDepth components (as
-    // written) starts, so that a selection passes over the runs that lead elsewhere at once.
+    // written) starts, and the [path] line of its first section, so that a selection passes
+    // over the runs that lead elsewhere at once, without reading them.
     static constexpr std::size_t kRunDepth = 2;
     std::vector<std::size_t> runs_;
+    std::vector<std::string> runLines_;
+    std::string runLeading_;  // while scanning: the leading components of the last run
 };
 
 class Document {

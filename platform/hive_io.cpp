@@ -44,6 +44,8 @@ FileSignature signatureOf(const struct stat& info) {
     signature.size = info.st_size;
     signature.modifiedSeconds = info.st_mtim.tv_sec;
     signature.modifiedNanoseconds = info.st_mtim.tv_nsec;
+    signature.changedSeconds = info.st_ctim.tv_sec;
+    signature.changedNanoseconds = info.st_ctim.tv_nsec;
     signature.mode = info.st_mode;
     signature.owner = info.st_uid;
     signature.group = info.st_gid;
@@ -184,6 +186,11 @@ bool FileSignature::sameVersion(const FileSignature& other) const {
            modifiedNanoseconds == other.modifiedNanoseconds && mode == other.mode;
 }
 
+bool FileSignature::untouchedSince(const FileSignature& other) const {
+    return sameVersion(other) && changedSeconds == other.changedSeconds &&
+           changedNanoseconds == other.changedNanoseconds;
+}
+
 Directory openDirectory(const fs::path& path) {
     constexpr int kMaxHops = 40;
     FileDescriptor current(
@@ -270,10 +277,15 @@ std::optional<FileSignature> statFileIn(const Directory& directory, const std::s
     return signatureOf(info);
 }
 
-std::optional<FileContent> readHive(const Directory& directory, const std::string& name) {
+namespace {
+
+// Opens the hive where its links lead, by the rules of checkHive; -1 when it does not exist.
+int openHive(const Directory& directory, const std::string& name, struct stat& info,
+             fs::path& shown) {
     const Location where = resolve(directory, name);
+    shown = where.shown;
     if (!where.exists) {
-        return std::nullopt;
+        return -1;
     }
     // Non-blocking, so that a FIFO put in the file's place meanwhile cannot hang the reader.
     FileDescriptor fd(::openat(where.parent, where.name.c_str(),
@@ -281,29 +293,108 @@ std::optional<FileContent> readHive(const Directory& directory, const std::strin
     if (fd.get() < 0) {
         fail("cannot open", where.shown);
     }
-    struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
         fail("cannot examine", where.shown);
     }
     checkHive(directory, where, info);
-    FileContent result{std::string(static_cast<std::size_t>(info.st_size), '\0'),
-                       signatureOf(info)};
-    std::size_t done = 0;
-    while (done < result.text.size()) {
-        const ssize_t got = ::read(fd.get(), result.text.data() + done, result.text.size() - done);
+    return fd.release();
+}
+
+[[noreturn]] void changedMeanwhile(const Directory& directory, const std::string& name) {
+    throw FileChanged(directory.path / name, "was changed by another program while it was read",
+                      ESTALE);
+}
+
+}  // namespace
+
+std::optional<HiveReader> HiveReader::open(const Directory& directory, const std::string& name) {
+    struct stat info {};
+    fs::path shown;
+    const int fd = openHive(directory, name, info, shown);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    return HiveReader(directory, name, signatureOf(info), fd);
+}
+
+HiveReader::HiveReader(Directory directory, std::string name, FileSignature signature, int fd)
+    : directory_(std::move(directory)), name_(std::move(name)), signature_(signature), fd_(fd) {}
+
+HiveReader::~HiveReader() {
+    close();
+}
+
+HiveReader::HiveReader(HiveReader&& other) noexcept
+    : directory_(std::move(other.directory_)),
+      name_(std::move(other.name_)),
+      signature_(other.signature_),
+      fd_(std::exchange(other.fd_, -1)) {}
+
+HiveReader& HiveReader::operator=(HiveReader&& other) noexcept {
+    std::swap(directory_, other.directory_);
+    std::swap(name_, other.name_);
+    std::swap(signature_, other.signature_);
+    std::swap(fd_, other.fd_);
+    return *this;
+}
+
+void HiveReader::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+void HiveReader::reopen() {
+    struct stat info {};
+    fs::path shown;
+    const int fd = openHive(directory_, name_, info, shown);
+    if (fd < 0) {
+        changedMeanwhile(directory_, name_);
+    }
+    fd_ = fd;
+    if (!signatureOf(info).untouchedSince(signature_)) {
+        close();
+        changedMeanwhile(directory_, name_);
+    }
+}
+
+void HiveReader::checkUnchanged() {
+    if (fd_ < 0) {
+        reopen();
+        return;
+    }
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) {
+        fail("cannot examine", directory_.path / name_);
+    }
+    if (!signatureOf(info).untouchedSince(signature_)) {
+        changedMeanwhile(directory_, name_);
+    }
+}
+
+void HiveReader::read(std::size_t offset, char* out, std::size_t length) {
+    if (offset > size() || length > size() - offset) {
+        changedMeanwhile(directory_, name_);
+    }
+    if (fd_ < 0) {
+        reopen();
+    }
+    while (length > 0) {
+        const ssize_t got = ::pread(fd_, out, length, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got < 0) {
-            fail("cannot read", where.shown);
+            fail("cannot read", directory_.path / name_);
         }
         if (got == 0) {
-            break;
+            changedMeanwhile(directory_, name_);  // cut short since it was opened
         }
-        done += static_cast<std::size_t>(got);
+        out += got;
+        offset += static_cast<std::size_t>(got);
+        length -= static_cast<std::size_t>(got);
     }
-    result.text.resize(done);
-    return result;
 }
 
 FileSignature replaceHive(const Directory& directory, const std::string& name,

@@ -63,28 +63,69 @@ struct FileSignature {
     off_t size = 0;
     std::int64_t modifiedSeconds = 0;
     long modifiedNanoseconds = 0;
+    // The inode's change time, which no program can set back: a file written in place whose
+    // modification time was set back still shows a new one. Renaming a file changes it too, so
+    // it does not tell versions apart (a file's own replacement would look changed): it tells
+    // whether a version read in pieces is still untouched.
+    std::int64_t changedSeconds = 0;
+    long changedNanoseconds = 0;
     mode_t mode = 0;
     uid_t owner = 0;
     gid_t group = 0;
 
     bool sameVersion(const FileSignature& other) const;
+    bool untouchedSince(const FileSignature& other) const;
     bool writable() const { return (mode & 0222) != 0; }
 };
 
 // The file `name` in `directory`, links followed: nullopt when it does not exist. Throws
-// FileError. Cheap, for noticing a new version; readHive decides whether it may be used.
+// FileError. Cheap, for noticing a new version; HiveReader decides whether it may be used.
 std::optional<FileSignature> statFileIn(const Directory& directory, const std::string& name);
 
-struct FileContent {
-    std::string text;
-    FileSignature signature;
+// The file was replaced, cut short or written to since the version being read was opened: what
+// was read of it may not fit together. Reading it afresh is the remedy.
+class FileChanged : public FileError {
+public:
+    using FileError::FileError;
 };
-// The hive `name` in `directory`: nullopt when it does not exist. A symbolic link is followed,
-// as Wine follows it, only to a file of the directory's owner; a file that is not a regular one
-// (a FIFO, a device, a directory) is refused without waiting on it. Throws FileError.
-std::optional<FileContent> readHive(const Directory& directory, const std::string& name);
 
-// Replaces the hive `name` (or the file its link leads to, by the rules of readHive): writes a
+// One version of the hive `name` in `directory`, read by byte ranges. A symbolic link is
+// followed, as Wine follows it, only to a file of the directory's owner; a file that is not a
+// regular one (a FIFO, a device, a directory) is refused without waiting on it. The descriptor
+// is held only until close(): a read after it opens the file again, and every opening checks
+// that the file is still the version first opened (device, inode, size, time, mode). Reading by
+// descriptor rather than through a mapping, a file cut short by another process meanwhile gives
+// a short read, noticed, never a fault.
+class HiveReader {
+public:
+    // nullopt when the hive does not exist. Throws FileError.
+    static std::optional<HiveReader> open(const Directory& directory, const std::string& name);
+    ~HiveReader();
+    HiveReader(HiveReader&& other) noexcept;
+    HiveReader& operator=(HiveReader&& other) noexcept;
+    HiveReader(const HiveReader&) = delete;
+    HiveReader& operator=(const HiveReader&) = delete;
+
+    const FileSignature& signature() const { return signature_; }
+    std::size_t size() const { return static_cast<std::size_t>(signature_.size); }
+    // Fills `out` with the bytes from `offset` on. Throws FileChanged when the file is no longer
+    // the version opened first (or holds fewer bytes), FileError when it cannot be read.
+    void read(std::size_t offset, char* out, std::size_t length);
+    // Throws FileChanged unless the file is still the version opened first.
+    void checkUnchanged();
+    void close();
+
+private:
+    HiveReader(Directory directory, std::string name, FileSignature signature, int fd);
+    void reopen();
+
+    Directory directory_;  // borrowed: the descriptor belongs to the store
+    std::string name_;
+    FileSignature signature_;
+    int fd_ = -1;
+};
+
+// Replaces the hive `name` (or the file its link leads to, by the rules of HiveReader): writes a
 // temporary file beside it, flushes it, renames it over the hive and flushes the directory, so
 // that the hive is either the old or the new text, never torn. The new file keeps the mode and,
 // where the process may give it, the owner of `previous`; a new hive gets the directory's owner

@@ -34,6 +34,8 @@ using Path = std::u16string;
 constexpr Status kBadPathname = 161;
 constexpr std::chrono::milliseconds kLockTimeout{10'000};
 constexpr int kMaxLinkDepth = 16;
+// How often a hive that other programs keep changing is read again before an operation fails.
+constexpr int kReadAttempts = 5;
 using rights::kCreate;
 using rights::kEnumerate;
 using rights::kQuery;
@@ -312,40 +314,110 @@ struct HiveStore::Impl {
         if (same) {
             return;
         }
-        auto content = signature ? hive::readHive(dir, file.fileName) : std::nullopt;
+        // A file another program changes while it is read is read again.
+        for (int attempt = 1;; ++attempt) {
+            try {
+                load(file, signature.has_value());
+                return;
+            } catch (const hive::FileChanged&) {
+                if (attempt == kReadAttempts) {
+                    throw;
+                }
+            }
+        }
+    }
+
+    // Reads the version of `file` on disk now: only its [path] lines until a key is asked for.
+    void load(HiveFile& file, bool exists) {
+        // Memory follows the file only once this has succeeded.
+        file.document.reset();
+        auto reader = exists ? hive::HiveReader::open(dir, file.fileName) : std::nullopt;
+        std::optional<hive::FileSignature> signature;
         try {
-            file.partial = content.has_value();
             file.wanted.clear();
             file.text.reset();
-            if (file.partial) {
-                file.text = std::make_shared<const hive::ScannedHive>(std::move(content->text));
+            file.partial = reader.has_value();
+            if (reader) {
+                signature = reader->signature();
+                file.text = scan(std::move(*reader));
                 file.document = Document::parseSelected(file.text, file.wanted);
             } else {
-                file.document = content ? Document::parse(std::move(content->text))
-                                        : Document::empty(file.branch);
+                file.document = Document::empty(file.branch);
             }
         } catch (const hive::HeaderError& error) {
             file.document.reset();
             throw StoreError(headerFailure(file.path, error));
         }
-        file.signature = content ? std::optional(content->signature) : std::nullopt;
+        file.signature = signature;
         ++file.generation;
         ++file.changes;
         if (!file.pending.empty()) {
-            loadWhole(file);
+            try {
+                file.document->select(u"");
+            } catch (...) {
+                file.document.reset();
+                throw;
+            }
+            file.partial = false;
         }
         for (const WriteOp& op : file.pending) {
             apply(file, op);
         }
     }
 
+    // Finds the [path] lines of the hive `reader` opened, holding its descriptor only while it
+    // does; each later read of sections opens the file again and checks it is the same version.
+    static std::shared_ptr<const hive::ScannedHive> scan(hive::HiveReader reader) {
+        struct Source {
+            hive::HiveReader reader;
+            bool holding = true;
+        };
+        auto source = std::make_shared<Source>(Source{std::move(reader)});
+        auto scanned = std::make_shared<const hive::ScannedHive>(
+            source->reader.size(), [source](std::size_t offset, char* out, std::size_t length) {
+                struct Release {
+                    Source& source;
+                    ~Release() {
+                        if (!source.holding) {
+                            source.reader.close();
+                        }
+                    }
+                } release{*source};
+                source->reader.read(offset, out, length);
+            });
+        // Written in place while it was scanned: the lines found may not fit together.
+        source->reader.checkUnchanged();
+        source->holding = false;
+        source->reader.close();
+        return scanned;
+    }
+
+    // Loads more of a hive read in part. When the file turns out to have changed since its
+    // [path] lines were found, its new version is read and `more` runs on that.
+    template <typename More>
+    void extend(HiveFile& file, More more) {
+        for (int attempt = 1; file.partial; ++attempt) {
+            try {
+                more();
+                return;
+            } catch (const hive::FileChanged&) {
+                if (attempt == kReadAttempts) {
+                    file.document.reset();
+                    throw;
+                }
+                file.document.reset();
+                refresh(file);
+            }
+        }
+    }
+
     // A change is made on the whole tree: it is written back whole.
     void loadWhole(HiveFile& file) {
-        if (file.partial) {
+        extend(file, [&] {
             file.document->select(u"");
             file.partial = false;
             ++file.changes;
-        }
+        });
     }
 
     // Loads the key at `path` and everything below it, when the hive is read in part.
@@ -371,7 +443,10 @@ struct HiveStore::Impl {
             return;
         }
         std::u16string folded = hive::foldName(path);
-        file.document->select(folded);
+        extend(file, [&] { file.document->select(folded); });
+        if (!file.partial) {
+            return;
+        }
         file.wanted.push_back(std::move(folded));
         // A link on the way may lead anywhere in the hive: then the whole hive is loaded.
         Key* key = &file.document->root();
@@ -526,13 +601,20 @@ struct HiveStore::Impl {
         } catch (const std::exception& error) {
             return failure(kRegistryIoFailed, error.what());
         }
-        if (base.open != nullptr) {
-            cover(*base.hive, base.path);
+        // Reading more of the hive can fail as the first reading could.
+        try {
+            if (base.open != nullptr) {
+                cover(*base.hive, base.path);
+            }
+            if (base.open != nullptr && keyOf(*base.open) == nullptr) {
+                return kKeyDeleted;
+            }
+            return operation(base);
+        } catch (const hive::FileError& error) {
+            return failure(statusOf(error), error.what());
+        } catch (const StoreError& error) {
+            return failure(kRegistryIoFailed, error.what());
         }
-        if (base.open != nullptr && keyOf(*base.open) == nullptr) {
-            return kKeyDeleted;
-        }
-        return operation(base);
     }
 
     template <typename Operation>

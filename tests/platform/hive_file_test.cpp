@@ -415,3 +415,106 @@ TEST(HiveDocument, TheLastLineOfAValueNameCountsAndNewValuesGoInNameOrder) {
 
 }  // namespace
 }  // namespace quorvane::platform::hive
+
+namespace quorvane::platform::hive {
+namespace {
+
+// A hive scanned in pieces, its sections read again only as keys are asked for, gives what its
+// whole text gives: the same bytes written back, the same keys read in part.
+struct PiecesCase {
+    const char* what;
+    std::string text;
+    std::vector<std::u16string> wanted;  // a key read in part, name by name
+};
+
+// The serialized key at `path` (folded names), or empty when there is none.
+std::string keyText(Document& document, const std::vector<std::u16string>& path) {
+    Key* key = &document.root();
+    for (const auto& name : path) {
+        key = key == nullptr ? nullptr : key->child(name);
+    }
+    std::string text;
+    if (key != nullptr) {
+        key->serialize(text, "\n");
+    }
+    return text;
+}
+
+std::vector<PiecesCase> piecesCases() {
+    const std::string header =
+        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n";
+    const std::string tail = "\n[A\\\\B] 1700000000\n\"v\"=dword:00000001\n\n[C] 0\n\"w\"=\"x\"\n";
+    // A [path] line that begins just before the end of the first piece (256 KiB) and ends after it.
+    std::string across = header + ";" + std::string((256 << 10) - header.size() - 5, 'p') + "\n";
+    across += "[A\\\\B] 1700000000\n\"v\"=dword:00000002\n";
+    return {
+        {"fixture",
+         readFile(fixtureDirectory() / "system.reg"),
+         {u"software", u"microsoft", u"windows nt", u"currentversion"}},
+        {"line longer than a piece",
+         header + "\n[A] 0\n\"big\"=\"" + std::string(600'000, 'x') + "\"\n" + tail,
+         {u"a", u"b"}},
+        {"key line across two pieces", across + tail, {u"a", u"b"}},
+        {"crlf and damaged lines",
+         "WINE REGISTRY Version 2\r\n\r\n[A\\\\B] 5\r\n\"v\"=dword:zz\r\n[not a key\r\n  "
+         "[A\\\\B\\\\C] 6\r\n"
+         "\"w\"=\"\\]\"\r\n\r\n[A\\\\B\\] still\\\\D] 7\r\n\r\n",
+         {u"a", u"b"}},
+    };
+}
+
+class ReadInPiecesTest : public ::testing::TestWithParam<PiecesCase> {};
+
+TEST_P(ReadInPiecesTest, GivesWhatTheWholeTextGives) {
+    const PiecesCase& c = GetParam();
+    const std::string& text = c.text;
+    const auto fromText = [&](std::size_t offset, char* out, std::size_t length) {
+        ASSERT_LE(offset + length, text.size());
+        std::copy_n(text.data() + offset, length, out);
+    };
+    const std::u16string everything[] = {u""};
+    auto wholeScan = std::make_shared<const ScannedHive>(text.size(), fromText);
+    Document whole = Document::parse(text);
+    EXPECT_EQ(Document::parseSelected(wholeScan, everything).serialize(), whole.serialize());
+    auto partScan = std::make_shared<const ScannedHive>(text.size(), fromText);
+    std::u16string wanted;
+    for (const auto& name : c.wanted) {
+        wanted += (wanted.empty() ? u"" : u"\\") + name;
+    }
+    const std::u16string wantedList[] = {wanted};
+    Document part = Document::parseSelected(partScan, wantedList);
+    const std::string fromWhole = keyText(whole, c.wanted);
+    EXPECT_NE(fromWhole.find("\"="), std::string::npos) << "the key read holds values";
+    EXPECT_EQ(keyText(part, c.wanted), fromWhole);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hives, ReadInPiecesTest, ::testing::ValuesIn(piecesCases()),
+                         testing::CaseName());
+
+// A read of sections that fails (the file changed meanwhile) leaves the document as it was, and
+// a later read can still load them.
+TEST(ReadInPieces, AFailedReadLeavesTheDocumentAsItWas) {
+    const std::string text =
+        "WINE REGISTRY Version 2\n\n[A] 0\n\"v\"=dword:00000001\n\n[B] 0\n\"w\"=dword:00000002\n";
+    bool failing = false;
+    auto scanned = std::make_shared<const ScannedHive>(
+        text.size(), [&](std::size_t offset, char* out, std::size_t length) {
+            if (failing) {
+                throw std::runtime_error("changed meanwhile");
+            }
+            std::copy_n(text.data() + offset, length, out);
+        });
+    const std::u16string wanted[] = {u"a"};
+    Document part = Document::parseSelected(scanned, wanted);
+    failing = true;
+    EXPECT_THROW(part.select(u"b"), std::runtime_error);
+    EXPECT_EQ(part.root().child(u"b"), nullptr);
+    EXPECT_EQ(part.root().child(u"a")->value(u"v")->bytes, dword(1));
+    failing = false;
+    part.select(u"b");
+    ASSERT_NE(part.root().child(u"b"), nullptr);
+    EXPECT_EQ(part.root().child(u"b")->value(u"w")->bytes, dword(2));
+}
+
+}  // namespace
+}  // namespace quorvane::platform::hive

@@ -13,6 +13,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/hive_io.h"
 #include "platform/registry_location.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
@@ -410,6 +411,122 @@ TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstWriteOtherDirectoriesMustExist)
     EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
     EXPECT_EQ(readFile(prefix / "user.reg").rfind("WINE REGISTRY Version 2\n", 0), 0u);
     EXPECT_FALSE(fs::exists(prefix / "system.reg"));
+}
+
+// Another program changes a hive after its [path] lines were found and before its sections are
+// read: the reader notices, rather than reading bytes of another version at the old places (or
+// faulting on a file cut short, as a mapping of it would).
+struct ChangeCase {
+    const char* what;
+    bool holding;  // the descriptor still open from the search, else opened again for the read
+    std::function<void(const fs::path&)> change;
+};
+
+void truncateToHalf(const fs::path& file) {
+    fs::resize_file(file, fs::file_size(file) / 2);
+}
+
+class ChangedWhileReadTest : public HiveStoreTest,
+                             public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(ChangedWhileReadTest, IsNoticedAtTheNextRead) {
+    const fs::path file = hive("system.reg");
+    const std::string text = readFile(file);
+    const hive::Directory directory = hive::openDirectory(dir_.path());
+    auto reader = hive::HiveReader::open(directory, "system.reg");
+    ASSERT_TRUE(reader);
+    std::string bytes(4096, '\0');
+    const std::size_t offset = text.size() - bytes.size();
+    reader->read(offset, bytes.data(), bytes.size());
+    EXPECT_EQ(bytes, text.substr(offset));
+    if (!GetParam().holding) {
+        reader->close();
+        reader->read(offset, bytes.data(), bytes.size());  // unchanged: opened again and read
+        EXPECT_EQ(bytes, text.substr(offset));
+        reader->close();
+    }
+    GetParam().change(file);
+    EXPECT_THROW(reader->read(offset, bytes.data(), bytes.size()), hive::FileChanged);
+    ::close(directory.fd);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ChangedWhileReadTest,
+    ::testing::Values(ChangeCase{"cut short while held", true, truncateToHalf},
+                      ChangeCase{"cut short", false, truncateToHalf},
+                      ChangeCase{"replaced by rename", false,
+                                 [](const fs::path& file) {
+                                     writeFile(file.string() + ".new", readFile(file));
+                                     fs::rename(file.string() + ".new", file);
+                                 }},
+                      ChangeCase{
+                          "written in place with its time set back", false,
+                          [](const fs::path& file) {
+                              struct stat before {};
+                              ASSERT_EQ(::stat(file.c_str(), &before), 0);
+                              const int fd = ::open(file.c_str(), O_WRONLY);
+                              ASSERT_GE(fd, 0);
+                              ASSERT_EQ(::pwrite(fd, ";", 1, 30), 1);
+                              const struct timespec times[2] = {before.st_atim, before.st_mtim};
+                              EXPECT_EQ(::futimens(fd, times), 0);
+                              ::close(fd);
+                          }},
+                      ChangeCase{"removed", false, [](const fs::path& file) { fs::remove(file); }}),
+    testing::CaseName());
+
+// Another program rewrites a hive in place, with the same size and its time set back, after a
+// store found its [path] lines: the store reads the new version whole, not the new bytes at the
+// places of the old one.
+TEST_F(HiveStoreTest, ReadsAHiveRewrittenInPlaceWithItsTimeSetBackAsItIsNow) {
+    const fs::path file = hive("system.reg");
+    {
+        HiveStore writer(dir_.path());
+        ASSERT_EQ(write(writer, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
+    }
+    // The new version: a line more before every section, the value changed, as long as before.
+    std::string text = readFile(file);
+    const std::string value = "\"NoBrowserClose\"=dword:00000001";
+    const std::size_t at = text.find(value);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, value.size(), "\"NoBrowserClose\"=dword:00000002");
+    const std::size_t firstSection = text.find("\n[");
+    const std::string padding = ";; moved\n";
+    text.insert(firstSection + 1, padding);
+    const std::size_t lastLine = text.rfind('\n', text.size() - 2);
+    ASSERT_EQ(text.substr(lastLine + 1, padding.size()).find('['), std::string::npos);
+    text.erase(text.size() - padding.size() - 1, padding.size());
+
+    HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    const int fd = ::open(file.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::futimens(fd, times), 0);
+    ::close(fd);
+    EXPECT_EQ(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"), dword(2));
+}
+
+// Between operations a store holds no descriptor of a hive: none stays open behind a message
+// box, and a hive replaced meanwhile is not kept alive.
+TEST_F(HiveStoreTest, HoldsNoHiveOpenBetweenOperations) {
+    const auto hivesOpen = [] {
+        int open = 0;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            const std::string target = fs::read_symlink(entry.path(), error).string();
+            open += target.ends_with("system.reg") || target.ends_with("user.reg");
+        }
+        return open;
+    };
+    HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+    EXPECT_EQ(hivesOpen(), 0) << "after the search for [path] lines";
+    EXPECT_FALSE(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"));
+    EXPECT_EQ(hivesOpen(), 0) << "after reading sections";
+    HiveStore writer(dir_.path());
+    ASSERT_EQ(write(writer, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
+    EXPECT_EQ(hivesOpen(), 0) << "after a write";
 }
 
 }  // namespace
