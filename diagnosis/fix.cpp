@@ -6,11 +6,11 @@
 
 #include "diagnosis/policy_file.h"
 #include "diagnosis/text_scan.h"
+#include "formats/utf16.h"
 #include "journal/file_change.h"
 #include "journal/startup_keys.h"
 #include "journal/undo.h"
 #include "journal/whole_file.h"
-#include "platform/narrow_text.h"
 #include "restrictions/catalogue.h"
 
 #ifdef _WIN32
@@ -63,8 +63,8 @@ bool setsOneOf(const PolicyRecord& record,
         effect.names.empty()) {
         return false;
     }
-    const std::string key = normalisedKey(platform::utf16ToNarrow(record.key));
-    const std::string name = platform::utf16ToNarrow(effect.names.front());
+    const std::string key = normalisedKey(formats::utf16ToNarrow(record.key));
+    const std::string name = formats::utf16ToNarrow(effect.names.front());
     return std::any_of(chosen.begin(), chosen.end(), [&](const restrictions::Restriction* r) {
         return equalIgnoringCase(key, r->subKey) && equalIgnoringCase(name, r->valueName);
     });
@@ -106,7 +106,7 @@ void planPolicyFile(FixItem& item, const Places& places, const std::vector<int>&
     std::string removed;
     for (const PolicyRecord& record : policy.records) {
         if (setsOneOf(record, chosen)) {
-            removed += (removed.empty() ? "" : ", ") + platform::utf16ToNarrow(record.value);
+            removed += (removed.empty() ? "" : ", ") + formats::utf16ToNarrow(record.value);
         } else {
             kept.push_back(record);
         }

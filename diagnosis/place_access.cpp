@@ -7,8 +7,8 @@
 #include "diagnosis/command_scan.h"
 #include "diagnosis/text_scan.h"
 #include "formats/reg_file.h"
+#include "formats/utf16.h"
 #include "journal/whole_file.h"
-#include "platform/narrow_text.h"
 #include "platform/value_data.h"
 #include "restrictions/catalogue.h"
 
@@ -43,12 +43,12 @@ bool walkable(const Context& context, Findings& findings, const fs::path& folder
 std::vector<int> restrictionsStoredBy(const std::vector<formats::RegSection>& sections) {
     std::vector<int> numbers;
     for (const formats::RegSection& section : sections) {
-        const std::string path = platform::utf16ToNarrow(section.key);
+        const std::string path = formats::utf16ToNarrow(section.key);
         const std::size_t separator = path.find('\\');
         const std::string subKey =
             normalisedKey(separator == std::string::npos ? "" : path.substr(separator + 1));
         for (const formats::RegValue& value : section.values) {
-            const std::string name = platform::utf16ToNarrow(value.name);
+            const std::string name = formats::utf16ToNarrow(value.name);
             for (const Restriction& restriction : restrictions::kCatalogue) {
                 if (!section.deleted && !value.deleted &&
                     equalIgnoringCase(subKey, restriction.subKey) &&

@@ -3,7 +3,7 @@
 #include "diagnosis/command_scan.h"
 #include "diagnosis/place_access.h"
 #include "diagnosis/text_scan.h"
-#include "platform/narrow_text.h"
+#include "formats/utf16.h"
 #include "restrictions/catalogue.h"
 
 namespace quorvane::diagnosis {
@@ -18,7 +18,7 @@ std::string describedData(const PolicyRecord& record) {
     if (!platform::isStringType(record.type)) {
         return record.data;
     }
-    return platform::utf16ToNarrow(recordText(record)) + '\0';
+    return formats::utf16ToNarrow(recordText(record)) + '\0';
 }
 
 std::string describeRecord(const PolicyRecord& record) {
@@ -53,8 +53,8 @@ std::optional<Finding> policyFinding(const PolicyFile& file, KeyHandle root,
             effect.names.empty()) {
             continue;
         }
-        const std::string key = normalisedKey(platform::utf16ToNarrow(record.key));
-        const std::string name = platform::utf16ToNarrow(effect.names.front());
+        const std::string key = normalisedKey(formats::utf16ToNarrow(record.key));
+        const std::string name = formats::utf16ToNarrow(effect.names.front());
         for (const restrictions::Restriction& restriction : restrictions::kCatalogue) {
             if (equalIgnoringCase(key, restriction.subKey) &&
                 equalIgnoringCase(name, restriction.valueName) &&

@@ -5,7 +5,6 @@
 
 #include "formats/little_endian.h"
 #include "formats/utf16.h"
-#include "platform/narrow_text.h"
 
 namespace quorvane::diagnosis {
 
@@ -62,7 +61,7 @@ public:
 
     static std::string decode(std::string_view bytes, bool unicode) {
         if (unicode) {
-            return platform::utf16ToNarrow(formats::utf16Units(bytes));
+            return formats::utf16ToNarrow(formats::utf16Units(bytes));
         }
 #ifdef _WIN32
         return std::string(bytes);  // the narrow encoding is the ANSI code page itself
@@ -73,7 +72,7 @@ public:
         for (char c : bytes) {
             units.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
         }
-        return platform::utf16ToNarrow(units);
+        return formats::utf16ToNarrow(units);
 #endif
     }
 

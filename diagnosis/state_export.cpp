@@ -1,7 +1,7 @@
 #include "diagnosis/state_export.h"
 
 #include "diagnosis/diagnosis.h"
-#include "platform/narrow_text.h"
+#include "formats/utf16.h"
 #include "platform/value_data.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/restriction_manager.h"
@@ -20,7 +20,7 @@ struct Read {
 Read readRestriction(platform::RegistryApi& registry, platform::KeyHandle root,
                      const Restriction& restriction) {
     Read read;
-    read.value.name = platform::narrowToUtf16(restriction.valueName);
+    read.value.name = formats::narrowToUtf16(restriction.valueName);
     StoredValue stored;
     read.status =
         readStoredValue(registry, root, restriction.subKey, restriction.valueName, stored);
@@ -63,7 +63,7 @@ std::variant<std::vector<formats::RegSection>, std::string> restrictionSections(
                 return std::string(restriction.valueName) + " in " + key +
                        " cannot be read (registry status " + std::to_string(read.status) + ")";
             }
-            sectionFor(sections, platform::narrowToUtf16(key))
+            sectionFor(sections, formats::narrowToUtf16(key))
                 .values.push_back(std::move(read.value));
         }
     }
@@ -77,8 +77,8 @@ std::vector<PolicyRecord> policyRecordsInForce(platform::RegistryApi& registry,
         if (!restrictions::isInForce(general, restriction)) {
             continue;
         }
-        PolicyRecord record{platform::narrowToUtf16(restriction.subKey),
-                            platform::narrowToUtf16(restriction.valueName), platform::kRegDword,
+        PolicyRecord record{formats::narrowToUtf16(restriction.subKey),
+                            formats::narrowToUtf16(restriction.valueName), platform::kRegDword,
                             std::string("\1\0\0\0", 4)};
         if (restriction.kind == restrictions::Kind::String) {
             const Read read = readRestriction(registry, platform::kLocalMachine, restriction);

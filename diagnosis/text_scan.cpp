@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "formats/utf16.h"
-#include "platform/narrow_text.h"
 
 namespace quorvane::diagnosis {
 
@@ -23,16 +22,16 @@ bool looksLikeUtf16(std::string_view bytes) {
 
 std::string decodeText(std::string_view bytes) {
     if (bytes.starts_with("\xFF\xFE")) {
-        return platform::utf16ToNarrow(formats::utf16Units(bytes.substr(2)));
+        return formats::utf16ToNarrow(formats::utf16Units(bytes.substr(2)));
     }
     if (bytes.starts_with("\xFE\xFF")) {
-        return platform::utf16ToNarrow(
+        return formats::utf16ToNarrow(
             formats::utf16Units(bytes.substr(2), formats::ByteOrder::Big));
     }
     if (bytes.starts_with("\xEF\xBB\xBF")) {
         bytes.remove_prefix(3);
     } else if (looksLikeUtf16(bytes)) {
-        return platform::utf16ToNarrow(formats::utf16Units(bytes));
+        return formats::utf16ToNarrow(formats::utf16Units(bytes));
     }
     return std::string(bytes);
 }

@@ -29,6 +29,7 @@
 namespace {
 
 namespace hive = quorvane::platform::hive;
+namespace formats = quorvane::formats;
 
 enum class Rule {
     WrittenParses,
@@ -221,12 +222,12 @@ enum class Names { Exact, IgnoringCase };
 
 void requireSame(const KeyView& a, const KeyView& b, Names names, Rule rule,
                  const std::string& parentPath = {}) {
-    const std::string name = hive::utf16ToUtf8(a.name);
+    const std::string name = formats::utf16ToUtf8(a.name);
     const std::string path = parentPath.empty() ? "[" + name + "]" : parentPath + "\\" + name;
     const bool sameName =
         names == Names::Exact ? a.name == b.name : hive::foldName(a.name) == hive::foldName(b.name);
     if (!sameName) {
-        differ(path, ("the other name is \"" + hive::utf16ToUtf8(b.name) + "\"").c_str(), rule);
+        differ(path, ("the other name is \"" + formats::utf16ToUtf8(b.name) + "\"").c_str(), rule);
     }
     if (a.link != b.link) {
         differ(path, "one is a link, the other not", rule);
@@ -234,7 +235,7 @@ void requireSame(const KeyView& a, const KeyView& b, Names names, Rule rule,
     for (std::size_t i = 0; i < std::max(a.values.size(), b.values.size()); ++i) {
         if (i >= a.values.size() || i >= b.values.size() || !sameValue(a.values[i], b.values[i])) {
             const auto& named = i < a.values.size() ? a.values[i] : b.values[i];
-            differ(path, ("value \"" + hive::utf16ToUtf8(named.first) + "\" differs").c_str(),
+            differ(path, ("value \"" + formats::utf16ToUtf8(named.first) + "\" differs").c_str(),
                    rule);
         }
     }

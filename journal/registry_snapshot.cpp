@@ -1,7 +1,7 @@
 #include "journal/registry_snapshot.h"
 
+#include "formats/utf16.h"
 #include "platform/letter_case.h"
-#include "platform/narrow_text.h"
 #include "platform/value_data.h"
 #include "registry/value_query.h"
 #include "restrictions/outcome.h"
@@ -73,7 +73,7 @@ std::variant<std::optional<std::string>, std::string> firstMissingKey(
 }
 
 formats::RegValue fileValue(const std::string& name, std::uint32_t type, const std::string& data) {
-    return {platform::narrowToUtf16(name), false, type, platform::fileData(type, data)};
+    return {formats::narrowToUtf16(name), false, type, platform::fileData(type, data)};
 }
 
 // Appends the section of the open `key`, at `path`, and those of every key below it.
@@ -182,7 +182,7 @@ bool Place::covers(const PlannedChange& change) const {
 }
 
 std::u16string keyPath(registry::Hive hive, const std::string& subKey) {
-    return platform::narrowToUtf16(restrictions::fullRegistryPath(hive, subKey));
+    return formats::narrowToUtf16(restrictions::fullRegistryPath(hive, subKey));
 }
 
 bool holds(platform::RegistryApi& registry, const PlannedChange& change) {
@@ -241,7 +241,7 @@ std::variant<Sections, std::string> snapshot(platform::RegistryApi& registry, co
             registry::queryWholeValue(registry, key.handle(), *place.valueName, type, data);
         formats::RegValue value = fileValue(*place.valueName, type, data);
         if (status == platform::kFileNotFound) {
-            value = {platform::narrowToUtf16(*place.valueName), true, 0, {}};
+            value = {formats::narrowToUtf16(*place.valueName), true, 0, {}};
         } else if (status != platform::kSuccess) {
             return unreadable(place.hive, place.subKey, status);
         }

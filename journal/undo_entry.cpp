@@ -3,7 +3,7 @@
 #include <tuple>
 
 #include "formats/reg_file.h"
-#include "platform/narrow_text.h"
+#include "formats/utf16.h"
 #include "platform/value_data.h"
 #include "restrictions/outcome.h"
 
@@ -21,7 +21,7 @@ constexpr const char* kEarlierMark = "Quorvane: the registry before a change, fo
 
 std::u16string escaped(std::string_view narrow) {
     std::u16string text;
-    for (const char16_t unit : platform::narrowToUtf16(narrow)) {
+    for (const char16_t unit : formats::narrowToUtf16(narrow)) {
         if (unit < 0x20 || unit == u'%' || unit == 0x7F) {
             static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
             text += u'%';
@@ -49,7 +49,7 @@ std::optional<std::string> unescaped(std::u16string_view text) {
                                        formats::hexDigitValue(text[i + 2]));
         i += 2;
     }
-    return platform::utf16ToNarrow(units);
+    return formats::utf16ToNarrow(units);
 }
 
 std::u16string stateText(Record::Kind kind, const PlaceState& state) {
@@ -153,7 +153,7 @@ UnreadableEntry earlierEntry(std::string_view bytes) {
         {}};
     bool ours = false;
     for (const std::u16string& comment : formats::readRegFileComments(bytes)) {
-        const std::string line = platform::utf16ToNarrow(comment);
+        const std::string line = formats::utf16ToNarrow(comment);
         const std::string text = line.starts_with(' ') ? line.substr(1) : line;
         ours = ours || text == kEarlierMark;
         for (const auto& [field, target] :
@@ -179,7 +179,7 @@ std::string writeUndoEntry(const UndoEntry& entry) {
     for (const auto& [field, value] :
          {std::pair{kTimeField, &entry.time}, std::pair{kActionField, &entry.action},
           std::pair{kRegistryField, &entry.registry}}) {
-        text += platform::narrowToUtf16(field) + escaped(*value) + std::u16string(kLineEnd);
+        text += formats::narrowToUtf16(field) + escaped(*value) + std::u16string(kLineEnd);
     }
     // Records of one key follow each other: its place is escaped once.
     std::string lastPath;
@@ -307,7 +307,7 @@ std::variant<UndoEntry, UnreadableEntry> readUndoEntry(std::string_view bytes) {
         }
         if (kind != u"key" && kind != u"value") {
             return fail("a record of a kind this version of Quorvane does not know (" +
-                        platform::utf16ToNarrow(kind) + ")");
+                        formats::utf16ToNarrow(kind) + ")");
         }
         Record record;
         record.kind = kind == u"key" ? Record::Kind::Key : Record::Kind::Value;

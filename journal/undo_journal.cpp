@@ -11,11 +11,11 @@
 #include <system_error>
 #include <tuple>
 
+#include "formats/utf16.h"
 #include "formats/whole_file.h"
 #include "journal/startup_keys.h"
 #include "journal/whole_file.h"
 #include "platform/letter_case.h"
-#include "platform/narrow_text.h"
 #include "platform/value_data.h"
 #include "restrictions/catalogue.h"
 #include "restrictions/outcome.h"
@@ -118,14 +118,14 @@ Flat flatten(const std::vector<formats::RegSection>& sections, registry::Hive hi
     Flat flat;
     const std::string prefix = std::string(restrictions::hiveName(hive)) + "\\";
     for (const formats::RegSection& section : sections) {
-        std::string subKey = platform::utf16ToNarrow(section.key);
+        std::string subKey = formats::utf16ToNarrow(section.key);
         subKey = subKey.starts_with(prefix) ? subKey.substr(prefix.size()) : subKey;
         const std::string folded = platform::lowerCase(subKey);
         auto& key = flat.keys[folded];
         key.first = subKey;
         key.second = key.second || !section.deleted;
         for (const formats::RegValue& value : section.values) {
-            const std::string name = platform::utf16ToNarrow(value.name);
+            const std::string name = formats::utf16ToNarrow(value.name);
             Record record{Record::Kind::Value, hive, subKey, name, {}, {}};
             PlaceState state;
             if (!value.deleted) {
@@ -271,7 +271,7 @@ PlaceState valueState(const std::vector<formats::RegSection>& sections, const st
     for (const formats::RegSection& section : sections) {
         for (const formats::RegValue& value : section.values) {
             if (!value.deleted &&
-                platform::equalIgnoringCase(platform::utf16ToNarrow(value.name), name)) {
+                platform::equalIgnoringCase(formats::utf16ToNarrow(value.name), name)) {
                 return {true, value.type, platform::narrowData(value.type, value.data)};
             }
         }

@@ -20,6 +20,10 @@
 
 namespace quorvane::platform::hive {
 
+using formats::describeError;
+
+using formats::WriteStep;
+
 namespace fs = std::filesystem;
 
 namespace {

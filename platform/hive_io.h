@@ -38,9 +38,6 @@ public:
     using FileError::FileError;
 };
 
-// The cause behind an error number, for people: "disk full", "input/output error", ...
-using formats::describeError;
-
 // The directory the hives live in, open, and the user it belongs to.
 struct Directory {
     std::filesystem::path path;
@@ -158,11 +155,5 @@ private:
     int fd_ = -1;
     bool held_ = false;
 };
-
-// The test seam of every file writer (formats/whole_file.h): a hook that fails chosen steps.
-using formats::FaultHook;
-using formats::injectedFault;
-using formats::setFaultHook;
-using formats::WriteStep;
 
 }  // namespace quorvane::platform::hive

@@ -143,7 +143,7 @@ Status appendSubKey(std::string_view subKey, Path& path) {
     if (!subKey.empty() && subKey.front() == '\\') {
         return kBadPathname;
     }
-    forEachName(hive::utf8ToUtf16(subKey), [&](std::u16string_view name) {
+    forEachName(formats::utf8ToUtf16(subKey), [&](std::u16string_view name) {
         if (!name.empty()) {
             appendName(path, name);
         }
@@ -758,14 +758,14 @@ Status HiveStore::setValue(KeyHandle key, const std::string& name, std::uint32_t
         }
         hive::ValueData value{type, storedValueData(type, data, size)};
         return impl_->perform(file, WriteOp::onValue(WriteOp::Kind::SetValue, path,
-                                                     hive::utf8ToUtf16(name), std::move(value)));
+                                                     formats::utf8ToUtf16(name), std::move(value)));
     });
 }
 
 Status HiveStore::queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
                              std::uint8_t* data, std::uint32_t* size) {
     return impl_->withOpenKey(key, kQuery, [&](HiveFile&, const Path&, Key& stored) {
-        auto value = stored.value(hive::foldName(hive::utf8ToUtf16(name)));
+        auto value = stored.value(hive::foldName(formats::utf8ToUtf16(name)));
         if (!value) {
             return kFileNotFound;
         }
@@ -802,7 +802,7 @@ Status HiveStore::deleteValue(KeyHandle key, const std::string& name) {
         if (file.readOnly()) {
             return kAccessDenied;
         }
-        std::u16string wide = hive::utf8ToUtf16(name);
+        std::u16string wide = formats::utf8ToUtf16(name);
         if (!stored.value(hive::foldName(wide))) {
             return kFileNotFound;
         }
@@ -862,7 +862,7 @@ Status HiveStore::enumKey(KeyHandle key, std::uint32_t index, std::string& name)
         if (index >= stored.children().size()) {
             return kNoMoreItems;
         }
-        name = hive::utf16ToUtf8(stored.children()[index]->name());
+        name = formats::utf16ToUtf8(stored.children()[index]->name());
         return kSuccess;
     });
 }
@@ -902,7 +902,7 @@ Status HiveStore::enumValue(KeyHandle key, std::uint32_t index, std::string& nam
                                  reinterpret_cast<std::uint8_t*>(queried.bytes.data()), &size);
                 }
                 queried.bytes.resize(size);
-                listed.emplace_back(hive::utf16ToUtf8(spelled), std::move(queried));
+                listed.emplace_back(formats::utf16ToUtf8(spelled), std::move(queried));
             }
             return listed;
         };

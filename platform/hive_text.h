@@ -11,11 +11,6 @@
 
 namespace quorvane::platform::hive {
 
-// Invalid UTF-8 bytes are dropped, as Wine drops them when it reads a hive; unpaired
-// surrogates become U+FFFD.
-using formats::utf16ToUtf8;
-using formats::utf8ToUtf16;
-
 // Wine's simple per-unit lower-case mapping (only where upper-casing maps it back).
 char16_t foldNonAscii(char16_t unit);
 inline char16_t foldUnit(char16_t unit) {

@@ -24,7 +24,7 @@ namespace quorvane::platform::offline {
 namespace {
 
 namespace fs = std::filesystem;
-using hive::WriteStep;
+using formats::WriteStep;
 
 class Descriptor {
 public:
@@ -48,7 +48,7 @@ private:
 
 // Runs the test seam before a step of writing `name`.
 void step(WriteStep at, const std::string& name, const std::string& action, const fs::path& file) {
-    if (const int error = hive::injectedFault(at, name); error != 0) {
+    if (const int error = formats::injectedFault(at, name); error != 0) {
         fail(action, file, error);
     }
 }
@@ -194,7 +194,7 @@ std::optional<std::string> writeRefusal(const hive::Directory& folder, const std
     const Descriptor fd(openQuietly(folder.fd, name));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
-        return "cannot open " + file.string() + ": " + hive::describeError(errno);
+        return "cannot open " + file.string() + ": " + formats::describeError(errno);
     }
     std::string block(regf::kBaseBlockSize, '\0');
     const ssize_t got = ::pread(fd.get(), block.data(), block.size(), 0);
@@ -223,7 +223,7 @@ std::optional<std::string> writeRefusal(const hive::Directory& folder, const std
     for (const std::string& target : {name, std::string(".")}) {
         if (::faccessat(folder.fd, target.c_str(), W_OK, AT_EACCESS) != 0) {
             const fs::path shown = target == "." ? folder.path : file;
-            return "no write access to " + shown.string() + ": " + hive::describeError(errno);
+            return "no write access to " + shown.string() + ": " + formats::describeError(errno);
         }
     }
     return std::nullopt;

@@ -74,7 +74,7 @@ bool isAscii(std::string_view text) {
 }
 
 bool sameName(std::string_view a, std::string_view b) {
-    return hive::foldName(hive::utf8ToUtf16(a)) == hive::foldName(hive::utf8ToUtf16(b));
+    return hive::foldName(formats::utf8ToUtf16(a)) == hive::foldName(formats::utf8ToUtf16(b));
 }
 
 // Splits a narrow sub-key path as Windows does: doubled and trailing backslashes count for
@@ -97,7 +97,7 @@ Status appendSubKey(std::string_view subKey, Names& names) {
 std::string foldedPath(const Names& names) {
     std::string path;
     for (const std::string& name : names) {
-        path += hive::utf16ToUtf8(hive::foldName(hive::utf8ToUtf16(name))) + '\\';
+        path += formats::utf16ToUtf8(hive::foldName(formats::utf8ToUtf16(name))) + '\\';
     }
     return path;
 }
@@ -156,7 +156,7 @@ hive_h* openHiveFile(const hive::Directory& folder, const std::string& name, int
             ::close(fd);
         }
         throw StoreError("The hive " + file.string() +
-                         " cannot be opened: " + hive::describeError(error) + ".");
+                         " cannot be opened: " + formats::describeError(error) + ".");
     }
     if (!S_ISREG(info.st_mode) || info.st_size > kLargestHive) {
         ::close(fd);
@@ -175,7 +175,7 @@ hive_h* openHiveFile(const hive::Directory& folder, const std::string& name, int
     if (h == nullptr) {
         throw StoreError("The hive " + file.string() +
                          " cannot be read as a Windows registry hive (" +
-                         hive::describeError(error) +
+                         formats::describeError(error) +
                          "). Quorvane leaves it exactly as it is; restore it from a backup.");
     }
     if (version != nullptr) {
@@ -187,7 +187,7 @@ hive_h* openHiveFile(const hive::Directory& folder, const std::string& name, int
 
 std::string damaged(const Hive& hive, int error) {
     return "the hive " + (hive.folder.path / hive.name).string() +
-           " is damaged where Quorvane read it (" + hive::describeError(error) + ")";
+           " is damaged where Quorvane read it (" + formats::describeError(error) + ")";
 }
 
 std::string changedMeanwhile(const Hive& hive) {
@@ -228,7 +228,7 @@ struct OfflineRegistry::Impl {
         hive.folder.fd = ::open(hive.folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (hive.folder.fd < 0) {
             throw StoreError("The folder " + hive.folder.path.string() +
-                             " cannot be opened: " + hive::describeError(errno) + ".");
+                             " cannot be opened: " + formats::describeError(errno) + ".");
         }
         hive.h = openHiveFile(hive.folder, hive.name, 0, &hive.version, &hive.accessed);
     }
@@ -437,7 +437,7 @@ struct OfflineRegistry::Impl {
             const int error = errno;
             const std::string reason = "hivex could not change " +
                                        (hive.folder.path / hive.name).string() + ": " +
-                                       hive::describeError(error);
+                                       formats::describeError(error);
             if (!hive.pending.empty()) {
                 hive.lost = StoreFailure{hive.root, kRegistryIoFailed, reason};
             }

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "formats/utf16.h"
-#include "platform/narrow_text.h"
 
 namespace quorvane::platform {
 
@@ -22,14 +21,14 @@ std::string fileData(std::uint32_t type, std::string_view narrowData) {
     if (!isStringType(type)) {
         return std::string(narrowData);
     }
-    return formats::utf16LeBytes(narrowToUtf16(narrowData));
+    return formats::utf16LeBytes(formats::narrowToUtf16(narrowData));
 }
 
 std::string narrowData(std::uint32_t type, std::string_view fileData) {
     if (!isStringType(type)) {
         return std::string(fileData);
     }
-    return utf16ToNarrow(formats::utf16Units(fileData));
+    return formats::utf16ToNarrow(formats::utf16Units(fileData));
 }
 
 Status copyOutValue(std::uint32_t storedType, const std::string& storedBytes, std::uint32_t* type,

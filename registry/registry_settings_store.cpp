@@ -38,9 +38,11 @@ void RegistrySettingsStore::write(const std::string& application, const std::str
         platform::kSuccess) {
         return;
     }
-    registry_.setValue(handle, key, platform::kRegSz,
-                       reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                       static_cast<std::uint32_t>(text.size() + 1));
+    // The store reports nothing, as the toolkit's settings do not; a marker that was not kept
+    // shows at the next switch, which reads every change back.
+    static_cast<void>(registry_.setValue(handle, key, platform::kRegSz,
+                                         reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                                         static_cast<std::uint32_t>(text.size() + 1)));
     registry_.closeKey(handle);
 }
 

@@ -6,8 +6,8 @@
 #include <variant>
 
 #include "formats/reg_file.h"
+#include "formats/utf16.h"
 #include "platform/hive_store.h"
-#include "platform/narrow_text.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wine_prefix.h"
@@ -22,7 +22,7 @@ testing::Stored asInFile(const testing::Stored& stored) {
     if (!platform::isStringType(stored.type)) {
         return stored;
     }
-    std::string bytes = formats::registryString(platform::narrowToUtf16(stored.bytes));
+    std::string bytes = formats::registryString(formats::narrowToUtf16(stored.bytes));
     bytes.resize(bytes.size() - 2);
     return {stored.type, bytes};
 }
@@ -55,11 +55,11 @@ TEST(RegFileInterop, ReadsWhatRegeditExports) {
     ASSERT_TRUE(read) << read.failure().reason;
     const auto& sections = *read;
     ASSERT_EQ(sections.size(), 1u);
-    EXPECT_EQ(sections[0].key, platform::narrowToUtf16(kKey));
+    EXPECT_EQ(sections[0].key, formats::narrowToUtf16(kKey));
 
     std::map<std::string, testing::Stored> fromFile;
     for (const RegValue& value : sections[0].values) {
-        fromFile[platform::utf16ToNarrow(value.name)] = {value.type, value.data};
+        fromFile[formats::utf16ToNarrow(value.name)] = {value.type, value.data};
     }
     platform::HiveStore hives(wine.path());
     platform::KeyHandle opened = 0;

@@ -14,6 +14,10 @@
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::platform::hive {
+
+using formats::utf8ToUtf16;
+
+using formats::utf16ToUtf8;
 namespace {
 
 using testing::contains;

@@ -226,7 +226,7 @@ TEST(HiveStoreFaultTest, TwoProcessesWritingAtOnceLoseNoUpdate) {
 // after it in the same batch, succeeds. The loss must be reported for user.reg with its cause.
 struct InjectedFault {
     const char* what;
-    hive::WriteStep step;
+    quorvane::formats::WriteStep step;
     int error;
     Status status;
     const char* cause;
@@ -234,18 +234,19 @@ struct InjectedFault {
 
 InjectedFault injected;
 int locksTaken = 0;
-int failUserHive(hive::WriteStep step, const std::string& fileName) {
+int failUserHive(quorvane::formats::WriteStep step, const std::string& fileName) {
     if (step != injected.step) {
         return 0;
     }
     // The lock file serves both hives; user.reg is stored first and takes it first.
-    const bool user = step == hive::WriteStep::Lock ? locksTaken++ == 0 : fileName == "user.reg";
+    const bool user =
+        step == quorvane::formats::WriteStep::Lock ? locksTaken++ == 0 : fileName == "user.reg";
     return user ? injected.error : 0;
 }
 
 class InjectedFaultTest : public ::testing::TestWithParam<InjectedFault> {
 protected:
-    ~InjectedFaultTest() override { hive::setFaultHook(nullptr); }
+    ~InjectedFaultTest() override { quorvane::formats::setFaultHook(nullptr); }
 };
 
 TEST_P(InjectedFaultTest, ALostUserHiveIsReportedWithItsCauseBesideAStoredMachineHive) {
@@ -255,13 +256,13 @@ TEST_P(InjectedFaultTest, ALostUserHiveIsReportedWithItsCauseBesideAStoredMachin
     HiveStore store(dir.path());
     injected = GetParam();
     locksTaken = 0;
-    hive::setFaultHook(failUserHive);
+    quorvane::formats::setFaultHook(failUserHive);
 
     BatchScope batch(store);
     put(store, kCurrentUser, kKeyPath, "Lost", dword(1));
     put(store, kLocalMachine, kKeyPath, "Kept", dword(2));
     const StoreFailures failures = batch.finish();
-    hive::setFaultHook(nullptr);
+    quorvane::formats::setFaultHook(nullptr);
 
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].root, kCurrentUser);
@@ -276,7 +277,7 @@ TEST_P(InjectedFaultTest, ALostUserHiveIsReportedWithItsCauseBesideAStoredMachin
     EXPECT_EQ(stored(reopened, kCurrentUser, kKeyPath, "Lost"), std::nullopt);
 }
 
-using Step = hive::WriteStep;
+using Step = quorvane::formats::WriteStep;
 INSTANTIATE_TEST_SUITE_P(
     Steps, InjectedFaultTest,
     ::testing::Values(
@@ -474,14 +475,14 @@ TEST_F(WineserverLockTest, AServerStartedDuringAWriteMakesItCountAsFailed) {
     ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
     std::unique_ptr<Child> server;
     duringRename = [&] { server = startFakeServer(otherLockFile_); };
-    hive::setFaultHook([](hive::WriteStep step, const std::string&) {
-        if (step == hive::WriteStep::Rename && duringRename) {
+    quorvane::formats::setFaultHook([](quorvane::formats::WriteStep step, const std::string&) {
+        if (step == quorvane::formats::WriteStep::Rename && duringRename) {
             std::exchange(duringRename, nullptr)();
         }
         return 0;
     });
     const Status status = set(store, key, "raced", dword(1));
-    hive::setFaultHook(nullptr);
+    quorvane::formats::setFaultHook(nullptr);
     ASSERT_TRUE(server);
     EXPECT_EQ(status, kBusy);
     EXPECT_TRUE(contains(store.lastFailure(),

@@ -242,19 +242,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct Fault {
     const char* name;
-    hive::WriteStep step;
+    formats::WriteStep step;
     int error;
     const char* cause;
 };
 
 Fault injected;
-int failUserHive(hive::WriteStep step, const std::string& fileName) {
+int failUserHive(formats::WriteStep step, const std::string& fileName) {
     return step == injected.step && fileName == "NTUSER.DAT" ? injected.error : 0;
 }
 
 class FailedWrite : public ::testing::TestWithParam<Fault> {
 protected:
-    ~FailedWrite() override { hive::setFaultHook(nullptr); }
+    ~FailedWrite() override { formats::setFaultHook(nullptr); }
 };
 
 // In one batch the machine hive is stored and the user hive's failure is reported with its
@@ -265,13 +265,13 @@ TEST_P(FailedWrite, LeavesTheHiveAsItWasAndSaysWhy) {
     const std::string before = readFile(hives.user());
     auto registry = hives.open();
     injected = GetParam();
-    hive::setFaultHook(failUserHive);
+    formats::setFaultHook(failUserHive);
 
     BatchScope batch(*registry);
     put(*registry, kCurrentUser, kRestrictions, "Lost", dword(1));
     put(*registry, kLocalMachine, kRestrictions, "Kept", dword(2));
     const StoreFailures failures = batch.finish();
-    hive::setFaultHook(nullptr);
+    formats::setFaultHook(nullptr);
 
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].root, kCurrentUser);
@@ -287,10 +287,10 @@ TEST_P(FailedWrite, LeavesTheHiveAsItWasAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Offline, FailedWrite,
-    ::testing::Values(Fault{"DiskFullOnCreate", hive::WriteStep::Create, ENOSPC, "disk full"},
-                      Fault{"DiskFullOnWrite", hive::WriteStep::Write, ENOSPC, "disk full"},
-                      Fault{"FlushFails", hive::WriteStep::Flush, EIO, "cannot flush"},
-                      Fault{"RenameFails", hive::WriteStep::Rename, EIO, "cannot replace"}),
+    ::testing::Values(Fault{"DiskFullOnCreate", formats::WriteStep::Create, ENOSPC, "disk full"},
+                      Fault{"DiskFullOnWrite", formats::WriteStep::Write, ENOSPC, "disk full"},
+                      Fault{"FlushFails", formats::WriteStep::Flush, EIO, "cannot flush"},
+                      Fault{"RenameFails", formats::WriteStep::Rename, EIO, "cannot replace"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A real short write: the file size limit stops hivex half-way through the new file.

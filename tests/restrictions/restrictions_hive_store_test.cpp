@@ -116,7 +116,7 @@ struct UnstoredCase {
 };
 class MachineHiveNotStored : public ::testing::TestWithParam<UnstoredCase> {
 protected:
-    ~MachineHiveNotStored() override { platform::hive::setFaultHook(nullptr); }
+    ~MachineHiveNotStored() override { formats::setFaultHook(nullptr); }
 };
 
 TEST_P(MachineHiveNotStored, ListsOnlyTheChangesThatWereNeeded) {
@@ -129,8 +129,8 @@ TEST_P(MachineHiveNotStored, ListsOnlyTheChangesThatWereNeeded) {
     }
     scene.rig.manager.RefreshRestrictionStates();
     put(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(1));
-    platform::hive::setFaultHook([](platform::hive::WriteStep step, const std::string& file) {
-        return step == platform::hive::WriteStep::Rename && file == "system.reg" ? EIO : 0;
+    formats::setFaultHook([](formats::WriteStep step, const std::string& file) {
+        return step == formats::WriteStep::Rename && file == "system.reg" ? EIO : 0;
     });
 
     c.run(scene);
