@@ -15,20 +15,13 @@ endif()
 list(APPEND CMAKE_FIND_ROOT_PATH "${qt_windows_prefix}")
 list(APPEND CMAKE_PREFIX_PATH "${qt_windows_prefix}")
 
-# Qt's plugins are module libraries, which Qt's build links with CMAKE_MODULE_LINKER_FLAGS rather
-# than the shared-library flags that link the MinGW runtime into its DLLs: plugins of a Qt built
-# without -static there import libstdc++-6.dll, which then goes beside the programs too, with the
-# two DLLs it imports itself.
+# The MinGW runtime is linked into every Qt DLL and plugin, so none of its DLLs ships. A Qt whose
+# plugins import libstdc++-6.dll was built by an older scripts/qt-windows.sh.
 execute_process(COMMAND ${CMAKE_OBJDUMP} -p ${qt_windows_prefix}/plugins/platforms/qwindows.dll
                 OUTPUT_VARIABLE plugin_imports)
-set(QUORVANE_MINGW_RUNTIME_DLLS "")
 if(plugin_imports MATCHES "DLL Name: libstdc\\+\\+-6\\.dll")
-    foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
-        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-                        OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
-        file(REAL_PATH ${path} path)
-        list(APPEND QUORVANE_MINGW_RUNTIME_DLLS ${path})
-    endforeach()
+    message(FATAL_ERROR "${qt_windows_prefix}'s plugins need the MinGW runtime DLLs: run "
+                        "scripts/qt-windows.sh again for a Qt that links it in.")
 endif()
 
 # Where the built programs and tests find Qt's DLLs under Wine: Wine reads WINEPATH itself (it
@@ -36,15 +29,6 @@ endif()
 # place, <prefix>/plugins. QUORVANE_WINE_RUN runs one test executable (or, with --script, a
 # script) under Wine so, in a prefix of its own.
 set(wine_path "Z:${qt_windows_prefix}/bin")
-set(runtime_directories "")
-foreach(dll IN LISTS QUORVANE_MINGW_RUNTIME_DLLS)
-    get_filename_component(directory ${dll} DIRECTORY)
-    list(APPEND runtime_directories ${directory})
-endforeach()
-list(REMOVE_DUPLICATES runtime_directories)
-foreach(directory IN LISTS runtime_directories)
-    string(APPEND wine_path "$<SEMICOLON>Z:${directory}")  # one argument for add_test
-endforeach()
 string(REPLACE "/" "\\" qt_windows_bin "${wine_path}")
 set(QUORVANE_QT_WINDOWS_PREFIX "${qt_windows_prefix}")
 set(QUORVANE_WINE_RUN ${CMAKE_COMMAND} -E env "WINEPATH=${qt_windows_bin}"

@@ -12,9 +12,6 @@ install(FILES ${qt_prefix}/bin/Qt6Core.dll ${qt_prefix}/bin/Qt6Gui.dll
               ${qt_prefix}/bin/Qt6Widgets.dll ${qt_prefix}/bin/Qt6Network.dll
               ${CMAKE_CURRENT_SOURCE_DIR}/windows/qt.conf
         DESTINATION .)
-if(QUORVANE_MINGW_RUNTIME_DLLS)
-    install(FILES ${QUORVANE_MINGW_RUNTIME_DLLS} DESTINATION .)
-endif()
 install(FILES ${qt_prefix}/plugins/platforms/qwindows.dll DESTINATION platforms)
 install(FILES ${qt_prefix}/plugins/styles/qwindowsvistastyle.dll DESTINATION styles)
 
@@ -38,8 +35,7 @@ foreach(line IN LISTS qt_patches)
     string(APPEND QUORVANE_QT_PATCHES "${patch_name}:\n\n${patch_text}\n")
 endforeach()
 if(QUORVANE_QT_PATCHES STREQUAL "")
-    # A Qt built before the script patched it (an older cache): its notices say so.
-    set(QUORVANE_QT_PATCHES "none: this Qt was built from the unchanged source.\n")
+    message(FATAL_ERROR "${qt_stamp} names no patch: run scripts/qt-windows.sh again")
 endif()
 file(READ /usr/share/common-licenses/LGPL-3 QUORVANE_LGPL3)
 file(READ /usr/share/common-licenses/GPL-3 QUORVANE_GPL3)
