@@ -327,20 +327,11 @@ std::string foreignEntry(const std::string& registry) {
 }
 
 std::string earlierEntry(const std::string& registry) {
-    std::u16string text =
-        u"Windows Registry Editor Version 5.00\r\n\r\n"
-        u"; Quorvane: the registry before a change, for undo\r\n"
-        u"; Time: 2026-12-07 03:05:01 UTC\r\n; Action: impose NoBrowserClose\r\n; Registry: ";
-    for (const char c : registry) {
-        text += static_cast<char16_t>(static_cast<unsigned char>(c));
-    }
-    text += u"\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Policies]\r\n\r\n";
-    std::string bytes = "\xFF\xFE";
-    for (const char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    return bytes;
+    return testing::utf16WithBom(
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "; Quorvane: the registry before a change, for undo\r\n"
+        "; Time: 2026-12-07 03:05:01 UTC\r\n; Action: impose NoBrowserClose\r\n; Registry: " +
+        registry + "\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Policies]\r\n\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
