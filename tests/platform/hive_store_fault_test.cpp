@@ -104,14 +104,18 @@ struct Pipe {
     }
 };
 
-// Takes the write lock a wineserver holds on its lock file for its whole life.
-bool takeServerLock(const fs::path& file) {
+constexpr uid_t kNobody = 65534;
+
+// Takes the write lock a wineserver holds on its lock file for its whole life; as `user`, when
+// given, once the file is open.
+bool takeServerLock(const fs::path& file, uid_t user = ::getuid()) {
     const int fd = ::open(file.c_str(), O_RDWR);
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_len = 1;
-    return fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0;
+    return fd >= 0 && (user == ::getuid() || (::setgid(user) == 0 && ::setuid(user) == 0)) &&
+           ::fcntl(fd, F_SETLK, &lock) == 0;
 }
 
 // Everything in a directory, by name, to show that nothing was written there.
@@ -319,10 +323,10 @@ protected:
 
     // Takes the write lock a wineserver holds for its whole life, working in its server
     // directory as a server does, and keeps it until killed.
-    std::unique_ptr<Child> startFakeServer(const fs::path& lockFile) {
+    std::unique_ptr<Child> startFakeServer(const fs::path& lockFile, uid_t user = ::getuid()) {
         Pipe ready;
         auto server = std::make_unique<Child>([&] {
-            if (::chdir(lockFile.parent_path().c_str()) != 0 || !takeServerLock(lockFile) ||
+            if (::chdir(lockFile.parent_path().c_str()) != 0 || !takeServerLock(lockFile, user) ||
                 ::write(ready.fd[1], "x", 1) != 1) {
                 return 1;
             }
@@ -408,31 +412,13 @@ TEST_F(WineserverLockTest, ALockInAServerDirectoryOfAnotherUserIsNoServer) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root: the squatter must be another user";
     }
-    constexpr uid_t kNobody = 65534;
     for (const fs::path& lockFile : {lockFile_, otherLockFile_}) {
         SCOPED_TRACE(lockFile);
         for (const fs::path& path :
              {lockFile.parent_path().parent_path(), lockFile.parent_path(), lockFile}) {
             ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
         }
-        Pipe ready;
-        Child squatter([&] {
-            const int fd = ::open(lockFile.c_str(), O_RDWR);
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            lock.l_len = 1;
-            if (fd < 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
-                ::fcntl(fd, F_SETLK, &lock) != 0 || ::write(ready.fd[1], "x", 1) != 1) {
-                return 1;
-            }
-            ::pause();
-            return 0;
-        });
-        ready.close(1);
-        char byte;
-        ASSERT_EQ(::read(ready.fd[0], &byte, 1), 1);
-
+        const auto squatter = startFakeServer(lockFile, kNobody);
         EXPECT_FALSE(findRunningWineserver(prefix_));
         HiveStore store(prefix_);
         EXPECT_EQ(write(store, kCurrentUser, kKeyPath, "Squatted", dword(1)), kSuccess)
