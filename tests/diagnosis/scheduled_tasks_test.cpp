@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/diagnosis/prefix_rig.h"
-#include "tests/support/case_name.h"
-#include "tests/support/contains.h"
 
 namespace quorvane::diagnosis {
 namespace {
