@@ -422,6 +422,18 @@ struct ChangeCase {
     std::function<void(const fs::path&)> change;
 };
 
+// Writes `bytes` at `offset` of `file` in place and sets its times back to what they were.
+void rewriteInPlaceKeepingTime(const fs::path& file, off_t offset, const std::string& bytes) {
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    const int fd = ::open(file.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), offset), static_cast<ssize_t>(bytes.size()));
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    EXPECT_EQ(::futimens(fd, times), 0);
+    ::close(fd);
+}
+
 void truncateToHalf(const fs::path& file) {
     fs::resize_file(file, fs::file_size(file) / 2);
 }
@@ -461,16 +473,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  }},
                       ChangeCase{
                           "written in place with its time set back", false,
-                          [](const fs::path& file) {
-                              struct stat before {};
-                              ASSERT_EQ(::stat(file.c_str(), &before), 0);
-                              const int fd = ::open(file.c_str(), O_WRONLY);
-                              ASSERT_GE(fd, 0);
-                              ASSERT_EQ(::pwrite(fd, ";", 1, 30), 1);
-                              const struct timespec times[2] = {before.st_atim, before.st_mtim};
-                              EXPECT_EQ(::futimens(fd, times), 0);
-                              ::close(fd);
-                          }},
+                          [](const fs::path& file) { rewriteInPlaceKeepingTime(file, 30, ";"); }},
                       ChangeCase{"removed", false, [](const fs::path& file) { fs::remove(file); }}),
     testing::CaseName());
 
@@ -497,14 +500,7 @@ TEST_F(HiveStoreTest, ReadsAHiveRewrittenInPlaceWithItsTimeSetBackAsItIsNow) {
     text.erase(text.size() - padding.size() - 1, padding.size());
 
     HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
-    struct stat before {};
-    ASSERT_EQ(::stat(file.c_str(), &before), 0);
-    const int fd = ::open(file.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(::futimens(fd, times), 0);
-    ::close(fd);
+    rewriteInPlaceKeepingTime(file, 0, text);
     EXPECT_EQ(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"), dword(2));
 }
 
