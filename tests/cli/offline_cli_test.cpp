@@ -210,11 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Command{"undo list", "undo --list", "impose NoBrowserClose NoPrinting"}),
     CaseName());
 
-struct Misuse {
-    const char* what;
-    const char* arguments;
-    const char* message;
-};
+using Misuse = Command;  // says: the reason, on the error stream
 class OfflineMisuse : public OfflineCli, public ::testing::WithParamInterface<Misuse> {};
 
 TEST_P(OfflineMisuse, IsRefusedWithStatusTwoAndTheReason) {
@@ -223,7 +219,7 @@ TEST_P(OfflineMisuse, IsRefusedWithStatusTwoAndTheReason) {
     const CliOutcome result = run(GetParam().arguments);
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
-    EXPECT_TRUE(contains(result.err, GetParam().message)) << result.err;
+    EXPECT_TRUE(contains(result.err, GetParam().says)) << result.err;
     EXPECT_EQ(readFile(made_.ann), before);
     EXPECT_FALSE(fs::exists(offlineState())) << "nothing is created";
 }
