@@ -26,12 +26,12 @@ bool writeWhole(const QString& file, const std::string& bytes) {
 }
 
 int exportRegFile(Session& session, const QString& file) {
-    auto sections = diagnosis::restrictionSections(*session.platform);
-    if (const auto* failure = std::get_if<std::string>(&sections)) {
-        std::cerr << "quorvane-cli: nothing was exported: " << *failure << '\n';
+    const auto sections = diagnosis::restrictionSections(*session.platform);
+    if (!sections) {
+        std::cerr << "quorvane-cli: nothing was exported: " << sections.failure().reason << '\n';
         return kExitRefused;
     }
-    if (!writeWhole(file, formats::writeRegFile(std::get<0>(sections)))) {
+    if (!writeWhole(file, formats::writeRegFile(*sections))) {
         return kExitRefused;
     }
     std::cout << "Exported the 24 restrictions of both hives to " << file.toStdString() << '\n';

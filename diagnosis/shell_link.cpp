@@ -144,31 +144,31 @@ std::string ShellLink::commandLine() const {
     return line;
 }
 
-std::variant<ShellLink, std::string> readShellLink(std::string_view bytes) {
+Result<ShellLink> readShellLink(std::string_view bytes) {
     const Reader link(bytes);
     const auto headerSize = link.number(0, 4);
     const auto clsid = link.span(4, 16);
     const auto flags = link.number(0x14, 4);
     if (!headerSize || *headerSize != kHeaderSize || !clsid || *clsid != kLinkClsid || !flags) {
-        return std::string("it is no shell link (its header is not one)");
+        return failure("it is no shell link (its header is not one)");
     }
     ShellLink result;
     std::size_t at = kHeaderSize;
     if (*flags & kHasTargetIdList) {
         const auto size = link.number(at, 2);
         if (!size) {
-            return std::string("its target ID list runs past the end");
+            return failure("its target ID list runs past the end");
         }
         at += 2 + *size;
     }
     if ((*flags & kHasLinkInfo) && !(*flags & kForceNoLinkInfo)) {
         const auto size = link.number(at, 4);
         if (!size || !link.span(at, *size)) {
-            return std::string("its link info runs past the end");
+            return failure("its link info runs past the end");
         }
         auto path = linkInfoPath(link, at, *size);
         if (!path) {
-            return std::string("its link info is damaged");
+            return failure("its link info is damaged");
         }
         result.target = std::move(*path);
         at += *size;
@@ -189,7 +189,7 @@ std::variant<ShellLink, std::string> readShellLink(std::string_view bytes) {
         const std::size_t size = count ? *count * (unicode ? 2u : 1u) : 0;
         const auto text = count ? link.span(at + 2, size) : std::nullopt;
         if (!text) {
-            return std::string("its string data runs past the end");
+            return failure("its string data runs past the end");
         }
         *strings[i] = Reader::decode(*text, unicode);
         at += 2 + size;

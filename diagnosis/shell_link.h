@@ -8,7 +8,8 @@
 
 #include <string>
 #include <string_view>
-#include <variant>
+
+#include "formats/result.h"
 
 namespace quorvane::diagnosis {
 
@@ -24,6 +25,6 @@ struct ShellLink {
 };
 
 // The link, or why the bytes are not one, for people.
-std::variant<ShellLink, std::string> readShellLink(std::string_view bytes);
+Result<ShellLink> readShellLink(std::string_view bytes);
 
 }  // namespace quorvane::diagnosis

@@ -21,11 +21,12 @@ void startupLink(const Context& context, Findings& findings, const fs::path& fil
         return;
     }
     const auto link = readShellLink(*bytes);
-    if (const auto* failure = std::get_if<std::string>(&link)) {
-        findings.notes.push_back(displayPath(file) + ": " + *failure + "; it was not read");
+    if (!link) {
+        findings.notes.push_back(displayPath(file) + ": " + link.failure().reason +
+                                 "; it was not read");
         return;
     }
-    const ShellLink& shortcut = std::get<ShellLink>(link);
+    const ShellLink& shortcut = *link;
     std::vector<fs::path> folders = {file.parent_path()};
     if (auto working = localFile(places, shortcut.workingFolder, {})) {
         folders.insert(folders.begin(), *working);

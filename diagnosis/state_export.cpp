@@ -48,7 +48,7 @@ formats::RegSection& sectionFor(std::vector<formats::RegSection>& sections,
 
 }  // namespace
 
-std::variant<std::vector<formats::RegSection>, std::string> restrictionSections(
+Result<std::vector<formats::RegSection>> restrictionSections(
     platform::RegistryApi& registry) {
     std::vector<formats::RegSection> sections;
     for (const auto& [root, hive] :
@@ -60,8 +60,9 @@ std::variant<std::vector<formats::RegSection>, std::string> restrictionSections(
             if (read.status == platform::kFileNotFound) {
                 read.value.deleted = true;
             } else if (read.status != platform::kSuccess) {
-                return std::string(restriction.valueName) + " in " + key +
-                       " cannot be read (registry status " + std::to_string(read.status) + ")";
+                return failure(read.status, std::string(restriction.valueName) + " in " + key +
+                                                " cannot be read (registry status " +
+                                                std::to_string(read.status) + ")");
             }
             sectionFor(sections, formats::narrowToUtf16(key))
                 .values.push_back(std::move(read.value));

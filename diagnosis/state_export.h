@@ -3,11 +3,11 @@
 #pragma once
 
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "diagnosis/policy_file.h"
 #include "formats/reg_file.h"
+#include "formats/result.h"
 #include "platform/registry_api.h"
 #include "registry/general2.h"
 
@@ -15,7 +15,7 @@ namespace quorvane::diagnosis {
 
 // Each restriction's value in the per-user and then the machine hive, one section per key; a
 // value that is absent is written as a deletion. The text when a value cannot be read.
-std::variant<std::vector<formats::RegSection>, std::string> restrictionSections(
+Result<std::vector<formats::RegSection>> restrictionSections(
     platform::RegistryApi& registry);
 
 // A record for each restriction in force: DWORD 1 for restrictions 1 to 23, the title text for

@@ -22,7 +22,9 @@ inline CliOutcome runCommandLine(const std::string& commandLine,
                                  const std::filesystem::path& scratch) {
     const std::filesystem::path out = scratch / "stdout.txt";
     const std::filesystem::path err = scratch / "stderr.txt";
-    const std::string command = commandLine + " >" + out.string() + " 2>" + err.string();
+    // In the scratch folder, so that a relative path a command writes lands there.
+    const std::string command = "cd '" + scratch.string() + "' && " + commandLine + " >" +
+                                out.string() + " 2>" + err.string();
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
 }
