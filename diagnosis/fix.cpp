@@ -429,14 +429,14 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
         }
         doing.push_back(&item);
     }
-    std::optional<std::string> failure = values.empty() ? std::nullopt : journal.record(values);
-    if (!failure && !files.empty()) {
-        failure = journal.recordFiles(files);
+    Result<void> recorded = values.empty() ? Result<void>() : journal.record(values);
+    if (recorded && !files.empty()) {
+        recorded = journal.recordFiles(files);
     }
-    if (failure) {
+    if (!recorded) {
         for (const FixItem* item : doing) {
-            outcome.add(
-                fileResult(*item, "change", "changed nothing without a backup: " + *failure));
+            outcome.add(fileResult(
+                *item, "change", "changed nothing without a backup: " + recorded.failure().reason));
         }
         return outcome;
     }

@@ -26,9 +26,9 @@ bool within(const std::string& outer, const std::string& inner) {
     return i == o || i.starts_with(o + "\\");
 }
 
-std::string unreadable(registry::Hive hive, const std::string& subKey, Status status) {
-    return restrictions::fullRegistryPath(hive, subKey) + " cannot be read (registry status " +
-           std::to_string(status) + ")";
+Failure unreadable(registry::Hive hive, const std::string& subKey, Status status) {
+    return failure(status, restrictions::fullRegistryPath(hive, subKey) +
+                               " cannot be read (registry status " + std::to_string(status) + ")");
 }
 
 // Opens root\subKey for reading; the key is closed when this goes.
@@ -55,8 +55,8 @@ private:
 };
 
 // The first key on the way to root\subKey that is missing; nothing when every one is there.
-std::variant<std::optional<std::string>, std::string> firstMissingKey(
-    platform::RegistryApi& registry, registry::Hive hive, const std::string& subKey) {
+Result<std::optional<std::string>> firstMissingKey(platform::RegistryApi& registry,
+                                                   registry::Hive hive, const std::string& subKey) {
     for (std::size_t end = subKey.find('\\');; end = subKey.find('\\', end + 1)) {
         const std::string prefix = subKey.substr(0, end);
         const OpenKey key(registry, hive, prefix);
@@ -77,9 +77,8 @@ formats::RegValue fileValue(const std::string& name, std::uint32_t type, const s
 }
 
 // Appends the section of the open `key`, at `path`, and those of every key below it.
-std::optional<std::string> appendTree(platform::RegistryApi& registry, KeyHandle key,
-                                      registry::Hive hive, const std::string& path,
-                                      Sections& sections) {
+Result<void> appendTree(platform::RegistryApi& registry, KeyHandle key, registry::Hive hive,
+                        const std::string& path, Sections& sections) {
     formats::RegSection section{keyPath(hive, path), false, {}};
     std::string name;
     std::uint32_t type = 0;
@@ -108,11 +107,12 @@ std::optional<std::string> appendTree(platform::RegistryApi& registry, KeyHandle
         if (opened.status() != platform::kSuccess) {
             return unreadable(hive, childPath, opened.status());
         }
-        if (auto failure = appendTree(registry, opened.handle(), hive, childPath, sections)) {
-            return failure;
+        if (auto appended = appendTree(registry, opened.handle(), hive, childPath, sections);
+            !appended) {
+            return appended;
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 Status deleteTree(platform::RegistryApi& registry, registry::Hive hive, const std::string& subKey) {
@@ -208,16 +208,16 @@ bool holds(platform::RegistryApi& registry, const PlannedChange& change) {
                     : status == platform::kSuccess && type == change.type && data == change.data;
 }
 
-std::variant<std::optional<Place>, std::string> placeToKeep(platform::RegistryApi& registry,
-                                                            const PlannedChange& change) {
+Result<std::optional<Place>> placeToKeep(platform::RegistryApi& registry,
+                                         const PlannedChange& change) {
     if (holds(registry, change)) {
         return std::optional<Place>();
     }
     auto missing = firstMissingKey(registry, change.hive, change.subKey);
-    if (auto* failure = std::get_if<std::string>(&missing)) {
-        return std::move(*failure);
+    if (!missing) {
+        return missing.failure();
     }
-    if (const auto& key = std::get<0>(missing)) {
+    if (const auto& key = *missing) {
         return std::optional(Place{change.hive, *key, std::nullopt});
     }
     const bool ofAValue = change.kind == PlannedChange::Kind::SetValue ||
@@ -226,7 +226,7 @@ std::variant<std::optional<Place>, std::string> placeToKeep(platform::RegistryAp
                                ofAValue ? std::optional(change.valueName) : std::nullopt});
 }
 
-std::variant<Sections, std::string> snapshot(platform::RegistryApi& registry, const Place& place) {
+Result<Sections> snapshot(platform::RegistryApi& registry, const Place& place) {
     const OpenKey key(registry, place.hive, place.subKey);
     if (key.status() == platform::kFileNotFound) {
         return Sections{{keyPath(place.hive, place.subKey), true, {}}};
@@ -248,8 +248,9 @@ std::variant<Sections, std::string> snapshot(platform::RegistryApi& registry, co
         return Sections{{keyPath(place.hive, place.subKey), false, {std::move(value)}}};
     }
     Sections sections{{keyPath(place.hive, place.subKey), true, {}}};
-    if (auto failure = appendTree(registry, key.handle(), place.hive, place.subKey, sections)) {
-        return std::move(*failure);
+    if (auto appended = appendTree(registry, key.handle(), place.hive, place.subKey, sections);
+        !appended) {
+        return appended.failure();
     }
     return sections;
 }

@@ -6,7 +6,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "formats/reg_file.h"
@@ -35,14 +34,14 @@ bool holds(platform::RegistryApi& registry, const restrictions::PlannedChange& c
 // The place whose state must be kept to undo `change`: its value, the key it deletes, or, when
 // its key is missing, the topmost missing key (the change would make it and every key below).
 // Nothing when the change would change nothing; the reason when the registry cannot be read.
-std::variant<std::optional<Place>, std::string> placeToKeep(
-    platform::RegistryApi& registry, const restrictions::PlannedChange& change);
+Result<std::optional<Place>> placeToKeep(platform::RegistryApi& registry,
+                                         const restrictions::PlannedChange& change);
 
 // The sections that give `place` back its present state: "[key]" and the value or its
 // deletion; "[-key]" then the key and every key below it with their values; "[-key]" alone for
 // a key that is missing. The reason when the registry cannot be read.
-std::variant<std::vector<formats::RegSection>, std::string> snapshot(
-    platform::RegistryApi& registry, const Place& place);
+Result<std::vector<formats::RegSection>> snapshot(platform::RegistryApi& registry,
+                                                  const Place& place);
 
 // What a key holds, read through one handle: its values (type and data) and the names of its
 // sub-keys, both by name without regard to case.

@@ -354,19 +354,18 @@ UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
         reverse.push_back(step.reverse);
     }
     const restrictions::JournalEntry own(&journal, undoName(result.entry.action));
-    std::optional<std::string> failure = changes.empty() ? std::nullopt : journal.record(changes);
-    if (!failure && !reverse.empty()) {
-        failure = journal.recordFiles(reverse);
+    Result<void> recorded = changes.empty() ? Result<void>() : journal.record(changes);
+    if (recorded && !reverse.empty()) {
+        recorded = journal.recordFiles(reverse);
     }
-    if (failure) {
+    if (!recorded) {
+        const std::string why = "changed nothing without a backup: " + recorded.failure().reason;
         for (const Step& step : steps) {
             result.outcome.add({step.record.hive, actionOf(step.record), itemOf(step.record),
-                                restrictions::kNoBackup,
-                                "changed nothing without a backup: " + *failure});
+                                restrictions::kNoBackup, why});
         }
         for (const FileStep& step : fileSteps) {
-            result.outcome.add(fileChange(step.record, restrictions::kNoBackup,
-                                          "changed nothing without a backup: " + *failure));
+            result.outcome.add(fileChange(step.record, restrictions::kNoBackup, why));
         }
         return result;
     }

@@ -402,19 +402,19 @@ bool fileChanged(const FileRecord& record) {
     return !fileHolds(record.path, record.before);
 }
 
-std::optional<std::string> UndoJournal::recordFiles(const std::vector<FileRecord>& files) {
+Result<void> UndoJournal::recordFiles(const std::vector<FileRecord>& files) {
     if (depth_ == 0) {
-        return "no action has begun";
+        return failure("no action has begun");
     }
     std::vector<FileRecord> all = files_;
     all.insert(all.end(), files.begin(), files.end());
     std::swap(files_, all);
     std::vector<Record> records = written_;
-    if (auto failure = write(records)) {
+    if (auto written = write(records); !written) {
         std::swap(files_, all);
-        return failure;
+        return written;
     }
-    return std::nullopt;
+    return {};
 }
 
 bool UndoJournal::isKept(const restrictions::PlannedChange& change) const {
@@ -434,10 +434,9 @@ bool UndoJournal::isKept(const restrictions::PlannedChange& change) const {
     return false;
 }
 
-std::optional<std::string> UndoJournal::record(
-    const std::vector<restrictions::PlannedChange>& changes) {
+Result<void> UndoJournal::record(const std::vector<restrictions::PlannedChange>& changes) {
     if (depth_ == 0) {
-        return "no action has begun";
+        return failure("no action has begun");
     }
     std::vector<Kept> added;
     std::unordered_set<std::string> addedNames;
@@ -482,10 +481,10 @@ std::optional<std::string> UndoJournal::record(
             }
         }
         auto place = placeToKeep(registry_, change);
-        if (auto* failure = std::get_if<std::string>(&place)) {
-            return *failure;
+        if (!place) {
+            return place.failure();
         }
-        const std::optional<Place>& toKeep = std::get<0>(place);
+        const std::optional<Place>& toKeep = *place;
         if (!toKeep) {
             continue;
         }
@@ -494,13 +493,13 @@ std::optional<std::string> UndoJournal::record(
             continue;
         }
         auto prior = snapshot(registry_, *toKeep);
-        if (auto* failure = std::get_if<std::string>(&prior)) {
-            return *failure;
+        if (!prior) {
+            return prior.failure();
         }
-        added.push_back({*toKeep, std::move(std::get<0>(prior)), std::nullopt, std::nullopt});
+        added.push_back({*toKeep, std::move(prior).value(), std::nullopt, std::nullopt});
     }
     if (added.empty()) {
-        return std::nullopt;
+        return {};
     }
     std::vector<Record> records;
     for (const std::vector<Kept>* kept : {&kept_, &added}) {
@@ -515,13 +514,13 @@ std::optional<std::string> UndoJournal::record(
                            std::make_move_iterator(more.end()));
         }
     }
-    if (auto failure = write(records)) {
-        return failure;
+    if (auto written = write(records); !written) {
+        return written;
     }
     kept_.insert(kept_.end(), std::make_move_iterator(added.begin()),
                  std::make_move_iterator(added.end()));
     keptNames_.merge(addedNames);
-    return std::nullopt;
+    return {};
 }
 
 std::optional<PlaceState> UndoJournal::valueNow(
@@ -568,7 +567,7 @@ void UndoJournal::end() {
             continue;
         }
         const auto now = snapshot(registry_, kept.place);
-        const auto* sections = std::get_if<std::vector<formats::RegSection>>(&now);
+        const auto* sections = now ? &*now : nullptr;
         unread = unread || sections == nullptr;
         std::vector<Record> more = recordsOf(kept.place, kept.prior, sections, sections != nullptr);
         records.insert(records.end(), std::make_move_iterator(more.begin()),
@@ -606,22 +605,22 @@ void UndoJournal::end() {
     files_.clear();
 }
 
-std::optional<std::string> UndoJournal::write(const std::vector<Record>& records) {
+Result<void> UndoJournal::write(const std::vector<Record>& records) {
     std::error_code error;
     fs::create_directories(place_.directory, error);
     if (error) {
-        return "the undo folder " + place_.directory.string() +
-               " cannot be made: " + error.message();
+        return failure("the undo folder " + place_.directory.string() +
+                       " cannot be made: " + error.message());
     }
     const UndoEntry entry{time_, action_, place_.registry, records, files_};
     if (!file_.empty()) {
         written_.clear();
         if (const auto written = formats::writeWholeFile(file_, writeUndoEntry(entry)); !written) {
-            return "the backup " + file_.string() +
-                   " cannot be written: " + written.failure().reason;
+            return failure("the backup " + file_.string() +
+                           " cannot be written: " + written.failure().reason);
         }
         written_ = records;
-        return std::nullopt;
+        return {};
     }
     const auto now = std::chrono::system_clock::now();
     const std::tm parts = utcTime(std::chrono::system_clock::to_time_t(now));
@@ -641,15 +640,15 @@ std::optional<std::string> UndoJournal::write(const std::vector<Record>& records
             file_ = file;
             written_ = records;
             removeOldEntries();
-            return std::nullopt;
+            return {};
         }
         if (created.failure().status != formats::kNameTaken) {
-            return "the backup " + file.string() +
-                   " cannot be written: " + created.failure().reason;
+            return failure("the backup " + file.string() +
+                           " cannot be written: " + created.failure().reason);
         }
     }
-    return "the backup cannot be written: every name for this moment in " +
-           place_.directory.string() + " is taken";
+    return failure("the backup cannot be written: every name for this moment in " +
+                   place_.directory.string() + " is taken");
 }
 
 void UndoJournal::removeOldEntries() const {

@@ -58,14 +58,13 @@ public:
     UndoJournal(platform::RegistryApi& registry, JournalPlace place);
 
     void begin(const std::string& action) override;
-    std::optional<std::string> record(
-        const std::vector<restrictions::PlannedChange>& changes) override;
+    Result<void> record(const std::vector<restrictions::PlannedChange>& changes) override;
     void end() override;
 
     // Before the open action changes files: adds them to its entry, with what the action will
     // leave (journal/undo_entry.h). Nothing when the entry holds them; else why not, for people,
     // and the caller must change nothing.
-    std::optional<std::string> recordFiles(const std::vector<FileRecord>& files);
+    Result<void> recordFiles(const std::vector<FileRecord>& files);
     // Where items moved out of the way are kept, a folder per entry below it.
     std::filesystem::path movedFolder() const { return place_.directory / "moved"; }
 
@@ -84,7 +83,7 @@ private:
     };
 
     // Writes the open entry with `records`, taking a new name for it the first time.
-    std::optional<std::string> write(const std::vector<Record>& records);
+    Result<void> write(const std::vector<Record>& records);
     void removeOldEntries() const;
     bool isKept(const restrictions::PlannedChange& change) const;
     // What a value place holds now, its key read once for all its values (`read`); nothing

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/result.h"
 #include "platform/registry_api.h"
 #include "registry/general2.h"
 
@@ -61,7 +62,7 @@ public:
     // Before the action writes: keeps the prior state of every value and key that `changes`
     // would change and the entry does not hold yet. Nothing when the entry holds all of it; else
     // why not, for people, and the caller must change nothing.
-    virtual std::optional<std::string> record(const std::vector<PlannedChange>& changes) = 0;
+    virtual Result<void> record(const std::vector<PlannedChange>& changes) = 0;
     // Ends the action begun last. The outermost keeps in its entry only what the action really
     // changed, and no entry at all when it changed nothing.
     virtual void end() = 0;

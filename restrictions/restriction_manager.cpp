@@ -115,17 +115,17 @@ bool RestrictionManager::backedUp(const std::vector<PlannedChange>& plan,
     if (services_.journal == nullptr) {
         return true;
     }
-    std::optional<std::string> failure;
+    Result<void> recorded;
     // The registry may fail under the reads too; that is a backup not kept.
-    if (auto thrown = skipOnFailure([&] { failure = services_.journal->record(plan); })) {
-        failure = std::move(thrown);
+    if (auto thrown = skipOnFailure([&] { recorded = services_.journal->record(plan); })) {
+        recorded = failure(std::move(*thrown));
     }
-    if (!failure) {
+    if (recorded) {
         return true;
     }
     for (Change change : refused) {
         change.status = kNoBackup;
-        change.reason = "changed nothing without a backup: " + *failure;
+        change.reason = "changed nothing without a backup: " + recorded.failure().reason;
         add(std::move(change));
     }
     return false;

@@ -193,10 +193,9 @@ TEST(Undo, AnActionThatNeverEndedIsLeftAsItIs) {
     {
         journal::UndoJournal stopped(scene.store, {scene.undoFolder, "the test registry"});
         stopped.begin("impose NoBrowserClose");
-        ASSERT_EQ(stopped.record({restrictions::PlannedChange::setValue(
-                      registry::kHiveCurrentUser, kRestrictionsKey, "NoBrowserClose",
-                      platform::kRegDword, std::string("\1\0\0\0", 4))}),
-                  std::nullopt);
+        ASSERT_TRUE(stopped.record({restrictions::PlannedChange::setValue(
+            registry::kHiveCurrentUser, kRestrictionsKey, "NoBrowserClose", platform::kRegDword,
+            std::string("\1\0\0\0", 4))}));
         put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
     }
     const journal::UndoResult undone = scene.undo();
