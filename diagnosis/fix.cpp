@@ -203,11 +203,11 @@ std::optional<std::string> commandNow(platform::RegistryApi& registry, const Fix
 }
 
 restrictions::Change fileResult(const FixItem& item, const std::string& action,
-                                std::optional<std::string> failure) {
+                                const Result<void>& done) {
     const std::string what =
         item.finding.file.empty() ? item.finding.item : displayPath(item.finding.file);
-    return {registry::kNoHive, action, what, failure ? platform::kAccessDenied : platform::kSuccess,
-            failure.value_or("")};
+    return {registry::kNoHive, action, what, done ? platform::kSuccess : platform::kAccessDenied,
+            done ? std::string() : done.failure().reason};
 }
 
 // Ascii text in the code units of a file: UTF-16 little- or big-endian, or bytes.
@@ -380,8 +380,9 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
         }
         const fs::path& file = item.kind == Kind::StartupFile ? item.finding.file : item.file;
         if (item.kind != Kind::StartupValue && !places.contains(file)) {
-            outcome.add(fileResult(item, "change",
-                                   displayPath(file) + " leads outside the prefix; not touched"));
+            outcome.add(
+                fileResult(item, "change",
+                           failure(displayPath(file) + " leads outside the prefix; not touched")));
             continue;
         }
         // Only what still is as the diagnosis read it.
@@ -396,7 +397,8 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
         } else if (item.kind == Kind::StartupFile) {
             std::error_code error;
             if (!fs::is_regular_file(fs::symlink_status(file, error))) {
-                outcome.add(fileResult(item, "move", "it is no regular file; not touched"));
+                outcome.add(
+                    fileResult(item, "move", failure("it is no regular file; not touched")));
                 continue;
             }
             movedTo[i] = moved / std::to_string(i) / file.filename();
@@ -409,7 +411,7 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
         } else {
             if (!journal::fileHolds(item.file, item.before) ||
                 (!item.gptIni.empty() && !journal::fileHolds(item.gptIni, item.gptBefore))) {
-                outcome.add(fileResult(item, "change", changedSince(item.file)));
+                outcome.add(fileResult(item, "change", failure(changedSince(item.file))));
                 continue;
             }
             files.push_back({journal::FileRecord::Kind::Content,
@@ -436,7 +438,8 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
     if (!recorded) {
         for (const FixItem* item : doing) {
             outcome.add(fileResult(
-                *item, "change", "changed nothing without a backup: " + recorded.failure().reason));
+                *item, "change",
+                failure("changed nothing without a backup: " + recorded.failure().reason)));
         }
         return outcome;
     }
@@ -484,14 +487,14 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
                 break;
             case Kind::PolicyRecords:
             case Kind::Task: {
-                auto result = journal::rewriteFile(item.file, item.after);
-                if (!result && !item.gptIni.empty()) {
-                    result = journal::rewriteFile(item.gptIni, item.gptAfter);
-                    if (result) {
-                        result = "the records were removed, but gpt.ini " + *result;
+                Result<void> result = journal::rewriteFile(item.file, item.after);
+                if (result && !item.gptIni.empty()) {
+                    if (auto ini = journal::rewriteFile(item.gptIni, item.gptAfter); !ini) {
+                        result = failure("the records were removed, but gpt.ini " +
+                                         ini.failure().reason);
                     }
                 }
-                policyChanged = policyChanged || (item.kind == Kind::PolicyRecords && !result);
+                policyChanged = policyChanged || (item.kind == Kind::PolicyRecords && result);
                 outcome.add(fileResult(item, item.kind == Kind::Task ? "disable" : "change",
                                        std::move(result)));
                 break;

@@ -21,10 +21,6 @@ namespace fs = std::filesystem;
 
 constexpr std::uintmax_t kFileLimit = 64u << 20;
 
-std::optional<std::string> failureText(const Result<void>& written) {
-    return written ? std::nullopt : std::optional(written.failure().reason);
-}
-
 #ifndef _WIN32
 // Whether the owner of `info` may write into the folder `folder` by its permission bits.
 bool ownerMayChange(const struct stat& info, const struct stat& folder) {
@@ -40,58 +36,62 @@ bool ownerMayChange(const struct stat& info, const struct stat& folder) {
 
 }  // namespace
 
-std::optional<std::string> rewriteFile(const fs::path& file, std::string_view bytes) {
+Result<void> rewriteFile(const fs::path& file, std::string_view bytes) {
 #ifdef _WIN32
     std::error_code error;
     if (!fs::is_regular_file(fs::symlink_status(file, error))) {
-        return std::string("it is no regular file");
+        return quorvane::failure("it is no regular file");
     }
-    return failureText(formats::writeWholeFile(file, bytes));
+    return formats::writeWholeFile(file, bytes);
 #else
     struct stat info {};
     struct stat folder {};
     if (::lstat(file.c_str(), &info) != 0) {
-        return std::system_category().message(errno);
+        return quorvane::failure(std::system_category().message(errno));
     }
     if (!S_ISREG(info.st_mode)) {
-        return std::string("it is no regular file");
+        return quorvane::failure("it is no regular file");
     }
     const fs::path parent = file.parent_path().empty() ? fs::path(".") : file.parent_path();
     if (::stat(parent.c_str(), &folder) != 0) {
-        return std::system_category().message(errno);
+        return quorvane::failure(std::system_category().message(errno));
     }
     if (::geteuid() == 0 && !ownerMayChange(info, folder)) {
-        return std::string("its owner could not change it, and Quorvane does not as root either");
+        return quorvane::failure(
+            "its owner could not change it, and Quorvane does not as root either");
     }
-    if (auto failure = failureText(formats::writeWholeFile(file, bytes))) {
-        return failure;
+    if (auto written = formats::writeWholeFile(file, bytes); !written) {
+        return written;
     }
     // The new file is the writer's: give it back to the old one's owner, with its permissions.
     if (::geteuid() == 0 && ::lchown(file.c_str(), info.st_uid, info.st_gid) != 0) {
-        return "its owner cannot be kept: " + std::system_category().message(errno);
+        return quorvane::failure("its owner cannot be kept: " +
+                                 std::system_category().message(errno));
     }
     if (::chmod(file.c_str(), info.st_mode & 07777) != 0) {
-        return "its permissions cannot be kept: " + std::system_category().message(errno);
+        return quorvane::failure("its permissions cannot be kept: " +
+                                 std::system_category().message(errno));
     }
     const FileRead back = readUserFile(file, kFileLimit, parent);
     if (!back.bytes || *back.bytes != bytes) {
-        return std::string("it does not hold the new content when read back");
+        return quorvane::failure("it does not hold the new content when read back");
     }
-    return std::nullopt;
+    return {};
 #endif
 }
 
-std::optional<std::string> moveFile(const fs::path& from, const fs::path& to) {
+Result<void> moveFile(const fs::path& from, const fs::path& to) {
     std::error_code error;
     if (!fs::is_regular_file(fs::symlink_status(from, error))) {
-        return std::string("it is no regular file");
+        return quorvane::failure("it is no regular file");
     }
     if (fs::exists(fs::symlink_status(to, error))) {
-        return to.string() + " exists already";
+        return quorvane::failure(to.string() + " exists already");
     }
     fs::create_directories(to.parent_path(), error);
     if (error) {
-        return "the folder " + to.parent_path().string() + " cannot be made: " + error.message();
+        return quorvane::failure("the folder " + to.parent_path().string() +
+                                 " cannot be made: " + error.message());
     }
 #ifndef _WIN32
     // A hard link takes the name only when it is free; the original goes once the link is there.
@@ -99,29 +99,29 @@ std::optional<std::string> moveFile(const fs::path& from, const fs::path& to) {
         if (::unlink(from.c_str()) != 0) {
             const int failure = errno;
             ::unlink(to.c_str());
-            return std::system_category().message(failure);
+            return quorvane::failure(std::system_category().message(failure));
         }
-        return std::nullopt;
+        return {};
     }
     if (errno == EEXIST) {
-        return to.string() + " exists already";
+        return quorvane::failure(to.string() + " exists already");
     }
 #endif
     // Another file system (or Windows): a copy, read back, then the original goes.
     const FileRead read = readUserFile(from, kFileLimit, from.parent_path());
     if (!read.bytes) {
-        return read.failure;
+        return quorvane::failure(read.failure);
     }
     if (const auto written = formats::writeWholeFile(to, *read.bytes, formats::Placing::NewName);
         !written) {
-        return written.failure().reason;
+        return written;
     }
     fs::remove(from, error);
     if (error) {
         fs::remove(to, error);
-        return "it cannot be removed from its folder";
+        return quorvane::failure("it cannot be removed from its folder");
     }
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace quorvane::journal

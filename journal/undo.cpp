@@ -293,24 +293,22 @@ std::vector<FileStep> planFiles(const UndoEntry& entry, restrictions::Outcome& o
 }
 
 restrictions::Change applyFile(const FileRecord& record) {
-    std::optional<std::string> failure;
+    Result<void> done;
     if (record.kind == FileRecord::Kind::Moved) {
-        failure = moveFile(record.to, record.path);
+        done = moveFile(record.to, record.path);
     } else if (!record.before) {
         std::error_code error;
         fs::remove(record.path, error);
-        failure = error ? std::optional(error.message()) : std::nullopt;
-    } else if (!record.after) {
-        if (const auto made =
-                formats::writeWholeFile(record.path, *record.before, formats::Placing::NewName);
-            !made) {
-            failure = made.failure().reason;
+        if (error) {
+            done = failure(error.message());
         }
+    } else if (!record.after) {
+        done = formats::writeWholeFile(record.path, *record.before, formats::Placing::NewName);
     } else {
-        failure = rewriteFile(record.path, *record.before);
+        done = rewriteFile(record.path, *record.before);
     }
-    if (failure) {
-        return fileChange(record, platform::kAccessDenied, *failure);
+    if (!done) {
+        return fileChange(record, platform::kAccessDenied, done.failure().reason);
     }
     return fileChange(record, platform::kSuccess, {});
 }
