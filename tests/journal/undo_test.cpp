@@ -13,6 +13,7 @@
 #include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
 #include "tests/support/contains.h"
+#include "tests/support/recording_registry.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -225,6 +226,23 @@ TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {
                                                scene.undoFolder.string() + " cannot be made"));
     }
     EXPECT_EQ(scene.rig.messages.shown[2].title, "Remove all Restrictions not complete");
+}
+
+// A key that cannot be read whole cannot be kept: its deletion is not recorded, and says why.
+TEST(Undo, AKeyThatCannotBeReadIsNotRecordedAsKept) {
+    Scene scene;
+    put(scene.store, kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1));
+    RecordingRegistry unreadable(scene.store);
+    unreadable.refuse = [](const RegistryCall& call) {
+        return call.kind == RegistryCall::EnumValue ? platform::kAccessDenied : platform::kSuccess;
+    };
+    journal::UndoJournal journal(unreadable, {scene.undoFolder, "the test registry"});
+    journal.begin("remove-all");
+    const Result<void> recorded = journal.record(
+        {restrictions::PlannedChange::deleteKey(registry::kHiveCurrentUser, kRestrictionsKey)});
+    ASSERT_FALSE(recorded);
+    EXPECT_TRUE(contains(recorded.failure().reason, "cannot be read")) << recorded.failure().reason;
+    journal.end();
 }
 
 TEST(Undo, OnlyTheNewestFiftyEntriesAreKept) {

@@ -450,7 +450,8 @@ std::vector<PiecesCase> piecesCases() {
     const std::string tail = "\n[A\\\\B] 1700000000\n\"v\"=dword:00000001\n\n[C] 0\n\"w\"=\"x\"\n";
     // A [path] line that begins just before the end of the first piece (256 KiB) and ends after it.
     std::string across = header + ";" + std::string((256 << 10) - header.size() - 5, 'p') + "\n";
-    across += "[A\\\\B] 1700000000\n\"v\"=dword:00000002\n";
+    // Its value is its own, so that a section lost at the seam shows.
+    across += "[A\\\\B] 1700000000\n\"u\"=dword:00000002\n";
     return {
         {"fixture",
          readFile(fixtureDirectory() / "system.reg"),

@@ -293,6 +293,18 @@ INSTANTIATE_TEST_SUITE_P(
                   0x20006}),
     CaseName());
 
+// A write the registry refuses after its key opened (a full disk) reports the registry's status.
+TEST_F(General2Test, AValueWriteRefusedAfterItsKeyOpenedCarriesItsStatus) {
+    makeKey(base, kCurrentUser, kScratch);
+    recorder.refuse = [](const RegistryCall& call) {
+        return call.kind == RegistryCall::Set ? platform::kRegistryIoFailed : platform::kSuccess;
+    };
+    const std::string path = "HKEY_CURRENT_USER\\" + std::string(kScratch);
+    EXPECT_EQ(refusal(general.SetDwordValue(path, "v", 1)), platform::kRegistryIoFailed);
+    EXPECT_EQ(refusal(general.SetStringValue(path, "v", "t")), platform::kRegistryIoFailed);
+    EXPECT_EQ(stored(base, kCurrentUser, kScratch, "v"), std::nullopt);
+}
+
 TEST_F(General2Test, CreateKeyClosesWhatItMakes) {
     EXPECT_TRUE(general.CreateKey(kUserScratch));
     EXPECT_EQ(recorder.of(RegistryCall::Create).size(), 1u);

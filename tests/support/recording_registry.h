@@ -39,7 +39,9 @@ public:
     }
     platform::Status setValue(platform::KeyHandle key, const std::string& name, std::uint32_t type,
                               const std::uint8_t* data, std::uint32_t size) override {
-        return log({RegistryCall::Set, key, name}, inner_.setValue(key, name, type, data, size));
+        const RegistryCall call{RegistryCall::Set, key, name};
+        return log(call,
+                   refused(call) ? refuse(call) : inner_.setValue(key, name, type, data, size));
     }
     platform::Status queryValue(platform::KeyHandle key, const std::string& name,
                                 std::uint32_t* type, std::uint8_t* data,
@@ -62,8 +64,9 @@ public:
     }
     platform::Status enumValue(platform::KeyHandle key, std::uint32_t index, std::string& name,
                                std::uint32_t& type, std::string& data) override {
-        return log({RegistryCall::EnumValue, key, {}},
-                   inner_.enumValue(key, index, name, type, data));
+        const RegistryCall call{RegistryCall::EnumValue, key, {}};
+        return log(call,
+                   refused(call) ? refuse(call) : inner_.enumValue(key, index, name, type, data));
     }
     void beginBatch() override {
         ++batchDepth_;
@@ -92,7 +95,8 @@ public:
     std::vector<RegistryCall> calls;
     // Runs after every call has returned.
     std::function<void()> afterEach;
-    // A status other than kSuccess refuses an open or a creation with it, unpassed.
+    // A status other than kSuccess refuses an open, a creation, a set or a value listing with
+    // it, unpassed.
     using Refuse = std::function<platform::Status(const RegistryCall&)>;
     Refuse refuse;
     // Denies every write, in `root` alone unless it is 0: the creations, and the opens with the
