@@ -141,8 +141,8 @@ std::optional<int> runFixCommand(const QStringList& arguments) {
             numbers.push_back(*number);
         }
     }
-    if (const auto misuse = offlineMisuse(parser)) {
-        return usageError(*misuse);
+    if (const auto options = checkOfflineOptions(parser); !options) {
+        return usageError(options.failure().reason);
     }
     const bool dryRun = parser.isSet(dryRunOption);
     const bool json = parser.isSet(jsonOption);

@@ -60,21 +60,20 @@ std::string helpText(const QCommandLineParser& parser) {
     return text.toStdString();
 }
 
-// The restrictions named in `arguments`, or an error message.
-std::variant<std::vector<int>, std::string> restrictionsOf(const QStringList& arguments,
-                                                           bool impose) {
+// The restrictions named in `arguments`, or what is wrong with them.
+Result<std::vector<int>> restrictionsOf(const QStringList& arguments, bool impose) {
     if (arguments.isEmpty()) {
-        return std::string("name at least one restriction");
+        return failure("name at least one restriction");
     }
     std::vector<int> numbers;
     for (const QString& argument : arguments) {
         const auto number = cli::parseRestriction(argument.toStdString());
         if (!number) {
-            return "no restriction '" + argument.toStdString() +
-                   "': give a number from 1 to 24 or a value name such as NoBrowserClose";
+            return failure("no restriction '" + argument.toStdString() +
+                           "': give a number from 1 to 24 or a value name such as NoBrowserClose");
         }
         if (impose && *number == restrictions::kWindowTitleRestriction) {
-            return std::string(
+            return failure(
                 "restriction 24 (Custom Window Title) can only be lifted, never imposed");
         }
         // Named twice, done and reported once.
@@ -137,10 +136,10 @@ int runCommand(QCoreApplication& application) {
     std::vector<int> numbers;
     if (switching) {
         auto parsed = restrictionsOf(arguments, command == "impose"_L1);
-        if (auto* error = std::get_if<std::string>(&parsed)) {
-            return usageError(*error);
+        if (!parsed) {
+            return usageError(parsed.failure().reason);
         }
-        numbers = std::get<std::vector<int>>(parsed);
+        numbers = std::move(parsed).value();
     } else if (command != "list"_L1 && command != "remove-all"_L1 && command != "reset-pages"_L1 &&
                command != "undo"_L1) {
         return usageError(command.isEmpty() ? "name a command"
@@ -161,8 +160,8 @@ int runCommand(QCoreApplication& application) {
         return usageError("--list goes with undo only");
     }
 
-    if (const auto misuse = cli::offlineMisuse(parser)) {
-        return usageError(*misuse);
+    if (const auto options = cli::checkOfflineOptions(parser); !options) {
+        return usageError(options.failure().reason);
     }
     if (const auto refused = cli::registryOptionRefused(parser.isSet(registryOption),
                                                         parser.value(registryOption))) {

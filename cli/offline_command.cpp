@@ -50,26 +50,26 @@ bool everyUser(const QCommandLineParser& parser) {
     return parser.isSet(kUser) && parser.value(kUser) == kAll;
 }
 
-std::optional<std::string> offlineMisuse(const QCommandLineParser& parser) {
+Result<void> checkOfflineOptions(const QCommandLineParser& parser) {
     if (parser.isSet(kUser) && !parser.isSet(kWindows)) {
-        return "--user goes with --windows only";
+        return failure("--user goes with --windows only");
     }
     if (!parser.isSet(kWindows)) {
-        return std::nullopt;
+        return {};
     }
     if (parser.isSet(u"registry"_s)) {
-        return "--windows and --registry name two registries: give one";
+        return failure("--windows and --registry name two registries: give one");
     }
     if (parser.value(kWindows).isEmpty()) {
-        return "--windows needs the folder of a Windows installation";
+        return failure("--windows needs the folder of a Windows installation");
     }
     if (parser.isSet(kUser) && parser.value(kUser).isEmpty()) {
-        return "--user needs a user's name, or all";
+        return failure("--user needs a user's name, or all");
     }
 #ifdef _WIN32
-    return "--windows is for a Windows installation whose disk is mounted on Linux";
+    return failure("--windows is for a Windows installation whose disk is mounted on Linux");
 #else
-    return std::nullopt;
+    return {};
 #endif
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/session.h"
+#include "formats/result.h"
 #include "toolkit/configuration.h"
 
 namespace quorvane::cli {
@@ -20,8 +21,9 @@ void addOfflineOptions(QCommandLineParser& parser);
 // Whether the command line names an installation: --windows.
 bool offlineRequested(const QCommandLineParser& parser);
 
-// What is wrong with the command line's --windows and --user, for people; nothing when they fit.
-std::optional<std::string> offlineMisuse(const QCommandLineParser& parser);
+// Whether the command line's --windows and --user fit together; what is wrong, for people, when
+// they do not.
+Result<void> checkOfflineOptions(const QCommandLineParser& parser);
 
 // Whether the command line says --user all.
 bool everyUser(const QCommandLineParser& parser);

@@ -47,8 +47,8 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
         return *refused;
     }
 
-    if (const auto misuse = offlineMisuse(parser)) {
-        return usageError(*misuse);
+    if (const auto options = checkOfflineOptions(parser); !options) {
+        return usageError(options.failure().reason);
     }
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
     if (offlineRequested(parser)) {

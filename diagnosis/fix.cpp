@@ -6,11 +6,11 @@
 
 #include "diagnosis/policy_file.h"
 #include "diagnosis/text_scan.h"
+#include "formats/user_file.h"
 #include "formats/utf16.h"
 #include "journal/file_change.h"
 #include "journal/startup_keys.h"
 #include "journal/undo.h"
-#include "journal/whole_file.h"
 #include "restrictions/catalogue.h"
 
 #ifdef _WIN32
@@ -87,15 +87,16 @@ void planPolicyFile(FixItem& item, const Places& places, const std::vector<int>&
         item.change = std::string("a cached copy of a domain's policy; ") + kDomainReason;
         return;
     }
-    const journal::FileRead read =
-        journal::readUserFile(finding.file, kReadLimit,
+    const Result<std::string> read =
+        formats::readUserFile(finding.file, kReadLimit,
                               places.prefix.empty() ? finding.file.parent_path() : places.prefix);
-    if (!read.bytes) {
-        item.change = displayPath(finding.file) + " " + read.failure + "; it was not changed";
+    if (!read) {
+        item.change =
+            displayPath(finding.file) + " " + read.failure().reason + "; it was not changed";
         return;
     }
-    const PolicyFile policy = readPolicyFile(*read.bytes);
-    if (policy.damage || writePolicyFile(policy.records) != *read.bytes) {
+    const PolicyFile policy = readPolicyFile(*read);
+    if (policy.damage || writePolicyFile(policy.records) != *read) {
         item.change = displayPath(finding.file) +
                       " is not a sound policy file that Quorvane can keep byte for byte (" +
                       policy.damage.value_or("unusual layout") + "); it was not changed";
@@ -113,7 +114,7 @@ void planPolicyFile(FixItem& item, const Places& places, const std::vector<int>&
     }
     item.kind = Kind::PolicyRecords;
     item.file = finding.file;
-    item.before = *read.bytes;
+    item.before = *read;
     item.after = writePolicyFile(kept);
     item.change = "remove the records that set " + removed + " from " + displayPath(item.file) +
                   " (" + std::to_string(kept.size()) + " other records kept as they are)";
@@ -121,12 +122,12 @@ void planPolicyFile(FixItem& item, const Places& places, const std::vector<int>&
     const bool machine =
         equalIgnoringCase(displayPath(item.file.parent_path().filename()), "Machine");
     if (const auto gpt = findCaseless(item.file.parent_path().parent_path(), "gpt.ini")) {
-        const journal::FileRead ini = journal::readUserFile(
+        const Result<std::string> ini = formats::readUserFile(
             *gpt, kReadLimit, places.prefix.empty() ? gpt->parent_path() : places.prefix);
-        const auto raised = ini.bytes ? raisedVersion(*ini.bytes, machine) : std::nullopt;
+        const auto raised = ini ? raisedVersion(*ini, machine) : std::nullopt;
         if (raised) {
             item.gptIni = *gpt;
-            item.gptBefore = *ini.bytes;
+            item.gptBefore = *ini;
             item.gptAfter = *raised;
             item.change += "; raise the " + std::string(machine ? "machine" : "user") +
                            " version in " + displayPath(*gpt);
@@ -146,18 +147,18 @@ void planTask(FixItem& item, [[maybe_unused]] const Places& places) {
                   item.finding.item + "\" /DISABLE, as administrator)";
 #else
     const fs::path& file = item.finding.file;
-    const journal::FileRead read = journal::readUserFile(
+    const Result<std::string> read = formats::readUserFile(
         file, kReadLimit, places.prefix.empty() ? file.parent_path() : places.prefix);
-    const auto disabled = read.bytes ? disabledTask(*read.bytes) : std::nullopt;
+    const auto disabled = read ? disabledTask(*read) : std::nullopt;
     if (!disabled) {
         item.change = displayPath(file) +
-                      (read.bytes ? " has no <Settings> to disable it in" : " " + read.failure) +
+                      (read ? " has no <Settings> to disable it in" : " " + read.failure().reason) +
                       "; it was not changed";
         return;
     }
     item.kind = Kind::Task;
     item.file = file;
-    item.before = *read.bytes;
+    item.before = *read;
     item.after = *disabled;
     item.change =
         "disable the task " + item.finding.item + " (Enabled false in " + displayPath(file) + ")";

@@ -7,8 +7,8 @@
 #include "diagnosis/command_scan.h"
 #include "diagnosis/text_scan.h"
 #include "formats/reg_file.h"
+#include "formats/user_file.h"
 #include "formats/utf16.h"
-#include "journal/whole_file.h"
 #include "platform/value_data.h"
 #include "restrictions/catalogue.h"
 
@@ -194,11 +194,13 @@ std::optional<std::string> readPlacedFile(const Context& context, Findings& find
         return std::nullopt;
     }
     const fs::path place = places.prefix.empty() ? file.parent_path() : places.prefix;
-    journal::FileRead got = journal::readUserFile(file, kReadLimit, place);
-    if (!got.bytes) {
-        findings.notes.push_back(displayPath(file) + " " + got.failure + "; it was not read");
+    Result<std::string> got = formats::readUserFile(file, kReadLimit, place);
+    if (!got) {
+        findings.notes.push_back(displayPath(file) + " " + got.failure().reason +
+                                 "; it was not read");
+        return std::nullopt;
     }
-    return std::move(got.bytes);
+    return std::move(got).value();
 }
 
 std::vector<fs::path> entriesOf(const Context& context, Findings& findings, const fs::path& folder,

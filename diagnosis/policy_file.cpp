@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "formats/little_endian.h"
+#include "formats/result.h"
 #include "formats/utf16.h"
 
 namespace quorvane::diagnosis {
@@ -65,36 +66,37 @@ private:
     std::size_t pos_ = 0;
 };
 
-// Reads one record at the cursor; the reason when it is not a whole record.
-std::optional<std::string> readRecord(Cursor& in, PolicyRecord& record) {
+// Reads one record at the cursor, or why it is not a whole record.
+Result<void> readRecord(Cursor& in, PolicyRecord& record) {
     if (!in.expect(u'[')) {
-        return "no '[' where a record begins";
+        return failure("no '[' where a record begins");
     }
     auto key = in.string();
     if (!key || !in.expect(u';')) {
-        return "the key name does not end in NUL and ';'";
+        return failure("the key name does not end in NUL and ';'");
     }
     auto value = in.string();
     if (!value || !in.expect(u';')) {
-        return "the value name does not end in NUL and ';'";
+        return failure("the value name does not end in NUL and ';'");
     }
     const auto type = in.number();
     if (!type || !in.expect(u';')) {
-        return "the type is cut off";
+        return failure("the type is cut off");
     }
     const auto size = in.number();
     if (!size || !in.expect(u';')) {
-        return "the size is cut off";
+        return failure("the size is cut off");
     }
     auto data = in.take(*size);
     if (!data) {
-        return "the size (" + std::to_string(*size) + " bytes) runs past the end of the file";
+        return failure("the size (" + std::to_string(*size) +
+                       " bytes) runs past the end of the file");
     }
     if (!in.expect(u']')) {
-        return "no ']' after the data";
+        return failure("no ']' after the data");
     }
     record = {std::move(*key), std::move(*value), *type, std::move(*data)};
-    return std::nullopt;
+    return {};
 }
 
 void appendUnits(std::string& out, std::u16string_view text) {
@@ -147,8 +149,9 @@ PolicyFile readPolicyFile(std::string_view bytes) {
     while (!in.atEnd()) {
         const std::size_t start = in.offset();
         PolicyRecord record;
-        if (auto damage = readRecord(in, record)) {
-            file.damage = "damaged record at byte " + std::to_string(start) + ": " + *damage;
+        if (const auto read = readRecord(in, record); !read) {
+            file.damage =
+                "damaged record at byte " + std::to_string(start) + ": " + read.failure().reason;
             return file;
         }
         file.records.push_back(std::move(record));

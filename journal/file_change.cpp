@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "formats/user_file.h"
 #include "formats/whole_file.h"
-#include "journal/whole_file.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -72,8 +72,8 @@ Result<void> rewriteFile(const fs::path& file, std::string_view bytes) {
         return quorvane::failure("its permissions cannot be kept: " +
                                  std::system_category().message(errno));
     }
-    const FileRead back = readUserFile(file, kFileLimit, parent);
-    if (!back.bytes || *back.bytes != bytes) {
+    const Result<std::string> back = formats::readUserFile(file, kFileLimit, parent);
+    if (!back || *back != bytes) {
         return quorvane::failure("it does not hold the new content when read back");
     }
     return {};
@@ -108,11 +108,11 @@ Result<void> moveFile(const fs::path& from, const fs::path& to) {
     }
 #endif
     // Another file system (or Windows): a copy, read back, then the original goes.
-    const FileRead read = readUserFile(from, kFileLimit, from.parent_path());
-    if (!read.bytes) {
-        return quorvane::failure(read.failure);
+    const Result<std::string> read = formats::readUserFile(from, kFileLimit, from.parent_path());
+    if (!read) {
+        return read.failure();
     }
-    if (const auto written = formats::writeWholeFile(to, *read.bytes, formats::Placing::NewName);
+    if (const auto written = formats::writeWholeFile(to, *read, formats::Placing::NewName);
         !written) {
         return written;
     }

@@ -1,4 +1,4 @@
-// Changing files a user owns, for `fix` and its undo: a file rewritten whole (journal/whole_file.h)
+// Changing files a user owns, for `fix` and its undo: a file rewritten whole (formats/whole_file.h)
 // keeps its owner and permissions, and an item is moved without ever taking a name that exists.
 #pragma once
 

@@ -7,7 +7,6 @@
 
 #include "formats/whole_file.h"
 #include "journal/file_change.h"
-#include "journal/whole_file.h"
 #include "platform/letter_case.h"
 
 namespace quorvane::journal {

@@ -11,10 +11,10 @@
 #include <system_error>
 #include <tuple>
 
+#include "formats/user_file.h"
 #include "formats/utf16.h"
 #include "formats/whole_file.h"
 #include "journal/startup_keys.h"
-#include "journal/whole_file.h"
 #include "platform/letter_case.h"
 #include "platform/value_data.h"
 #include "restrictions/catalogue.h"
@@ -381,11 +381,11 @@ std::optional<std::optional<std::string>> fileNow(const fs::path& file) {
     if (!fs::exists(fs::symlink_status(file, error))) {
         return std::optional<std::string>();
     }
-    FileRead read = readUserFile(file, kEntryLimit, file.parent_path());
-    if (!read.bytes) {
+    Result<std::string> read = formats::readUserFile(file, kEntryLimit, file.parent_path());
+    if (!read) {
         return std::nullopt;
     }
-    return std::optional(std::move(read.bytes));
+    return std::optional(std::move(read).value());
 }
 
 bool fileHolds(const fs::path& file, const std::optional<std::string>& content) {
@@ -665,12 +665,12 @@ JournalListing UndoJournal::list(std::size_t most) const {
         if (listing.entries.size() >= most) {
             break;
         }
-        const FileRead read = readUserFile(file, kEntryLimit, place_.directory);
-        if (!read.bytes) {
-            listing.skipped.push_back(file.string() + " " + read.failure);
+        const Result<std::string> read = formats::readUserFile(file, kEntryLimit, place_.directory);
+        if (!read) {
+            listing.skipped.push_back(file.string() + " " + read.failure().reason);
             continue;
         }
-        auto content = readUndoEntry(*read.bytes);
+        auto content = readUndoEntry(*read);
         EntrySummary summary{file, {}, {}, {}, {}, {}};
         if (auto* entry = std::get_if<UndoEntry>(&content)) {
             if (entry->registry != place_.registry) {

@@ -31,19 +31,23 @@ std::string RegistrySettingsStore::read(const std::string& application, const st
     return text;
 }
 
-void RegistrySettingsStore::write(const std::string& application, const std::string& section,
-                                  const std::string& key, const std::string& text) {
+Result<void> RegistrySettingsStore::write(const std::string& application,
+                                          const std::string& section, const std::string& key,
+                                          const std::string& text) {
+    const std::string subKey = settingsKey(application, section);
     platform::KeyHandle handle = 0;
-    if (registry_.createKey(platform::kCurrentUser, settingsKey(application, section), handle) !=
-        platform::kSuccess) {
-        return;
+    if (const platform::Status status = registry_.createKey(platform::kCurrentUser, subKey, handle);
+        status != platform::kSuccess) {
+        return failure(status, "cannot create HKEY_CURRENT_USER\\" + subKey);
     }
-    // The store reports nothing, as the toolkit's settings do not; a marker that was not kept
-    // shows at the next switch, which reads every change back.
-    static_cast<void>(registry_.setValue(handle, key, platform::kRegSz,
-                                         reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                                         static_cast<std::uint32_t>(text.size() + 1)));
+    const platform::Status status = registry_.setValue(
+        handle, key, platform::kRegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
+        static_cast<std::uint32_t>(text.size() + 1));
     registry_.closeKey(handle);
+    if (status != platform::kSuccess) {
+        return failure(status, "cannot set " + key + " in HKEY_CURRENT_USER\\" + subKey);
+    }
+    return {};
 }
 
 }  // namespace quorvane::registry

@@ -17,8 +17,8 @@ public:
 
     std::string read(const std::string& application, const std::string& section,
                      const std::string& key) override;
-    void write(const std::string& application, const std::string& section, const std::string& key,
-               const std::string& text) override;
+    Result<void> write(const std::string& application, const std::string& section,
+                       const std::string& key, const std::string& text) override;
 
 private:
     platform::RegistryApi& registry_;

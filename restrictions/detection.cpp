@@ -1,5 +1,4 @@
 #include "platform/letter_case.h"
-#include "restrictions/failure_mode.h"
 #include "restrictions/restriction_manager.h"
 
 namespace quorvane::restrictions {
@@ -36,7 +35,7 @@ Outcome RestrictionManager::RefreshRestrictionStates() {
                 isInForce(registry_, restriction) ? toolkit::kChecked : toolkit::kUnchecked;
             // Assigning checked runs the box's imposing action, which rewrites the restriction
             // with 1 in both hives.
-            skipOnFailure([&] { services_.boxes.assign(restriction.number, state); });
+            services_.boxes.assign(restriction.number, state);
         }
         outcome.storeFailed(batch.finish());
     }

@@ -1,4 +1,3 @@
-#include "restrictions/failure_mode.h"
 #include "restrictions/restriction_manager.h"
 
 namespace quorvane::restrictions {
@@ -46,7 +45,7 @@ Outcome RestrictionManager::ResetHomeSearchPages() {
         }
         outcome.storeFailed(batch.finish());
     }
-    skipOnFailure([&] { services_.events.processPendingEvents(); });
+    services_.events.processPendingEvents();
     storeNestedChanges(outcome);
     tell(outcome,
          std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +

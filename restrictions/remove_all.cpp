@@ -1,7 +1,6 @@
 #include <array>
 
 #include "registry/registry_settings_store.h"
-#include "restrictions/failure_mode.h"
 #include "restrictions/restriction_manager.h"
 #include "toolkit/application.h"
 
@@ -93,15 +92,16 @@ void RestrictionManager::removeAllSteps() {
         recordDeletion(value.hive, "delete", value.valueName, value.subKey, value.valueName,
                        registry_.DeleteValue(value.hive, value.subKey, value.valueName));
     }
-    // "0": the policy keys must be made again before the next switch.
-    skipOnFailure([&] {
-        services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "0");
-    });
-    skipOnFailure([&] { services_.events.processPendingEvents(); });
+    // "0": the policy keys must be made again before the next switch. A marker that was not kept
+    // is skipped like any other step that fails: the switch reads every change back and says
+    // what did not take effect.
+    static_cast<void>(
+        services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "0"));
+    services_.events.processPendingEvents();
     // Each box that was checked runs its lifting action; the first of rows 1 to 23 finds the
     // marker at "0" and makes the eight policy keys again.
-    skipOnFailure([&] { clear_Check_controls(services_.boxes); });
-    skipOnFailure([&] { services_.events.processPendingEvents(); });
+    clear_Check_controls(services_.boxes);
+    services_.events.processPendingEvents();
 }
 
 }  // namespace quorvane::restrictions

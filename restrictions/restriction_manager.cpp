@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 
-#include "restrictions/failure_mode.h"
 #include "toolkit/application.h"
 
 namespace quorvane::restrictions {
@@ -107,7 +106,7 @@ bool RestrictionManager::holdsOne(registry::Hive hive, const Restriction& restri
 
 void RestrictionManager::settle(const Restriction& restriction) {
     const int state = isInForce(registry_, restriction) ? toolkit::kChecked : toolkit::kUnchecked;
-    skipOnFailure([&] { services_.boxes.setQuietly(restriction.number, state); });
+    services_.boxes.setQuietly(restriction.number, state);
 }
 
 bool RestrictionManager::backedUp(const std::vector<PlannedChange>& plan,
@@ -115,11 +114,7 @@ bool RestrictionManager::backedUp(const std::vector<PlannedChange>& plan,
     if (services_.journal == nullptr) {
         return true;
     }
-    Result<void> recorded;
-    // The registry may fail under the reads too; that is a backup not kept.
-    if (auto thrown = skipOnFailure([&] { recorded = services_.journal->record(plan); })) {
-        recorded = failure(std::move(*thrown));
-    }
+    const Result<void> recorded = services_.journal->record(plan);
     if (recorded) {
         return true;
     }
@@ -141,10 +136,8 @@ void RestrictionManager::warnOfRefusals(const Outcome& outcome) {
     if (outcome.allDone()) {
         return;
     }
-    skipOnFailure([&] {
-        services_.messages.show(warningText(kChangesRefused, outcome), toolkit::kExclamation,
-                                toolkit::kApplicationTitle);
-    });
+    services_.messages.show(warningText(kChangesRefused, outcome), toolkit::kExclamation,
+                            toolkit::kApplicationTitle);
 }
 
 void RestrictionManager::storeNestedChanges(Outcome& outcome) {
@@ -156,10 +149,8 @@ void RestrictionManager::tell(const Outcome& outcome, const std::string& success
     const bool allDone = outcome.allDone();
     const std::string text =
         allDone ? success : warningText(refused, outcome) + "\r\n\r\n" + kStartupHint;
-    skipOnFailure([&] {
-        services_.messages.show(text, allDone ? toolkit::kInformation : toolkit::kExclamation,
-                                allDone ? title : refusedTitle);
-    });
+    services_.messages.show(text, allDone ? toolkit::kInformation : toolkit::kExclamation,
+                            allDone ? title : refusedTitle);
 }
 
 }  // namespace quorvane::restrictions

@@ -2,7 +2,6 @@
 #include <array>
 
 #include "registry/registry_settings_store.h"
-#include "restrictions/failure_mode.h"
 #include "restrictions/restriction_manager.h"
 #include "toolkit/application.h"
 
@@ -71,21 +70,19 @@ bool RestrictionManager::policyKeysExist() {
 }
 
 void RestrictionManager::EnsurePolicyKeys() {
-    std::string marker;
-    skipOnFailure([&] {
-        marker = services_.settings.read(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey);
-    });
+    const std::string marker =
+        services_.settings.read(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey);
     if (marker == "1") {
         return;
     }
     for (const PolicyKey& key : kPolicyKeys) {
         static_cast<void>(registry_.CreateKey(fullRegistryPath(key.hive, key.subKey)));
     }
-    // A key that could not be made is tried again at the next switch.
+    // A key that could not be made, or a marker that could not be kept, is tried again at the
+    // next switch.
     if (policyKeysExist()) {
-        skipOnFailure([&] {
-            services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "1");
-        });
+        static_cast<void>(
+            services_.settings.write(toolkit::kApplicationTitle, kMarkerSection, kMarkerKey, "1"));
     }
 }
 

@@ -1,6 +1,7 @@
 // Check boxes as the core sees them: numbered from 1, with the toolkit's rule that every change
 // of state, by a click or by an assignment from the program, runs the box's click handling, and
-// an assignment that leaves the state as it was runs nothing.
+// an assignment that leaves the state as it was runs nothing. Neither fails: the click handling
+// reports what it did in its own results.
 #pragma once
 
 #include <functional>

@@ -1,4 +1,5 @@
-// Letting pending user-interface events run in the middle of an operation.
+// Letting pending user-interface events run in the middle of an operation. The handlers it runs
+// report through their own results; the pump itself does not fail.
 #pragma once
 
 namespace quorvane::toolkit {

@@ -1,4 +1,5 @@
-// Modal message boxes, as the core shows them.
+// Modal message boxes, as the core shows them. Showing one does not fail: a box that cannot be
+// shown is a fault of the program.
 #pragma once
 
 #include <string>

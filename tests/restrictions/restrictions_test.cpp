@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "restrictions/failure_mode.h"
 #include "tests/restrictions/restriction_rig.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
+#include "toolkit/application.h"
 
 namespace quorvane::testing {
 namespace {
@@ -218,6 +218,32 @@ INSTANTIATE_TEST_SUITE_P(
         MarkerCase{"marker with blanks", " 1 ", true, false, sz("1")},
         MarkerCase{"a key that cannot be made", {}, true, true, {}}),
     CaseName());
+
+// The marker lives in the managed registry; a write of it that is refused says so with the
+// registry's status, and the switch that could not keep it makes the keys again next time.
+TEST_F(RestrictionsTest, AMarkerThatCannotBeKeptIsReportedAndTriedAgain) {
+    rig->recorder.refuse = [](const RegistryCall& call) {
+        return call.kind == RegistryCall::Set && call.name == "Keys" ? platform::kAccessDenied
+                                                                     : platform::kSuccess;
+    };
+    const Result<void> kept =
+        rig->settings.write(toolkit::kApplicationTitle, "Presets", "Keys", "1");
+    ASSERT_FALSE(kept);
+    EXPECT_EQ(kept.failure().status, platform::kAccessDenied);
+    EXPECT_NE(kept.failure().reason.find("Keys"), std::string::npos) << kept.failure().reason;
+
+    rig->boxes.assign(4, kChecked);
+    EXPECT_EQ(marker(), std::nullopt);
+    EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
+    EXPECT_TRUE(rig->messages.shown.empty());
+
+    rig->recorder.refuse = nullptr;
+    rig->recorder.calls.clear();
+    rig->boxes.assign(4, kUnchecked);
+    EXPECT_EQ(marker(), sz("1"));
+    EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
+    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
+}
 
 struct SwitchedRow {
     const char* what;
@@ -562,14 +588,6 @@ TEST(RefusedRewrite, OfWhatIsThereAlreadyIsNoRefusal) {
 
     EXPECT_TRUE(rig.messages.shown.empty());
     EXPECT_EQ(rig.checkedBoxes(), std::vector{17});
-}
-
-TEST(SkipOnFailure, SkipsFailuresOfTheSystemButNotFaultsOfTheProgram) {
-    using restrictions::skipOnFailure;
-    EXPECT_EQ(skipOnFailure([] { throw std::runtime_error("disk full"); }), "disk full");
-    EXPECT_EQ(skipOnFailure([] {}), std::nullopt);
-    EXPECT_THROW(skipOnFailure([] { std::vector<int>().at(1); }), std::out_of_range);
-    EXPECT_THROW(skipOnFailure([] { throw std::logic_error("no such box"); }), std::logic_error);
 }
 
 }  // namespace

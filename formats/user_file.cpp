@@ -1,9 +1,10 @@
-#include "journal/whole_file.h"
+#include "formats/user_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -18,7 +19,7 @@
 #include <unistd.h>
 #endif
 
-namespace quorvane::journal {
+namespace quorvane::formats {
 
 namespace {
 
@@ -90,25 +91,26 @@ bool readableBy(const struct stat& info, const ReadAs& as) {
 
 }  // namespace
 
-FileRead readUserFile(const fs::path& file, std::uintmax_t limit, const fs::path& place) {
+Result<std::string> readUserFile(const fs::path& file, std::uintmax_t limit,
+                                 const fs::path& place) {
 #ifdef _WIN32
     (void)place;
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     if (error) {
-        return {std::nullopt, "cannot be read: " + error.message()};
+        return failure("cannot be read: " + error.message());
     }
     if (!fs::is_regular_file(status)) {
-        return {std::nullopt, "is not a regular file"};
+        return failure("is not a regular file");
     }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        return {std::nullopt, "cannot be opened"};
+        return failure("cannot be opened");
     }
     std::string bytes(static_cast<std::size_t>(limit) + 1, '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (in.bad()) {
-        return {std::nullopt, "cannot be read"};
+        return failure("cannot be read");
     }
     bytes.resize(static_cast<std::size_t>(in.gcount()));
 #else
@@ -116,8 +118,8 @@ FileRead readUserFile(const fs::path& file, std::uintmax_t limit, const fs::path
     if (::geteuid() == 0) {
         struct stat owner {};
         if (::stat(place.c_str(), &owner) != 0) {
-            return {std::nullopt,
-                    "cannot be read: its folder " + place.string() + ": " + systemMessage(errno)};
+            return failure("cannot be read: its folder " + place.string() + ": " +
+                           systemMessage(errno));
         }
         if (owner.st_uid != 0) {
             as = ReadAs{owner.st_uid, owner.st_gid};
@@ -126,26 +128,26 @@ FileRead readUserFile(const fs::path& file, std::uintmax_t limit, const fs::path
     // Looked at before it is opened: opening a device may do something by itself.
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) {
-        return {std::nullopt, "cannot be read: " + systemMessage(errno)};
+        return failure("cannot be read: " + systemMessage(errno));
     }
     if (!S_ISREG(info.st_mode)) {
-        return {std::nullopt, "is not a regular file"};
+        return failure("is not a regular file");
     }
     int error = 0;
     const int fd = openAs(file, as, error);
     if (fd < 0) {
-        return {std::nullopt, "cannot be read: " + systemMessage(error)};
+        return failure("cannot be read: " + systemMessage(error));
     }
     std::string bytes;
-    std::string failure;
+    std::string refusal;
     if (::fstat(fd, &info) != 0) {
-        failure = "cannot be read: " + systemMessage(errno);
+        refusal = "cannot be read: " + systemMessage(errno);
     } else if (!S_ISREG(info.st_mode)) {
-        failure = "is not a regular file";
+        refusal = "is not a regular file";
     } else if (static_cast<std::uintmax_t>(info.st_size) > limit) {
-        failure = "is larger than " + std::to_string(limit) + " bytes";
+        refusal = "is larger than " + std::to_string(limit) + " bytes";
     } else if (as && !readableBy(info, *as)) {
-        failure = "cannot be read: " + systemMessage(EACCES);
+        refusal = "cannot be read: " + systemMessage(EACCES);
     } else {
         // Up to one byte past the bound, so that a file that grew since fstat is still caught.
         char chunk[65536];
@@ -155,7 +157,7 @@ FileRead readUserFile(const fs::path& file, std::uintmax_t limit, const fs::path
                 continue;
             }
             if (count < 0) {
-                failure = "cannot be read: " + systemMessage(errno);
+                refusal = "cannot be read: " + systemMessage(errno);
                 break;
             }
             if (count == 0) {
@@ -165,20 +167,14 @@ FileRead readUserFile(const fs::path& file, std::uintmax_t limit, const fs::path
         }
     }
     ::close(fd);
-    if (!failure.empty()) {
-        return {std::nullopt, failure};
+    if (!refusal.empty()) {
+        return failure(refusal);
     }
 #endif
     if (bytes.size() > limit) {
-        return {std::nullopt, "is larger than " + std::to_string(limit) + " bytes"};
+        return failure("is larger than " + std::to_string(limit) + " bytes");
     }
-    return {std::move(bytes), {}};
+    return bytes;
 }
 
-std::optional<std::string> readWholeFile(const fs::path& file) {
-    constexpr std::uintmax_t kLimit = 64u << 20;
-    const fs::path place = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    return readUserFile(file, kLimit, place).bytes;
-}
-
-}  // namespace quorvane::journal
+}  // namespace quorvane::formats
