@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/access_rights.h"
+#include "platform/batch_depth.h"
 #include "platform/hive_file.h"
 #include "platform/hive_io.h"
 #include "platform/hive_text.h"
@@ -292,7 +293,7 @@ struct HiveStore::Impl {
     HiveFile machine{"system.reg", "REGISTRY\\\\Machine", u"\\Registry\\Machine"};
     std::unordered_map<KeyHandle, OpenKey> handles;
     KeyHandle nextHandle = 0x1000;
-    int batchDepth = 0;
+    BatchDepth batch;
     std::string lastFailure;
     std::uint64_t failuresReported = 0;
 
@@ -518,7 +519,7 @@ struct HiveStore::Impl {
         }
         ++file.changes;
         file.pending.push_back(std::move(op));
-        return batchDepth == 0 ? commit(file) : kSuccess;
+        return batch.open() ? kSuccess : commit(file);
     }
 
     Status commit(HiveFile& file) {
@@ -695,9 +696,8 @@ HiveStore::HiveStore(std::filesystem::path directory, Creation creation, Use use
 }
 
 HiveStore::~HiveStore() {
-    if (impl_->batchDepth > 0) {
-        impl_->batchDepth = 1;
-        static_cast<void>(endBatch());  // a destructor has no one to report to
+    if (impl_->batch.closeAll()) {
+        static_cast<void>(storePending());  // a destructor has no one to report to
     }
 }
 
@@ -819,14 +819,11 @@ Status HiveStore::closeKey(KeyHandle key) {
 }
 
 void HiveStore::beginBatch() {
-    ++impl_->batchDepth;
+    impl_->batch.enter();
 }
 
 StoreFailures HiveStore::endBatch() {
-    if (impl_->batchDepth == 0 || --impl_->batchDepth > 0) {
-        return {};
-    }
-    return storePending();
+    return impl_->batch.leave() ? storePending() : StoreFailures{};
 }
 
 StoreFailures HiveStore::storePending() {

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/access_rights.h"
+#include "platform/batch_depth.h"
 #include "platform/hive_io.h"
 #include "platform/hive_text.h"
 #include "platform/letter_case.h"
@@ -215,7 +216,7 @@ struct OfflineRegistry::Impl {
     std::vector<fs::path> backups;
     std::unordered_map<KeyHandle, OpenKey> handles;
     KeyHandle nextHandle = 0x1000;
-    int batchDepth = 0;
+    BatchDepth batch;
     std::string lastFailure;
     std::uint64_t failuresReported = 0;
 
@@ -449,7 +450,7 @@ struct OfflineRegistry::Impl {
             return failure(kRegistryIoFailed, reason);
         }
         hive.pending.push_back(std::move(record));
-        return batchDepth == 0 ? commit(hive) : kSuccess;
+        return batch.open() ? kSuccess : commit(hive);
     }
 
     static std::optional<ValueCopy> valueAt(hive_h* h, hive_node_h node, const std::string& name,
@@ -625,9 +626,8 @@ OfflineRegistry::OfflineRegistry(OfflineHives hives) : impl_(std::make_unique<Im
 }
 
 OfflineRegistry::~OfflineRegistry() {
-    if (impl_->batchDepth > 0) {
-        impl_->batchDepth = 1;
-        static_cast<void>(endBatch());  // a destructor has no one to report to
+    if (impl_->batch.closeAll()) {
+        static_cast<void>(storePending());  // a destructor has no one to report to
     }
 }
 
@@ -862,14 +862,11 @@ Status OfflineRegistry::enumValue(KeyHandle key, std::uint32_t index, std::strin
 }
 
 void OfflineRegistry::beginBatch() {
-    ++impl_->batchDepth;
+    impl_->batch.enter();
 }
 
 StoreFailures OfflineRegistry::endBatch() {
-    if (impl_->batchDepth == 0 || --impl_->batchDepth > 0) {
-        return {};
-    }
-    return storePending();
+    return impl_->batch.leave() ? storePending() : StoreFailures{};
 }
 
 StoreFailures OfflineRegistry::storePending() {
