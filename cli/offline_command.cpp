@@ -12,6 +12,7 @@
 #include "cli/usage.h"
 
 #ifndef _WIN32
+#include "formats/result.h"
 #include "journal/offline_place.h"
 #include "platform/hive_store.h"
 #include "platform/offline_hive_file.h"
@@ -175,7 +176,7 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
     const fs::path root = fs::canonical(parser.value(kWindows).toStdString(), error);
     if (error) {
         std::cerr << "quorvane-cli: " << parser.value(kWindows).toStdString()
-                  << " cannot be opened: " << error.message() << '\n';
+                  << " cannot be opened: " << describeError(error) << '\n';
         return kExitUsage;
     }
     WindowsInstallation installation;

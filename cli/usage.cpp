@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "formats/result.h"
 
 namespace quorvane::cli {
 
@@ -31,7 +32,7 @@ int withOutputWritten(int status) {
     }
     const int error = errno;
     std::cerr << "quorvane-cli: standard output could not be written"
-              << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << '\n';
+              << (error != 0 ? ": " + describeError(error) : std::string()) << '\n';
     return kExitOutput;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cassert>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <variant>
 
@@ -20,10 +21,17 @@ struct Failure {
     bool operator==(const Failure&) const = default;
 };
 
-inline Failure failure(std::string reason) { return Failure{0, std::move(reason)}; }
+inline Failure failure(std::string reason) {
+    return Failure{0, std::move(reason)};
+}
 inline Failure failure(long status, std::string reason) {
     return Failure{status, std::move(reason)};
 }
+
+// The cause behind an error number of the C library or the file system, for people, in the
+// same words wherever it is shown: "disk full", "permission denied", "no such file or directory".
+std::string describeError(int error);
+std::string describeError(const std::error_code& error);
 
 template <typename T>
 class [[nodiscard]] Result {

@@ -19,6 +19,8 @@
 #include <unistd.h>
 #endif
 
+#include "formats/result.h"
+
 namespace quorvane::formats {
 
 namespace {
@@ -26,10 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 
 #ifndef _WIN32
-
-std::string systemMessage(int error) {
-    return std::system_category().message(error);
-}
 
 // Whose eyes a file is opened with: the owner of the place it was found in.
 struct ReadAs {
@@ -98,7 +96,7 @@ Result<std::string> readUserFile(const fs::path& file, std::uintmax_t limit,
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     if (error) {
-        return failure("cannot be read: " + error.message());
+        return failure("cannot be read: " + describeError(error));
     }
     if (!fs::is_regular_file(status)) {
         return failure("is not a regular file");
@@ -119,7 +117,7 @@ Result<std::string> readUserFile(const fs::path& file, std::uintmax_t limit,
         struct stat owner {};
         if (::stat(place.c_str(), &owner) != 0) {
             return failure("cannot be read: its folder " + place.string() + ": " +
-                           systemMessage(errno));
+                           describeError(errno));
         }
         if (owner.st_uid != 0) {
             as = ReadAs{owner.st_uid, owner.st_gid};
@@ -128,7 +126,7 @@ Result<std::string> readUserFile(const fs::path& file, std::uintmax_t limit,
     // Looked at before it is opened: opening a device may do something by itself.
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) {
-        return failure("cannot be read: " + systemMessage(errno));
+        return failure("cannot be read: " + describeError(errno));
     }
     if (!S_ISREG(info.st_mode)) {
         return failure("is not a regular file");
@@ -136,18 +134,18 @@ Result<std::string> readUserFile(const fs::path& file, std::uintmax_t limit,
     int error = 0;
     const int fd = openAs(file, as, error);
     if (fd < 0) {
-        return failure("cannot be read: " + systemMessage(error));
+        return failure("cannot be read: " + describeError(error));
     }
     std::string bytes;
     std::string refusal;
     if (::fstat(fd, &info) != 0) {
-        refusal = "cannot be read: " + systemMessage(errno);
+        refusal = "cannot be read: " + describeError(errno);
     } else if (!S_ISREG(info.st_mode)) {
         refusal = "is not a regular file";
     } else if (static_cast<std::uintmax_t>(info.st_size) > limit) {
         refusal = "is larger than " + std::to_string(limit) + " bytes";
     } else if (as && !readableBy(info, *as)) {
-        refusal = "cannot be read: " + systemMessage(EACCES);
+        refusal = "cannot be read: " + describeError(EACCES);
     } else {
         // Up to one byte past the bound, so that a file that grew since fstat is still caught.
         char chunk[65536];
@@ -157,7 +155,7 @@ Result<std::string> readUserFile(const fs::path& file, std::uintmax_t limit,
                 continue;
             }
             if (count < 0) {
-                refusal = "cannot be read: " + systemMessage(errno);
+                refusal = "cannot be read: " + describeError(errno);
                 break;
             }
             if (count == 0) {

@@ -67,32 +67,6 @@ std::string stepAction(WriteStep step) {
     return "cannot flush the directory of";
 }
 
-std::string describeError(int error) {
-    switch (error) {
-        case ENOSPC:
-#ifdef EDQUOT
-        case EDQUOT:
-#endif
-            return "disk full";
-        case EIO:
-            return "input/output error";
-        case EACCES:
-        case EPERM:
-            return "permission denied";
-        case EROFS:
-            return "read-only file system";
-        case ENOLCK:
-            return "no locks available";
-        default:
-            break;
-    }
-    std::string text = std::generic_category().message(error);
-    if (!text.empty()) {
-        text.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(text.front())));
-    }
-    return text;
-}
-
 #ifdef _WIN32
 
 Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placing placing) {

@@ -30,8 +30,6 @@ int injectedFault(WriteStep step, const std::string& fileName);
 
 // What failed at a step, for people: "cannot flush".
 std::string stepAction(WriteStep step);
-// The cause behind an error number, for people: "disk full", "input/output error", ...
-std::string describeError(int error);
 
 // The status of a failure because the name exists already (Windows' ERROR_ALREADY_EXISTS).
 inline constexpr long kNameTaken = 183;

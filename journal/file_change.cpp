@@ -47,14 +47,14 @@ Result<void> rewriteFile(const fs::path& file, std::string_view bytes) {
     struct stat info {};
     struct stat folder {};
     if (::lstat(file.c_str(), &info) != 0) {
-        return quorvane::failure(std::system_category().message(errno));
+        return quorvane::failure(describeError(errno));
     }
     if (!S_ISREG(info.st_mode)) {
         return quorvane::failure("it is no regular file");
     }
     const fs::path parent = file.parent_path().empty() ? fs::path(".") : file.parent_path();
     if (::stat(parent.c_str(), &folder) != 0) {
-        return quorvane::failure(std::system_category().message(errno));
+        return quorvane::failure(describeError(errno));
     }
     if (::geteuid() == 0 && !ownerMayChange(info, folder)) {
         return quorvane::failure(
@@ -65,12 +65,10 @@ Result<void> rewriteFile(const fs::path& file, std::string_view bytes) {
     }
     // The new file is the writer's: give it back to the old one's owner, with its permissions.
     if (::geteuid() == 0 && ::lchown(file.c_str(), info.st_uid, info.st_gid) != 0) {
-        return quorvane::failure("its owner cannot be kept: " +
-                                 std::system_category().message(errno));
+        return quorvane::failure("its owner cannot be kept: " + describeError(errno));
     }
     if (::chmod(file.c_str(), info.st_mode & 07777) != 0) {
-        return quorvane::failure("its permissions cannot be kept: " +
-                                 std::system_category().message(errno));
+        return quorvane::failure("its permissions cannot be kept: " + describeError(errno));
     }
     const Result<std::string> back = formats::readUserFile(file, kFileLimit, parent);
     if (!back || *back != bytes) {
@@ -91,7 +89,7 @@ Result<void> moveFile(const fs::path& from, const fs::path& to) {
     fs::create_directories(to.parent_path(), error);
     if (error) {
         return quorvane::failure("the folder " + to.parent_path().string() +
-                                 " cannot be made: " + error.message());
+                                 " cannot be made: " + describeError(error));
     }
 #ifndef _WIN32
     // A hard link takes the name only when it is free; the original goes once the link is there.
@@ -99,7 +97,7 @@ Result<void> moveFile(const fs::path& from, const fs::path& to) {
         if (::unlink(from.c_str()) != 0) {
             const int failure = errno;
             ::unlink(to.c_str());
-            return quorvane::failure(std::system_category().message(failure));
+            return quorvane::failure(describeError(failure));
         }
         return {};
     }

@@ -5,6 +5,7 @@
 #include <set>
 #include <tuple>
 
+#include "formats/result.h"
 #include "formats/whole_file.h"
 #include "journal/file_change.h"
 #include "platform/letter_case.h"
@@ -299,7 +300,7 @@ restrictions::Change applyFile(const FileRecord& record) {
         std::error_code error;
         fs::remove(record.path, error);
         if (error) {
-            done = failure(error.message());
+            done = failure(describeError(error));
         }
     } else if (!record.after) {
         done = formats::writeWholeFile(record.path, *record.before, formats::Placing::NewName);

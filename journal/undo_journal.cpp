@@ -11,6 +11,7 @@
 #include <system_error>
 #include <tuple>
 
+#include "formats/result.h"
 #include "formats/user_file.h"
 #include "formats/utf16.h"
 #include "formats/whole_file.h"
@@ -610,7 +611,7 @@ Result<void> UndoJournal::write(const std::vector<Record>& records) {
     fs::create_directories(place_.directory, error);
     if (error) {
         return failure("the undo folder " + place_.directory.string() +
-                       " cannot be made: " + error.message());
+                       " cannot be made: " + describeError(error));
     }
     const UndoEntry entry{time_, action_, place_.registry, records, files_};
     if (!file_.empty()) {

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 
+#include "formats/result.h"
 #include "journal/offline_place.h"
 #include "platform/hive_store.h"
 #include "platform/offline_registry.h"
@@ -60,7 +61,7 @@ frmRestrict* openInstallationWindow(const QString& folder, const QString& user,
     std::error_code error;
     const fs::path root = fs::canonical(QFile::encodeName(folder).toStdString(), error);
     if (error) {
-        return refuse(folder.toStdString() + " cannot be opened: " + error.message());
+        return refuse(folder.toStdString() + " cannot be opened: " + describeError(error));
     }
     platform::WindowsInstallation installation;
     try {

@@ -20,8 +20,6 @@
 
 namespace quorvane::platform::hive {
 
-using formats::describeError;
-
 using formats::WriteStep;
 
 namespace fs = std::filesystem;

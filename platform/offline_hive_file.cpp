@@ -194,7 +194,7 @@ std::optional<std::string> writeRefusal(const hive::Directory& folder, const std
     const Descriptor fd(openQuietly(folder.fd, name));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
-        return "cannot open " + file.string() + ": " + formats::describeError(errno);
+        return "cannot open " + file.string() + ": " + describeError(errno);
     }
     std::string block(regf::kBaseBlockSize, '\0');
     const ssize_t got = ::pread(fd.get(), block.data(), block.size(), 0);
@@ -223,7 +223,7 @@ std::optional<std::string> writeRefusal(const hive::Directory& folder, const std
     for (const std::string& target : {name, std::string(".")}) {
         if (::faccessat(folder.fd, target.c_str(), W_OK, AT_EACCESS) != 0) {
             const fs::path shown = target == "." ? folder.path : file;
-            return "no write access to " + shown.string() + ": " + formats::describeError(errno);
+            return "no write access to " + shown.string() + ": " + describeError(errno);
         }
     }
     return std::nullopt;

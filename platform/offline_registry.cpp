@@ -157,7 +157,7 @@ hive_h* openHiveFile(const hive::Directory& folder, const std::string& name, int
             ::close(fd);
         }
         throw StoreError("The hive " + file.string() +
-                         " cannot be opened: " + formats::describeError(error) + ".");
+                         " cannot be opened: " + describeError(error) + ".");
     }
     if (!S_ISREG(info.st_mode) || info.st_size > kLargestHive) {
         ::close(fd);
@@ -175,8 +175,7 @@ hive_h* openHiveFile(const hive::Directory& folder, const std::string& name, int
     ::close(fd);
     if (h == nullptr) {
         throw StoreError("The hive " + file.string() +
-                         " cannot be read as a Windows registry hive (" +
-                         formats::describeError(error) +
+                         " cannot be read as a Windows registry hive (" + describeError(error) +
                          "). Quorvane leaves it exactly as it is; restore it from a backup.");
     }
     if (version != nullptr) {
@@ -188,7 +187,7 @@ hive_h* openHiveFile(const hive::Directory& folder, const std::string& name, int
 
 std::string damaged(const Hive& hive, int error) {
     return "the hive " + (hive.folder.path / hive.name).string() +
-           " is damaged where Quorvane read it (" + formats::describeError(error) + ")";
+           " is damaged where Quorvane read it (" + describeError(error) + ")";
 }
 
 std::string changedMeanwhile(const Hive& hive) {
@@ -229,7 +228,7 @@ struct OfflineRegistry::Impl {
         hive.folder.fd = ::open(hive.folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (hive.folder.fd < 0) {
             throw StoreError("The folder " + hive.folder.path.string() +
-                             " cannot be opened: " + formats::describeError(errno) + ".");
+                             " cannot be opened: " + describeError(errno) + ".");
         }
         hive.h = openHiveFile(hive.folder, hive.name, 0, &hive.version, &hive.accessed);
     }
@@ -438,7 +437,7 @@ struct OfflineRegistry::Impl {
             const int error = errno;
             const std::string reason = "hivex could not change " +
                                        (hive.folder.path / hive.name).string() + ": " +
-                                       formats::describeError(error);
+                                       describeError(error);
             if (!hive.pending.empty()) {
                 hive.lost = StoreFailure{hive.root, kRegistryIoFailed, reason};
             }

@@ -41,7 +41,7 @@ TEST(UserFile, ReadsARegularFileWithinItsBoundAndRefusesEverythingElse) {
     EXPECT_EQ(outcome(readUserFile("/dev/zero", 1024, temp.path())),
               "refused: is not a regular file");
     EXPECT_EQ(outcome(readUserFile(temp.path() / "missing", 1024, temp.path())),
-              "refused: cannot be read: No such file or directory");
+              "refused: cannot be read: no such file or directory");
 }
 
 TEST(UserFile, RootReadsOnlyWhatTheOwnerOfThePlaceCouldRead) {
@@ -77,7 +77,7 @@ TEST(UserFile, RootReadsOnlyWhatTheOwnerOfThePlaceCouldRead) {
     fs::create_symlink(closed / "inside", place / "inside.bat");
     for (const char* name : {"secret.bat", "inside.bat"}) {
         EXPECT_EQ(outcome(readUserFile(place / name, 64, place)),
-                  "refused: cannot be read: Permission denied")
+                  "refused: cannot be read: permission denied")
             << name;
     }
     // Root's own place is read as root reads.
