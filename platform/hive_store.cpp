@@ -850,10 +850,6 @@ std::string HiveStore::lastFailure() const {
     return impl_->lastFailure;
 }
 
-}  // namespace quorvane::platform
-
-namespace quorvane::platform {
-
 Status HiveStore::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
     return impl_->withOpenKey(key, kEnumerate, [&](HiveFile&, const Path&, Key& stored) {
         if (index >= stored.children().size()) {

@@ -80,10 +80,6 @@ Status Win32Registry::closeKey(KeyHandle key) {
     return RegCloseKey(toHkey(key));
 }
 
-}  // namespace quorvane::platform
-
-namespace quorvane::platform {
-
 Status Win32Registry::enumKey(KeyHandle key, std::uint32_t index, std::string& name) {
     // Key names have at most 255 characters.
     char buffer[256];
