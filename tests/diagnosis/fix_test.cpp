@@ -140,12 +140,12 @@ TEST_F(FixRace, RootKeepsTheOwnerAndRefusesWhatTheOwnerCouldNotChange) {
     const fs::path folder = policy().parent_path();
     ASSERT_EQ(::chown(policy().c_str(), kUser, kUser), 0);
     ASSERT_EQ(::chown(folder.c_str(), kUser, kUser), 0);
-    ASSERT_EQ(::chmod(policy().c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(policy().c_str(), 02640), 0);
     ASSERT_TRUE(fix().allDone());
     struct stat info {};
     ASSERT_EQ(::stat(policy().c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, kUser);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(info.st_mode & 07777, 02640u);
     ASSERT_TRUE(journal::undoLast(store_, journal_).allDone());
 
     // A folder its owner may not write: root does not write it either.
