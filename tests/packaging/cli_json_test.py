@@ -253,6 +253,9 @@ def main(cli, schema_file, document_file, why_schema_file, fix_schema_file, make
         failures.append("the rows are not restrictions 1 to 24 in order")
     elif output[23]["localMachine"] != {"found": "text", "value": 'Quorvane "test"'}:
         failures.append(f"restriction 24 in the machine hive: {output[23]['localMachine']}")
+    elif [output[0]["currentUser"], output[9]["currentUser"]] != [{"found": "absent"},
+                                                                   {"found": "unreadable"}]:
+        failures.append("restriction 1 in the user hive is not absent, or 10 not unreadable")
     elif not output[3]["inForce"] or output[6]["position"] != 9:
         failures.append("restriction 4 is not in force, or 7 does not sit 9th (on tab two)")
     undocumented = schema_keys(schema) - documented_keys(document)
