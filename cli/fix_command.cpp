@@ -149,7 +149,8 @@ std::optional<int> runFixCommand(const QStringList& arguments) {
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
     if (offlineRequested(parser)) {
         return runOffline(parser, configuration,
-                          {OfflineOutput::Text, [&](Session& session, const OfflineTarget& target) {
+                          {json ? OfflineOutput::JsonInTurn : OfflineOutput::Text,
+                           [&](Session& session, const OfflineTarget& target) {
                                return fix(session,
                                           diagnosis::installationPlaces(
                                               target.root, target.description, target.home),

@@ -145,16 +145,17 @@ std::variant<std::vector<WindowsUser>, int> chosenUsers(const WindowsInstallatio
 }
 
 // Names the copies of the hives that the run kept before changing them.
-void tellBackups(const platform::OfflineRegistry& registry, const fs::path& folder) {
+void tellBackups(const platform::OfflineRegistry& registry, const fs::path& folder,
+                 std::ostream& out) {
     if (registry.backups().empty()) {
         return;
     }
-    std::cout << "Copies of the hives as they were before the change are in " << folder.string()
-              << " (the newest " << platform::offline::kBackupsKept << " of each hive stay):";
+    out << "Copies of the hives as they were before the change are in " << folder.string()
+        << " (the newest " << platform::offline::kBackupsKept << " of each hive stay):";
     for (const fs::path& copy : registry.backups()) {
-        std::cout << ' ' << copy.filename().string();
+        out << ' ' << copy.filename().string();
     }
-    std::cout << '\n';
+    out << '\n';
 }
 
 // Each row of `list --json` output, naming the installation and user.
@@ -215,6 +216,8 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
             std::cout << "Windows installation " << root.string() << ", user " << user.name
                       << ":\n";
             worst = std::max(worst, command.run(session, target));
+        } else if (command.output == OfflineOutput::JsonInTurn) {
+            worst = std::max(worst, command.run(session, target));
         } else {
             std::string output;
             {
@@ -228,7 +231,9 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
                 reports.append(QJsonDocument::fromJson(QByteArray::fromStdString(output)).object());
             }
         }
-        tellBackups(offline, place.backups);
+        // Standard output holds nothing but JSON when JSON is asked for.
+        tellBackups(offline, place.backups,
+                    command.output == OfflineOutput::Text ? std::cout : std::cerr);
         for (const fs::path& copy : offline.backups()) {
             softwareCopied = softwareCopied || copy.filename().string().starts_with("SOFTWARE-");
         }

@@ -40,6 +40,8 @@ enum class OfflineOutput {
     Text,      // each user's output under a line that names the installation and user
     ListJson,  // one array: every user's rows, each naming the installation and user
     WhyJson,   // each user's object; with --user all an array of them
+    // Each user's JSON as the command prints it, one after the other, with no line between.
+    JsonInTurn,
 };
 
 // After a run that changed a hive, the copies kept of the hives from before are named.

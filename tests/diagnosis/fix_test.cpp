@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "diagnosis/policy_file.h"
+#include "formats/whole_file.h"
 #include "journal/undo.h"
 #include "platform/hive_store.h"
 #include "tests/support/case_name.h"
@@ -91,6 +94,33 @@ TEST_P(FixRaceWithGptIni, LeavesBothFilesAlone) {
 INSTANTIATE_TEST_SUITE_P(Changed, FixRaceWithGptIni, ::testing::Values("Registry.pol", "gpt.ini"),
                          [](const auto& info) { return std::string(info.param).substr(0, 3); });
 
+// Records that could not be taken out leave the gpt.ini version as it was.
+TEST_F(FixRace, AFailedPolicyWriteLeavesGptIniAsItWas) {
+    const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
+    testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
+    formats::setFaultHook([](formats::WriteStep step, const std::string& name) {
+        return step == formats::WriteStep::Rename && name == "Registry.pol" ? ENOSPC : 0;
+    });
+    const restrictions::Outcome outcome = fix();
+    formats::setFaultHook(nullptr);
+    EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "disk full"));
+    EXPECT_EQ(readFile(gptIni), "[General]\r\nVersion=65536\r\n");
+}
+
+// A user's own local policy file (GroupPolicyUsers\<SID>) is changed as the local one is; only
+// the caches of a domain's policy are left.
+TEST_F(FixRace, ChangesEachUsersLocalPolicyFileToo) {
+    const fs::path users = policy().parent_path().parent_path().parent_path() / "GroupPolicyUsers";
+    fs::create_directories(users / "S-1-5-21-1" / "User");
+    fs::copy_file(policy(), users / "S-1-5-21-1" / "User" / "Registry.pol");
+    registry::General2 general(store_, messages_);
+    const FixPlan plan = planFix(store_, general, places(), {});
+    ASSERT_EQ(plan.items.size(), 2u) << formatPlan(plan);
+    for (const FixItem& item : plan.items) {
+        EXPECT_EQ(item.kind, FixItem::Kind::PolicyRecords) << item.change;
+    }
+}
+
 TEST_F(FixRace, UndoLeavesAFileThatChangedAfterFix) {
     ASSERT_TRUE(fix().allDone());
     const std::string later = readFile(policy()) + "[";
@@ -110,12 +140,12 @@ TEST_F(FixRace, RootKeepsTheOwnerAndRefusesWhatTheOwnerCouldNotChange) {
     const fs::path folder = policy().parent_path();
     ASSERT_EQ(::chown(policy().c_str(), kUser, kUser), 0);
     ASSERT_EQ(::chown(folder.c_str(), kUser, kUser), 0);
-    ASSERT_EQ(::chmod(policy().c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(policy().c_str(), 02640), 0);
     ASSERT_TRUE(fix().allDone());
     struct stat info {};
     ASSERT_EQ(::stat(policy().c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, kUser);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(info.st_mode & 07777, 02640u);
     ASSERT_TRUE(journal::undoLast(store_, journal_).allDone());
 
     // A folder its owner may not write: root does not write it either.
@@ -157,6 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
                           "<Enabled>false</Enabled></Settings></Task>")},
         EditCase{"Utf16WithoutEnabled", kLe + le("<Task><Settings>\r\n</Settings></Task>"),
                  kLe + le("<Task><Settings><Enabled>false</Enabled>\r\n</Settings></Task>")},
+        EditCase{"Utf16WithoutMark", le("<Task><Settings></Settings></Task>"),
+                 le("<Task><Settings><Enabled>false</Enabled></Settings></Task>")},
         EditCase{"Utf8", "\xEF\xBB\xBF<Task><Settings><Enabled>true</Enabled></Settings>",
                  "\xEF\xBB\xBF<Task><Settings><Enabled>false</Enabled></Settings>"},
         EditCase{"NoSettings", kLe + le("<Task></Task>"), std::nullopt}),

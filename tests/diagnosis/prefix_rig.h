@@ -69,15 +69,21 @@ inline std::string shellLink(const std::string& target, const std::string& folde
     const std::uint32_t headerSize = unicode ? 0x24 : 0x1C;
     const std::string volume =
         little(0x11, 4) + little(3, 4) + little(0x1234, 4) + little(0x10, 4) + std::string(1, '\0');
+    // The local base path up to its last backslash, the rest as the common path suffix.
+    const std::string basePath = target.substr(0, target.rfind('\\') + 1);
+    const std::string rest = target.substr(basePath.size());
+    const auto size = [](const std::string& part) {
+        return static_cast<std::uint32_t>(part.size()) + 1;
+    };
     const std::uint32_t base = headerSize + static_cast<std::uint32_t>(volume.size());
-    const std::uint32_t suffix = base + static_cast<std::uint32_t>(target.size()) + 1;
-    std::string body = volume + target + std::string(2, '\0');
+    const std::uint32_t suffix = base + size(basePath);
+    std::string body = volume + basePath + '\0' + rest + '\0';
     std::string offsets =
         little(1, 4) + little(headerSize, 4) + little(base, 4) + little(0, 4) + little(suffix, 4);
     if (unicode) {
-        offsets += little(suffix + 1, 4) +
-                   little(suffix + 1 + 2 * static_cast<std::uint32_t>(target.size() + 1), 4);
-        body += text(target) + std::string(4, '\0');
+        const std::uint32_t wide = suffix + size(rest);
+        offsets += little(wide, 4) + little(wide + 2 * size(basePath), 4);
+        body += text(basePath) + std::string(2, '\0') + text(rest) + std::string(2, '\0');
     }
     const std::string info =
         little(static_cast<std::uint32_t>(8 + offsets.size() + body.size()), 4) +

@@ -20,8 +20,11 @@ TEST_F(ScheduledTasksReader, ReadsEachActionOfEnabledTasks) {
     const std::string relock =
         "<Exec><Command>reg</Command><Arguments>add HKCU\\X /v NoPrinting "
         "/d 1 /f</Arguments></Exec>";
+    // A trigger of its own may be disabled; the task still runs by the others.
     place(system32() / "Tasks" / "Vendor" / "Relock",
-          task("", relock + "<Exec><Command>tray.exe</Command></Exec>"));
+          task("<Triggers><BootTrigger><Enabled>false</Enabled></BootTrigger><LogonTrigger/>"
+               "</Triggers>",
+               relock + "<Exec><Command>tray.exe</Command></Exec>"));
     place(system32() / "Tasks" / "Off",
           task("<Settings><Enabled>false</Enabled></Settings>", relock));
     const Findings found = readWith(readScheduledTasks);

@@ -29,7 +29,8 @@ TEST_P(Shortcuts, AreReadByTheirStructure) {
           utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\"
                        "Policies\\Microsoft\\Internet Explorer\\Restrictions]\r\n"
                        "\"NoBrowserSaveAs\"=dword:00000001\r\n"));
-    testing::writeFile(startup() / "lock.lnk",
+    // The extension in any case.
+    testing::writeFile(startup() / (GetParam().unicode ? "lock.LNK" : "lock.lnk"),
                        shellLink("C:\\Windows\\regedit.exe", "C:\\lock", "/s " + name + ".reg",
                                  GetParam().unicode));
     const Report report = diagnoseWith();

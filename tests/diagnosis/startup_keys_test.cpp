@@ -51,7 +51,6 @@ INSTANTIATE_TEST_SUITE_P(
     }),
     testing::CaseName());
 
-// What the report shows of a startup script: the statements that set restrictions, with no raw
 // Every startup key of both hives is read, in order; a value that holds no text runs nothing.
 class StartupKeysReader : public PrefixDiagnosis {};
 
@@ -59,8 +58,11 @@ TEST_F(StartupKeysReader, ReadsEveryKeyOfBothHives) {
     {
         platform::HiveStore store(prefix());
         for (const journal::StartupKey& key : journal::kStartupKeys) {
+            // A command is held as REG_SZ or as REG_EXPAND_SZ.
+            const auto type =
+                key.root == platform::kLocalMachine ? platform::kRegExpandSz : platform::kRegSz;
             testing::put(store, key.root, key.subKey, "Relock",
-                         testing::sz("reg add HKCU\\X /v NoPrinting /d 1 /f"));
+                         {type, testing::sz("reg add HKCU\\X /v NoPrinting /d 1 /f").bytes});
             testing::put(store, key.root, key.subKey, "Number", testing::dword(1));
         }
     }

@@ -22,7 +22,8 @@ const std::vector<RegSection> kSections = {
      {
          {u"", false, 1, registryString(u"default")},
          {u"Path \"quoted\" \\", false, 1, registryString(u"C:\\Program Files\\\"Q\"")},
-         {u"Lines", false, 1, registryString(u"one\r\ntwo")},
+         {u"Lines", false, 1, registryString(u"one\ntwo")},
+         {u"Return", false, 1, registryString(u"a\rb")},
          {u"Flag", false, 4, std::string("\x78\x56\x34\x12", 4)},
          {u"Short", false, 4, std::string("\1\0", 2)},
          {u"Expand", false, 2, registryString(u"%P%")},
@@ -45,7 +46,8 @@ TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
         u"[HKEY_CURRENT_USER\\Software\\Quorvane Ω]\r\n"
         u"@=\"default\"\r\n"
         u"\"Path \\\"quoted\\\" \\\\\"=\"C:\\\\Program Files\\\\\\\"Q\\\"\"\r\n"
-        u"\"Lines\"=hex(1):6f,00,6e,00,65,00,0d,00,0a,00,74,00,77,00,6f,00,00,00\r\n"
+        u"\"Lines\"=hex(1):6f,00,6e,00,65,00,0a,00,74,00,77,00,6f,00,00,00\r\n"
+        u"\"Return\"=hex(1):61,00,0d,00,62,00,00,00\r\n"
         u"\"Flag\"=dword:12345678\r\n"
         u"\"Short\"=hex(4):01,00\r\n"
         u"\"Expand\"=hex(2):25,00,50,00,25,00,00,00\r\n"
@@ -111,6 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
         Unreadable{"value before any key", "REGEDIT4\n\"Orphan\"=dword:1\n",
                    "line 2: a value outside a key"},
         Unreadable{"unclosed key", "REGEDIT4\n[HKEY_CURRENT_USER\\A\n",
+                   "line 2: a key line must end in ']'"},
+        Unreadable{"key line never runs on", "REGEDIT4\n[HKEY_CURRENT_USER\\A=\\\n]\n",
                    "line 2: a key line must end in ']'"},
         Unreadable{"dword too long", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=dword:123456789\n",
                    "line 3: the data"},

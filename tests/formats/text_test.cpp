@@ -71,6 +71,10 @@ INSTANTIATE_TEST_SUITE_P(Bytes, InvalidUtf8,
                                                     "\xC0\xAF"
                                                     "b",
                                                     u"b"},
+                                           Utf8Case{"overlong three bytes",
+                                                    "\xE0\x9F\xBF"
+                                                    "z",
+                                                    u"z"},
                                            Utf8Case{"truncated sequence", "a\xE2\x82", u"a"},
                                            Utf8Case{"encoded surrogate",
                                                     "\xED\xA0\x80"

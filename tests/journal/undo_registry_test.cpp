@@ -30,6 +30,9 @@ TEST(UndoOnTheRegistry, RemoveAllComesBackWithEveryValueAndItsUndoIsUndoneAgain)
     expectHeld(registry, seeded);
     EXPECT_TRUE(journal::undoLast(registry, journal).allDone());
     expectHeld(registry, seeded, false);
+    // That redid it; undoing the redo undoes the action once more.
+    EXPECT_EQ(journal::undoLast(registry, journal).entry.action, "redo remove all restrictions");
+    EXPECT_EQ(journal.list(1).entries.at(0).action, "undo remove all restrictions");
 }
 
 }  // namespace

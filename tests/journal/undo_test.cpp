@@ -245,6 +245,65 @@ TEST(Undo, AKeyThatCannotBeReadIsNotRecordedAsKept) {
     journal.end();
 }
 
+// Only what the registry holds once the undo is done counts as done: a value another program puts
+// back meanwhile is reported.
+TEST(Undo, WhatTheRegistryDoesNotHoldAfterwardsIsNotDone) {
+    Scene scene;
+    put(scene.store, kCurrentUser, kRestrictionsKey, "Other", dword(2));
+    imposeFour(scene);
+    RecordingRegistry racing(scene.store);
+    bool putBack = false;
+    racing.afterEach = [&] {
+        if (!putBack && racing.calls.back().kind == RegistryCall::DeleteValue &&
+            !stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose")) {
+            putBack = true;
+            put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+        }
+    };
+    const journal::UndoResult undone = journal::undoLast(racing, scene.journal);
+    EXPECT_TRUE(putBack);
+    EXPECT_TRUE(contains(restrictions::describeRefusals(undone.outcome),
+                         "the registry does not hold it afterwards"))
+        << restrictions::describeRefusals(undone.outcome);
+}
+
+// A value of the same bytes but another type is changed by the action, and comes back as it was.
+TEST(Undo, AValueOfTheSameBytesButAnotherTypeComesBackWithItsType) {
+    Scene scene;
+    const Stored binary{platform::kRegBinary, std::string("\1\0\0\0", 4)};
+    put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", binary);
+    imposeFour(scene);
+    ASSERT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+    EXPECT_TRUE(scene.undo().allDone());
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), binary);
+}
+
+// An entry that names places Quorvane never changes is not undone, and names them: a moved item
+// whose name leaves the folder of moved items, even to come back into it, is one.
+TEST(Undo, AnEntryNamingForeignPlacesIsRefusedByName) {
+    Scene scene;
+    fs::create_directories(scene.undoFolder);
+    const std::string from = (scene.temp.path() / "run.bat").string();
+    journal::UndoEntry entry{"2026-12-07 03:05:01 UTC", "fix", "the test registry", {}, {}};
+    entry.files.push_back({journal::FileRecord::Kind::Moved,
+                           from,
+                           (scene.undoFolder / "moved" / "1" / ".." / "run.bat").string(),
+                           {},
+                           {},
+                           true});
+    std::string expected = "it names what Quorvane never changes: file " + from;
+    for (const char* name : {"A", "B", "C", "D"}) {
+        entry.records.push_back({journal::Record::Kind::Value, registry::kHiveCurrentUser,
+                                 "Software\\Wine", name, journal::PlaceState{},
+                                 journal::PlaceState{true, platform::kRegSz, "x"}});
+        expected += std::string(", value ") + name + " in HKEY_CURRENT_USER\\Software\\Wine";
+    }
+    writeFile(scene.undoFolder / "20261207-030501-000000-000.undo", journal::writeUndoEntry(entry));
+    const auto listed = scene.journal.list(1).entries;
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].unusable, expected);
+}
+
 TEST(Undo, OnlyTheNewestFiftyEntriesAreKept) {
     Scene scene;
     fs::create_directories(scene.undoFolder);

@@ -174,12 +174,16 @@ TEST(MessageTextTest, LongAsciiBodyLinesAreFlowed) {
     }
     EXPECT_EQ(joined, "Hi Ann,\n\n" + paragraph + "\n.\nBob\n");
 
-    const std::string unbroken = compose("Hi " + std::string(999, 'w'));
-    EXPECT_TRUE(contains(unbroken,
-                         "charset=us-ascii\r\nContent-Transfer-Encoding: quoted-printable"
-                         "\r\n\r\nHi wwww"));
-    for (const std::string& line : linesOf(unbroken)) {
-        EXPECT_LE(line.size(), 78u) << line;
+    // A word of 999 characters, or of 998 behind the space that protects a leading ">".
+    for (const std::string& text : {"Hi " + std::string(999, 'w'), ">" + std::string(997, 'w')}) {
+        const std::string unbroken = compose(text);
+        EXPECT_TRUE(contains(unbroken,
+                             "charset=us-ascii\r\nContent-Transfer-Encoding: quoted-printable"
+                             "\r\n\r\n" +
+                                 text.substr(0, 4)));
+        for (const std::string& line : linesOf(unbroken)) {
+            EXPECT_LE(line.size(), 78u) << line;
+        }
     }
 }
 

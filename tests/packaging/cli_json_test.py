@@ -195,9 +195,10 @@ def offline_json(cli, root, *arguments):
     return json.loads(result.stdout.decode("utf-8"))
 
 
-def check_offline(cli, make_installation, schema, why_schema):
+def check_offline(cli, make_installation, schema, why_schema, fix_schema):
     """list and why on the fake installation: ann, and every user (ann and the default
-    profile)."""
+    profile); fix for ann, after impose, which the fix lifts again (the copies of the hives it
+    keeps are named on standard error)."""
     failures = []
     with tempfile.TemporaryDirectory() as root:
         subprocess.run([make_installation, root], check=True)
@@ -216,6 +217,13 @@ def check_offline(cli, make_installation, schema, why_schema):
             failures.append(f"why --user all is no array of two reports: {why}")
         failures += validate(why_schema, offline_json(cli, root, "--user", "ann", "why"),
                              "why --windows")
+        subprocess.run([cli, "--windows", root, "--user", "ann", "impose", "4"], check=True,
+                       capture_output=True, env=dict(os.environ, QUORVANE_CONFIG=os.devnull,
+                                                     XDG_STATE_HOME=os.path.join(root, "state")))
+        fixed = offline_json(cli, root, "--user", "ann", "fix")
+        failures += validate(fix_schema, fixed, "fix --windows")
+        if fixed.get("lift") != [4]:
+            failures.append(f"fix --windows does not lift restriction 4: {fixed}")
     return failures
 
 
@@ -253,6 +261,9 @@ def main(cli, schema_file, document_file, why_schema_file, fix_schema_file, make
         failures.append("the rows are not restrictions 1 to 24 in order")
     elif output[23]["localMachine"] != {"found": "text", "value": 'Quorvane "test"'}:
         failures.append(f"restriction 24 in the machine hive: {output[23]['localMachine']}")
+    elif [output[0]["currentUser"], output[9]["currentUser"]] != [{"found": "absent"},
+                                                                   {"found": "unreadable"}]:
+        failures.append("restriction 1 in the user hive is not absent, or 10 not unreadable")
     elif not output[3]["inForce"] or output[6]["position"] != 9:
         failures.append("restriction 4 is not in force, or 7 does not sit 9th (on tab two)")
     undocumented = schema_keys(schema) - documented_keys(document)
@@ -261,7 +272,7 @@ def main(cli, schema_file, document_file, why_schema_file, fix_schema_file, make
 
     failures += check_why(cli, why_schema, document)
     failures += check_fix(cli, fix_schema, document)
-    failures += check_offline(cli, make_installation, schema, why_schema)
+    failures += check_offline(cli, make_installation, schema, why_schema, fix_schema)
     return cli_help.reported(failures)
 
 

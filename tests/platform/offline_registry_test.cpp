@@ -331,6 +331,17 @@ TEST(OfflineWrite, AHiveChangedMeanwhileByAnotherProgramIsNotOverwritten) {
     EXPECT_TRUE(unchanged(hives.user(), theirs));
 }
 
+// A batch still open when the registry goes is stored then, not lost.
+TEST(OfflineWrite, WhatAnOpenBatchHeldBackIsStoredWhenTheRegistryGoes) {
+    Hives hives;
+    {
+        auto registry = hives.open();
+        registry->beginBatch();
+        put(*registry, kCurrentUser, kRestrictions, "Held", dword(1));
+    }
+    EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictions, "Held"), dword(1));
+}
+
 // Each session keeps a copy of a hive before its first change; the newest three stay.
 TEST(OfflineWrite, KeepsTheNewestThreeCopiesOfEachHiveBeforeChangingIt) {
     Hives hives;

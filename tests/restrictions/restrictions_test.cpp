@@ -536,6 +536,18 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER (a "
                  "wineserver started for this prefix):\r\n  impose NoBrowserClose"},
                 {4}},
+        // Another program deletes the key between its opening and the write.
+        Refusal{[](Rig& rig, platform::RegistryApi&) {
+                    rig.recorder.refuse = [](const RegistryCall& call) {
+                        return call.kind == RegistryCall::Set ? platform::kKeyDeleted
+                                                              : platform::kSuccess;
+                    };
+                },
+                [](Rig& rig) { rig.boxes.assign(4, kChecked); },
+                "Quorvane",
+                {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER and "
+                 "HKEY_LOCAL_MACHINE (its key was deleted meanwhile):\r\n  impose NoBrowserClose"},
+                {}},
         // A key that holds another one is not deleted, whatever the rights.
         Refusal{[](Rig&, platform::RegistryApi& registry) {
                     makeKey(registry, kCurrentUser, std::string(kRestrictionsKey) + "\\Other");
