@@ -262,13 +262,15 @@ restrictions::Change fileChange(const FileRecord& record, platform::Status statu
 std::vector<FileStep> planFiles(const UndoEntry& entry, restrictions::Outcome& outcome) {
     std::vector<FileStep> steps;
     for (const FileRecord& record : entry.files) {
-        if (!fileChanged(record)) {
-            continue;  // as it was before the action
-        }
         std::error_code error;
         if (record.kind == FileRecord::Kind::Moved) {
-            if (fs::exists(fs::symlink_status(record.path, error)) ||
-                !fs::exists(fs::symlink_status(record.to, error))) {
+            const bool atItsName = fs::exists(fs::symlink_status(record.path, error));
+            const bool whereMoved = fs::exists(fs::symlink_status(record.to, error));
+            if (atItsName && !whereMoved) {
+                continue;  // moved back already
+            }
+            // A file that has taken the name since is another one: the item stays where it is.
+            if (atItsName || !whereMoved) {
                 outcome.add(fileChange(record, kLeftAlone, kChangedSince));
                 continue;
             }
@@ -276,6 +278,9 @@ std::vector<FileStep> planFiles(const UndoEntry& entry, restrictions::Outcome& o
             std::swap(reverse.path, reverse.to);
             steps.push_back({record, std::move(reverse)});
             continue;
+        }
+        if (!fileChanged(record)) {
+            continue;  // as it was before the action
         }
         if (!record.ended) {
             outcome.add(fileChange(record, kLeftAlone, "the action did not end; left as it is"));

@@ -286,6 +286,18 @@ TEST_F(FixCommand, JsonListsEachChange) {
     EXPECT_TRUE(contains(fixed.out, "\"notDone\": [\n    ]")) << fixed.out;
 }
 
+// A startup item moved aside whose name another file has taken since stays where it was moved;
+// undo says so, and the new file keeps its name and bytes.
+TEST_F(FixCommand, UndoLeavesAMovedItemWhoseNameIsTakenAgain) {
+    place(startup() / "relock.cmd", "reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f\r\n");
+    ASSERT_EQ(run("fix").status, 0);
+    place(startup() / "relock.cmd", "echo new\r\n");
+    const testing::CliOutcome undone = run("undo");
+    EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
+    EXPECT_TRUE(contains(undone.out + undone.err, "move back")) << undone.out << undone.err;
+    EXPECT_EQ(readFile(startup() / "relock.cmd"), "echo new\r\n");
+}
+
 TEST(FixCommandLine, BadRestrictionIsAUsageError) {
     testing::TempDir dir;
     EXPECT_EQ(testing::runCommandLine(QUORVANE_CLI " fix NoSuchThing", dir.path()).status, 2);
