@@ -186,7 +186,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
     put(platform::kCurrentUser, kRestrictionsKey, "NoViewSource", testing::dword(1));
     put(platform::kLocalMachine, kRestrictionsKey, "NoPrinting", testing::dword(5));
-    put(platform::kLocalMachine, testing::kMainKey, "Window Title", testing::sz("Owned"));
+    // A title stored without its terminating NUL, as other writers may leave it.
+    testing::writeFile(prefix() / "system.reg",
+                       readFile(prefix() / "system.reg") +
+                           "\n[Software\\\\Microsoft\\\\Internet Explorer\\\\Main] 0\n"
+                           "\"Window Title\"=hex(1):4f,00,77,00,6e,00,65,00,64,00\n");
     const std::string owned("O\0w\0n\0e\0d\0\0\0", 12);  // as UTF-16, with its NUL
     const std::string before = hives();
 
