@@ -393,7 +393,8 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
     const std::string before = hives();
     // One command line each, the first empty.
     std::istringstream badLines(
-        "|frob|impose|impose 24|impose 25|lift 0|lift NoSuchValue|list extra|impose 4 --json|"
+        "|frob|impose|impose 24|impose 25|impose 4x|lift 0|lift NoSuchValue|list extra|impose 4 "
+        "--json|"
         "--bogus list|--registry '' list|--registry '' why|--registry '' export a.reg|undo 4|list "
         "--list|why 25|why NoSuchValue|why --policy "
         "user|export|export a.reg b.reg|export --json a.reg|export --policy group a.pol");

@@ -186,6 +186,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
     put(platform::kCurrentUser, kRestrictionsKey, "NoViewSource", testing::dword(1));
     put(platform::kLocalMachine, kRestrictionsKey, "NoPrinting", testing::dword(5));
+    // A title stored without its terminating NUL, as other writers may leave it.
+    testing::writeFile(prefix() / "system.reg",
+                       readFile(prefix() / "system.reg") +
+                           "\n[Software\\\\Microsoft\\\\Internet Explorer\\\\Main] 0\n"
+                           "\"Window Title\"=hex(1):4f,00,77,00,6e,00,65,00,64,00\n");
+    const std::string owned("O\0w\0n\0e\0d\0\0\0", 12);  // as UTF-16, with its NUL
     const std::string before = hives();
 
     const fs::path regFile = dir_.path() / "state.reg";
@@ -204,7 +210,7 @@ TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
         }
     }
     EXPECT_EQ(values, 48) << "24 restrictions in two hives";
-    ASSERT_EQ(present.size(), 2u);
+    ASSERT_EQ(present.size(), 3u);
     const std::u16string restrictions =
         u"\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
     EXPECT_EQ(present[0].first, u"HKEY_CURRENT_USER" + restrictions);
@@ -213,15 +219,17 @@ TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
     EXPECT_EQ(present[1].first, u"HKEY_LOCAL_MACHINE" + restrictions);
     EXPECT_EQ(present[1].second.data, testing::dword(5).bytes);
     EXPECT_EQ(present[1].second.type, platform::kRegDword);
+    EXPECT_EQ(present[2].second.data, owned);
 
     const fs::path polFile = dir_.path() / "state.pol";
     const Outcome policy = run("export --policy user " + polFile.string());
     ASSERT_EQ(policy.status, 0) << policy.err;
     const diagnosis::PolicyFile pol = diagnosis::readPolicyFile(readFile(polFile));
     ASSERT_FALSE(pol.damage);
-    ASSERT_EQ(pol.records.size(), 1u) << "in force is read from the per-user hive";
+    ASSERT_EQ(pol.records.size(), 2u) << "in force is read from the per-user hive";
     EXPECT_EQ(pol.records[0].value, u"NoViewSource");
     EXPECT_EQ(pol.records[0].data, std::string("\1\0\0\0", 4));
+    EXPECT_EQ(pol.records[1].data, owned);
 
     EXPECT_EQ(hives(), before) << "export only reads";
 }

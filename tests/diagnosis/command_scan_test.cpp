@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "diagnosis/text_scan.h"
 #include "tests/diagnosis/prefix_rig.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
@@ -74,8 +75,18 @@ INSTANTIATE_TEST_SUITE_P(
         {"wsh regwrite", "sh.RegWrite \"HKCU\\X\\NoNavButtons\", 1, \"REG_DWORD\"", {12}},
         {"name in a variable", "reg add HKCU\\X /v %NAME% /d 1", {}, true},
         {"regini", "regini policy.ini", {}, true},
+        {"apostrophe in a word", "echo don't & reg add HKCU\\X /v NoFavorites /d 1", {8}},
     }),
     testing::CaseName());
+
+// A script reads the same in each encoding an editor saves it in.
+TEST(ScriptText, ReadsInEveryEncoding) {
+    for (const std::string& bytes :
+         {std::string("\xEF\xBB\xBFreg"), std::string("\xFF\xFEr\0e\0g\0", 8),
+          std::string("\xFE\xFF\0r\0e\0g", 8), std::string("r\0e\0g\0", 6)}) {
+        EXPECT_EQ(decodeText(bytes), "reg");
+    }
+}
 
 // The files a command hands on: registry files it imports, scripts it runs, policy files.
 struct Files {

@@ -169,7 +169,7 @@ TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharacters) {
     testing::writeFile(
         startup() / "x.bat",
         "@echo off\r\necho \x1b[2Jhello\r\nreg add HKCU\\X /v NoFileNew /d 1 /f\r\n");
-    setRunEntry("Bell\a", "reg add HKCU\\X /v NoPrinting /d 1 /f\r\x1b]0;title\a");
+    setRunEntry("Bell\a", "reg add HKCU\\X /v NoPrinting /d 1 /f\r\x1b]0;title\a\xC2\x9F");
     const Report report = diagnoseWith();
     const std::string text = formatReport(report);
     EXPECT_EQ(std::count_if(text.begin(), text.end(),
@@ -179,6 +179,7 @@ TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharacters) {
     EXPECT_FALSE(testing::contains(text, "hello")) << text;
     EXPECT_TRUE(testing::contains(text, "x.bat: reg add HKCU\\X /v NoFileNew /d 1 /f")) << text;
     EXPECT_TRUE(testing::contains(text, "Bell\\x07")) << text;
+    EXPECT_TRUE(testing::contains(text, "title\\x07\\u009F")) << text;  // a C1 control too
 }
 
 // Walks stop at their bound and say so.

@@ -75,6 +75,18 @@ TEST_F(FixRace, AFileChangedSinceThePlanIsNotTouched) {
     EXPECT_EQ(readFile(policy()), changed);
 }
 
+// A policy folder swapped for a link out of the prefix after the plan is not followed.
+TEST_F(FixRace, AFileLedOutOfThePrefixSinceThePlanIsNotTouched) {
+    testing::TempDir outside;
+    const std::string before = readFile(policy());
+    const restrictions::Outcome outcome = fix([&] {
+        fs::rename(policy().parent_path(), outside.path() / "User");
+        fs::create_directory_symlink(outside.path() / "User", policy().parent_path());
+    });
+    EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "outside the prefix"));
+    EXPECT_EQ(readFile(outside.path() / "User" / "Registry.pol"), before);
+}
+
 // Registry.pol and the gpt.ini whose version fix raises go together: a change to either since
 // the plan leaves both as they are.
 class FixRaceWithGptIni : public FixRace, public ::testing::WithParamInterface<const char*> {};
@@ -191,6 +203,10 @@ INSTANTIATE_TEST_SUITE_P(
                  le("<Task><Settings><Enabled>false</Enabled></Settings></Task>")},
         EditCase{"Utf8", "\xEF\xBB\xBF<Task><Settings><Enabled>true</Enabled></Settings>",
                  "\xEF\xBB\xBF<Task><Settings><Enabled>false</Enabled></Settings>"},
+        EditCase{"EnabledOnlyAfterSettings",
+                 "<Task><Settings></Settings><Triggers><Enabled>true</Enabled></Triggers>",
+                 "<Task><Settings><Enabled>false</Enabled></Settings><Triggers><Enabled>true"
+                 "</Enabled></Triggers>"},
         EditCase{"NoSettings", kLe + le("<Task></Task>"), std::nullopt}),
     testing::CaseName());
 

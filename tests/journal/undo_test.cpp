@@ -292,11 +292,16 @@ TEST(Undo, AnEntryNamingForeignPlacesIsRefusedByName) {
                            {},
                            true});
     std::string expected = "it names what Quorvane never changes: file " + from;
-    for (const char* name : {"A", "B", "C", "D"}) {
-        entry.records.push_back({journal::Record::Kind::Value, registry::kHiveCurrentUser,
-                                 "Software\\Wine", name, journal::PlaceState{},
+    // A key whose name only begins as a policy key's does is no policy key.
+    const std::string nearPolicyKey = std::string(kRestrictionsKey) + "Old";
+    for (const auto& [key, name] : {std::pair<std::string, const char*>{"Software\\Wine", "A"},
+                                    {"Software\\Wine", "B"},
+                                    {"Software\\Wine", "C"},
+                                    {nearPolicyKey, "NoPrinting"}}) {
+        entry.records.push_back({journal::Record::Kind::Value, registry::kHiveCurrentUser, key,
+                                 name, journal::PlaceState{},
                                  journal::PlaceState{true, platform::kRegSz, "x"}});
-        expected += std::string(", value ") + name + " in HKEY_CURRENT_USER\\Software\\Wine";
+        expected += std::string(", value ") + name + " in HKEY_CURRENT_USER\\" + key;
     }
     writeFile(scene.undoFolder / "20261207-030501-000000-000.undo", journal::writeUndoEntry(entry));
     const auto listed = scene.journal.list(1).entries;

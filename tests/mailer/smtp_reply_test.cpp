@@ -78,6 +78,8 @@ TEST(SmtpReplyReaderTest, RefusesRepliesAndLinesBeyondItsBoundsAndLetsGoOfThem) 
     } cases[] = {
         {"a line as long as allowed", longestLine, true},
         {"one byte more", "2" + longestLine, false},
+        // The piece of 1000 bytes ends in that line's CR: its LF is still to come.
+        {"as long, cut after its CR", "250-" + std::string(897, 'x') + "\r\n" + longestLine, true},
         {"a line that never ends", std::string(mailer::kMaxReplyLine + 2, 'x'), false},
         {"a reply as long as allowed", longestReply, true},
         {"one line more", "250-abcd\r\n" + longestReply, false},

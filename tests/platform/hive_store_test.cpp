@@ -271,6 +271,10 @@ TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
     } catch (const StoreError& error) {
         EXPECT_TRUE(contains(std::string(error.what()), "belongs to another user")) << error.what();
     }
+    // Nor through a second name (a hard link) of root's file.
+    fs::remove(prefix / "user.reg");
+    fs::create_hard_link(secret, prefix / "user.reg");
+    EXPECT_THROW(HiveStore{prefix}, StoreError);
     EXPECT_EQ(readFile(secret), "WINE REGISTRY Version 2\n;; root's own\n");
     fs::remove(prefix / "user.reg");
     for (const auto& entry : fs::directory_iterator(prefix)) {
