@@ -19,13 +19,6 @@ using Sections = std::vector<formats::RegSection>;
 using platform::equalIgnoringCase;
 using platform::lowerCase;
 
-// Whether `inner` is `outer` or a key below it.
-bool within(const std::string& outer, const std::string& inner) {
-    const std::string o = lowerCase(outer);
-    const std::string i = lowerCase(inner);
-    return i == o || i.starts_with(o + "\\");
-}
-
 Failure unreadable(registry::Hive hive, const std::string& subKey, Status status) {
     return failure(status, restrictions::fullRegistryPath(hive, subKey) +
                                " cannot be read (registry status " + std::to_string(status) + ")");
@@ -166,19 +159,6 @@ KeyContents readKey(platform::RegistryApi& registry, registry::Hive hive,
     }
     contents.status = status == platform::kNoMoreItems ? platform::kSuccess : status;
     return contents;
-}
-
-bool Place::covers(const PlannedChange& change) const {
-    if (change.hive != hive) {
-        return false;
-    }
-    if (!valueName) {
-        return within(subKey, change.subKey);
-    }
-    const bool ofAValue = change.kind == PlannedChange::Kind::SetValue ||
-                          change.kind == PlannedChange::Kind::DeleteValue;
-    return ofAValue && equalIgnoringCase(subKey, change.subKey) &&
-           equalIgnoringCase(*valueName, change.valueName);
 }
 
 std::u16string keyPath(registry::Hive hive, const std::string& subKey) {

@@ -20,9 +20,6 @@ struct Place {
     registry::Hive hive = registry::kNoHive;
     std::string subKey;
     std::optional<std::string> valueName;
-
-    // Whether `change` touches only what this place holds.
-    bool covers(const restrictions::PlannedChange& change) const;
 };
 
 // "HKEY_CURRENT_USER\sub\key", as a registry file names a key.
