@@ -2,9 +2,12 @@
 // a dry run changes nothing; fix stops what it may (then why exits 0) and leaves the rest
 // untouched, or refuses with its reason; undo brings every file back byte for byte.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "diagnosis/policy_file.h"
 #include "platform/hive_store.h"
@@ -286,16 +289,31 @@ TEST_F(FixCommand, JsonListsEachChange) {
     EXPECT_TRUE(contains(fixed.out, "\"notDone\": [\n    ]")) << fixed.out;
 }
 
-// A startup item moved aside whose name another file has taken since stays where it was moved;
-// undo says so, and the new file keeps its name and bytes.
+// A startup item moved aside whose name something else has taken since (a new file, a FIFO, a
+// link to a file elsewhere) stays where it was moved; undo says so, and what took the name is
+// left as it is, without being read or followed.
 TEST_F(FixCommand, UndoLeavesAMovedItemWhoseNameIsTakenAgain) {
-    place(startup() / "relock.cmd", "reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f\r\n");
-    ASSERT_EQ(run("fix").status, 0);
-    place(startup() / "relock.cmd", "echo new\r\n");
-    const testing::CliOutcome undone = run("undo");
-    EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
-    EXPECT_TRUE(contains(undone.out + undone.err, "move back")) << undone.out << undone.err;
-    EXPECT_EQ(readFile(startup() / "relock.cmd"), "echo new\r\n");
+    const fs::path name = startup() / "relock.cmd";
+    const fs::path outside = dir_.path() / "outside.txt";
+    testing::writeFile(outside, "outside\n");
+    const std::vector<std::pair<const char*, std::function<void()>>> takers = {
+        {"a new file", [&] { testing::writeFile(name, "echo new\r\n"); }},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(name.c_str(), 0644), 0); }},
+        {"a link", [&] { fs::create_symlink(outside, name); }},
+    };
+    for (const auto& [what, take] : takers) {
+        SCOPED_TRACE(what);
+        place(name, "reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f\r\n");
+        ASSERT_EQ(run("fix").status, 0);
+        take();
+        const auto taken = fs::symlink_status(name).type();
+        const testing::CliOutcome undone = run("undo");
+        EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
+        EXPECT_TRUE(contains(undone.out + undone.err, "move back")) << undone.out << undone.err;
+        EXPECT_EQ(fs::symlink_status(name).type(), taken);
+        EXPECT_EQ(readFile(outside), "outside\n");
+        fs::remove(name);
+    }
 }
 
 TEST(FixCommandLine, BadRestrictionIsAUsageError) {
