@@ -108,29 +108,6 @@ Result<void> appendTree(platform::RegistryApi& registry, KeyHandle key, registry
     return {};
 }
 
-Status deleteTree(platform::RegistryApi& registry, registry::Hive hive, const std::string& subKey) {
-    std::vector<std::string> children;
-    {
-        const OpenKey key(registry, hive, subKey);
-        if (key.status() != platform::kSuccess) {
-            return key.status() == platform::kFileNotFound ? platform::kSuccess : key.status();
-        }
-        std::string name;
-        for (std::uint32_t index = 0;
-             registry.enumKey(key.handle(), index, name) == platform::kSuccess; ++index) {
-            children.push_back(name);
-        }
-    }
-    for (const std::string& child : children) {
-        const Status status = deleteTree(registry, hive, subKey + "\\" + child);
-        if (status != platform::kSuccess) {
-            return status;
-        }
-    }
-    const Status status = registry.deleteKey(hive, subKey);
-    return status == platform::kFileNotFound ? platform::kSuccess : status;
-}
-
 }  // namespace
 
 KeyContents readKey(platform::RegistryApi& registry, registry::Hive hive,
@@ -233,32 +210,6 @@ Result<Sections> snapshot(platform::RegistryApi& registry, const Place& place) {
         return appended.failure();
     }
     return sections;
-}
-
-Status apply(platform::RegistryApi& registry, const PlannedChange& change) {
-    if (change.kind == PlannedChange::Kind::DeleteKey) {
-        return deleteTree(registry, change.hive, change.subKey);
-    }
-    KeyHandle key = 0;
-    Status status = change.kind == PlannedChange::Kind::DeleteValue
-                        ? registry.openKey(change.hive, change.subKey, platform::kKeyWrite, key)
-                        : registry.createKey(change.hive, change.subKey, key);
-    if (status != platform::kSuccess) {
-        // A value whose key is gone is deleted.
-        const bool gone =
-            change.kind == PlannedChange::Kind::DeleteValue && status == platform::kFileNotFound;
-        return gone ? platform::kSuccess : status;
-    }
-    if (change.kind == PlannedChange::Kind::SetValue) {
-        status = registry.setValue(key, change.valueName, change.type,
-                                   reinterpret_cast<const std::uint8_t*>(change.data.data()),
-                                   static_cast<std::uint32_t>(change.data.size()));
-    } else if (change.kind == PlannedChange::Kind::DeleteValue) {
-        status = registry.deleteValue(key, change.valueName);
-        status = status == platform::kFileNotFound ? platform::kSuccess : status;
-    }
-    registry.closeKey(key);
-    return status;
 }
 
 }  // namespace quorvane::journal

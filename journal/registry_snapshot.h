@@ -50,9 +50,4 @@ struct KeyContents {
 KeyContents readKey(platform::RegistryApi& registry, registry::Hive hive,
                     const std::string& subKey);
 
-// Makes `change` in the registry, making the key of a value that is set. A key is deleted with
-// every key below it. What is gone already is deleted. The status of the first call that failed.
-[[nodiscard]] platform::Status apply(platform::RegistryApi& registry,
-                                     const restrictions::PlannedChange& change);
-
 }  // namespace quorvane::journal
