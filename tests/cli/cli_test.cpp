@@ -197,6 +197,29 @@ INSTANTIATE_TEST_SUITE_P(
                        "  set Start Page\n"}),
     testing::CaseName());
 
+// In a hive that refuses writes, a lift of what it does not hold is done; the four bytes of a 1
+// stored as another type are no restriction in force, so the impose there is refused.
+TEST_F(CliTest, ARefusedHiveCountsAsDoneOnlyWhereItAlreadyHoldsTheResult) {
+    seed(platform::kCurrentUser, "NoBrowserClose", 1);
+    seed(platform::kLocalMachine, "NoFileNew", 0);  // the key is there, the value is not
+    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
+    const Outcome lifted = run("lift 4");
+    EXPECT_EQ(lifted.status, 0) << lifted.err;
+    EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent\n"));
+
+    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0644), 0);
+    {
+        platform::HiveStore store(registry());
+        testing::put(store, platform::kLocalMachine, kRestrictionsKey, "NoBrowserClose",
+                     {platform::kRegBinary, std::string("\1\0\0\0", 4)});
+    }
+    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
+    const Outcome imposed = run("impose 4");
+    EXPECT_EQ(imposed.status, 3);
+    EXPECT_TRUE(contains(imposed.out, "(not imposed: no write access to HKEY_LOCAL_MACHINE"))
+        << imposed.out;
+}
+
 TEST_F(CliTest, ImposeReportsEachHiveOnItsOwn) {
     ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
     EXPECT_TRUE(contains(run("impose 4").out,

@@ -245,6 +245,27 @@ TEST(Undo, AKeyThatCannotBeReadIsNotRecordedAsKept) {
     journal.end();
 }
 
+// In a key whose values cannot be listed, a value is kept on its own: one of the planned bytes but
+// another type is kept too, and comes back with its type.
+TEST(Undo, AValueInAKeyThatCannotBeListedIsKeptWithItsType) {
+    Scene scene;
+    const Stored binary{platform::kRegBinary, std::string("\1\0\0\0", 4)};
+    put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", binary);
+    RecordingRegistry unlisted(scene.store);
+    unlisted.refuse = [](const RegistryCall& call) {
+        return call.kind == RegistryCall::EnumValue ? platform::kAccessDenied : platform::kSuccess;
+    };
+    journal::UndoJournal journal(unlisted, {scene.undoFolder, "the test registry"});
+    journal.begin("impose NoBrowserClose");
+    ASSERT_TRUE(journal.record({restrictions::PlannedChange::setValue(
+        registry::kHiveCurrentUser, kRestrictionsKey, "NoBrowserClose", platform::kRegDword,
+        dword(1).bytes)}));
+    put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+    journal.end();
+    EXPECT_TRUE(scene.undo().allDone());
+    EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), binary);
+}
+
 // Only what the registry holds once the undo is done counts as done: a value another program puts
 // back meanwhile is reported.
 TEST(Undo, WhatTheRegistryDoesNotHoldAfterwardsIsNotDone) {

@@ -174,6 +174,9 @@ TEST(FrmRestrict, OpensFixedAndCentredWithItsControlsInPlaceAndInReadingOrder) {
     EXPECT_EQ(placed(tabs, client), QRect(0, 8, 499, 247));
     EXPECT_EQ(placed(rig.get("WebBrowser1"), tabs), QRect(13, 32, 473, 201));
     EXPECT_EQ(placed(rig.get("lblDisclaimer"), rig.get("Frame1")), QRect(8, 13, 258, 79));
+    // The boxes at positions 1 to 12 are the wide ones.
+    EXPECT_EQ(std::pair(rig.get("Check11").width(), rig.get("Check13").width()),
+              std::pair(209, 173));
     for (const char* hidden : {"cmdRemove", "cmdReset"}) {
         EXPECT_FALSE(client.rect().intersects(placed(rig.get(hidden), client))) << hidden;
     }
@@ -431,6 +434,9 @@ TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
     EXPECT_EQ(tellAFriendWindows().size(), 1u);
     EXPECT_TRUE(rig.window->isEnabled());
 
+    // A press on a link that is let go beside it opens nothing.
+    QTest::mousePress(&rig.get("Label3"), Qt::LeftButton, {}, {5, 5});
+    QTest::mouseRelease(&rig.get("Label3"), Qt::LeftButton, {}, {-20, 5});
     QTest::mouseClick(&rig.get("Command2"), Qt::LeftButton);
     QTest::mouseClick(&rig.get("Command1"), Qt::LeftButton);
     QTest::mouseClick(&rig.get("Label3"), Qt::LeftButton);
