@@ -246,6 +246,20 @@ TEST_F(CliTest, AHiveNotStoredAtTheEndOfTheCommandIsReportedWithStatusThree) {
                          "  impose NoBrowserClose\n"));
 }
 
+// A change the registry said it made but does not hold afterwards is reported as not made.
+TEST_F(CliTest, AChangeTheRegistryLostIsReportedWithStatusThree) {
+    platform::HiveStore store(registry());
+    auto recorder = std::make_unique<testing::RecordingRegistry>(store);
+    recorder->loses = [](const testing::RegistryCall& call) { return call.name == "NoPrinting"; };
+    std::ostringstream out;
+    std::ostringstream err;
+    cli::Session session(std::move(recorder), {}, out, err);
+    EXPECT_EQ(cli::switchRestrictions(session, {14}, true, out), 3);
+    EXPECT_TRUE(
+        contains(out.str(), "HKEY_CURRENT_USER absent (not imposed: the change did not stick)"))
+        << out.str();
+}
+
 TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
     seed(platform::kCurrentUser, "NoBrowserClose", 1);
     const Outcome removed = run("remove-all");

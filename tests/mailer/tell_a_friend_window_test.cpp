@@ -311,6 +311,18 @@ TEST_F(TellAFriendWindow, ChecksOneFieldPerClickInTableOrderAndLetsSpacesPass) {
     EXPECT_EQ(boxes_.shown, Boxes());
 }
 
+// An address of the longest length an address may have is sent; one more character is not.
+TEST_F(TellAFriendWindow, AnAddressOfTheLongestLengthIsSent) {
+    ScriptedServer server(kUpToMailFrom);
+    open(server.port());
+    fillIn(*window_);
+    const std::string longest = std::string(kMaxAddressLength - 7, 'a') + "@e.test";
+    child<QLineEdit>(*window_, "txtFriend").setText(QString::fromStdString(longest));
+    clickSend();
+    EXPECT_TRUE(eventually([&] { return server.received.contains("MAIL FROM:"); }));
+    EXPECT_EQ(boxes_.shown, Boxes());
+}
+
 struct Refusal {
     const char* name;
     const char* field;
@@ -354,7 +366,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "bo@b\xC3\xBC"
                 "cher.example",
                 "Email Address Not Supported"},
-        Refusal{"FriendTooLong", "txtFriend", std::string(250, 'a') + "@e.test",
+        Refusal{"FriendTooLong", "txtFriend", std::string(kMaxAddressLength - 6, 'a') + "@e.test",
                 "Email Address Too Long"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -508,6 +508,44 @@ TEST_F(HiveStoreTest, ReadsAHiveRewrittenInPlaceWithItsTimeSetBackAsItIsNow) {
     EXPECT_EQ(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"), dword(2));
 }
 
+// A hive replaced by another file of the same size, mode and time (a clock too coarse to tell
+// them apart) is another file, and is read again.
+TEST_F(HiveStoreTest, AHiveReplacedWithinOneTickOfTheClockIsReadAgain) {
+    const fs::path file = hive("system.reg");
+    {
+        HiveStore writer(dir_.path());
+        ASSERT_EQ(write(writer, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
+    }
+    HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+    ASSERT_EQ(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"), dword(1));
+    std::string text = readFile(file);
+    const std::string value = "\"NoBrowserClose\"=dword:00000001";
+    ASSERT_NE(text.find(value), std::string::npos);
+    text[text.find(value) + value.size() - 1] = '2';
+    writeFile(hive("new.reg"), text);
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    ASSERT_EQ(::chmod(hive("new.reg").c_str(), before.st_mode & 07777), 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, hive("new.reg").c_str(), times, 0), 0);
+    fs::rename(hive("new.reg"), file);
+    EXPECT_EQ(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"), dword(2));
+}
+
+// Root rewriting a user's hive gives it back to that user, whoever owns the directory.
+TEST_F(HiveStoreTest, RootGivesARewrittenHiveBackToItsOwner) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root: the hive must belong to another user";
+    }
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chown(hive("system.reg").c_str(), kNobody, kNobody), 0);
+    HiveStore store(dir_.path());
+    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    struct stat info {};
+    ASSERT_EQ(::stat(hive("system.reg").c_str(), &info), 0);
+    EXPECT_EQ(std::pair(info.st_uid, info.st_gid), std::pair(kNobody, kNobody));
+}
+
 // Between operations a store holds no descriptor of a hive: none stays open behind a message
 // box, and a hive replaced meanwhile is not kept alive.
 TEST_F(HiveStoreTest, HoldsNoHiveOpenBetweenOperations) {

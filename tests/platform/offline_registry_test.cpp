@@ -240,11 +240,29 @@ INSTANTIATE_TEST_SUITE_P(
                              "is not a regular file"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A hive damaged in place after it was read, its size and time kept, is not written over.
+TEST(OfflineWrite, AHiveDamagedAfterItWasReadIsNotWritten) {
+    Hives hives;
+    put(*hives.open(), kCurrentUser, kRestrictions, "Before", dword(1));
+    auto registry = hives.open();
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Before"), dword(1));
+    const auto time = fs::last_write_time(hives.user());
+    const int fd = ::open(hives.user().c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(fd, "\x55", 1, 0x1FC), 1);  // the header's checksum
+    ::close(fd);
+    fs::last_write_time(hives.user(), time);
+    const std::string damaged = readFile(hives.user());
+    EXPECT_EQ(write(*registry, kCurrentUser, kRestrictions, "After", dword(1)), kWriteProtected);
+    EXPECT_TRUE(contains(registry->lastFailure(), "is damaged")) << registry->lastFailure();
+    EXPECT_TRUE(unchanged(hives.user(), damaged));
+}
+
 struct Fault {
     const char* name;
     formats::WriteStep step;
     int error;
     const char* cause;
+    Status status = kRegistryIoFailed;  // a refusal of the file system is one of access
 };
 
 Fault injected;
@@ -275,7 +293,7 @@ TEST_P(FailedWrite, LeavesTheHiveAsItWasAndSaysWhy) {
 
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].root, kCurrentUser);
-    EXPECT_EQ(failures[0].status, kRegistryIoFailed);
+    EXPECT_EQ(failures[0].status, GetParam().status);
     EXPECT_TRUE(contains(failures[0].reason, GetParam().cause));
     EXPECT_TRUE(contains(failures[0].reason, hives.user().string()));
     EXPECT_TRUE(unchanged(hives.user(), before));
@@ -290,7 +308,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Fault{"DiskFullOnCreate", formats::WriteStep::Create, ENOSPC, "disk full"},
                       Fault{"DiskFullOnWrite", formats::WriteStep::Write, ENOSPC, "disk full"},
                       Fault{"FlushFails", formats::WriteStep::Flush, EIO, "cannot flush"},
-                      Fault{"RenameFails", formats::WriteStep::Rename, EIO, "cannot replace"}),
+                      Fault{"RenameFails", formats::WriteStep::Rename, EIO, "cannot replace"},
+                      Fault{"ReadOnlyMount", formats::WriteStep::Create, EROFS,
+                            "read-only file system", kAccessDenied}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A real short write: the file size limit stops hivex half-way through the new file.

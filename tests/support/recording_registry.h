@@ -40,6 +40,9 @@ public:
     platform::Status setValue(platform::KeyHandle key, const std::string& name, std::uint32_t type,
                               const std::uint8_t* data, std::uint32_t size) override {
         const RegistryCall call{RegistryCall::Set, key, name};
+        if (loses && loses(call)) {
+            return log(call, platform::kSuccess);
+        }
         return log(call,
                    refused(call) ? refuse(call) : inner_.setValue(key, name, type, data, size));
     }
@@ -109,6 +112,8 @@ public:
                                                              : platform::kSuccess;
         };
     }
+    // Sets it says it made but never passes on, as a registry that loses writes would.
+    std::function<bool(const RegistryCall&)> loses;
     // Reported, once, by the next store of a batch, beside what the registry reports itself.
     platform::StoreFailures failNextStore;
 
