@@ -162,6 +162,8 @@ TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
     EXPECT_EQ(report.returning.front().restrictions, std::vector<int>{14});
     ASSERT_EQ(report.notes.size(), 1u) << formatReport(report);
     EXPECT_TRUE(testing::contains(report.notes.front(), "runs past the end"));
+    EXPECT_FALSE(testing::contains(formatReport(report), "may set any"))
+        << "noise.cmd sets nothing";
 }
 
 // control character and not the whole script.
@@ -169,7 +171,7 @@ TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharacters) {
     testing::writeFile(
         startup() / "x.bat",
         "@echo off\r\necho \x1b[2Jhello\r\nreg add HKCU\\X /v NoFileNew /d 1 /f\r\n");
-    setRunEntry("Bell\a", "reg add HKCU\\X /v NoPrinting /d 1 /f\r\x1b]0;title\a\xC2\x9F");
+    setRunEntry("Bell\a", "reg add HKCU\\X /v NoPrinting /d 1 /f\r\x1b]0;title\a\x7F\xC2\x9F");
     const Report report = diagnoseWith();
     const std::string text = formatReport(report);
     EXPECT_EQ(std::count_if(text.begin(), text.end(),
@@ -179,7 +181,7 @@ TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharacters) {
     EXPECT_FALSE(testing::contains(text, "hello")) << text;
     EXPECT_TRUE(testing::contains(text, "x.bat: reg add HKCU\\X /v NoFileNew /d 1 /f")) << text;
     EXPECT_TRUE(testing::contains(text, "Bell\\x07")) << text;
-    EXPECT_TRUE(testing::contains(text, "title\\x07\\u009F")) << text;  // a C1 control too
+    EXPECT_TRUE(testing::contains(text, "title\\x07\\x7F\\u009F")) << text;  // a C1 control too
 }
 
 // Walks stop at their bound and say so.
@@ -189,9 +191,15 @@ TEST_F(PrefixDiagnosis, SaysWhereItStoppedAtALimit) {
     for (int i = 0; i < 10'000; ++i) {
         fs::create_hard_link(system32() / "Tasks" / "t", system32() / "Tasks" / std::to_string(i));
     }
+    // A command is shown as far as 400 bytes.
+    const std::string command = "reg add HKCU\\X /v NoPrinting /d 1 /f " + std::string(1000, 'x');
+    setRunEntry("Long", command);
     const Report report = diagnoseWith();
     ASSERT_EQ(report.notes.size(), 1u) << formatReport(report);
     EXPECT_TRUE(testing::contains(report.notes[0], "more than 10000 entries"));
+    EXPECT_TRUE(testing::contains(
+        formatReport(report),
+        "x [... " + std::to_string(command.size() - 400) + " more characters]\n"));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST_F(ScheduledTasksReader, ReadsEachActionOfEnabledTasks) {
     place(system32() / "Tasks" / "Vendor" / "Relock",
           task("<Triggers><BootTrigger><Enabled>false</Enabled></BootTrigger><LogonTrigger/>"
                "</Triggers>",
-               relock + "<Exec><Command>tray.exe</Command></Exec>"));
+               relock + "<Exec><Command>tray.exe</Command><Arguments>/x</Exec>"));
     place(system32() / "Tasks" / "Off",
           task("<Settings><Enabled>false</Enabled></Settings>", relock));
     const Findings found = readWith(readScheduledTasks);
@@ -33,7 +33,7 @@ TEST_F(ScheduledTasksReader, ReadsEachActionOfEnabledTasks) {
     EXPECT_EQ(found.setting[0].command, "reg add HKCU\\X /v NoPrinting /d 1 /f");
     EXPECT_EQ(found.setting[0].restrictions, std::vector<int>{14});
     ASSERT_EQ(found.others.size(), 1u);
-    EXPECT_EQ(found.others[0].command, "tray.exe");
+    EXPECT_EQ(found.others[0].command, "tray.exe") << "an element without its end tag is empty";
 }
 
 }  // namespace
