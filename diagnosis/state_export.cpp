@@ -48,8 +48,7 @@ formats::RegSection& sectionFor(std::vector<formats::RegSection>& sections,
 
 }  // namespace
 
-Result<std::vector<formats::RegSection>> restrictionSections(
-    platform::RegistryApi& registry) {
+Result<std::vector<formats::RegSection>> restrictionSections(platform::RegistryApi& registry) {
     std::vector<formats::RegSection> sections;
     for (const auto& [root, hive] :
          {std::pair{platform::kCurrentUser, registry::kHiveCurrentUser},

@@ -15,8 +15,7 @@ namespace quorvane::diagnosis {
 
 // Each restriction's value in the per-user and then the machine hive, one section per key; a
 // value that is absent is written as a deletion. The text when a value cannot be read.
-Result<std::vector<formats::RegSection>> restrictionSections(
-    platform::RegistryApi& registry);
+Result<std::vector<formats::RegSection>> restrictionSections(platform::RegistryApi& registry);
 
 // A record for each restriction in force: DWORD 1 for restrictions 1 to 23, the title text for
 // restriction 24.
