@@ -402,22 +402,10 @@ std::vector<std::u16string> readRegFileComments(std::string_view bytes) {
     return comments;
 }
 
-std::string writeRegFile(const std::vector<RegSection>& sections,
-                         const std::vector<std::u16string>& comments) {
+std::string writeRegFile(const std::vector<RegSection>& sections) {
     std::u16string text(kRegFileHeader);
     text += kLineEnd;
     text += kLineEnd;
-    for (const std::u16string& comment : comments) {
-        text += u';';
-        // A line break would end the comment, and the rest would be read as a key or value.
-        for (const char16_t unit : comment) {
-            text += unit == u'\r' || unit == u'\n' ? u' ' : unit;
-        }
-        text += kLineEnd;
-    }
-    if (!comments.empty()) {
-        text += kLineEnd;
-    }
     for (const RegSection& section : sections) {
         text += section.deleted ? u"[-" : u"[";
         text += section.key;

@@ -35,11 +35,9 @@ struct RegSection {
     bool operator==(const RegSection&) const = default;
 };
 
-// The file's bytes: byte-order mark, header, an empty line, then each comment as a line of its
-// own after ';' and an empty line, then the sections, each followed by an empty line. The
-// registry editor skips the comments.
-std::string writeRegFile(const std::vector<RegSection>& sections,
-                         const std::vector<std::u16string>& comments = {});
+// The file's bytes: byte-order mark, header, an empty line, then the sections, each followed by
+// an empty line.
+std::string writeRegFile(const std::vector<RegSection>& sections);
 
 // Reads a registry file as the Windows or Wine registry editor writes it: version 5 in UTF-16LE
 // with a byte-order mark, or "REGEDIT4" in plain text. Hex data may run on over lines ending in a

@@ -332,14 +332,6 @@ HiveReader::HiveReader(HiveReader&& other) noexcept
       signature_(other.signature_),
       fd_(std::exchange(other.fd_, -1)) {}
 
-HiveReader& HiveReader::operator=(HiveReader&& other) noexcept {
-    std::swap(directory_, other.directory_);
-    std::swap(name_, other.name_);
-    std::swap(signature_, other.signature_);
-    std::swap(fd_, other.fd_);
-    return *this;
-}
-
 void HiveReader::close() {
     if (fd_ >= 0) {
         ::close(fd_);

@@ -99,7 +99,7 @@ public:
     static std::optional<HiveReader> open(const Directory& directory, const std::string& name);
     ~HiveReader();
     HiveReader(HiveReader&& other) noexcept;
-    HiveReader& operator=(HiveReader&& other) noexcept;
+    HiveReader& operator=(HiveReader&& other) = delete;
     HiveReader(const HiveReader&) = delete;
     HiveReader& operator=(const HiveReader&) = delete;
 
