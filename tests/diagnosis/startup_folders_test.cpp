@@ -67,6 +67,24 @@ TEST(ShellLinkReading, RefusesCutShortLinksAndOffsetsPastTheirPart) {
     }
 }
 
+// A shortcut without link info names its target in the environment-variables block, after any
+// other block; its Unicode text is taken before the ANSI one.
+TEST(ShellLinkReading, TakesTheTargetFromTheEnvironmentBlock) {
+    std::string header = shellLink("C:\\x.exe", "", "", false).substr(0, 0x4C);
+    header.replace(0x14, 4, little(0x20, 4));  // arguments only
+    const auto link = [&](const std::string& ansi, const std::string& wide) {
+        return header + little(8, 2) + "/s a.reg" + little(12, 4) + little(0xA0000003, 4) +
+               little(0, 4) + little(0x314, 4) + little(0xA0000001, 4) + ansi +
+               std::string(260 - ansi.size(), '\0') + wide + std::string(520 - wide.size(), '\0') +
+               little(0, 4);
+    };
+    const auto wide =
+        readShellLink(link("%windir%\\a.exe", utf16WithBom("%windir%\\b.exe").substr(2)));
+    ASSERT_TRUE(wide) << wide.failure().reason;
+    EXPECT_EQ(wide->commandLine(), "%windir%\\b.exe /s a.reg");
+    EXPECT_EQ(readShellLink(link("%windir%\\a.exe", ""))->target, "%windir%\\a.exe");
+}
+
 // A Startup folder runs each file as the shell opens it: a registry file is imported, a
 // script's commands run; desktop.ini is the folder's own.
 class StartupFoldersReader : public PrefixDiagnosis {};

@@ -85,12 +85,14 @@ TEST(RegFileReader, ReadsBackWhatTheWriterWrote) {
 TEST(RegFileReader, ReadsRegedit4TextAndComments) {
     const auto read = readRegFile(
         "REGEDIT4\n\n; a comment\n[HKEY_LOCAL_MACHINE\\Software\\A]\n\"N\"=dword:1\n"
-        "\"H\"=hex:01,02,\\\n    03\n");
+        "\"H\"=hex:01,02,\\\n    03\n\"S\"=\"a\\nb\\r\\0\\q\"\n");
     ASSERT_TRUE(read) << read.failure().reason;
     const auto& values = read->at(0).values;
-    ASSERT_EQ(values.size(), 2u);
+    ASSERT_EQ(values.size(), 3u);
     EXPECT_EQ(values[0].data, std::string("\1\0\0\0", 4));
     EXPECT_EQ(values[1].data, "\1\2\3");
+    // Wine's registry editor escapes line breaks and NUL; an unknown escape stays as it is.
+    EXPECT_EQ(values[2].data, registryString(std::u16string(u"a\nb\r\0\\q", 7)));
 }
 
 struct Unreadable {

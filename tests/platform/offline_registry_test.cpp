@@ -144,6 +144,13 @@ TEST(OfflineValues, AnyTypeComesBackAsStored) {
     registry->closeKey(key);
 }
 
+// hivex folds ASCII letters only; other letters fold as Windows folds them.
+TEST(OfflineValues, NamesBeyondAsciiCompareWithoutRegardToCase) {
+    Hives hives;
+    put(*hives.open(), kCurrentUser, "Software\\Ärger", "Größe", dword(1));
+    EXPECT_EQ(stored(*hives.open(), kCurrentUser, "SOFTWARE\\äRGER", "GRÖßE"), dword(1));
+}
+
 struct Refusal {
     const char* name;
     void (*prepare)(const fs::path& hive);
