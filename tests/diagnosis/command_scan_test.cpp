@@ -75,6 +75,11 @@ INSTANTIATE_TEST_SUITE_P(
         {"wsh regwrite", "sh.RegWrite \"HKCU\\X\\NoNavButtons\", 1, \"REG_DWORD\"", {12}},
         {"name in a variable", "reg add HKCU\\X /v %NAME% /d 1", {}, true},
         {"regini", "regini policy.ini", {}, true},
+        {"reg copy", "reg copy HKCU\\A HKCU\\B /s /f", {}, true},
+        {"powershell name in a variable", "Set-ItemProperty HKCU:\\X $name 1", {}, true},
+        {"powershell copy", "Copy-ItemProperty HKCU:\\A HKCU:\\B -Name NoPrinting", {}, true},
+        {"dotnet name in a variable", "[Microsoft.Win32.Registry]::SetValue($k, $n, 1)", {}, true},
+        {"quote ends with its line", "echo \"a\r\nreg add X /v NoFavorites /d 1", {8}},
         {"apostrophe in a word", "echo don't & reg add HKCU\\X /v NoFavorites /d 1", {8}},
     }),
     testing::CaseName());

@@ -383,6 +383,13 @@ TEST(HiveTextTest, EscapesFollowWine) {
     std::size_t pos = 0;
     ASSERT_TRUE(readEscaped("\\x41\\101\\q\xc3\xa9\xff\"rest", pos, '"', back));
     EXPECT_EQ(back, u"AAq\xe9") << "invalid UTF-8 is dropped";
+    out.clear();
+    appendEscaped(out, u"\b\t\n\v\f\r", "");
+    EXPECT_EQ(out, "\\b\\t\\n\\v\\f\\r");
+    back.clear();
+    pos = 0;
+    ASSERT_TRUE(readEscaped(out + '"', pos, '"', back));
+    EXPECT_EQ(back, u"\b\t\n\v\f\r");
     EXPECT_EQ(foldName(u"ÄBC_[Ω]"), u"äbc_[ω]");
     EXPECT_LT(compareFolded(foldName(u"A_"), foldName(u"AB")), 0);
     EXPECT_LT(compareFolded(u"ab", u"abc"), 0);

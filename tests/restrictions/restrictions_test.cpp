@@ -586,6 +586,16 @@ TEST(RefusedInBothHives, ForOneReasonSaysItOnce) {
               "\r\n  impose NoBrowserClose");
 }
 
+// The Win32 registry gives no reason of its own: the status is named instead.
+TEST(RefusalReason, WithoutOneFromTheRegistryNamesTheStatus) {
+    using restrictions::refusalReason;
+    EXPECT_EQ(refusalReason(registry::kHiveCurrentUser, platform::kBusy, ""),
+              "another program holds the registry");
+    EXPECT_EQ(refusalReason(registry::kHiveCurrentUser, platform::kRegistryIoFailed, ""),
+              "the registry could not be written");
+    EXPECT_EQ(refusalReason(registry::kHiveCurrentUser, 1450, ""), "registry status 1450");
+}
+
 // Without administrator rights every start rewrites the restrictions in force; where the machine
 // hive holds them already, nothing was refused that mattered.
 TEST(RefusedRewrite, OfWhatIsThereAlreadyIsNoRefusal) {
