@@ -426,6 +426,16 @@ TEST_F(WineserverLockTest, ALockInAServerDirectoryOfAnotherUserIsNoServer) {
     }
 }
 
+// The prefix's wineserver file names one folder: a path there is neither followed nor made.
+TEST_F(WineserverLockTest, AServerRootNamedByAPathIsNotTrusted) {
+    for (const char* named : {"../made", ".."}) {
+        writeFile(prefix_ / "wineserver", named);
+        EXPECT_FALSE(WineserverStartLock(prefix_).running()) << named;
+    }
+    EXPECT_FALSE(fs::exists(root_.path() / "made"));
+    EXPECT_FALSE(fs::exists(root_.path() / serverName_));
+}
+
 // The server may also start after the store opened; a write must then be refused too, since
 // the server would overwrite it.
 TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {

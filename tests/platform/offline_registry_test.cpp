@@ -151,6 +151,18 @@ TEST(OfflineValues, NamesBeyondAsciiCompareWithoutRegardToCase) {
     EXPECT_EQ(stored(*hives.open(), kCurrentUser, "SOFTWARE\\äRGER", "GRÖßE"), dword(1));
 }
 
+// A key that another program deleted meanwhile is missing, not listed as an empty one.
+TEST(OfflineValues, AKeyDeletedByAnotherProgramIsNotListedAsEmpty) {
+    Hives hives;
+    put(*hives.open(), kCurrentUser, kRestrictions, "Gone", dword(1));
+    auto registry = hives.open();
+    KeyHandle key = 0;
+    ASSERT_EQ(registry->openKey(kCurrentUser, kRestrictions, kKeyRead, key), kSuccess);
+    ASSERT_EQ(hives.open()->deleteKey(kCurrentUser, kRestrictions), kSuccess);
+    std::string name;
+    EXPECT_EQ(registry->enumKey(key, 0, name), kFileNotFound);
+}
+
 struct Refusal {
     const char* name;
     void (*prepare)(const fs::path& hive);
