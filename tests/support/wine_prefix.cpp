@@ -11,11 +11,16 @@ namespace fs = std::filesystem;
 WinePrefix::WinePrefix() : path_(root_.path() / "prefix") {
     fs::create_directory(root_.path() / "tmp");
     tmpdir_ = std::make_unique<ScopedEnvironment>("TMPDIR", (root_.path() / "tmp").string());
-    // The server writes the hive files when it ends, not when wineboot does.
-    const bool booted = run("wineboot -i") == 0;
-    bootLog_ = log();
-    stopServer();
-    booted_ = booted && fs::exists(path_ / "system.reg");
+    // A boot that fails is tried again in a new prefix: one did in CI once, at once and without
+    // a word. The log keeps each attempt's status. The server writes the hive files when it
+    // ends, not when wineboot does.
+    for (int attempt = 1; attempt <= 3 && !booted_; ++attempt) {
+        fs::remove_all(path_);
+        const int status = run("wineboot -i");
+        bootLog_ += "wineboot -i exited with " + std::to_string(status) + ":\n" + log();
+        stopServer();
+        booted_ = status == 0 && fs::exists(path_ / "system.reg");
+    }
 }
 
 WinePrefix::~WinePrefix() {
