@@ -20,11 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::contains;
+using testing::kRestrictionsKey;
 using testing::readFile;
 using testing::TempDir;
-
-constexpr const char* kRestrictionsKey =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
 
 using Outcome = testing::CliOutcome;
 

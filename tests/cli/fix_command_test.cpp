@@ -22,10 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::contains;
+using testing::kRestrictionsKey;
 using testing::readFile;
 
-constexpr const char* kRestrictions =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
 constexpr const char* kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 std::string dword(std::uint32_t value) {
@@ -158,8 +157,8 @@ const FixCase kCases[] = {
          EXPECT_TRUE(contains(left, "NoPrinting|4|1")) << left;
          EXPECT_EQ(readFile(t.system32() / "GroupPolicy" / "gpt.ini"),
                    "[General]\r\ngPCFunctionalityVersion=2\r\nVersion=131074\r\n");
-         EXPECT_FALSE(t.has(platform::kCurrentUser, kRestrictions, "NoBrowserClose"));
-         EXPECT_TRUE(t.has(platform::kCurrentUser, kRestrictions, "NoPrinting"));
+         EXPECT_FALSE(t.has(platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose"));
+         EXPECT_TRUE(t.has(platform::kCurrentUser, kRestrictionsKey, "NoPrinting"));
      }},
     {"PolicyFileWrittenBySamba",
      [](FixCommand& t) {

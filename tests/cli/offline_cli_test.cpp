@@ -24,9 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kRestrictionsKey =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
-
 class OfflineCli : public ::testing::Test {
 protected:
     OfflineCli() : made_(makeFakeInstallation(root())) {}

@@ -25,11 +25,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::contains;
+using testing::kRestrictionsKey;
 using testing::readFile;
 
 constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr const char* kRestrictionsKey =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
 
 using Outcome = testing::CliOutcome;
 

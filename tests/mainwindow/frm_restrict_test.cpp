@@ -52,10 +52,8 @@ using namespace Qt::StringLiterals;
 using platform::kCurrentUser;
 using platform::kLocalMachine;
 using testing::dword;
+using testing::kRestrictionsKey;
 using testing::stored;
-
-constexpr const char* kRestrictionsKey =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
 
 // One main window on its own registry, with everything it shows or opens recorded.
 struct Rig {

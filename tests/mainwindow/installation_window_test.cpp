@@ -27,9 +27,6 @@ namespace fs = std::filesystem;
 using mainwindow::frmRestrict;
 using namespace Qt::StringLiterals;
 
-constexpr const char* kRestrictionsKey =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
-
 struct InstallationRig {
     InstallationRig() : made(makeFakeInstallation(root())) {
         // bob's hive too: the installation has two users, and ann's restriction 4 is in force.

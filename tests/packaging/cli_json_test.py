@@ -86,11 +86,14 @@ def write_prefix(prefix):
         f.write("@echo off\r\nreg add HKCU\\X /v NoFavorites /d 1 /f\r\n")
 
 
-def why_json(cli, prefix):
-    result = subprocess.run([cli, "--registry", prefix, "why", "--json"], capture_output=True,
-                            timeout=60, env=dict(os.environ, QUORVANE_CONFIG=os.devnull))
-    if result.returncode != 4:
-        raise AssertionError(f"why --json exited {result.returncode}: {result.stderr}")
+def cli_json(cli, codes, option, place, *arguments):
+    """What the CLI prints with --json for the prefix or installation at `place`: no settings
+    file, its undo entries kept beside it."""
+    result = subprocess.run([cli, option, place, *arguments, "--json"], capture_output=True,
+                            timeout=60, env=dict(os.environ, QUORVANE_CONFIG=os.devnull,
+                                                 XDG_STATE_HOME=os.path.join(place, "state")))
+    if result.returncode not in codes:
+        raise AssertionError(f"{arguments} exited {result.returncode}: {result.stderr}")
     return json.loads(result.stdout.decode("utf-8"))
 
 
@@ -129,7 +132,7 @@ def schema_keys(schema):
 def check_why(cli, schema, document):
     with tempfile.TemporaryDirectory() as prefix:
         write_prefix(prefix)
-        output = why_json(cli, prefix)
+        output = cli_json(cli, (4,), "--registry", prefix, "why")
     failures = validate(schema, output, "why")
     sources = {finding["source"] for finding in output["returning"]}
     wanted = {"policy file", "domain policy", "startup key", "startup folder", "scheduled task"}
@@ -149,17 +152,6 @@ def check_why(cli, schema, document):
     return failures
 
 
-def fix_json(cli, prefix, *arguments):
-    result = subprocess.run([cli, "--registry", prefix, "fix", "--json", *arguments],
-                            capture_output=True, timeout=60,
-                            env=dict(os.environ, QUORVANE_CONFIG=os.devnull,
-                                     XDG_STATE_HOME=os.path.join(prefix, "state")))
-    # The domain's policy is left as it is: something always comes back.
-    if result.returncode != 3:
-        raise AssertionError(f"fix --json {arguments} exited {result.returncode}: {result.stderr}")
-    return json.loads(result.stdout.decode("utf-8"))
-
-
 def check_fix(cli, schema, document):
     """A dry run, then the fix itself, on the prefix of check_why with a task fix can disable."""
     failures = []
@@ -169,8 +161,9 @@ def check_fix(cli, schema, document):
         with open(os.path.join(prefix, "drive_c", "windows", "system32", "Tasks", "Relock"),
                   "wb") as f:
             f.write(task.encode("utf-16"))
-        dry = fix_json(cli, prefix, "--dry-run")
-        done = fix_json(cli, prefix)
+        # The domain's policy is left as it is: something always comes back (status 3).
+        dry = cli_json(cli, (3,), "--registry", prefix, "fix", "--dry-run")
+        done = cli_json(cli, (3,), "--registry", prefix, "fix")
     failures += validate(schema, dry, "fix --dry-run") + validate(schema, done, "fix")
     kinds = {change.get("kind") for change in done.get("changes", [])}
     wanted = {"policy records", "startup value", "startup item", "scheduled task", "left"}
@@ -186,15 +179,6 @@ def check_fix(cli, schema, document):
     return failures
 
 
-def offline_json(cli, root, *arguments):
-    result = subprocess.run([cli, "--windows", root, *arguments, "--json"], capture_output=True,
-                            timeout=60, env=dict(os.environ, QUORVANE_CONFIG=os.devnull,
-                                                 XDG_STATE_HOME=os.path.join(root, "state")))
-    if result.returncode not in (0, 4):
-        raise AssertionError(f"{arguments} exited {result.returncode}: {result.stderr}")
-    return json.loads(result.stdout.decode("utf-8"))
-
-
 def check_offline(cli, make_installation, schema, why_schema, fix_schema):
     """list and why on the fake installation: ann, and every user (ann and the default
     profile); fix for ann, after impose, which the fix lifts again (the copies of the hives it
@@ -203,24 +187,24 @@ def check_offline(cli, make_installation, schema, why_schema, fix_schema):
     with tempfile.TemporaryDirectory() as root:
         subprocess.run([make_installation, root], check=True)
         root = os.path.realpath(root)
-        one = offline_json(cli, root, "--user", "ann", "list")
-        every = offline_json(cli, root, "--user", "all", "list")
+        one = cli_json(cli, (0, 4), "--windows", root, "--user", "ann", "list")
+        every = cli_json(cli, (0, 4), "--windows", root, "--user", "all", "list")
         failures += validate(schema, one, "list --windows") + validate(schema, every,
                                                                        "list --user all")
         if {(row["installation"], row["user"]) for row in one} != {(root, "Ann")}:
             failures.append(f"list --windows does not name the installation and user: {one[0]}")
         if [row["user"] for row in every[::24]] != ["Ann", "default"] or len(every) != 48:
             failures.append(f"list --user all: {len(every)} rows, users {every[::24]}")
-        why = offline_json(cli, root, "--user", "all", "why")
+        why = cli_json(cli, (0, 4), "--windows", root, "--user", "all", "why")
         failures += validate(why_schema, why, "why --user all")
         if not isinstance(why, list) or len(why) != 2:
             failures.append(f"why --user all is no array of two reports: {why}")
-        failures += validate(why_schema, offline_json(cli, root, "--user", "ann", "why"),
-                             "why --windows")
+        ann = cli_json(cli, (0, 4), "--windows", root, "--user", "ann", "why")
+        failures += validate(why_schema, ann, "why --windows")
         subprocess.run([cli, "--windows", root, "--user", "ann", "impose", "4"], check=True,
                        capture_output=True, env=dict(os.environ, QUORVANE_CONFIG=os.devnull,
                                                      XDG_STATE_HOME=os.path.join(root, "state")))
-        fixed = offline_json(cli, root, "--user", "ann", "fix")
+        fixed = cli_json(cli, (0, 4), "--windows", root, "--user", "ann", "fix")
         failures += validate(fix_schema, fixed, "fix --windows")
         if fixed.get("lift") != [4]:
             failures.append(f"fix --windows does not lift restriction 4: {fixed}")

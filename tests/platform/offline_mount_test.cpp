@@ -25,9 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace quorvane::platform;
 
-constexpr const char* kRestrictions =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
-
 bool writeText(const char* file, const std::string& text) {
     std::ofstream out(file);
     return static_cast<bool>(out << text);
@@ -81,7 +78,7 @@ protected:
                             elsewhere_.path() / "backups"};
         {
             OfflineRegistry registry(result);
-            put(registry, kCurrentUser, kRestrictions, "Fill",
+            put(registry, kCurrentUser, kRestrictionsKey, "Fill",
                 {kRegBinary, std::string(fill, 'f')});
         }
         fs::copy_file(user, mount_.path() / "NTUSER.DAT");
@@ -101,8 +98,8 @@ TEST_F(SmallMount, AReadOnlyMountIsRefusedWithTheReason) {
         << std::strerror(errno);
 
     OfflineRegistry registry(installation);
-    EXPECT_EQ(stored(registry, kCurrentUser, kRestrictions, "Fill")->bytes.size(), 1000u);
-    EXPECT_EQ(write(registry, kCurrentUser, kRestrictions, "NoBrowserClose", dword(1)),
+    EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "Fill")->bytes.size(), 1000u);
+    EXPECT_EQ(write(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1)),
               kWriteProtected);
     EXPECT_TRUE(contains(registry.lastFailure(), "read-only mount"));
     EXPECT_TRUE(contains(registry.lastFailure(), offline::kShutDownAdvice));
@@ -116,13 +113,13 @@ TEST_F(SmallMount, AFullDiskLeavesTheHiveAsItWasAndSaysSo) {
     const std::string before = readFile(installation.user->file);
 
     OfflineRegistry registry(installation);
-    EXPECT_EQ(write(registry, kCurrentUser, kRestrictions, "NoBrowserClose", dword(1)),
+    EXPECT_EQ(write(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1)),
               kRegistryIoFailed);
     EXPECT_TRUE(contains(registry.lastFailure(), "disk full"));
     EXPECT_TRUE(readFile(installation.user->file) == before);
     EXPECT_EQ(std::distance(fs::directory_iterator(mount_.path()), {}), 1)
         << "no new version left behind";
-    EXPECT_EQ(stored(registry, kCurrentUser, kRestrictions, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
 }
 
 }  // namespace

@@ -29,9 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace quorvane::platform;
 
-constexpr const char* kRestrictions =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
-
 // An installation's two hives side by side, the backups elsewhere.
 class Hives {
 public:
@@ -90,15 +87,15 @@ TEST(EmptyHive, HivexOpensItAndBothIndependentReadersReadWhatIsWrittenInto) {
 
     {
         auto registry = hives.open();
-        put(*registry, kCurrentUser, kRestrictions, "NoBrowserClose", dword(1));
-        put(*registry, kCurrentUser, kRestrictions, "Start Page", sz("http://example.test/"));
+        put(*registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+        put(*registry, kCurrentUser, kRestrictionsKey, "Start Page", sz("http://example.test/"));
     }
     const std::string tree = regtreeListing(hives.user());
     EXPECT_TRUE(contains(tree, "    Internet Explorer\n     Restrictions\n"));
     EXPECT_TRUE(contains(tree, "NoBrowserClose = REG_DWORD : 0x00000001"));
     EXPECT_TRUE(contains(tree, "Start Page = REG_SZ : http://example.test/"));
     const std::string exported = regedExport(hives.user(), "HKEY_CURRENT_USER");
-    EXPECT_TRUE(contains(exported, std::string("[HKEY_CURRENT_USER\\") + kRestrictions + "]"));
+    EXPECT_TRUE(contains(exported, std::string("[HKEY_CURRENT_USER\\") + kRestrictionsKey + "]"));
     EXPECT_TRUE(contains(exported, "\"NoBrowserClose\"=dword:00000001"));
     EXPECT_TRUE(contains(exported, "\"Start Page\"=\"http://example.test/\""));
 }
@@ -132,11 +129,11 @@ TEST(OfflineRoots, OnlySoftwareAndTheUserAreThere) {
 TEST(OfflineValues, AnyTypeComesBackAsStored) {
     Hives hives;
     const Stored odd{0x2004, std::string("\1\2\3", 3)};
-    put(*hives.open(), kCurrentUser, kRestrictions, "Odd", odd);
+    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Odd", odd);
     auto registry = hives.open();
-    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Odd"), odd);
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Odd"), odd);
     KeyHandle key = 0;
-    ASSERT_EQ(registry->openKey(kCurrentUser, kRestrictions, kKeyRead, key), kSuccess);
+    ASSERT_EQ(registry->openKey(kCurrentUser, kRestrictionsKey, kKeyRead, key), kSuccess);
     std::string name;
     Stored listed;
     EXPECT_EQ(registry->enumValue(key, 0, name, listed.type, listed.bytes), kSuccess);
@@ -154,11 +151,11 @@ TEST(OfflineValues, NamesBeyondAsciiCompareWithoutRegardToCase) {
 // A key that another program deleted meanwhile is missing, not listed as an empty one.
 TEST(OfflineValues, AKeyDeletedByAnotherProgramIsNotListedAsEmpty) {
     Hives hives;
-    put(*hives.open(), kCurrentUser, kRestrictions, "Gone", dword(1));
+    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Gone", dword(1));
     auto registry = hives.open();
     KeyHandle key = 0;
-    ASSERT_EQ(registry->openKey(kCurrentUser, kRestrictions, kKeyRead, key), kSuccess);
-    ASSERT_EQ(hives.open()->deleteKey(kCurrentUser, kRestrictions), kSuccess);
+    ASSERT_EQ(registry->openKey(kCurrentUser, kRestrictionsKey, kKeyRead, key), kSuccess);
+    ASSERT_EQ(hives.open()->deleteKey(kCurrentUser, kRestrictionsKey), kSuccess);
     std::string name;
     EXPECT_EQ(registry->enumKey(key, 0, name), kFileNotFound);
 }
@@ -180,24 +177,24 @@ class RefusedHive : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(RefusedHive, IsReadButNeverWritten) {
     Hives hives;
-    put(*hives.open(), kCurrentUser, kRestrictions, "Before", dword(1));
+    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Before", dword(1));
     GetParam().prepare(hives.user());
     const std::string before = readFile(hives.user());
     const std::size_t copies = copiesIn(hives.backups());
     const bool refused = *GetParam().reason != '\0';
 
     auto registry = hives.open();
-    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Before"), dword(1));
-    EXPECT_EQ(write(*registry, kCurrentUser, kRestrictions, "After", dword(1)),
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Before"), dword(1));
+    EXPECT_EQ(write(*registry, kCurrentUser, kRestrictionsKey, "After", dword(1)),
               refused ? kWriteProtected : kSuccess);
     if (refused) {
         EXPECT_TRUE(contains(registry->lastFailure(), GetParam().reason));
         EXPECT_TRUE(contains(registry->lastFailure(), hives.user().string()));
         EXPECT_TRUE(unchanged(hives.user(), before));
         EXPECT_EQ(copiesIn(hives.backups()), copies);
-        EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "After"), std::nullopt);
+        EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "After"), std::nullopt);
     } else {
-        EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictions, "After"), dword(1));
+        EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictionsKey, "After"), dword(1));
     }
 }
 
@@ -262,16 +259,16 @@ INSTANTIATE_TEST_SUITE_P(
 // A hive damaged in place after it was read, its size and time kept, is not written over.
 TEST(OfflineWrite, AHiveDamagedAfterItWasReadIsNotWritten) {
     Hives hives;
-    put(*hives.open(), kCurrentUser, kRestrictions, "Before", dword(1));
+    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Before", dword(1));
     auto registry = hives.open();
-    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Before"), dword(1));
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Before"), dword(1));
     const auto time = fs::last_write_time(hives.user());
     const int fd = ::open(hives.user().c_str(), O_WRONLY);
     ASSERT_EQ(::pwrite(fd, "\x55", 1, 0x1FC), 1);  // the header's checksum
     ::close(fd);
     fs::last_write_time(hives.user(), time);
     const std::string damaged = readFile(hives.user());
-    EXPECT_EQ(write(*registry, kCurrentUser, kRestrictions, "After", dword(1)), kWriteProtected);
+    EXPECT_EQ(write(*registry, kCurrentUser, kRestrictionsKey, "After", dword(1)), kWriteProtected);
     EXPECT_TRUE(contains(registry->lastFailure(), "is damaged")) << registry->lastFailure();
     EXPECT_TRUE(unchanged(hives.user(), damaged));
 }
@@ -298,15 +295,15 @@ protected:
 // cause; that hive stays as it was, and so does what the registry shows of it.
 TEST_P(FailedWrite, LeavesTheHiveAsItWasAndSaysWhy) {
     Hives hives;
-    put(*hives.open(), kCurrentUser, kRestrictions, "Old", dword(1));
+    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Old", dword(1));
     const std::string before = readFile(hives.user());
     auto registry = hives.open();
     injected = GetParam();
     formats::setFaultHook(failUserHive);
 
     BatchScope batch(*registry);
-    put(*registry, kCurrentUser, kRestrictions, "Lost", dword(1));
-    put(*registry, kLocalMachine, kRestrictions, "Kept", dword(2));
+    put(*registry, kCurrentUser, kRestrictionsKey, "Lost", dword(1));
+    put(*registry, kLocalMachine, kRestrictionsKey, "Kept", dword(2));
     const StoreFailures failures = batch.finish();
     formats::setFaultHook(nullptr);
 
@@ -317,9 +314,9 @@ TEST_P(FailedWrite, LeavesTheHiveAsItWasAndSaysWhy) {
     EXPECT_TRUE(contains(failures[0].reason, hives.user().string()));
     EXPECT_TRUE(unchanged(hives.user(), before));
     EXPECT_TRUE(hives.leftovers().empty());
-    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Lost"), std::nullopt);
-    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictions, "Old"), dword(1));
-    EXPECT_EQ(stored(*hives.open(), kLocalMachine, kRestrictions, "Kept"), dword(2));
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Lost"), std::nullopt);
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Old"), dword(1));
+    EXPECT_EQ(stored(*hives.open(), kLocalMachine, kRestrictionsKey, "Kept"), dword(2));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -336,7 +333,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FailedWrite, AFileSizeLimitMidWriteLeavesTheHiveAsItWas) {
     Hives hives;
     auto registry = hives.open();
-    makeKey(*registry, kCurrentUser, kRestrictions);
+    makeKey(*registry, kCurrentUser, kRestrictionsKey);
     const std::string before = readFile(hives.user());
     const std::string large(64 * 1024, 'x');
     rlimit old{};
@@ -346,7 +343,7 @@ TEST(FailedWrite, AFileSizeLimitMidWriteLeavesTheHiveAsItWas) {
     limited.rlim_cur = 16 * 1024;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     const Status status =
-        write(*registry, kCurrentUser, kRestrictions, "Large", {kRegBinary, large});
+        write(*registry, kCurrentUser, kRestrictionsKey, "Large", {kRegBinary, large});
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
@@ -360,8 +357,8 @@ TEST(OfflineWrite, AHiveChangedMeanwhileByAnotherProgramIsNotOverwritten) {
     Hives hives;
     auto registry = hives.open();
     BatchScope batch(*registry);
-    put(*registry, kCurrentUser, kRestrictions, "Mine", dword(1));
-    put(*hives.open(), kCurrentUser, kRestrictions, "Theirs", dword(2));
+    put(*registry, kCurrentUser, kRestrictionsKey, "Mine", dword(1));
+    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Theirs", dword(2));
     const std::string theirs = readFile(hives.user());
     const StoreFailures failures = batch.finish();
     ASSERT_EQ(failures.size(), 1u);
@@ -376,9 +373,9 @@ TEST(OfflineWrite, WhatAnOpenBatchHeldBackIsStoredWhenTheRegistryGoes) {
     {
         auto registry = hives.open();
         registry->beginBatch();
-        put(*registry, kCurrentUser, kRestrictions, "Held", dword(1));
+        put(*registry, kCurrentUser, kRestrictionsKey, "Held", dword(1));
     }
-    EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictions, "Held"), dword(1));
+    EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictionsKey, "Held"), dword(1));
 }
 
 // Each session keeps a copy of a hive before its first change; the newest three stay.
@@ -393,8 +390,8 @@ TEST(OfflineWrite, KeepsTheNewestThreeCopiesOfEachHiveBeforeChangingIt) {
     for (int session = 0; session < 4; ++session) {
         beforeLast = readFile(hives.user());
         auto registry = hives.open();
-        put(*registry, kCurrentUser, kRestrictions, "Session", dword(session));
-        put(*registry, kCurrentUser, kRestrictions, "Again", dword(session));
+        put(*registry, kCurrentUser, kRestrictionsKey, "Session", dword(session));
+        put(*registry, kCurrentUser, kRestrictionsKey, "Again", dword(session));
         ASSERT_EQ(registry->backups().size(), 1u) << "one copy per hive and session";
         lastCopy = registry->backups().front();
     }
@@ -415,8 +412,8 @@ TEST(OfflineWrite, AHiveAlreadyCopiedInThisRunIsNotCopiedAgain) {
     OfflineHives copied = hives.hives();
     copied.software.backedUp = true;
     OfflineRegistry registry(copied);
-    put(registry, kLocalMachine, kRestrictions, "NoPrinting", dword(1));
-    put(registry, kCurrentUser, kRestrictions, "NoPrinting", dword(1));
+    put(registry, kLocalMachine, kRestrictionsKey, "NoPrinting", dword(1));
+    put(registry, kCurrentUser, kRestrictionsKey, "NoPrinting", dword(1));
     ASSERT_EQ(registry.backups().size(), 1u);
     EXPECT_TRUE(registry.backups().front().filename().string().starts_with("ann-"));
 }
@@ -427,7 +424,7 @@ TEST(OfflineWrite, TheNewHiveKeepsModeAndAccessTime) {
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, hives.user().c_str(), times, 0), 0);
-    put(*hives.open(), kCurrentUser, kRestrictions, "Changed", dword(1));
+    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Changed", dword(1));
     struct stat info {};
     ASSERT_EQ(::stat(hives.user().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);

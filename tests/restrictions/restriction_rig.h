@@ -18,8 +18,6 @@
 
 namespace quorvane::testing {
 
-inline constexpr const char* kRestrictionsKey =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
 inline constexpr const char* kControlPanelKey =
     "Software\\Policies\\Microsoft\\Internet Explorer\\Control Panel";
 inline constexpr const char* kToolbarsKey =

@@ -21,6 +21,8 @@
 namespace quorvane::testing {
 
 inline constexpr const char* kMainKey = "Software\\Microsoft\\Internet Explorer\\Main";
+inline constexpr const char* kRestrictionsKey =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
 inline constexpr const char* kSystemKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 
