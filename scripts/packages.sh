@@ -30,9 +30,11 @@ BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin font
 # with title bars), imagemagick (screenshots) and xdotool (clicks and keys) show the windows and
 # message boxes under Xvfb as a user sees them. python3-samba (samba.dcerpc.preg) writes and reads
 # Registry.pol independently: it reads back the policy files fix leaves. hyperfine times whole
-# processes for bench/list_timing.sh.
-TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xvfb
-    python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream man-db bash-completion
+# processes for bench/list_timing.sh. librapidcheck-dev draws the inputs of the property tests
+# (native builds; Debian has none for mingw-w64); gcovr sums up the coverage preset's figures
+# (scripts/coverage.sh).
+TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev librapidcheck-dev gcovr mingw-w64 wine
+    wine64 xvfb python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream man-db bash-completion
     python3-jsonschema lintian fonts-dejavu-core registry-tools chntpw openbox imagemagick xdotool
     python3-samba hyperfine)
 # The Windows build: the cross compiler, Qt's source package (scripts/qt-windows.sh), the icon
