@@ -81,6 +81,12 @@ public:
         ASSERT_EQ(store_.deleteKey(root, subKey), platform::kSuccess) << subKey;
     }
 
+    std::unique_ptr<platform::RegistryApi> reopened() override {
+        return std::make_unique<platform::HiveStore>(store_.directory(),
+                                                     platform::HiveStore::Creation::UseExisting,
+                                                     platform::HiveStore::Use::ReadOnly);
+    }
+
 private:
     TempDir directory_;
     platform::HiveStore store_{directory_.path() / "registry",
@@ -98,13 +104,20 @@ public:
         ASSERT_EQ(registry_->deleteKey(root, subKey), platform::kSuccess) << subKey;
     }
 
+    std::unique_ptr<platform::RegistryApi> reopened() override {
+        return std::make_unique<platform::OfflineRegistry>(hivesIn(directory_.path()));
+    }
+
 private:
-    static platform::OfflineHives emptyHives(const std::filesystem::path& directory) {
-        writeEmptyHive(directory / "SOFTWARE");
-        writeEmptyHive(directory / "NTUSER.DAT", {.fileName = u"NTUSER.DAT"});
+    static platform::OfflineHives hivesIn(const std::filesystem::path& directory) {
         return {{directory / "SOFTWARE", "SOFTWARE"},
                 platform::OfflineHive{directory / "NTUSER.DAT", "user"},
                 directory / "backups"};
+    }
+    static platform::OfflineHives emptyHives(const std::filesystem::path& directory) {
+        writeEmptyHive(directory / "SOFTWARE");
+        writeEmptyHive(directory / "NTUSER.DAT", {.fileName = u"NTUSER.DAT"});
+        return hivesIn(directory);
     }
 
     TempDir directory_;

@@ -32,6 +32,8 @@ public:
     virtual platform::RegistryApi& registry() = 0;
     // Removes a key with all its sub-keys, as another program might.
     virtual void removeTree(platform::KeyHandle root, const std::string& subKey) = 0;
+    // A fresh reader of what a registry kept in files holds; none for the Win32 registry.
+    virtual std::unique_ptr<platform::RegistryApi> reopened() { return nullptr; }
 };
 
 std::unique_ptr<RegistryTarget> makeRegistryTarget();
@@ -44,6 +46,9 @@ struct RegistryKind {
     std::unique_ptr<RegistryTarget> (*make)();
 };
 std::vector<RegistryKind> registryKinds();
+inline void PrintTo(const RegistryKind& kind, std::ostream* out) {
+    *out << kind.name;
+}
 
 // A value as the registry holds it.
 struct Stored {
