@@ -29,13 +29,14 @@ std::u16string hexDigits(std::uint32_t value, int minDigits) {
     return text;
 }
 
+// A line break, which would end the line, is escaped as Wine's registry editor escapes it.
 void appendQuoted(std::u16string& line, std::u16string_view text) {
     line += u'"';
     for (char16_t unit : text) {
         if (unit == u'\\' || unit == u'"') {
             line += u'\\';
         }
-        line += unit;
+        line += unit == u'\n' ? u"\\n" : unit == u'\r' ? u"\\r" : std::u16string(1, unit);
     }
     line += u'"';
 }

@@ -23,6 +23,7 @@ const std::vector<RegSection> kSections = {
          {u"", false, 1, registryString(u"default")},
          {u"Path \"quoted\" \\", false, 1, registryString(u"C:\\Program Files\\\"Q\"")},
          {u"Lines", false, 1, registryString(u"one\ntwo")},
+         {u"Name\r\nbreak", false, 4, std::string("\1\0\0\0", 4)},
          {u"Return", false, 1, registryString(u"a\rb")},
          {u"Flag", false, 4, std::string("\x78\x56\x34\x12", 4)},
          {u"Short", false, 4, std::string("\1\0", 2)},
@@ -47,6 +48,7 @@ TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
         u"@=\"default\"\r\n"
         u"\"Path \\\"quoted\\\" \\\\\"=\"C:\\\\Program Files\\\\\\\"Q\\\"\"\r\n"
         u"\"Lines\"=hex(1):6f,00,6e,00,65,00,0a,00,74,00,77,00,6f,00,00,00\r\n"
+        u"\"Name\\r\\nbreak\"=dword:00000001\r\n"
         u"\"Return\"=hex(1):61,00,0d,00,62,00,00,00\r\n"
         u"\"Flag\"=dword:12345678\r\n"
         u"\"Short\"=hex(4):01,00\r\n"
