@@ -51,65 +51,9 @@ std::string hex(const std::string& bytes) {
     return out;
 }
 
-// `parts` key names below `start`, joined as callers may write them: separators doubled, a
-// separator at the end.
-std::string drawPath(const Pick& pick, std::string start, int parts) {
-    for (int i = 0; i < parts; ++i) {
-        if (!start.empty()) {
-            start += pick(4) == 0 ? "\\\\" : "\\";
-        }
-        start += drawn(pick, kKeyNames);
-    }
-    return parts > 0 && pick(4) == 0 ? start + "\\" : start;
+std::string said(Status status) {
+    return "status " + std::to_string(status);
 }
-
-std::string drawData(const Pick& pick, std::uint32_t type) {
-    const int length = pick(5) == 0 ? pick(300) : pick(9);
-    std::string data;
-    for (int i = 0; i < length; ++i) {
-        // Strings stay ASCII, which the narrow functions of every registry pass unchanged.
-        data +=
-            static_cast<char>(isStringType(type) ? (pick(12) == 0 ? 0 : 32 + pick(95)) : pick(256));
-    }
-    if (isStringType(type) && pick(2) == 0) {
-        data += '\0';
-    }
-    return data;
-}
-
-// The in-memory registry: keys by folded name, each keeping the spelling it was made with.
-struct Node {
-    struct Child {
-        std::string name;
-        std::shared_ptr<Node> node;
-    };
-    struct Value {
-        std::string name;
-        std::uint32_t type;
-        std::string data;
-    };
-    std::map<std::string, Child> children;
-    std::map<std::string, Value> values;
-    bool deleted = false;
-
-    void listInto(std::string& out, const std::string& path) const {
-        out += "[" + path + "]\n";
-        for (const auto& [key, value] : values) {
-            out += "  \"" + value.name + "\" type " + std::to_string(value.type) + ":" +
-                   hex(value.data) + "\n";
-        }
-        for (const auto& [key, child] : children) {
-            child.node->listInto(out, path + "\\" + child.name);
-        }
-    }
-};
-
-// Where a base leads: a status when it leads nowhere.
-struct Base {
-    Status status = kSuccess;
-    std::shared_ptr<Node> node;
-    std::uint32_t access = kKeyAllAccess;
-};
 
 // Windows' reading of a sub-key: empty names (doubled or final separators) count for nothing;
 // a leading separator makes the path bad.
@@ -118,448 +62,333 @@ std::optional<std::vector<std::string>> namesOf(const std::string& subKey) {
         return std::nullopt;
     }
     std::vector<std::string> names;
-    std::size_t start = 0;
-    while (start <= subKey.size()) {
-        const std::size_t end = std::min(subKey.find('\\', start), subKey.size());
+    for (std::size_t start = 0, end = 0; start <= subKey.size(); start = end + 1) {
+        end = std::min(subKey.find('\\', start), subKey.size());
         if (end > start) {
             names.push_back(subKey.substr(start, end - start));
         }
-        start = end + 1;
     }
     return names;
 }
 
-std::vector<std::string> modelKeyNames() {
-    return namesOf(kModelKey).value();
-}
-
-class Runner {
+// The model: a registry in memory that does what Windows does, keys and values found by their
+// names without regard to case and keeping the spelling they were made with.
+class Model final : public RegistryApi {
 public:
-    Runner(RegistryApi& registry, const std::function<std::unique_ptr<RegistryApi>()>& reopen)
-        : registry_(registry), reopen_(reopen) {
-        for (int root = 0; root < 2; ++root) {
-            roots_[root] = std::make_shared<Node>();
-            std::shared_ptr<Node> node = roots_[root];
-            for (const std::string& name : modelKeyNames()) {
-                auto& child = node->children[folded(name)];
-                child = {name, std::make_shared<Node>()};
-                node = child.node;
+    Status openKey(KeyHandle parent, const std::string& subKey, std::uint32_t access,
+                   KeyHandle& result) override {
+        return reach(parent, subKey, false, access, result);
+    }
+    Status createKey(KeyHandle parent, const std::string& subKey, KeyHandle& result) override {
+        return reach(parent, subKey, true, kKeyAllAccess, result);
+    }
+    Status setValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                    const std::uint8_t* data, std::uint32_t size) override {
+        Node* node = nullptr;
+        const Status status = find(key, kKeySetValue, node);
+        if (status == kSuccess) {
+            std::string bytes(reinterpret_cast<const char*>(data), size);
+            // The NUL a text's count leaves out is stored all the same.
+            if (isStringType(type) && size > 0 && bytes.back() != '\0') {
+                bytes += '\0';
             }
+            Value& value = node->values[folded(name)];
+            value = {value.name.empty() ? name : value.name, type, bytes};
         }
-        // Each slot starts with a handle to the model's key, in one hive or the other.
-        for (int slot = 0; slot < kSlots; ++slot) {
-            if (registry_.createKey(rootHandle(slot % 2), kModelKey, handles_[slot]) == kSuccess) {
-                slots_[slot] = {modelKey(roots_[slot % 2]), kKeyAllAccess, true};
-            }
+        return status;
+    }
+    Status queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                      std::uint8_t* data, std::uint32_t* size) override {
+        Node* node = nullptr;
+        Status status = find(key, kKeyQueryValue, node);
+        const auto value =
+            status == kSuccess ? node->values.find(folded(name)) : Values::iterator();
+        if (status != kSuccess || value == node->values.end()) {
+            return status != kSuccess ? status : kFileNotFound;
         }
+        const std::string& bytes = value->second.data;
+        *type = value->second.type;
+        status = data != nullptr && *size < bytes.size() ? kMoreData : kSuccess;
+        if (data != nullptr && status == kSuccess) {
+            std::copy(bytes.begin(), bytes.end(), data);
+        }
+        *size = static_cast<std::uint32_t>(bytes.size());
+        return status;
+    }
+    Status deleteKey(KeyHandle key, const std::string& subKey) override {
+        Node* node = nullptr;
+        const Status status = find(key, 0, node);
+        const std::vector<std::string> names = namesOf(subKey).value_or(std::vector<std::string>{});
+        if (status != kSuccess || names.empty()) {
+            return status != kSuccess ? status : kBadPathname;
+        }
+        for (std::size_t i = 0; i + 1 < names.size() && node != nullptr; ++i) {
+            node = child(*node, names[i]);
+        }
+        Node* leaf = node != nullptr ? child(*node, names.back()) : nullptr;
+        if (leaf == nullptr || !leaf->children.empty()) {
+            return leaf == nullptr ? kFileNotFound : kAccessDenied;
+        }
+        leaf->deleted = true;
+        node->children.erase(folded(names.back()));
+        return kSuccess;
+    }
+    Status deleteValue(KeyHandle key, const std::string& name) override {
+        Node* node = nullptr;
+        const Status status = find(key, kKeySetValue, node);
+        return status != kSuccess                      ? status
+               : node->values.erase(folded(name)) == 1 ? kSuccess
+                                                       : kFileNotFound;
+    }
+    Status closeKey(KeyHandle key) override {
+        return isPredefinedRoot(key) || handles_.erase(key) == 1 ? kSuccess : kInvalidHandle;
+    }
+    Status enumKey(KeyHandle key, std::uint32_t index, std::string& name) override {
+        Node* node = nullptr;
+        const Status status = find(key, kKeyEnumerateSubKeys, node);
+        if (status != kSuccess || index >= node->children.size()) {
+            return status != kSuccess ? status : kNoMoreItems;
+        }
+        name = std::next(node->children.begin(), index)->second.name;
+        return kSuccess;
+    }
+    Status enumValue(KeyHandle key, std::uint32_t index, std::string& name, std::uint32_t& type,
+                     std::string& data) override {
+        Node* node = nullptr;
+        const Status status = find(key, kKeyQueryValue, node);
+        if (status != kSuccess || index >= node->values.size()) {
+            return status != kSuccess ? status : kNoMoreItems;
+        }
+        const Value& value = std::next(node->values.begin(), index)->second;
+        name = value.name;
+        type = value.type;
+        data = value.data;
+        return kSuccess;
     }
 
-    ~Runner() {
-        for (int slot = 0; slot < kSlots; ++slot) {
-            if (slots_[slot].open) {
-                registry_.closeKey(handles_[slot]);
+    // Whether creating `subKey` below `parent` makes a key through a handle without the right
+    // to: Windows refuses it, as the hive store does, while Wine's registry makes the key.
+    bool createsWithoutTheRight(KeyHandle parent, const std::string& subKey) {
+        Node* node = nullptr;
+        if (find(parent, 0, node) != kSuccess || isPredefinedRoot(parent) ||
+            (handles_.at(parent).access & kKeyCreateSubKey) != 0) {
+            return false;
+        }
+        for (const std::string& name : namesOf(subKey).value_or(std::vector<std::string>{})) {
+            if ((node = child(*node, name)) == nullptr) {
+                return true;
             }
         }
-        while (depth_-- > 0) {
-            static_cast<void>(registry_.endBatch());
-        }
-    }
-
-    // What the operation gave and what the model says it should have; nothing when it is left
-    // out (a handle number that a live handle now has, a batch end without a batch).
-    std::optional<std::pair<std::string, std::string>> step(const Operation& op) {
-        if (reused(op.slot) || (op.base >= 0 && reused(op.base)) ||
-            (op.kind == Kind::EndBatch && depth_ == 0) ||
-            (op.kind == Kind::CheckStored && (depth_ > 0 || !reopen_)) ||
-            (op.kind == Kind::Create && createsWithoutTheRight(op))) {
-            return std::nullopt;
-        }
-        // An open or create into a slot that holds a handle replaces it once it succeeded.
-        const bool held = slots_[op.slot].open;
-        const KeyHandle old = handles_[op.slot];
-        const std::string expected = predict(op);
-        std::string actual = run(op);
-        if (held && handles_[op.slot] != old) {
-            registry_.closeKey(old);
-        }
-        return std::pair(std::move(actual), expected);
+        return false;
     }
 
 private:
-    struct Slot {
+    struct Value {
+        std::string name;
+        std::uint32_t type = 0;
+        std::string data;
+    };
+    using Values = std::map<std::string, Value>;
+    struct Node {
+        struct Child {
+            std::string name;
+            std::shared_ptr<Node> node;
+        };
+        std::map<std::string, Child> children;
+        Values values;
+        bool deleted = false;
+    };
+    struct Handle {
         std::shared_ptr<Node> node;
         std::uint32_t access = 0;
-        bool open = false;
     };
 
-    static KeyHandle rootHandle(int root) { return root == 0 ? kCurrentUser : kLocalMachine; }
-    KeyHandle handleOf(int base) const {
-        return base >= 0 ? handles_[base] : rootHandle(base == kUserRoot ? 0 : 1);
+    static Node* child(Node& node, const std::string& name) {
+        const auto found = node.children.find(folded(name));
+        return found == node.children.end() ? nullptr : found->second.node.get();
     }
 
-    bool reused(int slot) const {
-        if (slots_[slot].open || handles_[slot] == 0) {
-            return false;
+    // The key behind a handle that has `right`.
+    Status find(KeyHandle key, std::uint32_t right, Node*& node) {
+        if (key == kCurrentUser || key == kLocalMachine) {
+            node = roots_[key == kCurrentUser ? 0 : 1].get();
+            return kSuccess;
         }
-        for (int other = 0; other < kSlots; ++other) {
-            if (slots_[other].open && handles_[other] == handles_[slot]) {
-                return true;
-            }
+        const auto handle = handles_.find(key);
+        if (handle == handles_.end()) {
+            return kInvalidHandle;
         }
-        return false;
+        node = handle->second.node.get();
+        return node->deleted                                        ? kKeyDeleted
+               : right != 0 && (handle->second.access & right) == 0 ? kAccessDenied
+                                                                    : kSuccess;
     }
 
-    // A create that makes a key through a handle without the right to: Windows refuses it, as
-    // the hive store does, while Wine's registry makes the key.
-    bool createsWithoutTheRight(const Operation& op) const {
-        const Base from = base(op.base);
-        if (from.status != kSuccess || (from.access & kKeyCreateSubKey) != 0) {
-            return false;
+    Status reach(KeyHandle parent, const std::string& subKey, bool create, std::uint32_t access,
+                 KeyHandle& result) {
+        Node* node = nullptr;
+        const Status status = find(parent, 0, node);
+        const auto names = namesOf(subKey);
+        if (status != kSuccess || !names) {
+            return status != kSuccess ? status : kBadPathname;
         }
-        const Node* node = from.node.get();
-        const std::vector<std::string> names = namesOf(op.subKey).value();
-        for (const std::string& name : names) {
-            const auto child = node->children.find(folded(name));
-            if (child == node->children.end()) {
-                return true;
+        std::shared_ptr<Node> reached = isPredefinedRoot(parent)
+                                            ? roots_[parent == kCurrentUser ? 0 : 1]
+                                            : handles_.at(parent).node;
+        for (const std::string& name : *names) {
+            auto found = reached->children.find(folded(name));
+            if (found == reached->children.end()) {
+                if (!create) {
+                    return kFileNotFound;
+                }
+                found = reached->children
+                            .emplace(folded(name), Node::Child{name, std::make_shared<Node>()})
+                            .first;
             }
-            node = child->second.node.get();
+            reached = found->second.node;
         }
-        return false;
+        result = ++lastHandle_;
+        handles_[result] = {reached, access};
+        return kSuccess;
     }
 
-    Base base(int which) const {
-        if (which < 0) {
-            return {kSuccess, roots_[which == kUserRoot ? 0 : 1]};
-        }
-        const Slot& slot = slots_[which];
-        if (!slot.open) {
-            return {kInvalidHandle, nullptr};
-        }
-        return {slot.node->deleted ? kKeyDeleted : kSuccess, slot.node, slot.access};
-    }
+    std::shared_ptr<Node> roots_[2] = {std::make_shared<Node>(), std::make_shared<Node>()};
+    std::map<KeyHandle, Handle> handles_;
+    KeyHandle lastHandle_ = 0x1000;
+};
 
-    // The key a handle slot holds, when it holds one with `right`.
-    Base key(int slot, std::uint32_t right) const {
-        Base found = base(slot);
-        if (found.status == kSuccess && (found.access & right) == 0) {
-            found.status = kAccessDenied;
-        }
-        return found;
-    }
+KeyHandle rootOf(int base) {
+    return base == kUserRoot ? kCurrentUser : kLocalMachine;
+}
 
-    // The model's answer, in the words run() gives the registry's.
-    std::string predict(const Operation& op) {
-        switch (op.kind) {
-            case Kind::Open:
-            case Kind::Create: {
-                const Base from = base(op.base);
-                if (from.status != kSuccess) {
-                    return status(from.status);
-                }
-                const auto names = namesOf(op.subKey);
-                if (!names) {
-                    return status(kBadPathname);
-                }
-                std::shared_ptr<Node> node = from.node;
-                for (const std::string& name : *names) {
-                    auto child = node->children.find(folded(name));
-                    if (child == node->children.end()) {
-                        if (op.kind == Kind::Open) {
-                            return status(kFileNotFound);
-                        }
-                        if ((from.access & kKeyCreateSubKey) == 0) {
-                            return status(kAccessDenied);
-                        }
-                        child =
-                            node->children
-                                .emplace(folded(name), Node::Child{name, std::make_shared<Node>()})
-                                .first;
-                    }
-                    node = child->second.node;
-                }
-                slots_[op.slot] = {node, op.kind == Kind::Open ? op.access : kKeyAllAccess, true};
-                return status(kSuccess);
-            }
-            case Kind::Close: {
-                const bool open = slots_[op.slot].open;
-                slots_[op.slot].open = false;
-                return status(open ? kSuccess : kInvalidHandle);
-            }
-            case Kind::Set: {
-                const Base found = key(op.slot, kKeySetValue);
-                if (found.status == kSuccess) {
-                    std::string data = op.data;
-                    // Windows stores a text with the NUL its count leaves out.
-                    if (isStringType(op.type) && !data.empty() && data.back() != '\0') {
-                        data += '\0';
-                    }
-                    auto& value = found.node->values[folded(op.name)];
-                    value = {value.name.empty() ? op.name : value.name, op.type, data};
-                }
-                return status(found.status);
-            }
-            case Kind::Query: {
-                const Base found = key(op.slot, kKeyQueryValue);
-                if (found.status != kSuccess) {
-                    return status(found.status);
-                }
-                const auto value = found.node->values.find(folded(op.name));
-                if (value == found.node->values.end()) {
-                    return status(kFileNotFound);
-                }
-                return queried(value->second.type, value->second.data, op.buffer);
-            }
-            case Kind::DeleteValue: {
-                const Base found = key(op.slot, kKeySetValue);
-                if (found.status != kSuccess) {
-                    return status(found.status);
-                }
-                return status(found.node->values.erase(folded(op.name)) == 1 ? kSuccess
-                                                                             : kFileNotFound);
-            }
-            case Kind::DeleteKey: {
-                const Base from = base(op.base);
-                if (from.status != kSuccess) {
-                    return status(from.status);
-                }
-                std::shared_ptr<Node> parent;
-                std::shared_ptr<Node> node = from.node;
-                std::string last;
-                const std::vector<std::string> names = namesOf(op.subKey).value();
-                for (const std::string& name : names) {
-                    const auto child = node->children.find(folded(name));
-                    if (child == node->children.end()) {
-                        return status(kFileNotFound);
-                    }
-                    parent = node;
-                    node = child->second.node;
-                    last = child->first;
-                }
-                if (!node->children.empty()) {
-                    return status(kAccessDenied);
-                }
-                node->deleted = true;
-                parent->children.erase(last);
-                return status(kSuccess);
-            }
-            case Kind::EnumKeys: {
-                const Base found = key(op.slot, kKeyEnumerateSubKeys);
-                if (found.status != kSuccess) {
-                    return status(found.status);
-                }
-                std::string out = status(kSuccess);
-                for (const auto& [name, child] : found.node->children) {
-                    out += " \"" + child.name + "\"";
-                }
-                return out + " then " + std::to_string(kNoMoreItems);
-            }
-            case Kind::EnumValues: {
-                const Base found = key(op.slot, kKeyQueryValue);
-                if (found.status != kSuccess) {
-                    return status(found.status);
-                }
-                std::string out = status(kSuccess);
-                for (const auto& [name, value] : found.node->values) {
-                    out += listedValue(value.name, value.type, value.data);
-                }
-                return out + " then " + std::to_string(kNoMoreItems);
-            }
-            case Kind::BeginBatch:
-                ++depth_;
-                return "";
-            case Kind::EndBatch:
-                --depth_;
-                return "nothing lost";
-            case Kind::CheckStored: {
-                std::string out;
-                for (int root = 0; root < 2; ++root) {
-                    modelKey(roots_[root])->listInto(out, kModelKey);
-                }
-                return out;
-            }
-        }
-        return "";
+// The key at `path` and everything below it, values and sub-keys in the order of their folded
+// names.
+void listTree(RegistryApi& registry, KeyHandle root, const std::string& path, std::string& out) {
+    KeyHandle key = 0;
+    if (registry.openKey(root, path, kKeyRead, key) != kSuccess) {
+        out += "[" + path + "] cannot be opened\n";
+        return;
     }
-
-    static std::shared_ptr<Node> modelKey(std::shared_ptr<Node> node) {
-        for (const std::string& name : modelKeyNames()) {
-            node = node->children.at(folded(name)).node;
-        }
-        return node;
+    std::map<std::string, std::string> values;
+    std::map<std::string, std::string> children;
+    std::string name;
+    std::string data;
+    std::uint32_t type = 0;
+    for (std::uint32_t i = 0; registry.enumValue(key, i, name, type, data) == kSuccess; ++i) {
+        values[folded(name)] = "  \"" + name + "\" type " + std::to_string(type) + ":" + hex(data);
     }
+    for (std::uint32_t i = 0; registry.enumKey(key, i, name) == kSuccess; ++i) {
+        children[folded(name)] = name;
+    }
+    registry.closeKey(key);
+    out += "[" + path + "]\n";
+    for (const auto& [key, line] : values) {
+        out += line + "\n";
+    }
+    for (const auto& [key, child] : children) {
+        listTree(registry, root, path + "\\" + child, out);
+    }
+}
 
-    // The registry's answer.
+// One registry as the operations see it: its handles in the slots.
+struct Side {
+    RegistryApi& registry;
+    KeyHandle handles[kSlots] = {};
+    bool open[kSlots] = {};
+
+    KeyHandle handle(int base) const { return base >= 0 ? handles[base] : rootOf(base); }
+
+    // What the operation gives, in words that compare across registries.
     std::string run(const Operation& op) {
-        const KeyHandle handle = handleOf(op.slot);
+        const KeyHandle key = handle(op.slot);
         switch (op.kind) {
             case Kind::Open:
             case Kind::Create: {
                 KeyHandle opened = 0;
-                const Status result =
+                const Status status =
                     op.kind == Kind::Open
-                        ? registry_.openKey(handleOf(op.base), op.subKey, op.access, opened)
-                        : registry_.createKey(handleOf(op.base), op.subKey, opened);
-                if (result == kSuccess) {
-                    handles_[op.slot] = opened;
+                        ? registry.openKey(handle(op.base), op.subKey, op.access, opened)
+                        : registry.createKey(handle(op.base), op.subKey, opened);
+                if (status == kSuccess) {
+                    if (open[op.slot]) {
+                        registry.closeKey(handles[op.slot]);
+                    }
+                    handles[op.slot] = opened;
+                    open[op.slot] = true;
                 }
-                return status(result);
+                return said(status);
             }
             case Kind::Close:
-                return status(registry_.closeKey(handle));
+                open[op.slot] = false;
+                return said(registry.closeKey(key));
             case Kind::Set:
-                return status(registry_.setValue(
-                    handle, op.name, op.type, reinterpret_cast<const std::uint8_t*>(op.data.data()),
-                    static_cast<std::uint32_t>(op.data.size())));
+                return said(registry.setValue(key, op.name, op.type,
+                                              reinterpret_cast<const std::uint8_t*>(op.data.data()),
+                                              static_cast<std::uint32_t>(op.data.size())));
             case Kind::Query:
-                return query(handle, op.name, op.buffer);
+                return query(key, op);
             case Kind::DeleteValue:
-                return status(registry_.deleteValue(handle, op.name));
+                return said(registry.deleteValue(key, op.name));
             case Kind::DeleteKey:
-                return status(registry_.deleteKey(handleOf(op.base), op.subKey));
+                return said(registry.deleteKey(handle(op.base), op.subKey));
             case Kind::EnumKeys:
-                return listKeys(registry_, handle);
             case Kind::EnumValues:
-                return listValues(registry_, handle);
+                return list(key, op.kind == Kind::EnumKeys);
             case Kind::BeginBatch:
-                registry_.beginBatch();
+                registry.beginBatch();
                 return "";
             case Kind::EndBatch: {
-                const StoreFailures lost = registry_.endBatch();
+                const StoreFailures lost = registry.endBatch();
                 return lost.empty() ? "nothing lost" : lost.front().reason;
             }
-            case Kind::CheckStored: {
-                const std::unique_ptr<RegistryApi> stored = reopen_();
-                std::string out;
-                for (int root = 0; root < 2; ++root) {
-                    listTree(*stored, rootHandle(root), kModelKey, out);
-                }
-                return out;
-            }
+            case Kind::CheckStored:
+                return "";
         }
         return "";
     }
 
-    static std::string status(Status status) { return "status " + std::to_string(status); }
-
-    static std::string listedValue(const std::string& name, std::uint32_t type,
-                                   const std::string& data) {
-        return " \"" + name + "\" type " + std::to_string(type) + ":" + hex(data);
-    }
-
-    static std::string queried(std::uint32_t type, const std::string& data,
-                               Operation::Buffer buffer) {
-        std::string out =
-            status(buffer == Operation::Buffer::Short && !data.empty() ? kMoreData : kSuccess);
-        out += " type " + std::to_string(type) + " size " + std::to_string(data.size());
-        if (buffer == Operation::Buffer::Exact) {
-            out += " data" + hex(data);
-        }
-        return buffer == Operation::Buffer::Short && !data.empty() ? out + " buffer untouched"
-                                                                   : out;
-    }
-
-    std::string query(KeyHandle handle, const std::string& name, Operation::Buffer buffer) {
+    // The size first, then the data into a buffer of that size or a byte short of it.
+    std::string query(KeyHandle key, const Operation& op) {
         std::uint32_t type = 0;
         std::uint32_t size = 0;
-        Status result = registry_.queryValue(handle, name, &type, nullptr, &size);
-        if (result != kSuccess || buffer == Operation::Buffer::SizeOnly) {
-            return result != kSuccess ? status(result)
-                                      : queried(type, std::string(size, '?'), buffer);
+        Status status = registry.queryValue(key, op.name, &type, nullptr, &size);
+        if (status != kSuccess || op.buffer == Operation::Buffer::SizeOnly) {
+            return status != kSuccess ? said(status)
+                                      : said(status) + " type " + std::to_string(type) + " size " +
+                                            std::to_string(size);
         }
         const std::uint32_t needed = size;
         std::string data(needed, '\xCC');
-        size = buffer == Operation::Buffer::Short && needed > 0 ? needed - 1 : needed;
-        result = registry_.queryValue(handle, name, &type,
-                                      reinterpret_cast<std::uint8_t*>(data.data()), &size);
-        std::string out =
-            status(result) + " type " + std::to_string(type) + " size " + std::to_string(size);
-        if (buffer == Operation::Buffer::Exact) {
-            return out + " data" + hex(data.substr(0, size));
-        }
-        return result == kMoreData && data == std::string(needed, '\xCC')
-                   ? out + " buffer untouched"
-                   : out;
+        size = op.buffer == Operation::Buffer::Short && needed > 0 ? needed - 1 : needed;
+        status = registry.queryValue(key, op.name, &type,
+                                     reinterpret_cast<std::uint8_t*>(data.data()), &size);
+        const bool untouched = data == std::string(needed, '\xCC');
+        return said(status) + " type " + std::to_string(type) + " size " + std::to_string(size) +
+               (status == kSuccess ? " data" + hex(data.substr(0, size))
+                : untouched        ? " buffer untouched"
+                                   : " buffer written");
     }
 
-    static std::vector<std::pair<std::string, std::string>> keysOf(RegistryApi& registry,
-                                                                   KeyHandle handle, Status& end) {
-        std::vector<std::pair<std::string, std::string>> names;
-        std::string name;
-        std::uint32_t index = 0;
-        while ((end = registry.enumKey(handle, index++, name)) == kSuccess) {
-            names.emplace_back(folded(name), name);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    static std::string listKeys(RegistryApi& registry, KeyHandle handle) {
-        Status end = kSuccess;
-        const auto names = keysOf(registry, handle, end);
-        if (names.empty() && end != kNoMoreItems) {
-            return status(end);
-        }
-        std::string out = status(kSuccess);
-        for (const auto& [key, name] : names) {
-            out += " \"" + name + "\"";
-        }
-        return out + " then " + std::to_string(end);
-    }
-
-    static std::string listValues(RegistryApi& registry, KeyHandle handle) {
+    // Every sub-key or every value, by index, in the order of their folded names.
+    std::string list(KeyHandle key, bool keys) {
         std::map<std::string, std::string> listed;
         std::string name;
         std::string data;
         std::uint32_t type = 0;
         std::uint32_t index = 0;
-        Status end = kSuccess;
-        while ((end = registry.enumValue(handle, index++, name, type, data)) == kSuccess) {
-            listed[folded(name)] = listedValue(name, type, data);
+        Status status = kSuccess;
+        while ((status = keys ? registry.enumKey(key, index, name)
+                              : registry.enumValue(key, index, name, type, data)) == kSuccess) {
+            listed[folded(name)] = " \"" + name + "\"" +
+                                   (keys ? "" : " type " + std::to_string(type) + ":" + hex(data));
+            ++index;
         }
-        if (index == 1 && end != kNoMoreItems) {
-            return status(end);
-        }
-        std::string out = status(kSuccess);
+        std::string out = said(index == 0 ? status : kSuccess);
         for (const auto& [key, line] : listed) {
             out += line;
         }
-        return out + " then " + std::to_string(end);
+        return out + " then " + std::to_string(status);
     }
-
-    // The key at `path` and everything below it, as Node::listInto writes the model's.
-    static void listTree(RegistryApi& registry, KeyHandle root, const std::string& path,
-                         std::string& out) {
-        KeyHandle key = 0;
-        if (registry.openKey(root, path, kKeyRead, key) != kSuccess) {
-            out += "[" + path + "] cannot be opened\n";
-            return;
-        }
-        out += "[" + path + "]\n";
-        std::map<std::string, std::string> values;
-        std::string name;
-        std::string data;
-        std::uint32_t type = 0;
-        for (std::uint32_t i = 0; registry.enumValue(key, i, name, type, data) == kSuccess; ++i) {
-            values[folded(name)] = " " + listedValue(name, type, data).substr(1) + "\n";
-        }
-        for (const auto& [folded, line] : values) {
-            out += " " + line;
-        }
-        Status end = kSuccess;
-        const auto children = keysOf(registry, key, end);
-        registry.closeKey(key);
-        for (const auto& [folded, child] : children) {
-            listTree(registry, root, path + "\\" + child, out);
-        }
-    }
-
-    RegistryApi& registry_;
-    const std::function<std::unique_ptr<RegistryApi>()>& reopen_;
-    std::shared_ptr<Node> roots_[2];
-    Slot slots_[kSlots];
-    KeyHandle handles_[kSlots] = {};
-    int depth_ = 0;
 };
 
 }  // namespace
@@ -569,38 +398,38 @@ std::string Operation::describe() const {
         "open",       "create",    "close",       "set",         "query",     "delete value",
         "delete key", "list keys", "list values", "begin batch", "end batch", "check stored"};
     static const char* const kBuffers[] = {"size only", "exact buffer", "short buffer"};
-    const auto where = [](int base) {
-        return base >= 0 ? "slot " + std::to_string(base)
-                         : std::string(base == kUserRoot ? "HKCU" : "HKLM");
-    };
+    const std::string from = base >= 0           ? "slot " + std::to_string(base)
+                             : base == kUserRoot ? "HKCU"
+                                                 : "HKLM";
+    const std::string in = " in slot " + std::to_string(slot);
+    char rights[16];
+    std::snprintf(rights, sizeof rights, " 0x%x", static_cast<unsigned>(access));
     std::string out = kNames[static_cast<int>(kind)];
     switch (kind) {
         case Kind::Open:
         case Kind::Create:
-            out += " \"" + subKey + "\" from " + where(base) + " into slot " + std::to_string(slot);
-            if (kind == Kind::Open) {
-                char rights[16];
-                std::snprintf(rights, sizeof rights, " 0x%x", static_cast<unsigned>(access));
-                out += rights;
-            }
-            return out;
+            return out + " \"" + subKey + "\" from " + from + " into slot " + std::to_string(slot) +
+                   (kind == Kind::Open ? rights : "");
         case Kind::DeleteKey:
-            return out + " \"" + subKey + "\" from " + where(base);
+            return out + " \"" + subKey + "\" from " + from;
         case Kind::Set:
-            return out + " \"" + name + "\" in slot " + std::to_string(slot) + " type " +
-                   std::to_string(type) + ":" + hex(data);
+            return out + " \"" + name + "\"" + in + " type " + std::to_string(type) + ":" +
+                   hex(data);
         case Kind::Query:
-            return out + " \"" + name + "\" in slot " + std::to_string(slot) + ", " +
-                   kBuffers[static_cast<int>(buffer)];
+            return out + " \"" + name + "\"" + in + ", " + kBuffers[static_cast<int>(buffer)];
         case Kind::DeleteValue:
-            return out + " \"" + name + "\" in slot " + std::to_string(slot);
+            return out + " \"" + name + "\"" + in;
         case Kind::Close:
         case Kind::EnumKeys:
         case Kind::EnumValues:
-            return out + " slot " + std::to_string(slot);
+            return out + in;
         default:
             return out;
     }
+}
+
+std::ostream& operator<<(std::ostream& out, const Operation& op) {
+    return out << op.describe();
 }
 
 Operation drawOperation(const Pick& pick) {
@@ -610,39 +439,93 @@ Operation drawOperation(const Pick& pick) {
     const bool fromRoot = pick(2) == 0;
     op.base = fromRoot ? (pick(2) == 0 ? kUserRoot : kMachineRoot) : pick(kSlots);
     // From a root every path lies below the model's key; from a handle it may be empty (the key
-    // itself) for an open. Create and delete name one key at least.
+    // itself) for an open. Create and delete name one key at least. Separators come doubled
+    // and at the end now and then, and for an open, now and then before the path.
     const int least = op.kind == Kind::Open ? 0 : 1;
-    op.subKey =
-        drawPath(pick, fromRoot ? drawn(pick, kModelKeySpellings) : "", least + pick(3 - least));
-    if (op.kind == Kind::Open && pick(10) == 0) {
-        op.subKey.insert(0, "\\");
+    const int parts = least + pick(3 - least);
+    op.subKey = fromRoot ? drawn(pick, kModelKeySpellings) : "";
+    for (int i = 0; i < parts; ++i) {
+        op.subKey += op.subKey.empty() ? "" : pick(4) == 0 ? "\\\\" : "\\";
+        op.subKey += drawn(pick, kKeyNames);
     }
+    op.subKey += parts > 0 && pick(4) == 0 ? "\\" : "";
+    op.subKey.insert(0, op.kind == Kind::Open && pick(10) == 0 ? "\\" : "");
     op.access = drawn(pick, kAccesses);
     op.name = drawn(pick, kValueNames);
     op.type = drawn(pick, kTypes);
-    op.data = drawData(pick, op.type);
+    // Short data mostly, long now and then; texts stay ASCII, which the narrow functions of
+    // every registry pass unchanged.
+    const int length = pick(5) == 0 ? pick(300) : pick(9);
+    for (int i = 0; i < length; ++i) {
+        op.data += static_cast<char>(isStringType(op.type) ? (pick(12) == 0 ? 0 : 32 + pick(95))
+                                                           : pick(256));
+    }
+    op.data += isStringType(op.type) && pick(2) == 0 ? std::string(1, '\0') : "";
     op.buffer = static_cast<Operation::Buffer>(pick(3));
     return op;
-}
-
-std::ostream& operator<<(std::ostream& out, const Operation& op) {
-    return out << op.describe();
 }
 
 std::optional<std::string> differencesFromModel(
     RegistryApi& registry, const std::vector<Operation>& operations,
     const std::function<std::unique_ptr<RegistryApi>()>& reopen) {
-    Runner runner(registry, reopen);
-    std::string steps;
-    for (std::size_t i = 0; i < operations.size(); ++i) {
-        const auto outcome = runner.step(operations[i]);
-        steps += std::to_string(i) + ": " + operations[i].describe() +
-                 (outcome ? "" : " (left out)") + "\n";
-        if (outcome && outcome->first != outcome->second) {
-            return steps + "gave:\n" + outcome->first + "\nthe model says:\n" + outcome->second;
+    Model model;
+    Side sides[2] = {{registry}, {model}};
+    // Each slot starts with a handle to the model's key, in one hive or the other.
+    for (Side& side : sides) {
+        for (int slot = 0; slot < kSlots; ++slot) {
+            side.open[slot] =
+                side.registry.createKey(rootOf(slot % 2 == 0 ? kUserRoot : kMachineRoot), kModelKey,
+                                        side.handles[slot]) == kSuccess;
         }
     }
-    return std::nullopt;
+    // A closed slot whose number a live handle has now is left alone.
+    const auto reused = [&](int slot) {
+        const Side& real = sides[0];
+        bool reused = false;
+        for (int other = 0; slot >= 0 && !real.open[slot] && other < kSlots; ++other) {
+            reused = reused || (real.open[other] && real.handles[other] == real.handles[slot]);
+        }
+        return reused;
+    };
+    int depth = 0;
+    std::string steps;
+    std::optional<std::string> difference;
+    for (std::size_t i = 0; i < operations.size() && !difference; ++i) {
+        const Operation& op = operations[i];
+        const bool leftOut = reused(op.slot) || reused(op.base) ||
+                             (op.kind == Kind::EndBatch && depth == 0) ||
+                             (op.kind == Kind::CheckStored && (depth > 0 || !reopen)) ||
+                             (op.kind == Kind::Create &&
+                              model.createsWithoutTheRight(sides[1].handle(op.base), op.subKey));
+        steps += std::to_string(i) + ": " + op.describe() + (leftOut ? " (left out)\n" : "\n");
+        if (leftOut) {
+            continue;
+        }
+        depth += op.kind == Kind::BeginBatch ? 1 : op.kind == Kind::EndBatch ? -1 : 0;
+        std::string outcomes[2];
+        for (int side = 0; side < 2; ++side) {
+            outcomes[side] = sides[side].run(op);
+            if (op.kind == Kind::CheckStored) {
+                const std::unique_ptr<RegistryApi> stored = side == 0 ? reopen() : nullptr;
+                listTree(side == 0 ? *stored : model, kCurrentUser, kModelKey, outcomes[side]);
+                listTree(side == 0 ? *stored : model, kLocalMachine, kModelKey, outcomes[side]);
+            }
+        }
+        if (outcomes[0] != outcomes[1]) {
+            difference = steps + "gave:\n" + outcomes[0] + "\nthe model says:\n" + outcomes[1];
+        }
+    }
+    for (Side& side : sides) {
+        for (int slot = 0; slot < kSlots; ++slot) {
+            if (side.open[slot]) {
+                side.registry.closeKey(side.handles[slot]);
+            }
+        }
+    }
+    while (depth-- > 0) {
+        static_cast<void>(registry.endBatch());
+    }
+    return difference;
 }
 
 }  // namespace quorvane::testing::model

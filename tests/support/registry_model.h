@@ -1,6 +1,6 @@
 // One model for every registry: random sequences of RegistryApi operations (open, create, close,
 // set, query, delete, enumerate, batches, and a look at what was stored) run against a registry
-// and against a plain in-memory tree that states what Windows does, compared step by step.
+// and against a plain in-memory registry that does what Windows does, compared step by step.
 #pragma once
 
 #include <functional>
