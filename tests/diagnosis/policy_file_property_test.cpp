@@ -1,0 +1,113 @@
+// What holds for every Registry.pol file: any records written read back as they were, and a file
+// cut anywhere keeps the records before the cut and names the damage. With
+// QUORVANE_PREG_BY_SAMBA, instead: Samba's parser (samba.dcerpc.preg), the independent reader,
+// reads drawn files and packs them again byte for byte.
+#include <gtest/gtest.h>
+#include <rapidcheck/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "diagnosis/policy_file.h"
+#include "formats/little_endian.h"
+#include "formats/reg_file.h"
+#include "formats/utf16.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::diagnosis {
+
+void showValue(const PolicyRecord& record, std::ostream& out) {
+    out << "[" << formats::utf16ToUtf8(record.key) << ";" << formats::utf16ToUtf8(record.value)
+        << ";" << record.type << ";" << rc::toString(record.data) << "]";
+}
+
+namespace {
+
+// Names end in a NUL in the file, so they hold none; anything else goes, "[", ";" and "]"
+// among it.
+rc::Gen<std::u16string> name() {
+    return rc::gen::container<std::u16string>(rc::gen::oneOf(
+        rc::gen::elementOf(std::u16string(u"[];\\* ")), rc::gen::inRange<char16_t>(1, 0xFFFF)));
+}
+
+#ifndef QUORVANE_PREG_BY_SAMBA
+
+rc::Gen<PolicyRecord> record() {
+    return rc::gen::build<PolicyRecord>(
+        rc::gen::set(&PolicyRecord::key, name()), rc::gen::set(&PolicyRecord::value, name()),
+        rc::gen::set(&PolicyRecord::type,
+                     rc::gen::elementOf(std::vector<std::uint32_t>{0, 1, 3, 4})),
+        rc::gen::set(&PolicyRecord::data, rc::gen::arbitrary<std::string>()));
+}
+
+RC_GTEST_PROP(PolicyFile, ReadsBackWhatWasWritten, ()) {
+    const auto records = *rc::gen::container<std::vector<PolicyRecord>>(record());
+    const PolicyFile read = readPolicyFile(writePolicyFile(records));
+    RC_ASSERT(!read.damage);
+    RC_ASSERT(read.records == records);
+}
+
+RC_GTEST_PROP(PolicyFile, ACutFileKeepsTheRecordsBeforeTheCut, ()) {
+    const auto records = *rc::gen::container<std::vector<PolicyRecord>>(record());
+    const std::string bytes = writePolicyFile(records);
+    const std::size_t cut = *rc::gen::inRange<std::size_t>(8, bytes.size() + 1);
+    // Where each record ends: the records that end before the cut are whole, and a cut
+    // elsewhere than at such an end is damage.
+    std::vector<PolicyRecord> whole;
+    bool atAnEnd = cut == 8;
+    for (std::size_t end = 8; const PolicyRecord& each : records) {
+        end += writePolicyFile({each}).size() - 8;
+        if (end <= cut) {
+            whole.push_back(each);
+        }
+        atAnEnd = atAnEnd || end == cut;
+    }
+    const PolicyFile read = readPolicyFile(bytes.substr(0, cut));
+    RC_ASSERT(read.records == whole);
+    RC_ASSERT(read.damage.has_value() == !atAnEnd);
+}
+
+#else
+
+// Samba reads names and texts as text, in which no surrogate stands alone; it reads the data of
+// each type by its kind: texts as UTF-16 ending in NUL, numbers of four bytes, binary data as it
+// is.
+rc::Gen<std::u16string> text() {
+    return rc::gen::map(name(), [](std::u16string text) {
+        std::replace_if(
+            text.begin(), text.end(),
+            [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }, u'?');
+        return text;
+    });
+}
+
+RC_GTEST_PROP(PolicyFile, SambasParserReadsDrawnFilesAsWritten, ()) {
+    const auto records = *rc::gen::container<std::vector<PolicyRecord>>(rc::gen::exec([] {
+        PolicyRecord each{*text(), *text(),
+                          *rc::gen::elementOf(std::vector<std::uint32_t>{0, 1, 3, 4}),
+                          *rc::gen::arbitrary<std::string>()};
+        each.data = each.type == 1   ? formats::registryString(*text())
+                    : each.type == 4 ? formats::dwordBytes(*rc::gen::arbitrary<std::uint32_t>())
+                    : each.type == 0 ? ""
+                                     : each.data;
+        return each;
+    }));
+    testing::TempDir dir;
+    const std::string bytes = writePolicyFile(records);
+    testing::writeFile(dir.path() / "in.pol", bytes);
+    const std::string command =
+        "/usr/bin/python3 -c 'import sys; from samba.dcerpc import preg; from samba.ndr import "
+        "ndr_pack, "
+        "ndr_unpack; open(sys.argv[2], \"wb\").write(ndr_pack(ndr_unpack(preg.file, "
+        "open(sys.argv[1], \"rb\").read())))' '" +
+        (dir.path() / "in.pol").string() + "' '" + (dir.path() / "out.pol").string() + "'";
+    const int status = std::system(command.c_str());
+    RC_ASSERT(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    RC_ASSERT(testing::readFile(dir.path() / "out.pol") == bytes);
+}
+
+#endif
+
+}  // namespace
+}  // namespace quorvane::diagnosis
