@@ -55,43 +55,24 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(HiveStoreTest, EachWriteOutsideABatchIsInTheFileWhenTheCallReturns) {
-    HiveStore store(dir_.path());
-    const FileVersion before = versionOf(hive("system.reg"));
-    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
-    const std::string after = readFile(hive("system.reg"));
-    EXPECT_TRUE(contains(after, "\"NoBrowserClose\"=dword:00000001\n"));
-    EXPECT_EQ(readFile(hive("user.reg")), readFile(testing::fixtureDirectory() / "user.reg"));
-    EXPECT_GT(after.size(), before.text.size());
-
-    // Storing what is already there changes nothing on disk.
-    const FileVersion unchanged = versionOf(hive("system.reg"));
-    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "nobrowserclose", dword(1)), kSuccess);
-    EXPECT_EQ(versionOf(hive("system.reg")).inode, unchanged.inode);
-}
-
-TEST_F(HiveStoreTest, ABatchReachesTheFilesOnceWhenItsOutermostScopeEnds) {
+// That each write outside a batch is stored when the call returns, and a batch when its outermost
+// scope ends, the registry model checks; not that a batch writes nothing before, nor that storing
+// what is there already writes nothing.
+TEST_F(HiveStoreTest, ABatchWritesNothingBeforeItsEndNorAWriteThatChangesNothing) {
     HiveStore store(dir_.path());
     const FileVersion user = versionOf(hive("user.reg"));
     const FileVersion machine = versionOf(hive("system.reg"));
     {
-        BatchScope outer(store);
-        {
-            BatchScope inner(store);
-            for (int i = 0; i < 20; ++i) {
-                ASSERT_EQ(write(store, kCurrentUser, kPolicies, "V" + std::to_string(i), dword(i)),
-                          kSuccess);
-            }
-        }
+        BatchScope batch(store);
+        ASSERT_EQ(write(store, kCurrentUser, kPolicies, "V", dword(1)), kSuccess);
         ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
-        EXPECT_EQ(stored(store, kCurrentUser, kPolicies, "v19"), dword(19)) << "seen inside";
         EXPECT_EQ(versionOf(hive("user.reg")).text, user.text) << "nothing written yet";
         EXPECT_EQ(versionOf(hive("system.reg")).inode, machine.inode);
-        EXPECT_TRUE(outer.finish().empty());
     }
-    HiveStore reopened(dir_.path());
-    EXPECT_EQ(stored(reopened, kCurrentUser, kPolicies, "V7"), dword(7));
-    EXPECT_EQ(stored(reopened, kLocalMachine, kPolicies, "NoPrinting"), dword(1));
+    const FileVersion stored = versionOf(hive("system.reg"));
+    EXPECT_NE(stored.inode, machine.inode);
+    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "noprinting", dword(1)), kSuccess);
+    EXPECT_EQ(versionOf(hive("system.reg")).inode, stored.inode);
 }
 
 TEST_F(HiveStoreTest, ChangesOfAnotherWriterAreNoticedAndKept) {
@@ -322,17 +303,6 @@ TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
         ASSERT_EQ(::stat((moved / name).c_str(), &info), 0);
         EXPECT_EQ(info.st_uid, kNobody) << name;
     }
-}
-
-// Windows reads the byte after a text whose count leaves out its NUL; the store adds the NUL
-// without reading past the caller's buffer (the sanitizer build catches a read past it).
-TEST_F(HiveStoreTest, ATextCountedWithoutItsNulIsReadNoFurther) {
-    HiveStore store(dir_.path());
-    KeyHandle key = 0;
-    ASSERT_EQ(store.createKey(kCurrentUser, kPolicies, key), kSuccess);
-    const std::vector<std::uint8_t> text{'h', 'e', 'l', 'l', 'o'};
-    ASSERT_EQ(store.setValue(key, "Uncounted", kRegSz, text.data(), 5), kSuccess);
-    EXPECT_EQ(stored(store, kCurrentUser, kPolicies, "Uncounted"), testing::sz("hello"));
 }
 
 TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {

@@ -321,10 +321,18 @@ struct Side {
             case Kind::Close:
                 open[op.slot] = false;
                 return said(registry.closeKey(key));
-            case Kind::Set:
+            case Kind::Set: {
+#ifdef _WIN32
+                // Windows reads the byte after a text whose count leaves out its NUL.
+                const std::string& data = op.data;
+#else
+                // A buffer of the size given, so that the sanitizer build catches a read past it.
+                const std::vector<char> data(op.data.begin(), op.data.end());
+#endif
                 return said(registry.setValue(key, op.name, op.type,
-                                              reinterpret_cast<const std::uint8_t*>(op.data.data()),
-                                              static_cast<std::uint32_t>(op.data.size())));
+                                              reinterpret_cast<const std::uint8_t*>(data.data()),
+                                              static_cast<std::uint32_t>(data.size())));
+            }
             case Kind::Query:
                 return query(key, op);
             case Kind::DeleteValue:
@@ -393,39 +401,21 @@ struct Side {
 
 }  // namespace
 
+// Every field, whichever the operation uses: "set slot 1 from HKCU "A\\b" 0x20019 "V" 1: 61 00".
 std::string Operation::describe() const {
     static const char* const kNames[] = {
         "open",       "create",    "close",       "set",         "query",     "delete value",
         "delete key", "list keys", "list values", "begin batch", "end batch", "check stored"};
     static const char* const kBuffers[] = {"size only", "exact buffer", "short buffer"};
-    const std::string from = base >= 0           ? "slot " + std::to_string(base)
-                             : base == kUserRoot ? "HKCU"
-                                                 : "HKLM";
-    const std::string in = " in slot " + std::to_string(slot);
     char rights[16];
-    std::snprintf(rights, sizeof rights, " 0x%x", static_cast<unsigned>(access));
-    std::string out = kNames[static_cast<int>(kind)];
-    switch (kind) {
-        case Kind::Open:
-        case Kind::Create:
-            return out + " \"" + subKey + "\" from " + from + " into slot " + std::to_string(slot) +
-                   (kind == Kind::Open ? rights : "");
-        case Kind::DeleteKey:
-            return out + " \"" + subKey + "\" from " + from;
-        case Kind::Set:
-            return out + " \"" + name + "\"" + in + " type " + std::to_string(type) + ":" +
-                   hex(data);
-        case Kind::Query:
-            return out + " \"" + name + "\"" + in + ", " + kBuffers[static_cast<int>(buffer)];
-        case Kind::DeleteValue:
-            return out + " \"" + name + "\"" + in;
-        case Kind::Close:
-        case Kind::EnumKeys:
-        case Kind::EnumValues:
-            return out + in;
-        default:
-            return out;
-    }
+    std::snprintf(rights, sizeof rights, "0x%x", static_cast<unsigned>(access));
+    return std::string(kNames[static_cast<int>(kind)]) + " slot " + std::to_string(slot) +
+           " from " +
+           (base >= 0           ? "slot " + std::to_string(base)
+            : base == kUserRoot ? "HKCU"
+                                : "HKLM") +
+           " \"" + subKey + "\" " + rights + " \"" + name + "\" " + std::to_string(type) + ":" +
+           hex(data) + ", " + kBuffers[static_cast<int>(buffer)];
 }
 
 std::ostream& operator<<(std::ostream& out, const Operation& op) {
