@@ -35,8 +35,11 @@ void appendQuoted(std::u16string& line, std::u16string_view text) {
     for (char16_t unit : text) {
         if (unit == u'\\' || unit == u'"') {
             line += u'\\';
+        } else if (unit == u'\n' || unit == u'\r') {
+            line += u'\\';
+            unit = unit == u'\n' ? u'n' : u'r';
         }
-        line += unit == u'\n' ? u"\\n" : unit == u'\r' ? u"\\r" : std::u16string(1, unit);
+        line += unit;
     }
     line += u'"';
 }
