@@ -1,14 +1,12 @@
 #include "cli/offline_command.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 #include <iostream>
 #include <sstream>
 #include <variant>
 
 #include "cli/commands.h"
+#include "cli/json_text.h"
 #include "cli/usage.h"
 
 #ifndef _WIN32
@@ -21,62 +19,9 @@
 
 namespace quorvane::cli {
 
-namespace {
-
-using namespace Qt::StringLiterals;
-
-const QString kWindows = u"windows"_s;
-const QString kUser = u"user"_s;
-const QString kAll = u"all"_s;
-
-}  // namespace
-
-void addOfflineOptions(QCommandLineParser& parser) {
-    parser.addOptions(
-        {{kWindows,
-          u"Work on the Windows installation in DIR (its disk mounted on Linux) instead of the "
-          "configured registry."_s,
-          u"DIR"_s},
-         {kUser,
-          u"With --windows: the user whose registry to work on, or all for every user and the "
-          "default profile."_s,
-          u"NAME"_s}});
-}
-
-bool offlineRequested(const QCommandLineParser& parser) {
-    return parser.isSet(kWindows);
-}
-
-bool everyUser(const QCommandLineParser& parser) {
-    return parser.isSet(kUser) && parser.value(kUser) == kAll;
-}
-
-Result<void> checkOfflineOptions(const QCommandLineParser& parser) {
-    if (parser.isSet(kUser) && !parser.isSet(kWindows)) {
-        return failure("--user goes with --windows only");
-    }
-    if (!parser.isSet(kWindows)) {
-        return {};
-    }
-    if (parser.isSet(u"registry"_s)) {
-        return failure("--windows and --registry name two registries: give one");
-    }
-    if (parser.value(kWindows).isEmpty()) {
-        return failure("--windows needs the folder of a Windows installation");
-    }
-    if (parser.isSet(kUser) && parser.value(kUser).isEmpty()) {
-        return failure("--user needs a user's name, or all");
-    }
-#ifdef _WIN32
-    return failure("--windows is for a Windows installation whose disk is mounted on Linux");
-#else
-    return {};
-#endif
-}
-
 #ifdef _WIN32
 
-int runOffline(const QCommandLineParser&, const toolkit::Configuration&, const OfflineCommand&) {
+int runOffline(const CommandLine&, const toolkit::Configuration&, const OfflineCommand&) {
     return usageError("--windows is for a Windows installation whose disk is mounted on Linux");
 }
 
@@ -115,18 +60,18 @@ std::string userList(const WindowsInstallation& installation) {
 
 // The users the command line chose, or the exit status after saying why there are none.
 std::variant<std::vector<WindowsUser>, int> chosenUsers(const WindowsInstallation& installation,
-                                                        const QCommandLineParser& parser) {
+                                                        const CommandLine& line) {
     const std::string where = "the Windows installation in " + installation.root.string();
     if (installation.users.empty()) {
         std::cerr << "quorvane-cli: " << where
                   << " has no user with a registry (Users/NAME/NTUSER.DAT).\n";
         return kExitUsage;
     }
-    if (everyUser(parser)) {
+    if (line.everyUser()) {
         return installation.users;
     }
-    if (parser.isSet(kUser)) {
-        const std::string name = parser.value(kUser).toStdString();
+    if (line.user) {
+        const std::string& name = *line.user;
         if (const WindowsUser* user = platform::findUser(installation, name)) {
             return std::vector{*user};
         }
@@ -159,24 +104,22 @@ void tellBackups(const platform::OfflineRegistry& registry, const fs::path& fold
 }
 
 // Each row of `list --json` output, naming the installation and user.
-void appendRows(QJsonArray& rows, const std::string& output, const OfflineTarget& target) {
-    for (const QJsonValue& row :
-         QJsonDocument::fromJson(QByteArray::fromStdString(output)).array()) {
-        QJsonObject named = row.toObject();
-        named.insert(u"installation"_s, QString::fromStdString(target.root.string()));
-        named.insert(u"user"_s, QString::fromStdString(target.user));
-        rows.append(named);
+void appendRows(Json& rows, const std::string& output, const OfflineTarget& target) {
+    for (Json row : Json::parse(output)) {
+        row["installation"] = target.root.string();
+        row["user"] = target.user;
+        rows.push_back(std::move(row));
     }
 }
 
 }  // namespace
 
-int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& configuration,
+int runOffline(const CommandLine& line, const toolkit::Configuration& configuration,
                const OfflineCommand& command) {
     std::error_code error;
-    const fs::path root = fs::canonical(parser.value(kWindows).toStdString(), error);
+    const fs::path root = fs::canonical(filePathOf(*line.windows), error);
     if (error) {
-        std::cerr << "quorvane-cli: " << parser.value(kWindows).toStdString()
+        std::cerr << "quorvane-cli: " << *line.windows
                   << " cannot be opened: " << describeError(error) << '\n';
         return kExitUsage;
     }
@@ -187,7 +130,7 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
         std::cerr << "quorvane-cli: " << failure.what() << '\n';
         return kExitUsage;
     }
-    const auto chosen = chosenUsers(installation, parser);
+    const auto chosen = chosenUsers(installation, line);
     if (const int* status = std::get_if<int>(&chosen)) {
         return *status;
     }
@@ -195,8 +138,8 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
 
     int worst = kExitSuccess;
     bool softwareCopied = false;
-    QJsonArray rows;     // ListJson
-    QJsonArray reports;  // WhyJson
+    Json rows = Json::array();     // ListJson
+    Json reports = Json::array();  // WhyJson
     for (const WindowsUser& user : users) {
         const journal::OfflinePlace place = journal::offlinePlace(root, user.name);
         const OfflineTarget target{root, user.name, user.hive.parent_path(), place.undo.registry};
@@ -228,7 +171,7 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
             if (command.output == OfflineOutput::ListJson) {
                 appendRows(rows, output, target);
             } else {
-                reports.append(QJsonDocument::fromJson(QByteArray::fromStdString(output)).object());
+                reports.push_back(Json::parse(output));
             }
         }
         // Standard output holds nothing but JSON when JSON is asked for.
@@ -240,11 +183,10 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
     }
     // JSON only for what succeeded, as without --windows.
     if (command.output == OfflineOutput::ListJson && worst == kExitSuccess) {
-        std::cout << QJsonDocument(rows).toJson(QJsonDocument::Indented).toStdString();
-    } else if (command.output == OfflineOutput::WhyJson && worst != kExitUsage) {
-        const QJsonDocument document =
-            everyUser(parser) ? QJsonDocument(reports) : QJsonDocument(reports.first().toObject());
-        std::cout << document.toJson(QJsonDocument::Indented).toStdString();
+        std::cout << jsonText(rows);
+    } else if (command.output == OfflineOutput::WhyJson && worst != kExitUsage &&
+               !reports.empty()) {
+        std::cout << jsonText(line.everyUser() ? reports : reports.front());
     }
     return worst;
 }

@@ -3,30 +3,16 @@
 // and the copies of the hives lie apart from every other registry's (journal/offline_place.h).
 #pragma once
 
-#include <QCommandLineParser>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "cli/command_line.h"
 #include "cli/session.h"
-#include "formats/result.h"
 #include "toolkit/configuration.h"
 
 namespace quorvane::cli {
-
-// Adds --windows DIR and --user NAME|all to `parser`.
-void addOfflineOptions(QCommandLineParser& parser);
-
-// Whether the command line names an installation: --windows.
-bool offlineRequested(const QCommandLineParser& parser);
-
-// Whether the command line's --windows and --user fit together; what is wrong, for people, when
-// they do not.
-Result<void> checkOfflineOptions(const QCommandLineParser& parser);
-
-// Whether the command line says --user all.
-bool everyUser(const QCommandLineParser& parser);
 
 // One user of the installation, as a command runs on it.
 struct OfflineTarget {
@@ -54,7 +40,7 @@ struct OfflineCommand {
 // one), or for every user and the default profile (--user all), one after the other. Without
 // --user and with several users it lists them on standard error and returns kExitUsage. Returns
 // the worst exit status of the runs.
-int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& configuration,
+int runOffline(const CommandLine& line, const toolkit::Configuration& configuration,
                const OfflineCommand& command);
 
 }  // namespace quorvane::cli

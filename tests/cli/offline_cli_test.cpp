@@ -4,9 +4,7 @@
 // code with it: Samba's regtree and chntpw's reged.
 #include <gtest/gtest.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "platform/offline_registry.h"
@@ -69,8 +67,8 @@ protected:
     FakeInstallation made_;
 };
 
-QJsonArray jsonRows(const std::string& out) {
-    return QJsonDocument::fromJson(QByteArray::fromStdString(out)).array();
+nlohmann::json jsonRows(const std::string& out) {
+    return nlohmann::json::parse(out, nullptr, false);
 }
 
 TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
@@ -100,12 +98,12 @@ TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
 
     const CliOutcome listed = run("--user ANN list --json");
     ASSERT_EQ(listed.status, 0) << listed.err;
-    const QJsonArray rows = jsonRows(listed.out);
-    ASSERT_EQ(rows.size(), 24);
-    const QJsonObject four = rows[3].toObject();
-    EXPECT_TRUE(four[u"inForce"].toBool());
-    EXPECT_EQ(four[u"user"].toString(), u"Ann");
-    EXPECT_EQ(four[u"installation"].toString().toStdString(), fs::canonical(root()).string());
+    const nlohmann::json rows = jsonRows(listed.out);
+    ASSERT_EQ(rows.size(), 24u);
+    const nlohmann::json& four = rows[3];
+    EXPECT_EQ(four["inForce"], true);
+    EXPECT_EQ(four["user"], "Ann");
+    EXPECT_EQ(four["installation"], fs::canonical(root()).string());
 
     const CliOutcome lifted = run("--user ann lift 4");
     ASSERT_EQ(lifted.status, 0) << lifted.err;
@@ -156,14 +154,14 @@ TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
 
     const CliOutcome listed = run("--user all list --json");
     ASSERT_EQ(listed.status, 0) << listed.err;
-    const QJsonArray rows = jsonRows(listed.out);
-    ASSERT_EQ(rows.size(), 72);
+    const nlohmann::json rows = jsonRows(listed.out);
+    ASSERT_EQ(rows.size(), 72u);
     for (int user = 0; user < 3; ++user) {
-        EXPECT_TRUE(rows[user * 24 + 3].toObject()[u"inForce"].toBool());
+        EXPECT_EQ(rows[user * 24 + 3]["inForce"], true);
     }
-    EXPECT_EQ(rows[0].toObject()[u"user"].toString(), u"Ann");
-    EXPECT_EQ(rows[24].toObject()[u"user"].toString(), u"bob");
-    EXPECT_EQ(rows[48].toObject()[u"user"].toString(), u"default");
+    EXPECT_EQ(rows[0]["user"], "Ann");
+    EXPECT_EQ(rows[24]["user"], "bob");
+    EXPECT_EQ(rows[48]["user"], "default");
 
     const CliOutcome text = run("--user all list");
     EXPECT_TRUE(contains(text.out, ", user bob:\n"));
@@ -231,17 +229,20 @@ INSTANTIATE_TEST_SUITE_P(
                "has no user 'carol'. Its users:\n  Ann\n"},
         Misuse{"two registries", "--registry /tmp list", "--windows and --registry"},
         Misuse{"export for every user", "--user all export x.reg", "export writes one file"},
-        Misuse{"no installation", "--windows /nonexistent list", "cannot be opened"}),
+        Misuse{"a second installation", "--windows /nonexistent list", "--windows is given twice"}),
     CaseName());
 
-TEST(OfflineCliAlone, UserWithoutWindowsIsRefused) {
+TEST(OfflineCliAlone, UserWithoutWindowsOrNoInstallationIsRefused) {
     TempDir dir;
-    const CliOutcome result =
-        runCommandLine("QUORVANE_CONFIG=/dev/null " QUORVANE_CLI " --registry " +
-                           dir.path().string() + " --user ann list",
-                       dir.path());
-    EXPECT_EQ(result.status, 2);
-    EXPECT_TRUE(contains(result.err, "--user goes with --windows only"));
+    for (const auto& [arguments, says] :
+         {std::pair("--registry " + dir.path().string() + " --user ann list",
+                    "--user goes with --windows only"),
+          std::pair(std::string("--windows /nonexistent list"), "cannot be opened")}) {
+        const CliOutcome result =
+            runCommandLine("QUORVANE_CONFIG=/dev/null " QUORVANE_CLI " " + arguments, dir.path());
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_TRUE(contains(result.err, says)) << result.err;
+    }
 }
 
 // A hive that Windows did not write back completely is never written: the command says why
@@ -294,11 +295,10 @@ TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
     const auto sources = [this](const std::string& user) {
         const CliOutcome result = run("--user " + user + " why --json 4");
         EXPECT_EQ(result.status, 4) << result.err;
-        const QJsonObject report =
-            QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
-        std::set<std::string> found{report[u"place"].toString().toStdString()};
-        for (const QJsonValue& finding : report[u"returning"].toArray()) {
-            found.insert(finding.toObject()[u"source"].toString().toStdString());
+        const nlohmann::json report = jsonRows(result.out);
+        std::set<std::string> found{report.value("place", "")};
+        for (const nlohmann::json& finding : report.value("returning", nlohmann::json::array())) {
+            found.insert(finding.value("source", ""));
         }
         return found;
     };

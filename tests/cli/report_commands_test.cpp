@@ -4,11 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <variant>
 
 #include "diagnosis/policy_file.h"
@@ -81,13 +79,12 @@ TEST_F(ReportCommands, WhyExitsFourWhenSomethingSetsARestrictionAgain) {
 
     const Outcome json = run("why --json 4");
     ASSERT_EQ(json.status, 4) << json.err;
-    const QJsonObject report =
-        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
-    const QJsonArray returning = report[u"returning"].toArray();
-    ASSERT_EQ(returning.size(), 1) << json.out;
-    EXPECT_EQ(returning[0].toObject()[u"item"].toString().toStdString(), "Relock");
-    EXPECT_EQ(returning[0].toObject()[u"restrictions"].toArray(), QJsonArray{4});
-    EXPECT_EQ(report[u"restrictions"].toArray().size(), 1);
+    const nlohmann::json report = nlohmann::json::parse(json.out, nullptr, false);
+    const nlohmann::json returning = report.value("returning", nlohmann::json::array());
+    ASSERT_EQ(returning.size(), 1u) << json.out;
+    EXPECT_EQ(returning[0]["item"], "Relock");
+    EXPECT_EQ(returning[0]["restrictions"], nlohmann::json::array({4}));
+    EXPECT_EQ(report["restrictions"].size(), 1u);
 
     EXPECT_EQ(hives(), before) << "why only reads";
 }
