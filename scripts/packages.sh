@@ -19,9 +19,11 @@ install_missing_packages() {
 # fonts-liberation: the windows' text face where MS Sans Serif is missing. scdoc renders the
 # manual pages; dpkg-dev (dpkg-shlibdeps) and file let CPack compute the Debian package's
 # dependencies. libhivex-dev reads and writes Windows' binary hive files, for repairing a Windows
-# installation from Linux (the Linux build only).
+# installation from Linux (the Linux build only; its static library goes into the static
+# quorvane-cli). libcli11-dev and nlohmann-json3-dev are quorvane-cli's options and JSON (header
+# libraries, for the Linux and the Windows build alike).
 BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin fonts-liberation
-    scdoc dpkg-dev file libhivex-dev)
+    scdoc dpkg-dev file libhivex-dev libcli11-dev nlohmann-json3-dev)
 # man-db renders and indexes the manual pages in their test; bash-completion has the helpers
 # the completion uses; python3-jsonschema validates quorvane-cli's JSON; lintian checks the
 # Debian package; fonts-dejavu-core is the face without Arial's widths that the windows' captions
