@@ -17,3 +17,13 @@ if(NOT QUORVANE_CORE_ONLY)
     quorvane_header_library(quorvane_cli11 CLI)
     quorvane_header_library(quorvane_nlohmann_json nlohmann)
 endif()
+
+# Their versions, as their own headers state them, for the notices the packages carry.
+if(NOT QUORVANE_CORE_ONLY)
+    file(STRINGS /usr/include/CLI/Version.hpp line REGEX "define CLI11_VERSION ")
+    string(REGEX REPLACE ".*\"(.*)\".*" "\\1" QUORVANE_CLI11_VERSION "${line}")
+    file(STRINGS /usr/include/nlohmann/detail/abi_macros.hpp lines
+         REGEX "define NLOHMANN_JSON_VERSION_(MAJOR|MINOR|PATCH) ")
+    string(REGEX REPLACE "[^;]*VERSION_[A-Z]+ ([0-9]+)[^;]*" "\\1" numbers "${lines}")
+    list(JOIN numbers "." QUORVANE_JSON_VERSION)
+endif()
