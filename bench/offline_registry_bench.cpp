@@ -1,17 +1,15 @@
 // How fast the offline registry opens a large SOFTWARE hive and reads the 24 restrictions, and how
 // long one change takes to commit (a copy kept first, the new file written, flushed, read back
 // and renamed over the hive). The hive is generated once: an empty hive from the tests' generator
-// filled through hivex to about 100 MB of keys and values, with the restrictions' policy keys.
+// grown to about 100 MB (bench/large_hive.h).
 // Wall-clock time: a commit waits for the disk. bench/README.md gives the targets and figures.
 #include <benchmark/benchmark.h>
-#include <hivex.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "bench/bench_support.h"
+#include "bench/large_hive.h"
 #include "platform/offline_registry.h"
 #include "restrictions/catalogue.h"
 #include "tests/support/empty_hive.h"
@@ -24,76 +22,13 @@ using namespace quorvane::platform;
 using quorvane::bench::fail;
 using quorvane::restrictions::kCatalogue;
 
-constexpr int kVendors = 720;
-constexpr int kProductsPerVendor = 50;
-constexpr std::size_t kValueSize = 1000;  // two values per product: ~100 MB in all
-
-hive_node_h childOrAdd(hive_h* h, hive_node_h parent, const std::string& name) {
-    const hive_node_h found = hivex_node_get_child(h, parent, name.c_str());
-    return found != 0 ? found : hivex_node_add_child(h, parent, name.c_str());
-}
-
-// The restriction's key in the SOFTWARE hive: its path without the leading "Software\".
-hive_node_h policyKey(hive_h* h, std::string path) {
-    path = path.substr(path.find('\\') + 1);
-    hive_node_h node = hivex_root(h);
-    for (std::size_t start = 0; start < path.size();) {
-        const std::size_t end = std::min(path.find('\\', start), path.size());
-        node = childOrAdd(h, node, path.substr(start, end - start));
-        start = end + 1;
-    }
-    return node;
-}
-
-void generate(const fs::path& file) {
-    quorvane::testing::writeEmptyHive(file);
-    hive_h* h = hivex_open(file.c_str(), HIVEX_OPEN_WRITE);
-    if (h == nullptr) {
-        throw std::runtime_error("hivex cannot open the empty hive");
-    }
-    std::string blob(kValueSize, '\x5A');
-    std::string first = "Data";
-    std::string second = "Other";
-    const hive_node_h vendors = hivex_node_add_child(h, hivex_root(h), "Vendors");
-    for (int v = 0; v < kVendors; ++v) {
-        const hive_node_h vendor =
-            hivex_node_add_child(h, vendors, ("Vendor" + std::to_string(v)).c_str());
-        for (int p = 0; p < kProductsPerVendor; ++p) {
-            const hive_node_h product =
-                hivex_node_add_child(h, vendor, ("Product" + std::to_string(p)).c_str());
-            const hive_set_value values[] = {
-                {first.data(), hive_t_REG_BINARY, blob.size(), blob.data()},
-                {second.data(), hive_t_REG_BINARY, blob.size(), blob.data()}};
-            if (product == 0 || hivex_node_set_values(h, product, 2, values, 0) != 0) {
-                throw std::runtime_error(std::string("hivex cannot fill the hive: ") +
-                                         std::strerror(errno));
-            }
-        }
-    }
-    // Every restriction in force in the machine hive.
-    std::string one("\1\0\0\0", 4);
-    std::string title("T\0i\0t\0l\0e\0\0\0", 12);
-    for (const auto& restriction : kCatalogue) {
-        std::string name = restriction.valueName;
-        const bool text = restriction.kind == quorvane::restrictions::Kind::String;
-        const hive_set_value value{name.data(), text ? hive_t_REG_SZ : hive_t_REG_DWORD,
-                                   text ? title.size() : one.size(),
-                                   text ? title.data() : one.data()};
-        hivex_node_set_value(h, policyKey(h, restriction.subKey), &value, 0);
-    }
-    if (hivex_commit(h, nullptr, 0) != 0) {
-        throw std::runtime_error(std::string("hivex cannot write the hive: ") +
-                                 std::strerror(errno));
-    }
-    hivex_close(h);
-}
-
 // The generated hive, made once per run.
 const fs::path& largeSoftware() {
     static quorvane::testing::TempDir folder;
     static const fs::path file = [] {
         const fs::path made = folder.path() / "SOFTWARE";
-        generate(made);
+        quorvane::testing::writeEmptyHive(made);
+        quorvane::bench::growHive(made);
         return made;
     }();
     return file;
