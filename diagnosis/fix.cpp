@@ -66,7 +66,7 @@ bool setsOneOf(const PolicyRecord& record,
     const std::string key = normalisedKey(formats::utf16ToNarrow(record.key));
     const std::string name = formats::utf16ToNarrow(effect.names.front());
     return std::any_of(chosen.begin(), chosen.end(), [&](const restrictions::Restriction* r) {
-        return equalIgnoringCase(key, r->subKey) && equalIgnoringCase(name, r->valueName);
+        return holdsRestriction(key, *r) && equalIgnoringCase(name, r->valueName);
     });
 }
 

@@ -70,7 +70,8 @@ protected:
 
 TEST_F(ReportCommands, WhyExitsFourWhenSomethingSetsARestrictionAgain) {
     put(platform::kCurrentUser, kRunKey, "Relock",
-        testing::sz("reg add HKCU\\Software\\Policies /v NoBrowserClose /d 1 /f"));
+        testing::sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
+                    "Explorer\\Restrictions\" /v NoBrowserClose /d 1 /f"));
     const std::string before = hives();
 
     const Outcome all = run("why");
