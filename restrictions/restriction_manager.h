@@ -53,6 +53,9 @@ inline constexpr const char* kPageResetRefusedTitle = "Reset Home/Search Page no
 // the per-user hive and greater than 0; the window title read from the machine hive, not empty
 // and not "error" in any case.
 bool isInForce(registry::General2& registry, const Restriction& restriction);
+// The same test on `hive`'s half alone: a DWORD restriction greater than 0, the window title not
+// empty and not "error".
+bool isInForceIn(registry::General2& registry, const Restriction& restriction, registry::Hive hive);
 
 // The three default addresses the page reset writes.
 struct DefaultPages {
