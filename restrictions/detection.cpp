@@ -44,7 +44,13 @@ Outcome RestrictionManager::RefreshRestrictionStates() {
         }
         outcome.storeFailed(batch.finish());
     }
-    warnOfRefusals(outcome);
+    Outcome told;
+    for (const Change& change : outcome.changes()) {
+        if (!change.needsAdministrator()) {
+            told.add(change);
+        }
+    }
+    warnOfRefusals(told);
     return outcome;
 }
 

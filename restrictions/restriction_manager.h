@@ -84,7 +84,9 @@ public:
     RestrictionManager& operator=(const RestrictionManager&) = delete;
 
     // Sets every box to the state found in the registry; when the rewrites it causes are
-    // refused, one warning says what was not done and why.
+    // refused, one warning says what was not done and why. A rewrite of the machine half refused
+    // for want of administrator rights, which every start of a user without them meets, is left
+    // to the caller to tell: it is in the outcome.
     Outcome RefreshRestrictionStates();
     // Unchecks every box of `form`.
     void clear_Check_controls(toolkit::CheckBoxes& form);
