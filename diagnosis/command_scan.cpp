@@ -491,9 +491,9 @@ bool printsOnly(std::string_view program) {
         return program.size() == 4 ||
                std::string_view(".:(/\\[]+,;=").find(program[4]) != std::string_view::npos;
     }
-    static constexpr std::array<std::string_view, 8> kPrinters = {
-        "write",         "write-host",    "write-output", "write-information",
-        "write-verbose", "write-warning", "write-debug",  "out-host"};
+    static constexpr std::array<std::string_view, 7> kPrinters = {
+        "write-host",    "write-output", "write-information", "write-verbose",
+        "write-warning", "write-debug",  "out-host"};
     return std::find(kPrinters.begin(), kPrinters.end(), program) != kPrinters.end();
 }
 

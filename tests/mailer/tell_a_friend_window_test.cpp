@@ -46,9 +46,9 @@ const std::string kTooLongText =
     "\r\nThe reply was too long for Quorvane to read; only its start is shown.";
 // The first 512 characters of a line of x that never ends, folded.
 const std::string kFoldedStart = [] {
-    std::string start;
-    for (std::size_t at = 0; at < 512; at += kFoldedWidth) {
-        start += (at == 0 ? "" : "\r\n") + std::string(kFoldedWidth, 'x');
+    std::string start(512, 'x');
+    for (std::size_t at = 512 - kFoldedWidth; at > 0; at -= kFoldedWidth) {
+        start.insert(at, "\r\n");
     }
     return start + " ...\r\n";
 }();
