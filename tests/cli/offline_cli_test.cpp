@@ -293,9 +293,7 @@ TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
         utf16WithBom("<Task><Actions><Exec><Command>reg</Command><Arguments>add "
                      "\"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" /v "
                      "NoBrowserClose /d 1 /f</Arguments></Exec></Actions></Task>"));
-    writeFile(startup / "lock.bat",
-              "reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" /v "
-              "NoBrowserClose /d 1 /f\r\n");
+    writeFile(startup / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
 
     const auto sources = [this](const std::string& user) {
         const CliOutcome result = run("--user " + user + " why --json 4");

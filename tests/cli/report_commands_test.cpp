@@ -69,9 +69,7 @@ protected:
 };
 
 TEST_F(ReportCommands, WhyExitsFourWhenSomethingSetsARestrictionAgain) {
-    put(platform::kCurrentUser, kRunKey, "Relock",
-        testing::sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
-                    "Explorer\\Restrictions\" /v NoBrowserClose /d 1 /f"));
+    put(platform::kCurrentUser, kRunKey, "Relock", testing::sz(testing::relock("NoBrowserClose")));
     const std::string before = hives();
 
     const Outcome all = run("why");

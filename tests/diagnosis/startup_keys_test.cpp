@@ -95,11 +95,8 @@ TEST_F(StartupKeysReader, ReadsEveryKeyOfBothHives) {
             // A command is held as REG_SZ or as REG_EXPAND_SZ.
             const auto type =
                 key.root == platform::kLocalMachine ? platform::kRegExpandSz : platform::kRegSz;
-            testing::put(
-                store, key.root, key.subKey, "Relock",
-                {type, testing::sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
-                                   "Explorer\\Restrictions\" /v NoPrinting /d 1 /f")
-                           .bytes});
+            testing::put(store, key.root, key.subKey, "Relock",
+                         {type, testing::sz(testing::relock("NoPrinting")).bytes});
             testing::put(store, key.root, key.subKey, "Number", testing::dword(1));
         }
     }

@@ -589,9 +589,7 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
 // back. Without an undo journal the button is not offered.
 TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
     const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-    const auto relock = testing::sz(
-        "reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
-        "Explorer\\Restrictions\" /v NoBrowserClose /d 1 /f");
+    const auto relock = testing::sz(testing::relock("NoBrowserClose"));
     {
         Rig withoutUndo;
         withoutUndo.open();
