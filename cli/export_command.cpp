@@ -39,7 +39,9 @@ int exportRegFile(Session& session, const QString& file) {
 }
 
 int exportPolicyFile(Session& session, const QString& scope, const QString& file) {
-    const auto records = diagnosis::policyRecordsInForce(*session.platform, session.registry);
+    const auto records = diagnosis::policyRecordsInForce(
+        *session.platform, session.registry,
+        scope == "machine"_L1 ? registry::kHiveLocalMachine : registry::kHiveCurrentUser);
     if (!writeWhole(file, diagnosis::writePolicyFile(records))) {
         return kExitRefused;
     }

@@ -279,17 +279,21 @@ TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
             {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
         put(registry, platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
         put(registry, platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-            "Relock", sz("reg add HKCU\\X /v NoBrowserClose /t REG_DWORD /d 1 /f"));
+            "Relock",
+            sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" "
+               "/v NoBrowserClose /t REG_DWORD /d 1 /f"));
     }
     const fs::path tasks = root() / "WINDOWS" / "system32" / "tasks";
     const fs::path startup = root() / "users" / "Ann" / "AppData" / "Roaming" / "Microsoft" /
                              "Windows" / "Start Menu" / "Programs" / "Startup";
     fs::create_directories(tasks);
     fs::create_directories(startup);
-    writeFile(tasks / "Relock",
-              utf16WithBom("<Task><Actions><Exec><Command>reg</Command><Arguments>add HKCU\\X /v "
-                           "NoBrowserClose /d 1 /f</Arguments></Exec></Actions></Task>"));
-    writeFile(startup / "lock.bat", "reg add HKCU\\X /v NoBrowserClose /d 1 /f\r\n");
+    writeFile(
+        tasks / "Relock",
+        utf16WithBom("<Task><Actions><Exec><Command>reg</Command><Arguments>add "
+                     "\"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" /v "
+                     "NoBrowserClose /d 1 /f</Arguments></Exec></Actions></Task>"));
+    writeFile(startup / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
 
     const auto sources = [this](const std::string& user) {
         const CliOutcome result = run("--user " + user + " why --json 4");
