@@ -404,18 +404,31 @@ std::string fileNameOf(const std::string& text) {
 fs::path keepBackup(const hive::Directory& folder, const std::string& name, const HiveImage& image,
                     const fs::path& backups, const std::string& label) {
     std::error_code error;
-    fs::create_directories(backups, error);
+    if (fs::create_directories(backups, error)) {
+        // The copies hold what the hives hold: for this user's eyes only.
+        fs::permissions(backups, fs::perms::owner_all, error);
+    }
     if (error) {
         fail("cannot make the backup folder", backups, error.value());
     }
     const fs::path copy = backups / (label + "-" + utcStamp() + ".hive");
+    step(WriteStep::Write, copy.filename().string(), "cannot write the backup", copy);
+    // On the hive's own file system the hive itself is the copy: a second name for the version
+    // read, which the rename then leaves to the copy alone. Nothing is written for it.
+    struct stat linked {};
+    if (::linkat(folder.fd, name.c_str(), AT_FDCWD, copy.c_str(), 0) == 0) {
+        if (::lstat(copy.c_str(), &linked) == 0 &&
+            signatureOf(linked).untouchedSince(image.version())) {
+            return copy;
+        }
+        ::unlink(copy.c_str());
+    }
     const Descriptor to(
         ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (to.get() < 0) {
         fail("cannot create the backup", copy);
     }
     try {
-        step(WriteStep::Write, copy.filename().string(), "cannot write the backup", copy);
         // A reflink shares the file's blocks: no byte is written. Only of the very version read.
         const Descriptor from(openQuietly(folder.fd, name));
         struct stat info {};

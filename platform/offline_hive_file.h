@@ -89,11 +89,12 @@ private:
 // is shortened and ends with a checksum of the whole.
 std::string fileNameOf(const std::string& text);
 
-// Keeps the hive `name` of `folder`, as `image` read it, in `backups` (made when missing) as
-// `<label>-<UTC time>.hive`, flushed: a reflink of the file where the file system can, else the
-// bytes read. `label` is a file name's part (fileNameOf); the time holds no '-', so a label's
-// copies are told apart from those of a label it begins.
-// Returns the copy. Throws hive::FileError.
+// Keeps the hive `name` of `folder`, as `image` read it, in `backups` (made when missing, for
+// its owner alone) as `<label>-<UTC time>.hive`: on the hive's own file system a second name of
+// the hive's file (which a replaceHive() then leaves to the copy), else a reflink of it where the
+// file system can, else the bytes read, flushed. `label` is a file name's part (fileNameOf); the
+// time holds no '-', so a label's copies are told apart from those of a label it begins. Returns
+// the copy. Throws hive::FileError.
 std::filesystem::path keepBackup(const hive::Directory& folder, const std::string& name,
                                  const HiveImage& image, const std::filesystem::path& backups,
                                  const std::string& label);

@@ -200,6 +200,14 @@ void readHive(Hive& hive) {
     hive.writable = false;
 }
 
+std::optional<hive::FileSignature> statQuietly(const Hive& hive) {
+    try {
+        return hive::statFileIn(hive.folder, hive.name);
+    } catch (const hive::FileError&) {
+        return std::nullopt;
+    }
+}
+
 std::string pathText(const Names& names, std::size_t count) {
     std::string text;
     for (std::size_t i = 0; i < count && i < names.size(); ++i) {
@@ -755,9 +763,16 @@ struct OfflineRegistry::Impl {
         hive.pending.clear();
         if (status != kSuccess) {
             if (copy) {
-                // The hive is as it was: the copy taken for this write is the hive itself.
-                std::error_code ignored;
-                fs::remove(*copy, ignored);
+                // While the hive is as it was, the copy taken for this write is the hive itself;
+                // once replaced (a flush that failed after the rename), the copy is its past.
+                const auto now = statQuietly(hive);
+                if (now && now->untouchedSince(hive.version())) {
+                    std::error_code ignored;
+                    fs::remove(*copy, ignored);
+                } else {
+                    backups.push_back(*copy);
+                    hive.backedUp = true;
+                }
             }
             try {
                 reload(hive);
