@@ -417,8 +417,9 @@ fs::path keepBackup(const hive::Directory& folder, const std::string& name, cons
     // read, which the rename then leaves to the copy alone. Nothing is written for it.
     struct stat linked {};
     if (::linkat(folder.fd, name.c_str(), AT_FDCWD, copy.c_str(), 0) == 0) {
+        // A new name changes the file's change time, nothing else.
         if (::lstat(copy.c_str(), &linked) == 0 &&
-            signatureOf(linked).untouchedSince(image.version())) {
+            signatureOf(linked).sameVersion(image.version())) {
             return copy;
         }
         ::unlink(copy.c_str());
@@ -475,7 +476,8 @@ void pruneBackups(const fs::path& backups, const std::string& label) {
 hive::FileSignature replaceHive(const hive::Directory& folder, const std::string& name,
                                 const hive::FileSignature& expected, const timespec& accessed,
                                 const std::function<void(int fd)>& write,
-                                const std::function<void(int fd)>& verify) {
+                                const std::function<void(int fd)>& verify, bool& renamed) {
+    renamed = false;
     const fs::path file = folder.path / name;
     step(WriteStep::Create, name, "cannot create a new version of", file);
     removeLeftovers(folder, name, expected.owner);
@@ -525,8 +527,9 @@ hive::FileSignature replaceHive(const hive::Directory& folder, const std::string
         if (::renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) != 0) {
             fail("cannot replace", file);
         }
+        renamed = true;
     } catch (...) {
-        if (stillOurs()) {
+        if (!renamed && stillOurs()) {
             ::unlinkat(folder.fd, temporary.c_str(), 0);
         }
         throw;

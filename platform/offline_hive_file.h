@@ -110,11 +110,12 @@ inline constexpr int kNewestBackupsKept = 2;
 // attributes, and is flushed; right before it is renamed over the hive, the hive and the new
 // file are checked to be what they were (another program's change is refused with kBusy's
 // FileChanged, nothing written). On any failure the hive is left as it was. Temporaries that a
-// killed run of Quorvane left beside the hive are removed first. Returns the new version.
+// killed run of Quorvane left beside the hive are removed first. Returns the new version;
+// `renamed` says, also when it throws, whether the new file took the hive's name.
 hive::FileSignature replaceHive(const hive::Directory& folder, const std::string& name,
                                 const hive::FileSignature& expected, const timespec& accessed,
                                 const std::function<void(int fd)>& write,
-                                const std::function<void(int fd)>& verify);
+                                const std::function<void(int fd)>& verify, bool& renamed);
 
 // Whether the hibernation file `file` says Windows is hibernated.
 bool saysHibernated(const hive::Directory& folder, const std::string& file);

@@ -200,14 +200,6 @@ void readHive(Hive& hive) {
     hive.writable = false;
 }
 
-std::optional<hive::FileSignature> statQuietly(const Hive& hive) {
-    try {
-        return hive::statFileIn(hive.folder, hive.name);
-    } catch (const hive::FileError&) {
-        return std::nullopt;
-    }
-}
-
 std::string pathText(const Names& names, std::size_t count) {
     std::string text;
     for (std::size_t i = 0; i < count && i < names.size(); ++i) {
@@ -719,6 +711,7 @@ struct OfflineRegistry::Impl {
         }
         Status status = kSuccess;
         std::optional<fs::path> copy;
+        bool renamed = false;
         ReadBack back;
         try {
             const auto now = hive::statFileIn(hive.folder, hive.name);
@@ -728,12 +721,22 @@ struct OfflineRegistry::Impl {
                                         "nothing was written",
                                         EAGAIN);
             }
+            hive::FileSignature expected = hive.version();
             if (!hive.backedUp) {
                 copy = offline::keepBackup(hive.folder, hive.name, *hive.image, backupFolder,
                                            hive.where.label);
+                // A copy that is a second name of the hive changed its change time alone.
+                const auto linked = hive::statFileIn(hive.folder, hive.name);
+                if (!linked || !linked->sameVersion(expected)) {
+                    throw hive::FileChanged(hive.file(),
+                                            "was changed by another program since Quorvane read "
+                                            "it; nothing was written",
+                                            EAGAIN);
+                }
+                expected = *linked;
             }
             const hive::FileSignature written = offline::replaceHive(
-                hive.folder, hive.name, hive.version(), hive.image->accessed(),
+                hive.folder, hive.name, expected, hive.image->accessed(),
                 [&](int fd) {
                     // hivex opens the name it is given: the name of this very descriptor, so
                     // that nothing put at the file's name can lead the write elsewhere.
@@ -742,7 +745,7 @@ struct OfflineRegistry::Impl {
                         throw hive::FileError("cannot write", hive.file(), errno);
                     }
                 },
-                [&](int fd) { verify(hive, fd, back); });
+                [&](int fd) { verify(hive, fd, back); }, renamed);
             // Memory holds what the file holds now: the image read back is the hive's.
             back.image->becameHive(written, hive.image->accessed());
             hive.image = std::move(back.image);
@@ -763,10 +766,9 @@ struct OfflineRegistry::Impl {
         hive.pending.clear();
         if (status != kSuccess) {
             if (copy) {
-                // While the hive is as it was, the copy taken for this write is the hive itself;
-                // once replaced (a flush that failed after the rename), the copy is its past.
-                const auto now = statQuietly(hive);
-                if (now && now->untouchedSince(hive.version())) {
+                // Until the rename the copy taken for this write is the hive as it still is;
+                // after it (a flush that failed), the copy is all that is left of the past.
+                if (!renamed) {
                     std::error_code ignored;
                     fs::remove(*copy, ignored);
                 } else {
