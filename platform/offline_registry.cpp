@@ -181,7 +181,7 @@ void readHive(Hive& hive) {
                          " cannot be read as a Windows registry hive (" + describeError(errno) +
                          "). Quorvane leaves it exactly as it is; restore it from a backup.");
     }
-    regf::Cells cells(image.bytes());
+    regf::Cells cells(image.bytes());  // over the image's mapping, which moves with it
     if (const std::string damage = cells.keyDamage(cells.root()); !damage.empty()) {
         hivex_close(h);
         throw StoreError("The hive " + file.string() +
@@ -194,8 +194,8 @@ void readHive(Hive& hive) {
     }
     hive.h = h;
     hive.image = std::move(image);
-    hive.cells.emplace(hive.image->bytes());
     hive.intact = {cells.root()};
+    hive.cells = std::move(cells);
     hive.survey.reset();
     hive.writable = false;
 }
@@ -647,6 +647,7 @@ struct OfflineRegistry::Impl {
     // A new version of a hive, read back whole.
     struct ReadBack {
         std::optional<offline::HiveImage> image;
+        std::optional<regf::Cells> cells;
         std::optional<regf::Cells::Survey> survey;
     };
 
@@ -659,7 +660,8 @@ struct OfflineRegistry::Impl {
         } catch (const std::exception& error) {
             throw std::runtime_error(what + " cannot be read back: " + error.what());
         }
-        back.survey = regf::Cells(back.image->bytes()).survey();
+        back.cells.emplace(back.image->bytes());
+        back.survey = back.cells->survey();
         if (!back.survey->damage.empty()) {
             throw std::runtime_error(
                 what + " does not read back whole (at " +
@@ -749,7 +751,7 @@ struct OfflineRegistry::Impl {
             // Memory holds what the file holds now: the image read back is the hive's.
             back.image->becameHive(written, hive.image->accessed());
             hive.image = std::move(back.image);
-            hive.cells.emplace(hive.image->bytes());
+            hive.cells = std::move(back.cells);
             hive.survey = std::move(back.survey);
             if (copy) {
                 backups.push_back(*copy);
