@@ -356,6 +356,19 @@ TEST_F(OfflineCli, FixPrintsOneJsonDocumentForEveryUser) {
     EXPECT_EQ(document.array()[1].toObject()[u"user"].toString(), u"default");
 }
 
+// A damaged key is reported as unreadable, never as absent.
+TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
+    {
+        platform::OfflineRegistry registry(
+            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        makeKey(registry, platform::kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
+    }
+    listItself(made_.ann, kRestrictionsKey);
+    const CliOutcome result = run("--user ann list");
+    EXPECT_TRUE(contains(result.out, "Closing Internet Explorer            unreadable"))
+        << result.out;
+}
+
 TEST_F(OfflineCli, AnInstallationWithTheDefaultProfileAloneSaysSo) {
     fs::remove_all(root() / "users" / "Ann");
     const CliOutcome result = run("list");

@@ -6,8 +6,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <hivex.h>
-#include <poll.h>
-#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -80,50 +78,7 @@ std::size_t copiesIn(const fs::path& backups) {
                                : 0;
 }
 
-// Where hivex finds a hive's keys and values (their records' file offsets), to damage them on
-// purpose; and the 32-bit fields they hold.
-class Offsets {
-public:
-    explicit Offsets(const fs::path& file) : h_(hivex_open(file.c_str(), 0)) {}
-    ~Offsets() { hivex_close(h_); }
-    Offsets(const Offsets&) = delete;
-    Offsets& operator=(const Offsets&) = delete;
-    hive_node_h key(const std::string& path) const {
-        hive_node_h node = hivex_root(h_);
-        for (std::size_t start = 0; node != 0 && start < path.size();) {
-            const std::size_t end = std::min(path.find('\\', start), path.size());
-            node = hivex_node_get_child(h_, node, path.substr(start, end - start).c_str());
-            start = end + 1;
-        }
-        return node;
-    }
-    hive_value_h value(const std::string& path, const char* name) const {
-        return hivex_node_get_value(h_, key(path), name);
-    }
-
-private:
-    hive_h* h_;
-};
-
-std::uint32_t field(const fs::path& file, std::uint64_t offset) {
-    return regf::readUint32(readFile(file), offset);
-}
-
-void setField(const fs::path& file, std::uint64_t offset, std::uint32_t value) {
-    const int fd = ::open(file.c_str(), O_WRONLY);
-    const char bytes[4] = {static_cast<char>(value), static_cast<char>(value >> 8),
-                           static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
-    ASSERT_EQ(::pwrite(fd, bytes, 4, static_cast<off_t>(offset)), 4);
-    ::close(fd);
-}
-
-constexpr std::uint32_t kOutOfRange = 0x7FFFFFF0;
 const std::string kFarKey = "Software\\Far";
-
-// A value's data, or a key's list of sub-keys, that lies outside the hive.
-void dataOutOfRange(const fs::path& hive, const std::string& key, const char* value) {
-    setField(hive, Offsets(hive).value(key, value) + 0x0C, kOutOfRange);
-}
 
 TEST(EmptyHive, HivexOpensItAndBothIndependentReadersReadWhatIsWrittenInto) {
     Hives hives;
@@ -319,13 +274,6 @@ INSTANTIATE_TEST_SUITE_P(
                              "is not a regular file"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The key at `key` lists itself among its sub-keys, in place of its first one.
-void listItself(const fs::path& hive, const std::string& key) {
-    const hive_node_h node = Offsets(hive).key(key);
-    setField(hive, field(hive, node + 0x20) + 0x1000 + 8,
-             static_cast<std::uint32_t>(node - 0x1000));
-}
-
 enum class Operation { SetValue, DeleteValue, ReadBelow };
 
 struct Harm {
@@ -398,7 +346,7 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string data(20000, 'l');
                  const hive_set_value large{name.data(), hive_t_REG_BINARY, data.size(),
                                             data.data()};
-                 ASSERT_EQ(hivex_node_set_value(h, Offsets(hive).key(kRestrictionsKey), &large, 0),
+                 ASSERT_EQ(hivex_node_set_value(h, keyOffset(hive, kRestrictionsKey), &large, 0),
                            0);
                  ASSERT_EQ(hivex_commit(h, nullptr, 0), 0);
                  hivex_close(h);
@@ -660,40 +608,41 @@ TEST(OfflineRead, AKeyListingItselfStopsTheUndoEntrysReadAtOnce) {
 }
 
 // The new version is written through the descriptor Quorvane made, never by name: a link the
-// folder's owner puts at its name as soon as it appears leads nothing elsewhere.
-TEST(OfflineWrite, ALinkPutAtTheNewVersionsNameNeverLeadsTheWriteElsewhere) {
-    Hives hives;
-    TempDir outside;
-    const fs::path victim = outside.path() / "victim";
-    writeFile(victim, "not a hive");
-    const fs::path folder = hives.user().parent_path();
-    const std::string before = readFile(hives.user());
-    const int watch = ::inotify_init1(IN_CLOEXEC);
-    ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_CREATE), 0);
-    std::thread swapper([&] {
-        alignas(inotify_event) char buffer[4096];
-        pollfd waiting{watch, POLLIN, 0};
-        while (::poll(&waiting, 1, 5000) == 1) {
-            const ssize_t got = ::read(watch, buffer, sizeof buffer);
-            for (ssize_t at = 0; at < got;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                const std::string name = event->len > 0 ? event->name : "";
-                if (name.starts_with(".NTUSER.DAT.quorvane-")) {
-                    fs::remove(folder / name);
-                    fs::create_symlink(victim, folder / name);
-                    return;
-                }
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+// folder's owner puts at its name once it exists (here right before hivex writes) leads nothing
+// elsewhere, and the hive is not replaced.
+fs::path victim;
+int swapNewVersionForLink(formats::WriteStep step, const std::string& fileName) {
+    if (step == formats::WriteStep::Write && fileName == "NTUSER.DAT") {
+        const fs::path folder = victim.parent_path().parent_path() / "hives";
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().filename().string().starts_with(".NTUSER.DAT.quorvane-")) {
+                fs::remove(entry.path());
+                fs::create_symlink(victim, entry.path());
             }
         }
-    });
-    auto registry = hives.open();
-    const Status status = write(*registry, kCurrentUser, kRestrictionsKey, "After", dword(1));
-    swapper.join();
-    ::close(watch);
+    }
+    return 0;
+}
+
+TEST(OfflineWrite, ALinkPutAtTheNewVersionsNameNeverLeadsTheWriteElsewhere) {
+    TempDir dir;
+    fs::create_directories(dir.path() / "hives");
+    fs::create_directories(dir.path() / "outside");
+    victim = dir.path() / "outside" / "victim";
+    writeFile(victim, "not a hive");
+    const fs::path user = dir.path() / "hives" / "NTUSER.DAT";
+    writeEmptyHive(dir.path() / "hives" / "SOFTWARE");
+    writeEmptyHive(user, {.fileName = u"NTUSER.DAT"});
+    const std::string before = readFile(user);
+    OfflineRegistry registry({{dir.path() / "hives" / "SOFTWARE", "SOFTWARE"},
+                              OfflineHive{user, "ann"},
+                              dir.path() / "backups"});
+    formats::setFaultHook(swapNewVersionForLink);
+    const Status status = write(registry, kCurrentUser, kRestrictionsKey, "After", dword(1));
+    formats::setFaultHook(nullptr);
     EXPECT_EQ(readFile(victim), "not a hive");
-    EXPECT_EQ(status, kBusy) << registry->lastFailure();
-    EXPECT_TRUE(unchanged(hives.user(), before));
+    EXPECT_EQ(status, kBusy) << registry.lastFailure();
+    EXPECT_TRUE(unchanged(user, before));
 }
 
 // What a killed run left beside a hive, under Quorvane's own names, goes with the next write;
