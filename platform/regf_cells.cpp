@@ -41,6 +41,25 @@ std::string latin1ToUtf8(std::string_view bytes) {
     return formats::utf16ToUtf8(units);
 }
 
+// Whether a name stored as UTF-16LE decodes: whole units, every surrogate in a pair.
+bool decodable(std::string_view utf16) {
+    if (utf16.size() % 2 != 0) {
+        return false;
+    }
+    bool high = false;  // the unit before was a high surrogate
+    for (std::size_t i = 0; i < utf16.size(); i += 2) {
+        const unsigned unit =
+            static_cast<unsigned char>(utf16[i]) | static_cast<unsigned char>(utf16[i + 1]) << 8;
+        const bool isHigh = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool isLow = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (high != isLow) {
+            return false;
+        }
+        high = isHigh;
+    }
+    return !high;
+}
+
 }  // namespace
 
 Cells::Cells(std::string_view bytes) : bytes_(bytes), starts_(bytes.size() / 256 + 1, 0) {
@@ -103,8 +122,12 @@ std::string Cells::nodeDamage(std::uint32_t node) const {
     if (!isCell(node) || !hasId(node, "nk")) {
         return "its record is not a key's";
     }
-    if (kKeyName + std::uint32_t{u16(node + kKeyNameLength)} > cellSize(node)) {
+    const std::uint32_t length = u16(node + kKeyNameLength);
+    if (kKeyName + length > cellSize(node)) {
         return "its name runs past its record";
+    }
+    if ((u16(node + kKeyFlags) & 0x20) == 0 && !decodable(bytes_.substr(node + kKeyName, length))) {
+        return "its name is not UTF-16";
     }
     return {};
 }
@@ -182,6 +205,10 @@ std::string Cells::valueListDamage(std::uint32_t node, std::vector<std::uint32_t
         if (value > 0xFFFFFFFF || !isCell(value) || !hasId(at, "vk") ||
             kValueName + std::uint32_t{u16(at + kValueNameLength)} > cellSize(at)) {
             return "its value list names a record that is not a value";
+        }
+        if ((u16(at + kValueFlags) & 0x01) == 0 &&
+            !decodable(bytes_.substr(at + kValueName, u16(at + kValueNameLength)))) {
+            return "the name of one of its values is not UTF-16";
         }
         if (values != nullptr) {
             values->push_back(at);
