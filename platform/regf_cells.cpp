@@ -69,24 +69,41 @@ Cells::Cells(std::string_view bytes) : bytes_(bytes), starts_(bytes.size() / 256
     root_ = static_cast<std::uint32_t>(readUint32(bytes, 0x24) + kFirstBin);
     minorVersion_ = readUint32(bytes, 0x18);
     const std::uint64_t endOfBins = std::uint64_t{readUint32(bytes, 0x28)} + kFirstBin;
-    for (std::uint64_t bin = kFirstBin; bin + 0x20 <= bytes.size() && bin < endOfBins;) {
+    std::uint64_t bin = kFirstBin;
+    while (bin + 0x20 <= bytes.size() && bin < endOfBins) {
         const std::uint32_t binSize = u32(bin + 8);
         if (bytes.substr(bin, 4) != "hbin" || binSize <= 0x20 || (binSize & 0xFFF) != 0 ||
             bin + binSize > bytes.size() || u32(bin + 4) + kFirstBin != bin) {
             break;  // hivex refuses such a hive when it opens it
         }
-        for (std::uint64_t cell = bin + 0x20; cell + 4 <= bin + binSize;) {
-            const auto raw = static_cast<std::int32_t>(u32(cell));
-            const std::uint64_t size = raw < 0 ? -static_cast<std::int64_t>(raw) : raw;
-            if (size <= 4 || (size & 3) != 0) {
-                break;
-            }
-            if (raw < 0) {
-                starts_[cell / 256] |= std::uint64_t{1} << ((cell / 4) % 64);
-            }
-            cell += size;
-        }
+        bins_.push_back(bin);
         bin += binSize;
+    }
+    bins_.push_back(bin);
+    scanned_.assign(bins_.size() - 1, false);
+}
+
+void Cells::scanBinOf(std::uint64_t offset) const {
+    const auto after = std::upper_bound(bins_.begin(), bins_.end(), offset);
+    if (after == bins_.begin() || after == bins_.end()) {
+        return;  // outside every bin
+    }
+    const auto index = static_cast<std::size_t>(after - bins_.begin()) - 1;
+    if (scanned_[index]) {
+        return;
+    }
+    scanned_[index] = true;
+    const std::uint64_t end = *after;
+    for (std::uint64_t cell = bins_[index] + 0x20; cell + 4 <= end;) {
+        const auto raw = static_cast<std::int32_t>(u32(cell));
+        const std::uint64_t size = raw < 0 ? -static_cast<std::int64_t>(raw) : raw;
+        if (size <= 4 || (size & 3) != 0) {
+            break;
+        }
+        if (raw < 0) {
+            starts_[cell / 256] |= std::uint64_t{1} << ((cell / 4) % 64);
+        }
+        cell += size;
     }
 }
 
@@ -103,8 +120,11 @@ std::uint16_t Cells::u16(std::uint64_t offset) const {
 }
 
 bool Cells::isCell(std::uint64_t offset) const {
-    return (offset & 3) == 0 && offset >= kFirstBin && offset < bytes_.size() &&
-           (starts_[offset / 256] >> ((offset / 4) % 64) & 1) != 0;
+    if ((offset & 3) != 0 || offset < kFirstBin || offset >= bytes_.size()) {
+        return false;
+    }
+    scanBinOf(offset);
+    return (starts_[offset / 256] >> ((offset / 4) % 64) & 1) != 0;
 }
 
 // The bytes a used cell holds, its size field included, and no more than the file holds.

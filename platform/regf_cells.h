@@ -23,7 +23,8 @@ inline constexpr std::size_t kDeepestKey = 512;
 class Cells {
 public:
     // The used cells of `bytes` (which must outlive this), found as hivex finds them when it
-    // opens a hive: bin after bin from the first to the end the base block gives.
+    // opens a hive: bin after bin from the first to the end the base block gives. A bin's cells
+    // are looked at when a check first reaches into it.
     explicit Cells(std::string_view bytes);
 
     std::uint32_t root() const { return root_; }
@@ -65,10 +66,16 @@ private:
     std::string listDamage(std::uint32_t node, std::vector<std::uint32_t>* children) const;
     std::string valueListDamage(std::uint32_t node, std::vector<std::uint32_t>* values) const;
 
+    // Finds the used cells of the bin that holds `offset`, once.
+    void scanBinOf(std::uint64_t offset) const;
+
     std::string_view bytes_;
     std::uint32_t root_ = 0;
     std::uint32_t minorVersion_ = 0;
-    std::vector<std::uint64_t> starts_;  // one bit for each 4 bytes: a used cell starts there
+    std::vector<std::uint64_t> bins_;  // where each bin starts, in order, and the end of the last
+    // Which bins' cells are known, and one bit for each 4 bytes: a used cell starts there.
+    mutable std::vector<bool> scanned_;
+    mutable std::vector<std::uint64_t> starts_;
 };
 
 }  // namespace quorvane::platform::regf
