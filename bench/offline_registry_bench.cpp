@@ -4,9 +4,7 @@
 // filled through hivex to about 100 MB of keys and values, with the restrictions' policy keys.
 // Wall-clock time: a commit waits for the disk. bench/README.md gives the targets and figures.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <hivex.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -140,12 +138,11 @@ BENCHMARK(BM_OfflineOpenAndListRestrictions)->UseRealTime()->Unit(benchmark::kMi
 void BM_OfflineWholeWalk(benchmark::State& state) {
     const quorvane::platform::offline::HiveImage image = [] {
         const fs::path& software = largeSoftware();
-        quorvane::platform::hive::Directory folder{
-            software.parent_path(),
-            ::open(software.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-        auto read = quorvane::platform::offline::HiveImage::read(folder, "SOFTWARE");
-        ::close(folder.fd);
-        return read;
+        const auto folder = quorvane::formats::Folder::open(software.parent_path());
+        if (!folder) {
+            throw std::runtime_error(folder.failure().reason);
+        }
+        return quorvane::platform::offline::HiveImage::read(*folder, "SOFTWARE");
     }();
     for (auto _ : state) {
         const quorvane::platform::regf::Cells cells(image.bytes());

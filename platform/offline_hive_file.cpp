@@ -60,13 +60,34 @@ void step(WriteStep at, const std::string& name, const std::string& action, cons
     }
 }
 
-int openQuietly(int folder, const std::string& name) {
-    return ::openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+// The regular file `name` of `folder`, open to read (never blocking, never through a link).
+formats::OpenFile openToRead(const formats::Folder& folder, const std::string& name) {
+    auto opened = folder.openFile(name, formats::Folder::Opening::Read);
+    if (!opened) {
+        throw hive::FileError(folder.pathOf(name), opened.failure().reason, opened.failure().error);
+    }
+    return std::move(*opened);
 }
 
-std::vector<std::string> namesIn(int folder) {
+// What `name` of `folder` is now; nothing when there is no such file.
+std::optional<formats::FileSignature> examine(const formats::Folder& folder,
+                                              const std::string& name) {
+    auto found = folder.examine(name);
+    if (!found) {
+        throw hive::FileError(folder.pathOf(name), found.failure().reason, found.failure().error);
+    }
+    return *found;
+}
+
+// A descriptor of the folder itself that can be flushed and locked (the layer holds it as a
+// path only).
+int openFolder(const formats::Folder& folder) {
+    return ::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+std::vector<std::string> namesIn(const formats::Folder& folder) {
     std::vector<std::string> names;
-    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = openFolder(folder);
     DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
     if (dir == nullptr) {
         if (fd >= 0) {
@@ -120,8 +141,8 @@ void keepMetadata(int from, int to, const fs::path& file, const timespec& access
     }
 }
 
-hive::FileSignature signatureOf(const struct stat& info) {
-    hive::FileSignature signature;
+formats::FileSignature signatureOf(const struct stat& info) {
+    formats::FileSignature signature;
     signature.device = info.st_dev;
     signature.inode = info.st_ino;
     signature.size = info.st_size;
@@ -132,6 +153,7 @@ hive::FileSignature signatureOf(const struct stat& info) {
     signature.mode = info.st_mode;
     signature.owner = info.st_uid;
     signature.group = info.st_gid;
+    signature.links = info.st_nlink;
     return signature;
 }
 
@@ -203,13 +225,15 @@ bool isLeftover(const std::string& entry, const std::string& name) {
 // Removes what a killed run of Quorvane left beside the hive: its own temporary names only, of
 // regular files that belong to this process's user or to the hive's owner. Only under the
 // installation's lock, when no live writer has one.
-void removeLeftovers(const hive::Directory& folder, const std::string& name, uid_t hiveOwner) {
-    for (const std::string& entry : namesIn(folder.fd)) {
-        struct stat info {};
-        if (isLeftover(entry, name) &&
-            ::fstatat(folder.fd, entry.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(info.st_mode) && (info.st_uid == ::geteuid() || info.st_uid == hiveOwner)) {
-            ::unlinkat(folder.fd, entry.c_str(), 0);
+void removeLeftovers(const formats::Folder& folder, const std::string& name, uid_t hiveOwner) {
+    for (const std::string& entry : namesIn(folder)) {
+        if (!isLeftover(entry, name)) {
+            continue;
+        }
+        const auto found = folder.examine(entry);
+        if (found && *found && found->value().regular() &&
+            (found->value().owner == ::geteuid() || found->value().owner == hiveOwner)) {
+            static_cast<void>(folder.remove(entry, found->value()));
         }
     }
 }
@@ -218,13 +242,9 @@ std::atomic<unsigned> temporaryCounter{0};
 
 }  // namespace
 
-HiveImage HiveImage::read(const hive::Directory& folder, const std::string& name) {
-    const fs::path file = folder.path / name;
-    const Descriptor fd(openQuietly(folder.fd, name));
-    if (fd.get() < 0) {
-        fail("cannot open", file);
-    }
-    return read(fd.get(), file);
+HiveImage HiveImage::read(const formats::Folder& folder, const std::string& name) {
+    const formats::OpenFile file = openToRead(folder, name);
+    return read(file.descriptor(), folder.pathOf(name));
 }
 
 HiveImage HiveImage::read(int fd, const fs::path& shown) {
@@ -302,9 +322,9 @@ std::string HiveImage::path() const {
     return "/proc/self/fd/" + std::to_string(memory_);
 }
 
-std::optional<std::string> writeRefusal(const hive::Directory& folder, const std::string& name,
+std::optional<std::string> writeRefusal(const formats::Folder& folder, const std::string& name,
                                         const HiveImage& image, bool hibernated) {
-    const fs::path file = folder.path / name;
+    const fs::path file = folder.pathOf(name);
     const std::string why = hibernated ? kHibernated : kNotShutDown;
     const auto header = regf::parseBaseBlock(image.bytes());
     if (!header) {
@@ -323,8 +343,8 @@ std::optional<std::string> writeRefusal(const hive::Directory& folder, const std
                kShutDownAdvice + ".";
     }
     struct statvfs mount {};
-    if (::fstatvfs(folder.fd, &mount) == 0 && (mount.f_flag & ST_RDONLY) != 0) {
-        return folder.path.string() + " is on a read-only mount, so " + file.string() +
+    if (::fstatvfs(folder.descriptor(), &mount) == 0 && (mount.f_flag & ST_RDONLY) != 0) {
+        return folder.path().string() + " is on a read-only mount, so " + file.string() +
                " cannot be changed. " +
                (hibernated ? std::string(kHibernated) +
                                  ", and its disk mounts read-only: " + kShutDownAdvice +
@@ -335,17 +355,17 @@ std::optional<std::string> writeRefusal(const hive::Directory& folder, const std
                                  std::string(kShutDownAdvice) + ".");
     }
     for (const std::string& target : {name, std::string(".")}) {
-        if (::faccessat(folder.fd, target.c_str(), W_OK, AT_EACCESS) != 0) {
-            const fs::path shown = target == "." ? folder.path : file;
+        if (::faccessat(folder.descriptor(), target.c_str(), W_OK, AT_EACCESS) != 0) {
+            const fs::path shown = target == "." ? folder.path() : file;
             return "no write access to " + shown.string() + ": " + describeError(errno);
         }
     }
     return std::nullopt;
 }
 
-InstallationLock::InstallationLock(const hive::Directory& folder,
+InstallationLock::InstallationLock(const formats::Folder& folder,
                                    std::chrono::milliseconds timeout) {
-    const int fd = ::openat(folder.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = openFolder(folder);
     if (fd < 0) {
         return;
     }
@@ -401,7 +421,7 @@ std::string fileNameOf(const std::string& text) {
     return name;
 }
 
-fs::path keepBackup(const hive::Directory& folder, const std::string& name, const HiveImage& image,
+fs::path keepBackup(const formats::Folder& folder, const std::string& name, const HiveImage& image,
                     const fs::path& backups, const std::string& label) {
     std::error_code error;
     if (fs::create_directories(backups, error)) {
@@ -416,7 +436,7 @@ fs::path keepBackup(const hive::Directory& folder, const std::string& name, cons
     // On the hive's own file system the hive itself is the copy: a second name for the version
     // read, which the rename then leaves to the copy alone. Nothing is written for it.
     struct stat linked {};
-    if (::linkat(folder.fd, name.c_str(), AT_FDCWD, copy.c_str(), 0) == 0) {
+    if (::linkat(folder.descriptor(), name.c_str(), AT_FDCWD, copy.c_str(), 0) == 0) {
         // A new name changes the file's change time, nothing else.
         if (::lstat(copy.c_str(), &linked) == 0 &&
             signatureOf(linked).sameVersion(image.version())) {
@@ -431,11 +451,9 @@ fs::path keepBackup(const hive::Directory& folder, const std::string& name, cons
     }
     try {
         // A reflink shares the file's blocks: no byte is written. Only of the very version read.
-        const Descriptor from(openQuietly(folder.fd, name));
-        struct stat info {};
-        const bool cloned = from.get() >= 0 && ::fstat(from.get(), &info) == 0 &&
-                            signatureOf(info).untouchedSince(image.version()) &&
-                            ::ioctl(to.get(), FICLONE, from.get()) == 0;
+        const formats::OpenFile from = openToRead(folder, name);
+        const bool cloned = from.signature().untouchedSince(image.version()) &&
+                            ::ioctl(to.get(), FICLONE, from.descriptor()) == 0;
         const std::string_view bytes = image.bytes();
         for (std::size_t written = cloned ? bytes.size() : 0; written < bytes.size();) {
             const ssize_t put = ::write(to.get(), bytes.data() + written, bytes.size() - written);
@@ -473,40 +491,38 @@ void pruneBackups(const fs::path& backups, const std::string& label) {
     }
 }
 
-hive::FileSignature replaceHive(const hive::Directory& folder, const std::string& name,
-                                const hive::FileSignature& expected, const timespec& accessed,
-                                const std::function<void(int fd)>& write,
-                                const std::function<void(int fd)>& verify, bool& renamed) {
+formats::FileSignature replaceHive(const formats::Folder& folder, const std::string& name,
+                                   const formats::FileSignature& expected, const timespec& accessed,
+                                   const std::function<void(int fd)>& write,
+                                   const std::function<void(int fd)>& verify, bool& renamed) {
     renamed = false;
-    const fs::path file = folder.path / name;
+    const fs::path file = folder.pathOf(name);
     step(WriteStep::Create, name, "cannot create a new version of", file);
     removeLeftovers(folder, name, expected.owner);
     const std::string temporary = "." + name + ".quorvane-" + std::to_string(::getpid()) + "-" +
                                   std::to_string(temporaryCounter++);
     // Made here, private, so that the name is ours alone; everything after goes through the
     // descriptor, whatever another program makes of the name.
-    const Descriptor fresh(::openat(folder.fd, temporary.c_str(),
-                                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    struct stat made {};
-    if (fresh.get() < 0 || ::fstat(fresh.get(), &made) != 0) {
-        fail("cannot create a new version of", file);
+    auto created = folder.openFile(temporary, formats::Folder::Opening::CreateNew, 0600);
+    if (!created) {
+        throw hive::FileError(file, "cannot have a new version: " + created.failure().reason,
+                              created.failure().error);
     }
+    const formats::OpenFile fresh = std::move(*created);
+    const formats::FileSignature made = fresh.signature();
     const auto stillOurs = [&] {
         struct stat now {};
-        return ::fstatat(folder.fd, temporary.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-               now.st_dev == made.st_dev && now.st_ino == made.st_ino;
+        return ::fstatat(folder.descriptor(), temporary.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+               now.st_dev == made.device && now.st_ino == made.inode;
     };
     try {
         step(WriteStep::Write, name, "cannot write", file);
-        write(fresh.get());
-        verify(fresh.get());
-        const Descriptor original(openQuietly(folder.fd, name));
-        if (original.get() < 0) {
-            fail("cannot open", file);
-        }
-        keepMetadata(original.get(), fresh.get(), file, accessed);
+        write(fresh.descriptor());
+        verify(fresh.descriptor());
+        const formats::OpenFile original = openToRead(folder, name);
+        keepMetadata(original.descriptor(), fresh.descriptor(), file, accessed);
         step(WriteStep::Flush, name, "cannot flush", file);
-        if (::fsync(fresh.get()) != 0) {
+        if (::fsync(fresh.descriptor()) != 0) {
             fail("cannot flush", file);
         }
         if (!stillOurs()) {
@@ -516,7 +532,7 @@ hive::FileSignature replaceHive(const hive::Directory& folder, const std::string
                                         temporary + "); nothing was written",
                                     EEXIST);
         }
-        const auto now = hive::statFileIn(folder, name);
+        const auto now = examine(folder, name);
         if (!now || !now->untouchedSince(expected)) {
             throw hive::FileChanged(file,
                                     "was changed by another program since Quorvane read it; "
@@ -524,33 +540,33 @@ hive::FileSignature replaceHive(const hive::Directory& folder, const std::string
                                     EAGAIN);
         }
         step(WriteStep::Rename, name, "cannot replace", file);
-        if (::renameat(folder.fd, temporary.c_str(), folder.fd, name.c_str()) != 0) {
+        if (::renameat(folder.descriptor(), temporary.c_str(), folder.descriptor(), name.c_str()) !=
+            0) {
             fail("cannot replace", file);
         }
         renamed = true;
     } catch (...) {
         if (!renamed && stillOurs()) {
-            ::unlinkat(folder.fd, temporary.c_str(), 0);
+            ::unlinkat(folder.descriptor(), temporary.c_str(), 0);
         }
         throw;
     }
     step(WriteStep::FlushDirectory, name, "cannot flush the folder of", file);
-    if (::fsync(folder.fd) != 0) {
+    const Descriptor flushed(openFolder(folder));
+    if (flushed.get() < 0 || ::fsync(flushed.get()) != 0) {
         fail("cannot flush the folder of", file);
     }
-    const auto version = hive::statFileIn(folder, name);
+    const auto version = examine(folder, name);
     if (!version) {
         fail("cannot examine", file, ENOENT);
     }
     return *version;
 }
 
-bool saysHibernated(const hive::Directory& folder, const std::string& file) {
-    const Descriptor fd(openQuietly(folder.fd, file));
-    struct stat info {};
+bool saysHibernated(const formats::Folder& folder, const std::string& file) {
+    const auto opened = folder.openFile(file, formats::Folder::Opening::Read);
     char signature[4] = {};
-    return fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
-           ::pread(fd.get(), signature, sizeof signature, 0) == 4 &&
+    return opened && ::pread(opened->descriptor(), signature, sizeof signature, 0) == 4 &&
            equalIgnoringCase(std::string_view(signature, 4), "hibr");
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/file_access.h"
 #include "platform/hive_io.h"
 
 namespace quorvane::platform::offline {
@@ -30,7 +31,7 @@ class HiveImage {
 public:
     // The hive `name` of `folder`: a regular file of a sane size, opened without blocking.
     // Throws hive::FileError naming the file and the reason.
-    static HiveImage read(const hive::Directory& folder, const std::string& name);
+    static HiveImage read(const formats::Folder& folder, const std::string& name);
     // What `fd` holds now (a file this process wrote); `shown` names it in errors.
     static HiveImage read(int fd, const std::filesystem::path& shown);
     HiveImage(HiveImage&& other) noexcept;
@@ -41,13 +42,13 @@ public:
 
     std::string_view bytes() const { return {data_, size_}; }
     // The version read, and the file's access time before it was read.
-    const hive::FileSignature& version() const { return version_; }
+    const formats::FileSignature& version() const { return version_; }
     const timespec& accessed() const { return accessed_; }
     // A name that opens these very bytes: "/proc/self/fd/N".
     std::string path() const;
     // The file these bytes were read from has become `version` without a change of its bytes
     // (its mode, owner and times set, then renamed over the hive last accessed at `accessed`).
-    void becameHive(const hive::FileSignature& version, const timespec& accessed) {
+    void becameHive(const formats::FileSignature& version, const timespec& accessed) {
         version_ = version;
         accessed_ = accessed;
     }
@@ -59,7 +60,7 @@ private:
     int memory_ = -1;
     const char* data_ = nullptr;
     std::size_t size_ = 0;
-    hive::FileSignature version_;
+    formats::FileSignature version_;
     timespec accessed_{};
 };
 
@@ -67,14 +68,15 @@ private:
 // header read (`image`) says Windows did not write it back completely, the mount is read-only or
 // the folder or file may not be written. `hibernated`: the installation's hiberfil.sys says
 // Windows is hibernated. Nothing when it may be written.
-std::optional<std::string> writeRefusal(const hive::Directory& folder, const std::string& name,
+std::optional<std::string> writeRefusal(const formats::Folder& folder, const std::string& name,
                                         const HiveImage& image, bool hibernated);
 
-// One writer per installation: an exclusive lock on the installation's folder `folder` (nothing
-// is written to the disk for it), held while alive; waits up to `timeout`.
+// One writer per installation: an exclusive lock on the installation's folder `folder` itself
+// (flock on a descriptor of it: nothing is written to the disk for it, and it serves on a
+// read-only mount too), held while alive; waits up to `timeout`.
 class InstallationLock {
 public:
-    InstallationLock(const hive::Directory& folder, std::chrono::milliseconds timeout);
+    InstallationLock(const formats::Folder& folder, std::chrono::milliseconds timeout);
     ~InstallationLock();
     InstallationLock(const InstallationLock&) = delete;
     InstallationLock& operator=(const InstallationLock&) = delete;
@@ -95,7 +97,7 @@ std::string fileNameOf(const std::string& text);
 // file system can, else the bytes read, flushed. `label` is a file name's part (fileNameOf); the
 // time holds no '-', so a label's copies are told apart from those of a label it begins. Returns
 // the copy. Throws hive::FileError.
-std::filesystem::path keepBackup(const hive::Directory& folder, const std::string& name,
+std::filesystem::path keepBackup(const formats::Folder& folder, const std::string& name,
                                  const HiveImage& image, const std::filesystem::path& backups,
                                  const std::string& label);
 // After a write that took effect: the copies of `label` kept are the first one ever taken (the
@@ -112,12 +114,12 @@ inline constexpr int kNewestBackupsKept = 2;
 // FileChanged, nothing written). On any failure the hive is left as it was. Temporaries that a
 // killed run of Quorvane left beside the hive are removed first. Returns the new version;
 // `renamed` says, also when it throws, whether the new file took the hive's name.
-hive::FileSignature replaceHive(const hive::Directory& folder, const std::string& name,
-                                const hive::FileSignature& expected, const timespec& accessed,
-                                const std::function<void(int fd)>& write,
-                                const std::function<void(int fd)>& verify, bool& renamed);
+formats::FileSignature replaceHive(const formats::Folder& folder, const std::string& name,
+                                   const formats::FileSignature& expected, const timespec& accessed,
+                                   const std::function<void(int fd)>& write,
+                                   const std::function<void(int fd)>& verify, bool& renamed);
 
 // Whether the hibernation file `file` says Windows is hibernated.
-bool saysHibernated(const hive::Directory& folder, const std::string& file);
+bool saysHibernated(const formats::Folder& folder, const std::string& file);
 
 }  // namespace quorvane::platform::offline

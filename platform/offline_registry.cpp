@@ -122,7 +122,7 @@ struct Change {
 struct Hive {
     KeyHandle root = 0;
     OfflineHive where;
-    hive::Directory folder;
+    std::optional<formats::Folder> place;  // the hive's folder, opened once
     std::string name;
     // The version read, whole, in memory of this process's own; hivex reads these very bytes,
     // and so do the checks of its cells.
@@ -148,12 +148,18 @@ struct Hive {
         if (h != nullptr) {
             hivex_close(h);
         }
-        if (folder.fd >= 0) {
-            ::close(folder.fd);
-        }
     }
-    const hive::FileSignature& version() const { return image->version(); }
-    fs::path file() const { return folder.path / name; }
+    const formats::Folder& folder() const { return *place; }
+    const formats::FileSignature& version() const { return image->version(); }
+    fs::path file() const { return place->pathOf(name); }
+    // What the hive's file is now; nothing when it is gone. Throws hive::FileError.
+    std::optional<formats::FileSignature> now() const {
+        auto found = place->examine(name);
+        if (!found) {
+            throw hive::FileError(file(), found.failure().reason, found.failure().error);
+        }
+        return *found;
+    }
 };
 
 // Reads the hive into memory and opens it with hivex, read only: throws StoreError naming the
@@ -162,7 +168,7 @@ void readHive(Hive& hive) {
     const fs::path file = hive.file();
     offline::HiveImage image = [&] {
         try {
-            return offline::HiveImage::read(hive.folder, hive.name);
+            return offline::HiveImage::read(hive.folder(), hive.name);
         } catch (const hive::FileError& error) {
             throw StoreError("The hive " + std::string(error.what()) + ".");
         }
@@ -209,8 +215,8 @@ std::string pathText(const Names& names, std::size_t count) {
 }
 
 std::string damaged(const Hive& hive, int error) {
-    return "the hive " + (hive.folder.path / hive.name).string() +
-           " is damaged where Quorvane read it (" + describeError(error) + ")";
+    return "the hive " + hive.file().string() + " is damaged where Quorvane read it (" +
+           describeError(error) + ")";
 }
 
 std::string damagedAt(const Hive& hive, const std::string& where, const std::string& damage) {
@@ -251,14 +257,14 @@ struct OfflineRegistry::Impl {
     static void open(Hive& hive, KeyHandle root, OfflineHive where) {
         hive.root = root;
         hive.where = std::move(where);
-        hive.folder.path = hive.where.file.parent_path();
+        auto folder = formats::Folder::open(hive.where.file.parent_path());
+        if (!folder) {
+            throw StoreError("The folder " + hive.where.file.parent_path().string() + " " +
+                             folder.failure().reason + ".");
+        }
+        hive.place.emplace(std::move(*folder));
         hive.name = hive.where.file.filename().string();
         hive.backedUp = hive.where.backedUp;
-        hive.folder.fd = ::open(hive.folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (hive.folder.fd < 0) {
-            throw StoreError("The folder " + hive.folder.path.string() +
-                             " cannot be opened: " + describeError(errno) + ".");
-        }
         readHive(hive);
     }
 
@@ -283,7 +289,7 @@ struct OfflineRegistry::Impl {
             return kSuccess;
         }
         try {
-            const auto now = hive::statFileIn(hive.folder, hive.name);
+            const auto now = hive.now();
             if (!now || !now->untouchedSince(hive.version())) {
                 reload(hive);
             }
@@ -299,13 +305,13 @@ struct OfflineRegistry::Impl {
         if (lock) {
             return kSuccess;
         }
-        lock.emplace(software.folder, kLockWait);
+        lock.emplace(software.folder(), kLockWait);
         if (!lock->held()) {
             lock.reset();
             return failure(kBusy,
                            "another program is changing the Windows installation (it holds "
                            "the lock on " +
-                               software.folder.path.string() + "); nothing was written");
+                               software.folder().path().string() + "); nothing was written");
         }
         for (Hive* hive : hives()) {
             if (const Status status = refresh(*hive); status != kSuccess) {
@@ -513,7 +519,7 @@ struct OfflineRegistry::Impl {
         }
         if (hive.pending.empty() && !hive.lost) {
             if (const auto refusal =
-                    offline::writeRefusal(hive.folder, hive.name, *hive.image, hibernated)) {
+                    offline::writeRefusal(hive.folder(), hive.name, *hive.image, hibernated)) {
                 return failure(kWriteProtected, *refusal);
             }
         }
@@ -544,9 +550,8 @@ struct OfflineRegistry::Impl {
             // Memory may hold half a change: it follows the file again, and what the batch
             // held back is reported as lost when the batch ends.
             const int error = errno;
-            const std::string reason = "hivex could not change " +
-                                       (hive.folder.path / hive.name).string() + ": " +
-                                       describeError(error);
+            const std::string reason =
+                "hivex could not change " + hive.file().string() + ": " + describeError(error);
             if (!hive.pending.empty()) {
                 hive.lost = StoreFailure{hive.root, kRegistryIoFailed, reason};
             }
@@ -716,19 +721,19 @@ struct OfflineRegistry::Impl {
         bool renamed = false;
         ReadBack back;
         try {
-            const auto now = hive::statFileIn(hive.folder, hive.name);
+            const auto now = hive.now();
             if (!now || !now->untouchedSince(hive.version())) {
                 throw hive::FileChanged(hive.file(),
                                         "was changed by another program since Quorvane read it; "
                                         "nothing was written",
                                         EAGAIN);
             }
-            hive::FileSignature expected = hive.version();
+            formats::FileSignature expected = hive.version();
             if (!hive.backedUp) {
-                copy = offline::keepBackup(hive.folder, hive.name, *hive.image, backupFolder,
+                copy = offline::keepBackup(hive.folder(), hive.name, *hive.image, backupFolder,
                                            hive.where.label);
                 // A copy that is a second name of the hive changed its change time alone.
-                const auto linked = hive::statFileIn(hive.folder, hive.name);
+                const auto linked = hive.now();
                 if (!linked || !linked->sameVersion(expected)) {
                     throw hive::FileChanged(hive.file(),
                                             "was changed by another program since Quorvane read "
@@ -737,8 +742,8 @@ struct OfflineRegistry::Impl {
                 }
                 expected = *linked;
             }
-            const hive::FileSignature written = offline::replaceHive(
-                hive.folder, hive.name, expected, hive.image->accessed(),
+            const formats::FileSignature written = offline::replaceHive(
+                hive.folder(), hive.name, expected, hive.image->accessed(),
                 [&](int fd) {
                     // hivex opens the name it is given: the name of this very descriptor, so
                     // that nothing put at the file's name can lead the write elsewhere.

@@ -1,8 +1,5 @@
 #include "platform/windows_installation.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
@@ -109,12 +106,8 @@ bool hibernated(const fs::path& root) {
     if (!file) {
         return false;
     }
-    hive::Directory folder{root, ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    const bool says = folder.fd >= 0 && offline::saysHibernated(folder, file->filename().string());
-    if (folder.fd >= 0) {
-        ::close(folder.fd);
-    }
-    return says;
+    const auto folder = formats::Folder::open(root);
+    return folder && offline::saysHibernated(*folder, file->filename().string());
 }
 
 }  // namespace
