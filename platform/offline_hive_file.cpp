@@ -141,22 +141,6 @@ void keepMetadata(int from, int to, const fs::path& file, const timespec& access
     }
 }
 
-formats::FileSignature signatureOf(const struct stat& info) {
-    formats::FileSignature signature;
-    signature.device = info.st_dev;
-    signature.inode = info.st_ino;
-    signature.size = info.st_size;
-    signature.modifiedSeconds = info.st_mtim.tv_sec;
-    signature.modifiedNanoseconds = info.st_mtim.tv_nsec;
-    signature.changedSeconds = info.st_ctim.tv_sec;
-    signature.changedNanoseconds = info.st_ctim.tv_nsec;
-    signature.mode = info.st_mode;
-    signature.owner = info.st_uid;
-    signature.group = info.st_gid;
-    signature.links = info.st_nlink;
-    return signature;
-}
-
 // Windows' largest hive is a few hundred MB; anything much larger is not one.
 constexpr off_t kLargestHive = off_t{4} << 30;
 
@@ -248,14 +232,16 @@ HiveImage HiveImage::read(const formats::Folder& folder, const std::string& name
 }
 
 HiveImage HiveImage::read(int fd, const fs::path& shown) {
-    struct stat before {};
-    if (::fstat(fd, &before) != 0) {
+    const auto examined = formats::examineDescriptor(fd);
+    struct stat times {};
+    if (!examined || ::fstat(fd, &times) != 0) {
         fail("cannot examine", shown);
     }
-    if (!S_ISREG(before.st_mode)) {
+    const formats::FileSignature& before = *examined;
+    if (!before.regular()) {
         throw hive::FileError(shown, "is not a regular file", EINVAL);
     }
-    if (before.st_size > kLargestHive) {
+    if (before.size > kLargestHive) {
         throw hive::FileError(shown, "is too large to be a Windows registry hive", EFBIG);
     }
     HiveImage image;
@@ -263,16 +249,15 @@ HiveImage HiveImage::read(int fd, const fs::path& shown) {
     if (image.memory_ < 0) {
         fail("cannot make room in memory for", shown);
     }
-    image.accessed_ = before.st_atim;
-    copyInto(fd, image.memory_, before.st_size, shown);
+    image.accessed_ = times.st_atim;
+    copyInto(fd, image.memory_, before.size, shown);
     char more = 0;
-    struct stat after {};
-    if (::pread(fd, &more, 1, before.st_size) > 0 || ::fstat(fd, &after) != 0 ||
-        !signatureOf(after).untouchedSince(signatureOf(before))) {
+    const auto after = formats::examineDescriptor(fd);
+    if (::pread(fd, &more, 1, before.size) > 0 || !after || !after->untouchedSince(before)) {
         changedWhileRead(shown, "changed");
     }
-    image.version_ = signatureOf(before);
-    image.size_ = static_cast<std::size_t>(before.st_size);
+    image.version_ = before;
+    image.size_ = static_cast<std::size_t>(before.size);
     if (::fcntl(image.memory_, F_ADD_SEALS,
                 F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
         fail("cannot seal the copy in memory of", shown);
@@ -435,11 +420,11 @@ fs::path keepBackup(const formats::Folder& folder, const std::string& name, cons
     step(WriteStep::Write, copy.filename().string(), "cannot write the backup", copy);
     // On the hive's own file system the hive itself is the copy: a second name for the version
     // read, which the rename then leaves to the copy alone. Nothing is written for it.
-    struct stat linked {};
     if (::linkat(folder.descriptor(), name.c_str(), AT_FDCWD, copy.c_str(), 0) == 0) {
         // A new name changes the file's change time, nothing else.
-        if (::lstat(copy.c_str(), &linked) == 0 &&
-            signatureOf(linked).sameVersion(image.version())) {
+        const Descriptor linked(::open(copy.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        const auto version = formats::examineDescriptor(linked.get());
+        if (linked.get() >= 0 && version && version->sameVersion(image.version())) {
             return copy;
         }
         ::unlink(copy.c_str());
