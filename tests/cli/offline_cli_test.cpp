@@ -369,6 +369,27 @@ TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
         << result.out;
 }
 
+// A value beside the one a command changes whose data lies outside the hive: the command says
+// so, writes nothing into that hive and its undo entry holds nothing of it (hivex would have
+// stopped the process, an entry left behind).
+TEST_F(OfflineCli, AChangeBesideADamagedValueWritesNothingAndLeavesNoEntry) {
+    {
+        platform::OfflineRegistry registry(
+            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        put(registry, platform::kCurrentUser, kRestrictionsKey, "Neighbour",
+            {platform::kRegBinary, std::string(64, 'n')});
+    }
+    dataOutOfRange(made_.ann, kRestrictionsKey, "Neighbour");
+    const std::string before = readFile(made_.ann);
+    const CliOutcome result = run("--user ann impose 4");
+    EXPECT_EQ(result.status, 3) << result.err;
+    EXPECT_TRUE(contains(result.err, "\"Neighbour\": its data lies outside the hive"))
+        << result.err;
+    EXPECT_EQ(readFile(made_.ann), before);
+    const CliOutcome listed = run("--user ann undo --list");
+    EXPECT_FALSE(contains(listed.out, "HKEY_CURRENT_USER")) << listed.out;
+}
+
 TEST_F(OfflineCli, AnInstallationWithTheDefaultProfileAloneSaysSo) {
     fs::remove_all(root() / "users" / "Ann");
     const CliOutcome result = run("list");
