@@ -149,7 +149,7 @@ std::optional<int> runFixCommand(const QStringList& arguments) {
     const toolkit::Configuration configuration = toolkit::loadConfiguration();
     if (offlineRequested(parser)) {
         return runOffline(parser, configuration,
-                          {json ? OfflineOutput::JsonInTurn : OfflineOutput::Text,
+                          {json ? OfflineOutput::ObjectJson : OfflineOutput::Text,
                            [&](Session& session, const OfflineTarget& target) {
                                return fix(session,
                                           diagnosis::installationPlaces(

@@ -137,11 +137,35 @@ std::variant<std::vector<WindowsUser>, int> chosenUsers(const WindowsInstallatio
     if (const WindowsUser* only = platform::onlyUser(installation)) {
         return std::vector{*only};
     }
+    const bool onlyDefault = std::all_of(installation.users.begin(), installation.users.end(),
+                                         [](const WindowsUser& user) { return user.sid.empty(); });
+    if (onlyDefault) {
+        std::cerr << "quorvane-cli: " << where
+                  << " has no user with a registry of their own, only the default profile, from "
+                     "which Windows makes new users. To work on it, name it with --user "
+                  << installation.users.front().name << ".\n";
+        return kExitUsage;
+    }
     std::cerr << "quorvane-cli: " << where
               << " has more than one user. Name one with --user NAME, or every user and the "
                  "default profile with --user all:\n"
               << userList(installation);
     return kExitUsage;
+}
+
+// The copies of `label` in `folder`, oldest first.
+std::vector<fs::path> copiesOf(const fs::path& folder, const std::string& label) {
+    std::vector<fs::path> copies;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(label + "-") && name.ends_with(".hive") &&
+            name.find('-', label.size() + 1) == std::string::npos) {
+            copies.push_back(entry.path());
+        }
+    }
+    std::sort(copies.begin(), copies.end());
+    return copies;
 }
 
 // Names the copies of the hives that the run kept before changing them.
@@ -151,22 +175,41 @@ void tellBackups(const platform::OfflineRegistry& registry, const fs::path& fold
         return;
     }
     out << "Copies of the hives as they were before the change are in " << folder.string()
-        << " (the newest " << platform::offline::kBackupsKept << " of each hive stay):";
+        << " (the first copy of each hive and the newest " << platform::offline::kNewestBackupsKept
+        << " stay):";
     for (const fs::path& copy : registry.backups()) {
         out << ' ' << copy.filename().string();
     }
     out << '\n';
 }
 
-// Each row of `list --json` output, naming the installation and user.
-void appendRows(QJsonArray& rows, const std::string& output, const OfflineTarget& target) {
-    for (const QJsonValue& row :
-         QJsonDocument::fromJson(QByteArray::fromStdString(output)).array()) {
-        QJsonObject named = row.toObject();
-        named.insert(u"installation"_s, QString::fromStdString(target.root.string()));
-        named.insert(u"user"_s, QString::fromStdString(target.user));
-        rows.append(named);
+// Lists the copies kept of the user's hives, and how to put one back by hand.
+void listBackups(const platform::OfflineHives& hives, std::ostream& out) {
+    bool any = false;
+    for (const platform::OfflineHive& hive : {hives.software, *hives.user}) {
+        const std::vector<fs::path> copies = copiesOf(hives.backups, hive.label);
+        for (std::size_t i = 0; i < copies.size(); ++i) {
+            if (!any) {
+                out << "Copies of the hives kept in " << hives.backups.string() << ":\n";
+                any = true;
+            }
+            out << "  " << copies[i].filename().string() << "  (of " << hive.file.string()
+                << (i == 0 ? "; the first, from before Quorvane first changed it" : "") << ")\n";
+        }
     }
+    if (any) {
+        out << "To put one back by hand, while Windows is not running: cp COPY HIVE (for "
+               "example cp "
+            << (hives.backups / "SOFTWARE-...hive").string() << ' ' << hives.software.file.string()
+            << ").\n";
+    }
+}
+
+// The JSON the command printed, naming the installation and user.
+QJsonObject named(QJsonObject object, const OfflineTarget& target) {
+    object.insert(u"installation"_s, QString::fromStdString(target.root.string()));
+    object.insert(u"user"_s, QString::fromStdString(target.user));
+    return object;
 }
 
 }  // namespace
@@ -193,46 +236,76 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
     }
     const auto& users = std::get<std::vector<WindowsUser> >(chosen);
 
+    struct Run {
+        journal::OfflinePlace place;
+        OfflineTarget target;
+        platform::OfflineHives hives;
+    };
+    std::vector<Run> runs;
+    bool unreadable = false;
+    for (const WindowsUser& user : users) {
+        journal::OfflinePlace place = journal::offlinePlace(installation, user);
+        const OfflineTarget target{root, user.name, user.hive.parent_path(), place.description};
+        platform::OfflineHives hives = platform::hivesOf(installation, user, place.backups);
+        // Every hive read before anything is run: one that cannot be stops the whole command.
+        try {
+            const platform::OfflineRegistry check(hives);
+        } catch (const platform::StoreError& failure) {
+            std::cerr << "quorvane-cli: " << target.description << ": " << failure.what() << '\n';
+            unreadable = true;
+        }
+        runs.push_back({std::move(place), target, std::move(hives)});
+    }
+    if (unreadable) {
+        std::cerr << "quorvane-cli: nothing was done for any user.\n";
+        return kExitUsage;
+    }
+
+    const bool listingUndo =
+        parser.positionalArguments().value(0) == u"undo"_s && parser.isSet(u"list"_s);
     int worst = kExitSuccess;
     bool softwareCopied = false;
     QJsonArray rows;     // ListJson
-    QJsonArray reports;  // WhyJson
-    for (const WindowsUser& user : users) {
-        const journal::OfflinePlace place = journal::offlinePlace(root, user.name);
-        const OfflineTarget target{root, user.name, user.hive.parent_path(), place.undo.registry};
-        platform::OfflineHives hives = platform::hivesOf(installation, user, place.backups);
-        hives.software.backedUp = softwareCopied;
+    QJsonArray objects;  // ObjectJson
+    for (Run& run : runs) {
+        run.hives.software.backedUp = softwareCopied;
         std::unique_ptr<platform::OfflineRegistry> registry;
         try {
-            registry = std::make_unique<platform::OfflineRegistry>(std::move(hives));
+            registry = std::make_unique<platform::OfflineRegistry>(run.hives);
         } catch (const platform::StoreError& failure) {
-            std::cerr << "quorvane-cli: " << target.description << ": " << failure.what() << '\n';
-            worst = std::max(worst, kExitUsage);
+            std::cerr << "quorvane-cli: " << run.target.description << ": " << failure.what()
+                      << '\n';
+            worst = std::max(worst, kExitRefused);  // others may have been changed before
             continue;
         }
         const platform::OfflineRegistry& offline = *registry;
-        Session session(std::move(registry), configuration, std::cout, std::cerr, place.undo);
+        Session session(std::move(registry), configuration, std::cout, std::cerr, run.place.undo);
         if (command.output == OfflineOutput::Text) {
-            std::cout << "Windows installation " << root.string() << ", user " << user.name
+            std::cout << "Windows installation " << root.string() << ", user " << run.target.user
                       << ":\n";
-            worst = std::max(worst, command.run(session, target));
-        } else if (command.output == OfflineOutput::JsonInTurn) {
-            worst = std::max(worst, command.run(session, target));
+            worst = std::max(worst, command.run(session, run.target));
+            if (listingUndo) {
+                listBackups(run.hives, std::cout);
+            }
         } else {
             std::string output;
             {
                 const CapturedOutput captured;
-                worst = std::max(worst, command.run(session, target));
+                worst = std::max(worst, command.run(session, run.target));
                 output = captured.text();
             }
+            const QJsonDocument document =
+                QJsonDocument::fromJson(QByteArray::fromStdString(output));
             if (command.output == OfflineOutput::ListJson) {
-                appendRows(rows, output, target);
+                for (const QJsonValue& row : document.array()) {
+                    rows.append(named(row.toObject(), run.target));
+                }
             } else {
-                reports.append(QJsonDocument::fromJson(QByteArray::fromStdString(output)).object());
+                objects.append(named(document.object(), run.target));
             }
         }
         // Standard output holds nothing but JSON when JSON is asked for.
-        tellBackups(offline, place.backups,
+        tellBackups(offline, run.place.backups,
                     command.output == OfflineOutput::Text ? std::cout : std::cerr);
         for (const fs::path& copy : offline.backups()) {
             softwareCopied = softwareCopied || copy.filename().string().starts_with("SOFTWARE-");
@@ -241,9 +314,10 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
     // JSON only for what succeeded, as without --windows.
     if (command.output == OfflineOutput::ListJson && worst == kExitSuccess) {
         std::cout << QJsonDocument(rows).toJson(QJsonDocument::Indented).toStdString();
-    } else if (command.output == OfflineOutput::WhyJson && worst != kExitUsage) {
+    } else if (command.output == OfflineOutput::ObjectJson && worst != kExitUsage &&
+               !objects.isEmpty()) {
         const QJsonDocument document =
-            everyUser(parser) ? QJsonDocument(reports) : QJsonDocument(reports.first().toObject());
+            everyUser(parser) ? QJsonDocument(objects) : QJsonDocument(objects.first().toObject());
         std::cout << document.toJson(QJsonDocument::Indented).toStdString();
     }
     return worst;

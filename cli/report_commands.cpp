@@ -58,7 +58,7 @@ std::optional<int> runReportCommand(const QStringList& arguments) {
         const bool json = parser.isSet(jsonOption);
         return runOffline(
             parser, configuration,
-            {json ? OfflineOutput::WhyJson : OfflineOutput::Text,
+            {json ? OfflineOutput::ObjectJson : OfflineOutput::Text,
              [&](Session& session, const OfflineTarget& target) {
                  if (command == "export"_L1) {
                      return exportCommand(session, positional, parser.value(policyOption));

@@ -585,8 +585,12 @@ OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
 }
 
 Result<FileSignature> OpenFile::examine() const {
+    return examineDescriptor(fd_);
+}
+
+Result<FileSignature> examineDescriptor(int fd) {
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) {
+    if (::fstat(fd, &info) != 0) {
         return refusal("cannot be examined", errno);
     }
     return signatureOf(info);

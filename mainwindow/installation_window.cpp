@@ -91,7 +91,7 @@ frmRestrict* openInstallationWindow(const QString& folder, const QString& user,
                                       : "'" + user.toStdString() + "'."));
     }
 
-    const journal::OfflinePlace place = journal::offlinePlace(root, chosen->name);
+    const journal::OfflinePlace place = journal::offlinePlace(installation, *chosen);
     std::unique_ptr<platform::OfflineRegistry> registry;
     try {
         registry = std::make_unique<platform::OfflineRegistry>(
@@ -103,7 +103,7 @@ frmRestrict* openInstallationWindow(const QString& folder, const QString& user,
     auto* window = new frmRestrict(
         {keeper->registry(), services.messages, services.configuration, services.programDirectory,
          services.openUrl, services.mailerTickMilliseconds,
-         diagnosis::installationPlaces(root, place.undo.registry, chosen->hive.parent_path()),
+         diagnosis::installationPlaces(root, place.description, chosen->hive.parent_path()),
          place.undo, text(chosen->name + " on " + root.filename().string()),
          installationOpener(services), opener});
     keeper->setParent(window);
