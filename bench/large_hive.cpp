@@ -17,7 +17,7 @@ namespace {
 using restrictions::kCatalogue;
 
 constexpr int kVendors = 720;
-constexpr int kProductsPerVendor = 50;
+constexpr int kProductsPerVendor = kGrownKeys / kVendors;
 constexpr std::size_t kValueSize = 1000;  // two values per product: ~100 MB in all
 
 hive_node_h childOrAdd(hive_h* h, hive_node_h parent, const std::string& name) {

@@ -7,6 +7,9 @@
 
 namespace quorvane::bench {
 
+// How many keys growHive adds below the root's Vendors key, besides the restrictions' keys.
+inline constexpr int kGrownKeys = 720 * 50;
+
 // Adds the keys and values to the hive `file` (an empty hive, or an installation's SOFTWARE)
 // through hivex and writes it back. Throws std::runtime_error when hivex cannot.
 void growHive(const std::filesystem::path& file);

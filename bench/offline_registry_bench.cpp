@@ -4,13 +4,16 @@
 // grown to about 100 MB (bench/large_hive.h).
 // Wall-clock time: a commit waits for the disk. bench/README.md gives the targets and figures.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
 #include "bench/bench_support.h"
 #include "bench/large_hive.h"
+#include "platform/offline_hive_file.h"
 #include "platform/offline_registry.h"
+#include "platform/regf_cells.h"
 #include "restrictions/catalogue.h"
 #include "tests/support/empty_hive.h"
 #include "tests/support/temp_dir.h"
@@ -67,17 +70,45 @@ void BM_OfflineOpenAndListRestrictions(benchmark::State& state) {
 }
 BENCHMARK(BM_OfflineOpenAndListRestrictions)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// One change in a session of its own: its copy of the hive kept, then the commit.
-void BM_OfflineCommitOneChange(benchmark::State& state) {
+// The whole hive walked as before its first change: every key, list, value and its data.
+void BM_OfflineWholeWalk(benchmark::State& state) {
+    const quorvane::platform::offline::HiveImage image = [] {
+        const fs::path& software = largeSoftware();
+        const auto folder = quorvane::formats::Folder::open(software.parent_path());
+        if (!folder) {
+            throw std::runtime_error(folder.failure().reason);
+        }
+        return quorvane::platform::offline::HiveImage::read(*folder, "SOFTWARE");
+    }();
+    for (auto _ : state) {
+        const quorvane::platform::regf::Cells cells(image.bytes());
+        const auto survey = cells.survey();
+        if (!survey.damage.empty() || survey.keys < quorvane::bench::kGrownKeys) {
+            fail(state, "the walk did not reach every key: " + survey.damage);
+        }
+        state.counters["keys"] = static_cast<double>(survey.keys);
+    }
+}
+BENCHMARK(BM_OfflineWholeWalk)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// One change in a session of its own: its copy of the hive kept, then the commit. The copy goes
+// to the hive's own file system (`Backups::Beside`, where a link or reflink serves) or to a
+// memory file system, as a live system's home folder is (`Backups::InMemory`).
+enum class Backups { Beside, InMemory };
+void BM_OfflineCommitOneChange(benchmark::State& state, Backups where) {
     const fs::path& source = largeSoftware();
     quorvane::testing::TempDir folder;
     const fs::path software = folder.path() / "SOFTWARE";
+    const fs::path backups =
+        where == Backups::Beside
+            ? folder.path() / "backups"
+            : fs::path("/dev/shm") / ("quorvane-bench-" + std::to_string(::getpid()));
     for (auto _ : state) {
         state.PauseTiming();
-        fs::remove_all(folder.path() / "backups");
+        fs::remove_all(backups);
         fs::copy_file(source, software, fs::copy_options::overwrite_existing);
         {
-            OfflineRegistry registry(installation(software));
+            OfflineRegistry registry({{software, "SOFTWARE"}, std::nullopt, backups});
             KeyHandle key = 0;
             if (registry.openKey(kLocalMachine, kCatalogue[0].subKey, kKeyAllAccess, key) !=
                 kSuccess) {
@@ -91,8 +122,14 @@ void BM_OfflineCommitOneChange(benchmark::State& state) {
         }
         state.ResumeTiming();
     }
+    fs::remove_all(backups);
 }
-BENCHMARK(BM_OfflineCommitOneChange)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OfflineCommitOneChange, BackupsBeside, Backups::Beside)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_OfflineCommitOneChange, BackupsInMemory, Backups::InMemory)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

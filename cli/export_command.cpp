@@ -37,7 +37,9 @@ int exportRegFile(Session& session, const std::string& file) {
 }
 
 int exportPolicyFile(Session& session, const std::string& scope, const std::string& file) {
-    const auto records = diagnosis::policyRecordsInForce(*session.platform, session.registry);
+    const auto records = diagnosis::policyRecordsInForce(
+        *session.platform, session.registry,
+        scope == "machine" ? registry::kHiveLocalMachine : registry::kHiveCurrentUser);
     if (!writeWhole(file, diagnosis::writePolicyFile(records))) {
         return kExitRefused;
     }

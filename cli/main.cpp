@@ -74,9 +74,8 @@ int runOn(cli::Session& session, const CommandLine& line,
 int runOffline(const CommandLine& line, const toolkit::Configuration& configuration) {
     cli::OfflineOutput output = cli::OfflineOutput::Text;
     if (line.json) {
-        output = line.command == "list"  ? cli::OfflineOutput::ListJson
-                 : line.command == "why" ? cli::OfflineOutput::WhyJson
-                                         : cli::OfflineOutput::JsonInTurn;
+        output =
+            line.command == "list" ? cli::OfflineOutput::ListJson : cli::OfflineOutput::ObjectJson;
     }
     return cli::runOffline(
         line, configuration,

@@ -25,9 +25,9 @@ struct OfflineTarget {
 enum class OfflineOutput {
     Text,      // each user's output under a line that names the installation and user
     ListJson,  // one array: every user's rows, each naming the installation and user
-    WhyJson,   // each user's object; with --user all an array of them
-    // Each user's JSON as the command prints it, one after the other, with no line between.
-    JsonInTurn,
+    // Each user's object, naming the installation and user; with --user all an array of them:
+    // one JSON document whatever --user says.
+    ObjectJson,
 };
 
 // After a run that changed a hive, the copies kept of the hives from before are named.
@@ -38,8 +38,9 @@ struct OfflineCommand {
 
 // Runs `command` for the user the command line chose (--user NAME; the only user when there is
 // one), or for every user and the default profile (--user all), one after the other. Without
-// --user and with several users it lists them on standard error and returns kExitUsage. Returns
-// the worst exit status of the runs.
+// --user and with several users it lists them on standard error and returns kExitUsage. Every
+// chosen user's hives are read first: when one cannot be, nothing is run for anyone (kExitUsage,
+// nothing written). Returns the worst exit status of the runs.
 int runOffline(const CommandLine& line, const toolkit::Configuration& configuration,
                const OfflineCommand& command);
 

@@ -67,8 +67,7 @@ protected:
 };
 
 TEST_F(ReportCommands, WhyExitsFourWhenSomethingSetsARestrictionAgain) {
-    put(platform::kCurrentUser, kRunKey, "Relock",
-        testing::sz("reg add HKCU\\Software\\Policies /v NoBrowserClose /d 1 /f"));
+    put(platform::kCurrentUser, kRunKey, "Relock", testing::sz(testing::relock("NoBrowserClose")));
     const std::string before = hives();
 
     const Outcome all = run("why");
@@ -226,6 +225,11 @@ TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
     EXPECT_EQ(pol.records[0].value, u"NoViewSource");
     EXPECT_EQ(pol.records[0].data, std::string("\1\0\0\0", 4));
     EXPECT_EQ(pol.records[1].data, owned);
+    ASSERT_EQ(run("export --policy machine " + polFile.string()).status, 0);
+    const diagnosis::PolicyFile machine = diagnosis::readPolicyFile(readFile(polFile));
+    ASSERT_EQ(machine.records.size(), 2u) << "in force is read from the machine hive";
+    EXPECT_EQ(machine.records[0].value, u"NoPrinting");
+    EXPECT_EQ(machine.records[1].data, owned);
 
     EXPECT_EQ(hives(), before) << "export only reads";
 }
