@@ -48,6 +48,7 @@ Failure fileFailure(long status, std::string reason, int error) {
     return Failure{status, std::move(reason), error};
 }
 
+#ifndef _WIN32
 // Why a name could not be reached or used, after `action` ("cannot be read").
 Failure refusal(const std::string& action, int error) {
     if (error == ELOOP) {
@@ -56,11 +57,20 @@ Failure refusal(const std::string& action, int error) {
     return fileFailure(0, action + ": " + describeError(error), error);
 }
 
+#endif
+
 Failure notBeneath() {
     return fileFailure(0, "is not a name beneath its folder", EINVAL);
 }
 
-Failure changedSinceRead(int error = ESTALE) {
+// What was read is stale; Windows' C library has no ESTALE, and another number says it there.
+#ifdef ESTALE
+constexpr int kStale = ESTALE;
+#else
+constexpr int kStale = EAGAIN;
+#endif
+
+Failure changedSinceRead(int error = kStale) {
     return fileFailure(kFileChanged, "it changed since it was read", error);
 }
 
