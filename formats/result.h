@@ -17,6 +17,7 @@ namespace quorvane {
 struct Failure {
     long status = 0;
     std::string reason;
+    int error = 0;  // the system's error number behind it (errno), when there is one
 
     bool operator==(const Failure&) const = default;
 };

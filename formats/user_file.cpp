@@ -12,14 +12,13 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include "formats/result.h"
+#include "formats/user_database.h"
 
 namespace quorvane::formats {
 
@@ -69,20 +68,8 @@ bool readableBy(const struct stat& info, const ReadAs& as) {
     if (info.st_gid == as.gid) {
         return true;
     }
-    const passwd* user = ::getpwuid(as.uid);
-    if (user == nullptr) {
-        return false;
-    }
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    if (::getgrouplist(user->pw_name, as.gid, groups.data(), &count) < 0) {
-        groups.resize(static_cast<std::size_t>(count));
-        if (::getgrouplist(user->pw_name, as.gid, groups.data(), &count) < 0) {
-            return false;
-        }
-    }
-    groups.resize(static_cast<std::size_t>(count));
-    return std::find(groups.begin(), groups.end(), info.st_gid) != groups.end();
+    const auto groups = groupsOf(as.uid, as.gid);
+    return groups && std::find(groups->begin(), groups->end(), info.st_gid) != groups->end();
 }
 
 #endif

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/file_access.h"
 #include "formats/result.h"
 
 #ifndef _WIN32
@@ -19,31 +20,6 @@
 #endif
 
 namespace quorvane::formats {
-
-// Test seam: the steps of a write that can fail. When a hook is set it runs before each step
-// and a non-zero result makes that step fail with that error number, as the system would.
-enum class WriteStep { Lock, Create, Write, Flush, Rename, FlushDirectory };
-using FaultHook = int (*)(WriteStep step, const std::string& fileName);
-void setFaultHook(FaultHook hook);
-// The error the hook injects before `step` of writing `fileName`; 0 for none.
-int injectedFault(WriteStep step, const std::string& fileName);
-
-// What failed at a step, for people: "cannot flush".
-std::string stepAction(WriteStep step);
-
-// The status of a failure because the name exists already (Windows' ERROR_ALREADY_EXISTS).
-inline constexpr long kNameTaken = 183;
-
-enum class Placing {
-    Replace,  // the new file replaces the one of that name, if any
-    NewName,  // the new file takes the name only while no file has it
-};
-
-// Makes `file` hold exactly `bytes`, read back to confirm it. A name taken by a link, a FIFO, a
-// folder or a device is refused and left alone. The reason names the cause ("disk full"), not
-// the file.
-Result<void> writeWholeFile(const std::filesystem::path& file, std::string_view bytes,
-                            Placing placing = Placing::Replace);
 
 #ifndef _WIN32
 
@@ -66,8 +42,6 @@ std::optional<StepFailure> placeFileAt(int folder, const std::string& name, std:
 
 // Creates a new, empty file beside `name` whose name is `temporary`: O_EXCL, never a link.
 int createTemporaryAt(int folder, const std::string& name, mode_t mode, std::string& temporary);
-// Whether `name` is one createTemporaryAt makes; a writer killed half-way may leave it behind.
-bool isTemporaryName(std::string_view name);
 
 #endif
 

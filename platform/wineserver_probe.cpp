@@ -1,7 +1,6 @@
 #include "platform/wineserver_probe.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,6 +11,8 @@
 #include <cstdlib>
 #include <sstream>
 #include <utility>
+
+#include "formats/user_database.h"
 
 namespace quorvane::platform {
 
@@ -42,15 +43,7 @@ struct Owner {
 
 // Wine runs a prefix only for the user who owns it, so its server is that user's.
 Owner prefixOwner(const struct stat& prefix) {
-    Owner owner{prefix.st_uid, prefix.st_gid};
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    std::vector<char> buffer(4096);
-    if (::getpwuid_r(prefix.st_uid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr) {
-        owner.gid = found->pw_gid;
-    }
-    return owner;
+    return {prefix.st_uid, formats::primaryGroupOf(prefix.st_uid).value_or(prefix.st_gid)};
 }
 
 // Read-only, without following a link and without blocking, so that neither a missing file nor
