@@ -1284,17 +1284,19 @@ Result<FolderLock> Folder::lock(std::chrono::milliseconds timeout) const {
             fd = Descriptor(openName(folder, FolderLock::kFileName, kLockFlags));
         }
         struct stat info {};
+        const std::string notOurs =
+            "is not a lock file of the directory's owner; Quorvane does not use it: remove it";
         if (fd.get() < 0) {
-            return lockRefused(file, "cannot be opened: " + describeError(errno), errno);
+            // One that the owner cannot open is somebody else's.
+            return errno == EACCES || errno == EPERM
+                       ? lockRefused(file, notOurs, errno)
+                       : lockRefused(file, "cannot be opened: " + describeError(errno), errno);
         }
         if (::fstat(fd.get(), &info) != 0) {
             return refusal("cannot examine " + file.string(), errno);
         }
         if (!S_ISREG(info.st_mode) || !acceptable(info.st_uid)) {
-            return lockRefused(file,
-                               "is not a lock file of the directory's owner; Quorvane does not "
-                               "use it: remove it",
-                               EACCES);
+            return lockRefused(file, notOurs, EACCES);
         }
         const bool mendNeeded = othersCouldOpen(info);
         // Anyone may be the holder of a lock file others can open: no waiting for them.

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "formats/file_access.h"
 #include "formats/user_file.h"
-#include "formats/whole_file.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

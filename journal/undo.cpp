@@ -5,8 +5,8 @@
 #include <set>
 #include <tuple>
 
+#include "formats/file_access.h"
 #include "formats/result.h"
-#include "formats/whole_file.h"
 #include "journal/file_change.h"
 #include "platform/letter_case.h"
 

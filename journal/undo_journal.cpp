@@ -11,10 +11,10 @@
 #include <system_error>
 #include <tuple>
 
+#include "formats/file_access.h"
 #include "formats/result.h"
 #include "formats/user_file.h"
 #include "formats/utf16.h"
-#include "formats/whole_file.h"
 #include "journal/startup_keys.h"
 #include "platform/letter_case.h"
 #include "platform/value_data.h"

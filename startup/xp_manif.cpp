@@ -6,7 +6,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "formats/whole_file.h"
+#include "formats/file_access.h"
 #include "startup/program_info.h"
 
 namespace quorvane::startup {

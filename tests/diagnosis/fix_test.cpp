@@ -10,7 +10,7 @@
 #include <cerrno>
 
 #include "diagnosis/policy_file.h"
-#include "formats/whole_file.h"
+#include "formats/file_access.h"
 #include "journal/undo.h"
 #include "platform/hive_store.h"
 #include "tests/support/case_name.h"

@@ -1,13 +1,12 @@
 // The whole-file writer: a file holds the old bytes or the new ones, never a part, whichever step
 // fails; a new name is only ever taken when free; and names that are no regular file are left
 // alone.
-#include "formats/whole_file.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 
+#include "formats/file_access.h"
 #include "tests/support/case_name.h"
 #include "tests/support/temp_dir.h"
 
