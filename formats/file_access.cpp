@@ -763,7 +763,13 @@ Result<Folder> Folder::make(const fs::path& path, std::uint32_t mode) {
             return fileFailure(0, "cannot be made: " + describeError(error), error);
         }
     }
-    return open(path);
+    auto opened = open(path);
+    if (!opened && opened.failure().error != EACCES) {
+        // Something of the name that is no folder: it cannot be made.
+        return fileFailure(0, "cannot be made: " + describeError(opened.failure().error),
+                           opened.failure().error);
+    }
+    return opened;
 }
 
 Result<Folder> Folder::folder(const fs::path& relative) const {

@@ -46,6 +46,9 @@ std::string stepAction(WriteStep step);
 // Test seam: resolve names by the walk of single names, as on a kernel without openat2.
 void setOpenat2Missing(bool missing);
 
+// How long a writer waits for a folder's lock (FolderLock) before it gives up.
+inline constexpr std::chrono::milliseconds kLockTimeout{10'000};
+
 // Failure statuses the callers tell apart (Windows' numbers for the same causes).
 inline constexpr long kNameTaken = 183;     // ERROR_ALREADY_EXISTS: the name exists already
 inline constexpr long kFileChanged = 1306;  // ERROR_REVISION_MISMATCH: not the version read
