@@ -64,7 +64,7 @@ OfflinePlace offlinePlace(const fs::path& root, const std::string& user,
         defaultUndoDirectory(environment).parent_path() / "offline" / folderNameOf(trimmed);
     return {folder,
             {folder / "undo" / folderNameOf(user),
-             "the Windows installation " + path + ", user " + user},
+             "the Windows installation " + path + ", user " + user, root},
             folder / "backups"};
 }
 

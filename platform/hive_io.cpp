@@ -230,11 +230,14 @@ FileSignature replaceHive(const formats::Folder& directory, const std::string& n
     formats::WriteOptions options;
     options.seamName = name;
     options.expected = previous;
+    // A hive that was missing is made only while its name is still free.
+    options.placing = previous ? formats::Placing::Replace : formats::Placing::NewName;
     // Hives are large; the store reads them back as it reads every change.
     options.readBack = false;
     auto written = where.folder.write(where.name, text, options);
     if (!written) {
-        if (written.failure().status == formats::kFileChanged) {
+        if (written.failure().status == formats::kFileChanged ||
+            written.failure().status == formats::kNameTaken) {
             throw FileChanged(where.shown, "was changed by another program since it was read",
                               written.failure().error);
         }

@@ -33,7 +33,6 @@ using hive::Key;
 using Path = std::u16string;
 
 constexpr Status kBadPathname = 161;
-constexpr std::chrono::milliseconds kLockTimeout{10'000};
 constexpr int kMaxLinkDepth = 16;
 // How often a hive that other programs keep changing is read again before an operation fails.
 constexpr int kReadAttempts = 5;
@@ -541,7 +540,7 @@ struct HiveStore::Impl {
     Status store(HiveFile& file) {
         try {
             makeDirectory();
-            hive::DirectoryLock lock(*dir, kLockTimeout);
+            hive::DirectoryLock lock(*dir, formats::kLockTimeout);
             if (!lock.held()) {
                 return failure(kBusy, "another program kept the registry directory " +
                                           path.string() + " locked; " + file.path.string() +
