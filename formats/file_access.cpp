@@ -1352,19 +1352,28 @@ Result<FolderLock> Folder::lock(std::chrono::milliseconds timeout) const {
     }
 }
 
-Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placing placing) {
-    const fs::path parent = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    auto folder = Folder::open(parent);
+fs::path canonicalPath(const fs::path& path) {
+    std::error_code ignored;
+    const fs::path absolute = fs::absolute(path, ignored).lexically_normal();
+    if (!absolute.has_relative_path()) {
+        return absolute;
+    }
+    // lexically_normal leaves a last separator as an empty name.
+    const fs::path whole = absolute.filename().empty() ? absolute.parent_path() : absolute;
+    const auto folder = Folder::open(whole);
     if (!folder) {
-        return folder.failure();
+        return folder.failure().error == ENOENT
+                   ? canonicalPath(whole.parent_path()) / whole.filename()
+                   : whole;
     }
-    WriteOptions options;
-    options.placing = placing;
-    auto written = folder->write(file.filename(), bytes, options);
-    if (!written) {
-        return written.failure();
+    std::string name(4096, '\0');
+    const std::string self = "/proc/self/fd/" + std::to_string(folder->descriptor());
+    const ssize_t length = ::readlink(self.c_str(), name.data(), name.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= name.size()) {
+        return whole;
     }
-    return {};
+    name.resize(static_cast<std::size_t>(length));
+    return name;
 }
 
 #else  // _WIN32: the system's own folders, reached by their paths.
@@ -1635,6 +1644,14 @@ Result<FolderLock> Folder::lock(std::chrono::milliseconds) const {
 
 void Folder::removeLeftovers() const {}
 
+fs::path canonicalPath(const fs::path& path) {
+    std::error_code error;
+    const fs::path full = fs::weakly_canonical(fs::absolute(path, error), error);
+    return error ? fs::absolute(path, error) : full;
+}
+
+#endif
+
 Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placing placing) {
     const fs::path parent = file.has_parent_path() ? file.parent_path() : fs::path(".");
     auto folder = Folder::open(parent);
@@ -1649,8 +1666,6 @@ Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placin
     }
     return {};
 }
-
-#endif
 
 std::optional<fs::path> nameBeneath(const fs::path& folder, const fs::path& path) {
     const auto names = [](const fs::path& whole) {

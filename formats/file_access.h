@@ -290,6 +290,10 @@ private:
 std::optional<std::filesystem::path> nameBeneath(const std::filesystem::path& folder,
                                                  const std::filesystem::path& path);
 
+// `path` as the system names what it reaches, its links resolved (the folder Folder::open opens,
+// by its rules); a part that does not exist yet follows that name as given.
+std::filesystem::path canonicalPath(const std::filesystem::path& path);
+
 // `file` made to hold exactly `bytes` in the folder it names (Folder::open of its parent, then
 // Folder::write), read back. The reason names the cause ("disk full"), not the file.
 Result<void> writeWholeFile(const std::filesystem::path& file, std::string_view bytes,
