@@ -320,9 +320,7 @@ std::string registryIdentity([[maybe_unused]] const platform::RegistryLocation& 
 #ifdef _WIN32
     return "the Windows registry";
 #else
-    std::error_code error;
-    const fs::path full = fs::weakly_canonical(fs::absolute(location.directory), error);
-    return (error ? fs::absolute(location.directory) : full).string();
+    return formats::canonicalPath(location.directory).string();
 #endif
 }
 

@@ -546,7 +546,7 @@ struct HiveStore::Impl {
                                           path.string() + " locked; " + file.path.string() +
                                           " was not written");
             }
-            WineserverStartLock server(dir->descriptor());
+            WineserverStartLock server(*dir);
             if (server.running()) {
                 return failure(kBusy, wineserverRefusal(path, *server.running()));
             }
@@ -683,10 +683,10 @@ HiveStore::HiveStore(std::filesystem::path directory, Creation creation, Use use
     // A read only notes a server, so Wine's own places suffice; a change is refused beside one
     // wherever it runs.
     if (dir && use == Use::ReadOnly) {
-        if (const auto server = findWineserverInItsPlaces(dir->descriptor())) {
+        if (const auto server = findWineserverInItsPlaces(*dir)) {
             impl_->readingNote = wineserverReadingNote(directory, *server);
         }
-    } else if (const auto server = dir ? findRunningWineserver(dir->descriptor()) : std::nullopt) {
+    } else if (const auto server = dir ? findRunningWineserver(*dir) : std::nullopt) {
         throw StoreError(wineserverRefusal(directory, *server));
     }
     try {
