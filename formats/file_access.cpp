@@ -49,7 +49,7 @@ Failure fileFailure(long status, std::string reason, int error) {
 }
 
 // Why a name could not be reached or used, after `action` ("cannot be read").
-Failure refusal(const std::string& action, int error) {
+[[maybe_unused]] Failure refusal(const std::string& action, int error) {
     if (error == ELOOP) {
         return fileFailure(0, "is reached through a link, which Quorvane does not follow", error);
     }
@@ -60,7 +60,13 @@ Failure notBeneath() {
     return fileFailure(0, "is not a name beneath its folder", EINVAL);
 }
 
-Failure changedSinceRead(int error = ESTALE) {
+#ifdef ESTALE
+constexpr int kStale = ESTALE;
+#else
+constexpr int kStale = EBUSY;  // Windows' C library has no ESTALE
+#endif
+
+Failure changedSinceRead(int error = kStale) {
     return fileFailure(kFileChanged, "it changed since it was read", error);
 }
 
