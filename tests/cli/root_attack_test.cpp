@@ -16,16 +16,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "diagnosis/policy_file.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/contains.h"
 #include "tests/support/temp_dir.h"
 
@@ -208,36 +207,13 @@ protected:
         }
     }
 
-    // The command as root, in a process of its own, ended after two seconds if it still runs.
-    struct Run {
-        int status;
-        std::string output;
-        bool ended;
-    };
-    Run run(const std::string& arguments) const {
-        const fs::path out = base() / "output.txt";
-        const std::string command =
-            "cd " + base().string() +
-            " && exec env -u WINEPREFIX XDG_STATE_HOME=" + (base() / "state").string() +
-            " QUORVANE_CONFIG=" + (base() / "none.ini").string() + " " QUORVANE_CLI +
-            " --registry " + prefix().string() + " " + arguments + " >" + out.string() + " 2>&1";
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        int status = 0;
-        bool ended = false;
-        while (!(ended = ::waitpid(child, &status, WNOHANG) == child) &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        if (!ended) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-        }
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), ended};
+    // The command as root, killed after two seconds if it still runs (status 137).
+    testing::CliOutcome run(const std::string& arguments) const {
+        return testing::runCommandLine(
+            "env -u WINEPREFIX XDG_STATE_HOME=" + (base() / "state").string() +
+                " QUORVANE_CONFIG=" + (base() / "none.ini").string() + " timeout -s KILL 2 " +
+                QUORVANE_CLI + " --registry " + prefix().string() + " " + arguments,
+            base());
     }
 
     // The user's program, started before the command and stopped after it.
@@ -305,18 +281,18 @@ TEST_P(RootAttack, LeadsRootNowhereElseAndHangsNothing) {
         SCOPED_TRACE(std::string(attack.what) + ", round " + std::to_string(round));
         prepare();
         if (GetParam().afterFix) {
-            const Run fixed = run("fix");
-            ASSERT_EQ(fixed.status, 0) << fixed.output;
+            const testing::CliOutcome fixed = run("fix");
+            ASSERT_EQ(fixed.status, 0) << fixed.out << fixed.err;
         }
         // The attack comes after the first to the eighth event it counts, round by round.
         const pid_t attacker = startAttacker(attack, 1 + (round / attacks.size()) % 8);
-        const Run done = run(GetParam().arguments);
+        const testing::CliOutcome done = run(GetParam().arguments);
         ::kill(attacker, SIGKILL);
         int status = 0;
         ::waitpid(attacker, &status, 0);
         acted[round % attacks.size()] += WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        EXPECT_TRUE(done.ended) << "still running after two seconds";
-        EXPECT_FALSE(contains(done.output, kRootOnly)) << done.output;
+        EXPECT_NE(done.status, 137) << "still running after two seconds";
+        EXPECT_FALSE(contains(done.out + done.err, kRootOnly)) << done.out << done.err;
         EXPECT_EQ(snapshot(base() / "secret"), secret_) << "a file of root's was changed";
         for (const auto& [file, what] : snapshot(base() / "home")) {
             EXPECT_EQ(what.substr(what.find(' ') + 1, 6), "65534 ") << file << " is not nobody's";

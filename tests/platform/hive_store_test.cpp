@@ -248,7 +248,8 @@ TEST_F(HiveStoreTest, OnlyRegularFilesAreHives) {
 }
 
 // Root working on the prefix of another user (nobody) is not led by that user's links to read
-// or replace a file that user could not, nor by a directory swapped for a link.
+// or replace a file that user could not, nor into a directory of root's by the path it is given.
+// (Links and directories swapped while the store works: tests/cli/root_attack_test.cpp.)
 TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root: the prefix must belong to another user";
@@ -308,20 +309,6 @@ TEST_F(HiveStoreTest, RootIsNotLedAstrayByAUsersPrefix) {
         }
     }
     EXPECT_TRUE(fs::is_empty(rootsOwn));
-
-    // Swapped after the store opened it: the store goes on in the directory it opened.
-    HiveStore store(prefix);
-    const fs::path moved = dir_.path() / "moved";
-    fs::rename(prefix, moved);
-    fs::create_directory_symlink(outside.path(), prefix);
-    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
-    EXPECT_EQ(std::distance(fs::directory_iterator(outside.path()), fs::directory_iterator()), 1);
-    EXPECT_TRUE(contains(readFile(moved / "system.reg"), "\"NoPrinting\"=dword:00000001"));
-    struct stat info {};
-    for (const char* name : {"system.reg", ".quorvane-lock"}) {
-        ASSERT_EQ(::stat((moved / name).c_str(), &info), 0);
-        EXPECT_EQ(info.st_uid, kNobody) << name;
-    }
 }
 
 // Windows reads the byte after a text whose count leaves out its NUL; the store adds the NUL
