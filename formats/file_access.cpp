@@ -260,22 +260,6 @@ private:
     int fd_;
 };
 
-FileSignature signatureOf(const struct stat& info) {
-    FileSignature signature;
-    signature.device = info.st_dev;
-    signature.inode = info.st_ino;
-    signature.size = info.st_size;
-    signature.modifiedSeconds = info.st_mtim.tv_sec;
-    signature.modifiedNanoseconds = info.st_mtim.tv_nsec;
-    signature.changedSeconds = info.st_ctim.tv_sec;
-    signature.changedNanoseconds = info.st_ctim.tv_nsec;
-    signature.mode = info.st_mode;
-    signature.owner = info.st_uid;
-    signature.group = info.st_gid;
-    signature.links = info.st_nlink;
-    return signature;
-}
-
 // Opens one name beneath `folder`: openat2 with no link followed anywhere and no way out, or,
 // where the kernel lacks openat2, openat with O_NOFOLLOW of the single name (the same result: a
 // name is one component, so nothing else could lead anywhere).
@@ -575,6 +559,22 @@ std::optional<Failure> replaceName(int folder, const std::string& temporary,
 
 }  // namespace
 
+FileSignature signatureOf(const struct stat& info) {
+    FileSignature signature;
+    signature.device = info.st_dev;
+    signature.inode = info.st_ino;
+    signature.size = info.st_size;
+    signature.modifiedSeconds = info.st_mtim.tv_sec;
+    signature.modifiedNanoseconds = info.st_mtim.tv_nsec;
+    signature.changedSeconds = info.st_ctim.tv_sec;
+    signature.changedNanoseconds = info.st_ctim.tv_nsec;
+    signature.mode = info.st_mode;
+    signature.owner = info.st_uid;
+    signature.group = info.st_gid;
+    signature.links = info.st_nlink;
+    return signature;
+}
+
 OpenFile::~OpenFile() {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -614,25 +614,11 @@ struct Folder::State {
     }
 };
 
-Folder::Folder(std::shared_ptr<const State> state) : state_(std::move(state)) {}
-
-const fs::path& Folder::path() const {
-    return state_->path;
-}
-
-const FileSignature& Folder::signature() const {
-    return state_->signature;
-}
-
 std::optional<Owner> Folder::actingAs() const {
     if (!state_->identity) {
         return std::nullopt;
     }
     return Owner{state_->identity->uid, state_->identity->gid};
-}
-
-fs::path Folder::pathOf(const fs::path& relative) const {
-    return relative.empty() ? state_->path : state_->path / relative;
 }
 
 int Folder::descriptor() const {
@@ -1258,13 +1244,6 @@ FolderLock::~FolderLock() {
     }
 }
 
-FolderLock::FolderLock(FolderLock&& other) noexcept : key_(std::exchange(other.key_, {})) {}
-
-FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
-    std::swap(key_, other.key_);
-    return *this;
-}
-
 Result<FolderLock> Folder::lock(std::chrono::milliseconds timeout) const {
     const fs::path file = pathOf(FolderLock::kFileName);
     if (const int error = injectedFault(WriteStep::Lock, FolderLock::kFileName); error != 0) {
@@ -1400,8 +1379,8 @@ std::optional<FileSignature> signatureAt(const fs::path& path, std::error_code& 
         return std::nullopt;
     }
     FileSignature signature;
-    signature.mode = fs::is_symlink(status) ? kLinkKind
-                     : fs::is_directory(status) ? kFolderKind
+    signature.mode = fs::is_symlink(status)        ? kLinkKind
+                     : fs::is_directory(status)    ? kFolderKind
                      : fs::is_regular_file(status) ? kRegularKind
                                                    : 0;
     if (signature.regular()) {
@@ -1426,22 +1405,8 @@ struct Folder::State {
     FileSignature signature;
 };
 
-Folder::Folder(std::shared_ptr<const State> state) : state_(std::move(state)) {}
-
-const fs::path& Folder::path() const {
-    return state_->path;
-}
-
-const FileSignature& Folder::signature() const {
-    return state_->signature;
-}
-
 std::optional<Owner> Folder::actingAs() const {
     return std::nullopt;
-}
-
-fs::path Folder::pathOf(const fs::path& relative) const {
-    return relative.empty() ? state_->path : state_->path / relative;
 }
 
 Result<Folder> Folder::open(const fs::path& path, const OpenOptions&) {
@@ -1537,8 +1502,8 @@ Result<Listing> Folder::list(const fs::path& relative, std::size_t most) const {
         const fs::file_status status = it->symlink_status(error);
         const std::u8string name = it->path().filename().u8string();
         listing.entries.push_back({std::string(name.begin(), name.end()),
-                                   fs::is_symlink(status) ? Entry::Kind::Link
-                                   : fs::is_directory(status) ? Entry::Kind::Folder
+                                   fs::is_symlink(status)        ? Entry::Kind::Link
+                                   : fs::is_directory(status)    ? Entry::Kind::Folder
                                    : fs::is_regular_file(status) ? Entry::Kind::File
                                                                  : Entry::Kind::Other});
     }
@@ -1635,11 +1600,6 @@ Result<void> Folder::remove(const fs::path& relative, const FileSignature& expec
 }
 
 FolderLock::~FolderLock() = default;
-FolderLock::FolderLock(FolderLock&& other) noexcept : key_(std::exchange(other.key_, {})) {}
-FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
-    std::swap(key_, other.key_);
-    return *this;
-}
 
 // Windows' own files have no lock file: the registry serialises its own writers.
 Result<FolderLock> Folder::lock(std::chrono::milliseconds) const {
@@ -1657,6 +1617,29 @@ fs::path canonicalPath(const fs::path& path) {
 }
 
 #endif
+
+// What both systems share.
+
+Folder::Folder(std::shared_ptr<const State> state) : state_(std::move(state)) {}
+
+const fs::path& Folder::path() const {
+    return state_->path;
+}
+
+const FileSignature& Folder::signature() const {
+    return state_->signature;
+}
+
+fs::path Folder::pathOf(const fs::path& relative) const {
+    return relative.empty() ? state_->path : state_->path / relative;
+}
+
+FolderLock::FolderLock(FolderLock&& other) noexcept : key_(std::exchange(other.key_, {})) {}
+
+FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
+    std::swap(key_, other.key_);
+    return *this;
+}
 
 Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placing placing) {
     const fs::path parent = file.has_parent_path() ? file.parent_path() : fs::path(".");

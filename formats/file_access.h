@@ -31,6 +31,10 @@
 
 #include "formats/result.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace quorvane::formats {
 
 // Test seam: the steps of a write that can fail. When a hook is set it runs before each step
@@ -80,6 +84,11 @@ struct FileSignature {
     bool folder() const;
     bool link() const;
 };
+
+#ifndef _WIN32
+// What stat says of a file, as a signature: for a descriptor the layer did not open itself.
+FileSignature signatureOf(const struct stat& info);
+#endif
 
 struct FileContent {
     std::string bytes;
