@@ -135,19 +135,7 @@ std::optional<FileSignature> statFileIn(const Directory& directory, const std::s
         }
         throw FileError("cannot examine", directory.path / name, errno);
     }
-    FileSignature signature;
-    signature.device = info.st_dev;
-    signature.inode = info.st_ino;
-    signature.size = info.st_size;
-    signature.modifiedSeconds = info.st_mtim.tv_sec;
-    signature.modifiedNanoseconds = info.st_mtim.tv_nsec;
-    signature.changedSeconds = info.st_ctim.tv_sec;
-    signature.changedNanoseconds = info.st_ctim.tv_nsec;
-    signature.mode = info.st_mode;
-    signature.owner = info.st_uid;
-    signature.group = info.st_gid;
-    signature.links = info.st_nlink;
-    return signature;
+    return formats::signatureOf(info);
 }
 
 formats::Folder openDirectory(const fs::path& path) {
