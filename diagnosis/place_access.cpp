@@ -240,6 +240,9 @@ void forEachFile(const Context& context, Findings& findings, const fs::path& fol
     std::size_t seen = 0;
     // The entries of each folder count against one bound; folders kMaxDepth deep are not entered.
     const std::function<void(const fs::path&, int)> walk = [&](const fs::path& at, int depth) {
+        if (seen >= kMaxEntries) {
+            return;  // the folder that reached the bound noted it
+        }
         const auto listing = listed(context, findings, at, kMaxEntries - seen);
         if (!listing) {
             return;
@@ -249,7 +252,7 @@ void forEachFile(const Context& context, Findings& findings, const fs::path& fol
             const fs::path path = at / nameOf(entry.name);
             if (entry.kind != formats::Entry::Kind::Folder) {
                 files.push_back(path);
-            } else if (depth < kMaxDepth && seen < kMaxEntries) {
+            } else if (depth < kMaxDepth) {
                 walk(path, depth + 1);
             }
         }
