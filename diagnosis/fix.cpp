@@ -412,7 +412,7 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
     restrictions::Outcome outcome;
     // One writer at a time in the prefix, from each file's check to its write.
     std::optional<formats::FolderLock> lock;
-    if (const auto& root = places.files.root()) {
+    if (const auto& root = places.files.root(); root && places.locked) {
         auto taken = root->lock(formats::kLockTimeout);
         if (!taken || !taken->held()) {
             const std::string why =
@@ -602,7 +602,7 @@ restrictions::Outcome stopAndLift(const FixPlan& plan, const std::string& action
     restrictions::Outcome outcome;
     // The prefix's lock, for the files and the hives alike, until the entry is complete.
     std::optional<formats::FolderLock> lock;
-    if (const auto& root = places.files.root()) {
+    if (const auto& root = places.files.root(); root && places.locked) {
         if (auto taken = root->lock(formats::kLockTimeout); taken && taken->held()) {
             lock = std::move(taken).value();
         }

@@ -160,6 +160,7 @@ Places prefixPlaces(const fs::path& prefix) {
     if (!openRoot(places, prefix)) {
         return places;
     }
+    places.locked = true;
     const auto driveC = findCaseless(places, prefix, "drive_c");
     const auto system = driveC ? findCaseless(places, *driveC, "windows/system32") : std::nullopt;
     if (!system) {

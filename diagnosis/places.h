@@ -35,6 +35,10 @@ struct Places {
     // beneath it (no "..", no link), with its owner's rights when root looks at another user's
     // prefix. On Windows each is reached by its path.
     formats::PlaceFiles files;
+    // Whether changes take the lock of `files`' folder: a Wine prefix's, which its hive store takes
+    // too. An installation's writers are kept apart by the offline registry's own lock, and no
+    // lock file is left on a Windows disk.
+    bool locked = false;
 };
 
 #ifdef _WIN32

@@ -386,15 +386,15 @@ UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
     std::optional<formats::FolderLock> lock;
     if (!entry.files.empty()) {
         auto opened = journal.entryFiles();
-        auto taken = opened && opened->place().root()
-                         ? opened->place().root()->lock(formats::kLockTimeout)
-                         : Result<formats::FolderLock>(formats::FolderLock());
+        const bool locks = opened && opened->place().root() && journal.locksFilesFolder();
+        auto taken = locks ? opened->place().root()->lock(formats::kLockTimeout)
+                           : Result<formats::FolderLock>(formats::FolderLock());
         if (!opened || !taken) {
             result.failure = result.entry.file.string() + " is not undone: " +
                              (opened ? taken.failure() : opened.failure()).reason;
             return result;
         }
-        if (opened->place().root() && !taken->held()) {
+        if (locks && !taken->held()) {
             result.failure = result.entry.file.string() + " is not undone: another program kept " +
                              opened->place().root()->path().string() + " locked";
             return result;

@@ -108,6 +108,9 @@ public:
     std::filesystem::path filesFolder() const;
     // That folder and the journal's own, opened for the files of an entry.
     Result<EntryFiles> entryFiles() const;
+    // Whether changes to those files take the lock of their folder: where it is the registry's
+    // hive directory (a Wine prefix), whose store takes the same lock; not on a Windows disk.
+    bool locksFilesFolder() const { return place_.files.empty(); }
 
     // The entries of this journal's registry, newest first, and the files that were skipped:
     // only regular files within kEntryLimit are read, never blocking on anything else.
