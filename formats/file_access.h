@@ -18,6 +18,8 @@
 //   file-system identity (user, group and groups, for the calling thread only), so root reaches
 //   only what that user could and the files it makes belong to that user.
 // - One exclusive lock per folder (its lock file) serves every read-change-commit on it.
+// On Windows, where Quorvane works on the computer's own folders, the layer is thin: names are
+// reached by their paths, a change is checked by size and time, and there is no lock file.
 #pragma once
 
 #include <chrono>
