@@ -855,24 +855,37 @@ Result<FileContent> Folder::read(const fs::path& relative, std::uintmax_t limit)
     return content;
 }
 
-Result<OpenFile> Folder::openFile(const fs::path& relative, Opening how, std::uint32_t mode) const {
+namespace {
+
+// Runs `use` on the folder that holds the name `relative` beneath `state`'s folder (opened with
+// `flags`) and the last name, with the rights of the user `state` acts as; what `action` could
+// not do when the name cannot be reached.
+template <typename T, typename Use>
+Result<T> inParent(const Folder::State& state, const fs::path& relative, int flags,
+                   const std::string& action, Use use) {
     const auto names = namesOf(relative);
     if (!names || names->empty()) {
         return notBeneath();
     }
-    const char* action = how == Opening::Read ? "cannot be read" : "cannot be made";
-    AsUser as(state_->identity.get());
+    AsUser as(state.identity.get());
     if (!as.ok()) {
         return cannotActAs();
     }
-    auto parent = parentOf(state_->fd, *names, O_PATH);
+    const auto parent = parentOf(state.fd, *names, flags);
     if (!parent) {
         return refusal(action, errno);
     }
-    if (how == Opening::Read) {
+    return use(parent->fd, parent->name);
+}
+
+// The regular file `name` in `folder`, held open.
+Result<OpenFile> openRegular(int folder, const std::string& name, Folder::Opening how, mode_t mode,
+                             const std::string& action) {
+    const bool reading = how == Folder::Opening::Read;
+    if (reading) {
         // Looked at before it is opened: opening a device may do something by itself.
         struct stat info {};
-        if (::fstatat(parent->fd, parent->name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             return refusal(action, errno);
         }
         if (S_ISLNK(info.st_mode)) {
@@ -882,15 +895,14 @@ Result<OpenFile> Folder::openFile(const fs::path& relative, Opening how, std::ui
             return fileFailure(0, "is not a regular file", EINVAL);
         }
     }
-    const int flags = how == Opening::Read ? O_RDONLY | O_NONBLOCK | O_NOCTTY
-                                           : O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY;
-    Descriptor fd(openName(parent->fd, parent->name.c_str(), flags, static_cast<mode_t>(mode)));
-    struct stat info {};
+    const int flags = reading ? O_RDONLY | O_NONBLOCK | O_NOCTTY
+                              : O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY;
+    Descriptor fd(openName(folder, name.c_str(), flags, mode));
     if (fd.get() < 0) {
-        return how == Opening::CreateNew && errno == EEXIST
-                   ? fileFailure(kNameTaken, "exists already", EEXIST)
-                   : refusal(action, errno);
+        return !reading && errno == EEXIST ? fileFailure(kNameTaken, "exists already", EEXIST)
+                                           : refusal(action, errno);
     }
+    struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
         return refusal(action, errno);
     }
@@ -898,6 +910,16 @@ Result<OpenFile> Folder::openFile(const fs::path& relative, Opening how, std::ui
         return fileFailure(0, "is not a regular file", EINVAL);
     }
     return OpenFile(fd.release(), signatureOf(info));
+}
+
+}  // namespace
+
+Result<OpenFile> Folder::openFile(const fs::path& relative, Opening how, std::uint32_t mode) const {
+    const std::string action = how == Opening::Read ? "cannot be read" : "cannot be made";
+    return inParent<OpenFile>(*state_, relative, O_PATH, action,
+                              [&](int folder, const std::string& name) {
+                                  return openRegular(folder, name, how, mode, action);
+                              });
 }
 
 Result<Listing> Folder::list(const fs::path& relative, std::size_t most) const {
@@ -994,171 +1016,153 @@ int keepOwnerAndMode(int fd, const FileSignature& expected, const Identity* iden
 
 Result<FileSignature> Folder::write(const fs::path& relative, std::string_view bytes,
                                     const WriteOptions& options) const {
-    const auto names = namesOf(relative);
-    if (!names || names->empty()) {
-        return notBeneath();
-    }
     const Identity* identity = state_->identity.get();
-    AsUser as(identity);
-    if (!as.ok()) {
-        return cannotActAs();
-    }
-    auto parent = parentOf(state_->fd, *names, O_RDONLY);
-    if (!parent) {
-        return refusal("cannot be written", errno);
-    }
-    const int folder = parent->fd;
-    const std::string& name = parent->name;
-    const std::string& seamName = options.seamName.empty() ? name : options.seamName;
-    const auto failed = [](int error) { return fileFailure(0, describeError(error), error); };
-    const std::optional<FileSignature>& expected =
-        options.placing == Placing::Replace ? options.expected : std::nullopt;
-    if (options.onlyWhatItsOwnerCould && expected && ::geteuid() == 0 && identity == nullptr &&
-        expected->owner != 0) {
-        struct stat info {};
-        if (::fstat(folder, &info) != 0) {
-            return failed(errno);
-        }
-        if (!ownerMayChange(*expected, info)) {
-            return fileFailure(0,
-                               "its owner could not change it, and Quorvane does not as root "
-                               "either",
-                               EACCES);
-        }
-    }
-    std::string temporaryName;
-    int fd = -1;
-    if (const int error = stepped(WriteStep::Create, seamName, [&] {
-            fd = createTemporary(folder, name, static_cast<mode_t>(expected ? 0600 : options.mode),
-                                 temporaryName);
-            return fd < 0 ? errno : 0;
-        })) {
-        return failed(error);
-    }
-    Temporary temporary(folder, temporaryName, fd);
-    if (expected) {
-        if (const int error = keepOwnerAndMode(fd, *expected, identity); error != 0) {
-            return fileFailure(0, "its owner and mode cannot be kept: " + describeError(error),
-                               error);
-        }
-    }
-    if (const int error = stepped(WriteStep::Write, seamName,
-                                  [&] { return static_cast<int>(writeAll(fd, bytes)); })) {
-        return failed(error);
-    }
-    if (const int error =
-            stepped(WriteStep::Flush, seamName, [&] { return errnoOf(::fsync(fd)); })) {
-        return failed(error);
-    }
-    struct stat written {};
-    if (::fstat(fd, &written) != 0) {
-        return failed(errno);
-    }
-    if (const int error = errnoOf(temporary.close())) {
-        return failed(error);
-    }
-    std::optional<Failure> refused;
-    if (const int error = stepped(WriteStep::Rename, seamName, [&] {
-            if (options.placing == Placing::NewName) {
-                const int taken = takeFreeName(folder, temporary.name(), name);
-                if (taken == EEXIST) {
-                    refused = fileFailure(kNameTaken, "the name exists already", EEXIST);
+    return inParent<FileSignature>(
+        *state_, relative, O_RDONLY, "cannot be written",
+        [&](int folder, const std::string& name) -> Result<FileSignature> {
+            const std::string& seamName = options.seamName.empty() ? name : options.seamName;
+            const auto failed = [](int error) {
+                return fileFailure(0, describeError(error), error);
+            };
+            const std::optional<FileSignature>& expected =
+                options.placing == Placing::Replace ? options.expected : std::nullopt;
+            if (options.onlyWhatItsOwnerCould && expected && ::geteuid() == 0 &&
+                identity == nullptr && expected->owner != 0) {
+                struct stat info {};
+                if (::fstat(folder, &info) != 0) {
+                    return failed(errno);
                 }
-                return refused ? 0 : taken;
+                if (!ownerMayChange(*expected, info)) {
+                    return fileFailure(
+                        0,
+                        "its owner could not change it, and Quorvane does not as root "
+                        "either",
+                        EACCES);
+                }
             }
-            refused = replaceName(folder, temporary.name(), name, expected);
-            return 0;
-        })) {
-        return failed(error);
-    }
-    if (refused) {
-        return *refused;
-    }
-    temporary.placed();
-    if (const int error = stepped(WriteStep::FlushDirectory, seamName,
-                                  [&] { return errnoOf(::fsync(folder)); })) {
-        return failed(error);
-    }
-    const FileSignature signature = signatureOf(written);
-    if (options.readBack) {
-        // Through the name, without blocking: what took it since (a FIFO, say) is not waited on.
-        Descriptor back(openName(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
-        struct stat now {};
-        std::string content;
-        const bool holds = back.get() >= 0 && ::fstat(back.get(), &now) == 0 &&
-                           S_ISREG(now.st_mode) && now.st_dev == written.st_dev &&
-                           now.st_ino == written.st_ino &&
-                           readUpTo(back.get(), bytes.size(), content) == 0 && content == bytes;
-        if (!holds) {
-            return fileFailure(0, "it does not hold what was written to it", EIO);
-        }
-    }
-    return signature;
+            std::string temporaryName;
+            int fd = -1;
+            if (const int error = stepped(WriteStep::Create, seamName, [&] {
+                    fd = createTemporary(folder, name,
+                                         static_cast<mode_t>(expected ? 0600 : options.mode),
+                                         temporaryName);
+                    return fd < 0 ? errno : 0;
+                })) {
+                return failed(error);
+            }
+            Temporary temporary(folder, temporaryName, fd);
+            if (expected) {
+                if (const int error = keepOwnerAndMode(fd, *expected, identity); error != 0) {
+                    return fileFailure(
+                        0, "its owner and mode cannot be kept: " + describeError(error), error);
+                }
+            }
+            if (const int error = stepped(WriteStep::Write, seamName,
+                                          [&] { return static_cast<int>(writeAll(fd, bytes)); })) {
+                return failed(error);
+            }
+            if (const int error =
+                    stepped(WriteStep::Flush, seamName, [&] { return errnoOf(::fsync(fd)); })) {
+                return failed(error);
+            }
+            struct stat written {};
+            if (::fstat(fd, &written) != 0) {
+                return failed(errno);
+            }
+            if (const int error = errnoOf(temporary.close())) {
+                return failed(error);
+            }
+            std::optional<Failure> refused;
+            if (const int error = stepped(WriteStep::Rename, seamName, [&] {
+                    if (options.placing == Placing::NewName) {
+                        const int taken = takeFreeName(folder, temporary.name(), name);
+                        if (taken == EEXIST) {
+                            refused = fileFailure(kNameTaken, "the name exists already", EEXIST);
+                        }
+                        return refused ? 0 : taken;
+                    }
+                    refused = replaceName(folder, temporary.name(), name, expected);
+                    return 0;
+                })) {
+                return failed(error);
+            }
+            if (refused) {
+                return *refused;
+            }
+            temporary.placed();
+            if (const int error = stepped(WriteStep::FlushDirectory, seamName,
+                                          [&] { return errnoOf(::fsync(folder)); })) {
+                return failed(error);
+            }
+            const FileSignature signature = signatureOf(written);
+            if (options.readBack) {
+                // Through the name, without blocking: what took it since (a FIFO, say) is not
+                // waited on.
+                Descriptor back(openName(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+                struct stat now {};
+                std::string content;
+                const bool holds =
+                    back.get() >= 0 && ::fstat(back.get(), &now) == 0 && S_ISREG(now.st_mode) &&
+                    now.st_dev == written.st_dev && now.st_ino == written.st_ino &&
+                    readUpTo(back.get(), bytes.size(), content) == 0 && content == bytes;
+                if (!holds) {
+                    return fileFailure(0, "it does not hold what was written to it", EIO);
+                }
+            }
+            return signature;
+        });
 }
 
 Result<void> Folder::remove(const fs::path& relative, const FileSignature& expected) const {
-    const auto names = namesOf(relative);
-    if (!names || names->empty()) {
-        return notBeneath();
-    }
-    AsUser as(state_->identity.get());
-    if (!as.ok()) {
-        return cannotActAs();
-    }
-    auto parent = parentOf(state_->fd, *names, O_RDONLY);
-    if (!parent) {
-        return refusal("cannot be removed", errno);
-    }
-    const int folder = parent->fd;
-    const std::string& name = parent->name;
-    // The file is first moved aside under a name of its own, which takes whatever has the name
-    // at this instant; only when that is the version expected is it removed.
-    std::string aside;
-    int error = EEXIST;
-    for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
-        aside = temporaryName(name);
-        error = renameWith(folder, name.c_str(), aside.c_str(), RENAME_NOREPLACE, [&] {
-            return errnoOf(::renameat(folder, name.c_str(), folder, aside.c_str()));
+    return inParent<void>(
+        *state_, relative, O_RDONLY, "cannot be removed",
+        [&](int folder, const std::string& name) -> Result<void> {
+            // The file is first moved aside under a name of its own, which takes whatever has the
+            // name at this instant; only when that is the version expected is it removed.
+            std::string aside;
+            int error = EEXIST;
+            for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
+                aside = temporaryName(name);
+                error = renameWith(folder, name.c_str(), aside.c_str(), RENAME_NOREPLACE, [&] {
+                    return errnoOf(::renameat(folder, name.c_str(), folder, aside.c_str()));
+                });
+            }
+            if (error != 0) {
+                return error == ENOENT ? changedSinceRead(ENOENT)
+                                       : refusal("cannot be removed", error);
+            }
+            const auto now = statName(folder, aside, error);
+            if (!now || !S_ISREG(now->st_mode) || !signatureOf(*now).sameVersion(expected)) {
+                if (::renameat2(folder, aside.c_str(), folder, name.c_str(), RENAME_NOREPLACE) !=
+                        0 &&
+                    (errno == EINVAL || errno == ENOSYS)) {
+                    ::renameat(folder, aside.c_str(), folder, name.c_str());
+                }
+                return changedSinceRead();
+            }
+            if (::unlinkat(folder, aside.c_str(), 0) != 0) {
+                error = errno;
+                ::renameat2(folder, aside.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
+                return refusal("cannot be removed", error);
+            }
+            ::fsync(folder);
+            return {};
         });
-    }
-    if (error != 0) {
-        return error == ENOENT ? changedSinceRead(ENOENT) : refusal("cannot be removed", error);
-    }
-    const auto now = statName(folder, aside, error);
-    if (!now || !S_ISREG(now->st_mode) || !signatureOf(*now).sameVersion(expected)) {
-        if (::renameat2(folder, aside.c_str(), folder, name.c_str(), RENAME_NOREPLACE) != 0 &&
-            (errno == EINVAL || errno == ENOSYS)) {
-            ::renameat(folder, aside.c_str(), folder, name.c_str());
-        }
-        return changedSinceRead();
-    }
-    if (::unlinkat(folder, aside.c_str(), 0) != 0) {
-        error = errno;
-        ::renameat2(folder, aside.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
-        return refusal("cannot be removed", error);
-    }
-    ::fsync(folder);
-    return {};
 }
 
 Result<std::string> Folder::linkTarget(const fs::path& relative) const {
-    const auto names = namesOf(relative);
-    if (!names || names->empty()) {
-        return notBeneath();
-    }
-    AsUser as(state_->identity.get());
-    if (!as.ok()) {
-        return cannotActAs();
-    }
-    auto parent = parentOf(state_->fd, *names, O_PATH);
-    std::string target(4096, '\0');
-    const ssize_t length =
-        parent ? ::readlinkat(parent->fd, parent->name.c_str(), target.data(), target.size()) : -1;
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
-        return refusal("cannot be read as a link", length < 0 ? errno : ENAMETOOLONG);
-    }
-    target.resize(static_cast<std::size_t>(length));
-    return target;
+    const std::string action = "cannot be read as a link";
+    return inParent<std::string>(
+        *state_, relative, O_PATH, action,
+        [&](int folder, const std::string& name) -> Result<std::string> {
+            std::string target(4096, '\0');
+            const ssize_t length = ::readlinkat(folder, name.c_str(), target.data(), target.size());
+            if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
+                return refusal(action, length < 0 ? errno : ENAMETOOLONG);
+            }
+            target.resize(static_cast<std::size_t>(length));
+            return target;
+        });
 }
 
 Result<Folder> Folder::follow(const fs::path& target) const {
