@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds Quorvane and runs all of its tests: the native suites, a sanitizer build of the unit
+# Builds Quorvane and runs all of its tests: the native suites, the static quorvane-cli with the
+# whole command line suite run against it (and its tarball), a sanitizer build of the unit
 # tests, the whole program and its tests cross-built with mingw-w64 and run under Wine against
 # the real Win32 registry functions (with the Windows installer), and a short fuzzing run of the
 # hive parser. Installs missing Debian packages first.
@@ -22,6 +23,9 @@ run_preset() {
 }
 
 run_preset debug
+run_preset static
+# The rescue kit: quorvane-cli-<version>-linux-x86_64.tar.gz in build/static.
+cmake --build --preset static --target package >/dev/null
 run_preset sanitize
 # The Windows build links a Qt (DLLs) that the project builds itself, once per machine (the
 # first run takes 15-25 minutes longer).

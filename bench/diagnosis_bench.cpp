@@ -69,7 +69,8 @@ void layOutFolders(const fs::path& prefix) {
                              "Windows" / "Start Menu" / "Programs" / "Startup";
     for (int i = 0; i < 12; ++i) {
         write(startup / ("item" + std::to_string(i) + ".cmd"),
-              i == 0 ? "reg add HKCU\\Software\\Policies /v NoBrowserClose /d 1 /f\r\n"
+              i == 0 ? "reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
+                       "Explorer\\Restrictions\" /v NoBrowserClose /d 1 /f\r\n"
                      : "start C:\\Tools\\tool" + std::to_string(i) + ".exe\r\n");
     }
 }

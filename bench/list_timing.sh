@@ -41,34 +41,11 @@ with open(sys.argv[1], "a", newline="") as out:
         n += 1
 EOF
 
-# 1. The floor and list, with no wineserver running (as a user runs it). The commands take
-# turns, one start of each in every round, so that a busy spell of the machine falls on all of
-# them alike; each start's wall time and CPU time (user + system, from wait4) are kept.
-python3 - "$work/list.json" "$runs" "$cli --version" "$cli --registry $WINEPREFIX list" \
-    "$cli --registry $grown list" ${earlier:+"$earlier --registry $WINEPREFIX list"} \
-    ${earlier:+"$earlier --registry $grown list"} <<'EOF'
-import json, os, shlex, statistics, sys, time
-out, runs, commands = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
-null = os.open(os.devnull, os.O_WRONLY)
-def start(command):
-    argv = shlex.split(command)
-    began = time.perf_counter()
-    pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=[(os.POSIX_SPAWN_DUP2, null, 1)])
-    _, status, usage = os.wait4(pid, 0)
-    if status != 0:
-        sys.exit(f"{command} failed")
-    return time.perf_counter() - began, usage.ru_utime + usage.ru_stime
-for _ in range(5):
-    for command in commands:
-        start(command)
-times = {command: [] for command in commands}
-for _ in range(runs):
-    for command in commands:
-        times[command].append(start(command))
-json.dump({"results": [{"command": c, "median": statistics.median(w for w, _ in t),
-                        "cpu": statistics.median(u for _, u in t)} for c, t in times.items()]},
-          open(out, "w"))
-EOF
+# 1. The floor and list, with no wineserver running (as a user runs it), paired
+# (bench/paired_runs.py).
+python3 "$(dirname "$0")/paired_runs.py" "$work/list.json" "$runs" "$cli --version" \
+    "$cli --registry $WINEPREFIX list" "$cli --registry $grown list" \
+    ${earlier:+"$earlier --registry $WINEPREFIX list"} ${earlier:+"$earlier --registry $grown list"}
 # 2. Warm: the server kept running, as while a Wine program is open.
 wineserver -p
 sh -c "$query" >/dev/null 2>&1

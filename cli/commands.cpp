@@ -1,14 +1,12 @@
 #include "cli/commands.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <charconv>
 #include <iomanip>
 #include <iostream>
 #include <ostream>
 
 #include "cli/hive_data.h"
+#include "cli/json_text.h"
 #include "journal/undo.h"
 #include "toolkit/application.h"
 
@@ -16,23 +14,22 @@ namespace quorvane::cli {
 
 namespace {
 
-using namespace Qt::StringLiterals;
 using restrictions::Restriction;
 
 constexpr registry::Hive kHives[] = {registry::kHiveCurrentUser, registry::kHiveLocalMachine};
 
-QJsonObject toJson(const HiveData& data) {
+Json toJson(const HiveData& data) {
     switch (data.found) {
         case HiveData::Found::Absent:
-            return {{u"found"_s, u"absent"_s}};
+            return {{"found", "absent"}};
         case HiveData::Found::Unreadable:
-            return {{u"found"_s, u"unreadable"_s}};
+            return {{"found", "unreadable"}};
         case HiveData::Found::Number:
-            return {{u"found"_s, u"number"_s}, {u"value"_s, data.number}};
+            return {{"found", "number"}, {"value", data.number}};
         case HiveData::Found::Text:
             break;
     }
-    return {{u"found"_s, u"text"_s}, {u"value"_s, QString::fromStdString(data.text)}};
+    return {{"found", "text"}, {"value", data.text}};
 }
 
 int exitStatusOf(const restrictions::Outcome& outcome) {
@@ -65,7 +62,7 @@ std::optional<int> parseRestriction(const std::string& argument) {
 }
 
 int listRestrictions(Session& session, bool json, std::ostream& out) {
-    QJsonArray rows;
+    Json rows = Json::array();
     if (!json) {
         out << "No. In force  Tab/col/row  " << std::left << std::setw(37) << "Restriction"
             << std::setw(20) << "HKEY_CURRENT_USER"
@@ -78,16 +75,16 @@ int listRestrictions(Session& session, bool json, std::ostream& out) {
         const HiveData machine = readHiveData(*session.platform, session.registry,
                                               registry::kHiveLocalMachine, restriction);
         if (json) {
-            rows.append(QJsonObject{{u"number"_s, restriction.number},
-                                    {u"caption"_s, QString::fromUtf8(restriction.caption)},
-                                    {u"valueName"_s, QString::fromUtf8(restriction.valueName)},
-                                    {u"tab"_s, restriction.tab},
-                                    {u"column"_s, restriction.column},
-                                    {u"row"_s, restriction.row},
-                                    {u"position"_s, restriction.position},
-                                    {u"inForce"_s, inForce},
-                                    {u"currentUser"_s, toJson(user)},
-                                    {u"localMachine"_s, toJson(machine)}});
+            rows.push_back({{"number", restriction.number},
+                            {"caption", restriction.caption},
+                            {"valueName", restriction.valueName},
+                            {"tab", restriction.tab},
+                            {"column", restriction.column},
+                            {"row", restriction.row},
+                            {"position", restriction.position},
+                            {"inForce", inForce},
+                            {"currentUser", toJson(user)},
+                            {"localMachine", toJson(machine)}});
             continue;
         }
         const std::string place = std::to_string(restriction.tab) + "/" +
@@ -99,7 +96,7 @@ int listRestrictions(Session& session, bool json, std::ostream& out) {
             << '\n';
     }
     if (json) {
-        out << QJsonDocument(rows).toJson(QJsonDocument::Indented).toStdString();
+        out << jsonText(rows);
     }
     return kExitSuccess;
 }

@@ -2,30 +2,28 @@
 #include <iostream>
 #include <variant>
 
+#include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/report_commands.h"
 #include "diagnosis/state_export.h"
 #include "formats/file_access.h"
-#include "toolkit/file_path.h"
 
 namespace quorvane::cli {
 
 namespace {
 
-using namespace Qt::StringLiterals;
-
 // Only a file that holds exactly what was meant counts as written.
-bool writeWhole(const QString& file, const std::string& bytes) {
-    const auto written = formats::writeWholeFile(toolkit::toFilePath(file), bytes);
+bool writeWhole(const std::string& file, const std::string& bytes) {
+    const auto written = formats::writeWholeFile(filePathOf(file), bytes);
     if (!written) {
-        std::cerr << "quorvane-cli: " << file.toStdString()
-                  << " was not written: " << written.failure().reason << '\n';
+        std::cerr << "quorvane-cli: " << file << " was not written: " << written.failure().reason
+                  << '\n';
         return false;
     }
     return true;
 }
 
-int exportRegFile(Session& session, const QString& file) {
+int exportRegFile(Session& session, const std::string& file) {
     const auto sections = diagnosis::restrictionSections(*session.platform);
     if (!sections) {
         std::cerr << "quorvane-cli: nothing was exported: " << sections.failure().reason << '\n';
@@ -34,36 +32,31 @@ int exportRegFile(Session& session, const QString& file) {
     if (!writeWhole(file, formats::writeRegFile(*sections))) {
         return kExitRefused;
     }
-    std::cout << "Exported the 24 restrictions of both hives to " << file.toStdString() << '\n';
+    std::cout << "Exported the 24 restrictions of both hives to " << file << '\n';
     return kExitSuccess;
 }
 
-int exportPolicyFile(Session& session, const QString& scope, const QString& file) {
-    const auto records = diagnosis::policyRecordsInForce(*session.platform, session.registry);
+int exportPolicyFile(Session& session, const std::string& scope, const std::string& file) {
+    const auto records = diagnosis::policyRecordsInForce(
+        *session.platform, session.registry,
+        scope == "machine" ? registry::kHiveLocalMachine : registry::kHiveCurrentUser);
     if (!writeWhole(file, diagnosis::writePolicyFile(records))) {
         return kExitRefused;
     }
     std::cout << "Exported " << records.size() << " restriction" << (records.size() == 1 ? "" : "s")
-              << " in force as " << scope.toStdString() << " policy to " << file.toStdString()
-              << '\n';
+              << " in force as " << scope << " policy to " << file << '\n';
     return kExitSuccess;
 }
 
 }  // namespace
 
-int exportCommand(Session& session, const QStringList& arguments, const QString& policy) {
-    if (arguments.size() != 1) {
-        std::cerr << "quorvane-cli: export takes one file name\nTry 'quorvane-cli --help'.\n";
-        return kExitUsage;
+// The command line is checked already: one file, and a scope of user or machine.
+int exportCommand(Session& session, const std::string& file,
+                  const std::optional<std::string>& policy) {
+    if (!policy) {
+        return exportRegFile(session, file);
     }
-    if (policy.isNull()) {
-        return exportRegFile(session, arguments.front());
-    }
-    if (policy != "user"_L1 && policy != "machine"_L1) {
-        std::cerr << "quorvane-cli: --policy is user or machine\nTry 'quorvane-cli --help'.\n";
-        return kExitUsage;
-    }
-    return exportPolicyFile(session, policy, arguments.front());
+    return exportPolicyFile(session, *policy, file);
 }
 
 }  // namespace quorvane::cli

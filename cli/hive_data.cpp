@@ -29,7 +29,13 @@ HiveData readHiveData(platform::RegistryApi& platform, registry::General2& regis
                       registry::Hive hive, const restrictions::Restriction& restriction) {
     HiveData data;
     platform::KeyHandle key = 0;
-    if (platform.openKey(hive, restriction.subKey, platform::kKeyRead, key) != platform::kSuccess) {
+    const platform::Status opened =
+        platform.openKey(hive, restriction.subKey, platform::kKeyRead, key);
+    if (opened != platform::kSuccess) {
+        // A key that is there but cannot be read (a damaged hive) is no missing key.
+        if (opened != platform::kFileNotFound) {
+            data.found = HiveData::Found::Unreadable;
+        }
         return data;
     }
     std::uint32_t size = 0;

@@ -1,14 +1,12 @@
 #include "cli/offline_command.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 #include <iostream>
 #include <sstream>
 #include <variant>
 
 #include "cli/commands.h"
+#include "cli/json_text.h"
 #include "cli/usage.h"
 
 #ifndef _WIN32
@@ -21,62 +19,9 @@
 
 namespace quorvane::cli {
 
-namespace {
-
-using namespace Qt::StringLiterals;
-
-const QString kWindows = u"windows"_s;
-const QString kUser = u"user"_s;
-const QString kAll = u"all"_s;
-
-}  // namespace
-
-void addOfflineOptions(QCommandLineParser& parser) {
-    parser.addOptions(
-        {{kWindows,
-          u"Work on the Windows installation in DIR (its disk mounted on Linux) instead of the "
-          "configured registry."_s,
-          u"DIR"_s},
-         {kUser,
-          u"With --windows: the user whose registry to work on, or all for every user and the "
-          "default profile."_s,
-          u"NAME"_s}});
-}
-
-bool offlineRequested(const QCommandLineParser& parser) {
-    return parser.isSet(kWindows);
-}
-
-bool everyUser(const QCommandLineParser& parser) {
-    return parser.isSet(kUser) && parser.value(kUser) == kAll;
-}
-
-Result<void> checkOfflineOptions(const QCommandLineParser& parser) {
-    if (parser.isSet(kUser) && !parser.isSet(kWindows)) {
-        return failure("--user goes with --windows only");
-    }
-    if (!parser.isSet(kWindows)) {
-        return {};
-    }
-    if (parser.isSet(u"registry"_s)) {
-        return failure("--windows and --registry name two registries: give one");
-    }
-    if (parser.value(kWindows).isEmpty()) {
-        return failure("--windows needs the folder of a Windows installation");
-    }
-    if (parser.isSet(kUser) && parser.value(kUser).isEmpty()) {
-        return failure("--user needs a user's name, or all");
-    }
-#ifdef _WIN32
-    return failure("--windows is for a Windows installation whose disk is mounted on Linux");
-#else
-    return {};
-#endif
-}
-
 #ifdef _WIN32
 
-int runOffline(const QCommandLineParser&, const toolkit::Configuration&, const OfflineCommand&) {
+int runOffline(const CommandLine&, const toolkit::Configuration&, const OfflineCommand&) {
     return usageError("--windows is for a Windows installation whose disk is mounted on Linux");
 }
 
@@ -115,18 +60,18 @@ std::string userList(const WindowsInstallation& installation) {
 
 // The users the command line chose, or the exit status after saying why there are none.
 std::variant<std::vector<WindowsUser>, int> chosenUsers(const WindowsInstallation& installation,
-                                                        const QCommandLineParser& parser) {
+                                                        const CommandLine& line) {
     const std::string where = "the Windows installation in " + installation.root.string();
     if (installation.users.empty()) {
         std::cerr << "quorvane-cli: " << where
                   << " has no user with a registry (Users/NAME/NTUSER.DAT).\n";
         return kExitUsage;
     }
-    if (everyUser(parser)) {
+    if (line.everyUser()) {
         return installation.users;
     }
-    if (parser.isSet(kUser)) {
-        const std::string name = parser.value(kUser).toStdString();
+    if (line.user) {
+        const std::string& name = *line.user;
         if (const WindowsUser* user = platform::findUser(installation, name)) {
             return std::vector{*user};
         }
@@ -137,11 +82,35 @@ std::variant<std::vector<WindowsUser>, int> chosenUsers(const WindowsInstallatio
     if (const WindowsUser* only = platform::onlyUser(installation)) {
         return std::vector{*only};
     }
+    const bool onlyDefault = std::all_of(installation.users.begin(), installation.users.end(),
+                                         [](const WindowsUser& user) { return user.sid.empty(); });
+    if (onlyDefault) {
+        std::cerr << "quorvane-cli: " << where
+                  << " has no user with a registry of their own, only the default profile, from "
+                     "which Windows makes new users. To work on it, name it with --user "
+                  << installation.users.front().name << ".\n";
+        return kExitUsage;
+    }
     std::cerr << "quorvane-cli: " << where
               << " has more than one user. Name one with --user NAME, or every user and the "
                  "default profile with --user all:\n"
               << userList(installation);
     return kExitUsage;
+}
+
+// The copies of `label` in `folder`, oldest first.
+std::vector<fs::path> copiesOf(const fs::path& folder, const std::string& label) {
+    std::vector<fs::path> copies;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(label + "-") && name.ends_with(".hive") &&
+            name.find('-', label.size() + 1) == std::string::npos) {
+            copies.push_back(entry.path());
+        }
+    }
+    std::sort(copies.begin(), copies.end());
+    return copies;
 }
 
 // Names the copies of the hives that the run kept before changing them.
@@ -151,32 +120,51 @@ void tellBackups(const platform::OfflineRegistry& registry, const fs::path& fold
         return;
     }
     out << "Copies of the hives as they were before the change are in " << folder.string()
-        << " (the newest " << platform::offline::kBackupsKept << " of each hive stay):";
+        << " (the first copy of each hive and the newest " << platform::offline::kNewestBackupsKept
+        << " stay):";
     for (const fs::path& copy : registry.backups()) {
         out << ' ' << copy.filename().string();
     }
     out << '\n';
 }
 
-// Each row of `list --json` output, naming the installation and user.
-void appendRows(QJsonArray& rows, const std::string& output, const OfflineTarget& target) {
-    for (const QJsonValue& row :
-         QJsonDocument::fromJson(QByteArray::fromStdString(output)).array()) {
-        QJsonObject named = row.toObject();
-        named.insert(u"installation"_s, QString::fromStdString(target.root.string()));
-        named.insert(u"user"_s, QString::fromStdString(target.user));
-        rows.append(named);
+// Lists the copies kept of the user's hives, and how to put one back by hand.
+void listBackups(const platform::OfflineHives& hives, std::ostream& out) {
+    bool any = false;
+    for (const platform::OfflineHive& hive : {hives.software, *hives.user}) {
+        const std::vector<fs::path> copies = copiesOf(hives.backups, hive.label);
+        for (std::size_t i = 0; i < copies.size(); ++i) {
+            if (!any) {
+                out << "Copies of the hives kept in " << hives.backups.string() << ":\n";
+                any = true;
+            }
+            out << "  " << copies[i].filename().string() << "  (of " << hive.file.string()
+                << (i == 0 ? "; the first, from before Quorvane first changed it" : "") << ")\n";
+        }
     }
+    if (any) {
+        out << "To put one back by hand, while Windows is not running: cp COPY HIVE (for "
+               "example cp "
+            << (hives.backups / "SOFTWARE-...hive").string() << ' ' << hives.software.file.string()
+            << ").\n";
+    }
+}
+
+// The JSON the command printed, naming the installation and user.
+Json named(Json object, const OfflineTarget& target) {
+    object["installation"] = target.root.string();
+    object["user"] = target.user;
+    return object;
 }
 
 }  // namespace
 
-int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& configuration,
+int runOffline(const CommandLine& line, const toolkit::Configuration& configuration,
                const OfflineCommand& command) {
     std::error_code error;
-    const fs::path root = fs::canonical(parser.value(kWindows).toStdString(), error);
+    const fs::path root = fs::canonical(filePathOf(*line.windows), error);
     if (error) {
-        std::cerr << "quorvane-cli: " << parser.value(kWindows).toStdString()
+        std::cerr << "quorvane-cli: " << *line.windows
                   << " cannot be opened: " << describeError(error) << '\n';
         return kExitUsage;
     }
@@ -187,52 +175,83 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
         std::cerr << "quorvane-cli: " << failure.what() << '\n';
         return kExitUsage;
     }
-    const auto chosen = chosenUsers(installation, parser);
+    const auto chosen = chosenUsers(installation, line);
     if (const int* status = std::get_if<int>(&chosen)) {
         return *status;
     }
     const auto& users = std::get<std::vector<WindowsUser> >(chosen);
 
-    int worst = kExitSuccess;
-    bool softwareCopied = false;
-    QJsonArray rows;     // ListJson
-    QJsonArray reports;  // WhyJson
+    struct Run {
+        journal::OfflinePlace place;
+        OfflineTarget target;
+        platform::OfflineHives hives;
+    };
+    std::vector<Run> runs;
+    bool unreadable = false;
     for (const WindowsUser& user : users) {
-        const journal::OfflinePlace place = journal::offlinePlace(root, user.name);
-        const OfflineTarget target{root, user.name, user.hive.parent_path(), place.undo.registry};
+        journal::OfflinePlace place = journal::offlinePlace(installation, user);
+        const OfflineTarget target{root, user.name, user.hive.parent_path(), place.description};
         platform::OfflineHives hives = platform::hivesOf(installation, user, place.backups);
-        hives.software.backedUp = softwareCopied;
-        std::unique_ptr<platform::OfflineRegistry> registry;
+        // Every hive read before anything is run: one that cannot be stops the whole command.
         try {
-            registry = std::make_unique<platform::OfflineRegistry>(std::move(hives));
+            const platform::OfflineRegistry check(hives);
         } catch (const platform::StoreError& failure) {
             std::cerr << "quorvane-cli: " << target.description << ": " << failure.what() << '\n';
-            worst = std::max(worst, kExitUsage);
+            unreadable = true;
+        }
+        runs.push_back({std::move(place), target, std::move(hives)});
+    }
+    if (unreadable) {
+        std::cerr << "quorvane-cli: nothing was done for any user.\n";
+        return kExitUsage;
+    }
+
+    const bool listingUndo = line.command == "undo" && line.list;
+    int worst = kExitSuccess;
+    bool softwareCopied = false;
+    Json rows = Json::array();     // ListJson
+    Json objects = Json::array();  // ObjectJson
+    for (Run& run : runs) {
+        run.hives.software.backedUp = softwareCopied;
+        std::unique_ptr<platform::OfflineRegistry> registry;
+        try {
+            registry = std::make_unique<platform::OfflineRegistry>(run.hives);
+        } catch (const platform::StoreError& failure) {
+            std::cerr << "quorvane-cli: " << run.target.description << ": " << failure.what()
+                      << '\n';
+            worst = std::max(worst, kExitRefused);  // others may have been changed before
             continue;
         }
         const platform::OfflineRegistry& offline = *registry;
-        Session session(std::move(registry), configuration, std::cout, std::cerr, place.undo);
+        Session session(std::move(registry), configuration, std::cout, std::cerr, run.place.undo);
         if (command.output == OfflineOutput::Text) {
-            std::cout << "Windows installation " << root.string() << ", user " << user.name
+            std::cout << "Windows installation " << root.string() << ", user " << run.target.user
                       << ":\n";
-            worst = std::max(worst, command.run(session, target));
-        } else if (command.output == OfflineOutput::JsonInTurn) {
-            worst = std::max(worst, command.run(session, target));
+            worst = std::max(worst, command.run(session, run.target));
+            if (listingUndo) {
+                listBackups(run.hives, std::cout);
+            }
         } else {
             std::string output;
             {
                 const CapturedOutput captured;
-                worst = std::max(worst, command.run(session, target));
+                worst = std::max(worst, command.run(session, run.target));
                 output = captured.text();
             }
+            // A command that failed may have printed no JSON: its user then has no rows, and an
+            // object that only names the installation and user.
+            const Json document = Json::parse(output, nullptr, false);
             if (command.output == OfflineOutput::ListJson) {
-                appendRows(rows, output, target);
+                for (const Json& row : document.is_array() ? document : Json::array()) {
+                    rows.push_back(named(row, run.target));
+                }
             } else {
-                reports.append(QJsonDocument::fromJson(QByteArray::fromStdString(output)).object());
+                objects.push_back(
+                    named(document.is_object() ? document : Json::object(), run.target));
             }
         }
         // Standard output holds nothing but JSON when JSON is asked for.
-        tellBackups(offline, place.backups,
+        tellBackups(offline, run.place.backups,
                     command.output == OfflineOutput::Text ? std::cout : std::cerr);
         for (const fs::path& copy : offline.backups()) {
             softwareCopied = softwareCopied || copy.filename().string().starts_with("SOFTWARE-");
@@ -240,11 +259,10 @@ int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& c
     }
     // JSON only for what succeeded, as without --windows.
     if (command.output == OfflineOutput::ListJson && worst == kExitSuccess) {
-        std::cout << QJsonDocument(rows).toJson(QJsonDocument::Indented).toStdString();
-    } else if (command.output == OfflineOutput::WhyJson && worst != kExitUsage) {
-        const QJsonDocument document =
-            everyUser(parser) ? QJsonDocument(reports) : QJsonDocument(reports.first().toObject());
-        std::cout << document.toJson(QJsonDocument::Indented).toStdString();
+        std::cout << jsonText(rows);
+    } else if (command.output == OfflineOutput::ObjectJson && worst != kExitUsage &&
+               !objects.empty()) {
+        std::cout << jsonText(line.everyUser() ? objects : objects.front());
     }
     return worst;
 }

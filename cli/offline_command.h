@@ -3,30 +3,16 @@
 // and the copies of the hives lie apart from every other registry's (journal/offline_place.h).
 #pragma once
 
-#include <QCommandLineParser>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "cli/command_line.h"
 #include "cli/session.h"
-#include "formats/result.h"
 #include "toolkit/configuration.h"
 
 namespace quorvane::cli {
-
-// Adds --windows DIR and --user NAME|all to `parser`.
-void addOfflineOptions(QCommandLineParser& parser);
-
-// Whether the command line names an installation: --windows.
-bool offlineRequested(const QCommandLineParser& parser);
-
-// Whether the command line's --windows and --user fit together; what is wrong, for people, when
-// they do not.
-Result<void> checkOfflineOptions(const QCommandLineParser& parser);
-
-// Whether the command line says --user all.
-bool everyUser(const QCommandLineParser& parser);
 
 // One user of the installation, as a command runs on it.
 struct OfflineTarget {
@@ -39,9 +25,9 @@ struct OfflineTarget {
 enum class OfflineOutput {
     Text,      // each user's output under a line that names the installation and user
     ListJson,  // one array: every user's rows, each naming the installation and user
-    WhyJson,   // each user's object; with --user all an array of them
-    // Each user's JSON as the command prints it, one after the other, with no line between.
-    JsonInTurn,
+    // Each user's object, naming the installation and user; with --user all an array of them:
+    // one JSON document whatever --user says.
+    ObjectJson,
 };
 
 // After a run that changed a hive, the copies kept of the hives from before are named.
@@ -52,9 +38,10 @@ struct OfflineCommand {
 
 // Runs `command` for the user the command line chose (--user NAME; the only user when there is
 // one), or for every user and the default profile (--user all), one after the other. Without
-// --user and with several users it lists them on standard error and returns kExitUsage. Returns
-// the worst exit status of the runs.
-int runOffline(const QCommandLineParser& parser, const toolkit::Configuration& configuration,
+// --user and with several users it lists them on standard error and returns kExitUsage. Every
+// chosen user's hives are read first: when one cannot be, nothing is run for anyone (kExitUsage,
+// nothing written). Returns the worst exit status of the runs.
+int runOffline(const CommandLine& line, const toolkit::Configuration& configuration,
                const OfflineCommand& command);
 
 }  // namespace quorvane::cli

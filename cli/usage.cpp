@@ -1,10 +1,7 @@
 #include "cli/usage.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 
 #include "cli/commands.h"
@@ -12,13 +9,34 @@
 
 namespace quorvane::cli {
 
-QString programName() {
-    return QFileInfo(QCoreApplication::arguments().constFirst()).fileName();
+namespace {
+
+std::string& startedAs() {
+    static std::string name = "quorvane-cli";
+    return name;
+}
+
+}  // namespace
+
+void rememberProgramName(const std::string& started) {
+    startedAs() = started;
+}
+
+std::string programName() {
+    // By the text alone: on Windows either slash ends a folder's name.
+    const std::string& started = startedAs();
+    const std::size_t slash = started.find_last_of(
+#ifdef _WIN32
+        "/\\"
+#else
+        "/"
+#endif
+    );
+    return slash == std::string::npos ? started : started.substr(slash + 1);
 }
 
 int usageError(const std::string& message) {
-    std::cerr << "quorvane-cli: " << message << "\nTry '" << programName().toStdString()
-              << " --help'.\n";
+    std::cerr << "quorvane-cli: " << message << "\nTry '" << programName() << " --help'.\n";
     return kExitUsage;
 }
 
@@ -34,22 +52,6 @@ int withOutputWritten(int status) {
     std::cerr << "quorvane-cli: standard output could not be written"
               << (error != 0 ? ": " + describeError(error) : std::string()) << '\n';
     return kExitOutput;
-}
-
-std::optional<int> registryOptionRefused(bool set, const QString& directory) {
-    if (!set) {
-        return std::nullopt;
-    }
-#ifdef _WIN32
-    // Hive files are not opened on Windows: saying so beats changing the real registry when the
-    // user meant a directory.
-    static_cast<void>(directory);
-    return usageError("--registry is for hive files; on Windows the registry itself is used");
-#else
-    // Not the configured registry: the user named one and it is not there.
-    return directory.isEmpty() ? std::optional(usageError("--registry needs a directory"))
-                               : std::nullopt;
-#endif
 }
 
 }  // namespace quorvane::cli

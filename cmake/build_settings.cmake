@@ -13,10 +13,12 @@ target_compile_options(quorvane_build_settings INTERFACE
 target_compile_definitions(quorvane_build_settings INTERFACE
     QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_USE_QSTRINGBUILDER)
 
-# GCC 12's optimiser warns of overlapping copies and uninitialised members inside libstdc++'s own
-# string code where none can happen (e.g. GCC bug 105329 on `"x" + std::string`). In optimised
-# builds those two stay warnings, so that a release build with QUORVANE_WERROR still builds.
+# GCC 12's optimiser warns of overlapping copies inside libstdc++'s own string code wherever
+# `"text" + std::string(...)` is inlined, where none can happen (GCC bugs 105329 and 105651,
+# mended in GCC 13): in optimised builds -Wrestrict is off, so that a release build, the first
+# thing a newcomer runs, prints nothing false. GCC 12 also warns, in test code only, of members
+# of aggregates in GoogleTest's value lists as maybe uninitialised; that one stays a warning.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(quorvane_build_settings INTERFACE
-        $<$<NOT:$<CONFIG:Debug>>:-Wno-error=restrict -Wno-error=maybe-uninitialized>)
+        $<$<NOT:$<CONFIG:Debug>>:-Wno-restrict -Wno-error=maybe-uninitialized>)
 endif()

@@ -75,7 +75,7 @@ bool setsOneOf(const PolicyRecord& record,
     const std::string key = normalisedKey(formats::utf16ToNarrow(record.key));
     const std::string name = formats::utf16ToNarrow(effect.names.front());
     return std::any_of(chosen.begin(), chosen.end(), [&](const restrictions::Restriction* r) {
-        return equalIgnoringCase(key, r->subKey) && equalIgnoringCase(name, r->valueName);
+        return holdsRestriction(key, *r) && equalIgnoringCase(name, r->valueName);
     });
 }
 
@@ -354,9 +354,10 @@ std::string formatPlan(const FixPlan& plan) {
     std::string out = text.empty() ? "Nothing that sets a restriction again will be changed.\n"
                                    : "What will change:\n" + text;
     if (!plan.lift.empty()) {
-        out += "Then lift restrictions";
-        for (const int number : plan.lift) {
-            out.append(1, ' ').append(std::to_string(number));
+        out += plan.lift.size() == 1 ? "Then lift restriction" : "Then lift restrictions";
+        for (std::size_t i = 0; i < plan.lift.size(); ++i) {
+            out += i == 0 ? " " : i + 1 == plan.lift.size() ? " and " : ", ";
+            out += std::to_string(plan.lift[i]);
         }
         out += ".\n";
     }

@@ -63,15 +63,12 @@ std::optional<formats::Listing> listed(const Context& context, Findings& finding
 std::vector<int> restrictionsStoredBy(const std::vector<formats::RegSection>& sections) {
     std::vector<int> numbers;
     for (const formats::RegSection& section : sections) {
-        const std::string path = formats::utf16ToNarrow(section.key);
-        const std::size_t separator = path.find('\\');
-        const std::string subKey =
-            normalisedKey(separator == std::string::npos ? "" : path.substr(separator + 1));
+        const auto subKey = keyBelowHive(formats::utf16ToNarrow(section.key));
         for (const formats::RegValue& value : section.values) {
             const std::string name = formats::utf16ToNarrow(value.name);
             for (const Restriction& restriction : restrictions::kCatalogue) {
-                if (!section.deleted && !value.deleted &&
-                    equalIgnoringCase(subKey, restriction.subKey) &&
+                if (!section.deleted && !value.deleted && subKey &&
+                    holdsRestriction(*subKey, restriction) &&
                     equalIgnoringCase(name, restriction.valueName) &&
                     storesInForce(restriction, value.type,
                                   platform::narrowData(value.type, value.data))) {

@@ -56,7 +56,7 @@ std::optional<Finding> policyFinding(const PolicyFile& file, KeyHandle root,
         const std::string key = normalisedKey(formats::utf16ToNarrow(record.key));
         const std::string name = formats::utf16ToNarrow(effect.names.front());
         for (const restrictions::Restriction& restriction : restrictions::kCatalogue) {
-            if (equalIgnoringCase(key, restriction.subKey) &&
+            if (holdsRestriction(key, restriction) &&
                 equalIgnoringCase(name, restriction.valueName) &&
                 storesInForce(restriction, record.type, describedData(record))) {
                 addRestrictions(finding.restrictions, {restriction.number});

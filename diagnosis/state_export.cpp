@@ -71,10 +71,13 @@ Result<std::vector<formats::RegSection>> restrictionSections(platform::RegistryA
 }
 
 std::vector<PolicyRecord> policyRecordsInForce(platform::RegistryApi& registry,
-                                               registry::General2& general) {
+                                               registry::General2& general, registry::Hive hive) {
     std::vector<PolicyRecord> records;
     for (const Restriction& restriction : restrictions::kCatalogue) {
-        if (!restrictions::isInForce(general, restriction)) {
+        const bool inForce = hive == registry::kHiveLocalMachine
+                                 ? restrictions::isInForceIn(general, restriction, hive)
+                                 : restrictions::isInForce(general, restriction);
+        if (!inForce) {
             continue;
         }
         PolicyRecord record{formats::narrowToUtf16(restriction.subKey),

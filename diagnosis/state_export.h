@@ -17,9 +17,10 @@ namespace quorvane::diagnosis {
 // value that is absent is written as a deletion. The text when a value cannot be read.
 Result<std::vector<formats::RegSection>> restrictionSections(platform::RegistryApi& registry);
 
-// A record for each restriction in force: DWORD 1 for restrictions 1 to 23, the title text for
-// restriction 24.
+// A record for each restriction in force where the policy file applies: DWORD 1 for restrictions
+// 1 to 23, the title text for restriction 24. The user's policy file takes "in force" as the
+// window shows it; the machine's takes it from HKEY_LOCAL_MACHINE alone.
 std::vector<PolicyRecord> policyRecordsInForce(platform::RegistryApi& registry,
-                                               registry::General2& general);
+                                               registry::General2& general, registry::Hive hive);
 
 }  // namespace quorvane::diagnosis

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "diagnosis/policy_file.h"
 #include "formats/utf16.h"
 
 namespace quorvane::diagnosis {
@@ -34,6 +35,51 @@ std::string decodeText(std::string_view bytes) {
         return formats::utf16ToNarrow(formats::utf16Units(bytes));
     }
     return std::string(bytes);
+}
+
+std::optional<std::string> keyBelowHive(std::string_view path) {
+    // Another computer's registry: \\NAME\HKLM\...
+    if (path.starts_with("\\\\")) {
+        const std::size_t name = path.find('\\', 2);
+        path.remove_prefix(name == std::string_view::npos ? path.size() : name + 1);
+    }
+    // PowerShell's provider paths: [Microsoft.PowerShell.Core\]Registry::HKEY_CURRENT_USER\...
+    const std::string lower = lowerCase(path);
+    for (const std::string_view provider :
+         {"microsoft.powershell.core\\registry::", "registry::"}) {
+        if (lower.starts_with(provider)) {
+            path.remove_prefix(provider.size());
+            break;
+        }
+    }
+    const std::size_t end = std::min(path.find_first_of("\\:"), path.size());
+    const std::string root = lowerCase(path.substr(0, end));
+    const bool drive = end < path.size() && path[end] == ':';
+    path.remove_prefix(std::min(end + 1, path.size()));
+    if (root == "hkcu" || root == "hkey_current_user" || root == "hklm" ||
+        root == "hkey_local_machine") {
+        return normalisedKey(path);
+    }
+    if (!drive && (root == "hku" || root == "hkey_users")) {
+        // Below the user's own key.
+        const std::string below = normalisedKey(path);
+        const std::size_t user = below.find('\\');
+        return user == std::string::npos ? std::string() : below.substr(user + 1);
+    }
+    return std::nullopt;
+}
+
+bool holdsRestriction(std::string_view subKey, const restrictions::Restriction& restriction) {
+    std::string key = normalisedKey(subKey);
+    constexpr std::string_view kSoftware = "software";
+    constexpr std::string_view kView = "\\wow6432node";
+    const std::string lower = lowerCase(key);
+    const std::size_t viewEnd = kSoftware.size() + kView.size();
+    if (lower.starts_with(std::string(kSoftware) + std::string(kView)) &&
+        (lower.size() == viewEnd || lower[viewEnd] == '\\')) {
+        key.erase(kSoftware.size(), kView.size());
+    }
+    return equalIgnoringCase(key, restriction.subKey);
 }
 
 std::string unescapeXml(std::string_view text) {

@@ -16,9 +16,7 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <linux/openat2.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
@@ -27,6 +25,8 @@
 
 #include <cstdio>
 #include <deque>
+
+#include "formats/user_database.h"
 #endif
 
 namespace quorvane::formats {
@@ -48,6 +48,7 @@ Failure fileFailure(long status, std::string reason, int error) {
     return Failure{status, std::move(reason), error};
 }
 
+#ifndef _WIN32
 // Why a name could not be reached or used, after `action` ("cannot be read").
 [[maybe_unused]] Failure refusal(const std::string& action, int error) {
     if (error == ELOOP) {
@@ -56,14 +57,17 @@ Failure fileFailure(long status, std::string reason, int error) {
     return fileFailure(0, action + ": " + describeError(error), error);
 }
 
+#endif
+
 Failure notBeneath() {
     return fileFailure(0, "is not a name beneath its folder", EINVAL);
 }
 
+// What was read is stale; Windows' C library has no ESTALE, and another number says it there.
 #ifdef ESTALE
 constexpr int kStale = ESTALE;
 #else
-constexpr int kStale = EBUSY;  // Windows' C library has no ESTALE
+constexpr int kStale = EAGAIN;
 #endif
 
 Failure changedSinceRead(int error = kStale) {
@@ -392,24 +396,10 @@ std::shared_ptr<const Identity> identityFor(const struct stat& folder, const Ope
     if (identity.uid == 0) {
         return nullptr;
     }
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (::getpwuid_r(identity.uid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr) {
-        if (!options.actAs) {
-            identity.gid = found->pw_gid;
-        }
-        int count = 64;
-        identity.groups.resize(static_cast<std::size_t>(count));
-        if (::getgrouplist(found->pw_name, identity.gid, identity.groups.data(), &count) < 0) {
-            identity.groups.resize(static_cast<std::size_t>(count));
-            if (::getgrouplist(found->pw_name, identity.gid, identity.groups.data(), &count) < 0) {
-                count = 0;
-            }
-        }
-        identity.groups.resize(static_cast<std::size_t>(std::max(count, 0)));
+    if (!options.actAs) {
+        identity.gid = primaryGroupOf(identity.uid).value_or(identity.gid);
     }
+    identity.groups = groupsOf(identity.uid, identity.gid).value_or(std::vector<gid_t>{});
     if (identity.groups.empty()) {
         identity.groups.push_back(identity.gid);
     }
@@ -591,8 +581,12 @@ OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
 }
 
 Result<FileSignature> OpenFile::examine() const {
+    return examineDescriptor(fd_);
+}
+
+Result<FileSignature> examineDescriptor(int fd) {
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) {
+    if (::fstat(fd, &info) != 0) {
         return refusal("cannot be examined", errno);
     }
     return signatureOf(info);

@@ -168,6 +168,9 @@ private:
     int fd_ = -1;
     FileSignature signature_;
 };
+
+// What the file open as `fd`, a descriptor the caller holds, is now.
+Result<FileSignature> examineDescriptor(int fd);
 #endif
 
 // The exclusive lock of one folder, held while alive: the lock file `.quorvane-lock` in it,

@@ -7,7 +7,11 @@
 //     listed once under its name is queried with the size it was listed with.
 //  3. A change (a new key with a value) either takes effect, and a fresh registry on the file
 //     reads it back, or fails with a reason and leaves the file byte for byte as it was.
+//  4. Impose, lift and remove-all, as the command line runs them (each in a session of its own,
+//     with its undo entry), neither abort nor hang, and every hive they write reads back whole:
+//     hivex visits every key and value of it, and Samba's regtree lists it.
 // A broken rule aborts, so that libFuzzer keeps the input.
+#include <hivex.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -22,9 +26,15 @@
 #include <system_error>
 #include <vector>
 
+#include "journal/undo_journal.h"
 #include "platform/letter_case.h"
 #include "platform/offline_registry.h"
+#include "registry/general2.h"
+#include "registry/registry_settings_store.h"
+#include "restrictions/journal.h"
+#include "restrictions/restriction_manager.h"
 #include "tests/support/empty_hive.h"
+#include "toolkit/check_boxes.h"
 
 namespace {
 
@@ -107,6 +117,86 @@ void walk(RegistryApi& registry, KeyHandle key, int depth, int& keys) {
     }
 }
 
+struct Quiet final : quorvane::toolkit::MessageBox {
+    void show(const std::string&, int, const std::string&) override {}
+};
+struct NoEvents final : quorvane::toolkit::EventPump {
+    void processPendingEvents() override {}
+};
+
+bool regtreeLists(const fs::path& file) {
+    static const bool there = std::system("command -v regtree >/dev/null 2>&1") == 0;
+    return !there ||
+           std::system(
+               ("regtree -s /dev/null -F '" + file.string() + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Whether hivex visits every key and value of `file`, and Samba's regtree lists it wherever it
+// listed the hive before the write (`before`): regtree itself gives up on some values Windows
+// accepts, such as a REG_QWORD of other than 8 bytes.
+bool readsBackWhole(const fs::path& file, const std::string& before) {
+    hive_h* h = hivex_open(file.c_str(), 0);
+    if (h == nullptr) {
+        return false;
+    }
+    hivex_visitor visitor{};
+    visitor.value_any = [](hive_h*, void*, hive_node_h, hive_value_h, hive_type, std::size_t,
+                           const char*, const char*) { return 0; };
+    const bool visited = hivex_visit(h, &visitor, sizeof visitor, nullptr, 0) == 0;
+    hivex_close(h);
+    if (!visited) {
+        return false;
+    }
+    if (regtreeLists(file)) {
+        return true;
+    }
+    const fs::path earlier = folder() / "before.hive";
+    save(earlier, reinterpret_cast<const std::uint8_t*>(before.data()), before.size());
+    return !regtreeLists(earlier);
+}
+
+OfflineHives hives();
+
+// Runs restriction `number`'s imposing, its lifting, then remove-all on the hives.
+void runActions(int number) {
+    namespace toolkit = quorvane::toolkit;
+    namespace restrictions = quorvane::restrictions;
+    const fs::path user = folder() / "NTUSER.DAT";
+    for (int action = 0; action < 3; ++action) {
+        const std::string before = contents(user);
+        try {
+            OfflineRegistry registry(hives());
+            Quiet quiet;
+            NoEvents events;
+            quorvane::registry::General2 general(registry, quiet);
+            quorvane::registry::RegistrySettingsStore settings(registry);
+            toolkit::CheckBoxBank boxes(restrictions::kRestrictionCount);
+            quorvane::journal::UndoJournal journal(registry, {folder() / "undo", "fuzzed"});
+            restrictions::RestrictionManager manager(
+                {registry, settings, events, quiet, boxes, toolkit::Configuration{}, &journal});
+            if (action < 2) {
+                const restrictions::JournalEntry entry(&journal, "switch");
+                BatchScope batch(registry);
+                boxes.assign(number, action == 0 ? toolkit::kChecked : toolkit::kUnchecked);
+                manager.SwitchRestriction(number);
+            } else {
+                for (const auto& restriction : restrictions::kCatalogue) {
+                    boxes.assign(restriction.number, restrictions::isInForce(general, restriction)
+                                                         ? toolkit::kChecked
+                                                         : toolkit::kUnchecked);
+                }
+                boxes.setClickHandler([&](int clicked) { manager.SwitchRestriction(clicked); });
+                manager.RemoveAllRestrictions();
+            }
+        } catch (const StoreError&) {
+            // Refused as a whole: the file must be as it was (checked below).
+        }
+        if (contents(user) != before && !readsBackWhole(user, before)) {
+            broken("every hive written reads back whole, by hivex and by regtree");
+        }
+    }
+}
+
 OfflineHives hives() {
     return {{folder() / "SOFTWARE", "SOFTWARE"},
             OfflineHive{folder() / "NTUSER.DAT", "fuzz"},
@@ -161,6 +251,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (contents(user) != before) {
             broken("a refused hive is left as it was");
         }
+        return 0;
     }
+    save(user, data, size);
+    runActions(size > 0 ? 1 + data[0] % 24 : 4);
     return 0;
 }

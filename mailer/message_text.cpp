@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/base64.h"
+
 namespace quorvane::mailer {
 
 namespace {
@@ -56,23 +58,6 @@ std::string withDotsStuffed(std::string_view text) {
     return out;
 }
 
-std::string base64(std::string_view bytes) {
-    static constexpr char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        unsigned group = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            group = group << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        }
-        for (std::size_t k = 0; k < 4; ++k) {
-            out += k <= n ? kDigits[(group >> (18 - 6 * k)) & 0x3F] : '=';
-        }
-    }
-    return out;
-}
-
 // The bytes of the UTF-8 sequence that starts at `pos`; a stray byte counts as one.
 std::size_t sequenceLength(std::string_view text, std::size_t pos) {
     const auto lead = static_cast<unsigned char>(text[pos]);
@@ -102,7 +87,7 @@ std::string encodedWords(std::string_view text) {
         if (!out.empty()) {
             out += "\r\n ";
         }
-        out += "=?UTF-8?B?" + base64(text.substr(start, end - start)) + "?=";
+        out += "=?UTF-8?B?" + formats::base64Encode(text.substr(start, end - start)) + "?=";
         start = end;
     }
     return out;

@@ -56,6 +56,13 @@ void QtMailSocket::close() {
     if (socket_->state() == QAbstractSocket::UnconnectedState) {
         return;
     }
+    if (socket_->state() != QAbstractSocket::ConnectedState &&
+        socket_->state() != QAbstractSocket::ClosingState) {
+        // A connection still being made is given up now: closing would only wait for it to be
+        // made, and a server that answers later would see it come and go.
+        socket_->abort();
+        return;
+    }
     // Hands what was sent last (QUIT) to the system before the connection goes, so that the
     // socket is closed at once rather than after a later write.
     socket_->flush();

@@ -89,10 +89,15 @@ std::optional<SmtpReply> SmtpReplyReader::take() {
 }
 
 void SmtpReplyReader::reject() {
-    // Its first line, as far as a reply line may go.
+    // Its first line, as far as a reply line may go, folded so that a box can show it.
     constexpr std::size_t kShown = 512;
-    const std::size_t firstLine = partial_.find("\r\n");
-    rejectedStart_ = partial_.substr(0, std::min(firstLine, kShown)) + " ...\r\n";
+    const std::string_view start =
+        std::string_view(partial_).substr(0, std::min(partial_.find("\r\n"), kShown));
+    rejectedStart_.clear();
+    for (std::size_t at = 0; at < start.size(); at += kFoldedWidth) {
+        rejectedStart_.append(at == 0 ? "" : "\r\n").append(start.substr(at, kFoldedWidth));
+    }
+    rejectedStart_ += " ...\r\n";
     clear();
 }
 

@@ -24,6 +24,7 @@ int replyCode(std::string_view reply);
 // keep a hostile one from filling the memory during a wait.
 inline constexpr std::size_t kMaxReplyLine = 4 * 1024;
 inline constexpr std::size_t kMaxReply = 64 * 1024;
+inline constexpr std::size_t kFoldedWidth = 64;
 
 class SmtpReplyReader {
 public:
@@ -33,7 +34,7 @@ public:
     // The oldest complete reply, taken out of the reader; nullopt while none is complete.
     std::optional<SmtpReply> take();
     // The start of the reply that broke a bound, to show what the server sent: its first line,
-    // cut short, then " ..." and CR LF.
+    // cut short and folded into lines of kFoldedWidth characters, then " ..." and CR LF.
     const std::string& rejectedStart() const { return rejectedStart_; }
     // Forgets everything and gives its memory back.
     void clear();

@@ -13,6 +13,8 @@ constexpr const char* kIdleStatus = "Status - Ready";
 constexpr const char* kServerErrorText = "Server returned the following error:\r\n";
 constexpr const char* kTimeoutText =
     "Could not connect to host!     \r\nPlease try again later.     ";
+constexpr const char* kTooLongText =
+    "\r\nThe reply was too long for Quorvane to read; only its start is shown.";
 
 // From Connecting to Message the session waits, for the connection or a reply, under the
 // time-out; outside that span the socket's and the timer's notifications belong to no session.
@@ -56,7 +58,7 @@ void SmtpSession::onDataArrived(std::string_view data) {
         return;
     }
     if (!replies_.append(data)) {
-        fail(kServerErrorText + replies_.rejectedStart());
+        fail(kServerErrorText + replies_.rejectedStart() + kTooLongText);
         return;
     }
     // One step per complete reply: a server that answers ahead of our commands, or whose replies
@@ -88,7 +90,10 @@ void SmtpSession::onTick() {
 
 void SmtpSession::onDisconnected() {
     // No reply can come any more: waiting out the time-out would only keep the user waiting.
-    if (waiting(step_)) {
+    // After the whole message went, the server may have taken it without saying so.
+    if (step_ == Step::Message) {
+        fail(kLostAfterMessageText);
+    } else if (waiting(step_)) {
         timedOut();
     }
 }

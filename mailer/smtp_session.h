@@ -58,6 +58,11 @@ struct MailSettings {
 };
 
 inline constexpr int kTimeoutTicks = 30;
+// When the server drops the connection after the whole message was sent, before it said whether
+// it took it.
+inline constexpr const char* kLostAfterMessageText =
+    "The connection was lost after the whole message was sent, before the server confirmed "
+    "it.\r\n\r\nThe mail may or may not have been delivered.";
 // A socket error the dialogue passes over.
 inline constexpr int kIgnoredSocketError = 40017;
 

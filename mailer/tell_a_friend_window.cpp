@@ -86,6 +86,7 @@ frmBugReport::frmBugReport(toolkit::MessageBox& messageBox,
     setAttribute(Qt::WA_DeleteOnClose);
     createControls();
     toolkit::fitClassicFont(*this);
+    toolkit::pressFocusedButtonOnReturn(*this);
     toolkit::centreOnFirstShow(*this);
 
     MailSettings settings;

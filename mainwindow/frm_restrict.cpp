@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <algorithm>
@@ -34,6 +35,7 @@ namespace quorvane::mainwindow {
 
 namespace {
 
+using namespace Qt::StringLiterals;
 using toolkit::control;
 using toolkit::label;
 using toolkit::Picture;
@@ -98,14 +100,17 @@ frmRestrict::frmRestrict(Dependencies dependencies)
                                Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                                Qt::WindowCloseButtonHint),
       dependencies_(std::move(dependencies)),
+      endsProgram_(dependencies_.opener == nullptr),
       scale_(*this) {
     setObjectName(QStringLiteral("frmRestrict"));
-    setWindowTitle(dependencies_.title.isEmpty() ? QString::fromLatin1(toolkit::kApplicationTitle)
-                                                 : dependencies_.title);
+    setWindowTitle(QString::fromLatin1(toolkit::kApplicationTitle));
     setWindowIcon(toolkit::pictureIcon(Picture::ProgramIcon));
     createControls();
     toolkit::fitClassicFont(*this);
-    toolkit::centreOnFirstShow(*this);
+    toolkit::pressFocusedButtonOnReturn(*this);
+    if (endsProgram_) {
+        toolkit::centreOnFirstShow(*this);
+    }
     core_ = std::make_unique<Core>(dependencies_, *this);
     bindCheckBoxes();
 }
@@ -299,10 +304,36 @@ void frmRestrict::bindCheckBoxes() {
 }
 
 void frmRestrict::load() {
-    core_->manager.RefreshRestrictionStates();
+    tellMissingRights(core_->manager.RefreshRestrictionStates());
     WebBrowser1_->showHelpFile(
         QDir(dependencies_.programDirectory).filePath(QStringLiteral("Help.htm")));
+    layout()->activate();  // the window's size, which the title must fit
+    if (!dependencies_.title.isEmpty()) {
+        setWindowTitle(toolkit::fittedTitle(*this, QString::fromLatin1(toolkit::kApplicationTitle) +
+                                                       u" - "_s + dependencies_.title));
+    }
+    if (dependencies_.opener != nullptr) {
+        toolkit::placeBeside(*this, *dependencies_.opener);
+    }
     show();
+}
+
+void frmRestrict::tellMissingRights(const restrictions::Outcome& outcome) {
+    restrictions::Outcome refused;
+    for (const restrictions::Change& change : outcome.changes()) {
+        if (!change.done() && change.needsAdministrator()) {
+            refused.add(change);
+        }
+    }
+    if (refused.changes().empty()) {
+        return;
+    }
+    auto* lblRights = new QLabel(u"Machine-wide settings need administrator rights."_s);
+    lblRights->setObjectName(u"lblRights"_s);
+    lblRights->setToolTip(QString::fromStdString(restrictions::describeRefusals(refused))
+                              .replace(u"\r\n"_s, u"\n"_s));
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(lblRights);
 }
 
 void frmRestrict::showTab(int index) {
@@ -367,9 +398,10 @@ void frmRestrict::stopConfirmed() {
         return;
     }
     const std::unique_ptr<diagnosis::FixPlan> plan = std::move(stopPlan_);
+    // Undo names the change after the button that made it.
     const restrictions::Outcome outcome = diagnosis::stopAndLift(
-        *plan, "fix", dependencies_.registry, *core_->journal, dependencies_.places, core_->manager,
-        core_->general,
+        *plan, "Stop these", dependencies_.registry, *core_->journal, dependencies_.places,
+        core_->manager, core_->general,
         [this](int number) { core_->boxes.setQuietly(number, toolkit::kUnchecked); });
     core_->manager.showRegistryState();
     // The report as it is now; the message says what was done, and what was not and why.
@@ -407,11 +439,14 @@ void frmRestrict::setLinkColour(QLabel* label, bool hovered) {
 void frmRestrict::closeEvent(QCloseEvent* event) {
     event->accept();
     // Closing the main window ends the program: the tell-a-friend window goes too, breaking off
-    // a delivery in progress, and every event loop, nested ones included, is left.
+    // a delivery in progress, and every event loop, nested ones included, is left. A window
+    // opened from another closes with its own tell-a-friend window alone.
     if (bugReport_ != nullptr) {
         bugReport_->close();
     }
-    QCoreApplication::exit(0);
+    if (endsProgram_) {
+        QCoreApplication::exit(0);
+    }
 }
 
 bool frmRestrict::eventFilter(QObject* watched, QEvent* event) {

@@ -16,6 +16,7 @@
 #include "diagnosis/places.h"
 #include "journal/undo_journal.h"
 #include "platform/registry_api.h"
+#include "restrictions/outcome.h"
 #include "toolkit/configuration.h"
 #include "toolkit/form_controls.h"
 #include "toolkit/message_box.h"
@@ -50,10 +51,16 @@ public:
         diagnosis::Places places = {};      // where "Why do Restrictions come back?" looks
         // Where the undo entries of the window's changes go; none: no undo.
         std::optional<journal::JournalPlace> undo = std::nullopt;
-        QString title = {};  // the window's title; the program's name when empty
+        // What the window works on, for its title after the program's name; shortened in the
+        // middle when the title bar is too narrow for it.
+        QString title = {};
         // File > "Open a Windows installation…" asks for one and opens a window on it; without
         // this the item is not there.
         std::function<void(QWidget* parent)> openInstallation = {};
+        // The window this one was opened from: it opens beside it, and closing it closes this
+        // window alone. Without one it is the program's main window, whose closing ends the
+        // program.
+        QPointer<QWidget> opener = {};
     };
 
     explicit frmRestrict(Dependencies dependencies);
@@ -90,8 +97,12 @@ private:
     void planStop();
     void stopConfirmed();
     void setLinkColour(QLabel* label, bool hovered);
+    // Says in the status line what the load-time rewrite could not do for want of administrator
+    // rights, once and without a box: it is the same at every start.
+    void tellMissingRights(const restrictions::Outcome& outcome);
 
     Dependencies dependencies_;
+    bool endsProgram_;
     toolkit::TwipsScale scale_;
     std::unique_ptr<Core> core_;
 

@@ -3,28 +3,33 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
-#include <QPlainTextEdit>
+#include <QFontMetricsF>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 #include "toolkit/classic_font.h"
+#include "toolkit/window_placement.h"
 
 namespace quorvane::mainwindow {
 
 frmWhy::frmWhy(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("frmWhy"));
     setWindowTitle(QStringLiteral("Why do Restrictions come back?"));
-    resize(720, 480);
+    toolkit::resizeWithinScreen(*this, QSize(720, 480));
     // A window does not take its owner's font by itself: the buttons speak as the main window.
     if (owner != nullptr) {
         setFont(owner->font());
     }
 
-    txtReport_ = new QPlainTextEdit(this);
+    txtReport_ = new QTextEdit(this);
     txtReport_->setObjectName(QStringLiteral("txtReport"));
     txtReport_->setReadOnly(true);
+    txtReport_->setAcceptRichText(false);
     txtReport_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    txtReport_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    txtReport_->setLineWrapMode(QTextEdit::WidgetWidth);
     txtReport_->setFont(toolkit::fixedPitchFont());
 
     auto* buttons = new QDialogButtonBox(this);
@@ -53,14 +58,36 @@ frmWhy::frmWhy(QWidget* owner) : QDialog(owner) {
     layout->addWidget(buttons);
 }
 
+void frmWhy::showText(const QString& text) {
+    txtReport_->setPlainText(text);
+    const QFontMetricsF metrics(txtReport_->font());
+    for (QTextBlock block = txtReport_->document()->begin(); block.isValid();
+         block = block.next()) {
+        const QString line = block.text();
+        qsizetype spaces = 0;
+        while (spaces < line.size() && line.at(spaces) == u' ') {
+            ++spaces;
+        }
+        if (spaces > 0) {
+            // The first line starts at the edge with its spaces; the lines it wraps into start
+            // where its text does.
+            const qreal indent = metrics.horizontalAdvance(line.left(spaces));
+            QTextBlockFormat format = block.blockFormat();
+            format.setLeftMargin(indent);
+            format.setTextIndent(-indent);
+            QTextCursor(block).setBlockFormat(format);
+        }
+    }
+}
+
 void frmWhy::setReport(const QString& report, bool stoppable) {
-    txtReport_->setPlainText(report);
+    showText(report);
     cmdConfirm_->hide();
     cmdStop_->setVisible(stoppable);
 }
 
 void frmWhy::showPlan(const QString& plan) {
-    txtReport_->setPlainText(plan);
+    showText(plan);
     cmdStop_->hide();
     cmdConfirm_->show();
     cmdConfirm_->setFocus();

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-class QPlainTextEdit;
+class QTextEdit;
 class QPushButton;
 
 namespace quorvane::mainwindow {
@@ -25,7 +25,10 @@ signals:
     void stopConfirmed();
 
 private:
-    QPlainTextEdit* txtReport_ = nullptr;
+    // Shows `text`; a line that wraps goes on below its own start, not at the window's edge.
+    void showText(const QString& text);
+
+    QTextEdit* txtReport_ = nullptr;
     QPushButton* cmdStop_ = nullptr;
     QPushButton* cmdConfirm_ = nullptr;
 };

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
+#include <QStatusBar>
 
 #include "formats/result.h"
 #include "journal/offline_place.h"
@@ -53,7 +55,7 @@ InstallationChoosers systemChoosers() {
 }
 
 frmRestrict* openInstallationWindow(const QString& folder, const QString& user,
-                                    const WindowServices& services) {
+                                    const WindowServices& services, QWidget* opener) {
     const auto refuse = [&](const std::string& reason) -> frmRestrict* {
         services.messages.show(reason, toolkit::kExclamation, toolkit::kApplicationTitle);
         return nullptr;
@@ -89,7 +91,7 @@ frmRestrict* openInstallationWindow(const QString& folder, const QString& user,
                                       : "'" + user.toStdString() + "'."));
     }
 
-    const journal::OfflinePlace place = journal::offlinePlace(root, chosen->name);
+    const journal::OfflinePlace place = journal::offlinePlace(installation, *chosen);
     std::unique_ptr<platform::OfflineRegistry> registry;
     try {
         registry = std::make_unique<platform::OfflineRegistry>(
@@ -101,12 +103,15 @@ frmRestrict* openInstallationWindow(const QString& folder, const QString& user,
     auto* window = new frmRestrict(
         {keeper->registry(), services.messages, services.configuration, services.programDirectory,
          services.openUrl, services.mailerTickMilliseconds,
-         diagnosis::installationPlaces(root, place.undo.registry, chosen->hive.parent_path()),
-         place.undo,
-         text(std::string(toolkit::kApplicationTitle) + " - Windows installation " + root.string() +
-              ", user " + chosen->name),
-         installationOpener(services)});
+         diagnosis::installationPlaces(root, place.description, chosen->hive.parent_path()),
+         place.undo, text(chosen->name + " on " + root.filename().string()),
+         installationOpener(services), opener});
     keeper->setParent(window);
+    // The title names the installation's folder; the status line says where it is.
+    auto* lblPlace = new QLabel(u"Windows installation in "_s + text(root.string()));
+    lblPlace->setObjectName(u"lblPlace"_s);
+    window->statusBar()->setSizeGripEnabled(false);
+    window->statusBar()->addWidget(lblPlace, 1);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->load();
     return window;
@@ -116,7 +121,7 @@ std::function<void(QWidget* parent)> installationOpener(const WindowServices& se
     return [services](QWidget* parent) {
         const QString folder = services.choosers.chooseFolder(parent);
         if (!folder.isEmpty()) {
-            openInstallationWindow(folder, {}, services);
+            openInstallationWindow(folder, {}, services, parent);
         }
     };
 }

@@ -35,11 +35,13 @@ struct WindowServices {
 
 // Opens and shows a window on a user of the installation in `folder`: `user`, else the profile
 // list's only user, else the one `chooseUser` gives. The window owns its registry, deletes
-// itself when closed, names the installation and user in its title and offers
-// File > "Open a Windows installation…" again. Null when cancelled, or after saying why there
-// is no window through the messages.
+// itself when closed, names the user and the installation's folder in its title (and where the
+// folder is in its status line) and offers
+// File > "Open a Windows installation…" again. Opened from `opener`, it opens beside it and its
+// closing ends only itself; without one it is the program's main window. Null when cancelled,
+// or after saying why there is no window through the messages.
 frmRestrict* openInstallationWindow(const QString& folder, const QString& user,
-                                    const WindowServices& services);
+                                    const WindowServices& services, QWidget* opener = nullptr);
 
 // For frmRestrict::Dependencies::openInstallation: asks for a folder, then opens a window on it.
 std::function<void(QWidget* parent)> installationOpener(const WindowServices& services);

@@ -54,6 +54,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/windows/licence.txt DESTINATION .)
 
 set(CPACK_GENERATOR ZIP NSIS)
+# One package with everything: the install components (window, cli) split only the Debian ones.
+set(CPACK_MONOLITHIC_INSTALL ON)
 # The executables' symbol tables are half their size and of no use to a user.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_FILE_NAME "Quorvane-${PROJECT_VERSION}-win64")

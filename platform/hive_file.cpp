@@ -1068,12 +1068,20 @@ std::string lineEndAfterHeader(std::string_view file) {
     return firstLine.size() >= 2 && firstLine[firstLine.size() - 2] == '\r' ? "\r\n" : "\n";
 }
 
+// `end`, the file's last bytes, must end a whole line that no other continues.
+void checkWhole(std::string_view end) {
+    if (!end.ends_with('\n') || withoutLineEnd(end).ends_with('\\')) {
+        throw TruncatedError("it ends in the middle of a line: it was cut short");
+    }
+}
+
 }  // namespace
 
 ScannedHive::ScannedHive(std::string text) : size_(text.size()) {
     pieces_.push_back({0, std::move(text)});
     const std::string_view file = pieces_.front().text;
     lineEnd_ = lineEndAfterHeader(file);
+    checkWhole(file);
     scan(file, 0);
 }
 
@@ -1095,6 +1103,9 @@ ScannedHive::ScannedHive(std::size_t size, Reader read) : size_(size), read_(std
         const std::string_view piece(buffer.data(), filled);
         if (first) {
             lineEnd_ = lineEndAfterHeader(piece);
+        }
+        if (last) {
+            checkWhole(piece);
         }
         // Only whole lines: a [path] line is judged as a whole.
         std::size_t complete = filled;

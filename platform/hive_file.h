@@ -24,6 +24,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The file ends inside a line, or on a line that says another follows: it was cut short (a full
+// disk, a copy broken off), and whatever came after is lost. Wine writes every line whole.
+class TruncatedError : public HeaderError {
+public:
+    using HeaderError::HeaderError;
+};
+
 // 100 ns ticks since 1601-01-01 UTC, as in the files' #time lines.
 using FileTime = std::uint64_t;
 FileTime currentFileTime();
@@ -144,7 +151,8 @@ private:
 };
 
 // A hive file with its [path] lines found: scanned once, it serves every Document loaded from
-// it. Throws HeaderError when the first line is not Wine's header.
+// it. Throws HeaderError when the first line is not Wine's header, TruncatedError when the file
+// was cut short.
 class ScannedHive {
 public:
     // Fills `out` with `length` bytes of the file from `offset` on, or throws.

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/access_rights.h"
 #include "platform/batch_depth.h"
@@ -16,6 +18,8 @@
 #include "platform/hive_text.h"
 #include "platform/letter_case.h"
 #include "platform/offline_hive_file.h"
+#include "platform/regf_cells.h"
+#include "platform/regf_header.h"
 #include "platform/value_data.h"
 
 namespace quorvane::platform {
@@ -26,8 +30,8 @@ namespace fs = std::filesystem;
 using Names = std::vector<std::string>;  // key names below a hive's root, as given
 
 constexpr Status kBadPathname = 161;
-// Windows' largest hive is a few hundred MB; anything much larger is not one.
-constexpr off_t kLargestHive = off_t{4} << 30;
+// How long a change waits for another writer of the installation to finish.
+constexpr std::chrono::seconds kLockWait{20};
 
 // Memory hivex hands over, freed with free().
 template <typename T>
@@ -75,7 +79,7 @@ bool isAscii(std::string_view text) {
 }
 
 bool sameName(std::string_view a, std::string_view b) {
-    return hive::foldName(formats::utf8ToUtf16(a)) == hive::foldName(formats::utf8ToUtf16(b));
+    return equalIgnoringCase(a, b);
 }
 
 // Splits a narrow sub-key path as Windows does: doubled and trailing backslashes count for
@@ -98,7 +102,7 @@ Status appendSubKey(std::string_view subKey, Names& names) {
 std::string foldedPath(const Names& names) {
     std::string path;
     for (const std::string& name : names) {
-        path += formats::utf16ToUtf8(hive::foldName(formats::utf8ToUtf16(name))) + '\\';
+        path += foldedCase(name) + '\\';
     }
     return path;
 }
@@ -118,16 +122,22 @@ struct Change {
 struct Hive {
     KeyHandle root = 0;
     OfflineHive where;
-    hive::Directory folder;
+    std::optional<formats::Folder> place;  // the hive's folder, opened once
     std::string name;
+    // The version read, whole, in memory of this process's own; hivex reads these very bytes,
+    // and so do the checks of its cells.
+    std::optional<offline::HiveImage> image;
+    std::optional<regf::Cells> cells;
     hive_h* h = nullptr;
-    hive::FileSignature version;
-    timespec accessed{};  // the file's access time before Quorvane read it
+    std::unordered_set<std::uint32_t> intact;  // keys found intact for reading
+    // The whole hive walked before its first change: the first damage, the keys hivex would
+    // rewrite wrongly. Until then changes are refused, after it nothing of the image is checked
+    // again: hivex changes only what was found intact, and makes its new cells itself.
+    std::optional<regf::Cells::Survey> survey;
     std::vector<Change> pending;
     std::optional<StoreFailure> lost;  // changes held back that were dropped before the write
     bool backedUp = false;
-    // Read through a mapping of the file until the first change, then from a copy in memory
-    // that hivex may change: reading alone never copies a hive of hundreds of MB.
+    // Read from the image until the first change, then from a copy hivex holds and changes.
     bool writable = false;
     std::uint64_t generation = 0;  // changes whenever keys may have gone away
 
@@ -138,61 +148,80 @@ struct Hive {
         if (h != nullptr) {
             hivex_close(h);
         }
-        if (folder.fd >= 0) {
-            ::close(folder.fd);
+    }
+    const formats::Folder& folder() const { return *place; }
+    const formats::FileSignature& version() const { return image->version(); }
+    fs::path file() const { return place->pathOf(name); }
+    // What the hive's file is now; nothing when it is gone. Throws hive::FileError.
+    std::optional<formats::FileSignature> now() const {
+        auto found = place->examine(name);
+        if (!found) {
+            throw hive::FileError(file(), found.failure().reason, found.failure().error);
         }
+        return *found;
     }
 };
 
-// Opens the hive file at `path` with hivex, as what it is: a regular file of a sane size,
-// reached without blocking on a FIFO put in its place.
-hive_h* openHiveFile(const hive::Directory& folder, const std::string& name, int flags,
-                     hive::FileSignature* version, timespec* accessed = nullptr) {
-    const fs::path file = folder.path / name;
-    const int fd = ::openat(folder.fd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0) {
-        const int error = errno;
-        if (fd >= 0) {
-            ::close(fd);
+// Reads the hive into memory and opens it with hivex, read only: throws StoreError naming the
+// file when it cannot be read or is damaged where every read begins (its header, its root key).
+void readHive(Hive& hive) {
+    const fs::path file = hive.file();
+    offline::HiveImage image = [&] {
+        try {
+            return offline::HiveImage::read(hive.folder(), hive.name);
+        } catch (const hive::FileError& error) {
+            throw StoreError("The hive " + std::string(error.what()) + ".");
         }
+    }();
+    const auto header = regf::parseBaseBlock(image.bytes());
+    if (header && !header->checksumMatches) {
         throw StoreError("The hive " + file.string() +
-                         " cannot be opened: " + describeError(error) + ".");
+                         " cannot be read: its header's checksum is wrong, as when Windows did "
+                         "not finish writing it (" +
+                         offline::kNotShutDown + "). To read it, " + offline::kShutDownAdvice +
+                         ".");
     }
-    if (!S_ISREG(info.st_mode) || info.st_size > kLargestHive) {
-        ::close(fd);
-        throw StoreError("The hive " + file.string() +
-                         (S_ISREG(info.st_mode) ? " is too large to be a Windows registry hive."
-                                                : " is not a regular file."));
-    }
-    if (accessed != nullptr) {
-        *accessed = info.st_atim;  // before hivex reads it
-    }
-    // hivex opens by name: the name of this very descriptor, so that it reads what was checked.
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    hive_h* h = hivex_open(self.c_str(), flags);
-    const int error = errno;
-    ::close(fd);
+    hive_h* h = hivex_open(image.path().c_str(), 0);
     if (h == nullptr) {
         throw StoreError("The hive " + file.string() +
-                         " cannot be read as a Windows registry hive (" + describeError(error) +
+                         " cannot be read as a Windows registry hive (" + describeError(errno) +
                          "). Quorvane leaves it exactly as it is; restore it from a backup.");
     }
-    if (version != nullptr) {
-        const auto signature = hive::statFileIn(folder, name);
-        *version = signature.value_or(hive::FileSignature{});
+    regf::Cells cells(image.bytes());  // over the image's mapping, which moves with it
+    if (const std::string damage = cells.keyDamage(cells.root()); !damage.empty()) {
+        hivex_close(h);
+        throw StoreError("The hive " + file.string() +
+                         " is damaged: its root key cannot be read (" + damage +
+                         "). Quorvane leaves it exactly as it is; restore it from a "
+                         "backup.");
     }
-    return h;
+    if (hive.h != nullptr) {
+        hivex_close(hive.h);
+    }
+    hive.h = h;
+    hive.image = std::move(image);
+    hive.intact = {cells.root()};
+    hive.cells = std::move(cells);
+    hive.survey.reset();
+    hive.writable = false;
+}
+
+std::string pathText(const Names& names, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count && i < names.size(); ++i) {
+        text += (i == 0 ? "" : "\\") + names[i];
+    }
+    return text.empty() ? "its root key" : "the key " + text;
 }
 
 std::string damaged(const Hive& hive, int error) {
-    return "the hive " + (hive.folder.path / hive.name).string() +
-           " is damaged where Quorvane read it (" + describeError(error) + ")";
+    return "the hive " + hive.file().string() + " is damaged where Quorvane read it (" +
+           describeError(error) + ")";
 }
 
-std::string changedMeanwhile(const Hive& hive) {
-    return "another program changed " + hive.where.file.string() +
-           " while Quorvane had it open; nothing was written";
+std::string damagedAt(const Hive& hive, const std::string& where, const std::string& damage) {
+    return "the hive " + hive.file().string() + " is damaged at " + where + " (" + damage +
+           "); Quorvane reads nothing there and writes nothing into this hive";
 }
 
 // Where a handle points: a hive (none for HKEY_LOCAL_MACHINE itself, which holds only
@@ -219,26 +248,29 @@ struct OfflineRegistry::Impl {
     std::string lastFailure;
     std::uint64_t failuresReported = 0;
 
+    bool hibernated = false;
+    // One writer per installation: held from the first change (or the batch's start) until
+    // what it held back is written.
+    std::optional<offline::InstallationLock> lock;
+    std::string lockFailure;  // why the lock could not be had; a change then says it
+
     static void open(Hive& hive, KeyHandle root, OfflineHive where) {
         hive.root = root;
         hive.where = std::move(where);
-        hive.folder.path = hive.where.file.parent_path();
+        auto folder = formats::Folder::open(hive.where.file.parent_path());
+        if (!folder) {
+            throw StoreError("The folder " + hive.where.file.parent_path().string() + " " +
+                             folder.failure().reason + ".");
+        }
+        hive.place.emplace(std::move(*folder));
         hive.name = hive.where.file.filename().string();
         hive.backedUp = hive.where.backedUp;
-        hive.folder.fd = ::open(hive.folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (hive.folder.fd < 0) {
-            throw StoreError("The folder " + hive.folder.path.string() +
-                             " cannot be opened: " + describeError(errno) + ".");
-        }
-        hive.h = openHiveFile(hive.folder, hive.name, 0, &hive.version, &hive.accessed);
+        readHive(hive);
     }
 
     // Reads the hive again from its file, dropping what memory holds.
     void reload(Hive& hive) {
-        hive_h* fresh = openHiveFile(hive.folder, hive.name, 0, &hive.version, &hive.accessed);
-        hivex_close(hive.h);
-        hive.h = fresh;
-        hive.writable = false;
+        readHive(hive);
         ++hive.generation;
         for (auto& [handle, open] : handles) {
             open.cached = 0;
@@ -257,14 +289,75 @@ struct OfflineRegistry::Impl {
             return kSuccess;
         }
         try {
-            const auto now = hive::statFileIn(hive.folder, hive.name);
-            if (!now || !now->sameVersion(hive.version)) {
+            const auto now = hive.now();
+            if (!now || !now->untouchedSince(hive.version())) {
                 reload(hive);
             }
         } catch (const std::exception& error) {
             return failure(kRegistryIoFailed, error.what());
         }
         return kSuccess;
+    }
+
+    // Takes the installation's lock unless this registry holds it, then reads again what
+    // another writer changed before it.
+    Status takeLock() {
+        if (lock) {
+            return kSuccess;
+        }
+        lock.emplace(software.folder(), kLockWait);
+        if (!lock->held()) {
+            lock.reset();
+            return failure(kBusy,
+                           "another program is changing the Windows installation (it holds "
+                           "the lock on " +
+                               software.folder().path().string() + "); nothing was written");
+        }
+        for (Hive* hive : hives()) {
+            if (const Status status = refresh(*hive); status != kSuccess) {
+                return status;
+            }
+        }
+        return kSuccess;
+    }
+
+    void releaseLock() {
+        for (Hive* hive : hives()) {
+            if (!hive->pending.empty()) {
+                return;
+            }
+        }
+        lock.reset();
+    }
+
+    // Whether reading the key `node` of `hive` (the one at `path`'s first `depth` names) stays
+    // within what was found intact; the reason for people when it does not.
+    Status checkKey(Hive& hive, hive_node_h node, const Names& path, std::size_t depth) {
+        if (hive.writable || hive.intact.contains(static_cast<std::uint32_t>(node))) {
+            return kSuccess;
+        }
+        const std::string damage = hive.cells->keyDamage(static_cast<std::uint32_t>(node));
+        if (!damage.empty()) {
+            return failure(kRegistryIoFailed, damagedAt(hive, pathText(path, depth), damage));
+        }
+        hive.intact.insert(static_cast<std::uint32_t>(node));
+        return kSuccess;
+    }
+
+    // Whether the value `value` of the key at `path` reads intact.
+    Status checkValue(Hive& hive, hive_value_h value, const Names& path) {
+        if (hive.writable) {
+            return kSuccess;
+        }
+        const std::string damage = hive.cells->valueDamage(static_cast<std::uint32_t>(value));
+        return damage.empty()
+                   ? kSuccess
+                   : failure(
+                         kRegistryIoFailed,
+                         damagedAt(hive, pathText(path, path.size()),
+                                   "its value \"" +
+                                       hive.cells->valueName(static_cast<std::uint32_t>(value)) +
+                                       "\": " + damage));
     }
 
     // The child of `node` called `name`; 0 when there is none, errno set when the hive is
@@ -287,19 +380,31 @@ struct OfflineRegistry::Impl {
     }
 
     // The node at `path`: kFileNotFound when a key is missing, kRegistryIoFailed when the
-    // hive is damaged on the way.
+    // hive is damaged on the way (a key whose lists cannot be read intact, or that lists itself
+    // or a key above it among its sub-keys).
     Status find(Hive& hive, const Names& path, hive_node_h& node) {
+        if (path.size() > regf::kDeepestKey) {
+            return kBadPathname;
+        }
         node = hivex_root(hive.h);
-        for (const std::string& name : path) {
-            if (node == 0) {
-                break;
+        std::vector<hive_node_h> above;
+        for (std::size_t depth = 0; depth < path.size(); ++depth) {
+            if (const Status status = checkKey(hive, node, path, depth); status != kSuccess) {
+                return status;
             }
-            node = child(hive.h, node, name);
+            above.push_back(node);
+            node = child(hive.h, node, path[depth]);
+            if (node == 0) {
+                return errno != 0 ? failure(kRegistryIoFailed, damaged(hive, errno))
+                                  : kFileNotFound;
+            }
+            if (std::find(above.begin(), above.end(), node) != above.end()) {
+                return failure(kRegistryIoFailed,
+                               damagedAt(hive, pathText(path, depth),
+                                         "it lists itself or a key above it among its sub-keys"));
+            }
         }
-        if (node == 0) {
-            return errno != 0 ? failure(kRegistryIoFailed, damaged(hive, errno)) : kFileNotFound;
-        }
-        return kSuccess;
+        return checkKey(hive, node, path, path.size());
     }
 
     // The hive and path below its root of `names` (from the predefined root `root` on).
@@ -409,35 +514,44 @@ struct OfflineRegistry::Impl {
     // A hive that may not be written is refused before memory changes.
     template <typename ChangeFn>
     Status perform(Hive& hive, Change record, ChangeFn change) {
+        if (!lock) {
+            return failure(kBusy, lockFailure);
+        }
         if (hive.pending.empty() && !hive.lost) {
-            if (const auto refusal = offline::writeRefusal(hive.folder, hive.name)) {
+            if (const auto refusal =
+                    offline::writeRefusal(hive.folder(), hive.name, *hive.image, hibernated)) {
                 return failure(kWriteProtected, *refusal);
             }
         }
         if (!hive.writable) {
-            // The same file read again: the nodes found in the mapping are where they were.
-            try {
-                hive::FileSignature version;
-                hive_h* copy = openHiveFile(hive.folder, hive.name, HIVEX_OPEN_WRITE, &version);
-                if (!version.sameVersion(hive.version)) {
-                    hivex_close(copy);
-                    return failure(kBusy, changedMeanwhile(hive));
-                }
-                hivex_close(hive.h);
-                hive.h = copy;
-                hive.writable = true;
-            } catch (const std::exception& error) {
-                return failure(kRegistryIoFailed, error.what());
+            if (!hive.survey) {
+                hive.survey = hive.cells->survey();
             }
+            if (!hive.survey->damage.empty()) {
+                const std::string where =
+                    hive.survey->where.empty() ? "its root key" : "the key " + hive.survey->where;
+                return failure(kWriteProtected,
+                               "the hive " + hive.file().string() + " is damaged at " + where +
+                                   " (" + hive.survey->damage +
+                                   "): Quorvane writes nothing into a hive it cannot read whole; "
+                                   "it is left exactly as it is");
+            }
+            // The very bytes walked, now in a copy hivex may change: nodes stay where they were.
+            hive_h* copy = hivex_open(hive.image->path().c_str(), HIVEX_OPEN_WRITE);
+            if (copy == nullptr) {
+                return failure(kRegistryIoFailed, damaged(hive, errno));
+            }
+            hivex_close(hive.h);
+            hive.h = copy;
+            hive.writable = true;
         }
         errno = 0;
         if (!change()) {
             // Memory may hold half a change: it follows the file again, and what the batch
             // held back is reported as lost when the batch ends.
             const int error = errno;
-            const std::string reason = "hivex could not change " +
-                                       (hive.folder.path / hive.name).string() + ": " +
-                                       describeError(error);
+            const std::string reason =
+                "hivex could not change " + hive.file().string() + ": " + describeError(error);
             if (!hive.pending.empty()) {
                 hive.lost = StoreFailure{hive.root, kRegistryIoFailed, reason};
             }
@@ -452,34 +566,74 @@ struct OfflineRegistry::Impl {
         return batch.open() ? kSuccess : commit(hive);
     }
 
-    static std::optional<ValueCopy> valueAt(hive_h* h, hive_node_h node, const std::string& name,
-                                            std::string* storedName = nullptr) {
+    // Refuses a change of the values of `node` that hivex would rewrite in a form Windows does
+    // not read: a key that holds a value kept in big data, or a new value as large.
+    Status checkRewrite(Hive& hive, hive_node_h node, const Names& path, std::uint32_t newSize) {
+        if (!hive.writable && !hive.survey) {
+            hive.survey = hive.cells->survey();
+        }
+        const bool bigNeighbour =
+            hive.survey && hive.survey->bigDataKeys.contains(static_cast<std::uint32_t>(node));
+        const bool bigNew = newSize > regf::kLargestValueInOneCell &&
+                            regf::readUint32(hive.image->bytes(), 0x18) >= 4;
+        if (!bigNeighbour && !bigNew) {
+            return kSuccess;
+        }
+        return failure(kRegistryIoFailed,
+                       "Quorvane cannot change the values of " + pathText(path, path.size()) +
+                           " in " + hive.file().string() + ": " +
+                           (bigNeighbour ? "it holds a value larger than 16 KB"
+                                         : "the new value is larger than 16 KB") +
+                           ", which hivex would store in a form Windows does not read; nothing "
+                           "was written");
+    }
+
+    // The value of `node` called `name`: 0 when there is none, errno set when the hive is
+    // damaged there. hivex compares ASCII letters only; other names are compared here.
+    static hive_value_h valueHandle(hive_h* h, hive_node_h node, const std::string& name) {
         errno = 0;
-        hive_value_h value = 0;
         if (isAscii(name)) {
-            value = hivex_node_get_value(h, node, name.c_str());
-        } else {
-            const Freed<hive_value_h> values(hivex_node_values(h, node));
-            for (hive_value_h* it = values.pointer; it != nullptr && *it != 0; ++it) {
-                if (sameName(valueName(h, *it), name)) {
-                    value = *it;
-                    break;
-                }
+            return hivex_node_get_value(h, node, name.c_str());
+        }
+        const Freed<hive_value_h> values(hivex_node_values(h, node));
+        for (hive_value_h* it = values.pointer; it != nullptr && *it != 0; ++it) {
+            if (sameName(valueName(h, *it), name)) {
+                return *it;
             }
         }
-        if (value == 0) {
-            return std::nullopt;
-        }
+        return 0;
+    }
+
+    static std::optional<ValueCopy> copyOf(hive_h* h, hive_value_h value) {
         std::uint32_t type = 0;
         std::size_t length = 0;
+        errno = 0;
         const Freed<char> data(valueBytes(h, value, type, length));
         if (data.pointer == nullptr && length != 0) {
             return std::nullopt;
         }
-        if (storedName != nullptr) {
-            *storedName = valueName(h, value);
-        }
         return ValueCopy{type, std::string(data.pointer != nullptr ? data.pointer : "", length)};
+    }
+
+    // The value called `name` of the key `node` at `path`, read only where found intact:
+    // kFileNotFound when there is none, kRegistryIoFailed when it is damaged.
+    Status readValue(Hive& hive, hive_node_h node, const Names& path, const std::string& name,
+                     std::optional<ValueCopy>& out, std::string* storedName = nullptr) {
+        const hive_value_h value = valueHandle(hive.h, node, name);
+        if (value == 0) {
+            return errno != 0 ? failure(kRegistryIoFailed, damaged(hive, errno)) : kFileNotFound;
+        }
+        if (const Status status = checkValue(hive, value, path); status != kSuccess) {
+            return status;
+        }
+        out = copyOf(hive.h, value);
+        if (!out) {
+            return failure(kRegistryIoFailed, damaged(hive, errno));
+        }
+        if (storedName != nullptr) {
+            *storedName = valueName(hive.h, value);
+        }
+        return kSuccess;
     }
 
     // What `change` left in `h`: whether its key exists and, for a value, the value.
@@ -491,22 +645,38 @@ struct OfflineRegistry::Impl {
         if (node == 0 || !change.value) {
             return {node != 0, std::nullopt};
         }
-        return {true, valueAt(h, node, *change.value)};
+        const hive_value_h value = valueHandle(h, node, *change.value);
+        return {true, value != 0 ? copyOf(h, value) : std::nullopt};
     }
 
-    // The new file must hold what memory holds wherever this write changed something.
-    static void verify(const Hive& hive, const fs::path& written) {
-        hive::Directory folder{written.parent_path(), ::open(written.parent_path().c_str(),
-                                                             O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-        hive_h* fresh = nullptr;
+    // A new version of a hive, read back whole.
+    struct ReadBack {
+        std::optional<offline::HiveImage> image;
+        std::optional<regf::Cells> cells;
+        std::optional<regf::Cells::Survey> survey;
+    };
+
+    // The new file (open as `fd`) must read back whole, and hold what memory holds wherever
+    // this write changed something.
+    static void verify(const Hive& hive, int fd, ReadBack& back) {
+        const std::string what = "the new version of " + hive.file().string();
         try {
-            fresh = openHiveFile(folder, written.filename().string(), 0, nullptr);
+            back.image = offline::HiveImage::read(fd, hive.file());
         } catch (const std::exception& error) {
-            ::close(folder.fd);
-            throw std::runtime_error("the new version of " + hive.where.file.string() +
-                                     " does not open: " + error.what());
+            throw std::runtime_error(what + " cannot be read back: " + error.what());
         }
-        ::close(folder.fd);
+        back.cells.emplace(back.image->bytes());
+        back.survey = back.cells->survey();
+        if (!back.survey->damage.empty()) {
+            throw std::runtime_error(
+                what + " does not read back whole (at " +
+                (back.survey->where.empty() ? "its root key" : back.survey->where) + ": " +
+                back.survey->damage + ")");
+        }
+        hive_h* fresh = hivex_open(back.image->path().c_str(), 0);
+        if (fresh == nullptr) {
+            throw std::runtime_error(what + " does not open: " + describeError(errno));
+        }
         std::optional<std::string> mismatch;
         for (const Change& change : hive.pending) {
             if (stateOf(fresh, change) != stateOf(hive.h, change)) {
@@ -520,8 +690,7 @@ struct OfflineRegistry::Impl {
         }
         hivex_close(fresh);
         if (mismatch) {
-            throw std::runtime_error("the new version of " + hive.where.file.string() +
-                                     " did not read back as written at " + *mismatch);
+            throw std::runtime_error(what + " did not read back as written at " + *mismatch);
         }
     }
 
@@ -548,25 +717,54 @@ struct OfflineRegistry::Impl {
             return kSuccess;
         }
         Status status = kSuccess;
+        std::optional<fs::path> copy;
+        bool renamed = false;
+        ReadBack back;
         try {
-            const auto now = hive::statFileIn(hive.folder, hive.name);
-            if (!now || !now->sameVersion(hive.version)) {
-                status = failure(kBusy, changedMeanwhile(hive));
-            } else {
-                if (!hive.backedUp) {
-                    backups.push_back(offline::keepBackup(hive.folder, hive.name, backupFolder,
-                                                          hive.where.label));
-                    hive.backedUp = true;
-                }
-                hive.version = offline::replaceHive(
-                    hive.folder, hive.name, hive.accessed,
-                    [&](const fs::path& temporary) {
-                        if (hivex_commit(hive.h, temporary.c_str(), 0) != 0) {
-                            throw hive::FileError("cannot write", hive.where.file, errno);
-                        }
-                    },
-                    [&](const fs::path& temporary) { verify(hive, temporary); });
+            const auto now = hive.now();
+            if (!now || !now->untouchedSince(hive.version())) {
+                throw hive::FileChanged(hive.file(),
+                                        "was changed by another program since Quorvane read it; "
+                                        "nothing was written",
+                                        EAGAIN);
             }
+            formats::FileSignature expected = hive.version();
+            if (!hive.backedUp) {
+                copy = offline::keepBackup(hive.folder(), hive.name, *hive.image, backupFolder,
+                                           hive.where.label);
+                // A copy that is a second name of the hive changed its change time alone.
+                const auto linked = hive.now();
+                if (!linked || !linked->sameVersion(expected)) {
+                    throw hive::FileChanged(hive.file(),
+                                            "was changed by another program since Quorvane read "
+                                            "it; nothing was written",
+                                            EAGAIN);
+                }
+                expected = *linked;
+            }
+            const formats::FileSignature written = offline::replaceHive(
+                hive.folder(), hive.name, expected, hive.image->accessed(),
+                [&](int fd) {
+                    // hivex opens the name it is given: the name of this very descriptor, so
+                    // that nothing put at the file's name can lead the write elsewhere.
+                    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+                    if (hivex_commit(hive.h, self.c_str(), 0) != 0) {
+                        throw hive::FileError("cannot write", hive.file(), errno);
+                    }
+                },
+                [&](int fd) { verify(hive, fd, back); }, renamed);
+            // Memory holds what the file holds now: the image read back is the hive's.
+            back.image->becameHive(written, hive.image->accessed());
+            hive.image = std::move(back.image);
+            hive.cells = std::move(back.cells);
+            hive.survey = std::move(back.survey);
+            if (copy) {
+                backups.push_back(*copy);
+                hive.backedUp = true;
+                offline::pruneBackups(backupFolder, hive.where.label);
+            }
+        } catch (const hive::FileChanged& error) {
+            status = failure(kBusy, error.what());
         } catch (const hive::FileError& error) {
             status = failure(statusOf(error), error.what());
         } catch (const std::exception& error) {
@@ -574,6 +772,17 @@ struct OfflineRegistry::Impl {
         }
         hive.pending.clear();
         if (status != kSuccess) {
+            if (copy) {
+                // Until the rename the copy taken for this write is the hive as it still is;
+                // after it (a flush that failed), the copy is all that is left of the past.
+                if (!renamed) {
+                    std::error_code ignored;
+                    fs::remove(*copy, ignored);
+                } else {
+                    backups.push_back(*copy);
+                    hive.backedUp = true;
+                }
+            }
             try {
                 reload(hive);
             } catch (const std::exception&) {
@@ -606,6 +815,25 @@ struct OfflineRegistry::Impl {
         });
     }
 
+    // Runs the change `operation` with the installation's lock held: taken first unless a
+    // batch holds it, given back after it unless a batch or a held-back change keeps it.
+    template <typename Operation>
+    Status changing(Operation operation) {
+        return reported([&] {
+            if (!lock && lockFailure.empty()) {
+                if (takeLock() != kSuccess) {
+                    lockFailure = lastFailure;
+                }
+            }
+            const Status status = lock ? operation() : failure(kBusy, lockFailure);
+            if (!batch.open()) {
+                lockFailure.clear();
+                releaseLock();
+            }
+            return status;
+        });
+    }
+
     std::vector<Hive*> hives() {
         std::vector<Hive*> all{&software};
         if (user) {
@@ -617,6 +845,7 @@ struct OfflineRegistry::Impl {
 
 OfflineRegistry::OfflineRegistry(OfflineHives hives) : impl_(std::make_unique<Impl>()) {
     impl_->backupFolder = std::move(hives.backups);
+    impl_->hibernated = hives.hibernated;
     Impl::open(impl_->software, kLocalMachine, std::move(hives.software));
     if (hives.user) {
         impl_->user.emplace();
@@ -649,7 +878,7 @@ Status OfflineRegistry::openKey(KeyHandle parent, const std::string& subKey, std
 }
 
 Status OfflineRegistry::createKey(KeyHandle parent, const std::string& subKey, KeyHandle& result) {
-    return impl_->reported([&] {
+    return impl_->changing([&] {
         Impl::Target target;
         if (const Status status = impl_->target(parent, subKey, target); status != kSuccess) {
             return status;
@@ -694,38 +923,47 @@ Status OfflineRegistry::createKey(KeyHandle parent, const std::string& subKey, K
 
 Status OfflineRegistry::setValue(KeyHandle key, const std::string& name, std::uint32_t type,
                                  const std::uint8_t* data, std::uint32_t size) {
-    return impl_->onKey(key, rights::kSet, kAccessDenied,
-                        [&](Impl::Target& target, hive_node_h node) {
-                            if (data == nullptr && size != 0) {
-                                return kInvalidParameter;
-                            }
-                            std::string bytes = storedValueData(type, data, size);
-                            // A value that is there keeps its name as written, as on Windows.
-                            std::string stored = name;
-                            Impl::valueAt(target.hive->h, node, name, &stored);
-                            Hive& hive = *target.hive;
-                            return impl_->perform(hive, Change{target.path, name}, [&] {
-                                hive_set_value value = valueToSet(stored, type, bytes);
-                                return hivex_node_set_value(hive.h, node, &value, 0) == 0;
-                            });
-                        });
+    return impl_->changing([&] {
+        return impl_->onKey(
+            key, rights::kSet, kAccessDenied, [&](Impl::Target& target, hive_node_h node) {
+                if (data == nullptr && size != 0) {
+                    return kInvalidParameter;
+                }
+                Hive& hive = *target.hive;
+                if (const Status status = impl_->checkRewrite(hive, node, target.path, size);
+                    status != kSuccess) {
+                    return status;
+                }
+                std::string bytes = storedValueData(type, data, size);
+                // A value that is there keeps its name as written, as on Windows.
+                std::string stored = name;
+                if (const hive_value_h there = Impl::valueHandle(hive.h, node, name); there != 0) {
+                    stored = valueName(hive.h, there);
+                }
+                return impl_->perform(hive, Change{target.path, name}, [&] {
+                    hive_set_value value = valueToSet(stored, type, bytes);
+                    return hivex_node_set_value(hive.h, node, &value, 0) == 0;
+                });
+            });
+    });
 }
 
 Status OfflineRegistry::queryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
                                    std::uint8_t* data, std::uint32_t* size) {
-    return impl_->onKey(
-        key, rights::kQuery, kFileNotFound, [&](Impl::Target& target, hive_node_h node) {
-            const auto value = Impl::valueAt(target.hive->h, node, name);
-            if (!value) {
-                return errno != 0 ? impl_->failure(kRegistryIoFailed, damaged(*target.hive, errno))
-                                  : kFileNotFound;
-            }
-            return copyOutValue(value->type, value->bytes, type, data, size);
-        });
+    return impl_->onKey(key, rights::kQuery, kFileNotFound,
+                        [&](Impl::Target& target, hive_node_h node) {
+                            std::optional<ValueCopy> value;
+                            if (const Status status =
+                                    impl_->readValue(*target.hive, node, target.path, name, value);
+                                status != kSuccess) {
+                                return status;
+                            }
+                            return copyOutValue(value->type, value->bytes, type, data, size);
+                        });
 }
 
 Status OfflineRegistry::deleteKey(KeyHandle key, const std::string& subKey) {
-    return impl_->reported([&] {
+    return impl_->changing([&] {
         Impl::Target target;
         if (const Status status = impl_->target(key, subKey, target); status != kSuccess) {
             return status;
@@ -740,6 +978,17 @@ Status OfflineRegistry::deleteKey(KeyHandle key, const std::string& subKey) {
         }
         if (hivex_node_nr_children(hive.h, node) != 0) {
             return kAccessDenied;
+        }
+        // hivex finds the key's link in the list of the parent its record names.
+        hive_node_h parent = 0;
+        Names above(target.path.begin(), target.path.end() - 1);
+        if (const Status status = impl_->find(hive, above, parent); status != kSuccess) {
+            return status;
+        }
+        if (hivex_node_parent(hive.h, node) != parent) {
+            return impl_->failure(kRegistryIoFailed,
+                                  damagedAt(hive, pathText(target.path, target.path.size()),
+                                            "its record names another key as its parent"));
         }
         const Status status = impl_->perform(hive, Change{target.path, std::nullopt}, [&] {
             return hivex_node_delete_child(hive.h, node) == 0;
@@ -758,32 +1007,49 @@ Status OfflineRegistry::deleteKey(KeyHandle key, const std::string& subKey) {
 }
 
 Status OfflineRegistry::deleteValue(KeyHandle key, const std::string& name) {
-    return impl_->onKey(
-        key, rights::kSet, kAccessDenied, [&](Impl::Target& target, hive_node_h node) {
-            Hive& hive = *target.hive;
-            std::string stored;
-            if (!Impl::valueAt(hive.h, node, name, &stored)) {
-                return kFileNotFound;
-            }
-            // hivex sets a key's values as a whole: all of them but this one.
-            std::vector<std::pair<std::string, ValueCopy>> kept;
-            const Freed<hive_value_h> values(hivex_node_values(hive.h, node));
-            for (hive_value_h* it = values.pointer; it != nullptr && *it != 0; ++it) {
-                std::string other = valueName(hive.h, *it);
-                if (other != stored) {
-                    if (auto copy = Impl::valueAt(hive.h, node, other)) {
-                        kept.emplace_back(std::move(other), std::move(*copy));
+    return impl_->changing([&] {
+        return impl_->onKey(
+            key, rights::kSet, kAccessDenied, [&](Impl::Target& target, hive_node_h node) {
+                Hive& hive = *target.hive;
+                const hive_value_h gone = Impl::valueHandle(hive.h, node, name);
+                if (gone == 0) {
+                    return errno != 0 ? impl_->failure(kRegistryIoFailed, damaged(hive, errno))
+                                      : kFileNotFound;
+                }
+                if (const Status status = impl_->checkRewrite(hive, node, target.path, 0);
+                    status != kSuccess) {
+                    return status;
+                }
+                // hivex sets a key's values as a whole: all of them but this one, each read
+                // intact first; one that cannot be is never dropped.
+                std::vector<std::pair<std::string, ValueCopy>> kept;
+                const Freed<hive_value_h> values(hivex_node_values(hive.h, node));
+                if (values.pointer == nullptr) {
+                    return impl_->failure(kRegistryIoFailed, damaged(hive, errno));
+                }
+                for (hive_value_h* it = values.pointer; *it != 0; ++it) {
+                    if (*it == gone) {
+                        continue;
                     }
+                    if (const Status status = impl_->checkValue(hive, *it, target.path);
+                        status != kSuccess) {
+                        return status;
+                    }
+                    auto copy = Impl::copyOf(hive.h, *it);
+                    if (!copy) {
+                        return impl_->failure(kRegistryIoFailed, damaged(hive, errno));
+                    }
+                    kept.emplace_back(valueName(hive.h, *it), std::move(*copy));
                 }
-            }
-            return impl_->perform(hive, Change{target.path, name}, [&] {
-                std::vector<hive_set_value> rest;
-                for (auto& [valueName, copy] : kept) {
-                    rest.push_back(valueToSet(valueName, copy.type, copy.bytes));
-                }
-                return hivex_node_set_values(hive.h, node, rest.size(), rest.data(), 0) == 0;
+                return impl_->perform(hive, Change{target.path, name}, [&] {
+                    std::vector<hive_set_value> rest;
+                    for (auto& [valueName, copy] : kept) {
+                        rest.push_back(valueToSet(valueName, copy.type, copy.bytes));
+                    }
+                    return hivex_node_set_values(hive.h, node, rest.size(), rest.data(), 0) == 0;
+                });
             });
-        });
+    });
 }
 
 Status OfflineRegistry::closeKey(KeyHandle key) {
@@ -840,6 +1106,11 @@ Status OfflineRegistry::enumValue(KeyHandle key, std::uint32_t index, std::strin
                 if (i != index) {
                     continue;
                 }
+                if (const Status status =
+                        impl_->checkValue(*target.hive, values.pointer[i], target.path);
+                    status != kSuccess) {
+                    return status;
+                }
                 std::uint32_t stored = 0;
                 std::size_t length = 0;
                 const Freed<char> bytes(valueBytes(h, values.pointer[i], stored, length));
@@ -861,7 +1132,12 @@ Status OfflineRegistry::enumValue(KeyHandle key, std::uint32_t index, std::strin
 }
 
 void OfflineRegistry::beginBatch() {
+    const bool outermost = !impl_->batch.open();
     impl_->batch.enter();
+    // The batch's reads and changes see no other writer's half-done work.
+    if (outermost && !impl_->lock && impl_->takeLock() != kSuccess) {
+        impl_->lockFailure = impl_->lastFailure;
+    }
 }
 
 StoreFailures OfflineRegistry::endBatch() {
@@ -875,6 +1151,10 @@ StoreFailures OfflineRegistry::storePending() {
         if (status != kSuccess) {
             failures.push_back({hive->root, status, impl_->lastFailure});
         }
+    }
+    if (!impl_->batch.open()) {
+        impl_->lockFailure.clear();
+        impl_->releaseLock();
     }
     return failures;
 }

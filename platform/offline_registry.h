@@ -33,6 +33,7 @@ struct OfflineHives {
     OfflineHive software;
     std::optional<OfflineHive> user;  // without one, HKEY_CURRENT_USER is not there
     std::filesystem::path backups;    // where the copies taken before the first change go
+    bool hibernated = false;          // the installation's hiberfil.sys says Windows is hibernated
 };
 
 class OfflineRegistry final : public RegistryApi {

@@ -2,14 +2,6 @@
 
 namespace quorvane::platform::regf {
 
-std::uint32_t readUint32(std::string_view bytes, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value |= std::uint32_t{static_cast<unsigned char>(bytes[offset + i])} << (8 * i);
-    }
-    return value;
-}
-
 std::uint32_t checksum(std::string_view baseBlock) {
     std::uint32_t sum = 0;
     for (std::size_t offset = 0; offset < kChecksumOffset; offset += 4) {

@@ -16,7 +16,12 @@ inline constexpr std::size_t kPrimarySequenceOffset = 0x04;
 inline constexpr std::size_t kSecondarySequenceOffset = 0x08;
 inline constexpr std::size_t kChecksumOffset = 0x1FC;  // over the 508 bytes before it
 
-std::uint32_t readUint32(std::string_view bytes, std::size_t offset);
+inline std::uint32_t readUint32(std::string_view bytes, std::size_t offset) {
+    const auto byte = [&](std::size_t i) {
+        return std::uint32_t{static_cast<unsigned char>(bytes[offset + i])};
+    };
+    return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+}
 
 // The base block's checksum: the XOR of its first 127 32-bit words, 0 counted as 1 and
 // 0xFFFFFFFF as 0xFFFFFFFE.

@@ -1,10 +1,12 @@
 #include "platform/windows_installation.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <system_error>
 
 #include "platform/hive_store.h"
 #include "platform/letter_case.h"
+#include "platform/offline_hive_file.h"
 #include "platform/offline_registry.h"
 
 namespace quorvane::platform {
@@ -14,6 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kProfileList = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr const char* kCryptography = "Software\\Microsoft\\Cryptography";
 
 // A string value, or nothing.
 std::optional<std::string> text(RegistryApi& registry, KeyHandle key, const std::string& name) {
@@ -40,10 +43,20 @@ std::string lastFolder(std::string path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The profile list's users: SID and profile folder name.
-std::vector<std::pair<std::string, std::string>> profiles(const fs::path& software) {
+struct Profiles {
+    std::vector<std::pair<std::string, std::string>> users;  // SID and profile folder name
+    std::optional<std::string> machineGuid;
+};
+
+// What SOFTWARE says of the installation: its profile list's users and its machine GUID.
+Profiles profiles(const fs::path& software) {
     OfflineRegistry registry({{software, "SOFTWARE"}, std::nullopt, {}});
-    std::vector<std::pair<std::string, std::string>> found;
+    Profiles found;
+    KeyHandle key = 0;
+    if (registry.openKey(kLocalMachine, kCryptography, kKeyRead, key) == kSuccess) {
+        found.machineGuid = text(registry, key, "MachineGuid");
+        registry.closeKey(key);
+    }
     KeyHandle list = 0;
     if (registry.openKey(kLocalMachine, kProfileList, kKeyRead, list) != kSuccess) {
         return found;
@@ -55,12 +68,46 @@ std::vector<std::pair<std::string, std::string>> profiles(const fs::path& softwa
             continue;
         }
         if (const auto path = text(registry, profile, "ProfileImagePath")) {
-            found.emplace_back(sid, lastFolder(*path));
+            found.users.emplace_back(sid, lastFolder(*path));
         }
         registry.closeKey(profile);
     }
     registry.closeKey(list);
     return found;
+}
+
+// The installation's identity: its machine GUID, else its profile list's users.
+std::string identityOf(const Profiles& found) {
+    std::string guid = found.machineGuid.value_or("");
+    guid.erase(std::remove_if(guid.begin(), guid.end(),
+                              [](char c) { return c == '{' || c == '}' || c == ' '; }),
+               guid.end());
+    if (!guid.empty()) {
+        return "machine-" + lowerCase(guid);
+    }
+    std::vector<std::string> sids;
+    for (const auto& [sid, folder] : found.users) {
+        sids.push_back(foldedCase(sid) + '\n');
+    }
+    std::sort(sids.begin(), sids.end());
+    std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
+    for (const std::string& sid : sids) {
+        for (const char c : sid) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+        }
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return std::string("profiles-") + text;
+}
+
+bool hibernated(const fs::path& root) {
+    const auto file = findIgnoringCase(root, {"hiberfil.sys"});
+    if (!file) {
+        return false;
+    }
+    const auto folder = formats::Folder::open(root);
+    return folder && offline::saysHibernated(*folder, file->filename().string());
 }
 
 }  // namespace
@@ -90,14 +137,17 @@ std::optional<fs::path> findIgnoringCase(const fs::path& base,
 }
 
 WindowsInstallation findWindowsInstallation(const fs::path& root) {
-    WindowsInstallation installation{root, {}, {}};
+    WindowsInstallation installation{root, {}, {}, {}, false};
     const auto software = findIgnoringCase(root, {"Windows", "System32", "config", "SOFTWARE"});
     if (!software || !fs::is_regular_file(*software)) {
         throw StoreError("No Windows installation in " + root.string() +
                          ": Windows/System32/config/SOFTWARE is not there.");
     }
     installation.software = *software;
-    for (const auto& [sid, folder] : profiles(*software)) {
+    const Profiles found = profiles(*software);
+    installation.identity = identityOf(found);
+    installation.hibernated = hibernated(root);
+    for (const auto& [sid, folder] : found.users) {
         const auto hive = findIgnoringCase(root, {"Users", folder, "NTUSER.DAT"});
         if (hive && !equalIgnoringCase(folder, "Default")) {
             installation.users.push_back({hive->parent_path().filename().string(), *hive, sid});
@@ -105,7 +155,7 @@ WindowsInstallation findWindowsInstallation(const fs::path& root) {
     }
     std::sort(installation.users.begin(), installation.users.end(),
               [](const WindowsUser& a, const WindowsUser& b) {
-                  return lowerCase(a.name) < lowerCase(b.name);
+                  return foldedCase(a.name) < foldedCase(b.name);
               });
     if (const auto hive = findIgnoringCase(root, {"Users", "Default", "NTUSER.DAT"})) {
         installation.users.push_back({hive->parent_path().filename().string(), *hive, {}});
@@ -138,8 +188,9 @@ const WindowsUser* onlyUser(const WindowsInstallation& installation) {
 OfflineHives hivesOf(const WindowsInstallation& installation, const WindowsUser& user,
                      const fs::path& backups) {
     return {{installation.software, "SOFTWARE"},
-            OfflineHive{user.hive, "NTUSER-" + user.name},
-            backups};
+            OfflineHive{user.hive, "NTUSER-" + offline::fileNameOf(user.name)},
+            backups,
+            installation.hibernated};
 }
 
 }  // namespace quorvane::platform

@@ -23,9 +23,14 @@ struct WindowsInstallation {
     // The users of the profile list whose NTUSER.DAT is under Users, by name, then the default
     // profile (Users/Default), from which Windows makes new users.
     std::vector<WindowsUser> users;
+    // Which installation this is, whatever path its disk is mounted at: "machine-<MachineGuid>"
+    // (SOFTWARE's Microsoft\Cryptography), else "profiles-<checksum of the profile list's
+    // users>". Undo entries and backups belong to it.
+    std::string identity;
+    bool hibernated = false;  // its hiberfil.sys says Windows is hibernated
 };
 
-// The path below `base` whose names equal `names` regardless of letter case (an exact match
+// The path below `base` whose names equal `names` as Windows compares names (an exact match
 // first); nothing when there is none.
 std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::path& base,
                                                       const std::vector<std::string>& names);
@@ -34,7 +39,7 @@ std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::pat
 // hive cannot be read.
 WindowsInstallation findWindowsInstallation(const std::filesystem::path& root);
 
-// The user called `name`, regardless of letter case; null when there is none.
+// The user called `name`, as Windows compares names; null when there is none.
 const WindowsUser* findUser(const WindowsInstallation& installation, const std::string& name);
 
 // The user to work on when none is named: the profile list's only user; null when it lists
@@ -42,7 +47,7 @@ const WindowsUser* findUser(const WindowsInstallation& installation, const std::
 const WindowsUser* onlyUser(const WindowsInstallation& installation);
 
 // The hives of `user`'s registry, their copies going to `backups` as "SOFTWARE-..." and
-// "NTUSER-<user>-...".
+// "NTUSER-<user, percent-encoded>-...".
 OfflineHives hivesOf(const WindowsInstallation& installation, const WindowsUser& user,
                      const std::filesystem::path& backups);
 

@@ -1,7 +1,6 @@
 #include "platform/wineserver_probe.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,6 +11,8 @@
 #include <cstdlib>
 #include <sstream>
 #include <utility>
+
+#include "formats/user_database.h"
 
 namespace quorvane::platform {
 
@@ -38,15 +39,7 @@ struct Owner {
 
 // Wine runs a prefix only for the user who owns it, so its server is that user's.
 Owner prefixOwner(const formats::FileSignature& prefix) {
-    Owner owner{prefix.owner, prefix.group};
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    std::vector<char> buffer(4096);
-    if (::getpwuid_r(prefix.owner, &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr) {
-        owner.gid = found->pw_gid;
-    }
-    return owner;
+    return {prefix.owner, formats::primaryGroupOf(prefix.owner).value_or(prefix.group)};
 }
 
 // The prefix's `wineserver` file names the directory under ${TMPDIR:-/tmp} that Debian's Wine

@@ -12,14 +12,19 @@ bool readsAsError(const std::string& text) {
 }  // namespace
 
 bool isInForce(registry::General2& registry, const Restriction& restriction) {
+    return isInForceIn(registry, restriction,
+                       restriction.kind == Kind::String ? registry::kHiveLocalMachine
+                                                        : registry::kHiveCurrentUser);
+}
+
+bool isInForceIn(registry::General2& registry, const Restriction& restriction,
+                 registry::Hive hive) {
+    const std::string key = fullRegistryPath(hive, restriction.subKey);
     if (restriction.kind == Kind::String) {
-        const registry::ReadResult title = registry.GetStringValue(
-            fullRegistryPath(registry::kHiveLocalMachine, restriction.subKey),
-            restriction.valueName);
+        const registry::ReadResult title = registry.GetStringValue(key, restriction.valueName);
         return title.isText() && !title.asText().empty() && !readsAsError(title.asText());
     }
-    const registry::ReadResult flag = registry.GetDwordValue(
-        fullRegistryPath(registry::kHiveCurrentUser, restriction.subKey), restriction.valueName);
+    const registry::ReadResult flag = registry.GetDwordValue(key, restriction.valueName);
     return flag.isNumber() && flag.asNumber() > 0;
 }
 
@@ -39,7 +44,13 @@ Outcome RestrictionManager::RefreshRestrictionStates() {
         }
         outcome.storeFailed(batch.finish());
     }
-    warnOfRefusals(outcome);
+    Outcome told;
+    for (const Change& change : outcome.changes()) {
+        if (!change.needsAdministrator()) {
+            told.add(change);
+        }
+    }
+    warnOfRefusals(told);
     return outcome;
 }
 

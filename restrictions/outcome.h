@@ -22,6 +22,10 @@ struct Change {
     bool needed = true;
 
     bool done() const { return status == platform::kSuccess; }
+    // Refused in the machine hive for want of administrator rights.
+    bool needsAdministrator() const {
+        return hive == registry::kHiveLocalMachine && status == platform::kAccessDenied;
+    }
 };
 
 class Outcome {

@@ -53,6 +53,9 @@ inline constexpr const char* kPageResetRefusedTitle = "Reset Home/Search Page no
 // the per-user hive and greater than 0; the window title read from the machine hive, not empty
 // and not "error" in any case.
 bool isInForce(registry::General2& registry, const Restriction& restriction);
+// The same test on `hive`'s half alone: a DWORD restriction greater than 0, the window title not
+// empty and not "error".
+bool isInForceIn(registry::General2& registry, const Restriction& restriction, registry::Hive hive);
 
 // The three default addresses the page reset writes.
 struct DefaultPages {
@@ -81,7 +84,9 @@ public:
     RestrictionManager& operator=(const RestrictionManager&) = delete;
 
     // Sets every box to the state found in the registry; when the rewrites it causes are
-    // refused, one warning says what was not done and why.
+    // refused, one warning says what was not done and why. A rewrite of the machine half refused
+    // for want of administrator rights, which every start of a user without them meets, is left
+    // to the caller to tell: it is in the outcome.
     Outcome RefreshRestrictionStates();
     // Unchecks every box of `form`.
     void clear_Check_controls(toolkit::CheckBoxes& form);

@@ -119,7 +119,10 @@ Outcome RestrictionManager::SwitchRestriction(int number) {
         }
         outcome.storeFailed(batch.finish());
     }
-    if (!outcome.allDone()) {
+    // A window title is never imposed: a box checked for one shows what the registry holds.
+    const bool titleAsked = restriction->kind == Kind::String &&
+                            services_.boxes.state(number) == toolkit::kChecked;
+    if (!outcome.allDone() || titleAsked) {
         settle(*restriction);
     }
     if (enclosing != nullptr) {

@@ -19,9 +19,12 @@ install_missing_packages() {
 # fonts-liberation: the windows' text face where MS Sans Serif is missing. scdoc renders the
 # manual pages; dpkg-dev (dpkg-shlibdeps) and file let CPack compute the Debian package's
 # dependencies. libhivex-dev reads and writes Windows' binary hive files, for repairing a Windows
-# installation from Linux (the Linux build only).
+# installation from Linux (the Linux build only; its static library goes into the static
+# quorvane-cli). unicode-data holds Unicode's letter case mapping, by which Windows compares names
+# (platform/letter_case.cpp's table is made from it). libcli11-dev and nlohmann-json3-dev are
+# quorvane-cli's options and JSON (header libraries, for the Linux and the Windows build alike).
 BUILD_PACKAGES=(build-essential cmake ninja-build qt6-base-dev librsvg2-bin fonts-liberation
-    scdoc dpkg-dev file libhivex-dev)
+    scdoc dpkg-dev file libhivex-dev unicode-data libcli11-dev nlohmann-json3-dev)
 # man-db renders and indexes the manual pages in their test; bash-completion has the helpers
 # the completion uses; python3-jsonschema validates quorvane-cli's JSON; lintian checks the
 # Debian package; fonts-dejavu-core is the face without Arial's widths that the windows' captions
@@ -35,6 +38,6 @@ TEST_PACKAGES=(libgtest-dev googletest libbenchmark-dev mingw-w64 wine wine64 xv
     python3-aiosmtpd clang libclang-rt-14-dev desktop-file-utils appstream man-db bash-completion
     python3-jsonschema lintian fonts-dejavu-core registry-tools chntpw openbox imagemagick xdotool
     python3-samba hyperfine)
-# The Windows build: the cross compiler, Qt's source package (scripts/qt-windows.sh), the icon
-# tool, the installer builder, and Wine to run it all.
-WINDOWS_PACKAGES=(mingw-w64 dpkg-dev icoutils nsis wine wine64 fonts-wine xvfb xauth)
+# The Windows build: the cross compiler, Qt's source package (scripts/qt-windows.sh), the letter
+# case data, the icon tool, the installer builder, and Wine to run it all.
+WINDOWS_PACKAGES=(mingw-w64 dpkg-dev unicode-data icoutils nsis wine wine64 fonts-wine xvfb xauth)

@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -43,6 +44,34 @@ bool startAgain() {
 }
 
 }  // namespace
+
+const char* const kUsage =
+#ifdef _WIN32
+    "Usage: quorvane\n"
+#else
+    "Usage: quorvane [--windows DIR [--user NAME]]\n"
+#endif
+    "\n"
+    "Shows which of 24 browser and system policy restrictions are in force, and lifts or imposes\n"
+    "them, in a window.\n"
+    "\n"
+#ifndef _WIN32
+    "  --windows DIR  the Windows installation in DIR (not running, its disk mounted here)\n"
+    "  --user NAME    the user of that installation whose restrictions to show\n"
+#endif
+    "  -h, --help     print this text and end\n"
+    "\n"
+    "quorvane-cli does the same from the command line.\n";
+
+bool usageAsked(int argc, const char* const argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            return true;
+        }
+    }
+    return false;
+}
 
 void chooseFontEngine() {
 #ifdef _WIN32

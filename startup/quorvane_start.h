@@ -11,6 +11,11 @@ namespace quorvane::startup {
 // user names in QT_QPA_PLATFORM wins. Elsewhere it does nothing.
 void chooseFontEngine();
 
+// Whether the command line asks for the usage (--help or -h): then main() prints kUsage and ends
+// before anything else, so no manifest is written, no window opens and no display is needed.
+bool usageAsked(int argc, const char* const argv[]);
+extern const char* const kUsage;
+
 // Runs Quorvane in `application` until the main window closes and returns the exit status:
 // 0, or 2 when the registry cannot be used (after saying why in a message box). An instance
 // that wrote the manifest and started its successor returns 0 at once, without a window.

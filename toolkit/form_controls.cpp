@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 
 namespace quorvane::toolkit {
@@ -26,6 +27,13 @@ QLabel* label(QWidget* parent, const char* name, const char* caption, const QRec
     auto* widget = control<QLabel>(parent, name, geometry);
     widget->setText(QString::fromLatin1(caption));
     return widget;
+}
+
+void pressFocusedButtonOnReturn(QWidget& window) {
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        // A button that may be the default one takes Return while it has the focus.
+        button->setAutoDefault(true);
+    }
 }
 
 QFrame* frame(QWidget* parent, const char* name, const QRect& geometry) {

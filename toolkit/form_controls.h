@@ -33,6 +33,10 @@ Widget* control(QWidget* parent, const char* name, const QRect& geometry) {
 
 QLabel* label(QWidget* parent, const char* name, const char* caption, const QRect& geometry);
 
+// Return and Enter press the push button of `window` that has the focus, as on Windows; Qt does
+// so by itself only in dialogs.
+void pressFocusedButtonOnReturn(QWidget& window);
+
 // A frame without caption: an etched rectangle along the edges of `geometry` (a group box would
 // leave room for a title above it and draw its top edge lower).
 QFrame* frame(QWidget* parent, const char* name, const QRect& geometry);

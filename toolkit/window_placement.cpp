@@ -2,8 +2,11 @@
 
 #include <QBasicTimer>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
+#include <algorithm>
 
 namespace quorvane::toolkit {
 
@@ -94,6 +97,47 @@ void centreOnScreen(QWidget& window) {
 
 void centreOnFirstShow(QWidget& window) {
     new FirstShowCentring(window);
+}
+
+void placeBeside(QWidget& window, const QWidget& opener) {
+    if (opener.screen() == nullptr) {
+        return;
+    }
+    const QRect area = opener.screen()->availableGeometry();
+    const int step = opener.geometry().top() - opener.frameGeometry().top() +
+                     opener.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    // The new window's frame is not there yet: it will be as wide as the opener's.
+    const QSize framed = window.size() + opener.frameGeometry().size() - opener.size();
+    QRect placed(opener.frameGeometry().topLeft() + QPoint(step, step), framed);
+    placed.moveRight(std::min(placed.right(), area.right()));
+    placed.moveBottom(std::min(placed.bottom(), area.bottom()));
+    placed.moveLeft(std::max(placed.left(), area.left()));
+    placed.moveTop(std::max(placed.top(), area.top()));
+    window.move(placed.topLeft());
+}
+
+void resizeWithinScreen(QWidget& window, const QSize& wanted) {
+    if (window.screen() == nullptr) {
+        window.resize(wanted);
+        return;
+    }
+    // Before the first showing the frame is unknown: a title bar and borders of the style's size.
+    const int titleBar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const int border = 2 * window.style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    const QSize area =
+        window.screen()->availableGeometry().size() - QSize(border, titleBar + border);
+    window.resize(wanted.boundedTo(area));
+}
+
+QString fittedTitle(const QWidget& window, const QString& title) {
+    // Window managers draw titles larger than the text of windows.
+    QFont bold = window.font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.25);
+    // Room for the title bar's icon and three buttons, each about a title bar's height wide.
+    const int buttons = 4 * window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    return QFontMetrics(bold).elidedText(title, Qt::ElideMiddle,
+                                         std::max(1, window.width() - buttons));
 }
 
 }  // namespace quorvane::toolkit

@@ -38,13 +38,16 @@ protected:
 
     // `environment`: more variables for the command, such as "XDG_STATE_HOME=...".
     Outcome run(const std::string& arguments, const std::string& environment = {}) const {
+        return runOnAny("--registry " + registry().string() + " " + arguments, environment);
+    }
+    // The same with the command line's own --registry, or none.
+    Outcome runOnAny(const std::string& arguments, const std::string& environment = {}) const {
         // No configuration file or registry of the user's may be used instead.
         return testing::runCommandLine(
             "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-                " XDG_CONFIG_HOME=" + (dir_.path() / "config").string() +
-                " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
-                " XDG_STATE_HOME=" + state().string() + " " + environment +
-                " WINEPREFIX= " QUORVANE_CLI " --registry " + registry().string() + " " + arguments,
+                " XDG_CONFIG_HOME=" + (dir_.path() / "config").string() + " XDG_DATA_HOME=" +
+                (dir_.path() / "data").string() + " XDG_STATE_HOME=" + state().string() + " " +
+                environment + " WINEPREFIX= " QUORVANE_CLI " " + arguments,
             dir_.path());
     }
 
@@ -288,7 +291,7 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     const fs::path other = dir_.path() / "other";
     fs::create_directory(other);
     testing::copyFixtureHives(other);
-    const Outcome elsewhere = run("--registry " + other.string() + " undo");
+    const Outcome elsewhere = runOnAny("--registry " + other.string() + " undo");
     EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
     EXPECT_EQ(elsewhere.out, "There is no change to undo.\n");
     EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
@@ -430,16 +433,32 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
     std::istringstream badLines(
         "|frob|impose|impose 24|impose 25|impose 4x|lift 0|lift NoSuchValue|list extra|impose 4 "
         "--json|"
-        "--bogus list|--registry '' list|--registry '' why|--registry '' export a.reg|undo 4|list "
-        "--list|why 25|why NoSuchValue|why --policy "
+        "--bogus list|--registry '' list|--registry '' why|--registry '' export a.reg|--registry "
+        "'' "
+        "fix|undo 4|list --list|why 25|why NoSuchValue|why --policy "
         "user|export|export a.reg b.reg|export --json a.reg|export --policy group a.pol");
     for (std::string arguments; std::getline(badLines, arguments, '|');) {
-        const Outcome result = run(arguments);
+        const Outcome result =
+            arguments.starts_with("--registry") ? runOnAny(arguments) : run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_TRUE(contains(result.err, "quorvane-cli: ")) << arguments;
         EXPECT_TRUE(result.out.empty()) << arguments;
     }
-    EXPECT_TRUE(contains(run("impose 24").err, "can only be lifted"));
+    // What is wrong is named: an option that does not go with the command names the one it goes
+    // with; a second registry is not silently taken.
+    for (const auto& [arguments, says] : {
+             std::pair("impose 24", "can only be lifted"),
+             std::pair("why --list", "--list goes with undo only"),
+             std::pair("fix --list", "--list goes with undo only"),
+             std::pair("why --dry-run", "--dry-run goes with fix only"),
+             std::pair("fix --policy user", "--policy goes with export only"),
+             std::pair("impose -1", "no restriction '-1'"),
+             std::pair("--registry /tmp list", "--registry is given twice"),
+         }) {
+        const Outcome result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_TRUE(contains(result.err, says)) << arguments << ": " << result.err;
+    }
     EXPECT_EQ(hives(), before);
     EXPECT_FALSE(fs::exists(dir_.path() / "data")) << "an empty --registry is no default";
 

@@ -112,7 +112,9 @@ std::string task(bool withSettings) {
     return testing::utf16WithBom(
         std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\">\r\n") +
         (withSettings ? "  <Settings>\r\n    <Enabled>true</Enabled>\r\n  </Settings>\r\n" : "") +
-        "  <Actions><Exec><Command>reg</Command><Arguments>add HKCU\\Software\\Policies /v "
+        "  <Actions><Exec><Command>reg</Command><Arguments>add "
+        "\"HKCU\\Software\\Policies\\Microsoft\\Internet "
+        "Explorer\\Restrictions\" /v "
         "NoPrinting /d 1 /f</Arguments></Exec></Actions>\r\n</Task>\r\n");
 }
 
@@ -195,7 +197,7 @@ const FixCase kCases[] = {
      [](FixCommand& t) {
          t.put(platform::kLocalMachine,
                "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", "Relock",
-               testing::sz("reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f"));
+               testing::sz(testing::relock("NoPrinting")));
          t.put(platform::kCurrentUser, kRun, "Tool", testing::sz("tool.exe --tray"));
      },
      "", 0, "delete the value Relock",
@@ -207,8 +209,7 @@ const FixCase kCases[] = {
      }},
     {"RunValueInAMachineHiveThatCannotBeWritten",
      [](FixCommand& t) {
-         t.put(platform::kLocalMachine, kRun, "Relock",
-               testing::sz("reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f"));
+         t.put(platform::kLocalMachine, kRun, "Relock", testing::sz(testing::relock("NoPrinting")));
          fs::permissions(t.prefix() / "system.reg", fs::perms::all, fs::perm_options::remove);
          fs::permissions(t.prefix() / "system.reg", fs::perms::owner_read, fs::perm_options::add);
      },
@@ -217,7 +218,7 @@ const FixCase kCases[] = {
     {"StartupItemMovedAside",
      [](FixCommand& t) {
          t.place(t.startup() / "relock.cmd",
-                 "reg add HKCU\\Software\\Policies /v NoAddressBar /d 1 /f\r\n");
+                 testing::relock("NoAddressBar", testing::kToolbarsKey) + "\r\n");
          t.place(t.startup() / "notes.txt", "nothing\r\n");
      },
      "NoAddressBar", 0, "move ",
@@ -262,8 +263,7 @@ const FixCase kCases[] = {
      "", 3, "ask the domain's administrator", [](FixCommand&) {}},
     {"WinlogonUserinitLeftWithItsReason",
      [](FixCommand& t) {
-         t.place(t.prefix() / "drive_c" / "relock.cmd",
-                 "reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f\r\n");
+         t.place(t.prefix() / "drive_c" / "relock.cmd", testing::relock("NoPrinting") + "\r\n");
          t.put(platform::kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
                "Userinit", testing::sz("C:\\windows\\system32\\userinit.exe,C:\\relock.cmd"));
      },
@@ -278,7 +278,7 @@ const FixCase kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Findings, FixCommand, ::testing::ValuesIn(kCases), testing::CaseName());
 
 TEST_F(FixCommand, JsonListsEachChange) {
-    place(startup() / "relock.cmd", "reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f\r\n");
+    place(startup() / "relock.cmd", testing::relock("NoPrinting") + "\r\n");
     const testing::CliOutcome dry = run("fix --dry-run --json");
     EXPECT_EQ(dry.status, 0) << dry.err;
     EXPECT_TRUE(contains(dry.out, "\"kind\": \"startup item\"")) << dry.out;
@@ -302,7 +302,7 @@ TEST_F(FixCommand, UndoLeavesAMovedItemWhoseNameIsTakenAgain) {
     };
     for (const auto& [what, take] : takers) {
         SCOPED_TRACE(what);
-        place(name, "reg add HKCU\\Software\\Policies /v NoPrinting /d 1 /f\r\n");
+        place(name, testing::relock("NoPrinting") + "\r\n");
         ASSERT_EQ(run("fix").status, 0);
         take();
         const auto taken = fs::symlink_status(name).type();

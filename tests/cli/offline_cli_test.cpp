@@ -4,12 +4,12 @@
 // code with it: Samba's regtree and chntpw's reged.
 #include <gtest/gtest.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/offline_hive_file.h"
 #include "platform/offline_registry.h"
+#include "restrictions/catalogue.h"
 #include "tests/support/case_name.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/contains.h"
@@ -32,12 +32,14 @@ protected:
     fs::path state() const { return dir_.path() / "state"; }
     fs::path offlineState() const { return state() / "Quorvane" / "offline"; }
 
+    std::string command(const std::string& arguments) const {
+        return "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
+               " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
+               " XDG_STATE_HOME=" + state().string() + " WINEPREFIX= " QUORVANE_CLI " --windows " +
+               root().string() + " " + arguments;
+    }
     CliOutcome run(const std::string& arguments) const {
-        return runCommandLine(
-            "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() + " XDG_DATA_HOME=" +
-                (dir_.path() / "data").string() + " XDG_STATE_HOME=" + state().string() +
-                " WINEPREFIX= " QUORVANE_CLI " --windows " + root().string() + " " + arguments,
-            dir_.path());
+        return runCommandLine(command(arguments), dir_.path());
     }
 
     // bob's profile folder, which the profile list names, with a hive of its own.
@@ -48,14 +50,9 @@ protected:
         return bob;
     }
 
-    // The installation's folder under Quorvane's state folder: its canonical path, '-' as %2D
-    // and then '/' as '-'.
+    // The installation's folder under Quorvane's state folder, named after its MachineGuid.
     fs::path installationState() const {
-        std::string name;
-        for (const char c : fs::canonical(root()).string().substr(1)) {
-            name += c == '-' ? std::string("%2D") : std::string(1, c == '/' ? '-' : c);
-        }
-        return offlineState() / name;
+        return offlineState() / (std::string("machine-") + kFakeMachineGuid);
     }
 
     // Both independent readers' view of the restriction `name` in a hive.
@@ -69,8 +66,8 @@ protected:
     FakeInstallation made_;
 };
 
-QJsonArray jsonRows(const std::string& out) {
-    return QJsonDocument::fromJson(QByteArray::fromStdString(out)).array();
+nlohmann::json jsonRows(const std::string& out) {
+    return nlohmann::json::parse(out, nullptr, false);
 }
 
 TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
@@ -100,12 +97,12 @@ TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
 
     const CliOutcome listed = run("--user ANN list --json");
     ASSERT_EQ(listed.status, 0) << listed.err;
-    const QJsonArray rows = jsonRows(listed.out);
-    ASSERT_EQ(rows.size(), 24);
-    const QJsonObject four = rows[3].toObject();
-    EXPECT_TRUE(four[u"inForce"].toBool());
-    EXPECT_EQ(four[u"user"].toString(), u"Ann");
-    EXPECT_EQ(four[u"installation"].toString().toStdString(), fs::canonical(root()).string());
+    const nlohmann::json rows = jsonRows(listed.out);
+    ASSERT_EQ(rows.size(), 24u);
+    const nlohmann::json& four = rows[3];
+    EXPECT_EQ(four["inForce"], true);
+    EXPECT_EQ(four["user"], "Ann");
+    EXPECT_EQ(four["installation"], fs::canonical(root()).string());
 
     const CliOutcome lifted = run("--user ann lift 4");
     ASSERT_EQ(lifted.status, 0) << lifted.err;
@@ -123,7 +120,7 @@ TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
 TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
     ASSERT_EQ(run("--user ann impose NoFileNew").status, 0);
     ASSERT_EQ(run("--user default impose NoFileOpen").status, 0);
-    const fs::path annUndo = installationState() / "undo" / "Ann";
+    const fs::path annUndo = installationState() / "undo" / "S-1-5-21-1-2-3-1001";
     ASSERT_TRUE(fs::is_directory(annUndo));
     EXPECT_EQ(std::distance(fs::directory_iterator(annUndo), {}), 1);
 
@@ -156,14 +153,14 @@ TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
 
     const CliOutcome listed = run("--user all list --json");
     ASSERT_EQ(listed.status, 0) << listed.err;
-    const QJsonArray rows = jsonRows(listed.out);
-    ASSERT_EQ(rows.size(), 72);
+    const nlohmann::json rows = jsonRows(listed.out);
+    ASSERT_EQ(rows.size(), 72u);
     for (int user = 0; user < 3; ++user) {
-        EXPECT_TRUE(rows[user * 24 + 3].toObject()[u"inForce"].toBool());
+        EXPECT_EQ(rows[user * 24 + 3]["inForce"], true);
     }
-    EXPECT_EQ(rows[0].toObject()[u"user"].toString(), u"Ann");
-    EXPECT_EQ(rows[24].toObject()[u"user"].toString(), u"bob");
-    EXPECT_EQ(rows[48].toObject()[u"user"].toString(), u"default");
+    EXPECT_EQ(rows[0]["user"], "Ann");
+    EXPECT_EQ(rows[24]["user"], "bob");
+    EXPECT_EQ(rows[48]["user"], "default");
 
     const CliOutcome text = run("--user all list");
     EXPECT_TRUE(contains(text.out, ", user bob:\n"));
@@ -231,17 +228,20 @@ INSTANTIATE_TEST_SUITE_P(
                "has no user 'carol'. Its users:\n  Ann\n"},
         Misuse{"two registries", "--registry /tmp list", "--windows and --registry"},
         Misuse{"export for every user", "--user all export x.reg", "export writes one file"},
-        Misuse{"no installation", "--windows /nonexistent list", "cannot be opened"}),
+        Misuse{"a second installation", "--windows /nonexistent list", "--windows is given twice"}),
     CaseName());
 
-TEST(OfflineCliAlone, UserWithoutWindowsIsRefused) {
+TEST(OfflineCliAlone, UserWithoutWindowsOrNoInstallationIsRefused) {
     TempDir dir;
-    const CliOutcome result =
-        runCommandLine("QUORVANE_CONFIG=/dev/null " QUORVANE_CLI " --registry " +
-                           dir.path().string() + " --user ann list",
-                       dir.path());
-    EXPECT_EQ(result.status, 2);
-    EXPECT_TRUE(contains(result.err, "--user goes with --windows only"));
+    for (const auto& [arguments, says] :
+         {std::pair("--registry " + dir.path().string() + " --user ann list",
+                    "--user goes with --windows only"),
+          std::pair(std::string("--windows /nonexistent list"), "cannot be opened")}) {
+        const CliOutcome result =
+            runCommandLine("QUORVANE_CONFIG=/dev/null " QUORVANE_CLI " " + arguments, dir.path());
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_TRUE(contains(result.err, says)) << result.err;
+    }
 }
 
 // A hive that Windows did not write back completely is never written: the command says why
@@ -249,28 +249,155 @@ TEST(OfflineCliAlone, UserWithoutWindowsIsRefused) {
 struct UncleanHive {
     const char* what;
     bool software;
+    const char* hiberfil = nullptr;  // what the installation's hiberfil.sys begins with
+    const char* why = platform::offline::kNotShutDown;
 };
 class UncleanHiveCli : public OfflineCli, public ::testing::WithParamInterface<UncleanHive> {};
 
 TEST_P(UncleanHiveCli, IsRefusedWithTheAdvice) {
     const fs::path hive = GetParam().software ? made_.software : made_.ann;
     setSequenceNumbers(hive, 7, 6);
+    if (GetParam().hiberfil != nullptr) {
+        writeFile(root() / "hiberfil.sys", GetParam().hiberfil + std::string(4096, '\0'));
+    }
     const std::string before = readFile(hive);
     const CliOutcome result = run("--user ann impose 4");
     EXPECT_EQ(result.status, 3);
-    EXPECT_TRUE(contains(result.err, hive.string() + " was not written back completely"))
+    EXPECT_TRUE(contains(result.err, hive.string() + " holds changes that Windows has not"))
         << result.err;
-    EXPECT_TRUE(contains(result.err,
-                         "start it and shut it down with Shift held, or turn off "
-                         "Fast Startup"));
+    EXPECT_TRUE(contains(result.err, GetParam().why)) << result.err;
+    EXPECT_TRUE(contains(result.err, platform::offline::kShutDownAdvice));
     EXPECT_TRUE(contains(result.out, "(not imposed: "));
     EXPECT_EQ(readFile(hive), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, UncleanHiveCli,
                          ::testing::Values(UncleanHive{"software", true},
-                                           UncleanHive{"user", false}),
+                                           UncleanHive{"user", false},
+                                           UncleanHive{"user, Windows resumed", false, "wake"},
+                                           UncleanHive{"software, Windows hibernated", true, "HIBR",
+                                                       platform::offline::kHibernated}),
                          CaseName());
+
+// Undo entries and copies belong to the installation, not to the path its disk is mounted at:
+// another disk mounted at the same path takes nothing of the first one's undo, prunes none of
+// its copies; with the first disk back, its undo works.
+TEST_F(OfflineCli, AnotherInstallationAtTheSameMountPathIsAnotherInstallation) {
+    ASSERT_EQ(run("--user ann impose 4").status, 0);
+    const fs::path first = dir_.path() / "first";
+    fs::rename(root(), first);
+    const FakeInstallation other =
+        makeFakeInstallation(root(), "0badc0de-0000-4000-8000-000000000002");
+    const std::string untouched = readFile(other.ann);
+    const CliOutcome undone = run("--user ann undo");
+    EXPECT_TRUE(contains(undone.err + undone.out, "There is no change to undo")) << undone.err;
+    EXPECT_EQ(readFile(other.ann), untouched);
+    for (const char* change : {"impose 4", "lift 4", "impose 4"}) {
+        ASSERT_EQ(run(std::string("--user ann ") + change).status, 0);
+    }
+    fs::rename(root(), dir_.path() / "second");
+    fs::rename(first, root());
+    const CliOutcome listed = run("--user ann undo --list");
+    EXPECT_TRUE(contains(listed.out, "impose NoBrowserClose"));
+    EXPECT_TRUE(contains(listed.out, "the first, from before Quorvane first changed it"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(installationState() / "backups"), {}), 2);
+    const CliOutcome back = run("--user ann undo");
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_FALSE(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoBrowserClose").first);
+}
+
+// One writer per installation: two runs at once, for two users, both changing the machine's
+// hive too, lose nothing of each other's, round after round.
+TEST_F(OfflineCli, TwoWritersAtOnceLoseNoChange) {
+    addBob();
+    for (int round = 0; round < 20; ++round) {
+        const std::string change = round % 2 == 0 ? "impose " : "lift ";
+        const auto background = [&](const std::string& user, int number) {
+            return "(" + command("--user " + user + " " + change + std::to_string(number)) + " >" +
+                   user + ".txt 2>&1; echo $? >" + user + ".status) &";
+        };
+        runCommandLine("(" + background("ann", 4) + background("bob", 9) + " wait)", dir_.path());
+        for (const char* user : {"ann", "bob"}) {
+            ASSERT_EQ(readFile(dir_.path() / (std::string(user) + ".status")), "0\n")
+                << readFile(dir_.path() / (std::string(user) + ".txt"));
+        }
+        platform::OfflineRegistry machine({{made_.software, "SOFTWARE"}, std::nullopt, {}});
+        for (const int number : {4, 9}) {
+            const auto& restriction = restrictions::kCatalogue[number - 1];
+            EXPECT_EQ(
+                stored(machine, platform::kLocalMachine, restriction.subKey, restriction.valueName)
+                    .has_value(),
+                round % 2 == 0)
+                << "round " << round << ", restriction " << number;
+        }
+    }
+}
+
+// --user all reads every chosen user's hive first: one that cannot be read stops the command
+// before anything is written for anyone.
+TEST_F(OfflineCli, EveryUserWithOneUnreadableHiveChangesNothing) {
+    writeFile(addBob(), "not a hive");
+    const std::string software = readFile(made_.software);
+    const std::string ann = readFile(made_.ann);
+    const CliOutcome result = run("--user all impose 4");
+    EXPECT_EQ(result.status, 2);
+    EXPECT_TRUE(contains(result.err, "nothing was done for any user")) << result.err;
+    EXPECT_EQ(readFile(made_.software), software);
+    EXPECT_EQ(readFile(made_.ann), ann);
+}
+
+// fix --json prints one JSON document whatever --user says: with --user all an array of each
+// user's object, naming the installation and user.
+TEST_F(OfflineCli, FixPrintsOneJsonDocumentForEveryUser) {
+    const CliOutcome result = run("--user all fix --json --dry-run");
+    EXPECT_EQ(result.status, 0) << result.err;
+    const nlohmann::json document = jsonRows(result.out);
+    ASSERT_TRUE(document.is_array()) << result.out;
+    ASSERT_EQ(document.size(), 2u);
+    EXPECT_EQ(document[1]["user"], "default");
+}
+
+// A damaged key is reported as unreadable, never as absent.
+TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
+    {
+        platform::OfflineRegistry registry(
+            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        makeKey(registry, platform::kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
+    }
+    listItself(made_.ann, kRestrictionsKey);
+    const CliOutcome result = run("--user ann list");
+    EXPECT_TRUE(contains(result.out, "Closing Internet Explorer            unreadable"))
+        << result.out;
+}
+
+// A value beside the one a command changes whose data lies outside the hive: the command says
+// so, writes nothing into that hive and its undo entry holds nothing of it (hivex would have
+// stopped the process, an entry left behind).
+TEST_F(OfflineCli, AChangeBesideADamagedValueWritesNothingAndLeavesNoEntry) {
+    {
+        platform::OfflineRegistry registry(
+            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        put(registry, platform::kCurrentUser, kRestrictionsKey, "Neighbour",
+            {platform::kRegBinary, std::string(64, 'n')});
+    }
+    dataOutOfRange(made_.ann, kRestrictionsKey, "Neighbour");
+    const std::string before = readFile(made_.ann);
+    const CliOutcome result = run("--user ann impose 4");
+    EXPECT_EQ(result.status, 3) << result.err;
+    EXPECT_TRUE(contains(result.err, "\"Neighbour\": its data lies outside the hive"))
+        << result.err;
+    EXPECT_EQ(readFile(made_.ann), before);
+    const CliOutcome listed = run("--user ann undo --list");
+    EXPECT_FALSE(contains(listed.out, "HKEY_CURRENT_USER")) << listed.out;
+}
+
+TEST_F(OfflineCli, AnInstallationWithTheDefaultProfileAloneSaysSo) {
+    fs::remove_all(root() / "users" / "Ann");
+    const CliOutcome result = run("list");
+    EXPECT_EQ(result.status, 2);
+    EXPECT_TRUE(contains(result.err, "only the default profile")) << result.err;
+    EXPECT_TRUE(contains(result.err, "--user default"));
+}
 
 // why looks in the installation's own folders and in the user's own hive.
 TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
@@ -279,26 +406,29 @@ TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
             {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
         put(registry, platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
         put(registry, platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-            "Relock", sz("reg add HKCU\\X /v NoBrowserClose /t REG_DWORD /d 1 /f"));
+            "Relock",
+            sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" "
+               "/v NoBrowserClose /t REG_DWORD /d 1 /f"));
     }
     const fs::path tasks = root() / "WINDOWS" / "system32" / "tasks";
     const fs::path startup = root() / "users" / "Ann" / "AppData" / "Roaming" / "Microsoft" /
                              "Windows" / "Start Menu" / "Programs" / "Startup";
     fs::create_directories(tasks);
     fs::create_directories(startup);
-    writeFile(tasks / "Relock",
-              utf16WithBom("<Task><Actions><Exec><Command>reg</Command><Arguments>add HKCU\\X /v "
-                           "NoBrowserClose /d 1 /f</Arguments></Exec></Actions></Task>"));
-    writeFile(startup / "lock.bat", "reg add HKCU\\X /v NoBrowserClose /d 1 /f\r\n");
+    writeFile(
+        tasks / "Relock",
+        utf16WithBom("<Task><Actions><Exec><Command>reg</Command><Arguments>add "
+                     "\"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" /v "
+                     "NoBrowserClose /d 1 /f</Arguments></Exec></Actions></Task>"));
+    writeFile(startup / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
 
     const auto sources = [this](const std::string& user) {
         const CliOutcome result = run("--user " + user + " why --json 4");
         EXPECT_EQ(result.status, 4) << result.err;
-        const QJsonObject report =
-            QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
-        std::set<std::string> found{report[u"place"].toString().toStdString()};
-        for (const QJsonValue& finding : report[u"returning"].toArray()) {
-            found.insert(finding.toObject()[u"source"].toString().toStdString());
+        const nlohmann::json report = jsonRows(result.out);
+        std::set<std::string> found{report.value("place", "")};
+        for (const nlohmann::json& finding : report.value("returning", nlohmann::json::array())) {
+            found.insert(finding.value("source", ""));
         }
         return found;
     };

@@ -4,11 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <variant>
 
 #include "diagnosis/policy_file.h"
@@ -69,8 +67,7 @@ protected:
 };
 
 TEST_F(ReportCommands, WhyExitsFourWhenSomethingSetsARestrictionAgain) {
-    put(platform::kCurrentUser, kRunKey, "Relock",
-        testing::sz("reg add HKCU\\Software\\Policies /v NoBrowserClose /d 1 /f"));
+    put(platform::kCurrentUser, kRunKey, "Relock", testing::sz(testing::relock("NoBrowserClose")));
     const std::string before = hives();
 
     const Outcome all = run("why");
@@ -81,13 +78,12 @@ TEST_F(ReportCommands, WhyExitsFourWhenSomethingSetsARestrictionAgain) {
 
     const Outcome json = run("why --json 4");
     ASSERT_EQ(json.status, 4) << json.err;
-    const QJsonObject report =
-        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
-    const QJsonArray returning = report[u"returning"].toArray();
-    ASSERT_EQ(returning.size(), 1) << json.out;
-    EXPECT_EQ(returning[0].toObject()[u"item"].toString().toStdString(), "Relock");
-    EXPECT_EQ(returning[0].toObject()[u"restrictions"].toArray(), QJsonArray{4});
-    EXPECT_EQ(report[u"restrictions"].toArray().size(), 1);
+    const nlohmann::json report = nlohmann::json::parse(json.out, nullptr, false);
+    const nlohmann::json returning = report.value("returning", nlohmann::json::array());
+    ASSERT_EQ(returning.size(), 1u) << json.out;
+    EXPECT_EQ(returning[0]["item"], "Relock");
+    EXPECT_EQ(returning[0]["restrictions"], nlohmann::json::array({4}));
+    EXPECT_EQ(report["restrictions"].size(), 1u);
 
     EXPECT_EQ(hives(), before) << "why only reads";
 }
@@ -228,6 +224,11 @@ TEST_F(ReportCommands, ExportWritesBothHivesAndThePolicyInForce) {
     EXPECT_EQ(pol.records[0].value, u"NoViewSource");
     EXPECT_EQ(pol.records[0].data, std::string("\1\0\0\0", 4));
     EXPECT_EQ(pol.records[1].data, owned);
+    ASSERT_EQ(run("export --policy machine " + polFile.string()).status, 0);
+    const diagnosis::PolicyFile machine = diagnosis::readPolicyFile(readFile(polFile));
+    ASSERT_EQ(machine.records.size(), 2u) << "in force is read from the machine hive";
+    EXPECT_EQ(machine.records[0].value, u"NoPrinting");
+    EXPECT_EQ(machine.records[1].data, owned);
 
     EXPECT_EQ(hives(), before) << "export only reads";
 }

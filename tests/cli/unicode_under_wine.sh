@@ -82,6 +82,7 @@ lift 4
 remove-all
 reset-pages
 why
+fix
 export C:\refused.reg
 export --policy user C:\refused.pol
 undo

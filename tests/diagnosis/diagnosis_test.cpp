@@ -38,7 +38,7 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
                      "</WorkingDirectory></Exec></Actions></Task>"));
     setRunEntry("Tool", "\"C:\\Program Files\\Tool\\tool.exe\" --tray");
     testing::writeFile(pub / "relock.cmd",
-                       "@echo off\r\nreg add HKCU\\Software\\Policies /v NoFavorites /d 1 /f\r\n");
+                       "@echo off\r\n" + testing::relock("NoFavorites") + "\r\n");
     {
         platform::HiveStore store(prefix());
         const auto put = [&](platform::KeyHandle root, const std::string& key, const char* name,
@@ -49,7 +49,8 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
         put(platform::kLocalMachine, windows + "RunOnce", "Once", "regini C:\\setup.ini");
         put(platform::kCurrentUser,
             "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", "Shell32",
-            "powershell Set-ItemProperty HKCU:\\X -Name NoFileNew -Value 1");
+            "powershell Set-ItemProperty 'HKCU:\\Software\\Policies\\Microsoft\\Internet "
+            "Explorer\\Restrictions' -Name NoFileNew -Value 1");
         put(platform::kLocalMachine, windows + "Policies\\Explorer\\Run", "Import",
             "cmd /c reg import C:\\users\\Public\\lock.reg");
         put(platform::kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
@@ -62,7 +63,7 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
         put(platform::kLocalMachine, history + "1", "DisplayName", "Local Group Policy");
     }
     testing::writeFile(startup() / "relock2.cmd",
-                       "reg add HKCU\\Software\\Policies /v NoAddressBar /d 1 /f\r\n");
+                       testing::relock("NoAddressBar", testing::kToolbarsKey) + "\r\n");
     place(driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
               "StartUp" / "lock.lnk",
           shellLink("C:\\Windows\\regedit.exe", "", "/s C:\\users\\Public\\lock.reg", true));
@@ -126,7 +127,7 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
 }
 
 TEST_F(PrefixDiagnosis, AskingForOneRestrictionKeepsWhatSetsIt) {
-    setRunEntry("Relock", "reg add HKCU\\Software\\Policies /v NoBrowserClose /d 1 /f");
+    setRunEntry("Relock", testing::relock("NoBrowserClose"));
     place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
           policyFile(u"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
                      u"DisableRegistryTools"));
@@ -168,10 +169,9 @@ TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
 
 // control character and not the whole script.
 TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharacters) {
-    testing::writeFile(
-        startup() / "x.bat",
-        "@echo off\r\necho \x1b[2Jhello\r\nreg add HKCU\\X /v NoFileNew /d 1 /f\r\n");
-    setRunEntry("Bell\a", "reg add HKCU\\X /v NoPrinting /d 1 /f\r\x1b]0;title\a\x7F\xC2\x9F");
+    testing::writeFile(startup() / "x.bat", "@echo off\r\necho \x1b[2Jhello\r\n" +
+                                                testing::relock("NoFileNew") + "\r\n");
+    setRunEntry("Bell\a", testing::relock("NoPrinting") + "\r\x1b]0;title\a\x7F\xC2\x9F");
     const Report report = diagnoseWith();
     const std::string text = formatReport(report);
     EXPECT_EQ(std::count_if(text.begin(), text.end(),
@@ -179,7 +179,7 @@ TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharacters) {
               0)
         << text;
     EXPECT_FALSE(testing::contains(text, "hello")) << text;
-    EXPECT_TRUE(testing::contains(text, "x.bat: reg add HKCU\\X /v NoFileNew /d 1 /f")) << text;
+    EXPECT_TRUE(testing::contains(text, "x.bat: " + testing::relock("NoFileNew"))) << text;
     EXPECT_TRUE(testing::contains(text, "Bell\\x07")) << text;
     EXPECT_TRUE(testing::contains(text, "title\\x07\\x7F\\u009F")) << text;  // a C1 control too
 }
@@ -192,7 +192,7 @@ TEST_F(PrefixDiagnosis, SaysWhereItStoppedAtALimit) {
         fs::create_hard_link(system32() / "Tasks" / "t", system32() / "Tasks" / std::to_string(i));
     }
     // A command is shown as far as 400 bytes.
-    const std::string command = "reg add HKCU\\X /v NoPrinting /d 1 /f " + std::string(1000, 'x');
+    const std::string command = testing::relock("NoPrinting") + " " + std::string(1000, 'x');
     setRunEntry("Long", command);
     const Report report = diagnoseWith();
     ASSERT_EQ(report.notes.size(), 1u) << formatReport(report);

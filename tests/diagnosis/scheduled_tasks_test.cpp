@@ -18,7 +18,8 @@ TEST_F(ScheduledTasksReader, ReadsEachActionOfEnabledTasks) {
             "<Actions>" + actions + "</Actions></Task>");
     };
     const std::string relock =
-        "<Exec><Command>reg</Command><Arguments>add HKCU\\X /v NoPrinting "
+        "<Exec><Command>reg</Command><Arguments>add "
+        "\"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" /v NoPrinting "
         "/d 1 /f</Arguments></Exec>";
     // A trigger of its own may be disabled; the task still runs by the others.
     place(system32() / "Tasks" / "Vendor" / "Relock",
@@ -30,7 +31,7 @@ TEST_F(ScheduledTasksReader, ReadsEachActionOfEnabledTasks) {
     const Findings found = readWith(readScheduledTasks);
     ASSERT_EQ(found.setting.size(), 1u);
     EXPECT_EQ(found.setting[0].item, "\\Vendor\\Relock");
-    EXPECT_EQ(found.setting[0].command, "reg add HKCU\\X /v NoPrinting /d 1 /f");
+    EXPECT_EQ(found.setting[0].command, testing::relock("NoPrinting"));
     EXPECT_EQ(found.setting[0].restrictions, std::vector<int>{14});
     ASSERT_EQ(found.others.size(), 1u);
     EXPECT_EQ(found.others[0].command, "tray.exe") << "an element without its end tag is empty";

@@ -47,6 +47,20 @@ INSTANTIATE_TEST_SUITE_P(
         {"deletion only", "\"NoBrowserClose\"=-\r\n", {}, false},
         {"other value", "\"NoBrowserCloseX\"=dword:00000001\r\n", {}, false},
         {"name inside a name", "\"XNoBrowserClose\"=dword:00000001\r\n", {}, false},
+        {"other key",
+         "[HKEY_CURRENT_USER\\Software\\Acme]\r\n\"NoBrowserClose\"=dword:00000001\r\n",
+         {},
+         false},
+        {"32 bit view",
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Policies\\Microsoft\\Internet "
+         "Explorer\\Restrictions]\r\n\"NoBrowserClose\"=dword:00000001\r\n",
+         {4},
+         true},
+        {"a user s key",
+         "[HKEY_USERS\\S-1-5-21-7\\Software\\Policies\\Microsoft\\Internet "
+         "Explorer\\Restrictions]\r\n\"NoBrowserClose\"=dword:00000001\r\n",
+         {4},
+         true},
         {"not a registry file", "garbage\r\n", {}, true},
     }),
     testing::CaseName());
@@ -82,7 +96,7 @@ TEST_F(StartupKeysReader, ReadsEveryKeyOfBothHives) {
             const auto type =
                 key.root == platform::kLocalMachine ? platform::kRegExpandSz : platform::kRegSz;
             testing::put(store, key.root, key.subKey, "Relock",
-                         {type, testing::sz("reg add HKCU\\X /v NoPrinting /d 1 /f").bytes});
+                         {type, testing::sz(testing::relock("NoPrinting")).bytes});
             testing::put(store, key.root, key.subKey, "Number", testing::dword(1));
         }
     }

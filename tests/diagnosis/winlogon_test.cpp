@@ -13,11 +13,11 @@ class WinlogonReader : public PrefixDiagnosis {};
 TEST_F(WinlogonReader, RunsEachProgramOfUserinitAndShell) {
     const std::string winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
     testing::writeFile(driveC() / "users" / "Public" / "relock.cmd",
-                       "reg add HKCU\\X /v NoFavorites /d 1 /f\r\n");
+                       testing::relock("NoFavorites") + "\r\n");
     putText(platform::kLocalMachine, winlogon, "Userinit",
             "C:\\windows\\system32\\userinit.exe,C:\\users\\Public\\relock.cmd");
     putText(platform::kCurrentUser, winlogon, "Shell", "explorer.exe");
-    putText(platform::kLocalMachine, winlogon, "Other", "reg add HKCU\\X /v NoPrinting /d 1 /f");
+    putText(platform::kLocalMachine, winlogon, "Other", testing::relock("NoPrinting"));
     const Findings found = readWith(readWinlogon);
     ASSERT_EQ(found.setting.size(), 1u);
     EXPECT_EQ(found.setting[0].item, "Userinit");

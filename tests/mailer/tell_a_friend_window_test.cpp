@@ -17,6 +17,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QWindow>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -41,6 +42,16 @@ using testing::ShownMessage;
 using Boxes = std::vector<ShownMessage>;
 
 const std::string kTimeoutText = "Could not connect to host!     \r\nPlease try again later.     ";
+const std::string kTooLongText =
+    "\r\nThe reply was too long for Quorvane to read; only its start is shown.";
+// The first 512 characters of a line of x that never ends, folded.
+const std::string kFoldedStart = [] {
+    std::string start(512, 'x');
+    for (std::size_t at = 512 - kFoldedWidth; at > 0; at -= kFoldedWidth) {
+        start.insert(at, "\r\n");
+    }
+    return start + " ...\r\n";
+}();
 
 // An SMTP server that plays a script to one client: each step waits until the bytes received
 // since the previous step hold `until` (an empty `until` fires at once), then writes its reply,
@@ -243,13 +254,44 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Failure{"EndlessContinuationLines",
                 Script{{"", QByteArray("220-flood\r\n").repeated(9000)}},
-                "Server returned the following error:\r\n220-flood ...\r\n"},
+                "Server returned the following error:\r\n220-flood ...\r\n" + kTooLongText},
+        // Folded, so that the box shows what came.
+        Failure{"EndlessLine", Script{{"", QByteArray(9000, 'x')}},
+                "Server returned the following error:\r\n" + kFoldedStart + kTooLongText},
         Failure{"SilentServer", Script{{"", {}}}, kTimeoutText},
         // Real one-second ticks: waiting them out would take 30 s, so the box must come at once.
         Failure{"HangUpMidDialogue", kUpToMailFrom + Script{{"\r\n", {}, true}}, kTimeoutText,
                 1000ms},
+        Failure{"HangUpAfterTheMessage",
+                kUpToMailFrom + Script{{"\r\n", "250 ok\r\n"},
+                                       {"\r\n", "250 ok\r\n"},
+                                       {"\r\n", "354 go ahead\r\n"},
+                                       {"\r\n.\r\n", {}, true}},
+                kLostAfterMessageText, 1000ms},
         Failure{"RefusedConnection", std::nullopt, "Connection refused"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A server whose queue of connections is full answers no new one: the connection stays half made
+// until the time-out, which gives it up rather than leaving it to be made later.
+TEST_F(TellAFriendWindow, ConnectionStillBeingMadeIsGivenUpAtTheTimeOut) {
+    QTcpServer full;
+    full.setListenBacklogSize(0);
+    full.setMaxPendingConnections(0);
+    ASSERT_TRUE(full.listen(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<QTcpSocket>> queued;
+    for (int i = 0; i < 3; ++i) {
+        queued.push_back(std::make_unique<QTcpSocket>());
+        queued.back()->connectToHost(QHostAddress::LocalHost, full.serverPort());
+    }
+    open(full.serverPort());
+    fillIn(*window_);
+    clickSend();
+    ASSERT_TRUE(eventually([&] { return boxShown(); }, 3s));
+    EXPECT_EQ(boxes_.shown, Boxes({{kTimeoutText, 0, "Quorvane"}}));
+    for (const QTcpSocket* socket : window_->findChildren<QTcpSocket*>()) {
+        EXPECT_EQ(socket->state(), QAbstractSocket::UnconnectedState);
+    }
+}
 
 class CancelMidSession : public TellAFriendWindow, public ::testing::WithParamInterface<bool> {};
 

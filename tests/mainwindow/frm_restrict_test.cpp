@@ -14,17 +14,18 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextEdit>
 #include <QTextLayout>
 #include <QTimer>
 #include <algorithm>
@@ -92,9 +93,9 @@ struct Rig {
     }
 
     // The "Why do Restrictions come back?" report, once shown.
-    QPlainTextEdit* report() const {
+    QTextEdit* report() const {
         auto* why = window->findChild<QWidget*>(u"frmWhy"_s);
-        return why != nullptr && why->isVisible() ? why->findChild<QPlainTextEdit*>(u"txtReport"_s)
+        return why != nullptr && why->isVisible() ? why->findChild<QTextEdit*>(u"txtReport"_s)
                                                   : nullptr;
     }
 
@@ -268,6 +269,11 @@ TEST(FrmRestrict, HelpPageBreaksLinesBetweenWordsOnlyAndNamesAMissingFile) {
     rig.showTab(3);
     auto& help = rig.get<QTextBrowser>("WebBrowser1");
     help.document()->documentLayout()->documentSize();  // lays the whole page out
+    // The body names the windows' faces, so that no math or serif face stands in (run a second
+    // time by ctest with only the DejaVu fonts).
+    const QString face = QFontInfo(help.document()->begin().charFormat().font()).family();
+    EXPECT_TRUE(QStringList({u"Arial"_s, u"Liberation Sans"_s, u"DejaVu Sans"_s}).contains(face))
+        << face.toStdString();
     EXPECT_EQ(help.horizontalScrollBar()->maximum(), 0) << "nothing on the page is that wide";
 
     int pathBreaks = 0;
@@ -296,6 +302,14 @@ TEST(FrmRestrict, LoadsTheRestrictionsInForceAndClicksToggleThemOrWarnWhenRefuse
     EXPECT_TRUE(rig.get<QCheckBox>("Check17").isChecked());
     EXPECT_TRUE(rig.get<QCheckBox>("Check24").isChecked());
     EXPECT_FALSE(rig.get<QCheckBox>("Check4").isChecked());
+
+    // The window title is lifted, and shows so when checked again: nothing can impose one.
+    auto& title = rig.get<QCheckBox>("Check24");
+    clickBox(title);
+    clickBox(title);
+    EXPECT_FALSE(title.isChecked());
+    EXPECT_EQ(stored(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title"),
+              std::nullopt);
 
     auto& box = rig.get<QCheckBox>("Check4");
     clickBox(box);
@@ -326,6 +340,22 @@ TEST(FrmRestrict, LoadsTheRestrictionsInForceAndClicksToggleThemOrWarnWhenRefuse
     }
     EXPECT_TRUE(testing::contains(rig.messages.shown[3].text,
                                   "Not done in HKEY_LOCAL_MACHINE (no write access"));
+}
+
+// A user without administrator rights meets the load-time rewrite of the machine half refused at
+// every start: the window says so once in its status line, not in a box.
+TEST(FrmRestrict, MachineHalfRefusedAtLoadIsToldInTheStatusLine) {
+    Rig rig;
+    testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites(kLocalMachine);
+    rig.open();
+    EXPECT_TRUE(rig.messages.shown.empty());
+    EXPECT_TRUE(rig.get<QCheckBox>("Check4").isChecked());
+    const auto& status = rig.get<QLabel>("lblRights");
+    EXPECT_EQ(status.text(), u"Machine-wide settings need administrator rights."_s);
+    EXPECT_TRUE(status.isVisible());
+    EXPECT_TRUE(status.toolTip().contains(u"impose NoBrowserClose"_s))
+        << status.toolTip().toStdString();
 }
 
 // With no menu open, after any tab switch: Space works nothing unseen, and the access keys of
@@ -438,9 +468,13 @@ TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
     QTest::mouseClick(&rig.get("Command2"), Qt::LeftButton);
     QTest::mouseClick(&rig.get("Command1"), Qt::LeftButton);
     QTest::mouseClick(&rig.get("Label3"), Qt::LeftButton);
+    // Return presses the button that has the focus.
+    rig.get("Command1").setFocus();
+    QTest::keyClick(&rig.get("Command1"), Qt::Key_Return);
     EXPECT_EQ(rig.opened, std::vector<QString>({u"http://maker.test"_s,
                                                 u"http://maker.test/Pages/ListBot.html"_s,
-                                                u"http://maker.test/Pages/Pimbleroot.html"_s}));
+                                                u"http://maker.test/Pages/Pimbleroot.html"_s,
+                                                u"http://maker.test/Pages/ListBot.html"_s}));
 }
 
 // Parameter: the control that closes the window, or the close box.
@@ -499,8 +533,9 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
     Rig rig;
     testing::put(rig.registry(), kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                  "Relock",
-                 testing::sz("reg add HKCU\\Software\\Policies\\Microsoft\\Internet "
-                             "Explorer\\Restrictions /v NoBrowserClose /d 1 /f"));
+                 testing::sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
+                             "Explorer\\Restrictions\" /v NoBrowserClose /t REG_DWORD /d 1 /f & "
+                             "rem keeps the browser open for the kiosk, set again at every start"));
     rig.copyHelpFile();
     rig.open();
     rig.showTab(3);
@@ -515,7 +550,21 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
     rig.chooseFromFileMenu("mnuWhy");
 
     ASSERT_TRUE(testing::eventually([&] { return rig.report() != nullptr; }));
-    QPlainTextEdit& text = *rig.report();
+    QTextEdit& text = *rig.report();
+    // Run a third time by ctest at twice the scale on a 1280 x 1024 screen: it fits the screen.
+    EXPECT_TRUE(
+        text.window()->screen()->availableGeometry().contains(text.window()->frameGeometry()));
+    // A line that wraps goes on below its own start (the command's, after six spaces).
+    bool wrapped = false;
+    for (QTextBlock block = text.document()->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout& layout = *block.layout();
+        if (block.text().startsWith(u"      reg add"_s) && layout.lineCount() > 1) {
+            wrapped = true;
+            EXPECT_NEAR(layout.lineAt(1).x(), layout.lineAt(0).x() + layout.lineAt(0).cursorToX(6),
+                        1);
+        }
+    }
+    EXPECT_TRUE(wrapped) << "the command is long enough to wrap";
     // Run a second time by ctest with only the DejaVu fonts.
     EXPECT_TRUE(QFontInfo(text.font()).fixedPitch())
         << QFontInfo(text.font()).family().toStdString();
@@ -540,9 +589,7 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
 // back. Without an undo journal the button is not offered.
 TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
     const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-    const auto relock = testing::sz(
-        "reg add HKCU\\Software\\Policies\\Microsoft\\Internet "
-        "Explorer\\Restrictions /v NoBrowserClose /d 1 /f");
+    const auto relock = testing::sz(testing::relock("NoBrowserClose"));
     {
         Rig withoutUndo;
         withoutUndo.open();
@@ -569,7 +616,7 @@ TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
     QTest::mouseClick(&stop, Qt::LeftButton);
     const QString plan = rig.report()->toPlainText();
     EXPECT_TRUE(plan.contains(u"delete the value Relock"_s)) << plan.toStdString();
-    EXPECT_TRUE(plan.contains(u"Then lift restrictions 4."_s)) << plan.toStdString();
+    EXPECT_TRUE(plan.contains(u"Then lift restriction 4."_s)) << plan.toStdString();
     EXPECT_EQ(stored(rig.registry(), kCurrentUser, run, "Relock"), relock) << "changed unconfirmed";
     ASSERT_TRUE(confirm.isVisible());
 
@@ -584,6 +631,9 @@ TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
 
     why.close();
     rig.chooseFromFileMenu("mnuUndo");
+    ASSERT_EQ(rig.messages.shown.size(), 2u);
+    EXPECT_TRUE(rig.messages.shown[1].text.starts_with("Undone: Stop these ("))
+        << "named as pressed";
     EXPECT_EQ(stored(rig.registry(), kCurrentUser, run, "Relock"), relock);
     EXPECT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
 }

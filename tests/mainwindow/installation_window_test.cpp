@@ -6,9 +6,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTest>
+#include <QTimer>
 
 #include "platform/offline_registry.h"
 #include "tests/support/contains.h"
@@ -95,23 +98,27 @@ struct InstallationRig {
          }}};
 };
 
+// A window opened from another opens beside it with a title its bar shows whole, and closing it
+// leaves the program and the other window running.
 TEST(InstallationWindow, OpensFromTheFileMenuOnTheChosenUserAndChangesHerHive) {
     InstallationRig rig;
     frmRestrict* first = mainwindow::openInstallationWindow(rig.rootText(), u"bob"_s, rig.services);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->windowTitle(),
-              u"Quorvane - Windows installation "_s + rig.rootText() + u", user bob"_s);
+    EXPECT_EQ(first->windowTitle(), u"Quorvane - bob on disk"_s);
+    EXPECT_EQ(child<QLabel>(*first, "lblPlace").text(),
+              u"Windows installation in "_s + rig.rootText());
     EXPECT_FALSE(child<QCheckBox>(*first, "Check4").isChecked());
 
     rig.folderChosen = rig.rootText();
     rig.userChosen = u"Ann"_s;
     InstallationRig::chooseFromFileMenu(*first, "mnuOpenWindows");
-    const QString annTitle =
-        u"Quorvane - Windows installation "_s + rig.rootText() + u", user Ann"_s;
-    ASSERT_TRUE(eventually([&] { return InstallationRig::windowTitled(annTitle) != nullptr; }))
+    ASSERT_TRUE(eventually([&] { return InstallationRig::windows().size() == 2; }))
         << rig.messages.shown.size();
     EXPECT_EQ(rig.usersOffered, (QStringList{u"Ann"_s, u"bob"_s, u"default"_s}));
-    frmRestrict& ann = *InstallationRig::windowTitled(annTitle);
+    frmRestrict& ann = *InstallationRig::windows()[InstallationRig::windows()[0] == first];
+    EXPECT_EQ(ann.windowTitle(), u"Quorvane - Ann on disk"_s);
+    EXPECT_NE(ann.pos(), first->pos());
+    EXPECT_TRUE(ann.screen()->availableGeometry().contains(ann.frameGeometry()));
     auto& box = child<QCheckBox>(ann, "Check4");
     ASSERT_TRUE(box.isChecked()) << "ann's own hive";
 
@@ -120,6 +127,12 @@ TEST(InstallationWindow, OpensFromTheFileMenuOnTheChosenUserAndChangesHerHive) {
     EXPECT_FALSE(contains(regtreeListing(rig.made.ann), "NoBrowserClose"));
     EXPECT_FALSE(contains(regedExport(rig.made.ann, "HKEY_CURRENT_USER"), "NoBrowserClose"));
     EXPECT_TRUE(rig.messages.shown.empty());
+
+    QTimer::singleShot(0, &ann, [&ann] { ann.close(); });
+    QTimer::singleShot(500, first, [] { QCoreApplication::exit(7); });
+    EXPECT_EQ(QApplication::exec(), 7) << "closing it ended the program";
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(InstallationRig::windows().size(), 1u);
 }
 
 TEST(InstallationWindow, NoWindowWhenCancelledOrWhenTheFolderHoldsNoInstallation) {

@@ -44,14 +44,16 @@ RESTRICTIONS_KEY = "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictio
 WHY_USER_HIVE = HEADER.format(root="\\\\User\\\\S-1-5-21-0-0-0-1000") + (
     "[Software\\\\Policies\\\\Microsoft\\\\Internet Explorer\\\\Restrictions] 1700000000\n"
     "\"NoBrowserClose\"=dword:00000001\n\n" + RUN_KEY +
-    "\"Relock\"=\"reg add HKCU\\\\X /v NoBrowserClose /t REG_DWORD /d 1 /f\"\n"
+    "\"Relock\"=\"reg add \\\"HKCU\\\\" + RESTRICTIONS_KEY.replace("\\", "\\\\") +
+    "\\\" /v NoBrowserClose /t REG_DWORD /d 1 /f\"\n"
     "\"Tray\"=\"C:\\\\tray.exe\"\n\n")
 WHY_MACHINE_HIVE = HEADER.format(root="\\\\Machine") + (
     "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Group Policy\\\\History"
     "\\\\{35378EAC}\\\\0] 1700000000\n"
     "\"Link\"=\"LDAP://CN=Policies,DC=corp,DC=example\"\n\"DisplayName\"=\"Domain\"\n\n")
 TASK = ("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\"><Actions><Exec>"
-        "<Command>reg</Command><Arguments>add HKCU\\X /v NoPrinting /d 1 /f</Arguments></Exec>"
+        "<Command>reg</Command><Arguments>add \"HKCU\\" + RESTRICTIONS_KEY +
+        "\" /v NoPrinting /d 1 /f</Arguments></Exec>"
         "</Actions></Task>")
 
 
@@ -83,7 +85,8 @@ def write_prefix(prefix):
     os.makedirs(os.path.join(system32, "GroupPolicy", "Machine"))
     os.mkfifo(os.path.join(system32, "GroupPolicy", "Machine", "Registry.pol"))
     with open(os.path.join(startup, "x.bat"), "w") as f:
-        f.write("@echo off\r\nreg add HKCU\\X /v NoFavorites /d 1 /f\r\n")
+        f.write("@echo off\r\nreg add \"HKCU\\" + RESTRICTIONS_KEY +
+                "\" /v NoFavorites /d 1 /f\r\n")
 
 
 def cli_json(cli, codes, option, place, *arguments):

@@ -3,8 +3,9 @@
 # run it:
 # - for all users (/AllUsers): Program Files, the common Start menu, the uninstall entry under
 #   HKEY_LOCAL_MACHINE with the size and the folder; the installed quorvane-cli.exe imposes
-#   restriction 4 in both hives (Wine's own `reg` reads them); both programs load Qt from their
-#   own folder alone, even with another Qt where Qt would look by default (WINEDEBUG=+loaddll);
+#   restriction 4 in both hives (Wine's own `reg` reads them) and loads no Qt DLL; the window
+#   loads Qt from its own folder alone, even with another Qt where Qt would look by default
+#   (WINEDEBUG=+loaddll);
 # - for the current user (/CurrentUser): %LOCALAPPDATA%\Programs, the user's Start menu, the entry
 #   under HKEY_CURRENT_USER and nothing under HKEY_LOCAL_MACHINE;
 # - an older version (CPack made again with another version number) replaced in place, keeping a
@@ -93,6 +94,11 @@ qt_only_from() {
             "$trace" | grep -vF "$prefix"
 }
 plugins_loaded() { grep -q 'platforms\\\\qwindows.dll' "$1" && grep -q 'qwindowsvistastyle.dll' "$1"; }
+# A traced run of quorvane-cli.exe that printed its version and loaded none of Qt's DLLs.
+no_qt_loaded() {
+    grep -q "quorvane-cli $version" "$1" &&
+        ! grep -E 'Loaded L".*(Qt6[A-Za-z]*|qwindows|qwindowsvistastyle)\.dll"' "$1"
+}
 # The MinGW runtime is linked into every executable and DLL: none of its DLLs ships or loads.
 no_mingw_runtime() {
     local runtime='(libstdc\+\+-6|libgcc_s_seh-1|libwinpthread-1)\.dll'
@@ -126,8 +132,7 @@ mkdir -p "$WINEPREFIX/drive_c/Program Files/plugins/platforms" \
 cp "$program_dir/platforms/qwindows.dll" "$WINEPREFIX/drive_c/Program Files/plugins/platforms/"
 cp "$program_dir/styles/qwindowsvistastyle.dll" "$WINEPREFIX/drive_c/Program Files/plugins/styles/"
 WINEDEBUG=+loaddll wine "$windows_dir\\quorvane-cli.exe" --version >"$scratch/cli.trace" 2>&1
-check "quorvane-cli.exe loads Qt from its own folder only" qt_only_from "$scratch/cli.trace" \
-    "$windows_dir"
+check "quorvane-cli.exe loads no Qt DLL" no_qt_loaded "$scratch/cli.trace"
 # The window, without a display, for as long as it takes to load its plugins.
 WINEDEBUG=+loaddll wine "$windows_dir\\quorvane.exe" >"$scratch/gui.trace" 2>&1 &
 for _ in $(seq 60); do plugins_loaded "$scratch/gui.trace" && break; sleep 0.5; done

@@ -268,7 +268,7 @@ TEST(HiveFileTest, DamagedLinesAreKeptAsTheyAre) {
         "\"orphan\"=dword:00000001\r\n"
         "\r\n"
         "[Software\\\\Fine] 1796597521\r\n"
-        "\"v\"=\"1\"";  // no final line end
+        "\"v\"=\"1\"\r\n";
     Document document = Document::parse(damaged);
     EXPECT_EQ(document.serialize(), damaged);
 
@@ -363,12 +363,19 @@ TEST(HiveFileTest, KeysDeeperThanWindowsAllowsStayDamagedText) {
     }
 }
 
-TEST(HiveFileTest, OnlyWinesHeaderIsAccepted) {
+// A file cut short (inside a line, or after a line that says another follows) is refused too:
+// what came after is lost, and writing it back would make that final.
+TEST(HiveFileTest, OnlyWinesHeaderAndWholeLinesAreAccepted) {
     for (const char* text : {"", "WINE REGISTRY Version 1\n", "wine registry version 2\n",
                              "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n"}) {
         EXPECT_THROW(Document::parse(text), HeaderError) << text;
     }
-    EXPECT_NO_THROW(Document::parse("WINE REGISTRY Version 2"));
+    EXPECT_NO_THROW(Document::parse("WINE REGISTRY Version 2\n"));
+    for (const std::string& text : {std::string("WINE REGISTRY Version 2"),
+                                    kSmallHive.substr(0, kSmallHive.size() - 3),
+                                    kSmallHive + "\"v\"=hex:01,\\\r\n"}) {
+        EXPECT_THROW(Document::parse(text), TruncatedError) << text;
+    }
 }
 
 TEST(HiveTextTest, EscapesFollowWine) {

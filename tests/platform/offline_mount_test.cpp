@@ -51,6 +51,10 @@ bool privateMounts() {
     return done;
 }
 
+std::string fillKey(std::size_t number) {
+    return std::string(kRestrictionsKey) + "\\Fill" + std::to_string(number);
+}
+
 class SmallMount : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -77,9 +81,12 @@ protected:
                             OfflineHive{user, "ann"},
                             elsewhere_.path() / "backups"};
         {
+            // In values of one cell each, as Windows keeps values of up to 16 KB.
             OfflineRegistry registry(result);
-            put(registry, kCurrentUser, kRestrictionsKey, "Fill",
-                {kRegBinary, std::string(fill, 'f')});
+            for (std::size_t done = 0; done < fill; done += 8000) {
+                put(registry, kCurrentUser, fillKey(done / 8000), "Data",
+                    {kRegBinary, std::string(std::min<std::size_t>(fill - done, 8000), 'f')});
+            }
         }
         fs::copy_file(user, mount_.path() / "NTUSER.DAT");
         result.user->file = mount_.path() / "NTUSER.DAT";
@@ -98,7 +105,7 @@ TEST_F(SmallMount, AReadOnlyMountIsRefusedWithTheReason) {
         << std::strerror(errno);
 
     OfflineRegistry registry(installation);
-    EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "Fill")->bytes.size(), 1000u);
+    EXPECT_EQ(stored(registry, kCurrentUser, fillKey(0), "Data")->bytes.size(), 1000u);
     EXPECT_EQ(write(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1)),
               kWriteProtected);
     EXPECT_TRUE(contains(registry.lastFailure(), "read-only mount"));

@@ -33,6 +33,36 @@ TEST(WindowsInstallation, FindsSoftwareAndTheListedUsersWithHivesRegardlessOfCas
     EXPECT_EQ(findUser(found, "Default"), &found.users[1]);
     EXPECT_EQ(findUser(found, "bob"), nullptr);
     EXPECT_EQ(onlyUser(found), &found.users[0]) << "the default profile is no second user";
+    EXPECT_EQ(found.identity, std::string("machine-") + kFakeMachineGuid);
+}
+
+// Names compare as Windows compares them, beyond ASCII too: a profile whose registered path
+// differs from its folder in a letter's case is found, and two names that differ in a letter
+// are two users, each with copies of their own.
+TEST(WindowsInstallation, LettersBeyondAsciiCompareAsOnWindows) {
+    TempDir root;
+    const FakeInstallation made = makeFakeInstallation(root.path());
+    const std::string list =
+        "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-1-2-3-";
+    {
+        OfflineRegistry registry({{made.software, "SOFTWARE"}, std::nullopt, root.path() / "b"});
+        put(registry, kLocalMachine, list + "1004", "ProfileImagePath",
+            {kRegExpandSz, std::string("C:\\Users\\\xC5\x81UKASZ") + '\0'});
+        put(registry, kLocalMachine, list + "1005", "ProfileImagePath",
+            {kRegExpandSz, std::string("C:\\Users\\\xC5\xBBukasz") + '\0'});
+    }
+    for (const char* folder : {"\xC5\x81ukasz", "\xC5\xBCukasz"}) {
+        std::filesystem::create_directories(root.path() / "users" / folder);
+        std::filesystem::copy_file(made.ann, root.path() / "users" / folder / "NTUSER.DAT");
+    }
+    const WindowsInstallation found = findWindowsInstallation(root.path());
+    const WindowsUser* lukasz = findUser(found, "\xC5\x82ukasz");
+    const WindowsUser* zukasz = findUser(found, "\xC5\xBBUKASZ");
+    ASSERT_NE(lukasz, nullptr);
+    ASSERT_NE(zukasz, nullptr);
+    EXPECT_EQ(lukasz->sid, "S-1-5-21-1-2-3-1004");
+    EXPECT_EQ(zukasz->sid, "S-1-5-21-1-2-3-1005");
+    EXPECT_NE(hivesOf(found, *lukasz, "b").user->label, hivesOf(found, *zukasz, "b").user->label);
 }
 
 // A profile path may end in a backslash; its last folder is still the user's.

@@ -20,8 +20,6 @@ namespace quorvane::testing {
 
 inline constexpr const char* kControlPanelKey =
     "Software\\Policies\\Microsoft\\Internet Explorer\\Control Panel";
-inline constexpr const char* kToolbarsKey =
-    "Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
 inline constexpr const char* kPresetsKey = "Software\\Quorvane\\Presets";
 inline constexpr const char* kStartupHint =
     "If after restarting your PC a Restriction returns see the Help file for information about "

@@ -1,6 +1,10 @@
 #include "tests/support/empty_hive.h"
 
+#include <hivex.h>
+
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -170,6 +174,53 @@ void setSequenceNumbers(const std::filesystem::path& file, std::uint32_t primary
     if (!io.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
         throw std::runtime_error("cannot write the base block of " + file.string());
     }
+}
+
+std::uint64_t keyOffset(const std::filesystem::path& hive, const std::string& path) {
+    hive_h* h = hivex_open(hive.c_str(), 0);
+    hive_node_h node = h != nullptr ? hivex_root(h) : 0;
+    for (std::size_t start = 0; node != 0 && start < path.size();) {
+        const std::size_t end = std::min(path.find('\\', start), path.size());
+        node = hivex_node_get_child(h, node, path.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+    if (h != nullptr) {
+        hivex_close(h);
+    }
+    return node;
+}
+
+std::uint64_t valueOffset(const std::filesystem::path& hive, const std::string& path,
+                          const char* name) {
+    const std::uint64_t key = keyOffset(hive, path);
+    hive_h* h = hivex_open(hive.c_str(), 0);
+    const hive_value_h value = h != nullptr && key != 0 ? hivex_node_get_value(h, key, name) : 0;
+    if (h != nullptr) {
+        hivex_close(h);
+    }
+    return value;
+}
+
+void setField(const std::filesystem::path& file, std::uint64_t offset, std::uint32_t value) {
+    std::fstream io(file, std::ios::binary | std::ios::in | std::ios::out);
+    std::string bytes(4, '\0');
+    put32(bytes, 0, value);
+    io.seekp(static_cast<std::streamoff>(offset));
+    if (!io.write(bytes.data(), 4).flush()) {
+        throw std::runtime_error("cannot write into " + file.string());
+    }
+}
+
+void dataOutOfRange(const std::filesystem::path& hive, const std::string& key, const char* value) {
+    setField(hive, valueOffset(hive, key, value) + 0x0C, kOutOfRange);
+}
+
+void listItself(const std::filesystem::path& hive, const std::string& key) {
+    const std::uint64_t node = keyOffset(hive, key);
+    std::ifstream in(hive, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::uint64_t list = regf::readUint32(bytes, node + 0x20) + std::uint64_t{0x1000};
+    setField(hive, list + 8, static_cast<std::uint32_t>(node - 0x1000));
 }
 
 }  // namespace quorvane::testing

@@ -3,17 +3,20 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace quorvane::testing {
 
 // Under `root`: WINDOWS/system32/Config/SOFTWARE, whose profile list names ann
-// (users/Ann/NTUSER.DAT), bob (no hive: his profile folder is gone) and the system profile;
-// and the default profile users/default/ntuser.dat.
+// (users/Ann/NTUSER.DAT), bob (no hive: his profile folder is gone) and the system profile, and
+// which says the installation's MachineGuid; and the default profile users/default/ntuser.dat.
 struct FakeInstallation {
     std::filesystem::path software;
     std::filesystem::path ann;
     std::filesystem::path defaultProfile;
 };
-FakeInstallation makeFakeInstallation(const std::filesystem::path& root);
+inline constexpr const char* kFakeMachineGuid = "3f2504e0-4f89-11d3-9a0c-0305e82c3301";
+FakeInstallation makeFakeInstallation(const std::filesystem::path& root,
+                                      const std::string& machineGuid = kFakeMachineGuid);
 
 }  // namespace quorvane::testing

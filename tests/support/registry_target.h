@@ -26,6 +26,15 @@ inline constexpr const char* kRestrictionsKey =
 inline constexpr const char* kSystemKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 
+inline constexpr const char* kToolbarsKey =
+    "Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
+
+// What a startup item runs to impose restriction `name` again for the user: reg add with data 1 in
+// `key` (the restrictions key unless told).
+inline std::string relock(const std::string& name, const std::string& key = kRestrictionsKey) {
+    return "reg add \"HKCU\\" + key + "\" /v " + name + " /d 1 /f";
+}
+
 class RegistryTarget {
 public:
     virtual ~RegistryTarget() = default;

@@ -1,24 +1,20 @@
-// Where the configuration comes from, layer on layer, and the sample quorvane.ini that the Windows
-// packages ship.
+// Where the configuration comes from, layer on layer, how a settings file is read, and the sample
+// quorvane.ini that the Windows packages ship.
 #include "toolkit/configuration_file.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
-#include <QSettings>
-#include <QStringList>
+#include <sstream>
 
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::toolkit {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::ScopedEnvironment;
 using testing::TempDir;
+using Files = std::vector<fs::path>;
 
 #ifdef _WIN32
 constexpr const char* kUserFolderVariable = "APPDATA";
@@ -28,45 +24,37 @@ constexpr const char* kUserFolderVariable = "XDG_CONFIG_HOME";
 
 class ConfigurationFileTest : public ::testing::Test {
 protected:
-    QString scratch(const char* name) const {
-        return QDir(QString::fromStdString(dir_.path().string())).filePath(QString::fromUtf8(name));
-    }
-
-    int argc_ = 1;
-    char name_[8] = "test";
-    char* argv_[1] = {name_};
-    QCoreApplication application_{argc_, argv_};
-    TempDir dir_;
+    fs::path scratch(const char* name) const { return dir_.path() / name; }
 
     // Writes `lines` (key=value, or comments) as the INI file `name` in the scratch directory.
-    QString ini(const char* name, const char* lines) const {
-        const QString file = scratch(name);
-        QDir().mkpath(QFileInfo(file).path());
-        QFile out(file);
-        EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Text)) << name;
-        out.write(lines);
+    fs::path ini(const char* name, const std::string& lines) const {
+        const fs::path file = scratch(name);
+        fs::create_directories(file.parent_path());
+        testing::writeFile(file, lines);
         return file;
     }
+
+    TempDir dir_;
 };
 
 // Compiled defaults, then the file beside the program, then the user's own file (%APPDATA% on
 // Windows, the roaming folder that follows the user; $XDG_CONFIG_HOME elsewhere), then the file
 // QUORVANE_CONFIG names: each key from the last file that sets it.
 TEST_F(ConfigurationFileTest, EachKeyComesFromTheLastFileThatSetsIt) {
-    const ScopedEnvironment folder(kUserFolderVariable, scratch("user").toStdString());
+    const ScopedEnvironment folder(kUserFolderVariable, scratch("user").string());
     const ScopedEnvironment noNamedFile("QUORVANE_CONFIG", "");
-    EXPECT_EQ(configurationFiles(scratch("program")), QStringList()) << "no file yet";
+    EXPECT_EQ(configurationFiles(scratch("program")), Files()) << "no file yet";
 
-    const QString beside = ini("program/quorvane.ini",
-                               "[Web]\nMakerHost=beside.test\nVendorHost=beside.test\n"
-                               "[Mail]\nServer=beside.test:2525\n");
-    const QString user = ini("user/Quorvane/quorvane.ini",
-                             "[Web]\nMakerHost=user.test\n[Mail]\nMirror1=user.test\n");
-    const QString named = ini("named.ini", "[Web]\nMakerHost=named.test\n");
-    EXPECT_EQ(configurationFiles(scratch("program")), QStringList({beside, user}));
-    const ScopedEnvironment namedFile("QUORVANE_CONFIG", named.toStdString());
-    const QStringList files = configurationFiles(scratch("program"));
-    EXPECT_EQ(files, QStringList({beside, user, named}));
+    const fs::path beside = ini("program/quorvane.ini",
+                                "[Web]\nMakerHost=beside.test\nVendorHost=beside.test\n"
+                                "[Mail]\nServer=beside.test:2525\n");
+    const fs::path user = ini("user/Quorvane/quorvane.ini",
+                              "[Web]\nMakerHost=user.test\n[Mail]\nMirror1=user.test\n");
+    const fs::path named = ini("named.ini", "[Web]\nMakerHost=named.test\n");
+    EXPECT_EQ(configurationFiles(scratch("program")), Files({beside, user}));
+    const ScopedEnvironment namedFile("QUORVANE_CONFIG", named.string());
+    const Files files = configurationFiles(scratch("program"));
+    EXPECT_EQ(files, Files({beside, user, named}));
 
     const Configuration read = loadConfiguration(files);
     const Configuration defaults;
@@ -78,19 +66,46 @@ TEST_F(ConfigurationFileTest, EachKeyComesFromTheLastFileThatSetsIt) {
     EXPECT_EQ(read.mirrors[1], defaults.mirrors[1]);
 
     // A named file that is missing, or a folder, leaves the layers below in force.
-    const ScopedEnvironment missing("QUORVANE_CONFIG", scratch("none.ini").toStdString());
-    EXPECT_EQ(configurationFiles(scratch("program")), QStringList({beside, user}));
-    const ScopedEnvironment folderNamed("QUORVANE_CONFIG", scratch("user").toStdString());
-    EXPECT_EQ(configurationFiles(scratch("program")), QStringList({beside, user}));
+    const ScopedEnvironment missing("QUORVANE_CONFIG", scratch("none.ini").string());
+    EXPECT_EQ(configurationFiles(scratch("program")), Files({beside, user}));
+    const ScopedEnvironment folderNamed("QUORVANE_CONFIG", scratch("user").string());
+    EXPECT_EQ(configurationFiles(scratch("program")), Files({beside, user}));
+}
+
+// The lines of settings files as people and other programs write them.
+TEST_F(ConfigurationFileTest, ReadsTheLinesOfAnIniFile) {
+    struct Row {
+        const char* text;
+        const char* settings;  // "key=value;" for each setting, in order
+    };
+    const Row rows[] = {
+        {"[Mail]\nServer=a.test:25\n", "Mail/Server=a.test:25;"},
+        {"\xEF\xBB\xBF[Mail]\r\nServer = a.test \r\n", "Mail/Server=a.test;"},
+        {"[ Web ]\n; MakerHost=x\n# PortalHost=y\nMakerHost=m.test ; the maker\n",
+         "Web/MakerHost=m.test;"},
+        {"[Mail]\nServer=\"smtp; \\\"quoted\\\"\" ; after\n", "Mail/Server=smtp; \"quoted\";"},
+        {"Top=1\n[General]\nAlso=2\n[Web]\nbroken line\n=novalue\nEmpty=\n",
+         "Top=1;Also=2;Web/Empty=;"},
+    };
+    for (const Row& row : rows) {
+        std::ostringstream settings;
+        for (const auto& [key, value] : iniSettings(row.text)) {
+            settings << key << '=' << value << ';';
+        }
+        EXPECT_EQ(settings.str(), row.settings) << row.text;
+    }
+    // Sections and keys in any letter case; the last line that sets a key wins.
+    const fs::path file = ini("case.ini", "[mail]\nSERVER=one.test\n[MAIL]\nserver=two.test\n");
+    EXPECT_EQ(loadConfiguration(Files{file}).mailServer, "two.test");
 }
 
 // The sample the packages put beside the program sets nothing: a user's own file still changes
 // the mail server, though a standard user may not change the file in Program Files.
 TEST_F(ConfigurationFileTest, SampleBesideTheProgramLeavesTheUsersFileInForce) {
-    const ScopedEnvironment folder(kUserFolderVariable, scratch("user").toStdString());
+    const ScopedEnvironment folder(kUserFolderVariable, scratch("user").string());
     const ScopedEnvironment noNamedFile("QUORVANE_CONFIG", "");
-    ASSERT_TRUE(QDir().mkpath(scratch("program")));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(QUORVANE_SAMPLE_INI), scratch("program/quorvane.ini")));
+    fs::create_directories(scratch("program"));
+    fs::copy_file(QUORVANE_SAMPLE_INI, scratch("program") / "quorvane.ini");
     ini("user/Quorvane/quorvane.ini", "[Mail]\nServer=mail.user.test:587\n");
     EXPECT_EQ(loadConfiguration(configurationFiles(scratch("program"))).mailServer,
               "mail.user.test:587");
@@ -102,11 +117,11 @@ TEST_F(ConfigurationFileTest, SampleBesideTheProgramLeavesTheUsersFileInForce) {
 TEST_F(ConfigurationFileTest, NoRoamingFolderMeansNoUserFile) {
     const ScopedEnvironment noNamedFile("QUORVANE_CONFIG", "");
     const ScopedEnvironment folder("APPDATA", "");
-    const QString previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(scratch("")));
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_.path());
     ini("Quorvane/quorvane.ini", "[Web]\nMakerHost=x.test\n");
-    EXPECT_EQ(configurationFiles(scratch("program")), QStringList());
-    QDir::setCurrent(previous);
+    EXPECT_EQ(configurationFiles(scratch("program")), Files());
+    fs::current_path(previous);
 }
 #endif
 
@@ -114,21 +129,17 @@ TEST_F(ConfigurationFileTest, NoRoamingFolderMeansNoUserFile) {
 // comment marks taken off, it must read back as exactly the defaults and hold no unknown key.
 TEST_F(ConfigurationFileTest, SampleFileShowsEveryDefaultAndChangesNothing) {
     const Configuration defaults;
-    QFile sample(QStringLiteral(QUORVANE_SAMPLE_INI));
-    ASSERT_TRUE(sample.open(QIODevice::ReadOnly | QIODevice::Text)) << QUORVANE_SAMPLE_INI;
-    EXPECT_EQ(loadConfiguration(QStringList{sample.fileName()}).makerHost, defaults.makerHost)
-        << "as shipped, the sample is all comments";
+    const std::string sample = testing::readFile(QUORVANE_SAMPLE_INI);
+    ASSERT_FALSE(sample.empty()) << QUORVANE_SAMPLE_INI;
+    EXPECT_TRUE(iniSettings(sample).empty()) << "as shipped, the sample is all comments";
 
-    QString text = QString::fromUtf8(sample.readAll());
-    text.replace(
-        QRegularExpression(QStringLiteral("^;(\\w+=)"), QRegularExpression::MultilineOption),
-        QStringLiteral("\\1"));
-    QFile uncommented(scratch("uncommented.ini"));
-    ASSERT_TRUE(uncommented.open(QIODevice::WriteOnly | QIODevice::Text));
-    uncommented.write(text.toUtf8());
-    uncommented.close();
-
-    const Configuration read = loadConfiguration(QStringList{uncommented.fileName()});
+    std::istringstream lines(sample);
+    std::string text;
+    for (std::string line; std::getline(lines, line);) {
+        const bool setting = line.size() > 1 && line[0] == ';' && line[1] != ' ';
+        text += (setting ? line.substr(1) : line) + '\n';
+    }
+    const Configuration read = loadConfiguration(Files{ini("uncommented.ini", text)});
     EXPECT_EQ(read.makerHost, defaults.makerHost);
     EXPECT_EQ(read.vendorHost, defaults.vendorHost);
     EXPECT_EQ(read.portalHost, defaults.portalHost);
@@ -136,11 +147,13 @@ TEST_F(ConfigurationFileTest, SampleFileShowsEveryDefaultAndChangesNothing) {
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(read.mirrors[i], defaults.mirrors[i]) << "Mail/Mirror" << i + 1;
     }
-    QStringList keys = QSettings(uncommented.fileName(), QSettings::IniFormat).allKeys();
-    keys.sort();
-    EXPECT_EQ(keys.join(u' ').toStdString(),
-              "Mail/Mirror1 Mail/Mirror2 Mail/Mirror3 Mail/Server Web/MakerHost Web/PortalHost "
-              "Web/VendorHost");
+    std::string keys;
+    for (const auto& [key, value] : iniSettings(text)) {
+        keys += key + ' ';
+    }
+    EXPECT_EQ(keys,
+              "Web/MakerHost Web/VendorHost Web/PortalHost Mail/Server Mail/Mirror1 Mail/Mirror2 "
+              "Mail/Mirror3 ");
 }
 
 }  // namespace

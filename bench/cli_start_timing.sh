@@ -1,0 +1,52 @@
+#!/bin/sh
+# Whole-process timings of the static quorvane-cli, paired in one run (bench/paired_runs.py):
+# - the floor: bench/version_floor, a C++ program that only prints its version, built and linked
+#   as the static quorvane-cli is;
+# - quorvane-cli --version, and list on a copy of the fixture prefix
+#   (tests/fixtures/wine-8.0-prefix);
+# - list --windows on the tests' fake installation with its SOFTWARE hive grown to 100 MB
+#   (bench/large_installation);
+# - the same three commands of each other quorvane-cli given (an earlier build, say), in the
+#   same rounds.
+# Prints each command's median wall and CPU time and how far it lies above the floor.
+# bench/README.md has the figures.
+#
+#   bench/cli_start_timing.sh BUILD_DIR [RUNS] [OTHER_QUORVANE_CLI...]
+#
+# BUILD_DIR is a static build with the benchmarks:
+#   cmake --preset static -DQUORVANE_BENCH=ON && cmake --build --preset static
+set -eu
+build=$(realpath "${1:?usage: $0 BUILD_DIR [RUNS] [OTHER_QUORVANE_CLI...]}")
+runs=${2:-100}
+shift $(($# < 2 ? $# : 2))
+here=$(dirname "$0")
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-cli-timing.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+mkdir "$work/prefix"
+cp "$here/../tests/fixtures/wine-8.0-prefix/"*.reg "$work/prefix/"
+"$build/bench/large_installation" "$work/large"
+# Nothing of this machine's own configuration, registry or state.
+export QUORVANE_CONFIG=/dev/null XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data"
+unset WINEPREFIX
+
+commands() {
+    printf '%s\n' "$1 --version" "$1 --registry $work/prefix list" \
+        "$1 --windows $work/large --user ann list"
+}
+set -- "$build/cli/quorvane-cli" "$@"
+for cli in "$@"; do commands "$(realpath "$cli")"; done >"$work/commands"
+tr '\n' '\0' <"$work/commands" | xargs -0 python3 "$here/paired_runs.py" "$work/times.json" \
+    "$runs" "$build/bench/version_floor"
+
+python3 - "$work/times.json" "$(du -m "$work/large/WINDOWS/system32/Config/SOFTWARE" | cut -f1)" <<'PY'
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+floor, floor_cpu = results[0]["median"] * 1000, results[0]["cpu"] * 1000
+print(f"SOFTWARE hive: {sys.argv[2]} MB; medians of each command's runs, in ms")
+for r in results:
+    wall, cpu = r["median"] * 1000, r["cpu"] * 1000
+    name = r["command"].replace(sys.argv[1].rsplit("/", 1)[0], "")
+    print(f"{wall:8.3f} wall (floor + {wall - floor:7.3f})  {cpu:8.3f} CPU (floor + "
+          f"{cpu - floor_cpu:7.3f})  {r['command']}")
+PY
