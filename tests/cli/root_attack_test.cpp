@@ -201,7 +201,9 @@ protected:
             }
             writeFile(secret / (std::string(kRootOnly) + "-user.reg"),
                       "WINE REGISTRY Version 2\n;; ROOTONLY\n");
-            ::chown((secret / (std::string(kRootOnly) + "-user.reg")).c_str(), kNobody, kNobody);
+            ASSERT_EQ(::chown((secret / (std::string(kRootOnly) + "-user.reg")).c_str(), kNobody,
+                              kNobody),
+                      0);
             fs::permissions(secret, fs::perms::owner_all);
             secret_ = snapshot(secret);
         }
@@ -241,7 +243,9 @@ protected:
         }
         watched[::inotify_add_watch(events, (base() / "home" / "out").c_str(),
                                     IN_CREATE | IN_MOVED_TO)] = base() / "home" / "out";
-        ::write(ready[1], "x", 1);
+        if (::write(ready[1], "x", 1) != 1) {
+            ::_exit(1);
+        }
         alignas(inotify_event) char buffer[8192];
         for (int seen = 0;;) {
             const ssize_t got = ::read(events, buffer, sizeof buffer);
