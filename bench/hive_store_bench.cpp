@@ -276,31 +276,20 @@ void PartSerializeSystemHive(benchmark::State& state) {
 // The prefix opened as the store opens it: every file is reached relative to the directory.
 class OpenDirectory {
 public:
-    explicit OpenDirectory(const fs::path& path) {
-        directory_.path = path;
-        directory_.fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        struct stat info {};
-        if (directory_.fd >= 0 && ::fstat(directory_.fd, &info) == 0) {
-            directory_.owner = info.st_uid;
-            directory_.group = info.st_gid;
-        }
-    }
-    ~OpenDirectory() { ::close(directory_.fd); }
-    OpenDirectory(const OpenDirectory&) = delete;
-    OpenDirectory& operator=(const OpenDirectory&) = delete;
-    const hive::Directory& get() const { return directory_; }
+    explicit OpenDirectory(const fs::path& path) : directory_(hive::openDirectory(path)) {}
+    const quorvane::formats::Folder& get() const { return directory_; }
 
 private:
-    hive::Directory directory_;
+    quorvane::formats::Folder directory_;
 };
 
 void PartReplaceSystemHive(benchmark::State& state) {
     ScratchPrefix prefix;
     const OpenDirectory directory(prefix.path());
     const std::string text = readFile(prefix.path() / "system.reg");
-    const auto previous = hive::statFileIn(directory.get(), "system.reg");
+    auto previous = hive::examineHive(directory.get(), "system.reg");
     for (auto _ : state) {
-        hive::replaceHive(directory.get(), "system.reg", text, previous);
+        previous = hive::replaceHive(directory.get(), "system.reg", text, previous);
     }
 }
 

@@ -6,7 +6,7 @@
 #include "cli/commands.h"
 #include "cli/report_commands.h"
 #include "diagnosis/state_export.h"
-#include "formats/whole_file.h"
+#include "formats/file_access.h"
 
 namespace quorvane::cli {
 

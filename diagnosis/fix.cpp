@@ -6,7 +6,6 @@
 
 #include "diagnosis/policy_file.h"
 #include "diagnosis/text_scan.h"
-#include "formats/user_file.h"
 #include "formats/utf16.h"
 #include "journal/file_change.h"
 #include "journal/startup_keys.h"
@@ -37,6 +36,16 @@ constexpr const char* kWinlogonReason =
 
 std::string changedSince(const fs::path& file) {
     return displayPath(file) + " changed since it was read; it was not touched (run fix again)";
+}
+
+// The file `file` of the places, as it is now: read beneath the prefix.
+Result<formats::FileContent> readFile(const Places& places, const fs::path& file,
+                                      std::uintmax_t limit = kReadLimit) {
+    const auto located = places.files.locate(file);
+    if (!located) {
+        return failure("leads outside the prefix");
+    }
+    return located->folder.read(located->name, limit);
 }
 
 // The restrictions whose records are taken out of a policy file.
@@ -87,16 +96,15 @@ void planPolicyFile(FixItem& item, const Places& places, const std::vector<int>&
         item.change = std::string("a cached copy of a domain's policy; ") + kDomainReason;
         return;
     }
-    const Result<std::string> read =
-        formats::readUserFile(finding.file, kReadLimit,
-                              places.prefix.empty() ? finding.file.parent_path() : places.prefix);
-    if (!read) {
+    const auto content = readFile(places, finding.file);
+    if (!content) {
         item.change =
-            displayPath(finding.file) + " " + read.failure().reason + "; it was not changed";
+            displayPath(finding.file) + " " + content.failure().reason + "; it was not changed";
         return;
     }
-    const PolicyFile policy = readPolicyFile(*read);
-    if (policy.damage || writePolicyFile(policy.records) != *read) {
+    const std::string& read = content->bytes;
+    const PolicyFile policy = readPolicyFile(read);
+    if (policy.damage || writePolicyFile(policy.records) != read) {
         item.change = displayPath(finding.file) +
                       " is not a sound policy file that Quorvane can keep byte for byte (" +
                       policy.damage.value_or("unusual layout") + "); it was not changed";
@@ -114,20 +122,19 @@ void planPolicyFile(FixItem& item, const Places& places, const std::vector<int>&
     }
     item.kind = Kind::PolicyRecords;
     item.file = finding.file;
-    item.before = *read;
+    item.before = read;
     item.after = writePolicyFile(kept);
     item.change = "remove the records that set " + removed + " from " + displayPath(item.file) +
                   " (" + std::to_string(kept.size()) + " other records kept as they are)";
     // gpt.ini sits in the policy object's folder, one above Machine\ or User\.
     const bool machine =
         equalIgnoringCase(displayPath(item.file.parent_path().filename()), "Machine");
-    if (const auto gpt = findCaseless(item.file.parent_path().parent_path(), "gpt.ini")) {
-        const Result<std::string> ini = formats::readUserFile(
-            *gpt, kReadLimit, places.prefix.empty() ? gpt->parent_path() : places.prefix);
-        const auto raised = ini ? raisedVersion(*ini, machine) : std::nullopt;
+    if (const auto gpt = findCaseless(places, item.file.parent_path().parent_path(), "gpt.ini")) {
+        const auto ini = readFile(places, *gpt);
+        const auto raised = ini ? raisedVersion(ini->bytes, machine) : std::nullopt;
         if (raised) {
             item.gptIni = *gpt;
-            item.gptBefore = *ini;
+            item.gptBefore = ini->bytes;
             item.gptAfter = *raised;
             item.change += "; raise the " + std::string(machine ? "machine" : "user") +
                            " version in " + displayPath(*gpt);
@@ -147,9 +154,8 @@ void planTask(FixItem& item, [[maybe_unused]] const Places& places) {
                   item.finding.item + "\" /DISABLE, as administrator)";
 #else
     const fs::path& file = item.finding.file;
-    const Result<std::string> read = formats::readUserFile(
-        file, kReadLimit, places.prefix.empty() ? file.parent_path() : places.prefix);
-    const auto disabled = read ? disabledTask(*read) : std::nullopt;
+    const auto read = readFile(places, file);
+    const auto disabled = read ? disabledTask(read->bytes) : std::nullopt;
     if (!disabled) {
         item.change = displayPath(file) +
                       (read ? " has no <Settings> to disable it in" : " " + read.failure().reason) +
@@ -158,7 +164,7 @@ void planTask(FixItem& item, [[maybe_unused]] const Places& places) {
     }
     item.kind = Kind::Task;
     item.file = file;
-    item.before = *read;
+    item.before = read->bytes;
     item.after = *disabled;
     item.change =
         "disable the task " + item.finding.item + " (Enabled false in " + displayPath(file) + ")";
@@ -364,13 +370,65 @@ std::string formatPlan(const FixPlan& plan) {
     return out;
 }
 
+namespace {
+
+// The name an undo entry gives `file`: beneath the journal's folder for its files (the prefix by
+// the name its entries know it by), or its own full path where there is none.
+std::string recordPath(const journal::UndoJournal& journal, const Places& places,
+                       const fs::path& file) {
+    const fs::path folder = journal.filesFolder();
+    const auto name = places.files.beneath(file);
+    return (folder.empty() || !name ? file : folder / *name).string();
+}
+
+// What a changing item works on: the files as they are now, read again beneath the prefix.
+struct Doing {
+    const FixItem* item;
+    formats::FileContent file;  // the policy file, the task or the startup item
+    std::optional<formats::FileContent> gptIni;
+    fs::path movedTo;
+};
+
+Result<void> rewrite(const Places& places, const fs::path& file, const std::string& bytes,
+                     const formats::FileSignature& read) {
+    const auto located = places.files.locate(file);
+    if (!located) {
+        return located.failure();
+    }
+    formats::WriteOptions options;
+    options.expected = read;
+    options.onlyWhatItsOwnerCould = true;
+    const auto written = located->folder.write(located->name, bytes, options);
+    if (!written) {
+        return written.failure().status == formats::kFileChanged ? failure(changedSince(file))
+                                                                 : written.failure();
+    }
+    return {};
+}
+
+}  // namespace
+
 restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& registry,
                                journal::UndoJournal& journal, const Places& places) {
     restrictions::Outcome outcome;
+    // One writer at a time in the prefix, from each file's check to its write.
+    std::optional<formats::FolderLock> lock;
+    if (const auto& root = places.files.root(); root && places.locked) {
+        auto taken = root->lock(formats::kLockTimeout);
+        if (!taken || !taken->held()) {
+            const std::string why =
+                taken ? "another program kept " + displayPath(root->path()) + " locked"
+                      : taken.failure().reason;
+            for (const FixItem& item : plan.items) {
+                outcome.add(fileResult(item, "change", failure(why + "; nothing was changed")));
+            }
+            return outcome;
+        }
+        lock = std::move(taken).value();
+    }
     std::vector<journal::FileRecord> files;
     std::vector<restrictions::PlannedChange> values;
-    std::vector<const FixItem*> doing;
-    std::vector<fs::path> movedTo(plan.items.size());
+    std::vector<Doing> doing;
     const fs::path moved = journal.movedFolder() / stamp();
     for (std::size_t i = 0; i < plan.items.size(); ++i) {
         const FixItem& item = plan.items[i];
@@ -378,13 +436,6 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
             outcome.add({registry::kNoHive, "leave",
                          item.finding.item.empty() ? item.finding.where : item.finding.item,
                          platform::kAccessDenied, item.change});
-            continue;
-        }
-        const fs::path& file = item.kind == Kind::StartupFile ? item.finding.file : item.file;
-        if (item.kind != Kind::StartupValue && !places.contains(file)) {
-            outcome.add(
-                fileResult(item, "change",
-                           failure(displayPath(file) + " leads outside the prefix; not touched")));
             continue;
         }
         // Only what still is as the diagnosis read it.
@@ -396,51 +447,69 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
             }
             values.push_back(
                 restrictions::PlannedChange::deleteValue(item.hive, item.subKey, item.valueName));
-        } else if (item.kind == Kind::StartupFile) {
-            std::error_code error;
-            if (!fs::is_regular_file(fs::symlink_status(file, error))) {
-                outcome.add(
-                    fileResult(item, "move", failure("it is no regular file; not touched")));
-                continue;
-            }
-            movedTo[i] = moved / std::to_string(i) / file.filename();
-            files.push_back({journal::FileRecord::Kind::Moved,
-                             file.string(),
-                             movedTo[i].string(),
-                             {},
-                             {},
-                             true});
-        } else {
-            if (!journal::fileHolds(item.file, item.before) ||
-                (!item.gptIni.empty() && !journal::fileHolds(item.gptIni, item.gptBefore))) {
-                outcome.add(fileResult(item, "change", failure(changedSince(item.file))));
-                continue;
-            }
-            files.push_back({journal::FileRecord::Kind::Content,
-                             item.file.string(),
-                             {},
-                             item.before,
-                             item.after,
-                             true});
-            if (!item.gptIni.empty()) {
-                files.push_back({journal::FileRecord::Kind::Content,
-                                 item.gptIni.string(),
-                                 {},
-                                 item.gptBefore,
-                                 item.gptAfter,
-                                 true});
-            }
+            doing.push_back({&item, {}, std::nullopt, {}});
+            continue;
         }
-        doing.push_back(&item);
+        if (item.kind == Kind::StartupFile) {
+            auto file = readFile(places, item.finding.file, journal::kEntryLimit);
+            if (!file) {
+                outcome.add(
+                    fileResult(item, "move", failure(file.failure().reason + "; not touched")));
+                continue;
+            }
+            const fs::path to = moved / std::to_string(i) / item.finding.file.filename();
+            files.push_back({journal::FileRecord::Kind::Moved,
+                             recordPath(journal, places, item.finding.file),
+                             to.string(),
+                             {},
+                             {},
+                             true});
+            doing.push_back({&item, std::move(file).value(), std::nullopt, to});
+            continue;
+        }
+        auto file = readFile(places, item.file);
+        auto gptIni = item.gptIni.empty() ? Result<formats::FileContent>(formats::FileContent{})
+                                          : readFile(places, item.gptIni);
+        if (!file || !gptIni) {
+            const auto& [path, why] = !file ? std::pair(item.file, file.failure().reason)
+                                            : std::pair(item.gptIni, gptIni.failure().reason);
+            outcome.add(fileResult(item, "change",
+                                   failure(displayPath(path) + " " + why + "; not touched")));
+            continue;
+        }
+        if (file->bytes != item.before ||
+            (!item.gptIni.empty() && gptIni->bytes != item.gptBefore)) {
+            outcome.add(fileResult(item, "change", failure(changedSince(item.file))));
+            continue;
+        }
+        files.push_back({journal::FileRecord::Kind::Content,
+                         recordPath(journal, places, item.file),
+                         {},
+                         item.before,
+                         item.after,
+                         true});
+        if (!item.gptIni.empty()) {
+            files.push_back({journal::FileRecord::Kind::Content,
+                             recordPath(journal, places, item.gptIni),
+                             {},
+                             item.gptBefore,
+                             item.gptAfter,
+                             true});
+        }
+        doing.push_back(
+            {&item,
+             std::move(file).value(),
+             item.gptIni.empty() ? std::nullopt : std::optional(std::move(gptIni).value()),
+             {}});
     }
     Result<void> recorded = values.empty() ? Result<void>() : journal.record(values);
     if (recorded && !files.empty()) {
         recorded = journal.recordFiles(files);
     }
     if (!recorded) {
-        for (const FixItem* item : doing) {
+        for (const Doing& done : doing) {
             outcome.add(fileResult(
-                *item, "change",
+                *done.item, "change",
                 failure("changed nothing without a backup: " + recorded.failure().reason)));
         }
         return outcome;
@@ -449,7 +518,8 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
     {
         platform::BatchScope batch(registry);
         restrictions::Outcome deleted;
-        for (const FixItem* item : doing) {
+        for (const Doing& done : doing) {
+            const FixItem* item = done.item;
             if (item->kind != Kind::StartupValue) {
                 continue;
             }
@@ -469,11 +539,10 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
         deleted.storeFailed(batch.finish());
         outcome.merge(deleted);
     }
-    for (std::size_t i = 0; i < plan.items.size(); ++i) {
-        const FixItem& item = plan.items[i];
-        if (std::find(doing.begin(), doing.end(), &item) == doing.end()) {
-            continue;
-        }
+    const auto movedFiles =
+        doing.empty() ? Result<journal::EntryFiles>(failure("")) : journal.entryFiles();
+    for (const Doing& done : doing) {
+        const FixItem& item = *done.item;
         switch (item.kind) {
             case Kind::StartupValue:
                 // Read back: the value must be gone.
@@ -483,15 +552,24 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
                                  "the registry still holds it afterwards"});
                 }
                 break;
-            case Kind::StartupFile:
-                outcome.add(
-                    fileResult(item, "move", journal::moveFile(item.finding.file, movedTo[i])));
+            case Kind::StartupFile: {
+                const auto from = places.files.locate(item.finding.file);
+                const auto to = movedFiles
+                                    ? movedFiles->locate(done.movedTo.string())
+                                    : Result<formats::PlaceFiles::Located>(movedFiles.failure());
+                Result<void> result = !from ? Result<void>(from.failure())
+                                      : !to ? Result<void>(to.failure())
+                                            : journal::moveFile(*from, done.file, *to);
+                outcome.add(fileResult(item, "move", std::move(result)));
                 break;
+            }
             case Kind::PolicyRecords:
             case Kind::Task: {
-                Result<void> result = journal::rewriteFile(item.file, item.after);
-                if (result && !item.gptIni.empty()) {
-                    if (auto ini = journal::rewriteFile(item.gptIni, item.gptAfter); !ini) {
+                Result<void> result = rewrite(places, item.file, item.after, done.file.signature);
+                if (result && done.gptIni) {
+                    if (auto ini =
+                            rewrite(places, item.gptIni, item.gptAfter, done.gptIni->signature);
+                        !ini) {
                         result = failure("the records were removed, but gpt.ini " +
                                          ini.failure().reason);
                     }
@@ -523,6 +601,13 @@ restrictions::Outcome stopAndLift(const FixPlan& plan, const std::string& action
                                   registry::General2& general,
                                   const std::function<void(int)>& untick) {
     restrictions::Outcome outcome;
+    // The prefix's lock, for the files and the hives alike, until the entry is complete.
+    std::optional<formats::FolderLock> lock;
+    if (const auto& root = places.files.root(); root && places.locked) {
+        if (auto taken = root->lock(formats::kLockTimeout); taken && taken->held()) {
+            lock = std::move(taken).value();
+        }
+    }
     {
         const restrictions::JournalEntry entry(&journal, action);
         outcome = applyFix(plan, registry, journal, places);

@@ -1,13 +1,11 @@
 #include "diagnosis/place_access.h"
 
 #include <algorithm>
-#include <system_error>
 #include <variant>
 
 #include "diagnosis/command_scan.h"
 #include "diagnosis/text_scan.h"
 #include "formats/reg_file.h"
-#include "formats/user_file.h"
 #include "formats/utf16.h"
 #include "platform/value_data.h"
 #include "restrictions/catalogue.h"
@@ -29,14 +27,36 @@ std::string limitNote(const std::string& where) {
            " entries; only the first were looked at";
 }
 
-// Whether `folder` may be walked: a folder that a link leads out of the prefix is not.
-bool walkable(const Context& context, Findings& findings, const fs::path& folder) {
-    if (context.places.contains(folder)) {
-        return true;
+// The folder that holds `path` beneath the prefix, and its name there; none, with a note of what
+// was not `done` ("read"), when it lies outside the prefix.
+std::optional<formats::PlaceFiles::Located> reach(const Context& context, Findings& findings,
+                                                  const fs::path& path, const char* done) {
+    auto located = context.places.files.locate(path);
+    if (!located) {
+        findings.notes.push_back(displayPath(path) + " leads outside the prefix; it was not " +
+                                 done);
+        return std::nullopt;
     }
-    findings.notes.push_back(displayPath(folder) +
-                             " leads outside the prefix; it was not looked at");
-    return false;
+    return std::move(located).value();
+}
+
+// The entries of `folder`, at most `most`; none, with a note, when it cannot be listed.
+std::optional<formats::Listing> listed(const Context& context, Findings& findings,
+                                       const fs::path& folder, std::size_t most) {
+    const auto located = reach(context, findings, folder, "looked at");
+    if (!located) {
+        return std::nullopt;
+    }
+    auto listing = located->folder.list(located->name, most);
+    if (!listing) {
+        findings.notes.push_back(displayPath(folder) + " " + listing.failure().reason +
+                                 "; it was not looked at");
+        return std::nullopt;
+    }
+    if (listing->more) {
+        findings.notes.push_back(limitNote(displayPath(folder)));
+    }
+    return std::move(listing).value();
 }
 
 // The restrictions a registry file puts in force (not those it deletes or stores as 0).
@@ -185,64 +205,56 @@ std::vector<std::string> subKeysOf(const Context& context, Findings& findings, K
 
 std::optional<std::string> readPlacedFile(const Context& context, Findings& findings,
                                           const fs::path& file) {
-    const Places& places = context.places;
-    if (!places.contains(file)) {
-        findings.notes.push_back(displayPath(file) + " leads outside the prefix; it was not read");
+    const auto located = reach(context, findings, file, "read");
+    if (!located) {
         return std::nullopt;
     }
-    const fs::path place = places.prefix.empty() ? file.parent_path() : places.prefix;
-    Result<std::string> got = formats::readUserFile(file, kReadLimit, place);
+    auto got = located->folder.read(located->name, kReadLimit);
     if (!got) {
         findings.notes.push_back(displayPath(file) + " " + got.failure().reason +
                                  "; it was not read");
         return std::nullopt;
     }
-    return std::move(got).value();
+    return std::move(got->bytes);
 }
 
 std::vector<fs::path> entriesOf(const Context& context, Findings& findings, const fs::path& folder,
                                 bool folders) {
     std::vector<fs::path> entries;
-    if (!walkable(context, findings, folder)) {
-        return entries;
-    }
-    std::error_code error;
-    fs::directory_iterator it(folder, error);
-    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
-        if (entries.size() == kMaxEntries) {
-            findings.notes.push_back(limitNote(displayPath(folder)));
-            break;
-        }
-        const bool isFolder = it->is_directory(error) && !it->is_symlink(error);
-        if (isFolder == folders && (folders || !it->is_directory(error))) {
-            entries.push_back(it->path());
+    if (const auto listing = listed(context, findings, folder, kMaxEntries)) {
+        for (const formats::Entry& entry : listing->entries) {
+            if ((entry.kind == formats::Entry::Kind::Folder) == folders) {
+                entries.push_back(folder / nameOf(entry.name));
+            }
         }
     }
-    std::sort(entries.begin(), entries.end());
     return entries;
 }
 
 void forEachFile(const Context& context, Findings& findings, const fs::path& folder,
                  const std::function<void(const fs::path&)>& visit) {
-    if (!walkable(context, findings, folder)) {
-        return;
-    }
     std::vector<fs::path> files;
-    std::error_code error;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
-                                        error);
-    for (const fs::recursive_directory_iterator end; !error && it != end; it.increment(error)) {
-        if (files.size() == kMaxEntries) {
-            findings.notes.push_back(limitNote(displayPath(folder)));
-            break;
+    std::size_t seen = 0;
+    // The entries of each folder count against one bound; folders kMaxDepth deep are not entered.
+    const std::function<void(const fs::path&, int)> walk = [&](const fs::path& at, int depth) {
+        if (seen >= kMaxEntries) {
+            return;  // the folder that reached the bound noted it
         }
-        if (it.depth() >= kMaxDepth) {
-            it.disable_recursion_pending();
+        const auto listing = listed(context, findings, at, kMaxEntries - seen);
+        if (!listing) {
+            return;
         }
-        if (it->is_regular_file(error) && !it->is_symlink(error)) {
-            files.push_back(it->path());
+        seen += listing->entries.size();
+        for (const formats::Entry& entry : listing->entries) {
+            const fs::path path = at / nameOf(entry.name);
+            if (entry.kind != formats::Entry::Kind::Folder) {
+                files.push_back(path);
+            } else if (depth < kMaxDepth) {
+                walk(path, depth + 1);
+            }
         }
-    }
+    };
+    walk(folder, 0);
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) {
         visit(file);

@@ -14,10 +14,6 @@
 
 namespace quorvane::diagnosis {
 
-// A key or folder with more entries than this is not walked further (no real one has them), and
-// the report says so.
-inline constexpr std::uint32_t kMaxEntries = 10'000;
-
 std::string keyPath(platform::KeyHandle root, std::string_view subKey);
 
 // A value's text without its terminating NULs.
@@ -35,19 +31,20 @@ void forEachValue(const Context& context, Findings& findings, platform::KeyHandl
 std::vector<std::string> subKeysOf(const Context& context, Findings& findings,
                                    platform::KeyHandle root, const std::string& subKey);
 
-// The bytes of a file that anyone may have placed: read without blocking, only when it is a
-// regular file inside the prefix and within the bound, and as root only what the prefix's
-// owner could read. Why a file was not read goes to the notes.
+// The bytes of a file that anyone may have placed: read beneath the prefix (no "..", no link),
+// without blocking, only when it is a regular file within the bound, and as root only what the
+// prefix's owner could read. Why a file was not read goes to the notes.
 std::optional<std::string> readPlacedFile(const Context& context, Findings& findings,
                                           const std::filesystem::path& file);
 
-// The entries of `folder` in name order: its folders (`folders`), or the files that are not
-// folders (links to files included: they are read by the rules of `readPlacedFile`).
+// The entries of `folder` in name order: its folders (`folders`), or the entries that are not
+// folders (links included: reading one notes that it was not followed). Why a folder was not
+// looked at goes to the notes.
 std::vector<std::filesystem::path> entriesOf(const Context& context, Findings& findings,
                                              const std::filesystem::path& folder, bool folders);
 
-// Calls `visit` with each regular file below `folder`, in name order, following no link to a
-// folder.
+// Calls `visit` with each file below `folder` that is not a folder, in name order, following no
+// link.
 void forEachFile(const Context& context, Findings& findings, const std::filesystem::path& folder,
                  const std::function<void(const std::filesystem::path&)>& visit);
 

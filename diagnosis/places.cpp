@@ -43,10 +43,27 @@ std::optional<std::vector<std::string>> components(std::string_view relative, bo
     return names;
 }
 
-void addIfFound(std::vector<fs::path>& list, const fs::path& base, std::string_view relative) {
-    if (auto found = findCaseless(base, relative)) {
+void addIfFound(const Places& places, std::vector<fs::path>& list, const fs::path& base,
+                std::string_view relative) {
+    if (auto found = findCaseless(places, base, relative)) {
         list.push_back(std::move(*found));
     }
+}
+
+// Whether there is anything of the name `path` (a link or a FIFO counts: it is refused when read).
+bool exists(const Places& places, const fs::path& path) {
+    const auto located = places.files.locate(path);
+    const auto found = located ? located->folder.examine(located->name)
+                               : Result<std::optional<formats::FileSignature>>(located.failure());
+    return found && found->has_value();
+}
+
+// The entries of the folder `folder` of `places`; none when it cannot be listed.
+std::vector<formats::Entry> entries(const Places& places, const fs::path& folder) {
+    const auto located = places.files.locate(folder);
+    auto listing = located ? located->folder.list(located->name, kMaxEntries)
+                           : Result<formats::Listing>(located.failure());
+    return listing ? std::move(listing->entries) : std::vector<formats::Entry>();
 }
 
 #ifndef _WIN32
@@ -57,7 +74,7 @@ std::optional<fs::path> onDrive(const Places& places, std::string_view path) {
     for (const std::string& name : *names) {
         normalised.append(normalised.empty() ? "" : "/").append(name);
     }
-    return findCaseless(places.driveC, normalised);
+    return findCaseless(places, places.driveC, normalised);
 }
 
 bool isAbsoluteWindowsPath(std::string_view path) {
@@ -68,23 +85,22 @@ bool isAbsoluteWindowsPath(std::string_view path) {
 
 }  // namespace
 
-std::optional<fs::path> findCaseless(const fs::path& base, std::string_view relative) {
+std::optional<fs::path> findCaseless(const Places& places, const fs::path& base,
+                                     std::string_view relative) {
     const auto names = components(relative);
     if (!names) {
         return std::nullopt;
     }
     fs::path current = base;
-    std::error_code error;
     for (const std::string& name : *names) {
-        if (fs::exists(current / name, error)) {
+        if (exists(places, current / name)) {
             current /= name;
             continue;
         }
         std::optional<fs::path> match;
-        for (fs::directory_iterator it(current, error), end; !error && it != end;
-             it.increment(error)) {
-            if (equalIgnoringCase(displayPath(it->path().filename()), name)) {
-                match = it->path();
+        for (const formats::Entry& entry : entries(places, current)) {
+            if (equalIgnoringCase(entry.name, name)) {
+                match = current / nameOf(entry.name);
                 break;
             }
         }
@@ -96,24 +112,13 @@ std::optional<fs::path> findCaseless(const fs::path& base, std::string_view rela
     return current;
 }
 
-bool Places::contains(const fs::path& path) const {
-    if (prefix.empty()) {
-        return true;
-    }
-    std::error_code error;
-    const fs::path inside = fs::canonical(prefix, error);
-    const fs::path resolved = error ? fs::path() : fs::canonical(path, error);
-    if (error) {
-        return false;
-    }
-    auto [stop, unused] =
-        std::mismatch(inside.begin(), inside.end(), resolved.begin(), resolved.end());
-    return stop == inside.end();
-}
-
 std::string displayPath(const fs::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
+}
+
+fs::path nameOf(const std::string& name) {
+    return fs::path(std::u8string(name.begin(), name.end()));
 }
 
 namespace {
@@ -121,14 +126,29 @@ namespace {
 // The folders of the Windows drive at `driveC` that hold what runs at logon and what policy left
 // behind: the common Startup folder and policy cache, then those of each home in `homes`.
 void addDriveFolders(Places& places, const fs::path& driveC, const std::vector<fs::path>& homes) {
-    addIfFound(places.startupFolders, driveC,
+    addIfFound(places, places.startupFolders, driveC,
                "ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp");
-    addIfFound(places.policyCaches, driveC, "ProgramData/Microsoft/Group Policy/History");
+    addIfFound(places, places.policyCaches, driveC, "ProgramData/Microsoft/Group Policy/History");
     for (const fs::path& home : homes) {
-        addIfFound(places.startupFolders, home,
+        addIfFound(places, places.startupFolders, home,
                    "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Startup");
-        addIfFound(places.policyCaches, home, "AppData/Local/Microsoft/Group Policy/History");
+        addIfFound(places, places.policyCaches, home,
+                   "AppData/Local/Microsoft/Group Policy/History");
     }
+}
+
+// Opens the prefix or installation at `root` once, for everything after; false, with the reason
+// in `missing`, when it cannot be opened.
+bool openRoot(Places& places, const fs::path& root) {
+    auto folder = formats::Folder::open(root);
+    if (!folder) {
+        places.missing = displayPath(root) + " " + folder.failure().reason +
+                         ", so its Group Policy files, startup folders and scheduled tasks were "
+                         "not looked at";
+        return false;
+    }
+    places.files = formats::PlaceFiles(std::move(folder).value());
+    return true;
 }
 
 }  // namespace
@@ -137,8 +157,12 @@ Places prefixPlaces(const fs::path& prefix) {
     Places places;
     places.description = "the Wine prefix " + displayPath(prefix);
     places.prefix = prefix;
-    const auto driveC = findCaseless(prefix, "drive_c");
-    const auto system = driveC ? findCaseless(*driveC, "windows/system32") : std::nullopt;
+    if (!openRoot(places, prefix)) {
+        return places;
+    }
+    places.locked = true;
+    const auto driveC = findCaseless(places, prefix, "drive_c");
+    const auto system = driveC ? findCaseless(places, *driveC, "windows/system32") : std::nullopt;
     if (!system) {
         places.missing = displayPath(prefix) +
                          " holds no Windows system folder (drive_c/windows/system32), so it "
@@ -149,13 +173,12 @@ Places prefixPlaces(const fs::path& prefix) {
     places.systemFolder = *system;
     places.windowsFolder = system->parent_path();
     std::vector<fs::path> homes;
-    std::error_code error;
-    if (const auto users = findCaseless(*driveC, "users")) {
-        for (fs::directory_iterator it(*users, error), end; !error && it != end;
-             it.increment(error)) {
-            homes.push_back(it->path());
+    if (const auto users = findCaseless(places, *driveC, "users")) {
+        for (const formats::Entry& entry : entries(places, *users)) {
+            if (entry.kind == formats::Entry::Kind::Folder) {
+                homes.push_back(*users / nameOf(entry.name));
+            }
         }
-        std::sort(homes.begin(), homes.end());
     }
     addDriveFolders(places, *driveC, homes);
     return places;
@@ -166,7 +189,10 @@ Places installationPlaces(const fs::path& root, const std::string& description,
     Places places;
     places.description = description;
     places.prefix = root;
-    const auto system = findCaseless(root, "windows/system32");
+    if (!openRoot(places, root)) {
+        return places;
+    }
+    const auto system = findCaseless(places, root, "windows/system32");
     if (!system) {
         places.missing = displayPath(root) +
                          " holds no Windows system folder (Windows/System32), so it has no Group "
@@ -207,8 +233,7 @@ std::optional<fs::path> localFile(const Places& places, std::string_view windows
         return given;
     }
     for (const fs::path& folder : folders) {
-        std::error_code error;
-        if (fs::exists(folder / given, error)) {
+        if (exists(places, folder / given)) {
             return folder / given;
         }
     }
@@ -231,7 +256,7 @@ std::optional<fs::path> localFile(const Places& places, std::string_view windows
         const bool onTheDrive = !places.driveC.empty() && !below.empty() && *below.begin() != "..";
         auto found = onTheDrive
                          ? onDrive(places, displayPath(below) + "/" + std::string(windowsPath))
-                         : findCaseless(folder, windowsPath);
+                         : findCaseless(places, folder, windowsPath);
         if (found) {
             return found;
         }
@@ -274,7 +299,7 @@ Places thisComputer() {
     }
     for (int folder : {CSIDL_COMMON_APPDATA, CSIDL_LOCAL_APPDATA}) {
         if (auto found = shellFolder(folder)) {
-            addIfFound(places.policyCaches, *found, "Microsoft\\Group Policy\\History");
+            addIfFound(places, places.policyCaches, *found, "Microsoft\\Group Policy\\History");
         }
     }
     return places;

@@ -4,15 +4,21 @@
 // Quorvane works on.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "formats/file_access.h"
 #include "platform/registry_location.h"
 
 namespace quorvane::diagnosis {
+
+// A key or folder with more entries than this is not walked further (no real one has them), and
+// the report says so.
+inline constexpr std::uint32_t kMaxEntries = 10'000;
 
 struct Places {
     std::string description;              // "this computer", "the Wine prefix /home/a/.wine"
@@ -22,12 +28,17 @@ struct Places {
     std::vector<std::filesystem::path> startupFolders;  // the common one, then each user's
     std::vector<std::filesystem::path> policyCaches;    // each "Microsoft\Group Policy\History"
     std::string missing;  // why there are no files to look at, for people
-    // What every file looked at must lie in (after links are followed), and whose owner's eyes
-    // root reads with: the prefix. Empty on Windows, where the computer's own folders are read.
+    // The prefix (or installation) every folder above lies in; empty on Windows, where the
+    // computer's own folders are read.
     std::filesystem::path prefix;
-
-    // Whether `path`, with its links followed, lies inside the prefix (always, without one).
-    bool contains(const std::filesystem::path& path) const;
+    // The prefix, opened once when the places were found: every file and folder above is reached
+    // beneath it (no "..", no link), with its owner's rights when root looks at another user's
+    // prefix. On Windows each is reached by its path.
+    formats::PlaceFiles files;
+    // Whether changes take the lock of `files`' folder: a Wine prefix's, which its hive store takes
+    // too. An installation's writers are kept apart by the offline registry's own lock, and no
+    // lock file is left on a Windows disk.
+    bool locked = false;
 };
 
 #ifdef _WIN32
@@ -46,19 +57,21 @@ Places prefixPlaces(const std::filesystem::path& prefix);
 Places installationPlaces(const std::filesystem::path& root, const std::string& description,
                           const std::optional<std::filesystem::path>& home);
 
-// `relative` (components separated by '\' or '/') below `base`, matching each name without
-// regard to case as Windows does; nullopt when some component is missing.
-std::optional<std::filesystem::path> findCaseless(const std::filesystem::path& base,
+// `relative` (components separated by '\' or '/') below `base`, a folder of `places`, matching
+// each name without regard to case as Windows does; nullopt when some component is missing.
+std::optional<std::filesystem::path> findCaseless(const Places& places,
+                                                  const std::filesystem::path& base,
                                                   std::string_view relative);
 
 // The local file a Windows path names ("C:\Users\...", or relative to one of `folders`). ".."
 // is taken lexically, as Windows takes it, and never leads above the drive folder (or a folder
-// outside it). A link on the way may still lead out of the prefix: check `contains` before
-// reading.
+// outside it); a link on the way is refused when the file is read.
 std::optional<std::filesystem::path> localFile(const Places& places, std::string_view windowsPath,
                                                const std::vector<std::filesystem::path>& folders);
 
 // A path as text for people and for matching, in the registry's narrow encoding.
 std::string displayPath(const std::filesystem::path& path);
+// The path of an entry's name, given as a listing gives it (UTF-8 on Windows).
+std::filesystem::path nameOf(const std::string& name);
 
 }  // namespace quorvane::diagnosis

@@ -74,15 +74,15 @@ std::optional<Finding> policyFinding(const PolicyFile& file, KeyHandle root,
 
 void readPolicyFiles(const Context& context, Findings& findings) {
     const Places& places = context.places;
-    if (auto file = findCaseless(places.systemFolder, "GroupPolicy/Machine/Registry.pol")) {
+    if (auto file = findCaseless(places, places.systemFolder, "GroupPolicy/Machine/Registry.pol")) {
         policyFile(context, findings, *file, platform::kLocalMachine);
     }
-    if (auto file = findCaseless(places.systemFolder, "GroupPolicy/User/Registry.pol")) {
+    if (auto file = findCaseless(places, places.systemFolder, "GroupPolicy/User/Registry.pol")) {
         policyFile(context, findings, *file, platform::kCurrentUser);
     }
-    if (const auto users = findCaseless(places.systemFolder, "GroupPolicyUsers")) {
+    if (const auto users = findCaseless(places, places.systemFolder, "GroupPolicyUsers")) {
         for (const fs::path& user : entriesOf(context, findings, *users, true)) {
-            if (auto file = findCaseless(user, "User/Registry.pol")) {
+            if (auto file = findCaseless(places, user, "User/Registry.pol")) {
                 policyFile(context, findings, *file, platform::kCurrentUser);
             }
         }

@@ -57,7 +57,7 @@ void task(const Context& context, Findings& findings, const fs::path& tasks, con
 }  // namespace
 
 void readScheduledTasks(const Context& context, Findings& findings) {
-    const auto tasks = findCaseless(context.places.systemFolder, "Tasks");
+    const auto tasks = findCaseless(context.places, context.places.systemFolder, "Tasks");
     if (!tasks) {
         return;
     }

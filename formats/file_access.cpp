@@ -50,7 +50,7 @@ Failure fileFailure(long status, std::string reason, int error) {
 
 #ifndef _WIN32
 // Why a name could not be reached or used, after `action` ("cannot be read").
-Failure refusal(const std::string& action, int error) {
+[[maybe_unused]] Failure refusal(const std::string& action, int error) {
     if (error == ELOOP) {
         return fileFailure(0, "is reached through a link, which Quorvane does not follow", error);
     }
@@ -263,22 +263,6 @@ public:
 private:
     int fd_;
 };
-
-FileSignature signatureOf(const struct stat& info) {
-    FileSignature signature;
-    signature.device = info.st_dev;
-    signature.inode = info.st_ino;
-    signature.size = info.st_size;
-    signature.modifiedSeconds = info.st_mtim.tv_sec;
-    signature.modifiedNanoseconds = info.st_mtim.tv_nsec;
-    signature.changedSeconds = info.st_ctim.tv_sec;
-    signature.changedNanoseconds = info.st_ctim.tv_nsec;
-    signature.mode = info.st_mode;
-    signature.owner = info.st_uid;
-    signature.group = info.st_gid;
-    signature.links = info.st_nlink;
-    return signature;
-}
 
 // Opens one name beneath `folder`: openat2 with no link followed anywhere and no way out, or,
 // where the kernel lacks openat2, openat with O_NOFOLLOW of the single name (the same result: a
@@ -565,6 +549,22 @@ std::optional<Failure> replaceName(int folder, const std::string& temporary,
 
 }  // namespace
 
+FileSignature signatureOf(const struct stat& info) {
+    FileSignature signature;
+    signature.device = info.st_dev;
+    signature.inode = info.st_ino;
+    signature.size = info.st_size;
+    signature.modifiedSeconds = info.st_mtim.tv_sec;
+    signature.modifiedNanoseconds = info.st_mtim.tv_nsec;
+    signature.changedSeconds = info.st_ctim.tv_sec;
+    signature.changedNanoseconds = info.st_ctim.tv_nsec;
+    signature.mode = info.st_mode;
+    signature.owner = info.st_uid;
+    signature.group = info.st_gid;
+    signature.links = info.st_nlink;
+    return signature;
+}
+
 OpenFile::~OpenFile() {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -608,25 +608,11 @@ struct Folder::State {
     }
 };
 
-Folder::Folder(std::shared_ptr<const State> state) : state_(std::move(state)) {}
-
-const fs::path& Folder::path() const {
-    return state_->path;
-}
-
-const FileSignature& Folder::signature() const {
-    return state_->signature;
-}
-
 std::optional<Owner> Folder::actingAs() const {
     if (!state_->identity) {
         return std::nullopt;
     }
     return Owner{state_->identity->uid, state_->identity->gid};
-}
-
-fs::path Folder::pathOf(const fs::path& relative) const {
-    return relative.empty() ? state_->path : state_->path / relative;
 }
 
 int Folder::descriptor() const {
@@ -763,7 +749,13 @@ Result<Folder> Folder::make(const fs::path& path, std::uint32_t mode) {
             return fileFailure(0, "cannot be made: " + describeError(error), error);
         }
     }
-    return open(path);
+    auto opened = open(path);
+    if (!opened && opened.failure().error != EACCES) {
+        // Something of the name that is no folder: it cannot be made.
+        return fileFailure(0, "cannot be made: " + describeError(opened.failure().error),
+                           opened.failure().error);
+    }
+    return opened;
 }
 
 Result<Folder> Folder::folder(const fs::path& relative) const {
@@ -857,24 +849,37 @@ Result<FileContent> Folder::read(const fs::path& relative, std::uintmax_t limit)
     return content;
 }
 
-Result<OpenFile> Folder::openFile(const fs::path& relative, Opening how, std::uint32_t mode) const {
+namespace {
+
+// Runs `use` on the folder that holds the name `relative` beneath `state`'s folder (opened with
+// `flags`) and the last name, with the rights of the user `state` acts as; what `action` could
+// not do when the name cannot be reached.
+template <typename T, typename Use>
+Result<T> inParent(const Folder::State& state, const fs::path& relative, int flags,
+                   const std::string& action, Use use) {
     const auto names = namesOf(relative);
     if (!names || names->empty()) {
         return notBeneath();
     }
-    const char* action = how == Opening::Read ? "cannot be read" : "cannot be made";
-    AsUser as(state_->identity.get());
+    AsUser as(state.identity.get());
     if (!as.ok()) {
         return cannotActAs();
     }
-    auto parent = parentOf(state_->fd, *names, O_PATH);
+    const auto parent = parentOf(state.fd, *names, flags);
     if (!parent) {
         return refusal(action, errno);
     }
-    if (how == Opening::Read) {
+    return use(parent->fd, parent->name);
+}
+
+// The regular file `name` in `folder`, held open.
+Result<OpenFile> openRegular(int folder, const std::string& name, Folder::Opening how, mode_t mode,
+                             const std::string& action) {
+    const bool reading = how == Folder::Opening::Read;
+    if (reading) {
         // Looked at before it is opened: opening a device may do something by itself.
         struct stat info {};
-        if (::fstatat(parent->fd, parent->name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             return refusal(action, errno);
         }
         if (S_ISLNK(info.st_mode)) {
@@ -884,15 +889,14 @@ Result<OpenFile> Folder::openFile(const fs::path& relative, Opening how, std::ui
             return fileFailure(0, "is not a regular file", EINVAL);
         }
     }
-    const int flags = how == Opening::Read ? O_RDONLY | O_NONBLOCK | O_NOCTTY
-                                           : O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY;
-    Descriptor fd(openName(parent->fd, parent->name.c_str(), flags, static_cast<mode_t>(mode)));
-    struct stat info {};
+    const int flags = reading ? O_RDONLY | O_NONBLOCK | O_NOCTTY
+                              : O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY;
+    Descriptor fd(openName(folder, name.c_str(), flags, mode));
     if (fd.get() < 0) {
-        return how == Opening::CreateNew && errno == EEXIST
-                   ? fileFailure(kNameTaken, "exists already", EEXIST)
-                   : refusal(action, errno);
+        return !reading && errno == EEXIST ? fileFailure(kNameTaken, "exists already", EEXIST)
+                                           : refusal(action, errno);
     }
+    struct stat info {};
     if (::fstat(fd.get(), &info) != 0) {
         return refusal(action, errno);
     }
@@ -900,6 +904,16 @@ Result<OpenFile> Folder::openFile(const fs::path& relative, Opening how, std::ui
         return fileFailure(0, "is not a regular file", EINVAL);
     }
     return OpenFile(fd.release(), signatureOf(info));
+}
+
+}  // namespace
+
+Result<OpenFile> Folder::openFile(const fs::path& relative, Opening how, std::uint32_t mode) const {
+    const std::string action = how == Opening::Read ? "cannot be read" : "cannot be made";
+    return inParent<OpenFile>(*state_, relative, O_PATH, action,
+                              [&](int folder, const std::string& name) {
+                                  return openRegular(folder, name, how, mode, action);
+                              });
 }
 
 Result<Listing> Folder::list(const fs::path& relative, std::size_t most) const {
@@ -996,171 +1010,153 @@ int keepOwnerAndMode(int fd, const FileSignature& expected, const Identity* iden
 
 Result<FileSignature> Folder::write(const fs::path& relative, std::string_view bytes,
                                     const WriteOptions& options) const {
-    const auto names = namesOf(relative);
-    if (!names || names->empty()) {
-        return notBeneath();
-    }
     const Identity* identity = state_->identity.get();
-    AsUser as(identity);
-    if (!as.ok()) {
-        return cannotActAs();
-    }
-    auto parent = parentOf(state_->fd, *names, O_RDONLY);
-    if (!parent) {
-        return refusal("cannot be written", errno);
-    }
-    const int folder = parent->fd;
-    const std::string& name = parent->name;
-    const std::string& seamName = options.seamName.empty() ? name : options.seamName;
-    const auto failed = [](int error) { return fileFailure(0, describeError(error), error); };
-    const std::optional<FileSignature>& expected =
-        options.placing == Placing::Replace ? options.expected : std::nullopt;
-    if (options.onlyWhatItsOwnerCould && expected && ::geteuid() == 0 && identity == nullptr &&
-        expected->owner != 0) {
-        struct stat info {};
-        if (::fstat(folder, &info) != 0) {
-            return failed(errno);
-        }
-        if (!ownerMayChange(*expected, info)) {
-            return fileFailure(0,
-                               "its owner could not change it, and Quorvane does not as root "
-                               "either",
-                               EACCES);
-        }
-    }
-    std::string temporaryName;
-    int fd = -1;
-    if (const int error = stepped(WriteStep::Create, seamName, [&] {
-            fd = createTemporary(folder, name, static_cast<mode_t>(expected ? 0600 : options.mode),
-                                 temporaryName);
-            return fd < 0 ? errno : 0;
-        })) {
-        return failed(error);
-    }
-    Temporary temporary(folder, temporaryName, fd);
-    if (expected) {
-        if (const int error = keepOwnerAndMode(fd, *expected, identity); error != 0) {
-            return fileFailure(0, "its owner and mode cannot be kept: " + describeError(error),
-                               error);
-        }
-    }
-    if (const int error = stepped(WriteStep::Write, seamName,
-                                  [&] { return static_cast<int>(writeAll(fd, bytes)); })) {
-        return failed(error);
-    }
-    if (const int error =
-            stepped(WriteStep::Flush, seamName, [&] { return errnoOf(::fsync(fd)); })) {
-        return failed(error);
-    }
-    struct stat written {};
-    if (::fstat(fd, &written) != 0) {
-        return failed(errno);
-    }
-    if (const int error = errnoOf(temporary.close())) {
-        return failed(error);
-    }
-    std::optional<Failure> refused;
-    if (const int error = stepped(WriteStep::Rename, seamName, [&] {
-            if (options.placing == Placing::NewName) {
-                const int taken = takeFreeName(folder, temporary.name(), name);
-                if (taken == EEXIST) {
-                    refused = fileFailure(kNameTaken, "the name exists already", EEXIST);
+    return inParent<FileSignature>(
+        *state_, relative, O_RDONLY, "cannot be written",
+        [&](int folder, const std::string& name) -> Result<FileSignature> {
+            const std::string& seamName = options.seamName.empty() ? name : options.seamName;
+            const auto failed = [](int error) {
+                return fileFailure(0, describeError(error), error);
+            };
+            const std::optional<FileSignature>& expected =
+                options.placing == Placing::Replace ? options.expected : std::nullopt;
+            if (options.onlyWhatItsOwnerCould && expected && ::geteuid() == 0 &&
+                identity == nullptr && expected->owner != 0) {
+                struct stat info {};
+                if (::fstat(folder, &info) != 0) {
+                    return failed(errno);
                 }
-                return refused ? 0 : taken;
+                if (!ownerMayChange(*expected, info)) {
+                    return fileFailure(
+                        0,
+                        "its owner could not change it, and Quorvane does not as root "
+                        "either",
+                        EACCES);
+                }
             }
-            refused = replaceName(folder, temporary.name(), name, expected);
-            return 0;
-        })) {
-        return failed(error);
-    }
-    if (refused) {
-        return *refused;
-    }
-    temporary.placed();
-    if (const int error = stepped(WriteStep::FlushDirectory, seamName,
-                                  [&] { return errnoOf(::fsync(folder)); })) {
-        return failed(error);
-    }
-    const FileSignature signature = signatureOf(written);
-    if (options.readBack) {
-        // Through the name, without blocking: what took it since (a FIFO, say) is not waited on.
-        Descriptor back(openName(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
-        struct stat now {};
-        std::string content;
-        const bool holds = back.get() >= 0 && ::fstat(back.get(), &now) == 0 &&
-                           S_ISREG(now.st_mode) && now.st_dev == written.st_dev &&
-                           now.st_ino == written.st_ino &&
-                           readUpTo(back.get(), bytes.size(), content) == 0 && content == bytes;
-        if (!holds) {
-            return fileFailure(0, "it does not hold what was written to it", EIO);
-        }
-    }
-    return signature;
+            std::string temporaryName;
+            int fd = -1;
+            if (const int error = stepped(WriteStep::Create, seamName, [&] {
+                    fd = createTemporary(folder, name,
+                                         static_cast<mode_t>(expected ? 0600 : options.mode),
+                                         temporaryName);
+                    return fd < 0 ? errno : 0;
+                })) {
+                return failed(error);
+            }
+            Temporary temporary(folder, temporaryName, fd);
+            if (expected) {
+                if (const int error = keepOwnerAndMode(fd, *expected, identity); error != 0) {
+                    return fileFailure(
+                        0, "its owner and mode cannot be kept: " + describeError(error), error);
+                }
+            }
+            if (const int error = stepped(WriteStep::Write, seamName,
+                                          [&] { return static_cast<int>(writeAll(fd, bytes)); })) {
+                return failed(error);
+            }
+            if (const int error =
+                    stepped(WriteStep::Flush, seamName, [&] { return errnoOf(::fsync(fd)); })) {
+                return failed(error);
+            }
+            struct stat written {};
+            if (::fstat(fd, &written) != 0) {
+                return failed(errno);
+            }
+            if (const int error = errnoOf(temporary.close())) {
+                return failed(error);
+            }
+            std::optional<Failure> refused;
+            if (const int error = stepped(WriteStep::Rename, seamName, [&] {
+                    if (options.placing == Placing::NewName) {
+                        const int taken = takeFreeName(folder, temporary.name(), name);
+                        if (taken == EEXIST) {
+                            refused = fileFailure(kNameTaken, "the name exists already", EEXIST);
+                        }
+                        return refused ? 0 : taken;
+                    }
+                    refused = replaceName(folder, temporary.name(), name, expected);
+                    return 0;
+                })) {
+                return failed(error);
+            }
+            if (refused) {
+                return *refused;
+            }
+            temporary.placed();
+            if (const int error = stepped(WriteStep::FlushDirectory, seamName,
+                                          [&] { return errnoOf(::fsync(folder)); })) {
+                return failed(error);
+            }
+            const FileSignature signature = signatureOf(written);
+            if (options.readBack) {
+                // Through the name, without blocking: what took it since (a FIFO, say) is not
+                // waited on.
+                Descriptor back(openName(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+                struct stat now {};
+                std::string content;
+                const bool holds =
+                    back.get() >= 0 && ::fstat(back.get(), &now) == 0 && S_ISREG(now.st_mode) &&
+                    now.st_dev == written.st_dev && now.st_ino == written.st_ino &&
+                    readUpTo(back.get(), bytes.size(), content) == 0 && content == bytes;
+                if (!holds) {
+                    return fileFailure(0, "it does not hold what was written to it", EIO);
+                }
+            }
+            return signature;
+        });
 }
 
 Result<void> Folder::remove(const fs::path& relative, const FileSignature& expected) const {
-    const auto names = namesOf(relative);
-    if (!names || names->empty()) {
-        return notBeneath();
-    }
-    AsUser as(state_->identity.get());
-    if (!as.ok()) {
-        return cannotActAs();
-    }
-    auto parent = parentOf(state_->fd, *names, O_RDONLY);
-    if (!parent) {
-        return refusal("cannot be removed", errno);
-    }
-    const int folder = parent->fd;
-    const std::string& name = parent->name;
-    // The file is first moved aside under a name of its own, which takes whatever has the name
-    // at this instant; only when that is the version expected is it removed.
-    std::string aside;
-    int error = EEXIST;
-    for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
-        aside = temporaryName(name);
-        error = renameWith(folder, name.c_str(), aside.c_str(), RENAME_NOREPLACE, [&] {
-            return errnoOf(::renameat(folder, name.c_str(), folder, aside.c_str()));
+    return inParent<void>(
+        *state_, relative, O_RDONLY, "cannot be removed",
+        [&](int folder, const std::string& name) -> Result<void> {
+            // The file is first moved aside under a name of its own, which takes whatever has the
+            // name at this instant; only when that is the version expected is it removed.
+            std::string aside;
+            int error = EEXIST;
+            for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
+                aside = temporaryName(name);
+                error = renameWith(folder, name.c_str(), aside.c_str(), RENAME_NOREPLACE, [&] {
+                    return errnoOf(::renameat(folder, name.c_str(), folder, aside.c_str()));
+                });
+            }
+            if (error != 0) {
+                return error == ENOENT ? changedSinceRead(ENOENT)
+                                       : refusal("cannot be removed", error);
+            }
+            const auto now = statName(folder, aside, error);
+            if (!now || !S_ISREG(now->st_mode) || !signatureOf(*now).sameVersion(expected)) {
+                if (::renameat2(folder, aside.c_str(), folder, name.c_str(), RENAME_NOREPLACE) !=
+                        0 &&
+                    (errno == EINVAL || errno == ENOSYS)) {
+                    ::renameat(folder, aside.c_str(), folder, name.c_str());
+                }
+                return changedSinceRead();
+            }
+            if (::unlinkat(folder, aside.c_str(), 0) != 0) {
+                error = errno;
+                ::renameat2(folder, aside.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
+                return refusal("cannot be removed", error);
+            }
+            ::fsync(folder);
+            return {};
         });
-    }
-    if (error != 0) {
-        return error == ENOENT ? changedSinceRead(ENOENT) : refusal("cannot be removed", error);
-    }
-    const auto now = statName(folder, aside, error);
-    if (!now || !S_ISREG(now->st_mode) || !signatureOf(*now).sameVersion(expected)) {
-        if (::renameat2(folder, aside.c_str(), folder, name.c_str(), RENAME_NOREPLACE) != 0 &&
-            (errno == EINVAL || errno == ENOSYS)) {
-            ::renameat(folder, aside.c_str(), folder, name.c_str());
-        }
-        return changedSinceRead();
-    }
-    if (::unlinkat(folder, aside.c_str(), 0) != 0) {
-        error = errno;
-        ::renameat2(folder, aside.c_str(), folder, name.c_str(), RENAME_NOREPLACE);
-        return refusal("cannot be removed", error);
-    }
-    ::fsync(folder);
-    return {};
 }
 
 Result<std::string> Folder::linkTarget(const fs::path& relative) const {
-    const auto names = namesOf(relative);
-    if (!names || names->empty()) {
-        return notBeneath();
-    }
-    AsUser as(state_->identity.get());
-    if (!as.ok()) {
-        return cannotActAs();
-    }
-    auto parent = parentOf(state_->fd, *names, O_PATH);
-    std::string target(4096, '\0');
-    const ssize_t length =
-        parent ? ::readlinkat(parent->fd, parent->name.c_str(), target.data(), target.size()) : -1;
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
-        return refusal("cannot be read as a link", length < 0 ? errno : ENAMETOOLONG);
-    }
-    target.resize(static_cast<std::size_t>(length));
-    return target;
+    const std::string action = "cannot be read as a link";
+    return inParent<std::string>(
+        *state_, relative, O_PATH, action,
+        [&](int folder, const std::string& name) -> Result<std::string> {
+            std::string target(4096, '\0');
+            const ssize_t length = ::readlinkat(folder, name.c_str(), target.data(), target.size());
+            if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
+                return refusal(action, length < 0 ? errno : ENAMETOOLONG);
+            }
+            target.resize(static_cast<std::size_t>(length));
+            return target;
+        });
 }
 
 Result<Folder> Folder::follow(const fs::path& target) const {
@@ -1246,13 +1242,6 @@ FolderLock::~FolderLock() {
     }
 }
 
-FolderLock::FolderLock(FolderLock&& other) noexcept : key_(std::exchange(other.key_, {})) {}
-
-FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
-    std::swap(key_, other.key_);
-    return *this;
-}
-
 Result<FolderLock> Folder::lock(std::chrono::milliseconds timeout) const {
     const fs::path file = pathOf(FolderLock::kFileName);
     if (const int error = injectedFault(WriteStep::Lock, FolderLock::kFileName); error != 0) {
@@ -1284,17 +1273,19 @@ Result<FolderLock> Folder::lock(std::chrono::milliseconds timeout) const {
             fd = Descriptor(openName(folder, FolderLock::kFileName, kLockFlags));
         }
         struct stat info {};
+        const std::string notOurs =
+            "is not a lock file of the directory's owner; Quorvane does not use it: remove it";
         if (fd.get() < 0) {
-            return lockRefused(file, "cannot be opened: " + describeError(errno), errno);
+            // One that the owner cannot open is somebody else's.
+            return errno == EACCES || errno == EPERM
+                       ? lockRefused(file, notOurs, errno)
+                       : lockRefused(file, "cannot be opened: " + describeError(errno), errno);
         }
         if (::fstat(fd.get(), &info) != 0) {
             return refusal("cannot examine " + file.string(), errno);
         }
         if (!S_ISREG(info.st_mode) || !acceptable(info.st_uid)) {
-            return lockRefused(file,
-                               "is not a lock file of the directory's owner; Quorvane does not "
-                               "use it: remove it",
-                               EACCES);
+            return lockRefused(file, notOurs, EACCES);
         }
         const bool mendNeeded = othersCouldOpen(info);
         // Anyone may be the holder of a lock file others can open: no waiting for them.
@@ -1344,19 +1335,28 @@ Result<FolderLock> Folder::lock(std::chrono::milliseconds timeout) const {
     }
 }
 
-Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placing placing) {
-    const fs::path parent = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    auto folder = Folder::open(parent);
+fs::path canonicalPath(const fs::path& path) {
+    std::error_code ignored;
+    const fs::path absolute = fs::absolute(path, ignored).lexically_normal();
+    if (!absolute.has_relative_path()) {
+        return absolute;
+    }
+    // lexically_normal leaves a last separator as an empty name.
+    const fs::path whole = absolute.filename().empty() ? absolute.parent_path() : absolute;
+    const auto folder = Folder::open(whole);
     if (!folder) {
-        return folder.failure();
+        return folder.failure().error == ENOENT
+                   ? canonicalPath(whole.parent_path()) / whole.filename()
+                   : whole;
     }
-    WriteOptions options;
-    options.placing = placing;
-    auto written = folder->write(file.filename(), bytes, options);
-    if (!written) {
-        return written.failure();
+    std::string name(4096, '\0');
+    const std::string self = "/proc/self/fd/" + std::to_string(folder->descriptor());
+    const ssize_t length = ::readlink(self.c_str(), name.data(), name.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= name.size()) {
+        return whole;
     }
-    return {};
+    name.resize(static_cast<std::size_t>(length));
+    return name;
 }
 
 #else  // _WIN32: the system's own folders, reached by their paths.
@@ -1377,8 +1377,8 @@ std::optional<FileSignature> signatureAt(const fs::path& path, std::error_code& 
         return std::nullopt;
     }
     FileSignature signature;
-    signature.mode = fs::is_symlink(status) ? kLinkKind
-                     : fs::is_directory(status) ? kFolderKind
+    signature.mode = fs::is_symlink(status)        ? kLinkKind
+                     : fs::is_directory(status)    ? kFolderKind
                      : fs::is_regular_file(status) ? kRegularKind
                                                    : 0;
     if (signature.regular()) {
@@ -1403,22 +1403,8 @@ struct Folder::State {
     FileSignature signature;
 };
 
-Folder::Folder(std::shared_ptr<const State> state) : state_(std::move(state)) {}
-
-const fs::path& Folder::path() const {
-    return state_->path;
-}
-
-const FileSignature& Folder::signature() const {
-    return state_->signature;
-}
-
 std::optional<Owner> Folder::actingAs() const {
     return std::nullopt;
-}
-
-fs::path Folder::pathOf(const fs::path& relative) const {
-    return relative.empty() ? state_->path : state_->path / relative;
 }
 
 Result<Folder> Folder::open(const fs::path& path, const OpenOptions&) {
@@ -1514,8 +1500,8 @@ Result<Listing> Folder::list(const fs::path& relative, std::size_t most) const {
         const fs::file_status status = it->symlink_status(error);
         const std::u8string name = it->path().filename().u8string();
         listing.entries.push_back({std::string(name.begin(), name.end()),
-                                   fs::is_symlink(status) ? Entry::Kind::Link
-                                   : fs::is_directory(status) ? Entry::Kind::Folder
+                                   fs::is_symlink(status)        ? Entry::Kind::Link
+                                   : fs::is_directory(status)    ? Entry::Kind::Folder
                                    : fs::is_regular_file(status) ? Entry::Kind::File
                                                                  : Entry::Kind::Other});
     }
@@ -1612,11 +1598,6 @@ Result<void> Folder::remove(const fs::path& relative, const FileSignature& expec
 }
 
 FolderLock::~FolderLock() = default;
-FolderLock::FolderLock(FolderLock&& other) noexcept : key_(std::exchange(other.key_, {})) {}
-FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
-    std::swap(key_, other.key_);
-    return *this;
-}
 
 // Windows' own files have no lock file: the registry serialises its own writers.
 Result<FolderLock> Folder::lock(std::chrono::milliseconds) const {
@@ -1626,6 +1607,37 @@ Result<FolderLock> Folder::lock(std::chrono::milliseconds) const {
 }
 
 void Folder::removeLeftovers() const {}
+
+fs::path canonicalPath(const fs::path& path) {
+    std::error_code error;
+    const fs::path full = fs::weakly_canonical(fs::absolute(path, error), error);
+    return error ? fs::absolute(path, error) : full;
+}
+
+#endif
+
+// What both systems share.
+
+Folder::Folder(std::shared_ptr<const State> state) : state_(std::move(state)) {}
+
+const fs::path& Folder::path() const {
+    return state_->path;
+}
+
+const FileSignature& Folder::signature() const {
+    return state_->signature;
+}
+
+fs::path Folder::pathOf(const fs::path& relative) const {
+    return relative.empty() ? state_->path : state_->path / relative;
+}
+
+FolderLock::FolderLock(FolderLock&& other) noexcept : key_(std::exchange(other.key_, {})) {}
+
+FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
+    std::swap(key_, other.key_);
+    return *this;
+}
 
 Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placing placing) {
     const fs::path parent = file.has_parent_path() ? file.parent_path() : fs::path(".");
@@ -1641,8 +1653,6 @@ Result<void> writeWholeFile(const fs::path& file, std::string_view bytes, Placin
     }
     return {};
 }
-
-#endif
 
 std::optional<fs::path> nameBeneath(const fs::path& folder, const fs::path& path) {
     const auto names = [](const fs::path& whole) {

@@ -18,6 +18,8 @@
 //   file-system identity (user, group and groups, for the calling thread only), so root reaches
 //   only what that user could and the files it makes belong to that user.
 // - One exclusive lock per folder (its lock file) serves every read-change-commit on it.
+// On Windows, where Quorvane works on the computer's own folders, the layer is thin: names are
+// reached by their paths, a change is checked by size and time, and there is no lock file.
 #pragma once
 
 #include <chrono>
@@ -30,6 +32,10 @@
 #include <vector>
 
 #include "formats/result.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace quorvane::formats {
 
@@ -45,6 +51,9 @@ std::string stepAction(WriteStep step);
 
 // Test seam: resolve names by the walk of single names, as on a kernel without openat2.
 void setOpenat2Missing(bool missing);
+
+// How long a writer waits for a folder's lock (FolderLock) before it gives up.
+inline constexpr std::chrono::milliseconds kLockTimeout{10'000};
 
 // Failure statuses the callers tell apart (Windows' numbers for the same causes).
 inline constexpr long kNameTaken = 183;     // ERROR_ALREADY_EXISTS: the name exists already
@@ -77,6 +86,11 @@ struct FileSignature {
     bool folder() const;
     bool link() const;
 };
+
+#ifndef _WIN32
+// What stat says of a file, as a signature: for a descriptor the layer did not open itself.
+FileSignature signatureOf(const struct stat& info);
+#endif
 
 struct FileContent {
     std::string bytes;
@@ -289,6 +303,10 @@ private:
 // has a ".." anywhere (no name that goes up and down again counts as beneath).
 std::optional<std::filesystem::path> nameBeneath(const std::filesystem::path& folder,
                                                  const std::filesystem::path& path);
+
+// `path` as the system names what it reaches, its links resolved (the folder Folder::open opens,
+// by its rules); a part that does not exist yet follows that name as given.
+std::filesystem::path canonicalPath(const std::filesystem::path& path);
 
 // `file` made to hold exactly `bytes` in the folder it names (Folder::open of its parent, then
 // Folder::write), read back. The reason names the cause ("disk full"), not the file.

@@ -1,22 +1,17 @@
-// Changing files a user owns, for `fix` and its undo: a file rewritten whole (formats/whole_file.h)
-// keeps its owner and permissions, and an item is moved without ever taking a name that exists.
+// Moving an item that `fix` takes out of a Startup folder, and that its undo puts back, through
+// the file-access layer: never over a name that exists, and never losing the item.
 #pragma once
 
-#include <filesystem>
-#include <string>
-#include <string_view>
-
+#include "formats/file_access.h"
 #include "formats/result.h"
 
 namespace quorvane::journal {
 
-// Replaces the regular file `file` with `bytes` whole or not at all, then reads it back; the new
-// file gets the owner, group and permission bits of the old one. When run as root, a file whose
-// folder its owner could not change is refused.
-Result<void> rewriteFile(const std::filesystem::path& file, std::string_view bytes);
-
-// Moves the file `from` to `to` (making `to`'s folder), never over an existing file; across file
-// systems by copying, reading back and then removing the original.
-Result<void> moveFile(const std::filesystem::path& from, const std::filesystem::path& to);
+// Moves the file `from`, read as `content`, to the free name `to`, making the folders on its
+// way: a copy with the file's mode is made there (with the rights of the folder `to` lies in),
+// then the original goes, only while it still is the version read; otherwise the copy goes again
+// and the move is refused with the reason.
+Result<void> moveFile(const formats::PlaceFiles::Located& from, const formats::FileContent& content,
+                      const formats::PlaceFiles::Located& to);
 
 }  // namespace quorvane::journal

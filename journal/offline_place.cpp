@@ -16,11 +16,12 @@ OfflinePlace offlinePlace(const platform::WindowsInstallation& installation,
                                          platform::offline::fileNameOf(installation.identity);
     // The default profile has no SID: no user's profile takes its name.
     const std::string who = user.sid.empty() ? "Default" : user.sid;
-    return {folder,
-            {folder / "undo" / platform::offline::fileNameOf(who),
-             "the Windows installation " + installation.identity + ", user " + who},
-            folder / "backups",
-            "the Windows installation " + path + ", user " + user.name};
+    return {
+        folder,
+        {folder / "undo" / platform::offline::fileNameOf(who),
+         "the Windows installation " + installation.identity + ", user " + who, installation.root},
+        folder / "backups",
+        "the Windows installation " + path + ", user " + user.name};
 }
 
 }  // namespace quorvane::journal

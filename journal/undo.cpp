@@ -5,8 +5,8 @@
 #include <set>
 #include <tuple>
 
+#include "formats/file_access.h"
 #include "formats/result.h"
-#include "formats/whole_file.h"
 #include "journal/file_change.h"
 #include "platform/letter_case.h"
 
@@ -244,10 +244,12 @@ void apply(platform::RegistryApi& registry, const std::vector<Step>& steps,
     close();
 }
 
-// A file to put back: the record, and the record of the undo itself (the way back again).
+// A file to put back: the record, the record of the undo itself (the way back again), and what
+// the file holds now (what the action left), as it was read.
 struct FileStep {
     FileRecord record;
     FileRecord reverse;
+    std::optional<formats::FileContent> now;
 };
 
 restrictions::Change fileChange(const FileRecord& record, platform::Status status,
@@ -259,61 +261,98 @@ restrictions::Change fileChange(const FileRecord& record, platform::Status statu
 
 // The three-way merge for files: a file goes back only where it still holds what the action
 // left, a moved item only where it still lies where it was moved and its old name is free.
-std::vector<FileStep> planFiles(const UndoEntry& entry, restrictions::Outcome& outcome) {
+// A file that cannot be reached beneath the entry's place (a link on the way) goes into
+// `unreachable`: then nothing of the entry is undone.
+std::vector<FileStep> planFiles(const UndoEntry& entry, const EntryFiles& files,
+                                restrictions::Outcome& outcome,
+                                std::vector<std::string>& unreachable) {
     std::vector<FileStep> steps;
     for (const FileRecord& record : entry.files) {
-        std::error_code error;
         if (record.kind == FileRecord::Kind::Moved) {
-            const bool atItsName = fs::exists(fs::symlink_status(record.path, error));
-            const bool whereMoved = fs::exists(fs::symlink_status(record.to, error));
-            if (atItsName && !whereMoved) {
+            const auto atItsName = files.exists(record.path);
+            const auto whereMoved = files.exists(record.to);
+            if (!atItsName || !whereMoved) {
+                unreachable.push_back("file " + (atItsName ? record.to : record.path) + " (" +
+                                      (atItsName ? whereMoved : atItsName).failure().reason + ")");
+                continue;
+            }
+            if (*atItsName && !*whereMoved) {
                 continue;  // moved back already
             }
             // A file that has taken the name since is another one: the item stays where it is.
-            if (atItsName || !whereMoved) {
+            if (*atItsName || !*whereMoved) {
                 outcome.add(fileChange(record, kLeftAlone, kChangedSince));
                 continue;
             }
             FileRecord reverse = record;
             std::swap(reverse.path, reverse.to);
-            steps.push_back({record, std::move(reverse)});
+            steps.push_back({record, std::move(reverse), std::nullopt});
             continue;
         }
-        if (!fileChanged(record)) {
+        auto now = files.now(record.path);
+        if (!now) {
+            if (now.failure().error == ELOOP || now.failure().error == EXDEV) {
+                unreachable.push_back("file " + record.path + " (" + now.failure().reason + ")");
+            } else {
+                outcome.add(
+                    fileChange(record, kLeftAlone, now.failure().reason + "; left as it is"));
+            }
+            continue;
+        }
+        const auto bytes = *now ? std::optional((*now)->bytes) : std::nullopt;
+        if (bytes == record.before) {
             continue;  // as it was before the action
         }
         if (!record.ended) {
             outcome.add(fileChange(record, kLeftAlone, "the action did not end; left as it is"));
             continue;
         }
-        if (!fileHolds(record.path, record.after)) {
+        if (bytes != record.after) {
             outcome.add(fileChange(record, kLeftAlone, kChangedSince));
             continue;
         }
         FileRecord reverse = record;
         std::swap(reverse.before, reverse.after);
-        steps.push_back({record, std::move(reverse)});
+        steps.push_back({record, std::move(reverse), std::move(*now)});
     }
     return steps;
 }
 
-restrictions::Change applyFile(const FileRecord& record) {
+restrictions::Change applyFile(const FileStep& step, const EntryFiles& files) {
+    const FileRecord& record = step.record;
     Result<void> done;
     if (record.kind == FileRecord::Kind::Moved) {
-        done = moveFile(record.to, record.path);
-    } else if (!record.before) {
-        std::error_code error;
-        fs::remove(record.path, error);
-        if (error) {
-            done = failure(describeError(error));
+        const auto from = files.locate(record.to);
+        const auto to = files.locate(record.path);
+        const auto item = from ? files.now(record.to)
+                               : Result<std::optional<formats::FileContent>>(from.failure());
+        if (!to) {
+            done = to.failure();
+        } else if (!item || !*item) {
+            done = item ? failure(record.to + " is gone") : item.failure();
+        } else {
+            done = moveFile(*from, **item, *to);
         }
-    } else if (!record.after) {
-        done = formats::writeWholeFile(record.path, *record.before, formats::Placing::NewName);
+    } else if (const auto located = files.locate(record.path); !located) {
+        done = located.failure();
+    } else if (!record.before) {
+        done = located->folder.remove(located->name, step.now->signature);
     } else {
-        done = rewriteFile(record.path, *record.before);
+        formats::WriteOptions options;
+        if (record.after) {
+            options.expected = step.now->signature;
+            options.onlyWhatItsOwnerCould = true;
+        } else {
+            options.placing = formats::Placing::NewName;
+        }
+        const auto written = located->folder.write(located->name, *record.before, options);
+        done = written ? Result<void>() : Result<void>(written.failure());
     }
     if (!done) {
-        return fileChange(record, platform::kAccessDenied, done.failure().reason);
+        return fileChange(
+            record,
+            done.failure().status == formats::kFileChanged ? kLeftAlone : platform::kAccessDenied,
+            done.failure().status == formats::kFileChanged ? kChangedSince : done.failure().reason);
     }
     return fileChange(record, platform::kSuccess, {});
 }
@@ -341,10 +380,46 @@ UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
         return result;
     }
     const UndoEntry& entry = *result.entry.entry;
+    // The entry's files are reached beneath its own prefix or installation, opened once, and
+    // changed under its lock.
+    std::optional<EntryFiles> files;
+    std::optional<formats::FolderLock> lock;
+    if (!entry.files.empty()) {
+        auto opened = journal.entryFiles();
+        const bool locks = opened && opened->place().root() && journal.locksFilesFolder();
+        auto taken = locks ? opened->place().root()->lock(formats::kLockTimeout)
+                           : Result<formats::FolderLock>(formats::FolderLock());
+        if (!opened || !taken) {
+            result.failure = result.entry.file.string() + " is not undone: " +
+                             (opened ? taken.failure() : opened.failure()).reason;
+            return result;
+        }
+        if (locks && !taken->held()) {
+            result.failure = result.entry.file.string() + " is not undone: another program kept " +
+                             opened->place().root()->path().string() + " locked";
+            return result;
+        }
+        files = std::move(opened).value();
+        lock = std::move(taken).value();
+    }
+    restrictions::Outcome fileOutcome;
+    std::vector<std::string> unreachable;
+    const std::vector<FileStep> fileSteps =
+        files ? planFiles(entry, *files, fileOutcome, unreachable) : std::vector<FileStep>();
+    if (!unreachable.empty()) {
+        result.failure =
+            result.entry.file.string() +
+            " is not undone: it names files that are not reached beneath its own "
+            "prefix or installation: " +
+            unreachable.front() +
+            (unreachable.size() > 1 ? ", and " + std::to_string(unreachable.size() - 1) + " more"
+                                    : std::string());
+        return result;
+    }
     result.kind = UndoResult::Kind::Undone;
     Present present(registry);
     const std::vector<Step> steps = plan(entry, present, result.outcome);
-    const std::vector<FileStep> fileSteps = planFiles(entry, result.outcome);
+    result.outcome.merge(fileOutcome);
     if (steps.empty() && fileSteps.empty()) {
         return result;
     }
@@ -373,7 +448,7 @@ UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
         return result;
     }
     for (const FileStep& step : fileSteps) {
-        result.outcome.add(applyFile(step.record));
+        result.outcome.add(applyFile(step, *files));
     }
     std::vector<restrictions::Change> done;
     {

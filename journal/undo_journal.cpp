@@ -11,10 +11,9 @@
 #include <system_error>
 #include <tuple>
 
+#include "formats/file_access.h"
 #include "formats/result.h"
-#include "formats/user_file.h"
 #include "formats/utf16.h"
-#include "formats/whole_file.h"
 #include "journal/startup_keys.h"
 #include "platform/letter_case.h"
 #include "platform/value_data.h"
@@ -56,20 +55,29 @@ std::string formatted(const std::tm& parts, const char* format) {
 
 // Entry files are named after the moment, so that names sort as the entries were made; those of
 // the earlier format end in ".reg".
-bool isEntryName(const fs::path& file) {
-    const std::string name = file.filename().string();
+bool isEntryName(const std::string& name) {
+    const fs::path file(name);
     const bool earlier = file.extension() == ".reg" && name.size() == 26;
     return (earlier || file.extension() == kEntryExtension) && !name.empty() &&
            std::isdigit(static_cast<unsigned char>(name[0]));
 }
 
-std::vector<fs::path> entryFiles(const fs::path& directory) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end;
-         it.increment(error)) {
-        if (isEntryName(it->path())) {
-            files.push_back(it->path());
+// The names of the entries in the journal's folder, newest first; none when there is no folder
+// yet, a failure when it cannot be listed.
+Result<std::vector<std::string>> entryNames(const fs::path& directory) {
+    std::vector<std::string> files;
+    auto folder = formats::Folder::open(directory);
+    if (!folder && folder.failure().error == ENOENT) {
+        return files;
+    }
+    auto listing =
+        folder ? folder->list({}, std::size_t(-1)) : Result<formats::Listing>(folder.failure());
+    if (!listing) {
+        return listing.failure();
+    }
+    for (const formats::Entry& entry : listing->entries) {
+        if (isEntryName(entry.name)) {
+            files.push_back(entry.name);
         }
     }
     std::sort(files.rbegin(), files.rend());
@@ -208,19 +216,27 @@ struct OwnPlaces {
     }
 };
 
-// The files `fix` changes: policy files and their gpt.ini, task definitions below a Tasks
-// folder, and startup items moved into the journal's own folder.
-bool ownsFile(const FileRecord& file, const fs::path& movedFolder) {
+// Whether `path` lies beneath `folder` by its names, with no ".." (anywhere, when `folder` is
+// empty: files named by their full paths).
+bool inside(const fs::path& folder, const std::string& path) {
+    if (folder.empty()) {
+        return formats::nameBeneath(fs::path(path).root_path(), path).has_value();
+    }
+    const auto name = formats::nameBeneath(folder, path);
+    return name && !name->empty();
+}
+
+// The files `fix` changes, all beneath the entry's own prefix or installation (`files`):
+// policy files and their gpt.ini, task definitions below a Tasks folder, and startup items
+// moved into the journal's own folder.
+bool ownsFile(const FileRecord& file, const fs::path& movedFolder, const fs::path& files) {
     if (file.kind == FileRecord::Kind::Moved) {
         // Moved aside into the folder, or (an undo's own record) back out of it.
-        const auto inside = [&](const std::string& place) {
-            const fs::path path = fs::path(place).lexically_normal();
-            const auto [end, rest] =
-                std::mismatch(movedFolder.begin(), movedFolder.end(), path.begin(), path.end());
-            return end == movedFolder.end() && rest != path.end() &&
-                   place.find("..") == std::string::npos;
-        };
-        return inside(file.to) || inside(file.path);
+        return (inside(movedFolder, file.to) && inside(files, file.path)) ||
+               (inside(movedFolder, file.path) && inside(files, file.to));
+    }
+    if (!inside(files, file.path)) {
+        return false;
     }
     const fs::path path(file.path);
     const std::string name = lowerCase(path.filename().string());
@@ -235,11 +251,12 @@ bool ownsFile(const FileRecord& file, const fs::path& movedFolder) {
     return false;
 }
 
-std::string refusedPlaces(const UndoEntry& entry, const fs::path& movedFolder) {
+std::string refusedPlaces(const UndoEntry& entry, const fs::path& movedFolder,
+                          const fs::path& files) {
     static const OwnPlaces own;
     std::vector<std::string> foreign;
     for (const FileRecord& file : entry.files) {
-        if (!ownsFile(file, movedFolder)) {
+        if (!ownsFile(file, movedFolder, files)) {
             foreign.push_back("file " + file.path);
         }
     }
@@ -303,9 +320,7 @@ std::string registryIdentity([[maybe_unused]] const platform::RegistryLocation& 
 #ifdef _WIN32
     return "the Windows registry";
 #else
-    std::error_code error;
-    const fs::path full = fs::weakly_canonical(fs::absolute(location.directory), error);
-    return (error ? fs::absolute(location.directory) : full).string();
+    return formats::canonicalPath(location.directory).string();
 #endif
 }
 
@@ -371,41 +386,102 @@ void UndoJournal::begin(const std::string& action) {
     }
     action_ = action;
     file_.clear();
+    entryFiles_.reset();
     kept_.clear();
     keptNames_.clear();
     written_.clear();
     files_.clear();
 }
 
-std::optional<std::optional<std::string>> fileNow(const fs::path& file) {
-    std::error_code error;
-    if (!fs::exists(fs::symlink_status(file, error))) {
-        return std::optional<std::string>();
+Result<formats::PlaceFiles::Located> EntryFiles::locate(const std::string& path) const {
+    const auto& root = journal_.root();
+    if (root && formats::nameBeneath(root->path(), path)) {
+        return journal_.locate(path);
     }
-    Result<std::string> read = formats::readUserFile(file, kEntryLimit, file.parent_path());
+    return place_.locate(path);
+}
+
+Result<bool> EntryFiles::exists(const std::string& path) const {
+    const auto located = locate(path);
+    if (!located) {
+        return located.failure();
+    }
+    const auto found = located->folder.examine(located->name);
+    if (!found) {
+        return found.failure();
+    }
+    return found->has_value();
+}
+
+Result<std::optional<formats::FileContent>> EntryFiles::now(const std::string& path) const {
+    const auto there = exists(path);
+    if (!there) {
+        return there.failure();
+    }
+    if (!*there) {
+        return std::optional<formats::FileContent>();
+    }
+    const auto located = locate(path);
+    auto read = located->folder.read(located->name, kEntryLimit);
     if (!read) {
-        return std::nullopt;
+        return read.failure();
     }
     return std::optional(std::move(read).value());
 }
 
-bool fileHolds(const fs::path& file, const std::optional<std::string>& content) {
-    const auto now = fileNow(file);
-    return now && *now == content;
+bool EntryFiles::holds(const std::string& path, const std::optional<std::string>& content) const {
+    const auto file = now(path);
+    return file && (*file ? std::optional((*file)->bytes) : std::nullopt) == content;
 }
 
-bool fileChanged(const FileRecord& record) {
-    std::error_code error;
+bool EntryFiles::changed(const FileRecord& record) const {
     if (record.kind == FileRecord::Kind::Moved) {
-        return !fs::exists(fs::symlink_status(record.path, error)) &&
-               fs::exists(fs::symlink_status(record.to, error));
+        const auto atItsName = exists(record.path);
+        const auto whereMoved = exists(record.to);
+        return atItsName && !*atItsName && whereMoved && *whereMoved;
     }
-    return !fileHolds(record.path, record.before);
+    return !holds(record.path, record.before);
+}
+
+fs::path UndoJournal::filesFolder() const {
+    if (!place_.files.empty()) {
+        return place_.files;
+    }
+#ifdef _WIN32
+    return {};
+#else
+    const fs::path registry(place_.registry);
+    return registry.is_absolute() ? registry : fs::path();
+#endif
+}
+
+Result<EntryFiles> UndoJournal::entryFiles() const {
+    formats::PlaceFiles place;
+    if (const fs::path folder = filesFolder(); !folder.empty()) {
+        auto opened = formats::Folder::open(folder);
+        if (!opened) {
+            return failure(folder.string() + " " + opened.failure().reason);
+        }
+        place = formats::PlaceFiles(std::move(opened).value());
+    }
+    auto journal = formats::Folder::make(place_.directory);
+    if (!journal) {
+        return failure("the undo folder " + place_.directory.string() + " " +
+                       journal.failure().reason);
+    }
+    return EntryFiles(std::move(place), formats::PlaceFiles(std::move(journal).value()));
 }
 
 Result<void> UndoJournal::recordFiles(const std::vector<FileRecord>& files) {
     if (depth_ == 0) {
         return failure("no action has begun");
+    }
+    if (!entryFiles_) {
+        auto opened = entryFiles();
+        if (!opened) {
+            return opened.failure();
+        }
+        entryFiles_ = std::move(opened).value();
     }
     std::vector<FileRecord> all = files_;
     all.insert(all.end(), files.begin(), files.end());
@@ -579,21 +655,20 @@ void UndoJournal::end() {
     const std::vector<FileRecord> planned = files_;
     files_.clear();
     for (FileRecord file : planned) {
-        if (!fileChanged(file)) {
+        if (!entryFiles_->changed(file)) {
             continue;
         }
-        if (file.kind == FileRecord::Kind::Content && !fileHolds(file.path, file.after)) {
+        if (file.kind == FileRecord::Kind::Content && !entryFiles_->holds(file.path, file.after)) {
             // Not what was planned: what it holds, or when that cannot be read, an unknown end
             // that undo leaves alone.
-            const auto now = fileNow(file.path);
-            file.ended = now.has_value();
-            file.after = now.value_or(std::nullopt);
+            const auto now = entryFiles_->now(file.path);
+            file.ended = now.ok();
+            file.after = now && *now ? std::optional((*now)->bytes) : std::nullopt;
         }
         files_.push_back(std::move(file));
     }
-    std::error_code ignored;
     if (records.empty() && files_.empty() && !unread) {
-        fs::remove(file_, ignored);
+        removeEntry(file_.filename().string());
     } else if (records != written_ || files_ != planned) {
         // When this fails, the entry says that the action did not end: undo leaves alone what
         // is not as it was before.
@@ -604,19 +679,19 @@ void UndoJournal::end() {
     keptNames_.clear();
     written_.clear();
     files_.clear();
+    entryFiles_.reset();
 }
 
 Result<void> UndoJournal::write(const std::vector<Record>& records) {
-    std::error_code error;
-    fs::create_directories(place_.directory, error);
-    if (error) {
-        return failure("the undo folder " + place_.directory.string() +
-                       " cannot be made: " + describeError(error));
+    auto folder = formats::Folder::make(place_.directory);
+    if (!folder) {
+        return failure("the undo folder " + place_.directory.string() + " " +
+                       folder.failure().reason);
     }
     const UndoEntry entry{time_, action_, place_.registry, records, files_};
     if (!file_.empty()) {
         written_.clear();
-        if (const auto written = formats::writeWholeFile(file_, writeUndoEntry(entry)); !written) {
+        if (const auto written = folder->write(file_.filename(), writeUndoEntry(entry)); !written) {
             return failure("the backup " + file_.string() +
                            " cannot be written: " + written.failure().reason);
         }
@@ -629,22 +704,23 @@ Result<void> UndoJournal::write(const std::vector<Record>& records) {
         std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()) % 1000000;
     time_ = formatted(parts, "%Y-%m-%d %H:%M:%S UTC");
     const std::string bytes = writeUndoEntry({time_, action_, place_.registry, records, files_});
+    formats::WriteOptions options;
+    options.placing = formats::Placing::NewName;
     // The name is taken by creating it: whoever comes second takes the next number.
     for (int number = 0; number < 1000; ++number) {
         char name[48];
         std::snprintf(name, sizeof name, "%s-%06d-%03d%s",
                       formatted(parts, "%Y%m%d-%H%M%S").c_str(), static_cast<int>(micros.count()),
                       number, kEntryExtension);
-        const fs::path file = place_.directory / name;
-        const auto created = formats::writeWholeFile(file, bytes, formats::Placing::NewName);
+        const auto created = folder->write(name, bytes, options);
         if (created) {
-            file_ = file;
+            file_ = place_.directory / name;
             written_ = records;
             removeOldEntries();
             return {};
         }
         if (created.failure().status != formats::kNameTaken) {
-            return failure("the backup " + file.string() +
+            return failure("the backup " + (place_.directory / name).string() +
                            " cannot be written: " + created.failure().reason);
         }
     }
@@ -652,26 +728,43 @@ Result<void> UndoJournal::write(const std::vector<Record>& records) {
                    place_.directory.string() + " is taken");
 }
 
+void UndoJournal::removeEntry(const std::string& name) const {
+    const auto folder = formats::Folder::open(place_.directory);
+    const auto found = folder ? folder->examine(name)
+                              : Result<std::optional<formats::FileSignature>>(folder.failure());
+    if (found && *found) {
+        static_cast<void>(folder->remove(name, **found));
+    }
+}
+
 void UndoJournal::removeOldEntries() const {
-    const std::vector<fs::path> files = entryFiles(place_.directory);
-    std::error_code ignored;
-    for (std::size_t i = kEntriesKept; i < files.size(); ++i) {
-        fs::remove(files[i], ignored);
+    const auto names = entryNames(place_.directory);
+    for (std::size_t i = kEntriesKept; names && i < names->size(); ++i) {
+        removeEntry((*names)[i]);
     }
 }
 
 JournalListing UndoJournal::list(std::size_t most) const {
     JournalListing listing;
-    for (const fs::path& file : entryFiles(place_.directory)) {
+    const auto names = entryNames(place_.directory);
+    if (!names) {
+        listing.skipped.push_back("the undo folder " + place_.directory.string() + " " +
+                                  names.failure().reason);
+        return listing;
+    }
+    const auto folder = formats::Folder::open(place_.directory);
+    for (const std::string& name : *names) {
         if (listing.entries.size() >= most) {
             break;
         }
-        const Result<std::string> read = formats::readUserFile(file, kEntryLimit, place_.directory);
+        const fs::path file = place_.directory / name;
+        const auto read = folder ? folder->read(name, kEntryLimit)
+                                 : Result<formats::FileContent>(folder.failure());
         if (!read) {
             listing.skipped.push_back(file.string() + " " + read.failure().reason);
             continue;
         }
-        auto content = readUndoEntry(*read);
+        auto content = readUndoEntry(read->bytes);
         EntrySummary summary{file, {}, {}, {}, {}, {}};
         if (auto* entry = std::get_if<UndoEntry>(&content)) {
             if (entry->registry != place_.registry) {
@@ -680,7 +773,7 @@ JournalListing UndoJournal::list(std::size_t most) const {
             summary.time = entry->time;
             summary.action = entry->action;
             summary.changed = changedLines(*entry);
-            summary.unusable = refusedPlaces(*entry, movedFolder());
+            summary.unusable = refusedPlaces(*entry, movedFolder(), filesFolder());
             if (summary.unusable.empty()) {
                 summary.entry = std::move(*entry);
             }

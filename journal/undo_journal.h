@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "formats/file_access.h"
 #include "journal/registry_snapshot.h"
 #include "journal/undo_entry.h"
 #include "platform/registry_api.h"
@@ -27,8 +28,15 @@ inline constexpr std::size_t kEntriesKept = 50;
 inline constexpr std::uintmax_t kEntryLimit = 64u << 20;
 
 struct JournalPlace {
+    JournalPlace(std::filesystem::path directory, std::string registry,
+                 std::filesystem::path files = {})
+        : directory(std::move(directory)), registry(std::move(registry)), files(std::move(files)) {}
+
     std::filesystem::path directory;  // where the entries lie
     std::string registry;             // the registry the entries belong to
+    // The prefix or installation every file an entry names lies beneath; when empty, the
+    // registry's own folder where the registry is one (a hive directory's identity is its path).
+    std::filesystem::path files;
 };
 
 // $XDG_STATE_HOME/Quorvane/undo ($HOME/.local/state when unset); on Windows Quorvane\undo in
@@ -53,6 +61,34 @@ struct JournalListing {
     std::vector<std::string> skipped;   // files named like entries that were not read, and why
 };
 
+// The files an entry names, reached through the file-access layer: those of its prefix or
+// installation beneath that folder, opened once (no "..", no link; as root with its owner's
+// rights), and the items moved aside beneath the journal's own folder.
+class EntryFiles {
+public:
+    EntryFiles(formats::PlaceFiles place, formats::PlaceFiles journal)
+        : place_(std::move(place)), journal_(std::move(journal)) {}
+
+    const formats::PlaceFiles& place() const { return place_; }
+    // The folder that holds `path` and its name there.
+    Result<formats::PlaceFiles::Located> locate(const std::string& path) const;
+    // Whether anything has the name `path` (a link, a FIFO count); a failure when that cannot be
+    // told (a link on the way).
+    Result<bool> exists(const std::string& path) const;
+    // What the file holds now: none when there is no file; a failure when it cannot be read.
+    Result<std::optional<formats::FileContent>> now(const std::string& path) const;
+    // Whether `path` holds `content` (none: there is no file); a file that cannot be read holds
+    // nothing a record says.
+    bool holds(const std::string& path, const std::optional<std::string>& content) const;
+    // Whether a file record still says that the action changed something: the file does not
+    // hold what it held before, or the moved item is where it was moved to and not where it was.
+    bool changed(const FileRecord& record) const;
+
+private:
+    formats::PlaceFiles place_;
+    formats::PlaceFiles journal_;
+};
+
 class UndoJournal final : public restrictions::Journal {
 public:
     UndoJournal(platform::RegistryApi& registry, JournalPlace place);
@@ -67,6 +103,14 @@ public:
     Result<void> recordFiles(const std::vector<FileRecord>& files);
     // Where items moved out of the way are kept, a folder per entry below it.
     std::filesystem::path movedFolder() const { return place_.directory / "moved"; }
+    // The folder every file an entry names lies beneath (JournalPlace::files); empty where files
+    // are named by their full paths (Windows' own folders).
+    std::filesystem::path filesFolder() const;
+    // That folder and the journal's own, opened for the files of an entry.
+    Result<EntryFiles> entryFiles() const;
+    // Whether changes to those files take the lock of their folder: where it is the registry's
+    // hive directory (a Wine prefix), whose store takes the same lock; not on a Windows disk.
+    bool locksFilesFolder() const { return place_.files.empty(); }
 
     // The entries of this journal's registry, newest first, and the files that were skipped:
     // only regular files within kEntryLimit are read, never blocking on anything else.
@@ -85,6 +129,8 @@ private:
     // Writes the open entry with `records`, taking a new name for it the first time.
     Result<void> write(const std::vector<Record>& records);
     void removeOldEntries() const;
+    // Removes the entry file `name` of the journal's folder.
+    void removeEntry(const std::string& name) const;
     bool isKept(const restrictions::PlannedChange& change) const;
     // What a value place holds now, its key read once for all its values (`read`); nothing
     // when the key cannot be read.
@@ -100,20 +146,9 @@ private:
     std::vector<Kept> kept_;
     std::vector<Record> written_;                // what the entry's file holds
     std::vector<FileRecord> files_;              // the files the action changes
+    std::optional<EntryFiles> entryFiles_;       // where they are, once the action names any
     std::unordered_set<std::string> keptNames_;  // the places in kept_, as isKept looks them up
 };
-
-// What a file holds now, as a content record says it: none when there is no file. Nothing at
-// all when it cannot be read.
-std::optional<std::optional<std::string>> fileNow(const std::filesystem::path& file);
-
-// Whether `file` holds `content` (none: there is no file); a file that cannot be read holds
-// nothing a record says.
-bool fileHolds(const std::filesystem::path& file, const std::optional<std::string>& content);
-
-// Whether a file record still says that the action changed something: the file does not hold
-// what it held before, or the moved item is where it was moved to and not where it was.
-bool fileChanged(const FileRecord& record);
 
 // The records that tell what became of `place` between `before` and `after` (two snapshots of
 // it; no `after` while the action runs): one for each key and value either of them holds.

@@ -33,7 +33,6 @@ using hive::Key;
 using Path = std::u16string;
 
 constexpr Status kBadPathname = 161;
-constexpr std::chrono::milliseconds kLockTimeout{10'000};
 constexpr int kMaxLinkDepth = 16;
 // How often a hive that other programs keep changing is read again before an operation fails.
 constexpr int kReadAttempts = 5;
@@ -284,7 +283,8 @@ std::string headerFailure(const std::filesystem::path& file, const std::exceptio
 }  // namespace
 
 struct HiveStore::Impl {
-    hive::Directory dir;
+    std::filesystem::path path;          // the directory, as named
+    std::optional<formats::Folder> dir;  // the directory opened; none until the own store is made
     Creation creation = Creation::UseExisting;
     Use use = Use::Change;
     std::string readingNote;
@@ -298,18 +298,13 @@ struct HiveStore::Impl {
     std::uint64_t failuresReported = 0;
 
     Impl() = default;
-    ~Impl() {
-        if (dir.fd >= 0) {
-            ::close(dir.fd);
-        }
-    }
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 
     // Makes sure `file` holds what is on disk now, keeping its pending changes.
     void refresh(HiveFile& file) {
         // Quorvane's own store before its first write: nothing there yet.
-        const auto signature = dir.fd >= 0 ? hive::statFileIn(dir, file.fileName) : std::nullopt;
+        const auto signature = dir ? hive::examineHive(*dir, file.fileName) : std::nullopt;
         const bool same = file.document && signature.has_value() == file.signature.has_value() &&
                           (!signature || signature->sameVersion(*file.signature));
         if (same) {
@@ -332,7 +327,7 @@ struct HiveStore::Impl {
     void load(HiveFile& file, bool exists) {
         // Memory follows the file only once this has succeeded.
         file.document.reset();
-        auto reader = exists ? hive::HiveReader::open(dir, file.fileName) : std::nullopt;
+        auto reader = exists ? hive::HiveReader::open(*dir, file.fileName) : std::nullopt;
         std::optional<hive::FileSignature> signature;
         try {
             file.wanted.clear();
@@ -511,7 +506,7 @@ struct HiveStore::Impl {
     Status perform(HiveFile& file, WriteOp op) {
         if (use == Use::ReadOnly) {
             return failure(kAccessDenied,
-                           "the registry " + dir.path.string() + " was opened for reading only");
+                           "the registry " + path.string() + " was opened for reading only");
         }
         loadWhole(file);
         if (!apply(file, op)) {
@@ -545,24 +540,35 @@ struct HiveStore::Impl {
     Status store(HiveFile& file) {
         try {
             makeDirectory();
-            hive::DirectoryLock lock(dir, kLockTimeout);
+            hive::DirectoryLock lock(*dir, formats::kLockTimeout);
             if (!lock.held()) {
                 return failure(kBusy, "another program kept the registry directory " +
-                                          dir.path.string() + " locked; " + file.path.string() +
+                                          path.string() + " locked; " + file.path.string() +
                                           " was not written");
             }
-            WineserverStartLock server(dir.fd);
+            WineserverStartLock server(*dir);
             if (server.running()) {
-                return failure(kBusy, wineserverRefusal(dir.path, *server.running()));
+                return failure(kBusy, wineserverRefusal(path, *server.running()));
             }
-            hive::removeStaleTemporaries(dir);
+            dir->removeLeftovers();
             makeMissingHives(file);
-            refresh(file);
-            if (file.readOnly()) {
-                return failure(kAccessDenied, readOnlyReason(file));
+            // A program that takes no lock (Wine, an editor) may change the hive up to the
+            // instant it is replaced: the change is then made again on what it wrote.
+            for (int attempt = 1;; ++attempt) {
+                refresh(file);
+                if (file.readOnly()) {
+                    return failure(kAccessDenied, readOnlyReason(file));
+                }
+                try {
+                    file.signature = hive::replaceHive(*dir, file.fileName,
+                                                       file.document->serialize(), file.signature);
+                    break;
+                } catch (const hive::FileChanged&) {
+                    if (attempt == kReadAttempts) {
+                        throw;
+                    }
+                }
             }
-            file.signature =
-                hive::replaceHive(dir, file.fileName, file.document->serialize(), file.signature);
             if (const auto late = server.startedBefore(bootTicksNow())) {
                 return failure(kBusy, serverStartedMeanwhile(file.path, *late));
             }
@@ -635,16 +641,15 @@ struct HiveStore::Impl {
 
     // Quorvane's own store is made at its first write, not when it is only read.
     void makeDirectory() {
-        if (dir.fd >= 0) {
+        if (dir) {
             return;
         }
-        std::error_code error;
-        std::filesystem::create_directories(dir.path, error);
-        if (error) {
-            throw hive::FileError("cannot create the registry directory", dir.path, error.value());
+        auto made = formats::Folder::make(path);
+        if (!made) {
+            throw hive::FileError("cannot create the registry directory", path,
+                                  made.failure().error);
         }
-        const std::filesystem::path path = dir.path;
-        dir = hive::openDirectory(path);
+        dir = std::move(made).value();
     }
 
     // Quorvane's own store holds both hives, with valid headers, from its first write on.
@@ -653,8 +658,8 @@ struct HiveStore::Impl {
             return;
         }
         for (HiveFile* file : {&user, &machine}) {
-            if (file != &written && !hive::statFileIn(dir, file->fileName)) {
-                hive::replaceHive(dir, file->fileName, Document::headerFor(file->branch),
+            if (file != &written && !hive::examineHive(*dir, file->fileName)) {
+                hive::replaceHive(*dir, file->fileName, Document::headerFor(file->branch),
                                   std::nullopt);
             }
         }
@@ -663,29 +668,30 @@ struct HiveStore::Impl {
 
 HiveStore::HiveStore(std::filesystem::path directory, Creation creation, Use use)
     : impl_(std::make_unique<Impl>()) {
-    hive::Directory& dir = impl_->dir;
+    std::optional<formats::Folder>& dir = impl_->dir;
     impl_->creation = creation;
     impl_->use = use;
+    impl_->path = directory;
     try {
         dir = hive::openDirectory(directory);
     } catch (const hive::FileError& error) {
         if (error.error() != ENOENT || creation != Creation::CreateIfMissing) {
             throw StoreError(std::string("The registry directory cannot be used: ") + error.what());
         }
-        dir.path = std::move(directory);  // made at the first write
+        // Made at the first write.
     }
     // A read only notes a server, so Wine's own places suffice; a change is refused beside one
     // wherever it runs.
-    if (dir.fd >= 0 && use == Use::ReadOnly) {
-        if (const auto server = findWineserverInItsPlaces(dir.fd)) {
-            impl_->readingNote = wineserverReadingNote(dir.path, *server);
+    if (dir && use == Use::ReadOnly) {
+        if (const auto server = findWineserverInItsPlaces(*dir)) {
+            impl_->readingNote = wineserverReadingNote(directory, *server);
         }
-    } else if (const auto server = dir.fd >= 0 ? findRunningWineserver(dir.fd) : std::nullopt) {
-        throw StoreError(wineserverRefusal(dir.path, *server));
+    } else if (const auto server = dir ? findRunningWineserver(*dir) : std::nullopt) {
+        throw StoreError(wineserverRefusal(directory, *server));
     }
     try {
         for (HiveFile* file : {&impl_->user, &impl_->machine}) {
-            file->path = dir.path / file->fileName;
+            file->path = directory / file->fileName;
             impl_->refresh(*file);
         }
     } catch (const StoreError&) {
@@ -839,7 +845,7 @@ StoreFailures HiveStore::storePending() {
 }
 
 const std::filesystem::path& HiveStore::directory() const {
-    return impl_->dir.path;
+    return impl_->path;
 }
 
 const std::string& HiveStore::readingNote() const {

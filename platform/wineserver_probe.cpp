@@ -20,20 +20,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A small file of /proc, whole; empty when it cannot be read.
-std::string readProcFile(const std::string& path) {
-    std::string text;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return text;
-    }
-    char buffer[4096];
-    ssize_t got = 0;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return text;
+using formats::Folder;
+
+// A file of /proc, whole, read with the process's own rights; empty when it cannot be read.
+std::string readProcFile(const fs::path& file) {
+    formats::OpenOptions options;
+    options.processRights = true;
+    const auto folder = Folder::open(file.parent_path(), options);
+    auto read = folder ? folder->read(file.filename(), 16u << 20)
+                       : Result<formats::FileContent>(folder.failure());
+    return read ? std::move(read->bytes) : std::string();
 }
 
 struct Owner {
@@ -42,40 +38,18 @@ struct Owner {
 };
 
 // Wine runs a prefix only for the user who owns it, so its server is that user's.
-Owner prefixOwner(const struct stat& prefix) {
-    return {prefix.st_uid, formats::primaryGroupOf(prefix.st_uid).value_or(prefix.st_gid)};
-}
-
-// Read-only, without following a link and without blocking, so that neither a missing file nor
-// a FIFO or a link put in its place can create anything, hang the caller or disclose a file.
-int openRegularFile(int parent, const char* name, int extraFlags = 0, mode_t mode = 0) {
-    const int fd = ::openat(
-        parent, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | extraFlags, mode);
-    if (fd < 0) {
-        return -1;
-    }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+Owner prefixOwner(const formats::FileSignature& prefix) {
+    return {prefix.owner, formats::primaryGroupOf(prefix.owner).value_or(prefix.group)};
 }
 
 // The prefix's `wineserver` file names the directory under ${TMPDIR:-/tmp} that Debian's Wine
 // made for its servers. It is one path component; anything else is not trusted as one.
-std::optional<std::string> serverRootName(int directory, uid_t owner) {
-    const int fd = openRegularFile(directory, "wineserver");
-    if (fd < 0) {
+std::optional<std::string> serverRootName(const Folder& directory, uid_t owner) {
+    const auto read = directory.read("wineserver", 256);
+    if (!read || read->signature.owner != owner) {
         return std::nullopt;
     }
-    struct stat status {};
-    std::string name(256, '\0');
-    const ssize_t got = ::fstat(fd, &status) == 0 && status.st_uid == owner
-                            ? ::read(fd, name.data(), name.size())
-                            : -1;
-    ::close(fd);
-    name.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::string name = read->bytes;
     const char* whitespace = " \t\r\n\v\f";
     const auto first = name.find_first_not_of(whitespace);
     if (first == std::string::npos) {
@@ -88,11 +62,11 @@ std::optional<std::string> serverRootName(int directory, uid_t owner) {
     return name;
 }
 
-std::string serverDirectoryName(const struct stat& prefix) {
+std::string serverDirectoryName(const formats::FileSignature& prefix) {
     char name[64];
     std::snprintf(name, sizeof name, "server-%llx-%llx",
-                  static_cast<unsigned long long>(prefix.st_dev),
-                  static_cast<unsigned long long>(prefix.st_ino));
+                  static_cast<unsigned long long>(prefix.device),
+                  static_cast<unsigned long long>(prefix.inode));
     return name;
 }
 
@@ -104,18 +78,15 @@ struct ServerPlace {
     bool create;
 };
 
-std::vector<ServerPlace> serverPlaces(int directory, uid_t owner) {
+std::vector<ServerPlace> serverPlaces(const Folder& directory, uid_t owner) {
     const std::string uid = std::to_string(owner);
     const fs::path runtime = fs::path("/run/user") / uid;
     const auto name = serverRootName(directory, owner);
     // Only a Wine prefix gets a server directory made for it, not Quorvane's own store.
-    std::error_code error;
-    struct stat driveC {};
-    const bool winePrefix =
-        name || (::fstatat(directory, "drive_c", &driveC, 0) == 0 && S_ISDIR(driveC.st_mode));
-    std::vector<ServerPlace> places{
-        {runtime, "wine", winePrefix && fs::is_directory(runtime, error)},
-        {"/tmp", ".wine-" + uid, false}};
+    const auto driveC = directory.examine("drive_c");
+    const bool winePrefix = name || (driveC && *driveC && (*driveC)->folder());
+    std::vector<ServerPlace> places{{runtime, "wine", winePrefix && Folder::open(runtime).ok()},
+                                    {"/tmp", ".wine-" + uid, false}};
     if (name) {
         const char* tmp = std::getenv("TMPDIR");
         const fs::path root = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
@@ -127,22 +98,25 @@ std::vector<ServerPlace> serverPlaces(int directory, uid_t owner) {
     return places;
 }
 
+// The folder `root` of a server place, worked in with the rights of the server's user: what is
+// made there is that user's, as the server would make it.
+std::optional<Folder> serverRoot(const fs::path& root, const Owner& owner) {
+    formats::OpenOptions options;
+    options.actAs = formats::Owner{owner.uid, owner.gid};
+    auto folder = Folder::open(root, options);
+    return folder ? std::optional(std::move(folder).value()) : std::nullopt;
+}
+
 // Opens, or makes as the server makes it, one directory on the way to the lock file: mode 0700
 // and owned by the server's user; one Wine would refuse is not used.
-int serverDirectory(int parent, const std::string& name, const Owner& owner, bool create) {
-    const bool made = create && ::mkdirat(parent, name.c_str(), 0700) == 0;
-    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
+std::optional<Folder> serverDirectory(const Folder& parent, const std::string& name,
+                                      const Owner& owner, bool create) {
+    auto folder = create ? parent.makeFolder(name, 0700) : parent.folder(name);
+    if (!folder || folder->signature().owner != owner.uid ||
+        (folder->signature().mode & 077) != 0) {
+        return std::nullopt;
     }
-    struct stat status {};
-    const bool given = !made || ::geteuid() != 0 || ::fchown(fd, owner.uid, owner.gid) == 0;
-    if (!given || ::fstat(fd, &status) != 0 || status.st_uid != owner.uid ||
-        (status.st_mode & 077) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return std::move(folder).value();
 }
 
 struct flock byteZero(short type) {
@@ -170,20 +144,12 @@ std::optional<long> writeLockHolder(int fd) {
 std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::string& serverName,
                                        const Owner& owner) {
     const fs::path lockFile = place.root / place.base / serverName / "lock";
-    const int root = ::open(place.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int base = root < 0 ? -1 : serverDirectory(root, place.base, owner, false);
-    const int server = base < 0 ? -1 : serverDirectory(base, serverName, owner, false);
-    const int fd = server < 0 ? -1 : openRegularFile(server, "lock");
-    std::optional<long> pid;
-    if (fd >= 0) {
-        pid = writeLockHolder(fd);
-        ::close(fd);
-    }
-    for (int opened : {server, base, root}) {
-        if (opened >= 0) {
-            ::close(opened);
-        }
-    }
+    const auto root = serverRoot(place.root, owner);
+    const auto base = root ? serverDirectory(*root, place.base, owner, false) : std::nullopt;
+    const auto server = base ? serverDirectory(*base, serverName, owner, false) : std::nullopt;
+    const auto file = server ? server->openFile("lock", Folder::Opening::Read)
+                             : Result<formats::OpenFile>(failure(""));
+    const auto pid = file ? writeLockHolder(file->descriptor()) : std::nullopt;
     return pid ? std::optional(WineserverInfo{*pid, lockFile}) : std::nullopt;
 }
 
@@ -192,16 +158,29 @@ std::optional<WineserverInfo> serverAt(const ServerPlace& place, const std::stri
 // and the prefix.
 std::optional<fs::path> openServerLock(const std::string& pid, const std::string& serverName,
                                        const std::string& inode, uid_t owner) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc/" + pid + "/fd", error)) {
-        const fs::path target = fs::read_symlink(entry.path(), error);
-        struct stat status {};
-        struct stat parent {};
-        if (!error && target.filename() == "lock" &&
-            target.parent_path().filename() == serverName && ::stat(target.c_str(), &status) == 0 &&
-            std::to_string(status.st_ino) == inode &&
-            ::lstat(target.parent_path().c_str(), &parent) == 0 && S_ISDIR(parent.st_mode) &&
-            parent.st_uid == owner && (parent.st_mode & 077) == 0) {
+    formats::OpenOptions options;
+    options.processRights = true;
+    const auto descriptors = Folder::open("/proc/" + pid + "/fd", options);
+    const auto listing =
+        descriptors ? descriptors->list({}, 4096) : Result<formats::Listing>(descriptors.failure());
+    for (const formats::Entry& entry : listing ? listing->entries : std::vector<formats::Entry>()) {
+        const auto text = descriptors->linkTarget(entry.name);
+        const fs::path target = text ? fs::path(*text) : fs::path();
+        if (target.filename() != "lock" || target.parent_path().filename() != serverName) {
+            continue;
+        }
+        // The server directory itself, not a link to one, of the prefix's owner and closed to
+        // everyone else; and the lock file in it the one the process holds.
+        const auto above = Folder::open(target.parent_path().parent_path(), options);
+        const auto directory = above
+                                   ? above->examine(serverName)
+                                   : Result<std::optional<formats::FileSignature>>(above.failure());
+        if (!directory || !*directory || !(*directory)->folder() || (*directory)->owner != owner ||
+            ((*directory)->mode & 077) != 0) {
+            continue;
+        }
+        const auto lock = above->examine(fs::path(serverName) / "lock");
+        if (lock && *lock && std::to_string((*lock)->inode) == inode) {
             return target;
         }
     }
@@ -273,28 +252,21 @@ BootTicks bootTicksNow() {
            static_cast<BootTicks>(now.tv_nsec) * perSecond / 1'000'000'000ULL;
 }
 
-std::optional<WineserverInfo> findRunningWineserver(int directory) {
-    struct stat prefix {};
-    if (::fstat(directory, &prefix) != 0) {
-        return std::nullopt;
-    }
+std::optional<WineserverInfo> findRunningWineserver(const Folder& directory) {
     if (auto server = findWineserverInItsPlaces(directory)) {
         return server;
     }
-    const std::string serverName = serverDirectoryName(prefix);
-    auto elsewhere = serversInProcLocks(serverName, prefix.st_uid);
+    const formats::FileSignature& prefix = directory.signature();
+    auto elsewhere = serversInProcLocks(serverDirectoryName(prefix), prefix.owner);
     return elsewhere.empty() ? std::nullopt : std::optional(elsewhere.front());
 }
 
-std::optional<WineserverInfo> findWineserverInItsPlaces(int directory) {
-    struct stat prefix {};
-    if (::fstat(directory, &prefix) != 0) {
-        return std::nullopt;
-    }
+std::optional<WineserverInfo> findWineserverInItsPlaces(const Folder& directory) {
+    const formats::FileSignature& prefix = directory.signature();
     const std::string serverName = serverDirectoryName(prefix);
     // Looking makes nothing, so the group a made directory would get does not matter.
-    const Owner owner{prefix.st_uid, prefix.st_gid};
-    for (const auto& place : serverPlaces(directory, prefix.st_uid)) {
+    const Owner owner{prefix.owner, prefix.group};
+    for (const auto& place : serverPlaces(directory, prefix.owner)) {
         if (auto server = serverAt(place, serverName, owner)) {
             return server;
         }
@@ -303,47 +275,32 @@ std::optional<WineserverInfo> findWineserverInItsPlaces(int directory) {
 }
 
 std::optional<WineserverInfo> findRunningWineserver(const fs::path& directory) {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    auto server = findRunningWineserver(fd);
-    ::close(fd);
-    return server;
+    const auto folder = Folder::open(directory);
+    return folder ? findRunningWineserver(*folder) : std::nullopt;
 }
 
 WineserverStartLock::WineserverStartLock(const fs::path& directory) {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        holdFor(fd);
-        ::close(fd);
+    if (const auto folder = Folder::open(directory)) {
+        holdFor(*folder);
     }
 }
 
-WineserverStartLock::WineserverStartLock(int directory) {
+WineserverStartLock::WineserverStartLock(const Folder& directory) {
     holdFor(directory);
 }
 
-void WineserverStartLock::holdFor(int directory) {
-    struct stat prefix {};
-    if (::fstat(directory, &prefix) != 0) {
-        return;
-    }
+void WineserverStartLock::holdFor(const Folder& directory) {
+    const formats::FileSignature& prefix = directory.signature();
     serverName_ = serverDirectoryName(prefix);
-    owner_ = prefix.st_uid;
+    owner_ = prefix.owner;
     const auto owner = prefixOwner(prefix);
-    for (const auto& place : serverPlaces(directory, prefix.st_uid)) {
-        const int root = ::open(place.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        const int base = root < 0 ? -1 : serverDirectory(root, place.base, owner, place.create);
-        const int server = base < 0 ? -1 : serverDirectory(base, serverName_, owner, place.create);
-        if (server >= 0) {
-            hold(server, place.root / place.base / serverName_ / "lock", place.create);
-            ::close(server);
-        }
-        for (int fd : {base, root}) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
+    for (const auto& place : serverPlaces(directory, prefix.owner)) {
+        const auto root = serverRoot(place.root, owner);
+        const auto base =
+            root ? serverDirectory(*root, place.base, owner, place.create) : std::nullopt;
+        if (const auto server =
+                base ? serverDirectory(*base, serverName_, owner, place.create) : std::nullopt) {
+            hold(*server, place.root / place.base / serverName_ / "lock", place.create);
         }
         if (running_) {
             release();
@@ -356,34 +313,28 @@ void WineserverStartLock::holdFor(int directory) {
     }
 }
 
-void WineserverStartLock::hold(int serverDirectory, const fs::path& lockFile, bool create) {
+void WineserverStartLock::hold(const Folder& serverDirectory, const fs::path& lockFile,
+                               bool create) {
     // Opening and then closing a second descriptor of a file already locked would drop the
     // lock, so a file reached by two places is recognised before it is opened.
-    struct stat status {};
-    if (::fstatat(serverDirectory, "lock", &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        std::find(held_.begin(), held_.end(), std::pair{status.st_dev, status.st_ino}) !=
-            held_.end()) {
+    const auto there = serverDirectory.examine("lock");
+    if (!there) {
         return;
     }
-    const bool made = create &&
-                      ::fstatat(serverDirectory, "lock", &status, AT_SYMLINK_NOFOLLOW) != 0 &&
-                      errno == ENOENT;
-    const int fd = openRegularFile(serverDirectory, "lock", made ? O_CREAT | O_EXCL : 0, 0600);
-    if (fd < 0) {
+    if (*there &&
+        std::find(held_.begin(), held_.end(),
+                  std::pair<dev_t, ino_t>{(*there)->device, (*there)->inode}) != held_.end()) {
         return;
     }
-    struct stat parent {};
-    if (made && ::geteuid() == 0 && ::fstat(serverDirectory, &parent) == 0 &&
-        ::fchown(fd, parent.st_uid, parent.st_gid) != 0) {
-        // A lock file its owner's Wine cannot open would keep that Wine from starting.
-        ::unlinkat(serverDirectory, "lock", 0);
-        ::close(fd);
+    // Made with the server's user's rights, so that it is that user's, as the server makes it.
+    auto file = serverDirectory.openFile(
+        "lock", create && !*there ? Folder::Opening::CreateNew : Folder::Opening::Read, 0600);
+    if (!file) {
         return;
     }
-    descriptors_.push_back(fd);
-    if (::fstat(fd, &status) == 0) {
-        held_.emplace_back(status.st_dev, status.st_ino);
-    }
+    const int fd = file->descriptor();
+    held_.emplace_back(file->signature().device, file->signature().inode);
+    heldFiles_.push_back(std::move(file).value());
     // A server may exit between a refused lock and the question who holds it; then the lock is
     // free and is tried again.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -415,10 +366,7 @@ WineserverStartLock::~WineserverStartLock() {
 }
 
 void WineserverStartLock::release() {
-    for (int fd : descriptors_) {
-        ::close(fd);
-    }
-    descriptors_.clear();
+    heldFiles_.clear();
     held_.clear();
 }
 

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "formats/file_access.h"
+
 namespace quorvane::platform {
 
 struct WineserverInfo {
@@ -28,14 +30,15 @@ struct WineserverInfo {
 // prefix's owner (F_GETLK on a read-only descriptor), and, for a server started with another
 // TMPDIR, among the write locks of /proc/locks held on a lock file in a directory of the server
 // directory's name. Only server directories that belong to the prefix's owner and that nobody
-// else may enter count. Creates nothing.
-std::optional<WineserverInfo> findRunningWineserver(int directory);
+// else may enter count. Creates nothing. Every folder is reached through the file-access layer,
+// those of the prefix's owner with that user's rights.
+std::optional<WineserverInfo> findRunningWineserver(const formats::Folder& directory);
 // The same for the directory at `directory`, opened for the question.
 std::optional<WineserverInfo> findRunningWineserver(const std::filesystem::path& directory);
 // Only the places Wine puts a server directory, without the look through /proc/locks and the
 // user database: for the note beside a read, which protects nothing, a server started with
 // another TMPDIR and no `wineserver` file in the prefix may go unnoticed.
-std::optional<WineserverInfo> findWineserverInItsPlaces(int directory);
+std::optional<WineserverInfo> findWineserverInItsPlaces(const formats::Folder& directory);
 
 // Process start times on one clock, to tell whether a server began before a moment.
 using BootTicks = unsigned long long;
@@ -46,7 +49,8 @@ BootTicks bootTicksNow();
 // gives up, and the Wine command that started it waits and retries for some seconds. Where the
 // prefix's server would start now (/run/user/<uid>/wine, or ${TMPDIR:-/tmp} and the name in the
 // prefix's `wineserver` file) the directories and the lock file are made as the server makes
-// them when they are missing; lock files in Wine's other places are held when they exist.
+// them when they are missing (with the rights of the prefix's owner, whose they are, as the
+// server would); lock files in Wine's other places are held when they exist.
 // running() is set instead, and nothing held, when a server already runs.
 //
 // The lock held is a read lock (F_SETLK, F_RDLCK). It keeps a server out just as a write lock
@@ -54,8 +58,7 @@ BootTicks bootTicksNow();
 // wineserver, and `wineserver -k`, which signals the holder of a write lock, leaves them alone.
 class WineserverStartLock {
 public:
-    // For the open directory `directory`; the descriptor need not live on.
-    explicit WineserverStartLock(int directory);
+    explicit WineserverStartLock(const formats::Folder& directory);
     explicit WineserverStartLock(const std::filesystem::path& directory);
     ~WineserverStartLock();
     WineserverStartLock(const WineserverStartLock&) = delete;
@@ -67,15 +70,16 @@ public:
     std::optional<WineserverInfo> startedBefore(BootTicks moment) const;
 
 private:
-    void holdFor(int directory);
+    void holdFor(const formats::Folder& directory);
     void release();
-    void hold(int serverDirectory, const std::filesystem::path& lockFile, bool create);
+    void hold(const formats::Folder& serverDirectory, const std::filesystem::path& lockFile,
+              bool create);
 
     std::string serverName_;
     uid_t owner_ = 0;
     std::vector<std::pair<dev_t, ino_t>> held_;
 
-    std::vector<int> descriptors_;
+    std::vector<formats::OpenFile> heldFiles_;
     std::optional<WineserverInfo> running_;
 };
 

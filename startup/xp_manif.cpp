@@ -6,7 +6,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "formats/whole_file.h"
+#include "formats/file_access.h"
 #include "startup/program_info.h"
 
 namespace quorvane::startup {
@@ -81,9 +81,10 @@ bool writeManifest(const fs::path& file, const std::string& text) {
 
 StartOutcome start(const StartContext& context, const std::function<bool()>& restart) {
     const fs::path file = manifestPath(context.programDirectory, context.baseName);
-    std::error_code error;
-    const bool present = fs::exists(fs::symlink_status(file, error));
-    if (present) {
+    const auto folder = formats::Folder::open(context.programDirectory);
+    const auto found = folder ? folder->examine(file.filename())
+                              : Result<std::optional<formats::FileSignature>>(folder.failure());
+    if (found && *found) {
         return StartOutcome::ShowWindow;
     }
     const bool written = writeManifest(file, manifestText(context.baseName, context.description));

@@ -8,7 +8,7 @@
 #include <windows.h>
 #endif
 
-#include "formats/user_file.h"
+#include "formats/file_access.h"
 
 namespace quorvane::toolkit {
 
@@ -182,12 +182,13 @@ Configuration loadConfiguration() {
 Configuration loadConfiguration(const std::vector<fs::path>& files) {
     Configuration configuration;
     for (const fs::path& file : files) {
-        const Result<std::string> text =
-            formats::readUserFile(file, kReadLimit, file.parent_path());
+        const auto folder = formats::Folder::open(file.parent_path());
+        const auto text = folder ? folder->read(file.filename(), kReadLimit)
+                                 : Result<formats::FileContent>(folder.failure());
         if (!text) {
             continue;
         }
-        const auto settings = iniSettings(*text);
+        const auto settings = iniSettings(text->bytes);
         readText(settings, "Web/MakerHost", configuration.makerHost);
         readText(settings, "Web/VendorHost", configuration.vendorHost);
         readText(settings, "Web/PortalHost", configuration.portalHost);

@@ -161,20 +161,19 @@ INSTANTIATE_TEST_SUITE_P(
          [](const fs::path& prefix, const fs::path&) {
              fs::create_directory_symlink("/", prefix / kSystem / "Tasks");
          },
-         "Tasks leads outside the prefix", false},
+         "Tasks is reached through a link, which Quorvane does not follow", false},
         {"startup script linked out",
          [](const fs::path& prefix, const fs::path& outside) {
              fs::create_directories(prefix / kStartup);
              fs::create_symlink(outside / "secret.txt", prefix / kStartup / "x.bat");
          },
-         "x.bat leads outside the prefix", true},
-        {"startup script linked to a root file inside",
+         "x.bat is reached through a link", true},
+        {"startup script of root's inside",
          [](const fs::path& prefix, const fs::path& outside) {
              fs::create_directories(prefix / kStartup);
-             fs::copy_file(outside / "secret.txt", prefix / "secret.txt");
-             fs::create_symlink(prefix / "secret.txt", prefix / kStartup / "x.bat");
+             fs::copy_file(outside / "secret.txt", prefix / kStartup / "x.bat");
          },
-         "x.bat cannot be read", true},
+         "x.bat cannot be read: permission denied", true},
     }),
     testing::CaseName());
 

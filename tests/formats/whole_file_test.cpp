@@ -1,19 +1,14 @@
 // The whole-file writer: a file holds the old bytes or the new ones, never a part, whichever step
-// fails; a new name is only ever taken when free; and names that are no regular file are left
-// alone.
-#include "formats/whole_file.h"
-
+// fails, and a new name is only ever taken when free. (Names that are no regular file: the
+// file-access layer's own tests.)
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
 
+#include "formats/file_access.h"
 #include "tests/support/case_name.h"
 #include "tests/support/temp_dir.h"
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 namespace quorvane::formats {
 namespace {
@@ -87,33 +82,6 @@ TEST(WholeFile, TakesANewNameOnlyWhileItIsFree) {
     EXPECT_EQ(testing::readFile(file), "first");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
-
-TEST(WholeFile, RefusesANameThatIsAFolder) {
-    testing::TempDir dir;
-    fs::create_directory(dir.path() / "folder");
-    const Result<void> written = writeWholeFile(dir.path() / "folder", "x");
-    ASSERT_FALSE(written);
-    EXPECT_EQ(written.failure().reason, "it is no regular file");
-    EXPECT_TRUE(fs::is_directory(dir.path() / "folder"));
-}
-
-#ifndef _WIN32
-TEST(WholeFile, LeavesLinksAndFifosAlone) {
-    testing::TempDir dir;
-    const fs::path target = dir.path() / "target";
-    testing::writeFile(target, "kept");
-    fs::create_symlink(target, dir.path() / "link");
-    ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
-    for (const char* name : {"link", "fifo"}) {
-        const Result<void> written = writeWholeFile(dir.path() / name, "x");
-        ASSERT_FALSE(written) << name;
-        EXPECT_EQ(written.failure().reason, "it is no regular file");
-    }
-    EXPECT_TRUE(fs::is_symlink(dir.path() / "link"));
-    EXPECT_TRUE(fs::is_fifo(dir.path() / "fifo"));
-    EXPECT_EQ(testing::readFile(target), "kept");
-}
-#endif
 
 }  // namespace
 }  // namespace quorvane::formats

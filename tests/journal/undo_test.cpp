@@ -330,6 +330,44 @@ TEST(Undo, AnEntryNamingForeignPlacesIsRefusedByName) {
     EXPECT_EQ(listed[0].unusable, expected);
 }
 
+// An entry's files lie beneath its own registry's prefix, reached without ".." and without a
+// link: an entry naming any other file, even one named as fix's files are, is not undone at all,
+// and names it; the file stays as it is.
+TEST(Undo, AFileOutsideItsOwnPrefixRefusesTheWholeEntryByName) {
+    Scene scene;
+    const fs::path prefix = scene.temp.path() / "prefix";
+    const fs::path outside = scene.temp.path() / "outside";
+    fs::create_directories(prefix / "drive_c");
+    fs::create_directories(outside / "Tasks");
+    fs::create_directories(scene.undoFolder);
+    fs::create_directory_symlink(outside, prefix / "drive_c" / "linked");
+    journal::UndoJournal bound{scene.store, {scene.undoFolder, prefix.string()}};
+    const std::pair<fs::path, const char*> files[] = {
+        {outside / "GroupPolicy" / "gpt.ini", "it names what Quorvane never changes"},
+        {outside / "Tasks" / "Relock", "it names what Quorvane never changes"},
+        {prefix / "drive_c" / ".." / ".." / "outside" / "Tasks" / "Relock",
+         "it names what Quorvane never changes"},
+        {prefix / "drive_c" / "linked" / "Tasks" / "Relock", "reached through a link"},
+    };
+    for (const auto& [file, why] : files) {
+        SCOPED_TRACE(file.string());
+        fs::create_directories(outside / "GroupPolicy");
+        writeFile(outside / "GroupPolicy" / "gpt.ini", "after");
+        writeFile(outside / "Tasks" / "Relock", "after");
+        journal::UndoEntry entry{"2026-12-07 03:05:01 UTC", "fix", prefix.string(), {}, {}};
+        entry.files.push_back(
+            {journal::FileRecord::Kind::Content, file.string(), {}, "before", "after", true});
+        writeFile(scene.undoFolder / "20261207-030501-000000-000.undo",
+                  journal::writeUndoEntry(entry));
+        const journal::UndoResult undone = journal::undoLast(scene.store, bound);
+        EXPECT_EQ(undone.kind, journal::UndoResult::Kind::Unusable);
+        EXPECT_TRUE(contains(undone.failure, why) && contains(undone.failure, file.string()))
+            << undone.failure;
+        EXPECT_EQ(readFile(outside / "GroupPolicy" / "gpt.ini"), "after");
+        EXPECT_EQ(readFile(outside / "Tasks" / "Relock"), "after");
+    }
+}
+
 TEST(Undo, OnlyTheNewestFiftyEntriesAreKept) {
     Scene scene;
     fs::create_directories(scene.undoFolder);
