@@ -115,17 +115,6 @@ TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
     EXPECT_LT(text.find("[Software\\\\beta]"), text.find("[Software\\\\Gamma]"));
 }
 
-TEST(HiveFileTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
-    Document document = Document::parse(kSmallHive);
-    Key& software = keyAt(document, {u"Software"});
-    EXPECT_EQ(&software.addChild(u"ALPHA", kSomeTime), &keyAt(document, {u"software", u"alpha"}));
-    Key& alpha = keyAt(document, {u"Software", u"Alpha"});
-    EXPECT_TRUE(alpha.setValue(u"B", {4, dword(9)}, kSomeTime));
-    EXPECT_EQ(alpha.value(foldName(u"b"))->bytes, dword(9));
-    EXPECT_TRUE(contains(document.serialize(), "\"b\"=dword:00000009"));
-    EXPECT_EQ(keyAt(document, {u"SOFTWARE", u"alpha"}).name(), u"Alpha");
-}
-
 TEST(HiveFileTest, TimesFollowWine) {
     Document document = Document::parse(kSmallHive);
     // 255 s on, where the low half of the time has leading zeros to keep.
@@ -373,12 +362,6 @@ TEST(HiveTextTest, EscapesFollowWine) {
     EXPECT_LT(compareFolded(u"ab", u"abc"), 0);
 }
 
-}  // namespace
-}  // namespace quorvane::platform::hive
-
-namespace quorvane::platform::hive {
-namespace {
-
 // Wine keeps the last line of one value name, in any letter case, also across two sections of one
 // key; a new value then goes in name order, and an added last one goes last.
 TEST(HiveDocument, TheLastLineOfAValueNameCountsAndNewValuesGoInNameOrder) {
@@ -400,12 +383,6 @@ TEST(HiveDocument, TheLastLineOfAValueNameCountsAndNewValuesGoInNameOrder) {
     EXPECT_EQ(alpha.value(u"bb")->bytes, dword(7));
     EXPECT_FALSE(alpha.value(u"b"));
 }
-
-}  // namespace
-}  // namespace quorvane::platform::hive
-
-namespace quorvane::platform::hive {
-namespace {
 
 // A hive scanned in pieces, its sections read again only as keys are asked for, gives what its
 // whole text gives: the same bytes written back, the same keys read in part.
@@ -504,12 +481,6 @@ TEST(ReadInPieces, AFailedReadLeavesTheDocumentAsItWas) {
     ASSERT_NE(part.root().child(u"b"), nullptr);
     EXPECT_EQ(part.root().child(u"b")->value(u"w")->bytes, dword(2));
 }
-
-}  // namespace
-}  // namespace quorvane::platform::hive
-
-namespace quorvane::platform::hive {
-namespace {
 
 // A key as drawn, its values and sub-keys each named once without regard to case.
 struct DrawnKey {
