@@ -75,23 +75,6 @@ TEST(HiveFileTest, FixturesRoundTripByteForByteAndRenderAsWineDoes) {
     }
 }
 
-TEST(HiveFileTest, AnEditChangesOnlyItsOwnSection) {
-    const std::string original = readFile(fixtureDirectory() / "system.reg");
-    Document document = Document::parse(original);
-    Key& key = keyAt(document, {u"Software", u"Microsoft", u"Windows NT", u"CurrentVersion"});
-    ASSERT_TRUE(key.setValue(u"RegisteredOwner", {1, sz(u"Quorvane")}, kSomeTime + 1));
-    const std::string edited = document.serialize();
-
-    const std::size_t header =
-        original.find("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]");
-    ASSERT_NE(header, std::string::npos);
-    const std::size_t next = original.find("\n\n[", header + 1);
-    EXPECT_EQ(edited.substr(0, header), original.substr(0, header));
-    const std::size_t tail = original.size() - next;
-    EXPECT_EQ(edited.substr(edited.size() - tail), original.substr(next));
-    EXPECT_TRUE(contains(edited, "\"RegisteredOwner\"=\"Quorvane\"\n"));
-}
-
 TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
     Document document = Document::parse(kSmallHive);
     Key& software = keyAt(document, {u"Software"});
