@@ -79,6 +79,7 @@ TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
     Document document = Document::parse(kSmallHive);
     Key& software = keyAt(document, {u"Software"});
     Key& beta = software.addChild(u"beta", kSomeTime);
+    EXPECT_EQ(&software.addChild(u"BETA", kSomeTime), &beta) << "one key in either spelling";
     beta.setValue(u"x", {4, dword(1)}, kSomeTime);
     Key& alpha = keyAt(document, {u"Software", u"Alpha"});
     alpha.setValue(u"C", {4, dword(3)}, kSomeTime);
@@ -318,9 +319,9 @@ TEST(HiveFileTest, OnlyWinesHeaderAndWholeLinesAreAccepted) {
         EXPECT_THROW(Document::parse(text), HeaderError) << text;
     }
     EXPECT_NO_THROW(Document::parse("WINE REGISTRY Version 2\n"));
-    for (const std::string& text : {std::string("WINE REGISTRY Version 2"),
-                                    kSmallHive.substr(0, kSmallHive.size() - 3),
-                                    kSmallHive + "\"v\"=hex:01,\\\r\n"}) {
+    for (const std::string& text :
+         {std::string("WINE REGISTRY Version 2"), kSmallHive.substr(0, kSmallHive.size() - 3),
+          kSmallHive + "\"v\"=hex:01,\\\r\n"}) {
         EXPECT_THROW(Document::parse(text), TruncatedError) << text;
     }
 }
