@@ -16,6 +16,7 @@
 #include "formats/utf16.h"
 #include "platform/hive_store.h"
 #include "platform/wineserver_probe.h"
+#include "tests/platform/platform_rig.h"
 #include "tests/support/contains.h"
 #include "tests/support/reg_file_show.h"
 #include "tests/support/registry_target.h"
@@ -137,13 +138,8 @@ TEST(HiveInterop, StoreRefusesWhileTheServerRunsAndOpensOnceItStopped) {
     if (fs::exists(command)) {
         EXPECT_EQ(readFile(command).rfind("wineserver", 0), 0u) << readFile(command);
     }
-    try {
-        HiveStore store(prefix().path());
-        ADD_FAILURE() << "the store opened beside wineserver " << server->pid;
-    } catch (const StoreError& error) {
-        EXPECT_TRUE(contains(std::string(error.what()), std::to_string(server->pid)))
-            << error.what();
-    }
+    EXPECT_TRUE(
+        contains(refusalOf([] { HiveStore{prefix().path()}; }), std::to_string(server->pid)));
     prefix().stopServer();
     EXPECT_FALSE(findRunningWineserver(prefix().path()));
     EXPECT_NO_THROW(HiveStore store(prefix().path()));

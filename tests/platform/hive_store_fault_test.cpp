@@ -23,6 +23,7 @@
 #include "platform/hive_io.h"
 #include "platform/hive_store.h"
 #include "platform/wineserver_probe.h"
+#include "tests/platform/platform_rig.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
@@ -103,8 +104,6 @@ struct Pipe {
         }
     }
 };
-
-constexpr uid_t kNobody = 65534;
 
 // Takes the write lock a wineserver holds on its lock file for its whole life; as `user`, when
 // given, once the file is open.
@@ -350,14 +349,22 @@ protected:
     fs::path otherLockFile_;  // where a server started with another TMPDIR takes its lock
 };
 
-TEST_F(WineserverLockTest, NoServerIsFoundWhereNoneRuns) {
+// The prefix's wineserver file names one folder: a path there is neither followed nor made.
+TEST_F(WineserverLockTest, NoServerIsFoundWhereNoneRunsNorWhereAPathLeads) {
     const auto before = snapshot(root_.path() / "tmp");
     EXPECT_FALSE(findRunningWineserver(prefix_));  // a server directory left behind, unlocked
     EXPECT_FALSE(findRunningWineserver(root_.path() / "no-prefix"));
+    for (const char* named : {"../made", ".."}) {
+        writeFile(prefix_ / "wineserver", named);
+        EXPECT_FALSE(WineserverStartLock(prefix_).running()) << named;
+    }
     fs::remove(prefix_ / "wineserver");
     EXPECT_FALSE(findRunningWineserver(prefix_));
     EXPECT_EQ(snapshot(root_.path() / "tmp"), before);
-    EXPECT_FALSE(fs::exists(root_.path() / "no-prefix"));
+    for (const char* made : {"no-prefix", "made"}) {
+        EXPECT_FALSE(fs::exists(root_.path() / made)) << made;
+    }
+    EXPECT_FALSE(fs::exists(root_.path() / serverName_));
 }
 
 TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
@@ -374,12 +381,7 @@ TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
     }
 
     const auto before = snapshot(prefix_);
-    try {
-        HiveStore store(prefix_);
-        ADD_FAILURE() << "the store opened beside a running wineserver";
-    } catch (const StoreError& error) {
-        EXPECT_TRUE(contains(std::string(error.what()), "wineserver")) << error.what();
-    }
+    EXPECT_TRUE(contains(refusalOf([&] { HiveStore{prefix_}; }), "wineserver"));
     EXPECT_EQ(snapshot(prefix_), before);
 }
 
@@ -424,16 +426,6 @@ TEST_F(WineserverLockTest, ALockInAServerDirectoryOfAnotherUserIsNoServer) {
         EXPECT_EQ(write(store, kCurrentUser, kKeyPath, "Squatted", dword(1)), kSuccess)
             << store.lastFailure();
     }
-}
-
-// The prefix's wineserver file names one folder: a path there is neither followed nor made.
-TEST_F(WineserverLockTest, AServerRootNamedByAPathIsNotTrusted) {
-    for (const char* named : {"../made", ".."}) {
-        writeFile(prefix_ / "wineserver", named);
-        EXPECT_FALSE(WineserverStartLock(prefix_).running()) << named;
-    }
-    EXPECT_FALSE(fs::exists(root_.path() / "made"));
-    EXPECT_FALSE(fs::exists(root_.path() / serverName_));
 }
 
 // The server may also start after the store opened; a write must then be refused too, since

@@ -207,14 +207,6 @@ TEST_F(PartialReadTest, AWriteAfterReadsInPartChangesOnlyItsSection) {
     EXPECT_EQ(valuesRead(store), valuesRead(fresh));
 }
 
-TEST_F(PartialReadTest, AReadOnlyStoreWritesNothing) {
-    const std::string before = readFile(dir_.path() / "system.reg");
-    HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
-    EXPECT_EQ(write(reader, kLocalMachine, restrictions::kRestrictionsKey, "X", dword(1)),
-              kAccessDenied);
-    EXPECT_EQ(readFile(dir_.path() / "system.reg"), before);
-}
-
 TEST(PartialDocumentTest, IsNeverWrittenBack) {
     auto scanned = std::make_shared<const hive::ScannedHive>(
         "WINE REGISTRY Version 2\n\n[A] 0\n\"v\"=dword:00000001\n\n[B] 0\n");

@@ -5,6 +5,7 @@
 
 #include "platform/hive_store.h"
 #include "platform/offline_registry.h"
+#include "tests/platform/platform_rig.h"
 #include "tests/support/contains.h"
 #include "tests/support/fake_installation.h"
 #include "tests/support/registry_target.h"
@@ -36,26 +37,40 @@ TEST(WindowsInstallation, FindsSoftwareAndTheListedUsersWithHivesRegardlessOfCas
     EXPECT_EQ(found.identity, std::string("machine-") + kFakeMachineGuid);
 }
 
+// The fake installation with more profiles in its list, each a folder under Users with a hive.
+struct Profile {
+    const char* sid;
+    std::string imagePath;  // the profile's registered path, its NUL included
+    const char* folder;
+};
+WindowsInstallation withProfiles(const std::filesystem::path& root,
+                                 std::initializer_list<Profile> profiles) {
+    const FakeInstallation made = makeFakeInstallation(root);
+    {
+        OfflineRegistry registry({{made.software, "SOFTWARE"}, std::nullopt, root / "b"});
+        for (const Profile& profile : profiles) {
+            put(registry, kLocalMachine,
+                std::string("Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
+                    profile.sid,
+                "ProfileImagePath", {kRegExpandSz, profile.imagePath});
+        }
+    }
+    for (const Profile& profile : profiles) {
+        std::filesystem::create_directories(root / "users" / profile.folder);
+        std::filesystem::copy_file(made.ann, root / "users" / profile.folder / "NTUSER.DAT");
+    }
+    return findWindowsInstallation(root);
+}
+
 // Names compare as Windows compares them, beyond ASCII too: a profile whose registered path
 // differs from its folder in a letter's case is found, and two names that differ in a letter
 // are two users, each with copies of their own.
 TEST(WindowsInstallation, LettersBeyondAsciiCompareAsOnWindows) {
     TempDir root;
-    const FakeInstallation made = makeFakeInstallation(root.path());
-    const std::string list =
-        "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-1-2-3-";
-    {
-        OfflineRegistry registry({{made.software, "SOFTWARE"}, std::nullopt, root.path() / "b"});
-        put(registry, kLocalMachine, list + "1004", "ProfileImagePath",
-            {kRegExpandSz, std::string("C:\\Users\\\xC5\x81UKASZ") + '\0'});
-        put(registry, kLocalMachine, list + "1005", "ProfileImagePath",
-            {kRegExpandSz, std::string("C:\\Users\\\xC5\xBBukasz") + '\0'});
-    }
-    for (const char* folder : {"\xC5\x81ukasz", "\xC5\xBCukasz"}) {
-        std::filesystem::create_directories(root.path() / "users" / folder);
-        std::filesystem::copy_file(made.ann, root.path() / "users" / folder / "NTUSER.DAT");
-    }
-    const WindowsInstallation found = findWindowsInstallation(root.path());
+    const WindowsInstallation found = withProfiles(
+        root.path(),
+        {{"S-1-5-21-1-2-3-1004", std::string("C:\\Users\\\xC5\x81UKASZ") + '\0', "\xC5\x81ukasz"},
+         {"S-1-5-21-1-2-3-1005", std::string("C:\\Users\\\xC5\xBBukasz") + '\0', "\xC5\xBCukasz"}});
     const WindowsUser* lukasz = findUser(found, "\xC5\x82ukasz");
     const WindowsUser* zukasz = findUser(found, "\xC5\xBBUKASZ");
     ASSERT_NE(lukasz, nullptr);
@@ -68,16 +83,8 @@ TEST(WindowsInstallation, LettersBeyondAsciiCompareAsOnWindows) {
 // A profile path may end in a backslash; its last folder is still the user's.
 TEST(WindowsInstallation, AProfilePathEndingInABackslashNamesItsFolder) {
     TempDir root;
-    const FakeInstallation made = makeFakeInstallation(root.path());
-    {
-        OfflineRegistry registry({{made.software, "SOFTWARE"}, std::nullopt, root.path() / "b"});
-        put(registry, kLocalMachine,
-            "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-1-2-3-1003",
-            "ProfileImagePath", {kRegExpandSz, std::string("C:\\Users\\cy\\\0", 13)});
-    }
-    std::filesystem::create_directories(root.path() / "users" / "cy");
-    std::filesystem::copy_file(made.ann, root.path() / "users" / "cy" / "NTUSER.DAT");
-    const WindowsInstallation found = findWindowsInstallation(root.path());
+    const WindowsInstallation found = withProfiles(
+        root.path(), {{"S-1-5-21-1-2-3-1003", std::string("C:\\Users\\cy\\\0", 13), "cy"}});
     ASSERT_NE(findUser(found, "cy"), nullptr);
     EXPECT_EQ(findUser(found, "cy")->sid, "S-1-5-21-1-2-3-1003");
     EXPECT_EQ(onlyUser(found), nullptr) << "Ann and cy";
@@ -86,13 +93,9 @@ TEST(WindowsInstallation, AProfilePathEndingInABackslashNamesItsFolder) {
 TEST(WindowsInstallation, AFolderWithoutSoftwareIsNoInstallation) {
     TempDir root;
     std::filesystem::create_directories(root.path() / "Windows" / "System32" / "config");
-    try {
-        findWindowsInstallation(root.path());
-        FAIL() << "found one";
-    } catch (const StoreError& error) {
-        EXPECT_TRUE(contains(error.what(), "Windows/System32/config/SOFTWARE"));
-        EXPECT_TRUE(contains(error.what(), root.path().string()));
-    }
+    const std::string refusal = refusalOf([&] { findWindowsInstallation(root.path()); });
+    EXPECT_TRUE(contains(refusal, "Windows/System32/config/SOFTWARE"));
+    EXPECT_TRUE(contains(refusal, root.path().string()));
 }
 
 }  // namespace
