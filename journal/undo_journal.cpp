@@ -748,8 +748,8 @@ JournalListing UndoJournal::list(std::size_t most) const {
     JournalListing listing;
     const auto names = entryNames(place_.directory);
     if (!names) {
-        listing.skipped.push_back("the undo folder " + place_.directory.string() + " " +
-                                  names.failure().reason);
+        listing.failure =
+            "the undo folder " + place_.directory.string() + " " + names.failure().reason;
         return listing;
     }
     const auto folder = formats::Folder::open(place_.directory);
