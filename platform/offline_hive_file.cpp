@@ -461,13 +461,17 @@ void pruneBackups(const fs::path& backups, const std::string& label) {
     const std::string prefix = label + "-";
     std::vector<fs::path> kept;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(backups, error)) {
-        const std::string entryName = entry.path().filename().string();
+    fs::directory_iterator it(backups, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        const std::string entryName = it->path().filename().string();
         // The time holds no dash: "NTUSER-ann-" does not take the copies of "NTUSER-ann%2Dx".
         if (entryName.starts_with(prefix) && entryName.ends_with(".hive") &&
             entryName.find('-', prefix.size()) == std::string::npos) {
-            kept.push_back(entry.path());
+            kept.push_back(it->path());
         }
+    }
+    if (error) {
+        return;  // a folder not listed whole: removing none of its copies is the safe side
     }
     // The oldest copy has the smallest name: the hive before Quorvane first changed it.
     std::sort(kept.begin(), kept.end());
