@@ -75,21 +75,32 @@ TEST(HiveFileTest, FixturesRoundTripByteForByteAndRenderAsWineDoes) {
     }
 }
 
+// Also in a file whose lines mix both ends (those before the key in CRLF, which the header makes
+// the file's own, the rest in LF): the blank lines between untouched sections keep theirs.
 TEST(HiveFileTest, AnEditChangesOnlyItsOwnSection) {
-    const std::string original = readFile(fixtureDirectory() / "system.reg");
-    Document document = Document::parse(original);
-    Key& key = keyAt(document, {u"Software", u"Microsoft", u"Windows NT", u"CurrentVersion"});
-    ASSERT_TRUE(key.setValue(u"RegisteredOwner", {1, sz(u"Quorvane")}, kSomeTime + 1));
-    const std::string edited = document.serialize();
-
+    const std::string wine = readFile(fixtureDirectory() / "system.reg");
     const std::size_t header =
-        original.find("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]");
+        wine.find("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]");
     ASSERT_NE(header, std::string::npos);
-    const std::size_t next = original.find("\n\n[", header + 1);
-    EXPECT_EQ(edited.substr(0, header), original.substr(0, header));
-    const std::size_t tail = original.size() - next;
-    EXPECT_EQ(edited.substr(edited.size() - tail), original.substr(next));
-    EXPECT_TRUE(contains(edited, "\"RegisteredOwner\"=\"Quorvane\"\n"));
+    std::string crlf;
+    for (const char c : wine.substr(0, header)) {
+        crlf += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    for (const std::string& original : {wine, crlf + wine.substr(header)}) {
+        SCOPED_TRACE(original.size() == wine.size() ? "as Wine wrote it" : "mixed line ends");
+        Document document = Document::parse(original);
+        Key& key = keyAt(document, {u"Software", u"Microsoft", u"Windows NT", u"CurrentVersion"});
+        ASSERT_TRUE(key.setValue(u"RegisteredOwner", {1, sz(u"Quorvane")}, kSomeTime + 1));
+        const std::string edited = document.serialize();
+
+        const std::size_t at =
+            original.find("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]");
+        const std::size_t next = original.find("\n\n[", at + 1);
+        EXPECT_EQ(edited.substr(0, at), original.substr(0, at));
+        const std::size_t tail = original.size() - next;
+        EXPECT_EQ(edited.substr(edited.size() - tail), original.substr(next));
+        EXPECT_TRUE(contains(edited, "\"RegisteredOwner\"=\"Quorvane\""));
+    }
 }
 
 TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
@@ -346,9 +357,9 @@ TEST(HiveFileTest, OnlyWinesHeaderAndWholeLinesAreAccepted) {
         EXPECT_THROW(Document::parse(text), HeaderError) << text;
     }
     EXPECT_NO_THROW(Document::parse("WINE REGISTRY Version 2\n"));
-    for (const std::string& text : {std::string("WINE REGISTRY Version 2"),
-                                    kSmallHive.substr(0, kSmallHive.size() - 3),
-                                    kSmallHive + "\"v\"=hex:01,\\\r\n"}) {
+    for (const std::string& text :
+         {std::string("WINE REGISTRY Version 2"), kSmallHive.substr(0, kSmallHive.size() - 3),
+          kSmallHive + "\"v\"=hex:01,\\\r\n"}) {
         EXPECT_THROW(Document::parse(text), TruncatedError) << text;
     }
 }
