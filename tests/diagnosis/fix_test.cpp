@@ -75,6 +75,19 @@ TEST_F(FixRace, AFileChangedSinceThePlanIsNotTouched) {
     EXPECT_EQ(readFile(policy()), changed);
 }
 
+// A Run value whose command changed between the plan and the fix runs something else now.
+TEST_F(FixRace, ARunValueChangedSinceThePlanIsNotDeleted) {
+    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    testing::put(store_, platform::kCurrentUser, run, "Lock",
+                 testing::sz(testing::relock("NoBrowserClose")));
+    const restrictions::Outcome outcome = fix([&] {
+        testing::put(store_, platform::kCurrentUser, run, "Lock", testing::sz("tool.exe"));
+    });
+    EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "changed since"));
+    EXPECT_EQ(testing::stored(store_, platform::kCurrentUser, run, "Lock"),
+              testing::sz("tool.exe"));
+}
+
 // Registry.pol and the gpt.ini whose version fix raises go together: a change to either since
 // the plan leaves both as they are.
 class FixRaceWithGptIni : public FixRace, public ::testing::WithParamInterface<const char*> {};
