@@ -1,6 +1,8 @@
 // quorvane-cli as a user runs it: a process with arguments, an exit status and its output.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <set>
 #include <sstream>
@@ -448,6 +450,25 @@ TEST_F(CliTest, AnUndoFolderThatCannotBeListedIsNotNothingToUndo) {
         EXPECT_FALSE(contains(outcome.out + outcome.err, "no change to undo")) << outcome.out;
         EXPECT_TRUE(contains(outcome.err, "the undo folder " + folder.string())) << outcome.err;
     }
+}
+
+// A writer killed between making its new entry and naming it leaves a temporary file: the next
+// entry's writer removes it, and never one of a writer still at work.
+TEST_F(CliTest, TheNextEntryRemovesWhatAKilledWriterLeft) {
+    ASSERT_EQ(run("impose 4").status, 0);
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const fs::path folder = state() / "Quorvane" / "undo";
+    const fs::path left = folder / (".a.reg.quorvane-" + std::to_string(ended) + "-1");
+    const fs::path working = folder / (".b.reg.quorvane-" + std::to_string(::getpid()) + "-1");
+    testing::writeFile(left, "");
+    testing::writeFile(working, "");
+    ASSERT_EQ(run("lift 4").status, 0);
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_TRUE(fs::exists(working));
 }
 
 TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
