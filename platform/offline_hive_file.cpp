@@ -227,8 +227,20 @@ std::atomic<unsigned> temporaryCounter{0};
 }  // namespace
 
 HiveImage HiveImage::read(const formats::Folder& folder, const std::string& name) {
-    const formats::OpenFile file = openToRead(folder, name);
-    return read(file.descriptor(), folder.pathOf(name));
+    // Another writer's commit touches the hive for a moment (a second name for its backup, then
+    // the new version's rename): read again, the new version is whole once it has its name.
+    constexpr int kTries = 5;
+    for (int tried = 1;; ++tried) {
+        try {
+            const formats::OpenFile file = openToRead(folder, name);
+            return read(file.descriptor(), folder.pathOf(name));
+        } catch (const hive::FileChanged&) {
+            if (tried == kTries) {
+                throw;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20 * tried));
+        }
+    }
 }
 
 HiveImage HiveImage::read(int fd, const fs::path& shown) {
