@@ -174,7 +174,11 @@ int undoCommand(Session& session, bool list, std::ostream& out) {
         return result.allDone() ? kExitSuccess : kExitRefused;
     }
     const journal::JournalListing listing = session.journal->list();
-    if (listing.entries.empty()) {
+    if (!listing.failure.empty()) {
+        std::cerr << "quorvane-cli: " << listing.failure << '\n';
+        return kExitUsage;
+    }
+    if (listing.entries.empty() && listing.skipped.empty()) {
         out << "There is no change to undo.\n";
     }
     for (const journal::EntrySummary& entry : listing.entries) {

@@ -102,11 +102,12 @@ std::variant<std::vector<WindowsUser>, int> chosenUsers(const WindowsInstallatio
 std::vector<fs::path> copiesOf(const fs::path& folder, const std::string& label) {
     std::vector<fs::path> copies;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
+    fs::directory_iterator it(folder, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
         if (name.starts_with(label + "-") && name.ends_with(".hive") &&
             name.find('-', label.size() + 1) == std::string::npos) {
-            copies.push_back(entry.path());
+            copies.push_back(it->path());
         }
     }
     std::sort(copies.begin(), copies.end());

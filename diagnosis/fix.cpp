@@ -342,6 +342,23 @@ FixPlan planFix(platform::RegistryApi& registry, registry::General2& general, co
         }
         plan.items.push_back(std::move(item));
     }
+    // The machine and user halves of one policy object share its gpt.ini: the first of them
+    // raises both versions, so that neither change is computed from a file the other replaced.
+    for (auto first = plan.items.begin(); first != plan.items.end(); ++first) {
+        for (auto other = first + 1; !first->gptIni.empty() && other != plan.items.end(); ++other) {
+            if (other->gptIni != first->gptIni) {
+                continue;
+            }
+            const bool machine =
+                equalIgnoringCase(displayPath(other->file.parent_path().filename()), "Machine");
+            if (const auto both = raisedVersion(first->gptAfter, machine)) {
+                first->gptAfter = *both;
+                other->gptIni.clear();
+                other->gptBefore.clear();
+                other->gptAfter.clear();
+            }
+        }
+    }
     return plan;
 }
 
@@ -389,8 +406,10 @@ struct Doing {
     fs::path movedTo;
 };
 
-Result<void> rewrite(const Places& places, const fs::path& file, const std::string& bytes,
-                     const formats::FileSignature& read) {
+// The version written.
+Result<formats::FileSignature> rewrite(const Places& places, const fs::path& file,
+                                       const std::string& bytes,
+                                       const formats::FileSignature& read) {
     const auto located = places.files.locate(file);
     if (!located) {
         return located.failure();
@@ -403,7 +422,7 @@ Result<void> rewrite(const Places& places, const fs::path& file, const std::stri
         return written.failure().status == formats::kFileChanged ? failure(changedSince(file))
                                                                  : written.failure();
     }
-    return {};
+    return written;
 }
 
 }  // namespace
@@ -565,13 +584,20 @@ restrictions::Outcome applyFix(const FixPlan& plan, platform::RegistryApi& regis
             }
             case Kind::PolicyRecords:
             case Kind::Task: {
-                Result<void> result = rewrite(places, item.file, item.after, done.file.signature);
-                if (result && done.gptIni) {
+                const auto written = rewrite(places, item.file, item.after, done.file.signature);
+                Result<void> result = written ? Result<void>() : Result<void>(written.failure());
+                if (written && done.gptIni) {
+                    // The records go with the raised version or not at all: without it, Windows
+                    // may never read the file again, and the next fix would find nothing to do.
                     if (auto ini =
                             rewrite(places, item.gptIni, item.gptAfter, done.gptIni->signature);
                         !ini) {
-                        result = failure("the records were removed, but gpt.ini " +
-                                         ini.failure().reason);
+                        const auto back = rewrite(places, item.file, item.before, *written);
+                        result = failure("gpt.ini " + ini.failure().reason +
+                                         (back ? "; the records were put back"
+                                               : "; the records were removed, and putting them "
+                                                 "back failed: " +
+                                                     back.failure().reason));
                     }
                 }
                 policyChanged = policyChanged || (item.kind == Kind::PolicyRecords && result);

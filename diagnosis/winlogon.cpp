@@ -18,9 +18,15 @@ void readWinlogon(const Context& context, Findings& findings) {
             if (value && platform::isStringType(value->type)) {
                 std::string commands = textOf(*value);
                 std::replace(commands.begin(), commands.end(), ',', '\n');
+                const std::size_t setting = findings.setting.size();
                 addStartupItem(context, findings, Finding::Source::RegistryStartup,
                                keyPath(root, kWinlogonKey), name, commands,
                                commandFolders(context.places));
+                // Each program is read as a command of its own, but shown as the value holds
+                // them: "userinit.exe," with Windows' own trailing comma.
+                Finding& added = findings.setting.size() > setting ? findings.setting.back()
+                                                                   : findings.others.back();
+                added.command = textOf(*value);
             }
         }
     }

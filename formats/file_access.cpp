@@ -17,13 +17,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 
 #include "formats/user_database.h"
@@ -1191,6 +1194,31 @@ void Folder::removeLeftovers() const {
     }
 }
 
+void Folder::removeLeftoversOfEndedWriters() const {
+    const auto listing = list({}, std::size_t(-1));
+    if (!listing) {
+        return;
+    }
+    AsUser as(state_->identity.get());
+    if (!as.ok()) {
+        return;
+    }
+    for (const Entry& entry : listing->entries) {
+        if (entry.kind != Entry::Kind::File || !isTemporaryName(entry.name)) {
+            continue;
+        }
+        const std::string_view rest =
+            std::string_view(entry.name)
+                .substr(entry.name.find(kTemporaryMark) + std::strlen(kTemporaryMark));
+        pid_t writer = 0;
+        const auto [end, parsed] = std::from_chars(rest.data(), rest.data() + rest.size(), writer);
+        if (parsed == std::errc() && end != rest.data() && *end == '-' && writer > 0 &&
+            ::kill(writer, 0) != 0 && errno == ESRCH) {
+            ::unlinkat(state_->fd, entry.name.c_str(), 0);
+        }
+    }
+}
+
 namespace {
 
 struct HeldLock {
@@ -1607,6 +1635,8 @@ Result<FolderLock> Folder::lock(std::chrono::milliseconds) const {
 }
 
 void Folder::removeLeftovers() const {}
+
+void Folder::removeLeftoversOfEndedWriters() const {}
 
 fs::path canonicalPath(const fs::path& path) {
     std::error_code error;

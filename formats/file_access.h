@@ -249,6 +249,9 @@ public:
     // Removes the temporary files that writers killed half-way left in this folder. Only while
     // holding its lock: no temporary file of a live writer exists then.
     void removeLeftovers() const;
+    // The same without the lock, for the temporary files of writers of this machine that have
+    // ended: a live process's, or one whose number is in use again, stays.
+    void removeLeftoversOfEndedWriters() const;
 
 #ifndef _WIN32
     enum class Opening {

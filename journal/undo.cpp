@@ -369,7 +369,19 @@ std::string undoName(const std::string& action) {
 
 UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
     UndoResult result;
-    std::vector<EntrySummary> entries = journal.list(1).entries;
+    JournalListing listing = journal.list(1);
+    std::vector<EntrySummary>& entries = listing.entries;
+    // What cannot be read may be the newest change: undoing an older one past it would undo
+    // changes in the wrong order, so nothing is undone, and the message says how to go on.
+    if (!listing.failure.empty() || !listing.skipped.empty()) {
+        result.kind = UndoResult::Kind::Unusable;
+        result.failure = !listing.failure.empty()
+                             ? listing.failure
+                             : listing.skipped.front() +
+                                   ". Move that file out of its folder to undo the change "
+                                   "before it.";
+        return result;
+    }
     if (entries.empty()) {
         return result;
     }

@@ -688,6 +688,8 @@ Result<void> UndoJournal::write(const std::vector<Record>& records) {
         return failure("the undo folder " + place_.directory.string() + " " +
                        folder.failure().reason);
     }
+    // What writers killed half-way left: the entries' own folder has no lock to wait for.
+    folder->removeLeftoversOfEndedWriters();
     const UndoEntry entry{time_, action_, place_.registry, records, files_};
     if (!file_.empty()) {
         written_.clear();
@@ -748,8 +750,8 @@ JournalListing UndoJournal::list(std::size_t most) const {
     JournalListing listing;
     const auto names = entryNames(place_.directory);
     if (!names) {
-        listing.skipped.push_back("the undo folder " + place_.directory.string() + " " +
-                                  names.failure().reason);
+        listing.failure =
+            "the undo folder " + place_.directory.string() + " " + names.failure().reason;
         return listing;
     }
     const auto folder = formats::Folder::open(place_.directory);

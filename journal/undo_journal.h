@@ -59,6 +59,8 @@ struct EntrySummary {
 struct JournalListing {
     std::vector<EntrySummary> entries;  // of this journal's registry, newest first
     std::vector<std::string> skipped;   // files named like entries that were not read, and why
+    // Why the undo folder itself cannot be listed; then nothing is known of its entries.
+    std::string failure;
 };
 
 // The files an entry names, reached through the file-access layer: those of its prefix or

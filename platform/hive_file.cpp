@@ -943,8 +943,14 @@ void Key::serializeOwn(std::string& out, std::string_view lineEnd) const {
         return;
     }
     for (std::size_t i = 0; i < rawSections_.size(); ++i) {
-        appendSeparator(out, lineEnd);
-        out += rawSections_[i];
+        // An untouched section keeps its bytes, and the blank line before it takes the line end
+        // of the section's own [path] line: a file that mixes both styles stays as it was.
+        const std::string_view raw = rawSections_[i];
+        const std::size_t newline = raw.find('\n');
+        appendSeparator(out, newline == std::string_view::npos         ? lineEnd
+                             : newline > 0 && raw[newline - 1] == '\r' ? std::string_view("\r\n")
+                                                                       : std::string_view("\n"));
+        out += raw;
     }
 }
 

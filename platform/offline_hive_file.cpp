@@ -227,8 +227,20 @@ std::atomic<unsigned> temporaryCounter{0};
 }  // namespace
 
 HiveImage HiveImage::read(const formats::Folder& folder, const std::string& name) {
-    const formats::OpenFile file = openToRead(folder, name);
-    return read(file.descriptor(), folder.pathOf(name));
+    // Another writer's commit touches the hive for a moment (a second name for its backup, then
+    // the new version's rename): read again, the new version is whole once it has its name.
+    constexpr int kTries = 5;
+    for (int tried = 1;; ++tried) {
+        try {
+            const formats::OpenFile file = openToRead(folder, name);
+            return read(file.descriptor(), folder.pathOf(name));
+        } catch (const hive::FileChanged&) {
+            if (tried == kTries) {
+                throw;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20 * tried));
+        }
+    }
 }
 
 HiveImage HiveImage::read(int fd, const fs::path& shown) {
@@ -461,13 +473,17 @@ void pruneBackups(const fs::path& backups, const std::string& label) {
     const std::string prefix = label + "-";
     std::vector<fs::path> kept;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(backups, error)) {
-        const std::string entryName = entry.path().filename().string();
+    fs::directory_iterator it(backups, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        const std::string entryName = it->path().filename().string();
         // The time holds no dash: "NTUSER-ann-" does not take the copies of "NTUSER-ann%2Dx".
         if (entryName.starts_with(prefix) && entryName.ends_with(".hive") &&
             entryName.find('-', prefix.size()) == std::string::npos) {
-            kept.push_back(entry.path());
+            kept.push_back(it->path());
         }
+    }
+    if (error) {
+        return;  // a folder not listed whole: removing none of its copies is the safe side
     }
     // The oldest copy has the smallest name: the hive before Quorvane first changed it.
     std::sort(kept.begin(), kept.end());

@@ -122,11 +122,17 @@ std::optional<fs::path> findIgnoringCase(const fs::path& base,
             continue;
         }
         std::optional<fs::path> match;
-        for (const auto& entry : fs::directory_iterator(path, error)) {
-            if (equalIgnoringCase(entry.path().filename().string(), name)) {
-                match = entry.path();
+        fs::directory_iterator it(path, error);
+        for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+            if (equalIgnoringCase(it->path().filename().string(), name)) {
+                match = it->path();
                 break;
             }
+        }
+        // A folder that is not there holds nothing; one that cannot be read is not "nothing".
+        if (error && error != std::errc::no_such_file_or_directory &&
+            error != std::errc::not_a_directory) {
+            throw StoreError(path.string() + " cannot be read: " + error.message() + ".");
         }
         if (!match) {
             return std::nullopt;

@@ -31,7 +31,7 @@ struct WindowsInstallation {
 };
 
 // The path below `base` whose names equal `names` as Windows compares names (an exact match
-// first); nothing when there is none.
+// first); nothing when there is none. Throws StoreError when a folder on the way cannot be read.
 std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::path& base,
                                                       const std::vector<std::string>& names);
 

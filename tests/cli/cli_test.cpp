@@ -1,6 +1,8 @@
 // quorvane-cli as a user runs it: a process with arguments, an exit status and its output.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <set>
 #include <sstream>
@@ -412,7 +414,7 @@ TEST_F(CliTest, UndoKeepsWhatAnotherProgramWroteSinceAndExitsThree) {
     EXPECT_EQ(value(platform::kLocalMachine, "NoBrowserClose"), std::nullopt);
 }
 
-TEST_F(CliTest, AFifoNamedLikeAnEntryIsSkippedWithoutWaiting) {
+TEST_F(CliTest, AFifoNamedLikeAnEntryStopsUndoWithoutWaiting) {
     ASSERT_EQ(run("impose 4").status, 0);
     const fs::path fifo = state() / "Quorvane" / "undo" / "29991231-235959-000-00.reg";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -422,9 +424,51 @@ TEST_F(CliTest, AFifoNamedLikeAnEntryIsSkippedWithoutWaiting) {
     EXPECT_TRUE(contains(list.out, "Skipped: " + fifo.string() + " is not a regular file\n"))
         << list.out;
     EXPECT_TRUE(contains(list.out, " UTC  impose NoBrowserClose\n")) << list.out;
+    // It may be the newest change: nothing older is undone past it, and the message says how
+    // to go on.
+    const Outcome refused = run("undo", "timeout 60 env");
+    EXPECT_EQ(refused.status, 3) << refused.err;
+    EXPECT_TRUE(contains(refused.err, fifo.string() + " is not a regular file. Move that file"))
+        << refused.err;
+    ASSERT_EQ(::unlink(fifo.c_str()), 0);
     const Outcome undone = run("undo", "timeout 60 env");
     EXPECT_EQ(undone.status, 0) << undone.err;
     EXPECT_EQ(undone.out.rfind("Undone: impose NoBrowserClose (", 0), 0u) << undone.out;
+}
+
+// An undo folder that cannot be listed is not an empty one.
+TEST_F(CliTest, AnUndoFolderThatCannotBeListedIsNotNothingToUndo) {
+    ASSERT_EQ(run("impose 4").status, 0);
+    const fs::path folder = state() / "Quorvane" / "undo";
+    fs::rename(folder, folder.string() + ".away");
+    testing::writeFile(folder, "");
+    const Outcome list = run("undo --list");
+    EXPECT_EQ(list.status, 2) << list.out;
+    const Outcome undo = run("undo");
+    EXPECT_EQ(undo.status, 3) << undo.out;
+    for (const Outcome& outcome : {list, undo}) {
+        EXPECT_FALSE(contains(outcome.out + outcome.err, "no change to undo")) << outcome.out;
+        EXPECT_TRUE(contains(outcome.err, "the undo folder " + folder.string())) << outcome.err;
+    }
+}
+
+// A writer killed between making its new entry and naming it leaves a temporary file: the next
+// entry's writer removes it, and never one of a writer still at work.
+TEST_F(CliTest, TheNextEntryRemovesWhatAKilledWriterLeft) {
+    ASSERT_EQ(run("impose 4").status, 0);
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const fs::path folder = state() / "Quorvane" / "undo";
+    const fs::path left = folder / (".a.reg.quorvane-" + std::to_string(ended) + "-1");
+    const fs::path working = folder / (".b.reg.quorvane-" + std::to_string(::getpid()) + "-1");
+    testing::writeFile(left, "");
+    testing::writeFile(working, "");
+    ASSERT_EQ(run("lift 4").status, 0);
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_TRUE(fs::exists(working));
 }
 
 TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {

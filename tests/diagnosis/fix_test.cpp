@@ -75,6 +75,19 @@ TEST_F(FixRace, AFileChangedSinceThePlanIsNotTouched) {
     EXPECT_EQ(readFile(policy()), changed);
 }
 
+// A Run value whose command changed between the plan and the fix runs something else now.
+TEST_F(FixRace, ARunValueChangedSinceThePlanIsNotDeleted) {
+    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    testing::put(store_, platform::kCurrentUser, run, "Lock",
+                 testing::sz(testing::relock("NoBrowserClose")));
+    const restrictions::Outcome outcome = fix([&] {
+        testing::put(store_, platform::kCurrentUser, run, "Lock", testing::sz("tool.exe"));
+    });
+    EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "changed since"));
+    EXPECT_EQ(testing::stored(store_, platform::kCurrentUser, run, "Lock"),
+              testing::sz("tool.exe"));
+}
+
 // Registry.pol and the gpt.ini whose version fix raises go together: a change to either since
 // the plan leaves both as they are.
 class FixRaceWithGptIni : public FixRace, public ::testing::WithParamInterface<const char*> {};
@@ -94,17 +107,37 @@ TEST_P(FixRaceWithGptIni, LeavesBothFilesAlone) {
 INSTANTIATE_TEST_SUITE_P(Changed, FixRaceWithGptIni, ::testing::Values("Registry.pol", "gpt.ini"),
                          [](const auto& info) { return std::string(info.param).substr(0, 3); });
 
-// Records that could not be taken out leave the gpt.ini version as it was.
-TEST_F(FixRace, AFailedPolicyWriteLeavesGptIniAsItWas) {
+// Registry.pol and its gpt.ini change together or not at all: records taken out without the
+// raised version might never be read again, and a next fix would find nothing left to raise.
+TEST_F(FixRace, AFailedWriteOfEitherFileLeavesBothAsTheyWere) {
     const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
+    const std::string policyBefore = readFile(policy());
+    static const char* failing = nullptr;  // the hook is a plain function
+    for (const char* name : {"Registry.pol", "gpt.ini"}) {
+        SCOPED_TRACE(name);
+        failing = name;
+        testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
+        formats::setFaultHook([](formats::WriteStep step, const std::string& name) {
+            return step == formats::WriteStep::Rename && name == failing ? ENOSPC : 0;
+        });
+        const restrictions::Outcome outcome = fix();
+        formats::setFaultHook(nullptr);
+        EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "disk full"));
+        EXPECT_EQ(readFile(gptIni), "[General]\r\nVersion=65536\r\n");
+        EXPECT_EQ(readFile(policy()), policyBefore);
+    }
+}
+
+// The machine and user halves of one policy object share one gpt.ini: both versions go up.
+TEST_F(FixRace, BothHalvesRaiseTheirOwnVersionInTheOneGptIni) {
+    const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
+    const fs::path machine = gptIni.parent_path() / "Machine" / "Registry.pol";
+    fs::create_directories(machine.parent_path());
+    fs::copy_file(policy(), machine);
     testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
-    formats::setFaultHook([](formats::WriteStep step, const std::string& name) {
-        return step == formats::WriteStep::Rename && name == "Registry.pol" ? ENOSPC : 0;
-    });
     const restrictions::Outcome outcome = fix();
-    formats::setFaultHook(nullptr);
-    EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "disk full"));
-    EXPECT_EQ(readFile(gptIni), "[General]\r\nVersion=65536\r\n");
+    EXPECT_TRUE(outcome.allDone()) << restrictions::describeRefusals(outcome);
+    EXPECT_EQ(readFile(gptIni), "[General]\r\nVersion=131073\r\n");  // user 1 to 2, machine 0 to 1
 }
 
 // A user's own local policy file (GroupPolicyUsers\<SID>) is changed as the local one is; only

@@ -75,6 +75,28 @@ TEST(HiveFileTest, FixturesRoundTripByteForByteAndRenderAsWineDoes) {
     }
 }
 
+// In a file whose lines mix both ends (those before the key in CRLF, which the header makes the
+// file's own, the rest in LF), an edit leaves the other sections and the blank lines between them
+// as they were.
+TEST(HiveFileTest, AnEditInAFileOfMixedLineEndsChangesOnlyItsOwnSection) {
+    const std::string wine = readFile(fixtureDirectory() / "system.reg");
+    const std::size_t at = wine.find("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]");
+    ASSERT_NE(at, std::string::npos);
+    std::string original;
+    for (const char c : wine.substr(0, at)) {
+        original += c == '\n' ? "\r\n" : std::string(1, c);
+    }
+    const std::size_t edit = original.size();
+    original += wine.substr(at);
+    Document document = Document::parse(original);
+    Key& key = keyAt(document, {u"Software", u"Microsoft", u"Windows NT", u"CurrentVersion"});
+    ASSERT_TRUE(key.setValue(u"RegisteredOwner", {1, sz(u"Quorvane")}, kSomeTime + 1));
+    const std::string edited = document.serialize();
+    const std::size_t tail = original.size() - original.find("\n\n[", edit + 1);
+    EXPECT_EQ(edited.substr(0, edit), original.substr(0, edit));
+    EXPECT_EQ(edited.substr(edited.size() - tail), original.substr(original.size() - tail));
+}
+
 TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
     Document document = Document::parse(kSmallHive);
     Key& software = keyAt(document, {u"Software"});
