@@ -1178,23 +1178,30 @@ Result<Folder> Folder::follow(const fs::path& target) const {
     return Folder(std::move(state));
 }
 
+namespace {
+
+// Whether the temporary file `name` belongs to a writer, a process of this machine, that has
+// ended. A live process's, or one whose number is in use again, does not.
+bool ofAnEndedWriter(const std::string& name) {
+    const std::string_view rest =
+        std::string_view(name).substr(name.find(kTemporaryMark) + std::strlen(kTemporaryMark));
+    pid_t writer = 0;
+    const auto [end, parsed] = std::from_chars(rest.data(), rest.data() + rest.size(), writer);
+    return parsed == std::errc() && end != rest.data() && *end == '-' && writer > 0 &&
+           ::kill(writer, 0) != 0 && errno == ESRCH;
+}
+
+}  // namespace
+
 void Folder::removeLeftovers() const {
-    const auto listing = list({}, std::size_t(-1));
-    if (!listing) {
-        return;
-    }
-    AsUser as(state_->identity.get());
-    if (!as.ok()) {
-        return;
-    }
-    for (const Entry& entry : listing->entries) {
-        if (entry.kind == Entry::Kind::File && isTemporaryName(entry.name)) {
-            ::unlinkat(state_->fd, entry.name.c_str(), 0);
-        }
-    }
+    removeTemporaries(false);
 }
 
 void Folder::removeLeftoversOfEndedWriters() const {
+    removeTemporaries(true);
+}
+
+void Folder::removeTemporaries(bool ofEndedWritersOnly) const {
     const auto listing = list({}, std::size_t(-1));
     if (!listing) {
         return;
@@ -1204,16 +1211,8 @@ void Folder::removeLeftoversOfEndedWriters() const {
         return;
     }
     for (const Entry& entry : listing->entries) {
-        if (entry.kind != Entry::Kind::File || !isTemporaryName(entry.name)) {
-            continue;
-        }
-        const std::string_view rest =
-            std::string_view(entry.name)
-                .substr(entry.name.find(kTemporaryMark) + std::strlen(kTemporaryMark));
-        pid_t writer = 0;
-        const auto [end, parsed] = std::from_chars(rest.data(), rest.data() + rest.size(), writer);
-        if (parsed == std::errc() && end != rest.data() && *end == '-' && writer > 0 &&
-            ::kill(writer, 0) != 0 && errno == ESRCH) {
+        if (entry.kind == Entry::Kind::File && isTemporaryName(entry.name) &&
+            (!ofEndedWritersOnly || ofAnEndedWriter(entry.name))) {
             ::unlinkat(state_->fd, entry.name.c_str(), 0);
         }
     }
@@ -1637,6 +1636,8 @@ Result<FolderLock> Folder::lock(std::chrono::milliseconds) const {
 void Folder::removeLeftovers() const {}
 
 void Folder::removeLeftoversOfEndedWriters() const {}
+
+void Folder::removeTemporaries(bool) const {}
 
 fs::path canonicalPath(const fs::path& path) {
     std::error_code error;

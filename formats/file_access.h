@@ -275,6 +275,7 @@ public:
 
 private:
     explicit Folder(std::shared_ptr<const State> state);
+    void removeTemporaries(bool ofEndedWritersOnly) const;
     std::shared_ptr<const State> state_;
 };
 
