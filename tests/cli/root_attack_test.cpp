@@ -123,7 +123,9 @@ const Attack kAttacks[] = {
                                                             : readFile(folder / target) +
                                                               "\n[Software\\\\" + marker + "] 1\n";
          writeFile(folder / target, bytes);
-         writeFile(base / "home" / "written", (folder / target).string() + "\n" + marker);
+         // Named only once whole: the attacker may be stopped at any moment.
+         writeFile(base / "home" / ".written", (folder / target).string() + "\n" + marker);
+         fs::rename(base / "home" / ".written", base / "home" / "written");
      },
      [](const std::string& name, std::uint32_t mask) {
          const std::size_t mark = name.find(".quorvane-");
