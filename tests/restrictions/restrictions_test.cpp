@@ -363,7 +363,10 @@ TEST(RemoveAllRestrictions, LeavesNoneAndSaysSo) {
             return wrong.empty() && rig.messages.shown == std::vector{removed} &&
                            rig.checkedBoxes().empty()
                        ? std::optional<std::string>()
-                       : std::optional<std::string>("wrong:" + wrong);
+                       : std::optional<std::string>("wrong:" + wrong + ", shown " +
+                                                    ::testing::PrintToString(rig.messages.shown) +
+                                                    ", checked " +
+                                                    ::testing::PrintToString(rig.checkedBoxes()));
         });
 }
 
