@@ -22,12 +22,9 @@ using Source = Finding::Source;
 TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     const fs::path pub = driveC() / "users" / "Public";
     const fs::path local = driveC() / "users" / "tester" / "AppData" / "Local";
-    testing::writeFile(pub / "lock.reg",
-                       utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n"
-                                    "[HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\"
-                                    "Internet Explorer\\Restrictions]\r\n"
-                                    "\"NoViewSource\"=dword:00000001\r\n"
-                                    "\"NoPrinting\"=-\r\n"));
+    testing::writeFile(
+        pub / "lock.reg",
+        restrictionsRegFile("\"NoViewSource\"=dword:00000001\r\n\"NoPrinting\"=-\r\n"));
     // A scheduled task that imports C:\users\Public\lock.reg with the registry editor.
     testing::writeFile(
         system32() / "Tasks" / "Relock",

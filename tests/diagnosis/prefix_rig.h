@@ -34,6 +34,13 @@ inline std::string policyFile(const std::u16string& key, const std::u16string& v
     return writePolicyFile({{key, value, 4, dwordBytes(1)}});
 }
 
+// A registry file as regedit writes it (UTF-16, after its mark) holding `lines` below the user's
+// Restrictions key.
+inline std::string restrictionsRegFile(const std::string& lines) {
+    return utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" +
+                        std::string(testing::kRestrictionsKey) + "]\r\n" + lines);
+}
+
 // Writes `content` to `file`, making its folders.
 inline void place(const fs::path& file, const std::string& content) {
     fs::create_directories(file.parent_path());

@@ -26,9 +26,7 @@ class Shortcuts : public PrefixDiagnosis, public ::testing::WithParamInterface<S
 TEST_P(Shortcuts, AreReadByTheirStructure) {
     const std::string name(GetParam().argumentsLength - 7, 'a');
     place(driveC() / "lock" / (name + ".reg"),
-          utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\"
-                       "Policies\\Microsoft\\Internet Explorer\\Restrictions]\r\n"
-                       "\"NoBrowserSaveAs\"=dword:00000001\r\n"));
+          restrictionsRegFile("\"NoBrowserSaveAs\"=dword:00000001\r\n"));
     // The extension in any case.
     testing::writeFile(startup() / (GetParam().unicode ? "lock.LNK" : "lock.lnk"),
                        shellLink("C:\\Windows\\regedit.exe", "C:\\lock", "/s " + name + ".reg",
@@ -91,11 +89,8 @@ class StartupFoldersReader : public PrefixDiagnosis {};
 
 TEST_F(StartupFoldersReader, RunsEachFileAsTheShellOpensIt) {
     testing::writeFile(startup() / "desktop.ini", "[.ShellClassInfo]\r\n");
-    testing::writeFile(
-        startup() / "lock.reg",
-        utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\"
-                     "Software\\Policies\\Microsoft\\Internet Explorer\\"
-                     "Restrictions]\r\n\"NoFileOpen\"=dword:00000001\r\n"));
+    testing::writeFile(startup() / "lock.reg",
+                       restrictionsRegFile("\"NoFileOpen\"=dword:00000001\r\n"));
     testing::writeFile(startup() / "tray.bat", "start tray.exe\r\n");
     const Findings found = readWith(readStartupFolders);
     ASSERT_EQ(found.setting.size(), 1u);

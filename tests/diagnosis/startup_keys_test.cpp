@@ -25,10 +25,7 @@ class ImportedRegistryFiles : public PrefixDiagnosis,
 
 TEST_P(ImportedRegistryFiles, CountOnlyWhatTheyPutInForce) {
     testing::writeFile(driveC() / "users" / "Public" / "x.reg",
-                       utf16WithBom(std::string("Windows Registry Editor Version 5.00\r\n\r\n"
-                                                "[HKEY_CURRENT_USER\\Software\\Policies\\"
-                                                "Microsoft\\Internet Explorer\\Restrictions]\r\n") +
-                                    GetParam().lines));
+                       restrictionsRegFile(GetParam().lines));
     setRunEntry("Import", "regedit /s C:\\users\\Public\\x.reg");
     const Report report = diagnoseWith();
     ASSERT_EQ(report.somethingReturns(), GetParam().returns) << formatReport(report);
@@ -68,11 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A file named through ".." is the one there; a registry file that a script imports but that
 // cannot be read may set anything, as when the command imports it itself.
 TEST_F(PrefixDiagnosis, FollowsDotDotAndTheFilesThatScriptsImport) {
-    testing::writeFile(
-        driveC() / "users" / "Public" / "x.reg",
-        utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n"
-                     "[HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\Internet "
-                     "Explorer\\Restrictions]\r\n\"NoBrowserClose\"=dword:00000001\r\n"));
+    testing::writeFile(driveC() / "users" / "Public" / "x.reg",
+                       restrictionsRegFile("\"NoBrowserClose\"=dword:00000001\r\n"));
     setRunEntry("Import", "regedit /s C:\\Windows\\..\\users\\Public\\x.reg");
     Report report = diagnoseWith();
     ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);

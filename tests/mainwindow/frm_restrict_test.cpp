@@ -12,7 +12,6 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
@@ -31,7 +30,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,15 +79,8 @@ struct Rig {
         std::filesystem::copy_file(QUORVANE_HELP_FILE, directory.path() / "Help.htm");
     }
 
-    // Opens the File menu and clicks `item` in it, as the user does.
     void chooseFromFileMenu(const char* item) const {
-        QMenuBar& menuBar = *window->menuBar();
-        auto& file = get<QMenu>("mnuFile");
-        QTest::mouseClick(&menuBar, Qt::LeftButton, {},
-                          menuBar.actionGeometry(file.menuAction()).center());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return file.isVisible(); }));
-        QTest::mouseClick(&file, Qt::LeftButton, {},
-                          file.actionGeometry(&get<QAction>(item)).center());
+        testing::chooseFromMenu(*window, "mnuFile", item);
     }
 
     // The "Why do Restrictions come back?" report, once shown.
@@ -141,12 +132,7 @@ QWidget* nextTabStop(const QWidget& from) {
 
 // The tell-a-friend windows that are open.
 std::vector<QWidget*> tellAFriendWindows() {
-    std::vector<QWidget*> found;
-    std::ranges::copy_if(
-        QApplication::topLevelWidgets(), std::back_inserter(found), [](const QWidget* window) {
-            return window->objectName() == "frmBugReport"_L1 && window->isVisible();
-        });
-    return found;
+    return testing::shownWindows("frmBugReport");
 }
 
 TEST(FrmRestrict, OpensFixedAndCentredWithItsControlsInPlaceAndInReadingOrder) {

@@ -7,8 +7,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -50,33 +48,7 @@ struct InstallationRig {
     fs::path root() const { return dir.path() / "disk"; }
     QString rootText() const { return QString::fromStdString(fs::canonical(root()).string()); }
 
-    static std::vector<frmRestrict*> windows() {
-        std::vector<frmRestrict*> found;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* window = qobject_cast<frmRestrict*>(widget); window && window->isVisible()) {
-                found.push_back(window);
-            }
-        }
-        return found;
-    }
-    static frmRestrict* windowTitled(const QString& title) {
-        for (frmRestrict* window : windows()) {
-            if (window->windowTitle() == title) {
-                return window;
-            }
-        }
-        return nullptr;
-    }
-
-    // Opens the File menu of `window` and clicks `item`, as the user does.
-    static void chooseFromFileMenu(frmRestrict& window, const char* item) {
-        auto& file = child<QMenu>(window, "mnuFile");
-        QTest::mouseClick(window.menuBar(), Qt::LeftButton, {},
-                          window.menuBar()->actionGeometry(file.menuAction()).center());
-        ASSERT_TRUE(eventually([&] { return file.isVisible(); }));
-        QTest::mouseClick(&file, Qt::LeftButton, {},
-                          file.actionGeometry(&child<QAction>(window, item)).center());
-    }
+    static std::vector<frmRestrict*> windows() { return shownWindows<frmRestrict>(); }
 
     TempDir dir;
     FakeInstallation made;
@@ -111,7 +83,7 @@ TEST(InstallationWindow, OpensFromTheFileMenuOnTheChosenUserAndChangesHerHive) {
 
     rig.folderChosen = rig.rootText();
     rig.userChosen = u"Ann"_s;
-    InstallationRig::chooseFromFileMenu(*first, "mnuOpenWindows");
+    chooseFromMenu(*first, "mnuFile", "mnuOpenWindows");
     ASSERT_TRUE(eventually([&] { return InstallationRig::windows().size() == 2; }))
         << rig.messages.shown.size();
     EXPECT_EQ(rig.usersOffered, (QStringList{u"Ann"_s, u"bob"_s, u"default"_s}));

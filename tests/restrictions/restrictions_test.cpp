@@ -304,82 +304,27 @@ TEST_F(RestrictionsTest, TheBoxIsReadAfterPendingEventsHaveRun) {
     }
 }
 
-struct RemoveAllCase {
-    const char* what;
-    std::vector<KeyHandle> registryEditorIn;
-    std::optional<std::string> machineTitle;
-    std::optional<std::string> userTitle;
-    bool strayValues;
-    const char* markerAfter;
-    bool keysAfter;
-};
-using RemoveAll = RestrictionsCase<RemoveAllCase>;
-
-// Whether the policy keys are there after remove-all, and the marker that says so.
-TEST_P(RemoveAll, LiftsEverythingAndSaysSo) {
-    const RemoveAllCase& c = GetParam();
-    const ShownMessage removed{
-        std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint, 64,
-        "Restrictions Removed"};
-    for (KeyHandle root : c.registryEditorIn) {
-        put(base(), root, kSystemKey, "DisableRegistryTools", dword(1));
-    }
-    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-        if (const auto& title = root == kCurrentUser ? c.userTitle : c.machineTitle) {
-            put(base(), root, kMainKey, "Window Title", sz(*title));
-        }
-    }
-    // Not in force, so they show only whether their keys were emptied.
-    if (c.strayValues) {
-        put(base(), kCurrentUser, kRestrictionsKey, "NoPrinting", dword(0));
-        put(base(), kLocalMachine, kToolbarsKey, "NoLinksBar", dword(0));
-    }
-    rig->manager.RefreshRestrictionStates();
-    rig->manager.RemoveAllRestrictions();
-
-    EXPECT_EQ(rig->messages.shown, std::vector{removed});
-    EXPECT_EQ(rig->checkedBoxes(), std::vector<int>{});
-    EXPECT_EQ(marker(), sz(c.markerAfter));
-    for (const auto& [root, subKey] : kPolicyKeys) {
-        if (subKey != kSystemKey) {  // remove-all deletes only its value there
-            EXPECT_EQ(keyExists(base(), root, subKey), c.keysAfter) << subKey;
-        }
-    }
-    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoPrinting"), std::nullopt);
-    EXPECT_EQ(value(kLocalMachine, kToolbarsKey, "NoLinksBar"), std::nullopt);
-    if (c.strayValues) {
-        EXPECT_TRUE(keyExists(base(), kLocalMachine,
-                              "Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars"));
-    }
-    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-        EXPECT_EQ(value(root, kSystemKey, "DisableRegistryTools"), std::nullopt);
-        EXPECT_EQ(value(root, kMainKey, "Window Title"), std::nullopt);
-        EXPECT_TRUE(keyExists(base(), root, kMainKey));
-    }
-    EXPECT_TRUE(keyExists(base(), kLocalMachine, kSystemKey));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    States, RemoveAll,
-    ::testing::Values(
-        RemoveAllCase{"nothing in force", {}, {}, {}, false, "0", false},
-        // Lifting the registry editor makes the policy keys again.
-        RemoveAllCase{
-            "only the registry editor", {kCurrentUser, kLocalMachine}, {}, {}, true, "1", true}),
-    CaseName());
-
 // Any values where the restrictions live, and another program's values beside them: remove-all
 // leaves no restriction in either hive, deletes the other values with their policy keys (in the
 // System and browser keys it deletes Quorvane's values alone), unchecks every box, and says so.
+// Lifting a restriction that was in force (the registry editor's too) makes the policy keys
+// again, and the marker says whether they are there.
 TEST(RemoveAllRestrictions, LeavesNoneAndSaysSo) {
+    const ShownMessage removed{
+        std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint, 64,
+        "Restrictions Removed"};
     checkListProperty<std::pair<Seeded, bool>>(
         8, [](const Pick& pick) { return std::pair(drawSeeded(pick), pick(3) == 0); },
-        [](const std::vector<std::pair<Seeded, bool>>& seeds) {
+        [&](const std::vector<std::pair<Seeded, bool>>& seeds) {
             const auto target = makeRegistryTarget();
+            std::map<std::pair<KeyHandle, int>, Stored> held;
             for (const auto& [seed, other] : seeds) {
                 const auto& restriction = restrictions::kCatalogue[seed.row];
                 put(target->registry(), seed.root, restriction.subKey,
                     other ? "Other tool's" : restriction.valueName, seed.value);
+                if (!other) {
+                    held[{seed.root, seed.row}] = seed.value;
+                }
             }
             Rig rig(target->registry());
             rig.manager.RefreshRestrictionStates();
@@ -394,16 +339,34 @@ TEST(RemoveAllRestrictions, LeavesNoneAndSaysSo) {
                     wrong += std::string(" ") + restriction.valueName + (other ? " (other)" : "");
                 }
             }
+            bool lifted = false;
+            for (int row = 0; row < 23; ++row) {
+                lifted = lifted || inForce(held, row);
+            }
+            for (const auto& [root, subKey] : kPolicyKeys) {
+                if (subKey != kSystemKey && keyExists(target->registry(), root, subKey) != lifted) {
+                    wrong += std::string(" key ") + subKey;
+                }
+            }
+            if (stored(target->registry(), kCurrentUser, kPresetsKey, "Keys") !=
+                sz(lifted ? "1" : "0")) {
+                wrong += " the marker";
+            }
             for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
                 if (!keyExists(target->registry(), root, kMainKey)) {
                     wrong += " the browser's key";
                 }
             }
-            const bool told = rig.messages.shown.size() == 1 &&
-                              rig.messages.shown[0].title == "Restrictions Removed";
-            return wrong.empty() && told && rig.checkedBoxes().empty()
+            if (!keyExists(target->registry(), kLocalMachine, kSystemKey)) {
+                wrong += " the machine's System key";
+            }
+            return wrong.empty() && rig.messages.shown == std::vector{removed} &&
+                           rig.checkedBoxes().empty()
                        ? std::optional<std::string>()
-                       : std::optional<std::string>("wrong:" + wrong);
+                       : std::optional<std::string>("wrong:" + wrong + ", shown " +
+                                                    ::testing::PrintToString(rig.messages.shown) +
+                                                    ", checked " +
+                                                    ::testing::PrintToString(rig.checkedBoxes()));
         });
 }
 

@@ -48,15 +48,12 @@ public:
     void post(std::function<void()> event) { pending_.push_back(std::move(event)); }
 
     void processPendingEvents() override {
-        ++calls;
         while (!pending_.empty()) {
             auto event = std::move(pending_.front());
             pending_.pop_front();
             event();
         }
     }
-
-    int calls = 0;
 
 private:
     std::deque<std::function<void()>> pending_;
