@@ -1,9 +1,11 @@
 #include "platform/windows_installation.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
+#include "formats/file_access.h"
 #include "platform/hive_store.h"
 #include "platform/letter_case.h"
 #include "platform/offline_hive_file.h"
@@ -14,6 +16,10 @@ namespace quorvane::platform {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The most entries a folder on the way to a hive is searched among: a Windows folder holds far
+// fewer.
+constexpr std::size_t kMostEntries = 100000;
 
 constexpr const char* kProfileList = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr const char* kCryptography = "Software\\Microsoft\\Cryptography";
@@ -114,38 +120,50 @@ bool hibernated(const fs::path& root) {
 
 std::optional<fs::path> findIgnoringCase(const fs::path& base,
                                          const std::vector<std::string>& names) {
-    fs::path path = base;
-    for (const std::string& name : names) {
-        std::error_code error;
-        if (fs::exists(path / name, error)) {
-            path /= name;
-            continue;
-        }
-        std::optional<fs::path> match;
-        fs::directory_iterator it(path, error);
-        for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
-            if (equalIgnoringCase(it->path().filename().string(), name)) {
-                match = it->path();
-                break;
-            }
-        }
-        // A folder that is not there holds nothing; one that cannot be read is not "nothing".
-        if (error && error != std::errc::no_such_file_or_directory &&
-            error != std::errc::not_a_directory) {
-            throw StoreError(path.string() + " cannot be read: " + error.message() + ".");
-        }
-        if (!match) {
+    // A folder that is not there holds nothing; one that cannot be read is not "nothing".
+    const auto missing = [](const Failure& failure) {
+        return failure.error == ENOENT || failure.error == ENOTDIR;
+    };
+    const auto folder = formats::Folder::open(base);
+    if (!folder) {
+        if (missing(folder.failure())) {
             return std::nullopt;
         }
-        path = *match;
+        throw StoreError(base.string() + " " + folder.failure().reason + ".");
     }
-    return path;
+    fs::path relative;
+    for (const std::string& name : names) {
+        if (const auto exact = folder->examine(relative / name); exact && *exact) {
+            relative /= name;
+            continue;
+        }
+        const auto listing = folder->list(relative, kMostEntries);
+        if (!listing) {
+            if (missing(listing.failure())) {
+                return std::nullopt;
+            }
+            throw StoreError(folder->pathOf(relative).string() + " " + listing.failure().reason +
+                             ".");
+        }
+        const auto match = std::find_if(
+            listing->entries.begin(), listing->entries.end(),
+            [&](const formats::Entry& entry) { return equalIgnoringCase(entry.name, name); });
+        if (match == listing->entries.end()) {
+            return std::nullopt;
+        }
+        relative /= match->name;
+    }
+    return base / relative;
 }
 
 WindowsInstallation findWindowsInstallation(const fs::path& root) {
     WindowsInstallation installation{root, {}, {}, {}, false};
     const auto software = findIgnoringCase(root, {"Windows", "System32", "config", "SOFTWARE"});
-    if (!software || !fs::is_regular_file(*software)) {
+    const auto config = software ? formats::Folder::open(software->parent_path())
+                                 : Result<formats::Folder>(Failure{});
+    const auto hive = config ? config->examine(software->filename())
+                             : Result<std::optional<formats::FileSignature>>(config.failure());
+    if (!hive || !*hive || !(*hive)->regular()) {
         throw StoreError("No Windows installation in " + root.string() +
                          ": Windows/System32/config/SOFTWARE is not there.");
     }
