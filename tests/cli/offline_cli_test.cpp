@@ -10,8 +10,8 @@
 #include "platform/offline_hive_file.h"
 #include "platform/offline_registry.h"
 #include "restrictions/catalogue.h"
+#include "tests/cli/cli_scene.h"
 #include "tests/support/case_name.h"
-#include "tests/support/cli_run.h"
 #include "tests/support/contains.h"
 #include "tests/support/empty_hive.h"
 #include "tests/support/fake_installation.h"
@@ -33,10 +33,7 @@ protected:
     fs::path offlineState() const { return state() / "Quorvane" / "offline"; }
 
     std::string command(const std::string& arguments) const {
-        return "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-               " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
-               " XDG_STATE_HOME=" + state().string() + " WINEPREFIX= " QUORVANE_CLI " --windows " +
-               root().string() + " " + arguments;
+        return cliCommand(dir_.path(), "--windows " + root().string() + " " + arguments);
     }
     CliOutcome run(const std::string& arguments) const {
         return runCommandLine(command(arguments), dir_.path());
@@ -48,6 +45,12 @@ protected:
         fs::create_directories(bob.parent_path());
         writeEmptyHive(bob, {.fileName = u"NTUSER.DAT"});
         return bob;
+    }
+
+    // The installation's registry as ann sees it.
+    platform::OfflineRegistry annRegistry() const {
+        return platform::OfflineRegistry(
+            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
     }
 
     // The installation's folder under Quorvane's state folder, named after its MachineGuid.
@@ -179,8 +182,7 @@ class OfflineCommand : public OfflineCli, public ::testing::WithParamInterface<C
 TEST_P(OfflineCommand, RunsOnTheChosenUser) {
     {
         // The browser's start page, which every installation has.
-        platform::OfflineRegistry registry(
-            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        platform::OfflineRegistry registry = annRegistry();
         for (const auto root : {platform::kCurrentUser, platform::kLocalMachine}) {
             put(registry, root, kMainKey, "Start Page", sz("http://locked.test/"));
         }
@@ -230,19 +232,6 @@ INSTANTIATE_TEST_SUITE_P(
         Misuse{"export for every user", "--user all export x.reg", "export writes one file"},
         Misuse{"a second installation", "--windows /nonexistent list", "--windows is given twice"}),
     CaseName());
-
-TEST(OfflineCliAlone, UserWithoutWindowsOrNoInstallationIsRefused) {
-    TempDir dir;
-    for (const auto& [arguments, says] :
-         {std::pair("--registry " + dir.path().string() + " --user ann list",
-                    "--user goes with --windows only"),
-          std::pair(std::string("--windows /nonexistent list"), "cannot be opened")}) {
-        const CliOutcome result =
-            runCommandLine("QUORVANE_CONFIG=/dev/null " QUORVANE_CLI " " + arguments, dir.path());
-        EXPECT_EQ(result.status, 2) << arguments;
-        EXPECT_TRUE(contains(result.err, says)) << result.err;
-    }
-}
 
 // A hive that Windows did not write back completely is never written: the command says why
 // and what to do, with status 3, and the file stays byte for byte.
@@ -360,8 +349,7 @@ TEST_F(OfflineCli, FixPrintsOneJsonDocumentForEveryUser) {
 // A damaged key is reported as unreadable, never as absent.
 TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
     {
-        platform::OfflineRegistry registry(
-            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        platform::OfflineRegistry registry = annRegistry();
         makeKey(registry, platform::kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
     }
     listItself(made_.ann, kRestrictionsKey);
@@ -375,8 +363,7 @@ TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
 // stopped the process, an entry left behind).
 TEST_F(OfflineCli, AChangeBesideADamagedValueWritesNothingAndLeavesNoEntry) {
     {
-        platform::OfflineRegistry registry(
-            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        platform::OfflineRegistry registry = annRegistry();
         put(registry, platform::kCurrentUser, kRestrictionsKey, "Neighbour",
             {platform::kRegBinary, std::string(64, 'n')});
     }
@@ -402,8 +389,7 @@ TEST_F(OfflineCli, AnInstallationWithTheDefaultProfileAloneSaysSo) {
 // why looks in the installation's own folders and in the user's own hive.
 TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
     {
-        platform::OfflineRegistry registry(
-            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+        platform::OfflineRegistry registry = annRegistry();
         put(registry, platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
         put(registry, platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
             "Relock",
