@@ -35,11 +35,19 @@ const std::vector<RegSection> kSections = {
          {u"Nothing", false, 0, ""},
          {u"Removed", true, 0, ""},
      }},
+    // As in the hive files, hex data breaks after the comma that takes the line past column 76.
+    {u"HKEY_CURRENT_USER\\A",
+     false,
+     {{u"v76", false, 3, std::string(23, '\x11')}, {u"v777", false, 3, std::string(23, '\x11')}}},
 };
 
 TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
     const std::string bytes = writeRegFile(kSections);
     ASSERT_TRUE(bytes.starts_with("\xFF\xFE"));
+    std::u16string elevens;
+    for (int i = 0; i < 22; ++i) {
+        elevens += u"11,";
+    }
     const std::u16string expected =
         u"Windows Registry Editor Version 5.00\r\n"
         u"\r\n"
@@ -60,21 +68,16 @@ TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
         u"  ab,ab,ab,ab,ab,ab,ab,ab\r\n"
         u"\"Nothing\"=hex(0):\r\n"
         u"\"Removed\"=-\r\n"
+        u"\r\n"
+        u"[HKEY_CURRENT_USER\\A]\r\n"
+        u"\"v76\"=hex:" +
+        elevens +
+        u"11\r\n"
+        u"\"v777\"=hex:" +
+        elevens +
+        u"\\\r\n  11\r\n"
         u"\r\n";
     EXPECT_EQ(textOf(bytes.substr(2)), expected);
-}
-
-// As in the hive files, hex data breaks after the comma that takes the line past column 76.
-TEST(RegFileWriter, BreaksHexDataOnlyPastColumn76) {
-    const std::string data(23, '\x11');
-    const std::u16string text = textOf(writeRegFile(
-        {{u"HKEY_CURRENT_USER\\A", false, {{u"v76", false, 3, data}, {u"v777", false, 3, data}}}}));
-    std::u16string bytes;
-    for (int i = 0; i < 22; ++i) {
-        bytes += u"11,";
-    }
-    EXPECT_NE(text.find(u"\"v76\"=hex:" + bytes + u"11\r\n"), std::u16string::npos);
-    EXPECT_NE(text.find(u"\"v777\"=hex:" + bytes + u"\\\r\n  11\r\n"), std::u16string::npos);
 }
 
 TEST(RegFileReader, ReadsRegedit4TextAndComments) {
