@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "diagnosis/policy_file.h"
-#include "tests/support/cli_run.h"
+#include "tests/cli/cli_scene.h"
 #include "tests/support/contains.h"
 #include "tests/support/temp_dir.h"
 
@@ -212,9 +212,8 @@ protected:
     // The command as root, killed after two seconds if it still runs (status 137).
     testing::CliOutcome run(const std::string& arguments) const {
         return testing::runCommandLine(
-            "env -u WINEPREFIX XDG_STATE_HOME=" + (base() / "state").string() +
-                " QUORVANE_CONFIG=" + (base() / "none.ini").string() + " timeout -s KILL 2 " +
-                QUORVANE_CLI + " --registry " + prefix().string() + " " + arguments,
+            testing::cliCommand(base(), "--registry " + prefix().string() + " " + arguments,
+                                "timeout -s KILL 2 env"),
             base());
     }
 
