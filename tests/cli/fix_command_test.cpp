@@ -18,6 +18,8 @@ namespace quorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::kCurrentUser;
+using platform::kLocalMachine;
 
 constexpr const char* kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
@@ -126,8 +128,8 @@ const FixCase kCases[] = {
          EXPECT_TRUE(contains(left, "NoPrinting|4|1")) << left;
          EXPECT_EQ(readFile(t.system32() / "GroupPolicy" / "gpt.ini"),
                    "[General]\r\ngPCFunctionalityVersion=2\r\nVersion=131074\r\n");
-         EXPECT_FALSE(t.has(platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose"));
-         EXPECT_TRUE(t.has(platform::kCurrentUser, kRestrictionsKey, "NoPrinting"));
+         EXPECT_FALSE(t.has(kCurrentUser, kRestrictionsKey, "NoBrowserClose"));
+         EXPECT_TRUE(t.has(kCurrentUser, kRestrictionsKey, "NoPrinting"));
      }},
     {"PolicyFileWrittenBySamba",
      [](FixCommand& t) {
@@ -161,26 +163,25 @@ const FixCase kCases[] = {
      }},
     {"RunValueInTheMachine32BitView",
      [](FixCommand& t) {
-         t.put(platform::kLocalMachine,
-               "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", "Relock",
-               sz(relock("NoPrinting")));
-         t.put(platform::kCurrentUser, kRun, "Tool", sz("tool.exe --tray"));
+         t.put(kLocalMachine, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+               "Relock", sz(relock("NoPrinting")));
+         t.put(kCurrentUser, kRun, "Tool", sz("tool.exe --tray"));
      },
      "", 0, "delete the value Relock",
      [](FixCommand& t) {
-         EXPECT_FALSE(t.has(platform::kLocalMachine,
+         EXPECT_FALSE(t.has(kLocalMachine,
                             "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
                             "Relock"));
-         EXPECT_TRUE(t.has(platform::kCurrentUser, kRun, "Tool"));
+         EXPECT_TRUE(t.has(kCurrentUser, kRun, "Tool"));
      }},
     {"RunValueInAMachineHiveThatCannotBeWritten",
      [](FixCommand& t) {
-         t.put(platform::kLocalMachine, kRun, "Relock", sz(relock("NoPrinting")));
+         t.put(kLocalMachine, kRun, "Relock", sz(relock("NoPrinting")));
          fs::permissions(t.prefix() / "system.reg", fs::perms::all, fs::perm_options::remove);
          fs::permissions(t.prefix() / "system.reg", fs::perms::owner_read, fs::perm_options::add);
      },
      "", 3, "no write access to HKEY_LOCAL_MACHINE",
-     [](FixCommand& t) { EXPECT_TRUE(t.has(platform::kLocalMachine, kRun, "Relock")); }, true},
+     [](FixCommand& t) { EXPECT_TRUE(t.has(kLocalMachine, kRun, "Relock")); }, true},
     {"StartupItemMovedAside",
      [](FixCommand& t) {
          t.place(t.startup() / "relock.cmd", relock("NoAddressBar", kToolbarsKey) + "\r\n");
@@ -223,18 +224,18 @@ const FixCase kCases[] = {
      [](FixCommand& t) {
          const std::string history =
              "Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\{35}\\0";
-         t.put(platform::kLocalMachine, history, "Link", sz("LDAP://DC=corp"));
+         t.put(kLocalMachine, history, "Link", sz("LDAP://DC=corp"));
      },
      "", 3, "ask the domain's administrator", [](FixCommand&) {}},
     {"WinlogonUserinitLeftWithItsReason",
      [](FixCommand& t) {
          t.place(t.prefix() / "drive_c" / "relock.cmd", relock("NoPrinting") + "\r\n");
-         t.put(platform::kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+         t.put(kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
                "Userinit", sz("C:\\windows\\system32\\userinit.exe,C:\\relock.cmd"));
      },
      "", 3, "stops anyone from logging on",
      [](FixCommand& t) {
-         EXPECT_TRUE(t.has(platform::kLocalMachine,
+         EXPECT_TRUE(t.has(kLocalMachine,
                            "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
                            "Userinit"));
      }},

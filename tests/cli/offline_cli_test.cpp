@@ -23,6 +23,8 @@ namespace quorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::kCurrentUser;
+using platform::kLocalMachine;
 
 class OfflineCli : public ::testing::Test {
 protected:
@@ -59,8 +61,9 @@ protected:
     }
 
     // Both independent readers' view of the restriction `name` in a hive.
-    static std::pair<bool, bool> seenByReaders(const fs::path& hive, const std::string& prefix,
-                                               const std::string& name) {
+    std::pair<bool, bool> seenByReaders(const fs::path& hive, const std::string& name) const {
+        const std::string prefix =
+            hive == made_.software ? "HKEY_LOCAL_MACHINE\\SOFTWARE" : "HKEY_CURRENT_USER";
         return {contains(regtreeListing(hive), name + " = REG_DWORD : 0x00000001"),
                 contains(regedExport(hive, prefix), "\"" + name + "\"=dword:00000001")};
     }
@@ -92,10 +95,8 @@ TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
         EXPECT_TRUE(contains(imposed.out, copy.path().filename().string()));
     }
     EXPECT_EQ(copies, 2u) << "SOFTWARE and ann's hive";
-    EXPECT_EQ(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoBrowserClose"),
-              std::pair(true, true));
-    EXPECT_EQ(seenByReaders(made_.software, "HKEY_LOCAL_MACHINE\\SOFTWARE", "NoBrowserClose"),
-              std::pair(true, true));
+    EXPECT_EQ(seenByReaders(made_.ann, "NoBrowserClose"), std::pair(true, true));
+    EXPECT_EQ(seenByReaders(made_.software, "NoBrowserClose"), std::pair(true, true));
     EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
 
     const CliOutcome listed = run("--user ANN list --json");
@@ -110,10 +111,8 @@ TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
     const CliOutcome lifted = run("--user ann lift 4");
     ASSERT_EQ(lifted.status, 0) << lifted.err;
     EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent"));
-    EXPECT_EQ(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoBrowserClose"),
-              std::pair(false, false));
-    EXPECT_EQ(seenByReaders(made_.software, "HKEY_LOCAL_MACHINE\\SOFTWARE", "NoBrowserClose"),
-              std::pair(false, false));
+    EXPECT_EQ(seenByReaders(made_.ann, "NoBrowserClose"), std::pair(false, false));
+    EXPECT_EQ(seenByReaders(made_.software, "NoBrowserClose"), std::pair(false, false));
     // Both readers read the hives at all after the change.
     EXPECT_TRUE(contains(regtreeListing(made_.ann), "Restrictions"));
     EXPECT_TRUE(contains(regedExport(made_.ann, "HKEY_CURRENT_USER"), kRestrictionsKey));
@@ -133,8 +132,8 @@ TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
     EXPECT_EQ(undone.status, 3) << undone.err;
     EXPECT_TRUE(
         contains(undone.err, "Not done in HKEY_LOCAL_MACHINE (changed since; left as it is)"));
-    EXPECT_FALSE(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoFileNew").first);
-    EXPECT_TRUE(seenByReaders(made_.defaultProfile, "HKEY_CURRENT_USER", "NoFileOpen").first);
+    EXPECT_FALSE(seenByReaders(made_.ann, "NoFileNew").first);
+    EXPECT_TRUE(seenByReaders(made_.defaultProfile, "NoFileOpen").first);
     EXPECT_TRUE(contains(run("--user default undo --list").out, "impose NoFileOpen"));
 }
 
@@ -144,8 +143,7 @@ TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
     ASSERT_EQ(imposed.status, 0) << imposed.err;
     for (const auto& hive :
          {made_.ann, root() / "users" / "bob" / "NTUSER.DAT", made_.defaultProfile}) {
-        EXPECT_EQ(seenByReaders(hive, "HKEY_CURRENT_USER", "NoBrowserClose"), std::pair(true, true))
-            << hive;
+        EXPECT_EQ(seenByReaders(hive, "NoBrowserClose"), std::pair(true, true)) << hive;
     }
     // One copy of SOFTWARE from before the run, however many users changed it.
     std::size_t softwareCopies = 0;
@@ -183,7 +181,7 @@ TEST_P(OfflineCommand, RunsOnTheChosenUser) {
     {
         // The browser's start page, which every installation has.
         platform::OfflineRegistry registry = annRegistry();
-        for (const auto root : {platform::kCurrentUser, platform::kLocalMachine}) {
+        for (const auto root : {kCurrentUser, kLocalMachine}) {
             put(registry, root, kMainKey, "Start Page", sz("http://locked.test/"));
         }
     }
@@ -316,7 +314,7 @@ TEST_F(OfflineCli, AnotherInstallationAtTheSameMountPathIsAnotherInstallation) {
     EXPECT_EQ(std::distance(fs::directory_iterator(installationState() / "backups"), {}), 2);
     const CliOutcome back = run("--user ann undo");
     EXPECT_EQ(back.status, 0) << back.err;
-    EXPECT_FALSE(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoBrowserClose").first);
+    EXPECT_FALSE(seenByReaders(made_.ann, "NoBrowserClose").first);
 }
 
 // One writer per installation: two runs at once, for two users, both changing the machine's
@@ -337,10 +335,9 @@ TEST_F(OfflineCli, TwoWritersAtOnceLoseNoChange) {
         platform::OfflineRegistry machine({{made_.software, "SOFTWARE"}, std::nullopt, {}});
         for (const int number : {4, 9}) {
             const auto& restriction = restrictions::kCatalogue[number - 1];
-            EXPECT_EQ(
-                stored(machine, platform::kLocalMachine, restriction.subKey, restriction.valueName)
-                    .has_value(),
-                round % 2 == 0)
+            EXPECT_EQ(stored(machine, kLocalMachine, restriction.subKey, restriction.valueName)
+                          .has_value(),
+                      round % 2 == 0)
                 << "round " << round << ", restriction " << number;
         }
     }
@@ -361,7 +358,7 @@ TEST_F(OfflineCli, FixPrintsOneJsonDocumentForEveryUser) {
 TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
     {
         platform::OfflineRegistry registry = annRegistry();
-        makeKey(registry, platform::kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
+        makeKey(registry, kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
     }
     listItself(made_.ann, kRestrictionsKey);
     const CliOutcome result = run("--user ann list");
@@ -375,7 +372,7 @@ TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
 TEST_F(OfflineCli, AChangeBesideADamagedValueWritesNothingAndLeavesNoEntry) {
     {
         platform::OfflineRegistry registry = annRegistry();
-        put(registry, platform::kCurrentUser, kRestrictionsKey, "Neighbour",
+        put(registry, kCurrentUser, kRestrictionsKey, "Neighbour",
             {platform::kRegBinary, std::string(64, 'n')});
     }
     dataOutOfRange(made_.ann, kRestrictionsKey, "Neighbour");
@@ -393,9 +390,8 @@ TEST_F(OfflineCli, AChangeBesideADamagedValueWritesNothingAndLeavesNoEntry) {
 TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
     {
         platform::OfflineRegistry registry = annRegistry();
-        put(registry, platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
-        put(registry, platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-            "Relock",
+        put(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+        put(registry, kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Relock",
             sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" "
                "/v NoBrowserClose /t REG_DWORD /d 1 /f"));
     }

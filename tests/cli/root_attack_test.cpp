@@ -6,10 +6,8 @@
 // round with the attacks in turn: no file outside the prefix changes, nothing of root's own is
 // printed, the command ends within two seconds, what the other program wrote stays, and every
 // file in the user's folder is the user's (one that undo puts back included).
-#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
