@@ -27,6 +27,7 @@ using platform::kCurrentUser;
 using platform::kLocalMachine;
 
 constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
 class CliTest : public ::testing::Test, public CliScene {};
 
 // A value put in a hive before a command, or looked for there after it (no data: absent).
@@ -105,10 +106,10 @@ TEST_P(Commands, ExitPrintAndLeaveWhatTheySay) {
     if ((c.flags & kReadsOnly) != 0) {
         EXPECT_EQ(hives(), before);
     }
-    // A failure is never told as a success.
     if (!result.err.empty()) {
         EXPECT_TRUE(result.err.starts_with("quorvane-cli: ")) << result.err;
     }
+    // A failure is never told as a success.
     if (c.status != 0) {
         EXPECT_FALSE(contains(result.out, "have been removed!"));
         EXPECT_FALSE(contains(result.out, "restored to the originals!"));
