@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "diagnosis/policy_file.h"
 #include "formats/reg_file.h"
+#include "journal/undo_entry.h"
 #include "tests/cli/cli_scene.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
@@ -388,27 +389,57 @@ TEST_F(CliTest, ACommandWhoseUndoEntryCannotBeWrittenChangesNothing) {
     EXPECT_EQ(hives(), before);
 }
 
-// A file in the undo folder that Quorvane wrote in its earlier format: undo refuses it by name
-// and changes nothing. (Entries that name what Quorvane never changes: the journal's tests.)
-TEST_F(CliTest, AnEntryOfTheEarlierFormatIsRefusedByName) {
+// Files in the undo folder that Quorvane did not write, or wrote in its earlier format: undo
+// refuses each by name and changes nothing.
+TEST_F(CliTest, EntriesItDidNotWriteOrWroteEarlierAreRefusedByName) {
     const fs::path undo = state() / "Quorvane" / "undo";
-    fs::create_directories(undo);
-    writeFile(undo / "20261207-030501-000-00.reg",
-              utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n"
-                           "; Quorvane: the registry before a change, for undo\r\n"
-                           "; Time: 2026-12-07 03:05:01 UTC\r\n; Action: impose NoBrowserClose\r\n"
-                           "; Registry: " +
-                           fs::weakly_canonical(prefix()).string() +
-                           "\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Policies]\r\n\r\n"));
+    const std::string identity = fs::weakly_canonical(prefix()).string();
+    // Not a key fix deletes startup commands from (Run, RunOnce): never Quorvane's.
+    const char* runServices = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+    journal::UndoEntry foreign{
+        "2026-12-07 03:05:01 UTC", "impose NoBrowserClose", identity, {}, {}};
+    for (const registry::Hive hive : {registry::kHiveCurrentUser, registry::kHiveLocalMachine}) {
+        foreign.records.push_back({journal::Record::Kind::Value,
+                                   hive,
+                                   runServices,
+                                   "Agent",
+                                   {true, platform::kRegSz, "C:\\agent.exe"},
+                                   journal::PlaceState{}});
+    }
+    foreign.records.push_back({journal::Record::Kind::Key, registry::kHiveLocalMachine,
+                               "Software\\Wine", "", journal::PlaceState{},
+                               journal::PlaceState{true, 0, {}}});
+    const std::tuple<const char*, std::string, std::string> entries[] = {
+        {"20261207-030501-000000-000.undo", journal::writeUndoEntry(foreign),
+         "it names what Quorvane never changes: value Agent in HKEY_CURRENT_USER\\Software\\"
+         "Microsoft\\Windows\\CurrentVersion\\RunServices, value Agent in HKEY_LOCAL_MACHINE\\"
+         "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices, key "
+         "HKEY_LOCAL_MACHINE\\Software\\Wine"},
+        {"20261207-030501-000-00.reg",
+         utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n"
+                      "; Quorvane: the registry before a change, for undo\r\n"
+                      "; Time: 2026-12-07 03:05:01 UTC\r\n; Action: impose NoBrowserClose\r\n"
+                      "; Registry: " +
+                      identity + "\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Policies]\r\n\r\n"),
+         "written by an earlier version of Quorvane, which kept only the state before the change, "
+         "so "
+         "undoing it could overwrite what was changed since; to put that state back all the same, "
+         "import the file with the registry editor (regedit /s)"},
+    };
     const std::string before = hives();
-    const CliOutcome undone = run("undo");
-    EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
-    EXPECT_TRUE(contains(undone.out + undone.err, "written by an earlier version of Quorvane"));
-    EXPECT_TRUE(contains(undone.out + undone.err, "regedit /s"));
-    EXPECT_EQ(hives(), before);
-    const CliOutcome list = run("undo --list");
-    EXPECT_EQ(list.status, 0);
-    EXPECT_TRUE(contains(list.out, "    cannot be undone: "));
+    for (const auto& [file, bytes, said] : entries) {
+        SCOPED_TRACE(file);
+        fs::remove_all(undo);
+        fs::create_directories(undo);
+        writeFile(undo / file, bytes);
+        const CliOutcome undone = run("undo");
+        EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
+        EXPECT_TRUE(contains(undone.out + undone.err, said));
+        EXPECT_EQ(hives(), before);
+        const CliOutcome list = run("undo --list");
+        EXPECT_EQ(list.status, 0);
+        EXPECT_TRUE(contains(list.out, "    cannot be undone: "));
+    }
 }
 
 TEST_F(CliTest, UndoKeepsWhatAnotherProgramWroteSinceAndExitsThree) {
