@@ -14,14 +14,15 @@
 
 namespace quorvane::testing {
 
-// `environment`: more variables for the command, or a program that runs it ("timeout 60 env").
+// `environment`: more variables for the command (an empty WINEPREFIX=, say), or a program that
+// runs it ("timeout 60 env").
 inline std::string cliCommand(const std::filesystem::path& scratch, const std::string& arguments,
                               const std::string& environment = {}) {
-    return "QUORVANE_CONFIG=" + (scratch / "none.ini").string() +
+    return "env -u WINEPREFIX QUORVANE_CONFIG=" + (scratch / "none.ini").string() +
            " XDG_CONFIG_HOME=" + (scratch / "config").string() +
            " XDG_DATA_HOME=" + (scratch / "data").string() +
            " XDG_STATE_HOME=" + (scratch / "state").string() + " " + environment +
-           " WINEPREFIX= " QUORVANE_CLI " " + arguments;
+           " " QUORVANE_CLI " " + arguments;
 }
 
 class CliScene {

@@ -268,8 +268,9 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
 }
 
 // Commands that only read leave the registry's folder, and Quorvane's own store, as they were:
-// no lock file, no folder.
+// no lock file, no folder. The folder holds the hives alone, as a configured hive folder does.
 TEST_F(CliTest, CommandsThatOnlyReadCreateNothing) {
+    fs::remove_all(prefix() / "drive_c");
     const auto entries = [](const fs::path& directory) {
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(directory)) {
@@ -287,11 +288,15 @@ TEST_F(CliTest, CommandsThatOnlyReadCreateNothing) {
         EXPECT_EQ(entries(prefix()), before) << arguments;
     }
     EXPECT_TRUE(fs::exists(dir_.path() / "out.reg"));
+    // The own store, with a WINEPREFIX that is set but empty.
     for (const char* arguments : {"list", "why"}) {
-        const CliOutcome own = runOnAny(arguments);
+        const CliOutcome own = runOnAny(arguments, "WINEPREFIX=");
         EXPECT_TRUE(own.status == 0 || own.status == 4) << arguments << ": " << own.err;
         EXPECT_FALSE(fs::exists(dir_.path() / "data")) << arguments;
     }
+    // The folder of hives alone takes a change as a prefix does.
+    EXPECT_EQ(run("impose 4").status, 0);
+    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
 }
 
 // Output that does not reach its place is no success: every command exits 1 and says why.
