@@ -1,104 +1,277 @@
-// quorvane-cli as a user runs it: a process with arguments, an exit status and its output.
+// quorvane-cli as a user runs it: a process with arguments, an exit status, its output, and what
+// it leaves in the registry and the files of the prefix it works on.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "cli/commands.h"
+#include "diagnosis/policy_file.h"
+#include "formats/reg_file.h"
 #include "journal/undo_entry.h"
-#include "platform/hive_store.h"
+#include "tests/cli/cli_scene.h"
 #include "tests/support/case_name.h"
-#include "tests/support/cli_run.h"
 #include "tests/support/contains.h"
 #include "tests/support/recording_registry.h"
-#include "tests/support/registry_target.h"
-#include "tests/support/temp_dir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::contains;
-using testing::kRestrictionsKey;
-using testing::readFile;
-using testing::TempDir;
+using platform::kCurrentUser;
+using platform::kLocalMachine;
 
-using Outcome = testing::CliOutcome;
+constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-class CliTest : public ::testing::Test {
-protected:
-    CliTest() {
-        fs::create_directory(registry());
-        testing::copyFixtureHives(registry());
-    }
+class CliTest : public ::testing::Test, public CliScene {};
 
-    fs::path registry() const { return dir_.path() / "registry"; }
-    fs::path state() const { return dir_.path() / "state"; }
-
-    // `environment`: more variables for the command, such as "XDG_STATE_HOME=...".
-    Outcome run(const std::string& arguments, const std::string& environment = {}) const {
-        return runOnAny("--registry " + registry().string() + " " + arguments, environment);
-    }
-    // The same with the command line's own --registry, or none.
-    Outcome runOnAny(const std::string& arguments, const std::string& environment = {}) const {
-        // No configuration file or registry of the user's may be used instead.
-        return testing::runCommandLine(
-            "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-                " XDG_CONFIG_HOME=" + (dir_.path() / "config").string() + " XDG_DATA_HOME=" +
-                (dir_.path() / "data").string() + " XDG_STATE_HOME=" + state().string() + " " +
-                environment + " WINEPREFIX= " QUORVANE_CLI " " + arguments,
-            dir_.path());
-    }
-
-    std::string hives() const {
-        return readFile(registry() / "user.reg") + readFile(registry() / "system.reg");
-    }
-
-    std::optional<testing::Stored> value(platform::KeyHandle root, const char* name) const {
-        platform::HiveStore store(registry());
-        return testing::stored(store, root, kRestrictionsKey, name);
-    }
-
-    void seed(platform::KeyHandle root, const char* name, std::uint32_t data) const {
-        platform::HiveStore store(registry());
-        testing::put(store, root, kRestrictionsKey, name, testing::dword(data));
-    }
-
-    TempDir dir_;
+// A value put in a hive before a command, or looked for there after it (no data: absent).
+struct Value {
+    platform::KeyHandle root;
+    const char* key;
+    const char* name;
+    std::optional<Stored> data;
 };
 
-TEST_F(CliTest, ListShowsEachRestrictionAndBothHivesWithoutWriting) {
-    seed(platform::kCurrentUser, "NoBrowserClose", 2);
-    seed(platform::kLocalMachine, "NoPrinting", 1);
-    {
-        platform::HiveStore store(registry());
-        testing::put(store, platform::kLocalMachine, testing::kMainKey, "Window Title",
-                     testing::sz("Error"));
-        // 256 bytes with the NUL: one more than the registry module reads.
-        testing::put(store, platform::kCurrentUser, testing::kMainKey, "Window Title",
-                     testing::sz(std::string(255, 't')));
-    }
-    const std::string before = hives();
-
-    const Outcome text = run("list");
-    EXPECT_EQ(text.status, 0) << text.err;
-    EXPECT_TRUE(contains(text.out, "  4 yes       1/1/4        Closing Internet Explorer"));
-    EXPECT_TRUE(contains(text.out,
-                         " 14 no        2/2/2        Print/Print Preview                  "
-                         "absent              1\n"))
-        << "the machine hive alone does not put a restriction in force";
-    EXPECT_TRUE(contains(text.out, "unreadable          \"Error\"\n"))
-        << "a title that reads Error is a title";
-
-    EXPECT_EQ(hives(), before) << "list writes nothing, not even detection's rewrites";
+// A restriction's value in the per-user or the machine hive (1 unless told; none: absent).
+Value user(const char* name, std::optional<Stored> data = dword(1)) {
+    return {kCurrentUser, kRestrictionsKey, name, std::move(data)};
+}
+Value machine(const char* name, std::optional<Stored> data = dword(1)) {
+    return {kLocalMachine, kRestrictionsKey, name, std::move(data)};
+}
+template <class... Each>
+std::vector<Value> values(Each... each) {
+    return {each...};
+}
+template <class... Each>
+std::vector<std::string> texts(Each... each) {
+    return {each...};
 }
 
-// Commands that only read leave the registry directory, and Quorvane's own store, as they were:
-// no lock file, no directory.
+enum Flags {
+    kNone = 0,
+    kMachineReadOnly = 1,  // system.reg may be read, not written
+    kWholeOut = 2,         // the one part of `out` is all of the standard output
+    kReadsOnly = 4,        // the hives stay byte for byte
+};
+
+// One command on the fixture prefix holding `before`: its exit status, parts of what it prints
+// on each stream, and values it leaves.
+struct Command {
+    const char* what;
+    int flags;
+    std::vector<Value> before;
+    std::string arguments;
+    int status;
+    std::vector<std::string> out;  // parts of the standard output
+    std::vector<std::string> err;  // parts of the error stream
+    std::vector<Value> after;
+};
+
+void PrintTo(const Command& command, std::ostream* out) {
+    *out << command.what;
+}
+
+class Commands : public CliTest, public ::testing::WithParamInterface<Command> {};
+
+TEST_P(Commands, ExitPrintAndLeaveWhatTheySay) {
+    const Command& c = GetParam();
+    for (const Value& value : c.before) {
+        put(value.root, value.key, value.name, *value.data);
+    }
+    if ((c.flags & kMachineReadOnly) != 0) {
+        ASSERT_EQ(::chmod((prefix() / "system.reg").c_str(), 0444), 0);
+    }
+    const std::string before = hives();
+    const CliOutcome result = run(c.arguments);
+    EXPECT_EQ(result.status, c.status) << result.out << result.err;
+    if ((c.flags & kWholeOut) != 0) {
+        EXPECT_EQ(result.out, c.out.at(0));
+    }
+    for (const std::string& part : c.out) {
+        EXPECT_TRUE(contains(result.out, part));
+    }
+    for (const std::string& part : c.err) {
+        EXPECT_TRUE(contains(result.err, part));
+    }
+    for (const Value& value : c.after) {
+        EXPECT_EQ(this->value(value.root, value.key, value.name), value.data) << value.name;
+    }
+    if ((c.flags & kReadsOnly) != 0) {
+        EXPECT_EQ(hives(), before);
+    }
+    if (!result.err.empty()) {
+        EXPECT_TRUE(result.err.starts_with("quorvane-cli: ")) << result.err;
+    }
+    // A failure is never told as a success.
+    if (c.status != 0) {
+        EXPECT_FALSE(contains(result.out, "have been removed!"));
+        EXPECT_FALSE(contains(result.out, "restored to the originals!"));
+    }
+}
+
+const Value kRelock = {kCurrentUser, kRunKey, "Relock", sz(relock("NoBrowserClose"))};
+const std::string kMachineRefused =
+    "\n\nNot done in HKEY_LOCAL_MACHINE (no write access to HKEY_LOCAL_MACHINE: run Quorvane as "
+    "administrator):\n";
+
+const Command kCommands[] = {
+    {"list shows each restriction and both hives", kReadsOnly,  // not even detection's rewrites
+     values(user("NoBrowserClose", dword(2)), machine("NoPrinting"),
+            Value{kLocalMachine, kMainKey, "Window Title", sz("Error")},
+            // 256 bytes with the NUL: one more than the registry module reads.
+            Value{kCurrentUser, kMainKey, "Window Title", sz(std::string(255, 't'))}),
+     "list", 0,
+     texts(
+         "  4 yes       1/1/4        Closing Internet Explorer",
+         // The machine hive alone does not put a restriction in force.
+         " 14 no        2/2/2        Print/Print Preview                  absent              1\n",
+         // A title that reads Error is a title.
+         "unreadable          \"Error\"\n"),
+     texts(), values()},
+    {"impose takes numbers and value names", kWholeOut, values(), "impose 4 noprinting 4", 0,
+     texts("4 Closing Internet Explorer (NoBrowserClose): HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE "
+           "1\n14 Print/Print Preview (NoPrinting): HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE 1\n"),
+     texts(), values(machine("NoPrinting"))},
+    {"lift takes a value name in any case", kWholeOut,
+     values(user("NoBrowserClose"), machine("NoBrowserClose"), user("NoPrinting")),
+     "lift NOBROWSERCLOSE", 0,
+     texts("4 Closing Internet Explorer (NoBrowserClose): HKEY_CURRENT_USER absent, "
+           "HKEY_LOCAL_MACHINE absent\n"),
+     texts(),
+     values(user("NoBrowserClose", std::nullopt), machine("NoBrowserClose", std::nullopt),
+            user("NoPrinting"))},
+    {"remove all", kWholeOut, values(user("NoBrowserClose")), "remove-all", 0,
+     texts("All Restrictions have been removed!\n\nIf after restarting your PC a Restriction "
+           "returns see the Help file for information about Startup items\n"),
+     texts(), values(user("NoBrowserClose", std::nullopt))},
+    {"reset pages", kNone,
+     values(Value{kCurrentUser, kMainKey, "Start Page", sz("http://a.test/")}), "reset-pages", 0,
+     texts("Home and/or Search Page has been restored to the originals!\n\n"), texts(),
+     values(Value{kCurrentUser, kMainKey, "Start Page", sz("http://www.msn.com/")})},
+    // Where the machine hive refuses writes, the per-user half is done, and each hive is
+    // reported on its own.
+    {"impose where the machine hive is refused", kMachineReadOnly, values(machine("NoPrinting")),
+     "impose 4", 3,
+     texts("HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE absent (not imposed: no write access to "
+           "HKEY_LOCAL_MACHINE"),
+     texts("quorvane-cli: Not every change took effect!" + kMachineRefused +
+           "  impose NoBrowserClose\n"),
+     values(user("NoBrowserClose"))},
+    {"lift where the machine hive is refused", kMachineReadOnly, values(machine("NoPrinting")),
+     "lift 14", 3, texts(),
+     texts("quorvane-cli: Not every change took effect!" + kMachineRefused, "  lift NoPrinting\n"),
+     values()},
+    {"remove all where the machine hive is refused", kMachineReadOnly,
+     values(machine("NoPrinting")), "remove-all", 3, texts(),
+     texts("quorvane-cli: Not all Restrictions have been removed!" + kMachineRefused,
+           "  delete key Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\n"),
+     values()},
+    {"reset pages where the machine hive is refused", kMachineReadOnly, values(), "reset-pages", 3,
+     texts(),
+     texts("quorvane-cli: Home and/or Search Page has not been restored everywhere!" +
+               kMachineRefused,
+           "  set Start Page\n"),
+     values()},
+    // In a hive that refuses writes, a lift of what it does not hold is done; the four bytes of a
+    // 1 stored as another type are no restriction in force, so an impose there is refused.
+    {"lift of what a refused hive does not hold", kMachineReadOnly,
+     values(user("NoBrowserClose"), machine("NoFileNew", dword(0))), "lift 4", 0,
+     texts("HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent\n"), texts(), values()},
+    {"impose over a binary 1 in a refused hive", kMachineReadOnly,
+     values(machine("NoBrowserClose", Stored{platform::kRegBinary, std::string("\1\0\0\0", 4)})),
+     "impose 4", 3, texts("(not imposed: no write access to HKEY_LOCAL_MACHINE"), texts(),
+     values()},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cli, Commands, ::testing::ValuesIn(kCommands), CaseName());
+
+// Commands that only read say what they find, and change nothing.
+TEST_F(CliTest, ReadingCommandsSayWhatTheyFind) {
+    put(kRelock.root, kRelock.key, kRelock.name, *kRelock.data);
+    const std::string before = hives();
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"why", 4, "sets 4 Closing Internet Explorer (NoBrowserClose)"},
+        {"why NoBrowserClose", 4, "sets 4 Closing Internet Explorer (NoBrowserClose)"},
+        {"why 1 23", 0, "What will set them again:\n  nothing found\n"},
+        {"why --help", 0, "Commands:"},
+        {"export --help", 0, "Commands:"},
+        {"why -h --json 4", 0, "Commands:"},
+    };
+    for (const auto& [arguments, status, says] : cases) {
+        const CliOutcome result = run(arguments);
+        EXPECT_EQ(result.status, status) << arguments << ": " << result.err;
+        EXPECT_TRUE(contains(result.out, says)) << arguments;
+    }
+    EXPECT_EQ(hives(), before);
+    const CliOutcome own = runOnAny("why");
+    EXPECT_EQ(own.status, 0) << own.err;
+    EXPECT_TRUE(contains(own.out, "own registry store is no Windows installation"));
+}
+
+// A command line that is wrong exits 2, changes nothing and prints nothing but its reason.
+TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
+    const std::string before = hives();
+    // What is wrong is named: an option that does not go with the command names the one it goes
+    // with; a second registry is not silently taken.
+    std::vector<std::pair<std::string, std::string>> lines = {
+        {"impose 24", "can only be lifted"},
+        {"impose -1", "no restriction '-1'"},
+        {"fix NoSuchThing", "no restriction 'NoSuchThing'"},
+        {"--registry /tmp list", "--registry is given twice"},
+        {"--user ann list", "--user goes with --windows only"},
+        {"--windows /nonexistent list", "/nonexistent cannot be opened"},
+        {"why --list", "--list goes with undo only"},
+        {"fix --list", "--list goes with undo only"},
+        {"list --dry-run", "--dry-run goes with fix only"},
+        {"why --dry-run", "--dry-run goes with fix only"},
+        {"fix --policy user", "--policy goes with export only"},
+    };
+    // Other wrong lines, the first empty.
+    std::istringstream plain(
+        "|frob|impose|impose 25|impose 4x|lift 0|lift NoSuchValue|list extra|impose 4 "
+        "--json|--bogus list|--registry '' list|--registry '' why|--registry '' export "
+        "a.reg|--registry '' fix|undo 4|list --list|why 25|why NoSuchValue|why --policy "
+        "user|export|export a.reg b.reg|export --json a.reg|export --policy group a.pol");
+    for (std::string arguments; std::getline(plain, arguments, '|');) {
+        lines.emplace_back(arguments, "");
+    }
+    for (const auto& [arguments, says] : lines) {
+        // The registry is the prefix, unless the line names one.
+        const CliOutcome result =
+            arguments.starts_with("--registry ''") || arguments.starts_with("--windows")
+                ? runOnAny(arguments)
+                : run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_TRUE(result.err.starts_with("quorvane-cli: ")) << arguments << ": " << result.err;
+        EXPECT_TRUE(contains(result.err, says)) << arguments;
+        EXPECT_TRUE(result.out.empty()) << arguments;
+    }
+    EXPECT_EQ(hives(), before);
+    EXPECT_FALSE(fs::exists(dir_.path() / "data")) << "an empty --registry is no default";
+
+    writeFile(prefix() / "user.reg", "not a hive\n");
+    const CliOutcome damaged = run("impose 4");
+    EXPECT_EQ(damaged.status, 2);
+    EXPECT_TRUE(contains(damaged.err, "user.reg"));
+    EXPECT_EQ(readFile(prefix() / "user.reg"), "not a hive\n");
+
+    fs::remove_all(prefix());
+    EXPECT_EQ(run("list").status, 2);
+}
+
+// Commands that only read leave the registry's folder, and Quorvane's own store, as they were:
+// no lock file, no folder. The folder holds the hives alone, as a configured hive folder does.
 TEST_F(CliTest, CommandsThatOnlyReadCreateNothing) {
+    fs::remove_all(prefix() / "drive_c");
     const auto entries = [](const fs::path& directory) {
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(directory)) {
@@ -106,41 +279,37 @@ TEST_F(CliTest, CommandsThatOnlyReadCreateNothing) {
         }
         return names;
     };
-    const auto before = entries(registry());
+    const auto before = entries(prefix());
     for (const std::string& arguments :
          {std::string("list"), std::string("list --json"), std::string("why"),
           std::string("why --json 4"), std::string("undo --list"),
           "export " + (dir_.path() / "out.reg").string()}) {
-        const Outcome result = run(arguments);
+        const CliOutcome result = run(arguments);
         EXPECT_TRUE(result.status == 0 || result.status == 4) << arguments << ": " << result.err;
-        EXPECT_EQ(entries(registry()), before) << arguments;
+        EXPECT_EQ(entries(prefix()), before) << arguments;
     }
     EXPECT_TRUE(fs::exists(dir_.path() / "out.reg"));
-
-    const fs::path data = dir_.path() / "data";
+    // The own store, with a WINEPREFIX that is set but empty.
     for (const char* arguments : {"list", "why"}) {
-        const Outcome own = testing::runCommandLine(
-            "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-                " XDG_DATA_HOME=" + data.string() + " XDG_STATE_HOME=" + state().string() +
-                " WINEPREFIX= " + QUORVANE_CLI + " " + arguments,
-            dir_.path());
+        const CliOutcome own = runOnAny(arguments, "WINEPREFIX=");
         EXPECT_TRUE(own.status == 0 || own.status == 4) << arguments << ": " << own.err;
-        EXPECT_FALSE(fs::exists(data)) << arguments;
+        EXPECT_FALSE(fs::exists(dir_.path() / "data")) << arguments;
     }
+    // The folder of hives alone takes a change as a prefix does.
+    EXPECT_EQ(run("impose 4").status, 0);
+    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
 }
 
 // Output that does not reach its place is no success: every command exits 1 and says why.
 TEST_F(CliTest, StandardOutputThatCannotBeWrittenExitsOne) {
-    seed(platform::kCurrentUser, "NoBrowserClose", 1);
+    put(kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
     ASSERT_EQ(run("lift 4").status, 0) << "an entry for undo --list";
     const fs::path err = dir_.path() / "stderr.txt";
     for (const char* arguments : {"list", "list --json", "why", "why --json", "undo --list",
                                   "impose 5", "reset-pages", "--help", "--version"}) {
-        const std::string command = "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-                                    " XDG_STATE_HOME=" + state().string() +
-                                    " WINEPREFIX= " + QUORVANE_CLI + " --registry " +
-                                    registry().string() + " " + arguments + " >/dev/full 2>" +
-                                    err.string();
+        const std::string command =
+            cliCommand(dir_.path(), "--registry " + prefix().string() + " " + arguments) +
+            " >/dev/full 2>" + err.string();
         const int status = std::system(command.c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << arguments << ": " << status;
         EXPECT_TRUE(contains(readFile(err), "quorvane-cli: standard output could not be written"))
@@ -148,142 +317,49 @@ TEST_F(CliTest, StandardOutputThatCannotBeWrittenExitsOne) {
     }
 }
 
-TEST_F(CliTest, ImposeAndLiftTakeNumbersOrValueNamesAndReportBothHives) {
-    const Outcome imposed = run("impose 4 noprinting 4");
-    EXPECT_EQ(imposed.status, 0) << imposed.err;
-    EXPECT_EQ(imposed.out,
-              "4 Closing Internet Explorer (NoBrowserClose): HKEY_CURRENT_USER 1, "
-              "HKEY_LOCAL_MACHINE 1\n"
-              "14 Print/Print Preview (NoPrinting): HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE 1\n");
-    EXPECT_EQ(value(platform::kLocalMachine, "NoPrinting"), testing::dword(1));
-
-    const Outcome lifted = run("lift NOBROWSERCLOSE");
-    EXPECT_EQ(lifted.status, 0) << lifted.err;
-    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
-    EXPECT_EQ(value(platform::kLocalMachine, "NoBrowserClose"), std::nullopt);
-    EXPECT_EQ(value(platform::kCurrentUser, "NoPrinting"), testing::dword(1));
-}
-
-struct RefusedCommand {
-    const char* what;     // the arguments
-    const char* lead;     // of the warning on the error stream
-    const char* notDone;  // one of the lines under it
-};
-class RefusedMachineHive : public CliTest, public ::testing::WithParamInterface<RefusedCommand> {};
-
-TEST_P(RefusedMachineHive, IsReportedWithStatusThree) {
-    const RefusedCommand& c = GetParam();
-    seed(platform::kLocalMachine, "NoPrinting", 1);
-    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
-    const Outcome result = run(c.what);
-    EXPECT_EQ(result.status, 3);
-    EXPECT_EQ(result.err.rfind(std::string("quorvane-cli: ") + c.lead +
-                                   "\n\nNot done in HKEY_LOCAL_MACHINE (no write access to "
-                                   "HKEY_LOCAL_MACHINE: run Quorvane as administrator):\n",
-                               0),
-              0u)
-        << result.err;
-    EXPECT_TRUE(contains(result.err, c.notDone));
-    EXPECT_FALSE(contains(result.out, "have been removed!"));
-    EXPECT_FALSE(contains(result.out, "restored to the originals!"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Commands, RefusedMachineHive,
-    ::testing::Values(
-        RefusedCommand{"impose 4", "Not every change took effect!", "  impose NoBrowserClose\n"},
-        RefusedCommand{"lift 14", "Not every change took effect!", "  lift NoPrinting\n"},
-        RefusedCommand{
-            "remove-all", "Not all Restrictions have been removed!",
-            "  delete key Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\n"},
-        RefusedCommand{"reset-pages", "Home and/or Search Page has not been restored everywhere!",
-                       "  set Start Page\n"}),
-    testing::CaseName());
-
-// In a hive that refuses writes, a lift of what it does not hold is done; the four bytes of a 1
-// stored as another type are no restriction in force, so the impose there is refused.
-TEST_F(CliTest, ARefusedHiveCountsAsDoneOnlyWhereItAlreadyHoldsTheResult) {
-    seed(platform::kCurrentUser, "NoBrowserClose", 1);
-    seed(platform::kLocalMachine, "NoFileNew", 0);  // the key is there, the value is not
-    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
-    const Outcome lifted = run("lift 4");
-    EXPECT_EQ(lifted.status, 0) << lifted.err;
-    EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent\n"));
-
-    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0644), 0);
-    {
-        platform::HiveStore store(registry());
-        testing::put(store, platform::kLocalMachine, kRestrictionsKey, "NoBrowserClose",
-                     {platform::kRegBinary, std::string("\1\0\0\0", 4)});
+// What the registry did not keep, whatever it said: a batch it could not store at the end of
+// the command, a change it does not hold afterwards. Each is reported with its reason, as not
+// done, with status 3.
+TEST_F(CliTest, WhatTheRegistryDidNotKeepIsReportedWithStatusThree) {
+    const struct {
+        const char* what;
+        std::function<void(RecordingRegistry&)> fault;
+        int restriction;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {"a hive not stored",
+         [](RecordingRegistry& registry) {
+             registry.failNextStore = {
+                 {kLocalMachine, platform::kRegistryIoFailed, "disk full writing system.reg"}};
+         },
+         4, "(not imposed: disk full writing system.reg)",
+         "Not done in HKEY_LOCAL_MACHINE (disk full writing system.reg):\n"
+         "  impose NoBrowserClose\n"},
+        {"a change lost",
+         [](RecordingRegistry& registry) {
+             registry.loses = [](const RegistryCall& call) { return call.name == "NoPrinting"; };
+         },
+         14, "HKEY_CURRENT_USER absent (not imposed: the change did not stick)", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::HiveStore store(prefix());
+        auto recorder = std::make_unique<RecordingRegistry>(store);
+        c.fault(*recorder);
+        std::ostringstream out;
+        std::ostringstream err;
+        cli::Session session(std::move(recorder), {}, out, err);
+        EXPECT_EQ(cli::switchRestrictions(session, {c.restriction}, true, out), 3);
+        EXPECT_TRUE(contains(out.str(), c.out));
+        EXPECT_TRUE(contains(err.str(), c.err));
     }
-    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
-    const Outcome imposed = run("impose 4");
-    EXPECT_EQ(imposed.status, 3);
-    EXPECT_TRUE(contains(imposed.out, "(not imposed: no write access to HKEY_LOCAL_MACHINE"))
-        << imposed.out;
-}
-
-TEST_F(CliTest, ImposeReportsEachHiveOnItsOwn) {
-    ASSERT_EQ(::chmod((registry() / "system.reg").c_str(), 0444), 0);
-    EXPECT_TRUE(contains(run("impose 4").out,
-                         "HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE absent (not "
-                         "imposed: no write access to HKEY_LOCAL_MACHINE"));
-    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), testing::dword(1))
-        << "the per-user half works";
-}
-
-// What the batch of a command could not store counts, with the registry's reason.
-TEST_F(CliTest, AHiveNotStoredAtTheEndOfTheCommandIsReportedWithStatusThree) {
-    platform::HiveStore store(registry());
-    auto recorder = std::make_unique<testing::RecordingRegistry>(store);
-    recorder->failNextStore = {
-        {platform::kLocalMachine, platform::kRegistryIoFailed, "disk full writing system.reg"}};
-    std::ostringstream out;
-    std::ostringstream err;
-    cli::Session session(std::move(recorder), {}, out, err);
-
-    EXPECT_EQ(cli::switchRestrictions(session, {4}, true, out), 3);
-    EXPECT_TRUE(contains(out.str(), "(not imposed: disk full writing system.reg)"));
-    EXPECT_TRUE(contains(err.str(),
-                         "Not done in HKEY_LOCAL_MACHINE (disk full writing system.reg):\n"
-                         "  impose NoBrowserClose\n"));
-}
-
-// A change the registry said it made but does not hold afterwards is reported as not made.
-TEST_F(CliTest, AChangeTheRegistryLostIsReportedWithStatusThree) {
-    platform::HiveStore store(registry());
-    auto recorder = std::make_unique<testing::RecordingRegistry>(store);
-    recorder->loses = [](const testing::RegistryCall& call) { return call.name == "NoPrinting"; };
-    std::ostringstream out;
-    std::ostringstream err;
-    cli::Session session(std::move(recorder), {}, out, err);
-    EXPECT_EQ(cli::switchRestrictions(session, {14}, true, out), 3);
-    EXPECT_TRUE(
-        contains(out.str(), "HKEY_CURRENT_USER absent (not imposed: the change did not stick)"))
-        << out.str();
-}
-
-TEST_F(CliTest, BulkCommandsPrintTheirMessages) {
-    seed(platform::kCurrentUser, "NoBrowserClose", 1);
-    const Outcome removed = run("remove-all");
-    EXPECT_EQ(removed.status, 0) << removed.err;
-    EXPECT_EQ(removed.out,
-              "All Restrictions have been removed!\n\nIf after restarting your PC a Restriction "
-              "returns see the Help file for information about Startup items\n");
-    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
-
-    const Outcome reset = run("reset-pages");
-    EXPECT_EQ(reset.status, 0) << reset.err;
-    EXPECT_EQ(reset.out.rfind("Home and/or Search Page has been restored to the originals!\n\n", 0),
-              0u);
-    EXPECT_TRUE(
-        contains(readFile(registry() / "user.reg"), "\"Start Page\"=\"http://www.msn.com/\""));
 }
 
 TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
-    seed(platform::kCurrentUser, "NoBrowserClose", 1);
+    put(kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
     ASSERT_EQ(run("lift 4").status, 0);
-    const Outcome list = run("undo --list");
+    const CliOutcome list = run("undo --list");
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_TRUE(contains(list.out, " UTC  lift NoBrowserClose\n"));
     EXPECT_TRUE(contains(list.out,
@@ -292,26 +368,26 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
 
     const fs::path other = dir_.path() / "other";
     fs::create_directory(other);
-    testing::copyFixtureHives(other);
-    const Outcome elsewhere = runOnAny("--registry " + other.string() + " undo");
+    copyFixtureHives(other);
+    const CliOutcome elsewhere = runOnAny("--registry " + other.string() + " undo");
     EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
     EXPECT_EQ(elsewhere.out, "There is no change to undo.\n");
-    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
 
-    const Outcome undone = run("undo");
+    const CliOutcome undone = run("undo");
     EXPECT_EQ(undone.status, 0) << undone.err;
     EXPECT_EQ(undone.out.rfind("Undone: lift NoBrowserClose (", 0), 0u) << undone.out;
-    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), testing::dword(1));
-    platform::HiveStore store(registry());
-    EXPECT_FALSE(testing::keyExists(store, platform::kCurrentUser, "Software\\Quorvane"))
+    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+    platform::HiveStore store(prefix());
+    EXPECT_FALSE(keyExists(store, kCurrentUser, "Software\\Quorvane"))
         << "the marker's key was made by the lift";
 }
 
 TEST_F(CliTest, ACommandWhoseUndoEntryCannotBeWrittenChangesNothing) {
     const fs::path blocked = dir_.path() / "blocked";
-    testing::writeFile(blocked, "a file where the state folder should be");
+    writeFile(blocked, "a file where the state folder should be");
     const std::string before = hives();
-    const Outcome result = run("impose 4", "XDG_STATE_HOME=" + blocked.string());
+    const CliOutcome result = run("impose 4", "XDG_STATE_HOME=" + blocked.string());
     EXPECT_EQ(result.status, 3);
     EXPECT_TRUE(contains(result.err, "changed nothing without a backup: the undo folder " +
                                          (blocked / "Quorvane" / "undo").string() +
@@ -320,98 +396,69 @@ TEST_F(CliTest, ACommandWhoseUndoEntryCannotBeWrittenChangesNothing) {
 }
 
 // Files in the undo folder that Quorvane did not write, or wrote in its earlier format: undo
-// refuses them by name, changes nothing, and never waits on one.
-struct PlacedEntry {
-    const char* name;
-    const char* file;
-    std::string (*bytes)(const std::string& registry);
-    std::vector<std::string> said;  // by `undo`, which exits 3
-};
-
-void PrintTo(const PlacedEntry& placed, std::ostream* out) {
-    *out << placed.name;
-}
-
-class PlacedEntries : public CliTest, public ::testing::WithParamInterface<PlacedEntry> {};
-
-TEST_P(PlacedEntries, AreRefusedByName) {
+// refuses each by name and changes nothing.
+TEST_F(CliTest, EntriesItDidNotWriteOrWroteEarlierAreRefusedByName) {
     const fs::path undo = state() / "Quorvane" / "undo";
-    fs::create_directories(undo);
-    const std::string identity = fs::weakly_canonical(registry()).string();
-    testing::writeFile(undo / GetParam().file, GetParam().bytes(identity));
-    const std::string before = hives();
-    const Outcome undone = run("undo");
-    EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
-    for (const std::string& text : GetParam().said) {
-        EXPECT_TRUE(contains(undone.out + undone.err, text)) << undone.out << undone.err;
-    }
-    EXPECT_EQ(hives(), before);
-    const Outcome list = run("undo --list");
-    EXPECT_EQ(list.status, 0);
-    EXPECT_TRUE(contains(list.out, "    cannot be undone: ")) << list.out;
-}
-
-std::string foreignEntry(const std::string& registry) {
-    journal::UndoEntry entry{"2026-12-07 03:05:01 UTC", "impose NoBrowserClose", registry, {}, {}};
+    const std::string identity = fs::weakly_canonical(prefix()).string();
     // Not a key fix deletes startup commands from (Run, RunOnce): never Quorvane's.
-    const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+    const char* runServices = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+    journal::UndoEntry foreign{
+        "2026-12-07 03:05:01 UTC", "impose NoBrowserClose", identity, {}, {}};
     for (const registry::Hive hive : {registry::kHiveCurrentUser, registry::kHiveLocalMachine}) {
-        entry.records.push_back({journal::Record::Kind::Value,
-                                 hive,
-                                 run,
-                                 "Agent",
-                                 {true, platform::kRegSz, "C:\\agent.exe"},
-                                 journal::PlaceState{}});
+        foreign.records.push_back({journal::Record::Kind::Value,
+                                   hive,
+                                   runServices,
+                                   "Agent",
+                                   {true, platform::kRegSz, "C:\\agent.exe"},
+                                   journal::PlaceState{}});
     }
-    entry.records.push_back({journal::Record::Kind::Key, registry::kHiveLocalMachine,
-                             "Software\\Wine", "", journal::PlaceState{},
-                             journal::PlaceState{true, 0, {}}});
-    return journal::writeUndoEntry(entry);
+    foreign.records.push_back({journal::Record::Kind::Key, registry::kHiveLocalMachine,
+                               "Software\\Wine", "", journal::PlaceState{},
+                               journal::PlaceState{true, 0, {}}});
+    const std::tuple<const char*, std::string, std::string> entries[] = {
+        {"20261207-030501-000000-000.undo", journal::writeUndoEntry(foreign),
+         "it names what Quorvane never changes: value Agent in HKEY_CURRENT_USER\\Software\\"
+         "Microsoft\\Windows\\CurrentVersion\\RunServices, value Agent in HKEY_LOCAL_MACHINE\\"
+         "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices, key "
+         "HKEY_LOCAL_MACHINE\\Software\\Wine"},
+        {"20261207-030501-000-00.reg",
+         utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n"
+                      "; Quorvane: the registry before a change, for undo\r\n"
+                      "; Time: 2026-12-07 03:05:01 UTC\r\n; Action: impose NoBrowserClose\r\n"
+                      "; Registry: " +
+                      identity + "\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Policies]\r\n\r\n"),
+         "written by an earlier version of Quorvane, which kept only the state before the change, "
+         "so "
+         "undoing it could overwrite what was changed since; to put that state back all the same, "
+         "import the file with the registry editor (regedit /s)"},
+    };
+    const std::string before = hives();
+    for (const auto& [file, bytes, said] : entries) {
+        SCOPED_TRACE(file);
+        fs::remove_all(undo);
+        fs::create_directories(undo);
+        writeFile(undo / file, bytes);
+        const CliOutcome undone = run("undo");
+        EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
+        EXPECT_TRUE(contains(undone.out + undone.err, said));
+        EXPECT_EQ(hives(), before);
+        const CliOutcome list = run("undo --list");
+        EXPECT_EQ(list.status, 0);
+        EXPECT_TRUE(contains(list.out, "    cannot be undone: "));
+    }
 }
-
-std::string earlierEntry(const std::string& registry) {
-    return testing::utf16WithBom(
-        "Windows Registry Editor Version 5.00\r\n\r\n"
-        "; Quorvane: the registry before a change, for undo\r\n"
-        "; Time: 2026-12-07 03:05:01 UTC\r\n; Action: impose NoBrowserClose\r\n; Registry: " +
-        registry + "\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Policies]\r\n\r\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Undo, PlacedEntries,
-    ::testing::Values(
-        PlacedEntry{
-            "OneThatReachesBeyondQuorvanesPlaces",
-            "20261207-030501-000000-000.undo",
-            foreignEntry,
-            {"it names what Quorvane never changes: value Agent in HKEY_CURRENT_USER\\"
-             "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices, value Agent in "
-             "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices, "
-             "key HKEY_LOCAL_MACHINE\\Software\\Wine"}},
-        PlacedEntry{"OneOfTheEarlierFormat",
-                    "20261207-030501-000-00.reg",
-                    earlierEntry,
-                    {"written by an earlier version of Quorvane", "regedit /s"}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CliTest, UndoKeepsWhatAnotherProgramWroteSinceAndExitsThree) {
     ASSERT_EQ(run("impose 4").status, 0);
-    {
-        platform::HiveStore store(registry());
-        testing::put(store, platform::kCurrentUser, "Software\\Policies\\Other", "Agent",
-                     testing::sz("Setting"));
-    }
-    const Outcome undone = run("undo");
+    put(kCurrentUser, "Software\\Policies\\Other", "Agent", sz("Setting"));
+    const CliOutcome undone = run("undo");
     EXPECT_EQ(undone.status, 3);
     EXPECT_TRUE(contains(undone.out + undone.err,
                          "Not done in HKEY_CURRENT_USER (changed since; left as it is):\n"
-                         "  delete key Software\\Policies"))
-        << undone.out << undone.err;
-    platform::HiveStore store(registry());
-    EXPECT_EQ(testing::stored(store, platform::kCurrentUser, "Software\\Policies\\Other", "Agent"),
-              testing::sz("Setting"));
-    EXPECT_EQ(value(platform::kCurrentUser, "NoBrowserClose"), std::nullopt);
-    EXPECT_EQ(value(platform::kLocalMachine, "NoBrowserClose"), std::nullopt);
+                         "  delete key Software\\Policies"));
+    EXPECT_EQ(value(kCurrentUser, "Software\\Policies\\Other", "Agent"), sz("Setting"));
+    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
+    EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
 }
 
 TEST_F(CliTest, AFifoNamedLikeAnEntryStopsUndoWithoutWaiting) {
@@ -419,19 +466,18 @@ TEST_F(CliTest, AFifoNamedLikeAnEntryStopsUndoWithoutWaiting) {
     const fs::path fifo = state() / "Quorvane" / "undo" / "29991231-235959-000-00.reg";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // A hang would end in timeout's status 124.
-    const Outcome list = run("undo --list", "timeout 60 env");
+    const CliOutcome list = run("undo --list", "timeout 60 env");
     EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_TRUE(contains(list.out, "Skipped: " + fifo.string() + " is not a regular file\n"))
-        << list.out;
-    EXPECT_TRUE(contains(list.out, " UTC  impose NoBrowserClose\n")) << list.out;
+    EXPECT_TRUE(contains(list.out, "Skipped: " + fifo.string() + " is not a regular file\n"));
+    EXPECT_TRUE(contains(list.out, " UTC  impose NoBrowserClose\n"));
     // It may be the newest change: nothing older is undone past it, and the message says how
     // to go on.
-    const Outcome refused = run("undo", "timeout 60 env");
+    const CliOutcome refused = run("undo", "timeout 60 env");
     EXPECT_EQ(refused.status, 3) << refused.err;
     EXPECT_TRUE(contains(refused.err, fifo.string() + " is not a regular file. Move that file"))
         << refused.err;
     ASSERT_EQ(::unlink(fifo.c_str()), 0);
-    const Outcome undone = run("undo", "timeout 60 env");
+    const CliOutcome undone = run("undo", "timeout 60 env");
     EXPECT_EQ(undone.status, 0) << undone.err;
     EXPECT_EQ(undone.out.rfind("Undone: impose NoBrowserClose (", 0), 0u) << undone.out;
 }
@@ -441,12 +487,12 @@ TEST_F(CliTest, AnUndoFolderThatCannotBeListedIsNotNothingToUndo) {
     ASSERT_EQ(run("impose 4").status, 0);
     const fs::path folder = state() / "Quorvane" / "undo";
     fs::rename(folder, folder.string() + ".away");
-    testing::writeFile(folder, "");
-    const Outcome list = run("undo --list");
+    writeFile(folder, "");
+    const CliOutcome list = run("undo --list");
     EXPECT_EQ(list.status, 2) << list.out;
-    const Outcome undo = run("undo");
+    const CliOutcome undo = run("undo");
     EXPECT_EQ(undo.status, 3) << undo.out;
-    for (const Outcome& outcome : {list, undo}) {
+    for (const CliOutcome& outcome : {list, undo}) {
         EXPECT_FALSE(contains(outcome.out + outcome.err, "no change to undo")) << outcome.out;
         EXPECT_TRUE(contains(outcome.err, "the undo folder " + folder.string())) << outcome.err;
     }
@@ -464,57 +510,179 @@ TEST_F(CliTest, TheNextEntryRemovesWhatAKilledWriterLeft) {
     const fs::path folder = state() / "Quorvane" / "undo";
     const fs::path left = folder / (".a.reg.quorvane-" + std::to_string(ended) + "-1");
     const fs::path working = folder / (".b.reg.quorvane-" + std::to_string(::getpid()) + "-1");
-    testing::writeFile(left, "");
-    testing::writeFile(working, "");
+    writeFile(left, "");
+    writeFile(working, "");
     ASSERT_EQ(run("lift 4").status, 0);
     EXPECT_FALSE(fs::exists(left));
     EXPECT_TRUE(fs::exists(working));
 }
 
-TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
+TEST_F(CliTest, WhyJsonNamesWhatSetsTheRestrictionAgain) {
+    put(kRelock.root, kRelock.key, kRelock.name, *kRelock.data);
+    const CliOutcome json = run("why --json 4");
+    ASSERT_EQ(json.status, 4) << json.err;
+    const nlohmann::json report = nlohmann::json::parse(json.out, nullptr, false);
+    const nlohmann::json returning = report.value("returning", nlohmann::json::array());
+    ASSERT_EQ(returning.size(), 1u) << json.out;
+    EXPECT_EQ(returning[0]["item"], "Relock");
+    EXPECT_EQ(returning[0]["restrictions"], nlohmann::json::array({4}));
+    EXPECT_EQ(report["restrictions"].size(), 1u);
+}
+
+// Files placed to make `why` hang, lead it out of the prefix, or disclose what its user may not
+// read: it finishes, reads none of them, and says which it left alone.
+struct Hazard {
+    const char* what;
+    std::function<void(const fs::path& prefix, const fs::path& outside)> place;
+    const char* note;  // a part of the note that names what was left alone
+    bool asRoot;       // the prefix belongs to another user, and root runs why
+};
+class WhyHazards : public CliTest, public ::testing::WithParamInterface<Hazard> {};
+
+TEST_P(WhyHazards, FinishHonestlyWithoutReadingThem) {
+    if (GetParam().asRoot && ::geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    const fs::path outside = dir_.path() / "outside";
+    fs::create_directories(outside);
+    writeFile(outside / "secret.txt", "SECRET-LINE\r\nreg add X /v NoFileNew /d 1\r\n");
+    ::chmod((outside / "secret.txt").c_str(), 0600);
+    if (GetParam().asRoot) {
+        ASSERT_EQ(std::system(("chown -R nobody " + prefix().string()).c_str()), 0);
+    }
+    GetParam().place(prefix(), outside);  // what it makes stays root's
+    const CliOutcome outcome = run("why", "timeout 60 env");
+    EXPECT_NE(outcome.status, 124) << "why hung";
+    EXPECT_FALSE(contains(outcome.out, "SECRET"));
+    EXPECT_TRUE(contains(outcome.out, GetParam().note)) << outcome.err;
+}
+
+const fs::path kStartup = fs::path("drive_c") / "users" / "a" / "AppData" / "Roaming" /
+                          "Microsoft" / "Windows" / "Start Menu" / "Programs" / "Startup";
+const fs::path kSystem = fs::path("drive_c") / "windows" / "system32";
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, WhyHazards,
+    ::testing::ValuesIn(std::vector<Hazard>{
+        {"fifo as policy file",
+         [](const fs::path& prefix, const fs::path&) {
+             fs::create_directories(prefix / kSystem / "GroupPolicy" / "Machine");
+             ::mkfifo((prefix / kSystem / "GroupPolicy" / "Machine" / "Registry.pol").c_str(),
+                      0644);
+         },
+         "Registry.pol is not a regular file", false},
+        {"dot dot out of the drive",
+         [](const fs::path& prefix, const fs::path& outside) {
+             ::mkfifo((outside / "fifo.reg").c_str(), 0644);
+             platform::HiveStore store(prefix);
+             put(store, kCurrentUser, kRunKey, "Escape",
+                 sz("regedit /s C:\\..\\..\\..\\..\\..\\..\\..\\..\\..\\.." + outside.string() +
+                    "/fifo.reg"));
+         },
+         "may set any restriction", false},
+        {"tasks linked to the root",
+         [](const fs::path& prefix, const fs::path&) {
+             fs::create_directory_symlink("/", prefix / kSystem / "Tasks");
+         },
+         "Tasks is reached through a link, which Quorvane does not follow", false},
+        {"startup script linked out",
+         [](const fs::path& prefix, const fs::path& outside) {
+             fs::create_directories(prefix / kStartup);
+             fs::create_symlink(outside / "secret.txt", prefix / kStartup / "x.bat");
+         },
+         "x.bat is reached through a link", true},
+        {"startup script of root's inside",
+         [](const fs::path& prefix, const fs::path& outside) {
+             fs::create_directories(prefix / kStartup);
+             fs::copy_file(outside / "secret.txt", prefix / kStartup / "x.bat");
+         },
+         "x.bat cannot be read: permission denied", true},
+    }),
+    CaseName());
+
+TEST_F(CliTest, ExportWritesBothHivesAndThePolicyInForce) {
+    put(kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1));
+    put(kLocalMachine, kRestrictionsKey, "NoPrinting", dword(5));
+    // A title stored without its terminating NUL, as other writers may leave it.
+    writeFile(prefix() / "system.reg",
+              readFile(prefix() / "system.reg") +
+                  "\n[Software\\\\Microsoft\\\\Internet Explorer\\\\Main] 0\n"
+                  "\"Window Title\"=hex(1):4f,00,77,00,6e,00,65,00,64,00\n");
+    const std::string owned("O\0w\0n\0e\0d\0\0\0", 12);  // as UTF-16, with its NUL
     const std::string before = hives();
-    // One command line each, the first empty.
-    std::istringstream badLines(
-        "|frob|impose|impose 24|impose 25|impose 4x|lift 0|lift NoSuchValue|list extra|impose 4 "
-        "--json|"
-        "--bogus list|--registry '' list|--registry '' why|--registry '' export a.reg|--registry "
-        "'' "
-        "fix|undo 4|list --list|why 25|why NoSuchValue|why --policy "
-        "user|export|export a.reg b.reg|export --json a.reg|export --policy group a.pol");
-    for (std::string arguments; std::getline(badLines, arguments, '|');) {
-        const Outcome result =
-            arguments.starts_with("--registry") ? runOnAny(arguments) : run(arguments);
-        EXPECT_EQ(result.status, 2) << arguments;
-        EXPECT_TRUE(contains(result.err, "quorvane-cli: ")) << arguments;
-        EXPECT_TRUE(result.out.empty()) << arguments;
-    }
-    // What is wrong is named: an option that does not go with the command names the one it goes
-    // with; a second registry is not silently taken.
-    for (const auto& [arguments, says] : {
-             std::pair("impose 24", "can only be lifted"),
-             std::pair("why --list", "--list goes with undo only"),
-             std::pair("fix --list", "--list goes with undo only"),
-             std::pair("why --dry-run", "--dry-run goes with fix only"),
-             std::pair("fix --policy user", "--policy goes with export only"),
-             std::pair("impose -1", "no restriction '-1'"),
-             std::pair("--registry /tmp list", "--registry is given twice"),
-         }) {
-        const Outcome result = run(arguments);
-        EXPECT_EQ(result.status, 2) << arguments;
-        EXPECT_TRUE(contains(result.err, says)) << arguments << ": " << result.err;
-    }
-    EXPECT_EQ(hives(), before);
-    EXPECT_FALSE(fs::exists(dir_.path() / "data")) << "an empty --registry is no default";
 
-    testing::writeFile(registry() / "user.reg", "not a hive\n");
-    const Outcome damaged = run("impose 4");
-    EXPECT_EQ(damaged.status, 2);
-    EXPECT_TRUE(contains(damaged.err, "user.reg"));
-    EXPECT_EQ(readFile(registry() / "user.reg"), "not a hive\n");
+    const fs::path regFile = dir_.path() / "state.reg";
+    ASSERT_EQ(run("export " + regFile.string()).status, 0);
+    const auto read = formats::readRegFile(readFile(regFile));
+    ASSERT_TRUE(read) << read.failure().reason;
+    int values = 0;
+    std::vector<std::pair<std::u16string, formats::RegValue>> present;
+    for (const formats::RegSection& section : *read) {
+        EXPECT_FALSE(section.deleted) << "an export deletes values, never a key with others";
+        for (const formats::RegValue& value : section.values) {
+            ++values;
+            if (!value.deleted) {
+                present.emplace_back(section.key, value);
+            }
+        }
+    }
+    EXPECT_EQ(values, 48) << "24 restrictions in two hives";
+    ASSERT_EQ(present.size(), 3u);
+    const std::u16string restrictions =
+        u"\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
+    EXPECT_EQ(present[0].first, u"HKEY_CURRENT_USER" + restrictions);
+    EXPECT_EQ(present[0].second.name, u"NoViewSource");
+    EXPECT_EQ(present[0].second.data, dword(1).bytes);
+    EXPECT_EQ(present[1].first, u"HKEY_LOCAL_MACHINE" + restrictions);
+    EXPECT_EQ(present[1].second.data, dword(5).bytes);
+    EXPECT_EQ(present[1].second.type, platform::kRegDword);
+    EXPECT_EQ(present[2].second.data, owned);
 
-    fs::remove_all(registry());
-    EXPECT_EQ(run("list").status, 2);
+    // In force is read from the chosen hive alone, and written as the 1 that imposes it.
+    const fs::path polFile = dir_.path() / "state.pol";
+    for (const auto& [policy, first] :
+         {std::pair("user", u"NoViewSource"), std::pair("machine", u"NoPrinting")}) {
+        const CliOutcome written =
+            run("export --policy " + std::string(policy) + " " + polFile.string());
+        ASSERT_EQ(written.status, 0) << written.err;
+        const diagnosis::PolicyFile pol = diagnosis::readPolicyFile(readFile(polFile));
+        ASSERT_FALSE(pol.damage);
+        ASSERT_EQ(pol.records.size(), 2u) << policy;
+        EXPECT_EQ(pol.records[0].value, first);
+        EXPECT_EQ(pol.records[0].data, dword(1).bytes);
+        EXPECT_EQ(pol.records[1].data, owned);
+    }
+    EXPECT_EQ(hives(), before) << "export only reads";
+}
+
+// A full disk (a file size limit of 1 KB stands in for it: the export's writes fail as on a full
+// disk, the message still fits), a folder that is missing, a name that is a folder: nothing is
+// claimed, nothing is left behind.
+TEST_F(CliTest, ExportThatCannotBeWrittenSaysSoAndLeavesNothing) {
+    const fs::path out = dir_.path() / "out";
+    fs::create_directory(out);
+    fs::create_directory(out / "taken.reg");
+    writeFile(out / "full.reg", "the previous export");
+    const std::pair<std::string, std::string> cases[] = {
+        {"sh -c 'trap \"\" XFSZ; ulimit -f 2; exec \"$0\" \"$@\"' env",
+         (out / "full.reg").string()},
+        {"", (out / "missing" / "state.reg").string()},
+        {"", (out / "taken.reg").string()},
+    };
+    for (const auto& [wrapper, file] : cases) {
+        const CliOutcome outcome = run("export " + file, wrapper);
+        EXPECT_EQ(outcome.status, 3) << file << ": " << outcome.err;
+        EXPECT_TRUE(contains(outcome.err, "was not written"));
+        EXPECT_TRUE(outcome.out.empty()) << outcome.out;
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"full.reg", "taken.reg"}));
+    EXPECT_EQ(readFile(out / "full.reg"), "the previous export");
 }
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

@@ -10,26 +10,18 @@
 #include <vector>
 
 #include "diagnosis/policy_file.h"
-#include "platform/hive_store.h"
+#include "tests/cli/cli_scene.h"
 #include "tests/support/case_name.h"
-#include "tests/support/cli_run.h"
 #include "tests/support/contains.h"
-#include "tests/support/registry_target.h"
-#include "tests/support/temp_dir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::contains;
-using testing::kRestrictionsKey;
-using testing::readFile;
+using platform::kCurrentUser;
+using platform::kLocalMachine;
 
 constexpr const char* kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-std::string dword(std::uint32_t value) {
-    return testing::dword(value).bytes;
-}
 
 class FixCommand;
 
@@ -47,45 +39,25 @@ void PrintTo(const FixCase& test, std::ostream* out) {
     *out << test.what;
 }
 
-class FixCommand : public ::testing::TestWithParam<FixCase> {
+class FixCommand : public ::testing::TestWithParam<FixCase>, public CliScene {
 public:
     FixCommand() {
         fs::create_directories(system32() / "Tasks");
         fs::create_directories(startup());
-        testing::copyFixtureHives(prefix());
     }
 
-    fs::path prefix() const { return dir_.path() / "prefix"; }
-    fs::path system32() const { return prefix() / "drive_c" / "windows" / "system32"; }
     fs::path startup() const {
         return prefix() / "drive_c" / "users" / "tester" / "AppData" / "Roaming" / "Microsoft" /
                "Windows" / "Start Menu" / "Programs" / "Startup";
     }
     fs::path userPolicy() const { return system32() / "GroupPolicy" / "User" / "Registry.pol"; }
 
-    testing::CliOutcome run(const std::string& arguments) const {
-        return testing::runCommandLine("QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-                                           " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
-                                           " XDG_STATE_HOME=" + (dir_.path() / "state").string() +
-                                           " WINEPREFIX= " QUORVANE_CLI " --registry " +
-                                           prefix().string() + " " + arguments,
-                                       dir_.path());
-    }
-
     void place(const fs::path& file, const std::string& bytes) const {
         fs::create_directories(file.parent_path());
-        testing::writeFile(file, bytes);
+        writeFile(file, bytes);
     }
-
-    void put(platform::KeyHandle root, const std::string& key, const std::string& name,
-             const testing::Stored& data) const {
-        platform::HiveStore store(prefix());
-        testing::put(store, root, key, name, data);
-    }
-
     bool has(platform::KeyHandle root, const std::string& key, const std::string& name) const {
-        platform::HiveStore store(prefix());
-        return testing::stored(store, root, key, name).has_value();
+        return value(root, key, name).has_value();
     }
 
     // Every file of the prefix but the hives, with its bytes.
@@ -101,15 +73,12 @@ public:
 
     // What Samba's policy reader finds in `file`, one record a line.
     std::string sambaReads(const fs::path& file) const {
-        return testing::runCommandLine(QUORVANE_SAMBA_POL " read " + file.string(), dir_.path())
-            .out;
+        return runCommandLine(QUORVANE_SAMBA_POL " read " + file.string(), dir_.path()).out;
     }
-
-    testing::TempDir dir_;
 };
 
 std::string task(bool withSettings) {
-    return testing::utf16WithBom(
+    return utf16WithBom(
         std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\">\r\n") +
         (withSettings ? "  <Settings>\r\n    <Enabled>true</Enabled>\r\n  </Settings>\r\n" : "") +
         "  <Actions><Exec><Command>reg</Command><Arguments>add "
@@ -122,11 +91,11 @@ TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
     const FixCase& test = GetParam();
     test.set(*this);
     const auto before = files();
-    const testing::CliOutcome dry = run("fix --dry-run " + test.arguments);
+    const CliOutcome dry = run("fix --dry-run " + test.arguments);
     EXPECT_EQ(dry.status, test.refusedLate ? 0 : test.status) << dry.out << dry.err;
     EXPECT_TRUE(files() == before) << "a dry run changed a file";
 
-    const testing::CliOutcome fixed = run("fix " + test.arguments);
+    const CliOutcome fixed = run("fix " + test.arguments);
     EXPECT_EQ(fixed.status, test.status) << fixed.out << fixed.err;
     EXPECT_TRUE(contains(fixed.out + fixed.err, test.said)) << fixed.out << fixed.err;
     test.check(*this);
@@ -137,7 +106,7 @@ TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
     }
     EXPECT_EQ(run("why " + test.arguments).status, 0) << run("why").out;
 
-    const testing::CliOutcome undone = run("undo");
+    const CliOutcome undone = run("undo");
     EXPECT_EQ(undone.status, 0) << undone.out << undone.err;
     EXPECT_TRUE(files() == before) << "undo did not bring every file back byte for byte";
     EXPECT_EQ(run("why " + test.arguments).status, 4);
@@ -159,14 +128,13 @@ const FixCase kCases[] = {
          EXPECT_TRUE(contains(left, "NoPrinting|4|1")) << left;
          EXPECT_EQ(readFile(t.system32() / "GroupPolicy" / "gpt.ini"),
                    "[General]\r\ngPCFunctionalityVersion=2\r\nVersion=131074\r\n");
-         EXPECT_FALSE(t.has(platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose"));
-         EXPECT_TRUE(t.has(platform::kCurrentUser, kRestrictionsKey, "NoPrinting"));
+         EXPECT_FALSE(t.has(kCurrentUser, kRestrictionsKey, "NoBrowserClose"));
+         EXPECT_TRUE(t.has(kCurrentUser, kRestrictionsKey, "NoPrinting"));
      }},
     {"PolicyFileWrittenBySamba",
      [](FixCommand& t) {
          fs::create_directories(t.userPolicy().parent_path());
-         testing::runCommandLine(QUORVANE_SAMBA_POL " write " + t.userPolicy().string(),
-                                 t.dir_.path());
+         runCommandLine(QUORVANE_SAMBA_POL " write " + t.userPolicy().string(), t.dir_.path());
      },
      "", 0, "2 other records kept",
      [](FixCommand& t) {
@@ -179,8 +147,8 @@ const FixCase kCases[] = {
          t.place(t.system32() / "GroupPolicy" / "Machine" / "Registry.pol",
                  diagnosis::writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet Explorer\\"
                                               u"Restrictions",
-                                              u"NoPrinting", 4, dword(1)},
-                                             {u"Software\\Other", u"Keep", 4, dword(1)}}));
+                                              u"NoPrinting", 4, dword(1).bytes},
+                                             {u"Software\\Other", u"Keep", 4, dword(1).bytes}}));
          t.place(t.system32() / "GroupPolicy" / "GPT.INI", "[General]\nVersion=196607\n");
      },
      "NoPrinting", 0, "raise the machine version",
@@ -195,30 +163,28 @@ const FixCase kCases[] = {
      }},
     {"RunValueInTheMachine32BitView",
      [](FixCommand& t) {
-         t.put(platform::kLocalMachine,
-               "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", "Relock",
-               testing::sz(testing::relock("NoPrinting")));
-         t.put(platform::kCurrentUser, kRun, "Tool", testing::sz("tool.exe --tray"));
+         t.put(kLocalMachine, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+               "Relock", sz(relock("NoPrinting")));
+         t.put(kCurrentUser, kRun, "Tool", sz("tool.exe --tray"));
      },
      "", 0, "delete the value Relock",
      [](FixCommand& t) {
-         EXPECT_FALSE(t.has(platform::kLocalMachine,
+         EXPECT_FALSE(t.has(kLocalMachine,
                             "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
                             "Relock"));
-         EXPECT_TRUE(t.has(platform::kCurrentUser, kRun, "Tool"));
+         EXPECT_TRUE(t.has(kCurrentUser, kRun, "Tool"));
      }},
     {"RunValueInAMachineHiveThatCannotBeWritten",
      [](FixCommand& t) {
-         t.put(platform::kLocalMachine, kRun, "Relock", testing::sz(testing::relock("NoPrinting")));
+         t.put(kLocalMachine, kRun, "Relock", sz(relock("NoPrinting")));
          fs::permissions(t.prefix() / "system.reg", fs::perms::all, fs::perm_options::remove);
          fs::permissions(t.prefix() / "system.reg", fs::perms::owner_read, fs::perm_options::add);
      },
      "", 3, "no write access to HKEY_LOCAL_MACHINE",
-     [](FixCommand& t) { EXPECT_TRUE(t.has(platform::kLocalMachine, kRun, "Relock")); }, true},
+     [](FixCommand& t) { EXPECT_TRUE(t.has(kLocalMachine, kRun, "Relock")); }, true},
     {"StartupItemMovedAside",
      [](FixCommand& t) {
-         t.place(t.startup() / "relock.cmd",
-                 testing::relock("NoAddressBar", testing::kToolbarsKey) + "\r\n");
+         t.place(t.startup() / "relock.cmd", relock("NoAddressBar", kToolbarsKey) + "\r\n");
          t.place(t.startup() / "notes.txt", "nothing\r\n");
      },
      "NoAddressBar", 0, "move ",
@@ -235,15 +201,15 @@ const FixCase kCases[] = {
     {"TaskDisabledInItsSettings",
      [](FixCommand& t) {
          t.place(t.system32() / "Tasks" / "Relock", task(true));
-         t.place(t.system32() / "Tasks" / "Other", testing::utf16WithBom("<Task/>"));
+         t.place(t.system32() / "Tasks" / "Other", utf16WithBom("<Task/>"));
      },
      "", 0, "disable the task \\Relock",
      [](FixCommand& t) {
          std::string want = task(true);
-         const std::string on = testing::utf16WithBom("true").substr(2);
-         want.replace(want.find(on), on.size(), testing::utf16WithBom("false").substr(2));
+         const std::string on = utf16WithBom("true").substr(2);
+         want.replace(want.find(on), on.size(), utf16WithBom("false").substr(2));
          EXPECT_EQ(readFile(t.system32() / "Tasks" / "Relock"), want);
-         EXPECT_EQ(readFile(t.system32() / "Tasks" / "Other"), testing::utf16WithBom("<Task/>"));
+         EXPECT_EQ(readFile(t.system32() / "Tasks" / "Other"), utf16WithBom("<Task/>"));
      }},
     {"CachedDomainPolicyFileLeftWithItsReason",
      [](FixCommand& t) {
@@ -251,39 +217,39 @@ const FixCase kCases[] = {
                      "{GPO-1}" / "Machine" / "Registry.pol",
                  diagnosis::writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet "
                                               u"Explorer\\Restrictions",
-                                              u"NoPrinting", 4, dword(1)}}));
+                                              u"NoPrinting", 4, dword(1).bytes}}));
      },
      "", 3, "a cached copy of a domain's policy", [](FixCommand&) {}},
     {"DomainMarkLeftWithItsReason",
      [](FixCommand& t) {
          const std::string history =
              "Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\History\\{35}\\0";
-         t.put(platform::kLocalMachine, history, "Link", testing::sz("LDAP://DC=corp"));
+         t.put(kLocalMachine, history, "Link", sz("LDAP://DC=corp"));
      },
      "", 3, "ask the domain's administrator", [](FixCommand&) {}},
     {"WinlogonUserinitLeftWithItsReason",
      [](FixCommand& t) {
-         t.place(t.prefix() / "drive_c" / "relock.cmd", testing::relock("NoPrinting") + "\r\n");
-         t.put(platform::kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
-               "Userinit", testing::sz("C:\\windows\\system32\\userinit.exe,C:\\relock.cmd"));
+         t.place(t.prefix() / "drive_c" / "relock.cmd", relock("NoPrinting") + "\r\n");
+         t.put(kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+               "Userinit", sz("C:\\windows\\system32\\userinit.exe,C:\\relock.cmd"));
      },
      "", 3, "stops anyone from logging on",
      [](FixCommand& t) {
-         EXPECT_TRUE(t.has(platform::kLocalMachine,
+         EXPECT_TRUE(t.has(kLocalMachine,
                            "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
                            "Userinit"));
      }},
 };
 
-INSTANTIATE_TEST_SUITE_P(Findings, FixCommand, ::testing::ValuesIn(kCases), testing::CaseName());
+INSTANTIATE_TEST_SUITE_P(Findings, FixCommand, ::testing::ValuesIn(kCases), CaseName());
 
 TEST_F(FixCommand, JsonListsEachChange) {
-    place(startup() / "relock.cmd", testing::relock("NoPrinting") + "\r\n");
-    const testing::CliOutcome dry = run("fix --dry-run --json");
+    place(startup() / "relock.cmd", relock("NoPrinting") + "\r\n");
+    const CliOutcome dry = run("fix --dry-run --json");
     EXPECT_EQ(dry.status, 0) << dry.err;
     EXPECT_TRUE(contains(dry.out, "\"kind\": \"startup item\"")) << dry.out;
     EXPECT_TRUE(contains(dry.out, "\"dryRun\": true")) << dry.out;
-    const testing::CliOutcome fixed = run("fix --json");
+    const CliOutcome fixed = run("fix --json");
     EXPECT_EQ(fixed.status, 0) << fixed.err;
     EXPECT_TRUE(contains(fixed.out, "\"notDone\": [\n    ]")) << fixed.out;
 }
@@ -294,19 +260,19 @@ TEST_F(FixCommand, JsonListsEachChange) {
 TEST_F(FixCommand, UndoLeavesAMovedItemWhoseNameIsTakenAgain) {
     const fs::path name = startup() / "relock.cmd";
     const fs::path outside = dir_.path() / "outside.txt";
-    testing::writeFile(outside, "outside\n");
+    writeFile(outside, "outside\n");
     const std::vector<std::pair<const char*, std::function<void()>>> takers = {
-        {"a new file", [&] { testing::writeFile(name, "echo new\r\n"); }},
+        {"a new file", [&] { writeFile(name, "echo new\r\n"); }},
         {"a FIFO", [&] { ASSERT_EQ(::mkfifo(name.c_str(), 0644), 0); }},
         {"a link", [&] { fs::create_symlink(outside, name); }},
     };
     for (const auto& [what, take] : takers) {
         SCOPED_TRACE(what);
-        place(name, testing::relock("NoPrinting") + "\r\n");
+        place(name, relock("NoPrinting") + "\r\n");
         ASSERT_EQ(run("fix").status, 0);
         take();
         const auto taken = fs::symlink_status(name).type();
-        const testing::CliOutcome undone = run("undo");
+        const CliOutcome undone = run("undo");
         EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
         EXPECT_TRUE(contains(undone.out + undone.err, "move back")) << undone.out << undone.err;
         EXPECT_EQ(fs::symlink_status(name).type(), taken);
@@ -315,11 +281,5 @@ TEST_F(FixCommand, UndoLeavesAMovedItemWhoseNameIsTakenAgain) {
     }
 }
 
-TEST(FixCommandLine, BadRestrictionIsAUsageError) {
-    testing::TempDir dir;
-    EXPECT_EQ(testing::runCommandLine(QUORVANE_CLI " fix NoSuchThing", dir.path()).status, 2);
-    EXPECT_EQ(testing::runCommandLine(QUORVANE_CLI " list --dry-run", dir.path()).status, 2);
-}
-
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing

@@ -10,8 +10,8 @@
 #include "platform/offline_hive_file.h"
 #include "platform/offline_registry.h"
 #include "restrictions/catalogue.h"
+#include "tests/cli/cli_scene.h"
 #include "tests/support/case_name.h"
-#include "tests/support/cli_run.h"
 #include "tests/support/contains.h"
 #include "tests/support/empty_hive.h"
 #include "tests/support/fake_installation.h"
@@ -23,6 +23,8 @@ namespace quorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::kCurrentUser;
+using platform::kLocalMachine;
 
 class OfflineCli : public ::testing::Test {
 protected:
@@ -33,10 +35,7 @@ protected:
     fs::path offlineState() const { return state() / "Quorvane" / "offline"; }
 
     std::string command(const std::string& arguments) const {
-        return "QUORVANE_CONFIG=" + (dir_.path() / "none.ini").string() +
-               " XDG_DATA_HOME=" + (dir_.path() / "data").string() +
-               " XDG_STATE_HOME=" + state().string() + " WINEPREFIX= " QUORVANE_CLI " --windows " +
-               root().string() + " " + arguments;
+        return cliCommand(dir_.path(), "--windows " + root().string() + " " + arguments);
     }
     CliOutcome run(const std::string& arguments) const {
         return runCommandLine(command(arguments), dir_.path());
@@ -50,14 +49,21 @@ protected:
         return bob;
     }
 
+    // The installation's registry as ann sees it.
+    platform::OfflineRegistry annRegistry() const {
+        return platform::OfflineRegistry(
+            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
+    }
+
     // The installation's folder under Quorvane's state folder, named after its MachineGuid.
     fs::path installationState() const {
         return offlineState() / (std::string("machine-") + kFakeMachineGuid);
     }
 
     // Both independent readers' view of the restriction `name` in a hive.
-    static std::pair<bool, bool> seenByReaders(const fs::path& hive, const std::string& prefix,
-                                               const std::string& name) {
+    std::pair<bool, bool> seenByReaders(const fs::path& hive, const std::string& name) const {
+        const std::string prefix =
+            hive == made_.software ? "HKEY_LOCAL_MACHINE\\SOFTWARE" : "HKEY_CURRENT_USER";
         return {contains(regtreeListing(hive), name + " = REG_DWORD : 0x00000001"),
                 contains(regedExport(hive, prefix), "\"" + name + "\"=dword:00000001")};
     }
@@ -89,10 +95,8 @@ TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
         EXPECT_TRUE(contains(imposed.out, copy.path().filename().string()));
     }
     EXPECT_EQ(copies, 2u) << "SOFTWARE and ann's hive";
-    EXPECT_EQ(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoBrowserClose"),
-              std::pair(true, true));
-    EXPECT_EQ(seenByReaders(made_.software, "HKEY_LOCAL_MACHINE\\SOFTWARE", "NoBrowserClose"),
-              std::pair(true, true));
+    EXPECT_EQ(seenByReaders(made_.ann, "NoBrowserClose"), std::pair(true, true));
+    EXPECT_EQ(seenByReaders(made_.software, "NoBrowserClose"), std::pair(true, true));
     EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
 
     const CliOutcome listed = run("--user ANN list --json");
@@ -107,10 +111,8 @@ TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
     const CliOutcome lifted = run("--user ann lift 4");
     ASSERT_EQ(lifted.status, 0) << lifted.err;
     EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent"));
-    EXPECT_EQ(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoBrowserClose"),
-              std::pair(false, false));
-    EXPECT_EQ(seenByReaders(made_.software, "HKEY_LOCAL_MACHINE\\SOFTWARE", "NoBrowserClose"),
-              std::pair(false, false));
+    EXPECT_EQ(seenByReaders(made_.ann, "NoBrowserClose"), std::pair(false, false));
+    EXPECT_EQ(seenByReaders(made_.software, "NoBrowserClose"), std::pair(false, false));
     // Both readers read the hives at all after the change.
     EXPECT_TRUE(contains(regtreeListing(made_.ann), "Restrictions"));
     EXPECT_TRUE(contains(regedExport(made_.ann, "HKEY_CURRENT_USER"), kRestrictionsKey));
@@ -130,8 +132,8 @@ TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
     EXPECT_EQ(undone.status, 3) << undone.err;
     EXPECT_TRUE(
         contains(undone.err, "Not done in HKEY_LOCAL_MACHINE (changed since; left as it is)"));
-    EXPECT_FALSE(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoFileNew").first);
-    EXPECT_TRUE(seenByReaders(made_.defaultProfile, "HKEY_CURRENT_USER", "NoFileOpen").first);
+    EXPECT_FALSE(seenByReaders(made_.ann, "NoFileNew").first);
+    EXPECT_TRUE(seenByReaders(made_.defaultProfile, "NoFileOpen").first);
     EXPECT_TRUE(contains(run("--user default undo --list").out, "impose NoFileOpen"));
 }
 
@@ -141,8 +143,7 @@ TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
     ASSERT_EQ(imposed.status, 0) << imposed.err;
     for (const auto& hive :
          {made_.ann, root() / "users" / "bob" / "NTUSER.DAT", made_.defaultProfile}) {
-        EXPECT_EQ(seenByReaders(hive, "HKEY_CURRENT_USER", "NoBrowserClose"), std::pair(true, true))
-            << hive;
+        EXPECT_EQ(seenByReaders(hive, "NoBrowserClose"), std::pair(true, true)) << hive;
     }
     // One copy of SOFTWARE from before the run, however many users changed it.
     std::size_t softwareCopies = 0;
@@ -179,9 +180,8 @@ class OfflineCommand : public OfflineCli, public ::testing::WithParamInterface<C
 TEST_P(OfflineCommand, RunsOnTheChosenUser) {
     {
         // The browser's start page, which every installation has.
-        platform::OfflineRegistry registry(
-            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
-        for (const auto root : {platform::kCurrentUser, platform::kLocalMachine}) {
+        platform::OfflineRegistry registry = annRegistry();
+        for (const auto root : {kCurrentUser, kLocalMachine}) {
             put(registry, root, kMainKey, "Start Page", sz("http://locked.test/"));
         }
     }
@@ -204,17 +204,27 @@ INSTANTIATE_TEST_SUITE_P(
                       Command{"undo list", "undo --list", "impose NoBrowserClose NoPrinting"}),
     CaseName());
 
-using Misuse = Command;  // says: the reason, on the error stream
+struct Misuse {
+    const char* what;
+    const char* arguments;
+    const char* says;                                // the reason, on the error stream
+    void (*change)(const fs::path& root) = nullptr;  // of the installation, with bob added
+};
 class OfflineMisuse : public OfflineCli, public ::testing::WithParamInterface<Misuse> {};
 
 TEST_P(OfflineMisuse, IsRefusedWithStatusTwoAndTheReason) {
     addBob();
-    const std::string before = readFile(made_.ann);
+    if (GetParam().change != nullptr) {
+        GetParam().change(root());
+    }
+    const std::string software = readFile(made_.software);
+    const std::string ann = fs::exists(made_.ann) ? readFile(made_.ann) : "";
     const CliOutcome result = run(GetParam().arguments);
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(contains(result.err, GetParam().says)) << result.err;
-    EXPECT_EQ(readFile(made_.ann), before);
+    EXPECT_EQ(readFile(made_.software), software);
+    EXPECT_EQ(fs::exists(made_.ann) ? readFile(made_.ann) : "", ann);
     EXPECT_FALSE(fs::exists(offlineState())) << "nothing is created";
 }
 
@@ -228,21 +238,22 @@ INSTANTIATE_TEST_SUITE_P(
                "has no user 'carol'. Its users:\n  Ann\n"},
         Misuse{"two registries", "--registry /tmp list", "--windows and --registry"},
         Misuse{"export for every user", "--user all export x.reg", "export writes one file"},
-        Misuse{"a second installation", "--windows /nonexistent list", "--windows is given twice"}),
+        Misuse{"a second installation", "--windows /nonexistent list", "--windows is given twice"},
+        Misuse{"the default profile alone", "list",
+               "only the default profile, from which Windows makes new users. To work on it, name "
+               "it with --user default",
+               [](const fs::path& root) {
+                   fs::remove_all(root / "users" / "Ann");
+                   fs::remove_all(root / "users" / "bob");
+               }},
+        // --user all reads every chosen user's hive first: one that cannot be read stops the
+        // command before anything is written for anyone.
+        Misuse{"every user with one unreadable hive", "--user all impose 4",
+               "nothing was done for any user",
+               [](const fs::path& root) {
+                   writeFile(root / "users" / "bob" / "NTUSER.DAT", "not a hive");
+               }}),
     CaseName());
-
-TEST(OfflineCliAlone, UserWithoutWindowsOrNoInstallationIsRefused) {
-    TempDir dir;
-    for (const auto& [arguments, says] :
-         {std::pair("--registry " + dir.path().string() + " --user ann list",
-                    "--user goes with --windows only"),
-          std::pair(std::string("--windows /nonexistent list"), "cannot be opened")}) {
-        const CliOutcome result =
-            runCommandLine("QUORVANE_CONFIG=/dev/null " QUORVANE_CLI " " + arguments, dir.path());
-        EXPECT_EQ(result.status, 2) << arguments;
-        EXPECT_TRUE(contains(result.err, says)) << result.err;
-    }
-}
 
 // A hive that Windows did not write back completely is never written: the command says why
 // and what to do, with status 3, and the file stays byte for byte.
@@ -303,7 +314,7 @@ TEST_F(OfflineCli, AnotherInstallationAtTheSameMountPathIsAnotherInstallation) {
     EXPECT_EQ(std::distance(fs::directory_iterator(installationState() / "backups"), {}), 2);
     const CliOutcome back = run("--user ann undo");
     EXPECT_EQ(back.status, 0) << back.err;
-    EXPECT_FALSE(seenByReaders(made_.ann, "HKEY_CURRENT_USER", "NoBrowserClose").first);
+    EXPECT_FALSE(seenByReaders(made_.ann, "NoBrowserClose").first);
 }
 
 // One writer per installation: two runs at once, for two users, both changing the machine's
@@ -324,26 +335,12 @@ TEST_F(OfflineCli, TwoWritersAtOnceLoseNoChange) {
         platform::OfflineRegistry machine({{made_.software, "SOFTWARE"}, std::nullopt, {}});
         for (const int number : {4, 9}) {
             const auto& restriction = restrictions::kCatalogue[number - 1];
-            EXPECT_EQ(
-                stored(machine, platform::kLocalMachine, restriction.subKey, restriction.valueName)
-                    .has_value(),
-                round % 2 == 0)
+            EXPECT_EQ(stored(machine, kLocalMachine, restriction.subKey, restriction.valueName)
+                          .has_value(),
+                      round % 2 == 0)
                 << "round " << round << ", restriction " << number;
         }
     }
-}
-
-// --user all reads every chosen user's hive first: one that cannot be read stops the command
-// before anything is written for anyone.
-TEST_F(OfflineCli, EveryUserWithOneUnreadableHiveChangesNothing) {
-    writeFile(addBob(), "not a hive");
-    const std::string software = readFile(made_.software);
-    const std::string ann = readFile(made_.ann);
-    const CliOutcome result = run("--user all impose 4");
-    EXPECT_EQ(result.status, 2);
-    EXPECT_TRUE(contains(result.err, "nothing was done for any user")) << result.err;
-    EXPECT_EQ(readFile(made_.software), software);
-    EXPECT_EQ(readFile(made_.ann), ann);
 }
 
 // fix --json prints one JSON document whatever --user says: with --user all an array of each
@@ -360,9 +357,8 @@ TEST_F(OfflineCli, FixPrintsOneJsonDocumentForEveryUser) {
 // A damaged key is reported as unreadable, never as absent.
 TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
     {
-        platform::OfflineRegistry registry(
-            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
-        makeKey(registry, platform::kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
+        platform::OfflineRegistry registry = annRegistry();
+        makeKey(registry, kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
     }
     listItself(made_.ann, kRestrictionsKey);
     const CliOutcome result = run("--user ann list");
@@ -375,9 +371,8 @@ TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
 // stopped the process, an entry left behind).
 TEST_F(OfflineCli, AChangeBesideADamagedValueWritesNothingAndLeavesNoEntry) {
     {
-        platform::OfflineRegistry registry(
-            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
-        put(registry, platform::kCurrentUser, kRestrictionsKey, "Neighbour",
+        platform::OfflineRegistry registry = annRegistry();
+        put(registry, kCurrentUser, kRestrictionsKey, "Neighbour",
             {platform::kRegBinary, std::string(64, 'n')});
     }
     dataOutOfRange(made_.ann, kRestrictionsKey, "Neighbour");
@@ -391,22 +386,12 @@ TEST_F(OfflineCli, AChangeBesideADamagedValueWritesNothingAndLeavesNoEntry) {
     EXPECT_FALSE(contains(listed.out, "HKEY_CURRENT_USER")) << listed.out;
 }
 
-TEST_F(OfflineCli, AnInstallationWithTheDefaultProfileAloneSaysSo) {
-    fs::remove_all(root() / "users" / "Ann");
-    const CliOutcome result = run("list");
-    EXPECT_EQ(result.status, 2);
-    EXPECT_TRUE(contains(result.err, "only the default profile")) << result.err;
-    EXPECT_TRUE(contains(result.err, "--user default"));
-}
-
 // why looks in the installation's own folders and in the user's own hive.
 TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
     {
-        platform::OfflineRegistry registry(
-            {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
-        put(registry, platform::kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
-        put(registry, platform::kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-            "Relock",
+        platform::OfflineRegistry registry = annRegistry();
+        put(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
+        put(registry, kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Relock",
             sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" "
                "/v NoBrowserClose /t REG_DWORD /d 1 /f"));
     }

@@ -6,10 +6,8 @@
 // round with the attacks in turn: no file outside the prefix changes, nothing of root's own is
 // printed, the command ends within two seconds, what the other program wrote stays, and every
 // file in the user's folder is the user's (one that undo puts back included).
-#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -24,7 +22,7 @@
 #include <vector>
 
 #include "diagnosis/policy_file.h"
-#include "tests/support/cli_run.h"
+#include "tests/cli/cli_scene.h"
 #include "tests/support/contains.h"
 #include "tests/support/temp_dir.h"
 
@@ -214,9 +212,8 @@ protected:
     // The command as root, killed after two seconds if it still runs (status 137).
     testing::CliOutcome run(const std::string& arguments) const {
         return testing::runCommandLine(
-            "env -u WINEPREFIX XDG_STATE_HOME=" + (base() / "state").string() +
-                " QUORVANE_CONFIG=" + (base() / "none.ini").string() + " timeout -s KILL 2 " +
-                QUORVANE_CLI + " --registry " + prefix().string() + " " + arguments,
+            testing::cliCommand(base(), "--registry " + prefix().string() + " " + arguments,
+                                "timeout -s KILL 2 env"),
             base());
     }
 

@@ -24,22 +24,27 @@ const std::vector<RegSection> kSections = {
          {u"", false, 1, registryString(u"default")},
          {u"Path \"quoted\" \\", false, 1, registryString(u"C:\\Program Files\\\"Q\"")},
          {u"Lines", false, 1, registryString(u"one\ntwo")},
-         {u"Name\r\nbreak", false, 4, std::string("\1\0\0\0", 4)},
+         {u"Name\r\nbreak", false, 4, std::string("\x78\x56\x34\x12", 4)},
          {u"Return", false, 1, registryString(u"a\rb")},
-         {u"Flag", false, 4, std::string("\x78\x56\x34\x12", 4)},
          {u"Short", false, 4, std::string("\1\0", 2)},
          {u"Expand", false, 2, registryString(u"%P%")},
-         {u"Multi", false, 7, utf16LeBytes(std::u16string(u"a\0b\0\0", 5))},
          {u"Big", false, 11, std::string("\xEF\xCD\xAB\x89\x67\x45\x23\x01", 8)},
-         {u"Blob", false, 3, std::string(30, '\xAB')},
          {u"Nothing", false, 0, ""},
          {u"Removed", true, 0, ""},
      }},
+    // As in the hive files, hex data breaks after the comma that takes the line past column 76.
+    {u"HKEY_CURRENT_USER\\A",
+     false,
+     {{u"v76", false, 3, std::string(23, '\x11')}, {u"v777", false, 3, std::string(23, '\x11')}}},
 };
 
 TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
     const std::string bytes = writeRegFile(kSections);
     ASSERT_TRUE(bytes.starts_with("\xFF\xFE"));
+    std::u16string elevens;
+    for (int i = 0; i < 22; ++i) {
+        elevens += u"11,";
+    }
     const std::u16string expected =
         u"Windows Registry Editor Version 5.00\r\n"
         u"\r\n"
@@ -49,32 +54,23 @@ TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
         u"@=\"default\"\r\n"
         u"\"Path \\\"quoted\\\" \\\\\"=\"C:\\\\Program Files\\\\\\\"Q\\\"\"\r\n"
         u"\"Lines\"=hex(1):6f,00,6e,00,65,00,0a,00,74,00,77,00,6f,00,00,00\r\n"
-        u"\"Name\\r\\nbreak\"=dword:00000001\r\n"
+        u"\"Name\\r\\nbreak\"=dword:12345678\r\n"
         u"\"Return\"=hex(1):61,00,0d,00,62,00,00,00\r\n"
-        u"\"Flag\"=dword:12345678\r\n"
         u"\"Short\"=hex(4):01,00\r\n"
         u"\"Expand\"=hex(2):25,00,50,00,25,00,00,00\r\n"
-        u"\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
         u"\"Big\"=hex(b):ef,cd,ab,89,67,45,23,01\r\n"
-        u"\"Blob\"=hex:ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,ab,\\\r\n"
-        u"  ab,ab,ab,ab,ab,ab,ab,ab\r\n"
         u"\"Nothing\"=hex(0):\r\n"
         u"\"Removed\"=-\r\n"
+        u"\r\n"
+        u"[HKEY_CURRENT_USER\\A]\r\n"
+        u"\"v76\"=hex:" +
+        elevens +
+        u"11\r\n"
+        u"\"v777\"=hex:" +
+        elevens +
+        u"\\\r\n  11\r\n"
         u"\r\n";
     EXPECT_EQ(textOf(bytes.substr(2)), expected);
-}
-
-// As in the hive files, hex data breaks after the comma that takes the line past column 76.
-TEST(RegFileWriter, BreaksHexDataOnlyPastColumn76) {
-    const std::string data(23, '\x11');
-    const std::u16string text = textOf(writeRegFile(
-        {{u"HKEY_CURRENT_USER\\A", false, {{u"v76", false, 3, data}, {u"v777", false, 3, data}}}}));
-    std::u16string bytes;
-    for (int i = 0; i < 22; ++i) {
-        bytes += u"11,";
-    }
-    EXPECT_NE(text.find(u"\"v76\"=hex:" + bytes + u"11\r\n"), std::u16string::npos);
-    EXPECT_NE(text.find(u"\"v777\"=hex:" + bytes + u"\\\r\n  11\r\n"), std::u16string::npos);
 }
 
 TEST(RegFileReader, ReadsRegedit4TextAndComments) {

@@ -1,5 +1,5 @@
-// What cannot be converted from UTF-8, and little-endian numbers read only within the bytes
-// given. The round trips of both are properties (formats_property_test.cpp).
+// What cannot be converted from UTF-8, and little-endian numbers of other sizes and places, read
+// only within the bytes given. The round trips of both are properties (formats_property_test.cpp).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,9 +48,7 @@ TEST_P(LittleEndian, ReadsWithinTheBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Numbers, LittleEndian,
-    ::testing::Values(NumberCase{"dword", "\x78\x56\x34\x12"s, 0, 4, 0x12345678},
-                      NumberCase{"word at offset", "\xFF\x01\x80"s, 1, 2, 0x8001},
-                      NumberCase{"high bytes", "\xFF\xFF\xFF\xFF"s, 0, 4, 0xFFFFFFFF},
+    ::testing::Values(NumberCase{"word at offset", "\xFF\x01\x80"s, 1, 2, 0x8001},
                       NumberCase{"qword", "\1\2\3\4\5\6\7\x80"s, 0, 8, 0x8007060504030201},
                       NumberCase{"one byte short", "\1\2\3"s, 0, 4, std::nullopt},
                       NumberCase{"start past end", "\1\2"s, 3, 1, std::nullopt},

@@ -62,16 +62,6 @@ const Fault kFaults[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Steps, FailedWrite, ::testing::ValuesIn(kFaults), testing::CaseName());
 
-TEST(WholeFile, WritesANewFileAndReplacesIt) {
-    testing::TempDir dir;
-    const fs::path file = dir.path() / "new.bin";
-    const std::string bytes("\0\xFF\r\n", 4);
-    ASSERT_TRUE(writeWholeFile(file, bytes));
-    EXPECT_EQ(testing::readFile(file), bytes);
-    ASSERT_TRUE(writeWholeFile(file, ""));
-    EXPECT_EQ(testing::readFile(file), "");
-}
-
 TEST(WholeFile, TakesANewNameOnlyWhileItIsFree) {
     testing::TempDir dir;
     const fs::path file = dir.path() / "entry";

@@ -99,18 +99,6 @@ TEST_F(ConfigurationFileTest, ReadsTheLinesOfAnIniFile) {
     EXPECT_EQ(loadConfiguration(Files{file}).mailServer, "two.test");
 }
 
-// The sample the packages put beside the program sets nothing: a user's own file still changes
-// the mail server, though a standard user may not change the file in Program Files.
-TEST_F(ConfigurationFileTest, SampleBesideTheProgramLeavesTheUsersFileInForce) {
-    const ScopedEnvironment folder(kUserFolderVariable, scratch("user").string());
-    const ScopedEnvironment noNamedFile("QUORVANE_CONFIG", "");
-    fs::create_directories(scratch("program"));
-    fs::copy_file(QUORVANE_SAMPLE_INI, scratch("program") / "quorvane.ini");
-    ini("user/Quorvane/quorvane.ini", "[Mail]\nServer=mail.user.test:587\n");
-    EXPECT_EQ(loadConfiguration(configurationFiles(scratch("program"))).mailServer,
-              "mail.user.test:587");
-}
-
 #ifdef _WIN32
 // Without the folder's variable there is no user file, rather than a path relative to the
 // working directory.

@@ -1,0 +1,64 @@
+// quorvane-cli run by the shell in a scratch folder, as a user runs it: with no configuration
+// file, data, state or Wine prefix of the user's, so that nothing outside the folder is read or
+// changed. CliScene adds a Wine prefix made from the fixture hives.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/hive_store.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/registry_target.h"
+#include "tests/support/temp_dir.h"
+
+namespace quorvane::testing {
+
+// `environment`: more variables for the command (an empty WINEPREFIX=, say), or a program that
+// runs it ("timeout 60 env").
+inline std::string cliCommand(const std::filesystem::path& scratch, const std::string& arguments,
+                              const std::string& environment = {}) {
+    return "env -u WINEPREFIX QUORVANE_CONFIG=" + (scratch / "none.ini").string() +
+           " XDG_CONFIG_HOME=" + (scratch / "config").string() +
+           " XDG_DATA_HOME=" + (scratch / "data").string() +
+           " XDG_STATE_HOME=" + (scratch / "state").string() + " " + environment +
+           " " QUORVANE_CLI " " + arguments;
+}
+
+class CliScene {
+public:
+    CliScene() {
+        std::filesystem::create_directories(system32());
+        copyFixtureHives(prefix());
+    }
+
+    std::filesystem::path prefix() const { return dir_.path() / "prefix"; }
+    std::filesystem::path system32() const { return prefix() / "drive_c" / "windows" / "system32"; }
+    std::filesystem::path state() const { return dir_.path() / "state"; }
+
+    // On any registry (`arguments` name it, or the program's own store is used).
+    CliOutcome runOnAny(const std::string& arguments, const std::string& environment = {}) const {
+        return runCommandLine(cliCommand(dir_.path(), arguments, environment), dir_.path());
+    }
+    CliOutcome run(const std::string& arguments, const std::string& environment = {}) const {
+        return runOnAny("--registry " + prefix().string() + " " + arguments, environment);
+    }
+
+    std::string hives() const {
+        return readFile(prefix() / "user.reg") + readFile(prefix() / "system.reg");
+    }
+    void put(platform::KeyHandle root, const std::string& key, const std::string& name,
+             const Stored& data) const {
+        platform::HiveStore store(prefix());
+        testing::put(store, root, key, name, data);
+    }
+    std::optional<Stored> value(platform::KeyHandle root, const std::string& key,
+                                const std::string& name) const {
+        platform::HiveStore store(prefix());
+        return stored(store, root, key, name);
+    }
+
+    TempDir dir_;
+};
+
+}  // namespace quorvane::testing
