@@ -1266,6 +1266,7 @@ void Document::load(const std::u16string_view* wanted) {
         return rest.starts_with(']') || rest.starts_with("\\\\");
     };
     std::vector<std::pair<std::string_view, Key*>> lastPath;
+    std::vector<Key*> continued;
     LoadingIndex index;
     for (const auto& [r, text] : runsRead) {
         const std::size_t base = sections[runs[r]].start;
@@ -1323,11 +1324,20 @@ void Document::load(const std::u16string_view* wanted) {
                 }
                 lastPath.emplace_back(components[c], target);
             }
-            target->addRawSection(withoutSeparator(chunk),
-                                  kUnixEpochTicks + key.seconds * kTicksPerSecond);
+            const std::string_view raw = withoutSeparator(chunk);
+            target->addRawSection(raw, kUnixEpochTicks + key.seconds * kTicksPerSecond);
+            if (withoutLineEnd(raw).ends_with('\\')) {
+                continued.push_back(target);
+            }
         }
     }
     Key::sortLoaded(index);
+    // A section whose last line says another follows (data cut short by the next [path] line)
+    // would take in whatever is written after it: such a key is written anew, its cut value
+    // closed.
+    for (Key* key : continued) {
+        key->touch(key->modified_);
+    }
 }
 
 std::string Document::serialize() const {
