@@ -120,8 +120,8 @@ Outcome RestrictionManager::SwitchRestriction(int number) {
         outcome.storeFailed(batch.finish());
     }
     // A window title is never imposed: a box checked for one shows what the registry holds.
-    const bool titleAsked = restriction->kind == Kind::String &&
-                            services_.boxes.state(number) == toolkit::kChecked;
+    const bool titleAsked =
+        restriction->kind == Kind::String && services_.boxes.state(number) == toolkit::kChecked;
     if (!outcome.allDone() || titleAsked) {
         settle(*restriction);
     }
