@@ -270,9 +270,15 @@ HiveImage HiveImage::read(int fd, const fs::path& shown) {
     }
     image.version_ = before;
     image.size_ = static_cast<std::size_t>(before.size);
-    if (::fcntl(image.memory_, F_ADD_SEALS,
-                F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
-        fail("cannot seal the copy in memory of", shown);
+    // The kernel refuses the write seal (EBUSY) while pages of the copy are still pinned by the
+    // copy just made; they are released a moment later.
+    for (int tried = 1; ::fcntl(image.memory_, F_ADD_SEALS,
+                                F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0;
+         ++tried) {
+        if (errno != EBUSY || tried == 20) {
+            fail("cannot seal the copy in memory of", shown);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 * tried));
     }
     if (image.size_ > 0) {
         void* mapped = ::mmap(nullptr, image.size_, PROT_READ, MAP_SHARED, image.memory_, 0);
