@@ -1266,7 +1266,6 @@ void Document::load(const std::u16string_view* wanted) {
         return rest.starts_with(']') || rest.starts_with("\\\\");
     };
     std::vector<std::pair<std::string_view, Key*>> lastPath;
-    std::vector<Key*> continued;
     LoadingIndex index;
     for (const auto& [r, text] : runsRead) {
         const std::size_t base = sections[runs[r]].start;
@@ -1326,18 +1325,9 @@ void Document::load(const std::u16string_view* wanted) {
             }
             const std::string_view raw = withoutSeparator(chunk);
             target->addRawSection(raw, kUnixEpochTicks + key.seconds * kTicksPerSecond);
-            if (withoutLineEnd(raw).ends_with('\\')) {
-                continued.push_back(target);
-            }
         }
     }
     Key::sortLoaded(index);
-    // A section whose last line says another follows (data cut short by the next [path] line)
-    // would take in whatever is written after it: such a key is written anew, its cut value
-    // closed.
-    for (Key* key : continued) {
-        key->touch(key->modified_);
-    }
 }
 
 std::string Document::serialize() const {
@@ -1350,6 +1340,13 @@ std::string Document::serialize() const {
     out += header_;
     root_->serialize(out, lineEnd_);
     out += trailer_;
+    // A line that ends in a backslash says another follows, and a section may end on one (data
+    // cut short by the next [path] line, or a line Wine cannot read). Between sections, the blank
+    // line before each closes it; last in the file, where sections may move when written, it
+    // would make the file read as cut short: a blank line closes it there too.
+    if (withoutLineEnd(out).ends_with('\\')) {
+        out += lineEnd_;
+    }
     return out;
 }
 
