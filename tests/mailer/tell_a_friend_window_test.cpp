@@ -208,8 +208,9 @@ TEST_F(TellAFriendWindow, SendsTheWholeDialogueByteForByteAndUnloadsAfterSuccess
     EXPECT_TRUE(eventually([&] { return window_.isNull(); }));
 }
 
-// The failures as the real socket and timer bring them; the session's own tests go through
-// every wait and reply code.
+// The failures as the real socket and timer bring them, one of each kind; the session's own tests
+// go through every wait and reply code (a hang-up after the message too), the reader's through
+// every bound of a reply.
 struct Failure {
     const char* name;
     std::optional<Script> script;  // none: nothing listens
@@ -252,9 +253,6 @@ TEST_P(FailedSend, ShowsOneBoxAndLeavesSendUsable) {
 INSTANTIATE_TEST_SUITE_P(
     TransportFailures, FailedSend,
     ::testing::Values(
-        Failure{"EndlessContinuationLines",
-                Script{{"", QByteArray("220-flood\r\n").repeated(9000)}},
-                "Server returned the following error:\r\n220-flood ...\r\n" + kTooLongText},
         // Folded, so that the box shows what came.
         Failure{"EndlessLine", Script{{"", QByteArray(9000, 'x')}},
                 "Server returned the following error:\r\n" + kFoldedStart + kTooLongText},
@@ -262,12 +260,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Real one-second ticks: waiting them out would take 30 s, so the box must come at once.
         Failure{"HangUpMidDialogue", kUpToMailFrom + Script{{"\r\n", {}, true}}, kTimeoutText,
                 1000ms},
-        Failure{"HangUpAfterTheMessage",
-                kUpToMailFrom + Script{{"\r\n", "250 ok\r\n"},
-                                       {"\r\n", "250 ok\r\n"},
-                                       {"\r\n", "354 go ahead\r\n"},
-                                       {"\r\n.\r\n", {}, true}},
-                kLostAfterMessageText, 1000ms},
         Failure{"RefusedConnection", std::nullopt, "Connection refused"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -389,9 +381,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Refusal{"FriendsNameBreak", "txtFriendsName", "Ann\r\nRCPT TO:<other@example.test>",
                 "Line Break Not Allowed"},
-        Refusal{"FriendBreak", "txtFriend", "ann@example.test\nBcc: other@example.test",
-                "Line Break Not Allowed"},
-        Refusal{"NameBreak", "txtName", "Bo\rX-Extra: yes", "Line Break Not Allowed"},
         Refusal{"FromBreak", "txtFrom", "bo@example.test\r\n", "Line Break Not Allowed"},
         Refusal{"FriendOutsideAscii", "txtFriend",
                 "j\xC3\xBC"
