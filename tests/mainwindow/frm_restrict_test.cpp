@@ -277,15 +277,25 @@ TEST(FrmRestrict, HelpPageBreaksLinesBetweenWordsOnlyAndNamesAMissingFile) {
     EXPECT_GT(pathBreaks, 0) << "no registry path wrapped at a backslash";
 }
 
-// The hives' part of switching (the title, which is only ever lifted, too) is the restriction
-// tests' own; here the box reaches it, and shows what the registry holds afterwards.
+// The hives' part of switching is the restriction tests' own; here the box reaches it.
 TEST(FrmRestrict, LoadsTheRestrictionsInForceAndClicksToggleThemOrWarnWhenRefused) {
     Rig rig;
     testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoViewSource", dword(7));
+    testing::put(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title",
+                 testing::sz("Someone's browser"));
     rig.open();
 
     EXPECT_TRUE(rig.get<QCheckBox>("Check17").isChecked());
+    EXPECT_TRUE(rig.get<QCheckBox>("Check24").isChecked());
     EXPECT_FALSE(rig.get<QCheckBox>("Check4").isChecked());
+
+    // The window title is lifted, and shows so when checked again: nothing can impose one.
+    auto& title = rig.get<QCheckBox>("Check24");
+    clickBox(title);
+    clickBox(title);
+    EXPECT_FALSE(title.isChecked());
+    EXPECT_EQ(stored(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title"),
+              std::nullopt);
 
     auto& box = rig.get<QCheckBox>("Check4");
     clickBox(box);
