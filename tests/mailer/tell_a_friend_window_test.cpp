@@ -337,6 +337,9 @@ TEST_F(TellAFriendWindow, ChecksOneFieldPerClickInTableOrder) {
         {"txtFriendsName", "Ann\r\nRCPT TO:<other@example.test>",
          "Please write your friend's name on one line, without line breaks.     ",
          "Line Break Not Allowed"},
+        // The name goes into the subject header.
+        {"txtName", "Bo\rX-Extra: yes",
+         "Please write your name on one line, without line breaks.     ", "Line Break Not Allowed"},
         {"txtFrom", "bo@example.test\r\n",
          "Please write your email address on one line, without line breaks.     ",
          "Line Break Not Allowed"},
