@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <chrono>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -121,20 +122,9 @@ RC_GTEST_PROP(ComposedMessage, ReadsBackAsTypedWithinTheLineLimits, ()) {
     RC_ASSERT(headers.find(ascii ? "charset=us-ascii" : "charset=utf-8") != std::string::npos);
     // The typed text with every line break CR LF; flowed text cannot keep spaces at line ends.
     const bool flowed = headers.find("format=flowed") != std::string::npos;
-    std::string expected;
-    for (std::size_t i = 0; i < body.size(); ++i) {
-        if (body[i] == '\r' || body[i] == '\n') {
-            while (flowed && expected.ends_with(' ')) {
-                expected.pop_back();
-            }
-            expected += "\r\n";
-            i += body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n';
-        } else {
-            expected += body[i];
-        }
-    }
-    while (flowed && expected.ends_with(' ')) {
-        expected.pop_back();
+    std::string expected = std::regex_replace(body, std::regex("\r\n|\r|\n"), "\r\n");
+    if (flowed) {
+        expected = std::regex_replace(expected, std::regex(" +(?=\r\n|$)"), "");
     }
     std::vector<std::string> lines;
     for (const std::string& line : sent) {
