@@ -123,8 +123,15 @@ TEST(SmtpSessionTest, SendsTheWholeDialogueHoweverTheRepliesAreCut) {
     for (const char c : all) {
         bytes.emplace_back(1, c);
     }
-    for (const Events& chunks : {kReplies, Events{all}, bytes}) {
-        SCOPED_TRACE(chunks[0]);
+    // 251 ("will forward") takes the recipient as 250 does.
+    Events forwarded = kReplies;
+    forwarded[3] = "251 User not local; will forward\r\n";
+    const std::pair<const char*, Events> arrivals[] = {{"reply by reply", kReplies},
+                                                       {"all at once", {all}},
+                                                       {"byte by byte", bytes},
+                                                       {"251 at the recipient", forwarded}};
+    for (const auto& [how, chunks] : arrivals) {
+        SCOPED_TRACE(how);
         Rig rig;
         rig.reachWait(1);
         for (const std::string& chunk : chunks) {
@@ -148,43 +155,17 @@ TEST(SmtpSessionTest, ComposesTheBodyFromTheFieldsAtConnection) {
     EXPECT_TRUE(rig.message.starts_with("Hi Anna,\r\n") && rig.message.ends_with("\r\nBob"));
 }
 
-// A reply at the wait for kReplies[wait - 1] and the code that it brings instead.
-class WrongCode : public ::testing::TestWithParam<std::pair<std::size_t, std::string>> {};
-
-TEST_P(WrongCode, ShowsTheReplyAndSendWorksAgain) {
-    const auto& [wait, reply] = GetParam();
-    Rig rig;
-    rig.reachWait(wait);
-    rig.session.onDataArrived(reply + "250-left over");
-    rig.expectFailedWith({"Server returned the following error:\r\n" + reply, 0, kTitle});
-    EXPECT_EQ(rig.sends, Events(kSends.begin(), kSends.begin() + (wait < 6 ? wait - 1 : 6)));
-    // What the failed session left unread does not reach the next one.
-    rig.reachWait(kReplies.size() + 1);
-    EXPECT_EQ(rig.boxes.back(), kSuccessBox);
-}
-
-// 251 ("will forward") takes a recipient, and only a recipient.
-INSTANTIATE_TEST_SUITE_P(AtEachWait, WrongCode,
-                         ::testing::Values(std::pair(1, "hello\r\n"),
-                                           std::pair(2, "501-bad\r\n501 syntax\r\n"),
-                                           std::pair(3, "251 forwarded\r\n"),
-                                           std::pair(4, "550 no\r\n"), std::pair(5, "250 ok\r\n"),
-                                           std::pair(6, "251 forwarded\r\n")));
-
-TEST(SmtpSessionTest, RecipientTakenWith251IsSentTo) {
-    Rig rig;
-    rig.reachWait(4);
-    for (const char* reply : {"251 User not local; will forward\r\n", "354 go\r\n", "250 ok\r\n"}) {
-        rig.session.onDataArrived(reply);
-    }
-    EXPECT_EQ(rig.sends, kSends);
-    EXPECT_EQ(rig.boxes, std::vector<Box>{kSuccessBox});
-}
-
-TEST(SmtpSessionTest, SilenceOrPeerCloseAtAnyWaitEndsTheSession) {
+// At each wait, for kReplies[wait - 1] (0: the connection's own): silence, the peer's close, a
+// socket error and a reply with another code each end the session with one box, after what came
+// before was sent.
+TEST(SmtpSessionTest, SilencePeerCloseSocketErrorOrAnotherCodeAtAnyWaitEndsTheSession) {
+    // 251 ("will forward") takes a recipient, and only a recipient.
+    const char* const wrongReply[] = {
+        nullptr,      "hello\r\n",  "501-bad\r\n501 syntax\r\n", "251 forwarded\r\n",
+        "550 no\r\n", "250 ok\r\n", "251 forwarded\r\n"};
     for (std::size_t wait = 0; wait <= kReplies.size(); ++wait) {
         SCOPED_TRACE(wait);
-        Rig silent, dropped;
+        Rig silent, dropped, failed, refused;
         silent.reachWait(wait);
         silent.ticks(kTimeoutTicks - 1);
         EXPECT_TRUE(silent.boxes.empty() && !silent.closed && silent.timerRunning);
@@ -195,17 +176,25 @@ TEST(SmtpSessionTest, SilenceOrPeerCloseAtAnyWaitEndsTheSession) {
         // Dropped after the whole message: it may have been taken.
         dropped.expectFailedWith(
             wait == kReplies.size() ? Box{mailer::kLostAfterMessageText, 0, kTitle} : kTimeoutBox);
-    }
-}
-
-TEST(SmtpSessionTest, SocketErrorsEndTheSessionExceptTheIgnoredOne) {
-    for (const std::size_t wait : {0, 3}) {
-        Rig rig;
-        rig.reachWait(wait);
-        rig.session.onSocketError(kIgnoredSocketError, "ignored");
-        EXPECT_TRUE(rig.boxes.empty() && rig.timerRunning && rig.session.inProgress());
-        rig.session.onSocketError(10061, "Connection is forcefully rejected");
-        rig.expectFailedWith({"Connection is forcefully rejected", 0, kTitle});
+        // A socket error too, except the one that is ignored.
+        failed.reachWait(wait);
+        failed.session.onSocketError(kIgnoredSocketError, "ignored");
+        EXPECT_TRUE(failed.boxes.empty() && failed.timerRunning && failed.session.inProgress());
+        failed.session.onSocketError(10061, "Connection is forcefully rejected");
+        failed.expectFailedWith({"Connection is forcefully rejected", 0, kTitle});
+        if (wait == 0) {
+            continue;
+        }
+        refused.reachWait(wait);
+        refused.session.onDataArrived(wrongReply[wait] + std::string("250-left over"));
+        refused.expectFailedWith(
+            {"Server returned the following error:\r\n" + std::string(wrongReply[wait]), 0,
+             kTitle});
+        EXPECT_EQ(refused.sends,
+                  Events(kSends.begin(), kSends.begin() + (wait < 6 ? wait - 1 : 6)));
+        // What the failed session left unread does not reach the next one.
+        refused.reachWait(kReplies.size() + 1);
+        EXPECT_EQ(refused.boxes.back(), kSuccessBox);
     }
 }
 

@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <iterator>
-#include <vector>
+#include <string>
 
-#include "tests/support/contains.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::startup {
@@ -59,6 +57,9 @@ const std::string kQuorvaneManifest =
     "</dependency>\r\n"
     "</assembly>";
 
+// The last one outside every ANSI code page: it names its file and the manifest as it is.
+const std::string kCyrillic = "\xd0\x96\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb0 \xc3\x85";  // "Жанна Å"
+
 // A restart that counts the calls and answers whether the new process started.
 std::function<bool()> countedRestart(int& calls, bool started = true) {
     return [&calls, started] { return ++calls, started; };
@@ -76,6 +77,8 @@ TEST(XpManifTest, DescriptionIsTheVersionCommentsAndManifestNameKeepsExe) {
     EXPECT_EQ(baseNameOf("/usr/libexec/quorvane/quorvane"), "quorvane");
     EXPECT_EQ(baseNameOf("/opt/tool.v2"), "tool.v2");
     EXPECT_EQ(baseNameOf("/opt/TOOL.V2.EXE"), "TOOL.V2");
+    EXPECT_EQ(baseNameOf(fs::path(u8"/Programme/\u0416\u0430\u043d\u043d\u0430 \u00c5.exe")),
+              kCyrillic);
 }
 
 // Only a manifest written in full, and a restart that started, end this instance; a restarted
@@ -90,6 +93,7 @@ TEST(XpManifTest, StartWritesAMissingManifestAndRestartsOnlyWhenItMay) {
         StartOutcome outcome = StartOutcome::ShowWindow;
         int restarts = 0;
         const char* manifest = nullptr;  // afterwards: nullptr for none, "*" for the whole text
+        std::string name = "Quorvane";   // the program's base name
     } cases[] = {
         {"missing", ".", nullptr, false, true, StartOutcome::Restarted, 1, "*"},
         {"present even empty", ".", "", false, true, StartOutcome::ShowWindow, 0, ""},
@@ -100,51 +104,34 @@ TEST(XpManifTest, StartWritesAMissingManifestAndRestartsOnlyWhenItMay) {
         {"failed restart", ".", nullptr, false, false, StartOutcome::ShowWindow, 1, "*"},
         // Even when the manifest is gone again; it still leaves one for the next start.
         {"restarted instance", ".", nullptr, true, true, StartOutcome::ShowWindow, 0, "*"},
+        // Another base name writes its own manifest, naming itself.
+        {"another name", ".", nullptr, false, true, StartOutcome::Restarted, 1, "*", "Copy of Q"},
+        {"a name outside ANSI", ".", nullptr, false, true, StartOutcome::Restarted, 1, "*",
+         kCyrillic},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir scratch;
         const fs::path directory = scratch.path() / c.program;
-        const fs::path manifest = directory / "Quorvane.exe.MANIFEST";
+        const fs::path manifest =
+            directory / std::u8string(c.name.begin(), c.name.end()).append(u8".exe.MANIFEST");
         if (c.existing == nullptr) {
             fs::create_directories(directory);
         } else {
             writeFile(c.program == "." ? manifest : directory, c.existing);
         }
         int restarts = 0;
-        EXPECT_EQ(start({directory, "Quorvane", kDescription, c.restarted},
+        EXPECT_EQ(start({directory, c.name, kDescription, c.restarted},
                         countedRestart(restarts, c.restartStarts)),
                   c.outcome);
         EXPECT_EQ(restarts, c.restarts);
         if (c.manifest != nullptr) {
-            EXPECT_EQ(readFile(manifest), *c.manifest == '*' ? kQuorvaneManifest : c.manifest);
+            EXPECT_EQ(readFile(manifest),
+                      *c.manifest == '*' ? manifestText(c.name, kDescription) : c.manifest);
             EXPECT_EQ(std::distance(fs::directory_iterator(directory), {}), 1)
                 << "no temporary file left beside it";
         }
     }
-}
-
-TEST(XpManifTest, AnotherBaseNameWritesItsOwnManifest) {
-    TempDir directory;
-    int restarts = 0;
-    // The last one outside every ANSI code page: it names its file and the manifest as it is.
-    const std::string cyrillic = "\xd0\x96\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb0 \xc3\x85";  // "Жанна Å"
-    for (const std::string& name : {std::string("Quorvane"), std::string("Copy of Q"), cyrillic}) {
-        EXPECT_EQ(start({directory.path(), name, kDescription, false}, countedRestart(restarts)),
-                  StartOutcome::Restarted);
-    }
-    EXPECT_TRUE(testing::contains(readFile(directory.path() / "Copy of Q.exe.MANIFEST"),
-                                  "  name=\"Copy of Q.exe\"\r\n"));
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(directory.path())) {
-        const std::u8string name = entry.path().filename().u8string();
-        names.emplace_back(name.begin(), name.end());
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"Copy of Q.exe.MANIFEST", "Quorvane.exe.MANIFEST",
-                                               cyrillic + ".exe.MANIFEST"}));
-    const std::u8string executable = u8"/Programme/\u0416\u0430\u043d\u043d\u0430 \u00c5.exe";
-    EXPECT_EQ(baseNameOf(fs::path(executable)), cyrillic);
 }
 
 }  // namespace
