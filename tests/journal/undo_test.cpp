@@ -299,70 +299,85 @@ TEST(Undo, AValueOfTheSameBytesButAnotherTypeComesBackWithItsType) {
     EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), binary);
 }
 
-// An entry that names places Quorvane never changes is not undone, and names them: a moved item
-// whose name leaves the folder of moved items, even to come back into it, is one.
-TEST(Undo, AnEntryNamingForeignPlacesIsRefusedByName) {
-    Scene scene;
-    fs::create_directories(scene.undoFolder);
-    const std::string from = (scene.temp.path() / "run.bat").string();
-    journal::UndoEntry entry{"2026-12-07 03:05:01 UTC", "fix", "the test registry", {}, {}};
-    entry.files.push_back({journal::FileRecord::Kind::Moved,
-                           from,
-                           (scene.undoFolder / "moved" / "1" / ".." / "run.bat").string(),
-                           {},
-                           {},
-                           true});
-    std::string expected = "it names what Quorvane never changes: file " + from;
-    // A key whose name only begins as a policy key's does is no policy key.
-    const std::string nearPolicyKey = std::string(kRestrictionsKey) + "Old";
-    for (const auto& [key, name] : {std::pair<std::string, const char*>{"Software\\Wine", "A"},
-                                    {"Software\\Wine", "B"},
-                                    {"Software\\Wine", "C"},
-                                    {nearPolicyKey, "NoPrinting"}}) {
-        entry.records.push_back({journal::Record::Kind::Value, registry::kHiveCurrentUser, key,
-                                 name, journal::PlaceState{},
-                                 journal::PlaceState{true, platform::kRegSz, "x"}});
-        expected += std::string(", value ") + name + " in HKEY_CURRENT_USER\\" + key;
-    }
-    writeFile(scene.undoFolder / "20261207-030501-000000-000.undo", journal::writeUndoEntry(entry));
-    const auto listed = scene.journal.list(1).entries;
-    ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].unusable, expected);
-}
-
-// An entry's files lie beneath its own registry's prefix, reached without ".." and without a
-// link: an entry naming any other file, even one named as fix's files are, is not undone at all,
-// and names it; the file stays as it is.
-TEST(Undo, AFileOutsideItsOwnPrefixRefusesTheWholeEntryByName) {
+// An entry that names places Quorvane never changes is not undone in part: the undo names them,
+// and changes nothing. Its places lie in Quorvane's own keys and folders and beneath the entry's
+// own prefix, reached without ".." and without a link. RunServices is not a key fix deletes
+// startup commands from (Run, RunOnce); a key whose name only begins as a policy key's does is
+// no policy key; a moved item whose name leaves the folder of moved items, even to come back
+// into it, is not one of Quorvane's.
+TEST(Undo, AnEntryNamingAnythingElseIsRefusedWholeByName) {
     Scene scene;
     const fs::path prefix = scene.temp.path() / "prefix";
     const fs::path outside = scene.temp.path() / "outside";
     fs::create_directories(prefix / "drive_c");
-    fs::create_directories(outside / "Tasks");
-    fs::create_directories(scene.undoFolder);
     fs::create_directory_symlink(outside, prefix / "drive_c" / "linked");
     journal::UndoJournal bound{scene.store, {scene.undoFolder, prefix.string()}};
-    const std::pair<fs::path, const char*> files[] = {
-        {outside / "GroupPolicy" / "gpt.ini", "it names what Quorvane never changes"},
-        {outside / "Tasks" / "Relock", "it names what Quorvane never changes"},
-        {prefix / "drive_c" / ".." / ".." / "outside" / "Tasks" / "Relock",
-         "it names what Quorvane never changes"},
-        {prefix / "drive_c" / "linked" / "Tasks" / "Relock", "reached through a link"},
+    const std::string runServices = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
+    journal::UndoEntry foreign{"2026-12-07 03:05:01 UTC", "fix", prefix.string(), {}, {}};
+    for (const registry::Hive hive : {registry::kHiveCurrentUser, registry::kHiveLocalMachine}) {
+        foreign.records.push_back({journal::Record::Kind::Value, hive, runServices, "Agent",
+                                   journal::PlaceState{true, platform::kRegSz, "C:\\agent.exe"},
+                                   journal::PlaceState{}});
+    }
+    foreign.records.push_back({journal::Record::Kind::Key, registry::kHiveLocalMachine,
+                               "Software\\Wine", "", journal::PlaceState{},
+                               journal::PlaceState{true, 0, {}}});
+    foreign.records.push_back({journal::Record::Kind::Value, registry::kHiveCurrentUser,
+                               std::string(kRestrictionsKey) + "Old", "NoPrinting",
+                               journal::PlaceState{},
+                               journal::PlaceState{true, platform::kRegSz, "x"}});
+    const auto withFile = [&](journal::FileRecord file) {
+        journal::UndoEntry entry{"2026-12-07 03:05:01 UTC", "fix", prefix.string(), {}, {file}};
+        return journal::writeUndoEntry(entry);
     };
-    for (const auto& [file, why] : files) {
-        SCOPED_TRACE(file.string());
+    const auto content = [&](const fs::path& file) {
+        return withFile(
+            {journal::FileRecord::Kind::Content, file.string(), {}, "before", "after", true});
+    };
+    const fs::path moved = prefix / "drive_c" / "run.bat";
+    const std::string never = "is not undone: it names what Quorvane never changes: ";
+    const std::tuple<const char*, std::string, std::string> entries[] = {
+        {"foreign keys and values", journal::writeUndoEntry(foreign),
+         never + "value Agent in HKEY_CURRENT_USER\\" + runServices +
+             ", value Agent in HKEY_LOCAL_MACHINE\\" + runServices +
+             ", key HKEY_LOCAL_MACHINE\\Software\\Wine, value NoPrinting in HKEY_CURRENT_USER\\" +
+             kRestrictionsKey + "Old"},
+        {"a moved item leaving the folder of moved items",
+         withFile({journal::FileRecord::Kind::Moved,
+                   moved.string(),
+                   (scene.undoFolder / "moved" / "1" / ".." / "run.bat").string(),
+                   {},
+                   {},
+                   true}),
+         never + "file " + moved.string()},
+        {"a policy file's gpt.ini elsewhere", content(outside / "GroupPolicy" / "gpt.ini"),
+         never + "file " + (outside / "GroupPolicy" / "gpt.ini").string()},
+        {"a task elsewhere", content(outside / "Tasks" / "Relock"),
+         never + "file " + (outside / "Tasks" / "Relock").string()},
+        {"a task reached through ..",
+         content(prefix / "drive_c" / ".." / ".." / "outside" / "Tasks" / "Relock"),
+         never + "file " +
+             (prefix / "drive_c" / ".." / ".." / "outside" / "Tasks" / "Relock").string()},
+        {"a task reached through a link",
+         content(prefix / "drive_c" / "linked" / "Tasks" / "Relock"),
+         "file " + (prefix / "drive_c" / "linked" / "Tasks" / "Relock").string() +
+             " (is reached through a link, which Quorvane does not follow)"},
+    };
+    put(scene.store, kCurrentUser, kRestrictionsKey, "NoPrinting", dword(1));
+    const std::string before = scene.hives();
+    for (const auto& [what, bytes, why] : entries) {
+        SCOPED_TRACE(what);
         fs::create_directories(outside / "GroupPolicy");
+        fs::create_directories(outside / "Tasks");
         writeFile(outside / "GroupPolicy" / "gpt.ini", "after");
         writeFile(outside / "Tasks" / "Relock", "after");
-        journal::UndoEntry entry{"2026-12-07 03:05:01 UTC", "fix", prefix.string(), {}, {}};
-        entry.files.push_back(
-            {journal::FileRecord::Kind::Content, file.string(), {}, "before", "after", true});
-        writeFile(scene.undoFolder / "20261207-030501-000000-000.undo",
-                  journal::writeUndoEntry(entry));
+        fs::remove_all(scene.undoFolder);
+        fs::create_directories(scene.undoFolder);
+        writeFile(scene.undoFolder / "20261207-030501-000000-000.undo", bytes);
         const journal::UndoResult undone = journal::undoLast(scene.store, bound);
         EXPECT_EQ(undone.kind, journal::UndoResult::Kind::Unusable);
-        EXPECT_TRUE(contains(undone.failure, why) && contains(undone.failure, file.string()))
-            << undone.failure;
+        EXPECT_TRUE(contains(undone.failure, why)) << undone.failure;
+        EXPECT_EQ(scene.hives(), before);
         EXPECT_EQ(readFile(outside / "GroupPolicy" / "gpt.ini"), "after");
         EXPECT_EQ(readFile(outside / "Tasks" / "Relock"), "after");
     }
