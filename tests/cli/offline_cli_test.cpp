@@ -292,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(Cli, UncleanHiveCli,
 
 // Undo entries and copies belong to the installation, not to the path its disk is mounted at:
 // another disk mounted at the same path takes nothing of the first one's undo, prunes none of
-// its copies; with the first disk back, its undo works.
+// its copies; with the first disk back, mounted at another path, its undo works.
 TEST_F(OfflineCli, AnotherInstallationAtTheSameMountPathIsAnotherInstallation) {
     ASSERT_EQ(run("--user ann impose 4").status, 0);
     const fs::path first = dir_.path() / "first";
@@ -306,15 +306,19 @@ TEST_F(OfflineCli, AnotherInstallationAtTheSameMountPathIsAnotherInstallation) {
     for (const char* change : {"impose 4", "lift 4", "impose 4"}) {
         ASSERT_EQ(run(std::string("--user ann ") + change).status, 0);
     }
-    fs::rename(root(), dir_.path() / "second");
-    fs::rename(first, root());
-    const CliOutcome listed = run("--user ann undo --list");
+    const auto onFirst = [&](const std::string& arguments) {
+        return runCommandLine(
+            cliCommand(dir_.path(), "--windows " + first.string() + " --user ann " + arguments),
+            dir_.path());
+    };
+    const CliOutcome listed = onFirst("undo --list");
     EXPECT_TRUE(contains(listed.out, "impose NoBrowserClose"));
     EXPECT_TRUE(contains(listed.out, "the first, from before Quorvane first changed it"));
     EXPECT_EQ(std::distance(fs::directory_iterator(installationState() / "backups"), {}), 2);
-    const CliOutcome back = run("--user ann undo");
+    const CliOutcome back = onFirst("undo");
     EXPECT_EQ(back.status, 0) << back.err;
-    EXPECT_FALSE(seenByReaders(made_.ann, "NoBrowserClose").first);
+    EXPECT_FALSE(
+        seenByReaders(first / made_.ann.lexically_relative(root()), "NoBrowserClose").first);
 }
 
 // One writer per installation: two runs at once, for two users, both changing the machine's
@@ -386,7 +390,8 @@ TEST_F(OfflineCli, AChangeBesideADamagedValueWritesNothingAndLeavesNoEntry) {
     EXPECT_FALSE(contains(listed.out, "HKEY_CURRENT_USER")) << listed.out;
 }
 
-// why looks in the installation's own folders and in the user's own hive.
+// why looks in the installation's own folders and in the user's own hive, and names each item
+// that sets the restriction again.
 TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
     {
         platform::OfflineRegistry registry = annRegistry();
@@ -411,19 +416,22 @@ TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
         const CliOutcome result = run("--user " + user + " why --json 4");
         EXPECT_EQ(result.status, 4) << result.err;
         const nlohmann::json report = jsonRows(result.out);
+        EXPECT_EQ(report["restrictions"].size(), 1u);
         std::set<std::string> found{report.value("place", "")};
         for (const nlohmann::json& finding : report.value("returning", nlohmann::json::array())) {
-            found.insert(finding.value("source", ""));
+            found.insert(finding.value("source", "") + ": " + finding.value("item", ""));
+            EXPECT_EQ(finding["restrictions"], nlohmann::json::array({4}));
         }
         return found;
     };
     const std::string place = "the Windows installation " + fs::canonical(root()).string();
-    EXPECT_EQ(sources("ann"), (std::set<std::string>{place + ", user Ann", "startup key",
-                                                     "startup folder", "scheduled task"}));
+    EXPECT_EQ(sources("ann"),
+              (std::set<std::string>{place + ", user Ann", "startup key: Relock",
+                                     "startup folder: lock.bat", "scheduled task: \\Relock"}));
     // The default profile has neither ann's Run entry nor her Startup folder; the machine's task
     // runs for everyone.
     EXPECT_EQ(sources("default"),
-              (std::set<std::string>{place + ", user default", "scheduled task"}));
+              (std::set<std::string>{place + ", user default", "scheduled task: \\Relock"}));
 }
 
 }  // namespace
