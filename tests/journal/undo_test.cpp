@@ -33,38 +33,22 @@ struct Scene : StoreScene {
     Rig rig{store, {}, &journal};
 };
 
-TEST(Undo, AfterAHalfRefusedSwitchOnlyWhatWasChangedIsPutBack) {
-    Scene scene;
-    const auto machineHive = [&](fs::perms perms) {
-        fs::permissions(scene.hive("system.reg"), perms);
-    };
-    machineHive(fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    scene.rig.boxes.assign(4, toolkit::kChecked);
-    ASSERT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-    const auto entries = scene.journal.entries();
-    ASSERT_EQ(entries.size(), 1u);
-    for (const std::string& line : entries[0].changed) {
-        EXPECT_FALSE(contains(line, "HKEY_LOCAL_MACHINE"));
-    }
-    // Another program changes the machine hive meanwhile: the undo leaves that alone.
-    machineHive(fs::perms::owner_read | fs::perms::owner_write);
-    put(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(7));
-
-    const journal::UndoResult undone = scene.undo();
-    EXPECT_TRUE(undone.allDone()) << restrictions::describeRefusals(undone.outcome);
-    EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
-    EXPECT_FALSE(keyExists(scene.store, kCurrentUser, "Software\\Policies"))
-        << "made by the switch";
-    EXPECT_EQ(stored(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(7));
-}
+// A value put in a hive, or looked for there (no data: absent).
+struct Value {
+    platform::KeyHandle root;
+    std::string key;
+    const char* name;
+    std::optional<Stored> data;
+};
 
 // An action, then another program's write, then undo: what the other program wrote stays, and
 // what the undo had to leave for it is reported as changed since.
 struct WrittenSince {
     const char* name;
     void (*action)(Scene&);
-    void (*meanwhile)(platform::RegistryApi&);
-    void (*expect)(platform::RegistryApi&);
+    std::vector<Value> meanwhile;
+    std::vector<Value> after;  // what the registry holds after the undo
+    std::vector<std::pair<platform::KeyHandle, const char*>> keysGone;
     std::vector<std::string> left;  // what the undo reports as changed since
 };
 
@@ -81,10 +65,17 @@ class UndoAfterOthers : public ::testing::TestWithParam<WrittenSince> {};
 TEST_P(UndoAfterOthers, KeepsWhatTheyWroteAndSaysWhatItLeft) {
     Scene scene;
     GetParam().action(scene);
-    GetParam().meanwhile(scene.store);
+    for (const Value& value : GetParam().meanwhile) {
+        put(scene.store, value.root, value.key, value.name, *value.data);
+    }
     const journal::UndoResult undone = scene.undo();
     ASSERT_EQ(undone.kind, journal::UndoResult::Kind::Undone) << undone.failure;
-    GetParam().expect(scene.store);
+    for (const Value& value : GetParam().after) {
+        EXPECT_EQ(stored(scene.store, value.root, value.key, value.name), value.data) << value.name;
+    }
+    for (const auto& [root, key] : GetParam().keysGone) {
+        EXPECT_FALSE(keyExists(scene.store, root, key)) << key;
+    }
     std::vector<std::string> left;
     for (const restrictions::Change& change : undone.outcome.changes()) {
         if (!change.done()) {
@@ -99,53 +90,52 @@ TEST_P(UndoAfterOthers, KeepsWhatTheyWroteAndSaysWhatItLeft) {
 INSTANTIATE_TEST_SUITE_P(
     Undo, UndoAfterOthers,
     ::testing::Values(
-        WrittenSince{
-            "AKeyBesideThePolicyKeysTheActionMade",
-            imposeFour,
-            [](platform::RegistryApi& registry) {
-                put(registry, kCurrentUser, "Software\\Policies\\Other", "Agent", sz("Setting"));
-            },
-            [](platform::RegistryApi& registry) {
-                EXPECT_EQ(stored(registry, kCurrentUser, "Software\\Policies\\Other", "Agent"),
-                          sz("Setting"));
-                EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
-                          std::nullopt);
-                EXPECT_FALSE(keyExists(registry, kCurrentUser, "Software\\Policies\\Microsoft"));
-                EXPECT_FALSE(keyExists(registry, kLocalMachine, "Software\\Policies"));
-            },
-            {"HKEY_CURRENT_USER delete key Software\\Policies"}},
-        WrittenSince{
-            "AValueAddedToAKeyRemoveAllDeleted",
-            [](Scene& scene) {
-                imposeFour(scene);
-                scene.rig.manager.RemoveAllRestrictions();
-            },
-            [](platform::RegistryApi& registry) {
-                put(registry, kCurrentUser, kRestrictionsKey, "Later", sz("x"));
-                put(registry, kLocalMachine, kControlPanelKey, "Later", dword(2));
-            },
-            [](platform::RegistryApi& registry) {
-                EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "Later"), sz("x"));
-                EXPECT_EQ(stored(registry, kLocalMachine, kControlPanelKey, "Later"), dword(2));
-                EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
-                          dword(1));
-                EXPECT_EQ(stored(registry, kLocalMachine, kRestrictionsKey, "NoBrowserClose"),
-                          dword(1));
-            },
-            {}},
+        WrittenSince{"AKeyBesideThePolicyKeysTheActionMade",
+                     imposeFour,
+                     {{kCurrentUser, "Software\\Policies\\Other", "Agent", sz("Setting")}},
+                     {{kCurrentUser, "Software\\Policies\\Other", "Agent", sz("Setting")},
+                      {kCurrentUser, kRestrictionsKey, "NoBrowserClose", std::nullopt}},
+                     {{kCurrentUser, "Software\\Policies\\Microsoft"},
+                      {kLocalMachine, "Software\\Policies"}},
+                     {"HKEY_CURRENT_USER delete key Software\\Policies"}},
+        WrittenSince{"AValueAddedToAKeyRemoveAllDeleted",
+                     [](Scene& scene) {
+                         imposeFour(scene);
+                         scene.rig.manager.RemoveAllRestrictions();
+                     },
+                     {{kCurrentUser, kRestrictionsKey, "Later", sz("x")},
+                      {kLocalMachine, kControlPanelKey, "Later", dword(2)}},
+                     {{kCurrentUser, kRestrictionsKey, "Later", sz("x")},
+                      {kLocalMachine, kControlPanelKey, "Later", dword(2)},
+                      {kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1)},
+                      {kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(1)}},
+                     {},
+                     {}},
         WrittenSince{
             "AValueTheActionSetAndAnotherProgramChanged",
             imposeFour,
-            [](platform::RegistryApi& registry) {
-                put(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(7));
-            },
-            [](platform::RegistryApi& registry) {
-                EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
-                          dword(7));
-                EXPECT_EQ(stored(registry, kLocalMachine, kRestrictionsKey, "NoBrowserClose"),
-                          std::nullopt);
-            },
-            {"HKEY_CURRENT_USER delete NoBrowserClose in " + std::string(kRestrictionsKey)}}),
+            {{kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(7)}},
+            {{kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(7)},
+             {kLocalMachine, kRestrictionsKey, "NoBrowserClose", std::nullopt}},
+            {},
+            {"HKEY_CURRENT_USER delete NoBrowserClose in " + std::string(kRestrictionsKey)}},
+        // A switch half refused (the machine hive may not be written): only what it changed is
+        // put back, and the machine hive another program changed since is left alone.
+        WrittenSince{"AHalfRefusedSwitch",
+                     [](Scene& scene) {
+                         const fs::path machine = scene.hive("system.reg");
+                         fs::permissions(machine, fs::perms::owner_write, fs::perm_options::remove);
+                         imposeFour(scene);
+                         fs::permissions(machine, fs::perms::owner_write, fs::perm_options::add);
+                         EXPECT_EQ(
+                             stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
+                             dword(1));
+                     },
+                     {{kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(7)}},
+                     {{kCurrentUser, kRestrictionsKey, "NoBrowserClose", std::nullopt},
+                      {kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(7)}},
+                     {{kCurrentUser, "Software\\Policies"}},
+                     {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Two programs acting at once, each with its own store and journal on one registry and one undo
