@@ -218,26 +218,10 @@ TEST(Undo, AnActionWhoseBackupCannotBeWrittenChangesNothingAndSaysWhy) {
     EXPECT_EQ(scene.rig.messages.shown[2].title, "Remove all Restrictions not complete");
 }
 
-// A key that cannot be read whole cannot be kept: its deletion is not recorded, and says why.
-TEST(Undo, AKeyThatCannotBeReadIsNotRecordedAsKept) {
-    Scene scene;
-    put(scene.store, kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1));
-    RecordingRegistry unreadable(scene.store);
-    unreadable.refuse = [](const RegistryCall& call) {
-        return call.kind == RegistryCall::EnumValue ? platform::kAccessDenied : platform::kSuccess;
-    };
-    journal::UndoJournal journal(unreadable, {scene.undoFolder, "the test registry"});
-    journal.begin("remove-all");
-    const Result<void> recorded = journal.record(
-        {restrictions::PlannedChange::deleteKey(registry::kHiveCurrentUser, kRestrictionsKey)});
-    ASSERT_FALSE(recorded);
-    EXPECT_TRUE(contains(recorded.failure().reason, "cannot be read")) << recorded.failure().reason;
-    journal.end();
-}
-
-// In a key whose values cannot be listed, a value is kept on its own: one of the planned bytes but
-// another type is kept too, and comes back with its type.
-TEST(Undo, AValueInAKeyThatCannotBeListedIsKeptWithItsType) {
+// In a key whose values cannot be listed: the key cannot be read whole, so its deletion is not
+// recorded as kept, and says why; a value in it is kept on its own, and one of the planned bytes
+// but another type comes back with its type.
+TEST(Undo, AKeyWhoseValuesCannotBeListedIsNotKeptWholeButItsValuesAre) {
     Scene scene;
     const Stored binary{platform::kRegBinary, std::string("\1\0\0\0", 4)};
     put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", binary);
@@ -246,6 +230,13 @@ TEST(Undo, AValueInAKeyThatCannotBeListedIsKeptWithItsType) {
         return call.kind == RegistryCall::EnumValue ? platform::kAccessDenied : platform::kSuccess;
     };
     journal::UndoJournal journal(unlisted, {scene.undoFolder, "the test registry"});
+    journal.begin("remove-all");
+    const Result<void> recorded = journal.record(
+        {restrictions::PlannedChange::deleteKey(registry::kHiveCurrentUser, kRestrictionsKey)});
+    ASSERT_FALSE(recorded);
+    EXPECT_TRUE(contains(recorded.failure().reason, "cannot be read")) << recorded.failure().reason;
+    journal.end();
+
     journal.begin("impose NoBrowserClose");
     ASSERT_TRUE(journal.record({restrictions::PlannedChange::setValue(
         registry::kHiveCurrentUser, kRestrictionsKey, "NoBrowserClose", platform::kRegDword,
