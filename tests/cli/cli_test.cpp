@@ -56,7 +56,6 @@ std::vector<std::string> texts(Each... each) {
 }
 
 enum Flags {
-    kNone = 0,
     kMachineReadOnly = 1,  // system.reg may be read, not written
     kWholeOut = 2,         // the one part of `out` is all of the standard output
     kReadsOnly = 4,        // the hives stay byte for byte
@@ -152,10 +151,6 @@ const Command kCommands[] = {
      texts("All Restrictions have been removed!\n\nIf after restarting your PC a Restriction "
            "returns see the Help file for information about Startup items\n"),
      texts(), values(user("NoBrowserClose", std::nullopt))},
-    {"reset pages", kNone,
-     values(Value{kCurrentUser, kMainKey, "Start Page", sz("http://a.test/")}), "reset-pages", 0,
-     texts("Home and/or Search Page has been restored to the originals!\n\n"), texts(),
-     values(Value{kCurrentUser, kMainKey, "Start Page", sz("http://www.msn.com/")})},
     // Where the machine hive refuses writes, the per-user half is done, and each hive is
     // reported on its own.
     {"impose where the machine hive is refused", kMachineReadOnly, values(machine("NoPrinting")),
@@ -165,10 +160,6 @@ const Command kCommands[] = {
      texts("quorvane-cli: Not every change took effect!" + kMachineRefused +
            "  impose NoBrowserClose\n"),
      values(user("NoBrowserClose"))},
-    {"lift where the machine hive is refused", kMachineReadOnly, values(machine("NoPrinting")),
-     "lift 14", 3, texts(),
-     texts("quorvane-cli: Not every change took effect!" + kMachineRefused, "  lift NoPrinting\n"),
-     values()},
     {"remove all where the machine hive is refused", kMachineReadOnly,
      values(machine("NoPrinting")), "remove-all", 3, texts(),
      texts("quorvane-cli: Not all Restrictions have been removed!" + kMachineRefused,
