@@ -194,14 +194,12 @@ TEST_P(OfflineCommand, RunsOnTheChosenUser) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, OfflineCommand,
-    ::testing::Values(Command{"list", "list", "  4 yes "},
-                      Command{"remove all", "remove-all", "removed"},
+    ::testing::Values(Command{"remove all", "remove-all", "removed"},
                       Command{"reset pages", "reset-pages",
                               "Home and/or Search Page has been restored"},
                       Command{"export", "export out.reg", "Exported the 24 restrictions"},
                       Command{"why", "why", "the Windows installation"},
-                      Command{"undo", "undo", "Undone: impose NoBrowserClose NoPrinting"},
-                      Command{"undo list", "undo --list", "impose NoBrowserClose NoPrinting"}),
+                      Command{"undo", "undo", "Undone: impose NoBrowserClose NoPrinting"}),
     CaseName());
 
 struct Misuse {
