@@ -339,6 +339,10 @@ TEST_F(CliTest, WhatTheRegistryDidNotKeepIsReportedWithStatusThree) {
     }
 }
 
+// Undo puts back the last change of this registry and of no other. What it cannot read in its
+// folder, or in the folder's place, may be the newest change: nothing older is undone past it,
+// and the message says how to go on; a FIFO named like an entry is not waited on, and a folder
+// that cannot be listed is not an empty one.
 TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     put(kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
     ASSERT_EQ(run("lift 4").status, 0);
@@ -355,9 +359,36 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     const CliOutcome elsewhere = runOnAny("--registry " + other.string() + " undo");
     EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
     EXPECT_EQ(elsewhere.out, "There is no change to undo.\n");
+
+    const fs::path folder = state() / "Quorvane" / "undo";
+    const fs::path fifo = folder / "29991231-235959-000-00.reg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A hang would end in timeout's status 124.
+    const CliOutcome skipped = run("undo --list", "timeout 60 env");
+    EXPECT_EQ(skipped.status, 0) << skipped.err;
+    EXPECT_TRUE(contains(skipped.out, "Skipped: " + fifo.string() + " is not a regular file\n"));
+    EXPECT_TRUE(contains(skipped.out, " UTC  lift NoBrowserClose\n"));
+    const CliOutcome refused = run("undo", "timeout 60 env");
+    EXPECT_EQ(refused.status, 3) << refused.err;
+    EXPECT_TRUE(contains(refused.err, fifo.string() + " is not a regular file. Move that file"))
+        << refused.err;
+    ASSERT_EQ(::unlink(fifo.c_str()), 0);
+
+    fs::rename(folder, folder.string() + ".away");
+    writeFile(folder, "");
+    const CliOutcome unlisted = run("undo --list");
+    EXPECT_EQ(unlisted.status, 2) << unlisted.out;
+    const CliOutcome unread = run("undo");
+    EXPECT_EQ(unread.status, 3) << unread.out;
+    for (const CliOutcome& outcome : {unlisted, unread}) {
+        EXPECT_FALSE(contains(outcome.out + outcome.err, "no change to undo")) << outcome.out;
+        EXPECT_TRUE(contains(outcome.err, "the undo folder " + folder.string())) << outcome.err;
+    }
+    fs::remove(folder);
+    fs::rename(folder.string() + ".away", folder);
     EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
 
-    const CliOutcome undone = run("undo");
+    const CliOutcome undone = run("undo", "timeout 60 env");
     EXPECT_EQ(undone.status, 0) << undone.err;
     EXPECT_EQ(undone.out.rfind("Undone: lift NoBrowserClose (", 0), 0u) << undone.out;
     EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
@@ -394,43 +425,6 @@ TEST_F(CliTest, AnEntryOfTheEarlierFormatIsRefusedByName) {
                          " UTC  impose NoBrowserClose\n    cannot be undone: it was "
                          "written by an earlier version"))
         << list.out;
-}
-
-TEST_F(CliTest, AFifoNamedLikeAnEntryStopsUndoWithoutWaiting) {
-    ASSERT_EQ(run("impose 4").status, 0);
-    const fs::path fifo = state() / "Quorvane" / "undo" / "29991231-235959-000-00.reg";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    // A hang would end in timeout's status 124.
-    const CliOutcome list = run("undo --list", "timeout 60 env");
-    EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_TRUE(contains(list.out, "Skipped: " + fifo.string() + " is not a regular file\n"));
-    EXPECT_TRUE(contains(list.out, " UTC  impose NoBrowserClose\n"));
-    // It may be the newest change: nothing older is undone past it, and the message says how
-    // to go on.
-    const CliOutcome refused = run("undo", "timeout 60 env");
-    EXPECT_EQ(refused.status, 3) << refused.err;
-    EXPECT_TRUE(contains(refused.err, fifo.string() + " is not a regular file. Move that file"))
-        << refused.err;
-    ASSERT_EQ(::unlink(fifo.c_str()), 0);
-    const CliOutcome undone = run("undo", "timeout 60 env");
-    EXPECT_EQ(undone.status, 0) << undone.err;
-    EXPECT_EQ(undone.out.rfind("Undone: impose NoBrowserClose (", 0), 0u) << undone.out;
-}
-
-// An undo folder that cannot be listed is not an empty one.
-TEST_F(CliTest, AnUndoFolderThatCannotBeListedIsNotNothingToUndo) {
-    ASSERT_EQ(run("impose 4").status, 0);
-    const fs::path folder = state() / "Quorvane" / "undo";
-    fs::rename(folder, folder.string() + ".away");
-    writeFile(folder, "");
-    const CliOutcome list = run("undo --list");
-    EXPECT_EQ(list.status, 2) << list.out;
-    const CliOutcome undo = run("undo");
-    EXPECT_EQ(undo.status, 3) << undo.out;
-    for (const CliOutcome& outcome : {list, undo}) {
-        EXPECT_FALSE(contains(outcome.out + outcome.err, "no change to undo")) << outcome.out;
-        EXPECT_TRUE(contains(outcome.err, "the undo folder " + folder.string())) << outcome.err;
-    }
 }
 
 // A writer killed between making its new entry and naming it leaves a temporary file: the next

@@ -281,9 +281,7 @@ TEST_P(UncleanHiveCli, IsRefusedWithTheAdvice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, UncleanHiveCli,
-                         ::testing::Values(UncleanHive{"software", true},
-                                           UncleanHive{"user", false},
-                                           UncleanHive{"user, Windows resumed", false, "wake"},
+                         ::testing::Values(UncleanHive{"user, Windows resumed", false, "wake"},
                                            UncleanHive{"software, Windows hibernated", true, "HIBR",
                                                        platform::offline::kHibernated}),
                          CaseName());
