@@ -55,6 +55,11 @@ protected:
             {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
     }
 
+    fs::path annStartup() const {
+        return root() / "users" / "Ann" / "AppData" / "Roaming" / "Microsoft" / "Windows" /
+               "Start Menu" / "Programs" / "Startup";
+    }
+
     // The installation's folder under Quorvane's state folder, named after its MachineGuid.
     fs::path installationState() const {
         return offlineState() / (std::string("machine-") + kFakeMachineGuid);
@@ -336,14 +341,22 @@ TEST_F(OfflineCli, TwoWritersAtOnceLoseNoChange) {
 }
 
 // fix --json prints one JSON document whatever --user says: with --user all an array of each
-// user's object, naming the installation and user.
+// user's object, naming the installation and user; each change by its kind, and after the fix
+// what was not done.
 TEST_F(OfflineCli, FixPrintsOneJsonDocumentForEveryUser) {
-    const CliOutcome result = run("--user all fix --json --dry-run");
-    EXPECT_EQ(result.status, 0) << result.err;
-    const nlohmann::json document = jsonRows(result.out);
-    ASSERT_TRUE(document.is_array()) << result.out;
+    fs::create_directories(annStartup());
+    writeFile(annStartup() / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
+    const CliOutcome planned = run("--user all fix --json --dry-run");
+    EXPECT_EQ(planned.status, 0) << planned.err;
+    const nlohmann::json document = jsonRows(planned.out);
+    ASSERT_TRUE(document.is_array()) << planned.out;
     ASSERT_EQ(document.size(), 2u);
+    EXPECT_EQ(document[0]["changes"][0]["kind"], "startup item");
+    EXPECT_EQ(document[0]["dryRun"], true);
     EXPECT_EQ(document[1]["user"], "default");
+    const CliOutcome fixed = run("--user ann fix --json");
+    EXPECT_EQ(fixed.status, 0) << fixed.err;
+    EXPECT_EQ(jsonRows(fixed.out)["notDone"], nlohmann::json::array()) << fixed.out;
 }
 
 // A damaged key is reported as unreadable, never as absent.
@@ -389,16 +402,14 @@ TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
                "/v NoBrowserClose /t REG_DWORD /d 1 /f"));
     }
     const fs::path tasks = root() / "WINDOWS" / "system32" / "tasks";
-    const fs::path startup = root() / "users" / "Ann" / "AppData" / "Roaming" / "Microsoft" /
-                             "Windows" / "Start Menu" / "Programs" / "Startup";
     fs::create_directories(tasks);
-    fs::create_directories(startup);
+    fs::create_directories(annStartup());
     writeFile(
         tasks / "Relock",
         utf16WithBom("<Task><Actions><Exec><Command>reg</Command><Arguments>add "
                      "\"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" /v "
                      "NoBrowserClose /d 1 /f</Arguments></Exec></Actions></Task>"));
-    writeFile(startup / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
+    writeFile(annStartup() / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
 
     const auto sources = [this](const std::string& user) {
         const CliOutcome result = run("--user " + user + " why --json 4");
