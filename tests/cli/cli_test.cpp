@@ -427,25 +427,6 @@ TEST_F(CliTest, AnEntryOfTheEarlierFormatIsRefusedByName) {
         << list.out;
 }
 
-// A writer killed between making its new entry and naming it leaves a temporary file: the next
-// entry's writer removes it, and never one of a writer still at work.
-TEST_F(CliTest, TheNextEntryRemovesWhatAKilledWriterLeft) {
-    ASSERT_EQ(run("impose 4").status, 0);
-    const pid_t ended = ::fork();
-    if (ended == 0) {
-        ::_exit(0);
-    }
-    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
-    const fs::path folder = state() / "Quorvane" / "undo";
-    const fs::path left = folder / (".a.reg.quorvane-" + std::to_string(ended) + "-1");
-    const fs::path working = folder / (".b.reg.quorvane-" + std::to_string(::getpid()) + "-1");
-    writeFile(left, "");
-    writeFile(working, "");
-    ASSERT_EQ(run("lift 4").status, 0);
-    EXPECT_FALSE(fs::exists(left));
-    EXPECT_TRUE(fs::exists(working));
-}
-
 // Files placed to make `why` hang, lead it out of the prefix, or disclose what its user may not
 // read: it finishes, reads none of them, and says which it left alone.
 struct Hazard {

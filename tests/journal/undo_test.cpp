@@ -4,6 +4,8 @@
 #include "journal/undo.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <barrier>
 #include <filesystem>
@@ -364,7 +366,9 @@ TEST(Undo, AnEntryNamingAnythingElseIsRefusedWholeByName) {
     }
 }
 
-TEST(Undo, OnlyTheNewestFiftyEntriesAreKept) {
+// Each new entry's writer keeps the newest fifty entries, and removes the temporary file a writer
+// killed between making its entry and naming it left behind, never one of a writer still at work.
+TEST(Undo, ANewEntryKeepsTheNewestFiftyAndRemovesWhatAKilledWriterLeft) {
     Scene scene;
     fs::create_directories(scene.undoFolder);
     const auto older = [&](int number) {
@@ -373,11 +377,23 @@ TEST(Undo, OnlyTheNewestFiftyEntriesAreKept) {
     for (int number = 0; number < 55; ++number) {
         writeFile(older(number), "an entry of long ago");
     }
+    const pid_t ended = ::fork();
+    if (ended == 0) {
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const fs::path left = scene.undoFolder / (".a.reg.quorvane-" + std::to_string(ended) + "-1");
+    const fs::path working =
+        scene.undoFolder / (".b.reg.quorvane-" + std::to_string(::getppid()) + "-1");
+    writeFile(left, "");
+    writeFile(working, "");
     scene.rig.boxes.assign(4, toolkit::kChecked);
-    EXPECT_EQ(std::distance(fs::directory_iterator(scene.undoFolder), fs::directory_iterator()),
-              50);
+    EXPECT_EQ(std::distance(fs::directory_iterator(scene.undoFolder), fs::directory_iterator()), 51)
+        << "fifty entries and the file of the writer at work";
     EXPECT_FALSE(fs::exists(older(5)));
     EXPECT_TRUE(fs::exists(older(6)));
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_TRUE(fs::exists(working));
     EXPECT_EQ(scene.journal.entries().size(), 1u);
 }
 
