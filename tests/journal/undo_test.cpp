@@ -333,8 +333,6 @@ TEST(Undo, AnEntryNamingAnythingElseIsRefusedWholeByName) {
                    {},
                    true}),
          never + "file " + moved.string()},
-        {"a policy file's gpt.ini elsewhere", content(outside / "GroupPolicy" / "gpt.ini"),
-         never + "file " + (outside / "GroupPolicy" / "gpt.ini").string()},
         {"a task elsewhere", content(outside / "Tasks" / "Relock"),
          never + "file " + (outside / "Tasks" / "Relock").string()},
         {"a task reached through ..",
@@ -350,9 +348,7 @@ TEST(Undo, AnEntryNamingAnythingElseIsRefusedWholeByName) {
     const std::string before = scene.hives();
     for (const auto& [what, bytes, why] : entries) {
         SCOPED_TRACE(what);
-        fs::create_directories(outside / "GroupPolicy");
         fs::create_directories(outside / "Tasks");
-        writeFile(outside / "GroupPolicy" / "gpt.ini", "after");
         writeFile(outside / "Tasks" / "Relock", "after");
         fs::remove_all(scene.undoFolder);
         fs::create_directories(scene.undoFolder);
@@ -361,7 +357,6 @@ TEST(Undo, AnEntryNamingAnythingElseIsRefusedWholeByName) {
         EXPECT_EQ(undone.kind, journal::UndoResult::Kind::Unusable);
         EXPECT_TRUE(contains(undone.failure, why)) << undone.failure;
         EXPECT_EQ(scene.hives(), before);
-        EXPECT_EQ(readFile(outside / "GroupPolicy" / "gpt.ini"), "after");
         EXPECT_EQ(readFile(outside / "Tasks" / "Relock"), "after");
     }
 }
