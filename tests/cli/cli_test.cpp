@@ -159,6 +159,10 @@ const Command kCommands[] = {
      texts("quorvane-cli: Not every change took effect!" + kMachineRefused +
            "  impose NoBrowserClose\n"),
      values(user("NoBrowserClose"))},
+    {"lift where the machine hive is refused", kMachineReadOnly, values(machine("NoPrinting")),
+     "lift 14", 3, texts("(not lifted: no write access to HKEY_LOCAL_MACHINE"),
+     texts("quorvane-cli: Not every change took effect!" + kMachineRefused, "  lift NoPrinting\n"),
+     values()},
     {"remove all where the machine hive is refused", kMachineReadOnly,
      values(machine("NoPrinting")), "remove-all", 3, texts(),
      texts("quorvane-cli: Not all Restrictions have been removed!" + kMachineRefused,

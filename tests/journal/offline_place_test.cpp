@@ -1,6 +1,7 @@
-// The names of the folders Quorvane gives an offline installation and its users: one file name
-// each, its own. (Where the folders lie, belonging to the installation and user whatever path the
-// disk is mounted at: tests/cli/offline_cli_test.cpp.)
+// The folders Quorvane gives an offline installation and its users: each its own, belonging to
+// the installation, whatever path its disk is mounted at.
+#include "journal/offline_place.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -41,6 +42,36 @@ TEST(FolderName, ALongPathIsShortenedAndStillItsOwn) {
     for (const std::string& name : names) {
         EXPECT_LE(name.size(), 200u);
     }
+}
+
+TEST(OfflinePlace, BelongsToTheInstallationAndUserNotToTheMountPath) {
+    const auto environment = [](const std::string& name) -> std::optional<std::string> {
+        return name == "XDG_STATE_HOME" ? std::optional<std::string>("/state") : std::nullopt;
+    };
+    const auto at = [&](const char* root, const char* identity, const platform::WindowsUser& user) {
+        platform::WindowsInstallation installation;
+        installation.root = root;
+        installation.identity = identity;
+        return offlinePlace(installation, user, environment);
+    };
+    const platform::WindowsUser ann{"ann", "/x", "S-1-5-21-1-2-3-1001"};
+    const platform::WindowsUser bob{"bob", "/y", "S-1-5-21-1-2-3-1002"};
+    const OfflinePlace first = at("/mnt/windows/", "machine-a", ann);
+    EXPECT_EQ(first.folder, "/state/Quorvane/offline/machine-a");
+    EXPECT_EQ(first.undo.directory, "/state/Quorvane/offline/machine-a/undo/S-1-5-21-1-2-3-1001");
+    EXPECT_EQ(first.description, "the Windows installation /mnt/windows, user ann");
+
+    const OfflinePlace elsewhere = at("/media/disk", "machine-a", ann);
+    EXPECT_EQ(elsewhere.undo.directory, first.undo.directory);
+    EXPECT_EQ(elsewhere.undo.registry, first.undo.registry);
+    const OfflinePlace other = at("/mnt/windows", "machine-b", ann);
+    EXPECT_NE(other.folder, first.folder);
+    EXPECT_NE(other.undo.registry, first.undo.registry);
+    const OfflinePlace bobs = at("/mnt/windows", "machine-a", bob);
+    EXPECT_EQ(bobs.backups, first.backups);
+    EXPECT_NE(bobs.undo.directory, first.undo.directory);
+    EXPECT_EQ(at("/mnt/windows", "machine-a", {"Default", "/z", ""}).undo.directory.filename(),
+              "Default");
 }
 
 }  // namespace
