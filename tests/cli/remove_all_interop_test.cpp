@@ -4,12 +4,8 @@
 // only, no box is checked, so no lifting action makes them again, and the next switch does. Each
 // round first reads its set-up back from the hive files, so that a set-up Wine did not store
 // shows as that and not as a fault of remove-all. The rounds come from QUORVANE_INTEROP_ROUNDS
-// (4 when unset) and stop after QUORVANE_INTEROP_SECONDS (120); QUORVANE_INTEROP_LOAD busy
-// processes run beside them (none when unset).
+// (4 when unset) and stop after QUORVANE_INTEROP_SECONDS (120).
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -30,34 +26,6 @@ int setting(const char* name, int fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
 }
-
-// Busy processes, stopped when it goes.
-class Load {
-public:
-    explicit Load(int processes) {
-        for (int i = 0; i < processes; ++i) {
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                volatile unsigned long spins = 0;
-                while (true) {
-                    spins = spins + 1;
-                }
-            }
-            pids_.push_back(pid);
-        }
-    }
-    ~Load() {
-        for (pid_t pid : pids_) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    Load(const Load&) = delete;
-    Load& operator=(const Load&) = delete;
-
-private:
-    std::vector<pid_t> pids_;
-};
 
 const std::string kPolicies = "Software\\Policies\\Microsoft\\Internet Explorer";
 const std::string kSystem = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
@@ -83,7 +51,6 @@ TEST(RemoveAllInterop, WinesRegFindsWhatTheSuccessTextSays) {
     const int rounds = setting("QUORVANE_INTEROP_ROUNDS", 4);
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::seconds(setting("QUORVANE_INTEROP_SECONDS", 120));
-    const Load load(setting("QUORVANE_INTEROP_LOAD", 0));
     const auto keysAreThereAndEmpty = [&](bool there) {
         for (const char* hive : {"HKCU", "HKLM"}) {
             for (const char* key :
