@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -305,31 +304,6 @@ TEST(OfflineWrite, AHiveDamagedAfterItWasReadIsNotWritten) {
               kRegistryIoFailed);
     EXPECT_TRUE(contains(registry->lastFailure(), "checksum is wrong")) << registry->lastFailure();
     EXPECT_TRUE(unchanged(hives.user(), damaged));
-}
-
-// A real short write: the file size limit stops hivex half-way through the new file.
-TEST(FailedWrite, AFileSizeLimitMidWriteLeavesTheHiveAsItWas) {
-    Hives hives;
-    auto registry = hives.open();
-    makeKey(*registry, kCurrentUser, kRestrictionsKey);
-    const std::string before = readFile(hives.user());
-    const std::set<std::string> names = hives.names();
-    const std::string large(16000, 'x');
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = 16 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const Status status =
-        write(*registry, kCurrentUser, kRestrictionsKey, "Large", {kRegBinary, large});
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-
-    EXPECT_EQ(status, kRegistryIoFailed);
-    EXPECT_TRUE(contains(registry->lastFailure(), "cannot write " + hives.user().string()));
-    EXPECT_TRUE(unchanged(hives.user(), before));
-    EXPECT_EQ(hives.names(), names) << "nothing left beside the hive";
 }
 
 TEST(OfflineWrite, AHiveChangedMeanwhileByAnotherProgramIsNotOverwritten) {
