@@ -238,6 +238,22 @@ TEST_F(General2Test, DeleteValueTellsWhetherItDeleted) {
               platform::kFileNotFound);
 }
 
+// A hive the user may not write refuses every change with access denied, and says so.
+TEST_F(General2Test, ChangesInARefusedHiveAreRefusedWithTheirStatus) {
+    makeKey(base, kLocalMachine, kScratch);
+    recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
+    const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
+    for (const Result<void>& result :
+         {general.SetDwordValue(path, "v", 1), general.SetStringValue(path, "v", "t"),
+          general.CreateKey(path + "\\New"), general.DeleteKey(path)}) {
+        EXPECT_EQ(refusal(result), platform::kAccessDenied);
+    }
+    EXPECT_TRUE(keyExists(base, kLocalMachine, kScratch));
+    EXPECT_EQ(stored(base, kLocalMachine, kScratch, "v"), std::nullopt);
+    // Reading is still allowed.
+    EXPECT_EQ(refusal(general.GetDwordValue(path, "v").status()), platform::kFileNotFound);
+}
+
 // A user without administrator rights may hold 0x3F on a policy key but not KEY_ALL_ACCESS, nor
 // write rights where only reading is needed.
 using registry::General2;
@@ -298,9 +314,8 @@ TEST_F(General2Test, AValueWriteRefusedAfterItsKeyOpenedCarriesItsStatus) {
 }
 
 #ifndef _WIN32
-// What only the hive store can show: its own words for why an operation did not take effect. A
-// store that only reads refuses every change with access denied, and says why; reading goes on.
-TEST_F(General2Test, ChangesInAHiveStoreThatOnlyReadsCarryItsReason) {
+// What only the hive store can show: its own words for why an operation did not take effect.
+TEST_F(General2Test, AChangeInAHiveStoreThatOnlyReadsCarriesItsReason) {
     const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
     TempDir temp;
     {
@@ -309,18 +324,11 @@ TEST_F(General2Test, ChangesInAHiveStoreThatOnlyReadsCarryItsReason) {
     }
     platform::HiveStore reading(temp.path(), platform::HiveStore::Creation::UseExisting,
                                 platform::HiveStore::Use::ReadOnly);
-    registry::General2 general(reading, messages);
-    for (const Result<void>& result :
-         {general.SetDwordValue(path, "v", 1), general.SetStringValue(path, "v", "t"),
-          general.CreateKey(path + "\\New"), general.DeleteKey(path)}) {
-        ASSERT_FALSE(result);
-        EXPECT_EQ(result.failure().status, platform::kAccessDenied);
-        EXPECT_TRUE(contains(result.failure().reason, "opened for reading only"))
-            << result.failure().reason;
-    }
-    EXPECT_TRUE(keyExists(reading, kLocalMachine, kScratch));
-    EXPECT_EQ(stored(reading, kLocalMachine, kScratch, "v"), std::nullopt);
-    EXPECT_EQ(refusal(general.GetDwordValue(path, "v").status()), platform::kFileNotFound);
+    const Result<void> written = registry::General2(reading, messages).SetDwordValue(path, "v", 1);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.failure().status, platform::kAccessDenied);
+    EXPECT_TRUE(contains(written.failure().reason, "opened for reading only"))
+        << written.failure().reason;
 }
 
 // A hive file spoilt meanwhile is named in each failure, of a read and of a write.
