@@ -152,7 +152,8 @@ TEST(HiveFileTest, AKeyHasASectionOnlyWhileWineWouldWriteOne) {
     EXPECT_TRUE(contains(text, "[Software\\\\Gamma] ")) << "empty leaf keeps one";
 }
 
-// The forms Wine's own files lack; the fixtures' values are rendered anew above.
+// The forms Wine's own files lack; the fixtures' values are rendered anew below. That every form
+// reads back as it was, the tree property at the end holds for any type and data.
 struct ValueForm {
     const char* what;
     ValueData data;
@@ -160,13 +161,8 @@ struct ValueForm {
 };
 class ValueForms : public ::testing::TestWithParam<ValueForm> {};
 
-TEST_P(ValueForms, RenderAsWineDoesAndReadBack) {
-    const ValueForm& c = GetParam();
-    const std::string line = renderValueLine(u"v", c.data, "\n");
-    EXPECT_EQ(line, c.line);
-    const ValueData back = decodeValueData(line.substr(line.find('=') + 1));
-    EXPECT_EQ(back.type, c.data.type);
-    EXPECT_EQ(back.bytes, c.data.bytes);
+TEST_P(ValueForms, RenderAsWineDoes) {
+    EXPECT_EQ(renderValueLine(u"v", GetParam().data, "\n"), GetParam().line);
 }
 
 INSTANTIATE_TEST_SUITE_P(
