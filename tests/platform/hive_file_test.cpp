@@ -521,8 +521,11 @@ rc::Gen<DrawnKey> drawnKey(int depth) {
             const auto type = *rc::gen::oneOf(
                 rc::gen::elementOf(std::vector<std::uint32_t>{0, 1, 2, 3, 4, 7, 11}),
                 rc::gen::arbitrary<std::uint32_t>());
-            return ValueData{type, *rc::gen::oneOf(rc::gen::map(drawnName(false), sz),
-                                                   rc::gen::arbitrary<std::string>())};
+            // Four bytes often, so that DWORDs take their own form.
+            return ValueData{
+                type, *rc::gen::oneOf(
+                          rc::gen::map(drawnName(false), sz), rc::gen::arbitrary<std::string>(),
+                          rc::gen::container<std::string>(4, rc::gen::arbitrary<char>()))};
         });
         key.values =
             namedOnce(*rc::gen::container<std::vector<std::pair<std::u16string, ValueData>>>(
