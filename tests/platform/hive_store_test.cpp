@@ -374,8 +374,8 @@ TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstWriteOtherDirectoriesMustExist)
 
 // Another program changes a hive after its [path] lines were found and before its sections are
 // read: the reader notices, rather than reading bytes of another version at the old places (or
-// faulting on a file cut short, as a mapping of it would). A hive replaced, or written in place
-// with its time set back: the two tests after this one, through the store.
+// faulting on a file cut short, as a mapping of it would). A hive replaced within one tick, or
+// written in place with its time set back: the two tests after this one, through the store.
 struct ChangeCase {
     const char* what;
     bool holding;  // the descriptor still open from the search, else opened again for the read
@@ -425,6 +425,11 @@ INSTANTIATE_TEST_SUITE_P(
     Changes, ChangedWhileReadTest,
     ::testing::Values(ChangeCase{"cut short while held", true, truncateToHalf},
                       ChangeCase{"cut short", false, truncateToHalf},
+                      ChangeCase{"replaced by rename", false,
+                                 [](const fs::path& file) {
+                                     writeFile(file.string() + ".new", readFile(file));
+                                     fs::rename(file.string() + ".new", file);
+                                 }},
                       ChangeCase{"removed", false, [](const fs::path& file) { fs::remove(file); }}),
     testing::CaseName());
 
