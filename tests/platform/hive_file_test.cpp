@@ -152,7 +152,8 @@ TEST(HiveFileTest, AKeyHasASectionOnlyWhileWineWouldWriteOne) {
     EXPECT_TRUE(contains(text, "[Software\\\\Gamma] ")) << "empty leaf keeps one";
 }
 
-// The forms Wine's own files lack; the fixtures' values are rendered anew above.
+// The forms Wine's own files lack; the fixtures' values are rendered anew below. That every form
+// reads back as it was, the tree property at the end holds for any type and data.
 struct ValueForm {
     const char* what;
     ValueData data;
@@ -160,13 +161,8 @@ struct ValueForm {
 };
 class ValueForms : public ::testing::TestWithParam<ValueForm> {};
 
-TEST_P(ValueForms, RenderAsWineDoesAndReadBack) {
-    const ValueForm& c = GetParam();
-    const std::string line = renderValueLine(u"v", c.data, "\n");
-    EXPECT_EQ(line, c.line);
-    const ValueData back = decodeValueData(line.substr(line.find('=') + 1));
-    EXPECT_EQ(back.type, c.data.type);
-    EXPECT_EQ(back.bytes, c.data.bytes);
+TEST_P(ValueForms, RenderAsWineDoes) {
+    EXPECT_EQ(renderValueLine(u"v", GetParam().data, "\n"), GetParam().line);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -525,8 +521,11 @@ rc::Gen<DrawnKey> drawnKey(int depth) {
             const auto type = *rc::gen::oneOf(
                 rc::gen::elementOf(std::vector<std::uint32_t>{0, 1, 2, 3, 4, 7, 11}),
                 rc::gen::arbitrary<std::uint32_t>());
-            return ValueData{type, *rc::gen::oneOf(rc::gen::map(drawnName(false), sz),
-                                                   rc::gen::arbitrary<std::string>())};
+            // Four bytes often, so that DWORDs take their own form.
+            return ValueData{
+                type, *rc::gen::oneOf(
+                          rc::gen::map(drawnName(false), sz), rc::gen::arbitrary<std::string>(),
+                          rc::gen::container<std::string>(4, rc::gen::arbitrary<char>()))};
         });
         key.values =
             namedOnce(*rc::gen::container<std::vector<std::pair<std::u16string, ValueData>>>(

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -225,11 +226,15 @@ TEST(HiveStoreFaultTest, TwoProcessesWritingAtOnceLoseNoUpdate) {
     EXPECT_EQ(missing, 0);
 }
 
-// Failures of user.reg's write, injected at each step of the file layer; system.reg, written
-// after it in the same batch, succeeds. The loss must be reported for user.reg with its cause.
+// Failures of the user hive's write, injected at each step of the file layer, for both kinds of
+// hive file; the machine hive, written after it in the same batch, is stored. The loss is reported
+// for the user hive with its cause, that file stays as it was with nothing left beside it, and the
+// registry still shows the user hive as it is.
+using Step = quorvane::formats::WriteStep;
 struct InjectedFault {
     const char* what;
-    quorvane::formats::WriteStep step;
+    Hives::Kind kind;
+    Step step;
     int error;
     Status status;
     const char* cause;
@@ -237,59 +242,81 @@ struct InjectedFault {
 
 InjectedFault injected;
 int locksTaken = 0;
-int failUserHive(quorvane::formats::WriteStep step, const std::string& fileName) {
+int failUserHive(Step step, const std::string& fileName) {
     if (step != injected.step) {
         return 0;
     }
-    // The lock file serves both hives; user.reg is stored first and takes it first.
+    // The hive store's lock file serves both hives; user.reg is stored first and takes it first.
     const bool user =
-        step == quorvane::formats::WriteStep::Lock ? locksTaken++ == 0 : fileName == "user.reg";
+        step == Step::Lock ? locksTaken++ == 0 : fileName == "user.reg" || fileName == "NTUSER.DAT";
     return user ? injected.error : 0;
 }
 
-class InjectedFaultTest : public ::testing::TestWithParam<InjectedFault> {
+class FailedWrite : public ::testing::TestWithParam<InjectedFault> {
 protected:
-    ~InjectedFaultTest() override { quorvane::formats::setFaultHook(nullptr); }
+    ~FailedWrite() override { quorvane::formats::setFaultHook(nullptr); }
 };
 
-TEST_P(InjectedFaultTest, ALostUserHiveIsReportedWithItsCauseBesideAStoredMachineHive) {
-    TempDir dir;
-    copyFixtureHives(dir.path());
-    const std::string user = readFile(dir.path() / "user.reg");
-    HiveStore store(dir.path());
+TEST_P(FailedWrite, LosesOnlyTheUserHiveAndSaysWhy) {
+    const Hives hives(GetParam().kind);
+    put(*hives.registry(), kCurrentUser, kKeyPath, "Old", dword(1));
+    const std::string user = readFile(hives.user());
+    const std::set<std::string> names = hives.names();
+    const auto registry = hives.registry();
     injected = GetParam();
     locksTaken = 0;
     quorvane::formats::setFaultHook(failUserHive);
 
-    BatchScope batch(store);
-    put(store, kCurrentUser, kKeyPath, "Lost", dword(1));
-    put(store, kLocalMachine, kKeyPath, "Kept", dword(2));
+    BatchScope batch(*registry);
+    put(*registry, kCurrentUser, kKeyPath, "Lost", dword(1));
+    put(*registry, kLocalMachine, kKeyPath, "Kept", dword(2));
     const StoreFailures failures = batch.finish();
     quorvane::formats::setFaultHook(nullptr);
 
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].root, kCurrentUser);
     EXPECT_EQ(failures[0].status, GetParam().status);
-    EXPECT_TRUE(contains(failures[0].reason, GetParam().cause));
-    EXPECT_TRUE(contains(failures[0].reason, dir.path().string()));
-    EXPECT_EQ(store.lastFailure(), failures[0].reason) << "cleared by the stored machine hive";
-    EXPECT_EQ(readFile(dir.path() / "user.reg"), user);
-    EXPECT_EQ(snapshot(dir.path()).size(), 4u) << "three hives and the lock file, no leftovers";
-    HiveStore reopened(dir.path());
-    EXPECT_EQ(stored(reopened, kLocalMachine, kKeyPath, "Kept"), dword(2));
-    EXPECT_EQ(stored(reopened, kCurrentUser, kKeyPath, "Lost"), std::nullopt);
+    EXPECT_TRUE(contains(failures[0].reason, GetParam().cause)) << failures[0].reason;
+    // The file refused: the user hive, or the lock file beside it.
+    const fs::path refused = GetParam().step == Step::Lock
+                                 ? hives.user().parent_path() / ".quorvane-lock"
+                                 : hives.user();
+    EXPECT_TRUE(contains(failures[0].reason, refused.string())) << failures[0].reason;
+    EXPECT_EQ(registry->lastFailure(), failures[0].reason) << "cleared by the stored machine hive";
+    EXPECT_TRUE(unchanged(hives.user(), user));
+    EXPECT_EQ(hives.names(), names) << "nothing left beside the hives";
+    EXPECT_EQ(stored(*registry, kCurrentUser, kKeyPath, "Lost"), std::nullopt);
+    EXPECT_EQ(stored(*registry, kCurrentUser, kKeyPath, "Old"), dword(1));
+    EXPECT_EQ(stored(*hives.registry(), kLocalMachine, kKeyPath, "Kept"), dword(2));
 }
 
-using Step = quorvane::formats::WriteStep;
+constexpr auto kText = Hives::Kind::Text;
+constexpr auto kBinary = Hives::Kind::Binary;
 INSTANTIATE_TEST_SUITE_P(
-    Steps, InjectedFaultTest,
-    ::testing::Values(
-        InjectedFault{"create ENOSPC", Step::Create, ENOSPC, kRegistryIoFailed, "disk full"},
-        InjectedFault{"write EDQUOT", Step::Write, EDQUOT, kRegistryIoFailed, "disk full"},
-        InjectedFault{"flush EIO", Step::Flush, EIO, kRegistryIoFailed, "input/output error"},
-        InjectedFault{"rename EIO", Step::Rename, EIO, kRegistryIoFailed, "input/output error"},
-        InjectedFault{"rename EPERM", Step::Rename, EPERM, kAccessDenied, "permission denied"},
-        InjectedFault{"lock ENOLCK", Step::Lock, ENOLCK, kRegistryIoFailed, "no locks available"}),
+    Steps, FailedWrite,
+    ::testing::Values(InjectedFault{"text create ENOSPC", kText, Step::Create, ENOSPC,
+                                    kRegistryIoFailed, "disk full"},
+                      InjectedFault{"text write EDQUOT", kText, Step::Write, EDQUOT,
+                                    kRegistryIoFailed, "disk full"},
+                      InjectedFault{"text flush EIO", kText, Step::Flush, EIO, kRegistryIoFailed,
+                                    "input/output error"},
+                      InjectedFault{"text rename EIO", kText, Step::Rename, EIO, kRegistryIoFailed,
+                                    "input/output error"},
+                      InjectedFault{"text rename EPERM", kText, Step::Rename, EPERM, kAccessDenied,
+                                    "permission denied"},
+                      InjectedFault{"text lock ENOLCK", kText, Step::Lock, ENOLCK,
+                                    kRegistryIoFailed, "no locks available"},
+                      InjectedFault{"binary create ENOSPC", kBinary, Step::Create, ENOSPC,
+                                    kRegistryIoFailed, "disk full"},
+                      InjectedFault{"binary write ENOSPC", kBinary, Step::Write, ENOSPC,
+                                    kRegistryIoFailed, "disk full"},
+                      InjectedFault{"binary flush EIO", kBinary, Step::Flush, EIO,
+                                    kRegistryIoFailed, "cannot flush"},
+                      InjectedFault{"binary rename EIO", kBinary, Step::Rename, EIO,
+                                    kRegistryIoFailed, "cannot replace"},
+                      // A refusal of the file system is one of access.
+                      InjectedFault{"binary read-only mount", kBinary, Step::Create, EROFS,
+                                    kAccessDenied, "read-only file system"}),
     CaseName());
 
 // A prefix laid out as Debian's Wine lays it out, with its server directory under a TMPDIR of

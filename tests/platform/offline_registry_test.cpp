@@ -1,18 +1,20 @@
-// An offline Windows installation's hives: the generated empty hive is one that hivex and two
-// independent readers accept, and no change ever damages a hive: unclean hives, pending logs and
-// failed writes leave the file as it was, and say why.
+// An offline Windows installation: finding its hives and users; the generated empty hive is one
+// that hivex and two independent readers accept; and no change ever damages a hive: unclean
+// hives, pending logs, mounts that refuse writes and failed writes leave the file as it was, and
+// say why.
 #include "platform/offline_registry.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <hivex.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,9 +25,11 @@
 #include "platform/hive_io.h"
 #include "platform/offline_hive_file.h"
 #include "platform/regf_header.h"
+#include "platform/windows_installation.h"
 #include "tests/platform/platform_rig.h"
 #include "tests/support/contains.h"
 #include "tests/support/empty_hive.h"
+#include "tests/support/fake_installation.h"
 #include "tests/support/hive_readers.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -36,42 +40,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace quorvane::platform;
 
-// An installation's two hives side by side, the backups elsewhere.
-class Hives {
-public:
-    Hives() {
-        writeEmptyHive(software());
-        writeEmptyHive(user(), {.fileName = u"NTUSER.DAT"});
-    }
-    fs::path software() const { return dir_.path() / "SOFTWARE"; }
-    fs::path user() const { return dir_.path() / "NTUSER.DAT"; }
-    fs::path backups() const { return dir_.path() / "backups"; }
-    OfflineHives hives() const {
-        return {{software(), "SOFTWARE"}, OfflineHive{user(), "ann"}, backups()};
-    }
-    std::unique_ptr<OfflineRegistry> open() const {
-        return std::make_unique<OfflineRegistry>(hives());
-    }
-    std::vector<fs::path> leftovers() const {
-        std::vector<fs::path> found;
-        for (const auto& entry : fs::directory_iterator(dir_.path())) {
-            if (entry.path().filename().string().starts_with(".")) {
-                found.push_back(entry.path());
-            }
-        }
-        return found;
-    }
-
-private:
-    TempDir dir_;
-};
-
-// Whole files compared without printing them: hives are mostly zeros.
-::testing::AssertionResult unchanged(const fs::path& file, const std::string& before) {
-    return readFile(file) == before ? ::testing::AssertionSuccess()
-                                    : ::testing::AssertionFailure() << file << " changed";
-}
-
 std::size_t copiesIn(const fs::path& backups) {
     std::error_code ignored;
     return fs::exists(backups) ? static_cast<std::size_t>(
@@ -81,19 +49,9 @@ std::size_t copiesIn(const fs::path& backups) {
 
 const std::string kFarKey = "Software\\Far";
 
-TEST(EmptyHive, HivexOpensItAndBothIndependentReadersReadWhatIsWrittenInto) {
+// That the empty hive is clean and whole every test here shows: the registry opens no other hive.
+TEST(EmptyHive, BothIndependentReadersReadWhatIsWrittenInto) {
     Hives hives;
-    const std::string bytes = readFile(hives.user());
-    const auto header = regf::parseBaseBlock(bytes);
-    ASSERT_TRUE(header);
-    EXPECT_TRUE(header->checksumMatches);
-    EXPECT_TRUE(header->writtenBackCleanly());
-    hive_h* h = hivex_open(hives.user().c_str(), 0);
-    ASSERT_NE(h, nullptr) << std::strerror(errno);
-    EXPECT_EQ(hivex_node_nr_children(h, hivex_root(h)), 0u);
-    hivex_close(h);
-    EXPECT_TRUE(contains(regedExport(hives.user(), "HKEY_CURRENT_USER"), "[HKEY_CURRENT_USER]"));
-
     {
         auto registry = hives.open();
         put(*registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
@@ -338,86 +296,6 @@ TEST(OfflineWrite, AHiveDamagedAfterItWasReadIsNotWritten) {
     EXPECT_TRUE(unchanged(hives.user(), damaged));
 }
 
-struct Fault {
-    const char* name;
-    formats::WriteStep step;
-    int error;
-    const char* cause;
-    Status status = kRegistryIoFailed;  // a refusal of the file system is one of access
-};
-
-Fault injected;
-int failUserHive(formats::WriteStep step, const std::string& fileName) {
-    return step == injected.step && fileName == "NTUSER.DAT" ? injected.error : 0;
-}
-
-class FailedWrite : public ::testing::TestWithParam<Fault> {
-protected:
-    ~FailedWrite() override { formats::setFaultHook(nullptr); }
-};
-
-// In one batch the machine hive is stored and the user hive's failure is reported with its
-// cause; that hive stays as it was, and so does what the registry shows of it.
-TEST_P(FailedWrite, LeavesTheHiveAsItWasAndSaysWhy) {
-    Hives hives;
-    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Old", dword(1));
-    const std::string before = readFile(hives.user());
-    auto registry = hives.open();
-    injected = GetParam();
-    formats::setFaultHook(failUserHive);
-
-    BatchScope batch(*registry);
-    put(*registry, kCurrentUser, kRestrictionsKey, "Lost", dword(1));
-    put(*registry, kLocalMachine, kRestrictionsKey, "Kept", dword(2));
-    const StoreFailures failures = batch.finish();
-    formats::setFaultHook(nullptr);
-
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].root, kCurrentUser);
-    EXPECT_EQ(failures[0].status, GetParam().status);
-    EXPECT_TRUE(contains(failures[0].reason, GetParam().cause));
-    EXPECT_TRUE(contains(failures[0].reason, hives.user().string()));
-    EXPECT_TRUE(unchanged(hives.user(), before));
-    EXPECT_TRUE(hives.leftovers().empty());
-    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Lost"), std::nullopt);
-    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Old"), dword(1));
-    EXPECT_EQ(stored(*hives.open(), kLocalMachine, kRestrictionsKey, "Kept"), dword(2));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Offline, FailedWrite,
-    ::testing::Values(Fault{"DiskFullOnCreate", formats::WriteStep::Create, ENOSPC, "disk full"},
-                      Fault{"DiskFullOnWrite", formats::WriteStep::Write, ENOSPC, "disk full"},
-                      Fault{"FlushFails", formats::WriteStep::Flush, EIO, "cannot flush"},
-                      Fault{"RenameFails", formats::WriteStep::Rename, EIO, "cannot replace"},
-                      Fault{"ReadOnlyMount", formats::WriteStep::Create, EROFS,
-                            "read-only file system", kAccessDenied}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// A real short write: the file size limit stops hivex half-way through the new file.
-TEST(FailedWrite, AFileSizeLimitMidWriteLeavesTheHiveAsItWas) {
-    Hives hives;
-    auto registry = hives.open();
-    makeKey(*registry, kCurrentUser, kRestrictionsKey);
-    const std::string before = readFile(hives.user());
-    const std::string large(16000, 'x');
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = 16 * 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const Status status =
-        write(*registry, kCurrentUser, kRestrictionsKey, "Large", {kRegBinary, large});
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-
-    EXPECT_EQ(status, kRegistryIoFailed);
-    EXPECT_TRUE(contains(registry->lastFailure(), "cannot write " + hives.user().string()));
-    EXPECT_TRUE(unchanged(hives.user(), before));
-    EXPECT_TRUE(hives.leftovers().empty());
-}
-
 TEST(OfflineWrite, AHiveChangedMeanwhileByAnotherProgramIsNotOverwritten) {
     Hives hives;
     Hives elsewhere;
@@ -445,6 +323,10 @@ TEST(OfflineWrite, WhatAnOpenBatchHeldBackIsStoredWhenTheRegistryGoes) {
     EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictionsKey, "Held"), dword(1));
 }
 
+int fillTheDiskForTheUserHive(formats::WriteStep step, const std::string& fileName) {
+    return step == formats::WriteStep::Write && fileName == "NTUSER.DAT" ? ENOSPC : 0;
+}
+
 // Each session that writes keeps a copy of a hive before its first change. The first copy ever
 // (the hive before Quorvane first changed it) stays, and the newest two; a write that fails
 // (the disk full) keeps no copy and pushes none out.
@@ -454,12 +336,11 @@ TEST(OfflineWrite, KeepsTheFirstAndTheNewestTwoCopiesAndNoneOfAFailedWrite) {
     const fs::path others = hives.backups() / "ann-x-20000101T000000.000000000Z.hive";
     fs::create_directories(hives.backups());
     writeFile(others, "another user's copy");
-    injected = {"", formats::WriteStep::Write, ENOSPC, ""};
     std::vector<std::string> written;  // the hive before each session that wrote
     for (int session = 0; session < 7; ++session) {
         const bool fails = session >= 1 && session <= 3;
         const std::string before = readFile(hives.user());
-        formats::setFaultHook(fails ? failUserHive : nullptr);
+        formats::setFaultHook(fails ? fillTheDiskForTheUserHive : nullptr);
         auto registry = hives.open();
         EXPECT_EQ(write(*registry, kCurrentUser, kRestrictionsKey, "Session", dword(session)),
                   fails ? kRegistryIoFailed : kSuccess);
@@ -631,6 +512,191 @@ TEST(OfflineWrite, TheNewHiveKeepsModeAndAccessTime) {
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(info.st_atim.tv_sec, 1000000000);
     EXPECT_GT(info.st_mtim.tv_sec, 1000000000);
+}
+
+// On mounts that refuse writes: a read-only mount (as ntfs-3g mounts a hibernated Windows) and a
+// full disk. Each case gets a small tmpfs of its own in a private mount namespace (a user
+// namespace too when not run as root); where the system allows neither, the cases are skipped.
+bool writeText(const char* file, const std::string& text) {
+    std::ofstream out(file);
+    return static_cast<bool>(out << text);
+}
+
+// A mount namespace of this process's own, so that its mounts are seen by nobody else and go
+// with it. ctest runs each case in a process of its own.
+bool privateMounts() {
+    static const bool done = [] {
+        const uid_t uid = ::geteuid();
+        const gid_t gid = ::getegid();
+        if (uid != 0) {
+            if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
+                !writeText("/proc/self/setgroups", "deny") ||
+                !writeText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+                !writeText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+                return false;
+            }
+        } else if (::unshare(CLONE_NEWNS) != 0) {
+            return false;
+        }
+        return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    }();
+    return done;
+}
+
+std::string fillKey(std::size_t number) {
+    return std::string(kRestrictionsKey) + "\\Fill" + std::to_string(number);
+}
+
+class SmallMount : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!privateMounts()) {
+            GTEST_SKIP() << "no mount namespace here: " << std::strerror(errno);
+        }
+        ASSERT_EQ(::mount("tmpfs", mount_.path().c_str(), "tmpfs", 0, "size=64k"), 0)
+            << std::strerror(errno);
+        mounted_ = true;
+    }
+    void TearDown() override {
+        if (mounted_) {
+            ::umount2(mount_.path().c_str(), MNT_DETACH);
+        }
+    }
+
+    // The user's hive on the small mount, already holding `fill` bytes of values; SOFTWARE and
+    // the backups stay outside it.
+    OfflineHives hives(std::size_t fill) {
+        {
+            // In values of one cell each, as Windows keeps values of up to 16 KB.
+            const auto registry = elsewhere_.open();
+            for (std::size_t done = 0; done < fill; done += 8000) {
+                put(*registry, kCurrentUser, fillKey(done / 8000), "Data",
+                    {kRegBinary, std::string(std::min<std::size_t>(fill - done, 8000), 'f')});
+            }
+        }
+        fs::copy_file(elsewhere_.user(), mount_.path() / "NTUSER.DAT");
+        OfflineHives result = elsewhere_.hives();
+        result.user->file = mount_.path() / "NTUSER.DAT";
+        return result;
+    }
+
+    TempDir mount_;
+    Hives elsewhere_;
+    bool mounted_ = false;
+};
+
+TEST_F(SmallMount, AReadOnlyMountIsRefusedWithTheReason) {
+    const OfflineHives installation = hives(1000);
+    const std::string before = readFile(installation.user->file);
+    ASSERT_EQ(::mount(nullptr, mount_.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+        << std::strerror(errno);
+
+    OfflineRegistry registry(installation);
+    EXPECT_EQ(stored(registry, kCurrentUser, fillKey(0), "Data")->bytes.size(), 1000u);
+    EXPECT_EQ(write(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1)),
+              kWriteProtected);
+    EXPECT_TRUE(contains(registry.lastFailure(), "read-only mount"));
+    EXPECT_TRUE(contains(registry.lastFailure(), offline::kShutDownAdvice));
+    EXPECT_TRUE(readFile(installation.user->file) == before);
+    EXPECT_TRUE(registry.backups().empty());
+}
+
+// The new version does not fit beside the old one: the disk fills while hivex writes it.
+TEST_F(SmallMount, AFullDiskLeavesTheHiveAsItWasAndSaysSo) {
+    const OfflineHives installation = hives(36 * 1024);
+    const std::string before = readFile(installation.user->file);
+
+    OfflineRegistry registry(installation);
+    EXPECT_EQ(write(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1)),
+              kRegistryIoFailed);
+    EXPECT_TRUE(contains(registry.lastFailure(), "disk full"));
+    EXPECT_TRUE(readFile(installation.user->file) == before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(mount_.path()), {}), 1)
+        << "no new version left behind";
+    EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
+}
+
+// Finding an installation's hives and users on a case-sensitive mount.
+TEST(WindowsInstallation, FindsSoftwareAndTheListedUsersWithHivesRegardlessOfCase) {
+    TempDir root;
+    const FakeInstallation made = makeFakeInstallation(root.path());
+    const WindowsInstallation found = findWindowsInstallation(root.path());
+    EXPECT_EQ(found.software, made.software);
+    // bob's folder is gone and the system profile is not under Users.
+    ASSERT_EQ(found.users.size(), 2u);
+    EXPECT_EQ(found.users[0].name, "Ann");
+    EXPECT_EQ(found.users[0].hive, made.ann);
+    EXPECT_EQ(found.users[0].sid, "S-1-5-21-1-2-3-1001");
+    EXPECT_EQ(found.users[1].name, "default");
+    EXPECT_EQ(found.users[1].hive, made.defaultProfile);
+    EXPECT_EQ(found.users[1].sid, "");
+
+    EXPECT_EQ(findUser(found, "ANN"), &found.users[0]);
+    EXPECT_EQ(findUser(found, "Default"), &found.users[1]);
+    EXPECT_EQ(findUser(found, "bob"), nullptr);
+    EXPECT_EQ(onlyUser(found), &found.users[0]) << "the default profile is no second user";
+    EXPECT_EQ(found.identity, std::string("machine-") + kFakeMachineGuid);
+}
+
+// The fake installation with more profiles in its list, each a folder under Users with a hive.
+struct Profile {
+    const char* sid;
+    std::string imagePath;  // the profile's registered path, its NUL included
+    const char* folder;
+};
+WindowsInstallation withProfiles(const std::filesystem::path& root,
+                                 std::initializer_list<Profile> profiles) {
+    const FakeInstallation made = makeFakeInstallation(root);
+    {
+        OfflineRegistry registry({{made.software, "SOFTWARE"}, std::nullopt, root / "b"});
+        for (const Profile& profile : profiles) {
+            put(registry, kLocalMachine,
+                std::string("Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
+                    profile.sid,
+                "ProfileImagePath", {kRegExpandSz, profile.imagePath});
+        }
+    }
+    for (const Profile& profile : profiles) {
+        std::filesystem::create_directories(root / "users" / profile.folder);
+        std::filesystem::copy_file(made.ann, root / "users" / profile.folder / "NTUSER.DAT");
+    }
+    return findWindowsInstallation(root);
+}
+
+// Names compare as Windows compares them, beyond ASCII too: a profile whose registered path
+// differs from its folder in a letter's case is found, and two names that differ in a letter
+// are two users, each with copies of their own.
+TEST(WindowsInstallation, LettersBeyondAsciiCompareAsOnWindows) {
+    TempDir root;
+    const WindowsInstallation found = withProfiles(
+        root.path(),
+        {{"S-1-5-21-1-2-3-1004", std::string("C:\\Users\\\xC5\x81UKASZ") + '\0', "\xC5\x81ukasz"},
+         {"S-1-5-21-1-2-3-1005", std::string("C:\\Users\\\xC5\xBBukasz") + '\0', "\xC5\xBCukasz"}});
+    const WindowsUser* lukasz = findUser(found, "\xC5\x82ukasz");
+    const WindowsUser* zukasz = findUser(found, "\xC5\xBBUKASZ");
+    ASSERT_NE(lukasz, nullptr);
+    ASSERT_NE(zukasz, nullptr);
+    EXPECT_EQ(lukasz->sid, "S-1-5-21-1-2-3-1004");
+    EXPECT_EQ(zukasz->sid, "S-1-5-21-1-2-3-1005");
+    EXPECT_NE(hivesOf(found, *lukasz, "b").user->label, hivesOf(found, *zukasz, "b").user->label);
+}
+
+// A profile path may end in a backslash; its last folder is still the user's.
+TEST(WindowsInstallation, AProfilePathEndingInABackslashNamesItsFolder) {
+    TempDir root;
+    const WindowsInstallation found = withProfiles(
+        root.path(), {{"S-1-5-21-1-2-3-1003", std::string("C:\\Users\\cy\\\0", 13), "cy"}});
+    ASSERT_NE(findUser(found, "cy"), nullptr);
+    EXPECT_EQ(findUser(found, "cy")->sid, "S-1-5-21-1-2-3-1003");
+    EXPECT_EQ(onlyUser(found), nullptr) << "Ann and cy";
+}
+
+TEST(WindowsInstallation, AFolderWithoutSoftwareIsNoInstallation) {
+    TempDir root;
+    std::filesystem::create_directories(root.path() / "Windows" / "System32" / "config");
+    const std::string refusal = refusalOf([&] { findWindowsInstallation(root.path()); });
+    EXPECT_TRUE(contains(refusal, "Windows/System32/config/SOFTWARE"));
+    EXPECT_TRUE(contains(refusal, root.path().string()));
 }
 
 }  // namespace

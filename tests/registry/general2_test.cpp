@@ -1,5 +1,6 @@
 // The registry module on the registry each build has (hive store natively, Win32 under Wine).
-// Effects are read back through RegistryApi itself, not through the module under test.
+// Effects are read back through RegistryApi itself, not through the module under test. Natively
+// also the hive store's own reasons.
 #include "registry/general2.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include "platform/hive_store.h"
+#include "tests/support/contains.h"
+#include "tests/support/temp_dir.h"
+#endif
 #include "tests/support/case_name.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/recording_registry.h"
@@ -306,6 +312,46 @@ TEST_F(General2Test, AValueWriteRefusedAfterItsKeyOpenedCarriesItsStatus) {
     EXPECT_EQ(refusal(general.SetStringValue(path, "v", "t")), platform::kRegistryIoFailed);
     EXPECT_EQ(stored(base, kCurrentUser, kScratch, "v"), std::nullopt);
 }
+
+#ifndef _WIN32
+// What only the hive store can show: its own words for why an operation did not take effect.
+TEST_F(General2Test, AChangeInAHiveStoreThatOnlyReadsCarriesItsReason) {
+    const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
+    TempDir temp;
+    {
+        platform::HiveStore store(temp.path(), platform::HiveStore::Creation::CreateIfMissing);
+        makeKey(store, kLocalMachine, kScratch);
+    }
+    platform::HiveStore reading(temp.path(), platform::HiveStore::Creation::UseExisting,
+                                platform::HiveStore::Use::ReadOnly);
+    const Result<void> written = registry::General2(reading, messages).SetDwordValue(path, "v", 1);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.failure().status, platform::kAccessDenied);
+    EXPECT_TRUE(contains(written.failure().reason, "opened for reading only"))
+        << written.failure().reason;
+}
+
+// A hive file spoilt meanwhile is named in each failure, of a read and of a write.
+TEST_F(General2Test, ASpoiltHiveFileIsNamedInEachFailure) {
+    const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
+    TempDir temp;
+    platform::HiveStore store(temp.path(), platform::HiveStore::Creation::CreateIfMissing);
+    registry::General2 general(store, messages);
+    ASSERT_TRUE(general.CreateKey(path));
+    writeFile(temp.path() / "system.reg", "not a registry\n");
+
+    const registry::ReadResult read = general.GetDwordValue(path, "v");
+    const Result<void> written = general.SetDwordValue(path, "v", 1);
+
+    EXPECT_EQ(read, registry::ReadResult::error());
+    for (const Result<void>& result : {read.status(), written}) {
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.failure().status, platform::kRegistryIoFailed);
+        EXPECT_TRUE(contains(result.failure().reason, "system.reg")) << result.failure().reason;
+    }
+    EXPECT_TRUE(messages.shown.empty());
+}
+#endif
 
 }  // namespace
 }  // namespace quorvane::testing
