@@ -132,9 +132,21 @@ bool FileSignature::link() const {
     return (mode & kKindMask) == kLinkKind;
 }
 
+// Exactly the names temporaryName() gives: ".NAME.quorvane-<process>-<number>". A user's own
+// file that only looks alike (".user.reg.quorvane-notes") is no leftover of Quorvane's.
 bool isTemporaryName(std::string_view name) {
-    const auto mark = name.find(kTemporaryMark);
-    return name.size() > 1 && name.front() == '.' && mark != std::string_view::npos && mark > 1;
+    const auto mark = name.rfind(kTemporaryMark);
+    if (name.size() < 2 || name.front() != '.' || mark == std::string_view::npos || mark < 2) {
+        return false;
+    }
+    const std::string_view numbers = name.substr(mark + std::strlen(kTemporaryMark));
+    const auto dash = numbers.find('-');
+    const auto digitsOnly = [](std::string_view text) {
+        return !text.empty() && std::all_of(text.begin(), text.end(),
+                                            [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return dash != std::string_view::npos && digitsOnly(numbers.substr(0, dash)) &&
+           digitsOnly(numbers.substr(dash + 1));
 }
 
 bool FolderLock::Key::operator<(const Key& other) const {

@@ -191,19 +191,10 @@ void copyInto(int from, int to, off_t size, const fs::path& file) {
     }
 }
 
+// A temporary name of the file layer's shape, made for this hive.
 bool isLeftover(const std::string& entry, const std::string& name) {
-    const std::string prefix = "." + name + ".quorvane-";
-    if (!entry.starts_with(prefix)) {
-        return false;
-    }
-    const std::string rest = entry.substr(prefix.size());
-    const std::size_t dash = rest.find('-');
-    const auto digits = [](std::string_view text) {
-        return !text.empty() &&
-               std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-    return dash != std::string::npos && digits(std::string_view(rest).substr(0, dash)) &&
-           digits(std::string_view(rest).substr(dash + 1));
+    return formats::isTemporaryName(entry) && entry.starts_with("." + name + ".quorvane-") &&
+           entry.rfind(".quorvane-") == name.size() + 1;
 }
 
 // Removes what a killed run of Quorvane left beside the hive: its own temporary names only, of

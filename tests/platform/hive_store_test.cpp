@@ -129,6 +129,8 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
 TEST_F(HiveStoreTest, LeftoversUmaskAndTheLockFile) {
     const fs::path leftover = dir_.path() / ".user.reg.quorvane-4242-17";
     writeFile(leftover, "half a hive");
+    const fs::path usersOwn = dir_.path() / ".user.reg.quorvane-notes";
+    writeFile(usersOwn, "not Quorvane's");
     const mode_t oldMask = ::umask(027);
     const fs::path own = dir_.path() / "own";
     HiveStore created(own, HiveStore::Creation::CreateIfMissing);
@@ -143,6 +145,7 @@ TEST_F(HiveStoreTest, LeftoversUmaskAndTheLockFile) {
     EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
     ::close(directory);
     EXPECT_FALSE(fs::exists(leftover));
+    EXPECT_TRUE(fs::exists(usersOwn)) << "only names Quorvane makes are its leftovers";
     struct stat lock {};
     ASSERT_EQ(::stat((dir_.path() / ".quorvane-lock").c_str(), &lock), 0);
     EXPECT_EQ(lock.st_mode & 0777, 0600u);
