@@ -142,8 +142,8 @@ bool isTemporaryName(std::string_view name) {
     const std::string_view numbers = name.substr(mark + std::strlen(kTemporaryMark));
     const auto dash = numbers.find('-');
     const auto digitsOnly = [](std::string_view text) {
-        return !text.empty() && std::all_of(text.begin(), text.end(),
-                                            [](char c) { return c >= '0' && c <= '9'; });
+        return !text.empty() &&
+               std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
     return dash != std::string_view::npos && digitsOnly(numbers.substr(0, dash)) &&
            digitsOnly(numbers.substr(dash + 1));
