@@ -1,5 +1,5 @@
-// The Startup folders' reader: scripts and registry files run as they are, shortcuts read by
-// their structure.
+// Shortcuts in the Startup folders, read by their structure: what they run, and what the reader
+// refuses.
 #include <gtest/gtest.h>
 
 #include <variant>
@@ -81,23 +81,6 @@ TEST(ShellLinkReading, TakesTheTargetFromTheEnvironmentBlock) {
     ASSERT_TRUE(wide) << wide.failure().reason;
     EXPECT_EQ(wide->commandLine(), "%windir%\\b.exe /s a.reg");
     EXPECT_EQ(readShellLink(link("%windir%\\a.exe", ""))->target, "%windir%\\a.exe");
-}
-
-// A Startup folder runs each file as the shell opens it: a registry file is imported, a
-// script's commands run; desktop.ini is the folder's own.
-class StartupFoldersReader : public PrefixDiagnosis {};
-
-TEST_F(StartupFoldersReader, RunsEachFileAsTheShellOpensIt) {
-    testing::writeFile(startup() / "desktop.ini", "[.ShellClassInfo]\r\n");
-    testing::writeFile(startup() / "lock.reg",
-                       restrictionsRegFile("\"NoFileOpen\"=dword:00000001\r\n"));
-    testing::writeFile(startup() / "tray.bat", "start tray.exe\r\n");
-    const Findings found = readWith(readStartupFolders);
-    ASSERT_EQ(found.setting.size(), 1u);
-    EXPECT_EQ(found.setting[0].item, "lock.reg");
-    EXPECT_EQ(found.setting[0].restrictions, std::vector<int>{10});
-    ASSERT_EQ(found.others.size(), 1u);
-    EXPECT_EQ(found.others[0].item, "tray.bat");
 }
 
 }  // namespace
