@@ -41,6 +41,7 @@ protected:
         return prefix() / "drive_c" / "windows" / "system32" / "GroupPolicy" / "User" /
                "Registry.pol";
     }
+    fs::path gptIni() const { return policy().parent_path().parent_path() / "gpt.ini"; }
     Places places() const {
         return placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()});
     }
@@ -80,63 +81,57 @@ TEST_F(FixRace, ARunValueChangedSinceThePlanIsNotDeleted) {
               testing::sz("tool.exe"));
 }
 
-// A file changed since the plan is not touched; Registry.pol and the gpt.ini whose version fix
-// raises go together: a change to either leaves both as they are.
-class FixRaceWithGptIni : public FixRace, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(FixRaceWithGptIni, LeavesBothFilesAlone) {
-    const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
-    testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
-    const fs::path changedFile = GetParam() == std::string("gpt.ini") ? gptIni : policy();
-    const std::string changed = readFile(changedFile) + "\r\n";
-    const std::string policyBefore = readFile(policy());
-    const restrictions::Outcome outcome = fix([&] { testing::writeFile(changedFile, changed); });
-    EXPECT_FALSE(outcome.allDone());
-    EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "changed since"));
-    EXPECT_EQ(readFile(policy()), changedFile == policy() ? changed : policyBefore);
-    EXPECT_EQ(readFile(gptIni), changedFile == gptIni ? changed : "[General]\r\nVersion=65536\r\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Changed, FixRaceWithGptIni, ::testing::Values("Registry.pol", "gpt.ini"),
-                         [](const auto& info) { return std::string(info.param).substr(0, 3); });
-
-// Registry.pol and its gpt.ini change together or not at all: records taken out without the
-// raised version might never be read again, and a next fix would find nothing left to raise.
-TEST_F(FixRace, AFailedWriteOfEitherFileLeavesBothAsTheyWere) {
-    const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
-    const std::string policyBefore = readFile(policy());
+// A file changed since the plan is not touched. Registry.pol and the gpt.ini whose version fix
+// raises change together or not at all: records taken out without the raised version might never
+// be read again, and a next fix would find nothing left to raise. A change to either since the
+// plan, or a failed write of either, leaves both as they were.
+TEST_F(FixRace, AChangeSinceThePlanOrAFailedWriteOfEitherFileLeavesBothAlone) {
     static const char* failing = nullptr;  // the hook is a plain function
+    formats::setFaultHook([](formats::WriteStep step, const std::string& name) {
+        return step == formats::WriteStep::Rename && failing != nullptr && name == failing ? ENOSPC
+                                                                                           : 0;
+    });
+    const std::string policyBefore = readFile(policy());
+    const std::string gptBefore = "[General]\r\nVersion=65536\r\n";
     for (const char* name : {"Registry.pol", "gpt.ini"}) {
-        SCOPED_TRACE(name);
-        failing = name;
-        testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
-        formats::setFaultHook([](formats::WriteStep step, const std::string& name) {
-            return step == formats::WriteStep::Rename && name == failing ? ENOSPC : 0;
-        });
-        const restrictions::Outcome outcome = fix();
-        formats::setFaultHook(nullptr);
-        EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "disk full"));
-        EXPECT_EQ(readFile(gptIni), "[General]\r\nVersion=65536\r\n");
-        EXPECT_EQ(readFile(policy()), policyBefore);
+        const fs::path file = name == std::string("gpt.ini") ? gptIni() : policy();
+        for (const bool fails : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (fails ? " cannot be written" : " changed meanwhile"));
+            testing::writeFile(policy(), policyBefore);
+            testing::writeFile(gptIni(), gptBefore);
+            const std::string changed = readFile(file) + "\r\n";
+            failing = fails ? name : nullptr;
+            const restrictions::Outcome outcome = fix([&] {
+                if (!fails) {
+                    testing::writeFile(file, changed);
+                }
+            });
+            EXPECT_FALSE(outcome.allDone());
+            EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome),
+                                          fails ? "disk full" : "changed since"));
+            EXPECT_EQ(readFile(policy()), !fails && file == policy() ? changed : policyBefore);
+            EXPECT_EQ(readFile(gptIni()), !fails && file == gptIni() ? changed : gptBefore);
+        }
     }
+    formats::setFaultHook(nullptr);
 }
 
 // The machine and user halves of one policy object share one gpt.ini: both versions go up.
 TEST_F(FixRace, BothHalvesRaiseTheirOwnVersionInTheOneGptIni) {
-    const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
-    const fs::path machine = gptIni.parent_path() / "Machine" / "Registry.pol";
+    const fs::path machine = gptIni().parent_path() / "Machine" / "Registry.pol";
     fs::create_directories(machine.parent_path());
     fs::copy_file(policy(), machine);
-    testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
+    testing::writeFile(gptIni(), "[General]\r\nVersion=65536\r\n");
     const restrictions::Outcome outcome = fix();
     EXPECT_TRUE(outcome.allDone()) << restrictions::describeRefusals(outcome);
-    EXPECT_EQ(readFile(gptIni), "[General]\r\nVersion=131073\r\n");  // user 1 to 2, machine 0 to 1
+    EXPECT_EQ(readFile(gptIni()),
+              "[General]\r\nVersion=131073\r\n");  // user 1 to 2, machine 0 to 1
 }
 
 // A user's own local policy file (GroupPolicyUsers\<SID>) is changed as the local one is; only
 // the caches of a domain's policy are left.
 TEST_F(FixRace, ChangesEachUsersLocalPolicyFileToo) {
-    const fs::path users = policy().parent_path().parent_path().parent_path() / "GroupPolicyUsers";
+    const fs::path users = gptIni().parent_path().parent_path() / "GroupPolicyUsers";
     fs::create_directories(users / "S-1-5-21-1" / "User");
     fs::copy_file(policy(), users / "S-1-5-21-1" / "User" / "Registry.pol");
     registry::General2 general(store_, messages_);

@@ -22,7 +22,8 @@ class PolicyFilesReader : public PrefixDiagnosis, public ::testing::WithParamInt
 
 TEST_P(PolicyFilesReader, CountRecordsThatPutARestrictionInForce) {
     place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
-          writePolicyFile({{GetParam().key, GetParam().value, 4, dwordBytes(GetParam().data)}}));
+          writePolicyFile(
+              {{GetParam().key, GetParam().value, 4, formats::dwordBytes(GetParam().data)}}));
     const Findings found = readWith(readPolicyFiles);
     if (GetParam().restrictions.empty()) {
         EXPECT_TRUE(found.setting.empty());
