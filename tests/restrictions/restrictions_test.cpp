@@ -121,50 +121,6 @@ bool inForce(const std::map<std::pair<KeyHandle, int>, Stored>& held, int row) {
            static_cast<std::int32_t>(*formats::readDword(bytes)) > 0;
 }
 
-// Any values where the restrictions live: the boxes show those in force, each is written as 1
-// into both hives (the policy keys made once, in order), and nothing else changes.
-TEST(Detection, ShowsAndRewritesWhatIsInForce) {
-    checkListProperty<Seeded>(6, drawSeeded, [](const std::vector<Seeded>& seeds) {
-        const auto target = makeRegistryTarget();
-        std::map<std::pair<KeyHandle, int>, Stored> held;
-        for (const Seeded& seed : seeds) {
-            const auto& restriction = restrictions::kCatalogue[seed.row];
-            put(target->registry(), seed.root, restriction.subKey, restriction.valueName,
-                seed.value);
-            held[{seed.root, seed.row}] = seed.value;
-        }
-        Rig rig(target->registry());
-        rig.manager.RefreshRestrictionStates();
-        std::vector<int> expected;
-        std::string wrong;
-        for (int row = 0; row < 24; ++row) {
-            const auto& restriction = restrictions::kCatalogue[row];
-            const bool rewritten = row != 23 && inForce(held, row);
-            if (inForce(held, row)) {
-                expected.push_back(row + 1);
-            }
-            for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-                const auto was = held.find({root, row});
-                const auto want = rewritten           ? std::optional(dword(1))
-                                  : was != held.end() ? std::optional(was->second)
-                                                      : std::nullopt;
-                if (stored(target->registry(), root, restriction.subKey, restriction.valueName) !=
-                    want) {
-                    wrong += std::string(" ") + restriction.valueName;
-                }
-            }
-        }
-        const KeyList created = policyKeysCreated(rig);
-        if (rig.checkedBoxes() != expected || !wrong.empty() ||
-            !(created.empty() || created == kPolicyKeys)) {
-            return std::optional<std::string>("checked " +
-                                              ::testing::PrintToString(rig.checkedBoxes()) +
-                                              ", wrong values:" + wrong);
-        }
-        return std::optional<std::string>();
-    });
-}
-
 // Refuses creating the machine's toolbar key.
 platform::Status refuseToolbarsKey(const RegistryCall& call) {
     return call.kind == RegistryCall::Create && call.key == kLocalMachine &&
@@ -173,11 +129,17 @@ platform::Status refuseToolbarsKey(const RegistryCall& call) {
                : platform::kSuccess;
 }
 
+// Refuses writing the marker.
+platform::Status refuseMarker(const RegistryCall& call) {
+    return call.kind == RegistryCall::Set && call.name == "Keys" ? platform::kAccessDenied
+                                                                 : platform::kSuccess;
+}
+
 struct MarkerCase {
     const char* what;
     std::optional<std::string> marker;
     bool makesKeys;
-    bool refuseAKey;
+    platform::Status (*refuse)(const RegistryCall&);
     std::optional<Stored> markerAfter;
 };
 using TheMarker = RestrictionsCase<MarkerCase>;
@@ -192,9 +154,7 @@ TEST_P(TheMarker, DecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
             }
         }
     }
-    if (c.refuseAKey) {
-        rig->recorder.refuse = refuseToolbarsKey;
-    }
+    rig->recorder.refuse = c.refuse;
     rig->boxes.assign(4, kChecked);
     EXPECT_EQ(marker(), c.markerAfter);
     const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
@@ -208,40 +168,16 @@ TEST_P(TheMarker, DecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
 INSTANTIATE_TEST_SUITE_P(
     Markers, TheMarker,
     ::testing::Values(
-        MarkerCase{"no marker", {}, true, false, sz("1")},
+        MarkerCase{"no marker", {}, true, nullptr, sz("1")},
         // As a crash or a full disk between the two hive files leaves it: the marker and the
         // per-user keys stored, the machine keys not. Imposing makes the key it needs.
-        MarkerCase{"marker 1 without the machine keys", "1", false, false, sz("1")},
-        MarkerCase{"marker 0", "0", true, false, sz("1")},
-        MarkerCase{"marker with blanks", " 1 ", true, false, sz("1")},
-        MarkerCase{"a key that cannot be made", {}, true, true, {}}),
+        MarkerCase{"marker 1 without the machine keys", "1", false, nullptr, sz("1")},
+        MarkerCase{"marker 0", "0", true, nullptr, sz("1")},
+        MarkerCase{"marker with blanks", " 1 ", true, nullptr, sz("1")},
+        // Either is tried again at the next switch, as with no marker.
+        MarkerCase{"a key that cannot be made", {}, true, refuseToolbarsKey, {}},
+        MarkerCase{"a marker that cannot be kept", {}, true, refuseMarker, {}}),
     CaseName());
-
-// The marker lives in the managed registry; a write of it that is refused says so with the
-// registry's status, and the switch that could not keep it makes the keys again next time.
-TEST_F(RestrictionsTest, AMarkerThatCannotBeKeptIsReportedAndTriedAgain) {
-    rig->recorder.refuse = [](const RegistryCall& call) {
-        return call.kind == RegistryCall::Set && call.name == "Keys" ? platform::kAccessDenied
-                                                                     : platform::kSuccess;
-    };
-    const Result<void> kept =
-        rig->settings.write(toolkit::kApplicationTitle, "Presets", "Keys", "1");
-    ASSERT_FALSE(kept);
-    EXPECT_EQ(kept.failure().status, platform::kAccessDenied);
-    EXPECT_NE(kept.failure().reason.find("Keys"), std::string::npos) << kept.failure().reason;
-
-    rig->boxes.assign(4, kChecked);
-    EXPECT_EQ(marker(), std::nullopt);
-    EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
-    EXPECT_TRUE(rig->messages.shown.empty());
-
-    rig->recorder.refuse = nullptr;
-    rig->recorder.calls.clear();
-    rig->boxes.assign(4, kUnchecked);
-    EXPECT_EQ(marker(), sz("1"));
-    EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
-    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
-}
 
 // Any clicks on the boxes: each DWORD restriction whose box ends checked is 1 in both hives,
 // every other one is in neither (its key stays); the title, there in both hives at first, is only
@@ -304,12 +240,13 @@ TEST_F(RestrictionsTest, TheBoxIsReadAfterPendingEventsHaveRun) {
     }
 }
 
-// Any values where the restrictions live, and another program's values beside them: remove-all
-// leaves no restriction in either hive, deletes the other values with their policy keys (in the
-// System and browser keys it deletes Quorvane's values alone), unchecks every box, and says so.
-// Lifting a restriction that was in force (the registry editor's too) makes the policy keys
-// again, and the marker says whether they are there.
-TEST(RemoveAllRestrictions, LeavesNoneAndSaysSo) {
+// Any values where the restrictions live, and another program's values beside them. At load the
+// boxes show those in force, each is written as 1 into both hives (the policy keys made once, in
+// order), and nothing else changes. Then remove-all leaves no restriction in either hive, deletes
+// the other values with their policy keys (in the System and browser keys it deletes Quorvane's
+// values alone), unchecks every box, and says so. Lifting a restriction that was in force (the
+// registry editor's too) makes the policy keys again, and the marker says whether they are there.
+TEST(DetectionThenRemoveAll, ShowWhatIsInForceThenLeaveNoneAndSaySo) {
     const ShownMessage removed{
         std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint, 64,
         "Restrictions Removed"};
@@ -328,8 +265,34 @@ TEST(RemoveAllRestrictions, LeavesNoneAndSaysSo) {
             }
             Rig rig(target->registry());
             rig.manager.RefreshRestrictionStates();
-            rig.manager.RemoveAllRestrictions();
+            std::vector<int> expected;
             std::string wrong;
+            for (int row = 0; row < 24; ++row) {
+                const auto& restriction = restrictions::kCatalogue[row];
+                const bool rewritten = row != 23 && inForce(held, row);
+                if (inForce(held, row)) {
+                    expected.push_back(row + 1);
+                }
+                for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+                    const auto was = held.find({root, row});
+                    const auto want = rewritten           ? std::optional(dword(1))
+                                      : was != held.end() ? std::optional(was->second)
+                                                          : std::nullopt;
+                    if (stored(target->registry(), root, restriction.subKey,
+                               restriction.valueName) != want) {
+                        wrong += std::string(" ") + restriction.valueName;
+                    }
+                }
+            }
+            const KeyList created = policyKeysCreated(rig);
+            if (rig.checkedBoxes() != expected || !wrong.empty() ||
+                !(created.empty() || created == kPolicyKeys)) {
+                return std::optional<std::string>("at load, checked " +
+                                                  ::testing::PrintToString(rig.checkedBoxes()) +
+                                                  ", wrong values:" + wrong);
+            }
+
+            rig.manager.RemoveAllRestrictions();
             for (const auto& [seed, other] : seeds) {
                 const auto& restriction = restrictions::kCatalogue[seed.row];
                 const bool kept = other && seed.row >= 22;
@@ -485,14 +448,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\n  delete Window Title\r\n", "\r\n  lift DisableRegistryTools\r\n",
                  std::string("\r\n\r\n") + kStartupHint},
                 {24}},
+        // A wineserver refuses both hives for the same reason: the warning says it once.
         Refusal{[](Rig& rig, platform::RegistryApi&) {
-                    rig.recorder.failNextStore = {
-                        {kCurrentUser, platform::kBusy, "a wineserver started for this prefix"}};
+                    const std::string server =
+                        "A wineserver (process 42) is running for the Wine prefix /p.";
+                    rig.recorder.failNextStore = {{kCurrentUser, platform::kBusy, server},
+                                                  {kLocalMachine, platform::kBusy, server}};
                 },
                 [](Rig& rig) { rig.boxes.assign(4, kChecked); },
                 "Quorvane",
-                {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER (a "
-                 "wineserver started for this prefix):\r\n  impose NoBrowserClose"},
+                {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER and "
+                 "HKEY_LOCAL_MACHINE (A wineserver (process 42) is running for the Wine prefix "
+                 "/p):\r\n  impose NoBrowserClose"},
                 {4}},
         // Another program deletes the key between its opening and the write.
         Refusal{[](Rig& rig, platform::RegistryApi&) {
@@ -527,23 +494,6 @@ INSTANTIATE_TEST_SUITE_P(
                 {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER (",
                  "\r\n  impose NoViewSource"},
                 {17}}));
-
-// A wineserver refuses both hives for the same reason: the warning says it once.
-TEST(RefusedInBothHives, ForOneReasonSaysItOnce) {
-    const auto target = makeRegistryTarget();
-    Rig rig(target->registry());
-    const std::string server = "A wineserver (process 42) is running for the Wine prefix /p.";
-    rig.recorder.failNextStore = {{kCurrentUser, platform::kBusy, server},
-                                  {kLocalMachine, platform::kBusy, server}};
-
-    rig.boxes.assign(4, kChecked);
-
-    ASSERT_EQ(rig.messages.shown.size(), 1u);
-    EXPECT_EQ(rig.messages.shown[0].text,
-              "Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER and "
-              "HKEY_LOCAL_MACHINE (A wineserver (process 42) is running for the Wine prefix /p):"
-              "\r\n  impose NoBrowserClose");
-}
 
 // The Win32 registry gives no reason of its own: the status is named instead.
 TEST(RefusalReason, WithoutOneFromTheRegistryNamesTheStatus) {
