@@ -84,9 +84,11 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
                        restrictionsRegFile("\"NoFileOpen\"=dword:00000001\r\n"));
     testing::writeFile(startup() / "desktop.ini", "[.ShellClassInfo]\r\n");
     testing::writeFile(startup() / "tray.bat", "start tray.exe\r\n");
+    // A shortcut (its extension in any case) runs the registry editor on a file of its working
+    // folder.
     place(driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
-              "StartUp" / "lock.lnk",
-          shellLink("C:\\Windows\\regedit.exe", "", "/s C:\\users\\Public\\lock.reg", true));
+              "StartUp" / "lock.LNK",
+          shellLink("C:\\Windows\\regedit.exe", "C:\\users\\Public", "/s lock.reg", true));
     const std::u16string restrictionsKey =
         u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
     const std::u16string toolbarsKey =
@@ -124,7 +126,7 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
          "applied by a domain from ldap://CN=User"},
         {Source::StartupFolder, "relock2.cmd", {20}},
         {Source::StartupFolder, "|lock.reg", {10}},
-        {Source::StartupFolder, "lock.lnk", {17}},
+        {Source::StartupFolder, "lock.LNK", {17}, "C:\\Windows\\regedit.exe /s lock.reg"},
         {Source::PolicyFile, "GroupPolicyUsers", {21}},
         {Source::PolicyFile, "{GPO-1}", {22}},
         {Source::PolicyFile, "{GPO-2}", {18}},
