@@ -9,15 +9,11 @@
 
 #include <cerrno>
 
-#include "diagnosis/policy_file.h"
 #include "formats/file_access.h"
 #include "journal/undo.h"
-#include "platform/hive_store.h"
+#include "tests/diagnosis/prefix_rig.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
-#include "tests/support/fake_toolkit.h"
-#include "tests/support/registry_target.h"
-#include "tests/support/temp_dir.h"
 
 namespace quorvane::diagnosis {
 namespace {
@@ -25,26 +21,18 @@ namespace {
 namespace fs = std::filesystem;
 using testing::readFile;
 
-class FixRace : public ::testing::Test {
+class FixRace : public testrig::PrefixDiagnosis {
 protected:
     FixRace() {
-        testing::writeFile(
+        testrig::place(
             policy(),
-            writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet "
-                              u"Explorer\\Restrictions",
+            writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
                               u"NoPrinting", 4, std::string("\1\0\0\0", 4)},
                              {u"Software\\Other", u"Keep", 4, std::string("\2\0\0\0", 4)}}));
     }
 
-    fs::path prefix() const { return dir_.path() / "prefix"; }
-    fs::path policy() const {
-        return prefix() / "drive_c" / "windows" / "system32" / "GroupPolicy" / "User" /
-               "Registry.pol";
-    }
+    fs::path policy() const { return system32() / "GroupPolicy" / "User" / "Registry.pol"; }
     fs::path gptIni() const { return policy().parent_path().parent_path() / "gpt.ini"; }
-    Places places() const {
-        return placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()});
-    }
 
     // Plans fix, runs `between`, then carries the plan out in one undo entry.
     restrictions::Outcome fix(const std::function<void()>& between = [] {}) {
@@ -55,22 +43,13 @@ protected:
         return applyFix(plan, store_, journal_, places());
     }
 
-    bool prepare() const {
-        fs::create_directories(policy().parent_path());
-        testing::copyFixtureHives(prefix());
-        return true;
-    }
-
-    testing::TempDir dir_;
-    bool prepared_ = prepare();  // before the store opens the prefix
     platform::HiveStore store_{prefix()};
-    testing::RecordingMessageBox messages_;
     journal::UndoJournal journal_{store_, {dir_.path() / "undo", "test"}};
 };
 
 // A Run value whose command changed between the plan and the fix runs something else now.
 TEST_F(FixRace, ARunValueChangedSinceThePlanIsNotDeleted) {
-    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::string run = testrig::kRunKey;
     testing::put(store_, platform::kCurrentUser, run, "Lock",
                  testing::sz(testing::relock("NoBrowserClose")));
     const restrictions::Outcome outcome = fix([&] {

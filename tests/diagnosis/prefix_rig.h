@@ -111,20 +111,21 @@ protected:
                "Start Menu" / "Programs" / "Startup";
     }
 
+    Places places() const {
+        return placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()});
+    }
+
     Report diagnoseWith(const std::vector<int>& numbers = {}) {
         platform::HiveStore store(prefix());
         registry::General2 general(store, messages_);
-        return diagnose(store, general,
-                        placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()}),
-                        numbers);
+        return diagnose(store, general, places(), numbers);
     }
 
     // What one reader finds in the prefix.
     Findings readWith(PlaceReader reader) {
         platform::HiveStore store(prefix());
-        const Places places = placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()});
         Findings findings;
-        reader({store, places}, findings);
+        reader({store, places()}, findings);
         return findings;
     }
 
