@@ -215,6 +215,15 @@ const std::vector<Line> kLines = {
      "# Set-ItemProperty -Path 'HKCU:\\<R>' -Name NoTheaterMode -Value 1\r\n<# Set-ItemProperty "
      "-Path 'HKCU:\\<R>'\r\n -Name NoFileNew -Value 1 #>\r\nSet-ItemProperty 'HKCU:\\<R>' "
      "NoNavButtons 1 # and relock\r\n"},
+    // A file named through ".." is the one there; a registry file that a script imports but that
+    // cannot be read may set anything, as when the command imports it itself.
+    {"dot dot",
+     "regedit /s C:\\Windows\\..\\users\\Public\\x.reg",
+     {4},
+     "x.reg",
+     "REGEDIT4\r\n[HKEY_CURRENT_USER\\<R>]\r\n\"NoBrowserClose\"=dword:00000001\r\n"},
+    {"script imports what cannot be read", "cmd /c C:\\users\\Public\\import.cmd", kAny,
+     "import.cmd", "regedit /s C:\\gone.reg\r\n"},
     {"continued line",
      "C:\\users\\Public\\long.bat",
      {15},

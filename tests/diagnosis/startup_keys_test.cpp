@@ -48,11 +48,6 @@ INSTANTIATE_TEST_SUITE_P(
          "[HKEY_CURRENT_USER\\Software\\Acme]\r\n\"NoBrowserClose\"=dword:00000001\r\n",
          {},
          false},
-        {"32 bit view",
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Policies\\Microsoft\\Internet "
-         "Explorer\\Restrictions]\r\n\"NoBrowserClose\"=dword:00000001\r\n",
-         {4},
-         true},
         {"a user s key",
          "[HKEY_USERS\\S-1-5-21-7\\Software\\Policies\\Microsoft\\Internet "
          "Explorer\\Restrictions]\r\n\"NoBrowserClose\"=dword:00000001\r\n",
@@ -61,23 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
         {"not a registry file", "garbage\r\n", {}, true},
     }),
     testing::CaseName());
-
-// A file named through ".." is the one there; a registry file that a script imports but that
-// cannot be read may set anything, as when the command imports it itself.
-TEST_F(PrefixDiagnosis, FollowsDotDotAndTheFilesThatScriptsImport) {
-    testing::writeFile(driveC() / "users" / "Public" / "x.reg",
-                       restrictionsRegFile("\"NoBrowserClose\"=dword:00000001\r\n"));
-    setRunEntry("Import", "regedit /s C:\\Windows\\..\\users\\Public\\x.reg");
-    Report report = diagnoseWith();
-    ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);
-    EXPECT_EQ(report.returning[0].restrictions, std::vector<int>{4});
-
-    testing::writeFile(driveC() / "users" / "Public" / "relock.cmd", "regedit /s C:\\gone.reg\r\n");
-    setRunEntry("Import", "cmd /c C:\\users\\Public\\relock.cmd");
-    report = diagnoseWith();
-    ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);
-    EXPECT_TRUE(report.returning[0].restrictions.empty()) << "it may set any restriction";
-}
 
 // Every startup key of both hives is read, in order; a value that holds no text runs nothing.
 class StartupKeysReader : public PrefixDiagnosis {};
