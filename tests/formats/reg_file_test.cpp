@@ -12,10 +12,6 @@
 namespace quorvane::formats {
 namespace {
 
-std::u16string textOf(const std::string& bytes) {
-    return utf16Units(bytes);
-}
-
 const std::vector<RegSection> kSections = {
     {u"HKEY_CURRENT_USER\\Software\\Gone", true, {}},
     {u"HKEY_CURRENT_USER\\Software\\Quorvane Ω",
@@ -70,7 +66,7 @@ TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
         elevens +
         u"\\\r\n  11\r\n"
         u"\r\n";
-    EXPECT_EQ(textOf(bytes.substr(2)), expected);
+    EXPECT_EQ(utf16Units(bytes.substr(2)), expected);
 }
 
 TEST(RegFileReader, ReadsRegedit4TextAndComments) {
