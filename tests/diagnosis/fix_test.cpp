@@ -12,7 +12,6 @@
 #include "formats/file_access.h"
 #include "journal/undo.h"
 #include "tests/diagnosis/prefix_rig.h"
-#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 
 namespace quorvane::diagnosis {
@@ -155,64 +154,51 @@ TEST_F(FixRace, RootKeepsTheOwnerAndRefusesWhatTheOwnerCouldNotChange) {
     EXPECT_EQ(readFile(policy()), before);
 }
 
-struct EditCase {
-    const char* what;
-    std::string before;
-    std::optional<std::string> after;  // none: refused
-    bool machine = false;              // gpt.ini only
-};
-
-void PrintTo(const EditCase& test, std::ostream* out) {
-    *out << test.what;
-}
-
-class TaskEdit : public ::testing::TestWithParam<EditCase> {};
-
-TEST_P(TaskEdit, SetsEnabledFalseInSettingsOnly) {
-    EXPECT_EQ(disabledTask(GetParam().before), GetParam().after);
-}
-
 const std::string kLe = testing::utf16WithBom("x").substr(0, 2);
 std::string le(const std::string& ascii) {
     return testing::utf16WithBom(ascii).substr(2);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tasks, TaskEdit,
-    ::testing::Values(
-        EditCase{"Utf16WithEnabledTrue",
-                 kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
-                          "<Enabled>true</Enabled></Settings></Task>"),
-                 kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
-                          "<Enabled>false</Enabled></Settings></Task>")},
-        EditCase{"Utf16WithoutEnabled", kLe + le("<Task><Settings>\r\n</Settings></Task>"),
-                 kLe + le("<Task><Settings><Enabled>false</Enabled>\r\n</Settings></Task>")},
-        EditCase{"Utf16WithoutMark", le("<Task><Settings></Settings></Task>"),
-                 le("<Task><Settings><Enabled>false</Enabled></Settings></Task>")},
-        EditCase{"Utf8", "\xEF\xBB\xBF<Task><Settings><Enabled>true</Enabled></Settings>",
-                 "\xEF\xBB\xBF<Task><Settings><Enabled>false</Enabled></Settings>"},
-        EditCase{"EnabledOnlyAfterSettings",
-                 "<Task><Settings></Settings><Triggers><Enabled>true</Enabled></Triggers>",
-                 "<Task><Settings><Enabled>false</Enabled></Settings><Triggers><Enabled>true"
-                 "</Enabled></Triggers>"},
-        EditCase{"NoSettings", kLe + le("<Task></Task>"), std::nullopt}),
-    testing::CaseName());
-
-class GptVersion : public ::testing::TestWithParam<EditCase> {};
-
-TEST_P(GptVersion, RaisesTheRightHalf) {
-    EXPECT_EQ(raisedVersion(GetParam().before, GetParam().machine), GetParam().after);
+// The edits fix makes: a task's Enabled set to false in its Settings only, in the file's own
+// encoding; gpt.ini's version raised in the half that changed. Nothing else changes.
+TEST(FixEdits, ChangeTheOneFieldAndNothingElse) {
+    enum Edit { Task, UserVersion, MachineVersion };
+    const struct {
+        const char* what;
+        Edit edit;
+        std::string before;
+        std::optional<std::string> after;  // none: refused
+    } cases[] = {
+        {"task in UTF-16 with Enabled true", Task,
+         kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
+                  "<Enabled>true</Enabled></Settings></Task>"),
+         kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
+                  "<Enabled>false</Enabled></Settings></Task>")},
+        {"task in UTF-16 without Enabled", Task, kLe + le("<Task><Settings>\r\n</Settings></Task>"),
+         kLe + le("<Task><Settings><Enabled>false</Enabled>\r\n</Settings></Task>")},
+        {"task in UTF-16 without its mark", Task, le("<Task><Settings></Settings></Task>"),
+         le("<Task><Settings><Enabled>false</Enabled></Settings></Task>")},
+        {"task in UTF-8", Task, "\xEF\xBB\xBF<Task><Settings><Enabled>true</Enabled></Settings>",
+         "\xEF\xBB\xBF<Task><Settings><Enabled>false</Enabled></Settings>"},
+        {"Enabled only after Settings", Task,
+         "<Task><Settings></Settings><Triggers><Enabled>true</Enabled></Triggers>",
+         "<Task><Settings><Enabled>false</Enabled></Settings><Triggers><Enabled>true"
+         "</Enabled></Triggers>"},
+        {"task without Settings", Task, kLe + le("<Task></Task>"), std::nullopt},
+        {"user half", UserVersion, "[General]\r\nVersion=65537\r\n",
+         "[General]\r\nVersion=131073\r\n"},
+        {"machine half", MachineVersion, "[General]\r\nversion=65537\r\n",
+         "[General]\r\nversion=65538\r\n"},
+        {"user half wraps", UserVersion, "Version=4294901760", "Version=0"},
+        {"no version", MachineVersion, "[General]\r\n", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.edit == Task ? disabledTask(c.before)
+                                 : raisedVersion(c.before, c.edit == MachineVersion),
+                  c.after)
+            << c.what;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Halves, GptVersion,
-    ::testing::Values(EditCase{"User", "[General]\r\nVersion=65537\r\n",
-                               "[General]\r\nVersion=131073\r\n", false},
-                      EditCase{"Machine", "[General]\r\nversion=65537\r\n",
-                               "[General]\r\nversion=65538\r\n", true},
-                      EditCase{"UserWraps", "Version=4294901760", "Version=0", false},
-                      EditCase{"Missing", "[General]\r\n", std::nullopt, true}),
-    testing::CaseName());
 
 }  // namespace
 }  // namespace quorvane::diagnosis
