@@ -7,7 +7,6 @@
 #include "formats/base64.h"
 #include "formats/utf16.h"
 #include "tests/diagnosis/prefix_rig.h"
-#include "tests/support/case_name.h"
 
 namespace quorvane::diagnosis {
 namespace {
@@ -261,24 +260,12 @@ TEST(ScriptText, ReadsInEveryEncoding) {
 }
 
 // The files a command hands on: registry files it imports, scripts it runs, policy files.
-struct Files {
-    const char* what;
-    const char* command;
-    std::vector<std::string> files;  // kind letter R, P or S, then the path
-};
-class NamedFiles : public ::testing::TestWithParam<Files> {};
-
-TEST_P(NamedFiles, AreTheOnesItImportsOrRuns) {
-    std::vector<std::string> files;
-    for (const NamedFile& file : examineCommand(GetParam().command).files) {
-        files.push_back("RPS"[static_cast<int>(file.kind)] + file.path);
-    }
-    EXPECT_EQ(files, GetParam().files);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Commands, NamedFiles,
-    ::testing::ValuesIn(std::vector<Files>{
+TEST(NamedFiles, AreTheOnesItImportsOrRuns) {
+    const struct {
+        const char* what;
+        const char* command;
+        std::vector<std::string> files;  // kind letter R, P or S, then the path
+    } cases[] = {
         {"regedit", "regedit /s \"C:\\My Files\\lock.reg\"", {"RC:\\My Files\\lock.reg"}},
         {"regedit any name", "regedit.exe -s lock.txt", {"Rlock.txt"}},
         {"regedit export", "regedit /e C:\\backup.reg HKEY_CURRENT_USER", {}},
@@ -289,7 +276,14 @@ INSTANTIATE_TEST_SUITE_P(
         {"registry file edited", "notepad C:\\lock.reg", {}},
         {"script", "cmd /c C:\\relock.cmd & x.ps1", {"SC:\\relock.cmd", "Sx.ps1"}},
         {"policy file", "lgpo.exe /u C:\\user.pol", {"PC:\\user.pol"}},
-    }),
-    testing::CaseName());
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> files;
+        for (const NamedFile& file : examineCommand(c.command).files) {
+            files.push_back("RPS"[static_cast<int>(file.kind)] + file.path);
+        }
+        EXPECT_EQ(files, c.files) << c.what;
+    }
+}
 }  // namespace
 }  // namespace quorvane::diagnosis
