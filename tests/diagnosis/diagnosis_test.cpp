@@ -8,7 +8,6 @@
 #include <algorithm>
 
 #include "tests/diagnosis/prefix_rig.h"
-#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 
 namespace quorvane::diagnosis {

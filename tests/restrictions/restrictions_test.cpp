@@ -13,7 +13,6 @@
 
 #include "formats/little_endian.h"
 #include "tests/restrictions/restriction_rig.h"
-#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 #include "tests/support/property.h"
 #include "tests/support/registry_target.h"
@@ -71,9 +70,6 @@ protected:
     std::unique_ptr<RegistryTarget> target;
     std::unique_ptr<Rig> rig;
 };
-
-template <class Case>
-class RestrictionsCase : public RestrictionsTest, public ::testing::WithParamInterface<Case> {};
 
 // Values a registry may hold where a restriction's value lives.
 const Stored kDrawnData[] = {dword(0),
@@ -135,49 +131,46 @@ platform::Status refuseMarker(const RegistryCall& call) {
                                                                  : platform::kSuccess;
 }
 
-struct MarkerCase {
-    const char* what;
-    std::optional<std::string> marker;
-    bool makesKeys;
-    platform::Status (*refuse)(const RegistryCall&);
-    std::optional<Stored> markerAfter;
-};
-using TheMarker = RestrictionsCase<MarkerCase>;
-
-TEST_P(TheMarker, DecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
-    const MarkerCase& c = GetParam();
-    if (c.marker) {
-        put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
-        for (const auto& [root, subKey] : kPolicyKeys) {
-            if (root == kCurrentUser) {
-                makeKey(base(), root, subKey);
-            }
-        }
-    }
-    rig->recorder.refuse = c.refuse;
-    rig->boxes.assign(4, kChecked);
-    EXPECT_EQ(marker(), c.markerAfter);
-    const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
-    EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
-    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-    EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
-    EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
-    EXPECT_TRUE(rig->messages.shown.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Markers, TheMarker,
-    ::testing::Values(
-        MarkerCase{"no marker", {}, true, nullptr, sz("1")},
+TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
+    const struct {
+        const char* what;
+        std::optional<std::string> marker;
+        bool makesKeys;
+        platform::Status (*refuse)(const RegistryCall&);
+        std::optional<Stored> markerAfter;
+    } cases[] = {
+        {"no marker", {}, true, nullptr, sz("1")},
         // As a crash or a full disk between the two hive files leaves it: the marker and the
         // per-user keys stored, the machine keys not. Imposing makes the key it needs.
-        MarkerCase{"marker 1 without the machine keys", "1", false, nullptr, sz("1")},
-        MarkerCase{"marker 0", "0", true, nullptr, sz("1")},
-        MarkerCase{"marker with blanks", " 1 ", true, nullptr, sz("1")},
+        {"marker 1 without the machine keys", "1", false, nullptr, sz("1")},
+        {"marker 0", "0", true, nullptr, sz("1")},
+        {"marker with blanks", " 1 ", true, nullptr, sz("1")},
         // Either is tried again at the next switch, as with no marker.
-        MarkerCase{"a key that cannot be made", {}, true, refuseToolbarsKey, {}},
-        MarkerCase{"a marker that cannot be kept", {}, true, refuseMarker, {}}),
-    CaseName());
+        {"a key that cannot be made", {}, true, refuseToolbarsKey, {}},
+        {"a marker that cannot be kept", {}, true, refuseMarker, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        if (c.marker) {
+            put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
+            for (const auto& [root, subKey] : kPolicyKeys) {
+                if (root == kCurrentUser) {
+                    makeKey(base(), root, subKey);
+                }
+            }
+        }
+        rig->recorder.refuse = c.refuse;
+        rig->boxes.assign(4, kChecked);
+        EXPECT_EQ(marker(), c.markerAfter);
+        const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
+        EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
+        EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
+        EXPECT_TRUE(rig->messages.shown.empty());
+    }
+}
 
 // Any clicks on the boxes: each DWORD restriction whose box ends checked is 1 in both hives,
 // every other one is in neither (its key stays); the title, there in both hives at first, is only
@@ -333,16 +326,7 @@ TEST(DetectionThenRemoveAll, ShowWhatIsInForceThenLeaveNoneAndSaySo) {
         });
 }
 
-struct PageResetCase {
-    const char* what;
-    std::string vendor;  // empty: the default hosts
-    std::string portal;
-    std::optional<KeyHandle> missingMainKey;
-};
-using PageReset = RestrictionsCase<PageResetCase>;
-
-TEST_P(PageReset, WritesTheDefaultPagesWhereTheMainKeyIs) {
-    const PageResetCase& c = GetParam();
+TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
     const ShownMessage restored{
         std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
             kStartupHint,
@@ -353,46 +337,51 @@ TEST_P(PageReset, WritesTheDefaultPagesWhereTheMainKeyIs) {
                     "  set Search Page\r\n  set Start Page\r\n\r\n") +
             kStartupHint,
         48, "Reset Home/Search Page not complete"};
-    toolkit::Configuration configuration;
-    if (!c.vendor.empty()) {
-        configuration.vendorHost = c.vendor;
-        configuration.portalHost = c.portal;
-    }
-    fresh(configuration);
-    const std::string vendor = "http://" + (c.vendor.empty() ? "www.microsoft.com" : c.vendor);
-    const std::string portal = "http://" + (c.portal.empty() ? "www.msn.com" : c.portal) + "/";
-    const std::string home =
-        vendor + "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
-    put(base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
-    if (c.missingMainKey) {
-        target->removeTree(*c.missingMainKey, kMainKey);
-    }
-    // The restriction against changing the pages neither stops the reset nor changes.
-    rig->boxes.assign(1, kChecked);
-
-    rig->manager.ResetHomeSearchPages();
-
-    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-        if (root == c.missingMainKey) {
-            EXPECT_FALSE(keyExists(base(), root, kMainKey));
-            continue;
+    const struct {
+        const char* what;
+        std::string vendor;  // empty: the default hosts
+        std::string portal;
+        std::optional<KeyHandle> missingMainKey;
+    } cases[] = {{"default hosts", "", "", {}},
+                 {"configured hosts", "vendor.example", "portal.example", {}},
+                 {"no per-user Main key", "", "", kCurrentUser}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        toolkit::Configuration configuration;
+        if (!c.vendor.empty()) {
+            configuration.vendorHost = c.vendor;
+            configuration.portalHost = c.portal;
         }
-        EXPECT_EQ(value(root, kMainKey, "Search Page"),
-                  sz(vendor + "/isapi/redir.dll?prd=ie&ar=iesearch"));
-        EXPECT_EQ(value(root, kMainKey, "Start Page"), sz(root == kCurrentUser ? portal : home));
-    }
-    EXPECT_EQ(rig->messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
-    EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
-    EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
-    EXPECT_EQ(marker(), sz("1"));
-}
+        fresh(configuration);
+        const std::string vendor = "http://" + (c.vendor.empty() ? "www.microsoft.com" : c.vendor);
+        const std::string portal = "http://" + (c.portal.empty() ? "www.msn.com" : c.portal) + "/";
+        const std::string home =
+            vendor + "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
+        put(base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
+        if (c.missingMainKey) {
+            target->removeTree(*c.missingMainKey, kMainKey);
+        }
+        // The restriction against changing the pages neither stops the reset nor changes.
+        rig->boxes.assign(1, kChecked);
 
-INSTANTIATE_TEST_SUITE_P(
-    Hosts, PageReset,
-    ::testing::Values(PageResetCase{"default hosts", "", "", {}},
-                      PageResetCase{"configured hosts", "vendor.example", "portal.example", {}},
-                      PageResetCase{"no per-user Main key", "", "", kCurrentUser}),
-    CaseName());
+        rig->manager.ResetHomeSearchPages();
+
+        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+            if (root == c.missingMainKey) {
+                EXPECT_FALSE(keyExists(base(), root, kMainKey));
+                continue;
+            }
+            EXPECT_EQ(value(root, kMainKey, "Search Page"),
+                      sz(vendor + "/isapi/redir.dll?prd=ie&ar=iesearch"));
+            EXPECT_EQ(value(root, kMainKey, "Start Page"),
+                      sz(root == kCurrentUser ? portal : home));
+        }
+        EXPECT_EQ(rig->messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
+        EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
+        EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
+        EXPECT_EQ(marker(), sz("1"));
+    }
+}
 
 // A registry that refuses part of an action: the action's warning, under a warning title, says what
 // was not done, in which hive and why; the boxes show what is there.
