@@ -12,7 +12,6 @@ namespace quorvane::diagnosis {
 namespace {
 
 using namespace testrig;
-using Source = Finding::Source;
 
 // What `why` reports for each startup command: the restrictions it truly sets, read as the shell
 // runs it. A value counts only when written with data above 0, under its exact name, in its own

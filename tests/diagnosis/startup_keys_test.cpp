@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "tests/diagnosis/prefix_rig.h"
-#include "tests/support/contains.h"
 
 namespace quorvane::diagnosis {
 namespace {
 
 using namespace testrig;
-using Source = Finding::Source;
 
 // Registry files a startup command imports count for the values they put in force only. (One
 // that sets a value and deletes another: the prefix every place is looked in.)
