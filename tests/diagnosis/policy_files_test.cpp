@@ -20,6 +20,7 @@ TEST_F(PrefixDiagnosis, PolicyFilesCountRecordsThatPutARestrictionInForce) {
         std::u16string key;
         std::u16string value;
         std::vector<int> restrictions;
+        std::uint32_t data = 1;
     } cases[] = {
         {"exact name", toolbars, u"NoToolBar", {21}},
         {"any letter case", toolbars, u"notoolbar", {21}},
@@ -28,6 +29,7 @@ TEST_F(PrefixDiagnosis, PolicyFilesCountRecordsThatPutARestrictionInForce) {
         {"name ends the word", toolbars, u"NoToolbarOptions", {19}},
         {"name starts the word", toolbars, u"XNoToolBar", {}},
         {"deletion", toolbars, u"**del.NoToolBar", {}},
+        {"zero", toolbars, u"NoToolBar", {}, 0},
         {"other key",
          u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
          u"NoToolBar",
@@ -36,7 +38,7 @@ TEST_F(PrefixDiagnosis, PolicyFilesCountRecordsThatPutARestrictionInForce) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
-              writePolicyFile({{c.key, c.value, 4, formats::dwordBytes(1)}}));
+              writePolicyFile({{c.key, c.value, 4, formats::dwordBytes(c.data)}}));
         const Findings found = readWith(readPolicyFiles);
         ASSERT_EQ(found.setting.size(), c.restrictions.empty() ? 0u : 1u);
         if (!c.restrictions.empty()) {
