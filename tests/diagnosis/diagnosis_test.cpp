@@ -14,7 +14,6 @@ namespace quorvane::diagnosis {
 namespace {
 
 using namespace testrig;
-using Source = Finding::Source;
 
 // One thing in each place that can set a restriction again, all in one prefix, beside what each
 // reader must pass over: each is found once, attributed to its restriction, and nothing else is;
