@@ -82,6 +82,7 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
                        restrictionsRegFile("\"NoFileOpen\"=dword:00000001\r\n"));
     testing::writeFile(startup() / "desktop.ini", "[.ShellClassInfo]\r\n");
     testing::writeFile(startup() / "tray.bat", "start tray.exe\r\n");
+    testing::writeFile(startup() / "tray.lnk", shellLink("C:\\tray.exe", "", "/x", false));
     // A shortcut (its extension in any case) runs the registry editor on a file of its working
     // folder.
     place(driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
@@ -160,7 +161,8 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     EXPECT_EQ(others, (std::vector<std::string>{
                           "Tool = \"C:\\Program Files\\Tool\\tool.exe\" --tray",
                           "Userinit = C:\\windows\\system32\\userinit.exe,", "Shell = explorer.exe",
-                          "tray.bat = tray.bat", "\\Vendor\\Relock = tray.exe"}));
+                          "tray.bat = tray.bat", "tray.lnk = C:\\tray.exe /x",
+                          "\\Vendor\\Relock = tray.exe"}));
     for (const Finding& finding : report.returning) {
         if (finding.source == Source::PolicyFile) {
             const bool machine = finding.where.find("Machine") != std::string::npos;
