@@ -8,31 +8,40 @@
 #include <algorithm>
 
 #include "tests/diagnosis/prefix_rig.h"
-#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 
 namespace quorvane::diagnosis {
 namespace {
 
 using namespace testrig;
-using Source = Finding::Source;
 
-// One thing in each place that can set a restriction again, all in one prefix: each is found
-// once, attributed to its restriction, and nothing else is.
+// One thing in each place that can set a restriction again, all in one prefix, beside what each
+// reader must pass over: each is found once, attributed to its restriction, and nothing else is;
+// the other startup items are listed as written.
 TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     const fs::path pub = driveC() / "users" / "Public";
     const fs::path local = driveC() / "users" / "tester" / "AppData" / "Local";
     testing::writeFile(
         pub / "lock.reg",
         restrictionsRegFile("\"NoViewSource\"=dword:00000001\r\n\"NoPrinting\"=-\r\n"));
-    // A scheduled task that imports C:\users\Public\lock.reg with the registry editor.
-    testing::writeFile(
-        system32() / "Tasks" / "Relock",
-        utf16WithBom("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\" "
-                     "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">"
-                     "<Actions Context=\"Author\"><Exec><Command>regedit</Command>"
-                     "<Arguments>/s lock.reg</Arguments><WorkingDirectory>C:\\users\\Public"
-                     "</WorkingDirectory></Exec></Actions></Task>"));
+    const auto task = [](const std::string& settings, const std::string& actions) {
+        return utf16WithBom(
+            "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\" "
+            "xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">" +
+            settings + "<Actions Context=\"Author\">" + actions + "</Actions></Task>");
+    };
+    // A task that imports C:\users\Public\lock.reg with the registry editor. A trigger of its own
+    // may be disabled, the task still runs by the others; an element without its end tag is
+    // empty. A disabled task runs nothing.
+    const std::string import =
+        "<Exec><Command>regedit</Command><Arguments>/s lock.reg</Arguments><WorkingDirectory>"
+        "C:\\users\\Public</WorkingDirectory></Exec>";
+    place(system32() / "Tasks" / "Vendor" / "Relock",
+          task("<Triggers><BootTrigger><Enabled>false</Enabled></BootTrigger><LogonTrigger/>"
+               "</Triggers>",
+               import + "<Exec><Command>tray.exe</Command><Arguments>/x</Exec>"));
+    testing::writeFile(system32() / "Tasks" / "Off",
+                       task("<Settings><Enabled>false</Enabled></Settings>", import));
     setRunEntry("Tool", "\"C:\\Program Files\\Tool\\tool.exe\" --tray");
     testing::writeFile(pub / "relock.cmd",
                        "@echo off\r\n" + testing::relock("NoFavorites") + "\r\n");
@@ -50,20 +59,35 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
             "Explorer\\Restrictions' -Name NoFileNew -Value 1");
         put(platform::kLocalMachine, windows + "Policies\\Explorer\\Run", "Import",
             "cmd /c reg import C:\\users\\Public\\lock.reg");
-        put(platform::kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
-            "Userinit", "C:\\windows\\system32\\userinit.exe,C:\\users\\Public\\relock.cmd");
+        // Winlogon's Userinit and Shell run; no other value of its key does.
+        const std::string winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+        put(platform::kLocalMachine, winlogon, "Userinit",
+            "C:\\windows\\system32\\userinit.exe,C:\\users\\Public\\relock.cmd");
+        put(platform::kCurrentUser, winlogon, "Userinit", "C:\\windows\\system32\\userinit.exe,");
+        put(platform::kLocalMachine, winlogon, "Other", testing::relock("NoPrinting"));
+        // Policy objects linked from a directory, in either hive; not the local ones.
         const std::string history = windows + "Group Policy\\History\\{35378EAC}\\";
         put(platform::kLocalMachine, history + "0", "Link",
             "LDAP://CN=Policies,DC=corp,DC=example");
         put(platform::kLocalMachine, history + "0", "DisplayName", "Default Domain Policy");
         put(platform::kLocalMachine, history + "1", "Link", "Local");
         put(platform::kLocalMachine, history + "1", "DisplayName", "Local Group Policy");
+        put(platform::kCurrentUser, history + "2", "Link", "ldap://CN=User");
     }
+    // A Startup folder runs each file as the shell opens it: a registry file is imported, a
+    // script's commands run; desktop.ini is the folder's own.
     testing::writeFile(startup() / "relock2.cmd",
                        testing::relock("NoAddressBar", testing::kToolbarsKey) + "\r\n");
+    testing::writeFile(startup() / "lock.reg",
+                       restrictionsRegFile("\"NoFileOpen\"=dword:00000001\r\n"));
+    testing::writeFile(startup() / "desktop.ini", "[.ShellClassInfo]\r\n");
+    testing::writeFile(startup() / "tray.bat", "start tray.exe\r\n");
+    testing::writeFile(startup() / "tray.lnk", shellLink("C:\\tray.exe", "", "/x", false));
+    // A shortcut (its extension in any case) runs the registry editor on a file of its working
+    // folder.
     place(driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
-              "StartUp" / "lock.lnk",
-          shellLink("C:\\Windows\\regedit.exe", "", "/s C:\\users\\Public\\lock.reg", true));
+              "StartUp" / "lock.LNK",
+          shellLink("C:\\Windows\\regedit.exe", "C:\\users\\Public", "/s lock.reg", true));
     const std::u16string restrictionsKey =
         u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
     const std::u16string toolbarsKey =
@@ -82,16 +106,26 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
         Source source;
         const char* where;  // a part of the place or the item
         std::vector<int> restrictions;
+        const char* command = nullptr;  // as shown, where it matters
     };
     const Expected expected[] = {
         {Source::RegistryStartup, "Once", {}},
-        {Source::ScheduledTask, "\\Relock", {17}},  // read from lock.reg
+        {Source::ScheduledTask, "\\Vendor\\Relock", {17}, "regedit /s lock.reg"},
         {Source::RegistryStartup, "Shell32", {9}},
         {Source::RegistryStartup, "Import", {17}},
-        {Source::RegistryStartup, "Userinit", {8}},
+        // Shown as the value holds it, though each program is read on its own.
+        {Source::RegistryStartup,
+         "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon|Userinit",
+         {8},
+         "C:\\windows\\system32\\userinit.exe,C:\\users\\Public\\relock.cmd"},
         {Source::DomainPolicy, "Default Domain Policy", {}},
+        {Source::DomainPolicy,
+         "(unnamed policy object)",
+         {},
+         "applied by a domain from ldap://CN=User"},
         {Source::StartupFolder, "relock2.cmd", {20}},
-        {Source::StartupFolder, "lock.lnk", {17}},
+        {Source::StartupFolder, "|lock.reg", {10}},
+        {Source::StartupFolder, "lock.LNK", {17}, "C:\\Windows\\regedit.exe /s lock.reg"},
         {Source::PolicyFile, "GroupPolicyUsers", {21}},
         {Source::PolicyFile, "{GPO-1}", {22}},
         {Source::PolicyFile, "{GPO-2}", {18}},
@@ -105,14 +139,30 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
         const auto& found = report.returning;
         ASSERT_EQ(std::count_if(found.begin(), found.end(), isWanted), 1) << want.where << '\n'
                                                                           << formatReport(report);
-        EXPECT_EQ(std::find_if(found.begin(), found.end(), isWanted)->restrictions,
-                  want.restrictions)
-            << want.where;
+        const Finding& finding = *std::find_if(found.begin(), found.end(), isWanted);
+        EXPECT_EQ(finding.restrictions, want.restrictions) << want.where;
+        if (want.command != nullptr) {
+            EXPECT_EQ(finding.command, want.command);
+        }
     }
     EXPECT_EQ(report.returning.size(), std::size(expected)) << formatReport(report);
-    EXPECT_TRUE(std::any_of(report.otherStartupItems.begin(), report.otherStartupItems.end(),
-                            [](const Finding& f) { return f.item == "Tool"; }))
-        << formatReport(report);
+    // Nothing more from the prefix itself: no restriction in force, and every place was read.
+    EXPECT_TRUE(report.states.empty() && report.notes.empty()) << formatReport(report);
+    // Asked about one restriction, the report keeps what sets it or may set any, and its state.
+    const Report one = diagnoseWith({17});
+    EXPECT_EQ(one.returning.size(), 6u) << formatReport(one);
+    ASSERT_EQ(one.states.size(), 1u);
+    EXPECT_EQ(one.states.front().number, 17);
+    std::vector<std::string> others;
+    for (const Finding& finding : report.otherStartupItems) {
+        others.push_back(finding.item + " = " + finding.command);
+    }
+    // The prefix's own machine Shell among them; Windows' trailing comma kept.
+    EXPECT_EQ(others, (std::vector<std::string>{
+                          "Tool = \"C:\\Program Files\\Tool\\tool.exe\" --tray",
+                          "Userinit = C:\\windows\\system32\\userinit.exe,", "Shell = explorer.exe",
+                          "tray.bat = tray.bat", "tray.lnk = C:\\tray.exe /x",
+                          "\\Vendor\\Relock = tray.exe"}));
     for (const Finding& finding : report.returning) {
         if (finding.source == Source::PolicyFile) {
             const bool machine = finding.where.find("Machine") != std::string::npos;
@@ -121,26 +171,6 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
                 << finding.where << ": " << finding.command;
         }
     }
-}
-
-TEST_F(PrefixDiagnosis, AskingForOneRestrictionKeepsWhatSetsIt) {
-    setRunEntry("Relock", testing::relock("NoBrowserClose"));
-    place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
-          policyFile(u"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
-                     u"DisableRegistryTools"));
-    const Report report = diagnoseWith({23});
-    ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);
-    EXPECT_EQ(report.returning.front().source, Source::PolicyFile);
-    ASSERT_EQ(report.states.size(), 1u);
-    EXPECT_EQ(report.states.front().number, 23);
-    EXPECT_FALSE(diagnoseWith({1}).somethingReturns());
-}
-
-TEST_F(PrefixDiagnosis, CleanPrefixReportsNothing) {
-    const Report report = diagnoseWith();
-    EXPECT_FALSE(report.somethingReturns()) << formatReport(report);
-    EXPECT_TRUE(report.states.empty());
-    EXPECT_TRUE(report.notes.empty()) << formatReport(report);
 }
 
 // Files written by anyone: a Registry.pol whose size runs past its end, a task file that is not
@@ -164,6 +194,7 @@ TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
         << "noise.cmd sets nothing";
 }
 
+// What the report shows of a startup script: the statements that set restrictions, with no raw
 // control character and not the whole script.
 TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharacters) {
     testing::writeFile(startup() / "x.bat", "@echo off\r\necho \x1b[2Jhello\r\n" +

@@ -9,15 +9,10 @@
 
 #include <cerrno>
 
-#include "diagnosis/policy_file.h"
 #include "formats/file_access.h"
 #include "journal/undo.h"
-#include "platform/hive_store.h"
-#include "tests/support/case_name.h"
+#include "tests/diagnosis/prefix_rig.h"
 #include "tests/support/contains.h"
-#include "tests/support/fake_toolkit.h"
-#include "tests/support/registry_target.h"
-#include "tests/support/temp_dir.h"
 
 namespace quorvane::diagnosis {
 namespace {
@@ -25,25 +20,18 @@ namespace {
 namespace fs = std::filesystem;
 using testing::readFile;
 
-class FixRace : public ::testing::Test {
+class FixRace : public testrig::PrefixDiagnosis {
 protected:
     FixRace() {
-        testing::writeFile(
+        testrig::place(
             policy(),
-            writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet "
-                              u"Explorer\\Restrictions",
+            writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
                               u"NoPrinting", 4, std::string("\1\0\0\0", 4)},
                              {u"Software\\Other", u"Keep", 4, std::string("\2\0\0\0", 4)}}));
     }
 
-    fs::path prefix() const { return dir_.path() / "prefix"; }
-    fs::path policy() const {
-        return prefix() / "drive_c" / "windows" / "system32" / "GroupPolicy" / "User" /
-               "Registry.pol";
-    }
-    Places places() const {
-        return placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()});
-    }
+    fs::path policy() const { return system32() / "GroupPolicy" / "User" / "Registry.pol"; }
+    fs::path gptIni() const { return policy().parent_path().parent_path() / "gpt.ini"; }
 
     // Plans fix, runs `between`, then carries the plan out in one undo entry.
     restrictions::Outcome fix(const std::function<void()>& between = [] {}) {
@@ -54,22 +42,13 @@ protected:
         return applyFix(plan, store_, journal_, places());
     }
 
-    bool prepare() const {
-        fs::create_directories(policy().parent_path());
-        testing::copyFixtureHives(prefix());
-        return true;
-    }
-
-    testing::TempDir dir_;
-    bool prepared_ = prepare();  // before the store opens the prefix
     platform::HiveStore store_{prefix()};
-    testing::RecordingMessageBox messages_;
     journal::UndoJournal journal_{store_, {dir_.path() / "undo", "test"}};
 };
 
 // A Run value whose command changed between the plan and the fix runs something else now.
 TEST_F(FixRace, ARunValueChangedSinceThePlanIsNotDeleted) {
-    const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::string run = testrig::kRunKey;
     testing::put(store_, platform::kCurrentUser, run, "Lock",
                  testing::sz(testing::relock("NoBrowserClose")));
     const restrictions::Outcome outcome = fix([&] {
@@ -80,63 +59,57 @@ TEST_F(FixRace, ARunValueChangedSinceThePlanIsNotDeleted) {
               testing::sz("tool.exe"));
 }
 
-// A file changed since the plan is not touched; Registry.pol and the gpt.ini whose version fix
-// raises go together: a change to either leaves both as they are.
-class FixRaceWithGptIni : public FixRace, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(FixRaceWithGptIni, LeavesBothFilesAlone) {
-    const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
-    testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
-    const fs::path changedFile = GetParam() == std::string("gpt.ini") ? gptIni : policy();
-    const std::string changed = readFile(changedFile) + "\r\n";
-    const std::string policyBefore = readFile(policy());
-    const restrictions::Outcome outcome = fix([&] { testing::writeFile(changedFile, changed); });
-    EXPECT_FALSE(outcome.allDone());
-    EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "changed since"));
-    EXPECT_EQ(readFile(policy()), changedFile == policy() ? changed : policyBefore);
-    EXPECT_EQ(readFile(gptIni), changedFile == gptIni ? changed : "[General]\r\nVersion=65536\r\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(Changed, FixRaceWithGptIni, ::testing::Values("Registry.pol", "gpt.ini"),
-                         [](const auto& info) { return std::string(info.param).substr(0, 3); });
-
-// Registry.pol and its gpt.ini change together or not at all: records taken out without the
-// raised version might never be read again, and a next fix would find nothing left to raise.
-TEST_F(FixRace, AFailedWriteOfEitherFileLeavesBothAsTheyWere) {
-    const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
-    const std::string policyBefore = readFile(policy());
+// A file changed since the plan is not touched. Registry.pol and the gpt.ini whose version fix
+// raises change together or not at all: records taken out without the raised version might never
+// be read again, and a next fix would find nothing left to raise. A change to either since the
+// plan, or a failed write of either, leaves both as they were.
+TEST_F(FixRace, AChangeSinceThePlanOrAFailedWriteOfEitherFileLeavesBothAlone) {
     static const char* failing = nullptr;  // the hook is a plain function
+    formats::setFaultHook([](formats::WriteStep step, const std::string& name) {
+        return step == formats::WriteStep::Rename && failing != nullptr && name == failing ? ENOSPC
+                                                                                           : 0;
+    });
+    const std::string policyBefore = readFile(policy());
+    const std::string gptBefore = "[General]\r\nVersion=65536\r\n";
     for (const char* name : {"Registry.pol", "gpt.ini"}) {
-        SCOPED_TRACE(name);
-        failing = name;
-        testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
-        formats::setFaultHook([](formats::WriteStep step, const std::string& name) {
-            return step == formats::WriteStep::Rename && name == failing ? ENOSPC : 0;
-        });
-        const restrictions::Outcome outcome = fix();
-        formats::setFaultHook(nullptr);
-        EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "disk full"));
-        EXPECT_EQ(readFile(gptIni), "[General]\r\nVersion=65536\r\n");
-        EXPECT_EQ(readFile(policy()), policyBefore);
+        const fs::path file = name == std::string("gpt.ini") ? gptIni() : policy();
+        for (const bool fails : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (fails ? " cannot be written" : " changed meanwhile"));
+            testing::writeFile(policy(), policyBefore);
+            testing::writeFile(gptIni(), gptBefore);
+            const std::string changed = readFile(file) + "\r\n";
+            failing = fails ? name : nullptr;
+            const restrictions::Outcome outcome = fix([&] {
+                if (!fails) {
+                    testing::writeFile(file, changed);
+                }
+            });
+            EXPECT_FALSE(outcome.allDone());
+            EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome),
+                                          fails ? "disk full" : "changed since"));
+            EXPECT_EQ(readFile(policy()), !fails && file == policy() ? changed : policyBefore);
+            EXPECT_EQ(readFile(gptIni()), !fails && file == gptIni() ? changed : gptBefore);
+        }
     }
+    formats::setFaultHook(nullptr);
 }
 
 // The machine and user halves of one policy object share one gpt.ini: both versions go up.
 TEST_F(FixRace, BothHalvesRaiseTheirOwnVersionInTheOneGptIni) {
-    const fs::path gptIni = policy().parent_path().parent_path() / "gpt.ini";
-    const fs::path machine = gptIni.parent_path() / "Machine" / "Registry.pol";
+    const fs::path machine = gptIni().parent_path() / "Machine" / "Registry.pol";
     fs::create_directories(machine.parent_path());
     fs::copy_file(policy(), machine);
-    testing::writeFile(gptIni, "[General]\r\nVersion=65536\r\n");
+    testing::writeFile(gptIni(), "[General]\r\nVersion=65536\r\n");
     const restrictions::Outcome outcome = fix();
     EXPECT_TRUE(outcome.allDone()) << restrictions::describeRefusals(outcome);
-    EXPECT_EQ(readFile(gptIni), "[General]\r\nVersion=131073\r\n");  // user 1 to 2, machine 0 to 1
+    EXPECT_EQ(readFile(gptIni()),
+              "[General]\r\nVersion=131073\r\n");  // user 1 to 2, machine 0 to 1
 }
 
 // A user's own local policy file (GroupPolicyUsers\<SID>) is changed as the local one is; only
 // the caches of a domain's policy are left.
 TEST_F(FixRace, ChangesEachUsersLocalPolicyFileToo) {
-    const fs::path users = policy().parent_path().parent_path().parent_path() / "GroupPolicyUsers";
+    const fs::path users = gptIni().parent_path().parent_path() / "GroupPolicyUsers";
     fs::create_directories(users / "S-1-5-21-1" / "User");
     fs::copy_file(policy(), users / "S-1-5-21-1" / "User" / "Registry.pol");
     registry::General2 general(store_, messages_);
@@ -181,64 +154,51 @@ TEST_F(FixRace, RootKeepsTheOwnerAndRefusesWhatTheOwnerCouldNotChange) {
     EXPECT_EQ(readFile(policy()), before);
 }
 
-struct EditCase {
-    const char* what;
-    std::string before;
-    std::optional<std::string> after;  // none: refused
-    bool machine = false;              // gpt.ini only
-};
-
-void PrintTo(const EditCase& test, std::ostream* out) {
-    *out << test.what;
-}
-
-class TaskEdit : public ::testing::TestWithParam<EditCase> {};
-
-TEST_P(TaskEdit, SetsEnabledFalseInSettingsOnly) {
-    EXPECT_EQ(disabledTask(GetParam().before), GetParam().after);
-}
-
 const std::string kLe = testing::utf16WithBom("x").substr(0, 2);
 std::string le(const std::string& ascii) {
     return testing::utf16WithBom(ascii).substr(2);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tasks, TaskEdit,
-    ::testing::Values(
-        EditCase{"Utf16WithEnabledTrue",
-                 kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
-                          "<Enabled>true</Enabled></Settings></Task>"),
-                 kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
-                          "<Enabled>false</Enabled></Settings></Task>")},
-        EditCase{"Utf16WithoutEnabled", kLe + le("<Task><Settings>\r\n</Settings></Task>"),
-                 kLe + le("<Task><Settings><Enabled>false</Enabled>\r\n</Settings></Task>")},
-        EditCase{"Utf16WithoutMark", le("<Task><Settings></Settings></Task>"),
-                 le("<Task><Settings><Enabled>false</Enabled></Settings></Task>")},
-        EditCase{"Utf8", "\xEF\xBB\xBF<Task><Settings><Enabled>true</Enabled></Settings>",
-                 "\xEF\xBB\xBF<Task><Settings><Enabled>false</Enabled></Settings>"},
-        EditCase{"EnabledOnlyAfterSettings",
-                 "<Task><Settings></Settings><Triggers><Enabled>true</Enabled></Triggers>",
-                 "<Task><Settings><Enabled>false</Enabled></Settings><Triggers><Enabled>true"
-                 "</Enabled></Triggers>"},
-        EditCase{"NoSettings", kLe + le("<Task></Task>"), std::nullopt}),
-    testing::CaseName());
-
-class GptVersion : public ::testing::TestWithParam<EditCase> {};
-
-TEST_P(GptVersion, RaisesTheRightHalf) {
-    EXPECT_EQ(raisedVersion(GetParam().before, GetParam().machine), GetParam().after);
+// The edits fix makes: a task's Enabled set to false in its Settings only, in the file's own
+// encoding; gpt.ini's version raised in the half that changed. Nothing else changes.
+TEST(FixEdits, ChangeTheOneFieldAndNothingElse) {
+    enum Edit { Task, UserVersion, MachineVersion };
+    const struct {
+        const char* what;
+        Edit edit;
+        std::string before;
+        std::optional<std::string> after;  // none: refused
+    } cases[] = {
+        {"task in UTF-16 with Enabled true", Task,
+         kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
+                  "<Enabled>true</Enabled></Settings></Task>"),
+         kLe + le("<Task><Triggers><Enabled>true</Enabled></Triggers><Settings>"
+                  "<Enabled>false</Enabled></Settings></Task>")},
+        {"task in UTF-16 without Enabled", Task, kLe + le("<Task><Settings>\r\n</Settings></Task>"),
+         kLe + le("<Task><Settings><Enabled>false</Enabled>\r\n</Settings></Task>")},
+        {"task in UTF-16 without its mark", Task, le("<Task><Settings></Settings></Task>"),
+         le("<Task><Settings><Enabled>false</Enabled></Settings></Task>")},
+        {"task in UTF-8", Task, "\xEF\xBB\xBF<Task><Settings><Enabled>true</Enabled></Settings>",
+         "\xEF\xBB\xBF<Task><Settings><Enabled>false</Enabled></Settings>"},
+        {"Enabled only after Settings", Task,
+         "<Task><Settings></Settings><Triggers><Enabled>true</Enabled></Triggers>",
+         "<Task><Settings><Enabled>false</Enabled></Settings><Triggers><Enabled>true"
+         "</Enabled></Triggers>"},
+        {"task without Settings", Task, kLe + le("<Task></Task>"), std::nullopt},
+        {"user half", UserVersion, "[General]\r\nVersion=65537\r\n",
+         "[General]\r\nVersion=131073\r\n"},
+        {"machine half", MachineVersion, "[General]\r\nversion=65537\r\n",
+         "[General]\r\nversion=65538\r\n"},
+        {"user half wraps", UserVersion, "Version=4294901760", "Version=0"},
+        {"no version", MachineVersion, "[General]\r\n", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.edit == Task ? disabledTask(c.before)
+                                 : raisedVersion(c.before, c.edit == MachineVersion),
+                  c.after)
+            << c.what;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Halves, GptVersion,
-    ::testing::Values(EditCase{"User", "[General]\r\nVersion=65537\r\n",
-                               "[General]\r\nVersion=131073\r\n", false},
-                      EditCase{"Machine", "[General]\r\nversion=65537\r\n",
-                               "[General]\r\nversion=65538\r\n", true},
-                      EditCase{"UserWraps", "Version=4294901760", "Version=0", false},
-                      EditCase{"Missing", "[General]\r\n", std::nullopt, true}),
-    testing::CaseName());
 
 }  // namespace
 }  // namespace quorvane::diagnosis

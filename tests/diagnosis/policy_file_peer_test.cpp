@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "diagnosis/policy_file.h"
-#include "tests/support/case_name.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::diagnosis {
@@ -53,49 +52,38 @@ TEST(PolicyFilePeer, ReadsEveryRecordFormThePeerWrites) {
 }
 
 // What the reader does with files it must not trust: each damage stops it at the record it
-// spoils, keeps the records before, and says where.
-struct Damage {
-    const char* what;
-    std::string bytes;
-    std::size_t records;
-    const char* damage;
-};
-class DamagedPolicyFile : public ::testing::TestWithParam<Damage> {};
-
-TEST_P(DamagedPolicyFile, StopsTheReaderAtTheRecordItSpoils) {
-    const PolicyFile file = readPolicyFile(GetParam().bytes);
-    EXPECT_EQ(file.records.size(), GetParam().records);
-    ASSERT_TRUE(file.damage);
-    EXPECT_NE(file.damage->find(GetParam().damage), std::string::npos) << *file.damage;
-}
-
-const std::string kOneRecord = writePolicyFile({{u"K", u"V", 4, std::string("\1\0\0\0", 4)}});
-const std::string kRecord = kOneRecord.substr(8);
-
-// Two records, the second with its byte at `fromEnd` (counted from the end) replaced.
-std::string twoRecordsWith(std::size_t fromEnd, char byte) {
-    std::string bytes = kOneRecord + kRecord;
-    bytes[bytes.size() - fromEnd] = byte;
-    return bytes;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Damages, DamagedPolicyFile,
-    ::testing::Values(
-        Damage{"not a policy file", "Windows Registry Editor", 0, "does not begin with \"PReg\""},
-        Damage{"empty", "", 0, "does not begin"},
-        Damage{"other version", std::string("PReg\2\0\0\0", 8) + kRecord, 0, "version 2"},
-        Damage{"size past the end", twoRecordsWith(9, '\xFF'), 1, "runs past the end"},
-        Damage{"cut in the data",
-               (kOneRecord + kRecord).substr(0, kOneRecord.size() + kRecord.size() - 4), 1,
-               "runs past the end"},
-        Damage{"no closing bracket", twoRecordsWith(2, ')'), 1, "no ']'"},
-        Damage{"key without NUL", kOneRecord + std::string("[\0K\0", 4), 1, "key name"},
-        Damage{"odd byte at the end", kOneRecord + "x", 1, "no '['"}),
-    testing::CaseName());
-
-TEST(PolicyFileReader, AHeaderWithoutRecordsIsNoDamage) {
-    EXPECT_FALSE(readPolicyFile(std::string("PReg\1\0\0\0", 8)).damage);
+// spoils, keeps the records before, and says where. (A file cut anywhere, and one of no records:
+// policy_file_property_test.cpp.)
+TEST(DamagedPolicyFile, StopsTheReaderAtTheRecordItSpoils) {
+    const std::string one = writePolicyFile({{u"K", u"V", 4, std::string("\1\0\0\0", 4)}});
+    const std::string record = one.substr(8);
+    // Two records, the second with its byte at `fromEnd` (counted from the end) replaced.
+    const auto twoRecordsWith = [&](std::size_t fromEnd, char byte) {
+        std::string bytes = one + record;
+        bytes[bytes.size() - fromEnd] = byte;
+        return bytes;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::size_t records;
+        const char* damage;
+    } cases[] = {
+        {"not a policy file", "Windows Registry Editor", 0, "does not begin with \"PReg\""},
+        {"empty", "", 0, "does not begin"},
+        {"other version", std::string("PReg\2\0\0\0", 8) + record, 0, "version 2"},
+        {"size past the end", twoRecordsWith(9, '\xFF'), 1, "runs past the end"},
+        {"no closing bracket", twoRecordsWith(2, ')'), 1, "no ']'"},
+        {"key without NUL", one + std::string("[\0K\0", 4), 1, "key name"},
+        {"odd byte at the end", one + "x", 1, "no '['"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const PolicyFile file = readPolicyFile(c.bytes);
+        EXPECT_EQ(file.records.size(), c.records);
+        ASSERT_TRUE(file.damage);
+        EXPECT_NE(file.damage->find(c.damage), std::string::npos) << *file.damage;
+    }
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // The policy files' reader: a record counts when it stores a restriction's value, named exactly
-// as the restriction's value (in any letter case), with data that puts it in force.
+// as the restriction's value (in any letter case), with data that puts it in force. Which key
+// views and data put a restriction in force is the rule every reader shares, held in the command
+// table and the imported registry files' table.
 #include <gtest/gtest.h>
 
 #include "tests/diagnosis/prefix_rig.h"
-#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 
 namespace quorvane::diagnosis {
@@ -11,55 +12,43 @@ namespace {
 
 using namespace testrig;
 
-struct Record {
-    const char* what;
-    std::u16string key;
-    std::u16string value;
-    std::uint32_t data;
-    std::vector<int> restrictions;
-};
-class PolicyFilesReader : public PrefixDiagnosis, public ::testing::WithParamInterface<Record> {};
-
-TEST_P(PolicyFilesReader, CountRecordsThatPutARestrictionInForce) {
-    place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
-          writePolicyFile({{GetParam().key, GetParam().value, 4, dwordBytes(GetParam().data)}}));
-    const Findings found = readWith(readPolicyFiles);
-    if (GetParam().restrictions.empty()) {
-        EXPECT_TRUE(found.setting.empty());
-        return;
-    }
-    ASSERT_EQ(found.setting.size(), 1u);
-    EXPECT_EQ(found.setting[0].restrictions, GetParam().restrictions);
-    EXPECT_TRUE(testing::contains(found.setting[0].command, "= 1 in HKEY_LOCAL_MACHINE\\Software"))
-        << found.setting[0].command;
-}
-
-const std::u16string kToolbars =
-    u"Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, PolicyFilesReader,
-    ::testing::ValuesIn(std::vector<Record>{
-        {"exact name", kToolbars, u"NoToolBar", 1, {21}},
-        {"any letter case", kToolbars, u"notoolbar", 1, {21}},
-        {"unless present", kToolbars, u"**soft.NoToolBar", 1, {21}},
-        {"key with empty names", u"\\" + kToolbars + u"\\", u"NoToolBar", 1, {21}},
-        {"name ends the word", kToolbars, u"NoToolbarOptions", 1, {19}},
-        {"name starts the word", kToolbars, u"XNoToolBar", 1, {}},
-        {"deletion", kToolbars, u"**del.NoToolBar", 1, {}},
-        {"zero", kToolbars, u"NoToolBar", 0, {}},
-        {"32 bit view",
-         u"Software\\Wow6432Node\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions",
-         u"NoToolBar",
-         1,
-         {21}},
+TEST_F(PrefixDiagnosis, PolicyFilesCountRecordsThatPutARestrictionInForce) {
+    const std::u16string toolbars =
+        u"Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
+    const struct {
+        const char* what;
+        std::u16string key;
+        std::u16string value;
+        std::vector<int> restrictions;
+        std::uint32_t data = 1;
+    } cases[] = {
+        {"exact name", toolbars, u"NoToolBar", {21}},
+        {"any letter case", toolbars, u"notoolbar", {21}},
+        {"unless present", toolbars, u"**soft.NoToolBar", {21}},
+        {"key with empty names", u"\\" + toolbars + u"\\", u"NoToolBar", {21}},
+        {"name ends the word", toolbars, u"NoToolbarOptions", {19}},
+        {"name starts the word", toolbars, u"XNoToolBar", {}},
+        {"deletion", toolbars, u"**del.NoToolBar", {}},
+        {"zero", toolbars, u"NoToolBar", {}, 0},
         {"other key",
          u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
          u"NoToolBar",
-         1,
          {}},
-    }),
-    testing::CaseName());
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
+              writePolicyFile({{c.key, c.value, 4, formats::dwordBytes(c.data)}}));
+        const Findings found = readWith(readPolicyFiles);
+        ASSERT_EQ(found.setting.size(), c.restrictions.empty() ? 0u : 1u);
+        if (!c.restrictions.empty()) {
+            EXPECT_EQ(found.setting[0].restrictions, c.restrictions);
+            EXPECT_TRUE(
+                testing::contains(found.setting[0].command, "= 1 in HKEY_LOCAL_MACHINE\\Software"))
+                << found.setting[0].command;
+        }
+    }
+}
 
 }  // namespace
 }  // namespace quorvane::diagnosis

@@ -11,6 +11,7 @@
 #include "diagnosis/diagnosis.h"
 #include "diagnosis/place_reader.h"
 #include "diagnosis/policy_file.h"
+#include "formats/little_endian.h"
 #include "platform/hive_store.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/registry_target.h"
@@ -25,13 +26,9 @@ using testing::utf16WithBom;
 
 inline constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-inline std::string dwordBytes(std::uint32_t value) {
-    return testing::dword(value).bytes;
-}
-
 // A Registry.pol that sets `value` of `key` to 1.
 inline std::string policyFile(const std::u16string& key, const std::u16string& value) {
-    return writePolicyFile({{key, value, 4, dwordBytes(1)}});
+    return writePolicyFile({{key, value, 4, formats::dwordBytes(1)}});
 }
 
 // A registry file as regedit writes it (UTF-16, after its mark) holding `lines` below the user's
@@ -49,11 +46,9 @@ inline void place(const fs::path& file, const std::string& content) {
 
 // Shortcuts as Windows writes them: header, a target ID list, link info with the target's path,
 // then counted strings (working folder, arguments) in ANSI or UTF-16.
-inline std::string little(std::uint32_t value, int bytes) {
+inline std::string little(std::uint32_t value, std::size_t bytes) {
     std::string out;
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    }
+    formats::appendLe(out, value, bytes);
     return out;
 }
 
@@ -116,32 +111,27 @@ protected:
                "Start Menu" / "Programs" / "Startup";
     }
 
+    Places places() const {
+        return placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()});
+    }
+
     Report diagnoseWith(const std::vector<int>& numbers = {}) {
         platform::HiveStore store(prefix());
         registry::General2 general(store, messages_);
-        return diagnose(store, general,
-                        placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()}),
-                        numbers);
+        return diagnose(store, general, places(), numbers);
     }
 
     // What one reader finds in the prefix.
     Findings readWith(PlaceReader reader) {
         platform::HiveStore store(prefix());
-        const Places places = placesOf({platform::RegistryLocation::Kind::WinePrefix, prefix()});
         Findings findings;
-        reader({store, places}, findings);
+        reader({store, places()}, findings);
         return findings;
     }
 
     void setRunEntry(const std::string& name, const std::string& command) {
         platform::HiveStore store(prefix());
         testing::put(store, platform::kCurrentUser, kRunKey, name, testing::sz(command));
-    }
-
-    void putText(platform::KeyHandle root, const std::string& key, const std::string& name,
-                 const std::string& text) {
-        platform::HiveStore store(prefix());
-        testing::put(store, root, key, name, testing::sz(text));
     }
 
     testing::TempDir dir_;

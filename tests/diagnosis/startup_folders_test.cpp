@@ -1,63 +1,33 @@
-// The Startup folders' reader: scripts and registry files run as they are, shortcuts read by
-// their structure.
+// Shortcuts in the Startup folders, read by their structure: what they run, and what the reader
+// refuses.
 #include <gtest/gtest.h>
-
-#include <variant>
 
 #include "diagnosis/shell_link.h"
 #include "tests/diagnosis/prefix_rig.h"
-#include "tests/support/case_name.h"
-#include "tests/support/contains.h"
 
 namespace quorvane::diagnosis {
 namespace {
 
 using namespace testrig;
-using Source = Finding::Source;
 
-struct Shortcut {
-    const char* what;
-    bool unicode;
-    std::size_t argumentsLength;
-};
-class Shortcuts : public PrefixDiagnosis, public ::testing::WithParamInterface<Shortcut> {};
-
-// The registry editor imports a file of the working folder that sets restriction 7.
-TEST_P(Shortcuts, AreReadByTheirStructure) {
-    const std::string name(GetParam().argumentsLength - 7, 'a');
-    place(driveC() / "lock" / (name + ".reg"),
-          restrictionsRegFile("\"NoBrowserSaveAs\"=dword:00000001\r\n"));
-    // The extension in any case.
-    testing::writeFile(startup() / (GetParam().unicode ? "lock.LNK" : "lock.lnk"),
-                       shellLink("C:\\Windows\\regedit.exe", "C:\\lock", "/s " + name + ".reg",
-                                 GetParam().unicode));
-    const Report report = diagnoseWith();
-    ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);
-    EXPECT_EQ(report.returning[0].restrictions, std::vector<int>{7}) << formatReport(report);
-    EXPECT_EQ(report.returning[0].command, "C:\\Windows\\regedit.exe /s " + name + ".reg");
-}
-
-INSTANTIATE_TEST_SUITE_P(Links, Shortcuts,
-                         ::testing::ValuesIn(std::vector<Shortcut>{{"ansi 10", false, 10},
-                                                                   {"ansi 40", false, 40},
-                                                                   {"ansi 200", false, 200},
-                                                                   {"unicode 10", true, 10},
-                                                                   {"unicode 40", true, 40},
-                                                                   {"unicode 200", true, 200}}),
-                         testing::CaseName());
-
-// A shortcut cut short anywhere before its optional trailer, or with an offset past its link
-// info, is refused, never read past its end.
-TEST(ShellLinkReading, RefusesCutShortLinksAndOffsetsPastTheirPart) {
+// A shortcut is read by its structure, ANSI or Unicode, its counted strings short or long; cut
+// short anywhere before its optional trailer, or with an offset past its link info, it is
+// refused, never read past its end.
+TEST(ShellLinkReading, ReadsWholeLinksAndRefusesCutShortOnesAndOffsetsPastTheirPart) {
     for (bool unicode : {false, true}) {
-        const std::string link = shellLink("C:\\x.exe", "C:\\", "/s a.reg", unicode);
-        const auto whole = readShellLink(link);
-        ASSERT_TRUE(whole) << whole.failure().reason;
-        EXPECT_EQ(whole->commandLine(), "C:\\x.exe /s a.reg");
-        for (std::size_t size = 0; size + 4 < link.size(); ++size) {
-            EXPECT_FALSE(readShellLink(link.substr(0, size))) << size;
+        for (std::size_t length : {3, 40, 300}) {
+            SCOPED_TRACE(std::to_string(length) + (unicode ? " unicode" : " ansi"));
+            const std::string arguments = "/s " + std::string(length - 3, 'a');
+            const std::string link = shellLink("C:\\x.exe", "C:\\", arguments, unicode);
+            const auto whole = readShellLink(link);
+            ASSERT_TRUE(whole) << whole.failure().reason;
+            EXPECT_EQ(whole->commandLine(), "C:\\x.exe " + arguments);
+            EXPECT_EQ(whole->workingFolder, "C:\\");
+            for (std::size_t size = 0; size + 4 < link.size(); ++size) {
+                EXPECT_FALSE(readShellLink(link.substr(0, size))) << size;
+            }
         }
-        std::string wrong = link;
+        std::string wrong = shellLink("C:\\x.exe", "C:\\", "/s a.reg", unicode);
         // The offset of the local base path (UTF-16 in a Unicode link info) in the link info
         // after the header and the 24 bytes of the ID list.
         wrong[0x4C + 24 + (unicode ? 0x1C : 0x10)] = '\x7F';
@@ -81,23 +51,6 @@ TEST(ShellLinkReading, TakesTheTargetFromTheEnvironmentBlock) {
     ASSERT_TRUE(wide) << wide.failure().reason;
     EXPECT_EQ(wide->commandLine(), "%windir%\\b.exe /s a.reg");
     EXPECT_EQ(readShellLink(link("%windir%\\a.exe", ""))->target, "%windir%\\a.exe");
-}
-
-// A Startup folder runs each file as the shell opens it: a registry file is imported, a
-// script's commands run; desktop.ini is the folder's own.
-class StartupFoldersReader : public PrefixDiagnosis {};
-
-TEST_F(StartupFoldersReader, RunsEachFileAsTheShellOpensIt) {
-    testing::writeFile(startup() / "desktop.ini", "[.ShellClassInfo]\r\n");
-    testing::writeFile(startup() / "lock.reg",
-                       restrictionsRegFile("\"NoFileOpen\"=dword:00000001\r\n"));
-    testing::writeFile(startup() / "tray.bat", "start tray.exe\r\n");
-    const Findings found = readWith(readStartupFolders);
-    ASSERT_EQ(found.setting.size(), 1u);
-    EXPECT_EQ(found.setting[0].item, "lock.reg");
-    EXPECT_EQ(found.setting[0].restrictions, std::vector<int>{10});
-    ASSERT_EQ(found.others.size(), 1u);
-    EXPECT_EQ(found.others[0].item, "tray.bat");
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <functional>
 #include <thread>
 
-#include "tests/support/case_name.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::formats {

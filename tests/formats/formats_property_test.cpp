@@ -74,13 +74,20 @@ RC_GTEST_PROP(Utf16Text, LoneSurrogatesBecomeReplacementCharacters, ()) {
     RC_ASSERT(utf8ToUtf16(utf16ToUtf8(text)) == expected);
 }
 
-// Bytes that can begin no character, put anywhere between whole characters, are left out.
+// Bytes that can begin no character, and sequences that encode none (overlong, an encoded
+// surrogate, beyond U+10FFFF, cut short), put anywhere between whole characters or at the end,
+// are left out.
 RC_GTEST_PROP(Utf16Text, InvalidBytesBetweenCharactersAreLeftOut, ()) {
     const std::u16string text = utf8ToUtf16(utf16ToUtf8(*anyText()));
     std::string withInvalid;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i <= text.size(); ++i) {
         if (*rc::gen::inRange(0, 4) == 0) {
-            withInvalid += *rc::gen::elementOf(std::string("\x80\xBF\xC0\xC1\xF5\xFF"));
+            withInvalid += *rc::gen::elementOf(std::vector<std::string>{
+                "\x80", "\xBF", "\xC0", "\xC1", "\xF5", "\xFF", "\xC0\xAF", "\xE0\x9F\xBF",
+                "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"});
+        }
+        if (i == text.size()) {
+            break;
         }
         const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF;
         withInvalid += utf16ToUtf8(text.substr(i, pair ? 2 : 1));
@@ -100,11 +107,21 @@ RC_GTEST_PROP(Utf16Text, BytesAndUnitsRoundTrip, (const std::string& bytes)) {
     RC_ASSERT(utf16Units(swapped, ByteOrder::Big) == utf16Units(even));
 }
 
-RC_GTEST_PROP(LittleEndian, ANumberReadsBackFromItsBytes, (std::uint32_t value)) {
-    const std::string bytes = dwordBytes(value);
-    RC_ASSERT(bytes.size() == 4u);
-    RC_ASSERT(static_cast<unsigned char>(bytes[3]) == value >> 24);
-    RC_ASSERT(readDword(bytes) == value);
+// A number of 1 to 8 bytes at any offset reads as those bytes, least significant first, when they
+// are all there, and not at all otherwise; a DWORD reads back from its four bytes.
+RC_GTEST_PROP(LittleEndian, ANumberIsReadWithinTheBytesOnly, (const std::string& bytes)) {
+    const std::size_t at = *rc::gen::oneOf(rc::gen::inRange<std::size_t>(0, bytes.size() + 2),
+                                           rc::gen::just(~std::size_t{0}));
+    const std::size_t size = *rc::gen::inRange<std::size_t>(1, 9);
+    std::optional<std::uint64_t> expected;
+    for (std::size_t i = 0; at <= bytes.size() && size <= bytes.size() - at && i < size; ++i) {
+        expected = expected.value_or(0) | std::uint64_t{static_cast<unsigned char>(bytes[at + i])}
+                                              << (8 * i);
+    }
+    RC_ASSERT(readLe(bytes, at, size) == expected);
+    const auto value = *rc::gen::arbitrary<std::uint32_t>();
+    RC_ASSERT(dwordBytes(value).size() == 4u);
+    RC_ASSERT(readLe(dwordBytes(value), 0, 4) == value);
 }
 
 // Data of every type: texts as the registry stores them (with quotes, backslashes, line breaks

@@ -6,15 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "formats/utf16.h"
-#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 
 namespace quorvane::formats {
 namespace {
-
-std::u16string textOf(const std::string& bytes) {
-    return utf16Units(bytes);
-}
 
 const std::vector<RegSection> kSections = {
     {u"HKEY_CURRENT_USER\\Software\\Gone", true, {}},
@@ -70,7 +65,7 @@ TEST(RegFileWriter, WritesWhatTheRegistryEditorWrites) {
         elevens +
         u"\\\r\n  11\r\n"
         u"\r\n";
-    EXPECT_EQ(textOf(bytes.substr(2)), expected);
+    EXPECT_EQ(utf16Units(bytes.substr(2)), expected);
 }
 
 TEST(RegFileReader, ReadsRegedit4TextAndComments) {
@@ -86,42 +81,33 @@ TEST(RegFileReader, ReadsRegedit4TextAndComments) {
     EXPECT_EQ(values[2].data, registryString(std::u16string(u"a\nb\r\0\\q", 7)));
 }
 
-struct Unreadable {
-    const char* what;
-    const char* text;
-    const char* why;  // a part of the reader's reason
-};
-class UnreadableRegFile : public ::testing::TestWithParam<Unreadable> {};
-
-TEST_P(UnreadableRegFile, IsRefusedWholly) {
-    const auto read = readRegFile(GetParam().text);
-    ASSERT_FALSE(read);
-    EXPECT_TRUE(testing::contains(read.failure().reason, GetParam().why));
+TEST(UnreadableRegFile, IsRefusedWholly) {
+    const struct {
+        const char* what;
+        const char* text;
+        const char* why;  // a part of the reader's reason
+    } cases[] = {
+        {"version 4", "Windows Registry Editor Version 4.00\n", "not a registry file"},
+        {"value before any key", "REGEDIT4\n\"Orphan\"=dword:1\n", "line 2: a value outside a key"},
+        {"unclosed key", "REGEDIT4\n[HKEY_CURRENT_USER\\A\n", "line 2: a key line must end in ']'"},
+        {"key line never runs on", "REGEDIT4\n[HKEY_CURRENT_USER\\A=\\\n]\n",
+         "line 2: a key line must end in ']'"},
+        {"dword too long", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=dword:123456789\n",
+         "line 3: the data"},
+        {"bad hex digit", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=hex:0g\n", "line 3: the data"},
+        {"unclosed name", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N=1\n", "line 3: the value name"},
+        {"no equals sign", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\" 1\n", "line 3: no '='"},
+        {"stray line", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\nstray\n",
+         "line 3: neither a key nor a value"},
+        {"value in a deleted key", "REGEDIT4\n[-HKEY_CURRENT_USER\\A]\n\"N\"=-\n",
+         "line 3: a value outside a key"},
+    };
+    for (const auto& c : cases) {
+        const auto read = readRegFile(c.text);
+        ASSERT_FALSE(read) << c.what;
+        EXPECT_TRUE(testing::contains(read.failure().reason, c.why)) << c.what;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, UnreadableRegFile,
-    ::testing::Values(
-        Unreadable{"version 4", "Windows Registry Editor Version 4.00\n", "not a registry file"},
-        Unreadable{"value before any key", "REGEDIT4\n\"Orphan\"=dword:1\n",
-                   "line 2: a value outside a key"},
-        Unreadable{"unclosed key", "REGEDIT4\n[HKEY_CURRENT_USER\\A\n",
-                   "line 2: a key line must end in ']'"},
-        Unreadable{"key line never runs on", "REGEDIT4\n[HKEY_CURRENT_USER\\A=\\\n]\n",
-                   "line 2: a key line must end in ']'"},
-        Unreadable{"dword too long", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=dword:123456789\n",
-                   "line 3: the data"},
-        Unreadable{"bad hex digit", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\"=hex:0g\n",
-                   "line 3: the data"},
-        Unreadable{"unclosed name", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N=1\n",
-                   "line 3: the value name"},
-        Unreadable{"no equals sign", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"N\" 1\n",
-                   "line 3: no '='"},
-        Unreadable{"stray line", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\nstray\n",
-                   "line 3: neither a key nor a value"},
-        Unreadable{"value in a deleted key", "REGEDIT4\n[-HKEY_CURRENT_USER\\A]\n\"N\"=-\n",
-                   "line 3: a value outside a key"}),
-    testing::CaseName());
 
 }  // namespace
 }  // namespace quorvane::formats

@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "formats/file_access.h"
-#include "tests/support/case_name.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::formats {
@@ -15,52 +14,48 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Fault {
-    const char* what;
-    WriteStep step;
-    int error;
-    const char* reason;
-    bool replaced;  // whether the new bytes are in place despite the failure
-};
-
-Fault injected;
+WriteStep failingStep;
+int failingError;
 
 int injectFault(WriteStep step, const std::string& fileName) {
-    return step == injected.step && fileName == "file.txt" ? injected.error : 0;
+    return step == failingStep && fileName == "file.txt" ? failingError : 0;
 }
 
-class FailedWrite : public ::testing::TestWithParam<Fault> {
-protected:
-    ~FailedWrite() override { setFaultHook(nullptr); }
-    testing::TempDir dir_;
-};
-
-TEST_P(FailedWrite, LeavesTheOldFileWhole) {
-    const fs::path file = dir_.path() / "file.txt";
-    testing::writeFile(file, "old bytes");
-    injected = GetParam();
-    setFaultHook(injectFault);
-    const Result<void> written = writeWholeFile(file, "new bytes, longer than the old");
-    setFaultHook(nullptr);
-    ASSERT_FALSE(written);
-    EXPECT_EQ(written.failure().reason, GetParam().reason);
-    EXPECT_EQ(testing::readFile(file),
-              GetParam().replaced ? "new bytes, longer than the old" : "old bytes");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 1)
-        << "a temporary file was left behind";
-}
-
-const Fault kFaults[] = {
-    {"disk full on create", WriteStep::Create, ENOSPC, "disk full", false},
-    {"disk full on write", WriteStep::Write, ENOSPC, "disk full", false},
-    {"flush fails", WriteStep::Flush, EIO, "input/output error", false},
-    {"rename refused", WriteStep::Rename, EACCES, "permission denied", false},
+TEST(FailedWrite, LeavesTheOldFileWhole) {
+    const struct {
+        const char* what;
+        WriteStep step;
+        int error;
+        const char* reason;
+        bool replaced;  // whether the new bytes are in place despite the failure
+    } faults[] = {
+        {"disk full on create", WriteStep::Create, ENOSPC, "disk full", false},
+        {"disk full on write", WriteStep::Write, ENOSPC, "disk full", false},
+        {"flush fails", WriteStep::Flush, EIO, "input/output error", false},
+        {"rename refused", WriteStep::Rename, EACCES, "permission denied", false},
 #ifndef _WIN32
-    // Windows moves the file with write-through and has no folder to flush.
-    {"folder flush fails", WriteStep::FlushDirectory, EIO, "input/output error", true},
+        // Windows moves the file with write-through and has no folder to flush.
+        {"folder flush fails", WriteStep::FlushDirectory, EIO, "input/output error", true},
 #endif
-};
-INSTANTIATE_TEST_SUITE_P(Steps, FailedWrite, ::testing::ValuesIn(kFaults), testing::CaseName());
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        testing::TempDir dir;
+        const fs::path file = dir.path() / "file.txt";
+        testing::writeFile(file, "old bytes");
+        failingStep = fault.step;
+        failingError = fault.error;
+        setFaultHook(injectFault);
+        const Result<void> written = writeWholeFile(file, "new bytes, longer than the old");
+        setFaultHook(nullptr);
+        ASSERT_FALSE(written);
+        EXPECT_EQ(written.failure().reason, fault.reason);
+        EXPECT_EQ(testing::readFile(file),
+                  fault.replaced ? "new bytes, longer than the old" : "old bytes");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1)
+            << "a temporary file was left behind";
+    }
+}
 
 TEST(WholeFile, TakesANewNameOnlyWhileItIsFree) {
     testing::TempDir dir;

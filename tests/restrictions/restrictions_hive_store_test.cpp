@@ -12,7 +12,6 @@
 #include "platform/hive_io.h"
 #include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
-#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -37,54 +36,47 @@ struct Scene : StoreScene {
     Rig rig{store};
 };
 
-struct Operation {
-    const char* what;
-    std::function<void(Scene&)> seed;
-    std::function<void(Scene&)> run;
-    bool speaks;
-};
-class EachOperation : public ::testing::TestWithParam<Operation> {};
+TEST(EachOperation, StoresEachHiveOnceAndBeforeItSpeaks) {
+    const struct {
+        const char* what;
+        std::function<void(Scene&)> seed;
+        std::function<void(Scene&)> run;
+        bool speaks;
+    } cases[] = {
+        {"switch", [](Scene&) {}, [](Scene& s) { s.rig.boxes.assign(4, toolkit::kChecked); },
+         false},
+        {"detection",
+         [](Scene& s) { put(s.store, kCurrentUser, kRestrictionsKey, "NoPrinting", dword(2)); },
+         [](Scene& s) { s.rig.manager.RefreshRestrictionStates(); }, false},
+        {"remove-all",
+         [](Scene& s) {
+             for (auto root : {kCurrentUser, kLocalMachine}) {
+                 put(s.store, root, kMainKey, "Window Title", sz("Kiosk"));
+             }
+         },
+         [](Scene& s) { s.rig.manager.RemoveAllRestrictions(); }, true},
+        {"page reset", [](Scene&) {}, [](Scene& s) { s.rig.manager.ResetHomeSearchPages(); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        c.seed(scene);
+        const auto before = scene.inodes();
+        std::set<std::pair<ino_t, ino_t>> whileWorking;
+        scene.rig.recorder.afterEach = [&] { whileWorking.insert(scene.inodes()); };
+        std::optional<std::pair<ino_t, ino_t>> whileShown;
+        scene.rig.messages.whileShown = [&] { whileShown = scene.inodes(); };
 
-TEST_P(EachOperation, StoresEachHiveOnceAndBeforeItSpeaks) {
-    const Operation& c = GetParam();
-    Scene scene;
-    c.seed(scene);
-    const auto before = scene.inodes();
-    std::set<std::pair<ino_t, ino_t>> whileWorking;
-    scene.rig.recorder.afterEach = [&] { whileWorking.insert(scene.inodes()); };
-    std::optional<std::pair<ino_t, ino_t>> whileShown;
-    scene.rig.messages.whileShown = [&] { whileShown = scene.inodes(); };
+        c.run(scene);
 
-    c.run(scene);
-
-    const auto after = scene.inodes();
-    EXPECT_EQ(whileWorking, std::set{before});
-    EXPECT_NE(after.first, before.first);
-    EXPECT_NE(after.second, before.second);
-    // Whatever the user reads in the message is already in the files.
-    EXPECT_EQ(whileShown, c.speaks ? std::optional(after) : std::nullopt);
+        const auto after = scene.inodes();
+        EXPECT_EQ(whileWorking, std::set{before});
+        EXPECT_NE(after.first, before.first);
+        EXPECT_NE(after.second, before.second);
+        // Whatever the user reads in the message is already in the files.
+        EXPECT_EQ(whileShown, c.speaks ? std::optional(after) : std::nullopt);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Operations, EachOperation,
-    ::testing::Values(Operation{"switch", [](Scene&) {},
-                                [](Scene& s) { s.rig.boxes.assign(4, toolkit::kChecked); }, false},
-                      Operation{"detection",
-                                [](Scene& s) {
-                                    put(s.store, kCurrentUser, kRestrictionsKey, "NoPrinting",
-                                        dword(2));
-                                },
-                                [](Scene& s) { s.rig.manager.RefreshRestrictionStates(); }, false},
-                      Operation{"remove-all",
-                                [](Scene& s) {
-                                    for (auto root : {kCurrentUser, kLocalMachine}) {
-                                        put(s.store, root, kMainKey, "Window Title", sz("Kiosk"));
-                                    }
-                                },
-                                [](Scene& s) { s.rig.manager.RemoveAllRestrictions(); }, true},
-                      Operation{"page reset", [](Scene&) {},
-                                [](Scene& s) { s.rig.manager.ResetHomeSearchPages(); }, true}),
-    CaseName());
 
 // Another operation's event pump is where a menu command lands when the user is quick; its
 // message must still find its changes where other programs can see them.
@@ -108,61 +100,55 @@ TEST(RestrictionsHiveStoreTest, AMessageShownInsideAnotherOperationFindsItsChang
 
 // The machine hive's file cannot be replaced: the warning names the changes there that were
 // needed, and none that found the registry as wanted already.
-struct UnstoredCase {
-    const char* what;
-    std::function<void(Scene&)> run;
-    std::vector<std::string> listed;  // none: no warning at all
-    std::vector<std::string> notListed;
-};
-class MachineHiveNotStored : public ::testing::TestWithParam<UnstoredCase> {
-protected:
-    ~MachineHiveNotStored() override { formats::setFaultHook(nullptr); }
-};
+TEST(MachineHiveNotStored, ListsOnlyTheChangesThatWereNeeded) {
+    const struct {
+        const char* what;
+        std::function<void(Scene&)> run;
+        std::vector<std::string> listed;  // none: no warning at all
+        std::vector<std::string> notListed;
+    } cases[] = {
+        {"remove-all",
+         [](Scene& s) { s.rig.manager.RemoveAllRestrictions(); },
+         {"delete DisableRegistryTools",
+          "delete key Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions"},
+         {"delete Window Title", "lift"}},
+        {"page reset",
+         [](Scene& s) { s.rig.manager.ResetHomeSearchPages(); },
+         {"set Start Page"},
+         {"set Search Page"}},
+        {"imposing where the machine holds it already",
+         [](Scene& s) { s.rig.boxes.assign(4, toolkit::kChecked); },
+         {},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scene scene;
+        for (auto root : {kCurrentUser, kLocalMachine}) {
+            put(scene.store, root, kSystemKey, "DisableRegistryTools", dword(1));
+            put(scene.store, root, kMainKey, "Search Page",
+                sz("http://www.microsoft.com/isapi/redir.dll?prd=ie&ar=iesearch"));
+        }
+        scene.rig.manager.RefreshRestrictionStates();
+        put(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(1));
+        formats::setFaultHook([](formats::WriteStep step, const std::string& file) {
+            return step == formats::WriteStep::Rename && file == "system.reg" ? EIO : 0;
+        });
 
-TEST_P(MachineHiveNotStored, ListsOnlyTheChangesThatWereNeeded) {
-    const UnstoredCase& c = GetParam();
-    Scene scene;
-    for (auto root : {kCurrentUser, kLocalMachine}) {
-        put(scene.store, root, kSystemKey, "DisableRegistryTools", dword(1));
-        put(scene.store, root, kMainKey, "Search Page",
-            sz("http://www.microsoft.com/isapi/redir.dll?prd=ie&ar=iesearch"));
-    }
-    scene.rig.manager.RefreshRestrictionStates();
-    put(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(1));
-    formats::setFaultHook([](formats::WriteStep step, const std::string& file) {
-        return step == formats::WriteStep::Rename && file == "system.reg" ? EIO : 0;
-    });
+        c.run(scene);
 
-    c.run(scene);
-
-    ASSERT_EQ(scene.rig.messages.shown.size(), c.listed.empty() ? 0u : 1u);
-    const std::string text = c.listed.empty() ? "" : scene.rig.messages.shown.front().text;
-    for (const std::string& line : c.listed) {
-        EXPECT_TRUE(contains(text, "\r\n  " + line + "\r\n")) << line << " in\n" << text;
+        formats::setFaultHook(nullptr);
+        ASSERT_EQ(scene.rig.messages.shown.size(), c.listed.empty() ? 0u : 1u);
+        const std::string text = c.listed.empty() ? "" : scene.rig.messages.shown.front().text;
+        for (const std::string& line : c.listed) {
+            EXPECT_TRUE(contains(text, "\r\n  " + line + "\r\n")) << line << " in\n" << text;
+        }
+        for (const std::string& line : c.notListed) {
+            EXPECT_FALSE(contains(text, "\r\n  " + line)) << line << " in\n" << text;
+        }
+        EXPECT_FALSE(contains(text, "Not done in HKEY_CURRENT_USER")) << text;
     }
-    for (const std::string& line : c.notListed) {
-        EXPECT_FALSE(contains(text, "\r\n  " + line)) << line << " in\n" << text;
-    }
-    EXPECT_FALSE(contains(text, "Not done in HKEY_CURRENT_USER")) << text;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Actions, MachineHiveNotStored,
-    ::testing::Values(
-        UnstoredCase{"remove-all",
-                     [](Scene& s) { s.rig.manager.RemoveAllRestrictions(); },
-                     {"delete DisableRegistryTools",
-                      "delete key Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions"},
-                     {"delete Window Title", "lift"}},
-        UnstoredCase{"page reset",
-                     [](Scene& s) { s.rig.manager.ResetHomeSearchPages(); },
-                     {"set Start Page"},
-                     {"set Search Page"}},
-        UnstoredCase{"imposing where the machine holds it already",
-                     [](Scene& s) { s.rig.boxes.assign(4, toolkit::kChecked); },
-                     {},
-                     {}}),
-    CaseName());
 
 }  // namespace
 }  // namespace quorvane::testing

@@ -13,7 +13,6 @@
 
 #include "formats/little_endian.h"
 #include "tests/restrictions/restriction_rig.h"
-#include "tests/support/case_name.h"
 #include "tests/support/contains.h"
 #include "tests/support/property.h"
 #include "tests/support/registry_target.h"
@@ -72,9 +71,6 @@ protected:
     std::unique_ptr<Rig> rig;
 };
 
-template <class Case>
-class RestrictionsCase : public RestrictionsTest, public ::testing::WithParamInterface<Case> {};
-
 // Values a registry may hold where a restriction's value lives.
 const Stored kDrawnData[] = {dword(0),
                              dword(1),
@@ -121,50 +117,6 @@ bool inForce(const std::map<std::pair<KeyHandle, int>, Stored>& held, int row) {
            static_cast<std::int32_t>(*formats::readDword(bytes)) > 0;
 }
 
-// Any values where the restrictions live: the boxes show those in force, each is written as 1
-// into both hives (the policy keys made once, in order), and nothing else changes.
-TEST(Detection, ShowsAndRewritesWhatIsInForce) {
-    checkListProperty<Seeded>(6, drawSeeded, [](const std::vector<Seeded>& seeds) {
-        const auto target = makeRegistryTarget();
-        std::map<std::pair<KeyHandle, int>, Stored> held;
-        for (const Seeded& seed : seeds) {
-            const auto& restriction = restrictions::kCatalogue[seed.row];
-            put(target->registry(), seed.root, restriction.subKey, restriction.valueName,
-                seed.value);
-            held[{seed.root, seed.row}] = seed.value;
-        }
-        Rig rig(target->registry());
-        rig.manager.RefreshRestrictionStates();
-        std::vector<int> expected;
-        std::string wrong;
-        for (int row = 0; row < 24; ++row) {
-            const auto& restriction = restrictions::kCatalogue[row];
-            const bool rewritten = row != 23 && inForce(held, row);
-            if (inForce(held, row)) {
-                expected.push_back(row + 1);
-            }
-            for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-                const auto was = held.find({root, row});
-                const auto want = rewritten           ? std::optional(dword(1))
-                                  : was != held.end() ? std::optional(was->second)
-                                                      : std::nullopt;
-                if (stored(target->registry(), root, restriction.subKey, restriction.valueName) !=
-                    want) {
-                    wrong += std::string(" ") + restriction.valueName;
-                }
-            }
-        }
-        const KeyList created = policyKeysCreated(rig);
-        if (rig.checkedBoxes() != expected || !wrong.empty() ||
-            !(created.empty() || created == kPolicyKeys)) {
-            return std::optional<std::string>("checked " +
-                                              ::testing::PrintToString(rig.checkedBoxes()) +
-                                              ", wrong values:" + wrong);
-        }
-        return std::optional<std::string>();
-    });
-}
-
 // Refuses creating the machine's toolbar key.
 platform::Status refuseToolbarsKey(const RegistryCall& call) {
     return call.kind == RegistryCall::Create && call.key == kLocalMachine &&
@@ -173,68 +125,58 @@ platform::Status refuseToolbarsKey(const RegistryCall& call) {
                : platform::kSuccess;
 }
 
-struct MarkerCase {
-    const char* what;
-    std::optional<std::string> marker;
-    bool makesKeys;
-    bool refuseAKey;
-    std::optional<Stored> markerAfter;
-};
-using TheMarker = RestrictionsCase<MarkerCase>;
-
-TEST_P(TheMarker, DecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
-    const MarkerCase& c = GetParam();
-    if (c.marker) {
-        put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
-        for (const auto& [root, subKey] : kPolicyKeys) {
-            if (root == kCurrentUser) {
-                makeKey(base(), root, subKey);
-            }
-        }
-    }
-    if (c.refuseAKey) {
-        rig->recorder.refuse = refuseToolbarsKey;
-    }
-    rig->boxes.assign(4, kChecked);
-    EXPECT_EQ(marker(), c.markerAfter);
-    const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
-    EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
-    EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-    EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
-    EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
-    EXPECT_TRUE(rig->messages.shown.empty());
+// Refuses writing the marker.
+platform::Status refuseMarker(const RegistryCall& call) {
+    return call.kind == RegistryCall::Set && call.name == "Keys" ? platform::kAccessDenied
+                                                                 : platform::kSuccess;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Markers, TheMarker,
-    ::testing::Values(
-        MarkerCase{"no marker", {}, true, false, sz("1")},
+TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
+    const struct {
+        const char* what;
+        std::optional<std::string> marker;
+        bool makesKeys;
+        platform::Status (*refuse)(const RegistryCall&);
+        std::optional<Stored> markerAfter;
+    } cases[] = {
+        {"no marker", {}, true, nullptr, sz("1")},
         // As a crash or a full disk between the two hive files leaves it: the marker and the
         // per-user keys stored, the machine keys not. Imposing makes the key it needs.
-        MarkerCase{"marker 1 without the machine keys", "1", false, false, sz("1")},
-        MarkerCase{"marker 0", "0", true, false, sz("1")},
-        MarkerCase{"marker with blanks", " 1 ", true, false, sz("1")},
-        MarkerCase{"a key that cannot be made", {}, true, true, {}}),
-    CaseName());
-
-// The marker lives in the managed registry; a write of it that is refused says so with the
-// registry's status, and the switch that could not keep it makes the keys again next time.
-TEST_F(RestrictionsTest, AMarkerThatCannotBeKeptIsReportedAndTriedAgain) {
-    rig->recorder.refuse = [](const RegistryCall& call) {
-        return call.kind == RegistryCall::Set && call.name == "Keys" ? platform::kAccessDenied
-                                                                     : platform::kSuccess;
+        {"marker 1 without the machine keys", "1", false, nullptr, sz("1")},
+        {"marker 0", "0", true, nullptr, sz("1")},
+        {"marker with blanks", " 1 ", true, nullptr, sz("1")},
+        // Either is tried again at the next switch.
+        {"a key that cannot be made", {}, true, refuseToolbarsKey, {}},
+        {"a marker that cannot be kept", {}, true, refuseMarker, {}},
     };
-    const Result<void> kept =
-        rig->settings.write(toolkit::kApplicationTitle, "Presets", "Keys", "1");
-    ASSERT_FALSE(kept);
-    EXPECT_EQ(kept.failure().status, platform::kAccessDenied);
-    EXPECT_NE(kept.failure().reason.find("Keys"), std::string::npos) << kept.failure().reason;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh();
+        if (c.marker) {
+            put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
+            for (const auto& [root, subKey] : kPolicyKeys) {
+                if (root == kCurrentUser) {
+                    makeKey(base(), root, subKey);
+                }
+            }
+        }
+        rig->recorder.refuse = c.refuse;
+        rig->boxes.assign(4, kChecked);
+        EXPECT_EQ(marker(), c.markerAfter);
+        const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
+        EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
+        EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
+        EXPECT_TRUE(rig->messages.shown.empty());
+    }
+}
 
+// A marker that could not be kept leaves its key without it: the next switch makes the keys again
+// and keeps it.
+TEST_F(RestrictionsTest, AMarkerThatCannotBeKeptIsTriedAgain) {
+    rig->recorder.refuse = refuseMarker;
     rig->boxes.assign(4, kChecked);
-    EXPECT_EQ(marker(), std::nullopt);
-    EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
-    EXPECT_TRUE(rig->messages.shown.empty());
-
     rig->recorder.refuse = nullptr;
     rig->recorder.calls.clear();
     rig->boxes.assign(4, kUnchecked);
@@ -304,12 +246,13 @@ TEST_F(RestrictionsTest, TheBoxIsReadAfterPendingEventsHaveRun) {
     }
 }
 
-// Any values where the restrictions live, and another program's values beside them: remove-all
-// leaves no restriction in either hive, deletes the other values with their policy keys (in the
-// System and browser keys it deletes Quorvane's values alone), unchecks every box, and says so.
-// Lifting a restriction that was in force (the registry editor's too) makes the policy keys
-// again, and the marker says whether they are there.
-TEST(RemoveAllRestrictions, LeavesNoneAndSaysSo) {
+// Any values where the restrictions live, and another program's values beside them. At load the
+// boxes show those in force, each is written as 1 into both hives (the policy keys made once, in
+// order), and nothing else changes. Then remove-all leaves no restriction in either hive, deletes
+// the other values with their policy keys (in the System and browser keys it deletes Quorvane's
+// values alone), unchecks every box, and says so. Lifting a restriction that was in force (the
+// registry editor's too) makes the policy keys again, and the marker says whether they are there.
+TEST(DetectionThenRemoveAll, ShowWhatIsInForceThenLeaveNoneAndSaySo) {
     const ShownMessage removed{
         std::string("All Restrictions have been removed!\r\n\r\n") + kStartupHint, 64,
         "Restrictions Removed"};
@@ -328,8 +271,34 @@ TEST(RemoveAllRestrictions, LeavesNoneAndSaysSo) {
             }
             Rig rig(target->registry());
             rig.manager.RefreshRestrictionStates();
-            rig.manager.RemoveAllRestrictions();
+            std::vector<int> expected;
             std::string wrong;
+            for (int row = 0; row < 24; ++row) {
+                const auto& restriction = restrictions::kCatalogue[row];
+                const bool rewritten = row != 23 && inForce(held, row);
+                if (inForce(held, row)) {
+                    expected.push_back(row + 1);
+                }
+                for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+                    const auto was = held.find({root, row});
+                    const auto want = rewritten           ? std::optional(dword(1))
+                                      : was != held.end() ? std::optional(was->second)
+                                                          : std::nullopt;
+                    if (stored(target->registry(), root, restriction.subKey,
+                               restriction.valueName) != want) {
+                        wrong += std::string(" ") + restriction.valueName;
+                    }
+                }
+            }
+            const KeyList created = policyKeysCreated(rig);
+            if (rig.checkedBoxes() != expected || !wrong.empty() ||
+                !(created.empty() || created == kPolicyKeys)) {
+                return std::optional<std::string>("at load, checked " +
+                                                  ::testing::PrintToString(rig.checkedBoxes()) +
+                                                  ", wrong values:" + wrong);
+            }
+
+            rig.manager.RemoveAllRestrictions();
             for (const auto& [seed, other] : seeds) {
                 const auto& restriction = restrictions::kCatalogue[seed.row];
                 const bool kept = other && seed.row >= 22;
@@ -370,16 +339,7 @@ TEST(RemoveAllRestrictions, LeavesNoneAndSaysSo) {
         });
 }
 
-struct PageResetCase {
-    const char* what;
-    std::string vendor;  // empty: the default hosts
-    std::string portal;
-    std::optional<KeyHandle> missingMainKey;
-};
-using PageReset = RestrictionsCase<PageResetCase>;
-
-TEST_P(PageReset, WritesTheDefaultPagesWhereTheMainKeyIs) {
-    const PageResetCase& c = GetParam();
+TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
     const ShownMessage restored{
         std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
             kStartupHint,
@@ -390,46 +350,51 @@ TEST_P(PageReset, WritesTheDefaultPagesWhereTheMainKeyIs) {
                     "  set Search Page\r\n  set Start Page\r\n\r\n") +
             kStartupHint,
         48, "Reset Home/Search Page not complete"};
-    toolkit::Configuration configuration;
-    if (!c.vendor.empty()) {
-        configuration.vendorHost = c.vendor;
-        configuration.portalHost = c.portal;
-    }
-    fresh(configuration);
-    const std::string vendor = "http://" + (c.vendor.empty() ? "www.microsoft.com" : c.vendor);
-    const std::string portal = "http://" + (c.portal.empty() ? "www.msn.com" : c.portal) + "/";
-    const std::string home =
-        vendor + "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
-    put(base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
-    if (c.missingMainKey) {
-        target->removeTree(*c.missingMainKey, kMainKey);
-    }
-    // The restriction against changing the pages neither stops the reset nor changes.
-    rig->boxes.assign(1, kChecked);
-
-    rig->manager.ResetHomeSearchPages();
-
-    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-        if (root == c.missingMainKey) {
-            EXPECT_FALSE(keyExists(base(), root, kMainKey));
-            continue;
+    const struct {
+        const char* what;
+        std::string vendor;  // empty: the default hosts
+        std::string portal;
+        std::optional<KeyHandle> missingMainKey;
+    } cases[] = {{"default hosts", "", "", {}},
+                 {"configured hosts", "vendor.example", "portal.example", {}},
+                 {"no per-user Main key", "", "", kCurrentUser}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        toolkit::Configuration configuration;
+        if (!c.vendor.empty()) {
+            configuration.vendorHost = c.vendor;
+            configuration.portalHost = c.portal;
         }
-        EXPECT_EQ(value(root, kMainKey, "Search Page"),
-                  sz(vendor + "/isapi/redir.dll?prd=ie&ar=iesearch"));
-        EXPECT_EQ(value(root, kMainKey, "Start Page"), sz(root == kCurrentUser ? portal : home));
-    }
-    EXPECT_EQ(rig->messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
-    EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
-    EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
-    EXPECT_EQ(marker(), sz("1"));
-}
+        fresh(configuration);
+        const std::string vendor = "http://" + (c.vendor.empty() ? "www.microsoft.com" : c.vendor);
+        const std::string portal = "http://" + (c.portal.empty() ? "www.msn.com" : c.portal) + "/";
+        const std::string home =
+            vendor + "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
+        put(base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
+        if (c.missingMainKey) {
+            target->removeTree(*c.missingMainKey, kMainKey);
+        }
+        // The restriction against changing the pages neither stops the reset nor changes.
+        rig->boxes.assign(1, kChecked);
 
-INSTANTIATE_TEST_SUITE_P(
-    Hosts, PageReset,
-    ::testing::Values(PageResetCase{"default hosts", "", "", {}},
-                      PageResetCase{"configured hosts", "vendor.example", "portal.example", {}},
-                      PageResetCase{"no per-user Main key", "", "", kCurrentUser}),
-    CaseName());
+        rig->manager.ResetHomeSearchPages();
+
+        for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+            if (root == c.missingMainKey) {
+                EXPECT_FALSE(keyExists(base(), root, kMainKey));
+                continue;
+            }
+            EXPECT_EQ(value(root, kMainKey, "Search Page"),
+                      sz(vendor + "/isapi/redir.dll?prd=ie&ar=iesearch"));
+            EXPECT_EQ(value(root, kMainKey, "Start Page"),
+                      sz(root == kCurrentUser ? portal : home));
+        }
+        EXPECT_EQ(rig->messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
+        EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
+        EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
+        EXPECT_EQ(marker(), sz("1"));
+    }
+}
 
 // A registry that refuses part of an action: the action's warning, under a warning title, says what
 // was not done, in which hive and why; the boxes show what is there.
@@ -441,34 +406,12 @@ struct Refusal {
     std::vector<int> checkedAfter;
 };
 
-class RefusalTest : public ::testing::TestWithParam<Refusal> {};
-
-TEST_P(RefusalTest, IsReportedWithWhatWhereAndWhy) {
-    const Refusal& c = GetParam();
-    const auto target = makeRegistryTarget();
-    Rig rig(target->registry());
-    c.set(rig, target->registry());
-
-    c.run(rig);
-
-    ASSERT_EQ(rig.messages.shown.size(), 1u);
-    const ShownMessage& shown = rig.messages.shown.front();
-    EXPECT_EQ(shown.style, toolkit::kExclamation);
-    EXPECT_EQ(shown.title, c.title);
-    EXPECT_EQ(shown.text.rfind(c.inText.front(), 0), 0u) << shown.text;
-    for (const std::string& part : c.inText) {
-        EXPECT_TRUE(contains(shown.text, part));
-    }
-    EXPECT_EQ(rig.checkedBoxes(), c.checkedAfter);
-}
-
 const std::string kNoMachineAccess =
     "Not done in HKEY_LOCAL_MACHINE (no write access to HKEY_LOCAL_MACHINE: run Quorvane as "
     "administrator):";
 
-INSTANTIATE_TEST_SUITE_P(
-    Actions, RefusalTest,
-    ::testing::Values(
+TEST(Refusals, AreReportedWithWhatWhereAndWhy) {
+    const Refusal cases[] = {
         // Remove-all, with the lifting actions it runs nested in it; the machine's title is
         // still there, so its box shows it again.
         Refusal{[](Rig& rig, platform::RegistryApi& registry) {
@@ -485,14 +428,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\n  delete Window Title\r\n", "\r\n  lift DisableRegistryTools\r\n",
                  std::string("\r\n\r\n") + kStartupHint},
                 {24}},
+        // A wineserver refuses both hives for the same reason: the warning says it once.
         Refusal{[](Rig& rig, platform::RegistryApi&) {
-                    rig.recorder.failNextStore = {
-                        {kCurrentUser, platform::kBusy, "a wineserver started for this prefix"}};
+                    const std::string server =
+                        "A wineserver (process 42) is running for the Wine prefix /p.";
+                    rig.recorder.failNextStore = {{kCurrentUser, platform::kBusy, server},
+                                                  {kLocalMachine, platform::kBusy, server}};
                 },
                 [](Rig& rig) { rig.boxes.assign(4, kChecked); },
                 "Quorvane",
-                {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER (a "
-                 "wineserver started for this prefix):\r\n  impose NoBrowserClose"},
+                {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER and "
+                 "HKEY_LOCAL_MACHINE (A wineserver (process 42) is running for the Wine prefix "
+                 "/p):\r\n  impose NoBrowserClose"},
                 {4}},
         // Another program deletes the key between its opening and the write.
         Refusal{[](Rig& rig, platform::RegistryApi&) {
@@ -526,23 +473,25 @@ INSTANTIATE_TEST_SUITE_P(
                 "Quorvane",
                 {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER (",
                  "\r\n  impose NoViewSource"},
-                {17}}));
+                {17}}};
+    for (const Refusal& c : cases) {
+        SCOPED_TRACE(c.inText.front());
+        const auto target = makeRegistryTarget();
+        Rig rig(target->registry());
+        c.set(rig, target->registry());
 
-// A wineserver refuses both hives for the same reason: the warning says it once.
-TEST(RefusedInBothHives, ForOneReasonSaysItOnce) {
-    const auto target = makeRegistryTarget();
-    Rig rig(target->registry());
-    const std::string server = "A wineserver (process 42) is running for the Wine prefix /p.";
-    rig.recorder.failNextStore = {{kCurrentUser, platform::kBusy, server},
-                                  {kLocalMachine, platform::kBusy, server}};
+        c.run(rig);
 
-    rig.boxes.assign(4, kChecked);
-
-    ASSERT_EQ(rig.messages.shown.size(), 1u);
-    EXPECT_EQ(rig.messages.shown[0].text,
-              "Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER and "
-              "HKEY_LOCAL_MACHINE (A wineserver (process 42) is running for the Wine prefix /p):"
-              "\r\n  impose NoBrowserClose");
+        ASSERT_EQ(rig.messages.shown.size(), 1u);
+        const ShownMessage& shown = rig.messages.shown.front();
+        EXPECT_EQ(shown.style, toolkit::kExclamation);
+        EXPECT_EQ(shown.title, c.title);
+        EXPECT_EQ(shown.text.rfind(c.inText.front(), 0), 0u) << shown.text;
+        for (const std::string& part : c.inText) {
+            EXPECT_TRUE(contains(shown.text, part));
+        }
+        EXPECT_EQ(rig.checkedBoxes(), c.checkedAfter);
+    }
 }
 
 // The Win32 registry gives no reason of its own: the status is named instead.
