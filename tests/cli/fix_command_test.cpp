@@ -142,25 +142,6 @@ const FixCase kCases[] = {
                    "Software\\Policies\\Other|Keep|1|kept text\n"
                    "Software\\Policies\\Other|Number|4|7\n");
      }},
-    {"MachinePolicyRaisesTheMachineHalf",
-     [](FixCommand& t) {
-         t.place(t.system32() / "GroupPolicy" / "Machine" / "Registry.pol",
-                 diagnosis::writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet Explorer\\"
-                                              u"Restrictions",
-                                              u"NoPrinting", 4, dword(1).bytes},
-                                             {u"Software\\Other", u"Keep", 4, dword(1).bytes}}));
-         t.place(t.system32() / "GroupPolicy" / "GPT.INI", "[General]\nVersion=196607\n");
-     },
-     "NoPrinting", 0, "raise the machine version",
-     [](FixCommand& t) {
-         // 196607 = 2 << 16 | 0xFFFF: the machine half wraps, the user half stays.
-         EXPECT_EQ(readFile(t.system32() / "GroupPolicy" / "GPT.INI"),
-                   "[General]\nVersion=131072\n");
-         EXPECT_EQ(diagnosis::readPolicyFile(
-                       readFile(t.system32() / "GroupPolicy" / "Machine" / "Registry.pol"))
-                       .records.size(),
-                   1u);
-     }},
     {"RunValueInTheMachine32BitView",
      [](FixCommand& t) {
          t.put(kLocalMachine, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",

@@ -190,6 +190,9 @@ TEST(FixEdits, ChangeTheOneFieldAndNothingElse) {
         {"machine half", MachineVersion, "[General]\r\nversion=65537\r\n",
          "[General]\r\nversion=65538\r\n"},
         {"user half wraps", UserVersion, "Version=4294901760", "Version=0"},
+        // 196607 = 2 << 16 | 0xFFFF: the machine half wraps, the user half stays.
+        {"machine half wraps", MachineVersion, "[General]\nVersion=196607\n",
+         "[General]\nVersion=131072\n"},
         {"no version", MachineVersion, "[General]\r\n", std::nullopt},
     };
     for (const auto& c : cases) {
