@@ -207,6 +207,13 @@ TEST(FrmRestrict, CaptionsFitAtTheLargestSizeThatFitsAndCheckBoxesAreWhole) {
     const QFont font = window.font();
     EXPECT_EQ(font.family(), u"MS Sans Serif"_s);
     EXPECT_LE(font.pointSizeF(), 8.25);
+    // The face that stands in: a sans serif, Arial's widths first. Left to itself, the font
+    // matching could end on any face, a serif, a fixed-pitch or a math face among them.
+    const QFontInfo face(font);
+    EXPECT_TRUE(
+        QStringList({u"Arial"_s, u"Liberation Sans"_s, u"DejaVu Sans"_s}).contains(face.family()))
+        << face.family().toStdString();
+    EXPECT_FALSE(face.fixedPitch());
     const QFont menu = rig.get<QMenu>("mnuFile").font();
     EXPECT_EQ(std::pair(menu.family(), menu.pointSizeF()),
               std::pair(font.family(), font.pointSizeF()));
@@ -546,9 +553,10 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
         }
     }
     EXPECT_TRUE(wrapped) << "the command is long enough to wrap";
-    // Run a second time by ctest with only the DejaVu fonts.
-    EXPECT_TRUE(QFontInfo(text.font()).fixedPitch())
-        << QFontInfo(text.font()).family().toStdString();
+    // Run a second time by ctest with only the DejaVu fonts: a fixed-pitch face, not a math one.
+    const QFontInfo face(text.font());
+    EXPECT_TRUE(face.fixedPitch()) << face.family().toStdString();
+    EXPECT_FALSE(face.family().contains(u"Math"_s)) << face.family().toStdString();
     const QFont buttons = testing::child<QPushButton>(*text.window(), "cmdClose").font();
     EXPECT_EQ(buttons.family().toStdString(), rig.window->font().family().toStdString());
     EXPECT_EQ(buttons.pointSizeF(), rig.window->font().pointSizeF());
