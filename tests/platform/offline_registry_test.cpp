@@ -367,19 +367,6 @@ TEST(OfflineWrite, KeepsTheFirstAndTheNewestTwoCopiesAndNoneOfAFailedWrite) {
     EXPECT_TRUE(fs::exists(others));
 }
 
-// A hive already copied in this run by a registry before (another user's) is not copied again,
-// which would push the copy from before the run out of the newest three.
-TEST(OfflineWrite, AHiveAlreadyCopiedInThisRunIsNotCopiedAgain) {
-    Hives hives;
-    OfflineHives copied = hives.hives();
-    copied.software.backedUp = true;
-    OfflineRegistry registry(copied);
-    put(registry, kLocalMachine, kRestrictionsKey, "NoPrinting", dword(1));
-    put(registry, kCurrentUser, kRestrictionsKey, "NoPrinting", dword(1));
-    ASSERT_EQ(registry.backups().size(), 1u);
-    EXPECT_TRUE(registry.backups().front().filename().string().starts_with("ann-"));
-}
-
 // A hive is read whole into memory of Quorvane's own: cut short while open, or while being
 // read, it gives a clear refusal, never a signal; what is read is one whole version.
 TEST(OfflineRead, AHiveCutShortWhileOpenOrWhileReadIsRefusedNeverAFault) {
@@ -616,28 +603,6 @@ TEST_F(SmallMount, AFullDiskLeavesTheHiveAsItWasAndSaysSo) {
     EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
 }
 
-// Finding an installation's hives and users on a case-sensitive mount.
-TEST(WindowsInstallation, FindsSoftwareAndTheListedUsersWithHivesRegardlessOfCase) {
-    TempDir root;
-    const FakeInstallation made = makeFakeInstallation(root.path());
-    const WindowsInstallation found = findWindowsInstallation(root.path());
-    EXPECT_EQ(found.software, made.software);
-    // bob's folder is gone and the system profile is not under Users.
-    ASSERT_EQ(found.users.size(), 2u);
-    EXPECT_EQ(found.users[0].name, "Ann");
-    EXPECT_EQ(found.users[0].hive, made.ann);
-    EXPECT_EQ(found.users[0].sid, "S-1-5-21-1-2-3-1001");
-    EXPECT_EQ(found.users[1].name, "default");
-    EXPECT_EQ(found.users[1].hive, made.defaultProfile);
-    EXPECT_EQ(found.users[1].sid, "");
-
-    EXPECT_EQ(findUser(found, "ANN"), &found.users[0]);
-    EXPECT_EQ(findUser(found, "Default"), &found.users[1]);
-    EXPECT_EQ(findUser(found, "bob"), nullptr);
-    EXPECT_EQ(onlyUser(found), &found.users[0]) << "the default profile is no second user";
-    EXPECT_EQ(found.identity, std::string("machine-") + kFakeMachineGuid);
-}
-
 // The fake installation with more profiles in its list, each a folder under Users with a hive.
 struct Profile {
     const char* sid;
@@ -689,14 +654,6 @@ TEST(WindowsInstallation, AProfilePathEndingInABackslashNamesItsFolder) {
     ASSERT_NE(findUser(found, "cy"), nullptr);
     EXPECT_EQ(findUser(found, "cy")->sid, "S-1-5-21-1-2-3-1003");
     EXPECT_EQ(onlyUser(found), nullptr) << "Ann and cy";
-}
-
-TEST(WindowsInstallation, AFolderWithoutSoftwareIsNoInstallation) {
-    TempDir root;
-    std::filesystem::create_directories(root.path() / "Windows" / "System32" / "config");
-    const std::string refusal = refusalOf([&] { findWindowsInstallation(root.path()); });
-    EXPECT_TRUE(contains(refusal, "Windows/System32/config/SOFTWARE"));
-    EXPECT_TRUE(contains(refusal, root.path().string()));
 }
 
 }  // namespace
