@@ -148,21 +148,11 @@ TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
     }
     EXPECT_EQ(softwareCopies, 1u);
 
-    const CliOutcome listed = run("--user all list --json");
-    ASSERT_EQ(listed.status, 0) << listed.err;
-    const nlohmann::json rows = jsonRows(listed.out);
-    ASSERT_EQ(rows.size(), 72u);
-    for (int user = 0; user < 3; ++user) {
-        EXPECT_EQ(rows[user * 24 + 3]["inForce"], true);
-    }
-    EXPECT_EQ(rows[0]["user"], "Ann");
-    EXPECT_EQ(rows[0]["installation"], fs::canonical(root()).string());
-    EXPECT_EQ(rows[24]["user"], "bob");
-    EXPECT_EQ(rows[48]["user"], "default");
-
+    // Each user's block, in order (cli_json_test checks the JSON rows' installation and user).
     const CliOutcome text = run("--user all list");
-    EXPECT_TRUE(contains(text.out, ", user bob:\n"));
-    EXPECT_TRUE(contains(text.out, ", user default:\n"));
+    EXPECT_LT(text.out.find(", user Ann:\n"), text.out.find(", user bob:\n")) << text.out;
+    EXPECT_LT(text.out.find(", user bob:\n"), text.out.find(", user default:\n"));
+    EXPECT_NE(text.out.find(", user default:\n"), std::string::npos);
 }
 
 // Every command runs on the chosen user's hives; what it says comes after the line that names
@@ -195,7 +185,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Command{"reset pages", "reset-pages",
                               "Home and/or Search Page has been restored"},
                       Command{"export", "export out.reg", "Exported the 24 restrictions"},
-                      Command{"why", "why", "the Windows installation"},
                       Command{"undo", "undo", "Undone: impose NoBrowserClose NoPrinting"}),
     CaseName());
 
@@ -359,14 +348,15 @@ TEST_F(OfflineCli, FixPrintsOneJsonDocumentForEveryUser) {
     EXPECT_EQ(jsonRows(fixed.out)["notDone"], nlohmann::json::array()) << fixed.out;
 }
 
-// A damaged key is reported as unreadable, never as absent.
+// A damaged key is reported as unreadable, never as absent. Without --user the command runs on
+// Ann, the one user beside the default profile (bob has a profile but no folder).
 TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
     {
         platform::OfflineRegistry registry = annRegistry();
         makeKey(registry, kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
     }
     listItself(made_.ann, kRestrictionsKey);
-    const CliOutcome result = run("--user ann list");
+    const CliOutcome result = run("list");
     EXPECT_TRUE(contains(result.out, "Closing Internet Explorer            unreadable"))
         << result.out;
 }

@@ -96,8 +96,8 @@ TEST(InstallationWindow, OpensFromTheFileMenuOnTheChosenUserAndChangesHerHive) {
 
     QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(6, box.height() / 2));
     EXPECT_FALSE(box.isChecked());
-    EXPECT_FALSE(contains(regtreeListing(rig.made.ann), "NoBrowserClose"));
-    EXPECT_FALSE(contains(regedExport(rig.made.ann, "HKEY_CURRENT_USER"), "NoBrowserClose"));
+    const std::string tree = regtreeListing(rig.made.ann);  // "" when the hive cannot be read
+    EXPECT_TRUE(contains(tree, "Restrictions") && !contains(tree, "NoBrowserClose")) << tree;
     EXPECT_TRUE(rig.messages.shown.empty());
 
     QTimer::singleShot(0, &ann, [&ann] { ann.close(); });
@@ -120,7 +120,9 @@ TEST(InstallationWindow, NoWindowWhenCancelledOrWhenTheFolderHoldsNoInstallation
               nullptr);
     ASSERT_EQ(rig.messages.shown.size(), 2u);
     EXPECT_TRUE(contains(rig.messages.shown[0].text, "has no user 'carol'"));
-    EXPECT_TRUE(contains(rig.messages.shown[1].text, "Windows/System32/config/SOFTWARE"));
+    EXPECT_EQ(rig.messages.shown[1].text, "No Windows installation in " +
+                                              fs::canonical(rig.dir.path()).string() +
+                                              ": Windows/System32/config/SOFTWARE is not there.");
     EXPECT_TRUE(InstallationRig::windows().empty());
 }
 
