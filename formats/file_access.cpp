@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <random>
 #include <thread>
@@ -26,7 +27,6 @@
 
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 
 #include "formats/user_database.h"
