@@ -428,6 +428,7 @@ TEST_F(WineserverLockTest, ReadingBesideARunningServerNotesItAndWritesNothing) {
                                                   "; it may hold changes newer than"));
     EXPECT_EQ(stored(store, kCurrentUser, kKeyPath, "Read"), dword(3));
     EXPECT_EQ(write(store, kCurrentUser, kKeyPath, "Written", dword(1)), kAccessDenied);
+    EXPECT_TRUE(contains(store.lastFailure(), "opened for reading only")) << store.lastFailure();
     EXPECT_EQ(snapshot(prefix_), before);
     server->kill();
     EXPECT_TRUE(HiveStore(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly)
