@@ -227,6 +227,20 @@ TEST(Undo, AKeyWhoseValuesCannotBeListedIsNotKeptWholeButItsValuesAre) {
     EXPECT_TRUE(contains(recorded.failure().reason, "cannot be read")) << recorded.failure().reason;
     journal.end();
 
+    // A key that cannot even be opened is no missing key either.
+    RecordingRegistry unopened(scene.store);
+    unopened.refuse = [](const RegistryCall& call) {
+        return call.kind == RegistryCall::Open ? platform::kAccessDenied : platform::kSuccess;
+    };
+    journal::UndoJournal closed(unopened, {scene.undoFolder, "the test registry"});
+    closed.begin("impose NoPrinting");
+    const Result<void> refused = closed.record(
+        {restrictions::PlannedChange::setValue(registry::kHiveCurrentUser, kRestrictionsKey,
+                                               "NoPrinting", platform::kRegDword, dword(1).bytes)});
+    ASSERT_FALSE(refused);
+    EXPECT_TRUE(contains(refused.failure().reason, "cannot be read")) << refused.failure().reason;
+    closed.end();
+
     journal.begin("impose NoBrowserClose");
     ASSERT_TRUE(journal.record({restrictions::PlannedChange::setValue(
         registry::kHiveCurrentUser, kRestrictionsKey, "NoBrowserClose", platform::kRegDword,
