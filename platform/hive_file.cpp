@@ -173,16 +173,9 @@ struct KeyLineStart {
     bool valid = false;
     std::string_view leading;  // empty when the path has fewer names
 };
-std::optional<KeyLineStart> scanKeyLine(std::string_view line, std::size_t leadingNames,
-                                        std::size_t maxDepth) {
-    KeyLineStart key;
-    const std::string_view text = withoutLineEnd(line);
-    std::size_t pos = skipBlanks(text, 0);
-    if (pos == text.size() || text[pos] != '[') {
-        return key;
-    }
-    const std::size_t open = pos;
-    // Backslashes pair up from the first of a run on, so a ']' after an odd run is escaped.
+// The ']' that closes the [path] line `text` whose '[' is at `open`; npos when none does.
+// Backslashes pair up from the first of a run on, so a ']' after an odd run is escaped.
+std::size_t closingBracket(std::string_view text, std::size_t open) {
     std::size_t close = text.find(']', open + 1);
     while (close != std::string_view::npos) {
         std::size_t slashes = 0;
@@ -194,6 +187,19 @@ std::optional<KeyLineStart> scanKeyLine(std::string_view line, std::size_t leadi
         }
         close = text.find(']', close + 1);
     }
+    return close;
+}
+
+std::optional<KeyLineStart> scanKeyLine(std::string_view line, std::size_t leadingNames,
+                                        std::size_t maxDepth) {
+    KeyLineStart key;
+    const std::string_view text = withoutLineEnd(line);
+    std::size_t pos = skipBlanks(text, 0);
+    if (pos == text.size() || text[pos] != '[') {
+        return key;
+    }
+    const std::size_t open = pos;
+    const std::size_t close = closingBracket(text, open);
     if (close == std::string_view::npos) {
         return key;
     }
@@ -1084,29 +1090,35 @@ void checkWhole(std::string_view end) {
 }  // namespace
 
 ScannedHive::ScannedHive(std::string text) : size_(text.size()) {
-    pieces_.push_back({0, std::move(text)});
-    const std::string_view file = pieces_.front().text;
+    Piece& whole = pieces_.emplace_back(Piece{0, std::move(text), nullptr, {}});
+    whole.text = whole.given;
+    const std::string_view file = whole.text;
     lineEnd_ = lineEndAfterHeader(file);
     checkWhole(file);
     scan(file, 0);
 }
 
 ScannedHive::ScannedHive(std::size_t size, Reader read) : size_(size), read_(std::move(read)) {
-    // Pieces of a size that the processor's caches hold; a line longer than that makes the
-    // buffer grow.
-    constexpr std::size_t kPieceSize = std::size_t{256} << 10;
-    std::string buffer(std::max<std::size_t>(1, std::min(size_, kPieceSize)), '\0');
+    // The buffer is never zero-filled: every byte looked at was read.
+    std::size_t capacity = std::max<std::size_t>(1, std::min(size_, kPieceSize));
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    // Wine's own files hold a section for every 200 bytes or so: room for them at once (for up
+    // to a million; a larger file grows the list as it goes).
+    sections_.reserve(std::min<std::size_t>(size_ / 128 + 16, std::size_t{1} << 20));
     std::size_t offset = 0;  // where in the file the buffer starts: always at a line's start
     std::size_t kept = 0;    // the unfinished line carried over from the last piece
     for (bool first = true;; first = false) {
-        if (kept == buffer.size()) {
-            buffer.resize(buffer.size() * 2);
+        if (kept == capacity) {
+            auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+            std::memcpy(larger.get(), buffer.get(), kept);
+            buffer = std::move(larger);
+            capacity *= 2;
         }
-        const std::size_t length = std::min(buffer.size() - kept, size_ - offset - kept);
-        read_(offset + kept, buffer.data() + kept, length);
+        const std::size_t length = std::min(capacity - kept, size_ - offset - kept);
+        read_(offset + kept, buffer.get() + kept, length);
         const std::size_t filled = kept + length;
         const bool last = offset + filled == size_;
-        const std::string_view piece(buffer.data(), filled);
+        const std::string_view piece(buffer.get(), filled);
         if (first) {
             lineEnd_ = lineEndAfterHeader(piece);
         }
@@ -1123,7 +1135,7 @@ ScannedHive::ScannedHive(std::size_t size, Reader read) : size_(size), read_(std
         if (last) {
             break;
         }
-        std::memmove(buffer.data(), buffer.data() + complete, filled - complete);
+        std::memmove(buffer.get(), buffer.get() + complete, filled - complete);
         kept = filled - complete;
         offset += complete;
     }
@@ -1143,6 +1155,11 @@ void ScannedHive::scan(std::string_view piece, std::size_t base) {
             continue;
         }
         const std::string_view line = lineAt(piece, start);
+        if (continuesRun(line, bracket - start)) {
+            sections_.push_back({base + start});
+            bracket = piece.find('[', start + line.size());
+            continue;
+        }
         std::optional<KeyLineStart> key = scanKeyLine(line, kRunDepth, Document::kMaxDepth);
         if (!key) {
             // A long line: its names are counted.
@@ -1174,14 +1191,38 @@ void ScannedHive::scan(std::string_view piece, std::size_t base) {
     }
 }
 
+bool ScannedHive::continuesRun(std::string_view line, std::size_t open) const {
+    if (runLeading_.empty()) {
+        return false;
+    }
+    const std::string_view text = withoutLineEnd(line);
+    const std::size_t after = open + 1 + runLeading_.size();
+    if (text.size() <= after ||
+        std::memcmp(text.data() + open + 1, runLeading_.data(), runLeading_.size()) != 0) {
+        return false;
+    }
+    // The names end where the run's do: at a separator, or at the line's closing ']'.
+    const bool separator =
+        text.size() > after + 1 && text[after] == '\\' && text[after + 1] == '\\';
+    if (!separator && text[after] != ']') {
+        return false;
+    }
+    const std::size_t close = closingBracket(text, open);
+    if (close == std::string_view::npos || close - open > Document::kMaxDepth) {
+        return false;  // not a key line, or one whose depth must be counted
+    }
+    return separator ? close > after : close == after;
+}
+
 std::string_view ScannedHive::text(std::size_t begin, std::size_t end) const {
     for (const Piece& piece : pieces_) {
         if (piece.begin <= begin && end <= piece.begin + piece.text.size()) {
-            return std::string_view(piece.text).substr(begin - piece.begin, end - begin);
+            return piece.text.substr(begin - piece.begin, end - begin);
         }
     }
-    Piece piece{begin, std::string(end - begin, '\0')};
-    read_(begin, piece.text.data(), piece.text.size());
+    Piece piece{begin, {}, std::make_unique_for_overwrite<char[]>(end - begin), {}};
+    read_(begin, piece.read.get(), end - begin);
+    piece.text = std::string_view(piece.read.get(), end - begin);
     pieces_.push_back(std::move(piece));
     return pieces_.back().text;
 }
@@ -1230,6 +1271,21 @@ void Document::load(const std::u16string_view* wanted) {
     // Everything is read before anything is loaded: a failed read leaves the document as it was.
     const bool whole = wanted == nullptr || wanted->empty();
     const std::string_view file = whole ? hive.text(0, hive.size_) : std::string_view();
+    // The start of the last [path] line found to lead away from `wanted`, up to the name that
+    // decided it: the lines after it that begin with the same names lead away too, which a
+    // comparison of their first bytes shows without splitting them.
+    std::string_view awayPrefix;
+    const auto leadAwayFrom = [&](std::string_view line, std::string_view name) {
+        awayPrefix =
+            line.substr(0, static_cast<std::size_t>(name.data() + name.size() - line.data()));
+    };
+    const auto leadsAway = [&](std::string_view line) {
+        if (awayPrefix.empty() || !line.starts_with(awayPrefix)) {
+            return false;
+        }
+        const std::string_view rest = line.substr(awayPrefix.size());
+        return rest.starts_with(']') || rest.starts_with("\\\\");
+    };
     std::vector<std::pair<std::size_t, std::string_view>> runsRead;  // a run and its text
     for (std::size_t r = 0; r < runs.size(); ++r) {
         const std::size_t begin = sections[runs[r]].start;
@@ -1238,12 +1294,19 @@ void Document::load(const std::u16string_view* wanted) {
             runsRead.emplace_back(r, file.substr(begin, end - begin));
             continue;
         }
+        const std::string_view runLine = hive.runLines_[r];
+        if (leadsAway(runLine)) {
+            continue;
+        }
         components.clear();
-        parseKeyLine(hive.runLines_[r], components, key);
+        parseKeyLine(runLine, components, key);
         const std::size_t leading = std::min(components.size(), ScannedHive::kRunDepth);
         // The sections of a run begin with the same names: when these lead away, all do.
-        if (onWayOrBelow(std::span(components).first(leading), *wanted, decoded)) {
+        std::size_t away = 0;
+        if (onWayOrBelow(std::span(components).first(leading), *wanted, decoded, &away)) {
             runsRead.emplace_back(r, hive.text(begin, end));
+        } else {
+            leadAwayFrom(runLine, components[away]);
         }
     }
     if (whole) {
@@ -1254,17 +1317,6 @@ void Document::load(const std::u16string_view* wanted) {
         trailer_ = last.substr(withoutSeparator(last).size());
     }
 
-    // The start of the last [path] line found to lead away from `wanted`, up to the name that
-    // decided it: the lines after it that begin with the same names lead away too, which a
-    // comparison of their first bytes shows without splitting them.
-    std::string_view awayPrefix;
-    const auto leadsAway = [&](std::string_view line) {
-        if (awayPrefix.empty() || !line.starts_with(awayPrefix)) {
-            return false;
-        }
-        const std::string_view rest = line.substr(awayPrefix.size());
-        return rest.starts_with(']') || rest.starts_with("\\\\");
-    };
     std::vector<std::pair<std::string_view, Key*>> lastPath;
     LoadingIndex index;
     for (const auto& [r, text] : runsRead) {
@@ -1285,9 +1337,7 @@ void Document::load(const std::u16string_view* wanted) {
             if (wanted != nullptr) {
                 std::size_t away = 0;
                 if (!onWayOrBelow(components, *wanted, decoded, &away)) {
-                    awayPrefix = line.substr(
-                        0, static_cast<std::size_t>(components[away].data() +
-                                                    components[away].size() - line.data()));
+                    leadAwayFrom(line, components[away]);
                     continue;
                 }
                 loaded_[i] = true;

@@ -160,6 +160,9 @@ public:
 
     // The whole text at hand.
     explicit ScannedHive(std::string text);
+    // How much of a file the search for [path] lines reads at a time: what the processor's first
+    // caches hold. A longer line makes the buffer grow.
+    static constexpr std::size_t kPieceSize = std::size_t{64} << 10;
     // A file of `size` bytes read through `read`: the [path] lines are found in one pass over
     // it, a piece at a time, and none of its text is kept. The sections a document loads later
     // are read again through `read`, a run of neighbouring sections at a time, so that a read of
@@ -173,11 +176,17 @@ public:
 private:
     friend class Document;
     struct Section;
+    // Bytes of the file from `begin` on: the text given whole, or a range read later.
     struct Piece {
         std::size_t begin;
-        std::string text;
+        std::string given;
+        std::unique_ptr<char[]> read;  // not zero-filled first: the read fills every byte
+        std::string_view text;
     };
     void scan(std::string_view piece, std::size_t base);
+    // Whether `line` (its '[' at `open`) is a key line whose first kRunDepth names are those of
+    // the run scanned last: most lines are, and this shows it without splitting them.
+    bool continuesRun(std::string_view line, std::size_t open) const;
     // The file's bytes from `begin` to `end`, read unless a piece read before holds them; valid
     // while this object lives (untouched sections point into them).
     std::string_view text(std::size_t begin, std::size_t end) const;
@@ -190,7 +199,7 @@ private:
     // Where each run of neighbouring sections that share their first kRunDepth components (as
     // written) starts, and the [path] line of its first section, so that a selection passes
     // over the runs that lead elsewhere at once, without reading them.
-    static constexpr std::size_t kRunDepth = 2;
+    static constexpr std::size_t kRunDepth = 3;
     std::vector<std::size_t> runs_;
     std::vector<std::string> runLines_;
     std::string runLeading_;  // while scanning: the leading components of the last run

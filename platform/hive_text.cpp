@@ -88,16 +88,6 @@ std::size_t skipBlanks(std::string_view text, std::size_t pos) {
     return pos;
 }
 
-std::string_view withoutLineEnd(std::string_view line) {
-    if (!line.empty() && line.back() == '\n') {
-        line.remove_suffix(1);
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.remove_suffix(1);
-    }
-    return line;
-}
-
 bool isHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }

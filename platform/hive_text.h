@@ -26,8 +26,16 @@ int compareFolded(std::u16string_view a, std::u16string_view b);
 
 // Lines of a hive file: blanks are spaces and tabs; a line ends in LF or CR LF.
 std::size_t skipBlanks(std::string_view text, std::size_t pos);
-// The line without its line end.
-std::string_view withoutLineEnd(std::string_view line);
+// The line without its line end. Inline: every [path] line of a file passes here.
+inline std::string_view withoutLineEnd(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') {
+        line.remove_suffix(1);
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
 
 bool isHexDigit(char c);
 // The value of a hex digit, either case.

@@ -412,8 +412,9 @@ std::vector<PiecesCase> piecesCases() {
     const std::string header =
         "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n";
     const std::string tail = "\n[A\\\\B] 1700000000\n\"v\"=dword:00000001\n\n[C] 0\n\"w\"=\"x\"\n";
-    // A [path] line that begins just before the end of the first piece (256 KiB) and ends after it.
-    std::string across = header + ";" + std::string((256 << 10) - header.size() - 5, 'p') + "\n";
+    // A [path] line that begins just before the end of the first piece and ends after it.
+    std::string across =
+        header + ";" + std::string(ScannedHive::kPieceSize - header.size() - 5, 'p') + "\n";
     // Its value is its own, so that a section lost at the seam shows.
     across += "[A\\\\B] 1700000000\n\"u\"=dword:00000002\n";
     return {
@@ -421,6 +422,10 @@ std::vector<PiecesCase> piecesCases() {
          header + "\n[A] 0\n\"big\"=\"" + std::string(600'000, 'x') + "\"\n" + tail,
          {u"a", u"b"}},
         {"key line across two pieces", across + tail, {u"a", u"b"}},
+        {"sibling keys whose [path] lines begin alike",
+         header + "\n[A\\\\B\\\\k] 0\n\"v\"=dword:00000001\n\n[A\\\\B\\\\k\\xe9] 0\n\"w\"=\"1\"\n\n"
+                  "[A\\\\B\\\\k\\]] 0\n\"u\"=\"2\"\n",
+         {u"a", u"b", u"k\u00e9"}},
         {"crlf and damaged lines",
          "WINE REGISTRY Version 2\r\n\r\n[A\\\\B] 5\r\n\"v\"=dword:zz\r\n[not a key\r\n  "
          "[A\\\\B\\\\C] 6\r\n"
@@ -594,6 +599,29 @@ RC_GTEST_PROP(HiveDocument, ATreeReadsBackFromItsTextInAnyOrderOfSections, ()) {
     RC_ASSERT(key != nullptr);
     expectHolds(*key, top);
     RC_ASSERT(read.serialize() == text);
+
+    // Read in part, only the way to one drawn key and what lies below it: that key as drawn.
+    const DrawnKey* drawn = &top;
+    std::vector<std::u16string> path{foldName(top.name)};
+    while (!drawn->children.empty() && *rc::gen::inRange(0, 8) != 0) {
+        drawn = &drawn->children[*rc::gen::inRange<std::size_t>(0, drawn->children.size())];
+        path.push_back(foldName(drawn->name));
+    }
+    auto scanned = std::make_shared<const ScannedHive>(
+        shuffled.size(), [&](std::size_t offset, char* out, std::size_t length) {
+            std::copy_n(shuffled.data() + offset, length, out);
+        });
+    std::u16string wanted;
+    for (const std::u16string& name : path) {
+        wanted += (wanted.empty() ? u"" : u"\\") + name;
+    }
+    Document part = Document::parseSelected(scanned, std::span(&wanted, 1));
+    Key* found = &part.root();
+    for (std::size_t i = 0; i < path.size() && found != nullptr; ++i) {
+        found = found->child(path[i]);
+    }
+    RC_ASSERT(found != nullptr);
+    expectHolds(*found, *drawn);
 }
 
 }  // namespace
