@@ -37,6 +37,8 @@ struct JournalPlace {
     // The prefix or installation every file an entry names lies beneath; when empty, the
     // registry's own folder where the registry is one (a hive directory's identity is its path).
     std::filesystem::path files;
+    // Whether this program has administrator rights; none: as Windows says of its process.
+    std::optional<bool> elevated;
 };
 
 // $XDG_STATE_HOME/Quorvane/undo ($HOME/.local/state when unset); on Windows Quorvane\undo in
@@ -128,6 +130,10 @@ private:
         std::optional<PlaceState> planned;       // and what the change will leave there
     };
 
+    // Whether the entries are written and undone with administrator rights (Windows): then they
+    // are written so that only administrators can change them, and an entry that changes
+    // machine-wide places and was not is refused.
+    bool elevated() const;
     // Writes the open entry with `records`, taking a new name for it the first time.
     Result<void> write(const std::vector<Record>& records);
     void removeOldEntries() const;
