@@ -1449,18 +1449,20 @@ constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_
                                       FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER |
                                       GENERIC_WRITE | GENERIC_ALL;
 
-// FileContent::administratorsOnly of the file open as `handle`. A grant of a kind not read here
-// counts as one to anybody; no DACL at all lets everybody do everything.
-bool onlyAdministratorsChange(HANDLE handle) {
+}  // namespace
+
+bool onlyAdministratorsChange(void* descriptor) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(handle, SE_FILE_OBJECT,
-                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    BOOL defaulted = FALSE;
+    BOOL present = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
         return false;
     }
-    bool only = administers(owner) && dacl != nullptr;
+    // No DACL lets everybody do everything; a grant of a kind not read here counts as one to
+    // anybody.
+    bool only = administers(owner) && present && dacl != nullptr;
     for (DWORD i = 0; only && i < dacl->AceCount; ++i) {
         ACE_HEADER* header = nullptr;
         if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) {
@@ -1472,9 +1474,10 @@ bool onlyAdministratorsChange(HANDLE handle) {
                     administers(const_cast<DWORD*>(&ace->SidStart)));
         }
     }
-    LocalFree(descriptor);
     return only;
 }
+
+namespace {
 
 // The security WriteOptions::administratorsOnly gives a new file: owner Administrators, and a
 // protected DACL of full control for Administrators and SYSTEM and reading for the current user.
@@ -1643,7 +1646,13 @@ Result<FileContent> Folder::read(const fs::path& relative, std::uintmax_t limit)
         return fileFailure(0, "is larger than " + std::to_string(limit) + " bytes", EFBIG);
     }
     content.bytes.resize(filled);
-    content.administratorsOnly = onlyAdministratorsChange(handle);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    content.administratorsOnly =
+        GetSecurityInfo(handle, SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+        onlyAdministratorsChange(descriptor);
+    LocalFree(descriptor);
     return content;
 }
 

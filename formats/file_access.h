@@ -330,6 +330,12 @@ std::filesystem::path canonicalPath(const std::filesystem::path& path);
 Result<void> writeWholeFile(const std::filesystem::path& file, std::string_view bytes,
                             Placing placing = Placing::Replace);
 
+#ifdef _WIN32
+// Whether the security descriptor (a SECURITY_DESCRIPTOR with owner and DACL) lets only
+// administrators and the system change its file (FileContent::administratorsOnly).
+bool onlyAdministratorsChange(void* descriptor);
+#endif
+
 // Whether `name` is one the layer gives a new file while it is written; a writer killed
 // half-way may leave it behind.
 bool isTemporaryName(std::string_view name);
