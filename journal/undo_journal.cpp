@@ -298,12 +298,12 @@ PlaceState valueState(const std::vector<formats::RegSection>& sections, const st
 }
 
 #ifdef _WIN32
-// Whether the process has administrator rights. Under Wine it has none to have: every program
-// of the user runs with the same rights, the machine's hive is a file of the user's own, and
-// Windows' answer there ("elevated", always) draws no line.
-bool processElevated() {
+// Whether the process has administrator rights; none under Wine, where there are none to tell
+// apart: every program of the user runs with the same rights, the machine's hive is a file of the
+// user's own, and Windows' answer there ("elevated", always) draws no line.
+std::optional<bool> processElevated() {
     if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
-        return false;
+        return std::nullopt;
     }
     HANDLE token = nullptr;
     TOKEN_ELEVATION elevation{};
@@ -333,16 +333,19 @@ constexpr const char* kNotWrittenElevated =
     "rights, so it cannot be undone with them (any program of this user could have written "
     "it): undo it without administrator rights, which puts back only the per-user settings, or "
     "move the file out of its folder to undo the change before it";
+constexpr const char* kNotForAdministrators =
+    "cannot be undone with administrator rights: it changes machine-wide settings or files and "
+    "was not written with them";
 #endif
 
 }  // namespace
 
-bool UndoJournal::elevated() const {
+std::optional<bool> UndoJournal::elevated() const {
 #ifdef _WIN32
-    static const bool process = processElevated();
-    return place_.elevated.value_or(process);
+    static const std::optional<bool> process = processElevated();
+    return place_.elevated ? place_.elevated : process;
 #else
-    return false;
+    return std::nullopt;
 #endif
 }
 
@@ -740,7 +743,7 @@ Result<void> UndoJournal::write(const std::vector<Record>& records) {
     const UndoEntry entry{time_, action_, place_.registry, records, files_};
     formats::WriteOptions options;
 #ifdef _WIN32
-    options.administratorsOnly = elevated();
+    options.administratorsOnly = elevated().value_or(false);
 #endif
     if (!file_.empty()) {
         written_.clear();
@@ -818,7 +821,7 @@ JournalListing UndoJournal::list(std::size_t most) const {
             continue;
         }
         auto content = readUndoEntry(read->bytes);
-        EntrySummary summary{file, {}, {}, {}, {}, {}};
+        EntrySummary summary{file, {}, {}, {}, {}, {}, {}};
         if (auto* entry = std::get_if<UndoEntry>(&content)) {
             if (entry->registry != place_.registry) {
                 continue;
@@ -829,9 +832,14 @@ JournalListing UndoJournal::list(std::size_t most) const {
             summary.unusable = refusedPlaces(*entry, movedFolder(), filesFolder());
 #ifdef _WIN32
             // Any program of the user can write the folder: only Windows itself tells who wrote.
-            if (summary.unusable.empty() && elevated() && changesMachinePlaces(*entry) &&
+            const std::optional<bool> rights = elevated();
+            if (rights && summary.unusable.empty() && changesMachinePlaces(*entry) &&
                 !read->administratorsOnly) {
-                summary.unusable = kNotWrittenElevated;
+                if (*rights) {
+                    summary.unusable = kNotWrittenElevated;
+                } else {
+                    summary.note = kNotForAdministrators;
+                }
             }
 #endif
             if (summary.unusable.empty()) {

@@ -122,6 +122,9 @@ TEST_P(UndoWithAdministratorRights, TakesMachinePlacesOnlyFromEntriesOnlyAdminis
             std::ofstream(ini, std::ios::binary) << "[General]";
         }
     }
+    // Listed without administrator rights, it says whether an undo with them refuses it.
+    EXPECT_EQ(journal::UndoJournal(registry, place).list(1).entries.at(0).note.empty(),
+              row.undone || row.loosened);
     place.elevated = true;
     journal::UndoJournal journal(registry, place);
     const std::filesystem::path file = journal.list(1).entries.at(0).file;
