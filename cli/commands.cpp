@@ -186,6 +186,9 @@ int undoCommand(Session& session, bool list, std::ostream& out) {
         if (!entry.entry) {
             out << "    cannot be undone: " << entry.unusable << '\n';
         }
+        if (!entry.note.empty()) {
+            out << "    " << entry.note << '\n';
+        }
         for (const std::string& line : entry.changed) {
             out << "    " << line << '\n';
         }

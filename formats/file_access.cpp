@@ -11,8 +11,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// windows.h first: aclapi.h needs its types.
+#include <aclapi.h>
 
-#include <fstream>
+#include <array>
 #include <system_error>
 #else
 #include <dirent.h>
@@ -1435,6 +1437,105 @@ Failure systemFailure(DWORD error) {
                        static_cast<int>(error));
 }
 
+// Administrators or SYSTEM.
+bool administers(PSID sid) {
+    return sid != nullptr && IsValidSid(sid) &&
+           (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+            IsWellKnownSid(sid, WinLocalSystemSid));
+}
+
+// What changes a file, its attributes, or who may reach it.
+constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                      FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER |
+                                      GENERIC_WRITE | GENERIC_ALL;
+
+}  // namespace
+
+bool onlyAdministratorsChange(void* descriptor) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL defaulted = FALSE;
+    BOOL present = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+        return false;
+    }
+    // No DACL lets everybody do everything; a grant of a kind not read here counts as one to
+    // anybody.
+    bool only = administers(owner) && present && dacl != nullptr;
+    for (DWORD i = 0; only && i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) {
+            only = false;
+        } else if (header->AceType != ACCESS_DENIED_ACE_TYPE) {
+            const auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+            only = header->AceType == ACCESS_ALLOWED_ACE_TYPE &&
+                   ((ace->Mask & kChangeRights) == 0 ||
+                    administers(const_cast<DWORD*>(&ace->SidStart)));
+        }
+    }
+    return only;
+}
+
+namespace {
+
+// The security WriteOptions::administratorsOnly gives a new file: owner Administrators, and a
+// protected DACL of full control for Administrators and SYSTEM and reading for the current user.
+class AdministratorsOnly {
+public:
+    // ERROR_SUCCESS, or why the descriptor cannot be made.
+    DWORD make() {
+        HANDLE token = nullptr;
+        DWORD size = 0;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            return GetLastError();
+        }
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        user_.resize(size);
+        const bool known = GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+        const DWORD error = GetLastError();
+        CloseHandle(token);
+        if (!known) {
+            return error;
+        }
+        const std::array<PSID, 3> sids{administrators_.data(), system_.data(),
+                                       reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid};
+        DWORD length = sizeof administrators_;
+        DWORD systemLength = sizeof system_;
+        if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sids[0], &length) ||
+            !CreateWellKnownSid(WinLocalSystemSid, nullptr, sids[1], &systemLength)) {
+            return GetLastError();
+        }
+        DWORD aclSize = sizeof(ACL);
+        for (PSID sid : sids) {
+            aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
+        }
+        acl_.resize(aclSize);
+        auto* acl = reinterpret_cast<PACL>(acl_.data());
+        if (!InitializeAcl(acl, aclSize, ACL_REVISION) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sids[0]) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sids[1]) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ, sids[2]) ||
+            !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+            !SetSecurityDescriptorOwner(&descriptor_, sids[0], FALSE) ||
+            !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
+            !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+            return GetLastError();
+        }
+        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+        return ERROR_SUCCESS;
+    }
+    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+private:
+    std::array<BYTE, SECURITY_MAX_SID_SIZE> administrators_{};
+    std::array<BYTE, SECURITY_MAX_SID_SIZE> system_{};
+    std::vector<BYTE> user_;
+    std::vector<BYTE> acl_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
 }  // namespace
 
 struct Folder::State {
@@ -1505,22 +1606,53 @@ Result<FileContent> Folder::read(const fs::path& relative, std::uintmax_t limit)
     if (!(*found)->regular()) {
         return fileFailure(0, "is not a regular file", EINVAL);
     }
-    if (static_cast<std::uintmax_t>((*found)->size) > limit) {
+    // One handle for the bytes and for who may change them; a link is opened as itself.
+    const HANDLE handle =
+        CreateFileW(pathOf(relative).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return fileFailure(0, "cannot be read: " + systemFailure(GetLastError()).reason, EIO);
+    }
+    const std::unique_ptr<void, decltype(&CloseHandle)> closer(handle, CloseHandle);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle, &information)) {
+        return fileFailure(0, "cannot be read: " + systemFailure(GetLastError()).reason, EIO);
+    }
+    if ((information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return fileFailure(0, "is not a regular file", EINVAL);
+    }
+    const std::uintmax_t size =
+        (std::uintmax_t(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    if (std::max<std::uintmax_t>(size, (*found)->size) > limit) {
         return fileFailure(0, "is larger than " + std::to_string(limit) + " bytes", EFBIG);
     }
-    std::ifstream in(pathOf(relative), std::ios::binary);
-    if (!in) {
-        return fileFailure(0, "cannot be read: cannot be opened", EIO);
+    // One byte more than the limit tells a file that grew past it meanwhile.
+    FileContent content{std::string(static_cast<std::size_t>(std::min(size, limit) + 1), '\0'),
+                        **found};
+    std::size_t filled = 0;
+    for (DWORD got = 1; got != 0 && filled <= limit;) {
+        if (filled == content.bytes.size()) {
+            content.bytes.resize(std::min<std::size_t>(filled * 2, limit + 1));
+        }
+        const auto want = static_cast<DWORD>(
+            std::min<std::size_t>(content.bytes.size() - filled, std::size_t(1) << 30));
+        if (!ReadFile(handle, content.bytes.data() + filled, want, &got, nullptr)) {
+            return fileFailure(0, "cannot be read: " + systemFailure(GetLastError()).reason, EIO);
+        }
+        filled += got;
     }
-    FileContent content{std::string(static_cast<std::size_t>(limit) + 1, '\0'), **found};
-    in.read(content.bytes.data(), static_cast<std::streamsize>(content.bytes.size()));
-    if (in.bad()) {
-        return fileFailure(0, "cannot be read", EIO);
-    }
-    content.bytes.resize(static_cast<std::size_t>(in.gcount()));
-    if (content.bytes.size() > limit) {
+    if (filled > limit) {
         return fileFailure(0, "is larger than " + std::to_string(limit) + " bytes", EFBIG);
     }
+    content.bytes.resize(filled);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    content.administratorsOnly =
+        GetSecurityInfo(handle, SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+        onlyAdministratorsChange(descriptor);
+    LocalFree(descriptor);
     return content;
 }
 
@@ -1579,8 +1711,16 @@ Result<FileSignature> Folder::write(const fs::path& relative, std::string_view b
             return stepFailed(fileFailure(0, describeError(injected), injected));
         }
     }
-    const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The security is the new file's from the start: nobody else could open it meanwhile.
+    AdministratorsOnly security;
+    if (options.administratorsOnly) {
+        if (const DWORD error = security.make(); error != ERROR_SUCCESS) {
+            return stepFailed(systemFailure(error));
+        }
+    }
+    const HANDLE handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0,
+                                      options.administratorsOnly ? security.attributes() : nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return stepFailed(systemFailure(GetLastError()));
     }

@@ -19,7 +19,8 @@
 //   only what that user could and the files it makes belong to that user.
 // - One exclusive lock per folder (its lock file) serves every read-change-commit on it.
 // On Windows, where Quorvane works on the computer's own folders, the layer is thin: names are
-// reached by their paths, a change is checked by size and time, and there is no lock file.
+// reached by their paths, a change is checked by size and time, and there is no lock file. A file
+// is read through one handle, which also tells who may change it (FileContent).
 #pragma once
 
 #include <chrono>
@@ -95,6 +96,12 @@ FileSignature signatureOf(const struct stat& info);
 struct FileContent {
     std::string bytes;
     FileSignature signature;  // of the version read
+#ifdef _WIN32
+    // Whether only administrators and the system can change the file: its owner is
+    // Administrators or SYSTEM and its DACL lets nobody else write, delete it or change its owner
+    // or DACL. Read through the handle the bytes were read through.
+    bool administratorsOnly = false;
+#endif
 };
 
 struct Entry {
@@ -125,6 +132,12 @@ struct WriteOptions {
     // refused unless that user could change the file too (write into its folder).
     bool onlyWhatItsOwnerCould = false;
     std::string seamName;  // the name the test seam is given; the file's name when empty
+#ifdef _WIN32
+    // The new file is made owned by Administrators, with a protected DACL that lets only them
+    // and the system change it and the current user read it (for a process with administrator
+    // rights: Windows refuses that owner to anyone else).
+    bool administratorsOnly = false;
+#endif
 };
 
 // The user whose rights the operations beneath a folder use.
@@ -316,6 +329,12 @@ std::filesystem::path canonicalPath(const std::filesystem::path& path);
 // Folder::write), read back. The reason names the cause ("disk full"), not the file.
 Result<void> writeWholeFile(const std::filesystem::path& file, std::string_view bytes,
                             Placing placing = Placing::Replace);
+
+#ifdef _WIN32
+// Whether the security descriptor (a SECURITY_DESCRIPTOR with owner and DACL) lets only
+// administrators and the system change its file (FileContent::administratorsOnly).
+bool onlyAdministratorsChange(void* descriptor);
+#endif
 
 // Whether `name` is one the layer gives a new file while it is written; a writer killed
 // half-way may leave it behind.

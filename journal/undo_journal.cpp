@@ -297,7 +297,57 @@ PlaceState valueState(const std::vector<formats::RegSection>& sections, const st
     return {};
 }
 
+#ifdef _WIN32
+// Whether the process has administrator rights; none under Wine, where there are none to tell
+// apart: every program of the user runs with the same rights, the machine's hive is a file of the
+// user's own, and Windows' answer there ("elevated", always) draws no line.
+std::optional<bool> processElevated() {
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
+        return std::nullopt;
+    }
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    // When Windows cannot say, as elevated: the stricter undo.
+    const bool elevated =
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ||
+        !GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) ||
+        elevation.TokenIsElevated != 0;
+    if (token != nullptr) {
+        CloseHandle(token);
+    }
+    return elevated;
+}
+
+// Whether the entry changes what a program without administrator rights cannot: anything but
+// the per-user hive, and files, which are named by their full paths here.
+bool changesMachinePlaces(const UndoEntry& entry) {
+    return !entry.files.empty() ||
+           std::any_of(entry.records.begin(), entry.records.end(), [](const Record& record) {
+               return record.hive != registry::kHiveCurrentUser;
+           });
+}
+
+constexpr const char* kNotWrittenElevated =
+    "it changes machine-wide settings or files, and it was not written with administrator "
+    "rights, so it cannot be undone with them (any program of this user could have written "
+    "it): undo it without administrator rights, which puts back only the per-user settings, or "
+    "move the file out of its folder to undo the change before it";
+constexpr const char* kNotForAdministrators =
+    "cannot be undone with administrator rights: it changes machine-wide settings or files and "
+    "was not written with them";
+#endif
+
 }  // namespace
+
+std::optional<bool> UndoJournal::elevated() const {
+#ifdef _WIN32
+    static const std::optional<bool> process = processElevated();
+    return place_.elevated ? place_.elevated : process;
+#else
+    return std::nullopt;
+#endif
+}
 
 fs::path defaultUndoDirectory([[maybe_unused]] const platform::EnvironmentLookup& environment) {
 #ifdef _WIN32
@@ -691,9 +741,14 @@ Result<void> UndoJournal::write(const std::vector<Record>& records) {
     // What writers killed half-way left: the entries' own folder has no lock to wait for.
     folder->removeLeftoversOfEndedWriters();
     const UndoEntry entry{time_, action_, place_.registry, records, files_};
+    formats::WriteOptions options;
+#ifdef _WIN32
+    options.administratorsOnly = elevated().value_or(false);
+#endif
     if (!file_.empty()) {
         written_.clear();
-        if (const auto written = folder->write(file_.filename(), writeUndoEntry(entry)); !written) {
+        if (const auto written = folder->write(file_.filename(), writeUndoEntry(entry), options);
+            !written) {
             return failure("the backup " + file_.string() +
                            " cannot be written: " + written.failure().reason);
         }
@@ -706,7 +761,6 @@ Result<void> UndoJournal::write(const std::vector<Record>& records) {
         std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()) % 1000000;
     time_ = formatted(parts, "%Y-%m-%d %H:%M:%S UTC");
     const std::string bytes = writeUndoEntry({time_, action_, place_.registry, records, files_});
-    formats::WriteOptions options;
     options.placing = formats::Placing::NewName;
     // The name is taken by creating it: whoever comes second takes the next number.
     for (int number = 0; number < 1000; ++number) {
@@ -767,7 +821,7 @@ JournalListing UndoJournal::list(std::size_t most) const {
             continue;
         }
         auto content = readUndoEntry(read->bytes);
-        EntrySummary summary{file, {}, {}, {}, {}, {}};
+        EntrySummary summary{file, {}, {}, {}, {}, {}, {}};
         if (auto* entry = std::get_if<UndoEntry>(&content)) {
             if (entry->registry != place_.registry) {
                 continue;
@@ -776,6 +830,18 @@ JournalListing UndoJournal::list(std::size_t most) const {
             summary.action = entry->action;
             summary.changed = changedLines(*entry);
             summary.unusable = refusedPlaces(*entry, movedFolder(), filesFolder());
+#ifdef _WIN32
+            // Any program of the user can write the folder: only Windows itself tells who wrote.
+            const std::optional<bool> rights = elevated();
+            if (rights && summary.unusable.empty() && changesMachinePlaces(*entry) &&
+                !read->administratorsOnly) {
+                if (*rights) {
+                    summary.unusable = kNotWrittenElevated;
+                } else {
+                    summary.note = kNotForAdministrators;
+                }
+            }
+#endif
             if (summary.unusable.empty()) {
                 summary.entry = std::move(*entry);
             }

@@ -37,6 +37,9 @@ struct JournalPlace {
     // The prefix or installation every file an entry names lies beneath; when empty, the
     // registry's own folder where the registry is one (a hive directory's identity is its path).
     std::filesystem::path files;
+    // Whether this program has administrator rights (Windows); none: as Windows says of its
+    // process.
+    std::optional<bool> elevated;
 };
 
 // $XDG_STATE_HOME/Quorvane/undo ($HOME/.local/state when unset); on Windows Quorvane\undo in
@@ -54,6 +57,9 @@ struct EntrySummary {
     std::vector<std::string> changed;  // one line for each key or value the action changed
     std::optional<UndoEntry> entry;    // none when it cannot be undone
     std::string unusable;              // why it cannot be undone
+    // Who else cannot undo it: on Windows, an undo with administrator rights of an entry that
+    // changes machine-wide places and was written without them.
+    std::string note;
 };
 
 struct JournalListing {
@@ -128,6 +134,11 @@ private:
         std::optional<PlaceState> planned;       // and what the change will leave there
     };
 
+    // Whether the entries are written and undone with administrator rights (Windows): then they
+    // are written so that only administrators can change them, and an entry that changes
+    // machine-wide places and was not is refused. None where there are no such rights to tell
+    // apart (elsewhere, and under Wine).
+    std::optional<bool> elevated() const;
     // Writes the open entry with `records`, taking a new name for it the first time.
     Result<void> write(const std::vector<Record>& records);
     void removeOldEntries() const;

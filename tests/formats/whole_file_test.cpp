@@ -9,6 +9,12 @@
 #include "formats/file_access.h"
 #include "tests/support/temp_dir.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first: sddl.h needs its types.
+#include <sddl.h>
+#endif
+
 namespace quorvane::formats {
 namespace {
 
@@ -67,6 +73,40 @@ TEST(WholeFile, TakesANewNameOnlyWhileItIsFree) {
     EXPECT_EQ(testing::readFile(file), "first");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
+
+#ifdef _WIN32
+// Who may change a file, by its owner and DACL: only Administrators and SYSTEM, or somebody else
+// too, as an owner may change the DACL and a grant to write, delete, or change the owner or the
+// DACL lets a program change the file or the rights.
+TEST(FileSecurity, OnlyAdministratorsChangeWhatTheyOwnAndNobodyElseMayChange) {
+    const struct {
+        const wchar_t* descriptor;
+        bool only;
+    } cases[] = {
+        {L"O:BAD:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;FR;;;S-1-5-21-1-2-3-1000)", true},
+        {L"O:SYD:(A;;FA;;;SY)(A;;FRFX;;;WD)(D;;FA;;;AN)", true},
+        {L"O:BAD:", true},  // nobody but the owner, who is Administrators
+        {L"O:BA", false},   // no DACL: everybody everything
+        {L"O:S-1-5-21-1-2-3-1000D:P(A;;FA;;;BA)", false},
+        {L"O:BAD:(A;;FA;;;BA)(A;;FW;;;S-1-5-21-1-2-3-1000)", false},
+        {L"O:BAD:(A;ID;FA;;;BU)", false},
+        {L"O:BAD:(A;;SD;;;AU)", false},
+        {L"O:BAD:(A;;WD;;;WD)", false},
+        {L"O:BAD:(A;;WO;;;WD)", false},
+        {L"O:BAD:(A;;GA;;;IU)", false},
+        {L"O:BAD:(A;;GW;;;WD)", false},
+    };
+    for (const auto& row : cases) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            row.descriptor, SDDL_REVISION_1, &descriptor, nullptr))
+            << fs::path(row.descriptor).string();
+        EXPECT_EQ(onlyAdministratorsChange(descriptor), row.only)
+            << fs::path(row.descriptor).string();
+        LocalFree(descriptor);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace quorvane::formats
