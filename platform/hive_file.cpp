@@ -1146,6 +1146,11 @@ void ScannedHive::scan(std::string_view piece, std::size_t base) {
     // them without reading the file line by line. The piece starts at a line's start.
     std::vector<std::string_view> components;
     for (std::size_t bracket = piece.find('['); bracket != std::string_view::npos;) {
+        if (const std::size_t next = continuingRun(piece, bracket)) {
+            sections_.push_back({base + bracket});
+            bracket = piece.find('[', next);
+            continue;
+        }
         std::size_t start = bracket;
         while (start > 0 && isBlank(piece[start - 1])) {
             --start;
@@ -1155,11 +1160,6 @@ void ScannedHive::scan(std::string_view piece, std::size_t base) {
             continue;
         }
         const std::string_view line = lineAt(piece, start);
-        if (continuesRun(line, bracket - start)) {
-            sections_.push_back({base + start});
-            bracket = piece.find('[', start + line.size());
-            continue;
-        }
         std::optional<KeyLineStart> key = scanKeyLine(line, kRunDepth, Document::kMaxDepth);
         if (!key) {
             // A long line: its names are counted.
@@ -1191,27 +1191,36 @@ void ScannedHive::scan(std::string_view piece, std::size_t base) {
     }
 }
 
-bool ScannedHive::continuesRun(std::string_view line, std::size_t open) const {
-    if (runLeading_.empty()) {
-        return false;
+std::size_t ScannedHive::continuingRun(std::string_view piece, std::size_t bracket) const {
+    const char* const data = piece.data();
+    const std::size_t leading = runLeading_.size();
+    if (leading == 0 || (bracket > 0 && data[bracket - 1] != '\n')) {
+        return 0;
     }
-    const std::string_view text = withoutLineEnd(line);
-    const std::size_t after = open + 1 + runLeading_.size();
-    if (text.size() <= after ||
-        std::memcmp(text.data() + open + 1, runLeading_.data(), runLeading_.size()) != 0) {
-        return false;
+    const void* newline = std::memchr(data + bracket, '\n', piece.size() - bracket);
+    const std::size_t lineEnd =
+        newline == nullptr ? piece.size() : static_cast<const char*>(newline) - data;
+    const std::size_t textEnd =
+        lineEnd > bracket && data[lineEnd - 1] == '\r' ? lineEnd - 1 : lineEnd;
+    const std::size_t after = bracket + 1 + leading;
+    if (after + 1 >= textEnd || std::memcmp(data + bracket + 1, runLeading_.data(), leading) != 0) {
+        return 0;
     }
-    // The names end where the run's do: at a separator, or at the line's closing ']'.
-    const bool separator =
-        text.size() > after + 1 && text[after] == '\\' && text[after + 1] == '\\';
-    if (!separator && text[after] != ']') {
-        return false;
+    // The names go on past the run's at a separator, or end there at the line's ']'.
+    const bool separator = data[after] == '\\' && data[after + 1] == '\\';
+    if (!separator && data[after] != ']') {
+        return 0;
     }
-    const std::size_t close = closingBracket(text, open);
-    if (close == std::string_view::npos || close - open > Document::kMaxDepth) {
-        return false;  // not a key line, or one whose depth must be counted
+    const std::size_t from = separator ? after + 2 : after;
+    const void* found = std::memchr(data + from, ']', textEnd - from);
+    const auto close = static_cast<const char*>(found);
+    // A ']' after a backslash may be escaped, and a long line's names must be counted: both are
+    // left to the whole judgement.
+    if (close == nullptr || close[-1] == '\\' ||
+        static_cast<std::size_t>(close - data) - bracket > Document::kMaxDepth) {
+        return 0;
     }
-    return separator ? close > after : close == after;
+    return lineEnd + 1;
 }
 
 std::string_view ScannedHive::text(std::size_t begin, std::size_t end) const {

@@ -184,9 +184,11 @@ private:
         std::string_view text;
     };
     void scan(std::string_view piece, std::size_t base);
-    // Whether `line` (its '[' at `open`) is a key line whose first kRunDepth names are those of
-    // the run scanned last: most lines are, and this shows it without splitting them.
-    bool continuesRun(std::string_view line, std::size_t open) const;
+    // Whether the line whose '[' is at `bracket` of `piece`, at the very start of the line, is a
+    // key line whose first kRunDepth names are those of the run scanned last: most are, and this
+    // shows it without splitting them. Where the next line starts when it is; 0 when it is not
+    // or cannot tell (the whole judgement decides then).
+    std::size_t continuingRun(std::string_view piece, std::size_t bracket) const;
     // The file's bytes from `begin` to `end`, read unless a piece read before holds them; valid
     // while this object lives (untouched sections point into them).
     std::string_view text(std::size_t begin, std::size_t end) const;

@@ -148,6 +148,11 @@ formats::Folder openDirectory(const fs::path& path) {
 
 std::optional<FileSignature> examineHive(const formats::Folder& directory,
                                          const std::string& name) {
+    // The common case, asked before every read: the hive itself, a regular file of one name.
+    const auto info = directory.examine(name);
+    if (info && *info && (*info)->regular() && (*info)->links <= 1) {
+        return **info;
+    }
     return resolve(directory, name).found;
 }
 

@@ -393,6 +393,7 @@ struct PiecesCase {
     const char* what;
     std::string text;
     std::vector<std::u16string> wanted;  // a key read in part, name by name
+    std::string key = {};                // what that key reads as, where the row says
 };
 
 // The serialized key at `path` (folded names), or empty when there is none.
@@ -413,6 +414,8 @@ std::vector<PiecesCase> piecesCases() {
         "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n";
     const std::string tail = "\n[A\\\\B] 1700000000\n\"v\"=dword:00000001\n\n[C] 0\n\"w\"=\"x\"\n";
     // A [path] line that begins just before the end of the first piece and ends after it.
+    const std::string looksLike =
+        "\n[A\\\\B\\\\k] 0\n\"v\"=\"[A\\\\B\\\\k\\\\x] 0\"\n[A\\\\B\\\\k\\\\y\\]\n";
     std::string across =
         header + ";" + std::string(ScannedHive::kPieceSize - header.size() - 5, 'p') + "\n";
     // Its value is its own, so that a section lost at the seam shows.
@@ -426,6 +429,9 @@ std::vector<PiecesCase> piecesCases() {
          header + "\n[A\\\\B\\\\k] 0\n\"v\"=dword:00000001\n\n[A\\\\B\\\\k\\xe9] 0\n\"w\"=\"1\"\n\n"
                   "[A\\\\B\\\\k\\]] 0\n\"u\"=\"2\"\n",
          {u"a", u"b", u"k\u00e9"}},
+        // A value that holds a [path] line of the run, and a line like one but without its
+        // closing ']': neither starts a section.
+        {"lines that only look like the run's", header + looksLike, {u"a", u"b", u"k"}, looksLike},
         {"crlf and damaged lines",
          "WINE REGISTRY Version 2\r\n\r\n[A\\\\B] 5\r\n\"v\"=dword:zz\r\n[not a key\r\n  "
          "[A\\\\B\\\\C] 6\r\n"
@@ -457,6 +463,9 @@ TEST_P(ReadInPiecesTest, GivesWhatTheWholeTextGives) {
     const std::string fromWhole = keyText(whole, c.wanted);
     EXPECT_NE(fromWhole.find("\"="), std::string::npos) << "the key read holds values";
     EXPECT_EQ(keyText(part, c.wanted), fromWhole);
+    if (!c.key.empty()) {
+        EXPECT_EQ(fromWhole, c.key);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Hives, ReadInPiecesTest, ::testing::ValuesIn(piecesCases()),
