@@ -86,9 +86,7 @@ TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
     const CliOutcome imposed = run("--user ann impose NoBrowserClose");
     ASSERT_EQ(imposed.status, 0) << imposed.err;
     EXPECT_TRUE(contains(imposed.out, "Windows installation " + fs::canonical(root()).string() +
-                                          ", user Ann:\n4 Closing Internet Explorer "
-                                          "(NoBrowserClose): HKEY_CURRENT_USER 1, "
-                                          "HKEY_LOCAL_MACHINE 1\n"))
+                                          ", user Ann:\n4 Closing Internet Explorer"))
         << imposed.out;
     // The copies taken before the change: where they are, and that they hold the old hives.
     const fs::path backups = installationState() / "backups";
