@@ -386,8 +386,7 @@ TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
         platform::OfflineRegistry registry = annRegistry();
         put(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
         put(registry, kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Relock",
-            sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" "
-               "/v NoBrowserClose /t REG_DWORD /d 1 /f"));
+            sz(relock("NoBrowserClose")));
     }
     const fs::path tasks = root() / "WINDOWS" / "system32" / "tasks";
     fs::create_directories(tasks);
