@@ -359,26 +359,6 @@ TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
         << result.out;
 }
 
-// A value beside the one a command changes whose data lies outside the hive: the command says
-// so, writes nothing into that hive and its undo entry holds nothing of it (hivex would have
-// stopped the process, an entry left behind).
-TEST_F(OfflineCli, AChangeBesideADamagedValueWritesNothingAndLeavesNoEntry) {
-    {
-        platform::OfflineRegistry registry = annRegistry();
-        put(registry, kCurrentUser, kRestrictionsKey, "Neighbour",
-            {platform::kRegBinary, std::string(64, 'n')});
-    }
-    dataOutOfRange(made_.ann, kRestrictionsKey, "Neighbour");
-    const std::string before = readFile(made_.ann);
-    const CliOutcome result = run("--user ann impose 4");
-    EXPECT_EQ(result.status, 3) << result.err;
-    EXPECT_TRUE(contains(result.err, "\"Neighbour\": its data lies outside the hive"))
-        << result.err;
-    EXPECT_EQ(readFile(made_.ann), before);
-    const CliOutcome listed = run("--user ann undo --list");
-    EXPECT_FALSE(contains(listed.out, "HKEY_CURRENT_USER")) << listed.out;
-}
-
 // why looks in the installation's own folders and in the user's own hive, and names each item
 // that sets the restriction again.
 TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
