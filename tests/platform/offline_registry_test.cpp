@@ -109,14 +109,11 @@ TEST(OfflineWrite, AHiveBesideNewerLogsIsWrittenAnUncleanOneOnlyRead) {
     put(*hives.open(), kCurrentUser, kRestrictionsKey, "Clean", dword(1));
     EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictionsKey, "Clean"), dword(1));
 
+    // (Its reason, and that the file stays byte for byte: the offline command test.)
     setSequenceNumbers(hives.user(), 7, 6);
-    const std::string before = readFile(hives.user());
     auto registry = hives.open();
     EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Before"), dword(1));
     EXPECT_EQ(write(*registry, kCurrentUser, kRestrictionsKey, "After", dword(1)), kWriteProtected);
-    EXPECT_TRUE(contains(registry->lastFailure(), offline::kNotShutDown));
-    EXPECT_TRUE(contains(registry->lastFailure(), hives.user().string()));
-    EXPECT_TRUE(unchanged(hives.user(), before));
     EXPECT_TRUE(registry->backups().empty());
     EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "After"), std::nullopt);
 }
