@@ -69,7 +69,8 @@ TEST(HiveFileTest, FixturesRoundTripByteForByteAndRenderAsWineDoes) {
         const std::string original = readFile(fixtureDirectory() / name);
         Document document = Document::parse(original);
         EXPECT_EQ(document.serialize(), original) << name;
-        // Rendering every section anew must give Wine's own text: ordering, escapes, wrapping.
+        // Rendering every section anew must give Wine's own text: ordering, escapes, wrapping,
+        // and a section for each key that has values or no sub-keys, and for no other.
         document.root().markAllTouched();
         EXPECT_EQ(document.serialize(), original) << name << " rendered anew";
     }
@@ -125,31 +126,13 @@ TEST(HiveFileTest, TimesFollowWine) {
     Document document = Document::parse(kSmallHive);
     // 255 s on, where the low half of the time has leading zeros to keep.
     const FileTime later = kSomeTime + 10'000'000ull * 255;
+    // (A value set as it was changes nothing: AWriteThatChangesNothingWritesNothing, in the store.)
     Key& gamma = keyAt(document, {u"Software", u"Gamma"});
-    EXPECT_FALSE(gamma.setValue(u"", {1, sz(u"default")}, later)) << "same value";
-    EXPECT_EQ(gamma.modified(), kSomeTime);
     gamma.setValue(u"n", {4, dword(1)}, later);
     EXPECT_EQ(gamma.modified(), later);
 
     const std::string text = document.serialize();
     EXPECT_TRUE(contains(text, "[Software\\\\Gamma] 1796597776\n#time=1dd85d500336de8\n"));
-    EXPECT_TRUE(contains(text, "[Software\\\\Alpha] 1796597521\n#time=1dd85d468358468\n"));
-}
-
-TEST(HiveFileTest, AKeyHasASectionOnlyWhileWineWouldWriteOne) {
-    Document document = Document::parse(kSmallHive);
-    Key& gamma = keyAt(document, {u"Software", u"Gamma"});
-    gamma.deleteValue(foldName(u""), kSomeTime);
-    gamma.addChild(u"Child", kSomeTime);
-    std::string text = document.serialize();
-    EXPECT_FALSE(contains(text, "[Software\\\\Gamma] ")) << "only sub-keys: no section";
-    EXPECT_TRUE(contains(text, "[Software\\\\Gamma\\\\Child] "));
-
-    keyAt(document, {u"Software", u"Gamma"})
-        .removeChild(keyAt(document, {u"Software", u"Gamma", u"Child"}));
-    keyAt(document, {u"Software", u"Gamma"}).touch(kSomeTime);
-    text = document.serialize();
-    EXPECT_TRUE(contains(text, "[Software\\\\Gamma] ")) << "empty leaf keeps one";
 }
 
 // The forms Wine's own files lack; the fixtures' values are rendered anew below. That every form
@@ -181,18 +164,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "\"v\"=hex(b):01,00,00,00,00,00,00,80"}),
     testing::CaseName());
 
-// Wine breaks hex data after the comma that takes the line past column 76: "v76" puts the 22nd
-// comma at column 76 and the line goes on; a name one longer puts it at 77, and the line breaks.
-TEST(HiveFileTest, HexDataBreaksOnlyPastColumn76) {
-    const ValueData data{3, std::string(23, '\x11')};
-    std::string bytes;
-    for (int i = 0; i < 22; ++i) {
-        bytes += "11,";
-    }
-    EXPECT_EQ(renderValueLine(u"v76", data, "\n"), "\"v76\"=hex:" + bytes + "11");
-    EXPECT_EQ(renderValueLine(u"v777", data, "\n"), "\"v777\"=hex:" + bytes + "\\\n  11");
-}
-
 // The value lines of a hive file in order, each with the lines Wine continued it on.
 std::vector<std::string> valueLinesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -208,7 +179,8 @@ std::vector<std::string> valueLinesOf(const std::string& text) {
     return lines;
 }
 
-// Every value Wine wrote, rendered anew from the data it loads as, is the line Wine wrote.
+// Every value Wine wrote, rendered anew from the data it loads as, is the line Wine wrote: its
+// escapes, and its hex data broken after the comma that takes the line past column 76.
 TEST(HiveFileTest, EveryFixtureValueLineRendersAnewAsWineWroteIt) {
     for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
         SCOPED_TRACE(name);
@@ -360,8 +332,6 @@ TEST(HiveTextTest, EscapesFollowWine) {
     appendEscaped(out, u"\b\t\n\v\f\r", "");
     EXPECT_EQ(out, "\\b\\t\\n\\v\\f\\r");
     EXPECT_EQ(foldName(u"ÄBC_[Ω]"), u"äbc_[ω]");
-    EXPECT_LT(compareFolded(foldName(u"A_"), foldName(u"AB")), 0);
-    EXPECT_LT(compareFolded(u"ab", u"abc"), 0);
 }
 
 // Wine keeps the last line of one value name, in any letter case, also across two sections of one

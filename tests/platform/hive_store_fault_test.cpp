@@ -394,33 +394,22 @@ TEST_F(WineserverLockTest, NoServerIsFoundWhereNoneRunsNorWhereAPathLeads) {
     EXPECT_FALSE(fs::exists(root_.path() / serverName_));
 }
 
-TEST_F(WineserverLockTest, RunningServerMakesTheStoreRefuseAndWriteNothing) {
-    const auto server = startFakeServer();
-    const auto found = findRunningWineserver(prefix_);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->pid, server->pid());
-    EXPECT_EQ(found->lockFile, lockFile_);
-
-    const auto message = wineserverRefusal(prefix_, *found);
-    for (const auto& part :
-         {prefix_.string(), std::to_string(server->pid()), std::string("wineserver -k")}) {
-        EXPECT_TRUE(contains(message, part));
-    }
-
-    const auto before = snapshot(prefix_);
-    EXPECT_TRUE(contains(refusalOf([&] { HiveStore{prefix_}; }), "wineserver"));
-    EXPECT_EQ(snapshot(prefix_), before);
-}
-
-// A command that only reads reads beside a running server, says once that the server may hold
-// newer changes, and writes nothing.
-TEST_F(WineserverLockTest, ReadingBesideARunningServerNotesItAndWritesNothing) {
+// Beside a running server a store that would write is refused, naming the server and how to stop
+// it; a command that only reads reads, says once that the server may hold newer changes, and
+// writes nothing.
+TEST_F(WineserverLockTest, ARunningServerRefusesWritersAndIsNotedByReaders) {
     {
         HiveStore store(prefix_);
         ASSERT_EQ(write(store, kCurrentUser, kKeyPath, "Read", dword(3)), kSuccess);
     }
     const auto server = startFakeServer();
     const auto before = snapshot(prefix_);
+    ASSERT_EQ(findRunningWineserver(prefix_)->lockFile, lockFile_);
+    const std::string refusal = refusalOf([&] { HiveStore{prefix_}; });
+    for (const auto& part :
+         {prefix_.string(), std::to_string(server->pid()), std::string("wineserver -k")}) {
+        EXPECT_TRUE(contains(refusal, part)) << refusal;
+    }
     HiveStore store(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
     EXPECT_TRUE(contains(store.readingNote(), "(process " + std::to_string(server->pid()) +
                                                   ") is running for the Wine prefix " +

@@ -31,7 +31,6 @@
 #include "tests/support/contains.h"
 #include "tests/support/empty_hive.h"
 #include "tests/support/fake_installation.h"
-#include "tests/support/hive_readers.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -41,21 +40,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace quorvane::platform;
 
-std::size_t copiesIn(const fs::path& backups) {
-    std::error_code ignored;
-    return fs::exists(backups) ? static_cast<std::size_t>(
-                                     std::distance(fs::directory_iterator(backups, ignored), {}))
-                               : 0;
-}
-
 const std::string kFarKey = "Software\\Far";
 
-// HKEY_LOCAL_MACHINE\Software is the SOFTWARE hive's root; nothing else of the machine is here.
+// HKEY_LOCAL_MACHINE\Software is the SOFTWARE hive's root (as the independent readers of the
+// command test see it); nothing else of the machine is here.
 TEST(OfflineRoots, OnlySoftwareAndTheUserAreThere) {
     Hives hives;
     {
         auto registry = hives.open();
-        put(*registry, kLocalMachine, "SOFTWARE\\Policies", "Machine", dword(2));
         KeyHandle key = 0;
         for (const auto& [root, subKey] :
              {std::pair{kClassesRoot, ""}, std::pair{kUsers, ".DEFAULT"},
@@ -65,8 +57,6 @@ TEST(OfflineRoots, OnlySoftwareAndTheUserAreThere) {
         }
         EXPECT_EQ(registry->deleteKey(kLocalMachine, "Software"), kAccessDenied);
     }
-    EXPECT_TRUE(contains(regtreeListing(hives.software()),
-                         "\n Policies\n  Machine = REG_DWORD : 0x00000002"));
     OfflineHives machineOnly = hives.hives();
     machineOnly.user.reset();
     OfflineRegistry registry(machineOnly);
@@ -119,16 +109,12 @@ TEST(OfflineWrite, AHiveBesideNewerLogsIsWrittenAnUncleanOneOnlyRead) {
     put(*hives.open(), kCurrentUser, kRestrictionsKey, "Clean", dword(1));
     EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictionsKey, "Clean"), dword(1));
 
+    // (Its reason, and that the file stays byte for byte: the offline command test.)
     setSequenceNumbers(hives.user(), 7, 6);
-    const std::string before = readFile(hives.user());
-    const std::size_t copies = copiesIn(hives.backups());
     auto registry = hives.open();
     EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Before"), dword(1));
     EXPECT_EQ(write(*registry, kCurrentUser, kRestrictionsKey, "After", dword(1)), kWriteProtected);
-    EXPECT_TRUE(contains(registry->lastFailure(), offline::kNotShutDown));
-    EXPECT_TRUE(contains(registry->lastFailure(), hives.user().string()));
-    EXPECT_TRUE(unchanged(hives.user(), before));
-    EXPECT_EQ(copiesIn(hives.backups()), copies);
+    EXPECT_TRUE(registry->backups().empty());
     EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "After"), std::nullopt);
 }
 
@@ -613,13 +599,15 @@ WindowsInstallation withProfiles(const std::filesystem::path& root,
 
 // Names compare as Windows compares them, beyond ASCII too: a profile whose registered path
 // differs from its folder in a letter's case is found, and two names that differ in a letter
-// are two users, each with copies of their own.
-TEST(WindowsInstallation, LettersBeyondAsciiCompareAsOnWindows) {
+// are two users, each with copies of their own. A profile path may end in a backslash; its last
+// folder is still the user's.
+TEST(WindowsInstallation, ProfileFoldersAreFoundAsWindowsNamesThem) {
     TempDir root;
     const WindowsInstallation found = withProfiles(
         root.path(),
         {{"S-1-5-21-1-2-3-1004", std::string("C:\\Users\\\xC5\x81UKASZ") + '\0', "\xC5\x81ukasz"},
-         {"S-1-5-21-1-2-3-1005", std::string("C:\\Users\\\xC5\xBBukasz") + '\0', "\xC5\xBCukasz"}});
+         {"S-1-5-21-1-2-3-1005", std::string("C:\\Users\\\xC5\xBBukasz") + '\0', "\xC5\xBCukasz"},
+         {"S-1-5-21-1-2-3-1003", std::string("C:\\Users\\cy\\\0", 13), "cy"}});
     const WindowsUser* lukasz = findUser(found, "\xC5\x82ukasz");
     const WindowsUser* zukasz = findUser(found, "\xC5\xBBUKASZ");
     ASSERT_NE(lukasz, nullptr);
@@ -627,16 +615,8 @@ TEST(WindowsInstallation, LettersBeyondAsciiCompareAsOnWindows) {
     EXPECT_EQ(lukasz->sid, "S-1-5-21-1-2-3-1004");
     EXPECT_EQ(zukasz->sid, "S-1-5-21-1-2-3-1005");
     EXPECT_NE(hivesOf(found, *lukasz, "b").user->label, hivesOf(found, *zukasz, "b").user->label);
-}
-
-// A profile path may end in a backslash; its last folder is still the user's.
-TEST(WindowsInstallation, AProfilePathEndingInABackslashNamesItsFolder) {
-    TempDir root;
-    const WindowsInstallation found = withProfiles(
-        root.path(), {{"S-1-5-21-1-2-3-1003", std::string("C:\\Users\\cy\\\0", 13), "cy"}});
     ASSERT_NE(findUser(found, "cy"), nullptr);
     EXPECT_EQ(findUser(found, "cy")->sid, "S-1-5-21-1-2-3-1003");
-    EXPECT_EQ(onlyUser(found), nullptr) << "Ann and cy";
 }
 
 }  // namespace

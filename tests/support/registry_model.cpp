@@ -261,35 +261,6 @@ KeyHandle rootOf(int base) {
     return base == kUserRoot ? kCurrentUser : kLocalMachine;
 }
 
-// The key at `path` and everything below it, values and sub-keys in the order of their folded
-// names.
-void listTree(RegistryApi& registry, KeyHandle root, const std::string& path, std::string& out) {
-    KeyHandle key = 0;
-    if (registry.openKey(root, path, kKeyRead, key) != kSuccess) {
-        out += "[" + path + "] cannot be opened\n";
-        return;
-    }
-    std::map<std::string, std::string> values;
-    std::map<std::string, std::string> children;
-    std::string name;
-    std::string data;
-    std::uint32_t type = 0;
-    for (std::uint32_t i = 0; registry.enumValue(key, i, name, type, data) == kSuccess; ++i) {
-        values[folded(name)] = "  \"" + name + "\" type " + std::to_string(type) + ":" + hex(data);
-    }
-    for (std::uint32_t i = 0; registry.enumKey(key, i, name) == kSuccess; ++i) {
-        children[folded(name)] = name;
-    }
-    registry.closeKey(key);
-    out += "[" + path + "]\n";
-    for (const auto& [key, line] : values) {
-        out += line + "\n";
-    }
-    for (const auto& [key, child] : children) {
-        listTree(registry, root, path + "\\" + child, out);
-    }
-}
-
 // One registry as the operations see it: its handles in the slots.
 struct Side {
     RegistryApi& registry;
@@ -401,6 +372,37 @@ struct Side {
 
 }  // namespace
 
+// Listed in the order of their folded names, names that fold alike side by side: a registry
+// that holds one name twice shows it twice.
+std::string listTree(RegistryApi& registry, KeyHandle root, const std::string& path) {
+    KeyHandle key = 0;
+    const Status opened = registry.openKey(root, path, kKeyRead, key);
+    if (opened != kSuccess) {
+        return "[" + path + "] cannot be opened: " + said(opened) + "\n";
+    }
+    std::multimap<std::string, std::string> values;
+    std::multimap<std::string, std::string> children;
+    std::string name;
+    std::string data;
+    std::uint32_t type = 0;
+    for (std::uint32_t i = 0; registry.enumValue(key, i, name, type, data) == kSuccess; ++i) {
+        values.emplace(folded(name),
+                       "  \"" + name + "\" type " + std::to_string(type) + ":" + hex(data));
+    }
+    for (std::uint32_t i = 0; registry.enumKey(key, i, name) == kSuccess; ++i) {
+        children.emplace(folded(name), name);
+    }
+    registry.closeKey(key);
+    std::string out = "[" + path + "]\n";
+    for (const auto& [key, line] : values) {
+        out += line + "\n";
+    }
+    for (const auto& [key, child] : children) {
+        out += listTree(registry, root, path + "\\" + child);
+    }
+    return out;
+}
+
 // Every field, whichever the operation uses: "set slot 1 from HKCU "A\\b" 0x20019 "V" 1: 61 00".
 std::string Operation::describe() const {
     static const char* const kNames[] = {
@@ -497,8 +499,9 @@ std::optional<std::string> differencesFromModel(
             outcomes[side] = sides[side].run(op);
             if (op.kind == Kind::CheckStored) {
                 const std::unique_ptr<RegistryApi> stored = side == 0 ? reopen() : nullptr;
-                listTree(side == 0 ? *stored : model, kCurrentUser, kModelKey, outcomes[side]);
-                listTree(side == 0 ? *stored : model, kLocalMachine, kModelKey, outcomes[side]);
+                RegistryApi& listed = side == 0 ? *stored : model;
+                outcomes[side] += listTree(listed, kCurrentUser, kModelKey) +
+                                  listTree(listed, kLocalMachine, kModelKey);
             }
         }
         if (outcomes[0] != outcomes[1]) {

@@ -56,6 +56,11 @@ struct Operation {
 Operation drawOperation(const Pick& pick);
 std::ostream& operator<<(std::ostream& out, const Operation& op);
 
+// The key at `path` and everything below it as `registry` shows it: a line for the key, or for the
+// status it cannot be opened with, then its values with their types and bytes, then its sub-keys.
+std::string listTree(platform::RegistryApi& registry, platform::KeyHandle root,
+                     const std::string& path);
+
 // Runs `operations` on `registry` and on the model; what the first step that differs did and
 // should have done, after the steps before it, or nothing. `reopen`, where the registry keeps
 // its data in files, gives a fresh reader of them for CheckStored (outside any batch).
