@@ -227,14 +227,10 @@ const std::vector<Line> kLines = {
 
 // One table, read through `why` as a whole: every line must come out as it truly is.
 TEST_F(PrefixDiagnosis, ReadsEachCommandAsItsShellRunsIt) {
-    {
-        platform::HiveStore store(prefix());
-        for (const Line& line : kLines) {
-            testing::put(store, platform::kCurrentUser, kRunKey, line.what,
-                         testing::sz(expanded(line.command)));
-            if (line.file != nullptr) {
-                place(driveC() / "users" / "Public" / line.file, expanded(line.text));
-            }
+    for (const Line& line : kLines) {
+        setRunEntry(line.what, expanded(line.command));
+        if (line.file != nullptr) {
+            place(driveC() / "users" / "Public" / line.file, expanded(line.text));
         }
     }
     const Report report = diagnoseWith();

@@ -48,9 +48,7 @@ TEST_F(PrefixDiagnosis, ImportedRegistryFilesCountOnlyWhatTheyPutInForce) {
 }
 
 // Every startup key of both hives is read, in order; a value that holds no text runs nothing.
-class StartupKeysReader : public PrefixDiagnosis {};
-
-TEST_F(StartupKeysReader, ReadsEveryKeyOfBothHives) {
+TEST_F(PrefixDiagnosis, ReadsEveryStartupKeyOfBothHives) {
     {
         platform::HiveStore store(prefix());
         for (const journal::StartupKey& key : journal::kStartupKeys) {
