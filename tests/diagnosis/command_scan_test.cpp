@@ -30,10 +30,9 @@ struct Line {
 const std::vector<int> kAny = {0};
 
 std::string expanded(std::string command) {
-    const std::pair<std::string, std::string> keys[] = {
-        {"<R>", "Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions"},
-        {"<S>", "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System"},
-        {"<T>", "Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions"}};
+    const std::pair<std::string, std::string> keys[] = {{"<R>", testing::kRestrictionsKey},
+                                                        {"<S>", testing::kSystemKey},
+                                                        {"<T>", testing::kToolbarsKey}};
     for (const auto& [mark, key] : keys) {
         for (std::size_t at; (at = command.find(mark)) != std::string::npos;) {
             command.replace(at, mark.size(), key);

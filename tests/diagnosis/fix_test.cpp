@@ -25,8 +25,7 @@ protected:
     FixRace() {
         testrig::place(
             policy(),
-            writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
-                              u"NoPrinting", 4, std::string("\1\0\0\0", 4)},
+            writePolicyFile({{testrig::kRestrictions, u"NoPrinting", 4, std::string("\1\0\0\0", 4)},
                              {u"Software\\Other", u"Keep", 4, std::string("\2\0\0\0", 4)}}));
     }
 
