@@ -19,7 +19,6 @@ TEST_F(PrefixDiagnosis, ImportedRegistryFilesCountOnlyWhatTheyPutInForce) {
         std::vector<int> restrictions;
         bool returns;
     } cases[] = {
-        {"zero", "\"NoBrowserClose\"=dword:00000000\r\n", {}, false},
         {"negative", "\"NoBrowserClose\"=dword:ffffffff\r\n", {}, false},
         {"text one", "\"NoBrowserClose\"=\"1\"\r\n", {4}, true},
         {"other value", "\"NoBrowserCloseX\"=dword:00000001\r\n", {}, false},
