@@ -70,9 +70,6 @@ const std::vector<Line> kLines = {
     {"powershell named",
      "powershell Set-ItemProperty -Path 'HKCU:\\<R>' -Name NoViewSource -Value 1",
      {17}},
-    {"powershell positional",
-     "powershell Set-ItemProperty HKCU:\\<S> DisableRegistryTools 1",
-     {23}},
     {"powershell zero",
      "Set-ItemProperty -Path HKCU:\\<S> -Name DisableRegistryTools -Value 0",
      {}},
@@ -132,9 +129,6 @@ const std::vector<Line> kLines = {
      "here.ps1",
      "Set-Location 'HKCU:\\<R>'\r\nSet-ItemProperty -Path . -Name RestGoMenu -Value 1\r\n"},
     // Handed to a shell in quotes, as deep as it goes.
-    {"powershell c",
-     "powershell -c \"Set-ItemProperty -Path 'HKCU:\\<R>' -Name NoBrowserClose -Value 1\"",
-     {4}},
     {"powershell command",
      "powershell.exe -NoProfile -Command \"Set-ItemProperty -Path 'HKCU:\\<R>' -Name "
      "NoBrowserClose -Value 1\"",
