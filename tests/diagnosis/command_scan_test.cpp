@@ -141,9 +141,6 @@ const std::vector<Line> kLines = {
      "powershell -WindowStyle Hidden -c \"& {Set-ItemProperty -Path 'HKCU:\\<R>' -Name NoFavorites "
      "-Value 1}\"",
      {8}},
-    {"cmd c quoted",
-     "cmd /c \"reg add HKCU\\<S> /v DisableRegistryTools /t REG_DWORD /d 1 /f\"",
-     {23}},
     {"cmd k inner quotes", "cmd.exe /d /k \"reg add \"HKCU\\<R>\" /v NoFileNew /d 1 /f\"", {9}},
     {"encoded",
      "powershell -nop -enc <b64:Set-ItemProperty -Path 'HKCU:\\<R>' -Name NoPrinting -Value 1>",
@@ -169,7 +166,6 @@ const std::vector<Line> kLines = {
     {"reads only",
      "powershell -c \"Get-ItemProperty -Path 'HKCU:\\<R>' -Name NoBrowserClose\"",
      {}},
-    {"cmd query", "cmd /c \"reg query HKCU\\<S> /v DisableRegistryTools\"", {}},
     // Comments and printed text set nothing, unless what is printed is run.
     {"rem in a batch file",
      "C:\\users\\Public\\relock.bat",
