@@ -181,7 +181,6 @@ const std::vector<Line> kLines = {
      "reg add \"HKCU\\<R>\" /v NoViewSource /t REG_DWORD /d 1 /f\r\n"},
     {"rem after and", "cmd /c \"cls & rem reg add HKCU\\<S> /v DisableRegistryTools /d 1 /f\"", {}},
     {"echo", "echo reg add \"HKCU\\<R>\" /v NoFavorites /t REG_DWORD /d 1", {}},
-    {"echo in cmd", "cmd /c echo reg add \"HKCU\\<R>\" /v NoFavorites /t REG_DWORD /d 1", {}},
     {"echo into cmd",
      "cmd /c \"echo reg add HKCU\\<S> /v DisableRegistryTools /t REG_DWORD /d 1 /f | cmd\"",
      {23}},
