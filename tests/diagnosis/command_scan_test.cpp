@@ -249,10 +249,8 @@ TEST(NamedFiles, AreTheOnesItImportsOrRuns) {
         const char* command;
         std::vector<std::string> files;  // kind letter R, P or S, then the path
     } cases[] = {
-        {"regedit", "regedit /s \"C:\\My Files\\lock.reg\"", {"RC:\\My Files\\lock.reg"}},
         {"regedit any name", "regedit.exe -s lock.txt", {"Rlock.txt"}},
         {"regedit export", "regedit /e C:\\backup.reg HKEY_CURRENT_USER", {}},
-        {"reg import", "reg import C:\\lock.reg", {"RC:\\lock.reg"}},
         {"reg export", "reg export HKCU\\X C:\\backup.reg", {}},
         {"opened registry file", "C:\\lock.reg", {"RC:\\lock.reg"}},
         {"called registry file", "call C:\\lock.reg", {"RC:\\lock.reg"}},
