@@ -123,6 +123,7 @@ const std::vector<Line> kLines = {
     {"powershell other key",
      "Set-ItemProperty -Path 'HKCU:\\Software\\Acme' -Name NoFileOpen -Value 1",
      {}},
+    {"powershell positional other key", "Set-ItemProperty HKCU:\\Software\\Acme NoFileOpen 1", {}},
     {"relative path",
      "powershell -File C:\\users\\Public\\here.ps1",
      {18},
