@@ -32,8 +32,7 @@ TEST(DiagnosisOnTheRegistry, FindsARunEntryAndTheStateOfItsRestriction) {
     const auto target = testing::makeRegistryTarget();
     platform::RegistryApi& registry = target->registry();
     testing::put(registry, platform::kCurrentUser, kRunKey, kEntry,
-                 testing::sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
-                             "Explorer\\Restrictions\" /v NoBrowserClose /d 1 /f"));
+                 testing::sz(testing::relock("NoBrowserClose")));
     testing::put(registry, platform::kCurrentUser, restrictions::kRestrictionsKey, "NoBrowserClose",
                  testing::dword(1));
     testing::RecordingMessageBox messages;

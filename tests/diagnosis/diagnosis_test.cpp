@@ -88,19 +88,15 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     place(driveC() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" /
               "StartUp" / "lock.LNK",
           shellLink("C:\\Windows\\regedit.exe", "C:\\users\\Public", "/s lock.reg", true));
-    const std::u16string restrictionsKey =
-        u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions";
-    const std::u16string toolbarsKey =
-        u"Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
     const fs::path history = fs::path("Microsoft") / "Group Policy" / "History";
     place(system32() / "GroupPolicyUsers" / "S-1-5-21-1" / "User" / "Registry.pol",
-          policyFile(toolbarsKey, u"NoToolBar"));
+          policyFile(kToolbars, u"NoToolBar"));
     place(driveC() / "ProgramData" / history / "{GPO-1}" / "Machine" / "Registry.pol",
-          policyFile(toolbarsKey, u"NoLinksBar"));
+          policyFile(kToolbars, u"NoLinksBar"));
     place(local / history / "{GPO-2}" / "S-1-5-21-1" / "User" / "Registry.pol",
-          policyFile(restrictionsKey, u"RestGoMenu"));
+          policyFile(kRestrictions, u"RestGoMenu"));
     place(system32() / "GroupPolicy" / "User" / "Registry.pol",
-          policyFile(restrictionsKey, u"**del.NoPrinting"));
+          policyFile(kRestrictions, u"**del.NoPrinting"));
 
     struct Expected {
         Source source;
@@ -177,9 +173,7 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
 // XML, a startup script that is binary noise. The records before the damage count.
 TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
     std::string damaged =
-        policyFile(u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
-                   u"NoPrinting") +
-        policyFile(u"K", u"V").substr(8);
+        policyFile(kRestrictions, u"NoPrinting") + policyFile(u"K", u"V").substr(8);
     damaged[damaged.size() - 9] = '\x7F';  // the second record's size: far past the end
     place(system32() / "GroupPolicy" / "User" / "Registry.pol", damaged);
     testing::writeFile(system32() / "Tasks" / "Noise", std::string("\0\xFF\xFE<Ta", 7));

@@ -25,8 +25,7 @@ protected:
     FixRace() {
         testrig::place(
             policy(),
-            writePolicyFile({{u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
-                              u"NoPrinting", 4, std::string("\1\0\0\0", 4)},
+            writePolicyFile({{testrig::kRestrictions, u"NoPrinting", 4, std::string("\1\0\0\0", 4)},
                              {u"Software\\Other", u"Keep", 4, std::string("\2\0\0\0", 4)}}));
     }
 
@@ -181,8 +180,6 @@ TEST(FixEdits, ChangeTheOneFieldAndNothingElse) {
          "<Task><Settings><Enabled>false</Enabled></Settings><Triggers><Enabled>true"
          "</Enabled></Triggers>"},
         {"task without Settings", Task, kLe + le("<Task></Task>"), std::nullopt},
-        {"user half", UserVersion, "[General]\r\nVersion=65537\r\n",
-         "[General]\r\nVersion=131073\r\n"},
         {"machine half", MachineVersion, "[General]\r\nversion=65537\r\n",
          "[General]\r\nversion=65538\r\n"},
         {"user half wraps", UserVersion, "Version=4294901760", "Version=0"},

@@ -13,8 +13,6 @@ namespace {
 using namespace testrig;
 
 TEST_F(PrefixDiagnosis, PolicyFilesCountRecordsThatPutARestrictionInForce) {
-    const std::u16string toolbars =
-        u"Software\\Policies\\Microsoft\\Internet Explorer\\Toolbars\\Restrictions";
     const struct {
         const char* what;
         std::u16string key;
@@ -22,18 +20,15 @@ TEST_F(PrefixDiagnosis, PolicyFilesCountRecordsThatPutARestrictionInForce) {
         std::vector<int> restrictions;
         std::uint32_t data = 1;
     } cases[] = {
-        {"exact name", toolbars, u"NoToolBar", {21}},
-        {"any letter case", toolbars, u"notoolbar", {21}},
-        {"unless present", toolbars, u"**soft.NoToolBar", {21}},
-        {"key with empty names", u"\\" + toolbars + u"\\", u"NoToolBar", {21}},
-        {"name ends the word", toolbars, u"NoToolbarOptions", {19}},
-        {"name starts the word", toolbars, u"XNoToolBar", {}},
-        {"deletion", toolbars, u"**del.NoToolBar", {}},
-        {"zero", toolbars, u"NoToolBar", {}, 0},
-        {"other key",
-         u"Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions",
-         u"NoToolBar",
-         {}},
+        {"exact name", kToolbars, u"NoToolBar", {21}},
+        {"any letter case", kToolbars, u"notoolbar", {21}},
+        {"unless present", kToolbars, u"**soft.NoToolBar", {21}},
+        {"key with empty names", u"\\" + kToolbars + u"\\", u"NoToolBar", {21}},
+        {"name ends the word", kToolbars, u"NoToolbarOptions", {19}},
+        {"name starts the word", kToolbars, u"XNoToolBar", {}},
+        {"deletion", kToolbars, u"**del.NoToolBar", {}},
+        {"zero", kToolbars, u"NoToolBar", {}, 0},
+        {"other key", kRestrictions, u"NoToolBar", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

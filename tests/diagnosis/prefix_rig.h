@@ -12,6 +12,7 @@
 #include "diagnosis/place_reader.h"
 #include "diagnosis/policy_file.h"
 #include "formats/little_endian.h"
+#include "formats/utf16.h"
 #include "platform/hive_store.h"
 #include "tests/support/fake_toolkit.h"
 #include "tests/support/registry_target.h"
@@ -25,6 +26,9 @@ using Source = Finding::Source;
 using testing::utf16WithBom;
 
 inline constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// The restrictions' keys as a policy file names them.
+inline const std::u16string kRestrictions = formats::narrowToUtf16(testing::kRestrictionsKey);
+inline const std::u16string kToolbars = formats::narrowToUtf16(testing::kToolbarsKey);
 
 // A Registry.pol that sets `value` of `key` to 1.
 inline std::string policyFile(const std::u16string& key, const std::u16string& value) {

@@ -19,7 +19,6 @@ TEST_F(PrefixDiagnosis, ImportedRegistryFilesCountOnlyWhatTheyPutInForce) {
         std::vector<int> restrictions;
         bool returns;
     } cases[] = {
-        {"zero", "\"NoBrowserClose\"=dword:00000000\r\n", {}, false},
         {"negative", "\"NoBrowserClose\"=dword:ffffffff\r\n", {}, false},
         {"text one", "\"NoBrowserClose\"=\"1\"\r\n", {4}, true},
         {"other value", "\"NoBrowserCloseX\"=dword:00000001\r\n", {}, false},
@@ -48,9 +47,7 @@ TEST_F(PrefixDiagnosis, ImportedRegistryFilesCountOnlyWhatTheyPutInForce) {
 }
 
 // Every startup key of both hives is read, in order; a value that holds no text runs nothing.
-class StartupKeysReader : public PrefixDiagnosis {};
-
-TEST_F(StartupKeysReader, ReadsEveryKeyOfBothHives) {
+TEST_F(PrefixDiagnosis, ReadsEveryStartupKeyOfBothHives) {
     {
         platform::HiveStore store(prefix());
         for (const journal::StartupKey& key : journal::kStartupKeys) {

@@ -30,8 +30,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Named{"a SID", "S-1-5-21-1-2-3-1001", "S-1-5-21-1-2-3-1001"},
                       Named{"a slash", "a/b\\c", "a%2Fb%5Cc"},
                       Named{"spaces and other bytes", "Win 10 \xC3\xA9", "Win%2010%20%C3%A9"},
-                      Named{"letters beyond ASCII", "\xC5\x81ukasz", "%C5%81ukasz"},
-                      Named{"another such letter", "\xC5\xBBukasz", "%C5%BBukasz"},
                       Named{"never a dot folder", "..", "%2E."}, Named{"nothing", "", "%"}),
     testing::CaseName());
 
