@@ -216,9 +216,7 @@ TEST(Undo, AKeyWhoseValuesCannotBeListedIsNotKeptWholeButItsValuesAre) {
     const Stored binary{platform::kRegBinary, std::string("\1\0\0\0", 4)};
     put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", binary);
     RecordingRegistry unlisted(scene.store);
-    unlisted.refuse = [](const RegistryCall& call) {
-        return call.kind == RegistryCall::EnumValue ? platform::kAccessDenied : platform::kSuccess;
-    };
+    unlisted.refuse = RecordingRegistry::denies(RegistryCall::EnumValue);
     journal::UndoJournal journal(unlisted, {scene.undoFolder, "the test registry"});
     journal.begin("remove-all");
     const Result<void> recorded = journal.record(
@@ -229,9 +227,7 @@ TEST(Undo, AKeyWhoseValuesCannotBeListedIsNotKeptWholeButItsValuesAre) {
 
     // A key that cannot even be opened is no missing key either.
     RecordingRegistry unopened(scene.store);
-    unopened.refuse = [](const RegistryCall& call) {
-        return call.kind == RegistryCall::Open ? platform::kAccessDenied : platform::kSuccess;
-    };
+    unopened.refuse = RecordingRegistry::denies(RegistryCall::Open);
     journal::UndoJournal closed(unopened, {scene.undoFolder, "the test registry"});
     closed.begin("impose NoPrinting");
     const Result<void> refused = closed.record(

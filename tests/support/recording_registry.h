@@ -112,6 +112,12 @@ public:
                                                              : platform::kSuccess;
         };
     }
+    // Denies every call of one kind.
+    static Refuse denies(RegistryCall::Kind kind) {
+        return [kind](const RegistryCall& call) {
+            return call.kind == kind ? platform::kAccessDenied : platform::kSuccess;
+        };
+    }
     // Sets it says it made but never passes on, as a registry that loses writes would.
     std::function<bool(const RegistryCall&)> loses;
     // Reported, once, by the next store of a batch, beside what the registry reports itself.
