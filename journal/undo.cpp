@@ -477,8 +477,7 @@ UndoResult undoLast(platform::RegistryApi& registry, UndoJournal& journal) {
     Present after(registry);
     for (std::size_t i = 0; i < steps.size(); ++i) {
         restrictions::Change& change = done[i];
-        Record target = steps[i].record;
-        target.after = target.before;
+        const Record& target = steps[i].record;
         if (change.done() && after.stateOf(target) != target.before) {
             change.status = platform::kRegistryIoFailed;
             change.reason = "the registry does not hold it afterwards";
