@@ -653,8 +653,12 @@ TEST_F(PartialReadTest, AWriteAfterReadsInPartChangesOnlyItsSection) {
     EXPECT_NE(before.substr(0, same).rfind("Control Panel]"), std::string::npos);
     EXPECT_EQ(stored(store, kLocalMachine, restrictions::kControlPanelKey, "HomePage"), dword(0));
     EXPECT_NE(valuesRead(store), read);
+    // A key whose only sub-key goes keeps a section of its own, or it would go with it.
+    ASSERT_EQ(store.deleteKey(kLocalMachine, "Software\\Microsoft\\Notepad\\DefaultFonts"),
+              kSuccess);
     HiveStore fresh(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
     EXPECT_EQ(valuesRead(store), valuesRead(fresh));
+    EXPECT_TRUE(testing::keyExists(fresh, kLocalMachine, "Software\\Microsoft\\Notepad"));
 }
 
 TEST(PartialDocumentTest, IsNeverWrittenBack) {

@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                              "is not a regular file"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-enum class Operation { SetValue, DeleteValue, ReadBelow };
+enum class Operation { SetValue, DeleteValue, ReadBelow, ListValues };
 
 struct Harm {
     const char* name;
@@ -209,6 +209,14 @@ TEST_P(DamagedKey, IsNamedAndNothingIsWritten) {
                 kCurrentUser, std::string(kRestrictionsKey) + "\\Restrictions\\Restrictions",
                 kKeyRead, key);
             break;
+        case Operation::ListValues:
+            status = registry->openKey(kCurrentUser, kRestrictionsKey, kKeyRead, key);
+            for (std::uint32_t i = 0; status == kSuccess; ++i) {
+                std::string name;
+                Stored listed;
+                status = registry->enumValue(key, i, name, listed.type, listed.bytes);
+            }
+            break;
     }
     EXPECT_EQ(status, GetParam().status);
     EXPECT_TRUE(contains(registry->lastFailure(), GetParam().reason)) << registry->lastFailure();
@@ -226,6 +234,9 @@ INSTANTIATE_TEST_SUITE_P(
         Harm{"DeleteBesideADamagedNeighbour",
              [](const fs::path& hive) { dataOutOfRange(hive, kRestrictionsKey, "Neighbour"); },
              Operation::DeleteValue, kRegistryIoFailed, "\"Neighbour\": its data lies outside"},
+        Harm{"ListedBesideADamagedNeighbour",
+             [](const fs::path& hive) { dataOutOfRange(hive, kRestrictionsKey, "Neighbour"); },
+             Operation::ListValues, kRegistryIoFailed, "\"Neighbour\": its data lies outside"},
         Harm{"DamageOutsideTheKeysTouched",
              [](const fs::path& hive) { dataOutOfRange(hive, kFarKey, "Far"); },
              Operation::SetValue, kWriteProtected, "the key Software\\Far ("},
