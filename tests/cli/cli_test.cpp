@@ -255,8 +255,6 @@ TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
         {"why NoBrowserClose", 4, sets},
         {"why --json 4", 4, "\"item\": \"Relock\""},
         {"why 1 23", 0, "What will set them again:\n  nothing found\n"},
-        {"why --help", 0, "Commands:"},
-        {"export --help", 0, "Commands:"},
         {"why -h --json 4", 0, "Commands:"},
         {"undo --list", 0, "There is no change to undo.\n"},
         {"export " + (dir_.path() / "out.reg").string(), 0, "Exported the 24 restrictions"},

@@ -441,31 +441,6 @@ TEST_P(ReadInPiecesTest, GivesWhatTheWholeTextGives) {
 INSTANTIATE_TEST_SUITE_P(Hives, ReadInPiecesTest, ::testing::ValuesIn(piecesCases()),
                          testing::CaseName());
 
-// A read of sections that fails (the file changed meanwhile) leaves the document as it was, and
-// a later read can still load them.
-TEST(ReadInPieces, AFailedReadLeavesTheDocumentAsItWas) {
-    const std::string text =
-        "WINE REGISTRY Version 2\n\n[A] 0\n\"v\"=dword:00000001\n\n[B] 0\n\"w\"=dword:00000002\n";
-    bool failing = false;
-    auto scanned = std::make_shared<const ScannedHive>(
-        text.size(), [&](std::size_t offset, char* out, std::size_t length) {
-            if (failing) {
-                throw std::runtime_error("changed meanwhile");
-            }
-            std::copy_n(text.data() + offset, length, out);
-        });
-    const std::u16string wanted[] = {u"a"};
-    Document part = Document::parseSelected(scanned, wanted);
-    failing = true;
-    EXPECT_THROW(part.select(u"b"), std::runtime_error);
-    EXPECT_EQ(part.root().child(u"b"), nullptr);
-    EXPECT_EQ(part.root().child(u"a")->value(u"v")->bytes, dword(1));
-    failing = false;
-    part.select(u"b");
-    ASSERT_NE(part.root().child(u"b"), nullptr);
-    EXPECT_EQ(part.root().child(u"b")->value(u"w")->bytes, dword(2));
-}
-
 // A key as drawn, its values and sub-keys each named once without regard to case.
 struct DrawnKey {
     std::u16string name;

@@ -1,23 +1,18 @@
 // The hive store against Wine itself, in a prefix of the test's own: drawn values the store
-// writes, Wine reads (what Wine writes, the store reads: the fixture tests load Wine's own files),
-// and a running wineserver keeps the store out. Wine's `reg export` is the witness on Wine's
-// side: it writes UTF-16, so text outside ASCII survives whatever the console's code page is.
+// writes, Wine reads (what Wine writes, the store reads: the fixture tests load Wine's own files;
+// that a running wineserver keeps the store out: hive_store_fault_test, with Wine's own server in
+// its stress loop). Wine's `reg export` is the witness on Wine's side: it writes UTF-16, so text
+// outside ASCII survives whatever the console's code page is.
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <map>
-#include <optional>
-#include <thread>
 
 #include "formats/little_endian.h"
 #include "formats/reg_file.h"
 #include "formats/utf16.h"
 #include "platform/hive_store.h"
-#include "platform/wineserver_probe.h"
-#include "tests/platform/platform_rig.h"
-#include "tests/support/contains.h"
 #include "tests/support/reg_file_show.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
@@ -122,27 +117,6 @@ RC_GTEST_PROP(HiveInterop, WineExportsWhatTheStoreWrote, ()) {
         listed[each.name] = each;
     }
     RC_ASSERT(listed == expected);
-}
-
-TEST(HiveInterop, StoreRefusesWhileTheServerRunsAndOpensOnceItStopped) {
-    ASSERT_TRUE(prefix().booted()) << prefix().bootLog();
-    // A persistent server stays until told to go, as one serving a long-running program would.
-    ASSERT_EQ(prefix().run("wineserver -p"), 0) << prefix().log();
-    std::optional<WineserverInfo> server;
-    for (int attempt = 0; attempt < 100 && !server; ++attempt) {
-        server = findRunningWineserver(prefix().path());
-        std::this_thread::sleep_for(std::chrono::milliseconds(server ? 0 : 20));
-    }
-    ASSERT_TRUE(server) << "no wineserver found for " << prefix().path();
-    const fs::path command = "/proc/" + std::to_string(server->pid) + "/comm";
-    if (fs::exists(command)) {
-        EXPECT_EQ(readFile(command).rfind("wineserver", 0), 0u) << readFile(command);
-    }
-    EXPECT_TRUE(
-        contains(refusalOf([] { HiveStore{prefix().path()}; }), std::to_string(server->pid)));
-    prefix().stopServer();
-    EXPECT_FALSE(findRunningWineserver(prefix().path()));
-    EXPECT_NO_THROW(HiveStore store(prefix().path()));
 }
 
 }  // namespace
