@@ -138,14 +138,6 @@ const Command kCommands[] = {
      texts("4 Closing Internet Explorer (NoBrowserClose): HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE "
            "1\n14 Print/Print Preview (NoPrinting): HKEY_CURRENT_USER 1, HKEY_LOCAL_MACHINE 1\n"),
      texts(), values(machine("NoPrinting"))},
-    {"lift takes a value name in any case", kWholeOut,
-     values(user("NoBrowserClose"), machine("NoBrowserClose"), user("NoPrinting")),
-     "lift NOBROWSERCLOSE", 0,
-     texts("4 Closing Internet Explorer (NoBrowserClose): HKEY_CURRENT_USER absent, "
-           "HKEY_LOCAL_MACHINE absent\n"),
-     texts(),
-     values(user("NoBrowserClose", std::nullopt), machine("NoBrowserClose", std::nullopt),
-            user("NoPrinting"))},
     {"remove all", kWholeOut, values(user("NoBrowserClose")), "remove-all", 0,
      texts("All Restrictions have been removed!\n\nIf after restarting your PC a Restriction "
            "returns see the Help file for information about Startup items\n"),
@@ -252,7 +244,6 @@ TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
         {"list", 0, "  4 no "},
         {"list --json", 0, "\"valueName\": \"NoBrowserClose\""},
         {"why", 4, sets},
-        {"why NoBrowserClose", 4, sets},
         {"why --json 4", 4, "\"item\": \"Relock\""},
         {"why 1 23", 0, "What will set them again:\n  nothing found\n"},
         {"why -h --json 4", 0, "Commands:"},
