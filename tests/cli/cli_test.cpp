@@ -244,6 +244,7 @@ TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
         {"list", 0, "  4 no "},
         {"list --json", 0, "\"valueName\": \"NoBrowserClose\""},
         {"why", 4, sets},
+        {"why NoBrowserClose", 4, sets},
         {"why --json 4", 4, "\"item\": \"Relock\""},
         {"why 1 23", 0, "What will set them again:\n  nothing found\n"},
         {"why -h --json 4", 0, "Commands:"},
