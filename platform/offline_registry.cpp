@@ -126,7 +126,7 @@ struct Hive {
     std::string name;
     // The version read, whole, in memory of this process's own; hivex reads these very bytes,
     // and so do the checks of its cells.
-    std::optional<offline::HiveImage> image;
+    std::shared_ptr<const offline::HiveImage> image;
     std::optional<regf::Cells> cells;
     hive_h* h = nullptr;
     std::unordered_set<std::uint32_t> intact;  // keys found intact for reading
@@ -162,17 +162,32 @@ struct Hive {
     }
 };
 
-// Reads the hive into memory and opens it with hivex, read only: throws StoreError naming the
-// file when it cannot be read or is damaged where every read begins (its header, its root key).
-void readHive(Hive& hive) {
+// Whether the file of `hive` is still the version `image` holds.
+bool stillHolds(const Hive& hive, const offline::HiveImage& image) {
+    try {
+        const auto now = hive.now();
+        return now && now->untouchedSince(image.version());
+    } catch (const hive::FileError&) {
+        return false;  // reading it again says why
+    }
+}
+
+// Reads the hive into memory (unless `given` holds its version now) and opens it with hivex,
+// read only: throws StoreError naming the file when it cannot be read or is damaged where every
+// read begins (its header, its root key).
+void readHive(Hive& hive, std::shared_ptr<const offline::HiveImage> given = nullptr) {
     const fs::path file = hive.file();
-    offline::HiveImage image = [&] {
+    std::shared_ptr<const offline::HiveImage> read =
+        given && stillHolds(hive, *given) ? std::move(given) : nullptr;
+    if (!read) {
         try {
-            return offline::HiveImage::read(hive.folder(), hive.name);
+            read = std::make_shared<const offline::HiveImage>(
+                offline::HiveImage::read(hive.folder(), hive.name));
         } catch (const hive::FileError& error) {
             throw StoreError("The hive " + std::string(error.what()) + ".");
         }
-    }();
+    }
+    const offline::HiveImage& image = *read;
     const auto header = regf::parseBaseBlock(image.bytes());
     if (header && !header->checksumMatches) {
         throw StoreError("The hive " + file.string() +
@@ -187,7 +202,7 @@ void readHive(Hive& hive) {
                          " cannot be read as a Windows registry hive (" + describeError(errno) +
                          "). Quorvane leaves it exactly as it is; restore it from a backup.");
     }
-    regf::Cells cells(image.bytes());  // over the image's mapping, which moves with it
+    regf::Cells cells(image.bytes());  // over the image's mapping, which stays where it is
     if (const std::string damage = cells.keyDamage(cells.root()); !damage.empty()) {
         hivex_close(h);
         throw StoreError("The hive " + file.string() +
@@ -199,7 +214,7 @@ void readHive(Hive& hive) {
         hivex_close(hive.h);
     }
     hive.h = h;
-    hive.image = std::move(image);
+    hive.image = std::move(read);
     hive.intact = {cells.root()};
     hive.cells = std::move(cells);
     hive.survey.reset();
@@ -265,7 +280,7 @@ struct OfflineRegistry::Impl {
         hive.place.emplace(std::move(*folder));
         hive.name = hive.where.file.filename().string();
         hive.backedUp = hive.where.backedUp;
-        readHive(hive);
+        readHive(hive, std::exchange(hive.where.read, nullptr));
     }
 
     // Reads the hive again from its file, dropping what memory holds.
@@ -755,7 +770,7 @@ struct OfflineRegistry::Impl {
                 [&](int fd) { verify(hive, fd, back); }, renamed);
             // Memory holds what the file holds now: the image read back is the hive's.
             back.image->becameHive(written, hive.image->accessed());
-            hive.image = std::move(back.image);
+            hive.image = std::make_shared<const offline::HiveImage>(std::move(*back.image));
             hive.cells = std::move(back.cells);
             hive.survey = std::move(back.survey);
             if (copy) {
@@ -1165,6 +1180,10 @@ std::string OfflineRegistry::lastFailure() const {
 
 const std::vector<std::filesystem::path>& OfflineRegistry::backups() const {
     return impl_->backups;
+}
+
+std::shared_ptr<const offline::HiveImage> OfflineRegistry::softwareRead() const {
+    return impl_->software.image;
 }
 
 }  // namespace quorvane::platform
