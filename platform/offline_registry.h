@@ -21,9 +21,8 @@
 
 namespace quorvane::platform {
 
-namespace offline {
-class HiveImage;
-}
+// A version of a hive file read whole, and hivex open on it to read.
+struct HiveRead;
 
 struct OfflineHive {
     std::filesystem::path file;
@@ -33,7 +32,7 @@ struct OfflineHive {
     bool backedUp = false;
     // The file's version already read whole by another registry on it: this one starts from it
     // unless the file has changed since, and reads the file itself then.
-    std::shared_ptr<const offline::HiveImage> read = nullptr;
+    std::shared_ptr<const HiveRead> read = nullptr;
 };
 
 struct OfflineHives {
@@ -74,7 +73,7 @@ public:
     const std::vector<std::filesystem::path>& backups() const;
     // The version of the SOFTWARE hive this registry holds, read whole: another registry on the
     // same installation starts from it (OfflineHive::read) instead of reading the file again.
-    std::shared_ptr<const offline::HiveImage> softwareRead() const;
+    std::shared_ptr<const HiveRead> softwareRead() const;
 
 private:
     struct Impl;

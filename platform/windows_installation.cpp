@@ -52,7 +52,7 @@ std::string lastFolder(std::string path) {
 struct Profiles {
     std::vector<std::pair<std::string, std::string>> users;  // SID and profile folder name
     std::optional<std::string> machineGuid;
-    std::shared_ptr<const offline::HiveImage> read;  // SOFTWARE as it was read
+    std::shared_ptr<const HiveRead> read;  // SOFTWARE as it was read
 };
 
 // What SOFTWARE says of the installation: its profile list's users and its machine GUID.

@@ -31,7 +31,7 @@ struct WindowsInstallation {
     bool hibernated = false;  // its hiberfil.sys says Windows is hibernated
     // The SOFTWARE hive as it was read to find the users: the registries of this installation
     // start from it (see hivesOf).
-    std::shared_ptr<const offline::HiveImage> softwareRead = nullptr;
+    std::shared_ptr<const HiveRead> softwareRead = nullptr;
 };
 
 // The path below `base` whose names equal `names` as Windows compares names (an exact match
