@@ -1,12 +1,14 @@
 // The diagnosis on a Wine prefix laid out as Windows lays out its folders, built by the test:
 // each thing that sets a restriction again is found where Windows keeps it and attributed to the
-// right restriction; a clean prefix reports nothing.
+// right restriction; a clean prefix reports nothing. Then each reader of a place on its own.
 #include "diagnosis/diagnosis.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "diagnosis/shell_link.h"
+#include "journal/startup_keys.h"
 #include "tests/diagnosis/prefix_rig.h"
 #include "tests/support/contains.h"
 
@@ -222,6 +224,153 @@ TEST_F(PrefixDiagnosis, SaysWhereItStoppedAtALimit) {
     EXPECT_TRUE(testing::contains(
         formatReport(report),
         "x [... " + std::to_string(command.size() - 400) + " more characters]\n"));
+}
+
+// The startup keys' reader, and what the registry files their commands import put in force.
+
+// Registry files a startup command imports count for the values they put in force only. (One
+// that sets a value and deletes another: the prefix every place is looked in.)
+TEST_F(PrefixDiagnosis, ImportedRegistryFilesCountOnlyWhatTheyPutInForce) {
+    const struct {
+        const char* what;
+        const char* lines;  // below the Restrictions key
+        std::vector<int> restrictions;
+        bool returns;
+    } cases[] = {
+        {"negative", "\"NoBrowserClose\"=dword:ffffffff\r\n", {}, false},
+        {"text one", "\"NoBrowserClose\"=\"1\"\r\n", {4}, true},
+        {"other value", "\"NoBrowserCloseX\"=dword:00000001\r\n", {}, false},
+        {"name inside a name", "\"XNoBrowserClose\"=dword:00000001\r\n", {}, false},
+        {"other key",
+         "[HKEY_CURRENT_USER\\Software\\Acme]\r\n\"NoBrowserClose\"=dword:00000001\r\n",
+         {},
+         false},
+        {"a user s key",
+         "[HKEY_USERS\\S-1-5-21-7\\Software\\Policies\\Microsoft\\Internet "
+         "Explorer\\Restrictions]\r\n\"NoBrowserClose\"=dword:00000001\r\n",
+         {4},
+         true},
+        {"not a registry file", "garbage\r\n", {}, true},
+    };
+    setRunEntry("Import", "regedit /s C:\\users\\Public\\x.reg");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::writeFile(driveC() / "users" / "Public" / "x.reg", restrictionsRegFile(c.lines));
+        const Report report = diagnoseWith();
+        ASSERT_EQ(report.somethingReturns(), c.returns) << formatReport(report);
+        if (c.returns) {
+            EXPECT_EQ(report.returning[0].restrictions, c.restrictions);
+        }
+    }
+}
+
+// Every startup key of both hives is read, in order; a value that holds no text runs nothing.
+TEST_F(PrefixDiagnosis, ReadsEveryStartupKeyOfBothHives) {
+    {
+        platform::HiveStore store(prefix());
+        for (const journal::StartupKey& key : journal::kStartupKeys) {
+            // A command is held as REG_SZ or as REG_EXPAND_SZ.
+            const auto type =
+                key.root == platform::kLocalMachine ? platform::kRegExpandSz : platform::kRegSz;
+            testing::put(store, key.root, key.subKey, "Relock",
+                         {type, testing::sz(testing::relock("NoPrinting")).bytes});
+            testing::put(store, key.root, key.subKey, "Number", testing::dword(1));
+        }
+    }
+    const Findings found = readWith(readStartupKeys);
+    ASSERT_EQ(found.setting.size(), std::size(journal::kStartupKeys));
+    for (std::size_t i = 0; i < found.setting.size(); ++i) {
+        const journal::StartupKey& key = journal::kStartupKeys[i];
+        const std::string hive =
+            key.root == platform::kLocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\";
+        EXPECT_EQ(found.setting[i].where, hive + key.subKey);
+        EXPECT_EQ(found.setting[i].restrictions, std::vector<int>{14});
+    }
+    EXPECT_TRUE(found.others.empty());
+}
+
+// The policy files' reader: a record counts when it stores a restriction's value, named exactly
+// as the restriction's value (in any letter case), with data that puts it in force. Which key
+// views and data put a restriction in force is the rule every reader shares, held in the command
+// table and the imported registry files' table.
+
+TEST_F(PrefixDiagnosis, PolicyFilesCountRecordsThatPutARestrictionInForce) {
+    const struct {
+        const char* what;
+        std::u16string key;
+        std::u16string value;
+        std::vector<int> restrictions;
+        std::uint32_t data = 1;
+    } cases[] = {
+        {"exact name", kToolbars, u"NoToolBar", {21}},
+        {"any letter case", kToolbars, u"notoolbar", {21}},
+        {"unless present", kToolbars, u"**soft.NoToolBar", {21}},
+        {"key with empty names", u"\\" + kToolbars + u"\\", u"NoToolBar", {21}},
+        {"name ends the word", kToolbars, u"NoToolbarOptions", {19}},
+        {"name starts the word", kToolbars, u"XNoToolBar", {}},
+        {"deletion", kToolbars, u"**del.NoToolBar", {}},
+        {"zero", kToolbars, u"NoToolBar", {}, 0},
+        {"other key", kRestrictions, u"NoToolBar", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
+              writePolicyFile({{c.key, c.value, 4, formats::dwordBytes(c.data)}}));
+        const Findings found = readWith(readPolicyFiles);
+        ASSERT_EQ(found.setting.size(), c.restrictions.empty() ? 0u : 1u);
+        if (!c.restrictions.empty()) {
+            EXPECT_EQ(found.setting[0].restrictions, c.restrictions);
+            EXPECT_TRUE(
+                testing::contains(found.setting[0].command, "= 1 in HKEY_LOCAL_MACHINE\\Software"))
+                << found.setting[0].command;
+        }
+    }
+}
+
+// Shortcuts in the Startup folders, read by their structure: what they run, and what the reader
+// refuses.
+
+// A shortcut is read by its structure, ANSI or Unicode, its counted strings short or long; cut
+// short anywhere before its optional trailer, or with an offset past its link info, it is
+// refused, never read past its end.
+TEST(ShellLinkReading, ReadsWholeLinksAndRefusesCutShortOnesAndOffsetsPastTheirPart) {
+    for (bool unicode : {false, true}) {
+        for (std::size_t length : {3, 40, 300}) {
+            SCOPED_TRACE(std::to_string(length) + (unicode ? " unicode" : " ansi"));
+            const std::string arguments = "/s " + std::string(length - 3, 'a');
+            const std::string link = shellLink("C:\\x.exe", "C:\\", arguments, unicode);
+            const auto whole = readShellLink(link);
+            ASSERT_TRUE(whole) << whole.failure().reason;
+            EXPECT_EQ(whole->commandLine(), "C:\\x.exe " + arguments);
+            EXPECT_EQ(whole->workingFolder, "C:\\");
+            for (std::size_t size = 0; size + 4 < link.size(); ++size) {
+                EXPECT_FALSE(readShellLink(link.substr(0, size))) << size;
+            }
+        }
+        std::string wrong = shellLink("C:\\x.exe", "C:\\", "/s a.reg", unicode);
+        // The offset of the local base path (UTF-16 in a Unicode link info) in the link info
+        // after the header and the 24 bytes of the ID list.
+        wrong[0x4C + 24 + (unicode ? 0x1C : 0x10)] = '\x7F';
+        EXPECT_FALSE(readShellLink(wrong));
+    }
+}
+
+// A shortcut without link info names its target in the environment-variables block, after any
+// other block; its Unicode text is taken before the ANSI one.
+TEST(ShellLinkReading, TakesTheTargetFromTheEnvironmentBlock) {
+    std::string header = shellLink("C:\\x.exe", "", "", false).substr(0, 0x4C);
+    header.replace(0x14, 4, little(0x20, 4));  // arguments only
+    const auto link = [&](const std::string& ansi, const std::string& wide) {
+        return header + little(8, 2) + "/s a.reg" + little(12, 4) + little(0xA0000003, 4) +
+               little(0, 4) + little(0x314, 4) + little(0xA0000001, 4) + ansi +
+               std::string(260 - ansi.size(), '\0') + wide + std::string(520 - wide.size(), '\0') +
+               little(0, 4);
+    };
+    const auto wide =
+        readShellLink(link("%windir%\\a.exe", utf16WithBom("%windir%\\b.exe").substr(2)));
+    ASSERT_TRUE(wide) << wide.failure().reason;
+    EXPECT_EQ(wide->commandLine(), "%windir%\\b.exe /s a.reg");
+    EXPECT_EQ(readShellLink(link("%windir%\\a.exe", ""))->target, "%windir%\\a.exe");
 }
 
 }  // namespace
