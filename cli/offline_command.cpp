@@ -186,6 +186,9 @@ int runOffline(const CommandLine& line, const toolkit::Configuration& configurat
         journal::OfflinePlace place;
         OfflineTarget target;
         platform::OfflineHives hives;
+        // The registry the hives were read into before anything was run; the run uses it
+        // unless another user's run copied SOFTWARE to the backups since.
+        std::unique_ptr<platform::OfflineRegistry> registry;
     };
     std::vector<Run> runs;
     bool unreadable = false;
@@ -194,13 +197,14 @@ int runOffline(const CommandLine& line, const toolkit::Configuration& configurat
         const OfflineTarget target{root, user.name, user.hive.parent_path(), place.description};
         platform::OfflineHives hives = platform::hivesOf(installation, user, place.backups);
         // Every hive read before anything is run: one that cannot be stops the whole command.
+        std::unique_ptr<platform::OfflineRegistry> registry;
         try {
-            const platform::OfflineRegistry check(hives);
+            registry = std::make_unique<platform::OfflineRegistry>(hives);
         } catch (const platform::StoreError& failure) {
             std::cerr << "quorvane-cli: " << target.description << ": " << failure.what() << '\n';
             unreadable = true;
         }
-        runs.push_back({std::move(place), target, std::move(hives)});
+        runs.push_back({std::move(place), target, std::move(hives), std::move(registry)});
     }
     if (unreadable) {
         std::cerr << "quorvane-cli: nothing was done for any user.\n";
@@ -213,10 +217,12 @@ int runOffline(const CommandLine& line, const toolkit::Configuration& configurat
     Json rows = Json::array();     // ListJson
     Json objects = Json::array();  // ObjectJson
     for (Run& run : runs) {
-        run.hives.software.backedUp = softwareCopied;
-        std::unique_ptr<platform::OfflineRegistry> registry;
+        std::unique_ptr<platform::OfflineRegistry> registry = std::move(run.registry);
         try {
-            registry = std::make_unique<platform::OfflineRegistry>(run.hives);
+            if (softwareCopied) {
+                run.hives.software.backedUp = true;
+                registry = std::make_unique<platform::OfflineRegistry>(run.hives);
+            }
         } catch (const platform::StoreError& failure) {
             std::cerr << "quorvane-cli: " << run.target.description << ": " << failure.what()
                       << '\n';

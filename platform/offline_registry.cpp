@@ -119,16 +119,31 @@ struct Change {
     std::optional<std::string> value;  // none for a change to the key itself
 };
 
+}  // namespace
+
+struct HiveRead {
+    offline::HiveImage image;
+    hive_h* h;  // read only, on the image's bytes
+
+    HiveRead(offline::HiveImage read, hive_h* handle) : image(std::move(read)), h(handle) {}
+    HiveRead(const HiveRead&) = delete;
+    HiveRead& operator=(const HiveRead&) = delete;
+    ~HiveRead() { hivex_close(h); }
+};
+
+namespace {
+
 struct Hive {
     KeyHandle root = 0;
     OfflineHive where;
     std::optional<formats::Folder> place;  // the hive's folder, opened once
     std::string name;
     // The version read, whole, in memory of this process's own; hivex reads these very bytes,
-    // and so do the checks of its cells.
-    std::optional<offline::HiveImage> image;
+    // and so do the checks of its cells. Other registries of the installation may share it.
+    std::shared_ptr<const HiveRead> read;
     std::optional<regf::Cells> cells;
-    hive_h* h = nullptr;
+    hive_h* h = nullptr;             // what reads and changes go through: read's, or writableCopy
+    hive_h* writableCopy = nullptr;  // this registry's own, from its first change
     std::unordered_set<std::uint32_t> intact;  // keys found intact for reading
     // The whole hive walked before its first change: the first damage, the keys hivex would
     // rewrite wrongly. Until then changes are refused, after it nothing of the image is checked
@@ -144,13 +159,15 @@ struct Hive {
     Hive() = default;
     Hive(const Hive&) = delete;
     Hive& operator=(const Hive&) = delete;
-    ~Hive() {
-        if (h != nullptr) {
-            hivex_close(h);
+    ~Hive() { dropWritableCopy(); }
+    void dropWritableCopy() {
+        if (writableCopy != nullptr) {
+            hivex_close(std::exchange(writableCopy, nullptr));
         }
     }
+    const offline::HiveImage& image() const { return read->image; }
     const formats::Folder& folder() const { return *place; }
-    const formats::FileSignature& version() const { return image->version(); }
+    const formats::FileSignature& version() const { return image().version(); }
     fs::path file() const { return place->pathOf(name); }
     // What the hive's file is now; nothing when it is gone. Throws hive::FileError.
     std::optional<formats::FileSignature> now() const {
@@ -162,9 +179,19 @@ struct Hive {
     }
 };
 
-// Reads the hive into memory and opens it with hivex, read only: throws StoreError naming the
-// file when it cannot be read or is damaged where every read begins (its header, its root key).
-void readHive(Hive& hive) {
+// Whether the file of `hive` is still the version `image` holds.
+bool stillHolds(const Hive& hive, const offline::HiveImage& image) {
+    try {
+        const auto now = hive.now();
+        return now && now->untouchedSince(image.version());
+    } catch (const hive::FileError&) {
+        return false;  // reading it again says why
+    }
+}
+
+// A version of the hive's file read into memory and opened with hivex, read only: throws
+// StoreError naming the file when it cannot be read or its header says it must not be.
+std::shared_ptr<const HiveRead> readVersion(const Hive& hive) {
     const fs::path file = hive.file();
     offline::HiveImage image = [&] {
         try {
@@ -187,19 +214,24 @@ void readHive(Hive& hive) {
                          " cannot be read as a Windows registry hive (" + describeError(errno) +
                          "). Quorvane leaves it exactly as it is; restore it from a backup.");
     }
-    regf::Cells cells(image.bytes());  // over the image's mapping, which moves with it
+    return std::make_shared<const HiveRead>(std::move(image), h);
+}
+
+// Reads the hive (unless `given` holds its version now): throws StoreError naming the file when
+// it cannot be read or is damaged where every read begins (its header, its root key).
+void readHive(Hive& hive, std::shared_ptr<const HiveRead> given = nullptr) {
+    std::shared_ptr<const HiveRead> read =
+        given && stillHolds(hive, given->image) ? std::move(given) : readVersion(hive);
+    regf::Cells cells(read->image.bytes());  // over the image's mapping, which stays where it is
     if (const std::string damage = cells.keyDamage(cells.root()); !damage.empty()) {
-        hivex_close(h);
-        throw StoreError("The hive " + file.string() +
+        throw StoreError("The hive " + hive.file().string() +
                          " is damaged: its root key cannot be read (" + damage +
                          "). Quorvane leaves it exactly as it is; restore it from a "
                          "backup.");
     }
-    if (hive.h != nullptr) {
-        hivex_close(hive.h);
-    }
-    hive.h = h;
-    hive.image = std::move(image);
+    hive.dropWritableCopy();
+    hive.h = read->h;
+    hive.read = std::move(read);
     hive.intact = {cells.root()};
     hive.cells = std::move(cells);
     hive.survey.reset();
@@ -265,7 +297,7 @@ struct OfflineRegistry::Impl {
         hive.place.emplace(std::move(*folder));
         hive.name = hive.where.file.filename().string();
         hive.backedUp = hive.where.backedUp;
-        readHive(hive);
+        readHive(hive, std::exchange(hive.where.read, nullptr));
     }
 
     // Reads the hive again from its file, dropping what memory holds.
@@ -519,7 +551,7 @@ struct OfflineRegistry::Impl {
         }
         if (hive.pending.empty() && !hive.lost) {
             if (const auto refusal =
-                    offline::writeRefusal(hive.folder(), hive.name, *hive.image, hibernated)) {
+                    offline::writeRefusal(hive.folder(), hive.name, hive.image(), hibernated)) {
                 return failure(kWriteProtected, *refusal);
             }
         }
@@ -537,11 +569,11 @@ struct OfflineRegistry::Impl {
                                    "it is left exactly as it is");
             }
             // The very bytes walked, now in a copy hivex may change: nodes stay where they were.
-            hive_h* copy = hivex_open(hive.image->path().c_str(), HIVEX_OPEN_WRITE);
+            hive_h* copy = hivex_open(hive.image().path().c_str(), HIVEX_OPEN_WRITE);
             if (copy == nullptr) {
                 return failure(kRegistryIoFailed, damaged(hive, errno));
             }
-            hivex_close(hive.h);
+            hive.writableCopy = copy;
             hive.h = copy;
             hive.writable = true;
         }
@@ -575,7 +607,7 @@ struct OfflineRegistry::Impl {
         const bool bigNeighbour =
             hive.survey && hive.survey->bigDataKeys.contains(static_cast<std::uint32_t>(node));
         const bool bigNew = newSize > regf::kLargestValueInOneCell &&
-                            regf::readUint32(hive.image->bytes(), 0x18) >= 4;
+                            regf::readUint32(hive.image().bytes(), 0x18) >= 4;
         if (!bigNeighbour && !bigNew) {
             return kSuccess;
         }
@@ -651,7 +683,7 @@ struct OfflineRegistry::Impl {
 
     // A new version of a hive, read back whole.
     struct ReadBack {
-        std::optional<offline::HiveImage> image;
+        std::shared_ptr<HiveRead> read;
         std::optional<regf::Cells> cells;
         std::optional<regf::Cells::Survey> survey;
     };
@@ -660,12 +692,13 @@ struct OfflineRegistry::Impl {
     // this write changed something.
     static void verify(const Hive& hive, int fd, ReadBack& back) {
         const std::string what = "the new version of " + hive.file().string();
+        std::optional<offline::HiveImage> image;
         try {
-            back.image = offline::HiveImage::read(fd, hive.file());
+            image = offline::HiveImage::read(fd, hive.file());
         } catch (const std::exception& error) {
             throw std::runtime_error(what + " cannot be read back: " + error.what());
         }
-        back.cells.emplace(back.image->bytes());
+        back.cells.emplace(image->bytes());
         back.survey = back.cells->survey();
         if (!back.survey->damage.empty()) {
             throw std::runtime_error(
@@ -673,10 +706,11 @@ struct OfflineRegistry::Impl {
                 (back.survey->where.empty() ? "its root key" : back.survey->where) + ": " +
                 back.survey->damage + ")");
         }
-        hive_h* fresh = hivex_open(back.image->path().c_str(), 0);
+        hive_h* fresh = hivex_open(image->path().c_str(), 0);
         if (fresh == nullptr) {
             throw std::runtime_error(what + " does not open: " + describeError(errno));
         }
+        back.read = std::make_shared<HiveRead>(std::move(*image), fresh);
         std::optional<std::string> mismatch;
         for (const Change& change : hive.pending) {
             if (stateOf(fresh, change) != stateOf(hive.h, change)) {
@@ -688,7 +722,6 @@ struct OfflineRegistry::Impl {
                 break;
             }
         }
-        hivex_close(fresh);
         if (mismatch) {
             throw std::runtime_error(what + " did not read back as written at " + *mismatch);
         }
@@ -730,7 +763,7 @@ struct OfflineRegistry::Impl {
             }
             formats::FileSignature expected = hive.version();
             if (!hive.backedUp) {
-                copy = offline::keepBackup(hive.folder(), hive.name, *hive.image, backupFolder,
+                copy = offline::keepBackup(hive.folder(), hive.name, hive.image(), backupFolder,
                                            hive.where.label);
                 // A copy that is a second name of the hive changed its change time alone.
                 const auto linked = hive.now();
@@ -743,7 +776,7 @@ struct OfflineRegistry::Impl {
                 expected = *linked;
             }
             const formats::FileSignature written = offline::replaceHive(
-                hive.folder(), hive.name, expected, hive.image->accessed(),
+                hive.folder(), hive.name, expected, hive.image().accessed(),
                 [&](int fd) {
                     // hivex opens the name it is given: the name of this very descriptor, so
                     // that nothing put at the file's name can lead the write elsewhere.
@@ -754,8 +787,8 @@ struct OfflineRegistry::Impl {
                 },
                 [&](int fd) { verify(hive, fd, back); }, renamed);
             // Memory holds what the file holds now: the image read back is the hive's.
-            back.image->becameHive(written, hive.image->accessed());
-            hive.image = std::move(back.image);
+            back.read->image.becameHive(written, hive.image().accessed());
+            hive.read = std::move(back.read);
             hive.cells = std::move(back.cells);
             hive.survey = std::move(back.survey);
             if (copy) {
@@ -1165,6 +1198,10 @@ std::string OfflineRegistry::lastFailure() const {
 
 const std::vector<std::filesystem::path>& OfflineRegistry::backups() const {
     return impl_->backups;
+}
+
+std::shared_ptr<const HiveRead> OfflineRegistry::softwareRead() const {
+    return impl_->software.read;
 }
 
 }  // namespace quorvane::platform

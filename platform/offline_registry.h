@@ -21,12 +21,18 @@
 
 namespace quorvane::platform {
 
+// A version of a hive file read whole, and hivex open on it to read.
+struct HiveRead;
+
 struct OfflineHive {
     std::filesystem::path file;
     std::string label;  // names its copies in the backup folder: "SOFTWARE", "NTUSER-ann", ...
     // A copy of the hive as it was before this run was already kept (by a registry on it that
     // came before): another one would only push that copy out of the newest kept.
     bool backedUp = false;
+    // The file's version already read whole by another registry on it: this one starts from it
+    // unless the file has changed since, and reads the file itself then.
+    std::shared_ptr<const HiveRead> read = nullptr;
 };
 
 struct OfflineHives {
@@ -65,6 +71,9 @@ public:
 
     // The copies of the hives this registry took before changing them, oldest first.
     const std::vector<std::filesystem::path>& backups() const;
+    // The version of the SOFTWARE hive this registry holds, read whole: another registry on the
+    // same installation starts from it (OfflineHive::read) instead of reading the file again.
+    std::shared_ptr<const HiveRead> softwareRead() const;
 
 private:
     struct Impl;

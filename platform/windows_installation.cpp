@@ -52,12 +52,14 @@ std::string lastFolder(std::string path) {
 struct Profiles {
     std::vector<std::pair<std::string, std::string>> users;  // SID and profile folder name
     std::optional<std::string> machineGuid;
+    std::shared_ptr<const HiveRead> read;  // SOFTWARE as it was read
 };
 
 // What SOFTWARE says of the installation: its profile list's users and its machine GUID.
 Profiles profiles(const fs::path& software) {
     OfflineRegistry registry({{software, "SOFTWARE"}, std::nullopt, {}});
     Profiles found;
+    found.read = registry.softwareRead();
     KeyHandle key = 0;
     if (registry.openKey(kLocalMachine, kCryptography, kKeyRead, key) == kSuccess) {
         found.machineGuid = text(registry, key, "MachineGuid");
@@ -170,6 +172,7 @@ WindowsInstallation findWindowsInstallation(const fs::path& root) {
     installation.software = *software;
     const Profiles found = profiles(*software);
     installation.identity = identityOf(found);
+    installation.softwareRead = found.read;
     installation.hibernated = hibernated(root);
     for (const auto& [sid, folder] : found.users) {
         const auto hive = findIgnoringCase(root, {"Users", folder, "NTUSER.DAT"});
@@ -211,7 +214,7 @@ const WindowsUser* onlyUser(const WindowsInstallation& installation) {
 
 OfflineHives hivesOf(const WindowsInstallation& installation, const WindowsUser& user,
                      const fs::path& backups) {
-    return {{installation.software, "SOFTWARE"},
+    return {{installation.software, "SOFTWARE", false, installation.softwareRead},
             OfflineHive{user.hive, "NTUSER-" + offline::fileNameOf(user.name)},
             backups,
             installation.hibernated};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ struct WindowsInstallation {
     // users>". Undo entries and backups belong to it.
     std::string identity;
     bool hibernated = false;  // its hiberfil.sys says Windows is hibernated
+    // The SOFTWARE hive as it was read to find the users: the registries of this installation
+    // start from it (see hivesOf).
+    std::shared_ptr<const HiveRead> softwareRead = nullptr;
 };
 
 // The path below `base` whose names equal `names` as Windows compares names (an exact match

@@ -1,17 +1,27 @@
 // The SMTP dialogue driven through its notifications, against a fake window, socket and timer
-// that record what the session does to them.
+// that record what the session does to them; then the reply codes and the framing of replies that
+// arrive in pieces, several at once, or garbled; then the recommendation body, and the date and
+// identifier of the message sent after DATA (its headers are checked whole where the session sends
+// them).
 #include "mailer/smtp_session.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <functional>
 #include <numeric>
+#include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "mailer/message_text.h"
+#include "mailer/smtp_reply.h"
+#include "tests/support/contains.h"
 #include "toolkit/application.h"
 
 namespace quorvane::testing {
@@ -234,6 +244,141 @@ TEST(SmtpSessionTest, NotificationsOutsideASessionChangeNothing) {
         EXPECT_EQ(rig.sends, sends);
         EXPECT_FALSE(rig.timerRunning || rig.session.inProgress() || !rig.sendEnabled);
     }
+}
+
+using mailer::replyCode;
+using mailer::SmtpReplyReader;
+
+TEST(ReplyCodeTest, ReadsTheDigitsThatBeginTheTextBeforeItsFirstSpace) {
+    const std::pair<const char*, int> cases[] = {
+        {"250 ok\r\n", 250}, {"250", 250},  {"220-mx ready\r\n220 ok\r\n", 220},
+        {"354go on", 354},   {"", 0},       {" 250 ok", 0},
+        {"ok 250", 0},       {"-250 x", 0}, {"0250 x", 250},
+        {"2501 x", 2501},
+    };
+    for (const auto& [reply, code] : cases) {
+        EXPECT_EQ(replyCode(reply), code) << reply;
+    }
+    // 2^32 + 250 and 2^64 + 250: a number too long must not wrap round onto an expected code.
+    EXPECT_NE(replyCode("4294967546 ok"), 250);
+    EXPECT_NE(replyCode("18446744073709551866 ok"), 250);
+}
+
+// Replies cut anywhere on the way are a property (mailer_property_test.cpp); these are the
+// forms a well-behaved server does not send.
+TEST(SmtpReplyReaderTest, HandsOutEachReplyOnlyOnceItsFinalLineHasArrived) {
+    using Replies = std::vector<std::pair<std::string, int>>;
+    const struct {
+        const char* what;
+        std::vector<std::string> chunks;
+        Replies replies;
+    } cases[] = {
+        {"several together; a bare code or garbage ends a reply",
+         {"250 a\r\n250-b\r\n550 c\r\n250\r\nhello\r\n354 go\r\n"},
+         {{"250 a\r\n", 250},
+          {"250-b\r\n550 c\r\n", 250},
+          {"250\r\n", 250},
+          {"hello\r\n", 0},
+          {"354 go\r\n", 354}}},
+        {"no three digits before the dash",
+         {"25-x\r\n25x-y\r\n"},
+         {{"25-x\r\n", 25}, {"25x-y\r\n", 25}}},
+        {"lone CR or LF ends no line", {"250 ok\n", "250 ok\r", "x"}, {}},
+    };
+    for (const auto& c : cases) {
+        SmtpReplyReader reader;
+        Replies taken;
+        for (const std::string& chunk : c.chunks) {
+            EXPECT_TRUE(reader.append(chunk));
+            while (auto reply = reader.take()) {
+                taken.emplace_back(reply->text, reply->code);
+            }
+        }
+        EXPECT_EQ(taken, c.replies) << c.what;
+    }
+}
+
+TEST(SmtpReplyReaderTest, RefusesRepliesAndLinesBeyondItsBoundsAndLetsGoOfThem) {
+    const std::string longestLine = "250 " + std::string(mailer::kMaxReplyLine - 4, 'x') + "\r\n";
+    std::string longestReply;
+    while (longestReply.size() + 2 * 10 <= mailer::kMaxReply) {
+        longestReply += "250-abcd\r\n";
+    }
+    longestReply += "250 " + std::string(mailer::kMaxReply - longestReply.size() - 6, 'x') + "\r\n";
+    const struct {
+        const char* what;
+        std::string data;
+        bool accepted;
+    } cases[] = {
+        {"a line as long as allowed", longestLine, true},
+        {"one byte more", "2" + longestLine, false},
+        // The piece of 1000 bytes ends in that line's CR: its LF is still to come.
+        {"as long, cut after its CR", "250-" + std::string(897, 'x') + "\r\n" + longestLine, true},
+        {"a line that never ends", std::string(mailer::kMaxReplyLine + 2, 'x'), false},
+        {"a reply as long as allowed", longestReply, true},
+        {"one line more", "250-abcd\r\n" + longestReply, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SmtpReplyReader reader;
+        bool accepted = true;
+        // In pieces, as a flood arrives.
+        for (std::size_t at = 0; at < c.data.size() && accepted; at += 1000) {
+            accepted = reader.append(std::string_view(c.data).substr(at, 1000));
+        }
+        EXPECT_EQ(accepted, c.accepted);
+        EXPECT_EQ(reader.take().has_value(), c.accepted);
+        if (!c.accepted) {
+            // Folded into short lines, so that a box shows it whole.
+            std::istringstream lines(reader.rejectedStart());
+            for (std::string line; std::getline(lines, line);) {
+                EXPECT_LE(line.size(), mailer::kFoldedWidth + 5) << line;
+            }
+            EXPECT_TRUE(reader.rejectedStart().ends_with(" ...\r\n"));
+        }
+    }
+}
+
+using namespace std::chrono;
+
+const std::array<std::string, 3> kMirrors = {"m1.test", "m2.test", "m3.test"};
+
+TEST(MessageTextTest, BodyHasItsNineteenLines) {
+    const mailer::BodyFields fields{"Ann", "Great\ntool", "http://w.test/Pages/Useful.html", "Bob"};
+    EXPECT_EQ(mailer::ComposeMessageBody(fields, "Quorvane", kMirrors),
+              "Hi Ann,\r\n\r\nI just wanted to let you know that I'm using Quorvane and I thought "
+              "you might like to try it.  So far, I'm impressed with it enough to recommend it to "
+              "you.\r\n\r\nGreat\ntool\r\n\r\nIt's easy to download and use, so do it now! Just "
+              "click on the link below for more information:\r\n\r\nQuorvane\r\n"
+              "http://w.test/Pages/Useful.html\r\n\r\nHaldrix has about 150 other programs, most "
+              "of which are Freeware.  Check any of these 3 mirrors:\r\n\r\nhttp://m1.test\r\n"
+              "http://m2.test\r\nhttp://m3.test\r\n\r\nHave Fun There!\r\nBob");
+    const std::string empty = mailer::ComposeMessageBody({}, "Quorvane", kMirrors);
+    EXPECT_TRUE(contains(empty, "to you.\r\n\r\n\r\n\r\nIt's easy"));
+}
+
+TEST(MessageTextTest, DateIsInTheInternetFormatAndEachIdentifierIsNew) {
+    const std::pair<system_clock::time_point, const char*> dates[] = {
+        {system_clock::time_point(), "Thu, 01 Jan 1970 00:00:00 +0000"},
+        {sys_days(2000y / February / 29) + 23h + 59min + 59s + 999ms,
+         "Tue, 29 Feb 2000 23:59:59 +0000"},
+        {sys_days(2026y / December / 7) + 16h + 5min + 9s, "Mon, 07 Dec 2026 16:05:09 +0000"},
+    };
+    for (const auto& [date, text] : dates) {
+        EXPECT_EQ(mailer::dateHeaderValue(date), text);
+    }
+    std::set<std::string> ids;
+    for (const std::string host : {"desk.example", "desk.example", "bad host", ".x", ""}) {
+        const mailer::MessageStamp stamp = mailer::freshStamp(host);
+        ids.insert(stamp.messageId);
+        const std::string right = host == "desk.example" ? host : "localhost.invalid";
+        EXPECT_EQ(stamp.messageId.size(), 1 + 32 + 1 + right.size() + 1) << stamp.messageId;
+        EXPECT_TRUE(stamp.messageId.starts_with('<') &&
+                    stamp.messageId.ends_with("@" + right + ">"))
+            << stamp.messageId;
+        EXPECT_LT(system_clock::now() - stamp.date, 1min);
+    }
+    EXPECT_EQ(ids.size(), 5u);
 }
 
 }  // namespace

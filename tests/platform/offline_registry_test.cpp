@@ -124,10 +124,18 @@ struct Damage {
 
 class DamagedHive : public ::testing::TestWithParam<Damage> {};
 
+// Damaged after another registry read it whole (as one user's registry starts from what finding
+// the installation's users read): the version read before serves no more.
 TEST_P(DamagedHive, IsRefusedWithTheFileAndReason) {
     Hives hives;
+    OfflineHives given = hives.hives();
+    given.software.read = hives.open()->softwareRead();
     GetParam().inflict(hives.software());
-    const std::string refusal = refusalOf([&] { OfflineRegistry{hives.hives()}; });
+    // A second later, as another program's change comes: within one tick of the clock the
+    // file's times cannot tell it.
+    fs::last_write_time(hives.software(),
+                        fs::last_write_time(hives.software()) + std::chrono::seconds(1));
+    const std::string refusal = refusalOf([&] { OfflineRegistry{given}; });
     EXPECT_TRUE(contains(refusal, hives.software().string()));
     EXPECT_TRUE(contains(refusal, GetParam().reason));
 }
