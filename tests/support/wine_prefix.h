@@ -32,6 +32,8 @@ public:
     void stopServer() const;
 
 private:
+    int runOnce(const std::string& command) const;
+
     TempDir root_;
     std::unique_ptr<ScopedEnvironment> tmpdir_;
     std::filesystem::path path_;
