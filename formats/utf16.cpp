@@ -104,7 +104,16 @@ std::u16string utf8ToUtf16(std::string_view text) {
     out.reserve(text.size());
     std::size_t pos = 0;
     while (pos < text.size()) {
-        if (!appendUtf8Sequence(text, pos, out)) {
+        // Most text is ASCII, each byte a unit of its own: a run of it is widened at once.
+        std::size_t ascii = pos;
+        while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) {
+            ++ascii;
+        }
+        if (ascii > pos) {
+            out.append(text.begin() + static_cast<std::ptrdiff_t>(pos),
+                       text.begin() + static_cast<std::ptrdiff_t>(ascii));
+            pos = ascii;
+        } else if (!appendUtf8Sequence(text, pos, out)) {
             ++pos;
         }
     }

@@ -186,8 +186,8 @@ private:
     void scan(std::string_view piece, std::size_t base);
     // Whether the line whose '[' is at `bracket` of `piece`, at the very start of the line, is a
     // key line whose first kRunDepth names are those of the run scanned last: most are, and this
-    // shows it without splitting them. Where the next line starts when it is; 0 when it is not
-    // or cannot tell (the whole judgement decides then).
+    // shows it without splitting them. Where the search for the next [path] line goes on (after
+    // the line's ']') when it is; 0 when it is not or cannot tell (the whole judgement decides).
     std::size_t continuingRun(std::string_view piece, std::size_t bracket) const;
     // The file's bytes from `begin` to `end`, read unless a piece read before holds them; valid
     // while this object lives (untouched sections point into them).
