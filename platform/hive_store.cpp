@@ -301,8 +301,13 @@ struct HiveStore::Impl {
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 
-    // Makes sure `file` holds what is on disk now, keeping its pending changes.
+    // Makes sure `file` holds what is on disk now, keeping its pending changes. A store that
+    // only reads serves one command: the version it read stands until a read of more of its
+    // sections finds the file changed since (each such read checks), and is read again then.
     void refresh(HiveFile& file) {
+        if (use == Use::ReadOnly && file.document) {
+            return;
+        }
         // Quorvane's own store before its first write: nothing there yet.
         const auto signature = dir ? hive::examineHive(*dir, file.fileName) : std::nullopt;
         const bool same = file.document && signature.has_value() == file.signature.has_value() &&
