@@ -1186,7 +1186,8 @@ void ScannedHive::scan(std::string_view piece, std::size_t base) {
             // Wine's order keeps the keys below one name of the first two levels together.
             if (runs_.empty() || key->leading.empty() || key->leading != runLeading_) {
                 runs_.push_back(sections_.size());
-                runLines_.emplace_back(line);
+                runLines_.push_back(runLineText_.size());
+                runLineText_.append(line);
                 runLeading_.assign(key->leading);
             }
             sections_.push_back({base + start});
@@ -1339,7 +1340,11 @@ void Document::load(const std::u16string_view* wanted) {
             runsRead.emplace_back(r, file.substr(begin, end - begin));
             continue;
         }
-        const std::string_view runLine = hive.runLines_[r];
+        const std::size_t lineEnd =
+            r + 1 < runs.size() ? hive.runLines_[r + 1] : hive.runLineText_.size();
+        const std::string_view runLine =
+            std::string_view(hive.runLineText_)
+                .substr(hive.runLines_[r], lineEnd - hive.runLines_[r]);
         if (leadsAway(runLine)) {
             continue;
         }

@@ -203,8 +203,9 @@ private:
     // over the runs that lead elsewhere at once, without reading them.
     static constexpr std::size_t kRunDepth = 3;
     std::vector<std::size_t> runs_;
-    std::vector<std::string> runLines_;
-    std::string runLeading_;  // while scanning: the leading components of the last run
+    std::vector<std::size_t> runLines_;  // where each run's line starts in runLineText_
+    std::string runLineText_;  // the lines one after another: one allocation, not one each
+    std::string runLeading_;   // while scanning: the leading components of the last run
 };
 
 class Document {
