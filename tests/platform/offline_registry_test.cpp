@@ -63,24 +63,6 @@ TEST(OfflineRoots, OnlySoftwareAndTheUserAreThere) {
     EXPECT_TRUE(contains(registry.lastFailure(), "NTUSER.DAT"));
 }
 
-// What the registry model does not draw: a hive may hold any 32-bit type, beyond those hivex
-// names; and hivex folds ASCII letters only, while other letters fold as Windows folds them.
-TEST(OfflineValues, AnyTypeAndNamesBeyondAsciiComeBackAsStored) {
-    Hives hives;
-    const Stored odd{0x2004, std::string("\1\2\3", 3)};
-    put(*hives.open(), kCurrentUser, "Software\\Ärger", "Größe", odd);
-    auto registry = hives.open();
-    EXPECT_EQ(stored(*registry, kCurrentUser, "SOFTWARE\\äRGER", "GRÖßE"), odd);
-    KeyHandle key = 0;
-    ASSERT_EQ(registry->openKey(kCurrentUser, "Software\\Ärger", kKeyRead, key), kSuccess);
-    std::string name;
-    Stored listed;
-    EXPECT_EQ(registry->enumValue(key, 0, name, listed.type, listed.bytes), kSuccess);
-    EXPECT_EQ(name, "Größe");
-    EXPECT_EQ(listed, odd);
-    registry->closeKey(key);
-}
-
 // A key that another program deleted meanwhile is missing, not listed as an empty one.
 TEST(OfflineValues, AKeyDeletedByAnotherProgramIsNotListedAsEmpty) {
     Hives hives;
