@@ -420,34 +420,6 @@ TEST(OfflineWrite, ALinkPutAtTheNewVersionsNameNeverLeadsTheWriteElsewhere) {
     EXPECT_TRUE(unchanged(hives.user(), before));
 }
 
-// What a killed run left beside a hive, under Quorvane's own names, goes with the next write;
-// anything else stays.
-TEST(OfflineWrite, TheNextWriteRemovesWhatAKilledRunLeft) {
-    Hives hives;
-    const fs::path folder = hives.user().parent_path();
-    writeFile(folder / ".NTUSER.DAT.quorvane-99999-0", "left by a killed run");
-    writeFile(folder / ".NTUSER.DAT.quorvane-notes", "someone's own file");
-    fs::create_symlink(hives.software(), folder / ".NTUSER.DAT.quorvane-99999-1");
-    put(*hives.open(), kCurrentUser, kRestrictionsKey, "After", dword(1));
-    EXPECT_FALSE(fs::exists(folder / ".NTUSER.DAT.quorvane-99999-0"));
-    EXPECT_TRUE(fs::exists(folder / ".NTUSER.DAT.quorvane-notes"));
-    EXPECT_TRUE(fs::is_symlink(folder / ".NTUSER.DAT.quorvane-99999-1"));
-}
-
-TEST(OfflineWrite, TheNewHiveKeepsModeAndAccessTime) {
-    Hives hives;
-    fs::permissions(hives.user(),
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, hives.user().c_str(), times, 0), 0);
-    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Changed", dword(1));
-    struct stat info {};
-    ASSERT_EQ(::stat(hives.user().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(info.st_atim.tv_sec, 1000000000);
-    EXPECT_GT(info.st_mtim.tv_sec, 1000000000);
-}
-
 // On mounts that refuse writes: a read-only mount (as ntfs-3g mounts a hibernated Windows) and a
 // full disk. Each case gets a small tmpfs of its own in a private mount namespace (a user
 // namespace too when not run as root); where the system allows neither, the cases are skipped.
