@@ -522,8 +522,13 @@ std::optional<std::string> differencesFromModel(
             if (op.kind == Kind::CheckStored) {
                 const std::unique_ptr<RegistryApi> stored = side == 0 ? reopen() : nullptr;
                 RegistryApi& listed = side == 0 ? *stored : model;
-                outcomes[side] += listTree(listed, kCurrentUser, kModelKey) +
-                                  listTree(listed, kLocalMachine, kModelKey);
+                // A drawn key first, in the spelling drawn, then the whole: a reader that loads
+                // what it is asked for loads a key alone, then what holds it.
+                if (op.base < 0) {
+                    outcomes[side] += listTree(listed, rootOf(op.base), op.subKey);
+                }
+                outcomes[side] += listTree(listed, kCurrentUser, kModelKey);
+                outcomes[side] += listTree(listed, kLocalMachine, kModelKey);
             }
         }
         if (outcomes[0] != outcomes[1]) {
