@@ -295,14 +295,11 @@ constexpr auto kText = Hives::Kind::Text;
 constexpr auto kBinary = Hives::Kind::Binary;
 INSTANTIATE_TEST_SUITE_P(
     Steps, FailedWrite,
-    ::testing::Values(InjectedFault{"text create ENOSPC", kText, Step::Create, ENOSPC,
+    // The text hive is written by the file layer, whose own test fails each step: here, what
+    // the hive store makes of a failure (the same for every step but the lock), and how it tells
+    // a refusal (EPERM) from another failure.
+    ::testing::Values(InjectedFault{"text write EDQUOT", kText, Step::Write, EDQUOT,
                                     kRegistryIoFailed, "disk full"},
-                      InjectedFault{"text write EDQUOT", kText, Step::Write, EDQUOT,
-                                    kRegistryIoFailed, "disk full"},
-                      InjectedFault{"text flush EIO", kText, Step::Flush, EIO, kRegistryIoFailed,
-                                    "input/output error"},
-                      InjectedFault{"text rename EIO", kText, Step::Rename, EIO, kRegistryIoFailed,
-                                    "input/output error"},
                       InjectedFault{"text rename EPERM", kText, Step::Rename, EPERM, kAccessDenied,
                                     "permission denied"},
                       InjectedFault{"text lock ENOLCK", kText, Step::Lock, ENOLCK,
