@@ -357,8 +357,8 @@ TEST(HiveDocument, TheLastLineOfAValueNameCountsAndNewValuesGoInNameOrder) {
 }
 
 // A hive scanned in pieces, its sections read again only as keys are asked for, gives what its
-// whole text gives: the same bytes written back, the same keys read in part. Wine's own file read
-// in part through the store: PartialReadTest in hive_store_test.
+// whole text gives: the same bytes written back, the same keys read in part. Through the store, in
+// any order of keys asked for: the registry model's readers.
 struct PiecesCase {
     const char* what;
     std::string text;
@@ -388,6 +388,7 @@ std::vector<PiecesCase> piecesCases() {
         "\n[A\\\\B\\\\k] 0\n\"v\"=\"[A\\\\B\\\\k\\\\x] 0\"\n[A\\\\B\\\\k\\\\y\\]\n";
     std::string across =
         header + ";" + std::string(ScannedHive::kPieceSize - header.size() - 5, 'p') + "\n";
+    const std::string again = "\n[a\\\\\\x42] 0\n\"u\"=dword:00000003\n\n[Unclosed\n\"x\"=\"y\"\n";
     // Its value is its own, so that a section lost at the seam shows.
     across += "[A\\\\B] 1700000000\n\"u\"=dword:00000002\n";
     return {
@@ -407,6 +408,16 @@ std::vector<PiecesCase> piecesCases() {
          "[A\\\\B\\\\C] 6\r\n"
          "\"w\"=\"\\]\"\r\n\r\n[A\\\\B\\] still\\\\D] 7\r\n\r\n",
          {u"a", u"b"}},
+        // Listed again further on, in another case and with a letter escaped: one key, of both
+        // sections (and the line after them that Wine cannot read).
+        {"a key listed again in another spelling",
+         header + tail + again,
+         {u"a", u"b"},
+         "\n[A\\\\B] 1700000000\n\"v\"=dword:00000001\n" + again},
+        // Wine's own.
+        {"Wine's system.reg",
+         readFile(fixtureDirectory() / "system.reg"),
+         {u"software", u"microsoft", u"windows nt", u"currentversion"}},
     };
 }
 

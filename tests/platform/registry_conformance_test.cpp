@@ -27,15 +27,6 @@ TEST_P(RegistryConformance, EveryStepDoesWhatTheModelSays) {
         });
 }
 
-// Beyond the model's handles (a closed one is invalid there): the roots, which never really
-// close.
-TEST_P(RegistryConformance, RootsStayOpen) {
-    const auto target = GetParam().make();
-    RegistryApi& registry = target->registry();
-    EXPECT_EQ(registry.closeKey(kCurrentUser), kSuccess);
-    EXPECT_TRUE(keyExists(registry, kCurrentUser, kMainKey));
-}
-
 INSTANTIATE_TEST_SUITE_P(Registries, RegistryConformance, ::testing::ValuesIn(registryKinds()),
                          [](const auto& info) { return info.param.name; });
 

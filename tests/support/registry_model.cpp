@@ -13,14 +13,24 @@ namespace {
 
 constexpr Status kBadPathname = 161;
 
-// Pairs that differ in letter case only, so that names meet again in another spelling.
-const char* const kKeyNames[] = {"A", "a", "K b", "k B"};
-const char* const kValueNames[] = {"", "V", "v", "x Y"};
+// Pairs that differ in letter case only, so that names meet again in another spelling; natively
+// beyond ASCII too (the narrow Win32 functions take the ANSI code page, not UTF-8).
+const char* const kKeyNames[] = {"A",     "a",    "K b", "k B",
+#ifndef _WIN32
+                                 "Ärger", "äRGER"
+#endif
+};
+const char* const kValueNames[] = {"",      "V",    "v", "x Y",
+#ifndef _WIN32
+                                   "Größe", "GRÖßE"
+#endif
+};
 const char* const kModelKeySpellings[] = {kModelKey, "SOFTWARE\\quorvane\\MODEL"};
 const std::uint32_t kAccesses[] = {kKeyRead, kKeyWrite,     kKeyQueryValue,      kKeySetValue,
                                    0x3F,     kKeyAllAccess, kKeyEnumerateSubKeys};
+// And a type no registry names: a value may hold any.
 const std::uint32_t kTypes[] = {kRegNone,  kRegSz,      kRegExpandSz, kRegBinary,
-                                kRegDword, kRegMultiSz, kRegQword};
+                                kRegDword, kRegMultiSz, kRegQword,    0x2004};
 using Kind = Operation::Kind;
 // Weighted: keys are made and opened, and values changed and read, more often than the rest.
 const Kind kKinds[] = {
@@ -35,9 +45,18 @@ const T& drawn(const Pick& pick, const T (&items)[N]) {
     return items[pick(static_cast<int>(N))];
 }
 
+// Letters as Windows compares them: ASCII, and the capitals of Latin-1 (UTF-8 C3 80 to C3 9E,
+// but for the sign of multiplication) as their small letters.
 std::string folded(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (byte == 0xC3 && next >= 0x80 && next <= 0x9E && next != 0x97) {
+            text[++i] = static_cast<char>(next + 0x20);
+        } else {
+            text[i] = static_cast<char>(std::tolower(byte));
+        }
+    }
     return text;
 }
 
@@ -290,8 +309,11 @@ struct Side {
                 return said(status);
             }
             case Kind::Close:
-                open[op.slot] = false;
-                return said(registry.closeKey(key));
+                // The base: a slot, or a root, which never really closes.
+                if (op.base >= 0) {
+                    open[op.base] = false;
+                }
+                return said(registry.closeKey(handle(op.base)));
             case Kind::Set: {
 #ifdef _WIN32
                 // Windows reads the byte after a text whose count leaves out its NUL.
@@ -500,8 +522,13 @@ std::optional<std::string> differencesFromModel(
             if (op.kind == Kind::CheckStored) {
                 const std::unique_ptr<RegistryApi> stored = side == 0 ? reopen() : nullptr;
                 RegistryApi& listed = side == 0 ? *stored : model;
-                outcomes[side] += listTree(listed, kCurrentUser, kModelKey) +
-                                  listTree(listed, kLocalMachine, kModelKey);
+                // A drawn key first, in the spelling drawn, then the whole: a reader that loads
+                // what it is asked for loads a key alone, then what holds it.
+                if (op.base < 0) {
+                    outcomes[side] += listTree(listed, rootOf(op.base), op.subKey);
+                }
+                outcomes[side] += listTree(listed, kCurrentUser, kModelKey);
+                outcomes[side] += listTree(listed, kLocalMachine, kModelKey);
             }
         }
         if (outcomes[0] != outcomes[1]) {

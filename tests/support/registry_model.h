@@ -41,8 +41,8 @@ struct Operation {
     enum class Buffer { SizeOnly, Exact, Short };
 
     Kind kind = Kind::Query;
-    int slot = 0;  // the handle acted on, or the one Open and Create fill
-    int base = kUserRoot;
+    int slot = 0;          // the handle acted on, or the one Open and Create fill
+    int base = kUserRoot;  // what Open, Create and DeleteKey start from, and Close closes
     std::string subKey;
     std::uint32_t access = 0;
     std::string name;
