@@ -142,19 +142,6 @@ const FixCase kCases[] = {
                    "Software\\Policies\\Other|Keep|1|kept text\n"
                    "Software\\Policies\\Other|Number|4|7\n");
      }},
-    {"RunValueInTheMachine32BitView",
-     [](FixCommand& t) {
-         t.put(kLocalMachine, "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
-               "Relock", sz(relock("NoPrinting")));
-         t.put(kCurrentUser, kRun, "Tool", sz("tool.exe --tray"));
-     },
-     "", 0, "delete the value Relock",
-     [](FixCommand& t) {
-         EXPECT_FALSE(t.has(kLocalMachine,
-                            "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
-                            "Relock"));
-         EXPECT_TRUE(t.has(kCurrentUser, kRun, "Tool"));
-     }},
     {"RunValueInAMachineHiveThatCannotBeWritten",
      [](FixCommand& t) {
          t.put(kLocalMachine, kRun, "Relock", sz(relock("NoPrinting")));

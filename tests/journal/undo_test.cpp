@@ -269,17 +269,6 @@ TEST(Undo, WhatTheRegistryDoesNotHoldAfterwardsIsNotDone) {
         << restrictions::describeRefusals(undone.outcome);
 }
 
-// A value of the same bytes but another type is changed by the action, and comes back as it was.
-TEST(Undo, AValueOfTheSameBytesButAnotherTypeComesBackWithItsType) {
-    Scene scene;
-    const Stored binary{platform::kRegBinary, std::string("\1\0\0\0", 4)};
-    put(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose", binary);
-    imposeFour(scene);
-    ASSERT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-    EXPECT_TRUE(scene.undo().allDone());
-    EXPECT_EQ(stored(scene.store, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), binary);
-}
-
 // An entry that names places Quorvane never changes is not undone in part: the undo names them,
 // and changes nothing. Its places lie in Quorvane's own keys and folders and beneath the entry's
 // own prefix, reached without ".." and without a link. RunServices is not a key fix deletes

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "journal/undo_journal.h"
 #include "restrictions/catalogue.h"
 #include "tests/support/contains.h"
 #include "tests/support/fake_toolkit.h"
@@ -389,26 +390,6 @@ TEST(FrmRestrict, HiddenButtonsAreInertToTheKeyboardAndTheFileMenuRunsTheirComma
     EXPECT_NE(stored(rig.registry(), kCurrentUser, testing::kMainKey, "Start Page"), elsewhere);
 }
 
-// File > Undo last change, reached by real clicks, takes back the last click; the box follows the
-// registry without running its switching action, which would make the policy keys again.
-TEST(FrmRestrict, UndoLastChangeTakesBackTheLastClickAndShowsTheBoxQuietly) {
-    Rig rig;
-    rig.undo = journal::JournalPlace{rig.directory.path() / "undo", "the window's registry"};
-    rig.open();
-    clickBox(rig.get<QCheckBox>("Check4"));
-    ASSERT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-    rig.chooseFromFileMenu("mnuUndo");
-
-    ASSERT_EQ(rig.messages.shown.size(), 1u);
-    EXPECT_EQ(rig.messages.shown[0].title, "Undo Last Change");
-    EXPECT_EQ(rig.messages.shown[0].text.rfind("Undone: impose NoBrowserClose (", 0), 0u)
-        << rig.messages.shown[0].text;
-    EXPECT_FALSE(rig.get<QCheckBox>("Check4").isChecked());
-    EXPECT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose"),
-              std::nullopt);
-    EXPECT_FALSE(testing::keyExists(rig.registry(), kCurrentUser, "Software\\Policies"));
-}
-
 TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
     Rig rig;
     rig.open();
@@ -557,8 +538,9 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
 }
 
 // "Stop these" in the report, by real clicks: it shows what will change and changes nothing
-// until "Confirm"; then the startup value is gone, the restriction lifted, and undo brings both
-// back. Without an undo journal the button is not offered.
+// until "Confirm"; then the startup value is gone, the restriction lifted, and File > Undo last
+// change brings both back, the box following the registry. Without an undo journal the button is
+// not offered.
 TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
     const char* run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     const auto relock = testing::sz(testing::relock("NoBrowserClose"));
@@ -574,9 +556,12 @@ TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
     // rig starts from a clean one.
     Rig rig;
     testing::put(rig.registry(), kCurrentUser, run, "Relock", relock);
-    testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
     rig.undo = journal::JournalPlace{rig.directory.path() / "undo", "the window's registry"};
     rig.open();
+    // A click is kept for undo too.
+    clickBox(rig.get<QCheckBox>("Check4"));
+    EXPECT_EQ(journal::UndoJournal(rig.registry(), *rig.undo).entries().at(0).action,
+              "impose NoBrowserClose");
     rig.chooseFromFileMenu("mnuWhy");
     ASSERT_TRUE(testing::eventually([&] { return rig.report() != nullptr; }));
     QWidget& why = *rig.report()->window();
@@ -604,10 +589,12 @@ TEST(FrmWhy, StopTheseShowsThePlanThenStopsWhatWasConfirmed) {
     why.close();
     rig.chooseFromFileMenu("mnuUndo");
     ASSERT_EQ(rig.messages.shown.size(), 2u);
+    EXPECT_EQ(rig.messages.shown[1].title, "Undo Last Change");
     EXPECT_TRUE(rig.messages.shown[1].text.starts_with("Undone: Stop these ("))
         << "named as pressed";
     EXPECT_EQ(stored(rig.registry(), kCurrentUser, run, "Relock"), relock);
     EXPECT_EQ(stored(rig.registry(), kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+    EXPECT_TRUE(rig.get<QCheckBox>("Check4").isChecked());
 }
 
 }  // namespace
