@@ -345,8 +345,9 @@ TEST_F(OfflineCli, FixPrintsOneJsonDocumentForEveryUser) {
     EXPECT_EQ(jsonRows(fixed.out)["notDone"], nlohmann::json::array()) << fixed.out;
 }
 
-// A damaged key is reported as unreadable, never as absent. Without --user the command runs on
-// Ann, the one user beside the default profile (bob has a profile but no folder).
+// A damaged key is reported as unreadable, never as absent, and nothing is exported from it.
+// Without --user the command runs on Ann, the one user beside the default profile (bob has a
+// profile but no folder).
 TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
     {
         platform::OfflineRegistry registry = annRegistry();
@@ -356,6 +357,11 @@ TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
     const CliOutcome result = run("list");
     EXPECT_TRUE(contains(result.out, "Closing Internet Explorer            unreadable"))
         << result.out;
+    // Nor does export write it as absent.
+    const CliOutcome exported = run("export out.reg");
+    EXPECT_EQ(exported.status, 3);
+    EXPECT_TRUE(contains(exported.err, "nothing was exported")) << exported.err;
+    EXPECT_FALSE(fs::exists(dir_.path() / "out.reg"));
 }
 
 // why looks in the installation's own folders and in the user's own hive, and names each item
