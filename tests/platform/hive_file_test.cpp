@@ -98,7 +98,8 @@ TEST(HiveFileTest, AnEditInAFileOfMixedLineEndsChangesOnlyItsOwnSection) {
     EXPECT_EQ(edited.substr(edited.size() - tail), original.substr(original.size() - tail));
 }
 
-TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
+// New keys and values go where Wine puts them, and a change sets the key's time as Wine writes it.
+TEST(HiveFileTest, NewKeysValuesAndTimesGoWhereWinePutsThem) {
     Document document = Document::parse(kSmallHive);
     Key& software = keyAt(document, {u"Software"});
     Key& beta = software.addChild(u"beta", kSomeTime);
@@ -111,6 +112,12 @@ TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
     // Lower-casing puts '_' before letters; a prefix sorts first.
     alpha.setValue(u"_", {4, dword(5)}, kSomeTime);
     alpha.setValue(u"bb", {4, dword(6)}, kSomeTime);
+    // 255 s on, where the low half of the time has leading zeros to keep. (A value set as it was
+    // changes nothing: AWriteThatChangesNothingWritesNothing, in the store.)
+    const FileTime later = kSomeTime + 10'000'000ull * 255;
+    Key& gamma = keyAt(document, {u"Software", u"Gamma"});
+    gamma.setValue(u"n", {4, dword(1)}, later);
+    EXPECT_EQ(gamma.modified(), later);
 
     const std::string text = document.serialize();
     const std::string alphaSection =
@@ -120,18 +127,6 @@ TEST(HiveFileTest, NewKeysAndValuesGoWhereWinePutsThem) {
     EXPECT_TRUE(contains(text, alphaSection));
     EXPECT_LT(text.find("[Software\\\\Alpha]"), text.find("[Software\\\\beta]"));
     EXPECT_LT(text.find("[Software\\\\beta]"), text.find("[Software\\\\Gamma]"));
-}
-
-TEST(HiveFileTest, TimesFollowWine) {
-    Document document = Document::parse(kSmallHive);
-    // 255 s on, where the low half of the time has leading zeros to keep.
-    const FileTime later = kSomeTime + 10'000'000ull * 255;
-    // (A value set as it was changes nothing: AWriteThatChangesNothingWritesNothing, in the store.)
-    Key& gamma = keyAt(document, {u"Software", u"Gamma"});
-    gamma.setValue(u"n", {4, dword(1)}, later);
-    EXPECT_EQ(gamma.modified(), later);
-
-    const std::string text = document.serialize();
     EXPECT_TRUE(contains(text, "[Software\\\\Gamma] 1796597776\n#time=1dd85d500336de8\n"));
 }
 
