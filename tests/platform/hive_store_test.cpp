@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -93,8 +94,9 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
 }
 
 // A new hive gets what the umask leaves of 0666, as Wine's hives do; someone holding a lock on
-// the directory itself does not block writes, and nobody but the directory's owner can open the
-// lock file the store uses instead. (What a killed writer left: the fault test, for both kinds.)
+// the directory itself does not block writes. (That nobody but the directory's owner can open the
+// lock file the store uses instead: the lock file table below, which wants it mended to 0600;
+// what a killed writer left: the fault test, for both kinds.)
 TEST_F(HiveStoreTest, UmaskAndTheLockFile) {
     const mode_t oldMask = ::umask(027);
     const fs::path own = dir_.path() / "own";
@@ -108,10 +110,6 @@ TEST_F(HiveStoreTest, UmaskAndTheLockFile) {
     ASSERT_EQ(::flock(directory, LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
     ::close(directory);
-    struct stat lock {};
-    ASSERT_EQ(::stat((dir_.path() / ".quorvane-lock").c_str(), &lock), 0);
-    EXPECT_EQ(lock.st_mode & 0777, 0600u);
-    EXPECT_EQ(lock.st_uid, ::geteuid());
 }
 
 // A lock file that others could hold (another mode, a second name from a `cp -al` backup) is
@@ -480,15 +478,13 @@ TEST_F(HiveStoreTest, AWriteAfterReadsInPartChangesOnlyItsSection) {
     EXPECT_EQ(stored(store, kLocalMachine, currentVersion, "Quorvane"), std::nullopt);
     EXPECT_EQ(write(store, kLocalMachine, currentVersion, "Quorvane", dword(0)), kSuccess);
     const std::string after = readFile(file);
-    std::size_t same = 0;
-    while (same < before.size() && same < after.size() && before[same] == after[same]) {
-        ++same;
-    }
-    std::size_t sameEnd = 0;
-    while (sameEnd + same < before.size() && sameEnd + same < after.size() &&
-           before[before.size() - 1 - sameEnd] == after[after.size() - 1 - sameEnd]) {
-        ++sameEnd;
-    }
+    const std::size_t same =
+        std::mismatch(before.begin(), before.end(), after.begin(), after.end()).first -
+        before.begin();
+    const std::size_t sameEnd =
+        std::mismatch(before.rbegin(), before.rend() - same, after.rbegin(), after.rend() - same)
+            .first -
+        before.rbegin();
     // Only the section of CurrentVersion differs, and every other byte is kept.
     const std::string was = before.substr(same, before.size() - same - sameEnd);
     const std::string is = after.substr(same, after.size() - same - sameEnd);
