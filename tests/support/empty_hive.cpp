@@ -190,17 +190,6 @@ std::uint64_t keyOffset(const std::filesystem::path& hive, const std::string& pa
     return node;
 }
 
-std::uint64_t valueOffset(const std::filesystem::path& hive, const std::string& path,
-                          const char* name) {
-    const std::uint64_t key = keyOffset(hive, path);
-    hive_h* h = hivex_open(hive.c_str(), 0);
-    const hive_value_h value = h != nullptr && key != 0 ? hivex_node_get_value(h, key, name) : 0;
-    if (h != nullptr) {
-        hivex_close(h);
-    }
-    return value;
-}
-
 void setField(const std::filesystem::path& file, std::uint64_t offset, std::uint32_t value) {
     std::fstream io(file, std::ios::binary | std::ios::in | std::ios::out);
     std::string bytes(4, '\0');
@@ -212,7 +201,13 @@ void setField(const std::filesystem::path& file, std::uint64_t offset, std::uint
 }
 
 void dataOutOfRange(const std::filesystem::path& hive, const std::string& key, const char* value) {
-    setField(hive, valueOffset(hive, key, value) + 0x0C, kOutOfRange);
+    const std::uint64_t node = keyOffset(hive, key);
+    hive_h* h = hivex_open(hive.c_str(), 0);
+    const hive_value_h found = h != nullptr && node != 0 ? hivex_node_get_value(h, node, value) : 0;
+    if (h != nullptr) {
+        hivex_close(h);
+    }
+    setField(hive, found + 0x0C, kOutOfRange);
 }
 
 void listItself(const std::filesystem::path& hive, const std::string& key) {

@@ -26,12 +26,9 @@ void setSequenceNumbers(const std::filesystem::path& file, std::uint32_t primary
                         std::uint32_t secondary);
 
 // Damage done on purpose where hivex finds a hive's keys and values: the file offset of the
-// key at `path` ("a\\b"; 0 when missing) and of its value `name`, a 32-bit field set, a value's
-// data or a key's list that lies outside the hive, a key that lists itself among its sub-keys
-// in place of its first one.
+// key at `path` ("a\\b"; 0 when missing), a 32-bit field set, a value's data or a key's list
+// that lies outside the hive, a key that lists itself among its sub-keys in place of its first one.
 std::uint64_t keyOffset(const std::filesystem::path& hive, const std::string& path);
-std::uint64_t valueOffset(const std::filesystem::path& hive, const std::string& path,
-                          const char* name);
 void setField(const std::filesystem::path& file, std::uint64_t offset, std::uint32_t value);
 inline constexpr std::uint32_t kOutOfRange = 0x7FFFFFF0;
 void dataOutOfRange(const std::filesystem::path& hive, const std::string& key, const char* value);
