@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // That a write into a key that is not there is refused with "not found" and makes no key, the
 // switching and the page reset show (they make the key then, or report it missing).
-TEST_F(General2Test, WritesStoreTypedData) {
+TEST_F(General2Test, WritesStoreTypedDataOrCarryTheRegistrysRefusal) {
     makeKey(base, kLocalMachine, kScratch);
     const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
     EXPECT_TRUE(general.SetDwordValue(path, "d", -2));
@@ -194,9 +194,17 @@ TEST_F(General2Test, WritesStoreTypedData) {
     EXPECT_EQ(stored(base, kLocalMachine, kScratch, "d"), dword(0xFFFFFFFE));
     EXPECT_EQ(stored(base, kLocalMachine, kScratch, "s"), sz("\xC3\xA9t\xC3\xA9"));
     EXPECT_TRUE(messages.shown.empty());
+
+    // A write refused after its key opened (a full disk) reports the registry's status.
+    recorder.refuse = [](const RegistryCall& call) {
+        return call.kind == RegistryCall::Set ? platform::kRegistryIoFailed : platform::kSuccess;
+    };
+    EXPECT_EQ(refusal(general.SetDwordValue(path, "v", 1)), platform::kRegistryIoFailed);
+    EXPECT_EQ(refusal(general.SetStringValue(path, "v", "t")), platform::kRegistryIoFailed);
+    EXPECT_EQ(stored(base, kLocalMachine, kScratch, "v"), std::nullopt);
 }
 
-TEST_F(General2Test, KeysAreCreatedAndDeletedByTheirWholePath) {
+TEST_F(General2Test, KeysAreCreatedAndDeletedByTheirWholePathOrRefused) {
     const std::string policies = "HKEY_CURRENT_USER\\Software\\Policies";
     put(base, kCurrentUser, "Software\\Policies", "v", sz("kept"));
     EXPECT_TRUE(general.CreateKey(policies));
@@ -219,11 +227,9 @@ TEST_F(General2Test, KeysAreCreatedAndDeletedByTheirWholePath) {
     ASSERT_EQ(deletions.size(), 1u);
     EXPECT_EQ(deletions[0].name, "Software\\Policies");
     EXPECT_EQ(refusal(general.DeleteKey(policies)), platform::kFileNotFound);
-}
 
-// A key that a hive the user may not write refuses to make is refused with access denied. (The
-// value changes and deletions such a hive refuses: the command line's refused-hive rows.)
-TEST_F(General2Test, AKeyARefusedHiveCannotMakeIsRefusedWithItsStatus) {
+    // A key that a hive the user may not write refuses to make is refused with access denied.
+    // (The value changes and deletions such a hive refuses: the command line's refused-hive rows.)
     recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
     EXPECT_EQ(refusal(general.CreateKey("HKEY_LOCAL_MACHINE\\" + std::string(kScratch))),
               platform::kAccessDenied);
@@ -276,18 +282,6 @@ INSTANTIATE_TEST_SUITE_P(
         Operation{"DeleteKey", [](General2& g, auto& p) { EXPECT_TRUE(g.DeleteKey(p)); }, "",
                   0x20006}),
     CaseName());
-
-// A write the registry refuses after its key opened (a full disk) reports the registry's status.
-TEST_F(General2Test, AValueWriteRefusedAfterItsKeyOpenedCarriesItsStatus) {
-    makeKey(base, kCurrentUser, kScratch);
-    recorder.refuse = [](const RegistryCall& call) {
-        return call.kind == RegistryCall::Set ? platform::kRegistryIoFailed : platform::kSuccess;
-    };
-    const std::string path = "HKEY_CURRENT_USER\\" + std::string(kScratch);
-    EXPECT_EQ(refusal(general.SetDwordValue(path, "v", 1)), platform::kRegistryIoFailed);
-    EXPECT_EQ(refusal(general.SetStringValue(path, "v", "t")), platform::kRegistryIoFailed);
-    EXPECT_EQ(stored(base, kCurrentUser, kScratch, "v"), std::nullopt);
-}
 
 #ifndef _WIN32
 // What only the hive store can show: its own words for why an operation did not take effect,
