@@ -64,18 +64,6 @@ const std::string kSmallHive =
     "#time=1dd85d468358468\n"
     "@=\"default\"\n";
 
-TEST(HiveFileTest, FixturesRoundTripByteForByteAndRenderAsWineDoes) {
-    for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
-        const std::string original = readFile(fixtureDirectory() / name);
-        Document document = Document::parse(original);
-        EXPECT_EQ(document.serialize(), original) << name;
-        // Rendering every section anew must give Wine's own text: ordering, escapes, wrapping,
-        // and a section for each key that has values or no sub-keys, and for no other.
-        document.root().markAllTouched();
-        EXPECT_EQ(document.serialize(), original) << name << " rendered anew";
-    }
-}
-
 // In a file whose lines mix both ends (those before the key in CRLF, which the header makes the
 // file's own, the rest in LF), an edit leaves the other sections and the blank lines between them
 // as they were.
@@ -152,7 +140,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "\"v\"=\"a \\\"q\\\" back\\\\slash\\ttab Gr\\xfc\\x00dfe \\x3a9 7\\0017\""},
         ValueForm{"text without bytes", {1, ""}, "\"v\"=hex(1):"},
         ValueForm{"text without its NUL", {1, "ab"}, "\"v\"=hex(1):61,62"},
-        ValueForm{"dword", {4, dword(0xFFFFFFFF)}, "\"v\"=dword:ffffffff"},
         ValueForm{"short dword", {4, "\x01\x02"}, "\"v\"=hex(4):01,02"},
         ValueForm{"qword",
                   {11, std::string("\x01\0\0\0\0\0\0\x80", 8)},
@@ -174,13 +161,18 @@ std::vector<std::string> valueLinesOf(const std::string& text) {
     return lines;
 }
 
-// Every value Wine wrote, rendered anew from the data it loads as, is the line Wine wrote: its
+// Wine's own files come back byte for byte. Rendered anew, every section must give Wine's own
+// text: ordering, escapes, and a section for each key that has values or no sub-keys, and for no
+// other; and every value, rendered anew from the data it loads as, the line Wine wrote: its
 // escapes, and its hex data broken after the comma that takes the line past column 76.
-TEST(HiveFileTest, EveryFixtureValueLineRendersAnewAsWineWroteIt) {
+TEST(HiveFileTest, FixturesRoundTripByteForByteAndRenderAsWineDoes) {
     for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
         SCOPED_TRACE(name);
         const std::string original = readFile(fixtureDirectory() / name);
         Document document = Document::parse(original);
+        EXPECT_EQ(document.serialize(), original);
+        document.root().markAllTouched();
+        EXPECT_EQ(document.serialize(), original) << "rendered anew";
         std::vector<std::string> rendered;
         std::vector<Key*> pending{&document.root()};
         while (!pending.empty()) {
