@@ -691,7 +691,7 @@ const FixCase kCases[] = {
          EXPECT_TRUE(fs::exists(t.startup() / "notes.txt"));
          bool kept = false;
          for (const auto& entry :
-              fs::recursive_directory_iterator(t.dir_.path() / "state" / "Quorvane" / "undo")) {
+              fs::recursive_directory_iterator(t.state() / "Quorvane" / "undo")) {
              kept = kept || entry.path().filename() == "relock.cmd";
          }
          EXPECT_TRUE(kept) << "the item was not kept beside the undo entries";
