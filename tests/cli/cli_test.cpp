@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <map>
 #include <sstream>
 #include <tuple>
 
@@ -31,14 +30,6 @@ const fs::path kSystem = fs::path("drive_c") / "windows" / "system32";
 
 class CliTest : public ::testing::Test, public CliScene {
 public:
-    // Every entry below `folder`, with the bytes of each file.
-    std::map<fs::path, std::string> files(const fs::path& folder) const {
-        std::map<fs::path, std::string> all;
-        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-            all[entry.path()] = entry.is_regular_file() ? readFile(entry.path()) : "";
-        }
-        return all;
-    }
     // Output that does not reach its place is no success: the command exits 1 and says why.
     void expectOutputFullExitsOne(const std::string& arguments) const {
         const CliOutcome full = run(arguments, "sh -c 'exec \"$0\" \"$@\" >/dev/full' env");
@@ -249,7 +240,7 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
 TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
     fs::remove_all(prefix() / "drive_c");
     put(kRelock.root, kRelock.key, kRelock.name, *kRelock.data);
-    const auto before = files(prefix());
+    const auto before = snapshot(prefix());
     const std::string sets = "sets 4 Closing Internet Explorer (NoBrowserClose)";
     const std::tuple<std::string, int, std::string> cases[] = {
         {"list", 0, "  4 no "},
@@ -267,7 +258,7 @@ TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
         const CliOutcome result = run(arguments);
         EXPECT_EQ(result.status, status) << arguments << ": " << result.err;
         EXPECT_TRUE(contains(result.out, says)) << arguments << ": " << result.out;
-        EXPECT_TRUE(files(prefix()) == before) << arguments;
+        EXPECT_TRUE(snapshot(prefix()) == before) << arguments;
         expectOutputFullExitsOne(arguments);
     }
     EXPECT_TRUE(fs::exists(dir_.path() / "out.reg"));
@@ -608,17 +599,17 @@ TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
     const FixCase& test = GetParam();
     test.set(*this);
     const fs::path driveC = prefix() / "drive_c";
-    const auto before = files(driveC);
+    const auto before = snapshot(driveC);
     const CliOutcome dry = run("fix --dry-run " + test.arguments);
     EXPECT_EQ(dry.status, test.refusedLate ? 0 : test.status) << dry.out << dry.err;
-    EXPECT_TRUE(files(driveC) == before) << "a dry run changed a file";
+    EXPECT_TRUE(snapshot(driveC) == before) << "a dry run changed a file";
 
     const CliOutcome fixed = run("fix " + test.arguments);
     EXPECT_EQ(fixed.status, test.status) << fixed.out << fixed.err;
     EXPECT_TRUE(contains(fixed.out + fixed.err, test.said)) << fixed.out << fixed.err;
     test.check(*this);
     if (test.status != 0) {
-        EXPECT_TRUE(files(driveC) == before) << "a refused finding was changed";
+        EXPECT_TRUE(snapshot(driveC) == before) << "a refused finding was changed";
         EXPECT_EQ(run("why " + test.arguments).status, 4);
         return;
     }
@@ -626,7 +617,7 @@ TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
 
     const CliOutcome undone = run("undo");
     EXPECT_EQ(undone.status, 0) << undone.out << undone.err;
-    EXPECT_TRUE(files(driveC) == before) << "undo did not bring every file back byte for byte";
+    EXPECT_TRUE(snapshot(driveC) == before) << "undo did not bring every file back byte for byte";
     EXPECT_EQ(run("why " + test.arguments).status, 4);
 }
 
