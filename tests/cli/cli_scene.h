@@ -3,7 +3,10 @@
 // changed. CliScene adds a Wine prefix made from the fixture hives.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -23,6 +26,18 @@ inline std::string cliCommand(const std::filesystem::path& scratch, const std::s
            " XDG_DATA_HOME=" + (scratch / "data").string() +
            " XDG_STATE_HOME=" + (scratch / "state").string() + " " + environment +
            " " QUORVANE_CLI " " + arguments;
+}
+
+// Every entry below `folder` (links not followed) with its mode, owner and bytes.
+inline std::map<std::filesystem::path, std::string> snapshot(const std::filesystem::path& folder) {
+    std::map<std::filesystem::path, std::string> all;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        struct stat info {};
+        ::lstat(entry.path().c_str(), &info);
+        all[entry.path()] = std::to_string(info.st_mode) + " " + std::to_string(info.st_uid) + " " +
+                            (S_ISREG(info.st_mode) ? readFile(entry.path()) : "");
+    }
+    return all;
 }
 
 class CliScene {

@@ -32,6 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::contains;
 using testing::readFile;
+using testing::snapshot;
 using testing::writeFile;
 
 constexpr uid_t kNobody = 65534;
@@ -141,18 +142,6 @@ const Attack kAttacks[] = {
      },
      nullptr},
 };
-
-// Every entry below `folder` (links not followed) with its kind, owner, mode and bytes.
-std::map<fs::path, std::string> snapshot(const fs::path& folder) {
-    std::map<fs::path, std::string> all;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        struct stat info {};
-        ::lstat(entry.path().c_str(), &info);
-        all[entry.path()] = std::to_string(info.st_mode) + " " + std::to_string(info.st_uid) + " " +
-                            (S_ISREG(info.st_mode) ? readFile(entry.path()) : "");
-    }
-    return all;
-}
 
 class RootAttack : public ::testing::TestWithParam<std::string> {
 protected:

@@ -93,29 +93,26 @@ TEST_F(FixRace, AChangeSinceThePlanOrAFailedWriteOfEitherFileLeavesBothAlone) {
     formats::setFaultHook(nullptr);
 }
 
-// The machine and user halves of one policy object share one gpt.ini: both versions go up.
-TEST_F(FixRace, BothHalvesRaiseTheirOwnVersionInTheOneGptIni) {
+// The machine and user halves of one policy object share one gpt.ini: both versions go up. A
+// user's own local policy file (GroupPolicyUsers\<SID>) is changed as the local one is; only the
+// caches of a domain's policy are left.
+TEST_F(FixRace, BothHalvesRaiseTheirVersionsAndEachUsersOwnFileIsChanged) {
     const fs::path machine = gptIni().parent_path() / "Machine" / "Registry.pol";
-    fs::create_directories(machine.parent_path());
-    fs::copy_file(policy(), machine);
+    const fs::path users = gptIni().parent_path().parent_path() / "GroupPolicyUsers" /
+                           "S-1-5-21-1" / "User" / "Registry.pol";
+    for (const fs::path& copy : {machine, users}) {
+        fs::create_directories(copy.parent_path());
+        fs::copy_file(policy(), copy);
+    }
     testing::writeFile(gptIni(), "[General]\r\nVersion=65536\r\n");
     const restrictions::Outcome outcome = fix();
     EXPECT_TRUE(outcome.allDone()) << restrictions::describeRefusals(outcome);
     EXPECT_EQ(readFile(gptIni()),
               "[General]\r\nVersion=131073\r\n");  // user 1 to 2, machine 0 to 1
-}
-
-// A user's own local policy file (GroupPolicyUsers\<SID>) is changed as the local one is; only
-// the caches of a domain's policy are left.
-TEST_F(FixRace, ChangesEachUsersLocalPolicyFileToo) {
-    const fs::path users = gptIni().parent_path().parent_path() / "GroupPolicyUsers";
-    fs::create_directories(users / "S-1-5-21-1" / "User");
-    fs::copy_file(policy(), users / "S-1-5-21-1" / "User" / "Registry.pol");
-    registry::General2 general(store_, messages_);
-    const FixPlan plan = planFix(store_, general, places(), {});
-    ASSERT_EQ(plan.items.size(), 2u) << formatPlan(plan);
-    for (const FixItem& item : plan.items) {
-        EXPECT_EQ(item.kind, FixItem::Kind::PolicyRecords) << item.change;
+    for (const fs::path& changed : {machine, users, policy()}) {
+        const PolicyFile left = readPolicyFile(readFile(changed));
+        ASSERT_EQ(left.records.size(), 1u) << changed;
+        EXPECT_EQ(left.records[0].value, u"Keep");
     }
 }
 
@@ -160,7 +157,7 @@ std::string le(const std::string& ascii) {
 
 // The edits fix makes: a task's Enabled set to false in its Settings only, in the file's own
 // encoding; gpt.ini's version raised in the half that changed. Nothing else changes. (A task in
-// UTF-16 whose Settings hold Enabled true: fix_command_test.cpp, through fix and undo.)
+// UTF-16 whose Settings hold Enabled true: tests/cli/cli_test.cpp, through fix and undo.)
 TEST(FixEdits, ChangeTheOneFieldAndNothingElse) {
     enum Edit { Task, UserVersion, MachineVersion };
     const struct {

@@ -72,16 +72,11 @@ RC_GTEST_PROP(PolicyFile, ACutFileKeepsTheRecordsBeforeTheCut, ()) {
 
 using Action = PolicyEffect::Action;
 
-int runPeer(const std::string& arguments) {
-    const std::string command = "python3 " QUORVANE_PREG_PEER " " + arguments;
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(PolicyFilePeer, ReadsEveryRecordFormThePeerWrites) {
     testing::TempDir dir;
     const auto file = dir.path() / "peer.pol";
-    ASSERT_EQ(runPeer(file.string()), 0);
+    const int status = std::system(("python3 " QUORVANE_PREG_PEER " " + file.string()).c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     const PolicyFile read = readPolicyFile(testing::readFile(file));
     ASSERT_FALSE(read.damage) << *read.damage;
     ASSERT_EQ(read.records.size(), 10u);

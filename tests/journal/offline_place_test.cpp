@@ -7,37 +7,29 @@
 #include <set>
 
 #include "platform/offline_hive_file.h"
-#include "tests/support/case_name.h"
 
 namespace quorvane::journal {
 namespace {
 
 using platform::offline::fileNameOf;
 
-struct Named {
-    const char* what;
-    std::string text;
-    std::string name;
-};
-class FolderName : public ::testing::TestWithParam<Named> {};
-
-TEST_P(FolderName, IsOneFileNameOfItsOwn) {
-    EXPECT_EQ(fileNameOf(GetParam().text), GetParam().name);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Offline, FolderName,
-    ::testing::Values(Named{"a SID", "S-1-5-21-1-2-3-1001", "S-1-5-21-1-2-3-1001"},
-                      Named{"a slash", "a/b\\c", "a%2Fb%5Cc"},
-                      Named{"spaces and other bytes", "Win 10 \xC3\xA9", "Win%2010%20%C3%A9"},
-                      Named{"never a dot folder", "..", "%2E."}, Named{"nothing", "", "%"}),
-    testing::CaseName());
-
-TEST(FolderName, ALongPathIsShortenedAndStillItsOwn) {
+// Each name is one file name of its own: never a dot folder, a path, or empty, and a long one is
+// shortened and still its own.
+TEST(FolderName, IsOneFileNameOfItsOwn) {
+    const std::pair<std::string, std::string> names[] = {
+        {"S-1-5-21-1-2-3-1001", "S-1-5-21-1-2-3-1001"},  // a SID
+        {"a/b\\c", "a%2Fb%5Cc"},                         // slashes
+        {"Win 10 \xC3\xA9", "Win%2010%20%C3%A9"},        // spaces and other bytes
+        {"..", "%2E."},                                  // never a dot folder
+        {"", "%"},                                       // nothing
+    };
+    for (const auto& [text, name] : names) {
+        EXPECT_EQ(fileNameOf(text), name);
+    }
     const std::string base(300, 'x');
-    std::set<std::string> names{fileNameOf(base + "a"), fileNameOf(base + "b")};
-    EXPECT_EQ(names.size(), 2u);
-    for (const std::string& name : names) {
+    std::set<std::string> shortened{fileNameOf(base + "a"), fileNameOf(base + "b")};
+    EXPECT_EQ(shortened.size(), 2u);
+    for (const std::string& name : shortened) {
         EXPECT_LE(name.size(), 200u);
     }
 }
