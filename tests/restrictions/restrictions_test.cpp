@@ -65,8 +65,6 @@ protected:
     }
     std::optional<Stored> marker() { return value(kCurrentUser, kPresetsKey, "Keys"); }
 
-    KeyList policyKeysCreated() const { return testing::policyKeysCreated(*rig); }
-
     std::unique_ptr<RegistryTarget> target;
     std::unique_ptr<Rig> rig;
 };
@@ -163,7 +161,7 @@ TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMadeAndSaysOnlyW
         rig->boxes.assign(4, kChecked);
         EXPECT_EQ(marker(), c.markerAfter);
         const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
-        EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
+        EXPECT_EQ(policyKeysCreated(*rig), c.makesKeys ? kPolicyKeys : madeByImposing);
         EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
         EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
         EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
@@ -174,7 +172,7 @@ TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMadeAndSaysOnlyW
             rig->recorder.calls.clear();
             rig->boxes.assign(4, kUnchecked);
             EXPECT_EQ(marker(), sz("1"));
-            EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
+            EXPECT_EQ(policyKeysCreated(*rig), kPolicyKeys);
         }
     }
 }
@@ -267,6 +265,9 @@ TEST(DetectionThenRemoveAll, ShowWhatIsInForceThenLeaveNoneAndSaySo) {
             rig.manager.RefreshRestrictionStates();
             std::vector<int> expected;
             std::string wrong;
+            const auto check = [&wrong](bool right, const std::string& what) {
+                wrong += right ? "" : " " + what;
+            };
             for (int row = 0; row < 24; ++row) {
                 const auto& restriction = restrictions::kCatalogue[row];
                 const bool rewritten = row != 23 && inForce(held, row);
@@ -278,58 +279,47 @@ TEST(DetectionThenRemoveAll, ShowWhatIsInForceThenLeaveNoneAndSaySo) {
                     const auto want = rewritten           ? std::optional(dword(1))
                                       : was != held.end() ? std::optional(was->second)
                                                           : std::nullopt;
-                    if (stored(target->registry(), root, restriction.subKey,
-                               restriction.valueName) != want) {
-                        wrong += std::string(" ") + restriction.valueName;
-                    }
+                    check(stored(target->registry(), root, restriction.subKey,
+                                 restriction.valueName) == want,
+                          restriction.valueName);
                 }
             }
             const KeyList created = policyKeysCreated(rig);
-            if (rig.checkedBoxes() != expected || !wrong.empty() ||
-                !(created.empty() || created == kPolicyKeys)) {
-                return std::optional<std::string>("at load, checked " +
-                                                  ::testing::PrintToString(rig.checkedBoxes()) +
-                                                  ", wrong values:" + wrong);
-            }
+            check(rig.checkedBoxes() == expected,
+                  "checked at load " + ::testing::PrintToString(rig.checkedBoxes()));
+            check(created.empty() || created == kPolicyKeys, "the policy keys made at load");
 
             rig.manager.RemoveAllRestrictions();
             for (const auto& [seed, other] : seeds) {
                 const auto& restriction = restrictions::kCatalogue[seed.row];
                 const bool kept = other && seed.row >= 22;
-                if (stored(target->registry(), seed.root, restriction.subKey,
-                           other ? "Other tool's" : restriction.valueName)
-                        .has_value() != kept) {
-                    wrong += std::string(" ") + restriction.valueName + (other ? " (other)" : "");
-                }
+                check(stored(target->registry(), seed.root, restriction.subKey,
+                             other ? "Other tool's" : restriction.valueName)
+                              .has_value() == kept,
+                      std::string(restriction.valueName) + (other ? " (other)" : ""));
             }
             bool lifted = false;
             for (int row = 0; row < 23; ++row) {
                 lifted = lifted || inForce(held, row);
             }
             for (const auto& [root, subKey] : kPolicyKeys) {
-                if (subKey != kSystemKey && keyExists(target->registry(), root, subKey) != lifted) {
-                    wrong += std::string(" key ") + subKey;
-                }
+                check(subKey == kSystemKey || keyExists(target->registry(), root, subKey) == lifted,
+                      "key " + subKey);
             }
-            if (stored(target->registry(), kCurrentUser, kPresetsKey, "Keys") !=
-                sz(lifted ? "1" : "0")) {
-                wrong += " the marker";
-            }
+            check(stored(target->registry(), kCurrentUser, kPresetsKey, "Keys") ==
+                      sz(lifted ? "1" : "0"),
+                  "the marker");
             for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-                if (!keyExists(target->registry(), root, kMainKey)) {
-                    wrong += " the browser's key";
-                }
+                check(keyExists(target->registry(), root, kMainKey), "the browser's key");
             }
-            if (!keyExists(target->registry(), kLocalMachine, kSystemKey)) {
-                wrong += " the machine's System key";
-            }
-            return wrong.empty() && rig.messages.shown == std::vector{removed} &&
-                           rig.checkedBoxes().empty()
-                       ? std::optional<std::string>()
-                       : std::optional<std::string>("wrong:" + wrong + ", shown " +
-                                                    ::testing::PrintToString(rig.messages.shown) +
-                                                    ", checked " +
-                                                    ::testing::PrintToString(rig.checkedBoxes()));
+            check(keyExists(target->registry(), kLocalMachine, kSystemKey),
+                  "the machine's System key");
+            check(rig.messages.shown == std::vector{removed},
+                  "shown " + ::testing::PrintToString(rig.messages.shown));
+            check(rig.checkedBoxes().empty(),
+                  "checked " + ::testing::PrintToString(rig.checkedBoxes()));
+            return wrong.empty() ? std::optional<std::string>()
+                                 : std::optional<std::string>("wrong:" + wrong);
         });
 }
 

@@ -60,16 +60,9 @@ const std::string kQuorvaneManifest =
 // The last one outside every ANSI code page: it names its file and the manifest as it is.
 const std::string kCyrillic = "\xd0\x96\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb0 \xc3\x85";  // "Жанна Å"
 
-// A restart that counts the calls and answers whether the new process started.
-std::function<bool()> countedRestart(int& calls, bool started = true) {
-    return [&calls, started] { return ++calls, started; };
-}
-
-TEST(XpManifTest, ManifestTextIsTheHandWrittenBytesWithTheInsertsAsGiven) {
+TEST(XpManifTest, ManifestTextIsTheHandWrittenBytesAndItsNameKeepsExe) {
     EXPECT_EQ(manifestText("Quorvane", kDescription), kQuorvaneManifest);
-}
-
-TEST(XpManifTest, DescriptionIsTheVersionCommentsAndManifestNameKeepsExe) {
+    // The description is the version resource's comments.
     EXPECT_EQ(descriptionText(), kDescription);
     EXPECT_EQ(manifestPath("/opt/Quorvane", "quorvane"),
               fs::path("/opt/Quorvane/quorvane.exe.MANIFEST"));
@@ -121,9 +114,8 @@ TEST(XpManifTest, StartWritesAMissingManifestAndRestartsOnlyWhenItMay) {
             writeFile(c.program == "." ? manifest : directory, c.existing);
         }
         int restarts = 0;
-        EXPECT_EQ(start({directory, c.name, kDescription, c.restarted},
-                        countedRestart(restarts, c.restartStarts)),
-                  c.outcome);
+        const auto restart = [&] { return ++restarts, c.restartStarts; };
+        EXPECT_EQ(start({directory, c.name, kDescription, c.restarted}, restart), c.outcome);
         EXPECT_EQ(restarts, c.restarts);
         if (c.manifest != nullptr) {
             EXPECT_EQ(readFile(manifest),
