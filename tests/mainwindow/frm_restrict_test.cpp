@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QStatusBar>
 #include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
