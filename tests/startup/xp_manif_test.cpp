@@ -12,9 +12,6 @@ namespace quorvane::startup {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
 
 const std::string kDescription =
     "http://www.haldrix.example http://www.haldrix.example/Pages/"
@@ -104,21 +101,21 @@ TEST(XpManifTest, StartWritesAMissingManifestAndRestartsOnlyWhenItMay) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TempDir scratch;
+        testing::TempDir scratch;
         const fs::path directory = scratch.path() / c.program;
         const fs::path manifest =
             directory / std::u8string(c.name.begin(), c.name.end()).append(u8".exe.MANIFEST");
         if (c.existing == nullptr) {
             fs::create_directories(directory);
         } else {
-            writeFile(c.program == "." ? manifest : directory, c.existing);
+            testing::writeFile(c.program == "." ? manifest : directory, c.existing);
         }
         int restarts = 0;
         const auto restart = [&] { return ++restarts, c.restartStarts; };
         EXPECT_EQ(start({directory, c.name, kDescription, c.restarted}, restart), c.outcome);
         EXPECT_EQ(restarts, c.restarts);
         if (c.manifest != nullptr) {
-            EXPECT_EQ(readFile(manifest),
+            EXPECT_EQ(testing::readFile(manifest),
                       *c.manifest == '*' ? manifestText(c.name, kDescription) : c.manifest);
             EXPECT_EQ(std::distance(fs::directory_iterator(directory), {}), 1)
                 << "no temporary file left beside it";
