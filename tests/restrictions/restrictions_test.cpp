@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
