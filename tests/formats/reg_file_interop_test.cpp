@@ -41,32 +41,23 @@ rc::Gen<RegValue> value() {
         value.type = *rc::gen::elementOf(std::vector<std::uint32_t>{0, 1, 2, 3, 4, 7, 11, 0x4000});
         // Wine's registry editor reads hex(4) data as four bytes, whatever the file holds, writes
         // a text only up to its first NUL, and ends a list of texts with a NUL of its own: data
-        // of these types is drawn in the form Windows gives it.
-        if (value.type == 4) {
-            value.data = dwordBytes(*rc::gen::arbitrary<std::uint32_t>());
-            return value;
-        }
-        if (value.type == 1 || value.type == 2) {
+        // of these types is drawn in the form Windows gives it, of the others in any form.
+        const int form = value.type == 4                      ? 1
+                         : value.type == 1 || value.type == 2 ? 0
+                         : value.type == 7                    ? 3
+                                                              : *rc::gen::inRange(0, 3);
+        if (form == 0) {
             value.data = registryString(*text());
-            return value;
-        }
-        if (value.type == 7) {
+        } else if (form == 1) {
+            value.data = dwordBytes(*rc::gen::arbitrary<std::uint32_t>());
+        } else if (form == 2) {
+            value.data = *rc::gen::arbitrary<std::string>();
+        } else {
             for (const std::u16string& each :
                  *rc::gen::container<std::vector<std::u16string>>(rc::gen::nonEmpty(text()))) {
                 value.data += registryString(each);
             }
             value.data += std::string(2, '\0');
-            return value;
-        }
-        switch (*rc::gen::inRange(0, 3)) {
-            case 0:
-                value.data = registryString(*text());
-                break;
-            case 1:
-                value.data = dwordBytes(*rc::gen::arbitrary<std::uint32_t>());
-                break;
-            default:
-                value.data = *rc::gen::arbitrary<std::string>();
         }
         return value;
     });

@@ -24,15 +24,9 @@
 #include "tests/support/contains.h"
 #include "toolkit/application.h"
 
-namespace quorvane::testing {
+namespace quorvane::mailer {
 namespace {
 
-using mailer::kIgnoredSocketError;
-using mailer::kTimeoutTicks;
-using mailer::MailSocket;
-using mailer::MailTimer;
-using mailer::MailWindow;
-using mailer::SmtpSession;
 using Box = std::tuple<std::string, int, std::string>;  // text, style, title
 using Events = std::vector<std::string>;
 
@@ -123,7 +117,7 @@ public:
                         *this,
                         *this,
                         {kTitle, {"m1.test", "m2.test", "m3.test"}, [](const std::string& host) {
-                             return mailer::MessageStamp{{}, "<1@" + host + ">"};
+                             return MessageStamp{{}, "<1@" + host + ">"};
                          }}};
 };
 
@@ -184,8 +178,8 @@ TEST(SmtpSessionTest, SilencePeerCloseSocketErrorOrAnotherCodeAtAnyWaitEndsTheSe
         dropped.reachWait(wait);
         dropped.session.onDisconnected();
         // Dropped after the whole message: it may have been taken.
-        dropped.expectFailedWith(
-            wait == kReplies.size() ? Box{mailer::kLostAfterMessageText, 0, kTitle} : kTimeoutBox);
+        dropped.expectFailedWith(wait == kReplies.size() ? Box{kLostAfterMessageText, 0, kTitle}
+                                                         : kTimeoutBox);
         // A socket error too, except the one that is ignored.
         failed.reachWait(wait);
         failed.session.onSocketError(kIgnoredSocketError, "ignored");
@@ -246,9 +240,6 @@ TEST(SmtpSessionTest, NotificationsOutsideASessionChangeNothing) {
     }
 }
 
-using mailer::replyCode;
-using mailer::SmtpReplyReader;
-
 TEST(ReplyCodeTest, ReadsTheDigitsThatBeginTheTextBeforeItsFirstSpace) {
     const std::pair<const char*, int> cases[] = {
         {"250 ok\r\n", 250}, {"250", 250},  {"220-mx ready\r\n220 ok\r\n", 220},
@@ -299,12 +290,12 @@ TEST(SmtpReplyReaderTest, HandsOutEachReplyOnlyOnceItsFinalLineHasArrived) {
 }
 
 TEST(SmtpReplyReaderTest, RefusesRepliesAndLinesBeyondItsBoundsAndLetsGoOfThem) {
-    const std::string longestLine = "250 " + std::string(mailer::kMaxReplyLine - 4, 'x') + "\r\n";
+    const std::string longestLine = "250 " + std::string(kMaxReplyLine - 4, 'x') + "\r\n";
     std::string longestReply;
-    while (longestReply.size() + 2 * 10 <= mailer::kMaxReply) {
+    while (longestReply.size() + 2 * 10 <= kMaxReply) {
         longestReply += "250-abcd\r\n";
     }
-    longestReply += "250 " + std::string(mailer::kMaxReply - longestReply.size() - 6, 'x') + "\r\n";
+    longestReply += "250 " + std::string(kMaxReply - longestReply.size() - 6, 'x') + "\r\n";
     const struct {
         const char* what;
         std::string data;
@@ -314,7 +305,7 @@ TEST(SmtpReplyReaderTest, RefusesRepliesAndLinesBeyondItsBoundsAndLetsGoOfThem) 
         {"one byte more", "2" + longestLine, false},
         // The piece of 1000 bytes ends in that line's CR: its LF is still to come.
         {"as long, cut after its CR", "250-" + std::string(897, 'x') + "\r\n" + longestLine, true},
-        {"a line that never ends", std::string(mailer::kMaxReplyLine + 2, 'x'), false},
+        {"a line that never ends", std::string(kMaxReplyLine + 2, 'x'), false},
         {"a reply as long as allowed", longestReply, true},
         {"one line more", "250-abcd\r\n" + longestReply, false},
     };
@@ -332,7 +323,7 @@ TEST(SmtpReplyReaderTest, RefusesRepliesAndLinesBeyondItsBoundsAndLetsGoOfThem) 
             // Folded into short lines, so that a box shows it whole.
             std::istringstream lines(reader.rejectedStart());
             for (std::string line; std::getline(lines, line);) {
-                EXPECT_LE(line.size(), mailer::kFoldedWidth + 5) << line;
+                EXPECT_LE(line.size(), kFoldedWidth + 5) << line;
             }
             EXPECT_TRUE(reader.rejectedStart().ends_with(" ...\r\n"));
         }
@@ -344,8 +335,8 @@ using namespace std::chrono;
 const std::array<std::string, 3> kMirrors = {"m1.test", "m2.test", "m3.test"};
 
 TEST(MessageTextTest, BodyHasItsNineteenLines) {
-    const mailer::BodyFields fields{"Ann", "Great\ntool", "http://w.test/Pages/Useful.html", "Bob"};
-    EXPECT_EQ(mailer::ComposeMessageBody(fields, "Quorvane", kMirrors),
+    const BodyFields fields{"Ann", "Great\ntool", "http://w.test/Pages/Useful.html", "Bob"};
+    EXPECT_EQ(ComposeMessageBody(fields, "Quorvane", kMirrors),
               "Hi Ann,\r\n\r\nI just wanted to let you know that I'm using Quorvane and I thought "
               "you might like to try it.  So far, I'm impressed with it enough to recommend it to "
               "you.\r\n\r\nGreat\ntool\r\n\r\nIt's easy to download and use, so do it now! Just "
@@ -353,8 +344,8 @@ TEST(MessageTextTest, BodyHasItsNineteenLines) {
               "http://w.test/Pages/Useful.html\r\n\r\nHaldrix has about 150 other programs, most "
               "of which are Freeware.  Check any of these 3 mirrors:\r\n\r\nhttp://m1.test\r\n"
               "http://m2.test\r\nhttp://m3.test\r\n\r\nHave Fun There!\r\nBob");
-    const std::string empty = mailer::ComposeMessageBody({}, "Quorvane", kMirrors);
-    EXPECT_TRUE(contains(empty, "to you.\r\n\r\n\r\n\r\nIt's easy"));
+    const std::string empty = ComposeMessageBody({}, "Quorvane", kMirrors);
+    EXPECT_TRUE(testing::contains(empty, "to you.\r\n\r\n\r\n\r\nIt's easy"));
 }
 
 TEST(MessageTextTest, DateIsInTheInternetFormatAndEachIdentifierIsNew) {
@@ -365,11 +356,11 @@ TEST(MessageTextTest, DateIsInTheInternetFormatAndEachIdentifierIsNew) {
         {sys_days(2026y / December / 7) + 16h + 5min + 9s, "Mon, 07 Dec 2026 16:05:09 +0000"},
     };
     for (const auto& [date, text] : dates) {
-        EXPECT_EQ(mailer::dateHeaderValue(date), text);
+        EXPECT_EQ(dateHeaderValue(date), text);
     }
     std::set<std::string> ids;
     for (const std::string host : {"desk.example", "desk.example", "bad host", ".x", ""}) {
-        const mailer::MessageStamp stamp = mailer::freshStamp(host);
+        const MessageStamp stamp = freshStamp(host);
         ids.insert(stamp.messageId);
         const std::string right = host == "desk.example" ? host : "localhost.invalid";
         EXPECT_EQ(stamp.messageId.size(), 1 + 32 + 1 + right.size() + 1) << stamp.messageId;
@@ -382,4 +373,4 @@ TEST(MessageTextTest, DateIsInTheInternetFormatAndEachIdentifierIsNew) {
 }
 
 }  // namespace
-}  // namespace quorvane::testing
+}  // namespace quorvane::mailer

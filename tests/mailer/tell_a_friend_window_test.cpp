@@ -36,10 +36,7 @@ using testing::child;
 using testing::eventually;
 using testing::fillIn;
 using testing::focusedControl;
-using testing::mailConfiguration;
-using testing::RecordingMessageBox;
-using testing::ShownMessage;
-using Boxes = std::vector<ShownMessage>;
+using Boxes = std::vector<testing::ShownMessage>;
 
 const std::string kTimeoutText = "Could not connect to host!     \r\nPlease try again later.     ";
 const std::string kTooLongText =
@@ -116,7 +113,7 @@ protected:
     void TearDown() override { delete window_; }
 
     void open(quint16 port, std::chrono::milliseconds tick = 10ms) {
-        window_ = new frmBugReport(boxes_, mailConfiguration(port), tick);
+        window_ = new frmBugReport(boxes_, testing::mailConfiguration(port), tick);
         window_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window_));
     }
@@ -125,7 +122,7 @@ protected:
     void clickSend() const { QTest::mouseClick(&send(), Qt::LeftButton); }
     bool boxShown() const { return !boxes_.shown.empty(); }
 
-    RecordingMessageBox boxes_;
+    testing::RecordingMessageBox boxes_;
     QPointer<frmBugReport> window_;
 };
 

@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,17 +45,10 @@ KeyList policyKeysCreated(const Rig& rig) {
     return created;
 }
 
-class RestrictionsTest : public ::testing::Test {
-protected:
-    void SetUp() override { fresh(); }
-
-    // A registry in its starting state and a rig on it.
-    void fresh(toolkit::Configuration configuration = {}) {
-        rig.reset();
-        target.reset();  // the old one's clean-up must not run after the new one's set-up
-        target = makeRegistryTarget();
-        rig = std::make_unique<Rig>(target->registry(), configuration);
-    }
+// A registry in its starting state and a rig on it.
+struct Scene {
+    explicit Scene(const toolkit::Configuration& configuration = {})
+        : rig(target->registry(), configuration) {}
 
     platform::RegistryApi& base() { return target->registry(); }
     std::optional<Stored> value(KeyHandle root, const std::string& subKey,
@@ -65,10 +57,8 @@ protected:
     }
     std::optional<Stored> marker() { return value(kCurrentUser, kPresetsKey, "Keys"); }
 
-    KeyList policyKeysCreated() const { return testing::policyKeysCreated(*rig); }
-
-    std::unique_ptr<RegistryTarget> target;
-    std::unique_ptr<Rig> rig;
+    std::unique_ptr<RegistryTarget> target = makeRegistryTarget();
+    Rig rig;
 };
 
 // Values a registry may hold where a restriction's value lives.
@@ -131,7 +121,7 @@ platform::Status refuseMarker(const RegistryCall& call) {
                                                                  : platform::kSuccess;
 }
 
-TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
+TEST(Marker, DecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
     const struct {
         const char* what;
         std::optional<std::string> marker;
@@ -150,31 +140,31 @@ TEST_F(RestrictionsTest, TheMarkerDecidesWhetherThePolicyKeysAreMadeAndSaysOnlyW
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        fresh();
+        Scene s;
         if (c.marker) {
-            put(base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
+            put(s.base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
             for (const auto& [root, subKey] : kPolicyKeys) {
                 if (root == kCurrentUser) {
-                    makeKey(base(), root, subKey);
+                    makeKey(s.base(), root, subKey);
                 }
             }
         }
-        rig->recorder.refuse = c.refuse;
-        rig->boxes.assign(4, kChecked);
-        EXPECT_EQ(marker(), c.markerAfter);
+        s.rig.recorder.refuse = c.refuse;
+        s.rig.boxes.assign(4, kChecked);
+        EXPECT_EQ(s.marker(), c.markerAfter);
         const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
-        EXPECT_EQ(policyKeysCreated(), c.makesKeys ? kPolicyKeys : madeByImposing);
-        EXPECT_EQ(value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-        EXPECT_EQ(value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
-        EXPECT_EQ(rig->checkedBoxes(), std::vector{4});
-        EXPECT_TRUE(rig->messages.shown.empty());
+        EXPECT_EQ(policyKeysCreated(s.rig), c.makesKeys ? kPolicyKeys : madeByImposing);
+        EXPECT_EQ(s.value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(s.value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(s.rig.checkedBoxes(), std::vector{4});
+        EXPECT_TRUE(s.rig.messages.shown.empty());
         if (!c.markerAfter) {
             // Without its marker, the next switch makes the keys again and keeps it.
-            rig->recorder.refuse = nullptr;
-            rig->recorder.calls.clear();
-            rig->boxes.assign(4, kUnchecked);
-            EXPECT_EQ(marker(), sz("1"));
-            EXPECT_EQ(policyKeysCreated(), kPolicyKeys);
+            s.rig.recorder.refuse = nullptr;
+            s.rig.recorder.calls.clear();
+            s.rig.boxes.assign(4, kUnchecked);
+            EXPECT_EQ(s.marker(), sz("1"));
+            EXPECT_EQ(policyKeysCreated(s.rig), kPolicyKeys);
         }
     }
 }
@@ -224,18 +214,19 @@ TEST(Switching, BothHivesHoldWhatTheBoxesShow) {
         });
 }
 
-TEST_F(RestrictionsTest, TheBoxIsReadAfterPendingEventsHaveRun) {
+TEST(Switching, ReadsTheBoxAfterPendingEventsHaveRun) {
+    Scene s;
     // Waiting when box 4 is checked: a click on box 9, then one that unchecks box 4 again.
-    rig->events.post([&] { rig->boxes.assign(9, kChecked); });
-    rig->events.post([&] { rig->boxes.assign(4, kUnchecked); });
-    rig->boxes.assign(4, kChecked);
+    s.rig.events.post([&] { s.rig.boxes.assign(9, kChecked); });
+    s.rig.events.post([&] { s.rig.boxes.assign(4, kUnchecked); });
+    s.rig.boxes.assign(4, kChecked);
 
-    EXPECT_EQ(rig->checkedBoxes(), std::vector{9});
+    EXPECT_EQ(s.rig.checkedBoxes(), std::vector{9});
     for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-        EXPECT_EQ(value(root, kRestrictionsKey, "NoFileNew"), dword(1));
-        EXPECT_EQ(value(root, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
+        EXPECT_EQ(s.value(root, kRestrictionsKey, "NoFileNew"), dword(1));
+        EXPECT_EQ(s.value(root, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
     }
-    for (const RegistryCall& call : rig->recorder.of(RegistryCall::Set)) {
+    for (const RegistryCall& call : s.rig.recorder.of(RegistryCall::Set)) {
         EXPECT_NE(call.name, "NoBrowserClose");
     }
 }
@@ -267,6 +258,9 @@ TEST(DetectionThenRemoveAll, ShowWhatIsInForceThenLeaveNoneAndSaySo) {
             rig.manager.RefreshRestrictionStates();
             std::vector<int> expected;
             std::string wrong;
+            const auto check = [&wrong](bool right, const std::string& what) {
+                wrong += right ? "" : " " + what;
+            };
             for (int row = 0; row < 24; ++row) {
                 const auto& restriction = restrictions::kCatalogue[row];
                 const bool rewritten = row != 23 && inForce(held, row);
@@ -278,62 +272,51 @@ TEST(DetectionThenRemoveAll, ShowWhatIsInForceThenLeaveNoneAndSaySo) {
                     const auto want = rewritten           ? std::optional(dword(1))
                                       : was != held.end() ? std::optional(was->second)
                                                           : std::nullopt;
-                    if (stored(target->registry(), root, restriction.subKey,
-                               restriction.valueName) != want) {
-                        wrong += std::string(" ") + restriction.valueName;
-                    }
+                    check(stored(target->registry(), root, restriction.subKey,
+                                 restriction.valueName) == want,
+                          restriction.valueName);
                 }
             }
             const KeyList created = policyKeysCreated(rig);
-            if (rig.checkedBoxes() != expected || !wrong.empty() ||
-                !(created.empty() || created == kPolicyKeys)) {
-                return std::optional<std::string>("at load, checked " +
-                                                  ::testing::PrintToString(rig.checkedBoxes()) +
-                                                  ", wrong values:" + wrong);
-            }
+            check(rig.checkedBoxes() == expected,
+                  "checked at load " + ::testing::PrintToString(rig.checkedBoxes()));
+            check(created.empty() || created == kPolicyKeys, "the policy keys made at load");
 
             rig.manager.RemoveAllRestrictions();
             for (const auto& [seed, other] : seeds) {
                 const auto& restriction = restrictions::kCatalogue[seed.row];
                 const bool kept = other && seed.row >= 22;
-                if (stored(target->registry(), seed.root, restriction.subKey,
-                           other ? "Other tool's" : restriction.valueName)
-                        .has_value() != kept) {
-                    wrong += std::string(" ") + restriction.valueName + (other ? " (other)" : "");
-                }
+                check(stored(target->registry(), seed.root, restriction.subKey,
+                             other ? "Other tool's" : restriction.valueName)
+                              .has_value() == kept,
+                      std::string(restriction.valueName) + (other ? " (other)" : ""));
             }
             bool lifted = false;
             for (int row = 0; row < 23; ++row) {
                 lifted = lifted || inForce(held, row);
             }
             for (const auto& [root, subKey] : kPolicyKeys) {
-                if (subKey != kSystemKey && keyExists(target->registry(), root, subKey) != lifted) {
-                    wrong += std::string(" key ") + subKey;
-                }
+                check(subKey == kSystemKey || keyExists(target->registry(), root, subKey) == lifted,
+                      "key " + subKey);
             }
-            if (stored(target->registry(), kCurrentUser, kPresetsKey, "Keys") !=
-                sz(lifted ? "1" : "0")) {
-                wrong += " the marker";
-            }
+            check(stored(target->registry(), kCurrentUser, kPresetsKey, "Keys") ==
+                      sz(lifted ? "1" : "0"),
+                  "the marker");
             for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-                if (!keyExists(target->registry(), root, kMainKey)) {
-                    wrong += " the browser's key";
-                }
+                check(keyExists(target->registry(), root, kMainKey), "the browser's key");
             }
-            if (!keyExists(target->registry(), kLocalMachine, kSystemKey)) {
-                wrong += " the machine's System key";
-            }
-            return wrong.empty() && rig.messages.shown == std::vector{removed} &&
-                           rig.checkedBoxes().empty()
-                       ? std::optional<std::string>()
-                       : std::optional<std::string>("wrong:" + wrong + ", shown " +
-                                                    ::testing::PrintToString(rig.messages.shown) +
-                                                    ", checked " +
-                                                    ::testing::PrintToString(rig.checkedBoxes()));
+            check(keyExists(target->registry(), kLocalMachine, kSystemKey),
+                  "the machine's System key");
+            check(rig.messages.shown == std::vector{removed},
+                  "shown " + ::testing::PrintToString(rig.messages.shown));
+            check(rig.checkedBoxes().empty(),
+                  "checked " + ::testing::PrintToString(rig.checkedBoxes()));
+            return wrong.empty() ? std::optional<std::string>()
+                                 : std::optional<std::string>("wrong:" + wrong);
         });
 }
 
-TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
+TEST(PageReset, WritesTheDefaultPagesWhereTheMainKeyIs) {
     const ShownMessage restored{
         std::string("Home and/or Search Page has been restored to the originals!\r\n\r\n") +
             kStartupHint,
@@ -359,34 +342,34 @@ TEST_F(RestrictionsTest, PageResetWritesTheDefaultPagesWhereTheMainKeyIs) {
             configuration.vendorHost = c.vendor;
             configuration.portalHost = c.portal;
         }
-        fresh(configuration);
+        Scene s(configuration);
         const std::string vendor = "http://" + (c.vendor.empty() ? "www.microsoft.com" : c.vendor);
         const std::string portal = "http://" + (c.portal.empty() ? "www.msn.com" : c.portal) + "/";
         const std::string home =
             vendor + "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
-        put(base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
+        put(s.base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
         if (c.missingMainKey) {
-            target->removeTree(*c.missingMainKey, kMainKey);
+            s.target->removeTree(*c.missingMainKey, kMainKey);
         }
         // The restriction against changing the pages neither stops the reset nor changes.
-        rig->boxes.assign(1, kChecked);
+        s.rig.boxes.assign(1, kChecked);
 
-        rig->manager.ResetHomeSearchPages();
+        s.rig.manager.ResetHomeSearchPages();
 
         for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
             if (root == c.missingMainKey) {
-                EXPECT_FALSE(keyExists(base(), root, kMainKey));
+                EXPECT_FALSE(keyExists(s.base(), root, kMainKey));
                 continue;
             }
-            EXPECT_EQ(value(root, kMainKey, "Search Page"),
+            EXPECT_EQ(s.value(root, kMainKey, "Search Page"),
                       sz(vendor + "/isapi/redir.dll?prd=ie&ar=iesearch"));
-            EXPECT_EQ(value(root, kMainKey, "Start Page"),
+            EXPECT_EQ(s.value(root, kMainKey, "Start Page"),
                       sz(root == kCurrentUser ? portal : home));
         }
-        EXPECT_EQ(rig->messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
-        EXPECT_EQ(rig->checkedBoxes(), std::vector{1});
-        EXPECT_EQ(value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
-        EXPECT_EQ(marker(), sz("1"));
+        EXPECT_EQ(s.rig.messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
+        EXPECT_EQ(s.rig.checkedBoxes(), std::vector{1});
+        EXPECT_EQ(s.value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
+        EXPECT_EQ(s.marker(), sz("1"));
     }
 }
 

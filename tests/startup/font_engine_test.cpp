@@ -9,13 +9,11 @@
 namespace quorvane::startup {
 namespace {
 
-using testing::ScopedEnvironment;
-
 // The Windows build's tests run under Wine, so there the FreeType engine is chosen; natively
 // nothing is. A platform already named is never replaced.
 TEST(FontEngineTest, FreeTypeUnderWineUnlessAPlatformIsNamed) {
     {
-        const ScopedEnvironment none("QT_QPA_PLATFORM", "");
+        const testing::ScopedEnvironment none("QT_QPA_PLATFORM", "");
         chooseFontEngine();
 #ifdef _WIN32
         EXPECT_EQ(qEnvironmentVariable("QT_QPA_PLATFORM").toStdString(),
@@ -24,7 +22,7 @@ TEST(FontEngineTest, FreeTypeUnderWineUnlessAPlatformIsNamed) {
         EXPECT_TRUE(qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"));
 #endif
     }
-    const ScopedEnvironment named("QT_QPA_PLATFORM", "offscreen");
+    const testing::ScopedEnvironment named("QT_QPA_PLATFORM", "offscreen");
     chooseFontEngine();
     EXPECT_EQ(qEnvironmentVariable("QT_QPA_PLATFORM").toStdString(), "offscreen");
 }

@@ -12,9 +12,6 @@ namespace quorvane::startup {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
 
 const std::string kDescription =
     "http://www.haldrix.example http://www.haldrix.example/Pages/"
@@ -60,16 +57,9 @@ const std::string kQuorvaneManifest =
 // The last one outside every ANSI code page: it names its file and the manifest as it is.
 const std::string kCyrillic = "\xd0\x96\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb0 \xc3\x85";  // "Жанна Å"
 
-// A restart that counts the calls and answers whether the new process started.
-std::function<bool()> countedRestart(int& calls, bool started = true) {
-    return [&calls, started] { return ++calls, started; };
-}
-
-TEST(XpManifTest, ManifestTextIsTheHandWrittenBytesWithTheInsertsAsGiven) {
+TEST(XpManifTest, ManifestTextIsTheHandWrittenBytesAndItsNameKeepsExe) {
     EXPECT_EQ(manifestText("Quorvane", kDescription), kQuorvaneManifest);
-}
-
-TEST(XpManifTest, DescriptionIsTheVersionCommentsAndManifestNameKeepsExe) {
+    // The description is the version resource's comments.
     EXPECT_EQ(descriptionText(), kDescription);
     EXPECT_EQ(manifestPath("/opt/Quorvane", "quorvane"),
               fs::path("/opt/Quorvane/quorvane.exe.MANIFEST"));
@@ -111,22 +101,21 @@ TEST(XpManifTest, StartWritesAMissingManifestAndRestartsOnlyWhenItMay) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TempDir scratch;
+        testing::TempDir scratch;
         const fs::path directory = scratch.path() / c.program;
         const fs::path manifest =
             directory / std::u8string(c.name.begin(), c.name.end()).append(u8".exe.MANIFEST");
         if (c.existing == nullptr) {
             fs::create_directories(directory);
         } else {
-            writeFile(c.program == "." ? manifest : directory, c.existing);
+            testing::writeFile(c.program == "." ? manifest : directory, c.existing);
         }
         int restarts = 0;
-        EXPECT_EQ(start({directory, c.name, kDescription, c.restarted},
-                        countedRestart(restarts, c.restartStarts)),
-                  c.outcome);
+        const auto restart = [&] { return ++restarts, c.restartStarts; };
+        EXPECT_EQ(start({directory, c.name, kDescription, c.restarted}, restart), c.outcome);
         EXPECT_EQ(restarts, c.restarts);
         if (c.manifest != nullptr) {
-            EXPECT_EQ(readFile(manifest),
+            EXPECT_EQ(testing::readFile(manifest),
                       *c.manifest == '*' ? manifestText(c.name, kDescription) : c.manifest);
             EXPECT_EQ(std::distance(fs::directory_iterator(directory), {}), 1)
                 << "no temporary file left beside it";

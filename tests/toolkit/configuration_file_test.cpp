@@ -13,7 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ScopedEnvironment;
-using testing::TempDir;
 using Files = std::vector<fs::path>;
 
 #ifdef _WIN32
@@ -34,7 +33,7 @@ protected:
         return file;
     }
 
-    TempDir dir_;
+    testing::TempDir dir_;
 };
 
 // Compiled defaults, then the file beside the program, then the user's own file (%APPDATA% on
