@@ -1,12 +1,15 @@
 """Whole-process timings of several commands, paired: the commands take turns, one start of each
-in every round, so that a busy spell of the machine falls on all of them alike. Each start's wall
-time and CPU time (user + system, from wait4) are kept; standard output goes to /dev/null. After
-five unmeasured rounds, RUNS measured ones; the medians go to OUT as JSON:
+in every round, so that a busy spell of the machine falls on all of them alike. The order is drawn
+anew for each round (with a fixed seed), so that no command gains or loses by its place: the start
+after a 100 MB command's, for one, is slower. Each start's wall time and CPU time (user + system,
+from wait4) are kept; standard output goes to /dev/null. After five unmeasured rounds, RUNS
+measured ones; the medians go to OUT as JSON:
 {"results": [{"command": ..., "median": seconds, "cpu": seconds}, ...]}, in the order given.
 
 usage: paired_runs.py OUT RUNS COMMAND...   (each COMMAND one argument, split as a shell would)"""
 import json
 import os
+import random
 import shlex
 import statistics
 import sys
@@ -30,8 +33,11 @@ def main(out, runs, *commands):
         for command in commands:
             start(command)
     times = {command: [] for command in commands}
+    order = list(commands)
+    draw = random.Random(0)
     for _ in range(int(runs)):
-        for command in commands:
+        draw.shuffle(order)
+        for command in order:
             times[command].append(start(command))
     with open(out, "w") as file:
         json.dump({"results": [{"command": c, "median": statistics.median(w for w, _ in t),
