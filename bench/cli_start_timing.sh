@@ -7,7 +7,7 @@
 # - list --windows on the tests' fake installation with its SOFTWARE hive grown to 100 MB
 #   (bench/large_installation);
 # - the same three commands of each other quorvane-cli given (an earlier build, say), in the
-#   same rounds.
+#   same rounds; quorvane-cli-1 is the build's, quorvane-cli-2 the first other one, and so on.
 # Prints each command's median wall and CPU time and how far it lies above the floor.
 # bench/README.md has the figures.
 #
@@ -34,10 +34,19 @@ commands() {
     printf '%s\n' "$1 --version" "$1 --registry $work/prefix list" \
         "$1 --windows $work/large --user ann list"
 }
+# Each executable is started from a copy made alike: a file as the linker wrote it was seen to
+# start up to a millisecond slower than a copy of it on the same file system.
+mkdir "$work/bin"
+cp "$build/bench/version_floor" "$work/bin/version_floor"
 set -- "$build/cli/quorvane-cli" "$@"
-for cli in "$@"; do commands "$(realpath "$cli")"; done >"$work/commands"
+n=0
+for cli in "$@"; do
+    n=$((n + 1))
+    cp "$cli" "$work/bin/quorvane-cli-$n"
+    commands "$work/bin/quorvane-cli-$n"
+done >"$work/commands"
 tr '\n' '\0' <"$work/commands" | xargs -0 python3 "$here/paired_runs.py" "$work/times.json" \
-    "$runs" "$build/bench/version_floor"
+    "$runs" "$work/bin/version_floor"
 
 python3 - "$work/times.json" "$(du -m "$work/large/WINDOWS/system32/Config/SOFTWARE" | cut -f1)" <<'PY'
 import json, sys
