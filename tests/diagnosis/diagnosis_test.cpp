@@ -60,6 +60,8 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
         };
         const std::string windows = "Software\\Microsoft\\Windows\\CurrentVersion\\";
         put(platform::kLocalMachine, windows + "RunOnce", "Once", "regini C:\\setup.ini");
+        // A value that holds no text runs nothing.
+        testing::put(store, platform::kCurrentUser, windows + "Run", "Number", testing::dword(1));
         put(platform::kCurrentUser,
             "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", "Shell32",
             "powershell Set-ItemProperty 'HKCU:\\Software\\Policies\\Microsoft\\Internet "
@@ -444,20 +446,34 @@ const std::vector<Line> kLines = {
      "garbage\r\n"},
 };
 
-// One table, read through `why` as a whole: every line must come out as it truly is.
+// One table, read through `why` as a whole: every line must come out as it truly is. The lines
+// are spread over every startup key of both hives, the machine's commands held as REG_EXPAND_SZ.
 TEST_F(PrefixDiagnosis, ReadsEachCommandAsItsShellRunsIt) {
-    for (const Line& line : kLines) {
-        setRunEntry(line.what, expanded(line.command));
-        if (line.file != nullptr) {
-            place(driveC() / "users" / "Public" / line.file, expanded(line.text));
+    const auto keyOf = [](std::size_t i) {
+        return journal::kStartupKeys[i % std::size(journal::kStartupKeys)];
+    };
+    const auto machine = [&](std::size_t i) { return keyOf(i).root == platform::kLocalMachine; };
+    {
+        platform::HiveStore store(prefix());
+        for (std::size_t i = 0; i < kLines.size(); ++i) {
+            const auto type = machine(i) ? platform::kRegExpandSz : platform::kRegSz;
+            testing::put(store, keyOf(i).root, keyOf(i).subKey, kLines[i].what,
+                         {type, testing::sz(expanded(kLines[i].command)).bytes});
+            if (kLines[i].file != nullptr) {
+                place(driveC() / "users" / "Public" / kLines[i].file, expanded(kLines[i].text));
+            }
         }
     }
     const Report report = diagnoseWith();
-    for (const Line& line : kLines) {
+    for (std::size_t i = 0; i < kLines.size(); ++i) {
+        const Line& line = kLines[i];
         std::vector<int> got;
         for (const Finding& finding : report.returning) {
             if (finding.item == line.what) {
                 got = finding.restrictions.empty() ? kAny : finding.restrictions;
+                EXPECT_EQ(finding.where,
+                          (machine(i) ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
+                              std::string(keyOf(i).subKey));
             }
         }
         EXPECT_EQ(got, line.sets) << line.what << ": " << expanded(line.command);
@@ -496,32 +512,6 @@ TEST(NamedFiles, AreTheOnesItImportsOrRuns) {
         }
         EXPECT_EQ(files, c.files) << c.what;
     }
-}
-
-// The startup keys' reader: every startup key of both hives is read, in order; a value that holds
-// no text runs nothing.
-TEST_F(PrefixDiagnosis, ReadsEveryStartupKeyOfBothHives) {
-    {
-        platform::HiveStore store(prefix());
-        for (const journal::StartupKey& key : journal::kStartupKeys) {
-            // A command is held as REG_SZ or as REG_EXPAND_SZ.
-            const auto type =
-                key.root == platform::kLocalMachine ? platform::kRegExpandSz : platform::kRegSz;
-            testing::put(store, key.root, key.subKey, "Relock",
-                         {type, testing::sz(testing::relock("NoPrinting")).bytes});
-            testing::put(store, key.root, key.subKey, "Number", testing::dword(1));
-        }
-    }
-    const Findings found = readWith(readStartupKeys);
-    ASSERT_EQ(found.setting.size(), std::size(journal::kStartupKeys));
-    for (std::size_t i = 0; i < found.setting.size(); ++i) {
-        const journal::StartupKey& key = journal::kStartupKeys[i];
-        const std::string hive =
-            key.root == platform::kLocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\";
-        EXPECT_EQ(found.setting[i].where, hive + key.subKey);
-        EXPECT_EQ(found.setting[i].restrictions, std::vector<int>{14});
-    }
-    EXPECT_TRUE(found.others.empty());
 }
 
 // The policy files' reader: a record counts when it stores a restriction's value, named exactly
