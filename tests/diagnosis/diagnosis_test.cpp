@@ -98,12 +98,21 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
               "StartUp" / "lock.LNK",
           shellLink("C:\\Windows\\regedit.exe", "C:\\users\\Public", "/s lock.reg", true));
     const fs::path history = fs::path("Microsoft") / "Group Policy" / "History";
+    // A policy record counts when it names a restriction's value exactly, in any letter case
+    // (as **soft. too: set unless present), in the restriction's key, empty names around it or
+    // not, with data that puts it in force: not XNoToolBar, nor 0, nor another key's NoToolBar.
+    const auto record = [](const std::u16string& key, const char16_t* value, std::uint32_t data) {
+        return PolicyRecord{key, value, 4, formats::dwordBytes(data)};
+    };
     place(system32() / "GroupPolicyUsers" / "S-1-5-21-1" / "User" / "Registry.pol",
-          policyFile(kToolbars, u"NoToolBar"));
+          writePolicyFile({record(u"\\" + kToolbars + u"\\", u"**soft.notoolbar", 1)}));
     place(driveC() / "ProgramData" / history / "{GPO-1}" / "Machine" / "Registry.pol",
           policyFile(kToolbars, u"NoLinksBar"));
     place(local / history / "{GPO-2}" / "S-1-5-21-1" / "User" / "Registry.pol",
-          policyFile(kRestrictions, u"RestGoMenu"));
+          writePolicyFile({record(kRestrictions, u"RestGoMenu", 1),
+                           record(kToolbars, u"XNoToolBar", 1), record(kToolbars, u"NoToolBar", 0),
+                           record(kRestrictions, u"NoToolBar", 1),
+                           record(kToolbars, u"NoToolbarOptions", 1)}));
     place(system32() / "GroupPolicy" / "User" / "Registry.pol",
           policyFile(kRestrictions, u"**del.NoPrinting"));
 
@@ -132,8 +141,12 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
         {Source::StartupFolder, "|lock.reg", {10}},
         {Source::StartupFolder, "lock.LNK", {17}, "C:\\Windows\\regedit.exe /s lock.reg"},
         {Source::PolicyFile, "GroupPolicyUsers", {21}},
-        {Source::PolicyFile, "{GPO-1}", {22}},
-        {Source::PolicyFile, "{GPO-2}", {18}},
+        {Source::PolicyFile,
+         "{GPO-1}",
+         {22},
+         "NoLinksBar = 1 in HKEY_LOCAL_MACHINE\\Software\\Policies\\Microsoft\\Internet "
+         "Explorer\\Toolbars\\Restrictions"},
+        {Source::PolicyFile, "{GPO-2}", {18, 19}},
     };
     const Report report = diagnoseWith();
     for (const Expected& want : expected) {
@@ -511,41 +524,6 @@ TEST(NamedFiles, AreTheOnesItImportsOrRuns) {
             files.push_back("RPS"[static_cast<int>(file.kind)] + file.path);
         }
         EXPECT_EQ(files, c.files) << c.what;
-    }
-}
-
-// The policy files' reader: a record counts when it stores a restriction's value, named exactly
-// as the restriction's value (in any letter case), with data that puts it in force. Which key
-// views and data put a restriction in force is the rule every reader shares, held in the command
-// table. (The exact name, and a deletion: the prefix every place is looked in.)
-TEST_F(PrefixDiagnosis, PolicyFilesCountRecordsThatPutARestrictionInForce) {
-    const struct {
-        const char* what;
-        std::u16string key;
-        std::u16string value;
-        std::vector<int> restrictions;
-        std::uint32_t data = 1;
-    } cases[] = {
-        {"any letter case", kToolbars, u"notoolbar", {21}},
-        {"unless present", kToolbars, u"**soft.NoToolBar", {21}},
-        {"key with empty names", u"\\" + kToolbars + u"\\", u"NoToolBar", {21}},
-        {"name ends the word", kToolbars, u"NoToolbarOptions", {19}},
-        {"name starts the word", kToolbars, u"XNoToolBar", {}},
-        {"zero", kToolbars, u"NoToolBar", {}, 0},
-        {"other key", kRestrictions, u"NoToolBar", {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
-              writePolicyFile({{c.key, c.value, 4, formats::dwordBytes(c.data)}}));
-        const Findings found = readWith(readPolicyFiles);
-        ASSERT_EQ(found.setting.size(), c.restrictions.empty() ? 0u : 1u);
-        if (!c.restrictions.empty()) {
-            EXPECT_EQ(found.setting[0].restrictions, c.restrictions);
-            EXPECT_TRUE(
-                testing::contains(found.setting[0].command, "= 1 in HKEY_LOCAL_MACHINE\\Software"))
-                << found.setting[0].command;
-        }
     }
 }
 
