@@ -1,14 +1,13 @@
 // The diagnosis on a Wine prefix laid out as Windows lays out its folders, built by the test:
 // each thing that sets a restriction again is found where Windows keeps it and attributed to the
 // right restriction; a clean prefix reports nothing. Then what a command line or script puts in
-// force, and the files it hands on; then each reader of a place on its own.
+// force, and the files it hands on; then the encodings of scripts and the reader of shortcuts.
 #include "diagnosis/diagnosis.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "diagnosis/command_scan.h"
 #include "diagnosis/shell_link.h"
 #include "diagnosis/text_scan.h"
 #include "formats/base64.h"
