@@ -424,7 +424,7 @@ const std::vector<Line> kLines = {
      "REGEDIT4\r\n[HKEY_CURRENT_USER\\<R>]\r\n\"NoBrowserClose\"=dword:00000001\r\n"},
     // What a command does with a file: a registry file that regedit imports (under any name)
     // or that is opened or called sets its values; one exported to, or edited, sets nothing; a
-    // policy file handed to a tool that cannot be read may set any.
+    // policy file handed to a tool that cannot be read may set any; a script named runs.
     {"regedit any name",
      "regedit.exe -s C:\\users\\Public\\x.txt",
      {4},
@@ -436,6 +436,11 @@ const std::vector<Line> kLines = {
     {"called registry file", "call C:\\users\\Public\\x.reg", {4}},
     {"registry file edited", "notepad C:\\users\\Public\\x.reg", {}},
     {"policy file", "lgpo.exe /u C:\\users\\Public\\gone.pol", kAny},
+    {"script named",
+     "cmd /c C:\\users\\Public\\b.ps1",
+     {9},
+     "b.ps1",
+     "Set-ItemProperty 'HKCU:\\<R>' NoFileNew 1\r\n"},
     {"script imports what cannot be read", "cmd /c C:\\users\\Public\\import.cmd", kAny,
      "import.cmd", "regedit /s C:\\gone.reg\r\n"},
     {"continued line",
