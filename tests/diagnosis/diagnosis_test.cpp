@@ -1,14 +1,13 @@
 // The diagnosis on a Wine prefix laid out as Windows lays out its folders, built by the test:
 // each thing that sets a restriction again is found where Windows keeps it and attributed to the
 // right restriction; a clean prefix reports nothing. Then what a command line or script puts in
-// force, and the files it hands on; then each reader of a place on its own.
+// force, and the files it hands on; then the encodings of scripts and the reader of shortcuts.
 #include "diagnosis/diagnosis.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "diagnosis/command_scan.h"
 #include "diagnosis/shell_link.h"
 #include "diagnosis/text_scan.h"
 #include "formats/base64.h"
@@ -49,6 +48,9 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
                import + "<Exec><Command>tray.exe</Command><Arguments>/x</Exec>"));
     testing::writeFile(system32() / "Tasks" / "Off",
                        task("<Settings><Enabled>false</Enabled></Settings>", import));
+    // Files written by anyone: a task file that is not XML, a startup script of binary noise.
+    testing::writeFile(system32() / "Tasks" / "Noise", std::string("\0\xFF\xFE<Ta", 7));
+    testing::writeFile(startup() / "noise.cmd", std::string(4096, '\xFF'));
     setRunEntry("Tool", "\"C:\\Program Files\\Tool\\tool.exe\" --tray");
     testing::writeFile(pub / "relock.cmd",
                        "@echo off\r\n" + testing::relock("NoFavorites") + "\r\n");
@@ -60,6 +62,8 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
         };
         const std::string windows = "Software\\Microsoft\\Windows\\CurrentVersion\\";
         put(platform::kLocalMachine, windows + "RunOnce", "Once", "regini C:\\setup.ini");
+        // A value that holds no text runs nothing.
+        testing::put(store, platform::kCurrentUser, windows + "Run", "Number", testing::dword(1));
         put(platform::kCurrentUser,
             "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", "Shell32",
             "powershell Set-ItemProperty 'HKCU:\\Software\\Policies\\Microsoft\\Internet "
@@ -96,12 +100,21 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
               "StartUp" / "lock.LNK",
           shellLink("C:\\Windows\\regedit.exe", "C:\\users\\Public", "/s lock.reg", true));
     const fs::path history = fs::path("Microsoft") / "Group Policy" / "History";
+    // A policy record counts when it names a restriction's value exactly, in any letter case
+    // (as **soft. too: set unless present), in the restriction's key, empty names around it or
+    // not, with data that puts it in force: not XNoToolBar, nor 0, nor another key's NoToolBar.
+    const auto record = [](const std::u16string& key, const char16_t* value, std::uint32_t data) {
+        return PolicyRecord{key, value, 4, formats::dwordBytes(data)};
+    };
     place(system32() / "GroupPolicyUsers" / "S-1-5-21-1" / "User" / "Registry.pol",
-          policyFile(kToolbars, u"NoToolBar"));
+          writePolicyFile({record(u"\\" + kToolbars + u"\\", u"**soft.notoolbar", 1)}));
     place(driveC() / "ProgramData" / history / "{GPO-1}" / "Machine" / "Registry.pol",
           policyFile(kToolbars, u"NoLinksBar"));
     place(local / history / "{GPO-2}" / "S-1-5-21-1" / "User" / "Registry.pol",
-          policyFile(kRestrictions, u"RestGoMenu"));
+          writePolicyFile({record(kRestrictions, u"RestGoMenu", 1),
+                           record(kToolbars, u"XNoToolBar", 1), record(kToolbars, u"NoToolBar", 0),
+                           record(kRestrictions, u"NoToolBar", 1),
+                           record(kToolbars, u"NoToolbarOptions", 1)}));
     place(system32() / "GroupPolicy" / "User" / "Registry.pol",
           policyFile(kRestrictions, u"**del.NoPrinting"));
 
@@ -130,8 +143,12 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
         {Source::StartupFolder, "|lock.reg", {10}},
         {Source::StartupFolder, "lock.LNK", {17}, "C:\\Windows\\regedit.exe /s lock.reg"},
         {Source::PolicyFile, "GroupPolicyUsers", {21}},
-        {Source::PolicyFile, "{GPO-1}", {22}},
-        {Source::PolicyFile, "{GPO-2}", {18}},
+        {Source::PolicyFile,
+         "{GPO-1}",
+         {22},
+         "NoLinksBar = 1 in HKEY_LOCAL_MACHINE\\Software\\Policies\\Microsoft\\Internet "
+         "Explorer\\Toolbars\\Restrictions"},
+        {Source::PolicyFile, "{GPO-2}", {18, 19}},
     };
     const Report report = diagnoseWith();
     for (const Expected& want : expected) {
@@ -164,8 +181,8 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     EXPECT_EQ(others, (std::vector<std::string>{
                           "Tool = \"C:\\Program Files\\Tool\\tool.exe\" --tray",
                           "Userinit = C:\\windows\\system32\\userinit.exe,", "Shell = explorer.exe",
-                          "tray.bat = tray.bat", "tray.lnk = C:\\tray.exe /x",
-                          "\\Vendor\\Relock = tray.exe"}));
+                          "noise.cmd = noise.cmd", "tray.bat = tray.bat",
+                          "tray.lnk = C:\\tray.exe /x", "\\Vendor\\Relock = tray.exe"}));
     for (const Finding& finding : report.returning) {
         if (finding.source == Source::PolicyFile) {
             const bool machine = finding.where.find("Machine") != std::string::npos;
@@ -176,29 +193,15 @@ TEST_F(PrefixDiagnosis, LooksInEveryPlace) {
     }
 }
 
-// Files written by anyone: a Registry.pol whose size runs past its end, a task file that is not
-// XML, a startup script that is binary noise. The records before the damage count.
-TEST_F(PrefixDiagnosis, DamagedFilesAreReportedNotTrusted) {
+// What the report shows: of a startup script, the statements that set restrictions, not the whole
+// script; of a command, as far as 400 bytes; no raw control character. Walks stop at their bound
+// and say so, as a reader does at a damaged file (a Registry.pol whose second record's size runs
+// past its end), keeping the records before the damage.
+TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharactersAndWhereItStopped) {
     std::string damaged =
         policyFile(kRestrictions, u"NoPrinting") + policyFile(u"K", u"V").substr(8);
     damaged[damaged.size() - 9] = '\x7F';  // the second record's size: far past the end
     place(system32() / "GroupPolicy" / "User" / "Registry.pol", damaged);
-    testing::writeFile(system32() / "Tasks" / "Noise", std::string("\0\xFF\xFE<Ta", 7));
-    testing::writeFile(startup() / "noise.cmd", std::string(4096, '\xFF'));
-
-    const Report report = diagnoseWith();
-    ASSERT_EQ(report.returning.size(), 1u) << formatReport(report);
-    EXPECT_EQ(report.returning.front().restrictions, std::vector<int>{14});
-    ASSERT_EQ(report.notes.size(), 1u) << formatReport(report);
-    EXPECT_TRUE(testing::contains(report.notes.front(), "runs past the end"));
-    EXPECT_FALSE(testing::contains(formatReport(report), "may set any"))
-        << "noise.cmd sets nothing";
-}
-
-// What the report shows: of a startup script, the statements that set restrictions, not the whole
-// script; of a command, as far as 400 bytes; no raw control character. Walks stop at their bound
-// and say so.
-TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharactersAndWhereItStopped) {
     testing::writeFile(startup() / "x.bat", "@echo off\r\necho \x1b[2Jhello\r\n" +
                                                 testing::relock("NoFileNew") + "\r\n");
     setRunEntry("Bell\a", testing::relock("NoPrinting") + "\r\x1b]0;title\a\x7F\xC2\x9F");
@@ -211,8 +214,10 @@ TEST_F(PrefixDiagnosis, ReportShowsNoRawControlCharactersAndWhereItStopped) {
     }
     const Report report = diagnoseWith();
     const std::string text = formatReport(report);
-    ASSERT_EQ(report.notes.size(), 1u) << text;
-    EXPECT_TRUE(testing::contains(report.notes[0], "more than 10000 entries"));
+    ASSERT_EQ(report.notes.size(), 2u) << text;
+    EXPECT_TRUE(testing::contains(report.notes[0], "runs past the end"));
+    EXPECT_TRUE(testing::contains(report.notes[1], "more than 10000 entries"));
+    EXPECT_TRUE(testing::contains(text, "NoPrinting = 1 in HKEY_CURRENT_USER\\")) << text;
     EXPECT_TRUE(testing::contains(
         text, "x [... " + std::to_string(command.size() - 400) + " more characters]\n"));
     EXPECT_EQ(std::count_if(text.begin(), text.end(),
@@ -417,6 +422,25 @@ const std::vector<Line> kLines = {
      {4},
      "x.reg",
      "REGEDIT4\r\n[HKEY_CURRENT_USER\\<R>]\r\n\"NoBrowserClose\"=dword:00000001\r\n"},
+    // What a command does with a file: a registry file that regedit imports (under any name)
+    // or that is opened or called sets its values; one exported to, or edited, sets nothing; a
+    // policy file handed to a tool that cannot be read may set any; a script named runs.
+    {"regedit any name",
+     "regedit.exe -s C:\\users\\Public\\x.txt",
+     {4},
+     "x.txt",
+     "REGEDIT4\r\n[HKEY_CURRENT_USER\\<R>]\r\n\"NoBrowserClose\"=dword:00000001\r\n"},
+    {"regedit export", "regedit /e C:\\users\\Public\\x.reg HKEY_CURRENT_USER", {}},
+    {"reg export", "reg export HKCU\\X C:\\users\\Public\\x.reg", {}},
+    {"opened registry file", "C:\\users\\Public\\x.reg", {4}},
+    {"called registry file", "call C:\\users\\Public\\x.reg", {4}},
+    {"registry file edited", "notepad C:\\users\\Public\\x.reg", {}},
+    {"policy file", "lgpo.exe /u C:\\users\\Public\\gone.pol", kAny},
+    {"script named",
+     "cmd /c C:\\users\\Public\\b.ps1",
+     {9},
+     "b.ps1",
+     "Set-ItemProperty 'HKCU:\\<R>' NoFileNew 1\r\n"},
     {"script imports what cannot be read", "cmd /c C:\\users\\Public\\import.cmd", kAny,
      "import.cmd", "regedit /s C:\\gone.reg\r\n"},
     {"continued line",
@@ -444,20 +468,34 @@ const std::vector<Line> kLines = {
      "garbage\r\n"},
 };
 
-// One table, read through `why` as a whole: every line must come out as it truly is.
+// One table, read through `why` as a whole: every line must come out as it truly is. The lines
+// are spread over every startup key of both hives, the machine's commands held as REG_EXPAND_SZ.
 TEST_F(PrefixDiagnosis, ReadsEachCommandAsItsShellRunsIt) {
-    for (const Line& line : kLines) {
-        setRunEntry(line.what, expanded(line.command));
-        if (line.file != nullptr) {
-            place(driveC() / "users" / "Public" / line.file, expanded(line.text));
+    const auto keyOf = [](std::size_t i) {
+        return journal::kStartupKeys[i % std::size(journal::kStartupKeys)];
+    };
+    const auto machine = [&](std::size_t i) { return keyOf(i).root == platform::kLocalMachine; };
+    {
+        platform::HiveStore store(prefix());
+        for (std::size_t i = 0; i < kLines.size(); ++i) {
+            const auto type = machine(i) ? platform::kRegExpandSz : platform::kRegSz;
+            testing::put(store, keyOf(i).root, keyOf(i).subKey, kLines[i].what,
+                         {type, testing::sz(expanded(kLines[i].command)).bytes});
+            if (kLines[i].file != nullptr) {
+                place(driveC() / "users" / "Public" / kLines[i].file, expanded(kLines[i].text));
+            }
         }
     }
     const Report report = diagnoseWith();
-    for (const Line& line : kLines) {
+    for (std::size_t i = 0; i < kLines.size(); ++i) {
+        const Line& line = kLines[i];
         std::vector<int> got;
         for (const Finding& finding : report.returning) {
             if (finding.item == line.what) {
                 got = finding.restrictions.empty() ? kAny : finding.restrictions;
+                EXPECT_EQ(finding.where,
+                          (machine(i) ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
+                              std::string(keyOf(i).subKey));
             }
         }
         EXPECT_EQ(got, line.sets) << line.what << ": " << expanded(line.command);
@@ -470,92 +508,6 @@ TEST(ScriptText, ReadsInEveryEncoding) {
          {std::string("\xEF\xBB\xBFreg"), std::string("\xFF\xFEr\0e\0g\0", 8),
           std::string("\xFE\xFF\0r\0e\0g", 8), std::string("r\0e\0g\0", 6)}) {
         EXPECT_EQ(decodeText(bytes), "reg");
-    }
-}
-
-// The files a command hands on: registry files it imports, scripts it runs, policy files.
-TEST(NamedFiles, AreTheOnesItImportsOrRuns) {
-    const struct {
-        const char* what;
-        const char* command;
-        std::vector<std::string> files;  // kind letter R, P or S, then the path
-    } cases[] = {
-        {"regedit any name", "regedit.exe -s lock.txt", {"Rlock.txt"}},
-        {"regedit export", "regedit /e C:\\backup.reg HKEY_CURRENT_USER", {}},
-        {"reg export", "reg export HKCU\\X C:\\backup.reg", {}},
-        {"opened registry file", "C:\\lock.reg", {"RC:\\lock.reg"}},
-        {"called registry file", "call C:\\lock.reg", {"RC:\\lock.reg"}},
-        {"registry file edited", "notepad C:\\lock.reg", {}},
-        {"script", "cmd /c C:\\relock.cmd & x.ps1", {"SC:\\relock.cmd", "Sx.ps1"}},
-        {"policy file", "lgpo.exe /u C:\\user.pol", {"PC:\\user.pol"}},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> files;
-        for (const NamedFile& file : examineCommand(c.command).files) {
-            files.push_back("RPS"[static_cast<int>(file.kind)] + file.path);
-        }
-        EXPECT_EQ(files, c.files) << c.what;
-    }
-}
-
-// The startup keys' reader: every startup key of both hives is read, in order; a value that holds
-// no text runs nothing.
-TEST_F(PrefixDiagnosis, ReadsEveryStartupKeyOfBothHives) {
-    {
-        platform::HiveStore store(prefix());
-        for (const journal::StartupKey& key : journal::kStartupKeys) {
-            // A command is held as REG_SZ or as REG_EXPAND_SZ.
-            const auto type =
-                key.root == platform::kLocalMachine ? platform::kRegExpandSz : platform::kRegSz;
-            testing::put(store, key.root, key.subKey, "Relock",
-                         {type, testing::sz(testing::relock("NoPrinting")).bytes});
-            testing::put(store, key.root, key.subKey, "Number", testing::dword(1));
-        }
-    }
-    const Findings found = readWith(readStartupKeys);
-    ASSERT_EQ(found.setting.size(), std::size(journal::kStartupKeys));
-    for (std::size_t i = 0; i < found.setting.size(); ++i) {
-        const journal::StartupKey& key = journal::kStartupKeys[i];
-        const std::string hive =
-            key.root == platform::kLocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\";
-        EXPECT_EQ(found.setting[i].where, hive + key.subKey);
-        EXPECT_EQ(found.setting[i].restrictions, std::vector<int>{14});
-    }
-    EXPECT_TRUE(found.others.empty());
-}
-
-// The policy files' reader: a record counts when it stores a restriction's value, named exactly
-// as the restriction's value (in any letter case), with data that puts it in force. Which key
-// views and data put a restriction in force is the rule every reader shares, held in the command
-// table. (The exact name, and a deletion: the prefix every place is looked in.)
-TEST_F(PrefixDiagnosis, PolicyFilesCountRecordsThatPutARestrictionInForce) {
-    const struct {
-        const char* what;
-        std::u16string key;
-        std::u16string value;
-        std::vector<int> restrictions;
-        std::uint32_t data = 1;
-    } cases[] = {
-        {"any letter case", kToolbars, u"notoolbar", {21}},
-        {"unless present", kToolbars, u"**soft.NoToolBar", {21}},
-        {"key with empty names", u"\\" + kToolbars + u"\\", u"NoToolBar", {21}},
-        {"name ends the word", kToolbars, u"NoToolbarOptions", {19}},
-        {"name starts the word", kToolbars, u"XNoToolBar", {}},
-        {"zero", kToolbars, u"NoToolBar", {}, 0},
-        {"other key", kRestrictions, u"NoToolBar", {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        place(system32() / "GroupPolicy" / "Machine" / "Registry.pol",
-              writePolicyFile({{c.key, c.value, 4, formats::dwordBytes(c.data)}}));
-        const Findings found = readWith(readPolicyFiles);
-        ASSERT_EQ(found.setting.size(), c.restrictions.empty() ? 0u : 1u);
-        if (!c.restrictions.empty()) {
-            EXPECT_EQ(found.setting[0].restrictions, c.restrictions);
-            EXPECT_TRUE(
-                testing::contains(found.setting[0].command, "= 1 in HKEY_LOCAL_MACHINE\\Software"))
-                << found.setting[0].command;
-        }
     }
 }
 

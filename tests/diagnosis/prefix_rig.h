@@ -125,14 +125,6 @@ protected:
         return diagnose(store, general, places(), numbers);
     }
 
-    // What one reader finds in the prefix.
-    Findings readWith(PlaceReader reader) {
-        platform::HiveStore store(prefix());
-        Findings findings;
-        reader({store, places()}, findings);
-        return findings;
-    }
-
     void setRunEntry(const std::string& name, const std::string& command) {
         platform::HiveStore store(prefix());
         testing::put(store, platform::kCurrentUser, kRunKey, name, testing::sz(command));

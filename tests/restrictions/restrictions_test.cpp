@@ -441,16 +441,21 @@ TEST(Refusals, AreReportedWithWhatWhereAndWhy) {
                  std::string(kRestrictionsKey) + "\r\n\r\n"},
                 {}},
         // Load-time detection rewrites what it finds in force; the machine half refused for want
-        // of administrator rights is the window's to tell, quietly.
+        // of administrator rights is the window's to tell, quietly. A refused rewrite of what both
+        // hives hold already (NoFileNew) refused nothing that mattered: every start without those
+        // rights meets it.
         Refusal{[](Rig& rig, platform::RegistryApi& registry) {
                     put(registry, kCurrentUser, kRestrictionsKey, "NoViewSource", dword(2));
+                    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
+                        put(registry, root, kRestrictionsKey, "NoFileNew", dword(1));
+                    }
                     rig.recorder.refuse = RecordingRegistry::deniesWrites();
                 },
                 [](Rig& rig) { rig.manager.RefreshRestrictionStates(); },
                 "Quorvane",
                 {"Not every change took effect!\r\n\r\nNot done in HKEY_CURRENT_USER (",
-                 "\r\n  impose NoViewSource"},
-                {17}}};
+                 "):\r\n  impose NoViewSource"},
+                {9, 17}}};
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.inText.front());
         const auto target = makeRegistryTarget();
@@ -479,22 +484,6 @@ TEST(RefusalReason, WithoutOneFromTheRegistryNamesTheStatus) {
     EXPECT_EQ(refusalReason(registry::kHiveCurrentUser, platform::kRegistryIoFailed, ""),
               "the registry could not be written");
     EXPECT_EQ(refusalReason(registry::kHiveCurrentUser, 1450, ""), "registry status 1450");
-}
-
-// Without administrator rights every start rewrites the restrictions in force; where the machine
-// hive holds them already, nothing was refused that mattered.
-TEST(RefusedRewrite, OfWhatIsThereAlreadyIsNoRefusal) {
-    const auto target = makeRegistryTarget();
-    Rig rig(target->registry());
-    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-        put(target->registry(), root, kRestrictionsKey, "NoViewSource", dword(1));
-    }
-    rig.recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
-
-    EXPECT_TRUE(rig.manager.RefreshRestrictionStates().allDone());
-
-    EXPECT_TRUE(rig.messages.shown.empty());
-    EXPECT_EQ(rig.checkedBoxes(), std::vector{17});
 }
 
 }  // namespace
