@@ -501,15 +501,5 @@ TEST_F(HiveStoreTest, AWriteAfterReadsInPartChangesOnlyItsSection) {
     EXPECT_TRUE(testing::keyExists(fresh, kLocalMachine, "Software\\Microsoft\\Notepad"));
 }
 
-TEST(PartialDocumentTest, IsNeverWrittenBack) {
-    auto scanned = std::make_shared<const hive::ScannedHive>(
-        "WINE REGISTRY Version 2\n\n[A] 0\n\"v\"=dword:00000001\n\n[B] 0\n");
-    const std::u16string wanted[] = {u"a"};
-    hive::Document part = hive::Document::parseSelected(scanned, wanted);
-    EXPECT_NE(part.root().child(u"a"), nullptr);
-    EXPECT_EQ(part.root().child(u"b"), nullptr);
-    EXPECT_THROW(static_cast<void>(part.serialize()), std::logic_error) << "[B] would be lost";
-}
-
 }  // namespace
 }  // namespace quorvane::platform
