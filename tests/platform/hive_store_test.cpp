@@ -62,10 +62,16 @@ protected:
 // scope ends, the registry model checks; that a batch stores nothing before, the restrictions
 // over the store check for each operation; that another writer's changes are read before each
 // operation and kept beside pending ones, the rewritten hive below and the two writers of the
-// fault test. Not that storing what is there already writes nothing.
+// fault test. Not that storing what is there already writes nothing; nor that someone holding a
+// lock on the directory itself blocks no write. (That nobody but the directory's owner can open
+// the lock file the store uses instead: the lock file table below, which wants it mended to 0600;
+// what a killed writer left: the fault test, for both kinds.)
 TEST_F(HiveStoreTest, AWriteThatChangesNothingWritesNothing) {
     HiveStore store(dir_.path());
+    const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(directory, LOCK_EX | LOCK_NB), 0);
     ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    ::close(directory);
     const ino_t stored = inodeOf(hive("system.reg"));
     ASSERT_EQ(write(store, kLocalMachine, kPolicies, "noprinting", dword(1)), kSuccess);
     EXPECT_EQ(inodeOf(hive("system.reg")), stored);
@@ -91,25 +97,6 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
     store.closeKey(key);
     // (The user's hive goes on taking changes: the command test's refused machine hive.)
     EXPECT_EQ(readFile(hive("system.reg")), machine);
-}
-
-// A new hive gets what the umask leaves of 0666, as Wine's hives do; someone holding a lock on
-// the directory itself does not block writes. (That nobody but the directory's owner can open the
-// lock file the store uses instead: the lock file table below, which wants it mended to 0600;
-// what a killed writer left: the fault test, for both kinds.)
-TEST_F(HiveStoreTest, UmaskAndTheLockFile) {
-    const mode_t oldMask = ::umask(027);
-    const fs::path own = dir_.path() / "own";
-    HiveStore created(own, HiveStore::Creation::CreateIfMissing);
-    EXPECT_EQ(write(created, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
-    ::umask(oldMask);
-    EXPECT_EQ(fs::status(own / "system.reg").permissions(), static_cast<fs::perms>(0640));
-
-    HiveStore store(dir_.path());
-    const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_EQ(::flock(directory, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
-    ::close(directory);
 }
 
 // A lock file that others could hold (another mode, a second name from a `cp -al` backup) is
@@ -310,14 +297,17 @@ TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStore) {
 }
 
 // Reading it creates nothing (the window's load, a command that reads); the first write makes
-// the directory and both hives.
+// the directory and both hives, which get what the umask leaves of 0666, as Wine's hives do.
 TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstWriteOtherDirectoriesMustExist) {
     TempDir dir;
     const fs::path own = dir.path() / "Quorvane" / "registry";
     auto registry = openRegistry({RegistryLocation::Kind::OwnStore, own});
     EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), std::nullopt);
     EXPECT_FALSE(fs::exists(dir.path() / "Quorvane"));
+    const mode_t oldMask = ::umask(027);
     EXPECT_EQ(write(*registry, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    ::umask(oldMask);
+    EXPECT_EQ(fs::status(own / "system.reg").permissions(), static_cast<fs::perms>(0640));
     EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), dword(1));
     EXPECT_EQ(readFile(own / "system.reg"),
               "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
