@@ -62,10 +62,16 @@ protected:
 // scope ends, the registry model checks; that a batch stores nothing before, the restrictions
 // over the store check for each operation; that another writer's changes are read before each
 // operation and kept beside pending ones, the rewritten hive below and the two writers of the
-// fault test. Not that storing what is there already writes nothing.
+// fault test. Not that storing what is there already writes nothing; nor that someone holding a
+// lock on the directory itself blocks no write. (That nobody but the directory's owner can open
+// the lock file the store uses instead: the lock file table below, which wants it mended to 0600;
+// what a killed writer left: the fault test, for both kinds.)
 TEST_F(HiveStoreTest, AWriteThatChangesNothingWritesNothing) {
     HiveStore store(dir_.path());
+    const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(directory, LOCK_EX | LOCK_NB), 0);
     ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    ::close(directory);
     const ino_t stored = inodeOf(hive("system.reg"));
     ASSERT_EQ(write(store, kLocalMachine, kPolicies, "noprinting", dword(1)), kSuccess);
     EXPECT_EQ(inodeOf(hive("system.reg")), stored);
@@ -91,25 +97,6 @@ TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
     store.closeKey(key);
     // (The user's hive goes on taking changes: the command test's refused machine hive.)
     EXPECT_EQ(readFile(hive("system.reg")), machine);
-}
-
-// A new hive gets what the umask leaves of 0666, as Wine's hives do; someone holding a lock on
-// the directory itself does not block writes. (That nobody but the directory's owner can open the
-// lock file the store uses instead: the lock file table below, which wants it mended to 0600;
-// what a killed writer left: the fault test, for both kinds.)
-TEST_F(HiveStoreTest, UmaskAndTheLockFile) {
-    const mode_t oldMask = ::umask(027);
-    const fs::path own = dir_.path() / "own";
-    HiveStore created(own, HiveStore::Creation::CreateIfMissing);
-    EXPECT_EQ(write(created, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
-    ::umask(oldMask);
-    EXPECT_EQ(fs::status(own / "system.reg").permissions(), static_cast<fs::perms>(0640));
-
-    HiveStore store(dir_.path());
-    const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_EQ(::flock(directory, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
-    ::close(directory);
 }
 
 // A lock file that others could hold (another mode, a second name from a `cp -al` backup) is
@@ -310,14 +297,17 @@ TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStore) {
 }
 
 // Reading it creates nothing (the window's load, a command that reads); the first write makes
-// the directory and both hives.
+// the directory and both hives, which get what the umask leaves of 0666, as Wine's hives do.
 TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstWriteOtherDirectoriesMustExist) {
     TempDir dir;
     const fs::path own = dir.path() / "Quorvane" / "registry";
     auto registry = openRegistry({RegistryLocation::Kind::OwnStore, own});
     EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), std::nullopt);
     EXPECT_FALSE(fs::exists(dir.path() / "Quorvane"));
+    const mode_t oldMask = ::umask(027);
     EXPECT_EQ(write(*registry, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
+    ::umask(oldMask);
+    EXPECT_EQ(fs::status(own / "system.reg").permissions(), static_cast<fs::perms>(0640));
     EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), dword(1));
     EXPECT_EQ(readFile(own / "system.reg"),
               "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
@@ -405,13 +395,23 @@ INSTANTIATE_TEST_SUITE_P(
 // Another program rewrites a hive in place, with the same size and its time set back, after a
 // store found its [path] lines: the store reads the new version whole, not the new bytes at the
 // places of the old one. Then the hive is replaced by another file of the same size, mode and time
-// (a clock too coarse to tell them apart): that is another file, and is read again.
+// (a clock too coarse to tell them apart): that is another file, and is read again. Between
+// operations a store holds no descriptor of a hive: none stays open behind a message box, and a
+// hive replaced meanwhile is not kept alive.
 TEST_F(HiveStoreTest, AHiveRewrittenOrReplacedUnderTheSameTimeIsReadAsItIsNow) {
+    const auto hivesOpen = [] {
+        int open = 0;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            const std::string target = fs::read_symlink(entry.path(), error).string();
+            open += target.ends_with("system.reg") || target.ends_with("user.reg");
+        }
+        return open;
+    };
     const fs::path file = hive("system.reg");
-    {
-        HiveStore writer(dir_.path());
-        ASSERT_EQ(write(writer, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
-    }
+    HiveStore writer(dir_.path());
+    ASSERT_EQ(write(writer, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
+    EXPECT_EQ(hivesOpen(), 0) << "after a write";
     // The new version: a line more before every section, the value changed, as long as before.
     std::string text = readFile(file);
     const std::string value = "\"NoBrowserClose\"=dword:0000000";
@@ -428,9 +428,11 @@ TEST_F(HiveStoreTest, AHiveRewrittenOrReplacedUnderTheSameTimeIsReadAsItIsNow) {
     HiveStore reader(dir_.path());
     // A store that only reads keeps the version it read, but not past a read of more of it.
     HiveStore command(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+    EXPECT_EQ(hivesOpen(), 0) << "after the search for [path] lines";
     rewriteInPlaceKeepingTime(file, 0, text);
     EXPECT_EQ(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"), dword(2));
     EXPECT_EQ(stored(command, kLocalMachine, kPolicies, "NoBrowserClose"), dword(2));
+    EXPECT_EQ(hivesOpen(), 0) << "after reading sections";
 
     text[text.find(value) + value.size()] = '3';
     writeFile(hive("new.reg"), text);
@@ -441,27 +443,6 @@ TEST_F(HiveStoreTest, AHiveRewrittenOrReplacedUnderTheSameTimeIsReadAsItIsNow) {
     ASSERT_EQ(::utimensat(AT_FDCWD, hive("new.reg").c_str(), times, 0), 0);
     fs::rename(hive("new.reg"), file);
     EXPECT_EQ(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"), dword(3));
-}
-
-// Between operations a store holds no descriptor of a hive: none stays open behind a message
-// box, and a hive replaced meanwhile is not kept alive.
-TEST_F(HiveStoreTest, HoldsNoHiveOpenBetweenOperations) {
-    const auto hivesOpen = [] {
-        int open = 0;
-        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-            std::error_code error;
-            const std::string target = fs::read_symlink(entry.path(), error).string();
-            open += target.ends_with("system.reg") || target.ends_with("user.reg");
-        }
-        return open;
-    };
-    HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
-    EXPECT_EQ(hivesOpen(), 0) << "after the search for [path] lines";
-    EXPECT_FALSE(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"));
-    EXPECT_EQ(hivesOpen(), 0) << "after reading sections";
-    HiveStore writer(dir_.path());
-    ASSERT_EQ(write(writer, kLocalMachine, kPolicies, "NoBrowserClose", dword(1)), kSuccess);
-    EXPECT_EQ(hivesOpen(), 0) << "after a write";
 }
 
 // A store reads a hive in part: the keys asked for and what lies below them. That this gives
@@ -499,16 +480,6 @@ TEST_F(HiveStoreTest, AWriteAfterReadsInPartChangesOnlyItsSection) {
     EXPECT_EQ(listTree(fresh, kLocalMachine, "Software\\Microsoft"),
               listTree(store, kLocalMachine, "Software\\Microsoft"));
     EXPECT_TRUE(testing::keyExists(fresh, kLocalMachine, "Software\\Microsoft\\Notepad"));
-}
-
-TEST(PartialDocumentTest, IsNeverWrittenBack) {
-    auto scanned = std::make_shared<const hive::ScannedHive>(
-        "WINE REGISTRY Version 2\n\n[A] 0\n\"v\"=dword:00000001\n\n[B] 0\n");
-    const std::u16string wanted[] = {u"a"};
-    hive::Document part = hive::Document::parseSelected(scanned, wanted);
-    EXPECT_NE(part.root().child(u"a"), nullptr);
-    EXPECT_EQ(part.root().child(u"b"), nullptr);
-    EXPECT_THROW(static_cast<void>(part.serialize()), std::logic_error) << "[B] would be lost";
 }
 
 }  // namespace

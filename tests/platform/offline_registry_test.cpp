@@ -77,8 +77,9 @@ TEST(OfflineValues, AKeyDeletedByAnotherProgramIsNotListedAsEmpty) {
 
 // Windows 8.1 and later leave non-empty logs beside a hive they wrote back completely: a clean
 // hive's header says it holds everything, whatever the logs' times, and it is written. (One that
-// Windows did not write back is never written: the offline command test's unclean hives.)
-TEST(OfflineWrite, AHiveBesideNewerLogsIsWritten) {
+// Windows did not write back is never written: the offline command test's unclean hives.) Here by
+// a batch still open when the registry goes: it is stored then, not lost.
+TEST(OfflineWrite, AHiveBesideNewerLogsIsWrittenAlsoByABatchLeftOpen) {
     Hives hives;
     put(*hives.open(), kCurrentUser, kRestrictionsKey, "Before", dword(1));
     for (const char* log : {".LOG1", ".log2"}) {
@@ -86,7 +87,11 @@ TEST(OfflineWrite, AHiveBesideNewerLogsIsWritten) {
         writeFile(file, "log");
         fs::last_write_time(file, fs::last_write_time(hives.user()) + std::chrono::seconds(60));
     }
-    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Clean", dword(1));
+    {
+        auto registry = hives.open();
+        registry->beginBatch();
+        put(*registry, kCurrentUser, kRestrictionsKey, "Clean", dword(1));
+    }
     EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictionsKey, "Clean"), dword(1));
 }
 
@@ -248,13 +253,26 @@ INSTANTIATE_TEST_SUITE_P(
              Operation::SetValue, kRegistryIoFailed, "larger than 16 KB"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A hive damaged in place after it was read, its size and time kept, is not written over: its
-// inode's change time gives it away, and it is read again as it is now.
-TEST(OfflineWrite, AHiveDamagedAfterItWasReadIsNotWritten) {
+// A hive changed by another program after it was read is not written over: replaced (its size
+// and time changed), or then damaged in place with its size and time kept, which its inode's
+// change time gives away. It is read again as it is now.
+TEST(OfflineWrite, AHiveChangedAfterItWasReadIsNotOverwritten) {
     Hives hives;
-    put(*hives.open(), kCurrentUser, kRestrictionsKey, "Before", dword(1));
+    Hives elsewhere;
+    put(*elsewhere.open(), kCurrentUser, kRestrictionsKey, "Theirs", dword(2));
     auto registry = hives.open();
-    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Before"), dword(1));
+    {
+        BatchScope batch(*registry);
+        put(*registry, kCurrentUser, kRestrictionsKey, "Mine", dword(1));
+        fs::copy_file(elsewhere.user(), hives.user(), fs::copy_options::overwrite_existing);
+        const std::string theirs = readFile(hives.user());
+        const StoreFailures failures = batch.finish();
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].status, kBusy);
+        EXPECT_TRUE(contains(failures[0].reason, "changed by another program"));
+        EXPECT_TRUE(unchanged(hives.user(), theirs));
+    }
+    EXPECT_EQ(stored(*registry, kCurrentUser, kRestrictionsKey, "Theirs"), dword(2));
     const auto time = fs::last_write_time(hives.user());
     const int fd = ::open(hives.user().c_str(), O_WRONLY);
     ASSERT_EQ(::pwrite(fd, "\x55", 1, 0x1FC), 1);  // the header's checksum
@@ -265,33 +283,6 @@ TEST(OfflineWrite, AHiveDamagedAfterItWasReadIsNotWritten) {
               kRegistryIoFailed);
     EXPECT_TRUE(contains(registry->lastFailure(), "checksum is wrong")) << registry->lastFailure();
     EXPECT_TRUE(unchanged(hives.user(), damaged));
-}
-
-TEST(OfflineWrite, AHiveChangedMeanwhileByAnotherProgramIsNotOverwritten) {
-    Hives hives;
-    Hives elsewhere;
-    put(*elsewhere.open(), kCurrentUser, kRestrictionsKey, "Theirs", dword(2));
-    auto registry = hives.open();
-    BatchScope batch(*registry);
-    put(*registry, kCurrentUser, kRestrictionsKey, "Mine", dword(1));
-    fs::copy_file(elsewhere.user(), hives.user(), fs::copy_options::overwrite_existing);
-    const std::string theirs = readFile(hives.user());
-    const StoreFailures failures = batch.finish();
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].status, kBusy);
-    EXPECT_TRUE(contains(failures[0].reason, "changed by another program"));
-    EXPECT_TRUE(unchanged(hives.user(), theirs));
-}
-
-// A batch still open when the registry goes is stored then, not lost.
-TEST(OfflineWrite, WhatAnOpenBatchHeldBackIsStoredWhenTheRegistryGoes) {
-    Hives hives;
-    {
-        auto registry = hives.open();
-        registry->beginBatch();
-        put(*registry, kCurrentUser, kRestrictionsKey, "Held", dword(1));
-    }
-    EXPECT_EQ(stored(*hives.open(), kCurrentUser, kRestrictionsKey, "Held"), dword(1));
 }
 
 int fillTheDiskForTheUserHive(formats::WriteStep step, const std::string& fileName) {

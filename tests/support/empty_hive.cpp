@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <vector>
 
 #include "platform/regf_header.h"
+#include "tests/support/temp_dir.h"
 
 namespace quorvane::testing {
 
@@ -22,18 +22,11 @@ constexpr std::uint32_t kNone = 0xFFFFFFFF;
 // 2009-02-13 23:31:30 UTC: any fixed time will do, so that two hives made alike are alike.
 constexpr std::uint64_t kFileTime = 128790882900000000ULL;
 
-void put16(std::string& out, std::size_t offset, std::uint16_t value) {
-    out[offset] = static_cast<char>(value & 0xFF);
-    out[offset + 1] = static_cast<char>(value >> 8);
-}
-void put32(std::string& out, std::size_t offset, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
+// The `size` low bytes of `value` at `offset`, least significant first.
+void put(std::string& out, std::size_t offset, std::uint64_t value, std::size_t size = 4) {
+    for (std::size_t i = 0; i < size; ++i) {
         out[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     }
-}
-void put64(std::string& out, std::size_t offset, std::uint64_t value) {
-    put32(out, offset, static_cast<std::uint32_t>(value));
-    put32(out, offset + 4, static_cast<std::uint32_t>(value >> 32));
 }
 
 // A security identifier: revision 1, the authority, then its sub-authorities.
@@ -43,7 +36,7 @@ std::string sid(std::uint8_t authority, std::vector<std::uint32_t> subAuthoritie
     out[1] = static_cast<char>(subAuthorities.size());
     out[7] = static_cast<char>(authority);  // six bytes, big-endian
     for (std::size_t i = 0; i < subAuthorities.size(); ++i) {
-        put32(out, 8 + 4 * i, subAuthorities[i]);
+        put(out, 8 + 4 * i, subAuthorities[i]);
     }
     return out;
 }
@@ -53,8 +46,8 @@ std::string allow(std::uint32_t mask, const std::string& who) {
     std::string ace(8, '\0');
     ace[0] = 0;  // ACCESS_ALLOWED_ACE_TYPE
     ace[1] = 2;  // CONTAINER_INHERIT_ACE
-    put16(ace, 2, static_cast<std::uint16_t>(8 + who.size()));
-    put32(ace, 4, mask);
+    put(ace, 2, static_cast<std::uint16_t>(8 + who.size()), 2);
+    put(ace, 4, mask);
     return ace + who;
 }
 
@@ -68,17 +61,17 @@ std::string rootSecurity() {
         allow(0xF003F, system) + allow(0xF003F, administrators) + allow(0x20019, users);
     std::string acl(8, '\0');
     acl[0] = 2;  // ACL_REVISION
-    put16(acl, 2, static_cast<std::uint16_t>(8 + aces.size()));
-    put16(acl, 4, 3);
+    put(acl, 2, static_cast<std::uint16_t>(8 + aces.size()), 2);
+    put(acl, 4, 3, 2);
     acl += aces;
 
     std::string descriptor(20, '\0');
     descriptor[0] = 1;
-    put16(descriptor, 2, 0x8004);  // self-relative, DACL present
+    put(descriptor, 2, 0x8004, 2);  // self-relative, DACL present
     const std::size_t owner = descriptor.size() + acl.size();
-    put32(descriptor, 4, static_cast<std::uint32_t>(owner));
-    put32(descriptor, 8, static_cast<std::uint32_t>(owner + administrators.size()));
-    put32(descriptor, 16, static_cast<std::uint32_t>(descriptor.size()));
+    put(descriptor, 4, static_cast<std::uint32_t>(owner));
+    put(descriptor, 8, static_cast<std::uint32_t>(owner + administrators.size()));
+    put(descriptor, 16, static_cast<std::uint32_t>(descriptor.size()));
     return descriptor + acl + administrators + system;
 }
 
@@ -87,7 +80,7 @@ std::size_t roundUp8(std::size_t size) {
 }
 
 void setChecksum(std::string& hive) {
-    put32(hive, regf::kChecksumOffset, regf::checksum(hive));
+    put(hive, regf::kChecksumOffset, regf::checksum(hive));
 }
 
 }  // namespace
@@ -98,9 +91,9 @@ std::string emptyHive(const EmptyHiveOptions& options) {
     // The bin and its cells; cell offsets count from the first bin.
     std::string bin(kBinSize, '\0');
     bin.replace(0, 4, "hbin");
-    put32(bin, 4, 0);  // this bin's offset
-    put32(bin, 8, kBinSize);
-    put64(bin, 0x14, kFileTime);
+    put(bin, 4, 0);  // this bin's offset
+    put(bin, 8, kBinSize);
+    put(bin, 0x14, kFileTime, 8);
 
     const std::size_t nk = kBinHeaderSize;
     const std::size_t nkSize = roundUp8(0x50 + options.rootName.size());
@@ -110,42 +103,42 @@ std::string emptyHive(const EmptyHiveOptions& options) {
     const std::size_t free = sk + skSize;
 
     // Allocated cells give their size negated.
-    put32(bin, nk, static_cast<std::uint32_t>(-static_cast<std::int32_t>(nkSize)));
+    put(bin, nk, static_cast<std::uint32_t>(-static_cast<std::int32_t>(nkSize)));
     bin.replace(nk + 4, 2, "nk");
-    put16(bin, nk + 0x06, 0x2C);  // the hive's entry key, not deletable, ASCII name
-    put64(bin, nk + 0x08, kFileTime);
-    put32(bin, nk + 0x14, kNone);  // no parent
-    put32(bin, nk + 0x20, kNone);  // no sub-key lists
-    put32(bin, nk + 0x24, kNone);
-    put32(bin, nk + 0x2C, kNone);  // no value list
-    put32(bin, nk + 0x30, static_cast<std::uint32_t>(sk));
-    put32(bin, nk + 0x34, kNone);  // no class name
-    put16(bin, nk + 0x4C, static_cast<std::uint16_t>(options.rootName.size()));
+    put(bin, nk + 0x06, 0x2C, 2);  // the hive's entry key, not deletable, ASCII name
+    put(bin, nk + 0x08, kFileTime, 8);
+    put(bin, nk + 0x14, kNone);  // no parent
+    put(bin, nk + 0x20, kNone);  // no sub-key lists
+    put(bin, nk + 0x24, kNone);
+    put(bin, nk + 0x2C, kNone);  // no value list
+    put(bin, nk + 0x30, static_cast<std::uint32_t>(sk));
+    put(bin, nk + 0x34, kNone);  // no class name
+    put(bin, nk + 0x4C, static_cast<std::uint16_t>(options.rootName.size()), 2);
     bin.replace(nk + 0x50, options.rootName.size(), options.rootName);
 
-    put32(bin, sk, static_cast<std::uint32_t>(-static_cast<std::int32_t>(skSize)));
+    put(bin, sk, static_cast<std::uint32_t>(-static_cast<std::int32_t>(skSize)));
     bin.replace(sk + 4, 2, "sk");
-    put32(bin, sk + 0x08, static_cast<std::uint32_t>(sk));  // the only one: its own neighbours
-    put32(bin, sk + 0x0C, static_cast<std::uint32_t>(sk));
-    put32(bin, sk + 0x10, 1);  // keys that use it
-    put32(bin, sk + 0x14, static_cast<std::uint32_t>(security.size()));
+    put(bin, sk + 0x08, static_cast<std::uint32_t>(sk));  // the only one: its own neighbours
+    put(bin, sk + 0x0C, static_cast<std::uint32_t>(sk));
+    put(bin, sk + 0x10, 1);  // keys that use it
+    put(bin, sk + 0x14, static_cast<std::uint32_t>(security.size()));
     bin.replace(sk + 0x18, security.size(), security);
 
-    put32(bin, free, static_cast<std::uint32_t>(kBinSize - free));  // free cells count positive
+    put(bin, free, static_cast<std::uint32_t>(kBinSize - free));  // free cells count positive
 
     hive.replace(0, 4, regf::kSignature);
-    put32(hive, regf::kPrimarySequenceOffset, options.primarySequence);
-    put32(hive, regf::kSecondarySequenceOffset, options.secondarySequence);
-    put64(hive, 0x0C, kFileTime);
-    put32(hive, 0x14, 1);  // format version 1.5
-    put32(hive, 0x18, 5);
-    put32(hive, 0x1C, 0);  // a primary file
-    put32(hive, 0x20, 1);  // direct memory load
-    put32(hive, 0x24, static_cast<std::uint32_t>(nk));
-    put32(hive, 0x28, kBinSize);  // size of all bins
-    put32(hive, 0x2C, 1);         // clustering factor
+    put(hive, regf::kPrimarySequenceOffset, options.primarySequence);
+    put(hive, regf::kSecondarySequenceOffset, options.secondarySequence);
+    put(hive, 0x0C, kFileTime, 8);
+    put(hive, 0x14, 1);  // format version 1.5
+    put(hive, 0x18, 5);
+    put(hive, 0x1C, 0);  // a primary file
+    put(hive, 0x20, 1);  // direct memory load
+    put(hive, 0x24, static_cast<std::uint32_t>(nk));
+    put(hive, 0x28, kBinSize);  // size of all bins
+    put(hive, 0x2C, 1);         // clustering factor
     for (std::size_t i = 0; i < options.fileName.size() && i < 32; ++i) {
-        put16(hive, 0x30 + 2 * i, options.fileName[i]);
+        put(hive, 0x30 + 2 * i, options.fileName[i], 2);
     }
     setChecksum(hive);
     hive.replace(regf::kBaseBlockSize, kBinSize, bin);
@@ -153,27 +146,16 @@ std::string emptyHive(const EmptyHiveOptions& options) {
 }
 
 void writeEmptyHive(const std::filesystem::path& file, const EmptyHiveOptions& options) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << emptyHive(options);
-    if (!out.flush()) {
-        throw std::runtime_error("cannot write " + file.string());
-    }
+    writeFile(file, emptyHive(options));
 }
 
 void setSequenceNumbers(const std::filesystem::path& file, std::uint32_t primary,
                         std::uint32_t secondary) {
-    std::fstream io(file, std::ios::binary | std::ios::in | std::ios::out);
-    std::string block(regf::kBaseBlockSize, '\0');
-    if (!io.read(block.data(), static_cast<std::streamsize>(block.size()))) {
-        throw std::runtime_error("cannot read the base block of " + file.string());
-    }
-    put32(block, regf::kPrimarySequenceOffset, primary);
-    put32(block, regf::kSecondarySequenceOffset, secondary);
-    setChecksum(block);
-    io.seekp(0);
-    if (!io.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
-        throw std::runtime_error("cannot write the base block of " + file.string());
-    }
+    std::string hive = readFile(file);
+    put(hive, regf::kPrimarySequenceOffset, primary);
+    put(hive, regf::kSecondarySequenceOffset, secondary);
+    setChecksum(hive);
+    writeFile(file, hive);
 }
 
 std::uint64_t keyOffset(const std::filesystem::path& hive, const std::string& path) {
@@ -193,7 +175,7 @@ std::uint64_t keyOffset(const std::filesystem::path& hive, const std::string& pa
 void setField(const std::filesystem::path& file, std::uint64_t offset, std::uint32_t value) {
     std::fstream io(file, std::ios::binary | std::ios::in | std::ios::out);
     std::string bytes(4, '\0');
-    put32(bytes, 0, value);
+    put(bytes, 0, value);
     io.seekp(static_cast<std::streamoff>(offset));
     if (!io.write(bytes.data(), 4).flush()) {
         throw std::runtime_error("cannot write into " + file.string());
@@ -212,9 +194,8 @@ void dataOutOfRange(const std::filesystem::path& hive, const std::string& key, c
 
 void listItself(const std::filesystem::path& hive, const std::string& key) {
     const std::uint64_t node = keyOffset(hive, key);
-    std::ifstream in(hive, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    const std::uint64_t list = regf::readUint32(bytes, node + 0x20) + std::uint64_t{0x1000};
+    const std::uint64_t list =
+        regf::readUint32(readFile(hive), node + 0x20) + std::uint64_t{0x1000};
     setField(hive, list + 8, static_cast<std::uint32_t>(node - 0x1000));
 }
 
