@@ -81,37 +81,6 @@ nlohmann::json jsonRows(const std::string& out) {
     return nlohmann::json::parse(out, nullptr, false);
 }
 
-TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
-    const std::string defaultBefore = readFile(made_.defaultProfile);
-    const CliOutcome imposed = run("--user ann impose NoBrowserClose");
-    ASSERT_EQ(imposed.status, 0) << imposed.err;
-    EXPECT_TRUE(contains(imposed.out, "Windows installation " + fs::canonical(root()).string() +
-                                          ", user Ann:\n4 Closing Internet Explorer"))
-        << imposed.out;
-    // The copies taken before the change: where they are, and that they hold the old hives.
-    const fs::path backups = installationState() / "backups";
-    EXPECT_TRUE(contains(imposed.out, "before the change are in " + backups.string()))
-        << imposed.out;
-    std::size_t copies = 0;
-    for (const auto& copy : fs::directory_iterator(backups)) {
-        ++copies;
-        EXPECT_TRUE(contains(imposed.out, copy.path().filename().string()));
-    }
-    EXPECT_EQ(copies, 2u) << "SOFTWARE and ann's hive";
-    EXPECT_EQ(seenByReaders(made_.ann, "NoBrowserClose"), std::pair(true, true));
-    EXPECT_EQ(seenByReaders(made_.software, "NoBrowserClose"), std::pair(true, true));
-    EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
-
-    const CliOutcome lifted = run("--user ann lift 4");
-    ASSERT_EQ(lifted.status, 0) << lifted.err;
-    EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent"));
-    EXPECT_EQ(seenByReaders(made_.ann, "NoBrowserClose"), std::pair(false, false));
-    EXPECT_EQ(seenByReaders(made_.software, "NoBrowserClose"), std::pair(false, false));
-    // Both readers read the hives at all after the change.
-    EXPECT_TRUE(contains(regtreeListing(made_.ann), "Restrictions"));
-    EXPECT_TRUE(contains(regedExport(made_.ann, "HKEY_CURRENT_USER"), kRestrictionsKey));
-}
-
 // Each user's undo entries lie apart: undo for one user never undoes another's change.
 TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
     ASSERT_EQ(run("--user ann impose NoFileNew").status, 0);
@@ -131,17 +100,26 @@ TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
     EXPECT_TRUE(contains(run("--user default undo --list").out, "impose NoFileOpen"));
 }
 
-TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
+// Every user and the default profile, as the independent readers see it, and the copies taken
+// before the change: where they are, and one of SOFTWARE however many users changed it.
+TEST_F(OfflineCli, ImposeAndLiftForEveryUserAsTheIndependentReadersSeeIt) {
     addBob();
     const CliOutcome imposed = run("--user all impose 4");
     ASSERT_EQ(imposed.status, 0) << imposed.err;
-    for (const auto& hive :
-         {made_.ann, root() / "users" / "bob" / "NTUSER.DAT", made_.defaultProfile}) {
+    EXPECT_TRUE(contains(imposed.out, "Windows installation " + fs::canonical(root()).string() +
+                                          ", user Ann:\n4 Closing Internet Explorer"))
+        << imposed.out;
+    const fs::path hives[] = {made_.software, made_.ann, root() / "users" / "bob" / "NTUSER.DAT",
+                              made_.defaultProfile};
+    for (const auto& hive : hives) {
         EXPECT_EQ(seenByReaders(hive, "NoBrowserClose"), std::pair(true, true)) << hive;
     }
-    // One copy of SOFTWARE from before the run, however many users changed it.
+    const fs::path backups = installationState() / "backups";
+    EXPECT_TRUE(contains(imposed.out, "before the change are in " + backups.string()))
+        << imposed.out;
     std::size_t softwareCopies = 0;
-    for (const auto& copy : fs::directory_iterator(installationState() / "backups")) {
+    for (const auto& copy : fs::directory_iterator(backups)) {
+        EXPECT_TRUE(contains(imposed.out, copy.path().filename().string()));
         softwareCopies += copy.path().filename().string().starts_with("SOFTWARE-");
     }
     EXPECT_EQ(softwareCopies, 1u);
@@ -151,6 +129,16 @@ TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
     EXPECT_LT(text.out.find(", user Ann:\n"), text.out.find(", user bob:\n")) << text.out;
     EXPECT_LT(text.out.find(", user bob:\n"), text.out.find(", user default:\n"));
     EXPECT_NE(text.out.find(", user default:\n"), std::string::npos);
+
+    const CliOutcome lifted = run("--user all lift 4");
+    ASSERT_EQ(lifted.status, 0) << lifted.err;
+    EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent"));
+    for (const auto& hive : hives) {
+        EXPECT_EQ(seenByReaders(hive, "NoBrowserClose"), std::pair(false, false)) << hive;
+    }
+    // Both readers read the hives at all after the change.
+    EXPECT_TRUE(contains(regtreeListing(made_.ann), "Restrictions"));
+    EXPECT_TRUE(contains(regedExport(made_.ann, "HKEY_CURRENT_USER"), kRestrictionsKey));
 }
 
 // Every command runs on the chosen user's hives; what it says comes after the line that names
@@ -163,6 +151,7 @@ TEST_F(OfflineCli, EveryCommandRunsOnTheChosenUser) {
             put(registry, root, kMainKey, "Start Page", sz("http://locked.test/"));
         }
     }
+    const std::string defaultBefore = readFile(made_.defaultProfile);
     ASSERT_EQ(run("--user ann impose 4 NoPrinting").status, 0);
     for (const auto& [arguments, says] :
          {std::pair("remove-all", "removed"),
@@ -173,6 +162,7 @@ TEST_F(OfflineCli, EveryCommandRunsOnTheChosenUser) {
         EXPECT_TRUE(contains(result.out, ", user Ann:\n")) << result.out;
         EXPECT_TRUE(contains(result.out, says)) << result.out;
     }
+    EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
 }
 
 struct Misuse {
