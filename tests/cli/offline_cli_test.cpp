@@ -81,37 +81,6 @@ nlohmann::json jsonRows(const std::string& out) {
     return nlohmann::json::parse(out, nullptr, false);
 }
 
-TEST_F(OfflineCli, ImposeAndLiftForOneUserAsTheIndependentReadersSeeIt) {
-    const std::string defaultBefore = readFile(made_.defaultProfile);
-    const CliOutcome imposed = run("--user ann impose NoBrowserClose");
-    ASSERT_EQ(imposed.status, 0) << imposed.err;
-    EXPECT_TRUE(contains(imposed.out, "Windows installation " + fs::canonical(root()).string() +
-                                          ", user Ann:\n4 Closing Internet Explorer"))
-        << imposed.out;
-    // The copies taken before the change: where they are, and that they hold the old hives.
-    const fs::path backups = installationState() / "backups";
-    EXPECT_TRUE(contains(imposed.out, "before the change are in " + backups.string()))
-        << imposed.out;
-    std::size_t copies = 0;
-    for (const auto& copy : fs::directory_iterator(backups)) {
-        ++copies;
-        EXPECT_TRUE(contains(imposed.out, copy.path().filename().string()));
-    }
-    EXPECT_EQ(copies, 2u) << "SOFTWARE and ann's hive";
-    EXPECT_EQ(seenByReaders(made_.ann, "NoBrowserClose"), std::pair(true, true));
-    EXPECT_EQ(seenByReaders(made_.software, "NoBrowserClose"), std::pair(true, true));
-    EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
-
-    const CliOutcome lifted = run("--user ann lift 4");
-    ASSERT_EQ(lifted.status, 0) << lifted.err;
-    EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent"));
-    EXPECT_EQ(seenByReaders(made_.ann, "NoBrowserClose"), std::pair(false, false));
-    EXPECT_EQ(seenByReaders(made_.software, "NoBrowserClose"), std::pair(false, false));
-    // Both readers read the hives at all after the change.
-    EXPECT_TRUE(contains(regtreeListing(made_.ann), "Restrictions"));
-    EXPECT_TRUE(contains(regedExport(made_.ann, "HKEY_CURRENT_USER"), kRestrictionsKey));
-}
-
 // Each user's undo entries lie apart: undo for one user never undoes another's change.
 TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
     ASSERT_EQ(run("--user ann impose NoFileNew").status, 0);
@@ -131,17 +100,26 @@ TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
     EXPECT_TRUE(contains(run("--user default undo --list").out, "impose NoFileOpen"));
 }
 
-TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
+// Every user and the default profile, as the independent readers see it, and the copies taken
+// before the change: where they are, and one of SOFTWARE however many users changed it.
+TEST_F(OfflineCli, ImposeAndLiftForEveryUserAsTheIndependentReadersSeeIt) {
     addBob();
     const CliOutcome imposed = run("--user all impose 4");
     ASSERT_EQ(imposed.status, 0) << imposed.err;
-    for (const auto& hive :
-         {made_.ann, root() / "users" / "bob" / "NTUSER.DAT", made_.defaultProfile}) {
+    EXPECT_TRUE(contains(imposed.out, "Windows installation " + fs::canonical(root()).string() +
+                                          ", user Ann:\n4 Closing Internet Explorer"))
+        << imposed.out;
+    const fs::path hives[] = {made_.software, made_.ann, root() / "users" / "bob" / "NTUSER.DAT",
+                              made_.defaultProfile};
+    for (const auto& hive : hives) {
         EXPECT_EQ(seenByReaders(hive, "NoBrowserClose"), std::pair(true, true)) << hive;
     }
-    // One copy of SOFTWARE from before the run, however many users changed it.
+    const fs::path backups = installationState() / "backups";
+    EXPECT_TRUE(contains(imposed.out, "before the change are in " + backups.string()))
+        << imposed.out;
     std::size_t softwareCopies = 0;
-    for (const auto& copy : fs::directory_iterator(installationState() / "backups")) {
+    for (const auto& copy : fs::directory_iterator(backups)) {
+        EXPECT_TRUE(contains(imposed.out, copy.path().filename().string()));
         softwareCopies += copy.path().filename().string().starts_with("SOFTWARE-");
     }
     EXPECT_EQ(softwareCopies, 1u);
@@ -151,6 +129,16 @@ TEST_F(OfflineCli, EveryUserAndTheDefaultProfile) {
     EXPECT_LT(text.out.find(", user Ann:\n"), text.out.find(", user bob:\n")) << text.out;
     EXPECT_LT(text.out.find(", user bob:\n"), text.out.find(", user default:\n"));
     EXPECT_NE(text.out.find(", user default:\n"), std::string::npos);
+
+    const CliOutcome lifted = run("--user all lift 4");
+    ASSERT_EQ(lifted.status, 0) << lifted.err;
+    EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent"));
+    for (const auto& hive : hives) {
+        EXPECT_EQ(seenByReaders(hive, "NoBrowserClose"), std::pair(false, false)) << hive;
+    }
+    // Both readers read the hives at all after the change.
+    EXPECT_TRUE(contains(regtreeListing(made_.ann), "Restrictions"));
+    EXPECT_TRUE(contains(regedExport(made_.ann, "HKEY_CURRENT_USER"), kRestrictionsKey));
 }
 
 // Every command runs on the chosen user's hives; what it says comes after the line that names
@@ -163,6 +151,7 @@ TEST_F(OfflineCli, EveryCommandRunsOnTheChosenUser) {
             put(registry, root, kMainKey, "Start Page", sz("http://locked.test/"));
         }
     }
+    const std::string defaultBefore = readFile(made_.defaultProfile);
     ASSERT_EQ(run("--user ann impose 4 NoPrinting").status, 0);
     for (const auto& [arguments, says] :
          {std::pair("remove-all", "removed"),
@@ -173,6 +162,7 @@ TEST_F(OfflineCli, EveryCommandRunsOnTheChosenUser) {
         EXPECT_TRUE(contains(result.out, ", user Ann:\n")) << result.out;
         EXPECT_TRUE(contains(result.out, says)) << result.out;
     }
+    EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
 }
 
 struct Misuse {
@@ -227,37 +217,28 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 // A hive that Windows did not write back completely is never written: the command says why
-// and what to do, with status 3, and the file stays byte for byte.
-struct UncleanHive {
-    const char* what;
-    bool software;
-    const char* hiberfil = nullptr;  // what the installation's hiberfil.sys begins with
-    const char* why = platform::offline::kNotShutDown;
-};
-class UncleanHiveCli : public OfflineCli, public ::testing::WithParamInterface<UncleanHive> {};
-
-TEST_P(UncleanHiveCli, IsRefusedWithTheAdvice) {
-    const fs::path hive = GetParam().software ? made_.software : made_.ann;
-    setSequenceNumbers(hive, 7, 6);
-    if (GetParam().hiberfil != nullptr) {
-        writeFile(root() / "hiberfil.sys", GetParam().hiberfil + std::string(4096, '\0'));
+// and what to do, with status 3, and the file stays byte for byte. One hive at a time, as
+// Windows left it on resuming or on hibernating.
+TEST_F(OfflineCli, AnUncleanHiveIsRefusedWithTheAdvice) {
+    // Each imposes what the other left undone, so that the unclean hive has a change to take.
+    const std::tuple<fs::path, const char*, const char*, const char*> cases[] = {
+        {made_.software, "HIBR", platform::offline::kHibernated, "impose 4"},
+        {made_.ann, "wake", platform::offline::kNotShutDown, "impose 14"}};
+    for (const auto& [hive, hiberfil, why, change] : cases) {
+        setSequenceNumbers(hive, 7, 6);
+        writeFile(root() / "hiberfil.sys", hiberfil + std::string(4096, '\0'));
+        const std::string before = readFile(hive);
+        const CliOutcome result = run(std::string("--user ann ") + change);
+        EXPECT_EQ(result.status, 3) << hive;
+        EXPECT_TRUE(contains(result.err, hive.string() + " holds changes that Windows has not"))
+            << result.err;
+        EXPECT_TRUE(contains(result.err, why)) << result.err;
+        EXPECT_TRUE(contains(result.err, platform::offline::kShutDownAdvice));
+        EXPECT_TRUE(contains(result.out, "(not imposed: "));
+        EXPECT_EQ(readFile(hive), before);
+        setSequenceNumbers(hive, 7, 7);
     }
-    const std::string before = readFile(hive);
-    const CliOutcome result = run("--user ann impose 4");
-    EXPECT_EQ(result.status, 3);
-    EXPECT_TRUE(contains(result.err, hive.string() + " holds changes that Windows has not"))
-        << result.err;
-    EXPECT_TRUE(contains(result.err, GetParam().why)) << result.err;
-    EXPECT_TRUE(contains(result.err, platform::offline::kShutDownAdvice));
-    EXPECT_TRUE(contains(result.out, "(not imposed: "));
-    EXPECT_EQ(readFile(hive), before);
 }
-
-INSTANTIATE_TEST_SUITE_P(Cli, UncleanHiveCli,
-                         ::testing::Values(UncleanHive{"user, Windows resumed", false, "wake"},
-                                           UncleanHive{"software, Windows hibernated", true, "HIBR",
-                                                       platform::offline::kHibernated}),
-                         CaseName());
 
 // Undo entries and copies belong to the installation, not to the path its disk is mounted at:
 // another disk mounted at the same path takes nothing of the first one's undo, prunes none of
