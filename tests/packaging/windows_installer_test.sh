@@ -68,12 +68,27 @@ dword_is_one() {
 }
 key_exists() { wine reg query "$1" >/dev/null 2>&1; }
 key_absent() { ! key_exists "$1"; }
-# The data of value `2` under key `1`, as `reg query` prints it.
+# The data of value `2` under key `1`, as `reg query` prints it. Asked twice when the first
+# answer is empty: in a run under heavy load, one query came back empty while the value was there
+# (not seen again; most likely a query starting as the prefix's idle wineserver exits). A value
+# that is missing is missing both times.
 value_of() {
-    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-        sed -nE "s/^ +$2 +REG_[A-Z_]+ +(.*)$/\1/p"
+    local attempt data
+    for attempt in 1 2; do
+        data=$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+            sed -nE "s/^ +$2 +REG_[A-Z_]+ +(.*)$/\1/p")
+        [ -n "$data" ] && break
+    done
+    printf '%s\n' "$data"
 }
-nonzero_size() { [ "$(($(value_of "$1" EstimatedSize)))" -gt 1000 ]; }
+nonzero_size() {
+    local size
+    size=$(value_of "$1" EstimatedSize)
+    [ "$((size))" -gt 1000 ] && return
+    echo "EstimatedSize under $1: '$size'; reg query says:"
+    wine reg query "$1" 2>&1 | tr -d '\r'
+    return 1
+}
 # The version resource of an executable holds `text` (its strings are UTF-16).
 version_text_holds() {
     wrestool -x --raw --type=16 "$1" 2>/dev/null | iconv -f UTF-16LE -t UTF-8 2>/dev/null |
