@@ -318,23 +318,24 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     EXPECT_EQ(elsewhere.out, "There is no change to undo.\n");
 
     const fs::path folder = state() / "Quorvane" / "undo";
-    const fs::path fifo = folder / "29991231-235959-000-00.reg";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The name of the newest entry, taken by a FIFO, then by an entry of the earlier format.
+    const fs::path newest = folder / "29991231-235959-000-00.reg";
+    ASSERT_EQ(::mkfifo(newest.c_str(), 0600), 0);
     // A hang would end in timeout's status 124.
     const CliOutcome skipped = run("undo --list", "timeout 60 env");
     EXPECT_EQ(skipped.status, 0) << skipped.err;
-    EXPECT_TRUE(contains(skipped.out, "Skipped: " + fifo.string() + " is not a regular file\n"));
+    EXPECT_TRUE(contains(skipped.out, "Skipped: " + newest.string() + " is not a regular file\n"));
     EXPECT_TRUE(contains(skipped.out, " UTC  lift NoBrowserClose\n"));
     const CliOutcome refused = run("undo", "timeout 60 env");
     EXPECT_EQ(refused.status, 3) << refused.err;
-    EXPECT_TRUE(contains(refused.err, fifo.string() + " is not a regular file. Move that file"))
+    EXPECT_TRUE(contains(refused.err, newest.string() + " is not a regular file. Move that file"))
         << refused.err;
-    ASSERT_EQ(::unlink(fifo.c_str()), 0);
+    ASSERT_EQ(::unlink(newest.c_str()), 0);
 
     // An entry of Quorvane's earlier format, which kept only the state before the change: undo
     // refuses it by name, says how to put that state back all the same, and changes nothing.
     // (The places an entry may name: tests/journal/undo_test.cpp.)
-    writeFile(fifo,
+    writeFile(newest,
               utf16WithBom("Windows Registry Editor Version 5.00\r\n\r\n"
                            "; Quorvane: the registry before a change, for undo\r\n"
                            "; Time: 2026-12-07 03:05:01 UTC\r\n; Action: impose NoPrinting\r\n"
@@ -347,9 +348,11 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     EXPECT_TRUE(contains(earlier.err, "import the file with the registry editor (regedit /s)"))
         << earlier.err;
     EXPECT_EQ(hives(), before);
-    EXPECT_TRUE(
-        contains(run("undo --list").out, "NoPrinting\n    cannot be undone: it was written by an"));
-    fs::remove(fifo);
+    const CliOutcome listed = run("undo --list");
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_TRUE(contains(listed.out, "NoPrinting\n    cannot be undone: it was written by an"))
+        << listed.out;
+    fs::remove(newest);
 
     fs::rename(folder, folder.string() + ".away");
     writeFile(folder, "");

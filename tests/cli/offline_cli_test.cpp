@@ -225,11 +225,12 @@ TEST_F(OfflineCli, AnUncleanHiveIsRefusedWithTheAdvice) {
         {made_.software, "HIBR", platform::offline::kHibernated, "impose 4"},
         {made_.ann, "wake", platform::offline::kNotShutDown, "impose 14"}};
     for (const auto& [hive, hiberfil, why, change] : cases) {
+        SCOPED_TRACE(hive.string());
         setSequenceNumbers(hive, 7, 6);
         writeFile(root() / "hiberfil.sys", hiberfil + std::string(4096, '\0'));
         const std::string before = readFile(hive);
         const CliOutcome result = run(std::string("--user ann ") + change);
-        EXPECT_EQ(result.status, 3) << hive;
+        EXPECT_EQ(result.status, 3);
         EXPECT_TRUE(contains(result.err, hive.string() + " holds changes that Windows has not"))
             << result.err;
         EXPECT_TRUE(contains(result.err, why)) << result.err;

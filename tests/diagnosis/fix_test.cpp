@@ -117,6 +117,7 @@ TEST_F(FixRace, BothHalvesRaiseTheirVersionsAndEachUsersOwnFileIsChanged) {
     const std::string later = readFile(policy()) + "[";
     testing::writeFile(policy(), later);
     const journal::UndoResult undone = journal::undoLast(store_, journal_);
+    EXPECT_FALSE(undone.allDone());
     EXPECT_TRUE(
         testing::contains(restrictions::describeRefusals(undone.outcome), journal::kChangedSince));
     EXPECT_EQ(readFile(policy()), later);

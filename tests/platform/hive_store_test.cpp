@@ -62,10 +62,11 @@ protected:
 // scope ends, the registry model checks; that a batch stores nothing before, the restrictions
 // over the store check for each operation; that another writer's changes are read before each
 // operation and kept beside pending ones, the rewritten hive below and the two writers of the
-// fault test. Not that storing what is there already writes nothing; nor that someone holding a
-// lock on the directory itself blocks no write. (That nobody but the directory's owner can open
-// the lock file the store uses instead: the lock file table below, which wants it mended to 0600;
-// what a killed writer left: the fault test, for both kinds.)
+// fault test. What none of them shows, this test does: storing what is there already writes
+// nothing, and someone holding a lock on the directory itself blocks no write. (The store locks a
+// file of its own instead: that nobody but the directory's owner can open it, the lock file table
+// below shows, which wants it mended to 0600; what a killed writer left, the fault test, for both
+// kinds.)
 TEST_F(HiveStoreTest, AWriteThatChangesNothingWritesNothing) {
     HiveStore store(dir_.path());
     const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
