@@ -38,7 +38,9 @@ std::string sz(std::u16string_view text) {
     return bytes + std::string(2, '\0');
 }
 
-Key& keyAt(Document& document, std::initializer_list<std::u16string_view> path) {
+// The key at `path`, a list of names in any letter case.
+template <class Path = std::initializer_list<std::u16string_view>>
+Key& keyAt(Document& document, const Path& path) {
     Key* key = &document.root();
     for (auto name : path) {
         key = key->child(foldName(name));
@@ -101,7 +103,7 @@ TEST(HiveFileTest, NewKeysValuesAndTimesGoWhereWinePutsThem) {
     alpha.setValue(u"_", {4, dword(5)}, kSomeTime);
     alpha.setValue(u"bb", {4, dword(6)}, kSomeTime);
     // 255 s on, where the low half of the time has leading zeros to keep. (A value set as it was
-    // changes nothing: AWriteThatChangesNothingWritesNothing, in the store.)
+    // changes nothing: AWriteAfterReadsInPartChangesOnlyItsSection, in the store.)
     const FileTime later = kSomeTime + 10'000'000ull * 255;
     Key& gamma = keyAt(document, {u"Software", u"Gamma"});
     gamma.setValue(u"n", {4, dword(1)}, later);
@@ -354,16 +356,10 @@ struct PiecesCase {
     std::string key = {};                // what that key reads as, where the row says
 };
 
-// The serialized key at `path` (folded names), or empty when there is none.
+// The serialized key at `path`.
 std::string keyText(Document& document, const std::vector<std::u16string>& path) {
-    Key* key = &document.root();
-    for (const auto& name : path) {
-        key = key == nullptr ? nullptr : key->child(name);
-    }
     std::string text;
-    if (key != nullptr) {
-        key->serialize(text, "\n");
-    }
+    keyAt(document, path).serialize(text, "\n");
     return text;
 }
 
@@ -549,9 +545,7 @@ RC_GTEST_PROP(HiveDocument, ATreeReadsBackFromItsTextInAnyOrderOfSections, ()) {
         shuffled += section;
     }
     Document read = Document::parse(shuffled);
-    Key* key = read.root().child(foldName(top.name));
-    RC_ASSERT(key != nullptr);
-    expectHolds(*key, top);
+    expectHolds(keyAt(read, {top.name}), top);
     RC_ASSERT(read.serialize() == text);
 
     // Read in part, only the way to one drawn key and what lies below it: that key as drawn.
@@ -570,12 +564,7 @@ RC_GTEST_PROP(HiveDocument, ATreeReadsBackFromItsTextInAnyOrderOfSections, ()) {
         wanted += (wanted.empty() ? u"" : u"\\") + name;
     }
     Document part = Document::parseSelected(scanned, std::span(&wanted, 1));
-    Key* found = &part.root();
-    for (std::size_t i = 0; i < path.size() && found != nullptr; ++i) {
-        found = found->child(path[i]);
-    }
-    RC_ASSERT(found != nullptr);
-    expectHolds(*found, *drawn);
+    expectHolds(keyAt(part, path), *drawn);
 }
 
 }  // namespace
