@@ -58,26 +58,6 @@ protected:
     TempDir dir_;
 };
 
-// That each write outside a batch is stored when the call returns, and a batch when its outermost
-// scope ends, the registry model checks; that a batch stores nothing before, the restrictions
-// over the store check for each operation; that another writer's changes are read before each
-// operation and kept beside pending ones, the rewritten hive below and the two writers of the
-// fault test. What none of them shows, this test does: storing what is there already writes
-// nothing, and someone holding a lock on the directory itself blocks no write. (The store locks a
-// file of its own instead: that nobody but the directory's owner can open it, the lock file table
-// below shows, which wants it mended to 0600; what a killed writer left, the fault test, for both
-// kinds.)
-TEST_F(HiveStoreTest, AWriteThatChangesNothingWritesNothing) {
-    HiveStore store(dir_.path());
-    const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_EQ(::flock(directory, LOCK_EX | LOCK_NB), 0);
-    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "NoPrinting", dword(1)), kSuccess);
-    ::close(directory);
-    const ino_t stored = inodeOf(hive("system.reg"));
-    ASSERT_EQ(write(store, kLocalMachine, kPolicies, "noprinting", dword(1)), kSuccess);
-    EXPECT_EQ(inodeOf(hive("system.reg")), stored);
-}
-
 TEST_F(HiveStoreTest, AMachineHiveWithoutWriteBitsIsReadOnly) {
     ASSERT_EQ(::chmod(hive("system.reg").c_str(), 0444), 0);
     const std::string machine = readFile(hive("system.reg"));
@@ -450,6 +430,15 @@ TEST_F(HiveStoreTest, AHiveRewrittenOrReplacedUnderTheSameTimeIsReadAsItIsNow) {
 // what the whole hive gives, the registry model's readers and the document's pieces test show.
 // A write after such reads changes only its key's section, every other byte kept, damaged lines
 // too; a key whose only sub-key goes keeps a section of its own, or it would go with it.
+// That each write outside a batch is stored when the call returns, and a batch when its outermost
+// scope ends, the registry model checks; that a batch stores nothing before, the restrictions
+// over the store check for each operation; that another writer's changes are read before each
+// operation and kept beside pending ones, the rewritten hive below and the two writers of the
+// fault test. What none of them shows, this test does too: someone holding a lock on the
+// directory itself blocks no write, and storing what is there already writes nothing. (The store
+// locks a file of its own instead: that nobody but the directory's owner can open it, the lock
+// file table shows, which wants it mended to 0600; what a killed writer left, the fault test, for
+// both kinds.)
 TEST_F(HiveStoreTest, AWriteAfterReadsInPartChangesOnlyItsSection) {
     const fs::path file = hive("system.reg");
     const std::string currentVersion = "Software\\Microsoft\\Windows NT\\CurrentVersion";
@@ -458,7 +447,13 @@ TEST_F(HiveStoreTest, AWriteAfterReadsInPartChangesOnlyItsSection) {
     HiveStore store(dir_.path());
     EXPECT_EQ(stored(store, kLocalMachine, kPolicies, "NoPrinting"), std::nullopt);
     EXPECT_EQ(stored(store, kLocalMachine, currentVersion, "Quorvane"), std::nullopt);
+    const int directory = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(directory, LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(write(store, kLocalMachine, currentVersion, "Quorvane", dword(0)), kSuccess);
+    ::close(directory);
+    const ino_t written = inodeOf(file);
+    EXPECT_EQ(write(store, kLocalMachine, currentVersion, "quorvane", dword(0)), kSuccess);
+    EXPECT_EQ(inodeOf(file), written) << "stored what was there already";
     const std::string after = readFile(file);
     const std::size_t same =
         std::mismatch(before.begin(), before.end(), after.begin(), after.end()).first -
