@@ -444,37 +444,6 @@ TEST_F(WineserverLockTest, NoServerIsFoundWhereNoneRunsNorWhereAPathLeads) {
     EXPECT_FALSE(fs::exists(root_.path() / serverName_));
 }
 
-// Beside a running server a store that would write is refused, naming the server and how to stop
-// it; a command that only reads reads, says once that the server may hold newer changes, and
-// writes nothing.
-TEST_F(WineserverLockTest, ARunningServerRefusesWritersAndIsNotedByReaders) {
-    {
-        HiveStore store(prefix_);
-        ASSERT_EQ(write(store, kCurrentUser, kKeyPath, "Read", dword(3)), kSuccess);
-    }
-    const auto server = startFakeServer();
-    const auto before = snapshot(prefix_);
-    ASSERT_EQ(findRunningWineserver(prefix_)->lockFile, lockFile_);
-    const std::string refusal = refusalOf([&] { HiveStore{prefix_}; });
-    for (const auto& part :
-         {prefix_.string(), std::to_string(server->pid()), std::string("wineserver -k")}) {
-        EXPECT_TRUE(contains(refusal, part)) << refusal;
-    }
-    HiveStore store(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
-    EXPECT_TRUE(contains(store.readingNote(), "(process " + std::to_string(server->pid()) +
-                                                  ") is running for the Wine prefix " +
-                                                  prefix_.string() +
-                                                  "; it may hold changes newer than"));
-    EXPECT_EQ(stored(store, kCurrentUser, kKeyPath, "Read"), dword(3));
-    EXPECT_EQ(write(store, kCurrentUser, kKeyPath, "Written", dword(1)), kAccessDenied);
-    EXPECT_TRUE(contains(store.lastFailure(), "opened for reading only")) << store.lastFailure();
-    EXPECT_EQ(snapshot(prefix_), before);
-    server->kill();
-    EXPECT_TRUE(HiveStore(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly)
-                    .readingNote()
-                    .empty());
-}
-
 // Anyone may make a directory of a server's name in a shared temporary folder and hold a lock
 // there: only a server directory of the prefix's owner counts.
 TEST_F(WineserverLockTest, ALockInAServerDirectoryOfAnotherUserIsNoServer) {
@@ -495,24 +464,47 @@ TEST_F(WineserverLockTest, ALockInAServerDirectoryOfAnotherUserIsNoServer) {
     }
 }
 
-// The server may also start after the store opened; a write must then be refused too, since
-// the server would overwrite it.
-TEST_F(WineserverLockTest, ServerStartedAfterOpeningBlocksWrites) {
-    // Where the store's TMPDIR puts it, and where a server started with another TMPDIR runs.
+// Beside a running server a store that would write is refused, naming the server and how to stop
+// it; a command that only reads reads, says once that the server may hold newer changes, and
+// writes nothing. The server may also start after the store opened; a write must then be refused
+// too, since the server would overwrite it. Where the store's TMPDIR puts the server, and where a
+// server started with another TMPDIR runs.
+TEST_F(WineserverLockTest, ARunningServerRefusesWritersAndIsNotedByReaders) {
     for (const fs::path& lockFile : {lockFile_, otherLockFile_}) {
         SCOPED_TRACE(lockFile);
         HiveStore store(prefix_);
         KeyHandle key = 0;
         ASSERT_EQ(store.createKey(kCurrentUser, kKeyPath, key), kSuccess);
+        ASSERT_EQ(set(store, key, "Read", dword(3)), kSuccess);
         const auto before = snapshot(prefix_);
         const auto server = startFakeServer(lockFile);
         const auto found = findRunningWineserver(prefix_);
         ASSERT_TRUE(found);
+        EXPECT_EQ(found->lockFile, lockFile);
         EXPECT_EQ(found->pid, server->pid());
         EXPECT_EQ(set(store, key, "late", dword(1)), kBusy);
         EXPECT_TRUE(contains(store.lastFailure(), std::to_string(server->pid())));
+        const std::string refusal = refusalOf([&] { HiveStore{prefix_}; });
+        for (const auto& part :
+             {prefix_.string(), std::to_string(server->pid()), std::string("wineserver -k")}) {
+            EXPECT_TRUE(contains(refusal, part)) << refusal;
+        }
+        HiveStore reader(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+        if (lockFile == lockFile_) {  // a reader looks only in Wine's own places
+            EXPECT_TRUE(contains(reader.readingNote(), "(process " + std::to_string(server->pid()) +
+                                                           ") is running for the Wine prefix " +
+                                                           prefix_.string() +
+                                                           "; it may hold changes newer than"));
+        }
+        EXPECT_EQ(stored(reader, kCurrentUser, kKeyPath, "Read"), dword(3));
+        EXPECT_EQ(write(reader, kCurrentUser, kKeyPath, "Written", dword(1)), kAccessDenied);
+        EXPECT_TRUE(contains(reader.lastFailure(), "opened for reading only"))
+            << reader.lastFailure();
         EXPECT_EQ(snapshot(prefix_), before);
         server->kill();
+        EXPECT_TRUE(HiveStore(prefix_, HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly)
+                        .readingNote()
+                        .empty());
         EXPECT_EQ(set(store, key, "late", dword(1)), kSuccess);
         ASSERT_EQ(store.deleteValue(key, "late"), kSuccess);
     }
