@@ -490,17 +490,25 @@ TEST_F(SmallMount, AFullDiskLeavesTheHiveAsItWasAndSaysSo) {
     EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
 }
 
-// The fake installation with more profiles in its list, each a folder under Users with a hive.
-struct Profile {
-    const char* sid;
-    std::string imagePath;  // the profile's registered path, its NUL included
-    const char* folder;
-};
-WindowsInstallation withProfiles(const std::filesystem::path& root,
-                                 std::initializer_list<Profile> profiles) {
-    const FakeInstallation made = makeFakeInstallation(root);
+// Names compare as Windows compares them, beyond ASCII too: a profile whose registered path
+// differs from its folder in a letter's case is found, and two names that differ in a letter
+// are two users, each with copies of their own. A profile path may end in a backslash; its last
+// folder is still the user's. The fake installation has these profiles in its list too, each a
+// folder under Users with a hive.
+TEST(WindowsInstallation, ProfileFoldersAreFoundAsWindowsNamesThem) {
+    struct Profile {
+        const char* sid;
+        std::string imagePath;  // the profile's registered path, its NUL included
+        const char* folder;
+    };
+    const Profile profiles[] = {
+        {"S-1-5-21-1-2-3-1004", std::string("C:\\Users\\\xC5\x81UKASZ") + '\0', "\xC5\x81ukasz"},
+        {"S-1-5-21-1-2-3-1005", std::string("C:\\Users\\\xC5\xBBukasz") + '\0', "\xC5\xBCukasz"},
+        {"S-1-5-21-1-2-3-1003", std::string("C:\\Users\\cy\\\0", 13), "cy"}};
+    TempDir root;
+    const FakeInstallation made = makeFakeInstallation(root.path());
     {
-        OfflineRegistry registry({{made.software, "SOFTWARE"}, std::nullopt, root / "b"});
+        OfflineRegistry registry({{made.software, "SOFTWARE"}, std::nullopt, root.path() / "b"});
         for (const Profile& profile : profiles) {
             put(registry, kLocalMachine,
                 std::string("Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
@@ -509,23 +517,10 @@ WindowsInstallation withProfiles(const std::filesystem::path& root,
         }
     }
     for (const Profile& profile : profiles) {
-        std::filesystem::create_directories(root / "users" / profile.folder);
-        std::filesystem::copy_file(made.ann, root / "users" / profile.folder / "NTUSER.DAT");
+        fs::create_directories(root.path() / "users" / profile.folder);
+        fs::copy_file(made.ann, root.path() / "users" / profile.folder / "NTUSER.DAT");
     }
-    return findWindowsInstallation(root);
-}
-
-// Names compare as Windows compares them, beyond ASCII too: a profile whose registered path
-// differs from its folder in a letter's case is found, and two names that differ in a letter
-// are two users, each with copies of their own. A profile path may end in a backslash; its last
-// folder is still the user's.
-TEST(WindowsInstallation, ProfileFoldersAreFoundAsWindowsNamesThem) {
-    TempDir root;
-    const WindowsInstallation found = withProfiles(
-        root.path(),
-        {{"S-1-5-21-1-2-3-1004", std::string("C:\\Users\\\xC5\x81UKASZ") + '\0', "\xC5\x81ukasz"},
-         {"S-1-5-21-1-2-3-1005", std::string("C:\\Users\\\xC5\xBBukasz") + '\0', "\xC5\xBCukasz"},
-         {"S-1-5-21-1-2-3-1003", std::string("C:\\Users\\cy\\\0", 13), "cy"}});
+    const WindowsInstallation found = findWindowsInstallation(root.path());
     const WindowsUser* lukasz = findUser(found, "\xC5\x82ukasz");
     const WindowsUser* zukasz = findUser(found, "\xC5\xBBUKASZ");
     ASSERT_NE(lukasz, nullptr);
