@@ -145,8 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::CaseName());
 
 // A hive that is no regular file is refused at once, without waiting for a writer that never
-// comes; a link leads to its target as in Wine.
-TEST_F(HiveStoreTest, OnlyRegularFilesAreHives) {
+// comes; a link leads to its target as in Wine, a file's link to its file and a key's link (the
+// 32-bit view of the classes) to its key, also the classes root.
+TEST_F(HiveStoreTest, OnlyRegularFilesAreHivesAndLinksLeadToTheirTargets) {
     fs::remove(hive("user.reg"));
     ASSERT_EQ(::mkfifo(hive("user.reg").c_str(), 0644), 0);
     EXPECT_THROW(HiveStore store(dir_.path()), StoreError);
@@ -164,6 +165,20 @@ TEST_F(HiveStoreTest, OnlyRegularFilesAreHives) {
     ASSERT_EQ(write(store, kCurrentUser, kPolicies, "NoPrinting", dword(1)), kSuccess);
     EXPECT_TRUE(fs::is_symlink(hive("user.reg")));
     EXPECT_TRUE(contains(readFile(target), "\"NoPrinting\"=dword:00000001"));
+    // The 32-bit view of the classes is a link into the classes key.
+    ASSERT_EQ(write(store, kLocalMachine, "Software\\Wow6432Node\\Classes\\QuorvaneLinked", "L",
+                    dword(5)),
+              kSuccess);
+    EXPECT_EQ(stored(store, kLocalMachine, "Software\\Classes\\Wow6432Node\\QuorvaneLinked", "L"),
+              dword(5));
+    EXPECT_EQ(stored(store, kClassesRoot, "Wow6432Node\\QuorvaneLinked", "L"), dword(5));
+    // Read through the link by a store that has read nothing yet: a link on the way loads all.
+    HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
+    EXPECT_EQ(stored(reader, kLocalMachine, "Software\\Wow6432Node\\Classes\\QuorvaneLinked", "L"),
+              dword(5));
+    KeyHandle key = 0;
+    EXPECT_EQ(store.openKey(kUsers, "", kKeyRead, key), kInvalidHandle);
+    EXPECT_EQ(store.openKey(kCurrentConfig, "", kKeyRead, key), kInvalidHandle);
 }
 
 // Root working on the prefix of another user (nobody) is not led by that user's links to read
@@ -236,24 +251,6 @@ TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
         contains(refusalOf([&] { HiveStore(dir_.path(), HiveStore::Creation::CreateIfMissing); }),
                  hive("user.reg").string()));
     EXPECT_EQ(readFile(hive("user.reg")), damaged);
-}
-
-TEST_F(HiveStoreTest, LinksAndTheClassesRootLeadToTheirTargets) {
-    HiveStore store(dir_.path());
-    // The 32-bit view of the classes is a link into the classes key.
-    ASSERT_EQ(write(store, kLocalMachine, "Software\\Wow6432Node\\Classes\\QuorvaneLinked", "L",
-                    dword(5)),
-              kSuccess);
-    EXPECT_EQ(stored(store, kLocalMachine, "Software\\Classes\\Wow6432Node\\QuorvaneLinked", "L"),
-              dword(5));
-    EXPECT_EQ(stored(store, kClassesRoot, "Wow6432Node\\QuorvaneLinked", "L"), dword(5));
-    // Read through the link by a store that has read nothing yet: a link on the way loads all.
-    HiveStore reader(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
-    EXPECT_EQ(stored(reader, kLocalMachine, "Software\\Wow6432Node\\Classes\\QuorvaneLinked", "L"),
-              dword(5));
-    KeyHandle key = 0;
-    EXPECT_EQ(store.openKey(kUsers, "", kKeyRead, key), kInvalidHandle);
-    EXPECT_EQ(store.openKey(kCurrentConfig, "", kKeyRead, key), kInvalidHandle);
 }
 
 TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStore) {
