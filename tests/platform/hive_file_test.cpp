@@ -137,8 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
     Types, ValueForms,
     ::testing::Values(
         ValueForm{"escaped text",
-                  {1, sz(u"a \"q\" back\\slash\ttab Grüße Ω 7\x01"
-                         u"7")},
+                  {1, sz(u"a \"q\" back\\slash\ttab Grüße Ω 7\0017")},
                   "\"v\"=\"a \\\"q\\\" back\\\\slash\\ttab Gr\\xfc\\x00dfe \\x3a9 7\\0017\""},
         ValueForm{"text without bytes", {1, ""}, "\"v\"=hex(1):"},
         ValueForm{"text without its NUL", {1, "ab"}, "\"v\"=hex(1):61,62"},
@@ -307,11 +306,7 @@ TEST(HiveFileTest, OnlyWinesHeaderAndWholeLinesAreAccepted) {
 
 TEST(HiveTextTest, EscapesFollowWine) {
     std::string out;
-    appendEscaped(out,
-                  u"[a]\\\"\x7f\x1b\x07"
-                  u"0\xe9"
-                  u"f\xe9g",
-                  "[]");
+    appendEscaped(out, u"[a]\\\"\x7f\x1b\a0\u00e9f\u00e9g", "[]");
     EXPECT_EQ(out, "\\[a\\]\\\\\"\x7f\\e\\a0\\x00e9f\\xe9g");
     std::u16string back;
     std::size_t pos = 0;
