@@ -66,10 +66,11 @@ const std::string kSmallHive =
     "#time=1dd85d468358468\n"
     "@=\"default\"\n";
 
-// In a file whose lines mix both ends (those before the key in CRLF, which the header makes the
-// file's own, the rest in LF), an edit leaves the other sections and the blank lines between them
-// as they were.
-TEST(HiveFileTest, AnEditInAFileOfMixedLineEndsChangesOnlyItsOwnSection) {
+// In a file whose lines mix both ends (those before the keys edited in CRLF, which the header
+// makes the file's own, the rest in LF) and holds lines Wine cannot read (kept as they are; the
+// values after a bad key line are not the key's before it), edits leave the other sections and the
+// blank lines between them as they were. A new value goes after its key's lines, damaged or not.
+TEST(HiveFileTest, EditsInAFileOfMixedLineEndsAndDamagedLinesChangeOnlyTheirOwnSections) {
     const std::string wine = readFile(fixtureDirectory() / "system.reg");
     const std::size_t at = wine.find("\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion]");
     ASSERT_NE(at, std::string::npos);
@@ -78,13 +79,27 @@ TEST(HiveFileTest, AnEditInAFileOfMixedLineEndsChangesOnlyItsOwnSection) {
         original += c == '\n' ? "\r\n" : std::string(1, c);
     }
     const std::size_t edit = original.size();
+    // Where Wine writes the section, in the order of the keys.
+    original +=
+        "\r\n[Software\\\\Microsoft\\\\Windows NT\\\\Broken] 1796597521\r\n"
+        "\"ok\"=dword:00000001\r\nthis line means nothing\r\n\"bad\"=dword:xyz\r\n"
+        "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n";
+    const std::size_t current = original.size();
     original += wine.substr(at);
     Document document = Document::parse(original);
+    EXPECT_TRUE(document.serialize() == original) << "not written back as it was";
+    Key& broken = keyAt(document, {u"Software", u"Microsoft", u"Windows NT", u"Broken"});
+    EXPECT_FALSE(broken.value(foldName(u"orphan"))) << "values after a bad key line are not ours";
+    EXPECT_EQ(broken.value(foldName(u"bad"))->type, 0u);
+    ASSERT_TRUE(broken.setValue(u"zz", {4, dword(7)}, kSomeTime));
     Key& key = keyAt(document, {u"Software", u"Microsoft", u"Windows NT", u"CurrentVersion"});
     ASSERT_TRUE(key.setValue(u"RegisteredOwner", {1, sz(u"Quorvane")}, kSomeTime + 1));
     const std::string edited = document.serialize();
-    const std::size_t tail = original.size() - original.find("\n\n[", edit + 1);
+    const std::size_t tail = original.size() - original.find("\n\n[", current + 1);
     EXPECT_EQ(edited.substr(0, edit), original.substr(0, edit));
+    EXPECT_TRUE(contains(edited,
+                         "this line means nothing\r\n\"bad\"=dword:xyz\r\n\"zz\"=dword:00000007\r\n"
+                         "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n"));
     EXPECT_EQ(edited.substr(edited.size() - tail), original.substr(original.size() - tail));
 }
 
@@ -201,36 +216,6 @@ TEST(HiveFileTest, DataWineCannotReadLoadsAsEmptyNone) {
     }
     EXPECT_EQ(decodeValueData("str:\"plain\"").type, 1u);
     EXPECT_EQ(decodeValueData("\"x\" trailing words").bytes, sz(u"x"));
-}
-
-TEST(HiveFileTest, DamagedLinesAreKeptAsTheyAre) {
-    const std::string damaged =
-        "WINE REGISTRY Version 2\r\n"
-        ";; All keys relative to REGISTRY\\\\Machine\r\n"
-        "\r\n"
-        "#arch=win64\r\n"
-        "\r\n"
-        "[Software\\\\Broken] 1796597521\r\n"
-        "\"ok\"=dword:00000001\r\n"
-        "this line means nothing\r\n"
-        "\"bad\"=dword:xyz\r\n"
-        "[Software\\\\Unclosed 1796597521\r\n"
-        "\"orphan\"=dword:00000001\r\n"
-        "\r\n"
-        "[Software\\\\Fine] 1796597521\r\n"
-        "\"v\"=\"1\"\r\n";
-    Document document = Document::parse(damaged);
-    EXPECT_EQ(document.serialize(), damaged);
-
-    Key& broken = keyAt(document, {u"Software", u"Broken"});
-    EXPECT_FALSE(broken.value(foldName(u"orphan"))) << "values after a bad key line are not ours";
-    EXPECT_EQ(broken.value(foldName(u"bad"))->type, 0u);
-    broken.setValue(u"zz", {4, dword(7)}, kSomeTime);
-    const std::string edited = document.serialize();
-    EXPECT_TRUE(contains(edited,
-                         "this line means nothing\r\n\"bad\"=dword:xyz\r\n\"zz\"=dword:00000007\r\n"
-                         "[Software\\\\Unclosed 1796597521\r\n\"orphan\"=dword:00000001\r\n"));
-    EXPECT_TRUE(contains(edited, "[Software\\\\Fine] 1796597521\r\n\"v\"=\"1\""));
 }
 
 // Thousands of siblings out of order, some listed again in another spelling with a value and a
