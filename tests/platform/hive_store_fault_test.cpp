@@ -416,7 +416,6 @@ protected:
         }
         return server;
     }
-    std::unique_ptr<Child> startFakeServer() { return startFakeServer(lockFile_); }
 
     TempDir root_;
     ScopedEnvironment tmpdir_{"TMPDIR", (root_.path() / "tmp").string()};
@@ -563,7 +562,7 @@ TEST_F(WineserverLockTest, StartLockKeepsServersOutButNotOtherStores) {
         });
         EXPECT_EQ(other.wait(), 0) << "1: a server could start, 2: the hold looked like a server";
     }
-    const auto server = startFakeServer();
+    const auto server = startFakeServer(lockFile_);
     WineserverStartLock refused(prefix_);
     ASSERT_TRUE(refused.running());
     EXPECT_EQ(refused.running()->pid, server->pid());
