@@ -129,10 +129,32 @@ QWidget* nextTabStop(const QWidget& from) {
     return next;
 }
 
-TEST(FrmRestrict, OpensFixedAndCentredWithItsControlsInPlaceAndInReadingOrder) {
+// A caption wider than its control, or a wrapped text taller than its label.
+bool captionCut(const QWidget& control) {
+    if (const auto* label = qobject_cast<const QLabel*>(&control)) {
+        if (label->wordWrap()) {
+            return label->heightForWidth(label->width()) > label->height();
+        }
+        return !label->text().isEmpty() && label->sizeHint().width() > label->width();
+    }
+    if (const auto* box = qobject_cast<const QCheckBox*>(&control)) {
+        return box->sizeHint().width() > box->width();
+    }
+    return false;
+}
+
+bool anyCaptionCut(const QWidget& window) {
+    const QList<QWidget*> controls = window.findChildren<QWidget*>();
+    return std::any_of(controls.begin(), controls.end(),
+                       [](const QWidget* control) { return captionCut(*control); });
+}
+
+// Run a second time by ctest with only the DejaVu fonts, none of which has Arial's widths: the
+// layout stays, the captions fit at the largest size that fits.
+TEST(FrmRestrict, OpensFixedAndCentredWithWholeCaptionsInPlaceAndInReadingOrder) {
     Rig rig;
     rig.open();
-    const frmRestrict& window = *rig.window;
+    frmRestrict& window = *rig.window;
     ASSERT_EQ(window.logicalDpiX(), 96) << "the pixels below are for 96 dpi";
     EXPECT_EQ(window.windowTitle(), u"Quorvane"_s);
     EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
@@ -176,33 +198,7 @@ TEST(FrmRestrict, OpensFixedAndCentredWithItsControlsInPlaceAndInReadingOrder) {
     for (const auto& [first, second] : follows) {
         EXPECT_EQ(nextTabStop(rig.get(first)), &rig.get(second)) << first;
     }
-}
 
-// A caption wider than its control, or a wrapped text taller than its label.
-bool captionCut(const QWidget& control) {
-    if (const auto* label = qobject_cast<const QLabel*>(&control)) {
-        if (label->wordWrap()) {
-            return label->heightForWidth(label->width()) > label->height();
-        }
-        return !label->text().isEmpty() && label->sizeHint().width() > label->width();
-    }
-    if (const auto* box = qobject_cast<const QCheckBox*>(&control)) {
-        return box->sizeHint().width() > box->width();
-    }
-    return false;
-}
-
-bool anyCaptionCut(const QWidget& window) {
-    const QList<QWidget*> controls = window.findChildren<QWidget*>();
-    return std::any_of(controls.begin(), controls.end(),
-                       [](const QWidget* control) { return captionCut(*control); });
-}
-
-// Run a second time by ctest with only the DejaVu fonts, none of which has Arial's widths.
-TEST(FrmRestrict, CaptionsFitAtTheLargestSizeThatFitsAndCheckBoxesAreWhole) {
-    Rig rig;
-    rig.open();
-    frmRestrict& window = *rig.window;
     const QFont font = window.font();
     EXPECT_EQ(font.family(), u"MS Sans Serif"_s);
     EXPECT_LE(font.pointSizeF(), 8.25);
@@ -243,35 +239,6 @@ TEST(FrmRestrict, CaptionsFitAtTheLargestSizeThatFitsAndCheckBoxesAreWhole) {
         window.setFont(larger);
         EXPECT_TRUE(anyCaptionCut(window)) << "at " << larger.pointSizeF() << " points";
     }
-}
-
-TEST(FrmRestrict, HelpPageBreaksLinesBetweenWordsOnly) {
-    Rig rig;
-    rig.copyHelpFile();
-    rig.open();
-    rig.showTab(3);
-    auto& help = rig.get<QTextBrowser>("WebBrowser1");
-    help.document()->documentLayout()->documentSize();  // lays the whole page out
-    // The body names the windows' faces, so that no math or serif face stands in (run a second
-    // time by ctest with only the DejaVu fonts).
-    const QString face = QFontInfo(help.document()->begin().charFormat().font()).family();
-    EXPECT_TRUE(QStringList({u"Arial"_s, u"Liberation Sans"_s, u"DejaVu Sans"_s}).contains(face))
-        << face.toStdString();
-    EXPECT_EQ(help.horizontalScrollBar()->maximum(), 0) << "nothing on the page is that wide";
-
-    int pathBreaks = 0;
-    for (QTextBlock block = help.document()->begin(); block.isValid(); block = block.next()) {
-        const QString text = block.text();
-        const QTextLayout& layout = *block.layout();
-        for (int i = 0; i + 1 < layout.lineCount(); ++i) {
-            const QTextLine line = layout.lineAt(i);
-            const qsizetype end = line.textStart() + line.textLength();
-            EXPECT_FALSE(text.at(end - 1).isLetterOrNumber() && text.at(end).isLetterOrNumber())
-                << "broken inside a word: " << text.mid(line.textStart(), 30).toStdString();
-            pathBreaks += text.left(end).trimmed().endsWith(QStringLiteral("\\\u200b"));
-        }
-    }
-    EXPECT_GT(pathBreaks, 0) << "no registry path wrapped at a backslash";
 }
 
 // What a click puts in the hives is the restriction tests' own; that a box reaches them, the undo
@@ -373,7 +340,12 @@ TEST(FrmRestrict, HiddenButtonsAreInertToTheKeyboardAndTheFileMenuRunsTheirComma
     EXPECT_NE(stored(rig.registry(), kCurrentUser, testing::kMainKey, "Start Page"), elsewhere);
 }
 
-TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
+// The About tab's links light up under the pointer and open their targets; then closing the
+// window (parameter: the control that closes it, or the close box) ends the program and the
+// tell-a-friend window its link opened.
+class Closing : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Closing, AboutTabLinksOpenTheirTargetsAndClosingEndsTheProgramAndTheTellAFriendWindow) {
     Rig rig;
     rig.open();
     rig.showTab(4);
@@ -396,7 +368,7 @@ TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
     // The tell-a-friend link and picture show one window; the link commands open the pages.
     QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
     QTest::mouseClick(&rig.get("Image1"), Qt::LeftButton);
-    EXPECT_EQ(testing::shownWindows("frmBugReport").size(), 1u);
+    ASSERT_EQ(testing::shownWindows("frmBugReport").size(), 1u);
     EXPECT_TRUE(rig.window->isEnabled());
 
     // A press on a link that is let go beside it opens nothing.
@@ -412,17 +384,6 @@ TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
                                                 u"http://maker.test/Pages/ListBot.html"_s,
                                                 u"http://maker.test/Pages/Pimbleroot.html"_s,
                                                 u"http://maker.test/Pages/ListBot.html"_s}));
-}
-
-// Parameter: the control that closes the window, or the close box.
-class Closing : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(Closing, EndsTheProgramAndTheTellAFriendWindow) {
-    Rig rig;
-    rig.open();
-    rig.showTab(4);
-    QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
-    ASSERT_EQ(testing::shownWindows("frmBugReport").size(), 1u);
     const QPointer<QWidget> tellAFriend = testing::shownWindows("frmBugReport").front();
     // Another window stays open, so that only the main window's closing can end the loop.
     QWidget bystander;
@@ -465,8 +426,9 @@ std::optional<QPoint> linkPosition(QTextBrowser& browser) {
 }
 
 // "Why do Restrictions come back?": reached from the help page's link and from the File menu;
-// the report is read-only, selectable and copied whole.
-TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
+// the report is read-only, selectable and copied whole. The help page breaks lines between words
+// only.
+TEST(FrmWhy, HelpPageAndItsLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
     Rig rig;
     testing::put(rig.registry(), kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                  "Relock",
@@ -477,6 +439,26 @@ TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
     rig.open();
     rig.showTab(3);
     auto& browser = rig.get<QTextBrowser>("WebBrowser1");
+    browser.document()->documentLayout()->documentSize();  // lays the whole page out
+    // The body names the windows' faces, so that no math or serif face stands in (run a second
+    // time by ctest with only the DejaVu fonts).
+    const QString body = QFontInfo(browser.document()->begin().charFormat().font()).family();
+    EXPECT_TRUE(QStringList({u"Arial"_s, u"Liberation Sans"_s, u"DejaVu Sans"_s}).contains(body))
+        << body.toStdString();
+    EXPECT_EQ(browser.horizontalScrollBar()->maximum(), 0) << "nothing on the page is that wide";
+    int pathBreaks = 0;
+    for (QTextBlock block = browser.document()->begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        const QTextLayout& layout = *block.layout();
+        for (int i = 0; i + 1 < layout.lineCount(); ++i) {
+            const QTextLine line = layout.lineAt(i);
+            const qsizetype end = line.textStart() + line.textLength();
+            EXPECT_FALSE(text.at(end - 1).isLetterOrNumber() && text.at(end).isLetterOrNumber())
+                << "broken inside a word: " << text.mid(line.textStart(), 30).toStdString();
+            pathBreaks += text.left(end).trimmed().endsWith(QStringLiteral("\\\u200b"));
+        }
+    }
+    EXPECT_GT(pathBreaks, 0) << "no registry path wrapped at a backslash";
     const std::optional<QPoint> link = linkPosition(browser);
     ASSERT_TRUE(link) << "Help.htm has no link to the report";
     ASSERT_EQ(rig.report(), nullptr);
