@@ -126,40 +126,6 @@ protected:
     QPointer<frmBugReport> window_;
 };
 
-TEST_F(TellAFriendWindow, OpensFixedCentredWithOwnIconOnTheThirdSubjectInFillingOrder) {
-    open(25);
-    ASSERT_EQ(window_->logicalDpiX(), 96) << "the pixels below are for 96 dpi";
-    EXPECT_EQ(window_->windowTitle(), u"Tell a Friend About Quorvane"_s);
-    // Our own icon, drawn at 16 and 32 pixels, not the style's information sign.
-    const QIcon icon = window_->windowIcon();
-    EXPECT_EQ(icon.availableSizes(), QList<QSize>({QSize(16, 16), QSize(32, 32)}));
-    const auto image = [](const QIcon& of) {
-        return of.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
-    };
-    EXPECT_NE(image(icon), image(window_->style()->standardIcon(QStyle::SP_MessageBoxInformation)));
-    // One spot check of the twips layout: the client area, and a control inside the frame.
-    EXPECT_EQ(window_->size(), QSize(456, 388));
-    EXPECT_EQ(child(*window_, "txtComments").geometry(), QRect(96, 192, 337, 121));
-    EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
-    EXPECT_FALSE(window_->windowFlags() &
-                 (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
-    const QPoint offCentre =
-        window_->frameGeometry().center() - window_->screen()->availableGeometry().center();
-    EXPECT_LE(offCentre.manhattanLength(), 2);
-    EXPECT_EQ(child<QComboBox>(*window_, "cboSubject").currentIndex(), 2);
-
-    // Tab moves through the fields in the order they are filled in.
-    EXPECT_EQ(focusedControl(*window_), "txtFriendsName");
-    std::vector<std::string> order;
-    for (int i = 0; i < 8; ++i) {
-        QTest::keyClick(window_->focusWidget(), Qt::Key_Tab);
-        order.push_back(focusedControl(*window_));
-    }
-    EXPECT_EQ(order,
-              std::vector<std::string>({"txtFriend", "txtName", "txtFrom", "cboSubject",
-                                        "txtComments", "cmdSend", "cmdExit", "txtFriendsName"}));
-}
-
 // The subject line takes the selected list entry, not a subject typed over it.
 TEST_F(TellAFriendWindow, SendsTheWholeDialogueByteForByteAndUnloadsAfterSuccess) {
     ScriptedServer server(kUpToMailFrom + Script{{"\r\n", "250-sender ok\r\n250 go on\r\n"},
@@ -305,12 +271,44 @@ TEST_P(CancelMidSession, DropsTheConnectionSilently) {
 INSTANTIATE_TEST_SUITE_P(CancelOrCloseBox, CancelMidSession, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Cancel" : "CloseBox"; });
 
-// One field is checked per click, in table order, and refused with the focus on it and no
-// connection made. Only a field of no characters is missing: spaces pass. No SMTPUTF8 is asked
-// for, so an address must be ASCII; names may be anything on one line.
-TEST_F(TellAFriendWindow, ChecksOneFieldPerClickInTableOrder) {
+// The window opens fixed and centred, with its own icon, on the third subject, its fields in the
+// order they are filled in. One field is checked per click, in table order, and refused with the
+// focus on it and no connection made. Only a field of no characters is missing: spaces pass. No
+// SMTPUTF8 is asked for, so an address must be ASCII; names may be anything on one line.
+TEST_F(TellAFriendWindow, OpensInFillingOrderAndChecksOneFieldPerClickInTableOrder) {
     ScriptedServer server(kUpToMailFrom + Script{{"\r\n", "250 ok\r\n"}});
     open(server.port());
+    ASSERT_EQ(window_->logicalDpiX(), 96) << "the pixels below are for 96 dpi";
+    EXPECT_EQ(window_->windowTitle(), u"Tell a Friend About Quorvane"_s);
+    // Our own icon, drawn at 16 and 32 pixels, not the style's information sign.
+    const QIcon icon = window_->windowIcon();
+    EXPECT_EQ(icon.availableSizes(), QList<QSize>({QSize(16, 16), QSize(32, 32)}));
+    const auto image = [](const QIcon& of) {
+        return of.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
+    };
+    EXPECT_NE(image(icon), image(window_->style()->standardIcon(QStyle::SP_MessageBoxInformation)));
+    // One spot check of the twips layout: the client area, and a control inside the frame.
+    EXPECT_EQ(window_->size(), QSize(456, 388));
+    EXPECT_EQ(child(*window_, "txtComments").geometry(), QRect(96, 192, 337, 121));
+    EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
+    EXPECT_FALSE(window_->windowFlags() &
+                 (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
+    const QPoint offCentre =
+        window_->frameGeometry().center() - window_->screen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2);
+    EXPECT_EQ(child<QComboBox>(*window_, "cboSubject").currentIndex(), 2);
+
+    // Tab moves through the fields in the order they are filled in.
+    EXPECT_EQ(focusedControl(*window_), "txtFriendsName");
+    std::vector<std::string> order;
+    for (int i = 0; i < 8; ++i) {
+        QTest::keyClick(window_->focusWidget(), Qt::Key_Tab);
+        order.push_back(focusedControl(*window_));
+    }
+    EXPECT_EQ(order,
+              std::vector<std::string>({"txtFriend", "txtName", "txtFrom", "cboSubject",
+                                        "txtComments", "cmdSend", "cmdExit", "txtFriendsName"}));
+
     auto& subject = child<QComboBox>(*window_, "cboSubject");
     subject.lineEdit()->clear();
     QTest::keyClicks(subject.lineEdit(), u"Please Choose a Subject"_s);
