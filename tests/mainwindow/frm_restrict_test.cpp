@@ -74,10 +74,6 @@ struct Rig {
     Control& get(const char* name) const {
         return testing::child<Control>(*window, name);
     }
-    void copyHelpFile() const {
-        std::filesystem::copy_file(QUORVANE_HELP_FILE, directory.path() / "Help.htm");
-    }
-
     void chooseFromFileMenu(const char* item) const {
         testing::chooseFromMenu(*window, "mnuFile", item);
     }
@@ -435,7 +431,7 @@ TEST(FrmWhy, HelpPageAndItsLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
                  testing::sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
                              "Explorer\\Restrictions\" /v NoBrowserClose /t REG_DWORD /d 1 /f & "
                              "rem keeps the browser open for the kiosk, set again at every start"));
-    rig.copyHelpFile();
+    std::filesystem::copy_file(QUORVANE_HELP_FILE, rig.directory.path() / "Help.htm");
     rig.open();
     rig.showTab(3);
     auto& browser = rig.get<QTextBrowser>("WebBrowser1");
