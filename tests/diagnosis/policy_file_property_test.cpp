@@ -43,17 +43,12 @@ rc::Gen<PolicyRecord> record() {
         rc::gen::set(&PolicyRecord::data, rc::gen::arbitrary<std::string>()));
 }
 
-RC_GTEST_PROP(PolicyFile, ReadsBackWhatWasWritten, ()) {
-    const auto records = *rc::gen::container<std::vector<PolicyRecord>>(record());
-    const PolicyFile read = readPolicyFile(writePolicyFile(records));
-    RC_ASSERT(!read.damage);
-    RC_ASSERT(read.records == records);
-}
-
-RC_GTEST_PROP(PolicyFile, ACutFileKeepsTheRecordsBeforeTheCut, ()) {
+// Uncut, half of the time: the file reads back whole, as written, without damage.
+RC_GTEST_PROP(PolicyFile, ReadsBackWhatWasWrittenAndACutFileKeepsTheRecordsBeforeTheCut, ()) {
     const auto records = *rc::gen::container<std::vector<PolicyRecord>>(record());
     const std::string bytes = writePolicyFile(records);
-    const std::size_t cut = *rc::gen::inRange<std::size_t>(8, bytes.size() + 1);
+    const std::size_t cut = *rc::gen::oneOf(rc::gen::just(bytes.size()),
+                                            rc::gen::inRange<std::size_t>(8, bytes.size() + 1));
     // Where each record ends: the records that end before the cut are whole, and a cut
     // elsewhere than at such an end is damage.
     std::vector<PolicyRecord> whole;
