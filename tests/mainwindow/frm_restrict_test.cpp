@@ -235,6 +235,14 @@ TEST(FrmRestrict, OpensFixedAndCentredWithWholeCaptionsInPlaceAndInReadingOrder)
         window.setFont(larger);
         EXPECT_TRUE(anyCaptionCut(window)) << "at " << larger.pointSizeF() << " points";
     }
+
+    // Deleted, the window takes the tell-a-friend window its About link opened with it.
+    rig.showTab(4);
+    QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
+    ASSERT_EQ(testing::shownWindows("frmBugReport").size(), 1u);
+    const QPointer<QWidget> tellAFriend = testing::shownWindows("frmBugReport").front();
+    rig.window.reset();
+    EXPECT_TRUE(tellAFriend.isNull());
 }
 
 // What a click puts in the hives is the restriction tests' own; that a box reaches them, the undo
