@@ -245,51 +245,20 @@ TEST(FrmRestrict, OpensFixedAndCentredWithWholeCaptionsInPlaceAndInReadingOrder)
     EXPECT_TRUE(tellAFriend.isNull());
 }
 
-// What a click puts in the hives is the restriction tests' own; that a box reaches them, the undo
-// and installation windows' tests show. A window title is only ever lifted: checked again, its box
-// shows it gone.
-TEST(FrmRestrict, BoxesShowWhatTheRegistryHoldsAndRefusedClicksWarn) {
-    Rig rig;
-    testing::put(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title",
-                 testing::sz("Someone's browser"));
-    rig.open();
-    auto& title = rig.get<QCheckBox>("Check24");
-    ASSERT_TRUE(title.isChecked());
-    clickBox(title);
-    clickBox(title);
-    EXPECT_FALSE(title.isChecked());
-    EXPECT_TRUE(rig.messages.shown.empty());
-
-    // Refused: every refused click warns, and the box shows what the registry holds.
-    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites();
-    rig.recorder.calls.clear();
-    for (const char* name : {"Check4", "Check5", "Check4"}) {
-        auto& box = rig.get<QCheckBox>(name);
-        clickBox(box);
-        EXPECT_FALSE(box.isChecked()) << name << ": refused in both hives";
-    }
-    EXPECT_EQ(rig.recorder.of(testing::RegistryCall::DeleteValue).size(), 0u)
-        << "putting the box back ran no lifting action";
-    // Imposed for the user, refused for the machine: half done is said too.
-    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites(kLocalMachine);
-    clickBox(rig.get<QCheckBox>("Check6"));
-    ASSERT_EQ(rig.messages.shown.size(), 4u) << "one warning for each refused click";
-    for (const testing::ShownMessage& shown : rig.messages.shown) {
-        EXPECT_EQ(shown.style, toolkit::kExclamation);
-    }
-    EXPECT_TRUE(testing::contains(rig.messages.shown[3].text,
-                                  "Not done in HKEY_LOCAL_MACHINE (no write access"));
-}
-
-// With no menu open, after any tab switch: Space works nothing unseen, and the access keys of
-// the hidden buttons (Alt+A, Alt+R) run nothing. Only the File menu runs their commands:
-// remove-all, then the pages' reset. A user without administrator rights meets the load-time
-// rewrite of the machine half refused at every start: the window says so once in its status line,
-// not in a box.
-TEST(FrmRestrict, HiddenButtonsAreInertToTheKeyboardAndTheFileMenuRunsTheirCommands) {
+// A user without administrator rights meets the load-time rewrite of the machine half refused at
+// every start: the window says so once in its status line, not in a box. With no menu open, after
+// any tab switch: Space works nothing unseen, and the access keys of the hidden buttons (Alt+A,
+// Alt+R) run nothing. What a click puts in the hives is the restriction tests' own; that a box
+// reaches them, the undo and installation windows' tests show. A window title is only ever lifted:
+// checked again, its box shows it gone; every refused click warns, and the box shows what the
+// registry holds. Only the File menu runs the hidden buttons' commands: remove-all, then the
+// pages' reset.
+TEST(FrmRestrict, BoxesShowWhatTheRegistryHoldsAndOnlyTheFileMenuRunsTheHiddenButtonsCommands) {
     Rig rig;
     const auto elsewhere = testing::sz("http://elsewhere.test/");
     testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1));
+    testing::put(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title",
+                 testing::sz("Someone's browser"));
     testing::put(rig.registry(), kCurrentUser, testing::kMainKey, "Start Page", elsewhere);
     rig.recorder.refuse = testing::RecordingRegistry::deniesWrites(kLocalMachine);
     rig.open();
@@ -328,6 +297,33 @@ TEST(FrmRestrict, HiddenButtonsAreInertToTheKeyboardAndTheFileMenuRunsTheirComma
     EXPECT_EQ(rig.recorder.changeRequests(), 0u) << "no box changed, no command ran";
     EXPECT_TRUE(rig.opened.empty());
     EXPECT_TRUE(rig.window->isVisible());
+
+    auto& title = rig.get<QCheckBox>("Check24");
+    ASSERT_TRUE(title.isChecked());
+    clickBox(title);
+    clickBox(title);
+    EXPECT_FALSE(title.isChecked());
+    EXPECT_TRUE(rig.messages.shown.empty());
+    // Refused: every refused click warns, and the box shows what the registry holds.
+    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites();
+    rig.recorder.calls.clear();
+    for (const char* name : {"Check4", "Check5", "Check4"}) {
+        auto& box = rig.get<QCheckBox>(name);
+        clickBox(box);
+        EXPECT_FALSE(box.isChecked()) << name << ": refused in both hives";
+    }
+    EXPECT_EQ(rig.recorder.of(testing::RegistryCall::DeleteValue).size(), 0u)
+        << "putting the box back ran no lifting action";
+    // Imposed for the user, refused for the machine: half done is said too.
+    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites(kLocalMachine);
+    clickBox(rig.get<QCheckBox>("Check6"));
+    ASSERT_EQ(rig.messages.shown.size(), 4u) << "one warning for each refused click";
+    for (const testing::ShownMessage& shown : rig.messages.shown) {
+        EXPECT_EQ(shown.style, toolkit::kExclamation);
+    }
+    EXPECT_TRUE(testing::contains(rig.messages.shown[3].text,
+                                  "Not done in HKEY_LOCAL_MACHINE (no write access"));
+    rig.recorder.refuse = nullptr;
 
     std::vector<QString> items;
     for (const QAction* action : rig.get<QMenu>("mnuFile").actions()) {
