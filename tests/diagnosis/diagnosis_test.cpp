@@ -511,13 +511,12 @@ TEST(ScriptText, ReadsInEveryEncoding) {
     }
 }
 
-// Shortcuts in the Startup folders, read by their structure: what they run, and what the reader
-// refuses.
-
-// A shortcut is read by its structure, ANSI or Unicode, its counted strings short or long; cut
-// short anywhere before its optional trailer, or with an offset past its link info, it is
-// refused, never read past its end.
-TEST(ShellLinkReading, ReadsWholeLinksAndRefusesCutShortOnesAndOffsetsPastTheirPart) {
+// A shortcut in a Startup folder is read by its structure, ANSI or Unicode, its counted strings
+// short or long; cut short anywhere before its optional trailer, or with an offset past its link
+// info, it is refused, never read past its end. One without link info names its target in the
+// environment-variables block, after any other block; its Unicode text is taken before the ANSI
+// one.
+TEST(ShellLinkReading, ReadsWholeLinksAndEnvironmentTargetsAndRefusesCutShortOnes) {
     for (bool unicode : {false, true}) {
         for (std::size_t length : {3, 40, 300}) {
             SCOPED_TRACE(std::to_string(length) + (unicode ? " unicode" : " ansi"));
@@ -537,11 +536,7 @@ TEST(ShellLinkReading, ReadsWholeLinksAndRefusesCutShortOnesAndOffsetsPastTheirP
         wrong[0x4C + 24 + (unicode ? 0x1C : 0x10)] = '\x7F';
         EXPECT_FALSE(readShellLink(wrong));
     }
-}
 
-// A shortcut without link info names its target in the environment-variables block, after any
-// other block; its Unicode text is taken before the ANSI one.
-TEST(ShellLinkReading, TakesTheTargetFromTheEnvironmentBlock) {
     std::string header = shellLink("C:\\x.exe", "", "", false).substr(0, 0x4C);
     header.replace(0x14, 4, little(0x20, 4));  // arguments only
     const auto link = [&](const std::string& ansi, const std::string& wide) {

@@ -126,40 +126,6 @@ protected:
     QPointer<frmBugReport> window_;
 };
 
-TEST_F(TellAFriendWindow, OpensFixedCentredWithOwnIconOnTheThirdSubjectInFillingOrder) {
-    open(25);
-    ASSERT_EQ(window_->logicalDpiX(), 96) << "the pixels below are for 96 dpi";
-    EXPECT_EQ(window_->windowTitle(), u"Tell a Friend About Quorvane"_s);
-    // Our own icon, drawn at 16 and 32 pixels, not the style's information sign.
-    const QIcon icon = window_->windowIcon();
-    EXPECT_EQ(icon.availableSizes(), QList<QSize>({QSize(16, 16), QSize(32, 32)}));
-    const auto image = [](const QIcon& of) {
-        return of.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
-    };
-    EXPECT_NE(image(icon), image(window_->style()->standardIcon(QStyle::SP_MessageBoxInformation)));
-    // One spot check of the twips layout: the client area, and a control inside the frame.
-    EXPECT_EQ(window_->size(), QSize(456, 388));
-    EXPECT_EQ(child(*window_, "txtComments").geometry(), QRect(96, 192, 337, 121));
-    EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
-    EXPECT_FALSE(window_->windowFlags() &
-                 (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
-    const QPoint offCentre =
-        window_->frameGeometry().center() - window_->screen()->availableGeometry().center();
-    EXPECT_LE(offCentre.manhattanLength(), 2);
-    EXPECT_EQ(child<QComboBox>(*window_, "cboSubject").currentIndex(), 2);
-
-    // Tab moves through the fields in the order they are filled in.
-    EXPECT_EQ(focusedControl(*window_), "txtFriendsName");
-    std::vector<std::string> order;
-    for (int i = 0; i < 8; ++i) {
-        QTest::keyClick(window_->focusWidget(), Qt::Key_Tab);
-        order.push_back(focusedControl(*window_));
-    }
-    EXPECT_EQ(order,
-              std::vector<std::string>({"txtFriend", "txtName", "txtFrom", "cboSubject",
-                                        "txtComments", "cmdSend", "cmdExit", "txtFriendsName"}));
-}
-
 // The subject line takes the selected list entry, not a subject typed over it.
 TEST_F(TellAFriendWindow, SendsTheWholeDialogueByteForByteAndUnloadsAfterSuccess) {
     ScriptedServer server(kUpToMailFrom + Script{{"\r\n", "250-sender ok\r\n250 go on\r\n"},
@@ -210,9 +176,10 @@ TEST_F(TellAFriendWindow, SendsTheWholeDialogueByteForByteAndUnloadsAfterSuccess
 // every bound of a reply.
 struct Failure {
     const char* name;
-    std::optional<Script> script;  // none: nothing listens
+    std::optional<Script> script;  // none: nothing listens, or (queueFull) nothing answers
     std::string text;
     std::chrono::milliseconds tick = 10ms;
+    bool queueFull = false;
 };
 
 class FailedSend : public TellAFriendWindow, public ::testing::WithParamInterface<Failure> {};
@@ -221,7 +188,17 @@ class FailedSend : public TellAFriendWindow, public ::testing::WithParamInterfac
 TEST_P(FailedSend, ShowsOneBoxAndLeavesSendUsable) {
     const Failure& failure = GetParam();
     std::optional<ScriptedServer> server(std::in_place, failure.script.value_or(Script{}));
-    const quint16 port = server->port();
+    // A server whose queue of connections is full, filled by three clients, answers no new one.
+    QTcpServer full;
+    full.setListenBacklogSize(0);
+    full.setMaxPendingConnections(0);
+    ASSERT_TRUE(full.listen(QHostAddress::LocalHost, 0));
+    std::vector<std::unique_ptr<QTcpSocket>> queued(failure.queueFull ? 3 : 0);
+    for (auto& socket : queued) {
+        socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, full.serverPort());
+    }
+    const quint16 port = failure.queueFull ? full.serverPort() : server->port();
     if (!failure.script) {
         server.reset();  // nothing listens there any more
     }
@@ -245,6 +222,10 @@ TEST_P(FailedSend, ShowsOneBoxAndLeavesSendUsable) {
     EXPECT_EQ(boxes_.shown, Boxes({{failure.text, 0, "Quorvane"}}));
     EXPECT_TRUE(send().isEnabled());
     EXPECT_FALSE(window_.isNull());
+    // Given up, a connection still being made is not left to be made later.
+    for (const QTcpSocket* socket : window_->findChildren<QTcpSocket*>()) {
+        EXPECT_EQ(socket->state(), QAbstractSocket::UnconnectedState);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -257,30 +238,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Real one-second ticks: waiting them out would take 30 s, so the box must come at once.
         Failure{"HangUpMidDialogue", kUpToMailFrom + Script{{"\r\n", {}, true}}, kTimeoutText,
                 1000ms},
-        Failure{"RefusedConnection", std::nullopt, "Connection refused"}),
+        Failure{"RefusedConnection", std::nullopt, "Connection refused"},
+        // The connection stays half made until the time-out.
+        Failure{"FullQueue", std::nullopt, kTimeoutText, 10ms, true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// A server whose queue of connections is full answers no new one: the connection stays half made
-// until the time-out, which gives it up rather than leaving it to be made later.
-TEST_F(TellAFriendWindow, ConnectionStillBeingMadeIsGivenUpAtTheTimeOut) {
-    QTcpServer full;
-    full.setListenBacklogSize(0);
-    full.setMaxPendingConnections(0);
-    ASSERT_TRUE(full.listen(QHostAddress::LocalHost, 0));
-    std::vector<std::unique_ptr<QTcpSocket>> queued;
-    for (int i = 0; i < 3; ++i) {
-        queued.push_back(std::make_unique<QTcpSocket>());
-        queued.back()->connectToHost(QHostAddress::LocalHost, full.serverPort());
-    }
-    open(full.serverPort());
-    fillIn(*window_);
-    clickSend();
-    ASSERT_TRUE(eventually([&] { return boxShown(); }, 3s));
-    EXPECT_EQ(boxes_.shown, Boxes({{kTimeoutText, 0, "Quorvane"}}));
-    for (const QTcpSocket* socket : window_->findChildren<QTcpSocket*>()) {
-        EXPECT_EQ(socket->state(), QAbstractSocket::UnconnectedState);
-    }
-}
 
 class CancelMidSession : public TellAFriendWindow, public ::testing::WithParamInterface<bool> {};
 
@@ -305,12 +266,44 @@ TEST_P(CancelMidSession, DropsTheConnectionSilently) {
 INSTANTIATE_TEST_SUITE_P(CancelOrCloseBox, CancelMidSession, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Cancel" : "CloseBox"; });
 
-// One field is checked per click, in table order, and refused with the focus on it and no
-// connection made. Only a field of no characters is missing: spaces pass. No SMTPUTF8 is asked
-// for, so an address must be ASCII; names may be anything on one line.
-TEST_F(TellAFriendWindow, ChecksOneFieldPerClickInTableOrder) {
+// The window opens fixed and centred, with its own icon, on the third subject, its fields in the
+// order they are filled in. One field is checked per click, in table order, and refused with the
+// focus on it and no connection made. Only a field of no characters is missing: spaces pass. No
+// SMTPUTF8 is asked for, so an address must be ASCII; names may be anything on one line.
+TEST_F(TellAFriendWindow, OpensInFillingOrderAndChecksOneFieldPerClickInTableOrder) {
     ScriptedServer server(kUpToMailFrom + Script{{"\r\n", "250 ok\r\n"}});
     open(server.port());
+    ASSERT_EQ(window_->logicalDpiX(), 96) << "the pixels below are for 96 dpi";
+    EXPECT_EQ(window_->windowTitle(), u"Tell a Friend About Quorvane"_s);
+    // Our own icon, drawn at 16 and 32 pixels, not the style's information sign.
+    const QIcon icon = window_->windowIcon();
+    EXPECT_EQ(icon.availableSizes(), QList<QSize>({QSize(16, 16), QSize(32, 32)}));
+    const auto image = [](const QIcon& of) {
+        return of.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32);
+    };
+    EXPECT_NE(image(icon), image(window_->style()->standardIcon(QStyle::SP_MessageBoxInformation)));
+    // One spot check of the twips layout: the client area, and a control inside the frame.
+    EXPECT_EQ(window_->size(), QSize(456, 388));
+    EXPECT_EQ(child(*window_, "txtComments").geometry(), QRect(96, 192, 337, 121));
+    EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
+    EXPECT_FALSE(window_->windowFlags() &
+                 (Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint));
+    const QPoint offCentre =
+        window_->frameGeometry().center() - window_->screen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2);
+    EXPECT_EQ(child<QComboBox>(*window_, "cboSubject").currentIndex(), 2);
+
+    // Tab moves through the fields in the order they are filled in.
+    EXPECT_EQ(focusedControl(*window_), "txtFriendsName");
+    std::vector<std::string> order;
+    for (int i = 0; i < 8; ++i) {
+        QTest::keyClick(window_->focusWidget(), Qt::Key_Tab);
+        order.push_back(focusedControl(*window_));
+    }
+    EXPECT_EQ(order,
+              std::vector<std::string>({"txtFriend", "txtName", "txtFrom", "cboSubject",
+                                        "txtComments", "cmdSend", "cmdExit", "txtFriendsName"}));
+
     auto& subject = child<QComboBox>(*window_, "cboSubject");
     subject.lineEdit()->clear();
     QTest::keyClicks(subject.lineEdit(), u"Please Choose a Subject"_s);

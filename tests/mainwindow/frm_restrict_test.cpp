@@ -74,10 +74,6 @@ struct Rig {
     Control& get(const char* name) const {
         return testing::child<Control>(*window, name);
     }
-    void copyHelpFile() const {
-        std::filesystem::copy_file(QUORVANE_HELP_FILE, directory.path() / "Help.htm");
-    }
-
     void chooseFromFileMenu(const char* item) const {
         testing::chooseFromMenu(*window, "mnuFile", item);
     }
@@ -129,10 +125,32 @@ QWidget* nextTabStop(const QWidget& from) {
     return next;
 }
 
-TEST(FrmRestrict, OpensFixedAndCentredWithItsControlsInPlaceAndInReadingOrder) {
+// A caption wider than its control, or a wrapped text taller than its label.
+bool captionCut(const QWidget& control) {
+    if (const auto* label = qobject_cast<const QLabel*>(&control)) {
+        if (label->wordWrap()) {
+            return label->heightForWidth(label->width()) > label->height();
+        }
+        return !label->text().isEmpty() && label->sizeHint().width() > label->width();
+    }
+    if (const auto* box = qobject_cast<const QCheckBox*>(&control)) {
+        return box->sizeHint().width() > box->width();
+    }
+    return false;
+}
+
+bool anyCaptionCut(const QWidget& window) {
+    const QList<QWidget*> controls = window.findChildren<QWidget*>();
+    return std::any_of(controls.begin(), controls.end(),
+                       [](const QWidget* control) { return captionCut(*control); });
+}
+
+// Run a second time by ctest with only the DejaVu fonts, none of which has Arial's widths: the
+// layout stays, the captions fit at the largest size that fits.
+TEST(FrmRestrict, OpensFixedAndCentredWithWholeCaptionsInPlaceAndInReadingOrder) {
     Rig rig;
     rig.open();
-    const frmRestrict& window = *rig.window;
+    frmRestrict& window = *rig.window;
     ASSERT_EQ(window.logicalDpiX(), 96) << "the pixels below are for 96 dpi";
     EXPECT_EQ(window.windowTitle(), u"Quorvane"_s);
     EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
@@ -176,33 +194,7 @@ TEST(FrmRestrict, OpensFixedAndCentredWithItsControlsInPlaceAndInReadingOrder) {
     for (const auto& [first, second] : follows) {
         EXPECT_EQ(nextTabStop(rig.get(first)), &rig.get(second)) << first;
     }
-}
 
-// A caption wider than its control, or a wrapped text taller than its label.
-bool captionCut(const QWidget& control) {
-    if (const auto* label = qobject_cast<const QLabel*>(&control)) {
-        if (label->wordWrap()) {
-            return label->heightForWidth(label->width()) > label->height();
-        }
-        return !label->text().isEmpty() && label->sizeHint().width() > label->width();
-    }
-    if (const auto* box = qobject_cast<const QCheckBox*>(&control)) {
-        return box->sizeHint().width() > box->width();
-    }
-    return false;
-}
-
-bool anyCaptionCut(const QWidget& window) {
-    const QList<QWidget*> controls = window.findChildren<QWidget*>();
-    return std::any_of(controls.begin(), controls.end(),
-                       [](const QWidget* control) { return captionCut(*control); });
-}
-
-// Run a second time by ctest with only the DejaVu fonts, none of which has Arial's widths.
-TEST(FrmRestrict, CaptionsFitAtTheLargestSizeThatFitsAndCheckBoxesAreWhole) {
-    Rig rig;
-    rig.open();
-    frmRestrict& window = *rig.window;
     const QFont font = window.font();
     EXPECT_EQ(font.family(), u"MS Sans Serif"_s);
     EXPECT_LE(font.pointSizeF(), 8.25);
@@ -243,82 +235,30 @@ TEST(FrmRestrict, CaptionsFitAtTheLargestSizeThatFitsAndCheckBoxesAreWhole) {
         window.setFont(larger);
         EXPECT_TRUE(anyCaptionCut(window)) << "at " << larger.pointSizeF() << " points";
     }
+
+    // Deleted, the window takes the tell-a-friend window its About link opened with it.
+    rig.showTab(4);
+    QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
+    ASSERT_EQ(testing::shownWindows("frmBugReport").size(), 1u);
+    const QPointer<QWidget> tellAFriend = testing::shownWindows("frmBugReport").front();
+    rig.window.reset();
+    EXPECT_TRUE(tellAFriend.isNull());
 }
 
-TEST(FrmRestrict, HelpPageBreaksLinesBetweenWordsOnly) {
-    Rig rig;
-    rig.copyHelpFile();
-    rig.open();
-    rig.showTab(3);
-    auto& help = rig.get<QTextBrowser>("WebBrowser1");
-    help.document()->documentLayout()->documentSize();  // lays the whole page out
-    // The body names the windows' faces, so that no math or serif face stands in (run a second
-    // time by ctest with only the DejaVu fonts).
-    const QString face = QFontInfo(help.document()->begin().charFormat().font()).family();
-    EXPECT_TRUE(QStringList({u"Arial"_s, u"Liberation Sans"_s, u"DejaVu Sans"_s}).contains(face))
-        << face.toStdString();
-    EXPECT_EQ(help.horizontalScrollBar()->maximum(), 0) << "nothing on the page is that wide";
-
-    int pathBreaks = 0;
-    for (QTextBlock block = help.document()->begin(); block.isValid(); block = block.next()) {
-        const QString text = block.text();
-        const QTextLayout& layout = *block.layout();
-        for (int i = 0; i + 1 < layout.lineCount(); ++i) {
-            const QTextLine line = layout.lineAt(i);
-            const qsizetype end = line.textStart() + line.textLength();
-            EXPECT_FALSE(text.at(end - 1).isLetterOrNumber() && text.at(end).isLetterOrNumber())
-                << "broken inside a word: " << text.mid(line.textStart(), 30).toStdString();
-            pathBreaks += text.left(end).trimmed().endsWith(QStringLiteral("\\\u200b"));
-        }
-    }
-    EXPECT_GT(pathBreaks, 0) << "no registry path wrapped at a backslash";
-}
-
-// What a click puts in the hives is the restriction tests' own; that a box reaches them, the undo
-// and installation windows' tests show. A window title is only ever lifted: checked again, its box
-// shows it gone.
-TEST(FrmRestrict, BoxesShowWhatTheRegistryHoldsAndRefusedClicksWarn) {
-    Rig rig;
-    testing::put(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title",
-                 testing::sz("Someone's browser"));
-    rig.open();
-    auto& title = rig.get<QCheckBox>("Check24");
-    ASSERT_TRUE(title.isChecked());
-    clickBox(title);
-    clickBox(title);
-    EXPECT_FALSE(title.isChecked());
-    EXPECT_TRUE(rig.messages.shown.empty());
-
-    // Refused: every refused click warns, and the box shows what the registry holds.
-    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites();
-    rig.recorder.calls.clear();
-    for (const char* name : {"Check4", "Check5", "Check4"}) {
-        auto& box = rig.get<QCheckBox>(name);
-        clickBox(box);
-        EXPECT_FALSE(box.isChecked()) << name << ": refused in both hives";
-    }
-    EXPECT_EQ(rig.recorder.of(testing::RegistryCall::DeleteValue).size(), 0u)
-        << "putting the box back ran no lifting action";
-    // Imposed for the user, refused for the machine: half done is said too.
-    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites(kLocalMachine);
-    clickBox(rig.get<QCheckBox>("Check6"));
-    ASSERT_EQ(rig.messages.shown.size(), 4u) << "one warning for each refused click";
-    for (const testing::ShownMessage& shown : rig.messages.shown) {
-        EXPECT_EQ(shown.style, toolkit::kExclamation);
-    }
-    EXPECT_TRUE(testing::contains(rig.messages.shown[3].text,
-                                  "Not done in HKEY_LOCAL_MACHINE (no write access"));
-}
-
-// With no menu open, after any tab switch: Space works nothing unseen, and the access keys of
-// the hidden buttons (Alt+A, Alt+R) run nothing. Only the File menu runs their commands:
-// remove-all, then the pages' reset. A user without administrator rights meets the load-time
-// rewrite of the machine half refused at every start: the window says so once in its status line,
-// not in a box.
-TEST(FrmRestrict, HiddenButtonsAreInertToTheKeyboardAndTheFileMenuRunsTheirCommands) {
+// A user without administrator rights meets the load-time rewrite of the machine half refused at
+// every start: the window says so once in its status line, not in a box. With no menu open, after
+// any tab switch: Space works nothing unseen, and the access keys of the hidden buttons (Alt+A,
+// Alt+R) run nothing. What a click puts in the hives is the restriction tests' own; that a box
+// reaches them, the undo and installation windows' tests show. A window title is only ever lifted:
+// checked again, its box shows it gone; every refused click warns, and the box shows what the
+// registry holds. Only the File menu runs the hidden buttons' commands: remove-all, then the
+// pages' reset.
+TEST(FrmRestrict, BoxesShowWhatTheRegistryHoldsAndOnlyTheFileMenuRunsTheHiddenButtonsCommands) {
     Rig rig;
     const auto elsewhere = testing::sz("http://elsewhere.test/");
     testing::put(rig.registry(), kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1));
+    testing::put(rig.registry(), kLocalMachine, testing::kMainKey, "Window Title",
+                 testing::sz("Someone's browser"));
     testing::put(rig.registry(), kCurrentUser, testing::kMainKey, "Start Page", elsewhere);
     rig.recorder.refuse = testing::RecordingRegistry::deniesWrites(kLocalMachine);
     rig.open();
@@ -358,6 +298,33 @@ TEST(FrmRestrict, HiddenButtonsAreInertToTheKeyboardAndTheFileMenuRunsTheirComma
     EXPECT_TRUE(rig.opened.empty());
     EXPECT_TRUE(rig.window->isVisible());
 
+    auto& title = rig.get<QCheckBox>("Check24");
+    ASSERT_TRUE(title.isChecked());
+    clickBox(title);
+    clickBox(title);
+    EXPECT_FALSE(title.isChecked());
+    EXPECT_TRUE(rig.messages.shown.empty());
+    // Refused: every refused click warns, and the box shows what the registry holds.
+    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites();
+    rig.recorder.calls.clear();
+    for (const char* name : {"Check4", "Check5", "Check4"}) {
+        auto& box = rig.get<QCheckBox>(name);
+        clickBox(box);
+        EXPECT_FALSE(box.isChecked()) << name << ": refused in both hives";
+    }
+    EXPECT_EQ(rig.recorder.of(testing::RegistryCall::DeleteValue).size(), 0u)
+        << "putting the box back ran no lifting action";
+    // Imposed for the user, refused for the machine: half done is said too.
+    rig.recorder.refuse = testing::RecordingRegistry::deniesWrites(kLocalMachine);
+    clickBox(rig.get<QCheckBox>("Check6"));
+    ASSERT_EQ(rig.messages.shown.size(), 4u) << "one warning for each refused click";
+    for (const testing::ShownMessage& shown : rig.messages.shown) {
+        EXPECT_EQ(shown.style, toolkit::kExclamation);
+    }
+    EXPECT_TRUE(testing::contains(rig.messages.shown[3].text,
+                                  "Not done in HKEY_LOCAL_MACHINE (no write access"));
+    rig.recorder.refuse = nullptr;
+
     std::vector<QString> items;
     for (const QAction* action : rig.get<QMenu>("mnuFile").actions()) {
         items.push_back(action->objectName());
@@ -373,7 +340,12 @@ TEST(FrmRestrict, HiddenButtonsAreInertToTheKeyboardAndTheFileMenuRunsTheirComma
     EXPECT_NE(stored(rig.registry(), kCurrentUser, testing::kMainKey, "Start Page"), elsewhere);
 }
 
-TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
+// The About tab's links light up under the pointer and open their targets; then closing the
+// window (parameter: the control that closes it, or the close box) ends the program and the
+// tell-a-friend window its link opened.
+class Closing : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Closing, AboutTabLinksOpenTheirTargetsAndClosingEndsTheProgramAndTheTellAFriendWindow) {
     Rig rig;
     rig.open();
     rig.showTab(4);
@@ -396,7 +368,7 @@ TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
     // The tell-a-friend link and picture show one window; the link commands open the pages.
     QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
     QTest::mouseClick(&rig.get("Image1"), Qt::LeftButton);
-    EXPECT_EQ(testing::shownWindows("frmBugReport").size(), 1u);
+    ASSERT_EQ(testing::shownWindows("frmBugReport").size(), 1u);
     EXPECT_TRUE(rig.window->isEnabled());
 
     // A press on a link that is let go beside it opens nothing.
@@ -412,17 +384,6 @@ TEST(FrmRestrict, AboutTabLinksLightUpUnderThePointerAndOpenTheirTargets) {
                                                 u"http://maker.test/Pages/ListBot.html"_s,
                                                 u"http://maker.test/Pages/Pimbleroot.html"_s,
                                                 u"http://maker.test/Pages/ListBot.html"_s}));
-}
-
-// Parameter: the control that closes the window, or the close box.
-class Closing : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(Closing, EndsTheProgramAndTheTellAFriendWindow) {
-    Rig rig;
-    rig.open();
-    rig.showTab(4);
-    QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
-    ASSERT_EQ(testing::shownWindows("frmBugReport").size(), 1u);
     const QPointer<QWidget> tellAFriend = testing::shownWindows("frmBugReport").front();
     // Another window stays open, so that only the main window's closing can end the loop.
     QWidget bystander;
@@ -465,18 +426,39 @@ std::optional<QPoint> linkPosition(QTextBrowser& browser) {
 }
 
 // "Why do Restrictions come back?": reached from the help page's link and from the File menu;
-// the report is read-only, selectable and copied whole.
-TEST(FrmWhy, HelpLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
+// the report is read-only, selectable and copied whole. The help page breaks lines between words
+// only.
+TEST(FrmWhy, HelpPageAndItsLinkAndFileMenuShowTheReportReadOnlyAndCopyIt) {
     Rig rig;
     testing::put(rig.registry(), kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run",
                  "Relock",
                  testing::sz("reg add \"HKCU\\Software\\Policies\\Microsoft\\Internet "
                              "Explorer\\Restrictions\" /v NoBrowserClose /t REG_DWORD /d 1 /f & "
                              "rem keeps the browser open for the kiosk, set again at every start"));
-    rig.copyHelpFile();
+    std::filesystem::copy_file(QUORVANE_HELP_FILE, rig.directory.path() / "Help.htm");
     rig.open();
     rig.showTab(3);
     auto& browser = rig.get<QTextBrowser>("WebBrowser1");
+    browser.document()->documentLayout()->documentSize();  // lays the whole page out
+    // The body names the windows' faces, so that no math or serif face stands in (run a second
+    // time by ctest with only the DejaVu fonts).
+    const QString body = QFontInfo(browser.document()->begin().charFormat().font()).family();
+    EXPECT_TRUE(QStringList({u"Arial"_s, u"Liberation Sans"_s, u"DejaVu Sans"_s}).contains(body))
+        << body.toStdString();
+    EXPECT_EQ(browser.horizontalScrollBar()->maximum(), 0) << "nothing on the page is that wide";
+    int pathBreaks = 0;
+    for (QTextBlock block = browser.document()->begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        const QTextLayout& layout = *block.layout();
+        for (int i = 0; i + 1 < layout.lineCount(); ++i) {
+            const QTextLine line = layout.lineAt(i);
+            const qsizetype end = line.textStart() + line.textLength();
+            EXPECT_FALSE(text.at(end - 1).isLetterOrNumber() && text.at(end).isLetterOrNumber())
+                << "broken inside a word: " << text.mid(line.textStart(), 30).toStdString();
+            pathBreaks += text.left(end).trimmed().endsWith(QStringLiteral("\\\u200b"));
+        }
+    }
+    EXPECT_GT(pathBreaks, 0) << "no registry path wrapped at a backslash";
     const std::optional<QPoint> link = linkPosition(browser);
     ASSERT_TRUE(link) << "Help.htm has no link to the report";
     ASSERT_EQ(rig.report(), nullptr);

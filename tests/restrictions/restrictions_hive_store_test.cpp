@@ -79,7 +79,8 @@ TEST(EachOperation, StoresEachHiveOnceAndBeforeItSpeaks) {
 }
 
 // Another operation's event pump is where a menu command lands when the user is quick; its
-// message must still find its changes where other programs can see them.
+// message must still find its changes where other programs can see them. The switch reads its box
+// only after the pump has run: remove-all has unchecked it, so nothing is imposed.
 TEST(RestrictionsHiveStoreTest, AMessageShownInsideAnotherOperationFindsItsChangesStored) {
     Scene scene;
     for (auto root : {kCurrentUser, kLocalMachine}) {
@@ -96,6 +97,10 @@ TEST(RestrictionsHiveStoreTest, AMessageShownInsideAnotherOperationFindsItsChang
     scene.rig.boxes.assign(4, toolkit::kChecked);
 
     EXPECT_EQ(titlesSeen, (std::vector<std::optional<Stored>>{std::nullopt, std::nullopt}));
+    EXPECT_TRUE(scene.rig.checkedBoxes().empty());
+    for (auto root : {kCurrentUser, kLocalMachine}) {
+        EXPECT_EQ(stored(scene.store, root, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
+    }
 }
 
 // The machine hive's file cannot be replaced: the warning names the changes there that were

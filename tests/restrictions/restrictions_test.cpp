@@ -214,23 +214,6 @@ TEST(Switching, BothHivesHoldWhatTheBoxesShow) {
         });
 }
 
-TEST(Switching, ReadsTheBoxAfterPendingEventsHaveRun) {
-    Scene s;
-    // Waiting when box 4 is checked: a click on box 9, then one that unchecks box 4 again.
-    s.rig.events.post([&] { s.rig.boxes.assign(9, kChecked); });
-    s.rig.events.post([&] { s.rig.boxes.assign(4, kUnchecked); });
-    s.rig.boxes.assign(4, kChecked);
-
-    EXPECT_EQ(s.rig.checkedBoxes(), std::vector{9});
-    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-        EXPECT_EQ(s.value(root, kRestrictionsKey, "NoFileNew"), dword(1));
-        EXPECT_EQ(s.value(root, kRestrictionsKey, "NoBrowserClose"), std::nullopt);
-    }
-    for (const RegistryCall& call : s.rig.recorder.of(RegistryCall::Set)) {
-        EXPECT_NE(call.name, "NoBrowserClose");
-    }
-}
-
 // Any values where the restrictions live, and another program's values beside them. At load the
 // boxes show those in force, each is written as 1 into both hives (the policy keys made once, in
 // order), and nothing else changes. Then remove-all leaves no restriction in either hive, deletes
