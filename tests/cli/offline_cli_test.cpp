@@ -77,10 +77,6 @@ protected:
     FakeInstallation made_;
 };
 
-nlohmann::json jsonRows(const std::string& out) {
-    return nlohmann::json::parse(out, nullptr, false);
-}
-
 // Each user's undo entries lie apart: undo for one user never undoes another's change.
 TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
     ASSERT_EQ(run("--user ann impose NoFileNew").status, 0);
@@ -294,7 +290,7 @@ TEST_F(OfflineCli, EveryCommandLooksAtAndChangesTheChosenUserAlone) {
     const auto sources = [this](const std::string& user) {
         const CliOutcome result = run("--user " + user + " why --json 4");
         EXPECT_EQ(result.status, 4) << result.err;
-        const nlohmann::json report = jsonRows(result.out);
+        const nlohmann::json report = nlohmann::json::parse(result.out);
         EXPECT_EQ(report["restrictions"].size(), 1u);
         std::set<std::string> found{report.value("place", "")};
         for (const nlohmann::json& finding : report.value("returning", nlohmann::json::array())) {
@@ -317,7 +313,7 @@ TEST_F(OfflineCli, EveryCommandLooksAtAndChangesTheChosenUserAlone) {
     // what was not done.
     const CliOutcome planned = run("--user all fix --json --dry-run");
     EXPECT_EQ(planned.status, 0) << planned.err;
-    const nlohmann::json document = jsonRows(planned.out);
+    const nlohmann::json document = nlohmann::json::parse(planned.out);
     ASSERT_TRUE(document.is_array()) << planned.out;
     ASSERT_EQ(document.size(), 2u);
     EXPECT_EQ(document[0]["changes"][1]["kind"], "startup item");
@@ -326,7 +322,7 @@ TEST_F(OfflineCli, EveryCommandLooksAtAndChangesTheChosenUserAlone) {
     const std::string defaultBefore = readFile(made_.defaultProfile);
     const CliOutcome fixed = run("--user ann fix --json");
     EXPECT_EQ(fixed.status, 0) << fixed.err;
-    EXPECT_EQ(jsonRows(fixed.out)["notDone"], nlohmann::json::array()) << fixed.out;
+    EXPECT_EQ(nlohmann::json::parse(fixed.out)["notDone"], nlohmann::json::array()) << fixed.out;
     for (const auto& [arguments, says] :
          {std::pair("remove-all", "removed"),
           std::pair("reset-pages", "Home and/or Search Page has been restored"),
