@@ -55,11 +55,6 @@ protected:
             {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
     }
 
-    fs::path annStartup() const {
-        return root() / "users" / "Ann" / "AppData" / "Roaming" / "Microsoft" / "Windows" /
-               "Start Menu" / "Programs" / "Startup";
-    }
-
     // The installation's folder under Quorvane's state folder, named after its MachineGuid.
     fs::path installationState() const {
         return offlineState() / (std::string("machine-") + kFakeMachineGuid);
@@ -278,14 +273,16 @@ TEST_F(OfflineCli, EveryCommandLooksAtAndChangesTheChosenUserAlone) {
     }
     const fs::path tasks = root() / "WINDOWS" / "system32" / "tasks";
     fs::create_directories(tasks);
-    fs::create_directories(annStartup());
+    const fs::path startup = root() / "users" / "Ann" / "AppData" / "Roaming" / "Microsoft" /
+                             "Windows" / "Start Menu" / "Programs" / "Startup";
+    fs::create_directories(startup);
     writeFile(
         tasks / "Relock",
         utf16WithBom("<Task><Settings><Enabled>true</Enabled></Settings><Actions><Exec>"
                      "<Command>reg</Command><Arguments>add \"HKCU\\Software\\Policies\\Microsoft"
                      "\\Internet Explorer\\Restrictions\" /v NoBrowserClose /d 1 /f</Arguments>"
                      "</Exec></Actions></Task>"));
-    writeFile(annStartup() / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
+    writeFile(startup / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
 
     const auto sources = [this](const std::string& user) {
         const CliOutcome result = run("--user " + user + " why --json 4");
