@@ -125,7 +125,6 @@ TEST_P(Commands, ExitPrintAndLeaveWhatTheySay) {
     }
 }
 
-const Value kRelock = {kCurrentUser, kRunKey, "Relock", sz(relock("NoBrowserClose"))};
 const std::string kMachineRefused =
     "\n\nNot done in HKEY_LOCAL_MACHINE (no write access to HKEY_LOCAL_MACHINE: run Quorvane as "
     "administrator):\n";
@@ -239,7 +238,7 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
 // holds the hives alone, as a configured hive folder does.
 TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
     fs::remove_all(prefix() / "drive_c");
-    put(kRelock.root, kRelock.key, kRelock.name, *kRelock.data);
+    put(kCurrentUser, kRunKey, "Relock", sz(relock("NoBrowserClose")));
     const auto before = snapshot(prefix());
     const std::string sets = "sets 4 Closing Internet Explorer (NoBrowserClose)";
     const std::tuple<std::string, int, std::string> cases[] = {
