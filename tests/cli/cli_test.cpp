@@ -125,7 +125,6 @@ TEST_P(Commands, ExitPrintAndLeaveWhatTheySay) {
     }
 }
 
-const Value kRelock = {kCurrentUser, kRunKey, "Relock", sz(relock("NoBrowserClose"))};
 const std::string kMachineRefused =
     "\n\nNot done in HKEY_LOCAL_MACHINE (no write access to HKEY_LOCAL_MACHINE: run Quorvane as "
     "administrator):\n";
@@ -239,7 +238,7 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
 // holds the hives alone, as a configured hive folder does.
 TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
     fs::remove_all(prefix() / "drive_c");
-    put(kRelock.root, kRelock.key, kRelock.name, *kRelock.data);
+    put(kCurrentUser, kRunKey, "Relock", sz(relock("NoBrowserClose")));
     const auto before = snapshot(prefix());
     const std::string sets = "sets 4 Closing Internet Explorer (NoBrowserClose)";
     const std::tuple<std::string, int, std::string> cases[] = {
@@ -444,7 +443,8 @@ INSTANTIATE_TEST_SUITE_P(
     }),
     CaseName());
 
-TEST_F(CliTest, ExportWritesBothHivesAndThePolicyInForce) {
+// export writes both hives and the policy in force, or says that it could not.
+TEST_F(CliTest, ExportWritesBothHivesAndThePolicyInForceOrSaysItCouldNot) {
     put(kCurrentUser, kRestrictionsKey, "NoViewSource", dword(1));
     put(kLocalMachine, kRestrictionsKey, "NoPrinting", dword(5));
     // A title stored without its terminating NUL, as other writers may leave it.
@@ -495,31 +495,26 @@ TEST_F(CliTest, ExportWritesBothHivesAndThePolicyInForce) {
         EXPECT_EQ(pol.records[0].data, dword(1).bytes);
         EXPECT_EQ(pol.records[1].data, owned);
     }
-}
 
-// A full disk (a file size limit of 1 KB stands in for it: the export's writes fail as on a full
-// disk, the message still fits), a folder that is missing, a name that is a folder: nothing is
-// claimed, and the previous export stays whole. (That a failed write leaves no file of its own
-// behind: tests/formats/whole_file_test.cpp.)
-TEST_F(CliTest, ExportThatCannotBeWrittenSaysSo) {
-    const fs::path out = dir_.path() / "out";
-    fs::create_directory(out);
-    fs::create_directory(out / "taken.reg");
-    writeFile(out / "full.reg", "the previous export");
-    const std::pair<std::string, std::string> cases[] = {
-        {"sh -c 'trap \"\" XFSZ; ulimit -f 2; exec \"$0\" \"$@\"' env",
-         (out / "full.reg").string()},
-        {"", (out / "missing" / "state.reg").string()},
-        {"", (out / "taken.reg").string()},
+    // A folder that is missing, a name that is a folder, a full disk (a file size limit of 1 KB
+    // stands in for it: the export's writes fail as on a full disk, the message still fits):
+    // nothing is claimed, and the previous export stays whole. (That a failed write leaves no file
+    // of its own behind: tests/formats/whole_file_test.cpp.)
+    const std::string previous = readFile(regFile);
+    fs::create_directory(dir_.path() / "taken.reg");
+    const std::pair<fs::path, std::string> cases[] = {
+        {dir_.path() / "missing" / "state.reg", ""},
+        {dir_.path() / "taken.reg", ""},
+        {regFile, "sh -c 'trap \"\" XFSZ; ulimit -f 2; exec \"$0\" \"$@\"' env"},
     };
-    for (const auto& [wrapper, file] : cases) {
-        const CliOutcome outcome = run("export " + file, wrapper);
+    for (const auto& [file, wrapper] : cases) {
+        const CliOutcome outcome = run("export " + file.string(), wrapper);
         EXPECT_EQ(outcome.status, 3) << file << ": " << outcome.err;
         EXPECT_TRUE(contains(outcome.err, "was not written"));
         EXPECT_TRUE(outcome.out.empty()) << outcome.out;
     }
-    EXPECT_FALSE(fs::exists(out / "missing"));
-    EXPECT_EQ(readFile(out / "full.reg"), "the previous export");
+    EXPECT_FALSE(fs::exists(dir_.path() / "missing"));
+    EXPECT_EQ(readFile(regFile), previous);
 }
 
 // fix on a prefix with one kind of finding at a time, beside things that must stay: a dry run

@@ -55,11 +55,6 @@ protected:
             {{made_.software, "SOFTWARE"}, platform::OfflineHive{made_.ann, "ann"}, dir_.path()});
     }
 
-    fs::path annStartup() const {
-        return root() / "users" / "Ann" / "AppData" / "Roaming" / "Microsoft" / "Windows" /
-               "Start Menu" / "Programs" / "Startup";
-    }
-
     // The installation's folder under Quorvane's state folder, named after its MachineGuid.
     fs::path installationState() const {
         return offlineState() / (std::string("machine-") + kFakeMachineGuid);
@@ -77,10 +72,6 @@ protected:
     FakeInstallation made_;
 };
 
-nlohmann::json jsonRows(const std::string& out) {
-    return nlohmann::json::parse(out, nullptr, false);
-}
-
 // Each user's undo entries lie apart: undo for one user never undoes another's change.
 TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
     ASSERT_EQ(run("--user ann impose NoFileNew").status, 0);
@@ -97,7 +88,11 @@ TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
         contains(undone.err, "Not done in HKEY_LOCAL_MACHINE (changed since; left as it is)"));
     EXPECT_FALSE(seenByReaders(made_.ann, "NoFileNew").first);
     EXPECT_TRUE(seenByReaders(made_.defaultProfile, "NoFileOpen").first);
-    EXPECT_TRUE(contains(run("--user default undo --list").out, "impose NoFileOpen"));
+    const std::string listed = run("--user default undo --list").out;
+    EXPECT_TRUE(contains(listed, "impose NoFileOpen"));
+    // The copies it keeps, the first of the default profile's hive named as such.
+    EXPECT_TRUE(contains(listed, "ntuser.dat; the first, from before Quorvane first changed it)"))
+        << listed;
 }
 
 // Every user and the default profile, as the independent readers see it, and the copies taken
@@ -139,30 +134,6 @@ TEST_F(OfflineCli, ImposeAndLiftForEveryUserAsTheIndependentReadersSeeIt) {
     // Both readers read the hives at all after the change.
     EXPECT_TRUE(contains(regtreeListing(made_.ann), "Restrictions"));
     EXPECT_TRUE(contains(regedExport(made_.ann, "HKEY_CURRENT_USER"), kRestrictionsKey));
-}
-
-// Every command runs on the chosen user's hives; what it says comes after the line that names
-// the installation and user.
-TEST_F(OfflineCli, EveryCommandRunsOnTheChosenUser) {
-    {
-        // The browser's start page, which every installation has.
-        platform::OfflineRegistry registry = annRegistry();
-        for (const auto root : {kCurrentUser, kLocalMachine}) {
-            put(registry, root, kMainKey, "Start Page", sz("http://locked.test/"));
-        }
-    }
-    const std::string defaultBefore = readFile(made_.defaultProfile);
-    ASSERT_EQ(run("--user ann impose 4 NoPrinting").status, 0);
-    for (const auto& [arguments, says] :
-         {std::pair("remove-all", "removed"),
-          std::pair("reset-pages", "Home and/or Search Page has been restored"),
-          std::pair("export out.reg", "Exported the 24 restrictions")}) {
-        const CliOutcome result = run(std::string("--user ann ") + arguments);
-        EXPECT_EQ(result.status, 0) << arguments << ": " << result.err;
-        EXPECT_TRUE(contains(result.out, ", user Ann:\n")) << result.out;
-        EXPECT_TRUE(contains(result.out, says)) << result.out;
-    }
-    EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
 }
 
 struct Misuse {
@@ -241,37 +212,6 @@ TEST_F(OfflineCli, AnUncleanHiveIsRefusedWithTheAdvice) {
     }
 }
 
-// Undo entries and copies belong to the installation, not to the path its disk is mounted at:
-// another disk mounted at the same path takes nothing of the first one's undo, prunes none of
-// its copies; with the first disk back, mounted at another path, its undo works.
-TEST_F(OfflineCli, AnotherInstallationAtTheSameMountPathIsAnotherInstallation) {
-    ASSERT_EQ(run("--user ann impose 4").status, 0);
-    const fs::path first = dir_.path() / "first";
-    fs::rename(root(), first);
-    const FakeInstallation other =
-        makeFakeInstallation(root(), "0badc0de-0000-4000-8000-000000000002");
-    const std::string untouched = readFile(other.ann);
-    const CliOutcome undone = run("--user ann undo");
-    EXPECT_TRUE(contains(undone.err + undone.out, "There is no change to undo")) << undone.err;
-    EXPECT_EQ(readFile(other.ann), untouched);
-    for (const char* change : {"impose 4", "lift 4", "impose 4"}) {
-        ASSERT_EQ(run(std::string("--user ann ") + change).status, 0);
-    }
-    const auto onFirst = [&](const std::string& arguments) {
-        return runCommandLine(
-            cliCommand(dir_.path(), "--windows " + first.string() + " --user ann " + arguments),
-            dir_.path());
-    };
-    const CliOutcome listed = onFirst("undo --list");
-    EXPECT_TRUE(contains(listed.out, "impose NoBrowserClose"));
-    EXPECT_TRUE(contains(listed.out, "the first, from before Quorvane first changed it"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(installationState() / "backups"), {}), 2);
-    const CliOutcome back = onFirst("undo");
-    EXPECT_EQ(back.status, 0) << back.err;
-    EXPECT_FALSE(
-        seenByReaders(first / made_.ann.lexically_relative(root()), "NoBrowserClose").first);
-}
-
 // One writer per installation: two runs at once, for two users, both changing the machine's
 // hive too, lose nothing of each other's, round after round.
 TEST_F(OfflineCli, TwoWritersAtOnceLoseNoChange) {
@@ -298,25 +238,6 @@ TEST_F(OfflineCli, TwoWritersAtOnceLoseNoChange) {
     }
 }
 
-// fix --json prints one JSON document whatever --user says: with --user all an array of each
-// user's object, naming the installation and user; each change by its kind, and after the fix
-// what was not done.
-TEST_F(OfflineCli, FixPrintsOneJsonDocumentForEveryUser) {
-    fs::create_directories(annStartup());
-    writeFile(annStartup() / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
-    const CliOutcome planned = run("--user all fix --json --dry-run");
-    EXPECT_EQ(planned.status, 0) << planned.err;
-    const nlohmann::json document = jsonRows(planned.out);
-    ASSERT_TRUE(document.is_array()) << planned.out;
-    ASSERT_EQ(document.size(), 2u);
-    EXPECT_EQ(document[0]["changes"][0]["kind"], "startup item");
-    EXPECT_EQ(document[0]["dryRun"], true);
-    EXPECT_EQ(document[1]["user"], "default");
-    const CliOutcome fixed = run("--user ann fix --json");
-    EXPECT_EQ(fixed.status, 0) << fixed.err;
-    EXPECT_EQ(jsonRows(fixed.out)["notDone"], nlohmann::json::array()) << fixed.out;
-}
-
 // A damaged key is reported as unreadable, never as absent, and nothing is exported from it.
 // Without --user the command runs on Ann, the one user beside the default profile (bob has a
 // profile but no folder).
@@ -336,29 +257,37 @@ TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
     EXPECT_FALSE(fs::exists(dir_.path() / "out.reg"));
 }
 
-// why looks in the installation's own folders and in the user's own hive, and names each item
-// that sets the restriction again.
-TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
+// Every command runs on the chosen user's hives alone; what it says comes after the line that
+// names the installation and user. why looks in the installation's own folders and in the user's
+// own hive, and names each item that sets the restriction again.
+TEST_F(OfflineCli, EveryCommandLooksAtAndChangesTheChosenUserAlone) {
     {
         platform::OfflineRegistry registry = annRegistry();
         put(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
         put(registry, kCurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Relock",
             sz(relock("NoBrowserClose")));
+        // The browser's start page, which every installation has.
+        for (const auto root : {kCurrentUser, kLocalMachine}) {
+            put(registry, root, kMainKey, "Start Page", sz("http://locked.test/"));
+        }
     }
     const fs::path tasks = root() / "WINDOWS" / "system32" / "tasks";
     fs::create_directories(tasks);
-    fs::create_directories(annStartup());
+    const fs::path startup = root() / "users" / "Ann" / "AppData" / "Roaming" / "Microsoft" /
+                             "Windows" / "Start Menu" / "Programs" / "Startup";
+    fs::create_directories(startup);
     writeFile(
         tasks / "Relock",
-        utf16WithBom("<Task><Actions><Exec><Command>reg</Command><Arguments>add "
-                     "\"HKCU\\Software\\Policies\\Microsoft\\Internet Explorer\\Restrictions\" /v "
-                     "NoBrowserClose /d 1 /f</Arguments></Exec></Actions></Task>"));
-    writeFile(annStartup() / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
+        utf16WithBom("<Task><Settings><Enabled>true</Enabled></Settings><Actions><Exec>"
+                     "<Command>reg</Command><Arguments>add \"HKCU\\Software\\Policies\\Microsoft"
+                     "\\Internet Explorer\\Restrictions\" /v NoBrowserClose /d 1 /f</Arguments>"
+                     "</Exec></Actions></Task>"));
+    writeFile(startup / "lock.bat", testing::relock("NoBrowserClose") + "\r\n");
 
     const auto sources = [this](const std::string& user) {
         const CliOutcome result = run("--user " + user + " why --json 4");
         EXPECT_EQ(result.status, 4) << result.err;
-        const nlohmann::json report = jsonRows(result.out);
+        const nlohmann::json report = nlohmann::json::parse(result.out);
         EXPECT_EQ(report["restrictions"].size(), 1u);
         std::set<std::string> found{report.value("place", "")};
         for (const nlohmann::json& finding : report.value("returning", nlohmann::json::array())) {
@@ -375,6 +304,32 @@ TEST_F(OfflineCli, WhyLooksInTheInstallationAndTheUsersHive) {
     // runs for everyone.
     EXPECT_EQ(sources("default"),
               (std::set<std::string>{place + ", user default", "scheduled task: \\Relock"}));
+
+    // fix --json prints one JSON document whatever --user says: with --user all an array of each
+    // user's object, naming the installation and user; each change by its kind, and after the fix
+    // what was not done.
+    const CliOutcome planned = run("--user all fix --json --dry-run");
+    EXPECT_EQ(planned.status, 0) << planned.err;
+    const nlohmann::json document = nlohmann::json::parse(planned.out);
+    ASSERT_TRUE(document.is_array()) << planned.out;
+    ASSERT_EQ(document.size(), 2u);
+    EXPECT_EQ(document[0]["changes"][1]["kind"], "startup item");
+    EXPECT_EQ(document[0]["dryRun"], true);
+    EXPECT_EQ(document[1]["user"], "default");
+    const std::string defaultBefore = readFile(made_.defaultProfile);
+    const CliOutcome fixed = run("--user ann fix --json");
+    EXPECT_EQ(fixed.status, 0) << fixed.err;
+    EXPECT_EQ(nlohmann::json::parse(fixed.out)["notDone"], nlohmann::json::array()) << fixed.out;
+    for (const auto& [arguments, says] :
+         {std::pair("remove-all", "removed"),
+          std::pair("reset-pages", "Home and/or Search Page has been restored"),
+          std::pair("export out.reg", "Exported the 24 restrictions")}) {
+        const CliOutcome result = run(std::string("--user ann ") + arguments);
+        EXPECT_EQ(result.status, 0) << arguments << ": " << result.err;
+        EXPECT_TRUE(contains(result.out, ", user Ann:\n")) << result.out;
+        EXPECT_TRUE(contains(result.out, says)) << result.out;
+    }
+    EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
 }
 
 }  // namespace

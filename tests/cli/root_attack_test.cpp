@@ -63,9 +63,7 @@ std::string task(const std::string& marker) {
 // the watched folders (a file read, made, renamed into place) it does its part once.
 struct Attack {
     const char* what;
-    std::function<void(const fs::path& base, const std::string& name, std::uint32_t mask,
-                       const fs::path& folder)>
-        act;
+    std::function<void(const fs::path& base, const std::string& name, const fs::path& folder)> act;
     // Only events that satisfy this count; none: every one.
     std::function<bool(const std::string& name, std::uint32_t mask)> counts;
     // The command it is no attack on: export replaces its file whatever that holds.
@@ -89,7 +87,7 @@ void swapForLink(const fs::path& path, const fs::path& target) {
 
 const Attack kAttacks[] = {
     {"folders become links into root's folder",
-     [](const fs::path& base, const std::string&, std::uint32_t, const fs::path&) {
+     [](const fs::path& base, const std::string&, const fs::path&) {
          for (const fs::path& folder : kFolders) {
              swapForLink(base / "home" / "prefix" / folder, base / "secret");
          }
@@ -97,12 +95,12 @@ const Attack kAttacks[] = {
      },
      nullptr},
     {"the prefix becomes a link to root's prefix",
-     [](const fs::path& base, const std::string&, std::uint32_t, const fs::path&) {
+     [](const fs::path& base, const std::string&, const fs::path&) {
          swapForLink(base / "home" / "prefix", base / "secret" / "prefix");
      },
      nullptr},
     {"a fifo takes a name right after it was renamed into place",
-     [](const fs::path&, const std::string& name, std::uint32_t, const fs::path& folder) {
+     [](const fs::path&, const std::string& name, const fs::path& folder) {
          std::error_code ignored;
          fs::remove(folder / name, ignored);
          ::mkfifo((folder / name).c_str(), 0644);
@@ -111,7 +109,7 @@ const Attack kAttacks[] = {
          return (mask & IN_MOVED_TO) != 0 && !name.starts_with(".");
      }},
     {"another program writes a file between check and write",
-     [](const fs::path& base, const std::string& name, std::uint32_t, const fs::path& folder) {
+     [](const fs::path& base, const std::string& name, const fs::path& folder) {
          // A writer's new file is named after its target: ".Registry.pol.quorvane-...".
          const std::string target =
              name.starts_with(".") ? name.substr(1, name.find(".quorvane-") - 1) : name;
@@ -134,7 +132,7 @@ const Attack kAttacks[] = {
      },
      "export"},
     {"a hive becomes a link to the user's own file in root's folder",
-     [](const fs::path& base, const std::string&, std::uint32_t, const fs::path&) {
+     [](const fs::path& base, const std::string&, const fs::path&) {
          std::error_code ignored;
          fs::remove(base / "home" / "prefix" / "user.reg", ignored);
          fs::create_symlink(base / "secret" / (std::string(kRootOnly) + "-user.reg"),
@@ -233,7 +231,7 @@ protected:
                 const std::string name = event->len > 0 ? event->name : "";
                 if (!attack.counts || attack.counts(name, event->mask)) {
                     if (++seen == trigger) {
-                        attack.act(base(), name, event->mask, watched[event->wd]);
+                        attack.act(base(), name, watched[event->wd]);
                         ::_exit(0);
                     }
                 }

@@ -51,11 +51,13 @@ TEST(OfflinePlace, BelongsToTheInstallationAndUserNotToTheMountPath) {
     EXPECT_EQ(first.undo.directory, "/state/Quorvane/offline/machine-a/undo/S-1-5-21-1-2-3-1001");
     EXPECT_EQ(first.description, "the Windows installation /mnt/windows, user ann");
 
+    // The same disk mounted elsewhere is the same installation; another disk mounted at the same
+    // path is another one, whose undo and copies are its own.
     const OfflinePlace elsewhere = at("/media/disk", "machine-a", ann);
     EXPECT_EQ(elsewhere.undo.directory, first.undo.directory);
     EXPECT_EQ(elsewhere.undo.registry, first.undo.registry);
     const OfflinePlace other = at("/mnt/windows", "machine-b", ann);
-    EXPECT_NE(other.folder, first.folder);
+    EXPECT_NE(other.backups, first.backups);
     EXPECT_NE(other.undo.registry, first.undo.registry);
     const OfflinePlace bobs = at("/mnt/windows", "machine-a", bob);
     EXPECT_EQ(bobs.backups, first.backups);
