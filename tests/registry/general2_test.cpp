@@ -289,11 +289,9 @@ INSTANTIATE_TEST_SUITE_P(
 // failure, of a read and of a write.
 TEST_F(General2Test, ASpoiltHiveFileIsNamedInEachFailure) {
     const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
-    TempDir temp;
-    platform::HiveStore store(temp.path(), platform::HiveStore::Creation::CreateIfMissing);
-    registry::General2 general(store, messages);
     ASSERT_TRUE(general.CreateKey(path));
-    writeFile(temp.path() / "system.reg", "not a registry\n");
+    writeFile(dynamic_cast<platform::HiveStore&>(base).directory() / "system.reg",
+              "not a registry\n");
 
     const registry::ReadResult read = general.GetDwordValue(path, "v");
     const Result<void> written = general.SetDwordValue(path, "v", 1);
