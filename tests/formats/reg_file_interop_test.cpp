@@ -5,7 +5,7 @@
 #include <rapidcheck/gtest.h>
 
 #include <algorithm>
-#include <map>
+#include <vector>
 
 #include "formats/little_endian.h"
 #include "formats/reg_file.h"
@@ -63,12 +63,9 @@ rc::Gen<RegValue> value() {
     });
 }
 
-std::map<std::u16string, RegValue> byName(const std::vector<RegValue>& values) {
-    std::map<std::u16string, RegValue> named;
-    for (const RegValue& value : values) {
-        named[value.name] = value;
-    }
-    return named;
+std::vector<RegValue> byName(std::vector<RegValue> values) {
+    std::ranges::sort(values, {}, &RegValue::name);
+    return values;
 }
 
 RC_GTEST_PROP(RegFileInterop, RegeditImportsWhatWasWrittenAndExportsItBack, ()) {

@@ -130,6 +130,8 @@ int injectFault(WriteStep step, const std::string& fileName) {
     return step == failingStep && fileName == "file.txt" ? failingError : 0;
 }
 
+// A write refused, by a step that fails or a name taken, leaves the old file whole. (That a new
+// name is taken while free, every new hive file of a hive store shows.)
 TEST(FailedWrite, LeavesTheOldFileWhole) {
     const struct {
         const char* what;
@@ -137,6 +139,7 @@ TEST(FailedWrite, LeavesTheOldFileWhole) {
         int error;
         const char* reason;
         bool replaced;  // whether the new bytes are in place despite the failure
+        Placing placing = Placing::Replace;
     } faults[] = {
         {"disk full on create", WriteStep::Create, ENOSPC, "disk full", false},
         {"disk full on write", WriteStep::Write, ENOSPC, "disk full", false},
@@ -146,6 +149,9 @@ TEST(FailedWrite, LeavesTheOldFileWhole) {
         // Windows moves the file with write-through and has no folder to flush.
         {"folder flush fails", WriteStep::FlushDirectory, EIO, "input/output error", true},
 #endif
+        // No fault: a file that may only take a free name finds it taken.
+        {"new name taken", WriteStep::Rename, 0, "the name exists already", false,
+         Placing::NewName},
     };
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault.what);
@@ -155,26 +161,17 @@ TEST(FailedWrite, LeavesTheOldFileWhole) {
         failingStep = fault.step;
         failingError = fault.error;
         setFaultHook(injectFault);
-        const Result<void> written = writeWholeFile(file, "new bytes, longer than the old");
+        const Result<void> written =
+            writeWholeFile(file, "new bytes, longer than the old", fault.placing);
         setFaultHook(nullptr);
         ASSERT_FALSE(written);
         EXPECT_EQ(written.failure().reason, fault.reason);
+        EXPECT_EQ(written.failure().status == kNameTaken, fault.placing == Placing::NewName);
         EXPECT_EQ(testing::readFile(file),
                   fault.replaced ? "new bytes, longer than the old" : "old bytes");
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1)
             << "a temporary file was left behind";
     }
-}
-
-TEST(WholeFile, TakesANewNameOnlyWhileItIsFree) {
-    testing::TempDir dir;
-    const fs::path file = dir.path() / "entry";
-    ASSERT_TRUE(writeWholeFile(file, "first", Placing::NewName));
-    const Result<void> second = writeWholeFile(file, "second", Placing::NewName);
-    ASSERT_FALSE(second);
-    EXPECT_EQ(second.failure().status, kNameTaken);
-    EXPECT_EQ(testing::readFile(file), "first");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 #ifdef _WIN32

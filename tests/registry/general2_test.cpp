@@ -185,26 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // That a write into a key that is not there is refused with "not found" and makes no key, the
 // switching and the page reset show (they make the key then, or report it missing).
-TEST_F(General2Test, WritesStoreTypedDataOrCarryTheRegistrysRefusal) {
-    makeKey(base, kLocalMachine, kScratch);
-    const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
-    EXPECT_TRUE(general.SetDwordValue(path, "d", -2));
-    // Bytes, not characters: the terminating NUL must not cut off the end of a multi-byte text.
-    EXPECT_TRUE(general.SetStringValue(path, "s", "\xC3\xA9t\xC3\xA9"));
-    EXPECT_EQ(stored(base, kLocalMachine, kScratch, "d"), dword(0xFFFFFFFE));
-    EXPECT_EQ(stored(base, kLocalMachine, kScratch, "s"), sz("\xC3\xA9t\xC3\xA9"));
-    EXPECT_TRUE(messages.shown.empty());
-
-    // A write refused after its key opened (a full disk) reports the registry's status.
-    recorder.refuse = [](const RegistryCall& call) {
-        return call.kind == RegistryCall::Set ? platform::kRegistryIoFailed : platform::kSuccess;
-    };
-    EXPECT_EQ(refusal(general.SetDwordValue(path, "v", 1)), platform::kRegistryIoFailed);
-    EXPECT_EQ(refusal(general.SetStringValue(path, "v", "t")), platform::kRegistryIoFailed);
-    EXPECT_EQ(stored(base, kLocalMachine, kScratch, "v"), std::nullopt);
-}
-
-TEST_F(General2Test, KeysAreCreatedAndDeletedByTheirWholePathOrRefused) {
+TEST_F(General2Test, KeysAndValuesChangeByTheirWholePathOrCarryTheRegistrysRefusal) {
     const std::string policies = "HKEY_CURRENT_USER\\Software\\Policies";
     put(base, kCurrentUser, "Software\\Policies", "v", sz("kept"));
     EXPECT_TRUE(general.CreateKey(policies));
@@ -213,6 +194,14 @@ TEST_F(General2Test, KeysAreCreatedAndDeletedByTheirWholePathOrRefused) {
     EXPECT_TRUE(keyExists(base, kCurrentUser, "Software\\Policies\\New"));
     EXPECT_EQ(recorder.of(RegistryCall::Create).size(), 2u);
     EXPECT_EQ(recorder.of(RegistryCall::Close).size(), 2u) << "each key made is closed";
+
+    // A write refused after its key opened (a full disk) reports the registry's status.
+    recorder.refuse = [](const RegistryCall& call) {
+        return call.kind == RegistryCall::Set ? platform::kRegistryIoFailed : platform::kSuccess;
+    };
+    EXPECT_EQ(refusal(general.SetDwordValue(policies, "v", 1)), platform::kRegistryIoFailed);
+    EXPECT_EQ(refusal(general.SetStringValue(policies, "v", "t")), platform::kRegistryIoFailed);
+    EXPECT_EQ(stored(base, kCurrentUser, "Software\\Policies", "v"), sz("kept"));
 
     // A key with sub-keys is the platform's to refuse (remove-all reports it): the leaf goes first.
     EXPECT_TRUE(general.DeleteKey(policies + "\\New"));
@@ -244,6 +233,7 @@ struct Operation {
     std::function<void(General2&, const std::string& path)> run;
     std::string opened;
     std::uint32_t access;
+    std::optional<Stored> after;  // the value "v", 1 before
 };
 using EachOperation = General2Case<Operation>;
 
@@ -261,26 +251,31 @@ TEST_P(EachOperation, OpensWithItsRightsAndClosesWhatItOpens) {
     EXPECT_EQ(opens[0].access, c.access);
     EXPECT_EQ(opens[0].status, platform::kSuccess);
     EXPECT_EQ(recorder.of(RegistryCall::Close).size(), 1u);
+    EXPECT_EQ(stored(base, kCurrentUser, kLeaf, "v"), c.after);
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, EachOperation,
     ::testing::Values(
         Operation{"GetDwordValue", [](General2& g, auto& p) { g.GetDwordValue(p, "v"); }, kLeaf,
-                  0x20019},
+                  0x20019, dword(1)},
         Operation{"GetStringValue", [](General2& g, auto& p) { g.GetStringValue(p, "v"); }, kLeaf,
-                  0x20019},
+                  0x20019, dword(1)},
         Operation{"SetDwordValue",
-                  [](General2& g, auto& p) { EXPECT_TRUE(g.SetDwordValue(p, "v", 1)); }, kLeaf,
-                  0x20006},
+                  [](General2& g, auto& p) { EXPECT_TRUE(g.SetDwordValue(p, "v", -2)); }, kLeaf,
+                  0x20006, dword(0xFFFFFFFE)},
+        // Bytes, not characters: the terminating NUL must not cut off a multi-byte text's end.
         Operation{"SetStringValue",
-                  [](General2& g, auto& p) { EXPECT_TRUE(g.SetStringValue(p, "v", "t")); }, kLeaf,
-                  0x20006},
+                  [](General2& g, auto& p) {
+                      EXPECT_TRUE(g.SetStringValue(p, "v", "\xC3\xA9t\xC3\xA9"));
+                  },
+                  kLeaf, 0x20006, sz("\xC3\xA9t\xC3\xA9")},
         Operation{"DeleteValue",
                   [](General2& g, auto&) { EXPECT_TRUE(g.DeleteValue(kCurrentUser, kLeaf, "v")); },
-                  kLeaf, 0x3F},
+                  kLeaf, 0x3F, std::nullopt},
         Operation{"DeleteKey", [](General2& g, auto& p) { EXPECT_TRUE(g.DeleteKey(p)); }, "",
-                  0x20006}),
+                  0x20006, std::nullopt}),
     CaseName());
 
 #ifndef _WIN32
@@ -289,11 +284,9 @@ INSTANTIATE_TEST_SUITE_P(
 // failure, of a read and of a write.
 TEST_F(General2Test, ASpoiltHiveFileIsNamedInEachFailure) {
     const std::string path = "HKEY_LOCAL_MACHINE\\" + std::string(kScratch);
-    TempDir temp;
-    platform::HiveStore store(temp.path(), platform::HiveStore::Creation::CreateIfMissing);
-    registry::General2 general(store, messages);
     ASSERT_TRUE(general.CreateKey(path));
-    writeFile(temp.path() / "system.reg", "not a registry\n");
+    writeFile(dynamic_cast<platform::HiveStore&>(base).directory() / "system.reg",
+              "not a registry\n");
 
     const registry::ReadResult read = general.GetDwordValue(path, "v");
     const Result<void> written = general.SetDwordValue(path, "v", 1);

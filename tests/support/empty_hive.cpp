@@ -21,6 +21,8 @@ constexpr std::size_t kBinHeaderSize = 0x20;
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
 // 2009-02-13 23:31:30 UTC: any fixed time will do, so that two hives made alike are alike.
 constexpr std::uint64_t kFileTime = 128790882900000000ULL;
+// ASCII, as Windows stores it compressed.
+constexpr std::string_view kRootName = "ROOT";
 
 // The `size` low bytes of `value` at `offset`, least significant first.
 void put(std::string& out, std::size_t offset, std::uint64_t value, std::size_t size = 4) {
@@ -85,7 +87,7 @@ void setChecksum(std::string& hive) {
 
 }  // namespace
 
-std::string emptyHive(const EmptyHiveOptions& options) {
+void writeEmptyHive(const std::filesystem::path& file, const EmptyHiveOptions& options) {
     std::string hive(regf::kBaseBlockSize + kBinSize, '\0');
 
     // The bin and its cells; cell offsets count from the first bin.
@@ -96,7 +98,7 @@ std::string emptyHive(const EmptyHiveOptions& options) {
     put(bin, 0x14, kFileTime, 8);
 
     const std::size_t nk = kBinHeaderSize;
-    const std::size_t nkSize = roundUp8(0x50 + options.rootName.size());
+    const std::size_t nkSize = roundUp8(0x50 + kRootName.size());
     const std::size_t sk = nk + nkSize;
     const std::string security = rootSecurity();
     const std::size_t skSize = roundUp8(0x18 + security.size());
@@ -113,8 +115,8 @@ std::string emptyHive(const EmptyHiveOptions& options) {
     put(bin, nk + 0x2C, kNone);  // no value list
     put(bin, nk + 0x30, static_cast<std::uint32_t>(sk));
     put(bin, nk + 0x34, kNone);  // no class name
-    put(bin, nk + 0x4C, static_cast<std::uint16_t>(options.rootName.size()), 2);
-    bin.replace(nk + 0x50, options.rootName.size(), options.rootName);
+    put(bin, nk + 0x4C, static_cast<std::uint16_t>(kRootName.size()), 2);
+    bin.replace(nk + 0x50, kRootName.size(), kRootName);
 
     put(bin, sk, static_cast<std::uint32_t>(-static_cast<std::int32_t>(skSize)));
     bin.replace(sk + 4, 2, "sk");
@@ -142,11 +144,7 @@ std::string emptyHive(const EmptyHiveOptions& options) {
     }
     setChecksum(hive);
     hive.replace(regf::kBaseBlockSize, kBinSize, bin);
-    return hive;
-}
-
-void writeEmptyHive(const std::filesystem::path& file, const EmptyHiveOptions& options) {
-    writeFile(file, emptyHive(options));
+    writeFile(file, hive);
 }
 
 void setSequenceNumbers(const std::filesystem::path& file, std::uint32_t primary,

@@ -11,13 +11,11 @@
 namespace quorvane::testing {
 
 struct EmptyHiveOptions {
-    std::string_view rootName = "ROOT";          // ASCII, as Windows stores it compressed
     std::u16string_view fileName = u"SOFTWARE";  // the base block's name field
     std::uint32_t primarySequence = 1;           // a clean hive has equal numbers
     std::uint32_t secondarySequence = 1;
 };
 
-std::string emptyHive(const EmptyHiveOptions& options = {});
 void writeEmptyHive(const std::filesystem::path& file, const EmptyHiveOptions& options = {});
 
 // Sets the base block's two sequence numbers of a hive file (and its checksum), as a write that

@@ -1,9 +1,6 @@
 #include "tests/support/hive_readers.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
-
+#include "tests/support/cli_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorvane::testing {
@@ -12,17 +9,9 @@ namespace {
 
 // The command's standard output when it exits with 0; its errors are left out.
 std::string output(const std::string& command) {
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) {
-        return {};
-    }
-    std::string text;
-    char buffer[4096];
-    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) {
-        text.append(buffer, got);
-    }
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : std::string();
+    const TempDir scratch;
+    const CliOutcome outcome = runCommandLine(command, scratch.path());
+    return outcome.status == 0 ? outcome.out : std::string();
 }
 
 std::string quoted(const std::string& text) {

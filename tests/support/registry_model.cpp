@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <ostream>
+
+#include "tests/support/registry_target.h"
 
 namespace quorvane::testing::model {
 
@@ -58,16 +59,6 @@ std::string folded(std::string text) {
         }
     }
     return text;
-}
-
-std::string hex(const std::string& bytes) {
-    std::string out;
-    for (unsigned char byte : bytes) {
-        char digits[4];
-        std::snprintf(digits, sizeof digits, " %02x", byte);
-        out += digits;
-    }
-    return out;
 }
 
 std::string said(Status status) {
@@ -365,7 +356,7 @@ struct Side {
                                      reinterpret_cast<std::uint8_t*>(data.data()), &size);
         const bool untouched = data == std::string(needed, '\xCC');
         return said(status) + " type " + std::to_string(type) + " size " + std::to_string(size) +
-               (status == kSuccess ? " data" + hex(data.substr(0, size))
+               (status == kSuccess ? " data" + hexBytes(data.substr(0, size))
                 : untouched        ? " buffer untouched"
                                    : " buffer written");
     }
@@ -380,8 +371,9 @@ struct Side {
         Status status = kSuccess;
         while ((status = keys ? registry.enumKey(key, index, name)
                               : registry.enumValue(key, index, name, type, data)) == kSuccess) {
-            listed[folded(name)] = " \"" + name + "\"" +
-                                   (keys ? "" : " type " + std::to_string(type) + ":" + hex(data));
+            listed[folded(name)] =
+                " \"" + name + "\"" +
+                (keys ? "" : " type " + std::to_string(type) + ":" + hexBytes(data));
             ++index;
         }
         std::string out = said(index == 0 ? status : kSuccess);
@@ -409,7 +401,7 @@ std::string listTree(RegistryApi& registry, KeyHandle root, const std::string& p
     std::uint32_t type = 0;
     for (std::uint32_t i = 0; registry.enumValue(key, i, name, type, data) == kSuccess; ++i) {
         values.emplace(folded(name),
-                       "  \"" + name + "\" type " + std::to_string(type) + ":" + hex(data));
+                       "  \"" + name + "\" type " + std::to_string(type) + ":" + hexBytes(data));
     }
     for (std::uint32_t i = 0; registry.enumKey(key, i, name) == kSuccess; ++i) {
         children.emplace(folded(name), name);
@@ -439,11 +431,7 @@ std::string Operation::describe() const {
             : base == kUserRoot ? "HKCU"
                                 : "HKLM") +
            " \"" + subKey + "\" " + rights + " \"" + name + "\" " + std::to_string(type) + ":" +
-           hex(data) + ", " + kBuffers[static_cast<int>(buffer)];
-}
-
-std::ostream& operator<<(std::ostream& out, const Operation& op) {
-    return out << op.describe();
+           hexBytes(data) + ", " + kBuffers[static_cast<int>(buffer)];
 }
 
 Operation drawOperation(const Pick& pick) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <functional>
-#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,7 +53,6 @@ struct Operation {
 };
 
 Operation drawOperation(const Pick& pick);
-std::ostream& operator<<(std::ostream& out, const Operation& op);
 
 // The key at `path` and everything below it as `registry` shows it: a line for the key, or for the
 // status it cannot be opened with, then its values with their types and bytes, then its sub-keys.

@@ -76,11 +76,6 @@ public:
 
     platform::RegistryApi& registry() override { return store_; }
 
-    // The tests' keys in a hive store have no sub-keys: those of a fresh Windows are not there.
-    void removeTree(platform::KeyHandle root, const std::string& subKey) override {
-        ASSERT_EQ(store_.deleteKey(root, subKey), platform::kSuccess) << subKey;
-    }
-
     std::unique_ptr<platform::RegistryApi> reopened() override {
         return std::make_unique<platform::HiveStore>(store_.directory(),
                                                      platform::HiveStore::Creation::UseExisting,
@@ -99,10 +94,6 @@ public:
     OfflineTarget() { makeBaselineKeys(*registry_); }
 
     platform::RegistryApi& registry() override { return *registry_; }
-
-    void removeTree(platform::KeyHandle root, const std::string& subKey) override {
-        ASSERT_EQ(registry_->deleteKey(root, subKey), platform::kSuccess) << subKey;
-    }
 
     std::unique_ptr<platform::RegistryApi> reopened() override {
         return std::make_unique<platform::OfflineRegistry>(hivesIn(directory_.path()));

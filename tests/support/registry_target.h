@@ -9,13 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <iomanip>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "formats/little_endian.h"
 #include "platform/registry_api.h"
 
 namespace quorvane::testing {
@@ -39,8 +39,11 @@ class RegistryTarget {
 public:
     virtual ~RegistryTarget() = default;
     virtual platform::RegistryApi& registry() = 0;
-    // Removes a key with all its sub-keys, as another program might.
-    virtual void removeTree(platform::KeyHandle root, const std::string& subKey) = 0;
+    // Removes a key with all its sub-keys, as another program might. The tests' keys in a file
+    // registry have no sub-keys: those of a fresh Windows are not there.
+    virtual void removeTree(platform::KeyHandle root, const std::string& subKey) {
+        ASSERT_EQ(registry().deleteKey(root, subKey), platform::kSuccess) << subKey;
+    }
     // A fresh reader of what a registry kept in files holds; none for the Win32 registry.
     virtual std::unique_ptr<platform::RegistryApi> reopened() { return nullptr; }
 };
@@ -59,6 +62,15 @@ inline void PrintTo(const RegistryKind& kind, std::ostream* out) {
     *out << kind.name;
 }
 
+// The bytes in hex, each after a space: " 61 00".
+inline std::string hexBytes(const std::string& bytes) {
+    std::string out;
+    for (const unsigned char byte : bytes) {
+        out += {' ', "0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 0xF]};
+    }
+    return out;
+}
+
 // A value as the registry holds it.
 struct Stored {
     std::uint32_t type = 0;
@@ -66,45 +78,16 @@ struct Stored {
 
     bool operator==(const Stored&) const = default;
     friend std::ostream& operator<<(std::ostream& out, const Stored& stored) {
-        out << "{type " << stored.type << ",";
-        for (unsigned char byte : stored.bytes) {
-            out << ' ' << std::hex << std::setw(2) << std::setfill('0') << int{byte} << std::dec;
-        }
-        return out << "}";
+        return out << "{type " << stored.type << "," << hexBytes(stored.bytes) << "}";
     }
 };
 
 inline Stored dword(std::uint32_t value) {
-    std::string bytes;
-    for (int shift = 0; shift < 32; shift += 8) {
-        bytes.push_back(static_cast<char>((value >> shift) & 0xFF));
-    }
-    return {platform::kRegDword, bytes};
+    return {platform::kRegDword, formats::dwordBytes(value)};
 }
 
 inline Stored sz(const std::string& text) {
     return {platform::kRegSz, text + '\0'};
-}
-
-// A value read through an open key: its status, and the value when that is kSuccess.
-struct Read {
-    platform::Status status = -1;
-    Stored value;
-};
-
-inline Read read(platform::RegistryApi& registry, platform::KeyHandle key,
-                 const std::string& name) {
-    Read result;
-    std::uint32_t size = 0;
-    result.status = registry.queryValue(key, name, &result.value.type, nullptr, &size);
-    if (result.status == platform::kSuccess) {
-        result.value.bytes.resize(size);
-        result.status =
-            registry.queryValue(key, name, &result.value.type,
-                                reinterpret_cast<std::uint8_t*>(result.value.bytes.data()), &size);
-        result.value.bytes.resize(size);
-    }
-    return result;
 }
 
 inline platform::Status set(platform::RegistryApi& registry, platform::KeyHandle key,
@@ -121,9 +104,17 @@ inline std::optional<Stored> stored(platform::RegistryApi& registry, platform::K
     if (registry.openKey(root, subKey, platform::kKeyRead, key) != platform::kSuccess) {
         return std::nullopt;
     }
-    const Read result = read(registry, key, name);
+    Stored value;
+    std::uint32_t size = 0;
+    platform::Status status = registry.queryValue(key, name, &value.type, nullptr, &size);
+    if (status == platform::kSuccess) {
+        value.bytes.resize(size);
+        status = registry.queryValue(key, name, &value.type,
+                                     reinterpret_cast<std::uint8_t*>(value.bytes.data()), &size);
+        value.bytes.resize(size);
+    }
     registry.closeKey(key);
-    return result.status == platform::kSuccess ? std::optional(result.value) : std::nullopt;
+    return status == platform::kSuccess ? std::optional(value) : std::nullopt;
 }
 
 inline bool keyExists(platform::RegistryApi& registry, platform::KeyHandle root,
