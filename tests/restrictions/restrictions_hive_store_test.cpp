@@ -37,11 +37,7 @@ struct Scene : StoreScene {
 };
 
 TEST(EachOperation, StoresEachHiveOnceAndBeforeItSpeaks) {
-    const auto titles = [](Scene& s) {
-        for (auto root : {kCurrentUser, kLocalMachine}) {
-            put(s.store, root, kMainKey, "Window Title", sz("Kiosk"));
-        }
-    };
+    const auto titles = [](Scene& s) { putInBoth(s.store, kMainKey, "Window Title", sz("Kiosk")); };
     const struct {
         const char* what;
         std::function<void(Scene&)> seed;
@@ -112,11 +108,9 @@ TEST(MachineHiveNotStored, ListsOnlyTheChangesThatWereNeeded) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Scene scene;
-        for (auto root : {kCurrentUser, kLocalMachine}) {
-            put(scene.store, root, kSystemKey, "DisableRegistryTools", dword(1));
-            put(scene.store, root, kMainKey, "Search Page",
-                sz("http://www.microsoft.com/isapi/redir.dll?prd=ie&ar=iesearch"));
-        }
+        putInBoth(scene.store, kSystemKey, "DisableRegistryTools", dword(1));
+        putInBoth(scene.store, kMainKey, "Search Page",
+                  sz("http://www.microsoft.com/isapi/redir.dll?prd=ie&ar=iesearch"));
         scene.rig.manager.RefreshRestrictionStates();
         put(scene.store, kLocalMachine, kRestrictionsKey, "NoBrowserClose", dword(1));
         formats::setFaultHook([](formats::WriteStep step, const std::string& file) {
