@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <set>
@@ -10,16 +9,13 @@
 #include <vector>
 
 #include "platform/hive_io.h"
-#include "platform/hive_store.h"
 #include "tests/restrictions/restriction_rig.h"
 #include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
-#include "tests/support/temp_dir.h"
 
 namespace quorvane::testing {
 namespace {
 
-namespace fs = std::filesystem;
 using platform::kCurrentUser;
 using platform::kLocalMachine;
 
