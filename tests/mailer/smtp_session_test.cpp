@@ -13,7 +13,6 @@
 #include <functional>
 #include <numeric>
 #include <set>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -283,6 +282,8 @@ TEST(SmtpReplyReaderTest, HandsOutEachReplyOnlyOnceItsFinalLineHasArrived) {
     }
 }
 
+// How the start of a refused reply is folded for its box, the window's test of an endless line
+// shows whole.
 TEST(SmtpReplyReaderTest, RefusesRepliesAndLinesBeyondItsBoundsAndLetsGoOfThem) {
     const std::string longestLine = "250 " + std::string(kMaxReplyLine - 4, 'x') + "\r\n";
     std::string longestReply;
@@ -313,14 +314,6 @@ TEST(SmtpReplyReaderTest, RefusesRepliesAndLinesBeyondItsBoundsAndLetsGoOfThem) 
         }
         EXPECT_EQ(accepted, c.accepted);
         EXPECT_EQ(reader.take().has_value(), c.accepted);
-        if (!c.accepted) {
-            // Folded into short lines, so that a box shows it whole.
-            std::istringstream lines(reader.rejectedStart());
-            for (std::string line; std::getline(lines, line);) {
-                EXPECT_LE(line.size(), kFoldedWidth + 5) << line;
-            }
-            EXPECT_TRUE(reader.rejectedStart().ends_with(" ...\r\n"));
-        }
     }
 }
 

@@ -51,6 +51,14 @@ inline void seed(platform::RegistryApi& registry, const std::vector<SeededValue>
     }
 }
 
+// `name` = `value` in `subKey` of both hives.
+inline void putInBoth(platform::RegistryApi& registry, const std::string& subKey,
+                      const std::string& name, const Stored& value) {
+    for (platform::KeyHandle root : {platform::kCurrentUser, platform::kLocalMachine}) {
+        put(registry, root, subKey, name, value);
+    }
+}
+
 // Whether `registry` holds each of `values` (`held`), or none of them.
 inline void expectHeld(platform::RegistryApi& registry, const std::vector<SeededValue>& values,
                        bool held = true) {

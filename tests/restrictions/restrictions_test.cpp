@@ -45,22 +45,6 @@ KeyList policyKeysCreated(const Rig& rig) {
     return created;
 }
 
-// A registry in its starting state and a rig on it.
-struct Scene {
-    explicit Scene(const toolkit::Configuration& configuration = {})
-        : rig(target->registry(), configuration) {}
-
-    platform::RegistryApi& base() { return target->registry(); }
-    std::optional<Stored> value(KeyHandle root, const std::string& subKey,
-                                const std::string& name) {
-        return stored(base(), root, subKey, name);
-    }
-    std::optional<Stored> marker() { return value(kCurrentUser, kPresetsKey, "Keys"); }
-
-    std::unique_ptr<RegistryTarget> target = makeRegistryTarget();
-    Rig rig;
-};
-
 // Values a registry may hold where a restriction's value lives.
 const Stored kDrawnData[] = {dword(0),
                              dword(1),
@@ -140,31 +124,33 @@ TEST(Marker, DecidesWhetherThePolicyKeysAreMadeAndSaysOnlyWhatIsTrue) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Scene s;
+        const auto target = makeRegistryTarget();
+        platform::RegistryApi& registry = target->registry();
+        Rig rig(registry);
         if (c.marker) {
-            put(s.base(), kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
+            put(registry, kCurrentUser, kPresetsKey, "Keys", sz(*c.marker));
             for (const auto& [root, subKey] : kPolicyKeys) {
                 if (root == kCurrentUser) {
-                    makeKey(s.base(), root, subKey);
+                    makeKey(registry, root, subKey);
                 }
             }
         }
-        s.rig.recorder.refuse = c.refuse;
-        s.rig.boxes.assign(4, kChecked);
-        EXPECT_EQ(s.marker(), c.markerAfter);
+        rig.recorder.refuse = c.refuse;
+        rig.boxes.assign(4, kChecked);
+        EXPECT_EQ(stored(registry, kCurrentUser, kPresetsKey, "Keys"), c.markerAfter);
         const KeyList madeByImposing = {{kLocalMachine, kRestrictionsKey}};
-        EXPECT_EQ(policyKeysCreated(s.rig), c.makesKeys ? kPolicyKeys : madeByImposing);
-        EXPECT_EQ(s.value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
-        EXPECT_EQ(s.value(kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
-        EXPECT_EQ(s.rig.checkedBoxes(), std::vector{4});
-        EXPECT_TRUE(s.rig.messages.shown.empty());
+        EXPECT_EQ(policyKeysCreated(rig), c.makesKeys ? kPolicyKeys : madeByImposing);
+        EXPECT_EQ(stored(registry, kCurrentUser, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(stored(registry, kLocalMachine, kRestrictionsKey, "NoBrowserClose"), dword(1));
+        EXPECT_EQ(rig.checkedBoxes(), std::vector{4});
+        EXPECT_TRUE(rig.messages.shown.empty());
         if (!c.markerAfter) {
             // Without its marker, the next switch makes the keys again and keeps it.
-            s.rig.recorder.refuse = nullptr;
-            s.rig.recorder.calls.clear();
-            s.rig.boxes.assign(4, kUnchecked);
-            EXPECT_EQ(s.marker(), sz("1"));
-            EXPECT_EQ(policyKeysCreated(s.rig), kPolicyKeys);
+            rig.recorder.refuse = nullptr;
+            rig.recorder.calls.clear();
+            rig.boxes.assign(4, kUnchecked);
+            EXPECT_EQ(stored(registry, kCurrentUser, kPresetsKey, "Keys"), sz("1"));
+            EXPECT_EQ(policyKeysCreated(rig), kPolicyKeys);
         }
     }
 }
@@ -181,9 +167,7 @@ TEST(Switching, BothHivesHoldWhatTheBoxesShow) {
         },
         [](const std::vector<Click>& clicks) {
             const auto target = makeRegistryTarget();
-            for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-                put(target->registry(), root, kMainKey, "Window Title", sz("Kiosk"));
-            }
+            putInBoth(target->registry(), kMainKey, "Window Title", sz("Kiosk"));
             Rig rig(target->registry());
             bool titleLifted = false;
             bool imposed = false;  // the policy keys are made at the first imposing
@@ -325,34 +309,36 @@ TEST(PageReset, WritesTheDefaultPagesWhereTheMainKeyIs) {
             configuration.vendorHost = c.vendor;
             configuration.portalHost = c.portal;
         }
-        Scene s(configuration);
+        const auto target = makeRegistryTarget();
+        platform::RegistryApi& registry = target->registry();
+        Rig rig(registry, configuration);
         const std::string vendor = "http://" + (c.vendor.empty() ? "www.microsoft.com" : c.vendor);
         const std::string portal = "http://" + (c.portal.empty() ? "www.msn.com" : c.portal) + "/";
         const std::string home =
             vendor + "/isapi/redir.dll?prd={SUB_PRD}&clcid={SUB_CLSID}&pver={SUB_PVER}&ar=home";
-        put(s.base(), kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
+        put(registry, kCurrentUser, kMainKey, "Start Page", sz("http://old.example/"));
         if (c.missingMainKey) {
-            s.target->removeTree(*c.missingMainKey, kMainKey);
+            target->removeTree(*c.missingMainKey, kMainKey);
         }
         // The restriction against changing the pages neither stops the reset nor changes.
-        s.rig.boxes.assign(1, kChecked);
+        rig.boxes.assign(1, kChecked);
 
-        s.rig.manager.ResetHomeSearchPages();
+        rig.manager.ResetHomeSearchPages();
 
         for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
             if (root == c.missingMainKey) {
-                EXPECT_FALSE(keyExists(s.base(), root, kMainKey));
+                EXPECT_FALSE(keyExists(registry, root, kMainKey));
                 continue;
             }
-            EXPECT_EQ(s.value(root, kMainKey, "Search Page"),
+            EXPECT_EQ(stored(registry, root, kMainKey, "Search Page"),
                       sz(vendor + "/isapi/redir.dll?prd=ie&ar=iesearch"));
-            EXPECT_EQ(s.value(root, kMainKey, "Start Page"),
+            EXPECT_EQ(stored(registry, root, kMainKey, "Start Page"),
                       sz(root == kCurrentUser ? portal : home));
         }
-        EXPECT_EQ(s.rig.messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
-        EXPECT_EQ(s.rig.checkedBoxes(), std::vector{1});
-        EXPECT_EQ(s.value(kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
-        EXPECT_EQ(s.marker(), sz("1"));
+        EXPECT_EQ(rig.messages.shown, std::vector{c.missingMainKey ? notRestored : restored});
+        EXPECT_EQ(rig.checkedBoxes(), std::vector{1});
+        EXPECT_EQ(stored(registry, kCurrentUser, kControlPanelKey, "HomePage"), dword(1));
+        EXPECT_EQ(stored(registry, kCurrentUser, kPresetsKey, "Keys"), sz("1"));
     }
 }
 
@@ -375,10 +361,8 @@ TEST(Refusals, AreReportedWithWhatWhereAndWhy) {
         // Remove-all, with the lifting actions it runs nested in it; the machine's title is
         // still there, so its box shows it again.
         Refusal{[](Rig& rig, platform::RegistryApi& registry) {
-                    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-                        put(registry, root, kSystemKey, "DisableRegistryTools", dword(1));
-                        put(registry, root, kMainKey, "Window Title", sz("Kiosk"));
-                    }
+                    putInBoth(registry, kSystemKey, "DisableRegistryTools", dword(1));
+                    putInBoth(registry, kMainKey, "Window Title", sz("Kiosk"));
                     rig.manager.RefreshRestrictionStates();
                     rig.recorder.refuse = RecordingRegistry::deniesWrites(kLocalMachine);
                 },
@@ -429,9 +413,7 @@ TEST(Refusals, AreReportedWithWhatWhereAndWhy) {
         // rights meets it.
         Refusal{[](Rig& rig, platform::RegistryApi& registry) {
                     put(registry, kCurrentUser, kRestrictionsKey, "NoViewSource", dword(2));
-                    for (KeyHandle root : {kCurrentUser, kLocalMachine}) {
-                        put(registry, root, kRestrictionsKey, "NoFileNew", dword(1));
-                    }
+                    putInBoth(registry, kRestrictionsKey, "NoFileNew", dword(1));
                     rig.recorder.refuse = RecordingRegistry::deniesWrites();
                 },
                 [](Rig& rig) { rig.manager.RefreshRestrictionStates(); },
