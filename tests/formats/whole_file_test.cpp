@@ -149,9 +149,9 @@ TEST(FailedWrite, LeavesTheOldFileWhole) {
         // Windows moves the file with write-through and has no folder to flush.
         {"folder flush fails", WriteStep::FlushDirectory, EIO, "input/output error", true},
 #endif
-        // No fault: a file that may only take a free name finds it taken.
-        {"new name taken", WriteStep::Rename, 0, "the name exists already", false,
-         Placing::NewName},
+        // No fault: a file that may only take a free name finds it taken (in words that are the
+        // system's own on Windows: only its status is the caller's to act on).
+        {"new name taken", WriteStep::Rename, 0, nullptr, false, Placing::NewName},
     };
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault.what);
@@ -165,7 +165,9 @@ TEST(FailedWrite, LeavesTheOldFileWhole) {
             writeWholeFile(file, "new bytes, longer than the old", fault.placing);
         setFaultHook(nullptr);
         ASSERT_FALSE(written);
-        EXPECT_EQ(written.failure().reason, fault.reason);
+        if (fault.reason != nullptr) {
+            EXPECT_EQ(written.failure().reason, fault.reason);
+        }
         EXPECT_EQ(written.failure().status == kNameTaken, fault.placing == Placing::NewName);
         EXPECT_EQ(testing::readFile(file),
                   fault.replaced ? "new bytes, longer than the old" : "old bytes");
