@@ -55,10 +55,6 @@ struct WrittenSince {
     std::vector<std::string> left;  // what the undo reports as changed since
 };
 
-void PrintTo(const WrittenSince& since, std::ostream* out) {
-    *out << since.name;
-}
-
 void imposeFour(Scene& scene) {
     scene.rig.boxes.assign(4, toolkit::kChecked);
 }
@@ -141,19 +137,17 @@ TEST(Undo, TwoProgramsActingAtOnceEachKeepTheirOwnEntries) {
         journal::UndoJournal journal;
         Rig rig;
     };
-    Program first(scene);
-    Program second(scene);
+    Program second(scene);       // the first is the scene's own
     constexpr int kRounds = 20;  // 40 entries: within the 50 kept
     std::barrier start(2);
-    const auto act = [&](Program& program, int number) {
+    const auto act = [&](Rig& rig, int number) {
         for (int round = 0; round < kRounds; ++round) {
             start.arrive_and_wait();
-            program.rig.boxes.assign(number,
-                                     round % 2 == 0 ? toolkit::kChecked : toolkit::kUnchecked);
+            rig.boxes.assign(number, round % 2 == 0 ? toolkit::kChecked : toolkit::kUnchecked);
         }
     };
-    std::thread other([&] { act(second, 5); });
-    act(first, 4);
+    std::thread other([&] { act(second.rig, 5); });
+    act(scene.rig, 4);
     other.join();
     const auto entries = scene.journal.entries();
     std::multiset<std::string> actions;
