@@ -309,12 +309,11 @@ TEST(Undo, AnEntryNamingAnythingElseIsRefusedWholeByName) {
     };
     put(scene.store, kCurrentUser, kRestrictionsKey, "NoPrinting", dword(1));
     const std::string before = scene.hives();
+    fs::create_directories(outside / "Tasks");
+    writeFile(outside / "Tasks" / "Relock", "after");
+    fs::create_directories(scene.undoFolder);
     for (const auto& [what, bytes, why] : entries) {
         SCOPED_TRACE(what);
-        fs::create_directories(outside / "Tasks");
-        writeFile(outside / "Tasks" / "Relock", "after");
-        fs::remove_all(scene.undoFolder);
-        fs::create_directories(scene.undoFolder);
         writeFile(scene.undoFolder / "20261207-030501-000000-000.undo", bytes);
         const journal::UndoResult undone = journal::undoLast(scene.store, bound);
         EXPECT_EQ(undone.kind, journal::UndoResult::Kind::Unusable);
