@@ -128,16 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
 // folder, round after round: every action keeps an entry of its own.
 TEST(Undo, TwoProgramsActingAtOnceEachKeepTheirOwnEntries) {
     Scene scene;
-    struct Program {
-        explicit Program(Scene& scene)
-            : store(scene.temp.path() / "registry"),
-              journal(store, {scene.undoFolder, "the test registry"}),
-              rig(store, {}, &journal) {}
-        platform::HiveStore store;
-        journal::UndoJournal journal;
-        Rig rig;
-    };
-    Program second(scene);       // the first is the scene's own
+    // The first program is the scene's own; the second has a store and journal of its own.
+    platform::HiveStore store(scene.temp.path() / "registry");
+    journal::UndoJournal journal(store, {scene.undoFolder, "the test registry"});
+    Rig second(store, {}, &journal);
     constexpr int kRounds = 20;  // 40 entries: within the 50 kept
     std::barrier start(2);
     const auto act = [&](Rig& rig, int number) {
@@ -146,7 +140,7 @@ TEST(Undo, TwoProgramsActingAtOnceEachKeepTheirOwnEntries) {
             rig.boxes.assign(number, round % 2 == 0 ? toolkit::kChecked : toolkit::kUnchecked);
         }
     };
-    std::thread other([&] { act(second.rig, 5); });
+    std::thread other([&] { act(second, 5); });
     act(scene.rig, 4);
     other.join();
     const auto entries = scene.journal.entries();
