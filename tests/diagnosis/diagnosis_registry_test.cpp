@@ -17,17 +17,6 @@ namespace {
 constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const char* kEntry = "QuorvaneRelock";
 
-Places placesToLookAt() {
-#ifdef _WIN32
-    return thisComputer();
-#else
-    Places places;
-    places.description = "a hive store";
-    places.missing = "a hive store of a test has no folders";
-    return places;
-#endif
-}
-
 TEST(DiagnosisOnTheRegistry, FindsARunEntryAndTheStateOfItsRestriction) {
     const auto target = testing::makeRegistryTarget();
     platform::RegistryApi& registry = target->registry();
@@ -37,11 +26,15 @@ TEST(DiagnosisOnTheRegistry, FindsARunEntryAndTheStateOfItsRestriction) {
                  testing::dword(1));
     testing::RecordingMessageBox messages;
     registry::General2 general(registry, messages);
-    const Places places = placesToLookAt();
 #ifdef _WIN32
+    const Places places = thisComputer();
     ASSERT_FALSE(places.systemFolder.empty()) << places.missing;
     EXPECT_TRUE(std::filesystem::is_directory(places.systemFolder)) << places.systemFolder;
     EXPECT_FALSE(places.startupFolders.empty());
+#else
+    Places places;
+    places.description = "a hive store";
+    places.missing = "a hive store of a test has no folders";
 #endif
 
     // The target takes the Run entry away again.

@@ -45,29 +45,18 @@ protected:
     journal::UndoJournal journal_{store_, {dir_.path() / "undo", "test"}};
 };
 
-// A Run value whose command changed between the plan and the fix runs something else now.
-TEST_F(FixRace, ARunValueChangedSinceThePlanIsNotDeleted) {
-    const std::string run = testrig::kRunKey;
-    testing::put(store_, platform::kCurrentUser, run, "Lock",
-                 testing::sz(testing::relock("NoBrowserClose")));
-    const restrictions::Outcome outcome = fix([&] {
-        testing::put(store_, platform::kCurrentUser, run, "Lock", testing::sz("tool.exe"));
-    });
-    EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome), "changed since"));
-    EXPECT_EQ(testing::stored(store_, platform::kCurrentUser, run, "Lock"),
-              testing::sz("tool.exe"));
-}
-
-// A file changed since the plan is not touched. Registry.pol and the gpt.ini whose version fix
-// raises change together or not at all: records taken out without the raised version might never
-// be read again, and a next fix would find nothing left to raise. A change to either since the
-// plan, or a failed write of either, leaves both as they were.
+// A file changed since the plan is not touched, nor a Run value whose command changed (it runs
+// something else now). Registry.pol and the gpt.ini whose version fix raises change together or
+// not at all: records taken out without the raised version might never be read again, and a next
+// fix would find nothing left to raise. A change to either since the plan, or a failed write of
+// either, leaves both as they were.
 TEST_F(FixRace, AChangeSinceThePlanOrAFailedWriteOfEitherFileLeavesBothAlone) {
     static const char* failing = nullptr;  // the hook is a plain function
     formats::setFaultHook([](formats::WriteStep step, const std::string& name) {
         return step == formats::WriteStep::Rename && failing != nullptr && name == failing ? ENOSPC
                                                                                            : 0;
     });
+    const std::string run = testrig::kRunKey;
     const std::string policyBefore = readFile(policy());
     const std::string gptBefore = "[General]\r\nVersion=65536\r\n";
     for (const char* name : {"Registry.pol", "gpt.ini"}) {
@@ -76,16 +65,23 @@ TEST_F(FixRace, AChangeSinceThePlanOrAFailedWriteOfEitherFileLeavesBothAlone) {
             SCOPED_TRACE(std::string(name) + (fails ? " cannot be written" : " changed meanwhile"));
             testing::writeFile(policy(), policyBefore);
             testing::writeFile(gptIni(), gptBefore);
+            testing::put(store_, platform::kCurrentUser, run, "Lock",
+                         testing::sz(testing::relock("NoBrowserClose")));
             const std::string changed = readFile(file) + "\r\n";
             failing = fails ? name : nullptr;
             const restrictions::Outcome outcome = fix([&] {
                 if (!fails) {
                     testing::writeFile(file, changed);
                 }
+                testing::put(store_, platform::kCurrentUser, run, "Lock", testing::sz("tool.exe"));
             });
-            EXPECT_FALSE(outcome.allDone());
-            EXPECT_TRUE(testing::contains(restrictions::describeRefusals(outcome),
-                                          fails ? "disk full" : "changed since"));
+            const std::string refusals = restrictions::describeRefusals(outcome);
+            EXPECT_TRUE(
+                testing::contains(refusals, fails ? "disk full" : "Registry.pol changed since"))
+                << refusals;
+            EXPECT_TRUE(testing::contains(refusals, "delete Lock in")) << refusals;
+            EXPECT_EQ(testing::stored(store_, platform::kCurrentUser, run, "Lock"),
+                      testing::sz("tool.exe"));
             EXPECT_EQ(readFile(policy()), !fails && file == policy() ? changed : policyBefore);
             EXPECT_EQ(readFile(gptIni()), !fails && file == gptIni() ? changed : gptBefore);
         }

@@ -106,12 +106,9 @@ TEST(PolicyFilePeer, ReadsEveryRecordFormThePeerWrites) {
 TEST(DamagedPolicyFile, StopsTheReaderAtTheRecordItSpoils) {
     const std::string one = writePolicyFile({{u"K", u"V", 4, std::string("\1\0\0\0", 4)}});
     const std::string record = one.substr(8);
-    // Two records, the second with its byte at `fromEnd` (counted from the end) replaced.
-    const auto twoRecordsWith = [&](std::size_t fromEnd, char byte) {
-        std::string bytes = one + record;
-        bytes[bytes.size() - fromEnd] = byte;
-        return bytes;
-    };
+    // Two records, the second's closing bracket replaced.
+    std::string unclosed = one + record;
+    unclosed[unclosed.size() - 2] = ')';
     const struct {
         const char* what;
         std::string bytes;
@@ -121,7 +118,7 @@ TEST(DamagedPolicyFile, StopsTheReaderAtTheRecordItSpoils) {
         {"not a policy file", "Windows Registry Editor", 0, "does not begin with \"PReg\""},
         {"empty", "", 0, "does not begin"},
         {"other version", std::string("PReg\2\0\0\0", 8) + record, 0, "version 2"},
-        {"no closing bracket", twoRecordsWith(2, ')'), 1, "no ']'"},
+        {"no closing bracket", unclosed, 1, "no ']'"},
         {"key without NUL", one + std::string("[\0K\0", 4), 1, "key name"},
         {"odd byte at the end", one + "x", 1, "no '['"},
     };
