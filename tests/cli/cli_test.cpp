@@ -32,10 +32,9 @@ class CliTest : public ::testing::Test, public CliScene {
 public:
     // Output that does not reach its place is no success: the command exits 1 and says why.
     void expectOutputFullExitsOne(const std::string& arguments) const {
-        const CliOutcome full = run(arguments, "sh -c 'exec \"$0\" \"$@\" >/dev/full' env");
-        EXPECT_EQ(full.status, 1) << arguments;
-        EXPECT_TRUE(contains(full.err, "quorvane-cli: standard output could not be written"))
-            << arguments << ": " << full.err;
+        EXPECT_TRUE(exits(run(arguments, "sh -c 'exec \"$0\" \"$@\" >/dev/full' env"), 1,
+                          &CliOutcome::err, "quorvane-cli: standard output could not be written"))
+            << arguments;
     }
 };
 
@@ -221,9 +220,8 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
             arguments.starts_with("--registry ''") || arguments.starts_with("--windows")
                 ? runOnAny(arguments)
                 : run(arguments);
-        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_TRUE(exits(result, 2, &CliOutcome::err, says)) << arguments;
         EXPECT_TRUE(result.err.starts_with("quorvane-cli: ")) << arguments << ": " << result.err;
-        EXPECT_TRUE(contains(result.err, says)) << arguments;
         EXPECT_TRUE(result.out.empty()) << arguments;
     }
     EXPECT_EQ(hives(), before);
@@ -254,9 +252,7 @@ TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
         {"--version", 0, "quorvane-cli "},
     };
     for (const auto& [arguments, status, says] : cases) {
-        const CliOutcome result = run(arguments);
-        EXPECT_EQ(result.status, status) << arguments << ": " << result.err;
-        EXPECT_TRUE(contains(result.out, says)) << arguments << ": " << result.out;
+        EXPECT_TRUE(exits(run(arguments), status, &CliOutcome::out, says)) << arguments;
         EXPECT_TRUE(snapshot(prefix()) == before) << arguments;
         expectOutputFullExitsOne(arguments);
     }
@@ -303,8 +299,7 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     put(kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
     ASSERT_EQ(run("lift 4").status, 0);
     const CliOutcome list = run("undo --list");
-    EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_TRUE(contains(list.out, " UTC  lift NoBrowserClose\n"));
+    EXPECT_TRUE(exits(list, 0, &CliOutcome::out, " UTC  lift NoBrowserClose\n"));
     EXPECT_TRUE(contains(list.out,
                          "\n    deleted value NoBrowserClose in HKEY_CURRENT_USER\\Software\\"
                          "Policies\\Microsoft\\Internet Explorer\\Restrictions\n"));
@@ -322,13 +317,11 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     ASSERT_EQ(::mkfifo(newest.c_str(), 0600), 0);
     // A hang would end in timeout's status 124.
     const CliOutcome skipped = run("undo --list", "timeout 60 env");
-    EXPECT_EQ(skipped.status, 0) << skipped.err;
-    EXPECT_TRUE(contains(skipped.out, "Skipped: " + newest.string() + " is not a regular file\n"));
+    EXPECT_TRUE(exits(skipped, 0, &CliOutcome::out,
+                      "Skipped: " + newest.string() + " is not a regular file\n"));
     EXPECT_TRUE(contains(skipped.out, " UTC  lift NoBrowserClose\n"));
-    const CliOutcome refused = run("undo", "timeout 60 env");
-    EXPECT_EQ(refused.status, 3) << refused.err;
-    EXPECT_TRUE(contains(refused.err, newest.string() + " is not a regular file. Move that file"))
-        << refused.err;
+    EXPECT_TRUE(exits(run("undo", "timeout 60 env"), 3, &CliOutcome::err,
+                      newest.string() + " is not a regular file. Move that file"));
     ASSERT_EQ(::unlink(newest.c_str()), 0);
 
     // An entry of Quorvane's earlier format, which kept only the state before the change: undo
@@ -342,26 +335,19 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
                            fs::weakly_canonical(prefix()).string() +
                            "\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Policies]\r\n\r\n"));
     const std::string before = hives();
-    const CliOutcome earlier = run("undo");
-    EXPECT_EQ(earlier.status, 3) << earlier.out << earlier.err;
-    EXPECT_TRUE(contains(earlier.err, "import the file with the registry editor (regedit /s)"))
-        << earlier.err;
+    EXPECT_TRUE(exits(run("undo"), 3, &CliOutcome::err,
+                      "import the file with the registry editor (regedit /s)"));
     EXPECT_EQ(hives(), before);
-    const CliOutcome listed = run("undo --list");
-    EXPECT_EQ(listed.status, 0);
-    EXPECT_TRUE(contains(listed.out, "NoPrinting\n    cannot be undone: it was written by an"))
-        << listed.out;
+    EXPECT_TRUE(exits(run("undo --list"), 0, &CliOutcome::out,
+                      "NoPrinting\n    cannot be undone: it was written by an"));
     fs::remove(newest);
 
     fs::rename(folder, folder.string() + ".away");
     writeFile(folder, "");
-    const CliOutcome unlisted = run("undo --list");
-    EXPECT_EQ(unlisted.status, 2) << unlisted.out;
-    const CliOutcome unread = run("undo");
-    EXPECT_EQ(unread.status, 3) << unread.out;
-    for (const CliOutcome& outcome : {unlisted, unread}) {
-        EXPECT_FALSE(contains(outcome.out + outcome.err, "no change to undo")) << outcome.out;
-        EXPECT_TRUE(contains(outcome.err, "the undo folder " + folder.string())) << outcome.err;
+    for (const auto& [arguments, status] : {std::pair("undo --list", 2), std::pair("undo", 3)}) {
+        const CliOutcome outcome = run(arguments);
+        EXPECT_TRUE(exits(outcome, status, &CliOutcome::err, "the undo folder " + folder.string()));
+        EXPECT_FALSE(contains(outcome.out + outcome.err, "no change to undo"));
     }
     fs::remove(folder);
     fs::rename(folder.string() + ".away", folder);
@@ -509,8 +495,7 @@ TEST_F(CliTest, ExportWritesBothHivesAndThePolicyInForceOrSaysItCouldNot) {
     };
     for (const auto& [file, wrapper] : cases) {
         const CliOutcome outcome = run("export " + file.string(), wrapper);
-        EXPECT_EQ(outcome.status, 3) << file << ": " << outcome.err;
-        EXPECT_TRUE(contains(outcome.err, "was not written"));
+        EXPECT_TRUE(exits(outcome, 3, &CliOutcome::err, "was not written")) << file;
         EXPECT_TRUE(outcome.out.empty()) << outcome.out;
     }
     EXPECT_FALSE(fs::exists(dir_.path() / "missing"));
@@ -714,9 +699,7 @@ TEST_F(FixCommand, UndoLeavesAMovedItemWhoseNameIsTakenAgain) {
         ASSERT_EQ(run("fix").status, 0);
         take();
         const auto taken = fs::symlink_status(name).type();
-        const CliOutcome undone = run("undo");
-        EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
-        EXPECT_TRUE(contains(undone.out + undone.err, "move back")) << undone.out << undone.err;
+        EXPECT_TRUE(exits(run("undo"), 3, &CliOutcome::err, "move back"));
         EXPECT_EQ(fs::symlink_status(name).type(), taken);
         EXPECT_EQ(readFile(outside), "outside\n");
         fs::remove(name);

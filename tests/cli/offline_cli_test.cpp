@@ -31,8 +31,7 @@ protected:
     OfflineCli() : made_(makeFakeInstallation(root())) {}
 
     fs::path root() const { return dir_.path() / "disk"; }
-    fs::path state() const { return dir_.path() / "state"; }
-    fs::path offlineState() const { return state() / "Quorvane" / "offline"; }
+    fs::path offlineState() const { return dir_.path() / "state" / "Quorvane" / "offline"; }
 
     std::string command(const std::string& arguments) const {
         return cliCommand(dir_.path(), "--windows " + root().string() + " " + arguments);
@@ -82,10 +81,8 @@ TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
 
     // The machine keys ann's change made now hold the default profile's value too: they stay,
     // and undo says so.
-    const CliOutcome undone = run("--user ann undo");
-    EXPECT_EQ(undone.status, 3) << undone.err;
-    EXPECT_TRUE(
-        contains(undone.err, "Not done in HKEY_LOCAL_MACHINE (changed since; left as it is)"));
+    EXPECT_TRUE(exits(run("--user ann undo"), 3, &CliOutcome::err,
+                      "Not done in HKEY_LOCAL_MACHINE (changed since; left as it is)"));
     EXPECT_FALSE(seenByReaders(made_.ann, "NoFileNew").first);
     EXPECT_TRUE(seenByReaders(made_.defaultProfile, "NoFileOpen").first);
     const std::string listed = run("--user default undo --list").out;
@@ -100,10 +97,9 @@ TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
 TEST_F(OfflineCli, ImposeAndLiftForEveryUserAsTheIndependentReadersSeeIt) {
     addBob();
     const CliOutcome imposed = run("--user all impose 4");
-    ASSERT_EQ(imposed.status, 0) << imposed.err;
-    EXPECT_TRUE(contains(imposed.out, "Windows installation " + fs::canonical(root()).string() +
-                                          ", user Ann:\n4 Closing Internet Explorer"))
-        << imposed.out;
+    ASSERT_TRUE(exits(imposed, 0, &CliOutcome::out,
+                      "Windows installation " + fs::canonical(root()).string() +
+                          ", user Ann:\n4 Closing Internet Explorer"));
     const fs::path hives[] = {made_.software, made_.ann, root() / "users" / "bob" / "NTUSER.DAT",
                               made_.defaultProfile};
     for (const auto& hive : hives) {
@@ -125,9 +121,8 @@ TEST_F(OfflineCli, ImposeAndLiftForEveryUserAsTheIndependentReadersSeeIt) {
     EXPECT_LT(text.out.find(", user bob:\n"), text.out.find(", user default:\n"));
     EXPECT_NE(text.out.find(", user default:\n"), std::string::npos);
 
-    const CliOutcome lifted = run("--user all lift 4");
-    ASSERT_EQ(lifted.status, 0) << lifted.err;
-    EXPECT_TRUE(contains(lifted.out, "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent"));
+    ASSERT_TRUE(exits(run("--user all lift 4"), 0, &CliOutcome::out,
+                      "HKEY_CURRENT_USER absent, HKEY_LOCAL_MACHINE absent"));
     for (const auto& hive : hives) {
         EXPECT_EQ(seenByReaders(hive, "NoBrowserClose"), std::pair(false, false)) << hive;
     }
@@ -201,9 +196,8 @@ TEST_F(OfflineCli, AnUncleanHiveIsRefusedWithTheAdvice) {
         writeFile(root() / "hiberfil.sys", hiberfil + std::string(4096, '\0'));
         const std::string before = readFile(hive);
         const CliOutcome result = run(std::string("--user ann ") + change);
-        EXPECT_EQ(result.status, 3);
-        EXPECT_TRUE(contains(result.err, hive.string() + " holds changes that Windows has not"))
-            << result.err;
+        EXPECT_TRUE(exits(result, 3, &CliOutcome::err,
+                          hive.string() + " holds changes that Windows has not"));
         EXPECT_TRUE(contains(result.err, why)) << result.err;
         EXPECT_TRUE(contains(result.err, platform::offline::kShutDownAdvice));
         EXPECT_TRUE(contains(result.out, "(not imposed: "));
@@ -236,25 +230,6 @@ TEST_F(OfflineCli, TwoWritersAtOnceLoseNoChange) {
                 << "round " << round << ", restriction " << number;
         }
     }
-}
-
-// A damaged key is reported as unreadable, never as absent, and nothing is exported from it.
-// Without --user the command runs on Ann, the one user beside the default profile (bob has a
-// profile but no folder).
-TEST_F(OfflineCli, ADamagedPolicyKeyIsUnreadableNotAbsent) {
-    {
-        platform::OfflineRegistry registry = annRegistry();
-        makeKey(registry, kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
-    }
-    listItself(made_.ann, kRestrictionsKey);
-    const CliOutcome result = run("list");
-    EXPECT_TRUE(contains(result.out, "Closing Internet Explorer            unreadable"))
-        << result.out;
-    // Nor does export write it as absent.
-    const CliOutcome exported = run("export out.reg");
-    EXPECT_EQ(exported.status, 3);
-    EXPECT_TRUE(contains(exported.err, "nothing was exported")) << exported.err;
-    EXPECT_FALSE(fs::exists(dir_.path() / "out.reg"));
 }
 
 // Every command runs on the chosen user's hives alone; what it says comes after the line that
@@ -325,11 +300,22 @@ TEST_F(OfflineCli, EveryCommandLooksAtAndChangesTheChosenUserAlone) {
           std::pair("reset-pages", "Home and/or Search Page has been restored"),
           std::pair("export out.reg", "Exported the 24 restrictions")}) {
         const CliOutcome result = run(std::string("--user ann ") + arguments);
-        EXPECT_EQ(result.status, 0) << arguments << ": " << result.err;
-        EXPECT_TRUE(contains(result.out, ", user Ann:\n")) << result.out;
-        EXPECT_TRUE(contains(result.out, says)) << result.out;
+        EXPECT_TRUE(exits(result, 0, &CliOutcome::out, says)) << arguments;
+        EXPECT_TRUE(contains(result.out, ", user Ann:\n"));
     }
     EXPECT_EQ(readFile(made_.defaultProfile), defaultBefore) << "another user's hive";
+
+    // A damaged key is reported as unreadable, never as absent, and nothing is exported from it.
+    // Without --user the command runs on Ann, the one user beside the default profile (bob has a
+    // profile but no folder).
+    {
+        platform::OfflineRegistry registry = annRegistry();
+        makeKey(registry, kCurrentUser, std::string(kRestrictionsKey) + "\\Child");
+    }
+    listItself(made_.ann, kRestrictionsKey);
+    EXPECT_TRUE(contains(run("list").out, "Closing Internet Explorer            unreadable"));
+    EXPECT_TRUE(exits(run("export damaged.reg"), 3, &CliOutcome::err, "nothing was exported"));
+    EXPECT_FALSE(fs::exists(dir_.path() / "damaged.reg"));
 }
 
 }  // namespace
