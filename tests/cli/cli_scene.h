@@ -42,6 +42,17 @@ inline ::testing::AssertionResult exits(const CliOutcome& outcome, int status,
     return contains(outcome.*where, part);
 }
 
+// A scheduled task, as Windows stores it, that sets the restriction `valueName` again, enabled in
+// its settings.
+inline std::string relockTask(const std::string& valueName) {
+    return utf16WithBom(
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\">\r\n"
+        "  <Settings>\r\n    <Enabled>true</Enabled>\r\n  </Settings>\r\n"
+        "  <Actions><Exec><Command>reg</Command><Arguments>add \"HKCU\\Software\\Policies\\"
+        "Microsoft\\Internet Explorer\\Restrictions\" /v " +
+        valueName + " /d 1 /f</Arguments></Exec></Actions>\r\n</Task>\r\n");
+}
+
 // Every entry below `folder` (links not followed) with its mode, owner and bytes.
 inline std::map<std::filesystem::path, std::string> snapshot(const std::filesystem::path& folder) {
     std::map<std::filesystem::path, std::string> all;

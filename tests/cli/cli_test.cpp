@@ -259,8 +259,7 @@ TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
     EXPECT_TRUE(fs::exists(dir_.path() / "out.reg"));
     // The own store, with a WINEPREFIX that is set but empty.
     for (const char* arguments : {"list", "why"}) {
-        const CliOutcome own = runOnAny(arguments, "WINEPREFIX=");
-        EXPECT_EQ(own.status, 0) << arguments << ": " << own.err;
+        EXPECT_EQ(runOnAny(arguments, "WINEPREFIX=").status, 0) << arguments;
         EXPECT_FALSE(fs::exists(dir_.path() / "data")) << arguments;
     }
     EXPECT_TRUE(contains(runOnAny("why").out, "own registry store is no Windows installation"));
@@ -287,8 +286,7 @@ TEST_F(CliTest, WhatTheRegistryDidNotKeepIsReportedWithStatusThree) {
         contains(out.str(), "HKEY_CURRENT_USER absent (not imposed: the change did not stick)"));
     EXPECT_TRUE(contains(err.str(),
                          "Not done in HKEY_LOCAL_MACHINE (disk full writing system.reg):\n"
-                         "  impose NoBrowserClose\n"))
-        << err.str();
+                         "  impose NoBrowserClose\n"));
 }
 
 // Undo puts back the last change of this registry and of no other. What it cannot read in its
@@ -471,9 +469,8 @@ TEST_F(CliTest, ExportWritesBothHivesAndThePolicyInForceOrSaysItCouldNot) {
     const fs::path polFile = dir_.path() / "state.pol";
     for (const auto& [policy, first] :
          {std::pair("user", u"NoViewSource"), std::pair("machine", u"NoPrinting")}) {
-        const CliOutcome written =
-            run("export --policy " + std::string(policy) + " " + polFile.string());
-        ASSERT_EQ(written.status, 0) << written.err;
+        ASSERT_TRUE(exits(run("export --policy " + std::string(policy) + " " + polFile.string()), 0,
+                          &CliOutcome::out, "Exported 2 restrictions"));
         const diagnosis::PolicyFile pol = diagnosis::readPolicyFile(readFile(polFile));
         ASSERT_FALSE(pol.damage);
         ASSERT_EQ(pol.records.size(), 2u) << policy;
@@ -546,16 +543,6 @@ public:
     }
 };
 
-// A task that sets a restriction again, enabled in its settings.
-std::string task() {
-    return utf16WithBom(
-        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\">\r\n"
-        "  <Settings>\r\n    <Enabled>true</Enabled>\r\n  </Settings>\r\n"
-        "  <Actions><Exec><Command>reg</Command><Arguments>add \"HKCU\\Software\\Policies\\"
-        "Microsoft\\Internet Explorer\\Restrictions\" /v NoPrinting /d 1 /f</Arguments></Exec>"
-        "</Actions>\r\n</Task>\r\n");
-}
-
 TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
     const FixCase& test = GetParam();
     test.set(*this);
@@ -576,8 +563,7 @@ TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
     }
     EXPECT_EQ(run("why " + test.arguments).status, 0) << run("why").out;
 
-    const CliOutcome undone = run("undo");
-    EXPECT_EQ(undone.status, 0) << undone.out << undone.err;
+    EXPECT_TRUE(exits(run("undo"), 0, &CliOutcome::out, "Undone: "));
     EXPECT_TRUE(snapshot(driveC) == before) << "undo did not bring every file back byte for byte";
     EXPECT_EQ(run("why " + test.arguments).status, 4);
 }
@@ -638,12 +624,12 @@ const FixCase kCases[] = {
      }},
     {"TaskDisabledInItsSettings",
      [](FixCommand& t) {
-         t.place(t.system32() / "Tasks" / "Relock", task());
+         t.place(t.system32() / "Tasks" / "Relock", relockTask("NoPrinting"));
          t.place(t.system32() / "Tasks" / "Other", utf16WithBom("<Task/>"));
      },
      "", 0, "disable the task \\Relock",
      [](FixCommand& t) {
-         std::string want = task();
+         std::string want = relockTask("NoPrinting");
          const std::string on = utf16WithBom("true").substr(2);
          want.replace(want.find(on), on.size(), utf16WithBom("false").substr(2));
          EXPECT_EQ(readFile(t.system32() / "Tasks" / "Relock"), want);
