@@ -94,13 +94,11 @@ TEST_F(OfflineCli, UndoIsKeptPerInstallationAndUser) {
 // Every user and the default profile, as the independent readers see it, and the copies taken
 // before the change: where they are, and one of SOFTWARE however many users changed it.
 TEST_F(OfflineCli, ImposeAndLiftForEveryUserAsTheIndependentReadersSeeIt) {
-    addBob();
+    const fs::path hives[] = {made_.software, made_.ann, addBob(), made_.defaultProfile};
     const CliOutcome imposed = run("--user all impose 4");
     ASSERT_TRUE(exits(imposed, 0, &CliOutcome::out,
                       "Windows installation " + fs::canonical(root()).string() +
                           ", user Ann:\n4 Closing Internet Explorer"));
-    const fs::path hives[] = {made_.software, made_.ann, root() / "users" / "bob" / "NTUSER.DAT",
-                              made_.defaultProfile};
     for (const auto& hive : hives) {
         EXPECT_EQ(seenByReaders(hive, "NoBrowserClose"), std::pair(true, true)) << hive;
     }
