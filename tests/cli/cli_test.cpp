@@ -24,6 +24,7 @@ using platform::kCurrentUser;
 using platform::kLocalMachine;
 
 constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* kWinlogonKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 const fs::path kStartup = fs::path("drive_c") / "users" / "a" / "AppData" / "Roaming" /
                           "Microsoft" / "Windows" / "Start Menu" / "Programs" / "Startup";
 const fs::path kSystem = fs::path("drive_c") / "windows" / "system32";
@@ -532,9 +533,6 @@ public:
         fs::create_directories(file.parent_path());
         writeFile(file, bytes);
     }
-    bool has(platform::KeyHandle root, const std::string& key, const std::string& name) const {
-        return value(root, key, name).has_value();
-    }
 
     // What Samba's policy reader finds in `file`, one record a line.
     std::string sambaReads(const fs::path& file) const {
@@ -583,8 +581,8 @@ const FixCase kCases[] = {
          EXPECT_TRUE(contains(left, "NoPrinting|4|1")) << left;
          EXPECT_EQ(readFile(t.system32() / "GroupPolicy" / "gpt.ini"),
                    "[General]\r\ngPCFunctionalityVersion=2\r\nVersion=131074\r\n");
-         EXPECT_FALSE(t.has(kCurrentUser, kRestrictionsKey, "NoBrowserClose"));
-         EXPECT_TRUE(t.has(kCurrentUser, kRestrictionsKey, "NoPrinting"));
+         EXPECT_FALSE(t.value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"));
+         EXPECT_TRUE(t.value(kCurrentUser, kRestrictionsKey, "NoPrinting"));
      }},
     {"PolicyFileWrittenBySamba",
      [](FixCommand& t) {
@@ -604,7 +602,7 @@ const FixCase kCases[] = {
          fs::permissions(t.prefix() / "system.reg", fs::perms::owner_read, fs::perm_options::add);
      },
      "", 3, "no write access to HKEY_LOCAL_MACHINE",
-     [](FixCommand& t) { EXPECT_TRUE(t.has(kLocalMachine, kRunKey, "Relock")); }, true},
+     [](FixCommand& t) { EXPECT_TRUE(t.value(kLocalMachine, kRunKey, "Relock")); }, true},
     {"StartupItemMovedAside",
      [](FixCommand& t) {
          t.place(t.startup() / "relock.cmd", relock("NoAddressBar", kToolbarsKey) + "\r\n");
@@ -653,15 +651,11 @@ const FixCase kCases[] = {
     {"WinlogonUserinitLeftWithItsReason",
      [](FixCommand& t) {
          t.place(t.prefix() / "drive_c" / "relock.cmd", relock("NoPrinting") + "\r\n");
-         t.put(kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
-               "Userinit", sz("C:\\windows\\system32\\userinit.exe,C:\\relock.cmd"));
+         t.put(kLocalMachine, kWinlogonKey, "Userinit",
+               sz("C:\\windows\\system32\\userinit.exe,C:\\relock.cmd"));
      },
      "", 3, "stops anyone from logging on",
-     [](FixCommand& t) {
-         EXPECT_TRUE(t.has(kLocalMachine,
-                           "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
-                           "Userinit"));
-     }},
+     [](FixCommand& t) { EXPECT_TRUE(t.value(kLocalMachine, kWinlogonKey, "Userinit")); }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Findings, FixCommand, ::testing::ValuesIn(kCases), CaseName());
