@@ -9,9 +9,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/hive_store.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/contains.h"
 #include "tests/support/registry_target.h"
 #include "tests/support/temp_dir.h"
 
@@ -26,6 +28,29 @@ inline std::string cliCommand(const std::filesystem::path& scratch, const std::s
            " XDG_DATA_HOME=" + (scratch / "data").string() +
            " XDG_STATE_HOME=" + (scratch / "state").string() + " " + environment +
            " " QUORVANE_CLI " " + arguments;
+}
+
+// Whether a command exited with `status` and printed `part` on the stream `where` (&CliOutcome::out
+// or &CliOutcome::err), as a check that shows what it printed when it fails.
+inline ::testing::AssertionResult exits(const CliOutcome& outcome, int status,
+                                        std::string CliOutcome::*where, std::string_view part) {
+    if (outcome.status != status) {
+        return ::testing::AssertionFailure()
+               << "status " << outcome.status << ", not " << status << ":\n"
+               << outcome.out << outcome.err;
+    }
+    return contains(outcome.*where, part);
+}
+
+// A scheduled task, as Windows stores it, that sets the restriction `valueName` again, enabled in
+// its settings.
+inline std::string relockTask(const std::string& valueName) {
+    return utf16WithBom(
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\">\r\n"
+        "  <Settings>\r\n    <Enabled>true</Enabled>\r\n  </Settings>\r\n"
+        "  <Actions><Exec><Command>reg</Command><Arguments>add \"HKCU\\Software\\Policies\\"
+        "Microsoft\\Internet Explorer\\Restrictions\" /v " +
+        valueName + " /d 1 /f</Arguments></Exec></Actions>\r\n</Task>\r\n");
 }
 
 // Every entry below `folder` (links not followed) with its mode, owner and bytes.

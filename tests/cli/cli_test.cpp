@@ -24,6 +24,7 @@ using platform::kCurrentUser;
 using platform::kLocalMachine;
 
 constexpr const char* kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr const char* kWinlogonKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 const fs::path kStartup = fs::path("drive_c") / "users" / "a" / "AppData" / "Roaming" /
                           "Microsoft" / "Windows" / "Start Menu" / "Programs" / "Startup";
 const fs::path kSystem = fs::path("drive_c") / "windows" / "system32";
@@ -32,10 +33,9 @@ class CliTest : public ::testing::Test, public CliScene {
 public:
     // Output that does not reach its place is no success: the command exits 1 and says why.
     void expectOutputFullExitsOne(const std::string& arguments) const {
-        const CliOutcome full = run(arguments, "sh -c 'exec \"$0\" \"$@\" >/dev/full' env");
-        EXPECT_EQ(full.status, 1) << arguments;
-        EXPECT_TRUE(contains(full.err, "quorvane-cli: standard output could not be written"))
-            << arguments << ": " << full.err;
+        EXPECT_TRUE(exits(run(arguments, "sh -c 'exec \"$0\" \"$@\" >/dev/full' env"), 1,
+                          &CliOutcome::err, "quorvane-cli: standard output could not be written"))
+            << arguments;
     }
 };
 
@@ -221,9 +221,8 @@ TEST_F(CliTest, BadCommandLinesAndUnusableRegistriesExitTwoWritingNothing) {
             arguments.starts_with("--registry ''") || arguments.starts_with("--windows")
                 ? runOnAny(arguments)
                 : run(arguments);
-        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_TRUE(exits(result, 2, &CliOutcome::err, says)) << arguments;
         EXPECT_TRUE(result.err.starts_with("quorvane-cli: ")) << arguments << ": " << result.err;
-        EXPECT_TRUE(contains(result.err, says)) << arguments;
         EXPECT_TRUE(result.out.empty()) << arguments;
     }
     EXPECT_EQ(hives(), before);
@@ -254,17 +253,14 @@ TEST_F(CliTest, CommandsThatOnlyReadSayWhatTheyFindAndCreateNothing) {
         {"--version", 0, "quorvane-cli "},
     };
     for (const auto& [arguments, status, says] : cases) {
-        const CliOutcome result = run(arguments);
-        EXPECT_EQ(result.status, status) << arguments << ": " << result.err;
-        EXPECT_TRUE(contains(result.out, says)) << arguments << ": " << result.out;
+        EXPECT_TRUE(exits(run(arguments), status, &CliOutcome::out, says)) << arguments;
         EXPECT_TRUE(snapshot(prefix()) == before) << arguments;
         expectOutputFullExitsOne(arguments);
     }
     EXPECT_TRUE(fs::exists(dir_.path() / "out.reg"));
     // The own store, with a WINEPREFIX that is set but empty.
     for (const char* arguments : {"list", "why"}) {
-        const CliOutcome own = runOnAny(arguments, "WINEPREFIX=");
-        EXPECT_EQ(own.status, 0) << arguments << ": " << own.err;
+        EXPECT_EQ(runOnAny(arguments, "WINEPREFIX=").status, 0) << arguments;
         EXPECT_FALSE(fs::exists(dir_.path() / "data")) << arguments;
     }
     EXPECT_TRUE(contains(runOnAny("why").out, "own registry store is no Windows installation"));
@@ -291,8 +287,7 @@ TEST_F(CliTest, WhatTheRegistryDidNotKeepIsReportedWithStatusThree) {
         contains(out.str(), "HKEY_CURRENT_USER absent (not imposed: the change did not stick)"));
     EXPECT_TRUE(contains(err.str(),
                          "Not done in HKEY_LOCAL_MACHINE (disk full writing system.reg):\n"
-                         "  impose NoBrowserClose\n"))
-        << err.str();
+                         "  impose NoBrowserClose\n"));
 }
 
 // Undo puts back the last change of this registry and of no other. What it cannot read in its
@@ -302,12 +297,10 @@ TEST_F(CliTest, WhatTheRegistryDidNotKeepIsReportedWithStatusThree) {
 TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     put(kCurrentUser, kRestrictionsKey, "NoBrowserClose", dword(1));
     ASSERT_EQ(run("lift 4").status, 0);
-    const CliOutcome list = run("undo --list");
-    EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_TRUE(contains(list.out, " UTC  lift NoBrowserClose\n"));
-    EXPECT_TRUE(contains(list.out,
-                         "\n    deleted value NoBrowserClose in HKEY_CURRENT_USER\\Software\\"
-                         "Policies\\Microsoft\\Internet Explorer\\Restrictions\n"));
+    EXPECT_TRUE(exits(run("undo --list"), 0, &CliOutcome::out,
+                      " UTC  lift NoBrowserClose\n    deleted value NoBrowserClose in "
+                      "HKEY_CURRENT_USER\\Software\\Policies\\Microsoft\\Internet "
+                      "Explorer\\Restrictions\n"));
 
     const fs::path other = dir_.path() / "other";
     fs::create_directory(other);
@@ -322,13 +315,11 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
     ASSERT_EQ(::mkfifo(newest.c_str(), 0600), 0);
     // A hang would end in timeout's status 124.
     const CliOutcome skipped = run("undo --list", "timeout 60 env");
-    EXPECT_EQ(skipped.status, 0) << skipped.err;
-    EXPECT_TRUE(contains(skipped.out, "Skipped: " + newest.string() + " is not a regular file\n"));
+    EXPECT_TRUE(exits(skipped, 0, &CliOutcome::out,
+                      "Skipped: " + newest.string() + " is not a regular file\n"));
     EXPECT_TRUE(contains(skipped.out, " UTC  lift NoBrowserClose\n"));
-    const CliOutcome refused = run("undo", "timeout 60 env");
-    EXPECT_EQ(refused.status, 3) << refused.err;
-    EXPECT_TRUE(contains(refused.err, newest.string() + " is not a regular file. Move that file"))
-        << refused.err;
+    EXPECT_TRUE(exits(run("undo", "timeout 60 env"), 3, &CliOutcome::err,
+                      newest.string() + " is not a regular file. Move that file"));
     ASSERT_EQ(::unlink(newest.c_str()), 0);
 
     // An entry of Quorvane's earlier format, which kept only the state before the change: undo
@@ -342,26 +333,19 @@ TEST_F(CliTest, UndoPutsBackTheLastChangeOfThisRegistryAndNoOther) {
                            fs::weakly_canonical(prefix()).string() +
                            "\r\n\r\n[-HKEY_CURRENT_USER\\Software\\Policies]\r\n\r\n"));
     const std::string before = hives();
-    const CliOutcome earlier = run("undo");
-    EXPECT_EQ(earlier.status, 3) << earlier.out << earlier.err;
-    EXPECT_TRUE(contains(earlier.err, "import the file with the registry editor (regedit /s)"))
-        << earlier.err;
+    EXPECT_TRUE(exits(run("undo"), 3, &CliOutcome::err,
+                      "import the file with the registry editor (regedit /s)"));
     EXPECT_EQ(hives(), before);
-    const CliOutcome listed = run("undo --list");
-    EXPECT_EQ(listed.status, 0);
-    EXPECT_TRUE(contains(listed.out, "NoPrinting\n    cannot be undone: it was written by an"))
-        << listed.out;
+    EXPECT_TRUE(exits(run("undo --list"), 0, &CliOutcome::out,
+                      "NoPrinting\n    cannot be undone: it was written by an"));
     fs::remove(newest);
 
     fs::rename(folder, folder.string() + ".away");
     writeFile(folder, "");
-    const CliOutcome unlisted = run("undo --list");
-    EXPECT_EQ(unlisted.status, 2) << unlisted.out;
-    const CliOutcome unread = run("undo");
-    EXPECT_EQ(unread.status, 3) << unread.out;
-    for (const CliOutcome& outcome : {unlisted, unread}) {
-        EXPECT_FALSE(contains(outcome.out + outcome.err, "no change to undo")) << outcome.out;
-        EXPECT_TRUE(contains(outcome.err, "the undo folder " + folder.string())) << outcome.err;
+    for (const auto& [arguments, status] : {std::pair("undo --list", 2), std::pair("undo", 3)}) {
+        const CliOutcome outcome = run(arguments);
+        EXPECT_TRUE(exits(outcome, status, &CliOutcome::err, "the undo folder " + folder.string()));
+        EXPECT_FALSE(contains(outcome.out + outcome.err, "no change to undo"));
     }
     fs::remove(folder);
     fs::rename(folder.string() + ".away", folder);
@@ -485,9 +469,8 @@ TEST_F(CliTest, ExportWritesBothHivesAndThePolicyInForceOrSaysItCouldNot) {
     const fs::path polFile = dir_.path() / "state.pol";
     for (const auto& [policy, first] :
          {std::pair("user", u"NoViewSource"), std::pair("machine", u"NoPrinting")}) {
-        const CliOutcome written =
-            run("export --policy " + std::string(policy) + " " + polFile.string());
-        ASSERT_EQ(written.status, 0) << written.err;
+        ASSERT_TRUE(exits(run("export --policy " + std::string(policy) + " " + polFile.string()), 0,
+                          &CliOutcome::out, "Exported 2 restrictions"));
         const diagnosis::PolicyFile pol = diagnosis::readPolicyFile(readFile(polFile));
         ASSERT_FALSE(pol.damage);
         ASSERT_EQ(pol.records.size(), 2u) << policy;
@@ -509,8 +492,7 @@ TEST_F(CliTest, ExportWritesBothHivesAndThePolicyInForceOrSaysItCouldNot) {
     };
     for (const auto& [file, wrapper] : cases) {
         const CliOutcome outcome = run("export " + file.string(), wrapper);
-        EXPECT_EQ(outcome.status, 3) << file << ": " << outcome.err;
-        EXPECT_TRUE(contains(outcome.err, "was not written"));
+        EXPECT_TRUE(exits(outcome, 3, &CliOutcome::err, "was not written")) << file;
         EXPECT_TRUE(outcome.out.empty()) << outcome.out;
     }
     EXPECT_FALSE(fs::exists(dir_.path() / "missing"));
@@ -551,25 +533,12 @@ public:
         fs::create_directories(file.parent_path());
         writeFile(file, bytes);
     }
-    bool has(platform::KeyHandle root, const std::string& key, const std::string& name) const {
-        return value(root, key, name).has_value();
-    }
 
     // What Samba's policy reader finds in `file`, one record a line.
     std::string sambaReads(const fs::path& file) const {
         return runCommandLine(QUORVANE_SAMBA_POL " read " + file.string(), dir_.path()).out;
     }
 };
-
-// A task that sets a restriction again, enabled in its settings.
-std::string task() {
-    return utf16WithBom(
-        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<Task version=\"1.2\">\r\n"
-        "  <Settings>\r\n    <Enabled>true</Enabled>\r\n  </Settings>\r\n"
-        "  <Actions><Exec><Command>reg</Command><Arguments>add \"HKCU\\Software\\Policies\\"
-        "Microsoft\\Internet Explorer\\Restrictions\" /v NoPrinting /d 1 /f</Arguments></Exec>"
-        "</Actions>\r\n</Task>\r\n");
-}
 
 TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
     const FixCase& test = GetParam();
@@ -580,9 +549,9 @@ TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
     EXPECT_EQ(dry.status, test.refusedLate ? 0 : test.status) << dry.out << dry.err;
     EXPECT_TRUE(snapshot(driveC) == before) << "a dry run changed a file";
 
-    const CliOutcome fixed = run("fix " + test.arguments);
-    EXPECT_EQ(fixed.status, test.status) << fixed.out << fixed.err;
-    EXPECT_TRUE(contains(fixed.out + fixed.err, test.said)) << fixed.out << fixed.err;
+    // What is done is told on the standard output, what is refused on the error stream.
+    EXPECT_TRUE(exits(run("fix " + test.arguments), test.status,
+                      test.status == 0 ? &CliOutcome::out : &CliOutcome::err, test.said));
     test.check(*this);
     if (test.status != 0) {
         EXPECT_TRUE(snapshot(driveC) == before) << "a refused finding was changed";
@@ -591,8 +560,7 @@ TEST_P(FixCommand, StopsWhatItMayAndUndoPutsItBack) {
     }
     EXPECT_EQ(run("why " + test.arguments).status, 0) << run("why").out;
 
-    const CliOutcome undone = run("undo");
-    EXPECT_EQ(undone.status, 0) << undone.out << undone.err;
+    EXPECT_TRUE(exits(run("undo"), 0, &CliOutcome::out, "Undone: "));
     EXPECT_TRUE(snapshot(driveC) == before) << "undo did not bring every file back byte for byte";
     EXPECT_EQ(run("why " + test.arguments).status, 4);
 }
@@ -613,8 +581,8 @@ const FixCase kCases[] = {
          EXPECT_TRUE(contains(left, "NoPrinting|4|1")) << left;
          EXPECT_EQ(readFile(t.system32() / "GroupPolicy" / "gpt.ini"),
                    "[General]\r\ngPCFunctionalityVersion=2\r\nVersion=131074\r\n");
-         EXPECT_FALSE(t.has(kCurrentUser, kRestrictionsKey, "NoBrowserClose"));
-         EXPECT_TRUE(t.has(kCurrentUser, kRestrictionsKey, "NoPrinting"));
+         EXPECT_FALSE(t.value(kCurrentUser, kRestrictionsKey, "NoBrowserClose"));
+         EXPECT_TRUE(t.value(kCurrentUser, kRestrictionsKey, "NoPrinting"));
      }},
     {"PolicyFileWrittenBySamba",
      [](FixCommand& t) {
@@ -634,7 +602,7 @@ const FixCase kCases[] = {
          fs::permissions(t.prefix() / "system.reg", fs::perms::owner_read, fs::perm_options::add);
      },
      "", 3, "no write access to HKEY_LOCAL_MACHINE",
-     [](FixCommand& t) { EXPECT_TRUE(t.has(kLocalMachine, kRunKey, "Relock")); }, true},
+     [](FixCommand& t) { EXPECT_TRUE(t.value(kLocalMachine, kRunKey, "Relock")); }, true},
     {"StartupItemMovedAside",
      [](FixCommand& t) {
          t.place(t.startup() / "relock.cmd", relock("NoAddressBar", kToolbarsKey) + "\r\n");
@@ -653,12 +621,12 @@ const FixCase kCases[] = {
      }},
     {"TaskDisabledInItsSettings",
      [](FixCommand& t) {
-         t.place(t.system32() / "Tasks" / "Relock", task());
+         t.place(t.system32() / "Tasks" / "Relock", relockTask("NoPrinting"));
          t.place(t.system32() / "Tasks" / "Other", utf16WithBom("<Task/>"));
      },
      "", 0, "disable the task \\Relock",
      [](FixCommand& t) {
-         std::string want = task();
+         std::string want = relockTask("NoPrinting");
          const std::string on = utf16WithBom("true").substr(2);
          want.replace(want.find(on), on.size(), utf16WithBom("false").substr(2));
          EXPECT_EQ(readFile(t.system32() / "Tasks" / "Relock"), want);
@@ -683,15 +651,11 @@ const FixCase kCases[] = {
     {"WinlogonUserinitLeftWithItsReason",
      [](FixCommand& t) {
          t.place(t.prefix() / "drive_c" / "relock.cmd", relock("NoPrinting") + "\r\n");
-         t.put(kLocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
-               "Userinit", sz("C:\\windows\\system32\\userinit.exe,C:\\relock.cmd"));
+         t.put(kLocalMachine, kWinlogonKey, "Userinit",
+               sz("C:\\windows\\system32\\userinit.exe,C:\\relock.cmd"));
      },
      "", 3, "stops anyone from logging on",
-     [](FixCommand& t) {
-         EXPECT_TRUE(t.has(kLocalMachine,
-                           "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
-                           "Userinit"));
-     }},
+     [](FixCommand& t) { EXPECT_TRUE(t.value(kLocalMachine, kWinlogonKey, "Userinit")); }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Findings, FixCommand, ::testing::ValuesIn(kCases), CaseName());
@@ -714,9 +678,7 @@ TEST_F(FixCommand, UndoLeavesAMovedItemWhoseNameIsTakenAgain) {
         ASSERT_EQ(run("fix").status, 0);
         take();
         const auto taken = fs::symlink_status(name).type();
-        const CliOutcome undone = run("undo");
-        EXPECT_EQ(undone.status, 3) << undone.out << undone.err;
-        EXPECT_TRUE(contains(undone.out + undone.err, "move back")) << undone.out << undone.err;
+        EXPECT_TRUE(exits(run("undo"), 3, &CliOutcome::err, "move back"));
         EXPECT_EQ(fs::symlink_status(name).type(), taken);
         EXPECT_EQ(readFile(outside), "outside\n");
         fs::remove(name);

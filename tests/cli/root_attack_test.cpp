@@ -26,14 +26,10 @@
 #include "tests/support/contains.h"
 #include "tests/support/temp_dir.h"
 
-namespace quorvane {
+namespace quorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::contains;
-using testing::readFile;
-using testing::snapshot;
-using testing::writeFile;
 
 constexpr uid_t kNobody = 65534;
 constexpr const char* kRootOnly = "ROOTONLY";
@@ -187,10 +183,10 @@ protected:
     }
 
     // The command as root, killed after two seconds if it still runs (status 137).
-    testing::CliOutcome run(const std::string& arguments) const {
-        return testing::runCommandLine(
-            testing::cliCommand(base(), "--registry " + prefix().string() + " " + arguments,
-                                "timeout -s KILL 2 env"),
+    CliOutcome run(const std::string& arguments) const {
+        return runCommandLine(
+            cliCommand(base(), "--registry " + prefix().string() + " " + arguments,
+                       "timeout -s KILL 2 env"),
             base());
     }
 
@@ -239,7 +235,7 @@ protected:
         }
     }
 
-    testing::TempDir dir_;
+    TempDir dir_;
     std::map<fs::path, std::string> secret_;
 };
 
@@ -263,12 +259,12 @@ TEST_P(RootAttack, LeadsRootNowhereElseAndHangsNothing) {
         SCOPED_TRACE(std::string(attack.what) + ", round " + std::to_string(round));
         prepare();
         if (command == "undo") {  // of a fix made first, without an attack
-            const testing::CliOutcome fixed = run("fix");
+            const CliOutcome fixed = run("fix");
             ASSERT_EQ(fixed.status, 0) << fixed.out << fixed.err;
         }
         // The attack comes after the first to the eighth event it counts, round by round.
         const pid_t attacker = startAttacker(attack, 1 + (round / attacks.size()) % 8);
-        const testing::CliOutcome done = run(GetParam());
+        const CliOutcome done = run(GetParam());
         ::kill(attacker, SIGKILL);
         int status = 0;
         ::waitpid(attacker, &status, 0);
@@ -308,4 +304,4 @@ INSTANTIATE_TEST_SUITE_P(Commands, RootAttack,
                          });
 
 }  // namespace
-}  // namespace quorvane
+}  // namespace quorvane::testing
