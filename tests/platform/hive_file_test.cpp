@@ -343,6 +343,21 @@ std::string keyText(Document& document, const std::vector<std::u16string>& path)
     return text;
 }
 
+// `text` read in part, scanned in pieces: only the way to the key at `path` (none: everything)
+// and what lies below it. The text must outlive the document, which reads its sections later.
+Document readInPart(const std::string& text, const std::vector<std::u16string>& path) {
+    auto scanned = std::make_shared<const ScannedHive>(
+        text.size(), [&text](std::size_t offset, char* out, std::size_t length) {
+            ASSERT_LE(offset + length, text.size());
+            std::copy_n(text.data() + offset, length, out);
+        });
+    std::u16string wanted;
+    for (const auto& name : path) {
+        wanted += (wanted.empty() ? u"" : u"\\") + name;
+    }
+    return Document::parseSelected(scanned, std::span(&wanted, 1));
+}
+
 std::vector<PiecesCase> piecesCases() {
     const std::string header =
         "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n";
@@ -389,22 +404,9 @@ class ReadInPiecesTest : public ::testing::TestWithParam<PiecesCase> {};
 
 TEST_P(ReadInPiecesTest, GivesWhatTheWholeTextGives) {
     const PiecesCase& c = GetParam();
-    const std::string& text = c.text;
-    const auto fromText = [&](std::size_t offset, char* out, std::size_t length) {
-        ASSERT_LE(offset + length, text.size());
-        std::copy_n(text.data() + offset, length, out);
-    };
-    const std::u16string everything[] = {u""};
-    auto wholeScan = std::make_shared<const ScannedHive>(text.size(), fromText);
-    Document whole = Document::parse(text);
-    EXPECT_EQ(Document::parseSelected(wholeScan, everything).serialize(), whole.serialize());
-    auto partScan = std::make_shared<const ScannedHive>(text.size(), fromText);
-    std::u16string wanted;
-    for (const auto& name : c.wanted) {
-        wanted += (wanted.empty() ? u"" : u"\\") + name;
-    }
-    const std::u16string wantedList[] = {wanted};
-    Document part = Document::parseSelected(partScan, wantedList);
+    Document whole = Document::parse(c.text);
+    EXPECT_EQ(readInPart(c.text, {}).serialize(), whole.serialize());
+    Document part = readInPart(c.text, c.wanted);
     const std::string fromWhole = keyText(whole, c.wanted);
     EXPECT_NE(fromWhole.find("\"="), std::string::npos) << "the key read holds values";
     EXPECT_EQ(keyText(part, c.wanted), fromWhole);
@@ -535,15 +537,7 @@ RC_GTEST_PROP(HiveDocument, ATreeReadsBackFromItsTextInAnyOrderOfSections, ()) {
         drawn = &drawn->children[*rc::gen::inRange<std::size_t>(0, drawn->children.size())];
         path.push_back(foldName(drawn->name));
     }
-    auto scanned = std::make_shared<const ScannedHive>(
-        shuffled.size(), [&](std::size_t offset, char* out, std::size_t length) {
-            std::copy_n(shuffled.data() + offset, length, out);
-        });
-    std::u16string wanted;
-    for (const std::u16string& name : path) {
-        wanted += (wanted.empty() ? u"" : u"\\") + name;
-    }
-    Document part = Document::parseSelected(scanned, std::span(&wanted, 1));
+    Document part = readInPart(shuffled, path);
     expectHolds(keyAt(part, path), *drawn);
 }
 
