@@ -336,13 +336,6 @@ struct PiecesCase {
     std::string key = {};                // what that key reads as, where the row says
 };
 
-// The serialized key at `path`.
-std::string keyText(Document& document, const std::vector<std::u16string>& path) {
-    std::string text;
-    keyAt(document, path).serialize(text, "\n");
-    return text;
-}
-
 // `text` read in part, scanned in pieces: only the way to the key at `path` (none: everything)
 // and what lies below it. The text must outlive the document, which reads its sections later.
 Document readInPart(const std::string& text, const std::vector<std::u16string>& path) {
@@ -407,9 +400,12 @@ TEST_P(ReadInPiecesTest, GivesWhatTheWholeTextGives) {
     Document whole = Document::parse(c.text);
     EXPECT_EQ(readInPart(c.text, {}).serialize(), whole.serialize());
     Document part = readInPart(c.text, c.wanted);
-    const std::string fromWhole = keyText(whole, c.wanted);
+    std::string fromWhole;
+    std::string fromPart;
+    keyAt(whole, c.wanted).serialize(fromWhole, "\n");
+    keyAt(part, c.wanted).serialize(fromPart, "\n");
     EXPECT_NE(fromWhole.find("\"="), std::string::npos) << "the key read holds values";
-    EXPECT_EQ(keyText(part, c.wanted), fromWhole);
+    EXPECT_EQ(fromPart, fromWhole);
     EXPECT_THROW(static_cast<void>(part.serialize()), std::logic_error) << "the rest would be lost";
     if (!c.key.empty()) {
         EXPECT_EQ(fromWhole, c.key);

@@ -12,9 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
-#include <vector>
 
-#include "platform/hive_file.h"
 #include "platform/hive_io.h"
 #include "platform/registry_location.h"
 #include "tests/platform/platform_rig.h"
@@ -253,7 +251,11 @@ TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
     EXPECT_EQ(readFile(hive("user.reg")), damaged);
 }
 
-TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStore) {
+// The own store, where none is configured and no Wine prefix given: reading it creates nothing
+// (the window's load, a command that reads); the first write makes the directory and both hives,
+// which get what the umask leaves of 0666, as Wine's hives do. Other directories must exist.
+TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStoreMadeOnFirstWrite) {
+    TempDir dir;
     std::map<std::string, std::string> environment = {{"HOME", "/home/ann"},
                                                       {"WINEPREFIX", "/srv/prefix"}};
     const auto lookup = [&](const std::string& name) -> std::optional<std::string> {
@@ -268,18 +270,13 @@ TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStore) {
     EXPECT_EQ(location.directory, "/srv/prefix");
     environment.erase("WINEPREFIX");
     EXPECT_EQ(locateRegistry("", lookup).directory, "/home/ann/.local/share/Quorvane/registry");
-    environment["XDG_DATA_HOME"] = "/data";
+    environment["XDG_DATA_HOME"] = dir.path().string();
     location = locateRegistry("", lookup);
     EXPECT_EQ(location.kind, RegistryLocation::Kind::OwnStore);
-    EXPECT_EQ(location.directory, "/data/Quorvane/registry");
-}
-
-// Reading it creates nothing (the window's load, a command that reads); the first write makes
-// the directory and both hives, which get what the umask leaves of 0666, as Wine's hives do.
-TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstWriteOtherDirectoriesMustExist) {
-    TempDir dir;
     const fs::path own = dir.path() / "Quorvane" / "registry";
-    auto registry = openRegistry({RegistryLocation::Kind::OwnStore, own});
+    EXPECT_EQ(location.directory, own);
+
+    auto registry = openRegistry(location);
     EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), std::nullopt);
     EXPECT_FALSE(fs::exists(dir.path() / "Quorvane"));
     const mode_t oldMask = ::umask(027);
