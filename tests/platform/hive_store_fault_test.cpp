@@ -322,7 +322,10 @@ class BothKinds : public ::testing::TestWithParam<Hives::Kind> {};
 
 // What a killed writer left beside a hive, under Quorvane's own names, goes with the next write,
 // not with opening; anything else there (another name, a link) stays.
-TEST_P(BothKinds, TheNextWriteRemovesWhatAKilledWriterLeft) {
+// Root rewriting a hive gives it back to its owner, whoever owns the folder (a user's hive in
+// root's folder, root's own hive in a user's), with its mode and, as Windows keeps it, the time
+// it was last read (Wine does not keep that).
+TEST_P(BothKinds, TheNextWriteRemovesWhatAKilledWriterLeftAndKeepsTheHivesOwnerAndMode) {
     const Hives hives(GetParam());
     const fs::path folder = hives.user().parent_path();
     const std::string ours = "." + hives.user().filename().string() + ".quorvane-";
@@ -335,17 +338,9 @@ TEST_P(BothKinds, TheNextWriteRemovesWhatAKilledWriterLeft) {
     EXPECT_FALSE(fs::exists(folder / (ours + "4242-17")));
     EXPECT_TRUE(fs::exists(folder / (ours + "notes")));
     EXPECT_TRUE(fs::is_symlink(folder / (ours + "4242-18")));
-}
-
-// Root rewriting a hive gives it back to its owner, whoever owns the folder (a user's hive in
-// root's folder, root's own hive in a user's), with its mode and, as Windows keeps it, the time
-// it was last read (Wine does not keep that).
-TEST_P(BothKinds, ARewrittenHiveKeepsItsOwnerAndMode) {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root: the hive must belong to another user";
+        GTEST_SKIP() << "the owner needs root: the hive must belong to another user";
     }
-    const Hives hives(GetParam());
-    const fs::path folder = hives.user().parent_path();
     for (const auto& [folderOwner, hiveOwner] :
          {std::pair<uid_t, uid_t>{0, kNobody}, std::pair<uid_t, uid_t>{kNobody, 0}}) {
         ASSERT_EQ(::chown(folder.c_str(), folderOwner, folderOwner), 0);
