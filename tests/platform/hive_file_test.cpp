@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "formats/utf16.h"
 #include "platform/hive_text.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
@@ -31,11 +32,7 @@ std::string dword(std::uint32_t value) {
 
 // UTF-16LE bytes of `text` with its terminating NUL, as string values are stored.
 std::string sz(std::u16string_view text) {
-    std::string bytes;
-    for (char16_t unit : text) {
-        bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-    }
-    return bytes + std::string(2, '\0');
+    return formats::utf16LeBytes(text) + std::string(2, '\0');
 }
 
 // The key at `path`, a list of names in any letter case.
