@@ -145,19 +145,16 @@ TEST_P(ValueForms, RenderAsWineDoes) {
     EXPECT_EQ(renderValueLine(u"v", GetParam().data, "\n"), GetParam().line);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Types, ValueForms,
-    ::testing::Values(
-        ValueForm{"escaped text",
-                  {1, sz(u"a \"q\" back\\slash\ttab Grüße Ω 7\0017")},
-                  "\"v\"=\"a \\\"q\\\" back\\\\slash\\ttab Gr\\xfc\\x00dfe \\x3a9 7\\0017\""},
-        ValueForm{"text without bytes", {1, ""}, "\"v\"=hex(1):"},
-        ValueForm{"text without its NUL", {1, "ab"}, "\"v\"=hex(1):61,62"},
-        ValueForm{"short dword", {4, "\x01\x02"}, "\"v\"=hex(4):01,02"},
-        ValueForm{"qword",
-                  {11, std::string("\x01\0\0\0\0\0\0\x80", 8)},
-                  "\"v\"=hex(b):01,00,00,00,00,00,00,80"}),
-    testing::CaseName());
+const ValueForm kValueForms[] = {
+    {"escaped text",
+     {1, sz(u"a \"q\" back\\slash\ttab Grüße Ω 7\0017")},
+     "\"v\"=\"a \\\"q\\\" back\\\\slash\\ttab Gr\\xfc\\x00dfe \\x3a9 7\\0017\""},
+    {"text without bytes", {1, ""}, "\"v\"=hex(1):"},
+    {"text without its NUL", {1, "ab"}, "\"v\"=hex(1):61,62"},
+    {"short dword", {4, "\x01\x02"}, "\"v\"=hex(4):01,02"},
+    {"qword", {11, std::string("\x01\0\0\0\0\0\0\x80", 8)}, "\"v\"=hex(b):01,00,00,00,00,00,00,80"},
+};
+INSTANTIATE_TEST_SUITE_P(Types, ValueForms, ::testing::ValuesIn(kValueForms), testing::CaseName());
 
 // The value lines of a hive file in order, each with the lines Wine continued it on.
 std::vector<std::string> valueLinesOf(const std::string& text) {

@@ -293,29 +293,22 @@ TEST_P(FailedWrite, LosesOnlyTheUserHiveAndSaysWhy) {
 
 constexpr auto kText = Hives::Kind::Text;
 constexpr auto kBinary = Hives::Kind::Binary;
-INSTANTIATE_TEST_SUITE_P(
-    Steps, FailedWrite,
-    // The text hive is written by the file layer, whose own test fails each step: here, what
-    // the hive store makes of a failure (the same for every step but the lock), and how it tells
-    // a refusal (EPERM) from another failure.
-    ::testing::Values(InjectedFault{"text write EDQUOT", kText, Step::Write, EDQUOT,
-                                    kRegistryIoFailed, "disk full"},
-                      InjectedFault{"text rename EPERM", kText, Step::Rename, EPERM, kAccessDenied,
-                                    "permission denied"},
-                      InjectedFault{"text lock ENOLCK", kText, Step::Lock, ENOLCK,
-                                    kRegistryIoFailed, "no locks available"},
-                      InjectedFault{"binary create ENOSPC", kBinary, Step::Create, ENOSPC,
-                                    kRegistryIoFailed, "disk full"},
-                      InjectedFault{"binary write ENOSPC", kBinary, Step::Write, ENOSPC,
-                                    kRegistryIoFailed, "disk full"},
-                      InjectedFault{"binary flush EIO", kBinary, Step::Flush, EIO,
-                                    kRegistryIoFailed, "cannot flush"},
-                      InjectedFault{"binary rename EIO", kBinary, Step::Rename, EIO,
-                                    kRegistryIoFailed, "cannot replace"},
-                      // A refusal of the file system is one of access.
-                      InjectedFault{"binary read-only mount", kBinary, Step::Create, EROFS,
-                                    kAccessDenied, "read-only file system"}),
-    CaseName());
+// The text hive is written by the file layer, whose own test fails each step: here, what the hive
+// store makes of a failure (the same for every step but the lock), and how it tells a refusal
+// (EPERM) from another failure.
+const InjectedFault kInjectedFaults[] = {
+    {"text write EDQUOT", kText, Step::Write, EDQUOT, kRegistryIoFailed, "disk full"},
+    {"text rename EPERM", kText, Step::Rename, EPERM, kAccessDenied, "permission denied"},
+    {"text lock ENOLCK", kText, Step::Lock, ENOLCK, kRegistryIoFailed, "no locks available"},
+    {"binary create ENOSPC", kBinary, Step::Create, ENOSPC, kRegistryIoFailed, "disk full"},
+    {"binary write ENOSPC", kBinary, Step::Write, ENOSPC, kRegistryIoFailed, "disk full"},
+    {"binary flush EIO", kBinary, Step::Flush, EIO, kRegistryIoFailed, "cannot flush"},
+    {"binary rename EIO", kBinary, Step::Rename, EIO, kRegistryIoFailed, "cannot replace"},
+    // A refusal of the file system is one of access.
+    {"binary read-only mount", kBinary, Step::Create, EROFS, kAccessDenied,
+     "read-only file system"},
+};
+INSTANTIATE_TEST_SUITE_P(Steps, FailedWrite, ::testing::ValuesIn(kInjectedFaults), CaseName());
 
 constexpr Hives::Kind kBothKinds[] = {kText, kBinary};
 class BothKinds : public ::testing::TestWithParam<Hives::Kind> {};
