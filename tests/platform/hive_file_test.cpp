@@ -171,6 +171,16 @@ std::vector<std::string> valueLinesOf(const std::string& text) {
     return lines;
 }
 
+// Every value at and below `key` rendered anew, in the order of the file.
+void renderValues(Key& key, std::vector<std::string>& rendered) {
+    for (const std::u16string& value : key.valueNames()) {
+        rendered.push_back(renderValueLine(value, *key.value(foldName(value)), "\n"));
+    }
+    for (const auto& child : key.children()) {
+        renderValues(*child, rendered);
+    }
+}
+
 // Wine's own files come back byte for byte. Rendered anew, every section must give Wine's own
 // text: ordering, escapes, and a section for each key that has values or no sub-keys, and for no
 // other; and every value, rendered anew from the data it loads as, the line Wine wrote: its
@@ -184,17 +194,7 @@ TEST(HiveFileTest, FixturesRoundTripByteForByteAndRenderAsWineDoes) {
         document.root().markAllTouched();
         EXPECT_EQ(document.serialize(), original) << "rendered anew";
         std::vector<std::string> rendered;
-        std::vector<Key*> pending{&document.root()};
-        while (!pending.empty()) {
-            Key& key = *pending.back();
-            pending.pop_back();
-            for (const std::u16string& value : key.valueNames()) {
-                rendered.push_back(renderValueLine(value, *key.value(foldName(value)), "\n"));
-            }
-            for (auto it = key.children().rbegin(); it != key.children().rend(); ++it) {
-                pending.push_back(it->get());
-            }
-        }
+        renderValues(document.root(), rendered);
         const std::vector<std::string> written = valueLinesOf(original);
         ASSERT_EQ(rendered.size(), written.size());
         const auto [mine, wines] = std::mismatch(rendered.begin(), rendered.end(), written.begin());
