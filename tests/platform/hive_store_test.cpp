@@ -121,26 +121,22 @@ TEST_P(LockFileProblem, IsMendedOrNamed) {
     EXPECT_TRUE(contains(store.lastFailure(), lock.string() + " " + c.problem));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, LockFileProblem,
-    ::testing::Values(
-        LockFileCase{"second name",
-                     [](const fs::path& lock) {
-                         fs::create_hard_link(lock, lock.parent_path() / "backup-lock");
-                     },
-                     false, true, ""},
-        LockFileCase{"mode 0644", [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, false,
-                     true, ""},
-        LockFileCase{"mode 0644 and held",
-                     [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, true, false,
-                     "has mode 0644, so other users can hold it, and it is held now"},
-        LockFileCase{"not a regular file",
-                     [](const fs::path& lock) {
-                         fs::remove(lock);
-                         ::mkfifo(lock.c_str(), 0600);
-                     },
-                     false, false, "is not a lock file of the directory's owner"}),
-    testing::CaseName());
+const LockFileCase kLockFileCases[] = {
+    {"second name",
+     [](const fs::path& lock) { fs::create_hard_link(lock, lock.parent_path() / "backup-lock"); },
+     false, true, ""},
+    {"mode 0644", [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, false, true, ""},
+    {"mode 0644 and held", [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, true, false,
+     "has mode 0644, so other users can hold it, and it is held now"},
+    {"not a regular file",
+     [](const fs::path& lock) {
+         fs::remove(lock);
+         ::mkfifo(lock.c_str(), 0600);
+     },
+     false, false, "is not a lock file of the directory's owner"},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, LockFileProblem, ::testing::ValuesIn(kLockFileCases),
+                         testing::CaseName());
 
 // A hive that is no regular file is refused at once, without waiting for a writer that never
 // comes; a link leads to its target as in Wine, a file's link to its file and a key's link (the
