@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "formats/utf16.h"
 #include "platform/hive_text.h"
 #include "tests/support/case_name.h"
 #include "tests/support/contains.h"
@@ -31,11 +32,7 @@ std::string dword(std::uint32_t value) {
 
 // UTF-16LE bytes of `text` with its terminating NUL, as string values are stored.
 std::string sz(std::u16string_view text) {
-    std::string bytes;
-    for (char16_t unit : text) {
-        bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-    }
-    return bytes + std::string(2, '\0');
+    return formats::utf16LeBytes(text) + std::string(2, '\0');
 }
 
 // The key at `path`, a list of names in any letter case.
@@ -148,19 +145,16 @@ TEST_P(ValueForms, RenderAsWineDoes) {
     EXPECT_EQ(renderValueLine(u"v", GetParam().data, "\n"), GetParam().line);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Types, ValueForms,
-    ::testing::Values(
-        ValueForm{"escaped text",
-                  {1, sz(u"a \"q\" back\\slash\ttab Grüße Ω 7\0017")},
-                  "\"v\"=\"a \\\"q\\\" back\\\\slash\\ttab Gr\\xfc\\x00dfe \\x3a9 7\\0017\""},
-        ValueForm{"text without bytes", {1, ""}, "\"v\"=hex(1):"},
-        ValueForm{"text without its NUL", {1, "ab"}, "\"v\"=hex(1):61,62"},
-        ValueForm{"short dword", {4, "\x01\x02"}, "\"v\"=hex(4):01,02"},
-        ValueForm{"qword",
-                  {11, std::string("\x01\0\0\0\0\0\0\x80", 8)},
-                  "\"v\"=hex(b):01,00,00,00,00,00,00,80"}),
-    testing::CaseName());
+const ValueForm kValueForms[] = {
+    {"escaped text",
+     {1, sz(u"a \"q\" back\\slash\ttab Grüße Ω 7\0017")},
+     "\"v\"=\"a \\\"q\\\" back\\\\slash\\ttab Gr\\xfc\\x00dfe \\x3a9 7\\0017\""},
+    {"text without bytes", {1, ""}, "\"v\"=hex(1):"},
+    {"text without its NUL", {1, "ab"}, "\"v\"=hex(1):61,62"},
+    {"short dword", {4, "\x01\x02"}, "\"v\"=hex(4):01,02"},
+    {"qword", {11, std::string("\x01\0\0\0\0\0\0\x80", 8)}, "\"v\"=hex(b):01,00,00,00,00,00,00,80"},
+};
+INSTANTIATE_TEST_SUITE_P(Types, ValueForms, ::testing::ValuesIn(kValueForms), testing::CaseName());
 
 // The value lines of a hive file in order, each with the lines Wine continued it on.
 std::vector<std::string> valueLinesOf(const std::string& text) {
@@ -177,6 +171,16 @@ std::vector<std::string> valueLinesOf(const std::string& text) {
     return lines;
 }
 
+// Every value at and below `key` rendered anew, in the order of the file.
+void renderValues(Key& key, std::vector<std::string>& rendered) {
+    for (const std::u16string& value : key.valueNames()) {
+        rendered.push_back(renderValueLine(value, *key.value(foldName(value)), "\n"));
+    }
+    for (const auto& child : key.children()) {
+        renderValues(*child, rendered);
+    }
+}
+
 // Wine's own files come back byte for byte. Rendered anew, every section must give Wine's own
 // text: ordering, escapes, and a section for each key that has values or no sub-keys, and for no
 // other; and every value, rendered anew from the data it loads as, the line Wine wrote: its
@@ -190,17 +194,7 @@ TEST(HiveFileTest, FixturesRoundTripByteForByteAndRenderAsWineDoes) {
         document.root().markAllTouched();
         EXPECT_EQ(document.serialize(), original) << "rendered anew";
         std::vector<std::string> rendered;
-        std::vector<Key*> pending{&document.root()};
-        while (!pending.empty()) {
-            Key& key = *pending.back();
-            pending.pop_back();
-            for (const std::u16string& value : key.valueNames()) {
-                rendered.push_back(renderValueLine(value, *key.value(foldName(value)), "\n"));
-            }
-            for (auto it = key.children().rbegin(); it != key.children().rend(); ++it) {
-                pending.push_back(it->get());
-            }
-        }
+        renderValues(document.root(), rendered);
         const std::vector<std::string> written = valueLinesOf(original);
         ASSERT_EQ(rendered.size(), written.size());
         const auto [mine, wines] = std::mismatch(rendered.begin(), rendered.end(), written.begin());
@@ -336,11 +330,19 @@ struct PiecesCase {
     std::string key = {};                // what that key reads as, where the row says
 };
 
-// The serialized key at `path`.
-std::string keyText(Document& document, const std::vector<std::u16string>& path) {
-    std::string text;
-    keyAt(document, path).serialize(text, "\n");
-    return text;
+// `text` read in part, scanned in pieces: only the way to the key at `path` (none: everything)
+// and what lies below it. The text must outlive the document, which reads its sections later.
+Document readInPart(const std::string& text, const std::vector<std::u16string>& path) {
+    auto scanned = std::make_shared<const ScannedHive>(
+        text.size(), [&text](std::size_t offset, char* out, std::size_t length) {
+            ASSERT_LE(offset + length, text.size());
+            std::copy_n(text.data() + offset, length, out);
+        });
+    std::u16string wanted;
+    for (const auto& name : path) {
+        wanted += (wanted.empty() ? u"" : u"\\") + name;
+    }
+    return Document::parseSelected(scanned, std::span(&wanted, 1));
 }
 
 std::vector<PiecesCase> piecesCases() {
@@ -389,25 +391,15 @@ class ReadInPiecesTest : public ::testing::TestWithParam<PiecesCase> {};
 
 TEST_P(ReadInPiecesTest, GivesWhatTheWholeTextGives) {
     const PiecesCase& c = GetParam();
-    const std::string& text = c.text;
-    const auto fromText = [&](std::size_t offset, char* out, std::size_t length) {
-        ASSERT_LE(offset + length, text.size());
-        std::copy_n(text.data() + offset, length, out);
-    };
-    const std::u16string everything[] = {u""};
-    auto wholeScan = std::make_shared<const ScannedHive>(text.size(), fromText);
-    Document whole = Document::parse(text);
-    EXPECT_EQ(Document::parseSelected(wholeScan, everything).serialize(), whole.serialize());
-    auto partScan = std::make_shared<const ScannedHive>(text.size(), fromText);
-    std::u16string wanted;
-    for (const auto& name : c.wanted) {
-        wanted += (wanted.empty() ? u"" : u"\\") + name;
-    }
-    const std::u16string wantedList[] = {wanted};
-    Document part = Document::parseSelected(partScan, wantedList);
-    const std::string fromWhole = keyText(whole, c.wanted);
+    Document whole = Document::parse(c.text);
+    EXPECT_EQ(readInPart(c.text, {}).serialize(), whole.serialize());
+    Document part = readInPart(c.text, c.wanted);
+    std::string fromWhole;
+    std::string fromPart;
+    keyAt(whole, c.wanted).serialize(fromWhole, "\n");
+    keyAt(part, c.wanted).serialize(fromPart, "\n");
     EXPECT_NE(fromWhole.find("\"="), std::string::npos) << "the key read holds values";
-    EXPECT_EQ(keyText(part, c.wanted), fromWhole);
+    EXPECT_EQ(fromPart, fromWhole);
     EXPECT_THROW(static_cast<void>(part.serialize()), std::logic_error) << "the rest would be lost";
     if (!c.key.empty()) {
         EXPECT_EQ(fromWhole, c.key);
@@ -535,15 +527,7 @@ RC_GTEST_PROP(HiveDocument, ATreeReadsBackFromItsTextInAnyOrderOfSections, ()) {
         drawn = &drawn->children[*rc::gen::inRange<std::size_t>(0, drawn->children.size())];
         path.push_back(foldName(drawn->name));
     }
-    auto scanned = std::make_shared<const ScannedHive>(
-        shuffled.size(), [&](std::size_t offset, char* out, std::size_t length) {
-            std::copy_n(shuffled.data() + offset, length, out);
-        });
-    std::u16string wanted;
-    for (const std::u16string& name : path) {
-        wanted += (wanted.empty() ? u"" : u"\\") + name;
-    }
-    Document part = Document::parseSelected(scanned, std::span(&wanted, 1));
+    Document part = readInPart(shuffled, path);
     expectHolds(keyAt(part, path), *drawn);
 }
 

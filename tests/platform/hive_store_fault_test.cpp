@@ -293,36 +293,32 @@ TEST_P(FailedWrite, LosesOnlyTheUserHiveAndSaysWhy) {
 
 constexpr auto kText = Hives::Kind::Text;
 constexpr auto kBinary = Hives::Kind::Binary;
-INSTANTIATE_TEST_SUITE_P(
-    Steps, FailedWrite,
-    // The text hive is written by the file layer, whose own test fails each step: here, what
-    // the hive store makes of a failure (the same for every step but the lock), and how it tells
-    // a refusal (EPERM) from another failure.
-    ::testing::Values(InjectedFault{"text write EDQUOT", kText, Step::Write, EDQUOT,
-                                    kRegistryIoFailed, "disk full"},
-                      InjectedFault{"text rename EPERM", kText, Step::Rename, EPERM, kAccessDenied,
-                                    "permission denied"},
-                      InjectedFault{"text lock ENOLCK", kText, Step::Lock, ENOLCK,
-                                    kRegistryIoFailed, "no locks available"},
-                      InjectedFault{"binary create ENOSPC", kBinary, Step::Create, ENOSPC,
-                                    kRegistryIoFailed, "disk full"},
-                      InjectedFault{"binary write ENOSPC", kBinary, Step::Write, ENOSPC,
-                                    kRegistryIoFailed, "disk full"},
-                      InjectedFault{"binary flush EIO", kBinary, Step::Flush, EIO,
-                                    kRegistryIoFailed, "cannot flush"},
-                      InjectedFault{"binary rename EIO", kBinary, Step::Rename, EIO,
-                                    kRegistryIoFailed, "cannot replace"},
-                      // A refusal of the file system is one of access.
-                      InjectedFault{"binary read-only mount", kBinary, Step::Create, EROFS,
-                                    kAccessDenied, "read-only file system"}),
-    CaseName());
+// The text hive is written by the file layer, whose own test fails each step: here, what the hive
+// store makes of a failure (the same for every step but the lock), and how it tells a refusal
+// (EPERM) from another failure.
+const InjectedFault kInjectedFaults[] = {
+    {"text write EDQUOT", kText, Step::Write, EDQUOT, kRegistryIoFailed, "disk full"},
+    {"text rename EPERM", kText, Step::Rename, EPERM, kAccessDenied, "permission denied"},
+    {"text lock ENOLCK", kText, Step::Lock, ENOLCK, kRegistryIoFailed, "no locks available"},
+    {"binary create ENOSPC", kBinary, Step::Create, ENOSPC, kRegistryIoFailed, "disk full"},
+    {"binary write ENOSPC", kBinary, Step::Write, ENOSPC, kRegistryIoFailed, "disk full"},
+    {"binary flush EIO", kBinary, Step::Flush, EIO, kRegistryIoFailed, "cannot flush"},
+    {"binary rename EIO", kBinary, Step::Rename, EIO, kRegistryIoFailed, "cannot replace"},
+    // A refusal of the file system is one of access.
+    {"binary read-only mount", kBinary, Step::Create, EROFS, kAccessDenied,
+     "read-only file system"},
+};
+INSTANTIATE_TEST_SUITE_P(Steps, FailedWrite, ::testing::ValuesIn(kInjectedFaults), CaseName());
 
 constexpr Hives::Kind kBothKinds[] = {kText, kBinary};
 class BothKinds : public ::testing::TestWithParam<Hives::Kind> {};
 
 // What a killed writer left beside a hive, under Quorvane's own names, goes with the next write,
 // not with opening; anything else there (another name, a link) stays.
-TEST_P(BothKinds, TheNextWriteRemovesWhatAKilledWriterLeft) {
+// Root rewriting a hive gives it back to its owner, whoever owns the folder (a user's hive in
+// root's folder, root's own hive in a user's), with its mode and, as Windows keeps it, the time
+// it was last read (Wine does not keep that).
+TEST_P(BothKinds, TheNextWriteRemovesWhatAKilledWriterLeftAndKeepsTheHivesOwnerAndMode) {
     const Hives hives(GetParam());
     const fs::path folder = hives.user().parent_path();
     const std::string ours = "." + hives.user().filename().string() + ".quorvane-";
@@ -335,17 +331,9 @@ TEST_P(BothKinds, TheNextWriteRemovesWhatAKilledWriterLeft) {
     EXPECT_FALSE(fs::exists(folder / (ours + "4242-17")));
     EXPECT_TRUE(fs::exists(folder / (ours + "notes")));
     EXPECT_TRUE(fs::is_symlink(folder / (ours + "4242-18")));
-}
-
-// Root rewriting a hive gives it back to its owner, whoever owns the folder (a user's hive in
-// root's folder, root's own hive in a user's), with its mode and, as Windows keeps it, the time
-// it was last read (Wine does not keep that).
-TEST_P(BothKinds, ARewrittenHiveKeepsItsOwnerAndMode) {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root: the hive must belong to another user";
+        GTEST_SKIP() << "the owner needs root: the hive must belong to another user";
     }
-    const Hives hives(GetParam());
-    const fs::path folder = hives.user().parent_path();
     for (const auto& [folderOwner, hiveOwner] :
          {std::pair<uid_t, uid_t>{0, kNobody}, std::pair<uid_t, uid_t>{kNobody, 0}}) {
         ASSERT_EQ(::chown(folder.c_str(), folderOwner, folderOwner), 0);

@@ -12,9 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
-#include <vector>
 
-#include "platform/hive_file.h"
 #include "platform/hive_io.h"
 #include "platform/registry_location.h"
 #include "tests/platform/platform_rig.h"
@@ -123,26 +121,22 @@ TEST_P(LockFileProblem, IsMendedOrNamed) {
     EXPECT_TRUE(contains(store.lastFailure(), lock.string() + " " + c.problem));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, LockFileProblem,
-    ::testing::Values(
-        LockFileCase{"second name",
-                     [](const fs::path& lock) {
-                         fs::create_hard_link(lock, lock.parent_path() / "backup-lock");
-                     },
-                     false, true, ""},
-        LockFileCase{"mode 0644", [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, false,
-                     true, ""},
-        LockFileCase{"mode 0644 and held",
-                     [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, true, false,
-                     "has mode 0644, so other users can hold it, and it is held now"},
-        LockFileCase{"not a regular file",
-                     [](const fs::path& lock) {
-                         fs::remove(lock);
-                         ::mkfifo(lock.c_str(), 0600);
-                     },
-                     false, false, "is not a lock file of the directory's owner"}),
-    testing::CaseName());
+const LockFileCase kLockFileCases[] = {
+    {"second name",
+     [](const fs::path& lock) { fs::create_hard_link(lock, lock.parent_path() / "backup-lock"); },
+     false, true, ""},
+    {"mode 0644", [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, false, true, ""},
+    {"mode 0644 and held", [](const fs::path& lock) { ::chmod(lock.c_str(), 0644); }, true, false,
+     "has mode 0644, so other users can hold it, and it is held now"},
+    {"not a regular file",
+     [](const fs::path& lock) {
+         fs::remove(lock);
+         ::mkfifo(lock.c_str(), 0600);
+     },
+     false, false, "is not a lock file of the directory's owner"},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, LockFileProblem, ::testing::ValuesIn(kLockFileCases),
+                         testing::CaseName());
 
 // A hive that is no regular file is refused at once, without waiting for a writer that never
 // comes; a link leads to its target as in Wine, a file's link to its file and a key's link (the
@@ -253,7 +247,11 @@ TEST_F(HiveStoreTest, AHiveDamagedWhileOpenIsLeftAloneAndReported) {
     EXPECT_EQ(readFile(hive("user.reg")), damaged);
 }
 
-TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStore) {
+// The own store, where none is configured and no Wine prefix given: reading it creates nothing
+// (the window's load, a command that reads); the first write makes the directory and both hives,
+// which get what the umask leaves of 0666, as Wine's hives do. Other directories must exist.
+TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStoreMadeOnFirstWrite) {
+    TempDir dir;
     std::map<std::string, std::string> environment = {{"HOME", "/home/ann"},
                                                       {"WINEPREFIX", "/srv/prefix"}};
     const auto lookup = [&](const std::string& name) -> std::optional<std::string> {
@@ -268,18 +266,13 @@ TEST(HiveStoreLocationTest, ConfiguredDirectoryThenWinePrefixThenOwnStore) {
     EXPECT_EQ(location.directory, "/srv/prefix");
     environment.erase("WINEPREFIX");
     EXPECT_EQ(locateRegistry("", lookup).directory, "/home/ann/.local/share/Quorvane/registry");
-    environment["XDG_DATA_HOME"] = "/data";
+    environment["XDG_DATA_HOME"] = dir.path().string();
     location = locateRegistry("", lookup);
     EXPECT_EQ(location.kind, RegistryLocation::Kind::OwnStore);
-    EXPECT_EQ(location.directory, "/data/Quorvane/registry");
-}
-
-// Reading it creates nothing (the window's load, a command that reads); the first write makes
-// the directory and both hives, which get what the umask leaves of 0666, as Wine's hives do.
-TEST(HiveStoreLocationTest, OwnStoreIsMadeOnFirstWriteOtherDirectoriesMustExist) {
-    TempDir dir;
     const fs::path own = dir.path() / "Quorvane" / "registry";
-    auto registry = openRegistry({RegistryLocation::Kind::OwnStore, own});
+    EXPECT_EQ(location.directory, own);
+
+    auto registry = openRegistry(location);
     EXPECT_EQ(stored(*registry, kCurrentUser, kPolicies, "NoPrinting"), std::nullopt);
     EXPECT_FALSE(fs::exists(dir.path() / "Quorvane"));
     const mode_t oldMask = ::umask(027);
@@ -318,18 +311,6 @@ struct ChangeCase {
     bool holding;  // the descriptor still open from the search, else opened again for the read
     std::function<void(const fs::path&)> change;
 };
-
-// Writes `bytes` at `offset` of `file` in place and sets its times back to what they were.
-void rewriteInPlaceKeepingTime(const fs::path& file, off_t offset, const std::string& bytes) {
-    struct stat before {};
-    ASSERT_EQ(::stat(file.c_str(), &before), 0);
-    const int fd = ::open(file.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), offset), static_cast<ssize_t>(bytes.size()));
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    EXPECT_EQ(::futimens(fd, times), 0);
-    ::close(fd);
-}
 
 void truncateToHalf(const fs::path& file) {
     fs::resize_file(file, fs::file_size(file) / 2);
@@ -407,17 +388,19 @@ TEST_F(HiveStoreTest, AHiveRewrittenOrReplacedUnderTheSameTimeIsReadAsItIsNow) {
     // A store that only reads keeps the version it read, but not past a read of more of it.
     HiveStore command(dir_.path(), HiveStore::Creation::UseExisting, HiveStore::Use::ReadOnly);
     EXPECT_EQ(hivesOpen(), 0) << "after the search for [path] lines";
-    rewriteInPlaceKeepingTime(file, 0, text);
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+    writeFile(file, text);  // in place: the same file, of the same size
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    ASSERT_EQ(inodeOf(file), before.st_ino);
     EXPECT_EQ(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"), dword(2));
     EXPECT_EQ(stored(command, kLocalMachine, kPolicies, "NoBrowserClose"), dword(2));
     EXPECT_EQ(hivesOpen(), 0) << "after reading sections";
 
     text[text.find(value) + value.size()] = '3';
     writeFile(hive("new.reg"), text);
-    struct stat before {};
-    ASSERT_EQ(::stat(file.c_str(), &before), 0);
     ASSERT_EQ(::chmod(hive("new.reg").c_str(), before.st_mode & 07777), 0);
-    const struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, hive("new.reg").c_str(), times, 0), 0);
     fs::rename(hive("new.reg"), file);
     EXPECT_EQ(stored(reader, kLocalMachine, kPolicies, "NoBrowserClose"), dword(3));

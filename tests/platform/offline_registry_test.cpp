@@ -184,42 +184,42 @@ TEST_P(DamagedKey, IsNamedAndNothingIsWritten) {
     EXPECT_TRUE(registry->backups().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Offline, DamagedKey,
-    ::testing::Values(
-        Harm{"NeighbourOutOfRange",
-             [](const fs::path& hive) { dataOutOfRange(hive, kRestrictionsKey, "Neighbour"); },
-             Operation::SetValue, kWriteProtected, "\"Neighbour\": its data lies outside"},
-        Harm{"DeleteBesideADamagedNeighbour",
-             [](const fs::path& hive) { dataOutOfRange(hive, kRestrictionsKey, "Neighbour"); },
-             Operation::DeleteValue, kRegistryIoFailed, "\"Neighbour\": its data lies outside"},
-        Harm{"ListedBesideADamagedNeighbour",
-             [](const fs::path& hive) { dataOutOfRange(hive, kRestrictionsKey, "Neighbour"); },
-             Operation::ListValues, kRegistryIoFailed, "\"Neighbour\": its data lies outside"},
-        Harm{"DamageOutsideTheKeysTouched",
-             [](const fs::path& hive) { dataOutOfRange(hive, kFarKey, "Far"); },
-             Operation::SetValue, kWriteProtected, "the key Software\\Far ("},
-        Harm{"KeyListingItself", [](const fs::path& hive) { listItself(hive, kRestrictionsKey); },
-             Operation::ReadBelow, kRegistryIoFailed, "lists itself"},
-        // The undo entry's read of the key with everything below it: a key it cannot read is no
-        // missing key.
-        Harm{"UndoEntryOfAKeyListingItself",
-             [](const fs::path& hive) { listItself(hive, kRestrictionsKey); },
-             Operation::KeepForUndo, kRegistryIoFailed, "lists itself"},
-        Harm{"ALargeNeighbourHivexWouldStoreWrongly",
-             [](const fs::path& hive) {
-                 hive_h* h = hivex_open(hive.c_str(), HIVEX_OPEN_WRITE);
-                 std::string name = "Large";
-                 std::string data(20000, 'l');
-                 const hive_set_value large{name.data(), hive_t_REG_BINARY, data.size(),
-                                            data.data()};
-                 ASSERT_EQ(hivex_node_set_value(h, keyOffset(hive, kRestrictionsKey), &large, 0),
-                           0);
-                 ASSERT_EQ(hivex_commit(h, nullptr, 0), 0);
-                 hivex_close(h);
-             },
-             Operation::SetValue, kRegistryIoFailed, "larger than 16 KB"}),
-    [](const auto& info) { return std::string(info.param.name); });
+void neighbourOutOfRange(const fs::path& hive) {
+    dataOutOfRange(hive, kRestrictionsKey, "Neighbour");
+}
+void keyListsItself(const fs::path& hive) {
+    listItself(hive, kRestrictionsKey);
+}
+
+const Harm kHarms[] = {
+    {"NeighbourOutOfRange", neighbourOutOfRange, Operation::SetValue, kWriteProtected,
+     "\"Neighbour\": its data lies outside"},
+    {"DeleteBesideADamagedNeighbour", neighbourOutOfRange, Operation::DeleteValue,
+     kRegistryIoFailed, "\"Neighbour\": its data lies outside"},
+    {"ListedBesideADamagedNeighbour", neighbourOutOfRange, Operation::ListValues, kRegistryIoFailed,
+     "\"Neighbour\": its data lies outside"},
+    {"DamageOutsideTheKeysTouched",
+     [](const fs::path& hive) { dataOutOfRange(hive, kFarKey, "Far"); }, Operation::SetValue,
+     kWriteProtected, "the key Software\\Far ("},
+    {"KeyListingItself", keyListsItself, Operation::ReadBelow, kRegistryIoFailed, "lists itself"},
+    // The undo entry's read of the key with everything below it: a key it cannot read is no
+    // missing key.
+    {"UndoEntryOfAKeyListingItself", keyListsItself, Operation::KeepForUndo, kRegistryIoFailed,
+     "lists itself"},
+    {"ALargeNeighbourHivexWouldStoreWrongly",
+     [](const fs::path& hive) {
+         hive_h* h = hivex_open(hive.c_str(), HIVEX_OPEN_WRITE);
+         std::string name = "Large";
+         std::string data(20000, 'l');
+         const hive_set_value large{name.data(), hive_t_REG_BINARY, data.size(), data.data()};
+         ASSERT_EQ(hivex_node_set_value(h, keyOffset(hive, kRestrictionsKey), &large, 0), 0);
+         ASSERT_EQ(hivex_commit(h, nullptr, 0), 0);
+         hivex_close(h);
+     },
+     Operation::SetValue, kRegistryIoFailed, "larger than 16 KB"},
+};
+INSTANTIATE_TEST_SUITE_P(Offline, DamagedKey, ::testing::ValuesIn(kHarms),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A hive changed by another program after it was read is not written over: replaced (its size
 // and time changed), or then damaged in place with its size and time kept, which its inode's
