@@ -413,12 +413,13 @@ protected:
     fs::path otherLockFile_;  // where a server started with another TMPDIR takes its lock
 };
 
-// The prefix's wineserver file names one folder: a path there is neither followed nor made.
+// The prefix's wineserver file names one folder: a path there is neither followed nor made, and a
+// blank file names none.
 TEST_F(WineserverLockTest, NoServerIsFoundWhereNoneRunsNorWhereAPathLeads) {
     const auto before = snapshot(root_.path() / "tmp");
     EXPECT_FALSE(findRunningWineserver(prefix_));  // a server directory left behind, unlocked
     EXPECT_FALSE(findRunningWineserver(root_.path() / "no-prefix"));
-    for (const char* named : {"../made", ".."}) {
+    for (const char* named : {"../made", "..", " \n"}) {
         writeFile(prefix_ / "wineserver", named);
         EXPECT_FALSE(WineserverStartLock(prefix_).running()) << named;
     }

@@ -197,7 +197,7 @@ const Harm kHarms[] = {
     {"DeleteBesideADamagedNeighbour", neighbourOutOfRange, Operation::DeleteValue,
      kRegistryIoFailed, "\"Neighbour\": its data lies outside"},
     {"ListedBesideADamagedNeighbour", neighbourOutOfRange, Operation::ListValues, kRegistryIoFailed,
-     "\"Neighbour\": its data lies outside"},
+     "Restrictions (its value \"Neighbour\": its data lies outside"},
     {"DamageOutsideTheKeysTouched",
      [](const fs::path& hive) { dataOutOfRange(hive, kFarKey, "Far"); }, Operation::SetValue,
      kWriteProtected, "the key Software\\Far ("},
