@@ -49,7 +49,7 @@ protected:
 // something else now). Registry.pol and the gpt.ini whose version fix raises change together or
 // not at all: records taken out without the raised version might never be read again, and a next
 // fix would find nothing left to raise. A change to either since the plan, or a failed write of
-// either, leaves both as they were.
+// either, leaves both as they were, and the undo entry names neither.
 TEST_F(FixRace, AChangeSinceThePlanOrAFailedWriteOfEitherFileLeavesBothAlone) {
     static const char* failing = nullptr;  // the hook is a plain function
     formats::setFaultHook([](formats::WriteStep step, const std::string& name) {
@@ -72,18 +72,31 @@ TEST_F(FixRace, AChangeSinceThePlanOrAFailedWriteOfEitherFileLeavesBothAlone) {
             const restrictions::Outcome outcome = fix([&] {
                 if (!fails) {
                     testing::writeFile(file, changed);
+                    testing::put(store_, platform::kCurrentUser, run, "Lock",
+                                 testing::sz("tool.exe"));
                 }
-                testing::put(store_, platform::kCurrentUser, run, "Lock", testing::sz("tool.exe"));
             });
             const std::string refusals = restrictions::describeRefusals(outcome);
             EXPECT_TRUE(
                 testing::contains(refusals, fails ? "disk full" : "Registry.pol changed since"))
                 << refusals;
-            EXPECT_TRUE(testing::contains(refusals, "delete Lock in")) << refusals;
-            EXPECT_EQ(testing::stored(store_, platform::kCurrentUser, run, "Lock"),
-                      testing::sz("tool.exe"));
+            EXPECT_EQ(testing::contains(refusals, "delete Lock in"), !fails) << refusals;
             EXPECT_EQ(readFile(policy()), !fails && file == policy() ? changed : policyBefore);
             EXPECT_EQ(readFile(gptIni()), !fails && file == gptIni() ? changed : gptBefore);
+            // The entry keeps the Run value fix deleted, not the files it could not write: its
+            // undo puts the value back, whole.
+            if (fails) {
+                EXPECT_EQ(testing::stored(store_, platform::kCurrentUser, run, "Lock"),
+                          std::nullopt);
+                const std::optional<journal::UndoEntry> entry =
+                    journal_.list(1).entries.at(0).entry;
+                ASSERT_TRUE(entry);
+                EXPECT_EQ(entry->records.size(), 1u);
+                EXPECT_TRUE(entry->files.empty());
+                EXPECT_TRUE(journal::undoLast(store_, journal_).allDone());
+            }
+            EXPECT_EQ(testing::stored(store_, platform::kCurrentUser, run, "Lock"),
+                      testing::sz(fails ? testing::relock("NoBrowserClose") : "tool.exe"));
         }
     }
     formats::setFaultHook(nullptr);
