@@ -1,9 +1,11 @@
 // The start-up path of the program as main() runs it: an instance started again after writing
 // the manifest reads the restart marker before dropping it, so it shows its window rather than
-// starting yet another instance, whatever it finds beside the executable.
+// starting yet another instance, whatever it finds beside the executable; and it ends after
+// saying so when its registry cannot be opened.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -35,22 +37,30 @@ const bool kStartedAsChild = [] {
     return false;
 }();
 
+// An instance started again, its settings naming `registry` below `dir` as the registry.
+struct Restarted {
+    explicit Restarted(const fs::path& dir)
+        : config("QUORVANE_CONFIG", (dir / "quorvane.ini").string()),
+          data("XDG_DATA_HOME", dir.string()),
+          state("XDG_STATE_HOME", dir.string()),
+          child(kChildSign, (dir / "child-started").string()) {
+        testing::writeFile(dir / "quorvane.ini",
+                           "[Registry]\nDirectory=" + (dir / "registry").string() + "\n");
+        fs::remove(manifest);
+    }
+    ~Restarted() { fs::remove(manifest); }
+    ScopedEnvironment config, data, state, child, restarted{kRestartedMarker, "1"};
+    const fs::path manifest =
+        manifestPath(toolkit::toFilePath(QCoreApplication::applicationDirPath()),
+                     baseNameOf(toolkit::toFilePath(QCoreApplication::applicationFilePath())));
+};
+
 TEST(StartUp, RestartedInstanceThatWritesTheManifestShowsItsWindow) {
     const testing::TempDir dir;
     fs::create_directories(dir.path() / "registry");
     testing::copyFixtureHives(dir.path() / "registry");
-    testing::writeFile(dir.path() / "quorvane.ini",
-                       "[Registry]\nDirectory=" + (dir.path() / "registry").string() + "\n");
     const fs::path childSign = dir.path() / "child-started";
-    const ScopedEnvironment config("QUORVANE_CONFIG", (dir.path() / "quorvane.ini").string());
-    const ScopedEnvironment data("XDG_DATA_HOME", dir.path().string());
-    const ScopedEnvironment state("XDG_STATE_HOME", dir.path().string());
-    const ScopedEnvironment child(kChildSign, childSign.string());
-    const ScopedEnvironment restarted(kRestartedMarker, "1");
-    const fs::path manifest =
-        manifestPath(toolkit::toFilePath(QCoreApplication::applicationDirPath()),
-                     baseNameOf(toolkit::toFilePath(QCoreApplication::applicationFilePath())));
-    fs::remove(manifest);
+    const Restarted started(dir.path());
 
     bool windowShown = false;
     int ticks = 0;
@@ -70,11 +80,30 @@ TEST(StartUp, RestartedInstanceThatWritesTheManifestShowsItsWindow) {
 
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(windowShown);
-    EXPECT_TRUE(fs::exists(manifest));
+    EXPECT_TRUE(fs::exists(started.manifest));
     EXPECT_FALSE(fs::exists(childSign));
     // Programs it starts later do not inherit the marker.
     EXPECT_FALSE(qEnvironmentVariableIsSet(kRestartedMarker));
-    fs::remove(manifest);
+}
+
+// A registry that cannot be opened is told in a box, and the program ends there, with status 2.
+TEST(StartUp, ARegistryThatCannotBeOpenedIsToldAndEndsTheProgram) {
+    const testing::TempDir dir;
+    testing::writeFile(dir.path() / "registry", "a file, not a folder");
+    const Restarted started(dir.path());
+    QString told;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->accept();
+        }
+    });
+    poll.start(50);
+    const int status = runQuorvane(*qobject_cast<QApplication*>(QCoreApplication::instance()));
+    EXPECT_EQ(status, 2);
+    EXPECT_TRUE(told.contains(QStringLiteral("registry cannot be opened: not a directory")))
+        << told.toStdString();
 }
 
 }  // namespace
