@@ -236,6 +236,20 @@ TEST(FrmRestrict, OpensFixedAndCentredWithWholeCaptionsInPlaceAndInReadingOrder)
         EXPECT_TRUE(anyCaptionCut(window)) << "at " << larger.pointSizeF() << " points";
     }
 
+    // The watch that centres the window again once its frame comes (a plain object of the
+    // window's) ends when the framed window stays centred: offscreen, at once, not after the two
+    // seconds it looks for a frame at most.
+    const auto watches = [&] {
+        return std::ranges::count_if(window.children(), [](const QObject* child) {
+            return child->metaObject() == &QObject::staticMetaObject;
+        });
+    };
+    ASSERT_EQ(watches(), 1);
+    for (int waited = 0; waited < 100 && watches() > 0; ++waited) {
+        QTest::qWait(10);
+    }
+    EXPECT_EQ(watches(), 0);
+
     // Deleted, the window takes the tell-a-friend window its About link opened with it.
     rig.showTab(4);
     QTest::mouseClick(&rig.get("Label2"), Qt::LeftButton);
