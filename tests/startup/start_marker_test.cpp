@@ -43,13 +43,16 @@ struct Restarted {
         : config("QUORVANE_CONFIG", (dir / "quorvane.ini").string()),
           data("XDG_DATA_HOME", dir.string()),
           state("XDG_STATE_HOME", dir.string()),
-          child(kChildSign, (dir / "child-started").string()) {
+          childSign(dir / "child-started"),
+          child(kChildSign, childSign.string()) {
         testing::writeFile(dir / "quorvane.ini",
                            "[Registry]\nDirectory=" + (dir / "registry").string() + "\n");
         fs::remove(manifest);
     }
     ~Restarted() { fs::remove(manifest); }
-    ScopedEnvironment config, data, state, child, restarted{kRestartedMarker, "1"};
+    ScopedEnvironment config, data, state;
+    const fs::path childSign;  // left by an instance this one starts of itself
+    ScopedEnvironment child, restarted{kRestartedMarker, "1"};
     const fs::path manifest =
         manifestPath(toolkit::toFilePath(QCoreApplication::applicationDirPath()),
                      baseNameOf(toolkit::toFilePath(QCoreApplication::applicationFilePath())));
@@ -59,7 +62,6 @@ TEST(StartUp, RestartedInstanceThatWritesTheManifestShowsItsWindow) {
     const testing::TempDir dir;
     fs::create_directories(dir.path() / "registry");
     testing::copyFixtureHives(dir.path() / "registry");
-    const fs::path childSign = dir.path() / "child-started";
     const Restarted started(dir.path());
 
     bool windowShown = false;
@@ -81,7 +83,7 @@ TEST(StartUp, RestartedInstanceThatWritesTheManifestShowsItsWindow) {
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(windowShown);
     EXPECT_TRUE(fs::exists(started.manifest));
-    EXPECT_FALSE(fs::exists(childSign));
+    EXPECT_FALSE(fs::exists(started.childSign));
     // Programs it starts later do not inherit the marker.
     EXPECT_FALSE(qEnvironmentVariableIsSet(kRestartedMarker));
 }
